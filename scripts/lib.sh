@@ -1,0 +1,39 @@
+# Shared by scripts/run and scripts/test: install what is missing, configure and build.
+set -euo pipefail
+
+REPO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD_DIR="${BUILD_DIR:-$REPO_ROOT/build}"
+JOBS="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
+
+# Debian packages the build, the tests and the program need.
+VARNEL_PACKAGES=(
+  cmake make g++ pkg-config
+  qt6-base-dev libgl-dev libudev-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-dejavu-core fonts-wqy-microhei
+)
+
+install_missing_packages() {
+  local missing=()
+  local pkg
+  for pkg in "${VARNEL_PACKAGES[@]}" "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$pkg")
+    fi
+  done
+  if ((${#missing[@]} == 0)); then
+    return 0
+  fi
+  echo "==> Installing missing packages: ${missing[*]}"
+  local sudo=()
+  if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+configure_and_build() {
+  echo "==> Configuring $BUILD_DIR"
+  cmake -S "$REPO_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  echo "==> Building with $JOBS jobs"
+  cmake --build "$BUILD_DIR" -j "$JOBS"
+}

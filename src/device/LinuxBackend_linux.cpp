@@ -1,0 +1,237 @@
+#include "device/LinuxBackend.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+namespace varnel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+inline constexpr char kAbsent[] = "(NULL)";
+
+// A kernel device name is one path component; anything else never names a
+// device of ours (and must not walk out of the sysfs or /dev tree).
+bool IsDeviceName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+// The content of a sysfs attribute without the single newline the kernel
+// appends; nothing when the attribute cannot be read. A scan reads a few
+// attributes per removable device, so this is kept to open, read, close: an
+// attribute is at most one page and the kernel hands it over in one read, so
+// a read that does not fill the buffer has seen the end.
+std::optional<std::string> ReadAttribute(const std::string& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string text;
+    std::array<char, 4096> chunk;
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        text.append(chunk.data(), static_cast<std::size_t>(got));
+        if (static_cast<std::size_t>(got) < chunk.size() || text.size() > 4 * chunk.size()) break;
+    }
+    ::close(fd);
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+// Kernel-made block devices that never stand for a USB drive. They are
+// passed over by name, without reading their attributes: a host with many
+// loop devices (one per installed snap) would otherwise pay for each of them
+// on every scan.
+bool IsVirtualDevice(std::string_view name) {
+    for (const std::string_view prefix : {"loop", "ram", "zram", "dm-", "md", "nbd"}) {
+        if (name.substr(0, prefix.size()) == prefix) return true;
+    }
+    return false;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Issues one vendor command. Request and sense buffer live on the stack and
+// are zeroed for every transfer; the outcome is deliberately not looked at.
+void IssueVendorCommand(const SgIoIssuer& issue, int fd, TransferDirection direction,
+                        void* data, std::uint16_t length) {
+    std::array<std::uint8_t, 16> cdb = VendorCdb(direction);
+    std::array<unsigned char, kSenseBytesIn> sense{};
+    sg_io_hdr_t request;
+    std::memset(&request, 0, sizeof request);
+    request.interface_id = 'S';
+    const bool toRadio = direction == TransferDirection::ToRadio;
+    request.dxfer_direction = toRadio ? SG_DXFER_TO_DEV : SG_DXFER_FROM_DEV;
+    request.cmd_len = static_cast<unsigned char>(cdb.size());
+    request.mx_sb_len = static_cast<unsigned char>(toRadio ? kSenseBytesOut : kSenseBytesIn);
+    request.dxfer_len = length;
+    request.dxferp = data;
+    request.cmdp = cdb.data();
+    request.sbp = sense.data();
+    request.timeout = kSgTimeoutMs;
+    if (issue) static_cast<void>(issue(fd, request));
+}
+
+OpenError::Kind KindOfErrno(int code) {
+    switch (code) {
+        case EACCES:
+        case EPERM:
+            return OpenError::Kind::PermissionDenied;
+        case EBUSY:
+            return OpenError::Kind::Busy;
+        case ENOENT:
+        case ENXIO:
+        case ENODEV:
+        case ENOMEDIUM:
+            return OpenError::Kind::NoRadio;  // the radio went away after the scan
+        default:
+            return OpenError::Kind::Other;
+    }
+}
+
+bool NodeIsMissing(int code) { return code == ENOENT || code == ENXIO || code == ENODEV; }
+
+}  // namespace
+
+int IssueSgIo(int fd, sg_io_hdr_t& request) { return ::ioctl(fd, SG_IO, &request); }
+
+bool SlotOrderLess(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return a.size() < b.size();
+    return a < b;
+}
+
+// ---- LinuxRadioLink ----
+
+LinuxRadioLink::LinuxRadioLink(int fd, std::string path, SgIoIssuer issuer)
+    : fd_(fd), path_(std::move(path)), issue_(std::move(issuer)) {}
+
+LinuxRadioLink::~LinuxRadioLink() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void LinuxRadioLink::transferOut(const std::uint8_t* bytes, std::uint16_t length) {
+    // SG_IO only reads a data-out buffer; the header's pointer is not const.
+    IssueVendorCommand(issue_, fd_, TransferDirection::ToRadio, const_cast<std::uint8_t*>(bytes),
+                       length);
+}
+
+void LinuxRadioLink::transferIn(std::uint8_t* buffer, std::uint16_t length) {
+    IssueVendorCommand(issue_, fd_, TransferDirection::FromRadio, buffer, length);
+}
+
+// ---- LinuxBackend ----
+
+LinuxBackend::LinuxBackend(fs::path sysfsRoot, fs::path devRoot)
+    : sysfsRoot_(std::move(sysfsRoot)),
+      devRoot_(std::move(devRoot)),
+      blockRoot_((sysfsRoot_ / "block").string() + "/"),
+      issuer_(IssueSgIo) {}
+
+void LinuxBackend::setSgIoIssuer(SgIoIssuer issuer) { issuer_ = std::move(issuer); }
+
+std::string LinuxBackend::blockDir(const std::string& volume) const {
+    return blockRoot_ + volume;
+}
+
+std::vector<std::string> LinuxBackend::volumeSlots() {
+    std::vector<std::string> removable;
+    DIR* dir = ::opendir(blockRoot_.c_str());
+    if (dir == nullptr) return removable;
+    while (const dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (!IsDeviceName(name) || IsVirtualDevice(name)) continue;
+        if (ReadAttribute(blockDir(name) + "/removable") == "1") removable.push_back(std::move(name));
+    }
+    ::closedir(dir);
+    std::sort(removable.begin(), removable.end(), SlotOrderLess);
+    if (removable.size() > static_cast<std::size_t>(kScanSlots)) removable.resize(kScanSlots);
+    return removable;
+}
+
+bool LinuxBackend::isRemovable(const std::string& volume) {
+    if (!IsDeviceName(volume)) return false;
+    return ReadAttribute(blockDir(volume) + "/removable") == "1";
+}
+
+std::optional<StorageIdentity> LinuxBackend::probe(const std::string& volume) {
+    if (!IsDeviceName(volume)) return std::nullopt;
+    const std::string device = blockDir(volume);
+    std::optional<std::string> vendor = ReadAttribute(device + "/device/vendor");
+    std::optional<std::string> model = ReadAttribute(device + "/device/model");
+    // A missing attribute is an absent string, unless the whole device has
+    // gone since the listing (then there is nothing to report).
+    if ((!vendor || !model) && !IsDirectory(device)) return std::nullopt;
+    StorageIdentity identity;
+    identity.vendor = vendor ? std::move(*vendor) : std::string(kAbsent);
+    identity.product = model ? std::move(*model) : std::string(kAbsent);
+    return identity;
+}
+
+fs::path LinuxBackend::linkNode(const std::string& volume) const {
+    std::error_code ec;
+    fs::directory_iterator it(sysfsRoot_ / "block" / volume / "device" / "scsi_generic", ec);
+    if (!ec) {
+        // A disk has one generic node; take the lowest-named should there be more.
+        std::string best;
+        for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+            if (ec) break;
+            const std::string name = it->path().filename().string();
+            if (IsDeviceName(name) && (best.empty() || SlotOrderLess(name, best))) best = name;
+        }
+        if (!best.empty()) return devRoot_ / best;
+    }
+    return devRoot_ / volume;
+}
+
+std::unique_ptr<RadioLink> LinuxBackend::open(const std::string& volume, OpenError* error) {
+    OpenError result;
+    std::unique_ptr<RadioLink> link;
+    if (!IsDeviceName(volume)) {
+        result.kind = OpenError::Kind::NoRadio;
+        result.device = volume;
+    } else {
+        const fs::path blockNode = devRoot_ / volume;
+        fs::path node = linkNode(volume);
+        int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        int code = fd < 0 ? errno : 0;
+        if (fd < 0 && node != blockNode && NodeIsMissing(code)) {
+            // sysfs knows a generic node that /dev lacks; the block node still
+            // serves a caller with raw-I/O capability.
+            node = blockNode;
+            fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+            code = fd < 0 ? errno : 0;
+        }
+        if (fd >= 0) {
+            link = std::make_unique<LinuxRadioLink>(fd, node.string(), issuer_);
+        } else {
+            result.kind = KindOfErrno(code);
+            result.device = node.string();
+            result.detail = std::strerror(code);
+        }
+    }
+    if (error != nullptr) *error = result;
+    return link;
+}
+
+std::string LinuxBackend::describe(const std::string& volume) { return (devRoot_ / volume).string(); }
+
+}  // namespace varnel

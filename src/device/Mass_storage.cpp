@@ -1,0 +1,106 @@
+#include "device/Mass_storage.h"
+
+#include <cstring>
+
+namespace varnel {
+
+std::array<std::string, kRadioDriveEntries> radioDriveLetters;
+
+namespace {
+DeviceBackend* g_backend = nullptr;
+OpenError g_lastOpenError;
+}  // namespace
+
+std::array<std::uint8_t, 16> VendorCdb(TransferDirection direction) {
+    std::array<std::uint8_t, 16> cdb{};
+    cdb[0] = 0xFF;
+    cdb[1] = direction == TransferDirection::ToRadio ? 0x2A : 0x28;
+    cdb[14] = 0x47;  // 'G'
+    cdb[15] = 0x50;  // 'P'
+    return cdb;
+}
+
+bool IsRadioIdentity(const StorageIdentity& identity) {
+    return identity.vendor == kRadioVendor && identity.product == kRadioProduct;
+}
+
+void SetDeviceBackend(DeviceBackend* backend) { g_backend = backend; }
+DeviceBackend* CurrentDeviceBackend() { return g_backend; }
+
+std::uint16_t ScanRadioDrives() {
+    for (auto& entry : radioDriveLetters) entry.clear();
+    std::uint16_t count = 0;
+    if (g_backend == nullptr) return 0;
+    const std::vector<std::string> slots = g_backend->volumeSlots();
+    const std::size_t limit = std::min<std::size_t>(slots.size(), kScanSlots);
+    for (std::size_t n = 0; n < limit; ++n) {
+        const std::string& volume = slots[n];
+        if (volume.empty()) continue;
+        if (!g_backend->isRemovable(volume)) continue;
+        const std::optional<StorageIdentity> identity = g_backend->probe(volume);
+        if (!identity || !IsRadioIdentity(*identity)) continue;
+        radioDriveLetters[count] = volume;
+        ++count;
+    }
+    return count;
+}
+
+std::unique_ptr<RadioLink> OpenRadio(OpenError* error) {
+    OpenError result;
+    std::unique_ptr<RadioLink> link;
+    const std::string& volume = radioDriveLetters[0];
+    if (g_backend == nullptr || volume.empty()) {
+        result.kind = OpenError::Kind::NoRadio;
+    } else {
+        link = g_backend->open(volume, &result);
+        if (link) {
+            result = OpenError{};
+        } else if (result.kind == OpenError::Kind::None) {
+            result.kind = OpenError::Kind::Other;
+        }
+        if (!link && result.device.empty()) result.device = g_backend->describe(volume);
+    }
+    g_lastOpenError = result;
+    if (error != nullptr) *error = result;
+    return link;
+}
+
+const OpenError& LastOpenError() { return g_lastOpenError; }
+
+std::string DescribeOpenError(const OpenError& error) {
+    switch (error.kind) {
+        case OpenError::Kind::None:
+            return {};
+        case OpenError::Kind::NoRadio:
+            return "No radio was found among the removable drives. Check the USB cable and that "
+                   "the radio is switched on.";
+        case OpenError::Kind::PermissionDenied:
+            return "The radio was found at " + error.device +
+                   ", but this user may not open it (permission denied). Install the udev rule "
+                   "dist/60-varnel-radio.rules as described in the README, then unplug and "
+                   "replug the radio.";
+        case OpenError::Kind::Busy:
+            return "The radio at " + error.device + " is in use by another program" +
+                   (error.detail.empty() ? std::string(".") : " (" + error.detail + ").");
+        case OpenError::Kind::Other:
+            break;
+    }
+    std::string text = "The radio";
+    if (!error.device.empty()) text += " at " + error.device;
+    text += " could not be opened";
+    if (!error.detail.empty()) text += ": " + error.detail;
+    return text + ".";
+}
+
+void SendToRadio(RadioLink* handle, const std::uint8_t* bytes, std::uint16_t length) {
+    if (handle == nullptr) return;
+    handle->transferOut(bytes, length);
+}
+
+void ReadFromRadio(RadioLink* handle, std::uint8_t* buffer, std::uint16_t length) {
+    std::memset(buffer, 0, length);
+    if (handle == nullptr) return;
+    handle->transferIn(buffer, length);
+}
+
+}  // namespace varnel

@@ -1,0 +1,105 @@
+// Radio discovery and the vendor SCSI transport.
+//
+// The radio shows up as a removable mass-storage volume whose storage
+// descriptor names vendor "STM     " and product "microSD Flash   ". A scan
+// walks 24 volume slots in a fixed order (drive letters A to X on Windows,
+// sorted block-device names on Linux), probes the removable ones and records
+// the radios it recognises. The link carries raw bytes only; frames are the
+// business of the protocol layer.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varnel {
+
+inline constexpr char kRadioVendor[] = "STM     ";            // 8 characters
+inline constexpr char kRadioProduct[] = "microSD Flash   ";    // 16 characters
+inline constexpr int kScanSlots = 24;                        // A to X
+inline constexpr int kRadioDriveEntries = 33;
+inline constexpr unsigned kTransferTimeoutSeconds = 2;
+inline constexpr std::size_t kSenseBytesOut = 24;
+inline constexpr std::size_t kSenseBytesIn = 32;
+
+// The 16-byte vendor command descriptor block for one transfer.
+enum class TransferDirection { ToRadio, FromRadio };
+std::array<std::uint8_t, 16> VendorCdb(TransferDirection direction);
+
+// An open raw link to a radio volume. Transfers report nothing: a failed send
+// shows up as a reply that never comes, a failed read as a zeroed buffer.
+class RadioLink {
+public:
+    virtual ~RadioLink() = default;
+    // One data-out transfer of `length` bytes.
+    virtual void transferOut(const std::uint8_t* bytes, std::uint16_t length) = 0;
+    // One data-in transfer of up to `length` bytes into `buffer`. The caller
+    // has zeroed the buffer; on failure the implementation leaves it alone.
+    virtual void transferIn(std::uint8_t* buffer, std::uint16_t length) = 0;
+};
+
+// Why an open failed, in words for the operator.
+struct OpenError {
+    enum class Kind { None, NoRadio, PermissionDenied, Busy, Other };
+    Kind kind = Kind::None;
+    std::string device;   // the volume that was tried, if any
+    std::string detail;   // the system's reason
+};
+
+// Vendor and product strings of a probed volume, as the descriptor holds
+// them; an absent string is reported as "(NULL)".
+struct StorageIdentity {
+    std::string vendor;
+    std::string product;
+};
+
+// The host's view of its volumes. One implementation per platform plus the
+// virtual radio. Probing never opens a volume for writing.
+class DeviceBackend {
+public:
+    virtual ~DeviceBackend() = default;
+    // The 24 scan slots in scan order; slot n stands in for drive letter
+    // 'A' + n. An empty string marks a slot without a volume. Fewer than 24
+    // entries means the remaining slots are empty.
+    virtual std::vector<std::string> volumeSlots() = 0;
+    // True when the volume is a removable drive (anything else is never probed).
+    virtual bool isRemovable(const std::string& volume) = 0;
+    // Opens the volume read-only, reads its storage descriptor and closes it.
+    // Returns nothing when the open or the query fails.
+    virtual std::optional<StorageIdentity> probe(const std::string& volume) = 0;
+    // Opens the volume for reading and writing. Only called for volumes that
+    // a scan recognised as radios.
+    virtual std::unique_ptr<RadioLink> open(const std::string& volume, OpenError* error) = 0;
+    // A name for the operator ("/dev/sdb", "E:", "virtual radio").
+    virtual std::string describe(const std::string& volume) { return volume; }
+};
+
+// True when both strings match the radio's exactly (case and trailing spaces).
+bool IsRadioIdentity(const StorageIdentity& identity);
+
+// The backend the scan uses; the program installs one at start-up. Tests may
+// swap it. Not owned.
+void SetDeviceBackend(DeviceBackend* backend);
+DeviceBackend* CurrentDeviceBackend();
+
+// Volumes recognised by the last scan, in scan order; entry 0 is opened.
+extern std::array<std::string, kRadioDriveEntries> radioDriveLetters;
+
+// Scans the slots and returns the number of radios found.
+std::uint16_t ScanRadioDrives();
+// Opens the volume in entry 0 of radioDriveLetters; nullptr on failure, with
+// the reason in `error` (and in LastOpenError()).
+std::unique_ptr<RadioLink> OpenRadio(OpenError* error = nullptr);
+const OpenError& LastOpenError();
+// One sentence for the operator about the last failed open, or empty.
+std::string DescribeOpenError(const OpenError& error);
+
+// Sends `length` bytes; a null handle sends nothing.
+void SendToRadio(RadioLink* handle, const std::uint8_t* bytes, std::uint16_t length);
+// Zeroes `length` bytes of `buffer`, then reads into it; a null handle reads nothing.
+void ReadFromRadio(RadioLink* handle, std::uint8_t* buffer, std::uint16_t length);
+
+}  // namespace varnel

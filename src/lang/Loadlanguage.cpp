@@ -1,0 +1,116 @@
+// Source unit Loadlanguage: the current language file and the lookups.
+#include "lang/Loadlanguage.h"
+
+#include <system_error>
+
+#include "lang/Profile.h"
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace varnel {
+
+fs::path languageFile;
+int languageIndex = kLanguageEnglish;
+fs::path settingsFile;
+
+namespace {
+
+fs::path programDirectory;  // empty: not set, use executableDirectory()
+
+constexpr std::string_view kSettingsSection = "setup";
+constexpr std::string_view kSettingsKey = "language";
+constexpr std::string_view kEnglishValue = "english";
+constexpr std::string_view kChineseValue = "chinese";
+
+fs::path executableDirectory() {
+    std::error_code ec;
+#ifdef _WIN32
+    std::wstring buffer(32768, L'\0');
+    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n > 0 && n < buffer.size()) {
+        buffer.resize(n);
+        return fs::path(buffer).parent_path();
+    }
+#else
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    if (!ec && !self.empty()) return self.parent_path();
+#endif
+    const fs::path cwd = fs::current_path(ec);
+    return ec ? fs::path(".") : cwd;
+}
+
+}  // namespace
+
+std::string Text(std::string_view section, std::string_view key) {
+    if (languageFile.empty()) return {};
+    return ReadProfileString(languageFile, section, key, {});
+}
+
+fs::path ProgramDirectory() {
+    if (programDirectory.empty()) programDirectory = executableDirectory();
+    return programDirectory;
+}
+
+void SetProgramDirectory(const fs::path& directory) {
+    programDirectory = directory;
+}
+
+void OpenLanguage(int index) {
+    if (index == kLanguageChinese) {
+        languageFile = ProgramDirectory() / "chinese.lang";
+        languageIndex = kLanguageChinese;
+    } else {
+        languageFile = ProgramDirectory() / "english.lang";
+        languageIndex = kLanguageEnglish;
+    }
+}
+
+void OpenSettings() {
+    settingsFile = ProgramDirectory() / "setting.ini";
+}
+
+int ChooseStartupLanguage() {
+    OpenSettings();
+    if (ReadProfileString(settingsFile, kSettingsSection, kSettingsKey, {}) == kEnglishValue) {
+        OpenLanguage(kLanguageEnglish);
+    } else if (ReadProfileString(settingsFile, kSettingsSection, kSettingsKey, {}) == kChineseValue) {
+        OpenLanguage(kLanguageChinese);
+    } else {
+        // Neither name exactly: English, which is also what close will store.
+        OpenLanguage(kLanguageEnglish);
+    }
+    return languageIndex;
+}
+
+bool StoreLanguageSetting(std::string* error) {
+    if (settingsFile.empty()) OpenSettings();
+    const std::string_view value = languageIndex == kLanguageChinese ? kChineseValue : kEnglishValue;
+    return WriteProfileString(settingsFile, kSettingsSection, kSettingsKey, value, error);
+}
+
+int FontPointsForMainWindow() {
+    return languageIndex == kLanguageChinese ? 9 : 8;
+}
+
+int FontPointsForDialogs() {
+    return languageIndex == kLanguageChinese ? 10 : 8;
+}
+
+void ResetLanguageState() {
+    languageFile.clear();
+    languageIndex = kLanguageEnglish;
+    settingsFile.clear();
+    programDirectory.clear();
+}
+
+}  // namespace varnel

@@ -1,0 +1,62 @@
+// Text lookup: every caption, hint, menu text, tree item, log label and
+// message of the program is looked up by (section, key) in the current
+// language file, english.lang or chinese.lang beside the executable. Which one
+// is current is remembered in setting.ini (section "setup", key "language",
+// "english" or "chinese").
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace varnel {
+
+inline constexpr int kLanguageEnglish = 0;
+inline constexpr int kLanguageChinese = 1;
+
+extern std::filesystem::path languageFile;  // current language file, empty = none
+extern int languageIndex;                   // kLanguageEnglish or kLanguageChinese
+extern std::filesystem::path settingsFile;  // setting.ini, empty until OpenSettings
+
+// The text of (section, key) in `languageFile`, empty when the file, the
+// section or the key is missing. Nothing is cached: every call reads the file.
+// Callers set the result even when it is empty, so a missing text blanks the
+// control instead of leaving a stale caption.
+std::string Text(std::string_view section, std::string_view key);
+
+// Directory of the language files and setting.ini. The program sets it to the
+// directory of its executable; until then it is that directory as far as the
+// platform tells (else the working directory). Tests point it at a temporary
+// directory.
+std::filesystem::path ProgramDirectory();
+void SetProgramDirectory(const std::filesystem::path& directory);
+
+// Makes english.lang (index 0) or chinese.lang (index 1) of the program
+// directory the current language file; any other index counts as English.
+void OpenLanguage(int index);
+
+// settingsFile = <program directory>/setting.ini.
+void OpenSettings();
+
+// The start-up rule: open setting.ini, read (setup, language); exactly
+// "english" opens english.lang, exactly "chinese" opens chinese.lang. Anything
+// else (no file, no key, empty, "English", garbage) opens english.lang too, so
+// that the main window gets texts and the "english" stored at close matches
+// what was shown. Returns the chosen languageIndex.
+int ChooseStartupLanguage();
+
+// Writes (setup, language) = "english" or "chinese" from languageIndex to
+// settingsFile (opening the default one first if none is open). False, with
+// a reason in `error`, when the file cannot be written.
+bool StoreLanguageSetting(std::string* error = nullptr);
+
+// Font sizes that follow the language: the main window 8 points in English,
+// 9 in Chinese (applied at start-up only); the tuning window and the dialogs
+// 8 in English, 10 in Chinese (applied on every show).
+int FontPointsForMainWindow();
+int FontPointsForDialogs();
+
+// Back to the state at program start, with the program directory unset.
+void ResetLanguageState();
+
+}  // namespace varnel

@@ -1,0 +1,183 @@
+#include "sim/VirtualBackend.h"
+
+#include <stdexcept>
+
+namespace varnel {
+
+namespace {
+
+// A raw link to a virtual radio, alive only within the plug generation it
+// was opened in.
+class VirtualLink : public RadioLink {
+public:
+    explicit VirtualLink(std::shared_ptr<VirtualRadio> radio)
+        : radio_(std::move(radio)), generation_(radio_->plugGeneration()) {}
+
+    void transferOut(const std::uint8_t* bytes, std::uint16_t length) override {
+        if (alive()) radio_->receive(bytes, length);
+    }
+    void transferIn(std::uint8_t* buffer, std::uint16_t length) override {
+        if (alive()) radio_->answer(buffer, length);
+    }
+
+private:
+    bool alive() const { return radio_->plugged() && radio_->plugGeneration() == generation_; }
+
+    std::shared_ptr<VirtualRadio> radio_;
+    std::uint64_t generation_;
+};
+
+int checkedSlot(int slot) {
+    if (slot < 0 || slot >= kScanSlots) throw std::out_of_range("virtual volume slot out of range");
+    return slot;
+}
+
+}  // namespace
+
+VirtualBackend::VirtualBackend(VirtualPreset preset, int slot)
+    : VirtualBackend(std::make_shared<VirtualRadio>(preset), slot) {}
+
+VirtualBackend::VirtualBackend(std::shared_ptr<VirtualRadio> radio, int slot)
+    : radio_(radio ? std::move(radio) : std::make_shared<VirtualRadio>()), radioSlot_(checkedSlot(slot)) {
+    Slot& s = slots_[static_cast<std::size_t>(radioSlot_)];
+    s.kind = Slot::Kind::Radio;
+    s.radio = radio_;
+}
+
+VirtualBackend::~VirtualBackend() {
+    // A backend still installed for the scan would dangle.
+    if (CurrentDeviceBackend() == this) SetDeviceBackend(nullptr);
+}
+
+std::shared_ptr<VirtualRadio> VirtualBackend::addRadio(int slot, VirtualPreset preset) {
+    Slot& s = slots_[static_cast<std::size_t>(checkedSlot(slot))];
+    s = Slot{};
+    s.kind = Slot::Kind::Radio;
+    s.radio = std::make_shared<VirtualRadio>(preset);
+    if (slot == radioSlot_) radio_ = s.radio;
+    return s.radio;
+}
+
+void VirtualBackend::addVolume(int slot, const StorageIdentity& identity, bool removable) {
+    if (checkedSlot(slot) == radioSlot_) throw std::invalid_argument("slot holds the primary radio");
+    Slot& s = slots_[static_cast<std::size_t>(slot)];
+    s = Slot{};
+    s.kind = Slot::Kind::Volume;
+    s.identity = identity;
+    s.removable = removable;
+}
+
+void VirtualBackend::addUnreadableVolume(int slot) {
+    if (checkedSlot(slot) == radioSlot_) throw std::invalid_argument("slot holds the primary radio");
+    Slot& s = slots_[static_cast<std::size_t>(slot)];
+    s = Slot{};
+    s.kind = Slot::Kind::Unreadable;
+}
+
+void VirtualBackend::clearSlot(int slot) {
+    if (checkedSlot(slot) == radioSlot_) throw std::invalid_argument("slot holds the primary radio");
+    slots_[static_cast<std::size_t>(slot)] = Slot{};
+}
+
+void VirtualBackend::unplug() {
+    if (!radio_->plugged()) return;
+    radio_->unplug();
+    if (listener_) listener_(false);
+}
+
+void VirtualBackend::plug() {
+    if (radio_->plugged()) return;
+    radio_->plug();
+    if (listener_) listener_(true);
+}
+
+void VirtualBackend::setOpenFailure(OpenError::Kind kind, std::string detail) {
+    openFailure_ = kind;
+    openFailureDetail_ = std::move(detail);
+}
+
+std::string VirtualBackend::SlotName(int slot) {
+    std::string name(1, static_cast<char>('A' + checkedSlot(slot)));
+    return name + ":";
+}
+
+bool VirtualBackend::present(const Slot& slot) const {
+    switch (slot.kind) {
+        case Slot::Kind::Empty:
+            return false;
+        case Slot::Kind::Radio:
+            return slot.radio->plugged();
+        case Slot::Kind::Volume:
+        case Slot::Kind::Unreadable:
+            return true;
+    }
+    return false;
+}
+
+VirtualBackend::Slot* VirtualBackend::find(const std::string& volume) {
+    if (volume.size() != 2 || volume[1] != ':') return nullptr;
+    const int n = volume[0] - 'A';
+    if (n < 0 || n >= kScanSlots) return nullptr;
+    Slot& slot = slots_[static_cast<std::size_t>(n)];
+    return present(slot) ? &slot : nullptr;
+}
+
+std::vector<std::string> VirtualBackend::volumeSlots() {
+    std::vector<std::string> names(kScanSlots);
+    for (int n = 0; n < kScanSlots; ++n) {
+        if (present(slots_[static_cast<std::size_t>(n)])) names[static_cast<std::size_t>(n)] = SlotName(n);
+    }
+    return names;
+}
+
+bool VirtualBackend::isRemovable(const std::string& volume) {
+    const Slot* slot = find(volume);
+    return slot != nullptr && (slot->kind != Slot::Kind::Volume || slot->removable);
+}
+
+std::optional<StorageIdentity> VirtualBackend::probe(const std::string& volume) {
+    const Slot* slot = find(volume);
+    if (slot == nullptr) return std::nullopt;
+    switch (slot->kind) {
+        case Slot::Kind::Radio:
+            return StorageIdentity{kRadioVendor, kRadioProduct};
+        case Slot::Kind::Volume:
+            return slot->identity;
+        case Slot::Kind::Empty:
+        case Slot::Kind::Unreadable:
+            break;
+    }
+    return std::nullopt;
+}
+
+std::unique_ptr<RadioLink> VirtualBackend::open(const std::string& volume, OpenError* error) {
+    ++opens_;
+    OpenError result;
+    result.device = describe(volume);
+    std::unique_ptr<RadioLink> link;
+    const Slot* slot = find(volume);
+    if (openFailure_ != OpenError::Kind::None) {
+        result.kind = openFailure_;
+        result.detail = openFailureDetail_;
+    } else if (slot == nullptr) {
+        result.kind = OpenError::Kind::NoRadio;
+        result.detail = "no such volume";
+    } else if (slot->kind != Slot::Kind::Radio) {
+        result.kind = OpenError::Kind::Other;
+        result.detail = "not a radio";
+    } else {
+        link = std::make_unique<VirtualLink>(slot->radio);
+        result = OpenError{};
+    }
+    if (error != nullptr) *error = result;
+    return link;
+}
+
+std::string VirtualBackend::describe(const std::string& volume) {
+    const int n = (volume.size() == 2 && volume[1] == ':') ? volume[0] - 'A' : -1;
+    if (n >= 0 && n < kScanSlots && slots_[static_cast<std::size_t>(n)].kind == Slot::Kind::Radio)
+        return "virtual radio (" + volume + ")";
+    return "virtual volume (" + volume + ")";
+}
+
+}  // namespace varnel

@@ -1,0 +1,614 @@
+// The Linux backend over fake sysfs and /dev trees built in a temporary
+// folder: which block devices take a slot and in what order, how the inquiry
+// strings are read, which node is opened and what an open failure says, and
+// the SG_IO requests the link issues.
+#ifndef _WIN32
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/LinuxBackend.h"
+#include "device/Mass_storage.h"
+
+namespace varnel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// sysfs writes the inquiry strings with their padding and one newline.
+const std::string kRadioVendorFile = std::string(kRadioVendor) + "\n";
+const std::string kRadioModelFile = std::string(kRadioProduct) + "\n";
+
+void WriteFile(const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << text;
+}
+
+// A throw-away root holding sys/ and dev/.
+class FakeHost {
+public:
+    FakeHost() {
+        std::string pattern = (fs::temp_directory_path() / "varnel-host-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        root = pattern;
+        fs::create_directories(sys() / "block");
+        fs::create_directories(dev());
+    }
+    ~FakeHost() {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+    fs::path sys() const { return root / "sys"; }
+    fs::path dev() const { return root / "dev"; }
+    fs::path block(const std::string& name) const { return sys() / "block" / name; }
+
+    // One disk: its sysfs folder, its block node and, when `sg` is given,
+    // its generic node listed under device/scsi_generic.
+    void addDisk(const std::string& name, const std::string& removable,
+                 std::optional<std::string> vendor, std::optional<std::string> model,
+                 const std::string& sg = "") {
+        WriteFile(block(name) / "removable", removable);
+        fs::create_directories(block(name) / "device");
+        if (vendor) WriteFile(block(name) / "device" / "vendor", *vendor);
+        if (model) WriteFile(block(name) / "device" / "model", *model);
+        WriteFile(dev() / name, "");
+        if (!sg.empty()) {
+            fs::create_directories(block(name) / "device" / "scsi_generic" / sg);
+            WriteFile(dev() / sg, "");
+        }
+    }
+    void addRadio(const std::string& name, const std::string& sg = "") {
+        addDisk(name, "1\n", kRadioVendorFile, kRadioModelFile, sg);
+    }
+    void addStick(const std::string& name) {
+        addDisk(name, "1\n", std::string("SanDisk \n"), std::string("Cruzer Blade    \n"));
+    }
+    void addFixedDisk(const std::string& name) {
+        addDisk(name, "0\n", kRadioVendorFile, kRadioModelFile);  // even with the radio's strings
+    }
+
+    fs::path root;
+};
+
+// Wraps the real backend to record its use and to pull devices away at
+// chosen moments.
+class SpyBackend : public DeviceBackend {
+public:
+    explicit SpyBackend(LinuxBackend& inner) : inner_(inner) {}
+    std::vector<std::string> volumeSlots() override {
+        std::vector<std::string> slots = inner_.volumeSlots();
+        if (afterSlots) afterSlots();
+        return slots;
+    }
+    bool isRemovable(const std::string& volume) override {
+        const bool removable = inner_.isRemovable(volume);
+        if (afterRemovable) afterRemovable(volume);
+        return removable;
+    }
+    std::optional<StorageIdentity> probe(const std::string& volume) override {
+        probed.push_back(volume);
+        return inner_.probe(volume);
+    }
+    std::unique_ptr<RadioLink> open(const std::string& volume, OpenError* error) override {
+        return inner_.open(volume, error);
+    }
+    std::string describe(const std::string& volume) override { return inner_.describe(volume); }
+
+    std::function<void()> afterSlots;
+    std::function<void(const std::string&)> afterRemovable;
+    std::vector<std::string> probed;
+
+private:
+    LinuxBackend& inner_;
+};
+
+bool SameFile(int fd, const fs::path& file) {
+    struct stat a {}, b {};
+    return ::fstat(fd, &a) == 0 && ::stat(file.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+class LinuxBackendTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = CurrentDeviceBackend();
+        for (auto& entry : radioDriveLetters) entry.clear();
+    }
+    void TearDown() override {
+        SetDeviceBackend(previous_);
+        for (auto& entry : radioDriveLetters) entry.clear();
+    }
+    FakeHost host;
+    LinuxBackend backend{host.sys(), host.dev()};
+
+private:
+    DeviceBackend* previous_ = nullptr;
+};
+
+TEST_F(LinuxBackendTest, TwoRadiosAreFoundInOrderAndTheFirstIsOpened) {
+    host.addFixedDisk("sda");
+    host.addStick("sdb");
+    host.addRadio("sdd", "sg3");
+    host.addRadio("sdc", "sg2");
+    SpyBackend spy(backend);
+    SetDeviceBackend(&spy);
+
+    EXPECT_EQ(ScanRadioDrives(), 2);
+    EXPECT_EQ(radioDriveLetters[0], "sdc");
+    EXPECT_EQ(radioDriveLetters[1], "sdd");
+    EXPECT_EQ(spy.probed, (std::vector<std::string>{"sdb", "sdc", "sdd"}));
+
+    OpenError error;
+    std::unique_ptr<RadioLink> link = OpenRadio(&error);
+    ASSERT_NE(link, nullptr) << DescribeOpenError(error);
+    auto* radioLink = dynamic_cast<LinuxRadioLink*>(link.get());
+    ASSERT_NE(radioLink, nullptr);
+    EXPECT_EQ(radioLink->path(), (host.dev() / "sg2").string());
+    EXPECT_TRUE(SameFile(radioLink->fd(), host.dev() / "sg2"));
+    const int flags = ::fcntl(radioLink->fd(), F_GETFL);
+    EXPECT_EQ(flags & O_ACCMODE, O_RDWR);
+    EXPECT_TRUE(flags & O_NONBLOCK);
+    EXPECT_TRUE(::fcntl(radioLink->fd(), F_GETFD) & FD_CLOEXEC);
+}
+
+TEST_F(LinuxBackendTest, SysfsLayoutWithSymlinksIsFollowed) {
+    // On a real system /sys/block/<name> is a link into /sys/devices.
+    const fs::path real = host.sys() / "devices" / "usb1" / "1-1" / "host6" / "block" / "sdb";
+    WriteFile(real / "removable", "1\n");
+    WriteFile(real / ".." / ".." / "target6" / "6:0:0:0" / "vendor", kRadioVendorFile);
+    WriteFile(real / ".." / ".." / "target6" / "6:0:0:0" / "model", kRadioModelFile);
+    fs::create_directory_symlink(fs::path("..") / ".." / "target6" / "6:0:0:0", real / "device");
+    fs::create_directory_symlink(fs::relative(real, host.sys() / "block"), host.block("sdb"));
+    WriteFile(host.dev() / "sdb", "");
+
+    EXPECT_EQ(backend.volumeSlots(), (std::vector<std::string>{"sdb"}));
+    EXPECT_TRUE(backend.isRemovable("sdb"));
+    const std::optional<StorageIdentity> identity = backend.probe("sdb");
+    ASSERT_TRUE(identity.has_value());
+    EXPECT_TRUE(IsRadioIdentity(*identity));
+}
+
+struct AttributeCase {
+    const char* name;
+    std::optional<std::string> vendorFile;
+    std::optional<std::string> modelFile;
+    std::string vendor;   // as probe() reports it
+    std::string product;
+    bool radio;
+};
+
+class AttributeTest : public LinuxBackendTest, public ::testing::WithParamInterface<AttributeCase> {};
+
+TEST_P(AttributeTest, OnlyTheNewlineIsStripped) {
+    const AttributeCase& c = GetParam();
+    host.addDisk("sdb", "1\n", c.vendorFile, c.modelFile);
+    const std::optional<StorageIdentity> identity = backend.probe("sdb");
+    ASSERT_TRUE(identity.has_value());
+    EXPECT_EQ(identity->vendor, c.vendor);
+    EXPECT_EQ(identity->product, c.product);
+    SetDeviceBackend(&backend);
+    EXPECT_EQ(ScanRadioDrives(), c.radio ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Strings, AttributeTest,
+    ::testing::Values(
+        AttributeCase{"Radio", kRadioVendorFile, kRadioModelFile, kRadioVendor, kRadioProduct, true},
+        AttributeCase{"NoNewline", std::string(kRadioVendor), std::string(kRadioProduct), kRadioVendor,
+                      kRadioProduct, true},
+        AttributeCase{"VendorUnpadded", std::string("STM\n"), kRadioModelFile, "STM", kRadioProduct, false},
+        AttributeCase{"VendorLowerCase", std::string("stm     \n"), kRadioModelFile, "stm     ",
+                      kRadioProduct, false},
+        AttributeCase{"VendorExtraSpace", std::string("STM      \n"), kRadioModelFile, "STM      ",
+                      kRadioProduct, false},
+        AttributeCase{"ModelUnpadded", kRadioVendorFile, std::string("microSD Flash\n"), kRadioVendor,
+                      "microSD Flash", false},
+        AttributeCase{"ModelTwoSpaces", kRadioVendorFile, std::string("microSD Flash  \n"), kRadioVendor,
+                      "microSD Flash  ", false},
+        AttributeCase{"ModelUpperCase", kRadioVendorFile, std::string("MICROSD FLASH   \n"), kRadioVendor,
+                      "MICROSD FLASH   ", false},
+        AttributeCase{"TwoNewlines", kRadioVendorFile + "\n", kRadioModelFile, kRadioVendorFile,
+                      kRadioProduct, false},
+        AttributeCase{"VendorMissing", std::nullopt, kRadioModelFile, "(NULL)", kRadioProduct, false},
+        AttributeCase{"ModelMissing", kRadioVendorFile, std::nullopt, kRadioVendor, "(NULL)", false},
+        AttributeCase{"BothMissing", std::nullopt, std::nullopt, "(NULL)", "(NULL)", false}),
+    [](const ::testing::TestParamInfo<AttributeCase>& info) { return std::string(info.param.name); });
+
+struct RemovableCase {
+    const char* name;
+    std::optional<std::string> file;
+    bool removable;
+};
+
+class RemovableTest : public LinuxBackendTest, public ::testing::WithParamInterface<RemovableCase> {};
+
+TEST_P(RemovableTest, OnlyARemovableDiskIsProbed) {
+    const RemovableCase& c = GetParam();
+    host.addRadio("sdb");
+    if (c.file) {
+        WriteFile(host.block("sdb") / "removable", *c.file);
+    } else {
+        fs::remove(host.block("sdb") / "removable");
+    }
+    EXPECT_EQ(backend.isRemovable("sdb"), c.removable);
+    EXPECT_EQ(backend.volumeSlots().size(), c.removable ? 1u : 0u);
+    SpyBackend spy(backend);
+    SetDeviceBackend(&spy);
+    EXPECT_EQ(ScanRadioDrives(), c.removable ? 1 : 0);
+    EXPECT_EQ(spy.probed.size(), c.removable ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Flags, RemovableTest,
+                         ::testing::Values(RemovableCase{"One", std::string("1\n"), true},
+                                           RemovableCase{"OneNoNewline", std::string("1"), true},
+                                           RemovableCase{"Zero", std::string("0\n"), false},
+                                           RemovableCase{"Empty", std::string(""), false},
+                                           RemovableCase{"Garbage", std::string("yes\n"), false},
+                                           RemovableCase{"Missing", std::nullopt, false}),
+                         [](const ::testing::TestParamInfo<RemovableCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(LinuxBackendTest, FixedDisksNeitherTakeASlotNorGetProbed) {
+    for (const char* name : {"sda", "nvme0n1", "vda", "loop0"}) host.addFixedDisk(name);
+    host.addRadio("sdb");
+    EXPECT_EQ(backend.volumeSlots(), (std::vector<std::string>{"sdb"}));
+    SpyBackend spy(backend);
+    SetDeviceBackend(&spy);
+    EXPECT_EQ(ScanRadioDrives(), 1);
+    EXPECT_EQ(spy.probed, (std::vector<std::string>{"sdb"}));
+}
+
+TEST_F(LinuxBackendTest, SlotOrderIsNameLengthThenName) {
+    for (const char* name : {"sdaa", "mmcblk0", "sdb", "sr0", "sda", "sdz", "mmcblk1"}) host.addStick(name);
+    EXPECT_EQ(backend.volumeSlots(),
+              (std::vector<std::string>{"sda", "sdb", "sdz", "sr0", "sdaa", "mmcblk0", "mmcblk1"}));
+    EXPECT_TRUE(SlotOrderLess("sdz", "sdaa"));
+    EXPECT_FALSE(SlotOrderLess("sdaa", "sdz"));
+    EXPECT_FALSE(SlotOrderLess("sdb", "sdb"));
+}
+
+std::vector<std::string> SdNames(int count) {
+    // sda..sdz, then sdaa, sdab, ... as the kernel names them.
+    std::vector<std::string> names;
+    for (int n = 0; n < count; ++n) {
+        std::string suffix;
+        for (int k = n; k >= 0; k = k / 26 - 1) suffix.insert(suffix.begin(), static_cast<char>('a' + k % 26));
+        names.push_back("sd" + suffix);
+    }
+    return names;
+}
+
+struct SlotLimitCase {
+    const char* name;
+    int devices;    // removable sticks sda, sdb, ... in kernel order
+    int radioAt;    // index (in that order) of the one that is a radio
+    bool found;
+};
+
+class SlotLimitTest : public LinuxBackendTest, public ::testing::WithParamInterface<SlotLimitCase> {};
+
+TEST_P(SlotLimitTest, OnlyTheFirst24RemovableDevicesAreScanned) {
+    const SlotLimitCase& c = GetParam();
+    const std::vector<std::string> names = SdNames(c.devices);
+    for (int n = 0; n < c.devices; ++n) {
+        if (n == c.radioAt) {
+            host.addRadio(names[n]);
+        } else {
+            host.addStick(names[n]);
+        }
+    }
+    host.addFixedDisk("nvme0n1");  // fixed disks never use up a slot
+
+    const std::vector<std::string> slots = backend.volumeSlots();
+    ASSERT_EQ(slots.size(), static_cast<std::size_t>(std::min(c.devices, kScanSlots)));
+    for (std::size_t n = 0; n < slots.size(); ++n) EXPECT_EQ(slots[n], names[n]);
+
+    SpyBackend spy(backend);
+    SetDeviceBackend(&spy);
+    EXPECT_EQ(ScanRadioDrives(), c.found ? 1 : 0);
+    EXPECT_EQ(radioDriveLetters[0], c.found ? names[c.radioAt] : "");
+    EXPECT_EQ(spy.probed.size(), slots.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Limit, SlotLimitTest,
+                         ::testing::Values(SlotLimitCase{"RadioFirst", 26, 0, true},
+                                           SlotLimitCase{"RadioIn24thSlot", 24, 23, true},
+                                           SlotLimitCase{"RadioIn24thOf26", 26, 23, true},
+                                           SlotLimitCase{"RadioIn25thSlot", 26, 24, false},
+                                           SlotLimitCase{"RadioIn26thSlot", 26, 25, false},
+                                           SlotLimitCase{"RadioAfterSdz", 27, 26, false}),
+                         [](const ::testing::TestParamInfo<SlotLimitCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(LinuxBackendTest, DeviceUnpluggedAfterTheListingIsSkipped) {
+    host.addRadio("sdb");
+    host.addRadio("sdc");
+    SpyBackend spy(backend);
+    spy.afterSlots = [&] { fs::remove_all(host.block("sdb")); };
+    SetDeviceBackend(&spy);
+    EXPECT_EQ(ScanRadioDrives(), 1);
+    EXPECT_EQ(radioDriveLetters[0], "sdc");
+    EXPECT_EQ(spy.probed, (std::vector<std::string>{"sdc"}));  // a vanished device is not removable
+}
+
+TEST_F(LinuxBackendTest, DeviceUnpluggedBeforeTheProbeIsSkipped) {
+    host.addRadio("sdb");
+    host.addRadio("sdc");
+    SpyBackend spy(backend);
+    spy.afterRemovable = [&](const std::string& volume) {
+        if (volume == "sdb") fs::remove_all(host.block("sdb"));
+    };
+    SetDeviceBackend(&spy);
+    EXPECT_EQ(ScanRadioDrives(), 1);
+    EXPECT_EQ(radioDriveLetters[0], "sdc");
+    EXPECT_EQ(spy.probed, (std::vector<std::string>{"sdb", "sdc"}));
+    EXPECT_FALSE(backend.probe("sdb").has_value());
+}
+
+TEST_F(LinuxBackendTest, NoSysfsMeansNoSlots) {
+    LinuxBackend nowhere(host.root / "missing-sys", host.dev());
+    EXPECT_TRUE(nowhere.volumeSlots().empty());
+    SetDeviceBackend(&nowhere);
+    EXPECT_EQ(ScanRadioDrives(), 0);
+    OpenError error;
+    EXPECT_EQ(OpenRadio(&error), nullptr);
+    EXPECT_EQ(error.kind, OpenError::Kind::NoRadio);
+}
+
+TEST_F(LinuxBackendTest, NamesThatAreNotOneComponentAreRefused) {
+    host.addRadio("sdb");
+    const std::vector<std::string> names{"", ".", "..", "../block/sdb", "sdb/..", std::string("sd\0b", 4)};
+    for (const std::string& name : names) {
+        EXPECT_FALSE(backend.isRemovable(name)) << name;
+        EXPECT_FALSE(backend.probe(name).has_value()) << name;
+        OpenError error;
+        EXPECT_EQ(backend.open(name, &error), nullptr) << name;
+        EXPECT_EQ(error.kind, OpenError::Kind::NoRadio) << name;
+    }
+}
+
+TEST_F(LinuxBackendTest, DescribeNamesTheBlockNode) {
+    EXPECT_EQ(backend.describe("sdb"), (host.dev() / "sdb").string());
+    EXPECT_EQ(LinuxBackend().describe("sdb"), "/dev/sdb");
+}
+
+TEST_F(LinuxBackendTest, BlockNodeIsOpenedWhenThereIsNoGenericNode) {
+    host.addRadio("sdb");
+    EXPECT_EQ(backend.linkNode("sdb"), host.dev() / "sdb");
+    OpenError error;
+    std::unique_ptr<RadioLink> link = backend.open("sdb", &error);
+    ASSERT_NE(link, nullptr) << DescribeOpenError(error);
+    EXPECT_EQ(error.kind, OpenError::Kind::None);
+    EXPECT_TRUE(SameFile(static_cast<LinuxRadioLink*>(link.get())->fd(), host.dev() / "sdb"));
+}
+
+TEST_F(LinuxBackendTest, BlockNodeIsOpenedWhenTheGenericNodeIsMissingFromDev) {
+    host.addRadio("sdb", "sg1");
+    fs::remove(host.dev() / "sg1");
+    OpenError error;
+    std::unique_ptr<RadioLink> link = backend.open("sdb", &error);
+    ASSERT_NE(link, nullptr) << DescribeOpenError(error);
+    EXPECT_EQ(static_cast<LinuxRadioLink*>(link.get())->path(), (host.dev() / "sdb").string());
+}
+
+TEST_F(LinuxBackendTest, VanishedNodeReportsNoRadioWithThePath) {
+    host.addRadio("sdb");
+    fs::remove(host.dev() / "sdb");
+    OpenError error;
+    EXPECT_EQ(backend.open("sdb", &error), nullptr);
+    EXPECT_EQ(error.kind, OpenError::Kind::NoRadio);
+    EXPECT_EQ(error.device, (host.dev() / "sdb").string());
+    EXPECT_EQ(error.detail, std::strerror(ENOENT));
+}
+
+TEST_F(LinuxBackendTest, NodeThatIsAFolderReportsOther) {
+    host.addRadio("sdb");
+    fs::remove(host.dev() / "sdb");
+    fs::create_directory(host.dev() / "sdb");  // O_RDWR on a folder: EISDIR
+    OpenError error;
+    EXPECT_EQ(backend.open("sdb", &error), nullptr);
+    EXPECT_EQ(error.kind, OpenError::Kind::Other);
+    EXPECT_EQ(error.detail, std::strerror(EISDIR));
+}
+
+TEST_F(LinuxBackendTest, UnreadableNodeReportsPermissionDenied) {
+    if (::geteuid() == 0) GTEST_SKIP() << "running as root, which opens any node regardless of its mode";
+    host.addRadio("sdb", "sg1");
+    fs::permissions(host.dev() / "sg1", fs::perms::none);
+    SetDeviceBackend(&backend);
+    ASSERT_EQ(ScanRadioDrives(), 1);  // probing reads sysfs only, so the scan still finds it
+    OpenError error;
+    EXPECT_EQ(OpenRadio(&error), nullptr);
+    EXPECT_EQ(error.kind, OpenError::Kind::PermissionDenied);
+    EXPECT_EQ(error.device, (host.dev() / "sg1").string());
+    EXPECT_NE(DescribeOpenError(error).find("60-varnel-radio.rules"), std::string::npos);
+}
+
+// ---- the SG_IO requests ----
+
+struct CapturedRequest {
+    int fd = -1;
+    sg_io_hdr_t header{};
+    std::vector<std::uint8_t> cdb;
+    bool senseZeroed = false;
+};
+
+SgIoIssuer Capture(std::vector<CapturedRequest>& log, int result = 0,
+                   std::function<void(sg_io_hdr_t&)> act = nullptr) {
+    return [&log, result, act](int fd, sg_io_hdr_t& request) {
+        CapturedRequest seen;
+        seen.fd = fd;
+        seen.header = request;
+        if (request.cmdp != nullptr) seen.cdb.assign(request.cmdp, request.cmdp + request.cmd_len);
+        seen.senseZeroed = request.sbp != nullptr;
+        for (unsigned i = 0; seen.senseZeroed && i < request.mx_sb_len; ++i) {
+            if (request.sbp[i] != 0) seen.senseZeroed = false;
+        }
+        if (act) act(request);
+        log.push_back(seen);
+        return result;
+    };
+}
+
+class SgIoTest : public LinuxBackendTest {
+protected:
+    std::unique_ptr<LinuxRadioLink> makeLink(SgIoIssuer issuer) {
+        WriteFile(host.dev() / "sg1", "");
+        const int fd = ::open((host.dev() / "sg1").c_str(), O_RDWR | O_CLOEXEC);
+        EXPECT_GE(fd, 0);
+        return std::make_unique<LinuxRadioLink>(fd, (host.dev() / "sg1").string(), std::move(issuer));
+    }
+};
+
+TEST_F(SgIoTest, DataOutRequest) {
+    std::vector<CapturedRequest> log;
+    auto link = makeLink(Capture(log));
+    const std::array<std::uint8_t, 10> frame{0xA1, 0x00, 0x60, 0x00, 0x01, 0x01, 0x00, 0x01, 0xA4, 0x00};
+    SendToRadio(link.get(), frame.data(), 9);
+    ASSERT_EQ(log.size(), 1u);
+    const CapturedRequest& r = log[0];
+    EXPECT_EQ(r.fd, link->fd());
+    EXPECT_EQ(r.header.interface_id, 'S');
+    EXPECT_EQ(r.header.dxfer_direction, SG_DXFER_TO_DEV);
+    EXPECT_EQ(r.header.cmd_len, 16);
+    EXPECT_EQ(r.cdb, (std::vector<std::uint8_t>{0xFF, 0x2A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x47, 0x50}));
+    EXPECT_EQ(r.header.dxfer_len, 9u);
+    EXPECT_EQ(r.header.dxferp, frame.data());
+    EXPECT_EQ(r.header.mx_sb_len, 24);
+    EXPECT_TRUE(r.senseZeroed);
+    EXPECT_EQ(r.header.timeout, 2000u);
+    EXPECT_EQ(r.header.iovec_count, 0);
+    EXPECT_EQ(r.header.flags, 0u);
+}
+
+TEST_F(SgIoTest, DataInRequestFillsTheCallersBuffer) {
+    std::vector<CapturedRequest> log;
+    auto link = makeLink(Capture(log, 0, [](sg_io_hdr_t& request) {
+        auto* data = static_cast<std::uint8_t*>(request.dxferp);
+        for (unsigned i = 0; i < request.dxfer_len; ++i) data[i] = static_cast<std::uint8_t>(i + 1);
+    }));
+    std::array<std::uint8_t, 300> buffer;
+    buffer.fill(0xEE);
+    ReadFromRadio(link.get(), buffer.data(), 265);
+    ASSERT_EQ(log.size(), 1u);
+    const CapturedRequest& r = log[0];
+    EXPECT_EQ(r.header.interface_id, 'S');
+    EXPECT_EQ(r.header.dxfer_direction, SG_DXFER_FROM_DEV);
+    EXPECT_EQ(r.header.cmd_len, 16);
+    EXPECT_EQ(r.cdb, (std::vector<std::uint8_t>{0xFF, 0x28, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x47, 0x50}));
+    EXPECT_EQ(r.header.dxfer_len, 265u);
+    EXPECT_EQ(r.header.dxferp, buffer.data());
+    EXPECT_EQ(r.header.mx_sb_len, 32);
+    EXPECT_TRUE(r.senseZeroed);
+    EXPECT_EQ(r.header.timeout, 2000u);
+    EXPECT_EQ(buffer[0], 1);
+    EXPECT_EQ(buffer[264], static_cast<std::uint8_t>(265));
+    EXPECT_EQ(buffer[265], 0xEE);  // nothing beyond the requested length
+}
+
+TEST_F(SgIoTest, TheLengthNeverReachesTheCdb) {
+    std::vector<CapturedRequest> log;
+    auto link = makeLink(Capture(log));
+    std::array<std::uint8_t, 4096> buffer{};
+    for (const std::uint16_t length : {std::uint16_t{0}, std::uint16_t{9}, std::uint16_t{857}, std::uint16_t{4096}}) {
+        link->transferOut(buffer.data(), length);
+        link->transferIn(buffer.data(), length);
+    }
+    ASSERT_EQ(log.size(), 8u);
+    for (std::size_t n = 0; n < log.size(); ++n) {
+        const bool out = n % 2 == 0;
+        const std::array<std::uint8_t, 16> expected =
+            VendorCdb(out ? TransferDirection::ToRadio : TransferDirection::FromRadio);
+        EXPECT_EQ(log[n].cdb, std::vector<std::uint8_t>(expected.begin(), expected.end())) << n;
+    }
+    EXPECT_EQ(log[6].header.dxfer_len, 4096u);
+}
+
+TEST_F(SgIoTest, AFailedReadLeavesTheZeroedBuffer) {
+    std::vector<CapturedRequest> log;
+    auto link = makeLink(Capture(log, -1));
+    std::array<std::uint8_t, 9> buffer;
+    buffer.fill(0xEE);
+    ReadFromRadio(link.get(), buffer.data(), 9);
+    EXPECT_EQ(log.size(), 1u);
+    EXPECT_EQ(buffer, (std::array<std::uint8_t, 9>{}));
+}
+
+TEST_F(SgIoTest, TheRealIoctlOnANonScsiNodeChangesNothing) {
+    auto link = makeLink(IssueSgIo);  // a regular file refuses SG_IO
+    std::array<std::uint8_t, 9> buffer;
+    buffer.fill(0xEE);
+    ReadFromRadio(link.get(), buffer.data(), 9);
+    EXPECT_EQ(buffer, (std::array<std::uint8_t, 9>{}));
+    const std::array<std::uint8_t, 3> bytes{1, 2, 3};
+    SendToRadio(link.get(), bytes.data(), 3);
+    std::ifstream in(host.dev() / "sg1", std::ios::binary | std::ios::ate);
+    EXPECT_EQ(in.tellg(), 0);  // a transfer is never a write() on the node
+}
+
+TEST_F(SgIoTest, OpenedLinksUseTheBackendsIssuerAndCloseTheirNode) {
+    host.addRadio("sdb", "sg4");
+    std::vector<CapturedRequest> log;
+    backend.setSgIoIssuer(Capture(log));
+    SetDeviceBackend(&backend);
+    ASSERT_EQ(ScanRadioDrives(), 1);
+    std::unique_ptr<RadioLink> link = OpenRadio();
+    ASSERT_NE(link, nullptr);
+    const int fd = static_cast<LinuxRadioLink*>(link.get())->fd();
+    const std::uint8_t frame[] = {0xA1, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0xA4};
+    SendToRadio(link.get(), frame, sizeof frame);
+    std::array<std::uint8_t, 265> reply{};
+    ReadFromRadio(link.get(), reply.data(), 265);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].fd, fd);
+    EXPECT_EQ(log[0].header.dxfer_direction, SG_DXFER_TO_DEV);
+    EXPECT_EQ(log[1].header.dxfer_direction, SG_DXFER_FROM_DEV);
+    EXPECT_EQ(log[1].header.dxfer_len, 265u);
+
+    ASSERT_NE(::fcntl(fd, F_GETFD), -1);
+    link.reset();
+    errno = 0;
+    EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+    EXPECT_EQ(errno, EBADF);
+}
+
+// ---- the udev rule shipped for this backend ----
+
+TEST(UdevRule, MatchesBothNodesByTheExactPaddedStrings) {
+    std::ifstream in(fs::path(VARNEL_SOURCE_DIR) / "dist" / "60-varnel-radio.rules");
+    ASSERT_TRUE(in) << "dist/60-varnel-radio.rules is missing";
+    const std::string vendor = std::string("ATTRS{vendor}==\"") + kRadioVendor + "\"";
+    const std::string model = std::string("ATTRS{model}==\"") + kRadioProduct + "\"";
+    bool generic = false, block = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        EXPECT_NE(line.find(vendor), std::string::npos) << line;
+        EXPECT_NE(line.find(model), std::string::npos) << line;
+        EXPECT_NE(line.find("TAG+=\"uaccess\""), std::string::npos) << line;
+        if (line.find("SUBSYSTEM==\"scsi_generic\"") != std::string::npos) generic = true;
+        if (line.find("SUBSYSTEM==\"block\"") != std::string::npos) block = true;
+    }
+    EXPECT_TRUE(generic) << "the generic node carries the vendor commands";
+    EXPECT_TRUE(block);
+}
+
+}  // namespace
+}  // namespace varnel
+
+#endif  // !_WIN32
