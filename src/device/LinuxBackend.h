@@ -9,7 +9,9 @@
 // first 24 of that list are slots A to X; later ones are never scanned, as a
 // radio on Y: or Z: is never found on Windows. Only removable devices take a
 // slot, so fixed disks (however many) can neither be probed nor push a radio
-// out of the 24 slots. A slot's volume id is the kernel name ("sdb").
+// out of the 24 slots. Kernel-made devices (loop*, ram*, zram*, dm-*, md*,
+// nbd*) are passed over by name without reading anything. A slot's volume
+// id is the kernel name ("sdb").
 //
 // Probing reads the SCSI inquiry strings the kernel keeps in
 // <sysfs>/block/<name>/device/vendor and .../model; no device node is opened.

@@ -1,5 +1,6 @@
 #include "device/Mass_storage.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace varnel {
@@ -98,6 +99,7 @@ void SendToRadio(RadioLink* handle, const std::uint8_t* bytes, std::uint16_t len
 }
 
 void ReadFromRadio(RadioLink* handle, std::uint8_t* buffer, std::uint16_t length) {
+    if (buffer == nullptr || length == 0) return;
     std::memset(buffer, 0, length);
     if (handle == nullptr) return;
     handle->transferIn(buffer, length);

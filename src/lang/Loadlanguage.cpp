@@ -13,6 +13,8 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// <windows.h> maps WriteProfileString to the Win32 function; ours is meant.
+#undef WriteProfileString
 #endif
 
 namespace fs = std::filesystem;

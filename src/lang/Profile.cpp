@@ -22,6 +22,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <windows.h>
+// <windows.h> maps WriteProfileString to the Win32 function; ours is meant.
+#undef WriteProfileString
 #else
 #include <fcntl.h>
 #include <iconv.h>

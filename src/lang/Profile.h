@@ -45,6 +45,13 @@
 #include <string>
 #include <string_view>
 
+// <windows.h> defines WriteProfileString as a macro for the Win32 function of
+// that name. Code that includes <windows.h> after this header must #undef it
+// again before calling varnel::WriteProfileString.
+#ifdef WriteProfileString
+#undef WriteProfileString
+#endif
+
 namespace varnel {
 
 // The value of (section, key) in `file`, or `defaultValue` when the file,

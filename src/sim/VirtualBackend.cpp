@@ -59,8 +59,7 @@ std::shared_ptr<VirtualRadio> VirtualBackend::addRadio(int slot, VirtualPreset p
 }
 
 void VirtualBackend::addVolume(int slot, const StorageIdentity& identity, bool removable) {
-    if (checkedSlot(slot) == radioSlot_) throw std::invalid_argument("slot holds the primary radio");
-    Slot& s = slots_[static_cast<std::size_t>(slot)];
+    Slot& s = slots_[static_cast<std::size_t>(checkedSlot(slot))];
     s = Slot{};
     s.kind = Slot::Kind::Volume;
     s.identity = identity;
@@ -68,16 +67,12 @@ void VirtualBackend::addVolume(int slot, const StorageIdentity& identity, bool r
 }
 
 void VirtualBackend::addUnreadableVolume(int slot) {
-    if (checkedSlot(slot) == radioSlot_) throw std::invalid_argument("slot holds the primary radio");
-    Slot& s = slots_[static_cast<std::size_t>(slot)];
+    Slot& s = slots_[static_cast<std::size_t>(checkedSlot(slot))];
     s = Slot{};
     s.kind = Slot::Kind::Unreadable;
 }
 
-void VirtualBackend::clearSlot(int slot) {
-    if (checkedSlot(slot) == radioSlot_) throw std::invalid_argument("slot holds the primary radio");
-    slots_[static_cast<std::size_t>(slot)] = Slot{};
-}
+void VirtualBackend::clearSlot(int slot) { slots_[static_cast<std::size_t>(checkedSlot(slot))] = Slot{}; }
 
 void VirtualBackend::unplug() {
     if (!radio_->plugged()) return;

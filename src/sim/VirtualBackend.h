@@ -39,8 +39,12 @@ public:
     std::shared_ptr<VirtualRadio> sharedRadio() const { return radio_; }
     int radioSlot() const { return radioSlot_; }
 
-    // A further radio in another slot; returns it. Replaces whatever the
-    // slot held.
+    // Slot set-up. Each replaces whatever the slot held; a slot number
+    // outside 0..23 is a programming error (std::out_of_range). Replacing or
+    // clearing the primary radio's slot leaves the primary radio in no slot
+    // (a host without a radio); radio() still names it and addRadio on that
+    // slot makes the new radio the primary one.
+    // A further radio; returns it.
     std::shared_ptr<VirtualRadio> addRadio(int slot, VirtualPreset preset = VirtualPreset::Variant0);
     // A volume that is not a radio, or a fixed disk that carries the radio's
     // strings (never probed, since it is not removable).

@@ -273,6 +273,13 @@ TEST_F(LinuxBackendTest, FixedDisksNeitherTakeASlotNorGetProbed) {
     EXPECT_EQ(spy.probed, (std::vector<std::string>{"sdb"}));
 }
 
+TEST_F(LinuxBackendTest, KernelMadeDevicesArePassedOverByName) {
+    // Even when one of them claims to be removable and carries the strings.
+    for (const char* name : {"loop3", "ram0", "zram0", "dm-1", "md127", "nbd0"}) host.addRadio(name);
+    host.addRadio("sdc");
+    EXPECT_EQ(backend.volumeSlots(), (std::vector<std::string>{"sdc"}));
+}
+
 TEST_F(LinuxBackendTest, SlotOrderIsNameLengthThenName) {
     for (const char* name : {"sdaa", "mmcblk0", "sdb", "sr0", "sda", "sdz", "mmcblk1"}) host.addStick(name);
     EXPECT_EQ(backend.volumeSlots(),

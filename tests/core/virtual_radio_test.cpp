@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -860,6 +861,22 @@ TEST(VirtualBackendScan, OtherVolumesAreProbedButNotTaken) {
     backend.clearSlot(9);
     EXPECT_EQ(ScanRadioDrives(), 0);
     SetDeviceBackend(nullptr);
+}
+
+TEST(VirtualBackendScan, ClearingTheRadioSlotGivesAHostWithoutRadio) {
+    VirtualBackend backend;
+    backend.clearSlot(backend.radioSlot());
+    EXPECT_EQ(backend.volumeSlots(), std::vector<std::string>(24));
+    SetDeviceBackend(&backend);
+    EXPECT_EQ(ScanRadioDrives(), 0);
+    EXPECT_EQ(OpenRadio(), nullptr);
+    EXPECT_EQ(backend.open("E:", nullptr), nullptr);
+    // A radio put back in the slot becomes the primary one again.
+    const std::shared_ptr<VirtualRadio> again = backend.addRadio(backend.radioSlot(), VirtualPreset::Variant2);
+    EXPECT_EQ(&backend.radio(), again.get());
+    EXPECT_EQ(ScanRadioDrives(), 1);
+    SetDeviceBackend(nullptr);
+    EXPECT_THROW(backend.clearSlot(24), std::out_of_range);
 }
 
 TEST(VirtualBackendLink, ForwardsTransfersBothWays) {
