@@ -1,0 +1,111 @@
+#include "app/StartupOptions.h"
+
+#include <string_view>
+
+namespace varnel::app {
+
+namespace {
+
+constexpr std::string_view kVirtualRadio = "--virtual-radio";
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+}  // namespace
+
+StartupOptions ParseStartupOptions(const std::vector<std::string>& arguments) {
+    StartupOptions options;
+    std::size_t i = 0;
+    if (!arguments.empty() && arguments[0] == kExpertSwitch) {
+        options.expertMode = true;
+        i = 1;
+    }
+    for (; i < arguments.size(); ++i) {
+        const std::string& arg = arguments[i];
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == kVirtualRadio) {
+            options.virtualRadio = true;
+        } else if (StartsWith(arg, kVirtualRadio) && arg[kVirtualRadio.size()] == '=') {
+            const std::string name = arg.substr(kVirtualRadio.size() + 1);
+            const auto preset = ParseVirtualPreset(name);
+            if (!preset) {
+                options.error = "unknown virtual radio \"" + name + "\"; choose one of: " +
+                                VirtualPresetNames();
+                return options;
+            }
+            options.virtualRadio = true;
+            options.virtualPreset = *preset;
+        } else if (arg == "--grab" || StartsWith(arg, "--grab=")) {
+            std::string path;
+            if (arg == "--grab") {
+                if (i + 1 >= arguments.size()) {
+                    options.error = "--grab needs the path of the PNG file to write";
+                    return options;
+                }
+                path = arguments[++i];
+            } else {
+                path = arg.substr(7);
+            }
+            if (path.empty()) {
+                options.error = "--grab needs the path of the PNG file to write";
+                return options;
+            }
+            options.grabPath = path;
+        } else if (arg == "--enter-tuner-mode") {
+            options.enterTunerMode = true;
+        } else if (arg == "--report-startup") {
+            options.reportStartup = true;
+        } else if (arg == "--") {
+            // Everything after "--" is an archive path, even if it starts with '-'.
+            for (++i; i < arguments.size(); ++i) {
+                if (options.archivePath.empty()) {
+                    options.archivePath = arguments[i];
+                } else {
+                    options.warnings.push_back("only one archive is opened; ignoring \"" + arguments[i] + "\"");
+                }
+            }
+        } else if (StartsWith(arg, "--")) {
+            options.error = "unknown option \"" + arg + "\" (try --help)";
+            return options;
+        } else if (StartsWith(arg, "-") && arg.size() > 1) {
+            // The expert switch anywhere but first, or in another spelling,
+            // is not the expert switch. Like any other short argument it is
+            // ignored rather than refused, as the program always did.
+            options.warnings.push_back("ignoring argument \"" + arg + "\"" +
+                                       (arg == kExpertSwitch ? " (the expert switch must come first)" : ""));
+        } else if (options.archivePath.empty()) {
+            options.archivePath = arg;
+        } else {
+            options.warnings.push_back("only one archive is opened; ignoring \"" + arg + "\"");
+        }
+    }
+    return options;
+}
+
+std::string StartupUsage() {
+    return "Usage: varnel-tuner [-E] [options] [archive.tdb]\n"
+           "\n"
+           "Alignment tool for the DMR radio: enter tuner mode, adjust the calibration\n"
+           "values, save them to .tdb archives or write them back to the radio.\n"
+           "\n"
+           "  -E                        expert mode (only as the first argument): unlocks\n"
+           "                            the frequency rows of the parameter editor\n"
+           "  archive.tdb               open this archive at start\n"
+           "  --virtual-radio[=PRESET]  talk to the built-in virtual radio instead of a\n"
+           "                            real one; PRESET is one of: " +
+           VirtualPresetNames() +
+           "\n"
+           "                            (default variant0)\n"
+           "  --enter-tuner-mode        enter tuner mode as soon as the window is up\n"
+           "  --grab PATH               render the main window (and its tuning window) to\n"
+           "                            the PNG file PATH, then exit; message boxes are\n"
+           "                            answered automatically and printed to stderr\n"
+           "  --report-startup          print the start-up time and resident memory, then\n"
+           "                            exit (after tuner mode is entered, with\n"
+           "                            --enter-tuner-mode)\n"
+           "  --help                    show this text\n";
+}
+
+}  // namespace varnel::app

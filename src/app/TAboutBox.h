@@ -1,0 +1,28 @@
+// The about box: program icon, product name, notice, comments and the fixed
+// "VARNEL" label; closed by its default OK button. It takes its texts and
+// font size from the current language on every show.
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+class TAboutBox : public QDialog {
+    Q_OBJECT
+public:
+    explicit TAboutBox(QWidget* parent = nullptr);
+
+    // The show routine: font size and texts of the current language.
+    void FormShow();
+
+    QLabel* ProgramIcon = nullptr;
+    QLabel* ProductName = nullptr;
+    QLabel* Copyright = nullptr;  // the notice below the product name
+    QLabel* Comments = nullptr;
+    QLabel* VarnelLabel = nullptr;
+    QPushButton* OKButton = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+};

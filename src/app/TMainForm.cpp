@@ -1,0 +1,844 @@
+#include "app/TMainForm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QIcon>
+#include <QKeySequence>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <algorithm>
+
+#include "app/AppFonts.h"
+#include "app/DialogSeam.h"
+#include "app/TAboutBox.h"
+#include "data/Global.h"
+#include "dialogs/TFactroyForm.h"
+#include "dialogs/TParamForm.h"
+#include "lang/Loadlanguage.h"
+#include "protocol/Sendcmd.h"
+#include "tuning/TMDIChild.h"
+
+// The icons live in the library's resources; a static library needs them
+// registered by name.
+static void InitMainWindowResources() { Q_INIT_RESOURCE(varnel_icons); }
+
+using varnel::ui::Dialogs;
+using varnel::ui::MessageButtons;
+using varnel::ui::MessageKind;
+
+namespace varnel::app {
+
+namespace {
+
+const QString kBoxCaption = QStringLiteral("Varnel");
+const QString kOpenFilter = QStringLiteral("Archive Files(*.tdb)|*.tdb");
+const QString kSaveFilter = QStringLiteral("TDB Files (*.tdb) | *.tdb");
+const QString kDefaultSuffix = QStringLiteral(".tdb");
+const QString kUntitled = QStringLiteral("Untitled.tdb");
+
+QString Tr(const char* section, const char* key) { return QString::fromStdString(Text(section, key)); }
+
+void SetHint(QWidget* widget, const QString& hint) {
+    widget->setToolTip(ShortHint(hint));
+    widget->setStatusTip(hint);
+}
+
+void SetHint(QAction* action, const QString& hint) {
+    action->setToolTip(ShortHint(hint));
+    action->setStatusTip(hint);
+}
+
+// What the operator sees in panel 1 after a poll gave up. The language files
+// have no text for it, so it follows the language here.
+QString NoAnswerNote() {
+    return languageIndex == kLanguageChinese ? QStringLiteral("电台没有应答。")
+                                             : QStringLiteral("No answer from the radio.");
+}
+
+}  // namespace
+
+int StatusPanelWidth(int statusBarWidth) { return statusBarWidth * 94 / 100; }
+
+QString ShortHint(const QString& hint) {
+    const qsizetype bar = hint.indexOf(QLatin1Char('|'));
+    return bar < 0 ? hint : hint.left(bar);
+}
+
+QString LongHint(const QString& hint) {
+    const qsizetype bar = hint.indexOf(QLatin1Char('|'));
+    return bar < 0 ? hint : hint.mid(bar + 1);
+}
+
+std::filesystem::path NativePath(const QString& path) {
+#ifdef _WIN32
+    return std::filesystem::path(path.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+#endif
+}
+
+std::string NarrowFileName(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+QString FromNarrowFileName(const std::string& name) { return QFile::decodeName(QByteArray::fromStdString(name)); }
+
+QString FromNativePath(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return QString::fromStdWString(path.wstring());
+#else
+    return QFile::decodeName(QByteArray::fromStdString(path.string()));
+#endif
+}
+
+QString DefaultDataDirectory() {
+    return QDir(FromNativePath(ProgramDirectory())).filePath(QStringLiteral("Default Data")) + QLatin1Char('/');
+}
+
+// The two panels of the status bar, drawn without bevels. Panel 0 has the
+// width StatusBar1Resize gives it; panel 1 takes what is left.
+class StatusPanels : public QWidget {
+public:
+    explicit StatusPanels(QWidget* parent) : QWidget(parent) {
+        setObjectName(QStringLiteral("StatusPanels"));
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
+    QString text(int panel) const { return texts_[Index(panel)]; }
+    void setText(int panel, const QString& text) {
+        texts_[Index(panel)] = text;
+        update();
+    }
+    int panelWidth(int panel) const {
+        if (Index(panel) == 0) return width0_;
+        return std::max(0, width() - width0_);
+    }
+    void setPanel0Width(int width) {
+        width0_ = width;
+        update();
+    }
+    QSize sizeHint() const override { return {200, fontMetrics().height() + 4}; }
+    QSize minimumSizeHint() const override { return {0, fontMetrics().height() + 4}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const int pad = 3;
+        const QRect first(pad, 0, std::max(0, width0_ - 2 * pad), height());
+        painter.drawText(first, Qt::AlignVCenter | Qt::AlignLeft,
+                         fontMetrics().elidedText(texts_[0], Qt::ElideRight, first.width()));
+        const QRect second(width0_ + pad, 0, std::max(0, width() - width0_ - 2 * pad), height());
+        painter.drawText(second, Qt::AlignVCenter | Qt::AlignLeft,
+                         fontMetrics().elidedText(texts_[1], Qt::ElideRight, second.width()));
+    }
+
+private:
+    static int Index(int panel) { return panel == 0 ? 0 : 1; }
+    QString texts_[2];
+    int width0_ = 0;
+};
+
+}  // namespace varnel::app
+
+using namespace varnel;
+using varnel::app::Tr;
+
+// ---------------------------------------------------------------------------
+// Construction
+
+TMainForm::TMainForm(const app::StartupOptions& options, QWidget* parent) : QMainWindow(parent) {
+    InitMainWindowResources();
+    setObjectName(QStringLiteral("TMainForm"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/varnel.png")));
+
+    // 1. The window from its design; the hint handler.
+    MdiArea = new QMdiArea(this);
+    MdiArea->setObjectName(QStringLiteral("MdiArea"));
+    MdiArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    MdiArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(MdiArea);
+    buildActions();
+    buildMenus();
+    buildToolBar();
+    buildStatusBar();
+    buildTimers();
+    currentFileName.clear();
+    qApp->installEventFilter(this);  // ShowHintInStatusBar for every hint of the program
+
+    // 2.-4. setting.ini and the language; the font size follows it.
+    ChooseStartupLanguage();
+    const QFont font = app::ProgramFont(FontPointsForMainWindow());
+    setFont(font);
+    // Menus are windows of their own and do not inherit the window's font.
+    for (QMenu* menu : {File1, Edit1, L1, TunerAndTest, View1, S1, H1}) menu->setFont(font);
+
+    // 5. Texts. Until the pointer rests on a control, panel 0 shows the
+    // window's own hint.
+    ApplyMainWindowTexts();
+    ShowHintInStatusBar(statusTip());
+
+    // 6.
+    expertMode = false;
+    currentFileName.clear();
+
+    // Client area 1164 x 622 below the menu bar, centred on the desktop.
+    resize(1164, 622 + menuBar()->sizeHint().height());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(0, 0), size());
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+
+    FormCreate(options);
+}
+
+TMainForm::~TMainForm() {
+    // The tuning windows report their destruction to this window; let them
+    // go while it is still whole.
+    tuningWindow = nullptr;
+    delete MdiArea;
+    MdiArea = nullptr;
+}
+
+void TMainForm::FormCreate(const app::StartupOptions& options) { expertMode = options.expertMode; }
+
+void TMainForm::buildActions() {
+    auto make = [this](const char* name, void (TMainForm::*slot)()) {
+        auto* action = new QAction(this);
+        action->setObjectName(QString::fromLatin1(name));
+        if (slot != nullptr) connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+    FileOpen1 = make("FileOpen1", &TMainForm::FileOpen1Execute);
+    FileExit1 = make("FileExit1", &TMainForm::FileExit1Execute);
+    HelpAbout1 = make("HelpAbout1", &TMainForm::HelpAbout1Execute);
+
+    FileOpenItem = make("FileOpenItem", nullptr);
+    FileOpenItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    connect(FileOpenItem, &QAction::triggered, FileOpen1, &QAction::trigger);
+    FileCloseItem = make("FileCloseItem", nullptr);  // no handler in the design
+    FileSaveItem = make("FileSaveItem", &TMainForm::FileSaveItemClick);
+    FileSaveItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    FileSaveItem->setEnabled(false);
+    FileSaveAsItem = make("FileSaveAsItem", &TMainForm::FileSaveAsItemClick);
+    FileSaveAsItem->setEnabled(false);
+    FileExitItem = make("FileExitItem", nullptr);
+    connect(FileExitItem, &QAction::triggered, FileExit1, &QAction::trigger);
+
+    ParamItem = make("ParamItem", &TMainForm::ParamItemClick);
+    ParamItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    ParamItem->setEnabled(false);
+    N8 = make("N8", &TMainForm::N8Click);
+    English1 = make("English1", &TMainForm::English1Click);
+
+    N2 = make("N2", &TMainForm::SpeedButton4Click);
+
+    N4 = make("N4", &TMainForm::N4Click);
+    N4->setCheckable(true);
+    N4->setChecked(true);
+    N5 = make("N5", &TMainForm::N5Click);
+    N5->setCheckable(true);
+    N5->setChecked(true);
+
+    N1 = make("N1", &TMainForm::N1Click);
+    N1->setEnabled(false);
+
+    HelpAboutItem = make("HelpAboutItem", nullptr);
+    connect(HelpAboutItem, &QAction::triggered, HelpAbout1, &QAction::trigger);
+}
+
+void TMainForm::buildMenus() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    auto menu = [bar](const char* name) {
+        QMenu* m = bar->addMenu(QString());
+        m->setObjectName(QString::fromLatin1(name));
+        return m;
+    };
+    File1 = menu("File1");
+    File1->addAction(FileOpenItem);
+    File1->addAction(FileCloseItem);
+    File1->addAction(FileSaveItem);
+    File1->addAction(FileSaveAsItem);
+    File1->addSeparator();
+    File1->addAction(FileExitItem);
+
+    Edit1 = menu("Edit1");
+    Edit1->addAction(ParamItem);
+    Edit1->addSeparator();
+    L1 = Edit1->addMenu(QString());
+    L1->setObjectName(QStringLiteral("L1"));
+    L1->addAction(N8);
+    L1->addAction(English1);
+
+    TunerAndTest = menu("TunerAndTest");
+    TunerAndTest->addAction(N2);
+
+    View1 = menu("View1");
+    View1->addAction(N4);
+    View1->addAction(N5);
+    windowListSeparator_ = View1->addSeparator();
+    windowListSeparator_->setVisible(false);
+    connect(View1, &QMenu::aboutToShow, this, &TMainForm::rebuildWindowList);
+
+    S1 = menu("S1");
+    S1->addAction(N1);
+
+    H1 = menu("H1");
+    H1->addAction(HelpAboutItem);
+}
+
+void TMainForm::rebuildWindowList() {
+    // The frame's window list: one entry per open tuning window, the active
+    // one checked, below the tool bar and status bar switches.
+    const QList<QAction*> actions = View1->actions();
+    const qsizetype first = actions.indexOf(windowListSeparator_) + 1;
+    for (qsizetype i = first; i < actions.size(); ++i) {
+        View1->removeAction(actions[i]);
+        delete actions[i];
+    }
+    const QList<QMdiSubWindow*> windows = MdiArea->subWindowList();
+    int number = 0;
+    for (QMdiSubWindow* window : windows) {
+        if (window->isHidden()) continue;
+        ++number;
+        QAction* entry = View1->addAction(QStringLiteral("&%1 %2").arg(number).arg(window->windowTitle()));
+        entry->setCheckable(true);
+        entry->setChecked(window == MdiArea->activeSubWindow());
+        QPointer<QMdiSubWindow> target(window);
+        connect(entry, &QAction::triggered, this, [this, target] {
+            if (target) MdiArea->setActiveSubWindow(target);
+        });
+    }
+    windowListSeparator_->setVisible(number > 0);
+}
+
+void TMainForm::buildToolBar() {
+    ToolBar2 = new QToolBar(this);
+    ToolBar2->setObjectName(QStringLiteral("ToolBar2"));
+    ToolBar2->setMovable(false);
+    ToolBar2->setFloatable(false);
+    ToolBar2->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    ToolBar2->setIconSize(QSize(24, 24));
+    addToolBar(Qt::TopToolBarArea, ToolBar2);
+
+    auto button = [this](const char* name, const char* icon, void (TMainForm::*slot)()) {
+        auto* b = new QToolButton(ToolBar2);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setAutoRaise(true);  // flat
+        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        b->setIcon(QIcon(QStringLiteral(":/icons/%1.png").arg(QString::fromLatin1(icon))));
+        b->setMinimumWidth(64);
+        connect(b, &QToolButton::clicked, this, slot);
+        ToolBar2->addWidget(b);
+        return b;
+    };
+    SpeedButton2 = button("SpeedButton2", "open", &TMainForm::FileOpen1Execute);
+    SpeedButton3 = button("SpeedButton3", "save", &TMainForm::FileSaveItemClick);
+    SpeedButton3->setEnabled(false);
+    ToolBar2->addSeparator();
+    SpeedButton4 = button("SpeedButton4", "tuner", &TMainForm::SpeedButton4Click);
+    SpeedButton1 = button("SpeedButton1", "write", &TMainForm::SpeedButton1Click);
+    SpeedButton1->setEnabled(false);
+    ToolBar2->addSeparator();
+    SpeedButton6 = button("SpeedButton6", "about", &TMainForm::HelpAbout1Execute);
+}
+
+void TMainForm::buildStatusBar() {
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    setStatusBar(StatusBar1);
+    panels_ = new app::StatusPanels(StatusBar1);
+    StatusBar1->addWidget(panels_, 1);
+    // StatusBar1Resize runs from the application-wide event filter.
+}
+
+void TMainForm::buildTimers() {
+    auto timer = [this](const char* name, void (TMainForm::*slot)()) {
+        auto* t = new QTimer(this);
+        t->setObjectName(QString::fromLatin1(name));
+        t->setInterval(10);
+        connect(t, &QTimer::timeout, this, slot);
+        return t;
+    };
+    ReadInfoTimer = timer("ReadInfoTimer", &TMainForm::ReadInfoTimerTimer);
+    EnterTunerModeTimer = timer("EnterTunerModeTimer", &TMainForm::EnterTunerModeTimerTimer);
+    ExitTunerModeTimer = timer("ExitTunerModeTimer", &TMainForm::ExitTunerModeTimerTimer);
+    WriteAllTunerDataTimer = timer("WriteAllTunerDataTimer", &TMainForm::WriteAllTunerDataTimerTimer);
+}
+
+void TMainForm::attachForms(TAboutBox* about, TParamForm* param, TFactroyForm* factory) {
+    aboutBox_ = about;
+    paramForm_ = param;
+    factroyForm_ = factory;
+    connectDialogHooks();
+}
+
+void TMainForm::connectDialogHooks() {
+    // A confirmed grid and a factory read replace image bytes that the
+    // tuning window shows: let it select its item again.
+    const auto refreshTuningWindow = [this] {
+        if (tuningWindow != nullptr) tuningWindow->TreeView1DblClick();
+    };
+    if (paramForm_ != nullptr) paramForm_->setConfirmHandler(refreshTuningWindow);
+    if (factroyForm_ != nullptr) factroyForm_->setFactoryReadHandler(refreshTuningWindow);
+}
+
+TAboutBox* TMainForm::aboutBox() {
+    if (!aboutBox_) aboutBox_ = new TAboutBox(this);
+    return aboutBox_;
+}
+
+TParamForm* TMainForm::paramForm() {
+    if (!paramForm_) {
+        paramForm_ = new TParamForm(this);
+        connectDialogHooks();
+    }
+    return paramForm_;
+}
+
+TFactroyForm* TMainForm::factroyForm() {
+    if (!factroyForm_) {
+        factroyForm_ = new TFactroyForm(this);
+        connectDialogHooks();
+    }
+    return factroyForm_;
+}
+
+// ---------------------------------------------------------------------------
+// Texts, language, hints
+
+void TMainForm::ApplyMainWindowTexts() {
+    setWindowTitle(Tr("Application", "Title"));
+    QGuiApplication::setApplicationDisplayName(Tr("Application", "Title"));
+    SpeedButton2->setText(Tr("MainForm", "S001"));
+    app::SetHint(SpeedButton2, Tr("MainForm", "S0001"));
+    SpeedButton3->setText(Tr("MainForm", "S002"));
+    app::SetHint(SpeedButton3, Tr("MainForm", "S0002"));
+    SpeedButton4->setText(Tr("MainForm", "S003"));
+    app::SetHint(SpeedButton4, Tr("MainForm", "S0030"));
+    SpeedButton1->setText(Tr("MainForm", "S005"));
+    app::SetHint(SpeedButton1, Tr("MainForm", "S005"));
+    SpeedButton6->setText(Tr("MainForm", "S006"));
+    app::SetHint(SpeedButton6, Tr("MainForm", "S006"));
+    File1->setTitle(Tr("MainMenu", "M0001"));
+    FileOpenItem->setText(Tr("MainMenu", "M0008"));
+    FileCloseItem->setText(Tr("MainMenu", "M0009"));
+    FileSaveItem->setText(Tr("MainForm", "S002"));
+    app::SetHint(this, Tr("MainForm", "S008"));
+    FileExit1->setText(Tr("MainMenu", "M0012"));
+    app::SetHint(FileExit1, Tr("MainMenu", "M00120"));
+    Edit1->setTitle(Tr("MainMenu", "M0002"));
+    TunerAndTest->setTitle(Tr("MainMenu", "M0027"));
+    View1->setTitle(Tr("MainMenu", "M0003"));
+    H1->setTitle(Tr("MainMenu", "M0007"));
+    ParamItem->setText(Tr("MainMenu", "M0020"));
+    app::SetHint(ParamItem, Tr("MainMenu", "M00200"));
+    L1->setTitle(Tr("MainMenu", "M0021"));
+    app::SetHint(L1->menuAction(), Tr("MainMenu", "M00201"));
+    N2->setText(Tr("MainForm", "S003"));
+    app::SetHint(N2, Tr("MainForm", "S0030"));
+    N4->setText(Tr("MainMenu", "M0016"));
+    app::SetHint(N4, Tr("MainMenu", "M00160"));
+    N5->setText(Tr("MainMenu", "M0017"));
+    app::SetHint(N5, Tr("MainMenu", "M00170"));
+    HelpAboutItem->setText(Tr("MainMenu", "M0015"));
+    app::SetHint(HelpAboutItem, Tr("MainMenu", "M00150"));
+    FileExitItem->setText(Tr("MainMenu", "M0012"));
+    app::SetHint(FileExitItem, Tr("MainMenu", "M00120"));
+    FileSaveAsItem->setText(Tr("MainForm", "S009"));
+    N8->setText(Tr("MainMenu", "M0025"));
+    English1->setText(Tr("MainMenu", "M0026"));
+    S1->setTitle(Tr("MainMenu", "M0028"));
+    N1->setText(Tr("MainMenu", "M00280"));
+}
+
+void TMainForm::ShowHintInStatusBar(const QString& hint) { panels_->setText(0, app::LongHint(hint)); }
+
+QString TMainForm::statusPanelText(int panel) const { return panels_->text(panel); }
+
+int TMainForm::statusPanelWidth(int panel) const { return panels_->panelWidth(panel); }
+
+void TMainForm::StatusBar1Resize() { panels_->setPanel0Width(app::StatusPanelWidth(StatusBar1->width())); }
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::StatusTip) {
+        // Every hint of the program ends here, whichever window it came from.
+        ShowHintInStatusBar(static_cast<QStatusTipEvent*>(event)->tip());
+        return true;
+    }
+    if (watched == StatusBar1 && event->type() == QEvent::Resize) StatusBar1Resize();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::N8Click() { switchLanguage(kLanguageChinese); }
+
+void TMainForm::English1Click() { switchLanguage(kLanguageEnglish); }
+
+void TMainForm::switchLanguage(int index) {
+    OpenLanguage(index);  // the window keeps its font size
+    ApplyMainWindowTexts();
+    applyTunerModeCaptions();
+    ShowHintInStatusBar(statusTip());
+    StatusBar1->update();
+    if (tuningWindow != nullptr) tuningWindow->FormShow();
+}
+
+void TMainForm::setTunerModeCaptions(const char* captionKey, const char* hintKey) {
+    SpeedButton4->setText(Tr("MainForm", captionKey));
+    app::SetHint(SpeedButton4, Tr("MainForm", hintKey));
+    N2->setText(Tr("MainForm", captionKey));
+    app::SetHint(N2, Tr("MainForm", hintKey));
+}
+
+void TMainForm::applyTunerModeCaptions() {
+    if (inTunerMode) {
+        setTunerModeCaptions("S004", "S0040");
+    } else {
+        setTunerModeCaptions("S003", "S0030");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// View, dialogs, closing
+
+void TMainForm::N4Click() {
+    const bool show = ToolBar2->isHidden();
+    ToolBar2->setVisible(show);
+    N4->setChecked(show);
+}
+
+void TMainForm::N5Click() {
+    const bool show = StatusBar1->isHidden();
+    StatusBar1->setVisible(show);
+    N5->setChecked(show);
+}
+
+void TMainForm::ParamItemClick() { Dialogs().execDialog(paramForm()); }
+
+void TMainForm::HelpAbout1Execute() { Dialogs().execDialog(aboutBox()); }
+
+void TMainForm::N1Click() { Dialogs().execDialog(factroyForm()); }
+
+void TMainForm::FileExit1Execute() { close(); }
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    // The tuning window goes first; its close query may keep the program running.
+    if (!closeTuningWindows()) {
+        event->ignore();
+        return;
+    }
+    FormClose();
+    event->accept();
+}
+
+void TMainForm::FormClose() {
+    std::string error;
+    if (!StoreLanguageSetting(&error)) {
+        Dialogs().message(this, MessageKind::Error, app::kBoxCaption,
+                          app::FromNativePath(settingsFile) + QStringLiteral(": ") + QString::fromStdString(error),
+                          MessageButtons::Ok);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The tuning window
+
+QList<TMDIChild*> TMainForm::openTuningWindows() const {
+    QList<TMDIChild*> open;
+    if (MdiArea == nullptr) return open;
+    for (QMdiSubWindow* window : MdiArea->subWindowList()) {
+        if (window->isHidden()) continue;
+        if (auto* child = qobject_cast<TMDIChild*>(window->widget())) open << child;
+    }
+    return open;
+}
+
+bool TMainForm::closeTuningWindows() {
+    bool allClosed = true;
+    for (QMdiSubWindow* window : MdiArea->subWindowList()) {
+        if (window->isHidden()) continue;
+        if (window->close()) {
+            // Gone now rather than at the next turn of the event loop, so
+            // that the old window is out of the way before a new one starts.
+            delete window;
+        } else {
+            allClosed = false;
+        }
+    }
+    return allClosed;
+}
+
+TMDIChild* TMainForm::OpenTuningWindow(const QString& path) {
+    // newFirmware is derived from radioInfo wherever it is needed.
+    closeTuningWindows();  // a window that refuses stays open beside the new one
+    auto* child = new TMDIChild(this);
+    QMdiSubWindow* window = MdiArea->addSubWindow(child);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    tuningWindow = child;
+    child->setWindowTitle(QFileInfo(path).fileName());
+    window->showMaximized();
+    child->FormShow();
+    return child;
+}
+
+void TMainForm::tuningWindowDestroyed(TMDIChild* window) {
+    if (tuningWindow == window) tuningWindow = nullptr;
+}
+
+void TMainForm::setDocumentCommandsEnabled(bool enabled) {
+    SpeedButton1->setEnabled(enabled);
+    SpeedButton3->setEnabled(enabled);
+    ParamItem->setEnabled(enabled);
+    FileSaveItem->setEnabled(enabled);
+    FileSaveAsItem->setEnabled(enabled);
+}
+
+void TMainForm::showTunerModeLeftCaptions() {
+    // The hints follow the captions, so that they do not offer to leave a
+    // mode that is already off.
+    setTunerModeCaptions("S003", "S0030");
+}
+
+void TMainForm::showRadioLostCaptions() {
+    SpeedButton4->setText(Tr("MainForm", "S003"));
+    app::SetHint(SpeedButton4, Tr("MainForm", "S0030"));
+    N2->setText(Tr("MainMenu", "M0022"));
+    app::SetHint(N2, Tr("MainForm", "S0030"));
+}
+
+// ---------------------------------------------------------------------------
+// Tuner-mode control
+
+bool TMainForm::pollRunning() const {
+    return ReadInfoTimer->isActive() || EnterTunerModeTimer->isActive() || ExitTunerModeTimer->isActive() ||
+           WriteAllTunerDataTimer->isActive();
+}
+
+bool TMainForm::openRadioLink() {
+    // Only the newest link is ever used; an older one is closed first so
+    // that the volume is not held open twice.
+    linkHandle.reset();
+    panels_->setText(1, QString());
+    ScanRadioDrives();
+    OpenError error;
+    linkHandle = OpenRadio(&error);
+    if (linkHandle) return true;
+
+    QString text = Tr("MessageBox", "M010");
+    // When a radio was found but could not be opened, say why: a missing
+    // udev rule (permission) is the usual cause on Linux.
+    if (error.kind == OpenError::Kind::PermissionDenied || error.kind == OpenError::Kind::Busy ||
+        error.kind == OpenError::Kind::Other) {
+        const QString reason = QString::fromStdString(DescribeOpenError(LastOpenError()));
+        if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
+    }
+    Dialogs().message(this, MessageKind::Error, app::kBoxCaption, text, MessageButtons::Ok);
+    return false;
+}
+
+void TMainForm::pollExpired(QTimer* timer) {
+    pollTicks = 0;
+    pollRetries = 0;
+    linkHandle.reset();
+    timer->stop();
+    panels_->setText(1, app::NoAnswerNote());
+}
+
+void TMainForm::SpeedButton4Click() {
+    if (!openRadioLink()) return;
+    if (!inTunerMode) {
+        SendReadInfo();
+        ReadInfoTimer->start();
+    } else {
+        SendExitTunerMode();
+        ExitTunerModeTimer->start();
+        if (tuningWindow != nullptr) {
+            for (QTimer* timer : {tuningWindow->MandownTimer, tuningWindow->CheckTimer, tuningWindow->ErrorRateTimer}) {
+                if (timer != nullptr) timer->stop();
+            }
+        }
+    }
+}
+
+void TMainForm::ReadInfoTimerTimer() {
+    switch (PollStep(cmd::reply(cmd::kReadInfo))) {
+        case PollResult::Pending:
+            return;
+        case PollResult::Expired:
+            pollExpired(ReadInfoTimer);
+            return;
+        case PollResult::Match:
+            break;
+    }
+    ReadInfoTimer->stop();
+    pollTicks = 0;
+    // The block follows the reply's first payload byte (frame bytes 6 to 261).
+    radioInfo.assign(replyBuffer.data() + 6);
+    SendEnterTunerMode();  // expects 857 or 521 bytes, from the block just stored
+    EnterTunerModeTimer->start();
+}
+
+void TMainForm::EnterTunerModeTimerTimer() {
+    switch (PollStep(cmd::reply(cmd::kEnterTunerMode))) {
+        case PollResult::Pending:
+            return;
+        case PollResult::Expired:
+            pollExpired(EnterTunerModeTimer);
+            return;
+        case PollResult::Match:
+            break;
+    }
+    EnterTunerModeTimer->stop();
+    pollTicks = 0;
+    band = 0;
+    // The image is taken from the reply now: while the box below is open,
+    // other timers keep running and may reuse the reply buffer.
+    const std::size_t imageBytes = radioInfo.imageBytes();
+    std::array<std::uint8_t, TunerImage::kSize> image{};
+    std::copy_n(replyBuffer.begin() + 6, imageBytes, image.begin());
+
+    setTunerModeCaptions("S004", "S0040");
+    N1->setEnabled(true);
+    Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M001"),
+                      MessageButtons::Ok);
+
+    // After the operator has closed the box: the image (the rest of it is
+    // kept for a small model), the new tuning window, tuner mode.
+    std::copy_n(image.begin(), imageBytes, tunerImage.bytes.begin());
+    OpenTuningWindow(app::kUntitled);
+    inTunerMode = true;
+    currentFileName.clear();
+    currentFilePath_.clear();
+}
+
+void TMainForm::ExitTunerModeTimerTimer() {
+    switch (PollStep(cmd::reply(cmd::kExitTunerMode))) {
+        case PollResult::Pending:
+            return;
+        case PollResult::Expired:
+            pollExpired(ExitTunerModeTimer);  // tuner mode stays on
+            return;
+        case PollResult::Match:
+            break;
+    }
+    ExitTunerModeTimer->stop();
+    if (tuningWindow != nullptr && tuningWindow->CheckTimer != nullptr) tuningWindow->CheckTimer->stop();
+    pollTicks = 0;
+    pollRetries = 0;
+    inTunerMode = false;
+    if (tuningWindow != nullptr) {
+        tuningWindow->lockCtcssPage();
+        tuningWindow->lockPowerPage();
+        tuningWindow->lockMeasureButtons();
+    }
+    setTunerModeCaptions("S003", "S0030");
+    N1->setEnabled(false);
+    Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M002"),
+                      MessageButtons::Ok);
+}
+
+void TMainForm::SpeedButton1Click() {
+    if (!openRadioLink()) return;
+    SendWriteAll();  // 848 or 512 image bytes, as the information block says
+    WriteAllTunerDataTimer->start();
+}
+
+void TMainForm::WriteAllTunerDataTimerTimer() {
+    switch (PollStep(cmd::reply(cmd::kWriteAll))) {
+        case PollResult::Pending:
+            return;
+        case PollResult::Expired:
+            pollExpired(WriteAllTunerDataTimer);
+            return;
+        case PollResult::Match:
+            break;
+    }
+    WriteAllTunerDataTimer->stop();
+    pollTicks = 0;
+    pollRetries = 0;
+    Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M012"),
+                      MessageButtons::Ok);
+}
+
+// ---------------------------------------------------------------------------
+// Archives
+
+void TMainForm::showArchiveError(const ArchiveError& error) {
+    Dialogs().message(this, MessageKind::Error, app::kBoxCaption,
+                      QString::fromStdString(DescribeArchiveError(error)), MessageButtons::Ok);
+}
+
+void TMainForm::FileOpen1Execute() {
+    const QString path = Dialogs().openFileName(this, app::DefaultDataDirectory(), app::kOpenFilter);
+    if (path.isEmpty()) return;
+    OpenArchive(path);
+}
+
+bool TMainForm::OpenArchive(const QString& path) {
+    // Only a whole archive is taken: anything else is refused and nothing in
+    // memory changes.
+    ArchiveError error;
+    if (!LoadArchive(app::NativePath(path), archiveBuffer, &error)) {
+        showArchiveError(error);
+        return false;
+    }
+    UnpackArchive(archiveBuffer);
+    OpenTuningWindow(path);
+    currentFileName = app::NarrowFileName(path);
+    currentFilePath_ = path;
+    return true;
+}
+
+QString TMainForm::currentFilePath() const {
+    // currentFileName is the program-wide record; the exact path is kept
+    // beside it for names the narrow form cannot hold.
+    if (!currentFilePath_.isEmpty() && app::NarrowFileName(currentFilePath_) == currentFileName) {
+        return currentFilePath_;
+    }
+    return app::FromNarrowFileName(currentFileName);
+}
+
+void TMainForm::FileSaveItemClick() {
+    if (currentFileName.empty()) {
+        FileSaveAsItemClick();
+        return;
+    }
+    saveArchiveTo(currentFilePath());
+}
+
+void TMainForm::saveArchiveTo(const QString& path) {
+    PackArchive(archiveBuffer);
+    ArchiveError error;
+    if (!SaveArchive(app::NativePath(path), archiveBuffer.data(), kArchiveSize, &error)) showArchiveError(error);
+}
+
+void TMainForm::FileSaveAsItemClick() {
+    QString directory = app::DefaultDataDirectory();
+    if (!currentFileName.empty()) directory = QFileInfo(currentFilePath()).absolutePath();
+    QString path = Dialogs().saveFileName(this, directory, app::kSaveFilter, app::kDefaultSuffix);
+    if (path.isEmpty()) return;
+    // The dialog appends the extension to a bare name; so does this, for
+    // dialogs that do not.
+    if (QFileInfo(path).suffix().isEmpty() && !path.endsWith(QLatin1Char('.'))) path += app::kDefaultSuffix;
+
+    PackArchive(archiveBuffer);
+    ArchiveError error;
+    if (!SaveArchive(app::NativePath(path), archiveBuffer.data(), kArchiveSize, &error)) {
+        showArchiveError(error);
+        return;
+    }
+    currentFileName = app::NarrowFileName(path);
+    currentFilePath_ = path;
+    if (tuningWindow != nullptr) tuningWindow->setWindowTitle(QFileInfo(path).fileName());
+}

@@ -1,0 +1,203 @@
+// The main window: a multiple-document frame that hosts the tuning window,
+// with the File / Edit / Tuning / View / Factory / Help menus, the tool bar
+// and a two-panel status bar. It owns tuner-mode control (enter, leave,
+// write the whole image), opens and saves archives, switches the language
+// and stores it in setting.ini at close.
+//
+// Tuner mode is a chain of short steps: a click finds and opens the radio,
+// sends one command and starts a 10 ms poll timer; the timer's handler reads
+// the answer on every tick and, once the expected reply is there, does the
+// next step. No handler waits for the radio. A poll that gets no answer in
+// 100 ticks gives up quietly: the link is closed and the operator may click
+// again.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <filesystem>
+
+#include "app/StartupOptions.h"
+#include "app/TuningHost.h"
+#include "data/Filemanage.h"
+#include "device/Mass_storage.h"
+
+class QAction;
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class QStatusBar;
+class QTimer;
+class QToolBar;
+class QToolButton;
+class TAboutBox;
+class TFactroyForm;
+class TMDIChild;
+class TParamForm;
+
+namespace varnel::app {
+class StatusPanels;
+
+// Panel 0 of the status bar takes 94 % of the bar's width, truncated.
+int StatusPanelWidth(int statusBarWidth);
+// The parts of a hint "short|long": the short part is the tool tip, the long
+// part goes to the status bar. Without '|' both are the whole hint.
+QString ShortHint(const QString& hint);
+QString LongHint(const QString& hint);
+
+// Paths: the archive functions take a filesystem path; currentFileName keeps
+// the narrow form (system code page) of the same path.
+std::filesystem::path NativePath(const QString& path);
+std::string NarrowFileName(const QString& path);
+QString FromNarrowFileName(const std::string& name);
+QString FromNativePath(const std::filesystem::path& path);
+// "<program directory>/Default Data/", where the open dialog starts.
+QString DefaultDataDirectory();
+}  // namespace varnel::app
+
+class TMainForm : public QMainWindow, public TuningHost {
+    Q_OBJECT
+public:
+    // Reads setting.ini and the language file from the program directory
+    // (varnel::ProgramDirectory()), which the program entry sets first.
+    explicit TMainForm(const varnel::app::StartupOptions& options = {}, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // The dialogs the program entry created after the main window. When none
+    // were attached, the window creates its own on first use.
+    void attachForms(TAboutBox* about, TParamForm* param, TFactroyForm* factory);
+    TAboutBox* aboutBox();
+    TParamForm* paramForm();
+    TFactroyForm* factroyForm();
+
+    // Reads the command line: the expert switch sets expertMode.
+    void FormCreate(const varnel::app::StartupOptions& options);
+    // Sets every caption and hint of the window from the language file.
+    void ApplyMainWindowTexts();
+    // The application's hint handler: panel 0 shows the long part of `hint`.
+    void ShowHintInStatusBar(const QString& hint);
+    // Closes every tuning window (each may refuse while tuner mode is on) and
+    // opens a new one captioned with the file name of `path`.
+    TMDIChild* OpenTuningWindow(const QString& path);
+    // Opens an archive without asking for its name (command line, tests).
+    // False when the file was refused; an error box has then been shown.
+    bool OpenArchive(const QString& path);
+
+    // Status bar panels, for display and tests.
+    QString statusPanelText(int panel) const;
+    int statusPanelWidth(int panel) const;
+    // True while one of the four poll timers runs.
+    bool pollRunning() const;
+    // The tuning windows that are open (not closed, not yet deleted).
+    QList<TMDIChild*> openTuningWindows() const;
+
+    // TuningHost
+    void setDocumentCommandsEnabled(bool enabled) override;
+    void showTunerModeLeftCaptions() override;
+    void showRadioLostCaptions() override;
+    void tuningWindowDestroyed(TMDIChild* window) override;
+
+    // ---- controls (named as in the design; tests find them by name) ----
+    QMdiArea* MdiArea = nullptr;
+    QToolBar* ToolBar2 = nullptr;
+    QToolButton* SpeedButton2 = nullptr;  // open
+    QToolButton* SpeedButton3 = nullptr;  // save
+    QToolButton* SpeedButton4 = nullptr;  // enter / leave tuner mode
+    QToolButton* SpeedButton1 = nullptr;  // write all
+    QToolButton* SpeedButton6 = nullptr;  // about
+    QMenu* File1 = nullptr;
+    QMenu* Edit1 = nullptr;
+    QMenu* L1 = nullptr;
+    QMenu* TunerAndTest = nullptr;
+    QMenu* View1 = nullptr;
+    QMenu* S1 = nullptr;
+    QMenu* H1 = nullptr;
+    QAction* FileOpenItem = nullptr;
+    QAction* FileCloseItem = nullptr;
+    QAction* FileSaveItem = nullptr;
+    QAction* FileSaveAsItem = nullptr;
+    QAction* FileExitItem = nullptr;
+    QAction* ParamItem = nullptr;
+    QAction* N8 = nullptr;        // Chinese
+    QAction* English1 = nullptr;  // English
+    QAction* N2 = nullptr;        // enter / leave tuner mode
+    QAction* N4 = nullptr;        // tool bar on / off
+    QAction* N5 = nullptr;        // status bar on / off
+    QAction* N1 = nullptr;        // factory settings
+    QAction* HelpAboutItem = nullptr;
+    // Actions behind the menu items and buttons.
+    QAction* FileOpen1 = nullptr;
+    QAction* FileExit1 = nullptr;
+    QAction* HelpAbout1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QTimer* ReadInfoTimer = nullptr;
+    QTimer* EnterTunerModeTimer = nullptr;
+    QTimer* ExitTunerModeTimer = nullptr;
+    QTimer* WriteAllTunerDataTimer = nullptr;
+
+    // The tuning window this window opened last, or none.
+    TMDIChild* tuningWindow = nullptr;
+
+public slots:
+    // Tool bar, menus
+    void FileOpen1Execute();
+    void FileSaveItemClick();
+    void FileSaveAsItemClick();
+    void FileExit1Execute();
+    void ParamItemClick();
+    void HelpAbout1Execute();
+    void N8Click();
+    void English1Click();
+    void N4Click();
+    void N5Click();
+    void N1Click();
+    // Tuner-mode control
+    void SpeedButton4Click();
+    void SpeedButton1Click();
+    // Poll timers
+    void ReadInfoTimerTimer();
+    void EnterTunerModeTimerTimer();
+    void ExitTunerModeTimerTimer();
+    void WriteAllTunerDataTimerTimer();
+    // Status bar
+    void StatusBar1Resize();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    // No context menu of bars: the tool bar and status bar are switched from
+    // the View menu only, whose check marks must match.
+    QMenu* createPopupMenu() override { return nullptr; }
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void connectDialogHooks();
+    void buildActions();
+    void buildMenus();
+    void buildToolBar();
+    void buildStatusBar();
+    void buildTimers();
+    void switchLanguage(int index);
+    void applyTunerModeCaptions();
+    void setTunerModeCaptions(const char* captionKey, const char* hintKey);
+    // Stores the language (FormClose).
+    void FormClose();
+    // Asks every tuning window to close; true when none is left open.
+    bool closeTuningWindows();
+    // Closes an earlier link, scans and opens the radio; box M010 on failure.
+    bool openRadioLink();
+    // A poll gave up: counters 0, link closed, timer stopped.
+    void pollExpired(QTimer* timer);
+    void showArchiveError(const varnel::ArchiveError& error);
+    void saveArchiveTo(const QString& path);
+    QString currentFilePath() const;
+    void rebuildWindowList();
+
+    varnel::app::StatusPanels* panels_ = nullptr;
+    QAction* windowListSeparator_ = nullptr;
+    QPointer<TAboutBox> aboutBox_;
+    QPointer<TParamForm> paramForm_;
+    QPointer<TFactroyForm> factroyForm_;
+    // The exact path behind currentFileName (which is narrow and may lose
+    // characters on Windows).
+    QString currentFilePath_;
+};

@@ -1,0 +1,159 @@
+#include "dialogs/TFactroyForm.h"
+
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/AppFonts.h"
+#include "app/DialogSeam.h"
+#include "data/Global.h"
+#include "device/Mass_storage.h"
+#include "lang/Loadlanguage.h"
+#include "protocol/Sendcmd.h"
+
+using namespace varnel;
+
+namespace {
+
+QString Tr(const char* section, const char* key) { return QString::fromStdString(Text(section, key)); }
+
+// The factory read reply: A1, code, length, status byte, 512 data bytes,
+// checksum, A4. The data start at frame byte 6.
+constexpr std::size_t kFactoryDataStart = 6;
+constexpr std::size_t kFactoryDataBytes = TunerImage::kSmallSize;
+
+}  // namespace
+
+TFactroyForm::TFactroyForm(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("TFactroyForm"));
+    setWindowTitle(QStringLiteral("Factroy"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setModal(true);
+    setFixedSize(336, 331);
+
+    Button1 = new QPushButton(this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setAutoDefault(false);
+    Button2 = new QPushButton(this);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button2->setAutoDefault(false);
+    Button2->setVisible(false);  // writing the factory copy is not offered
+    ListBox1 = new QListWidget(this);
+    ListBox1->setObjectName(QStringLiteral("ListBox1"));
+    ListBox1->setWordWrap(true);
+    connect(Button1, &QPushButton::clicked, this, &TFactroyForm::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TFactroyForm::Button2Click);
+
+    auto timer = [this](const char* name, void (TFactroyForm::*slot)()) {
+        auto* t = new QTimer(this);
+        t->setObjectName(QString::fromLatin1(name));
+        t->setInterval(10);
+        connect(t, &QTimer::timeout, this, slot);
+        return t;
+    };
+    ReadFactroyInfoTimer = timer("ReadFactroyInfoTimer", &TFactroyForm::ReadFactroyInfoTimerTimer);
+    WriteFactroyInfoTimer = timer("WriteFactroyInfoTimer", &TFactroyForm::WriteFactroyInfoTimerTimer);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(Button1);
+    buttons->addWidget(Button2);
+    buttons->addStretch(1);
+    auto* column = new QVBoxLayout(this);
+    column->addLayout(buttons);
+    column->addWidget(ListBox1, 1);
+}
+
+void TFactroyForm::setFactoryReadHandler(std::function<void()> handler) {
+    factoryReadHandler_ = std::move(handler);
+}
+
+void TFactroyForm::showEvent(QShowEvent* event) {
+    FormShow();
+    QDialog::showEvent(event);
+}
+
+void TFactroyForm::FormShow() {
+    setFont(app::ProgramFont(FontPointsForDialogs()));
+    Button1->setText(Tr("Factroy", "F0001"));
+    Button2->setText(Tr("Factroy", "F0002"));
+    ListBox1->clear();
+}
+
+bool TFactroyForm::ensureLink() {
+    if (linkHandle) return true;
+    // An expired poll closed the link that tuner mode opened; without this
+    // a second press could never reach the radio.
+    ScanRadioDrives();
+    OpenError error;
+    linkHandle = OpenRadio(&error);
+    if (linkHandle) return true;
+    QString text = Tr("MessageBox", "M010");
+    if (error.kind == OpenError::Kind::PermissionDenied || error.kind == OpenError::Kind::Busy ||
+        error.kind == OpenError::Kind::Other) {
+        const QString reason = QString::fromStdString(DescribeOpenError(error));
+        if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
+    }
+    ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"), text, ui::MessageButtons::Ok);
+    return false;
+}
+
+void TFactroyForm::Button1Click() {
+    if (!ensureLink()) return;
+    SendReadFactory();  // 0x0065, reply of 521 bytes
+    ReadFactroyInfoTimer->start();
+}
+
+void TFactroyForm::Button2Click() {
+    if (!ensureLink()) return;
+    SendWriteFactory();  // 0x0064 with the whole image, reply of 9 bytes
+    WriteFactroyInfoTimer->start();
+}
+
+void TFactroyForm::pollExpired(QTimer* timer) {
+    // Silent, as the main window's polls: the empty list is the only sign.
+    pollTicks = 0;
+    pollRetries = 0;
+    linkHandle.reset();
+    timer->stop();
+}
+
+void TFactroyForm::ReadFactroyInfoTimerTimer() {
+    switch (PollStep(cmd::reply(cmd::kReadFactory))) {
+        case PollResult::Pending:
+            return;
+        case PollResult::Expired:
+            pollExpired(ReadFactroyInfoTimer);
+            return;
+        case PollResult::Match:
+            break;
+    }
+    ReadFactroyInfoTimer->stop();
+    pollTicks = 0;
+    pollRetries = 0;
+    // The two band halves; the FSK blocks (512 to 847) are not part of the
+    // factory copy and stay as they are. The status byte is not examined.
+    std::copy_n(replyBuffer.begin() + kFactoryDataStart, kFactoryDataBytes, tunerImage.bytes.begin());
+    ListBox1->addItem(Tr("Factroy", "F0003"));
+    if (factoryReadHandler_) factoryReadHandler_();
+    accept();
+}
+
+void TFactroyForm::WriteFactroyInfoTimerTimer() {
+    switch (PollStep(cmd::reply(cmd::kWriteFactory))) {
+        case PollResult::Pending:
+            return;
+        case PollResult::Expired:
+            pollExpired(WriteFactroyInfoTimer);
+            return;
+        case PollResult::Match:
+            break;
+    }
+    WriteFactroyInfoTimer->stop();
+    pollTicks = 0;
+    pollRetries = 0;
+    ListBox1->addItem(Tr("Factroy", "F0004"));
+}

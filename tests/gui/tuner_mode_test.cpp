@@ -1,0 +1,514 @@
+// Tuner-mode control on the virtual radio: entering, leaving, writing the
+// whole image, a missing radio, a radio that never answers. The poll timers
+// are driven by calling their handlers, one call per tick.
+#include <QAction>
+#include <QMdiSubWindow>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <cstring>
+
+#include "app/TMainForm.h"
+#include "data/Filemanage.h"
+#include "data/Global.h"
+#include "dialogs/TFactroyForm.h"
+#include "lang/Loadlanguage.h"
+#include "protocol/Sendcmd.h"
+#include "support/TestEnvironment.h"
+#include "tuning/TMDIChild.h"
+
+using namespace varnel;
+using varnel::test::TestEnvironment;
+
+Q_DECLARE_METATYPE(varnel::VirtualPreset)
+
+namespace {
+
+QString Tr(const char* section, const char* key) { return TestEnvironment::text(section, key); }
+
+std::uint16_t FrameCode(const std::vector<std::uint8_t>& frame) {
+    return frame.size() >= 3 ? static_cast<std::uint16_t>(frame[1] << 8 | frame[2]) : 0;
+}
+
+QList<std::uint16_t> FrameCodes(const VirtualRadio& radio) {
+    QList<std::uint16_t> codes;
+    for (const auto& frame : radio.receivedFrames()) codes << FrameCode(frame);
+    return codes;
+}
+
+// A picture of everything a refused or abandoned operation must leave alone.
+struct Snapshot {
+    RadioInfo info;
+    TunerImage image;
+    bool tunerMode;
+    int bandValue;
+    std::string fileName;
+    QString button4, button4Hint, n2;
+    bool n1, button1;
+    int windows;
+    TMDIChild* window;
+
+    static Snapshot Take(TMainForm& form) {
+        return {radioInfo,
+                tunerImage,
+                inTunerMode,
+                band,
+                currentFileName,
+                form.SpeedButton4->text(),
+                form.SpeedButton4->statusTip(),
+                form.N2->text(),
+                form.N1->isEnabled(),
+                form.SpeedButton1->isEnabled(),
+                static_cast<int>(form.openTuningWindows().size()),
+                form.tuningWindow};
+    }
+    void check(TMainForm& form) const {
+        QVERIFY(radioInfo.bytes == info.bytes);
+        QVERIFY(tunerImage.bytes == image.bytes);
+        QCOMPARE(inTunerMode, tunerMode);
+        QCOMPARE(band, bandValue);
+        QCOMPARE(currentFileName, fileName);
+        QCOMPARE(form.SpeedButton4->text(), button4);
+        QCOMPARE(form.SpeedButton4->statusTip(), button4Hint);
+        QCOMPARE(form.N2->text(), n2);
+        QCOMPARE(form.N1->isEnabled(), n1);
+        QCOMPARE(form.SpeedButton1->isEnabled(), button1);
+        QCOMPARE(static_cast<int>(form.openTuningWindows().size()), windows);
+        QCOMPARE(form.tuningWindow, window);
+    }
+};
+
+void WriteArchiveFor(TestEnvironment& env, const QString& name, VirtualPreset preset, int seed) {
+    QByteArray bytes = test::PatternArchive(seed);
+    const RadioInfo info = VirtualPresetInfo(preset);
+    std::memcpy(bytes.data(), info.bytes.data(), RadioInfo::kSize);
+    env.writeFile(name, bytes);
+}
+
+}  // namespace
+
+class TunerModeTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void enterAndLeave_data();
+    void enterAndLeave();
+    void enterReplacesArchiveWindowWithoutQuestion();
+    void noRadio_data();
+    void noRadio();
+    void permissionProblemIsExplained();
+    void radioThatNeverAnswers_data();
+    void radioThatNeverAnswers();
+    void wrongRepliesAreNotAccepted();
+    void writeAllFromArchive_data();
+    void writeAllFromArchive();
+    void factoryDialogOnlyInTunerMode();
+};
+
+// ---------------------------------------------------------------------------
+
+void TunerModeTest::enterAndLeave_data() {
+    QTest::addColumn<VirtualPreset>("preset");
+    QTest::addColumn<int>("imageBytes");
+    QTest::newRow("small model") << VirtualPreset::Variant0 << 512;
+    QTest::newRow("small model, variant 1") << VirtualPreset::Variant1 << 512;
+    QTest::newRow("large model") << VirtualPreset::LargeNewFirmware << 848;
+}
+
+void TunerModeTest::enterAndLeave() {
+    QFETCH(VirtualPreset, preset);
+    QFETCH(int, imageBytes);
+    TestEnvironment env(preset);
+    TMainForm form;
+    VirtualRadio& radio = env.radio();
+
+    // What memory held before: the tail of a small radio's image must survive.
+    tunerImage.bytes.fill(0x5A);
+    band = 1;
+    currentFileName = "/somewhere/old.tdb";
+
+    // The box comes before the tuning window, with the captions already set.
+    bool checkedAtBox = false;
+    env.dialogs().onMessage = [&](const test::RecordedMessage& m) {
+        if (m.text != Tr("MessageBox", "M001")) return;
+        checkedAtBox = true;
+        QVERIFY(form.tuningWindow == nullptr);
+        QVERIFY(form.openTuningWindows().isEmpty());
+        QVERIFY(!inTunerMode);
+        QCOMPARE(form.SpeedButton4->text(), Tr("MainForm", "S004"));
+        QVERIFY(form.N1->isEnabled());
+        QCOMPARE(tunerImage.bytes[0], std::uint8_t(0x5A));  // the image is copied after the box
+    };
+
+    form.SpeedButton4->click();
+    QVERIFY(form.ReadInfoTimer->isActive());
+    QCOMPARE(FrameCodes(radio), (QList<std::uint16_t>{cmd::kReadInfo}));
+    QCOMPARE(pendingReplyLength, std::uint16_t(265));
+
+    // One tick reads the information block and sends the enter command.
+    form.ReadInfoTimerTimer();
+    QVERIFY(!form.ReadInfoTimer->isActive());
+    QVERIFY(form.EnterTunerModeTimer->isActive());
+    QVERIFY(radioInfo.bytes == radio.info().bytes);
+    QCOMPARE(FrameCodes(radio), (QList<std::uint16_t>{cmd::kReadInfo, cmd::kEnterTunerMode}));
+    QCOMPARE(int(pendingReplyLength), imageBytes + 9);
+
+    form.EnterTunerModeTimerTimer();
+    QVERIFY(!form.pollRunning());
+    QVERIFY(checkedAtBox);
+    env.dialogs().onMessage = nullptr;
+    QCOMPARE(env.dialogs().messages.size(), 1);
+    const test::RecordedMessage box = env.dialogs().messages.first();
+    QCOMPARE(box.kind, ui::MessageKind::Information);
+    QCOMPARE(box.caption, QStringLiteral("Varnel"));
+    QCOMPARE(box.text, Tr("MessageBox", "M001"));
+    QVERIFY(!box.text.isEmpty());
+
+    // The image: the radio's bytes, the rest kept.
+    QVERIFY(std::equal(tunerImage.bytes.begin(), tunerImage.bytes.begin() + imageBytes,
+                       radio.liveImage().bytes.begin()));
+    for (std::size_t i = static_cast<std::size_t>(imageBytes); i < TunerImage::kSize; ++i) {
+        QCOMPARE(tunerImage.bytes[i], std::uint8_t(0x5A));
+    }
+    QVERIFY(inTunerMode);
+    QVERIFY(radio.inTunerMode());
+    QCOMPARE(band, 0);
+    QVERIFY(currentFileName.empty());
+    QVERIFY(form.tuningWindow != nullptr);
+    QCOMPARE(form.openTuningWindows().size(), 1);
+    QCOMPARE(form.tuningWindow->windowTitle(), QStringLiteral("Untitled.tdb"));
+    QVERIFY(form.tuningWindow->parentWidget() != nullptr);
+    QVERIFY(qobject_cast<QMdiSubWindow*>(form.tuningWindow->parentWidget())->isMaximized());
+    QCOMPARE(form.SpeedButton4->text(), Tr("MainForm", "S004"));
+    QCOMPARE(form.SpeedButton4->statusTip(), Tr("MainForm", "S0040"));
+    QCOMPARE(form.N2->text(), Tr("MainForm", "S004"));
+    QCOMPARE(form.N2->statusTip(), Tr("MainForm", "S0040"));
+    QVERIFY(form.N1->isEnabled());
+    // The tuning window's commands.
+    QVERIFY(form.SpeedButton1->isEnabled());
+    QVERIFY(form.SpeedButton3->isEnabled());
+    QVERIFY(form.ParamItem->isEnabled());
+    QVERIFY(form.FileSaveItem->isEnabled());
+    QVERIFY(form.FileSaveAsItem->isEnabled());
+
+    // Leave: the tuning window's periodic polls stop before the leave poll.
+    TMDIChild* window = form.tuningWindow;
+    window->CheckTimer->start();
+    window->MandownTimer->start();
+    window->ErrorRateTimer->start();
+    radio.clearReceivedFrames();
+    env.dialogs().messages.clear();
+    form.N2->trigger();
+    QVERIFY(form.ExitTunerModeTimer->isActive());
+    QVERIFY(!window->CheckTimer->isActive());
+    QVERIFY(!window->MandownTimer->isActive());
+    QVERIFY(!window->ErrorRateTimer->isActive());
+    QCOMPARE(FrameCodes(radio), (QList<std::uint16_t>{cmd::kExitTunerMode}));
+    QCOMPARE(pendingReplyLength, std::uint16_t(9));
+
+    test::RunMainWindowPolls(form);
+    QVERIFY(!inTunerMode);
+    QVERIFY(!radio.inTunerMode());
+    QCOMPARE(env.dialogs().messages.size(), 1);
+    QCOMPARE(env.dialogs().messages.first().text, Tr("MessageBox", "M002"));
+    QCOMPARE(env.dialogs().messages.first().kind, ui::MessageKind::Information);
+    QCOMPARE(env.dialogs().messages.first().caption, QStringLiteral("Varnel"));
+    QCOMPARE(form.SpeedButton4->text(), Tr("MainForm", "S003"));
+    QCOMPARE(form.SpeedButton4->statusTip(), Tr("MainForm", "S0030"));
+    QCOMPARE(form.N2->text(), Tr("MainForm", "S003"));
+    QVERIFY(!form.N1->isEnabled());
+    QCOMPARE(pollTicks, std::uint16_t(0));
+    QCOMPARE(pollRetries, std::uint8_t(0));
+    // The window stays, showing the image read at entry; the link stays open.
+    QCOMPARE(form.tuningWindow, window);
+    QCOMPARE(form.openTuningWindows().size(), 1);
+    QVERIFY(linkHandle != nullptr);
+    QVERIFY(std::equal(tunerImage.bytes.begin(), tunerImage.bytes.begin() + imageBytes,
+                       radio.storedImage().bytes.begin()));
+
+    // And in again: a second entry replaces the window.
+    QVERIFY(test::EnterTunerMode(form));
+    QCOMPARE(form.openTuningWindows().size(), 1);
+    QVERIFY(form.tuningWindow != nullptr);
+}
+
+void TunerModeTest::enterReplacesArchiveWindowWithoutQuestion() {
+    TestEnvironment env;
+    WriteArchiveFor(env, QStringLiteral("a.tdb"), VirtualPreset::Variant0, 3);
+    TMainForm form;
+    QVERIFY(form.OpenArchive(env.filePath(QStringLiteral("a.tdb"))));
+    QCOMPARE(form.tuningWindow->windowTitle(), QStringLiteral("a.tdb"));
+    QVERIFY(!currentFileName.empty());
+    QVERIFY(env.dialogs().messages.isEmpty());
+
+    QVERIFY(test::EnterTunerMode(form));
+    // Only M001: the old window closed without a question.
+    QCOMPARE(env.dialogs().messages.size(), 1);
+    QCOMPARE(env.dialogs().messages.first().text, Tr("MessageBox", "M001"));
+    QCOMPARE(form.openTuningWindows().size(), 1);
+    QCOMPARE(form.tuningWindow->windowTitle(), QStringLiteral("Untitled.tdb"));
+    QVERIFY(currentFileName.empty());
+
+    // So the next save asks for a name.
+    env.dialogs().saveNames << env.filePath(QStringLiteral("b.tdb"));
+    form.FileSaveItemClick();
+    QCOMPARE(env.dialogs().saveFilters.size(), 1);
+    QVERIFY(env.fileExists(QStringLiteral("b.tdb")));
+}
+
+// ---------------------------------------------------------------------------
+
+void TunerModeTest::noRadio_data() {
+    QTest::addColumn<QString>("operation");
+    QTest::newRow("enter") << "enter";
+    QTest::newRow("leave") << "leave";
+    QTest::newRow("write all") << "write all";
+    QTest::newRow("write all in tuner mode") << "write all in tuner mode";
+}
+
+void TunerModeTest::noRadio() {
+    QFETCH(QString, operation);
+    TestEnvironment env;
+    TMainForm form;
+    const bool fromTunerMode = operation == QLatin1String("leave") || operation.endsWith(QLatin1String("mode"));
+    if (fromTunerMode) {
+        QVERIFY(test::EnterTunerMode(form));
+    } else if (operation == QLatin1String("write all")) {
+        WriteArchiveFor(env, QStringLiteral("a.tdb"), VirtualPreset::Variant0, 5);
+        QVERIFY(form.OpenArchive(env.filePath(QStringLiteral("a.tdb"))));
+    }
+    env.dialogs().messages.clear();
+    env.radio().clearReceivedFrames();
+    env.setRadioPresent(false);
+    const Snapshot before = Snapshot::Take(form);
+
+    if (operation.startsWith(QLatin1String("write all"))) {
+        QVERIFY(form.SpeedButton1->isEnabled());
+        form.SpeedButton1->click();
+    } else {
+        form.SpeedButton4->click();
+    }
+
+    QCOMPARE(env.dialogs().messages.size(), 1);
+    const test::RecordedMessage box = env.dialogs().messages.first();
+    QCOMPARE(box.kind, ui::MessageKind::Error);
+    QCOMPARE(box.caption, QStringLiteral("Varnel"));
+    QCOMPARE(box.text, Tr("MessageBox", "M010"));  // no radio: nothing to explain beyond it
+    QVERIFY(!box.text.isEmpty());
+    QVERIFY(!form.pollRunning());
+    QVERIFY(linkHandle == nullptr);
+    QVERIFY(env.radio().receivedFrames().empty());
+    before.check(form);
+
+    // With the radio back the same click works.
+    env.setRadioPresent(true);
+    env.dialogs().messages.clear();
+    if (operation.startsWith(QLatin1String("write all"))) {
+        form.SpeedButton1->click();
+        test::RunMainWindowPolls(form);
+        QCOMPARE(env.dialogs().messages.last().text, Tr("MessageBox", "M012"));
+    } else {
+        form.SpeedButton4->click();
+        test::RunMainWindowPolls(form);
+        QCOMPARE(inTunerMode, !fromTunerMode);
+    }
+}
+
+void TunerModeTest::permissionProblemIsExplained() {
+    TestEnvironment env;
+    TMainForm form;
+    env.backend().setOpenFailure(OpenError::Kind::PermissionDenied, "Permission denied");
+    const Snapshot before = Snapshot::Take(form);
+    form.SpeedButton4->click();
+    QCOMPARE(env.dialogs().messages.size(), 1);
+    const QString text = env.dialogs().messages.first().text;
+    const QString reason = QString::fromStdString(DescribeOpenError(LastOpenError()));
+    QCOMPARE(LastOpenError().kind, OpenError::Kind::PermissionDenied);
+    QVERIFY(!reason.isEmpty());
+    // The box's own text, then a paragraph on the cause.
+    QCOMPARE(text, Tr("MessageBox", "M010") + QStringLiteral("\n\n") + reason);
+    QVERIFY(text.contains(QLatin1String("udev")));
+    QVERIFY(text.contains(QLatin1String("permission")));
+    QCOMPARE(env.dialogs().messages.first().kind, ui::MessageKind::Error);
+    QVERIFY(!form.pollRunning());
+    before.check(form);
+}
+
+// ---------------------------------------------------------------------------
+
+void TunerModeTest::radioThatNeverAnswers_data() {
+    QTest::addColumn<QString>("phase");
+    QTest::newRow("information") << "information";
+    QTest::newRow("image") << "image";
+    QTest::newRow("leave") << "leave";
+    QTest::newRow("write all") << "write all";
+}
+
+void TunerModeTest::radioThatNeverAnswers() {
+    QFETCH(QString, phase);
+    TestEnvironment env;
+    TMainForm form;
+    if (phase == QLatin1String("leave") || phase == QLatin1String("write all")) {
+        QVERIFY(test::EnterTunerMode(form));
+    }
+    env.dialogs().messages.clear();
+    const Snapshot before = Snapshot::Take(form);
+
+    QTimer* timer = nullptr;
+    void (TMainForm::*tick)() = nullptr;
+    if (phase == QLatin1String("information")) {
+        env.radio().setFault(Fault::NoAnswer);
+        form.SpeedButton4->click();
+        timer = form.ReadInfoTimer;
+        tick = &TMainForm::ReadInfoTimerTimer;
+    } else if (phase == QLatin1String("image")) {
+        form.SpeedButton4->click();
+        env.radio().dropNextReplies(1);  // the enter command goes unanswered
+        form.ReadInfoTimerTimer();       // the block arrives; the image never does
+        QVERIFY(form.EnterTunerModeTimer->isActive());
+        timer = form.EnterTunerModeTimer;
+        tick = &TMainForm::EnterTunerModeTimerTimer;
+    } else if (phase == QLatin1String("leave")) {
+        env.radio().setFault(Fault::NoAnswer);
+        form.SpeedButton4->click();
+        timer = form.ExitTunerModeTimer;
+        tick = &TMainForm::ExitTunerModeTimerTimer;
+    } else {
+        env.radio().setFault(Fault::NoAnswer);
+        form.SpeedButton1->click();
+        timer = form.WriteAllTunerDataTimer;
+        tick = &TMainForm::WriteAllTunerDataTimerTimer;
+    }
+    QVERIFY(timer->isActive());
+    QVERIFY(linkHandle != nullptr);
+
+    // 99 ticks wait; the 100th gives up.
+    for (int i = 1; i < 100; ++i) {
+        (form.*tick)();
+        QVERIFY2(timer->isActive(), qPrintable(QString::number(i)));
+        QCOMPARE(int(pollTicks), i);
+    }
+    (form.*tick)();
+    QVERIFY(!timer->isActive());
+    QVERIFY(!form.pollRunning());
+    QVERIFY(linkHandle == nullptr);
+    QCOMPARE(pollTicks, std::uint16_t(0));
+    QCOMPARE(pollRetries, std::uint8_t(0));
+    // Silently: no box; the outcome is noted in the status bar.
+    QVERIFY(env.dialogs().messages.isEmpty());
+    QVERIFY(!form.statusPanelText(1).isEmpty());
+    if (phase == QLatin1String("image")) {
+        // The block that did arrive is kept; everything else is as before.
+        QVERIFY(radioInfo.bytes == env.radio().info().bytes);
+        QVERIFY(tunerImage.bytes == before.image.bytes);
+        QCOMPARE(inTunerMode, before.tunerMode);
+        QCOMPARE(form.SpeedButton4->text(), before.button4);
+    } else {
+        before.check(form);
+    }
+
+    // A second click starts from the beginning, with a full budget.
+    env.radio().setFault(Fault::None);
+    if (phase == QLatin1String("write all")) {
+        form.SpeedButton1->click();
+    } else {
+        form.SpeedButton4->click();
+    }
+    QVERIFY(linkHandle != nullptr);
+    QVERIFY(form.statusPanelText(1).isEmpty());
+    const int ticks = test::RunMainWindowPolls(form);
+    QVERIFY(ticks >= 1);
+    QVERIFY(!form.pollRunning());
+    QCOMPARE(env.dialogs().messages.size(), 1);
+    if (phase == QLatin1String("write all")) {
+        QCOMPARE(env.dialogs().messages.first().text, Tr("MessageBox", "M012"));
+        QVERIFY(inTunerMode);
+    } else if (phase == QLatin1String("leave")) {
+        QCOMPARE(env.dialogs().messages.first().text, Tr("MessageBox", "M002"));
+        QVERIFY(!inTunerMode);
+    } else {
+        QCOMPARE(env.dialogs().messages.first().text, Tr("MessageBox", "M001"));
+        QVERIFY(inTunerMode);
+        QVERIFY(form.tuningWindow != nullptr);
+    }
+}
+
+void TunerModeTest::wrongRepliesAreNotAccepted() {
+    TestEnvironment env;
+    TMainForm form;
+    for (Fault fault : {Fault::WrongChecksum, Fault::WrongCommandCode}) {
+        env.radio().setFault(fault);
+        form.SpeedButton4->click();
+        const int ticks = test::RunMainWindowPolls(form);
+        QCOMPARE(ticks, 100);  // polled to expiry, never matched
+        QVERIFY(!inTunerMode);
+        QVERIFY(env.dialogs().messages.isEmpty());
+    }
+    // A late reply, within the budget, is taken.
+    env.radio().setFault(Fault::AnswerAfterReads, 7);
+    form.SpeedButton4->click();
+    test::RunMainWindowPolls(form);
+    QVERIFY(inTunerMode);
+}
+
+// ---------------------------------------------------------------------------
+
+void TunerModeTest::writeAllFromArchive_data() {
+    QTest::addColumn<VirtualPreset>("preset");
+    QTest::addColumn<int>("imageBytes");
+    QTest::newRow("small model") << VirtualPreset::Variant2 << 512;
+    QTest::newRow("large model") << VirtualPreset::LargeNewFirmware << 848;
+}
+
+void TunerModeTest::writeAllFromArchive() {
+    QFETCH(VirtualPreset, preset);
+    QFETCH(int, imageBytes);
+    TestEnvironment env(preset);
+    WriteArchiveFor(env, QStringLiteral("saved.tdb"), preset, 11);
+    TMainForm form;
+    QVERIFY(form.OpenArchive(env.filePath(QStringLiteral("saved.tdb"))));
+    QCOMPARE(radioInfo.largeModel(), imageBytes == 848);
+    QVERIFY(!inTunerMode);
+    QVERIFY(form.SpeedButton1->isEnabled());
+
+    form.SpeedButton1->click();
+    QVERIFY(form.WriteAllTunerDataTimer->isActive());
+    QCOMPARE(env.radio().receivedFrames().size(), std::size_t(1));
+    const std::vector<std::uint8_t>& frame = env.radio().receivedFrames().front();
+    QCOMPARE(FrameCode(frame), cmd::kWriteAll);
+    QCOMPARE(int(frame.size()), imageBytes + 8);
+    QCOMPARE(int(frame[3] << 8 | frame[4]), imageBytes);
+    QVERIFY(std::equal(frame.begin() + 5, frame.begin() + 5 + imageBytes, tunerImage.bytes.begin()));
+
+    test::RunMainWindowPolls(form);
+    QCOMPARE(env.dialogs().messages.size(), 1);
+    QCOMPARE(env.dialogs().messages.first().text, Tr("MessageBox", "M012"));
+    QCOMPARE(env.dialogs().messages.first().kind, ui::MessageKind::Information);
+    QCOMPARE(env.dialogs().messages.first().caption, QStringLiteral("Varnel"));
+    QVERIFY(std::equal(tunerImage.bytes.begin(), tunerImage.bytes.begin() + imageBytes,
+                       env.radio().storedImage().bytes.begin()));
+    QVERIFY(!inTunerMode);
+    QCOMPARE(pollTicks, std::uint16_t(0));
+    QCOMPARE(pollRetries, std::uint8_t(0));
+}
+
+void TunerModeTest::factoryDialogOnlyInTunerMode() {
+    TestEnvironment env;
+    TMainForm form;
+    int shown = 0;
+    env.dialogs().onDialog = [&shown](QDialog* dialog) {
+        if (qobject_cast<TFactroyForm*>(dialog) != nullptr) ++shown;
+        return int(QDialog::Rejected);
+    };
+    form.N1->trigger();
+    QCOMPARE(shown, 0);
+    QVERIFY(test::EnterTunerMode(form));
+    form.N1->trigger();
+    QCOMPARE(shown, 1);
+    QVERIFY(test::LeaveTunerMode(form));
+    form.N1->trigger();
+    QCOMPARE(shown, 1);
+}
+
+QTEST_MAIN(TunerModeTest)
+#include "tuner_mode_test.moc"
