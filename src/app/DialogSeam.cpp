@@ -55,12 +55,12 @@ QString WidgetDialogs::openFileName(QWidget* parent, const QString& directory, c
 }
 
 QString WidgetDialogs::saveFileName(QWidget* parent, const QString& directory, const QString& filter,
-                                    const QString& defaultSuffix) {
+                                    const QString& defaultSuffix, bool confirmOverwrite) {
     QFileDialog dialog(parent, QString(), directory, QtFilterFromDesign(filter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(defaultSuffix.startsWith('.') ? defaultSuffix.mid(1) : defaultSuffix);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !confirmOverwrite);
     dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setSizeGripEnabled(true);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};

@@ -23,8 +23,10 @@ public:
     // Open / save file dialogs; an empty result means the user cancelled.
     // `filter` uses the "Description|pattern" form of the design.
     virtual QString openFileName(QWidget* parent, const QString& directory, const QString& filter) = 0;
+    // `confirmOverwrite`: ask before replacing an existing file (archives do,
+    // the saved log does not).
     virtual QString saveFileName(QWidget* parent, const QString& directory, const QString& filter,
-                                 const QString& defaultSuffix) = 0;
+                                 const QString& defaultSuffix, bool confirmOverwrite = true) = 0;
     // Runs a modal form (parameter editor, factory dialog, about box) and
     // returns its result code.
     virtual int execDialog(QDialog* dialog) = 0;
@@ -48,7 +50,7 @@ public:
                           const QString& text, MessageButtons buttons) override;
     QString openFileName(QWidget* parent, const QString& directory, const QString& filter) override;
     QString saveFileName(QWidget* parent, const QString& directory, const QString& filter,
-                         const QString& defaultSuffix) override;
+                         const QString& defaultSuffix, bool confirmOverwrite = true) override;
     int execDialog(QDialog* dialog) override;
     void pause(int milliseconds) override;
 };

@@ -27,6 +27,7 @@
 #include "data/Global.h"
 #include "dialogs/TFactroyForm.h"
 #include "dialogs/TParamForm.h"
+#include "sim/VirtualBackend.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/TMDIChild.h"
@@ -384,6 +385,32 @@ void TMainForm::attachForms(TAboutBox* about, TParamForm* param, TFactroyForm* f
     connectDialogHooks();
 }
 
+void TMainForm::attachVirtualRadio(VirtualBackend* backend) {
+    if (backend == nullptr || VirtualRadioMenu != nullptr) return;
+    VirtualRadioMenu = new QMenu(this);
+    VirtualRadioMenu->setObjectName(QStringLiteral("VirtualRadioMenu"));
+    menuBar()->insertMenu(H1->menuAction(), VirtualRadioMenu);
+    VirtualCable = VirtualRadioMenu->addAction(QString());
+    VirtualCable->setObjectName(QStringLiteral("VirtualCable"));
+    VirtualCable->setCheckable(true);
+    VirtualCable->setChecked(backend->plugged());
+    connect(VirtualCable, &QAction::toggled, this, [backend](bool connected) {
+        if (connected) {
+            backend->plug();
+        } else {
+            backend->unplug();
+        }
+    });
+    applyVirtualRadioTexts();
+}
+
+void TMainForm::applyVirtualRadioTexts() {
+    if (VirtualRadioMenu == nullptr) return;
+    VirtualRadioMenu->setTitle(Tr("VirtualRadio", "V0001"));
+    VirtualCable->setText(Tr("VirtualRadio", "V0002"));
+    app::SetHint(VirtualCable, Tr("VirtualRadio", "V0003"));
+}
+
 void TMainForm::connectDialogHooks() {
     // A confirmed grid and a factory read replace image bytes that the
     // tuning window shows: let it select its item again.
@@ -488,6 +515,7 @@ void TMainForm::English1Click() { switchLanguage(kLanguageEnglish); }
 void TMainForm::switchLanguage(int index) {
     OpenLanguage(index);  // the window keeps its font size
     ApplyMainWindowTexts();
+    applyVirtualRadioTexts();
     applyTunerModeCaptions();
     ShowHintInStatusBar(statusTip());
     StatusBar1->update();

@@ -31,6 +31,9 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class TAboutBox;
+namespace varnel {
+class VirtualBackend;
+}
 class TFactroyForm;
 class TMDIChild;
 class TParamForm;
@@ -66,6 +69,11 @@ public:
     // The dialogs the program entry created after the main window. When none
     // were attached, the window creates its own on first use.
     void attachForms(TAboutBox* about, TParamForm* param, TFactroyForm* factory);
+    // Running on the virtual radio: adds the menu `VirtualRadioMenu` whose
+    // checkable item `VirtualCable` pulls and re-inserts the radio's cable.
+    void attachVirtualRadio(varnel::VirtualBackend* backend);
+    QMenu* VirtualRadioMenu = nullptr;
+    QAction* VirtualCable = nullptr;
     TAboutBox* aboutBox();
     TParamForm* paramForm();
     TFactroyForm* factroyForm();
@@ -171,6 +179,7 @@ protected:
 
 private:
     void connectDialogHooks();
+    void applyVirtualRadioTexts();
     void buildActions();
     void buildMenus();
     void buildToolBar();

@@ -50,7 +50,9 @@ public:
         return ui::MessageResult::Ok;
     }
     QString openFileName(QWidget*, const QString&, const QString&) override { return {}; }
-    QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+    QString saveFileName(QWidget*, const QString&, const QString&, const QString&, bool) override {
+        return {};
+    }
     int execDialog(QDialog* dialog) override {
         dialog->show();
         dialog->hide();
@@ -194,6 +196,7 @@ int main(int argc, char* argv[]) {
         TParamForm paramForm(&mainForm);
         TFactroyForm factroyForm(&mainForm);
         mainForm.attachForms(&aboutBox, &paramForm, &factroyForm);
+        if (options.virtualRadio) mainForm.attachVirtualRadio(static_cast<VirtualBackend*>(backend.get()));
         mainForm.show();
 
         StartupRun run(mainForm, options, clock);

@@ -140,10 +140,14 @@ TMDIChild::TMDIChild(TuningHost* host, QWidget* parent) : QWidget(parent), host_
     buildLayout();
     FormCreate();
     ConnectValueControls();
+    ConnectPollers();
     installSenderHooks();
 }
 
 TMDIChild::~TMDIChild() {
+    // The key filter leaves the application before the window goes.
+    delete ApplicationEvents1;
+    ApplicationEvents1 = nullptr;
     if (g_hookOwner == this) {
         SetSenderHooks({});
         g_hookOwner = nullptr;
@@ -156,8 +160,16 @@ void TMDIChild::installSenderHooks() {
     hooks.enableTimer = [this](TuningTimer timer) {
         switch (timer) {
             case TuningTimer::TimeOut: TimeOutTimer->start(); break;
-            case TuningTimer::Save: SaveTimer->start(); break;
-            case TuningTimer::SaveItem2: SaveItemTimer2->start(); break;
+            // A save's record is kept for its re-send (the frame is still
+            // in lastSentFrame when the sender enables the poller).
+            case TuningTimer::Save:
+                RememberSave(false);
+                SaveTimer->start();
+                break;
+            case TuningTimer::SaveItem2:
+                RememberSave(true);
+                SaveItemTimer2->start();
+                break;
         }
     };
     hooks.logFrame = [this](const std::uint8_t* bytes, std::uint16_t length, int direction) {

@@ -6,6 +6,7 @@
 //   TMDIChild_selection.cpp  tree double-click and the page loaders
 //   TMDIChild_log.cpp        log lines and the log list's menu
 //   TMDIChild_points.cpp     point, keying and save buttons
+//   TMDIChild_polling.cpp    reply polling, read-back, connection watch
 //   TMDIChild_values.cpp     value edits, up-downs and scroll bars
 // The pages themselves are data (tuning/PageTables.h); every control is
 // named as in those tables and can be found with control<T>(name).
@@ -16,6 +17,7 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <vector>
 
 #include "data/ItemTable.h"
 #include "tuning/PageTables.h"
@@ -33,6 +35,7 @@ class QStackedLayout;
 class QTimer;
 class QTreeWidgetItem;
 class TuningHost;
+class HotplugWatch;
 
 class TMDIChild : public QWidget {
     Q_OBJECT
@@ -95,6 +98,24 @@ public:
     void MandownTimerTimer();    // reading poller of the man-down reading
     void Button16Click();        // save of the man-down value
 
+    // ---- value adjustment and tests (TMDIChild_values.cpp, TMDIChild_tests.cpp)
+    // Typed-entry rules of the value cells: the edit's text is parsed as a
+    // signed decimal integer and clamped to the up-down's range; the result
+    // is stored in the slot (one byte, or 16 bits little-endian at
+    // slotLow[0..1]) and shown again by edit and up-down. Text that is not
+    // an integer shows the stored value again. Nothing is sent.
+    static void ApplyTypedByte(QLineEdit* edit, varnel::tuning::TUpDown* upDown, std::uint8_t& slot);
+    static void ApplyTypedWord(QLineEdit* edit, varnel::tuning::TUpDown* upDown, std::uint8_t* slotLow);
+    // One handler per family of value controls, driven by the page tables:
+    // the step of any up-down, Enter / double-click / leaving in any value
+    // edit, the end of a scroll of any value bar.
+    void ValueUpDownClick(varnel::tuning::TUpDown* upDown);
+    void ValueEditEnter(QLineEdit* edit);
+    void ValueEditDblClick(QLineEdit* edit);
+    static void ValueEditExit(QLineEdit* edit);
+    void ValueScrollBarEndScroll(QScrollBar* bar, int position);
+    // ---- end of value adjustment and tests
+
     // ---- communication log -------------------------------------------------
     // Appends the hexadecimal line of a frame (direction 0: sent, else
     // received) and selects it.
@@ -138,6 +159,49 @@ public:
     static constexpr int kStateIndexRole = Qt::UserRole;
     static constexpr int kImageIndexRole = Qt::UserRole + 1;
     static QIcon TreeIcon(int imageIndex);
+
+    // ---- polling and keying (TMDIChild_polling.cpp, TMDIChild_points.cpp) ----
+public slots:
+    // One call is one tick of the timer of the same name.
+    void TimeOutTimerTimer();    // verifies a live-set (0x8062, 9 bytes)
+    void SaveItemTimer();        // SaveTimer: verifies a save (0x8066, 9 bytes)
+    void SaveItemTimer2Timer();  // verifies the mobile page's 24-byte save
+    void ReadTimerTimer();       // reading of a read-back request
+    void CheckTimerTimer();      // the 2-second read-back request
+    void ConnetTimerTimer();     // connection watch: rescans for the radio
+
+public:
+    // The application-wide filter: sets `handled` for the arrow keys of the
+    // point buttons of sbox_power, sbox_ctcss and sbox_sql, so that they are
+    // never dispatched.
+    void ApplicationEvents1Message(QObject* receiver, QEvent* event, bool& handled);
+    QObject* ApplicationEvents1 = nullptr;  // the filter object installed on qApp
+
+    // The item code and record of the last save command sent; a save that
+    // times out is sent again with exactly these bytes.
+    struct SavedRecord {
+        int item = varnel::kNoCode;
+        bool wide = false;  // SendSaveWideItem
+        std::vector<std::uint8_t> record;
+    };
+    const SavedRecord& lastSave() const { return lastSave_; }
+    // USB arrival and removal notices; they start ConnetTimer.
+    HotplugWatch* hotplugWatch() const { return hotplug_; }
+
+private:
+    enum class PollTick { Waiting, Accepted, TimedOut };
+    void ConnectPollers();
+    void RememberSave(bool wide);
+    void ResendSave(bool wide);
+    // The common poll step; on a match both counters are already 0.
+    PollTick RunPollStep(std::uint16_t expectedCode);
+    // Stops the poller, logs the accepted reply and clears the reply buffer.
+    void FinishReply(QTimer* timer);
+    // A verifying poller's time-out: true when it gave up (message shown).
+    bool CountTimeOut(QTimer* timer);
+    HotplugWatch* hotplug_ = nullptr;
+    SavedRecord lastSave_;
+    // ---- end of polling and keying
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -52,7 +52,8 @@ void TMDIChild::C1Click() { ListBox1->clear(); }
 
 void TMDIChild::S1Click() {
     const QString filter = QString::fromLatin1(kLogFilter);
-    const QString name = ui::Dialogs().saveFileName(this, QString(), filter, QStringLiteral(".txt"));
+    const QString name = ui::Dialogs().saveFileName(this, QString(), filter, QStringLiteral(".txt"),
+                                                     /*confirmOverwrite=*/false);
     if (name.isEmpty()) return;
 
     // Every line ends with CR LF; the text is in the system's code page

@@ -1,10 +1,154 @@
 // The bit-error-rate and man-down pages: point selection, receiver buttons,
 // their reading pollers and the man-down save.
+//
+// Both pages measure instead of adjusting: with the receiver on, CheckTimer
+// asks the radio every two seconds for its counters (bit-error-rate) or its
+// sensor reading (man-down) and starts the matching poller here, which
+// shows the answer and stops.
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include "data/Global.h"
+#include "protocol/Sendcmd.h"
 #include "tuning/TMDIChild.h"
 
-void TMDIChild::ErrorRatePointSelected(int point) { (void)point; }
-void TMDIChild::Button13Click() {}
-void TMDIChild::ErrorRateTimerTimer() {}
-void TMDIChild::Button15Click() {}
-void TMDIChild::MandownTimerTimer() {}
-void TMDIChild::Button16Click() {}
+using namespace varnel;
+using namespace varnel::tuning;
+
+namespace {
+
+// Frame offset of payload byte k (after start byte, code and length).
+constexpr std::size_t kPayload = 5;
+
+std::uint32_t BigEndian32(const std::uint8_t* p) {
+    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
+           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
+}
+
+bool IsMandownItem(int code) {
+    for (const TuningItem* item : ItemsOnPage(Page::Mandown)) {
+        if (code != kNoCode && (item->code[0] == code || item->code[1] == code)) return true;
+    }
+    return false;
+}
+
+// The reading pollers never give up: after 100 ticks without an accepted
+// reply they count a retry and start a new wait. (Leaving pollTicks at 100
+// or more would make every later tick expire at once, and the page would
+// never show a reading again: CheckTimer's new request does not reset the
+// shared counters.)
+void RestartReadingWait() {
+    ++pollRetries;
+    pollTicks = 0;
+}
+
+}  // namespace
+
+// ---- bit-error-rate page --------------------------------------------------------
+
+void TMDIChild::ErrorRatePointSelected(int point) {
+    if (!inTunerMode) return;
+    lockMeasureButtons();
+    currentPoint = point;
+    if (auto* button = control<QPushButton>(QStringLiteral("Button13"))) button->setEnabled(true);
+    if (const RowSpec* row = FindRow(Page::ErrorRate, point)) {
+        if (auto* pointButton = control<TPointButton>(QString::fromLatin1(row->button))) pointButton->forceChecked(true);
+    }
+    currentValue = 0;
+    actionCode = rxKeyed ? action::kReceiveOn : action::kReceiveOff;
+    SendSetItem(currentItem, actionCode, point, 0, rxFrequency(point - 1));
+}
+
+void TMDIChild::Button13Click() {
+    if (!rxKeyed) {
+        rxKeyed = true;
+        SetKeyingCaption("Button13", "C0015");
+        actionCode = action::kReceiveOn;
+        SendSetItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
+        CheckTimer->start();
+        return;
+    }
+    rxKeyed = false;
+    SetKeyingCaption("Button13", "C0008");
+    actionCode = action::kReceiveOff;
+    CheckTimer->stop();
+    ErrorRateTimer->stop();
+    SendSetItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
+}
+
+void TMDIChild::ErrorRateTimerTimer() {
+    switch (PollStep(cmd::reply(cmd::kSetItem))) {
+        case PollResult::Pending: return;
+        case PollResult::Expired: RestartReadingWait(); return;
+        case PollResult::Match: break;
+    }
+    pollTicks = 0;
+    pollRetries = 0;
+    // N (frames counted) and E (errors), 32-bit big-endian after the item
+    // byte. Both products wrap modulo 2^32, as the radio's own counters do.
+    const std::uint32_t frames = BigEndian32(&replyBuffer[kPayload + 1]);
+    const std::uint32_t errors = BigEndian32(&replyBuffer[kPayload + 5]);
+    const std::uint32_t bits = frames * 264u;
+    const std::uint32_t errorsPercent = errors * 100u;
+    const QString rate = bits == 0 ? QStringLiteral("0.0%")
+                                   : QString::asprintf("%.2f%%", static_cast<double>(errorsPercent) / static_cast<double>(bits));
+    if (currentPoint >= 1 && currentPoint <= 5) {
+        if (const RowSpec* row = FindRow(Page::ErrorRate, currentPoint)) {
+            const QString texts[] = {QString::number(bits), QString::number(errors), rate};
+            for (std::size_t c = 0; c < row->cells.size() && c < 3; ++c) {
+                if (auto* label = control<QLabel>(QString::fromLatin1(row->cells[c].name))) label->setText(texts[c]);
+            }
+        }
+    }
+    ErrorRateTimer->stop();
+    LogFrame(replyBuffer.data(), pendingReplyLength, 1);
+    replyBuffer.fill(0);
+}
+
+// ---- man-down page ----------------------------------------------------------------
+
+void TMDIChild::Button15Click() {
+    if (!IsMandownItem(currentItem)) return;
+    // The man-down commands always carry point 1; currentPoint stays.
+    if (!rxKeyed) {
+        rxKeyed = true;
+        SetKeyingCaption("Button15", "C0030");
+        actionCode = action::kMandownOn;
+        SendSetItem(currentItem, actionCode, 1, currentValue, txFrequency(0));
+        CheckTimer->start();
+        return;
+    }
+    rxKeyed = false;
+    SetKeyingCaption("Button15", "C0029");
+    actionCode = action::kMandownOff;
+    SendSetItem(currentItem, actionCode, 1, currentValue, txFrequency(0));
+    CheckTimer->stop();
+    MandownTimer->stop();
+}
+
+void TMDIChild::MandownTimerTimer() {
+    switch (PollStep(cmd::reply(cmd::kSetItem))) {
+        case PollResult::Pending: return;
+        case PollResult::Expired: RestartReadingWait(); return;
+        case PollResult::Match: break;
+    }
+    pollTicks = 0;
+    pollRetries = 0;
+    const int reading = replyBuffer[kPayload + 1];
+    if (auto* label = control<QLabel>(QStringLiteral("Label113"))) label->setText(QString::number(reading));
+    currentValue = reading;
+    LogFrame(replyBuffer.data(), pendingReplyLength, 1);
+    replyBuffer.fill(0);
+    MandownTimer->stop();
+}
+
+void TMDIChild::Button16Click() {
+    MandownTimer->stop();
+    // The save of a man-down item carries one byte, the last reading shown.
+    // The record has room for the largest save so that an unexpected item
+    // code never makes the sender read past it.
+    std::array<std::uint8_t, 56> record{};
+    record[0] = static_cast<std::uint8_t>(currentValue & 0xFF);
+    SendSaveItem(currentItem, record.data());
+}

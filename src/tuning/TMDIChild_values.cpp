@@ -1,8 +1,397 @@
 // Value edits, up-downs and scroll bars of the item pages.
 //
-// The controls are built from PageTables.h and found by name with
-// control<T>(); TUpDown::clicked, TValueEdit's signals and
-// TScrollBar::endScroll are the events to connect here.
+// Four pages adjust one byte per calibration point (sbox_power,
+// sbox_power_mobile, sbox_ctcss, sbox_ferq_stability) and one page five
+// values per point (sbox_fsk). Every change is written into the tuner image
+// and sent to the radio at once, so the operator sees its effect on the
+// measuring instrument while the radio stays keyed; the save button makes
+// it permanent later.
+//
+// There is one handler per family of controls. Which page, row and column a
+// control belongs to comes from the page tables (FindCell), and which item
+// code and image bytes a column stands for from the item table.
+#include <algorithm>
+#include <optional>
+
+#include <QLabel>
+#include <QRegularExpression>
+
+#include "data/Global.h"
+#include "protocol/Sendcmd.h"
 #include "tuning/TMDIChild.h"
 
-void TMDIChild::ConnectValueControls() {}
+using namespace varnel;
+using namespace varnel::tuning;
+
+namespace {
+
+// ---- typed entry -----------------------------------------------------------
+
+// The edit's text as a signed 32-bit decimal integer: an optional sign and
+// digits, nothing else (no blanks, no digit-group separators).
+std::optional<int> ParseTypedInteger(const QString& text) {
+    static const QRegularExpression kInteger(QStringLiteral("^[+-]?[0-9]+$"));
+    if (!kInteger.match(text).hasMatch()) return std::nullopt;
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    if (!ok) return std::nullopt;  // beyond 32 bits
+    return value;
+}
+
+// The common rule of ApplyTypedByte and ApplyTypedWord: the value to store
+// (already divided by the step), or nothing when the text is not an integer.
+std::optional<int> TypedStoreValue(QLineEdit* edit, TUpDown* upDown) {
+    const std::optional<int> v = ParseTypedInteger(edit->text());
+    if (!v) return std::nullopt;
+    const int step = upDown->increment();
+    if (*v > upDown->maximum()) return upDown->maximum() / step;
+    if (*v < upDown->minimum()) return upDown->minimum() / step;
+    return *v / step;
+}
+
+// ---- slots of the item codes -----------------------------------------------
+
+// The image byte that holds item `code` at point p: the point's byte of an
+// eight-byte array (codes 51 and 52 use the arrays of items 20 and 21), the
+// single byte of items 23 and 83 whatever the point. nullptr for codes
+// without such a byte or a point outside 1 to 8.
+std::uint8_t* Slot(int code, int point) {
+    const std::optional<ItemBytesInfo> bytes = ItemBytes(code);
+    if (!bytes) return nullptr;
+    if (bytes->layout == ItemLayout::Single) return &tunerImage[static_cast<std::size_t>(bytes->offset)];
+    if (bytes->layout != ItemLayout::Array && bytes->layout != ItemLayout::Shared) return nullptr;
+    if (point < 1 || point > TunerImage::kPoints) return nullptr;
+    return &tunerImage[static_cast<std::size_t>(bytes->offset + point - 1)];
+}
+
+// The first byte of the value of FSK column `column` at point p in the block
+// of `code` (two bytes, low first, for columns D and E); nullptr when `code`
+// is not an FSK item or p lies outside 1 to 8.
+std::uint8_t* FskSlot(int code, const ColumnSpec& column, int point) {
+    const std::optional<ItemBytesInfo> bytes = ItemBytes(code);
+    if (!bytes || bytes->layout != ItemLayout::FskBlock || column.blockOffset < 0) return nullptr;
+    if (point < 1 || point > TunerImage::kPoints) return nullptr;
+    const int width = column.kind == CellKind::WordEdit ? 2 : 1;
+    return &tunerImage[static_cast<std::size_t>(bytes->offset + column.blockOffset + width * (point - 1))];
+}
+
+bool IsFskItem(int code) {
+    const std::optional<ItemBytesInfo> bytes = ItemBytes(code);
+    return bytes && bytes->layout == ItemLayout::FskBlock;
+}
+
+// ---- column mappings of the power pages --------------------------------------
+
+// The item code that touching a power cell of column `column` makes current,
+// given the code in force; kNoCode when the page has no mapping for it. The
+// pairs (sbox_power) and the mobile triple (sbox_power_mobile) come from the
+// item table; a pair's code stands for its own column, and item 26 / 86 (the
+// middle array of the mobile triple) for the pair of items 10 and 9 / 70 and
+// 69 on sbox_power.
+int PowerColumnCode(Page page, int inForce, PowerColumn column, bool extraRow) {
+    if (page == Page::PowerMobile) {
+        const std::optional<PowerTriple> triple = TripleOf(inForce);
+        if (!triple) return kNoCode;
+        switch (column) {
+            case PowerColumn::Low: return triple->low;
+            case PowerColumn::Middle: return triple->middle;
+            case PowerColumn::High: return triple->high;
+            case PowerColumn::None: return kNoCode;
+        }
+        return kNoCode;
+    }
+    std::optional<PowerPair> pair = PairOf(inForce);
+    if (!pair) {
+        // 26 / 86 on the two-column page: the pair of its triple's outer columns.
+        if (const std::optional<PowerTriple> triple = TripleOf(inForce)) pair = PowerPair{triple->low, triple->high};
+    }
+    if (!pair) return kNoCode;
+    // Rows 6 to 8 exist for the eight-point pairs 18/19, 20/21, 78/79, 80/81 only.
+    if (extraRow) {
+        const TuningItem* item = FindItem(pair->low);
+        if (item == nullptr || !item->eightPointsWithNewFirmware) return kNoCode;
+    }
+    switch (column) {
+        case PowerColumn::Low: return pair->low;
+        case PowerColumn::High: return pair->high;
+        case PowerColumn::Middle:
+        case PowerColumn::None: return kNoCode;
+    }
+    return kNoCode;
+}
+
+// Enter on sbox_power accepts fewer codes than the up-downs: not the codes
+// 51 and 52 of the shared arrays, and not 26 / 86 (only their pair's own
+// codes). The mobile page accepts what its up-downs accept.
+bool PowerEnterAccepts(Page page, int inForce) {
+    if (page == Page::PowerMobile) return TripleOf(inForce).has_value();
+    const TuningItem* item = FindItem(inForce);
+    return PairOf(inForce).has_value() && item != nullptr && item->layout == ItemLayout::Array;
+}
+
+// The item codes of the bar pages, of both bands.
+bool IsPageCode(Page page, int code) {
+    for (const TuningItem* item : ItemsOnPage(page)) {
+        if (item->code[0] == code || item->code[1] == code) return true;
+    }
+    return false;
+}
+
+// Enter on sbox_ctcss also accepts item 11 / 71, a CTCSS-type array that no
+// tree node selects.
+bool BarEnterAccepts(Page page, int code) {
+    if (IsPageCode(page, code)) return true;
+    return page == Page::Ctcss && (code == 11 || code == 71);
+}
+
+// The cells of a bar row: value label, scroll bar, edit with up-down.
+struct BarRow {
+    QLabel* label = nullptr;
+    QScrollBar* bar = nullptr;
+    QLineEdit* edit = nullptr;
+    TUpDown* upDown = nullptr;
+};
+
+// ---- the common end of every single-value handler ---------------------------
+
+void SendCellValue(TUpDown* upDown) {
+    currentValue = upDown->position() & 0xFF;
+    SendSetItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
+}
+
+void SendFskRecord(int action, int recordPoint) {
+    const std::array<std::uint8_t, 8> record = FskRecord(tunerImage, currentItem, recordPoint);
+    SendSetItemBlock(currentItem, action, currentPoint, record.data(), txFrequency(currentPoint - 1));
+}
+
+}  // namespace
+
+// ---- typed-entry rules --------------------------------------------------------
+
+void TMDIChild::ApplyTypedByte(QLineEdit* edit, TUpDown* upDown, std::uint8_t& slot) {
+    if (edit == nullptr || upDown == nullptr) return;
+    if (const std::optional<int> stored = TypedStoreValue(edit, upDown)) slot = static_cast<std::uint8_t>(*stored & 0xFF);
+    // The edit and the up-down show what the slot now holds (setPosition
+    // writes the edit's text).
+    upDown->setPosition(slot * upDown->increment());
+}
+
+void TMDIChild::ApplyTypedWord(QLineEdit* edit, TUpDown* upDown, std::uint8_t* slotLow) {
+    if (edit == nullptr || upDown == nullptr || slotLow == nullptr) return;
+    if (const std::optional<int> stored = TypedStoreValue(edit, upDown)) {
+        slotLow[0] = static_cast<std::uint8_t>(*stored & 0xFF);
+        slotLow[1] = static_cast<std::uint8_t>((*stored >> 8) & 0xFF);
+    }
+    const int value = slotLow[0] | (slotLow[1] << 8);
+    upDown->setPosition(value * upDown->increment());
+}
+
+// ---- wiring -------------------------------------------------------------------
+
+void TMDIChild::ConnectValueControls() {
+    for (const Page pageId : {Page::Power, Page::PowerMobile, Page::Ctcss, Page::FerqStability, Page::Fsk}) {
+        const PageSpec& spec = PageSpecOf(pageId);
+        for (const RowSpec& row : spec.rows) {
+            for (std::size_t c = 0; c < row.cells.size() && c < spec.columns.size(); ++c) {
+                const CellSpec& cell = row.cells[c];
+                const QString name = QString::fromLatin1(cell.name);
+                if (spec.columns[c].kind == CellKind::ScrollBar) {
+                    if (auto* bar = control<TScrollBar>(name)) {
+                        connect(bar, &TScrollBar::endScroll, this,
+                                [this, bar](int position) { ValueScrollBarEndScroll(bar, position); });
+                    }
+                    continue;
+                }
+                if (cell.upDown == nullptr) continue;
+                auto* upDown = control<TUpDown>(QString::fromLatin1(cell.upDown));
+                auto* edit = control<TValueEdit>(name);
+                if (upDown == nullptr || edit == nullptr) continue;
+                connect(upDown, &TUpDown::clicked, this, [this, upDown](int) { ValueUpDownClick(upDown); });
+                connect(edit, &QLineEdit::returnPressed, this, [this, edit] { ValueEditEnter(edit); });
+                connect(edit, &TValueEdit::doubleClicked, this, [this, edit] { ValueEditDblClick(edit); });
+                if (pageId == Page::Fsk) {
+                    // Leaving a cell may happen while the window is being
+                    // torn down; the handler uses only the edit's own cell
+                    // and the program's image, never the window.
+                    connect(edit, &TValueEdit::exited, edit, [edit] { ValueEditExit(edit); });
+                }
+            }
+        }
+    }
+}
+
+// ---- handlers -------------------------------------------------------------------
+
+void TMDIChild::ValueUpDownClick(TUpDown* upDown) {
+    if (upDown == nullptr) return;
+    const std::optional<CellPlace> place = FindCell(upDown->objectName().toStdString());
+    if (!place) return;
+    const PageSpec& spec = PageSpecOf(place->page);
+    const RowSpec& row = spec.rows[static_cast<std::size_t>(place->row)];
+    const ColumnSpec& column = spec.columns[static_cast<std::size_t>(place->column)];
+    if (QLineEdit* edit = upDown->associate()) edit->setFocus(Qt::OtherFocusReason);
+
+    switch (place->page) {
+        case Page::Power:
+        case Page::PowerMobile: {
+            actionCode = action::kValueAdjusted;
+            const int code = PowerColumnCode(place->page, currentItem, column.power, row.extraPoint);
+            if (code != kNoCode) {
+                currentItem = code;
+                if (std::uint8_t* slot = Slot(code, currentPoint)) *slot = static_cast<std::uint8_t>(upDown->position() & 0xFF);
+            }
+            SendCellValue(upDown);
+            break;
+        }
+        case Page::Ctcss:
+        case Page::FerqStability: {
+            // The bar follows the fine step; SendSetItem stores the value
+            // for every code of these pages.
+            BarRow cells;
+            for (std::size_t c = 0; c < row.cells.size() && c < spec.columns.size(); ++c) {
+                const QString name = QString::fromLatin1(row.cells[c].name);
+                if (spec.columns[c].kind == CellKind::ValueLabel) cells.label = control<QLabel>(name);
+                if (spec.columns[c].kind == CellKind::ScrollBar) cells.bar = control<QScrollBar>(name);
+            }
+            const int position = upDown->position();
+            if (cells.bar != nullptr) cells.bar->setValue(position);
+            if (cells.label != nullptr) cells.label->setText(QString::number(position));
+            actionCode = action::kValueAdjusted;
+            SendCellValue(upDown);
+            break;
+        }
+        case Page::Fsk: {
+            // Only the six FSK items have a record to send; the page loader
+            // never leaves another code in force on this page.
+            actionCode = action::kValueAdjusted;
+            std::uint8_t* slot = FskSlot(currentItem, column, currentPoint);
+            if (slot == nullptr) break;
+            const int position = upDown->position();
+            slot[0] = static_cast<std::uint8_t>(position & 0xFF);
+            if (column.kind == CellKind::WordEdit) slot[1] = static_cast<std::uint8_t>((position >> 8) & 0xFF);
+            SendFskRecord(action::kValueAdjusted, currentPoint);
+            break;
+        }
+        default: break;
+    }
+}
+
+void TMDIChild::ValueEditEnter(QLineEdit* edit) {
+    if (edit == nullptr) return;
+    const std::optional<CellPlace> place = FindCell(edit->objectName().toStdString());
+    if (!place) return;
+    const PageSpec& spec = PageSpecOf(place->page);
+    const RowSpec& row = spec.rows[static_cast<std::size_t>(place->row)];
+    const ColumnSpec& column = spec.columns[static_cast<std::size_t>(place->column)];
+    const CellSpec& cell = row.cells[static_cast<std::size_t>(place->column)];
+    auto* upDown = control<TUpDown>(QString::fromLatin1(cell.upDown));
+    if (upDown == nullptr) return;
+
+    switch (place->page) {
+        case Page::Power:
+        case Page::PowerMobile: {
+            // An Enter the page does not accept (51 / 52 on sbox_power) is
+            // neither validated nor stored; the value still goes out under
+            // the code in force.
+            if (PowerEnterAccepts(place->page, currentItem)) {
+                const int code = PowerColumnCode(place->page, currentItem, column.power, row.extraPoint);
+                if (code != kNoCode) {
+                    currentItem = code;
+                    if (std::uint8_t* slot = Slot(code, currentPoint)) ApplyTypedByte(edit, upDown, *slot);
+                }
+            }
+            SendCellValue(upDown);
+            break;
+        }
+        case Page::Ctcss:
+        case Page::FerqStability: {
+            if (BarEnterAccepts(place->page, currentItem)) {
+                if (std::uint8_t* slot = Slot(currentItem, currentPoint)) ApplyTypedByte(edit, upDown, *slot);
+            }
+            currentValue = upDown->position() & 0xFF;
+            for (std::size_t c = 0; c < row.cells.size() && c < spec.columns.size(); ++c) {
+                const QString name = QString::fromLatin1(row.cells[c].name);
+                if (spec.columns[c].kind == CellKind::ScrollBar) {
+                    if (auto* bar = control<QScrollBar>(name)) bar->setValue(currentValue);
+                } else if (spec.columns[c].kind == CellKind::ValueLabel) {
+                    if (auto* label = control<QLabel>(name)) label->setText(QString::number(currentValue));
+                }
+            }
+            SendSetItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
+            break;
+        }
+        case Page::Fsk: {
+            std::uint8_t* slot = FskSlot(currentItem, column, row.point);
+            if (slot == nullptr) break;
+            if (column.kind == CellKind::WordEdit) {
+                ApplyTypedWord(edit, upDown, slot);
+            } else {
+                ApplyTypedByte(edit, upDown, *slot);
+            }
+            // Only the selected row is enabled, so the row's point is currentPoint.
+            SendFskRecord(actionCode, row.point);
+            break;
+        }
+        default: break;
+    }
+}
+
+void TMDIChild::ValueEditDblClick(QLineEdit* edit) {
+    if (edit == nullptr) return;
+    const std::optional<CellPlace> place = FindCell(edit->objectName().toStdString());
+    if (!place) return;
+    const PageSpec& spec = PageSpecOf(place->page);
+    const CellSpec& cell = spec.rows[static_cast<std::size_t>(place->row)].cells[static_cast<std::size_t>(place->column)];
+    if (auto* upDown = control<TUpDown>(QString::fromLatin1(cell.upDown))) ValueUpDownClick(upDown);
+}
+
+void TMDIChild::ValueEditExit(QLineEdit* edit) {
+    if (edit == nullptr) return;
+    const std::optional<CellPlace> place = FindCell(edit->objectName().toStdString());
+    if (!place || place->page != Page::Fsk || !IsFskItem(currentItem)) return;
+    const PageSpec& spec = PageSpecOf(place->page);
+    const RowSpec& row = spec.rows[static_cast<std::size_t>(place->row)];
+    const ColumnSpec& column = spec.columns[static_cast<std::size_t>(place->column)];
+    // The up-down sits in the same cell box as its edit.
+    TUpDown* upDown = nullptr;
+    if (QWidget* box = edit->parentWidget()) {
+        upDown = box->findChild<TUpDown*>(QString::fromLatin1(row.cells[static_cast<std::size_t>(place->column)].upDown));
+    }
+    std::uint8_t* slot = FskSlot(currentItem, column, row.point);
+    if (upDown == nullptr || slot == nullptr) return;
+    if (column.kind == CellKind::WordEdit) {
+        ApplyTypedWord(edit, upDown, slot);
+    } else {
+        ApplyTypedByte(edit, upDown, *slot);
+    }
+}
+
+void TMDIChild::ValueScrollBarEndScroll(QScrollBar* bar, int position) {
+    if (bar == nullptr) return;
+    const std::optional<CellPlace> place = FindCell(bar->objectName().toStdString());
+    if (!place) return;
+    const PageSpec& spec = PageSpecOf(place->page);
+    const RowSpec& row = spec.rows[static_cast<std::size_t>(place->row)];
+    BarRow cells;
+    for (std::size_t c = 0; c < row.cells.size() && c < spec.columns.size(); ++c) {
+        const QString name = QString::fromLatin1(row.cells[c].name);
+        switch (spec.columns[c].kind) {
+            case CellKind::ValueLabel: cells.label = control<QLabel>(name); break;
+            case CellKind::ByteEdit:
+            case CellKind::WordEdit:
+                cells.edit = control<QLineEdit>(name);
+                cells.upDown = control<TUpDown>(QString::fromLatin1(row.cells[c].upDown));
+                break;
+            case CellKind::ScrollBar: break;
+        }
+    }
+    if (cells.upDown == nullptr) return;
+    const int x = std::clamp(position, 0, 255);
+    if (IsPageCode(place->page, currentItem)) {
+        if (std::uint8_t* slot = Slot(currentItem, currentPoint)) *slot = static_cast<std::uint8_t>(x);
+    }
+    actionCode = action::kValueAdjusted;
+    if (cells.label != nullptr) cells.label->setText(QString::number(x));
+    cells.upDown->setPosition(x);
+    SendCellValue(cells.upDown);
+}

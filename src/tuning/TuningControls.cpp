@@ -153,7 +153,15 @@ void TValueEdit::focusOutEvent(QFocusEvent* event) {
 
 // ---- TPointButton ----------------------------------------------------------
 
-TPointButton::TPointButton(QWidget* parent) : QRadioButton(parent) {}
+TPointButton::TPointButton(QWidget* parent) : QRadioButton(parent) {
+    // The selected calibration point is set in bold, so that the row being
+    // adjusted stands out beside the greyed rows.
+    connect(this, &QAbstractButton::toggled, this, [this](bool on) {
+        QFont f = font();
+        f.setBold(on);
+        setFont(f);
+    });
+}
 
 void TPointButton::forceChecked(bool checked) {
     if (checked || !isChecked()) {
@@ -173,7 +181,15 @@ void TPointButton::mouseDoubleClickEvent(QMouseEvent* event) {
 
 // ---- TScrollBar ------------------------------------------------------------
 
-TScrollBar::TScrollBar(QWidget* parent) : QScrollBar(Qt::Horizontal, parent) {}
+TScrollBar::TScrollBar(QWidget* parent) : QScrollBar(Qt::Horizontal, parent) {
+    // An enabled bar gets a tinted thumb; disabled bars keep the plain grey,
+    // which otherwise looks almost the same as an enabled one.
+    QPalette pal = palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        pal.setColor(group, QPalette::Button, QColor(150, 196, 246));
+    }
+    setPalette(pal);
+}
 
 void TScrollBar::mouseReleaseEvent(QMouseEvent* event) {
     QScrollBar::mouseReleaseEvent(event);

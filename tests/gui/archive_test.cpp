@@ -69,6 +69,7 @@ void ArchiveTest::roundTripByteForByte() {
     form.FileSaveAsItem->trigger();
     QCOMPARE(env.dialogs().saveFilters, QStringList{QStringLiteral("TDB Files (*.tdb) | *.tdb")});
     QCOMPARE(env.dialogs().saveSuffixes, QStringList{QStringLiteral(".tdb")});
+    QCOMPARE(env.dialogs().saveConfirmsOverwrite, QList<bool>{true});  // an archive is never replaced unasked
     QVERIFY(env.dialogs().messages.isEmpty());
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));

@@ -183,6 +183,7 @@ private slots:
         w->S1->trigger();
         QCOMPARE(env_->dialogs().saveFilters, QStringList{"TET Files (*.txt)| *.txt"});
         QCOMPARE(env_->dialogs().saveSuffixes, QStringList{".txt"});
+        QCOMPARE(env_->dialogs().saveConfirmsOverwrite, QList<bool>{false});  // replaced without a question
         QVERIFY(QFile::exists(path));
         QCOMPARE(env_->readFile("empty.txt"), QByteArray());
         QVERIFY(env_->dialogs().messages.isEmpty());

@@ -22,9 +22,10 @@ QString ScriptedDialogs::openFileName(QWidget*, const QString& directory, const 
 }
 
 QString ScriptedDialogs::saveFileName(QWidget*, const QString&, const QString& filter,
-                                      const QString& defaultSuffix) {
+                                      const QString& defaultSuffix, bool confirmOverwrite) {
     saveFilters << filter;
     saveSuffixes << defaultSuffix;
+    saveConfirmsOverwrite << confirmOverwrite;
     return saveNames.isEmpty() ? QString() : saveNames.takeFirst();
 }
 

@@ -39,13 +39,14 @@ public:
 
     QList<RecordedMessage> messages;
     QStringList openDirectories, openFilters, saveFilters, saveSuffixes;
+    QList<bool> saveConfirmsOverwrite;
     QList<int> pauses;
 
     ui::MessageResult message(QWidget* parent, ui::MessageKind kind, const QString& caption,
                               const QString& text, ui::MessageButtons buttons) override;
     QString openFileName(QWidget* parent, const QString& directory, const QString& filter) override;
     QString saveFileName(QWidget* parent, const QString& directory, const QString& filter,
-                         const QString& defaultSuffix) override;
+                         const QString& defaultSuffix, bool confirmOverwrite = true) override;
     int execDialog(QDialog* dialog) override;
     void pause(int milliseconds) override;
 };

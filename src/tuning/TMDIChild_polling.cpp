@@ -1,0 +1,283 @@
+// Reply polling of the tuning window, the periodic read-back and the
+// connection watch.
+//
+// The window never waits for the radio. A sender writes its frame and
+// records the reply length; one of the window's timers then reads on every
+// tick until the reply matches. The verifying pollers (live-set and save)
+// send the command again after 100 ticks without a reply and give up after
+// the third time-out; the reading pollers (read-back) simply keep asking.
+// Every handler is one tick, so tests drive them by calling them.
+#include <QCoreApplication>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QTimer>
+
+#include "app/DialogSeam.h"
+#include "app/TuningHost.h"
+#include "data/Global.h"
+#include "lang/Loadlanguage.h"
+#include "protocol/Sendcmd.h"
+#include "tuning/HotplugWatch.h"
+#include "tuning/TMDIChild.h"
+
+using namespace varnel;
+using namespace varnel::tuning;
+
+namespace {
+
+// Offsets in a reply frame: byte 5 is the first payload byte (the item code
+// of a read-back reply), the readings follow it.
+constexpr std::size_t kReadingByte = 6;
+constexpr std::size_t kSecondReadingByte = 7;
+// A live-set or save is sent at most three times.
+constexpr int kAttempts = 3;
+
+int BaseCode(int code) {
+    const TuningItem* item = FindItem(code);
+    return item != nullptr ? item->code[0] : kNoCode;
+}
+
+bool IsVoxItem(int base) {
+    return base == 0 || base == 1 || base == 2 || base == 3 || base == 24 || base == 25;
+}
+bool IsSquelchItem(int base) { return base >= 5 && base <= 8; }
+bool IsTemperatureItem(int base) { return base == 30; }
+bool IsErrorRateItem(int base) { return base == 22; }
+bool IsMandownItem(int base) { return base >= 27 && base <= 29; }
+
+}  // namespace
+
+// ---- the key filter of the point buttons --------------------------------------
+
+namespace {
+
+// Installed on the application while the window exists: sees every event of
+// the program before its receiver does.
+class TApplicationEvents : public QObject {
+public:
+    explicit TApplicationEvents(TMDIChild* window) : QObject(window), window_(window) {
+        setObjectName(QStringLiteral("ApplicationEvents1"));
+        qApp->installEventFilter(this);
+    }
+    ~TApplicationEvents() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        bool handled = false;
+        window_->ApplicationEvents1Message(watched, event, handled);
+        return handled;
+    }
+
+private:
+    TMDIChild* window_;
+};
+
+// The point buttons whose arrow keys are swallowed: those of sbox_power,
+// sbox_ctcss and sbox_sql. The single-point buttons and the pages of the
+// mobile radio, the bit-error-rate test and FSK keep Qt's arrow keys.
+constexpr const char* kArrowFilteredButtons[] = {
+    "RadioButton1",  "RadioButton2",  "RadioButton3",  "RadioButton4",  "RadioButton5",  "RadioButton13",
+    "RadioButton14", "RadioButton15", "RadioButton16", "RadioButton17", "RadioButton12", "RadioButton18",
+    "RadioButton19", "RadioButton20", "RadioButton21", "RadioButton06", "RadioButton07", "RadioButton08",
+};
+
+bool IsArrowKey(int key) { return key == Qt::Key_Left || key == Qt::Key_Up || key == Qt::Key_Right || key == Qt::Key_Down; }
+
+}  // namespace
+
+void TMDIChild::ApplicationEvents1Message(QObject* receiver, QEvent* event, bool& handled) {
+    if (receiver == nullptr || event == nullptr) return;
+    const QEvent::Type type = event->type();
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease) return;
+    if (!IsArrowKey(static_cast<QKeyEvent*>(event)->key())) return;
+    const QString name = receiver->objectName();
+    for (const char* filtered : kArrowFilteredButtons) {
+        // Only this window's buttons: another window may reuse the names.
+        if (name == QLatin1String(filtered) && control(name) == receiver) {
+            handled = true;
+            return;
+        }
+    }
+}
+
+// ---- wiring -------------------------------------------------------------------
+
+void TMDIChild::ConnectPollers() {
+    const auto unique = Qt::UniqueConnection;
+    connect(TimeOutTimer, &QTimer::timeout, this, &TMDIChild::TimeOutTimerTimer, unique);
+    connect(SaveTimer, &QTimer::timeout, this, &TMDIChild::SaveItemTimer, unique);
+    connect(SaveItemTimer2, &QTimer::timeout, this, &TMDIChild::SaveItemTimer2Timer, unique);
+    connect(ReadTimer, &QTimer::timeout, this, &TMDIChild::ReadTimerTimer, unique);
+    connect(CheckTimer, &QTimer::timeout, this, &TMDIChild::CheckTimerTimer, unique);
+    connect(ConnetTimer, &QTimer::timeout, this, &TMDIChild::ConnetTimerTimer, unique);
+    connect(ErrorRateTimer, &QTimer::timeout, this, &TMDIChild::ErrorRateTimerTimer, unique);
+    connect(MandownTimer, &QTimer::timeout, this, &TMDIChild::MandownTimerTimer, unique);
+
+    // Any USB device arriving or leaving starts the rescan.
+    hotplug_ = new HotplugWatch(this);
+    connect(hotplug_, &HotplugWatch::deviceChanged, ConnetTimer, qOverload<>(&QTimer::start));
+
+    ApplicationEvents1 = new TApplicationEvents(this);
+}
+
+void TMDIChild::RememberSave(bool wide) {
+    // Called by the save senders right after the frame went out: the frame
+    // still lies in lastSentFrame. Payload: item code, size n, n data bytes.
+    if (sentFrameLength < 8 + 2) return;
+    const std::size_t size = lastSentFrame[6];
+    if (7 + size + 3 > sentFrameLength) return;
+    lastSave_.item = lastSentFrame[5];
+    lastSave_.wide = wide;
+    lastSave_.record.assign(lastSentFrame.begin() + 7, lastSentFrame.begin() + 7 + static_cast<std::ptrdiff_t>(size));
+}
+
+// ---- the common poll step --------------------------------------------------------
+
+TMDIChild::PollTick TMDIChild::RunPollStep(std::uint16_t expectedCode) {
+    switch (PollStep(expectedCode)) {
+        case PollResult::Expired: return PollTick::TimedOut;
+        case PollResult::Pending: return PollTick::Waiting;
+        case PollResult::Match: break;
+    }
+    pollTicks = 0;
+    pollRetries = 0;
+    return PollTick::Accepted;
+}
+
+void TMDIChild::FinishReply(QTimer* timer) {
+    timer->stop();
+    LogFrame(replyBuffer.data(), pendingReplyLength, 1);
+    replyBuffer.fill(0);
+}
+
+bool TMDIChild::CountTimeOut(QTimer* timer) {
+    ++pollRetries;
+    pollTicks = 0;
+    if (pollRetries < kAttempts) return false;
+    pollTicks = 0;
+    pollRetries = 0;
+    timer->stop();
+    ui::Dialogs().message(this, ui::MessageKind::Plain, QGuiApplication::applicationDisplayName(),
+                          QString::fromStdString(Text("MessageBox", "M013")), ui::MessageButtons::Ok);
+    lockAdjustControls();
+    return true;
+}
+
+// ---- verifying pollers --------------------------------------------------------------
+
+void TMDIChild::TimeOutTimerTimer() {
+    switch (RunPollStep(cmd::reply(cmd::kSetItem))) {
+        case PollTick::Waiting: return;
+        case PollTick::Accepted: FinishReply(TimeOutTimer); return;
+        case PollTick::TimedOut: break;
+    }
+    if (CountTimeOut(TimeOutTimer)) return;
+    // The live-set is built afresh from the selection, always as the 8-byte
+    // form with the transmit frequency, also after an FSK block or a
+    // receive-frequency set.
+    SendSetItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
+}
+
+void TMDIChild::ResendSave(bool wide) {
+    // The same item and the same bytes as the first attempt: the image may
+    // have moved on since, the radio must store what was meant then.
+    if (lastSave_.record.empty() || lastSave_.wide != wide) return;
+    const std::size_t needed = wide ? SaveWideItemSize(lastSave_.item) : SaveItemSize(lastSave_.item);
+    if (lastSave_.record.size() < needed) return;
+    // A copy: the sender's hook replaces lastSave_ while it reads.
+    const SavedRecord save = lastSave_;
+    if (wide) {
+        SendSaveWideItem(save.item, save.record.data());
+    } else {
+        SendSaveItem(save.item, save.record.data());
+    }
+}
+
+void TMDIChild::SaveItemTimer() {
+    switch (RunPollStep(cmd::reply(cmd::kSaveItem))) {
+        case PollTick::Waiting: return;
+        case PollTick::Accepted: FinishReply(SaveTimer); return;
+        case PollTick::TimedOut: break;
+    }
+    if (CountTimeOut(SaveTimer)) return;
+    ResendSave(false);
+}
+
+void TMDIChild::SaveItemTimer2Timer() {
+    switch (RunPollStep(cmd::reply(cmd::kSaveItem))) {
+        case PollTick::Waiting: return;
+        case PollTick::Accepted: FinishReply(SaveItemTimer2); return;
+        case PollTick::TimedOut: break;
+    }
+    if (CountTimeOut(SaveItemTimer2)) return;
+    ResendSave(true);
+}
+
+// ---- reading poller -------------------------------------------------------------------
+
+void TMDIChild::ReadTimerTimer() {
+    switch (RunPollStep(cmd::reply(cmd::kSetItem))) {
+        case PollTick::Waiting: return;
+        case PollTick::TimedOut:
+            // A reading poll never gives up; the next read-back asks again.
+            ++pollRetries;
+            pollTicks = 0;
+            return;
+        case PollTick::Accepted: break;
+    }
+    const int reading = replyBuffer[kReadingByte];
+    const int base = BaseCode(currentItem);
+    if (IsVoxItem(base)) {
+        control<QLabel>(QStringLiteral("Label36"))->setText(QString::number(reading));
+    } else if (IsSquelchItem(base)) {
+        // The measured level becomes the item's value at the point.
+        const std::optional<ItemBytesInfo> bytes = ItemBytes(currentItem);
+        if (bytes && bytes->layout == ItemLayout::Array && currentPoint >= 1 && currentPoint <= 8) {
+            tunerImage[static_cast<std::size_t>(bytes->offset + currentPoint - 1)] = static_cast<std::uint8_t>(reading);
+        }
+    } else if (IsTemperatureItem(base)) {
+        control<QLabel>(QStringLiteral("Label130"))->setText(QString::number(reading));
+        control<QLabel>(QStringLiteral("Label132"))->setText(QString::number(replyBuffer[kSecondReadingByte]));
+    }
+    if (const RowSpec* row = FindRow(Page::Sql, currentPoint); row != nullptr && currentPoint <= 5) {
+        control<QLabel>(QString::fromLatin1(row->cells.front().name))->setText(QString::number(reading));
+    }
+    // A following save stores the reading.
+    currentValue = reading;
+    FinishReply(ReadTimer);
+}
+
+// ---- periodic read-back -----------------------------------------------------------------
+
+void TMDIChild::CheckTimerTimer() {
+    actionCode = action::kReadBack;
+    const int base = BaseCode(currentItem);
+    if (IsMandownItem(base)) {
+        // The man-down sensor has no frequency points.
+        SendQueryItem(currentItem, actionCode, 1, currentValue, txFrequency(0));
+        MandownTimer->start();
+        return;
+    }
+    SendQueryItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
+    if (IsErrorRateItem(base)) {
+        ErrorRateTimer->start();
+    } else {
+        ReadTimer->start();
+    }
+}
+
+// ---- connection watch ----------------------------------------------------------------------
+
+void TMDIChild::ConnetTimerTimer() {
+    if (ScanRadioDrives() > 0) {
+        ConnetTimer->stop();
+        return;
+    }
+    // The radio is gone: tuner mode with it. The watch keeps scanning until
+    // a radio volume is back; the operator then enters tuner mode again.
+    inTunerMode = false;
+    if (host() != nullptr) host()->showRadioLostCaptions();
+    lockAdjustControls();
+}

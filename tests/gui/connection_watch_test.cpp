@@ -1,0 +1,191 @@
+// The tuning window's connection watch and close query on the virtual
+// radio. Pulling the virtual cable is announced through HotplugWatch, as
+// the program's start-up wires it; ConnetTimer is then driven by calling its
+// handler, one call per tick.
+#include <QAction>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <memory>
+
+#include "app/TMainForm.h"
+#include "app/TuningHost.h"
+#include "data/Global.h"
+#include "lang/Loadlanguage.h"
+#include "protocol/Sendcmd.h"
+#include "support/TestEnvironment.h"
+#include "tuning/HotplugWatch.h"
+#include "tuning/TMDIChild.h"
+
+using namespace varnel;
+using varnel::test::TestEnvironment;
+
+namespace {
+
+class FakeHost : public TuningHost {
+public:
+    void setDocumentCommandsEnabled(bool) override {}
+    void showTunerModeLeftCaptions() override { ++leftCaptions; }
+    void showRadioLostCaptions() override { ++lostCaptions; }
+    void tuningWindowDestroyed(TMDIChild*) override {}
+    int leftCaptions = 0;
+    int lostCaptions = 0;
+};
+
+// Controls that lockAdjustControls disables (variant 0: sbox_power).
+const char* const kLocked[] = {"Edit7", "UpDown7", "Edit1", "Button1", "Button2", "ScrollBar2", "Edit23",
+                               "Button9", "Button10", "ScrollBar1", "Edit6", "Button5", "Button6"};
+
+}  // namespace
+
+class ConnectionWatchTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestEnvironment> env_;
+    FakeHost host_;
+
+    std::unique_ptr<TMDIChild> open() {
+        radioInfo = VirtualPresetInfo(VirtualPreset::Variant0);
+        tunerImage = VirtualPresetImage(VirtualPreset::Variant0);
+        auto w = std::make_unique<TMDIChild>(&host_);
+        w->setAttribute(Qt::WA_DeleteOnClose, false);
+        w->FormShow();
+        if (ScanRadioDrives() != 1) qFatal("no virtual radio");
+        linkHandle = OpenRadio();
+        env_->radio().setTunerMode(true);
+        inTunerMode = true;
+        env_->radio().clearReceivedFrames();
+        return w;
+    }
+    void enableAdjustControls(TMDIChild& w) {
+        for (const char* name : kLocked) w.control<QWidget>(QString::fromLatin1(name))->setEnabled(true);
+    }
+
+private slots:
+    void init() {
+        env_ = std::make_unique<TestEnvironment>();
+        OpenLanguage(kLanguageEnglish);
+        env_->backend().setPlugListener([](bool) { HotplugWatch::NotifyAll(); });
+        host_ = FakeHost();
+    }
+    void cleanup() { env_.reset(); }
+
+    void unplugInTunerModeLocksAndPlugStopsTheWatch() {
+        auto w = open();
+        enableAdjustControls(*w);
+        QVERIFY(!w->ConnetTimer->isActive());
+        QCOMPARE(w->ConnetTimer->interval(), 10);
+        env_->unplugRadio();
+        QVERIFY(w->ConnetTimer->isActive());
+        w->ConnetTimerTimer();
+        QVERIFY(!inTunerMode);
+        QCOMPARE(host_.lostCaptions, 1);
+        for (const char* name : kLocked) QVERIFY2(!w->control<QWidget>(name)->isEnabled(), name);
+        // No message, and the watch goes on while the radio is away.
+        QVERIFY(env_->dialogs().messages.isEmpty());
+        w->ConnetTimerTimer();
+        QCOMPARE(host_.lostCaptions, 2);
+        QVERIFY(w->ConnetTimer->isActive());
+        env_->plugRadio();
+        QVERIFY(w->ConnetTimer->isActive());
+        w->ConnetTimerTimer();
+        QVERIFY(!w->ConnetTimer->isActive());
+        QCOMPARE(host_.lostCaptions, 2);
+        QVERIFY(!inTunerMode);  // entered again from the main window only
+    }
+
+    void lossLeavesOtherPollersRunning() {
+        auto w = open();
+        currentItem = 5;
+        w->CheckTimer->start();
+        SendSetItem(5, 3, 1, 0, txFrequency(0));
+        env_->unplugRadio();
+        w->ConnetTimerTimer();
+        QVERIFY(w->CheckTimer->isActive());
+        QVERIFY(w->TimeOutTimer->isActive());
+        QVERIFY(linkHandle != nullptr);  // the handle stays open
+    }
+
+    void anotherDeviceStopsTheWatchOnItsFirstTick() {
+        auto w = open();
+        enableAdjustControls(*w);
+        HotplugWatch::NotifyAll();  // a USB device other than the radio
+        QVERIFY(w->ConnetTimer->isActive());
+        w->ConnetTimerTimer();
+        QVERIFY(!w->ConnetTimer->isActive());
+        QVERIFY(inTunerMode);
+        QCOMPARE(host_.lostCaptions, 0);
+        for (const char* name : kLocked) QVERIFY2(w->control<QWidget>(name)->isEnabled(), name);
+    }
+
+    void watchRunsOnTheEventLoop() {
+        auto w = open();
+        env_->unplugRadio();
+        QTRY_VERIFY(host_.lostCaptions >= 3);
+        env_->plugRadio();
+        QTRY_VERIFY(!w->ConnetTimer->isActive());
+    }
+
+    void mainWindowCaptionsAfterLoss() {
+        TMainForm form;
+        QVERIFY(varnel::test::EnterTunerMode(form));
+        TMDIChild* w = form.tuningWindow;
+        QVERIFY(w != nullptr);
+        env_->unplugRadio();
+        QVERIFY(w->ConnetTimer->isActive());
+        w->ConnetTimerTimer();
+        QVERIFY(!inTunerMode);
+        QCOMPARE(form.N2->text(), TestEnvironment::text("MainMenu", "M0022"));
+        QCOMPARE(form.SpeedButton4->text(), TestEnvironment::text("MainForm", "S003"));
+        QVERIFY(!w->control<QWidget>("Button9")->isEnabled());
+        env_->plugRadio();
+        w->ConnetTimerTimer();
+        QVERIFY(!w->ConnetTimer->isActive());
+    }
+
+    // ---- close query ---------------------------------------------------------
+
+    void closeOutsideTunerModeAsksNothing() {
+        auto w = open();
+        inTunerMode = false;
+        w->show();
+        QVERIFY(w->close());
+        QVERIFY(env_->dialogs().messages.isEmpty());
+        QVERIFY(env_->radio().receivedFrames().empty());
+    }
+
+    void closeInTunerMode_data() {
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("OK") << true;
+        QTest::newRow("Cancel") << false;
+    }
+    void closeInTunerMode() {
+        QFETCH(bool, ok);
+        auto w = open();
+        w->show();
+        env_->dialogs().answers << (ok ? ui::MessageResult::Ok : ui::MessageResult::Cancel);
+        QCOMPARE(w->close(), ok);
+        QCOMPARE(env_->dialogs().messages.size(), 1);
+        QCOMPARE(env_->dialogs().messages.first().text, TestEnvironment::text("MessageBox", "M011"));
+        QCOMPARE(env_->dialogs().messages.first().buttons, ui::MessageButtons::OkCancel);
+        if (ok) {
+            const std::vector<std::vector<std::uint8_t>> exitOnly = {{0xA1, 0x00, 0x61, 0x00, 0x00, 0x00, 0x00, 0xA4}};
+            QCOMPARE(env_->radio().receivedFrames(), exitOnly);
+            QCOMPARE(env_->dialogs().pauses, QList<int>{500});
+            QVERIFY(!inTunerMode);
+            QCOMPARE(host_.leftCaptions, 1);
+            QVERIFY(!w->isVisible());
+        } else {
+            QVERIFY(env_->radio().receivedFrames().empty());
+            QVERIFY(inTunerMode);
+            QCOMPARE(host_.leftCaptions, 0);
+            QVERIFY(w->isVisible());
+        }
+    }
+};
+
+QTEST_MAIN(ConnectionWatchTest)
+#include "connection_watch_test.moc"
