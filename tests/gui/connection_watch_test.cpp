@@ -15,6 +15,7 @@
 #include "data/Global.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
+#include "support/FakeHost.h"
 #include "support/TestEnvironment.h"
 #include "tuning/HotplugWatch.h"
 #include "tuning/TMDIChild.h"
@@ -24,15 +25,7 @@ using varnel::test::TestEnvironment;
 
 namespace {
 
-class FakeHost : public TuningHost {
-public:
-    void setDocumentCommandsEnabled(bool) override {}
-    void showTunerModeLeftCaptions() override { ++leftCaptions; }
-    void showRadioLostCaptions() override { ++lostCaptions; }
-    void tuningWindowDestroyed(TMDIChild*) override {}
-    int leftCaptions = 0;
-    int lostCaptions = 0;
-};
+using varnel::test::FakeHost;
 
 // Controls that lockAdjustControls disables (variant 0: sbox_power).
 const char* const kLocked[] = {"Edit7", "UpDown7", "Edit1", "Button1", "Button2", "ScrollBar2", "Edit23",

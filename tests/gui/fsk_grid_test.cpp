@@ -10,6 +10,7 @@
 #include "data/Global.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
+#include "support/FakeHost.h"
 #include "support/TestEnvironment.h"
 #include "tuning/PageTables.h"
 #include "tuning/TMDIChild.h"
@@ -20,13 +21,7 @@ using varnel::test::TestEnvironment;
 
 namespace {
 
-class FakeHost : public TuningHost {
-public:
-    void setDocumentCommandsEnabled(bool) override {}
-    void showTunerModeLeftCaptions() override {}
-    void showRadioLostCaptions() override {}
-    void tuningWindowDestroyed(TMDIChild*) override {}
-};
+using varnel::test::FakeHost;
 
 // One FSK live-set (15-byte payload) as the radio received it.
 struct BlockSet {

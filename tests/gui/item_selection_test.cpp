@@ -15,6 +15,7 @@
 #include "data/Global.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
+#include "support/FakeHost.h"
 #include "support/TestEnvironment.h"
 #include "tuning/PageTables.h"
 #include "tuning/TMDIChild.h"
@@ -25,13 +26,7 @@ using varnel::test::TestEnvironment;
 
 namespace {
 
-class FakeHost : public TuningHost {
-public:
-    void setDocumentCommandsEnabled(bool) override {}
-    void showTunerModeLeftCaptions() override {}
-    void showRadioLostCaptions() override {}
-    void tuningWindowDestroyed(TMDIChild*) override {}
-};
+using varnel::test::FakeHost;
 
 // Records the point handler the selection runs last, instead of running it.
 class RecordingWindow : public TMDIChild {

@@ -15,6 +15,7 @@
 #include "data/Global.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
+#include "support/FakeHost.h"
 #include "support/TestEnvironment.h"
 #include "tuning/PageTables.h"
 #include "tuning/TMDIChild.h"
@@ -28,13 +29,7 @@ Q_DECLARE_METATYPE(varnel::Page)
 
 namespace {
 
-class FakeHost : public TuningHost {
-public:
-    void setDocumentCommandsEnabled(bool) override {}
-    void showTunerModeLeftCaptions() override {}
-    void showRadioLostCaptions() override {}
-    void tuningWindowDestroyed(TMDIChild*) override {}
-};
+using varnel::test::FakeHost;
 
 Frame BuiltFrame(std::uint16_t code, const Frame& payload) {
     Frame frame(payload.size() + 8);

@@ -21,6 +21,7 @@
 #include "data/Global.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
+#include "support/FakeHost.h"
 #include "support/TestEnvironment.h"
 #include "tuning/PageTables.h"
 #include "tuning/TMDIChild.h"
@@ -31,17 +32,7 @@ using varnel::test::TestEnvironment;
 
 namespace {
 
-class FakeHost : public TuningHost {
-public:
-    void setDocumentCommandsEnabled(bool enabled) override { documentCommands << enabled; }
-    void showTunerModeLeftCaptions() override { ++leftCaptions; }
-    void showRadioLostCaptions() override { ++lostCaptions; }
-    void tuningWindowDestroyed(TMDIChild*) override { ++destroyed; }
-    QList<bool> documentCommands;
-    int leftCaptions = 0;
-    int lostCaptions = 0;
-    int destroyed = 0;
-};
+using varnel::test::FakeHost;
 
 // A known image: every byte a function of its offset, frequencies set.
 void FillImage() {

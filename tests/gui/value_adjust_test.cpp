@@ -17,6 +17,7 @@
 #include "data/Global.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
+#include "support/FakeHost.h"
 #include "support/TestEnvironment.h"
 #include "tuning/PageTables.h"
 #include "tuning/TMDIChild.h"
@@ -27,13 +28,7 @@ using varnel::test::TestEnvironment;
 
 namespace {
 
-class FakeHost : public TuningHost {
-public:
-    void setDocumentCommandsEnabled(bool) override {}
-    void showTunerModeLeftCaptions() override {}
-    void showRadioLostCaptions() override {}
-    void tuningWindowDestroyed(TMDIChild*) override {}
-};
+using varnel::test::FakeHost;
 
 // One live-set command as the radio received it.
 struct LiveSet {
