@@ -9,6 +9,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QMdiSubWindow>
@@ -200,6 +201,10 @@ void TMDIChild::buildLayout() {
     TreeView1 = new TTreeView(Splitter1);
     TreeView1->setObjectName(QStringLiteral("TreeView1"));
     TreeView1->setHeaderHidden(true);
+    // Long captions scroll sideways, as in a native tree, instead of being cut.
+    TreeView1->setTextElideMode(Qt::ElideNone);
+    TreeView1->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    TreeView1->header()->setStretchLastSection(false);
     TreeView1->setIndentation(19);
     TreeView1->setIconSize(QSize(16, 16));
     TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
