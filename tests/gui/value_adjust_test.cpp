@@ -100,7 +100,9 @@ private:
             for (const CellSpec& cell : row.cells) {
                 for (const char* name : {cell.name, cell.upDown}) {
                     if (name == nullptr) continue;
-                    if (QWidget* c = w_->control(QString::fromLatin1(name))) c->setEnabled(row.point == point);
+                    QWidget* c = w_->control(QString::fromLatin1(name));
+                    // Value labels are never disabled; only the adjusting controls are.
+                    if (c != nullptr && qobject_cast<QLabel*>(c) == nullptr) c->setEnabled(row.point == point);
                 }
             }
         }
