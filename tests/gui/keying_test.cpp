@@ -16,13 +16,13 @@
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "support/FakeHost.h"
+#include "support/RadioFrames.h"
 #include "support/TestEnvironment.h"
 #include "tuning/PageTables.h"
 #include "tuning/TMDIChild.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
-using Frame = std::vector<std::uint8_t>;
 using varnel::test::TestEnvironment;
 
 Q_DECLARE_METATYPE(varnel::Page)
@@ -30,36 +30,12 @@ Q_DECLARE_METATYPE(varnel::Page)
 namespace {
 
 using varnel::test::FakeHost;
+using namespace varnel::test;
 
-Frame BuiltFrame(std::uint16_t code, const Frame& payload) {
-    Frame frame(payload.size() + 8);
-    frame.resize(BuildFrame(frame.data(), code, payload.data(), static_cast<std::uint16_t>(payload.size())));
-    return frame;
-}
 
-Frame Head(int item, int action, int point, std::uint32_t f) {
-    return {static_cast<std::uint8_t>(item), static_cast<std::uint8_t>(action), static_cast<std::uint8_t>(point),
-            static_cast<std::uint8_t>(f >> 24),  static_cast<std::uint8_t>(f >> 16), static_cast<std::uint8_t>(f >> 8),
-            static_cast<std::uint8_t>(f)};
-}
 
-Frame LiveSet(int item, int action, int point, std::uint32_t f, int value) {
-    Frame payload = Head(item, action, point, f);
-    payload.push_back(static_cast<std::uint8_t>(value));
-    return BuiltFrame(cmd::kSetItem, payload);
-}
 
-Frame BlockSet(int item, int action, int point, std::uint32_t f, const std::array<std::uint8_t, 8>& data) {
-    Frame payload = Head(item, action, point, f);
-    payload.insert(payload.end(), data.begin(), data.end());
-    return BuiltFrame(cmd::kSetItem, payload);
-}
 
-Frame Save(int item, const std::vector<std::uint8_t>& record) {
-    Frame payload = {static_cast<std::uint8_t>(item), static_cast<std::uint8_t>(record.size())};
-    payload.insert(payload.end(), record.begin(), record.end());
-    return BuiltFrame(cmd::kSaveItem, payload);
-}
 
 int Byte(int offset) { return tunerImage[static_cast<std::size_t>(offset)]; }
 int ArrayByte(int code, int point) { return Byte(ItemBytes(code)->offset + point - 1); }

@@ -15,6 +15,7 @@
 #include "data/Global.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
+#include "support/RadioFrames.h"
 #include "support/FakeHost.h"
 #include "support/TestEnvironment.h"
 #include "tuning/PageTables.h"
@@ -26,28 +27,13 @@ using varnel::test::TestEnvironment;
 
 namespace {
 
+using varnel::test::Sent;
+using varnel::test::SentFrames;
+
 using varnel::test::FakeHost;
 
-struct Sent {
-    int code = -1;
-    std::vector<std::uint8_t> payload;
-};
 
-std::vector<Sent> Frames(const VirtualRadio& radio) {
-    std::vector<Sent> out;
-    for (const std::vector<std::uint8_t>& f : radio.receivedFrames()) {
-        if (f.size() < 8) continue;
-        const std::size_t n = static_cast<std::size_t>((f[3] << 8) | f[4]);
-        if (f.size() < n + 8) continue;
-        out.push_back(Sent{(f[1] << 8) | f[2], std::vector<std::uint8_t>(f.begin() + 5, f.begin() + 5 + static_cast<long>(n))});
-    }
-    return out;
-}
 
-std::uint32_t Frequency(const Sent& s) {
-    return (std::uint32_t{s.payload[3]} << 24) | (std::uint32_t{s.payload[4]} << 16) |
-           (std::uint32_t{s.payload[5]} << 8) | s.payload[6];
-}
 
 std::vector<std::uint8_t> Counters(std::uint32_t n, std::uint32_t e) {
     return {std::uint8_t(n >> 24), std::uint8_t(n >> 16), std::uint8_t(n >> 8), std::uint8_t(n),
@@ -156,13 +142,13 @@ private slots:
         QVERIFY(!w_->control<QPushButton>("Button3")->isEnabled());  // the measure buttons are locked first
         QVERIFY(!w_->control<QPushButton>("Button14")->isEnabled());
         QVERIFY(w_->control<QRadioButton>(QString("RadioButton%1").arg(22 + point))->isChecked());
-        const std::vector<Sent> sent = Frames(radio());
+        const std::vector<Sent> sent = SentFrames(radio());
         QCOMPARE(sent.size(), std::size_t{1});
         QCOMPARE(sent[0].code, int(cmd::kSetItem));
         QCOMPARE(int(sent[0].payload[0]), 22);
         QCOMPARE(int(sent[0].payload[1]), action);
         QCOMPARE(int(sent[0].payload[2]), point);
-        QCOMPARE(Frequency(sent[0]), rxFrequency(point - 1));
+        QCOMPARE(sent[0].frequency(), rxFrequency(point - 1));
         QCOMPARE(int(sent[0].payload[7]), 0);
     }
 
@@ -192,12 +178,12 @@ private slots:
         QCOMPARE(actionCode, action::kReceiveOff);
         QVERIFY(!w_->CheckTimer->isActive());
         QVERIFY(!w_->ErrorRateTimer->isActive());
-        const std::vector<Sent> sent = Frames(radio());
+        const std::vector<Sent> sent = SentFrames(radio());
         QCOMPARE(sent.size(), std::size_t{3});  // on, read-back, off
         for (std::size_t i : {std::size_t{0}, std::size_t{2}}) {
             QCOMPARE(int(sent[i].payload[0]), 82);
             QCOMPARE(int(sent[i].payload[2]), 2);
-            QCOMPARE(Frequency(sent[i]), txFrequency(1));
+            QCOMPARE(sent[i].frequency(), txFrequency(1));
         }
         QCOMPARE(int(sent[0].payload[1]), action::kReceiveOn);
         QCOMPARE(int(sent[2].payload[1]), action::kReceiveOff);
@@ -336,14 +322,14 @@ private slots:
         QVERIFY(!w_->CheckTimer->isActive());
         QVERIFY(!w_->MandownTimer->isActive());
         QCOMPARE(currentPoint, 4);
-        const std::vector<Sent> sent = Frames(radio());
+        const std::vector<Sent> sent = SentFrames(radio());
         QCOMPARE(sent.size(), std::size_t{2});
         QCOMPARE(int(sent[0].payload[1]), action::kMandownOn);
         QCOMPARE(int(sent[1].payload[1]), action::kMandownOff);
         for (const Sent& s : sent) {
             QCOMPARE(int(s.payload[0]), item);
             QCOMPARE(int(s.payload[2]), 1);
-            QCOMPARE(Frequency(s), txFrequency(0));
+            QCOMPARE(s.frequency(), txFrequency(0));
             QCOMPARE(int(s.payload[7]), 33);
         }
     }
@@ -383,7 +369,7 @@ private slots:
         QVERIFY(!w_->MandownTimer->isActive());
         QVERIFY(w_->CheckTimer->isActive());
         QVERIFY(w_->SaveTimer->isActive());
-        const std::vector<Sent> sent = Frames(radio());
+        const std::vector<Sent> sent = SentFrames(radio());
         QCOMPARE(sent.size(), std::size_t{1});
         QCOMPARE(sent[0].code, int(cmd::kSaveItem));
         QCOMPARE(int(sent[0].payload[0]), 29);

@@ -18,11 +18,11 @@
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "support/FakeHost.h"
+#include "support/RadioFrames.h"
 #include "support/TestEnvironment.h"
 #include "tuning/TMDIChild.h"
 
 using namespace varnel;
-using Frame = std::vector<std::uint8_t>;
 using varnel::test::TestEnvironment;
 
 Q_DECLARE_METATYPE(varnel::Page)
@@ -30,26 +30,10 @@ Q_DECLARE_METATYPE(varnel::Page)
 namespace {
 
 using varnel::test::FakeHost;
+using namespace varnel::test;
 
-Frame BuiltFrame(std::uint16_t code, const Frame& payload) {
-    Frame frame(payload.size() + 8);
-    frame.resize(BuildFrame(frame.data(), code, payload.data(), static_cast<std::uint16_t>(payload.size())));
-    return frame;
-}
 
-Frame LiveSet(int item, int action, int point, std::uint32_t f, int value) {
-    return BuiltFrame(cmd::kSetItem,
-                      {static_cast<std::uint8_t>(item), static_cast<std::uint8_t>(action),
-                       static_cast<std::uint8_t>(point), static_cast<std::uint8_t>(f >> 24),
-                       static_cast<std::uint8_t>(f >> 16), static_cast<std::uint8_t>(f >> 8),
-                       static_cast<std::uint8_t>(f), static_cast<std::uint8_t>(value)});
-}
 
-Frame Save(int item, const std::vector<std::uint8_t>& record) {
-    Frame payload = {static_cast<std::uint8_t>(item), static_cast<std::uint8_t>(record.size())};
-    payload.insert(payload.end(), record.begin(), record.end());
-    return BuiltFrame(cmd::kSaveItem, payload);
-}
 
 // Calls `tick` while `timer` runs, at most `limit` times; returns the calls.
 int Run(QTimer* timer, const std::function<void()>& tick, int limit = 1000) {

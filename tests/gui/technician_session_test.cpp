@@ -12,6 +12,7 @@
 #include "app/TMainForm.h"
 #include "data/Global.h"
 #include "protocol/Sendcmd.h"
+#include "support/RadioFrames.h"
 #include "support/TestEnvironment.h"
 #include "tuning/TMDIChild.h"
 
@@ -21,21 +22,10 @@ using varnel::test::TestEnvironment;
 
 namespace {
 
-struct Sent {
-    int code = -1;
-    std::vector<std::uint8_t> payload;
-};
+using varnel::test::Sent;
+using varnel::test::SentFrames;
 
-std::vector<Sent> Frames(const VirtualRadio& radio) {
-    std::vector<Sent> out;
-    for (const std::vector<std::uint8_t>& f : radio.receivedFrames()) {
-        if (f.size() < 8) continue;
-        const std::size_t n = static_cast<std::size_t>((f[3] << 8) | f[4]);
-        if (f.size() < n + 8) continue;
-        out.push_back(Sent{(f[1] << 8) | f[2], std::vector<std::uint8_t>(f.begin() + 5, f.begin() + 5 + static_cast<long>(n))});
-    }
-    return out;
-}
+
 
 // Runs the tuning window's verifying pollers until they are done, as their
 // 10 ms timers would (bounded).
@@ -117,7 +107,7 @@ private slots:
         }
         QCOMPARE(high->position(), start + 3);
         QCOMPARE(currentItem, 19);
-        std::vector<Sent> sent = Frames(radio);
+        std::vector<Sent> sent = SentFrames(radio);
         QCOMPARE(sent.size(), std::size_t{3});
         for (std::size_t i = 0; i < 3; ++i) {
             QCOMPARE(sent[i].code, int(cmd::kSetItem));
@@ -134,7 +124,7 @@ private slots:
         QVERIFY(save->isEnabled());
         QTest::mouseClick(save, Qt::LeftButton);
         SettlePolls(*w);
-        sent = Frames(radio);
+        sent = SentFrames(radio);
         QCOMPARE(sent.size(), std::size_t{1});
         QCOMPARE(sent[0].code, int(cmd::kSaveItem));
         QCOMPARE(int(sent[0].payload[0]), 19);

@@ -1,0 +1,33 @@
+// Frames as the virtual radio receives them: building the expected ones and
+// splitting the recorded ones, for comparing byte for byte.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "sim/VirtualRadio.h"
+
+namespace varnel::test {
+
+using Frame = std::vector<std::uint8_t>;
+
+// A whole frame of `code` around `payload`.
+Frame BuiltFrame(std::uint16_t code, const Frame& payload);
+// The live-set (8-byte payload), its FSK form (15 bytes) and a save command.
+Frame LiveSet(int item, int action, int point, std::uint32_t frequency, int value);
+Frame BlockSet(int item, int action, int point, std::uint32_t frequency,
+               const std::array<std::uint8_t, 8>& data);
+Frame Save(int item, const std::vector<std::uint8_t>& record);
+
+// One recorded frame: its command code and payload.
+struct Sent {
+    int code = -1;
+    std::vector<std::uint8_t> payload;
+    // Payload bytes 3 to 6 of a live-set, big-endian.
+    std::uint32_t frequency() const;
+};
+// Every well-formed frame the radio received, in order.
+std::vector<Sent> SentFrames(const VirtualRadio& radio);
+
+}  // namespace varnel::test
