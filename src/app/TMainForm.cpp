@@ -676,9 +676,7 @@ bool TMainForm::openRadioLink() {
 }
 
 void TMainForm::pollExpired(QTimer* timer) {
-    pollTicks = 0;
-    pollRetries = 0;
-    linkHandle.reset();
+    AbandonPoll();
     timer->stop();
     panels_->setText(1, app::NoAnswerNote());
 }

@@ -51,9 +51,7 @@ bool awaitReply(std::uint16_t expectedCode) {
                 pollTicks = 0;
                 return true;
             case PollResult::Expired:
-                pollTicks = 0;
-                pollRetries = 0;
-                linkHandle.reset();
+                AbandonPoll();
                 return false;
             case PollResult::Pending:
                 std::this_thread::sleep_for(kPollInterval);

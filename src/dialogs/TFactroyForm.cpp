@@ -115,9 +115,7 @@ void TFactroyForm::Button2Click() {
 
 void TFactroyForm::pollExpired(QTimer* timer) {
     // Silent, as the main window's polls: the empty list is the only sign.
-    pollTicks = 0;
-    pollRetries = 0;
-    linkHandle.reset();
+    AbandonPoll();
     timer->stop();
 }
 

@@ -115,6 +115,12 @@ PollResult PollStep(std::uint16_t expectedCode) {
     return PollResult::Pending;
 }
 
+void AbandonPoll() {
+    pollTicks = 0;
+    pollRetries = 0;
+    linkHandle.reset();
+}
+
 void SetSenderHooks(SenderHooks hooks) { g_hooks = std::move(hooks); }
 const SenderHooks& CurrentSenderHooks() { return g_hooks; }
 

@@ -57,6 +57,10 @@ extern std::unique_ptr<RadioLink> linkHandle;
 extern std::array<std::uint8_t, kFrameAreaSize> lastSentFrame;
 
 enum class PollResult { Pending, Match, Expired };
+// The silent end of an unanswered poll of the main window or the factory
+// dialog: both counters to 0 and the link closed. A retry starts afresh.
+void AbandonPoll();
+
 // One poll tick: count it, read pendingReplyLength bytes into replyBuffer,
 // expire on the tick on which pollTicks exceeds 99 (that read is not tested),
 // otherwise test the reply. The caller resets the counters as its rules say.
