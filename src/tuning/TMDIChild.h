@@ -199,6 +199,9 @@ private:
     void FinishReply(QTimer* timer);
     // A verifying poller's time-out: true when it gave up (message shown).
     bool CountTimeOut(QTimer* timer);
+    // A reading poller's time-out: it never gives up; it counts a retry and
+    // starts a new 100-tick wait.
+    static void CountReadingTimeOut();
     HotplugWatch* hotplug_ = nullptr;
     SavedRecord lastSave_;
     // ---- end of polling and keying

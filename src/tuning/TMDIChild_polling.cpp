@@ -152,6 +152,13 @@ void TMDIChild::FinishReply(QTimer* timer) {
     replyBuffer.fill(0);
 }
 
+void TMDIChild::CountReadingTimeOut() {
+    // Leaving pollTicks at 100 or more would make every later tick expire at
+    // once: the next read-back request does not reset the shared counters.
+    ++pollRetries;
+    pollTicks = 0;
+}
+
 bool TMDIChild::CountTimeOut(QTimer* timer) {
     ++pollRetries;
     pollTicks = 0;
@@ -221,9 +228,7 @@ void TMDIChild::ReadTimerTimer() {
     switch (RunPollStep(cmd::reply(cmd::kSetItem))) {
         case PollTick::Waiting: return;
         case PollTick::TimedOut:
-            // A reading poll never gives up; the next read-back asks again.
-            ++pollRetries;
-            pollTicks = 0;
+            CountReadingTimeOut();
             return;
         case PollTick::Accepted: break;
     }

@@ -33,16 +33,6 @@ bool IsMandownItem(int code) {
     return false;
 }
 
-// The reading pollers never give up: after 100 ticks without an accepted
-// reply they count a retry and start a new wait. (Leaving pollTicks at 100
-// or more would make every later tick expire at once, and the page would
-// never show a reading again: CheckTimer's new request does not reset the
-// shared counters.)
-void RestartReadingWait() {
-    ++pollRetries;
-    pollTicks = 0;
-}
-
 }  // namespace
 
 // ---- bit-error-rate page --------------------------------------------------------
@@ -77,14 +67,14 @@ void TMDIChild::Button13Click() {
     SendSetItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
 }
 
+// Like every reading poller it never gives up: after 100 ticks without a
+// reply it counts a retry and waits again, rather than stalling for good.
 void TMDIChild::ErrorRateTimerTimer() {
-    switch (PollStep(cmd::reply(cmd::kSetItem))) {
-        case PollResult::Pending: return;
-        case PollResult::Expired: RestartReadingWait(); return;
-        case PollResult::Match: break;
+    switch (RunPollStep(cmd::reply(cmd::kSetItem))) {
+        case PollTick::Waiting: return;
+        case PollTick::TimedOut: CountReadingTimeOut(); return;
+        case PollTick::Accepted: break;
     }
-    pollTicks = 0;
-    pollRetries = 0;
     // N (frames counted) and E (errors), 32-bit big-endian after the item
     // byte. Both products wrap modulo 2^32, as the radio's own counters do.
     const std::uint32_t frames = BigEndian32(&replyBuffer[kPayload + 1]);
@@ -101,9 +91,7 @@ void TMDIChild::ErrorRateTimerTimer() {
             }
         }
     }
-    ErrorRateTimer->stop();
-    LogFrame(replyBuffer.data(), pendingReplyLength, 1);
-    replyBuffer.fill(0);
+    FinishReply(ErrorRateTimer);
 }
 
 // ---- man-down page ----------------------------------------------------------------
@@ -128,19 +116,15 @@ void TMDIChild::Button15Click() {
 }
 
 void TMDIChild::MandownTimerTimer() {
-    switch (PollStep(cmd::reply(cmd::kSetItem))) {
-        case PollResult::Pending: return;
-        case PollResult::Expired: RestartReadingWait(); return;
-        case PollResult::Match: break;
+    switch (RunPollStep(cmd::reply(cmd::kSetItem))) {
+        case PollTick::Waiting: return;
+        case PollTick::TimedOut: CountReadingTimeOut(); return;
+        case PollTick::Accepted: break;
     }
-    pollTicks = 0;
-    pollRetries = 0;
     const int reading = replyBuffer[kPayload + 1];
     if (auto* label = control<QLabel>(QStringLiteral("Label113"))) label->setText(QString::number(reading));
     currentValue = reading;
-    LogFrame(replyBuffer.data(), pendingReplyLength, 1);
-    replyBuffer.fill(0);
-    MandownTimer->stop();
+    FinishReply(MandownTimer);
 }
 
 void TMDIChild::Button16Click() {
