@@ -25,15 +25,11 @@
 #include "dialogs/TParamForm.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
+#include "device/HostBackend.h"
 #include "sim/VirtualBackend.h"
 #include "tuning/HotplugWatch.h"
 #include "tuning/TMDIChild.h"
 
-#ifdef _WIN32
-#include "device/WindowsBackend.h"
-#else
-#include "device/LinuxBackend.h"
-#endif
 
 namespace {
 
@@ -176,11 +172,7 @@ int main(int argc, char* argv[]) {
         virtualBackend->setPlugListener([](bool) { HotplugWatch::NotifyAll(); });
         backend = std::move(virtualBackend);
     } else {
-#ifdef _WIN32
-        backend = std::make_unique<WindowsBackend>();
-#else
-        backend = std::make_unique<LinuxBackend>();
-#endif
+        backend = CreateHostBackend();
     }
     SetDeviceBackend(backend.get());
 

@@ -17,12 +17,8 @@
 #include "data/ItemTable.h"
 #include "device/Mass_storage.h"
 #include "protocol/Sendcmd.h"
+#include "device/HostBackend.h"
 #include "sim/VirtualBackend.h"
-#ifdef _WIN32
-#include "device/WindowsBackend.h"
-#else
-#include "device/LinuxBackend.h"
-#endif
 
 namespace {
 
@@ -157,11 +153,7 @@ int main(int argc, char** argv) {
     if (preset) {
         backend = std::make_unique<VirtualBackend>(*preset);
     } else {
-#ifdef _WIN32
-        backend = std::make_unique<WindowsBackend>();
-#else
-        backend = std::make_unique<LinuxBackend>();
-#endif
+        backend = CreateHostBackend();
     }
     SetDeviceBackend(backend.get());
 
