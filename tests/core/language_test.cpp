@@ -155,7 +155,7 @@ TEST_F(LanguageTest, Utf16SettingsFileIsRead) {
     writeBytes(settings(), utf16);
     EXPECT_EQ(ChooseStartupLanguage(), kLanguageChinese);
     OpenLanguage(kLanguageEnglish);
-    ASSERT_TRUE(StoreLanguageSetting());
+    ASSERT_TRUE(StoreLanguageSetting().ok());
     const std::string expected = std::string("\xFF\xFE", 2) +
                                  std::string("[\0s\0e\0t\0u\0p\0]\0\r\0\n\0", 18) +
                                  std::string("l\0a\0n\0g\0u\0a\0g\0e\0=\0e\0n\0g\0l\0i\0s\0h\0\r\0\n\0", 36);
@@ -168,8 +168,8 @@ TEST_F(LanguageTest, StoreAfterSwitchingAndRestart) {
 
     OpenLanguage(kLanguageEnglish);  // the language switch
     EXPECT_EQ(FontPointsForMainWindow(), 8);
-    std::string error;
-    ASSERT_TRUE(StoreLanguageSetting(&error)) << error;
+    const Error stored = StoreLanguageSetting();
+    ASSERT_TRUE(stored.ok()) << stored.Text();
     EXPECT_EQ(readBytes(settings()), "; written by the tuner\r\n[setup]\r\nlanguage=english\r\n");
 
     // Next start.
@@ -178,21 +178,21 @@ TEST_F(LanguageTest, StoreAfterSwitchingAndRestart) {
     EXPECT_EQ(ChooseStartupLanguage(), kLanguageEnglish);
 
     OpenLanguage(kLanguageChinese);
-    ASSERT_TRUE(StoreLanguageSetting());
+    ASSERT_TRUE(StoreLanguageSetting().ok());
     EXPECT_EQ(ReadProfileString(settings(), "setup", "language"), "chinese");
 }
 
 TEST_F(LanguageTest, StoreCreatesTheSettingsFile) {
     ASSERT_EQ(ChooseStartupLanguage(), kLanguageEnglish);  // no setting.ini: English
     ASSERT_FALSE(fs::exists(settings()));
-    ASSERT_TRUE(StoreLanguageSetting());
+    ASSERT_TRUE(StoreLanguageSetting().ok());
     EXPECT_EQ(readBytes(settings()), "[setup]\r\nlanguage=english\r\n");
 }
 
 TEST_F(LanguageTest, StoreWithoutOpenSettingsUsesTheProgramDirectory) {
     languageIndex = kLanguageChinese;
     ASSERT_TRUE(settingsFile.empty());
-    ASSERT_TRUE(StoreLanguageSetting());
+    ASSERT_TRUE(StoreLanguageSetting().ok());
     EXPECT_EQ(settingsFile, settings());
     EXPECT_EQ(ReadProfileString(settings(), "setup", "language"), "chinese");
 }
@@ -200,9 +200,11 @@ TEST_F(LanguageTest, StoreWithoutOpenSettingsUsesTheProgramDirectory) {
 TEST_F(LanguageTest, StoreFailureIsReported) {
     SetProgramDirectory(dir.path() / "missing-directory");
     OpenSettings();
-    std::string error;
-    EXPECT_FALSE(StoreLanguageSetting(&error));
-    EXPECT_FALSE(error.empty());
+    const Error error = StoreLanguageSetting();
+    EXPECT_FALSE(error.ok());
+    // The chain names the settings file the program chose.
+    EXPECT_NE(error.Text().find((dir.path() / "missing-directory" / "setting.ini").string()), std::string::npos)
+        << error.Text();
 }
 
 TEST_F(LanguageTest, ResetRestoresTheStartState) {
@@ -328,20 +330,26 @@ TEST_P(ShippedLanguageFile, LayoutIsUtf8CrLfOneBlockPerSectionInTableOrder) {
         EXPECT_NE(value.front(), '"') << line;
     }
     // The windows' keys first, in table order; after them only the keys of
-    // the virtual radio's menu, which exists when no real radio is used.
+    // the virtual radio's menu, which exists when no real radio is used, and
+    // the file messages (section Files).
     std::vector<std::pair<std::string, std::string>> extra;
-    while (!seen.empty() && seen.back().first == "VirtualRadio") {
+    while (!seen.empty() && (seen.back().first == "VirtualRadio" || seen.back().first == "Files")) {
         extra.insert(extra.begin(), seen.back());
         seen.pop_back();
     }
     EXPECT_EQ(seen, allLanguageKeys());
-    const std::vector<std::pair<std::string, std::string>> expectedExtra = {
+    std::vector<std::pair<std::string, std::string>> expectedExtra = {
         {"VirtualRadio", "V0001"}, {"VirtualRadio", "V0002"}, {"VirtualRadio", "V0003"}};
+    for (const char* key : {"Folder", "Pipe", "Device", "Special", "ReadOnly", "Restored", "NotRestored",
+                            "OpenArchive", "SaveArchive", "ArchiveSize", "StoreSettings", "ReadSettings",
+                            "ReadLanguage"}) {
+        expectedExtra.emplace_back("Files", key);
+    }
     EXPECT_EQ(extra, expectedExtra);
     const std::vector<std::string> expectedSections = {"Application", "MainForm",  "MainMenu",
                                                        "MessageBox",  "About",     "Factroy",
                                                        "Param",       "ChildForm", "TreeView",
-                                                       "VirtualRadio"};
+                                                       "VirtualRadio", "Files"};
     EXPECT_EQ(sections, expectedSections);
 }
 
