@@ -329,6 +329,20 @@ TEST_P(ShippedLanguageFile, LayoutIsUtf8CrLfOneBlockPerSectionInTableOrder) {
     }
     // The windows' keys first, in table order; after them only the keys of
     // the virtual radio's menu, which exists when no real radio is used.
+    // The safety texts (consent, identity, backups) come last.
+    std::vector<std::pair<std::string, std::string>> safety;
+    while (!seen.empty() && seen.back().first == "Safety") {
+        safety.insert(safety.begin(), seen.back());
+        seen.pop_back();
+    }
+    std::vector<std::pair<std::string, std::string>> expectedSafety;
+    for (const char* key : {"S0001", "S0002", "S0003", "Z0001", "M0001", "W0001", "W0002", "W0003", "W0004",
+                            "W0005", "W0006", "W0007", "W0008", "W0009", "P0001", "P0002", "P0003", "P0004",
+                            "P0005", "P0006", "F0001", "F0002", "F0003", "B0001", "B0002", "L0001", "L0002",
+                            "L0003", "L0004", "Q0001", "Q0002", "K0001"}) {
+        expectedSafety.emplace_back("Safety", key);
+    }
+    EXPECT_EQ(safety, expectedSafety);
     std::vector<std::pair<std::string, std::string>> extra;
     while (!seen.empty() && seen.back().first == "VirtualRadio") {
         extra.insert(extra.begin(), seen.back());
@@ -341,7 +355,7 @@ TEST_P(ShippedLanguageFile, LayoutIsUtf8CrLfOneBlockPerSectionInTableOrder) {
     const std::vector<std::string> expectedSections = {"Application", "MainForm",  "MainMenu",
                                                        "MessageBox",  "About",     "Factroy",
                                                        "Param",       "ChildForm", "TreeView",
-                                                       "VirtualRadio"};
+                                                       "VirtualRadio", "Safety"};
     EXPECT_EQ(sections, expectedSections);
 }
 
