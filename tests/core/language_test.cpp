@@ -295,6 +295,25 @@ TEST_P(ShippedLanguageFile, EveryKeyHasText) {
     EXPECT_EQ(found, 158);
 }
 
+static std::vector<std::pair<std::string, std::string>> statusKeys() {
+    const char* const keys[] = {
+        "S0001", "S0002", "S0003", "S0004", "S0005", "S0006", "S0007", "S0008",
+        "S0009", "S0010", "S0011", "S0012", "S0013", "S0014", "S0015", "S0016",
+        "S0017", "S0018", "S0019", "S0020", "S0021", "S0022", "S0023", "O0001",
+        "O0002", "O0003", "O0004", "D0000", "D0001", "D0002", "D0003", "D0060",
+        "D0061", "D0062", "D0063", "D0064", "D0065", "D0066", "D0067", "A0000",
+        "A0001", "A0002", "A0003", "A0004", "A0005", "A0007", "A0008", "A0009",
+        "F0002", "F0003", "F0005", "F0006", "F0007", "F0008", "F0009", "F0010",
+        "F0011", "F0012", "F0013", "K0003", "K0060", "K0061", "K0062", "K0063",
+        "K0064", "K0065", "K0066", "K0067", "H0001", "H0002", "H0003", "H0004",
+        "H0005", "H0006", "H0007", "H0008", "H0009", "H0010", "H0011", "U0001",
+        "U0002",
+    };
+    std::vector<std::pair<std::string, std::string>> all;
+    for (const char* key : keys) all.emplace_back("Status", key);
+    return all;
+}
+
 TEST_P(ShippedLanguageFile, LayoutIsUtf8CrLfOneBlockPerSectionInTableOrder) {
     const std::string bytes = readBytes(shipped(GetParam()));
     ASSERT_FALSE(bytes.empty());
@@ -329,6 +348,12 @@ TEST_P(ShippedLanguageFile, LayoutIsUtf8CrLfOneBlockPerSectionInTableOrder) {
     }
     // The windows' keys first, in table order; after them only the keys of
     // the virtual radio's menu, which exists when no real radio is used.
+    // The status texts (status bar, decoded log, chart) come last.
+    std::vector<std::pair<std::string, std::string>> status;
+    while (!seen.empty() && seen.back().first == "Status") {
+        status.insert(status.begin(), seen.back());
+        seen.pop_back();
+    }
     std::vector<std::pair<std::string, std::string>> extra;
     while (!seen.empty() && seen.back().first == "VirtualRadio") {
         extra.insert(extra.begin(), seen.back());
@@ -338,10 +363,11 @@ TEST_P(ShippedLanguageFile, LayoutIsUtf8CrLfOneBlockPerSectionInTableOrder) {
     const std::vector<std::pair<std::string, std::string>> expectedExtra = {
         {"VirtualRadio", "V0001"}, {"VirtualRadio", "V0002"}, {"VirtualRadio", "V0003"}};
     EXPECT_EQ(extra, expectedExtra);
+    EXPECT_EQ(status, statusKeys());
     const std::vector<std::string> expectedSections = {"Application", "MainForm",  "MainMenu",
                                                        "MessageBox",  "About",     "Factroy",
                                                        "Param",       "ChildForm", "TreeView",
-                                                       "VirtualRadio"};
+                                                       "VirtualRadio", "Status"};
     EXPECT_EQ(sections, expectedSections);
 }
 
