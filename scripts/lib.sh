@@ -11,6 +11,7 @@ VARNEL_PACKAGES=(
   qt6-base-dev libgl-dev libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-wqy-microhei
+  nlohmann-json3-dev liblxi-dev libtirpc-dev qt6-charts-dev
 )
 
 install_missing_packages() {
