@@ -94,6 +94,7 @@ Result<double> AlignEngine::measure(const ProcedureStep& step, int point, int va
     // A reading that is not there yet (the carrier still coming up) is asked
     // for again after another settle time, twice at most.
     for (int attempt = 0; attempt < 3; ++attempt) {
+        report.nominalSettleSeconds += settle / 1000.0;
         if (Error e = wait(settle, report); !e.ok()) return e;
         if (step.radioMeasures()) {
             Result<int> r = radio_.ReadBack(step.item, point, value, tx);
@@ -321,6 +322,7 @@ std::string AlignReport::ToJson() const {
     j["exchanges"] = exchanges;
     j["instrument_queries"] = queries;
     j["settle_seconds"] = std::round(settleSeconds * 1000) / 1000;
+    j["nominal_settle_seconds"] = std::round(nominalSettleSeconds * 1000) / 1000;
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const PointResult& p : points) {
         nlohmann::ordered_json o;

@@ -69,6 +69,7 @@ struct AlignReport {
     std::uint64_t exchanges = 0;   // frames sent to the radio
     std::uint64_t queries = 0;     // instrument queries
     double settleSeconds = 0;      // time spent waiting for the instrument to settle
+    double nominalSettleSeconds = 0;  // the settle times the procedure asks for, summed
 
     int passed() const;
     int failed() const;

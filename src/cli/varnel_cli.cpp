@@ -13,6 +13,7 @@
 #include <string_view>
 #include <thread>
 
+#include "cli/align.h"
 #include "data/Global.h"
 #include "data/ItemTable.h"
 #include "device/Mass_storage.h"
@@ -33,6 +34,7 @@ int usage(std::FILE* out) {
                  "  scan   list the radios found among the removable drives\n"
                  "  info   read the radio's information block\n"
                  "  demo   enter tuner mode, print the radio and its calibration points, leave\n"
+                 "  align  automatic alignment with an instrument (varnel-cli align --help)\n"
                  "presets: %s (default variant0)\n",
                  VirtualPresetNames().c_str());
     return out == stdout ? 0 : 2;
@@ -130,6 +132,7 @@ int main(int argc, char** argv) {
     if (argc < 2) return usage(stderr);
     const std::string_view command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") return usage(stdout);
+    if (command == "align") return RunAlign(argc, argv);
 
     std::optional<VirtualPreset> preset;
     for (int i = 2; i < argc; ++i) {
