@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -329,19 +331,26 @@ TEST_P(ShippedLanguageFile, LayoutIsUtf8CrLfOneBlockPerSectionInTableOrder) {
     }
     // The windows' keys first, in table order; after them only the keys of
     // the virtual radio's menu, which exists when no real radio is used.
+    // Sections added after the original ones, each a block of its own.
+    const std::vector<std::string> extraSections = {"VirtualRadio", "Link"};
     std::vector<std::pair<std::string, std::string>> extra;
-    while (!seen.empty() && seen.back().first == "VirtualRadio") {
+    while (!seen.empty() &&
+           std::find(extraSections.begin(), extraSections.end(), seen.back().first) != extraSections.end()) {
         extra.insert(extra.begin(), seen.back());
         seen.pop_back();
     }
     EXPECT_EQ(seen, allLanguageKeys());
     const std::vector<std::pair<std::string, std::string>> expectedExtra = {
-        {"VirtualRadio", "V0001"}, {"VirtualRadio", "V0002"}, {"VirtualRadio", "V0003"}};
+        {"VirtualRadio", "V0001"}, {"VirtualRadio", "V0002"}, {"VirtualRadio", "V0003"},
+        {"Link", "L001"},          {"Link", "L002"},          {"Link", "L003"},
+        {"Link", "L004"},          {"Link", "L005"},          {"Link", "L006"},
+        {"Link", "L007"},          {"Link", "L008"},          {"Link", "L010"},
+        {"Link", "L020"},          {"Link", "L021"}};
     EXPECT_EQ(extra, expectedExtra);
     const std::vector<std::string> expectedSections = {"Application", "MainForm",  "MainMenu",
                                                        "MessageBox",  "About",     "Factroy",
                                                        "Param",       "ChildForm", "TreeView",
-                                                       "VirtualRadio"};
+                                                       "VirtualRadio", "Link"};
     EXPECT_EQ(sections, expectedSections);
 }
 
