@@ -348,6 +348,11 @@ std::string validateArguments(std::string_view section, std::string_view key, st
     if (hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value)) {
         return "a section, key or value must not contain a line break";
     }
+    // Anything else would turn a UTF-8 file into one read as GB18030, and
+    // every other text in it with it.
+    if (!IsValidUtf8(section) || !IsValidUtf8(key) || !IsValidUtf8(value)) {
+        return "a section, key or value must be valid UTF-8";
+    }
     const std::string_view k = trim(key);
     if (k.empty()) return "the key is empty";
     if (k.find('=') != std::string_view::npos) return "the key must not contain '='";
