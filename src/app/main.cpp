@@ -24,6 +24,7 @@
 #include "device/Mass_storage.h"
 #include "dialogs/TFactroyForm.h"
 #include "dialogs/TParamForm.h"
+#include "lang/DataFolders.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "device/HostBackend.h"
@@ -168,7 +169,13 @@ int main(int argc, char* argv[]) {
     }
     for (const std::string& warning : options.warnings) std::cerr << "varnel-tuner: " << warning << "\n";
 
-    SetProgramDirectory(app::NativePath(QCoreApplication::applicationDirPath()));
+    {
+        // Language files beside the program, else in the installed data folder;
+        // setting.ini beside the program when it may write there.
+        const auto programFolder = app::NativePath(QCoreApplication::applicationDirPath());
+        SetProgramDirectory(LanguageFolder(programFolder));
+        SetSettingsDirectory(SettingsFolder(programFolder));
+    }
 
     std::unique_ptr<DeviceBackend> backend;
     if (options.virtualRadio) {

@@ -77,8 +77,14 @@ void OpenLanguage(int index) {
     }
 }
 
+namespace {
+fs::path settingsDirectory;  // empty: the program directory
+}  // namespace
+
+void SetSettingsDirectory(const fs::path& directory) { settingsDirectory = directory; }
+
 void OpenSettings() {
-    settingsFile = ProgramDirectory() / "setting.ini";
+    settingsFile = (settingsDirectory.empty() ? ProgramDirectory() : settingsDirectory) / "setting.ini";
 }
 
 int ChooseStartupLanguage() {
@@ -135,6 +141,7 @@ void ResetLanguageState() {
     languageFile.clear();
     languageIndex = kLanguageEnglish;
     settingsFile.clear();
+    settingsDirectory.clear();
     programDirectory.clear();
 }
 

@@ -37,8 +37,10 @@ void SetProgramDirectory(const std::filesystem::path& directory);
 // directory the current language file; any other index counts as English.
 void OpenLanguage(int index);
 
-// settingsFile = <program directory>/setting.ini.
+// settingsFile = <settings directory>/setting.ini; the settings directory is
+// the program directory unless SetSettingsDirectory named another one.
 void OpenSettings();
+void SetSettingsDirectory(const std::filesystem::path& directory);
 
 // The start-up rule: open setting.ini, read (setup, language); exactly
 // "english" opens english.lang, exactly "chinese" opens chinese.lang. Anything

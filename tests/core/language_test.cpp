@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <algorithm>
 #include <set>
 #include <string>
 #include <utility>
@@ -329,28 +330,62 @@ TEST_P(ShippedLanguageFile, LayoutIsUtf8CrLfOneBlockPerSectionInTableOrder) {
         EXPECT_NE(value.back(), ' ') << line;
         EXPECT_NE(value.front(), '"') << line;
     }
-    // The windows' keys first, in table order; after them only the keys of
-    // the virtual radio's menu, which exists when no real radio is used, and
-    // the file messages (section Files).
+    // The windows' keys first, in table order. After them come only sections
+    // the program added later (the virtual radio's menu, file messages,
+    // safety questions, status bar, ...), each one block, each known here.
+    const std::vector<std::string> laterSections = {"VirtualRadio", "Files",   "Safety", "Status",
+                                                    "StatusLog",    "Link",    "Errors", "Records",
+                                                    "Align",        "Cli"};
+    const auto isLater = [&](const std::string& section) {
+        return std::find(laterSections.begin(), laterSections.end(), section) != laterSections.end();
+    };
     std::vector<std::pair<std::string, std::string>> extra;
-    while (!seen.empty() && (seen.back().first == "VirtualRadio" || seen.back().first == "Files")) {
+    while (!seen.empty() && isLater(seen.back().first)) {
         extra.insert(extra.begin(), seen.back());
         seen.pop_back();
     }
     EXPECT_EQ(seen, allLanguageKeys());
-    std::vector<std::pair<std::string, std::string>> expectedExtra = {
-        {"VirtualRadio", "V0001"}, {"VirtualRadio", "V0002"}, {"VirtualRadio", "V0003"}};
-    for (const char* key : {"Folder", "Pipe", "Device", "Special", "ReadOnly", "Restored", "NotRestored",
-                            "OpenArchive", "SaveArchive", "ArchiveSize", "StoreSettings", "ReadSettings",
-                            "ReadLanguage"}) {
-        expectedExtra.emplace_back("Files", key);
+    ASSERT_GE(extra.size(), 3u);
+    EXPECT_EQ(extra[0], (std::pair<std::string, std::string>{"VirtualRadio", "V0001"}));
+    EXPECT_EQ(extra[1], (std::pair<std::string, std::string>{"VirtualRadio", "V0002"}));
+    EXPECT_EQ(extra[2], (std::pair<std::string, std::string>{"VirtualRadio", "V0003"}));
+    const std::vector<std::string> windowSections = {"Application", "MainForm", "MainMenu",
+                                                     "MessageBox",  "About",    "Factroy",
+                                                     "Param",       "ChildForm", "TreeView"};
+    ASSERT_GE(sections.size(), windowSections.size() + 1);
+    EXPECT_EQ(std::vector<std::string>(sections.begin(), sections.begin() + 9), windowSections);
+    std::set<std::string> distinct;
+    for (std::size_t i = 9; i < sections.size(); ++i) {
+        EXPECT_TRUE(isLater(sections[i])) << "unexpected section " << sections[i];
+        EXPECT_TRUE(distinct.insert(sections[i]).second) << "section twice: " << sections[i];
     }
-    EXPECT_EQ(extra, expectedExtra);
-    const std::vector<std::string> expectedSections = {"Application", "MainForm",  "MainMenu",
-                                                       "MessageBox",  "About",     "Factroy",
-                                                       "Param",       "ChildForm", "TreeView",
-                                                       "VirtualRadio", "Files"};
-    EXPECT_EQ(sections, expectedSections);
+}
+
+// Both files carry the same keys in the later sections, so no text is
+// missing in one language.
+TEST(ShippedLanguageFiles, LaterSectionsHaveTheSameKeysInBothLanguages) {
+    const auto keysOf = [](const char* name) {
+        std::set<std::pair<std::string, std::string>> keys;
+        const std::string bytes = readBytes(shipped(name));
+        std::vector<std::string> lines;
+        if (!splitCrLf(bytes, lines)) return keys;
+        std::string current;
+        for (const std::string& line : lines) {
+            if (line.empty() || line[0] == ';') continue;
+            if (line[0] == '[') {
+                current = line.substr(1, line.size() - 2);
+                continue;
+            }
+            const std::size_t eq = line.find('=');
+            if (eq != std::string::npos) keys.emplace(current, line.substr(0, eq));
+        }
+        return keys;
+    };
+    const auto english = keysOf("english.lang");
+    const auto chinese = keysOf("chinese.lang");
+    EXPECT_GT(english.size(), 158u);
+    for (const auto& key : english) EXPECT_TRUE(chinese.count(key)) << "chinese.lang lacks " << key.first << "/" << key.second;
+    for (const auto& key : chinese) EXPECT_TRUE(english.count(key)) << "english.lang lacks " << key.first << "/" << key.second;
 }
 
 TEST_P(ShippedLanguageFile, MenuCaptionsHaveAcceleratorsAndHintsHaveTwoParts) {
