@@ -39,6 +39,24 @@ static_assert(offsetof(PassThroughBlock, sense) == (kWide ? 60 : 48));
 static_assert(sizeof(PassThroughBlock) == (kWide ? 96 : 80));
 static_assert(sizeof(STORAGE_PROPERTY_QUERY) == 12, "the query block is 12 bytes");
 
+// Zeroes the block and fills it for one transfer of `length` bytes at `data`.
+void FillPassThroughBlock(PassThroughBlock& block, TransferDirection direction, void* data, std::uint16_t length) {
+    const bool toRadio = direction == TransferDirection::ToRadio;
+    std::memset(&block, 0, sizeof block);
+    SCSI_PASS_THROUGH_DIRECT& r = block.request;
+    r.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
+    r.TargetId = 1;
+    r.CdbLength = 16;
+    r.SenseInfoLength = static_cast<UCHAR>(toRadio ? kSenseBytesOut : kSenseBytesIn);
+    r.DataIn = toRadio ? SCSI_IOCTL_DATA_OUT : SCSI_IOCTL_DATA_IN;
+    r.DataTransferLength = length;
+    r.TimeOutValue = kTransferTimeoutSeconds;
+    r.DataBuffer = data;
+    r.SenseInfoOffset = offsetof(PassThroughBlock, sense);
+    const std::array<std::uint8_t, 16> cdb = VendorCdb(direction);
+    std::memcpy(r.Cdb, cdb.data(), cdb.size());
+}
+
 // "\\.\E:" for "E:".
 std::wstring DevicePath(const std::string& volume) {
     return std::wstring(L"\\\\.\\") + static_cast<wchar_t>(volume[0]) + L":";
@@ -96,21 +114,8 @@ public:
 
 private:
     void transfer(TransferDirection direction, void* data, std::uint16_t length) {
-        const bool toRadio = direction == TransferDirection::ToRadio;
         PassThroughBlock block;
-        std::memset(&block, 0, sizeof block);
-        SCSI_PASS_THROUGH_DIRECT& r = block.request;
-        r.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
-        r.TargetId = 1;
-        r.CdbLength = 16;
-        r.SenseInfoLength = static_cast<UCHAR>(toRadio ? kSenseBytesOut : kSenseBytesIn);
-        r.DataIn = toRadio ? SCSI_IOCTL_DATA_OUT : SCSI_IOCTL_DATA_IN;
-        r.DataTransferLength = length;
-        r.TimeOutValue = kTransferTimeoutSeconds;
-        r.DataBuffer = data;
-        r.SenseInfoOffset = offsetof(PassThroughBlock, sense);
-        const std::array<std::uint8_t, 16> cdb = VendorCdb(direction);
-        std::memcpy(r.Cdb, cdb.data(), cdb.size());
+        FillPassThroughBlock(block, direction, data, length);
         DWORD returned = 0;
         // The outcome is not looked at: a failed send shows as a reply that
         // never comes, a failed read as the zeroed buffer.
@@ -122,6 +127,14 @@ private:
 };
 
 }  // namespace
+
+std::vector<std::uint8_t> PassThroughRequestBytes(TransferDirection direction, void* data, std::uint16_t length) {
+    PassThroughBlock block;
+    FillPassThroughBlock(block, direction, data, length);
+    std::vector<std::uint8_t> bytes(sizeof block);
+    std::memcpy(bytes.data(), &block, sizeof block);
+    return bytes;
+}
 
 bool IsDriveVolume(const std::string& volume) {
     if (volume.size() != 2 || volume[1] != ':') return false;

@@ -581,7 +581,12 @@ Error WriteProfileString(const fs::path& file, std::string_view section, std::st
             at = *insertAfter + 1;
         } else {
             at = raw.lines.size();
-            added.push_back({encodeText(enc, "[" + std::string(wantSection) + "]"), ending});
+            std::string header;
+            header.reserve(wantSection.size() + 2);
+            header.push_back('[');
+            header.append(wantSection);
+            header.push_back(']');
+            added.push_back({encodeText(enc, header), ending});
         }
         added.push_back({newLine, ending});
         if (at > 0 && raw.lines[at - 1].ending.empty()) raw.lines[at - 1].ending = ending;
