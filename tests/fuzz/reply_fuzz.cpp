@@ -11,14 +11,33 @@ using namespace varnel;
 
 namespace {
 
-// A link whose reads return slices of the fuzzer's input.
+// A link whose reads return slices of the fuzzer's input, and whose
+// transfers end as the input says (done, short, failed with any status).
 class ScriptedLink : public RadioLink {
 public:
     explicit ScriptedLink(fuzz::Input& in) : in_(in) {}
-    void transferOut(const std::uint8_t*, std::uint16_t) override {}
-    void transferIn(std::uint8_t* buffer, std::uint16_t length) override {
+    TransferOutcome transferOut(const std::uint8_t*, std::uint16_t length) override {
+        return outcome(TransferDirection::ToRadio, length, length);
+    }
+    TransferOutcome transferIn(std::uint8_t* buffer, std::uint16_t length) override {
         const std::string_view chunk = in_.bytes(length);
         std::memcpy(buffer, chunk.data(), chunk.size());
+        return outcome(TransferDirection::FromRadio, length, static_cast<std::uint32_t>(chunk.size()));
+    }
+
+private:
+    TransferOutcome outcome(TransferDirection direction, std::uint16_t length, std::uint32_t moved) {
+        TransferOutcome o = TransferOutcome::Done(direction, length);
+        const std::uint8_t how = in_.byte();
+        if (how & 0x80) {
+            o.transferred = moved;
+            o.residual = static_cast<std::int32_t>(length) - static_cast<std::int32_t>(moved);
+        }
+        if (how & 0x40) o.osError = how & 0x0F;
+        if (how & 0x20) o.scsiStatus = static_cast<std::uint8_t>(how & 0x0E);
+        if (how & 0x10) o.timedOut = true;
+        (void)o.Describe();
+        return o;
     }
 
 private:
