@@ -16,6 +16,8 @@ VARNEL_PACKAGES=(
   dpkg-dev file lintian
 
   nlohmann-json3-dev liblxi-dev libtirpc-dev qt6-charts-dev
+  clang libclang-rt-dev
+  g++-mingw-w64-x86-64-posix googletest wine wine64
 )
 
 install_missing_packages() {
