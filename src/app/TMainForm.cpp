@@ -1,3 +1,4 @@
+#include "app/RecordsGlue.h"
 #include "app/TMainForm.h"
 
 #include <QAction>
@@ -284,6 +285,7 @@ void TMainForm::buildMenus() {
 
     TunerAndTest = menu("TunerAndTest");
     TunerAndTest->addAction(N2);
+    app::AddRecordsMenuEntry(this, TunerAndTest);
 
     View1 = menu("View1");
     View1->addAction(N4);
@@ -746,6 +748,7 @@ void TMainForm::EnterTunerModeTimerTimer() {
     inTunerMode = true;
     currentFileName.clear();
     currentFilePath_.clear();
+    app::RecordEntered(this);
 }
 
 void TMainForm::ExitTunerModeTimerTimer() {
@@ -770,6 +773,7 @@ void TMainForm::ExitTunerModeTimerTimer() {
     }
     setTunerModeCaptions("S003", "S0030");
     N1->setEnabled(false);
+    app::RecordLeft();
     Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M002"),
                       MessageButtons::Ok);
 }
@@ -793,6 +797,7 @@ void TMainForm::WriteAllTunerDataTimerTimer() {
     WriteAllTunerDataTimer->stop();
     pollTicks = 0;
     pollRetries = 0;
+    app::RecordWroteAll();
     Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M012"),
                       MessageButtons::Ok);
 }
@@ -847,6 +852,7 @@ void TMainForm::saveArchiveTo(const QString& path) {
     PackArchive(archiveBuffer);
     ArchiveError error;
     if (!SaveArchive(app::NativePath(path), archiveBuffer.data(), kArchiveSize, &error)) showArchiveError(error);
+    else app::RecordArchiveSaved(path);
 }
 
 void TMainForm::FileSaveAsItemClick() {
@@ -864,6 +870,7 @@ void TMainForm::FileSaveAsItemClick() {
         showArchiveError(error);
         return;
     }
+    app::RecordArchiveSaved(path);
     currentFileName = app::NarrowFileName(path);
     currentFilePath_ = path;
     if (tuningWindow != nullptr) tuningWindow->setWindowTitle(QFileInfo(path).fileName());

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QTimer>
 
+#include "app/RecordsGlue.h"
 #include "app/DialogSeam.h"
 #include "app/TuningHost.h"
 #include "data/Global.h"
@@ -177,7 +178,7 @@ bool TMDIChild::CountTimeOut(QTimer* timer) {
 void TMDIChild::TimeOutTimerTimer() {
     switch (RunPollStep(cmd::reply(cmd::kSetItem))) {
         case PollTick::Waiting: return;
-        case PollTick::Accepted: FinishReply(TimeOutTimer); return;
+        case PollTick::Accepted: FinishReply(TimeOutTimer); app::RecordLiveSetAcknowledged(); return;
         case PollTick::TimedOut: break;
     }
     if (CountTimeOut(TimeOutTimer)) return;
@@ -205,7 +206,7 @@ void TMDIChild::ResendSave(bool wide) {
 void TMDIChild::SaveItemTimer() {
     switch (RunPollStep(cmd::reply(cmd::kSaveItem))) {
         case PollTick::Waiting: return;
-        case PollTick::Accepted: FinishReply(SaveTimer); return;
+        case PollTick::Accepted: FinishReply(SaveTimer); app::RecordSaveAcknowledged(lastSave_.item); return;
         case PollTick::TimedOut: break;
     }
     if (CountTimeOut(SaveTimer)) return;
@@ -215,7 +216,7 @@ void TMDIChild::SaveItemTimer() {
 void TMDIChild::SaveItemTimer2Timer() {
     switch (RunPollStep(cmd::reply(cmd::kSaveItem))) {
         case PollTick::Waiting: return;
-        case PollTick::Accepted: FinishReply(SaveItemTimer2); return;
+        case PollTick::Accepted: FinishReply(SaveItemTimer2); app::RecordSaveAcknowledged(lastSave_.item); return;
         case PollTick::TimedOut: break;
     }
     if (CountTimeOut(SaveItemTimer2)) return;

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -330,18 +331,28 @@ TEST_P(ShippedLanguageFile, LayoutIsUtf8CrLfOneBlockPerSectionInTableOrder) {
     // The windows' keys first, in table order; after them only the keys of
     // the virtual radio's menu, which exists when no real radio is used.
     std::vector<std::pair<std::string, std::string>> extra;
-    while (!seen.empty() && seen.back().first == "VirtualRadio") {
+    const auto isExtra = [](const std::string& section) {
+        return section == "VirtualRadio" || section == "Records";
+    };
+    while (!seen.empty() && isExtra(seen.back().first)) {
         extra.insert(extra.begin(), seen.back());
         seen.pop_back();
     }
     EXPECT_EQ(seen, allLanguageKeys());
-    const std::vector<std::pair<std::string, std::string>> expectedExtra = {
+    std::vector<std::pair<std::string, std::string>> expectedExtra = {
         {"VirtualRadio", "V0001"}, {"VirtualRadio", "V0002"}, {"VirtualRadio", "V0003"}};
+    // The calibration records: R0001 to R0017, then the column captions R0020 to R0033.
+    for (int k = 1; k <= 33; ++k) {
+        if (k > 17 && k < 20) continue;
+        char key[8];
+        std::snprintf(key, sizeof key, "R%04d", k);
+        expectedExtra.emplace_back("Records", key);
+    }
     EXPECT_EQ(extra, expectedExtra);
     const std::vector<std::string> expectedSections = {"Application", "MainForm",  "MainMenu",
                                                        "MessageBox",  "About",     "Factroy",
                                                        "Param",       "ChildForm", "TreeView",
-                                                       "VirtualRadio"};
+                                                       "VirtualRadio", "Records"};
     EXPECT_EQ(sections, expectedSections);
 }
 
