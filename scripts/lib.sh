@@ -14,6 +14,8 @@ VARNEL_PACKAGES=(
   libsqlite3-dev libpq-dev nlohmann-json3-dev
   postgresql
   dpkg-dev file lintian
+
+  nlohmann-json3-dev liblxi-dev libtirpc-dev qt6-charts-dev
 )
 
 install_missing_packages() {

@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -83,8 +84,12 @@ public:
         shownMs_ = clock_.elapsed();
         shownRss_ = ResidentKilobytes();
         if (!options_.archivePath.empty()) {
-            const QString path = QString::fromLocal8Bit(options_.archivePath.c_str());
-            form_.OpenArchive(QFileInfo(path).absoluteFilePath());
+            // The name as the system gave it: a name that is not valid UTF-8
+            // would not survive a trip through QString.
+            std::error_code ec;
+            const std::filesystem::path given(options_.archivePath);
+            const std::filesystem::path absolute = std::filesystem::absolute(given, ec);
+            form_.OpenArchive(ec ? given : absolute);
         }
         if (options_.enterTunerMode) form_.SpeedButton4Click();
         if (!unattended()) return;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "cli/Cli.h"
+#include "cli/align.h"
 #include "data/Global.h"
 #include "device/HostBackend.h"
 #include "protocol/Sendcmd.h"
@@ -61,6 +62,7 @@ const std::set<std::string> kValued = {"--virtual-faults", "--lang", "--serial",
 void Usage(std::FILE* out) {
     std::fprintf(out, "usage: varnel-cli COMMAND [ARGUMENTS] [OPTIONS]\n\ncommands:\n");
     for (const auto& [name, info] : Commands()) std::fprintf(out, "  %-8s %s\n", name.c_str(), info.summary);
+    std::fprintf(out, "  %-8s %s\n", "align", "automatic alignment with a measuring instrument (align --help)");
     std::fprintf(out,
                  "\noptions of the radio commands:\n"
                  "  --virtual-radio[=PRESET]  use the virtual radio (presets: %s)\n"
@@ -99,9 +101,11 @@ int main(int argc, char** argv) {
         Usage(stdout);
         return kOk;
     }
+    // Automatic alignment parses its own options.
+    if (command == "align") return RunAlign(argc, argv);
     const auto found = Commands().find(command);
     if (found == Commands().end()) {
-        Fail("unknown command \"" + command + "\"; commands: backup, demo, diff, dump, info, records, restore, scan");
+        Fail("unknown command \"" + command + "\"; commands: align, backup, demo, diff, dump, info, records, restore, scan");
         return kUsage;
     }
     const CommandInfo& info = found->second;
