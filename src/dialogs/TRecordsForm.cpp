@@ -24,7 +24,7 @@ QString Tr(const char* key) { return QString::fromStdString(Text("Records", key)
 
 const char* const kEvents[] = {record_event::kEnter,  record_event::kLiveChange, record_event::kSaveItem,
                                record_event::kWriteAll, record_event::kFactoryRead, record_event::kBackup,
-                               record_event::kRestore, record_event::kLeave};
+                               record_event::kLeave};
 const char* const kColumnKeys[] = {"R0020", "R0021", "R0022", "R0023", "R0024", "R0025", "R0026",
                                    "R0027", "R0028", "R0029", "R0030", "R0031", "R0032", "R0033"};
 constexpr int kColumns = static_cast<int>(std::size(kColumnKeys));
