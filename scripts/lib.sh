@@ -34,6 +34,12 @@ install_missing_packages() {
   echo "==> Installing missing packages: ${missing[*]}"
   local sudo=()
   if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
+  if [[ " ${missing[*]} " == *" postgresql "* ]]; then
+    # The tests start a throwaway server of their own (scripts/with-postgres):
+    # the package must not create and start a system cluster on port 5432.
+    "${sudo[@]}" mkdir -p /etc/postgresql-common/createcluster.d
+    echo "create_main_cluster = false" | "${sudo[@]}" tee /etc/postgresql-common/createcluster.d/varnel-no-main.conf >/dev/null
+  fi
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }

@@ -1,3 +1,4 @@
+#include "app/RecordsGlue.h"
 #include "app/TMainForm.h"
 
 #include <QAction>
@@ -294,6 +295,7 @@ void TMainForm::buildMenus() {
 
     TunerAndTest = menu("TunerAndTest");
     TunerAndTest->addAction(N2);
+    app::AddRecordsMenuEntry(this, TunerAndTest);
 
     View1 = menu("View1");
     View1->addAction(N4);
@@ -759,6 +761,7 @@ void TMainForm::EnterTunerModeTimerTimer() {
     inTunerMode = true;
     currentFileName.clear();
     currentFilePath_.clear();
+    app::RecordEntered(this);
 }
 
 void TMainForm::ExitTunerModeTimerTimer() {
@@ -781,6 +784,7 @@ void TMainForm::ExitTunerModeTimerTimer() {
     }
     setTunerModeCaptions("S003", "S0030");
     N1->setEnabled(false);
+    app::RecordLeft();
     Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M002"),
                       MessageButtons::Ok);
 }
@@ -802,6 +806,7 @@ void TMainForm::WriteAllTunerDataTimerTimer() {
             return;
     }
     WriteAllTunerDataTimer->stop();
+    app::RecordWroteAll();
     Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M012"),
                       MessageButtons::Ok);
 }
@@ -870,6 +875,8 @@ void TMainForm::saveArchiveTo(const std::filesystem::path& path) {
     PackArchive(archiveBuffer);
     if (const Error error = SaveArchive(path, archiveBuffer.data(), kArchiveSize); !error.ok()) {
         showArchiveError(error);
+    } else {
+        app::RecordArchiveSaved(app::FromNativePath(path));
     }
 }
 
@@ -887,6 +894,7 @@ void TMainForm::FileSaveAsItemClick() {
         showArchiveError(error);
         return;
     }
+    app::RecordArchiveSaved(path);
     currentFileName = app::NarrowFileName(path);
     currentFilePath_ = path;
     if (tuningWindow != nullptr) tuningWindow->setWindowTitle(QFileInfo(path).fileName());

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/RecordsGlue.h"
 #include "app/DialogSeam.h"
 #include "app/StartupOptions.h"
 #include "app/TAboutBox.h"
@@ -178,6 +179,7 @@ int main(int argc, char* argv[]) {
         SetProgramDirectory(LanguageFolder(programFolder));
         SetSettingsDirectory(SettingsFolder(programFolder));
     }
+    app::OpenRecordsStore();
 
     std::unique_ptr<DeviceBackend> backend;
     if (options.virtualRadio) {

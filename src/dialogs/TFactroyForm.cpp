@@ -1,3 +1,4 @@
+#include "app/RecordsGlue.h"
 #include "dialogs/TFactroyForm.h"
 
 #include <QHBoxLayout>
@@ -135,6 +136,7 @@ void TFactroyForm::ReadFactroyInfoTimerTimer() {
     // factory copy and stay as they are. The status byte is not examined.
     std::copy_n(replyBuffer.begin() + kFactoryDataStart, kFactoryDataBytes, tunerImage.bytes.begin());
     ListBox1->addItem(Tr("Factroy", "F0003"));
+    app::RecordFactoryRead();
     if (factoryReadHandler_) factoryReadHandler_();
     accept();
 }

@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include "app/RecordsGlue.h"
 #include "app/DialogSeam.h"
 #include "app/TuningHost.h"
 #include "data/Global.h"
@@ -213,7 +214,10 @@ void TMDIChild::TimeOutTimerTimer() {
     const bool accepted = VerifyTick(TimeOutTimer, cmd::reply(cmd::kSetItem), [] {
         SendSetItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
     });
-    if (accepted) FinishReply(TimeOutTimer);
+    if (accepted) {
+        FinishReply(TimeOutTimer);
+        app::RecordLiveSetAcknowledged();
+    }
 }
 
 void TMDIChild::ResendSave(bool wide) {
@@ -232,12 +236,17 @@ void TMDIChild::ResendSave(bool wide) {
 }
 
 void TMDIChild::SaveItemTimer() {
-    if (VerifyTick(SaveTimer, cmd::reply(cmd::kSaveItem), [this] { ResendSave(false); })) FinishReply(SaveTimer);
+    if (VerifyTick(SaveTimer, cmd::reply(cmd::kSaveItem), [this] { ResendSave(false); })) {
+        FinishReply(SaveTimer);
+        app::RecordSaveAcknowledged(lastSave_.item);
+    }
 }
 
 void TMDIChild::SaveItemTimer2Timer() {
-    if (VerifyTick(SaveItemTimer2, cmd::reply(cmd::kSaveItem), [this] { ResendSave(true); }))
+    if (VerifyTick(SaveItemTimer2, cmd::reply(cmd::kSaveItem), [this] { ResendSave(true); })) {
         FinishReply(SaveItemTimer2);
+        app::RecordSaveAcknowledged(lastSave_.item);
+    }
 }
 
 // ---- reading poller -------------------------------------------------------------------
