@@ -28,6 +28,7 @@
 #include "dialogs/TFactroyForm.h"
 #include "dialogs/TParamForm.h"
 #include "sim/VirtualBackend.h"
+#include "dialogs/TAlignForm.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/TMDIChild.h"
@@ -284,6 +285,7 @@ void TMainForm::buildMenus() {
 
     TunerAndTest = menu("TunerAndTest");
     TunerAndTest->addAction(N2);
+    TAlignForm::AddMenuEntry(this, TunerAndTest);
 
     View1 = menu("View1");
     View1->addAction(N4);

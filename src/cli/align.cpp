@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "align/AlignEngine.h"
+#include "align/AlignRecords.h"
 #include "data/Global.h"
 #include "device/HostBackend.h"
 #include "instrument/VirtualInstrument.h"
@@ -171,7 +172,7 @@ int RunAlign(int argc, char** argv) {
                      p.note.c_str());
     };
     engine.SetEvents(events);
-    // Each result is also a calibration record once the records store exists.
+    engine.SetRecordSink(CalibrationRecordSink());
     const AlignReport report = engine.Run();
     std::signal(SIGINT, previousHandler);
 
