@@ -29,6 +29,7 @@
 #include "dialogs/TFactroyForm.h"
 #include "dialogs/TParamForm.h"
 #include "sim/VirtualBackend.h"
+#include "dialogs/TAlignForm.h"
 #include "lang/Loadlanguage.h"
 #include "lang/ErrorText.h"
 #include "protocol/Exchange.h"
@@ -296,6 +297,7 @@ void TMainForm::buildMenus() {
     TunerAndTest = menu("TunerAndTest");
     TunerAndTest->addAction(N2);
     app::AddRecordsMenuEntry(this, TunerAndTest);
+    TAlignForm::AddMenuEntry(this, TunerAndTest);
 
     View1 = menu("View1");
     View1->addAction(N4);
