@@ -10,6 +10,7 @@
 #include "app/AppFonts.h"
 #include "app/DialogSeam.h"
 #include "data/Global.h"
+#include "data/Safety.h"
 #include "device/Mass_storage.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
@@ -102,6 +103,15 @@ bool TFactroyForm::ensureLink() {
 }
 
 void TFactroyForm::Button1Click() {
+    // The factory copy replaces the working image: the operator agrees
+    // first, knowing whether unsaved changes go with it.
+    QStringList lines{Tr("Safety", "F0001")};
+    if (ImageModified(tunerImage)) lines << Tr("Safety", "F0002");
+    lines << QString() << Tr("Safety", "F0003");
+    if (ui::Dialogs().message(this, ui::MessageKind::Question, QStringLiteral("Varnel"), lines.join(QLatin1Char('\n')),
+                              ui::MessageButtons::OkCancel) != ui::MessageResult::Ok) {
+        return;
+    }
     if (!ensureLink()) return;
     SendReadFactory();  // 0x0065, reply of 521 bytes
     ReadFactroyInfoTimer->start();
@@ -137,7 +147,8 @@ void TFactroyForm::ReadFactroyInfoTimerTimer() {
     std::copy_n(replyBuffer.begin() + kFactoryDataStart, kFactoryDataBytes, tunerImage.bytes.begin());
     ListBox1->addItem(Tr("Factroy", "F0003"));
     if (factoryReadHandler_) factoryReadHandler_();
-    accept();
+    // The dialog stays open so that the result can be read; the operator
+    // closes it.
 }
 
 void TFactroyForm::WriteFactroyInfoTimerTimer() {
