@@ -49,7 +49,7 @@ void TMDIChild::LogFrame(const std::uint8_t* bytes, std::uint16_t length, int di
 }
 
 void TMDIChild::LogNote(const QString& text) {
-    ListBox1->addItem(LocalDateTime() + text);
+    ListBox1->addItem(LocalDateTime() + QStringLiteral("  ") + text);
     ListBox1->setCurrentRow(ListBox1->count() - 1);
     ListBox1->scrollToBottom();
 }

@@ -120,6 +120,8 @@ private slots:
     void failedBackupIsShownAndTuningGoesOn();
     // 8. The parameter editor and the band.
     void parameterEditorCancelRestoresTheBandShownInTheWindow();
+    // Both languages.
+    void chineseTexts();
 };
 
 // ---------------------------------------------------------------------------
@@ -608,6 +610,30 @@ void SafetyTest::parameterEditorCancelRestoresTheBandShownInTheWindow() {
     form.ParamItem->trigger();
     QCOMPARE(band, 1);
     QCOMPARE(w.BandLabel->text(), Tr("Safety", "K0001").arg(QStringLiteral("136-174 MHz")));
+}
+
+// ---------------------------------------------------------------------------
+
+void SafetyTest::chineseTexts() {
+    TestEnvironment env(VirtualPreset::Variant2);
+    env.writeSettingsLanguage(QStringLiteral("chinese"));
+    TMainForm form;
+    form.show();
+    QVERIFY(test::EnterTunerMode(form));
+    TMDIChild& w = *form.tuningWindow;
+    const QString noPage = Tr("Safety", "Z0001");
+    QVERIFY(noPage.contains(QStringLiteral("机型")));
+    Select(w, 24);
+    QCOMPARE(w.NoPage->text(), noPage);
+    QCOMPARE(w.BandLabel->text(), Tr("Safety", "K0001").arg(QStringLiteral("400-470 MHz")));
+
+    env.dialogs().messages.clear();
+    env.dialogs().answers << ui::MessageResult::Cancel;
+    form.SpeedButton1->click();
+    test::RunMainWindowPolls(form);
+    QCOMPARE(env.dialogs().messages.size(), 1);
+    QVERIFY(env.dialogs().messages.first().text.contains(Tr("Safety", "W0007").section(QStringLiteral("%1"), 0, 0)));
+    QVERIFY(env.dialogs().messages.first().text.startsWith(QStringLiteral("将全部调测数据")));
 }
 
 QTEST_MAIN(SafetyTest)
