@@ -207,6 +207,14 @@ TMainForm::TMainForm(const app::StartupOptions& options, QWidget* parent) : QMai
 
     // 2.-4. setting.ini and the language; the font size follows it.
     ChooseStartupLanguage();
+    // A setting.ini or language file that is a FIFO, folder or device reads
+    // as missing; say so once the window is up.
+    if (const Error problem = CheckLanguageFiles(); !problem.ok()) {
+        const QString text = QString::fromStdString(ErrorText(problem));
+        QTimer::singleShot(0, this, [this, text] {
+            Dialogs().message(this, MessageKind::Error, app::kBoxCaption, text, MessageButtons::Ok);
+        });
+    }
     const QFont font = app::ProgramFont(FontPointsForMainWindow());
     setFont(font);
     // Menus are windows of their own and do not inherit the window's font.
@@ -616,10 +624,8 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 void TMainForm::FormClose() {
-    std::string error;
-    if (!StoreLanguageSetting(&error)) {
-        Dialogs().message(this, MessageKind::Error, app::kBoxCaption,
-                          app::FromNativePath(settingsFile) + QStringLiteral(": ") + QString::fromStdString(error),
+    if (const Error error = StoreLanguageSetting(); !error.ok()) {
+        Dialogs().message(this, MessageKind::Error, app::kBoxCaption, QString::fromStdString(ErrorText(error)),
                           MessageButtons::Ok);
     }
 }
@@ -850,10 +856,11 @@ void TMainForm::backupEntry(const RadioInfo& info, const TunerImage& image) {
     std::array<std::uint8_t, kArchiveSize> bytes{};
     std::copy(info.bytes.begin(), info.bytes.end(), bytes.begin());
     std::copy(image.bytes.begin(), image.bytes.end(), bytes.begin() + RadioInfo::kSize);
-    ArchiveError error;
-    if (ec || !SaveArchive(app::NativePath(path), bytes.data(), kArchiveSize, &error)) {
+    const Error error = ec ? Error::Make(ErrorCode::FileError, ec.message(), folder.toStdString())
+                           : SaveArchive(app::NativePath(path), bytes.data(), kArchiveSize);
+    if (!error.ok()) {
         // Tuning goes on; the operator sees that there is no backup.
-        const std::string reason = ec ? ec.message() : DescribeArchiveError(error);
+        const std::string reason = ErrorText(error);
         showStatusNote(Fill(Tr("Safety", "B0002"), {QString::fromStdString(reason)}));
         return;
     }
@@ -971,9 +978,9 @@ void TMainForm::WriteAllTunerDataTimerTimer() {
 // ---------------------------------------------------------------------------
 // Archives
 
-void TMainForm::showArchiveError(const ArchiveError& error) {
-    Dialogs().message(this, MessageKind::Error, app::kBoxCaption,
-                      QString::fromStdString(DescribeArchiveError(error)), MessageButtons::Ok);
+void TMainForm::showArchiveError(const Error& error) {
+    Dialogs().message(this, MessageKind::Error, app::kBoxCaption, QString::fromStdString(ErrorText(error)),
+                      MessageButtons::Ok);
 }
 
 void TMainForm::FileOpen1Execute() {
@@ -982,12 +989,13 @@ void TMainForm::FileOpen1Execute() {
     OpenArchive(path);
 }
 
-bool TMainForm::OpenArchive(const QString& path) {
+bool TMainForm::OpenArchive(const QString& path) { return OpenArchive(app::NativePath(path)); }
+
+bool TMainForm::OpenArchive(const std::filesystem::path& path) {
     // Only a whole archive is taken: anything else is refused and nothing in
     // memory changes.
-    ArchiveError error;
     std::array<std::uint8_t, kArchiveSize> loaded = archiveBuffer;
-    if (!LoadArchive(app::NativePath(path), loaded, &error)) {
+    if (const Error error = LoadArchive(path, loaded); !error.ok()) {
         showArchiveError(error);
         return false;
     }
@@ -998,10 +1006,15 @@ bool TMainForm::OpenArchive(const QString& path) {
     archiveBuffer = loaded;
     UnpackArchive(archiveBuffer);
     MarkImageSaved(tunerImage);
-    imageSource_ = QFileInfo(path).fileName();
-    OpenTuningWindow(path);
-    currentFileName = app::NarrowFileName(path);
-    currentFilePath_ = path;
+    const QString shown = app::FromNativePath(path);
+    imageSource_ = QFileInfo(shown).fileName();
+    OpenTuningWindow(shown);
+#ifdef _WIN32
+    currentFileName = app::NarrowFileName(shown);
+#else
+    currentFileName = path.native();  // the system's own bytes
+#endif
+    currentFilePath_ = shown;
     const std::vector<PlausibilityProblem> problems = PlausibilityProblems(radioInfo, tunerImage);
     if (!problems.empty()) {
         QStringList lines{Tr("Safety", "P0001")};
@@ -1011,6 +1024,14 @@ bool TMainForm::OpenArchive(const QString& path) {
                           MessageButtons::Ok);
     }
     return true;
+}
+
+std::filesystem::path TMainForm::currentNativePath() const {
+#ifdef _WIN32
+    return app::NativePath(currentFilePath());
+#else
+    return std::filesystem::path(currentFileName);
+#endif
 }
 
 QString TMainForm::currentFilePath() const {
@@ -1026,14 +1047,12 @@ void TMainForm::FileSaveItemClick() { saveImage(); }
 
 bool TMainForm::saveImage() {
     if (currentFileName.empty()) return saveImageAs();
-    const QString path = currentFilePath();
     PackArchive(archiveBuffer);
-    ArchiveError error;
-    if (!SaveArchive(app::NativePath(path), archiveBuffer.data(), kArchiveSize, &error)) {
+    if (const Error error = SaveArchive(currentNativePath(), archiveBuffer.data(), kArchiveSize); !error.ok()) {
         showArchiveError(error);
         return false;
     }
-    imageSaved(path);
+    imageSaved(currentFilePath());
     return true;
 }
 
@@ -1055,8 +1074,7 @@ bool TMainForm::saveImageAs() {
     if (QFileInfo(path).suffix().isEmpty() && !path.endsWith(QLatin1Char('.'))) path += app::kDefaultSuffix;
 
     PackArchive(archiveBuffer);
-    ArchiveError error;
-    if (!SaveArchive(app::NativePath(path), archiveBuffer.data(), kArchiveSize, &error)) {
+    if (const Error error = SaveArchive(app::NativePath(path), archiveBuffer.data(), kArchiveSize); !error.ok()) {
         showArchiveError(error);
         return false;
     }
