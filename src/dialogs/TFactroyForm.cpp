@@ -11,6 +11,7 @@
 #include "app/AppFonts.h"
 #include "app/DialogSeam.h"
 #include "data/Global.h"
+#include "data/Safety.h"
 #include "device/Mass_storage.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Exchange.h"
@@ -104,6 +105,15 @@ bool TFactroyForm::ensureLink() {
 }
 
 void TFactroyForm::Button1Click() {
+    // The factory copy replaces the working image: the operator agrees
+    // first, knowing whether unsaved changes go with it.
+    QStringList lines{Tr("Safety", "F0001")};
+    if (ImageModified(tunerImage)) lines << Tr("Safety", "F0002");
+    lines << QString() << Tr("Safety", "F0003");
+    if (ui::Dialogs().message(this, ui::MessageKind::Question, QStringLiteral("Varnel"), lines.join(QLatin1Char('\n')),
+                              ui::MessageButtons::OkCancel) != ui::MessageResult::Ok) {
+        return;
+    }
     if (!ensureLink()) return;
     SendReadFactory();  // 0x0065, reply of 521 bytes
     ReadFactroyInfoTimer->start();
@@ -138,7 +148,8 @@ void TFactroyForm::ReadFactroyInfoTimerTimer() {
     ListBox1->addItem(Tr("Factroy", "F0003"));
     app::RecordFactoryRead();
     if (factoryReadHandler_) factoryReadHandler_();
-    accept();
+    // The dialog stays open so that the result can be read; the operator
+    // closes it.
 }
 
 void TFactroyForm::WriteFactroyInfoTimerTimer() {

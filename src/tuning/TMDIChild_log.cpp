@@ -48,6 +48,12 @@ void TMDIChild::LogFrame(const std::uint8_t* bytes, std::uint16_t length, int di
     ListBox1->scrollToBottom();
 }
 
+void TMDIChild::LogNote(const QString& text) {
+    ListBox1->addItem(LocalDateTime() + QStringLiteral("  ") + text);
+    ListBox1->setCurrentRow(ListBox1->count() - 1);
+    ListBox1->scrollToBottom();
+}
+
 void TMDIChild::C1Click() { ListBox1->clear(); }
 
 void TMDIChild::S1Click() {

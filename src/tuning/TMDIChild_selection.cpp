@@ -136,6 +136,8 @@ void TMDIChild::TreeView1DblClick() {
     MandownTimer->stop();
     control<QPushButton>(QStringLiteral("Button16"))->setEnabled(false);
     control<QPushButton>(QStringLiteral("Button15"))->setEnabled(false);
+    mandownShown_ = -1;
+    ShowBand();
 
     const int key = node->data(0, kStateIndexRole).toInt();
     if (key < 0 || key > 63) return;
@@ -153,6 +155,10 @@ void TMDIChild::TreeView1DblClick() {
             SetKeyingCaption("Button11", "C0007");
             LoadMobilePowerPage();
             PointDoubleClicked(Page::PowerMobile, 1);
+        } else {
+            // No power page for this model: the page left in front must not
+            // act for item 10/70 with its own values.
+            ShowNoPage();
         }
         return;
     }
@@ -230,9 +236,31 @@ void TMDIChild::SetUpMandown() {
     // The man-down items are made current at point 1 with no frequency.
     SendSetItem(currentItem, action::kItemSelected, 1, sent, 0);
     control<QLabel>(QStringLiteral("Label113"))->setText(QString::number(sent));
+    mandownShown_ = sent;
     SetKeyingCaption("Button15", "C0029");
     control<QPushButton>(QStringLiteral("Button16"))->setEnabled(true);
     control<QPushButton>(QStringLiteral("Button15"))->setEnabled(true);
+}
+
+void TMDIChild::ReloadPageValues() {
+    // Each loader does nothing for an item that is not its own.
+    LoadCtcssPage();
+    LoadSquelchPage();
+    LoadPowerPage();
+    if (radioInfo.modelVariant() == 1) LoadMobilePowerPage();
+    LoadFskPage();
+    const TuningItem* item = FindItem(currentItem);
+    if (item == nullptr) return;
+    if (item->page == Page::Vox) ShowValueLabel();
+    if (item->page == Page::FerqStability) SetUpStability();
+    if (item->page == Page::Mandown && mandownShown_ >= 0) {
+        const int value = ItemByte(currentItem, 1);
+        if (value >= 0) {
+            control<QLabel>(QStringLiteral("Label113"))->setText(QString::number(value));
+            mandownShown_ = value;
+        }
+    }
+    refreshModifiedMarker();
 }
 
 // ---- page loaders ---------------------------------------------------------------

@@ -116,11 +116,16 @@ void TMDIChild::MandownTimerTimer() {
     const int reading = replyBuffer[kPayload + 1];
     if (auto* label = control<QLabel>(QStringLiteral("Label113"))) label->setText(QString::number(reading));
     currentValue = reading;
+    mandownShown_ = reading;
     FinishReply(MandownTimer);
 }
 
 void TMDIChild::Button16Click() {
+    // Only a value on screen is saved, and exactly that value: currentValue
+    // may still hold what another page left behind.
+    if (mandownShown_ < 0) return;
     MandownTimer->stop();
+    currentValue = mandownShown_;
     // The save of a man-down item carries one byte, the last reading shown.
     // The record has room for the largest save so that an unexpected item
     // code never makes the sender read past it.

@@ -90,8 +90,8 @@ private slots:
     void eightPointLayoutEditsPointsSixToEight();
     void rowTwentyNineOpensNoEditor();
     void editorKeysFollowTheRow();
-    void enterDoesNothing();
-    void bandSwitchDiscardsEditsAndCancelKeepsIt();
+    void enterCommitsTheCell();
+    void bandSwitchDiscardsEditsAndCancelRestoresIt();
     void confirmCopiesAndRunsTheHandler();
     void eachShowRebuildsFromTheImage();
     void lockedCellsAreDrawnDifferently();
@@ -385,7 +385,12 @@ void ParamEditorTest::oddFrequencyTexts_data() {
     QTest::addColumn<bool>("keepsOld");
     QTest::addColumn<uint>("stored");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("43.5") << "43.5" << false << 0u << "0.000000";
+    // A text outside the band or unreadable is refused, and the old value
+    // stays (43.5 would otherwise store 0 Hz, 999.9 a frequency of no band).
+    QTest::newRow("43.5") << "43.5" << true << 0u << "";
+    QTest::newRow("999.9") << "999.9" << true << 0u << "";
+    QTest::newRow("other band") << "150.0" << true << 0u << "";
+    QTest::newRow("in band") << "435.123456" << false << 435123450u << "435.123450";
     QTest::newRow(".5") << ".5" << true << 0u << "";
     QTest::newRow("point at fifth") << "4350.5" << true << 0u << "";
     QTest::newRow("ten digits") << "9999999999" << true << 0u << "";
@@ -408,6 +413,9 @@ void ParamEditorTest::oddFrequencyTexts() {
     TypeIntoCell(form, 4, 2, keys);
     QCOMPARE(form.editImage.txFrequencyIn(0, 3), keepsOld ? old : stored);
     QCOMPARE(form.cellText(4, 2), keepsOld ? oldText : shown);
+    // A refusal says so.
+    QCOMPARE(env.dialogs().messages.size(), keepsOld ? 1 : 0);
+    if (keepsOld) QCOMPARE(env.dialogs().messages.first().kind, ui::MessageKind::Error);
 }
 
 void ParamEditorTest::bytesAboveTheRangeBecome255() {
@@ -567,7 +575,7 @@ void ParamEditorTest::editorKeysFollowTheRow() {
     QCOMPARE(form.editImage.rxFrequencyIn(0, 0), 435050000u);
 }
 
-void ParamEditorTest::enterDoesNothing() {
+void ParamEditorTest::enterCommitsTheCell() {
     TestEnvironment env;
     LoadPreset(VirtualPreset::Variant0);
     const TunerImage before = tunerImage;
@@ -577,17 +585,15 @@ void ParamEditorTest::enterDoesNothing() {
     form.Edit1->selectAll();
     QTest::keyClicks(form.Edit1, QStringLiteral("99"));
     QTest::keyClick(form.Edit1, Qt::Key_Return);
-    QTest::keyClick(form.Edit1, Qt::Key_Enter);
-    QVERIFY(form.editorOpen());
+    // Enter stores the cell and closes the editor; the form stays open.
+    QVERIFY(!form.editorOpen());
     QVERIFY(form.isVisible());  // no default button took the key
-    QCOMPARE(form.Edit1->text(), QStringLiteral("99"));
-    QCOMPARE(form.editImage[117], before[117]);
-    QCOMPARE(tunerImage.bytes, before.bytes);
-    form.Edit1Exit();
     QCOMPARE(form.editImage[117], std::uint8_t{99});
+    QCOMPARE(form.cellText(2, 12), QStringLiteral("99"));
+    QCOMPARE(tunerImage.bytes, before.bytes);
 }
 
-void ParamEditorTest::bandSwitchDiscardsEditsAndCancelKeepsIt() {
+void ParamEditorTest::bandSwitchDiscardsEditsAndCancelRestoresIt() {
     TestEnvironment env;
     LoadPreset(VirtualPreset::Variant0);
     tunerImage[68] = 50;  // row 11, point 1
@@ -607,7 +613,8 @@ void ParamEditorTest::bandSwitchDiscardsEditsAndCancelKeepsIt() {
     QCOMPARE(form.result(), int(QDialog::Rejected));
     QVERIFY(!form.isVisible());
     QCOMPARE(tunerImage.bytes, before.bytes);
-    QCOMPARE(band, 1);
+    // Cancel gives back the band that was in force when the form opened.
+    QCOMPARE(band, 0);
 }
 
 void ParamEditorTest::confirmCopiesAndRunsTheHandler() {
