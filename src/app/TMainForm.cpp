@@ -710,7 +710,7 @@ void TMainForm::ReadInfoTimerTimer() {
     ReadInfoTimer->stop();
     pollTicks = 0;
     // The block follows the reply's first payload byte (frame bytes 6 to 261).
-    radioInfo.assign(replyBuffer.data() + 6);
+    radioInfo.assign(replyBuffer.data() + kReplyDataOffset);
     SendEnterTunerMode();  // expects 857 or 521 bytes, from the block just stored
     EnterTunerModeTimer->start();
 }
@@ -732,7 +732,7 @@ void TMainForm::EnterTunerModeTimerTimer() {
     // other timers keep running and may reuse the reply buffer.
     const std::size_t imageBytes = radioInfo.imageBytes();
     std::array<std::uint8_t, TunerImage::kSize> image{};
-    std::copy_n(replyBuffer.begin() + 6, imageBytes, image.begin());
+    std::copy_n(replyBuffer.begin() + kReplyDataOffset, imageBytes, image.begin());
 
     setTunerModeCaptions("S004", "S0040");
     N1->setEnabled(true);

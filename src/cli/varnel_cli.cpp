@@ -73,7 +73,7 @@ bool readInfo() {
         std::fprintf(stderr, "varnel-cli: the radio did not answer the information request\n");
         return false;
     }
-    radioInfo.assign(replyBuffer.data() + 6);
+    radioInfo.assign(replyBuffer.data() + kReplyDataOffset);
     return true;
 }
 
@@ -108,7 +108,7 @@ int demo() {
         std::fprintf(stderr, "varnel-cli: the radio did not enter tuner mode\n");
         return 1;
     }
-    std::copy_n(replyBuffer.begin() + 6, radioInfo.imageBytes(), tunerImage.bytes.begin());
+    std::copy_n(replyBuffer.begin() + kReplyDataOffset, radioInfo.imageBytes(), tunerImage.bytes.begin());
     inTunerMode = true;
     std::printf("Tuner mode entered on %s.\n\n",
                 CurrentDeviceBackend()->describe(radioDriveLetters[0]).c_str());

@@ -18,20 +18,13 @@ using namespace varnel::tuning;
 
 namespace {
 
-// Frame offset of payload byte k (after start byte, code and length).
-constexpr std::size_t kPayload = 5;
 
 std::uint32_t BigEndian32(const std::uint8_t* p) {
     return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
            (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
 }
 
-bool IsMandownItem(int code) {
-    for (const TuningItem* item : ItemsOnPage(Page::Mandown)) {
-        if (code != kNoCode && (item->code[0] == code || item->code[1] == code)) return true;
-    }
-    return false;
-}
+bool IsMandownItem(int code) { return InFamily(code, Page::Mandown); }
 
 }  // namespace
 
@@ -77,8 +70,8 @@ void TMDIChild::ErrorRateTimerTimer() {
     }
     // N (frames counted) and E (errors), 32-bit big-endian after the item
     // byte. Both products wrap modulo 2^32, as the radio's own counters do.
-    const std::uint32_t frames = BigEndian32(&replyBuffer[kPayload + 1]);
-    const std::uint32_t errors = BigEndian32(&replyBuffer[kPayload + 5]);
+    const std::uint32_t frames = BigEndian32(&replyBuffer[kReplyDataOffset]);
+    const std::uint32_t errors = BigEndian32(&replyBuffer[kReplyDataOffset + 4]);
     const std::uint32_t bits = frames * 264u;
     const std::uint32_t errorsPercent = errors * 100u;
     const QString rate = bits == 0 ? QStringLiteral("0.0%")
@@ -121,7 +114,7 @@ void TMDIChild::MandownTimerTimer() {
         case PollTick::TimedOut: CountReadingTimeOut(); return;
         case PollTick::Accepted: break;
     }
-    const int reading = replyBuffer[kPayload + 1];
+    const int reading = replyBuffer[kReplyDataOffset];
     if (auto* label = control<QLabel>(QStringLiteral("Label113"))) label->setText(QString::number(reading));
     currentValue = reading;
     FinishReply(MandownTimer);
