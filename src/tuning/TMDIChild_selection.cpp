@@ -216,7 +216,8 @@ void TMDIChild::LoadPowerPage() {
         for (const ColumnSpec& column : spec.columns) codes << (column.power == PowerColumn::Low ? pair->low : pair->high);
         LoadRow(spec, row, codes);
     }
-    const bool basicPair = pair->low == 10 || pair->low == 70;
+    // The pair of the mobile triple is the basic low/high power pair.
+    const bool basicPair = TripleOf(pair->low).has_value();
     control<QLabel>(QStringLiteral("Label20"))->setText(ChildText(basicPair ? "C0012" : "C0016"));
     control<QLabel>(QStringLiteral("Label23"))->setText(ChildText(basicPair ? "C0013" : "C0017"));
 }

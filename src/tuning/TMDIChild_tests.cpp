@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "data/Global.h"
+#include "data/ValueRules.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/TMDIChild.h"
 
@@ -72,13 +73,11 @@ void TMDIChild::ErrorRateTimerTimer() {
     // byte. Both products wrap modulo 2^32, as the radio's own counters do.
     const std::uint32_t frames = BigEndian32(&replyBuffer[kReplyDataOffset]);
     const std::uint32_t errors = BigEndian32(&replyBuffer[kReplyDataOffset + 4]);
-    const std::uint32_t bits = frames * 264u;
-    const std::uint32_t errorsPercent = errors * 100u;
-    const QString rate = bits == 0 ? QStringLiteral("0.0%")
-                                   : QString::asprintf("%.2f%%", static_cast<double>(errorsPercent) / static_cast<double>(bits));
+    const BitErrorFigures figures = BitErrorRate(frames, errors);
     if (currentPoint >= 1 && currentPoint <= 5) {
         if (const RowSpec* row = FindRow(Page::ErrorRate, currentPoint)) {
-            const QString texts[] = {QString::number(bits), QString::number(errors), rate};
+            const QString texts[] = {QString::number(figures.bits), QString::number(figures.errors),
+                                     QString::fromStdString(figures.rate)};
             for (std::size_t c = 0; c < row->cells.size() && c < 3; ++c) {
                 if (auto* label = control<QLabel>(QString::fromLatin1(row->cells[c].name))) label->setText(texts[c]);
             }

@@ -14,9 +14,9 @@
 #include <optional>
 
 #include <QLabel>
-#include <QRegularExpression>
 
 #include "data/Global.h"
+#include "data/ValueRules.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/TMDIChild.h"
 
@@ -27,26 +27,11 @@ namespace {
 
 // ---- typed entry -----------------------------------------------------------
 
-// The edit's text as a signed 32-bit decimal integer: an optional sign and
-// digits, nothing else (no blanks, no digit-group separators).
-std::optional<int> ParseTypedInteger(const QString& text) {
-    static const QRegularExpression kInteger(QStringLiteral("^[+-]?[0-9]+$"));
-    if (!kInteger.match(text).hasMatch()) return std::nullopt;
-    bool ok = false;
-    const int value = text.toInt(&ok, 10);
-    if (!ok) return std::nullopt;  // beyond 32 bits
-    return value;
-}
-
-// The common rule of ApplyTypedByte and ApplyTypedWord: the value to store
-// (already divided by the step), or nothing when the text is not an integer.
+// The common rule of ApplyTypedByte and ApplyTypedWord (ValueRules.h): the
+// value to store, or nothing when the text is not an integer.
 std::optional<int> TypedStoreValue(QLineEdit* edit, TUpDown* upDown) {
-    const std::optional<int> v = ParseTypedInteger(edit->text());
-    if (!v) return std::nullopt;
-    const int step = upDown->increment();
-    if (*v > upDown->maximum()) return upDown->maximum() / step;
-    if (*v < upDown->minimum()) return upDown->minimum() / step;
-    return *v / step;
+    return varnel::TypedStoreValue(edit->text().toStdString(), upDown->minimum(), upDown->maximum(),
+                                   upDown->increment());
 }
 
 // ---- slots of the item codes -----------------------------------------------
