@@ -14,6 +14,7 @@
 #include "protocol/Sendcmd.h"
 #include "support/RadioFrames.h"
 #include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
 #include "tuning/TMDIChild.h"
 
 using namespace varnel;
@@ -29,17 +30,7 @@ using varnel::test::SentFrames;
 
 // Runs the tuning window's verifying pollers until they are done, as their
 // 10 ms timers would (bounded).
-void SettlePolls(TMDIChild& w) {
-    for (int i = 0; i < 1000; ++i) {
-        if (w.TimeOutTimer->isActive()) {
-            w.TimeOutTimerTimer();
-        } else if (w.SaveTimer->isActive()) {
-            w.SaveItemTimer();
-        } else {
-            return;
-        }
-    }
-}
+void SettlePolls(TMDIChild& w) { varnel::test::SettleVerifyingPolls(w, 1000); }
 
 }  // namespace
 

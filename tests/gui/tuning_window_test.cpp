@@ -23,28 +23,20 @@
 #include "protocol/Sendcmd.h"
 #include "support/FakeHost.h"
 #include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
 #include "tuning/PageTables.h"
 #include "tuning/TMDIChild.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
 using varnel::test::TestEnvironment;
+using varnel::test::FillImage;
 
 namespace {
 
 using varnel::test::FakeHost;
 
 // A known image: every byte a function of its offset, frequencies set.
-void FillImage() {
-    for (std::size_t i = 0; i < TunerImage::kSize; ++i) tunerImage[i] = static_cast<std::uint8_t>((i * 7 + 3) & 0xFF);
-    for (int b = 0; b < 2; ++b) {
-        for (int i = 0; i < 8; ++i) {
-            tunerImage.setTxFrequencyIn(b, i, (b == 0 ? 435050000u : 150025000u) + 1000000u * static_cast<unsigned>(i));
-            tunerImage.setRxFrequencyIn(b, i, (b == 0 ? 445125000u : 160500000u) + 1000000u * static_cast<unsigned>(i));
-        }
-    }
-}
-
 QString ChildText(const char* key) { return TestEnvironment::text("ChildForm", key); }
 QString TreeText(const char* key) { return TestEnvironment::text("TreeView", key); }
 
@@ -85,13 +77,9 @@ private:
     FakeHost host_;
 
     std::unique_ptr<TMDIChild> makeWindow(VirtualPreset preset = VirtualPreset::Variant0, bool radioImage = false) {
-        radioInfo = VirtualPresetInfo(preset);
-        FillImage();
-        if (radioImage) tunerImage = VirtualPresetImage(preset);
-        auto window = std::make_unique<TMDIChild>(&host_);
-        window->setAttribute(Qt::WA_DeleteOnClose, false);
-        window->FormShow();
-        return window;
+        return test::OpenTuningWindow(
+            *env_, host_,
+            {.preset = preset, .image = radioImage ? test::WindowImage::Radio : test::WindowImage::Pattern, .linked = false});
     }
 
 private slots:
