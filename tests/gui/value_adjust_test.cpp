@@ -457,54 +457,6 @@ private slots:
         }
         QCOMPARE(sent[1].value, 141);
     }
-
-    // ---- pictures of the pages in the middle of an adjustment ------------------
-    // With VARNEL_SCREENSHOT_DIR set, writes adjust-power.png, adjust-ctcss.png,
-    // adjust-fsk.png and adjust-error-rate.png there.
-
-    void picturesOfThePages() {
-        const QString dir = qEnvironmentVariable("VARNEL_SCREENSHOT_DIR");
-        if (dir.isEmpty()) QSKIP("VARNEL_SCREENSHOT_DIR not set");
-        struct Shot {
-            const char* file;
-            Page page;
-            int treeKey;  // tree node: "Digital TX Power", a CTCSS item, "FSK Modulation 1", "Bit Error Rate"
-            int point;
-        };
-        const Shot shots[] = {{"adjust-power.png", Page::Power, 32, 4},
-                              {"adjust-ctcss.png", Page::Ctcss, 26, 2},
-                              {"adjust-fsk.png", Page::Fsk, 36, 3},
-                              {"adjust-error-rate.png", Page::ErrorRate, 51, 2}};
-        for (const Shot& shot : shots) {
-            open(VirtualPreset::LargeNewFirmware, shot.page, kNoCode, 1);
-            w_->resize(1180, 640);
-            w_->show();
-            for (QTreeWidgetItem* node : w_->TreeView1->findItems(QString(), Qt::MatchContains | Qt::MatchRecursive)) {
-                if (node->data(0, TMDIChild::kStateIndexRole).toInt() == shot.treeKey) w_->TreeView1->setCurrentItem(node);
-            }
-            w_->TreeView1DblClick();
-            w_->PointDoubleClicked(shot.page, shot.point);
-            switch (shot.page) {
-                case Page::Power: upDown("UpDown4")->step(+1); break;
-                case Page::Ctcss: w_->ValueScrollBarEndScroll(bar("ScrollBar3"), 135); break;
-                case Page::Fsk:
-                    upDown("UpDown59")->setPosition(1999);
-                    upDown("UpDown59")->step(+1);
-                    break;
-                case Page::ErrorRate:
-                    radio().setReading(22, {0, 0, 0x0F, 0xA0, 0, 0, 0, 42});
-                    w_->CheckTimerTimer();
-                    for (int i = 0; i < 10 && w_->ErrorRateTimer->isActive(); ++i) w_->ErrorRateTimerTimer();
-                    break;
-                default: break;
-            }
-            QCoreApplication::processEvents();
-            const QPixmap picture = w_->grab();
-            QVERIFY(!picture.isNull());
-            QVERIFY(picture.save(dir + QLatin1Char('/') + QLatin1String(shot.file)));
-            w_.reset();
-        }
-    }
 };
 
 QTEST_MAIN(ValueAdjustTest)
