@@ -38,8 +38,17 @@ class TechnicianSessionTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // The same session on every virtual radio preset.
+    void raiseDigitalPowerAtPointFourAndSave_data() {
+        QTest::addColumn<int>("preset");
+        QTest::newRow("variant0") << static_cast<int>(VirtualPreset::Variant0);
+        QTest::newRow("variant1") << static_cast<int>(VirtualPreset::Variant1);
+        QTest::newRow("variant2") << static_cast<int>(VirtualPreset::Variant2);
+        QTest::newRow("large") << static_cast<int>(VirtualPreset::LargeNewFirmware);
+    }
     void raiseDigitalPowerAtPointFourAndSave() {
-        TestEnvironment env;  // a variant0 radio on "E:"
+        QFETCH(int, preset);
+        TestEnvironment env(static_cast<VirtualPreset>(preset));  // the radio on "E:"
         VirtualRadio& radio = env.radio();
         TMainForm form;
         form.resize(1200, 800);
