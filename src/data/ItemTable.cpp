@@ -21,9 +21,9 @@ using L = ItemLayout;
 using C = PowerColumn;
 using G = TreeGroup;
 using D = Loader;
-constexpr Keying kTx = Keying::Transmit;
-constexpr Keying kRx = Keying::Receive;
-constexpr Keying kManDown = Keying::ManDownReceive;
+constexpr ItemKeying kTx = ItemKeying::Transmit;
+constexpr ItemKeying kRx = ItemKeying::Receive;
+constexpr ItemKeying kManDown = ItemKeying::ManDownReceive;
 
 // The tuning items, one row each. Band 1 bytes sit 256 above band 0 (the FSK
 // blocks 168 above), the length follows the layout and an item's family is
@@ -103,6 +103,11 @@ TuningItem finish(TuningItem item) {
         item.offset[1] = item.offset[0] + (item.layout == ItemLayout::FskBlock ? kFskBandStep : kHalf);
     }
     if (item.family == Page::None) item.family = item.page;
+    // One-value items offer their one point, arrays and blocks points 1 to 5.
+    if (item.firstPoint > 0) {
+        const bool oneValue = item.layout == ItemLayout::Single || item.layout == ItemLayout::DisplayOnly;
+        item.lastPoint = oneValue ? item.firstPoint : 5;
+    }
     return item;
 }
 
@@ -260,12 +265,12 @@ std::optional<PowerTriple> TripleOf(int code) {
     return PowerTriple{m->low, m->middle, m->high};
 }
 
-const char* KeyingKey(Keying keying) {
+const char* KeyingKey(ItemKeying keying) {
     switch (keying) {
-        case Keying::Transmit: return "C0007";
-        case Keying::Receive: return "C0008";
-        case Keying::ManDownReceive: return "C0029";
-        case Keying::None: break;
+        case ItemKeying::Transmit: return "C0007";
+        case ItemKeying::Receive: return "C0008";
+        case ItemKeying::ManDownReceive: return "C0029";
+        case ItemKeying::None: break;
     }
     return nullptr;
 }

@@ -39,9 +39,9 @@ enum class PowerColumn { None, Low, Middle, High };
 
 // What the page's keying button does for the item when idle: its caption is
 // "C0007" (transmit), "C0008" (receive) or "C0029" (man-down receive).
-enum class Keying { None, Transmit, Receive, ManDownReceive };
-// "ChildForm" key of the idle keying caption, nullptr for Keying::None.
-const char* KeyingKey(Keying keying);
+enum class ItemKeying { None, Transmit, Receive, ManDownReceive };
+// "ChildForm" key of the idle keying caption, nullptr for ItemKeying::None.
+const char* KeyingKey(ItemKeying keying);
 
 // What selecting the item in the tree does after bringing its page to the front.
 enum class Loader {
@@ -98,9 +98,10 @@ struct TuningItem {
     Page family = Page::None;                   // the page whose handlers treat the item as theirs
     PowerColumn column = PowerColumn::None;     // column on sbox_power / sbox_power_mobile
     int powerGroup = 0;                         // the items of one pair or triple share it, 0 when none
-    int firstPoint = 0;                         // point the selection starts on, 0 when none
+    int firstPoint = 0;                         // points the page offers: firstPoint to lastPoint, 0 when none;
+    int lastPoint = 0;                          // the selection starts on firstPoint (lastPoint from the layout)
     bool eightPointsWithNewFirmware = false;    // points 1-8 in band 1 when newFirmware holds
-    Keying keying = Keying::None;
+    ItemKeying keying = ItemKeying::None;
     Loader loader = Loader::None;
     bool liveStore = false;                     // the live-set sender stores the value in the image first
     int queryReplyLength = 10;                  // reply length of a read-back query of the item

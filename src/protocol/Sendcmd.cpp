@@ -20,6 +20,7 @@ std::array<std::uint8_t, kFrameAreaSize> lastSentFrame{};
 namespace {
 
 SenderHooks g_hooks;
+FrameWatcher g_watcher;
 
 std::uint16_t sum16(const std::uint8_t* bytes, std::size_t count) {
     std::uint16_t sum = 0;
@@ -49,6 +50,7 @@ void sendCommand(std::uint16_t code, const std::uint8_t* payload, std::uint16_t 
     if (options.timer && g_hooks.enableTimer) g_hooks.enableTimer(*options.timer);
     if (options.logged && g_hooks.logFrame) g_hooks.logFrame(lastSentFrame.data(), sentFrameLength, 0);
     pendingReplyLength = options.replyLength;
+    if (g_watcher) g_watcher(lastSentFrame.data(), sentFrameLength, false);
 }
 
 // Layout A: item, action, point, frequency (BE), value.
@@ -111,7 +113,10 @@ PollResult PollStep(std::uint16_t expectedCode) {
     const std::uint16_t length = std::min<std::uint16_t>(pendingReplyLength, kReplyBufferSize);
     ReadFromRadio(linkHandle.get(), replyBuffer.data(), length);
     if (pollTicks > kPollBudget - 1) return PollResult::Expired;
-    if (MatchReply(replyBuffer.data(), expectedCode, pendingReplyLength)) return PollResult::Match;
+    if (MatchReply(replyBuffer.data(), expectedCode, pendingReplyLength)) {
+        if (g_watcher) g_watcher(replyBuffer.data(), pendingReplyLength, true);
+        return PollResult::Match;
+    }
     return PollResult::Pending;
 }
 
@@ -123,6 +128,7 @@ void AbandonPoll() {
 
 void SetSenderHooks(SenderHooks hooks) { g_hooks = std::move(hooks); }
 const SenderHooks& CurrentSenderHooks() { return g_hooks; }
+void SetFrameWatcher(FrameWatcher watcher) { g_watcher = std::move(watcher); }
 
 // Reply lengths and record sizes are facts of the item table.
 std::uint16_t QueryReplyLength(int itemCode) { return static_cast<std::uint16_t>(QueryReplyLengthOf(itemCode)); }

@@ -80,6 +80,12 @@ struct SenderHooks {
 void SetSenderHooks(SenderHooks hooks);
 const SenderHooks& CurrentSenderHooks();
 
+// Sees every frame a sender wrote (received false) and every reply a poll
+// step accepted (received true, pendingReplyLength bytes), whichever window
+// sent it: the communication log and the status bar follow the traffic here.
+using FrameWatcher = std::function<void(const std::uint8_t*, std::uint16_t, bool received)>;
+void SetFrameWatcher(FrameWatcher watcher);
+
 // Expected reply lengths.
 std::uint16_t QueryReplyLength(int itemCode);
 std::uint8_t SaveItemSize(int itemCode);

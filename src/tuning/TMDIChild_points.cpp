@@ -135,8 +135,8 @@ std::optional<Keyed> FindKeyingRule(Page page, const TuningItem* item) {
         if (rule.page != page) continue;
         if (rule.flag != Flag::ByItem) return Keyed{&rule, rule.flag == Flag::Transmit};
         if (!InFamily(item, page)) return std::nullopt;
-        if (item->keying == Keying::Transmit) return Keyed{&rule, true};
-        if (item->keying == Keying::Receive) return Keyed{&rule, false};
+        if (item->keying == ItemKeying::Transmit) return Keyed{&rule, true};
+        if (item->keying == ItemKeying::Receive) return Keyed{&rule, false};
         return std::nullopt;
     }
     return std::nullopt;
@@ -201,9 +201,9 @@ void TMDIChild::PointDoubleClicked(Page page, int point) {
         case ActionRule::Receive: actionCode = ReceiveRule(); break;
         case ActionRule::ByItem:
             if (!InFamily(item, page)) break;
-            if (item->keying == Keying::Transmit) {
+            if (item->keying == ItemKeying::Transmit) {
                 actionCode = TransmitRule();
-            } else if (item->keying == Keying::Receive) {
+            } else if (item->keying == ItemKeying::Receive) {
                 // The VOX page's receive thresholds follow the transmit flag.
                 actionCode = page == Page::Vox ? (txKeyed ? action::kReceiveOn : action::kReceiveOff) : ReceiveRule();
             } else {

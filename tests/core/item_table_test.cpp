@@ -238,17 +238,21 @@ TEST(ItemTablePages, PointsAndKeyingFollowThePage) {
             case Page::FerqStability:
             case Page::Temp:
                 EXPECT_EQ(item.firstPoint, 3);
+                EXPECT_EQ(item.lastPoint, 3);
                 break;
             case Page::Mandown:
                 EXPECT_EQ(item.firstPoint, 1);
+                EXPECT_EQ(item.lastPoint, 1);
                 EXPECT_STREQ(KeyingKey(item.keying), "C0029");
                 break;
             case Page::None:
                 EXPECT_EQ(item.firstPoint, 0);
+                EXPECT_EQ(item.lastPoint, 0);
                 EXPECT_EQ(KeyingKey(item.keying), nullptr);
                 break;
             default:
                 EXPECT_EQ(item.firstPoint, 1);
+                EXPECT_EQ(item.lastPoint, 5);
                 break;
         }
         const bool eight = item.code[0] >= 18 && item.code[0] <= 21;
