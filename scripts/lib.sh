@@ -46,7 +46,7 @@ install_missing_packages() {
 
 configure_and_build() {
   echo "==> Configuring $BUILD_DIR"
-  cmake -S "$REPO_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S "$REPO_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
   echo "==> Building with $JOBS jobs"
   cmake --build "$BUILD_DIR" -j "$JOBS"
 }

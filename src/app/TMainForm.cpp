@@ -803,7 +803,7 @@ void TMainForm::ReadInfoTimerTimer() {
     }
     ReadInfoTimer->stop();
     // The block follows the reply's first payload byte (frame bytes 6 to 261).
-    radioInfo.assign(replyBuffer.data() + 6);
+    radioInfo.assign(replyBuffer.data() + kReplyDataOffset);
     SendEnterTunerMode();  // expects 857 or 521 bytes, from the block just stored
     EnterTunerModeTimer->start();
 }
@@ -824,7 +824,7 @@ void TMainForm::EnterTunerModeTimerTimer() {
     // other timers keep running and may reuse the reply buffer.
     const std::size_t imageBytes = radioInfo.imageBytes();
     std::array<std::uint8_t, TunerImage::kSize> image{};
-    std::copy_n(replyBuffer.begin() + 6, imageBytes, image.begin());
+    std::copy_n(replyBuffer.begin() + kReplyDataOffset, imageBytes, image.begin());
     {
         // The backup holds the image as the radio sent it; a small model's
         // bytes 512 to 847 are what memory holds, as in any archive.
@@ -926,7 +926,7 @@ void TMainForm::WriteAllCheckTimerTimer() {
     pollTicks = 0;
     pollRetries = 0;
     RadioInfo attached;
-    attached.assign(replyBuffer.data() + 6);
+    attached.assign(replyBuffer.data() + kReplyDataOffset);
     if (!confirmWriteAll(attached)) return;
     SendWriteAll();  // 848 or 512 image bytes, as the information block says
     WriteAllTunerDataTimer->start();

@@ -25,7 +25,6 @@ QString Tr(const char* section, const char* key) { return QString::fromStdString
 
 // The factory read reply: A1, code, length, status byte, 512 data bytes,
 // checksum, A4. The data start at frame byte 6.
-constexpr std::size_t kFactoryDataStart = 6;
 constexpr std::size_t kFactoryDataBytes = TunerImage::kSmallSize;
 
 }  // namespace
@@ -144,7 +143,7 @@ void TFactroyForm::ReadFactroyInfoTimerTimer() {
     ReadFactroyInfoTimer->stop();
     // The two band halves; the FSK blocks (512 to 847) are not part of the
     // factory copy and stay as they are. The status byte is not examined.
-    std::copy_n(replyBuffer.begin() + kFactoryDataStart, kFactoryDataBytes, tunerImage.bytes.begin());
+    std::copy_n(replyBuffer.begin() + kReplyDataOffset, kFactoryDataBytes, tunerImage.bytes.begin());
     ListBox1->addItem(Tr("Factroy", "F0003"));
     app::RecordFactoryRead();
     if (factoryReadHandler_) factoryReadHandler_();
