@@ -1,6 +1,8 @@
 // What the tuning window needs from the main window that hosts it.
 #pragma once
 
+#include <QString>
+
 class TMDIChild;
 
 class TuningHost {
@@ -17,4 +19,9 @@ public:
     virtual void showRadioLostCaptions() = 0;
     // The tuning window is being destroyed.
     virtual void tuningWindowDestroyed(TMDIChild* window) = 0;
+    // A failure the status bar shows until the next success: `statusKey` is
+    // a key of section "Status", `detail` is appended.
+    virtual void reportFailure(const char* /*statusKey*/, const QString& /*detail*/) {}
+    // The connection watch lost the radio (false) or found it again (true).
+    virtual void radioPresenceChanged(bool /*present*/) {}
 };

@@ -31,6 +31,7 @@
 #include "data/Global.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
+#include "tuning/TuningFeedback.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
@@ -143,6 +144,7 @@ TMDIChild::TMDIChild(TuningHost* host, QWidget* parent) : QWidget(parent), host_
     ConnectValueControls();
     ConnectPollers();
     installSenderHooks();
+    feedback_ = new TuningFeedback(this);
 }
 
 TMDIChild::~TMDIChild() {
@@ -658,6 +660,7 @@ void TMDIChild::FormShow() {
     TreeView1->expandAll();
     if (host_ != nullptr) host_->setDocumentCommandsEnabled(true);
     ListBox1->clear();
+    if (feedback_ != nullptr) feedback_->Retranslate();
     if (const auto bytes = ItemBytes(0)) {
         control<QLabel>(QStringLiteral("Label36"))
             ->setText(QString::number(tunerImage[static_cast<std::size_t>(bytes->offset)]));

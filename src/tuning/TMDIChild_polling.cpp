@@ -18,8 +18,10 @@
 #include "app/TuningHost.h"
 #include "data/Global.h"
 #include "lang/Loadlanguage.h"
+#include "protocol/FrameDecode.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/HotplugWatch.h"
+#include "tuning/TuningFeedback.h"
 #include "tuning/TMDIChild.h"
 
 using namespace varnel;
@@ -166,8 +168,16 @@ bool TMDIChild::CountTimeOut(QTimer* timer) {
     pollTicks = 0;
     pollRetries = 0;
     timer->stop();
-    ui::Dialogs().message(this, ui::MessageKind::Plain, QGuiApplication::applicationDisplayName(),
-                          QString::fromStdString(Text("MessageBox", "M013")), ui::MessageButtons::Ok);
+    QString text = QString::fromStdString(Text("MessageBox", "M013"));
+    // The man-down page has no point to select again: say what helps there.
+    if (timer == SaveTimer && IsMandownItem(BaseCode(currentItem))) {
+        text += QStringLiteral("\n\n") + QString::fromStdString(Text("Status", "S0013"));
+    }
+    if (host() != nullptr) {
+        host()->reportFailure("S0011", QString::fromStdString(Text("Status", CommandNameKey(lastSentFrame[2], lastSentFrame[6]))));
+    }
+    ui::Dialogs().message(this, ui::MessageKind::Plain, QGuiApplication::applicationDisplayName(), text,
+                          ui::MessageButtons::Ok);
     lockAdjustControls();
     return true;
 }
@@ -278,6 +288,7 @@ void TMDIChild::CheckTimerTimer() {
 void TMDIChild::ConnetTimerTimer() {
     if (ScanRadioDrives() > 0) {
         ConnetTimer->stop();
+        if (feedback_ != nullptr) feedback_->RadioFound();
         return;
     }
     // The radio is gone: tuner mode with it. The watch keeps scanning until
@@ -285,4 +296,5 @@ void TMDIChild::ConnetTimerTimer() {
     inTunerMode = false;
     if (host() != nullptr) host()->showRadioLostCaptions();
     lockAdjustControls();
+    if (feedback_ != nullptr) feedback_->RadioLost();
 }
