@@ -41,6 +41,7 @@ RadioStatusBar::RadioStatusBar(QWidget* parent) : QWidget(parent) {
     for (QLabel* label : {link_label_, model_label_, band_label_, expert_label_, keying_label_, action_label_}) {
         layout->addWidget(label);
     }
+    layout->addSpacing(16);  // clear of the size grip
     render();
 }
 

@@ -102,6 +102,11 @@ PointChart::PointChart(QWidget* parent) : QWidget(parent) {
     chart_->setMargins(QMargins(2, 2, 2, 2));
     chart_->legend()->setAlignment(Qt::AlignBottom);
     chart_->setBackgroundRoundness(0);
+    {
+        QFont title = chart_->titleFont();
+        title.setPointSize(9);
+        chart_->setTitleFont(title);
+    }
     view_ = new QChartView(chart_, this);
     view_->setObjectName(QStringLiteral("PointChartView"));
     view_->setRenderHint(QPainter::Antialiasing);
@@ -148,24 +153,25 @@ void PointChart::retranslate() {
 
 void PointChart::rebuild() {
     chart_->removeAllSeries();
-    for (QAbstractAxis* axis : chart_->axes()) {
-        chart_->removeAxis(axis);
-        delete axis;
-    }
     QString caption;
     if (const TuningItem* item = FindItem(currentItem); item != nullptr && item->treeKey != nullptr) {
         caption = QString::fromStdString(Text("TreeView", item->treeKey));
     }
     chart_->setTitle(caption.isEmpty() ? app::StatusText("S0017") : caption);
 
-    auto* x = new QValueAxis();
+    // One pair of axes for the chart's life; only titles and ranges change.
+    if (x_ == nullptr) {
+        x_ = new QValueAxis();
+        x_->setLabelFormat(QStringLiteral("%d"));
+        y_ = new QValueAxis();
+        y_->setLabelFormat(QStringLiteral("%d"));
+        chart_->addAxis(x_, Qt::AlignBottom);
+        chart_->addAxis(y_, Qt::AlignLeft);
+    }
+    QValueAxis* x = x_;
+    QValueAxis* y = y_;
     x->setTitleText(app::StatusText("S0021"));
-    x->setLabelFormat(QStringLiteral("%d"));
-    auto* y = new QValueAxis();
     y->setTitleText(app::StatusText("S0022"));
-    y->setLabelFormat(QStringLiteral("%d"));
-    chart_->addAxis(x, Qt::AlignBottom);
-    chart_->addAxis(y, Qt::AlignLeft);
 
     double low = 255;
     double high = 0;
@@ -176,9 +182,14 @@ void PointChart::rebuild() {
             auto* line = new QLineSeries();
             line->setName(name);
             line->append(lists[i]);
-            QPen pen(colours[i % 3]);
-            pen.setWidth(style == Qt::SolidLine ? 2 : 1);
-            pen.setStyle(style);
+            // The reference is a broad light band under the radio's own thin
+            // line, so that both show where they agree.
+            QColor colour = colours[i % 3];
+            if (style == Qt::DashLine) colour.setAlpha(80);
+            QPen pen(colour);
+            pen.setWidth(style == Qt::DashLine ? 6 : 2);
+            pen.setStyle(style == Qt::DashLine ? Qt::SolidLine : style);
+            pen.setCapStyle(Qt::RoundCap);
             line->setPen(pen);
             line->setPointsVisible(markers);
             chart_->addSeries(line);
@@ -199,8 +210,11 @@ void PointChart::rebuild() {
     if (haveFactory_) add(factory_, app::StatusText("S0020"), Qt::DotLine, false);
     add(current_, app::StatusText("S0018"), Qt::SolidLine, true);
 
-    x->setRange(1, std::max(lastPoint, 2));
-    x->setTickCount(std::max(lastPoint, 2));
+    // Whole points only, with room for the markers at both ends.
+    x->setRange(0.7, std::max(lastPoint, 2) + 0.3);
+    x->setTickType(QValueAxis::TicksDynamic);
+    x->setTickAnchor(1);
+    x->setTickInterval(1);
     if (high < low) {
         low = 0;
         high = 255;

@@ -1,7 +1,7 @@
 // A small chart of the selected item's values across its calibration
 // points, with the same values from a reference image (the last backup of
-// this model, else the image as it was when the window opened) and, once it
-// has been read, the radio's factory copy. An outlier point stands out at
+// this model, else the image as it was when the window opened; a broad light
+// band) and, once it has been read, the radio's factory copy (dotted). An outlier point stands out at
 // once; the chart follows every live change of the image.
 #pragma once
 
@@ -15,6 +15,7 @@
 #include "data/TunerImage.h"
 
 class QChart;
+class QValueAxis;
 class QChartView;
 class QTimer;
 
@@ -53,12 +54,14 @@ public:
     const QList<QList<QPointF>>& referenceValues() const { return reference_; }
     const QList<QList<QPointF>>& factoryValues() const { return factory_; }
     int shownItem() const { return item_; }
-    QSize sizeHint() const override { return {280, 240}; }
+    QSize sizeHint() const override { return {240, 240}; }
 
 private:
     void rebuild();
 
     QChart* chart_ = nullptr;
+    QValueAxis* x_ = nullptr;
+    QValueAxis* y_ = nullptr;
     QChartView* view_ = nullptr;
     QTimer* timer_ = nullptr;
     TunerImage referenceImage_;

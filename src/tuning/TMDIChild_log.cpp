@@ -10,6 +10,8 @@
 #include "app/FeedbackTexts.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/FrameDecode.h"
+#include "tuning/PointChart.h"
+#include "tuning/TuningFeedback.h"
 #include "tuning/TMDIChild.h"
 
 using namespace varnel;
@@ -57,6 +59,9 @@ void TMDIChild::LogFrame(const std::uint8_t* bytes, std::uint16_t length, int di
     line->setData(kDecodedRole, QString::fromStdString(DescribeFrame(decoded, app::LanguageLookup())));
     line->setData(kFieldsRole, columns);
     ListBox1->addItem(line);
+    // Every live change and every selection goes out as a frame: the chart
+    // follows at once.
+    if (feedback_ != nullptr && feedback_->chart() != nullptr) feedback_->chart()->refresh();
     // The list follows its newest line.
     ListBox1->setCurrentRow(ListBox1->count() - 1);
     ListBox1->scrollToBottom();

@@ -136,7 +136,7 @@ TuningFeedback::TuningFeedback(TMDIChild* window) : QObject(window), window_(win
         beside->addWidget(chart_);
         beside->setStretchFactor(0, 1);
         beside->setStretchFactor(1, 0);
-        chart_->setMaximumWidth(420);
+        chart_->setMaximumWidth(360);
         chart_->setReference(ReferenceImage(radioInfo, tunerImage));
     }
 

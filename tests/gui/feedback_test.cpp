@@ -22,6 +22,7 @@
 #include "app/RadioStatusBar.h"
 #include "app/TMainForm.h"
 #include "data/Global.h"
+#include "dialogs/TParamForm.h"
 #include "data/ItemTable.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
@@ -534,6 +535,13 @@ private slots:
             form.refreshRadioStatus();
             QApplication::processEvents();
             QVERIFY(form.grab().save(QStringLiteral("%1/status-keyed-%2.png").arg(dir, tag)));
+
+            TParamForm* param = form.paramForm();
+            param->show();
+            QApplication::processEvents();
+            QVERIFY(param->grab().save(
+                QStringLiteral("%1/param-editor%2.png").arg(dir, language == "english" ? QString() : QStringLiteral("-chinese"))));
+            param->hide();
 
             env_->unplugRadio();
             w->ConnetTimerTimer();
