@@ -27,6 +27,8 @@
 
 #include "app/AppFonts.h"
 #include "app/DialogSeam.h"
+#include "app/FeedbackTexts.h"
+#include "app/RadioStatusBar.h"
 #include "app/TAboutBox.h"
 #include "data/Global.h"
 #include "data/Safety.h"
@@ -37,8 +39,12 @@
 #include "lang/Loadlanguage.h"
 #include "lang/ErrorText.h"
 #include "protocol/Exchange.h"
+#include "lang/Profile.h"
 #include "protocol/Sendcmd.h"
+#include "tuning/HotplugWatch.h"
+#include "tuning/PointChart.h"
 #include "tuning/TMDIChild.h"
+#include "tuning/TuningFeedback.h"
 
 // The icons live in the library's resources; a static library needs them
 // registered by name.
@@ -78,12 +84,8 @@ void SetHint(QAction* action, const QString& hint) {
     action->setStatusTip(hint);
 }
 
-// What the operator sees in panel 1 after a poll gave up. The language files
-// have no text for it, so it follows the language here.
-QString NoAnswerNote() {
-    return languageIndex == kLanguageChinese ? QStringLiteral("电台没有应答。")
-                                             : QStringLiteral("No answer from the radio.");
-}
+// What the operator sees in panel 1 after a poll gave up.
+QString NoAnswerNote() { return StatusText("S0009"); }
 
 // One line of a plausibility warning.
 QString describeProblem(const PlausibilityProblem& problem) {
@@ -219,6 +221,7 @@ TMainForm::TMainForm(const app::StartupOptions& options, QWidget* parent) : QMai
             Dialogs().message(this, MessageKind::Error, app::kBoxCaption, text, MessageButtons::Ok);
         });
     }
+    app::InstallQtCatalogue(languageIndex);
     const QFont font = app::ProgramFont(FontPointsForMainWindow());
     setFont(font);
     // Menus are windows of their own and do not inherit the window's font.
@@ -240,11 +243,24 @@ TMainForm::TMainForm(const app::StartupOptions& options, QWidget* parent) : QMai
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
+    // A picture for the documentation keeps the design size.
+    rememberGeometry_ = options.grabPath.empty() && !options.reportStartup;
+    if (rememberGeometry_) restoreWindowGeometry();
 
     FormCreate(options);
+
+    // The status bar follows every exchange and the radio's comings and goings.
+    SetFrameWatcher([this](const std::uint8_t* bytes, std::uint16_t length, bool received) {
+        watchFrame(bytes, length, received);
+    });
+    presenceWatch_ = new HotplugWatch(this);
+    connect(presenceWatch_, &HotplugWatch::deviceChanged, this, [this] { QTimer::singleShot(0, this, &TMainForm::rescanPresence); });
+    QTimer::singleShot(0, this, &TMainForm::rescanPresence);
+    refreshRadioStatus();
 }
 
 TMainForm::~TMainForm() {
+    SetFrameWatcher({});
     // The tuning windows report their destruction to this window; let them
     // go while it is still whole.
     tuningWindow = nullptr;
@@ -404,6 +420,13 @@ void TMainForm::buildStatusBar() {
     setStatusBar(StatusBar1);
     panels_ = new app::StatusPanels(StatusBar1);
     StatusBar1->addWidget(panels_, 1);
+    RadioStatus = new app::RadioStatusBar(StatusBar1);
+    StatusBar1->addPermanentWidget(RadioStatus);
+    StatusRefreshTimer = new QTimer(this);
+    StatusRefreshTimer->setObjectName(QStringLiteral("StatusRefreshTimer"));
+    StatusRefreshTimer->setInterval(250);
+    connect(StatusRefreshTimer, &QTimer::timeout, this, &TMainForm::refreshRadioStatus);
+    StatusRefreshTimer->start();
     // StatusBar1Resize runs from the application-wide event filter.
 }
 
@@ -468,6 +491,8 @@ void TMainForm::connectDialogHooks() {
     // before anything reaches the radio.
     const auto showFactoryImage = [this] {
         if (tuningWindow == nullptr) return;
+        // The chart draws the factory copy beside the radio's values.
+        if (tuningWindow->feedback() != nullptr) tuningWindow->feedback()->FactoryRead();
         tuningWindow->ReloadPageValues();
         tuningWindow->LogNote(Tr("Safety", "L0004"));
     };
@@ -499,8 +524,11 @@ TFactroyForm* TMainForm::factroyForm() {
 // Texts, language, hints
 
 void TMainForm::ApplyMainWindowTexts() {
-    setWindowTitle(Tr("Application", "Title"));
+    // The application title first: the platform appends it to a window title
+    // that does not already end with it, so the caption set after it is not
+    // followed by the old application title.
     QGuiApplication::setApplicationDisplayName(Tr("Application", "Title"));
+    setWindowTitle(Tr("Application", "Title"));
     SpeedButton2->setText(Tr("MainForm", "S001"));
     app::SetHint(SpeedButton2, Tr("MainForm", "S0001"));
     SpeedButton3->setText(Tr("MainForm", "S002"));
@@ -567,7 +595,9 @@ void TMainForm::English1Click() { switchLanguage(kLanguageEnglish); }
 
 void TMainForm::switchLanguage(int index) {
     OpenLanguage(index);  // the window keeps its font size
+    app::InstallQtCatalogue(index);
     ApplyMainWindowTexts();
+    RadioStatus->retranslate();
     applyVirtualRadioTexts();
     applyTunerModeCaptions();
     ShowHintInStatusBar(statusTip());
@@ -630,6 +660,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 void TMainForm::FormClose() {
+    storeWindowGeometry();
     if (const Error error = StoreLanguageSetting(); !error.ok()) {
         Dialogs().message(this, MessageKind::Error, app::kBoxCaption, QString::fromStdString(ErrorText(error)),
                           MessageButtons::Ok);
@@ -674,6 +705,12 @@ TMDIChild* TMainForm::OpenTuningWindow(const QString& path) {
     child->setDocumentName(QFileInfo(path).fileName());
     window->showMaximized();
     child->FormShow();
+    // The exchanges that led here (entering tuner mode) open its log.
+    for (const PendingLogLine& line : std::as_const(pendingLog_)) {
+        child->LogFrame(reinterpret_cast<const std::uint8_t*>(line.bytes.constData()),
+                        static_cast<std::uint16_t>(line.bytes.size()), line.direction);
+    }
+    pendingLog_.clear();
     return child;
 }
 
@@ -753,9 +790,12 @@ bool TMainForm::openRadioLink() {
     // udev rule (permission) is the usual cause on Linux.
     if (error.kind == OpenError::Kind::PermissionDenied || error.kind == OpenError::Kind::Busy ||
         error.kind == OpenError::Kind::WrongDevice || error.kind == OpenError::Kind::Other) {
-        const QString reason = QString::fromStdString(DescribeOpenError(LastOpenError()));
+        const QString reason = error.kind == OpenError::Kind::WrongDevice ? QString::fromStdString(DescribeOpenError(LastOpenError())) : app::OpenFailureReason(LastOpenError());
         if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
     }
+    radioPresent_ = error.kind != OpenError::Kind::NoRadio;
+    RadioStatus->failed("S0001", error.kind == OpenError::Kind::NoRadio ? QString() : app::OpenFailureReason(LastOpenError()));
+    refreshRadioStatus();
     Dialogs().message(this, MessageKind::Error, app::kBoxCaption, text, MessageButtons::Ok);
     return false;
 }
@@ -771,6 +811,7 @@ void TMainForm::pollExpired(QTimer* timer) {
     if (Exchange().failure() || Exchange().busy())
         note = QString::fromStdString(TranslatedErrorText(Exchange().noAnswerError()));
     panels_->setText(1, note);
+    RadioStatus->failed("S0009");
 }
 
 void TMainForm::SpeedButton4Click() {
@@ -1095,4 +1136,84 @@ bool TMainForm::saveImageAs() {
     if (tuningWindow != nullptr) tuningWindow->setDocumentName(QFileInfo(path).fileName());
     imageSaved(path);
     return true;
+}
+
+// ---------------------------------------------------------------------------
+// The radio's state in the status bar
+
+void TMainForm::refreshRadioStatus() { RadioStatus->refresh(radioPresent_); }
+
+void TMainForm::rescanPresence() {
+    // A tuning window's connection watch does its own scans and reports.
+    radioPresent_ = ScanRadioDrives() > 0;
+    if (!radioPresent_) N1->setEnabled(false);
+    refreshRadioStatus();
+}
+
+void TMainForm::reportFailure(const char* statusKey, const QString& detail) {
+    RadioStatus->failed(statusKey, detail);
+    refreshRadioStatus();
+}
+
+void TMainForm::radioPresenceChanged(bool present) {
+    radioPresent_ = present;
+    if (!present) {
+        // The factory copy needs the radio in tuner mode.
+        N1->setEnabled(false);
+        RadioStatus->failed("S0008");
+        StatusBar1->showMessage(app::StatusText("S0010"), 15000);
+    } else {
+        StatusBar1->showMessage(app::StatusText("S0015"), 15000);
+    }
+    refreshRadioStatus();
+}
+
+void TMainForm::watchFrame(const std::uint8_t* bytes, std::uint16_t length, bool received) {
+    const DecodedFrame frame = DecodeFrame(bytes, length, received);
+    if (received) {
+        radioPresent_ = true;
+        if (frame.command == lastRequest_.command && frame.wellFormed) {
+            if (frame.status > 0 && frame.readings.empty()) {
+                // The radio answered, but not with "done".
+                RadioStatus->failed("S0012", QString::fromStdString(Text("Status", CommandNameKey(lastRequest_.command, lastRequest_.action))) +
+                                                 QStringLiteral(" (") + QString::number(frame.status) + QLatin1Char(')'));
+            } else if (!(lastRequest_.command == cmd::kSetItem && lastRequest_.action == 7)) {
+                // Read-backs every two seconds would hide what the operator did.
+                RadioStatus->acknowledged(lastRequest_, currentPoint);
+            }
+        }
+    } else {
+        lastRequest_ = frame;
+    }
+    // The tuning window logs its own live-sets, read-backs and saves; the
+    // other commands (information, enter, leave, write all, factory) are
+    // logged here.
+    if (frame.command == cmd::kReadInfo || frame.command == cmd::kEnterTunerMode) {
+        // Entering opens a new tuning window: its log starts with these.
+        if (frame.command == cmd::kReadInfo && !received) pendingLog_.clear();
+        pendingLog_.append({QByteArray(reinterpret_cast<const char*>(bytes), length), received ? 1 : 0});
+    } else if (frame.command != cmd::kSetItem && frame.command != cmd::kSaveItem && tuningWindow != nullptr) {
+        tuningWindow->LogFrame(bytes, length, received ? 1 : 0);
+    }
+    refreshRadioStatus();
+}
+
+void TMainForm::restoreWindowGeometry() {
+    // Kept in setting.ini beside the language, in a section of its own.
+    if (settingsFile.empty()) return;
+    const std::string saved = ReadProfileString(settingsFile, "Window", "Geometry", {});
+    const QByteArray geometry = QByteArray::fromBase64(QByteArray::fromStdString(saved));
+    if (geometry.isEmpty() || !restoreGeometry(geometry)) {
+        setWindowState(windowState() | Qt::WindowMaximized);
+        return;
+    }
+    if (ReadProfileString(settingsFile, "Window", "Maximized", {}) == "1") {
+        setWindowState(windowState() | Qt::WindowMaximized);
+    }
+}
+
+void TMainForm::storeWindowGeometry() {
+    if (settingsFile.empty() || !rememberGeometry_) return;
+    WriteProfileString(settingsFile, "Window", "Geometry", saveGeometry().toBase64().toStdString());
+    WriteProfileString(settingsFile, "Window", "Maximized", isMaximized() ? "1" : "0");
 }

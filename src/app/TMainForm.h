@@ -21,6 +21,7 @@
 #include "app/TuningHost.h"
 #include "data/Filemanage.h"
 #include "device/Mass_storage.h"
+#include "protocol/FrameDecode.h"
 
 class QAction;
 class QMdiArea;
@@ -31,6 +32,7 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class TAboutBox;
+class HotplugWatch;
 namespace varnel {
 class VirtualBackend;
 }
@@ -40,6 +42,7 @@ class TParamForm;
 
 namespace varnel::app {
 class StatusPanels;
+class RadioStatusBar;
 
 // Panel 0 of the status bar takes 94 % of the bar's width, truncated.
 int StatusPanelWidth(int statusBarWidth);
@@ -117,6 +120,16 @@ public:
     QString imageSource() const { return imageSource_; }
     // The file of the last automatic backup, empty when it failed.
     QString lastBackupPath() const { return lastBackupPath_; }
+    void reportFailure(const char* statusKey, const QString& detail) override;
+    void radioPresenceChanged(bool present) override;
+
+    // The radio's state at a glance, right of the two panels; refreshed by
+    // StatusRefreshTimer and by every acknowledged or failed exchange.
+    varnel::app::RadioStatusBar* RadioStatus = nullptr;
+    QTimer* StatusRefreshTimer = nullptr;
+    void refreshRadioStatus();
+    // Whether a radio volume was seen at the last scan.
+    bool radioPresent() const { return radioPresent_; }
 
     // ---- controls (named as in the design; tests find them by name) ----
     QMdiArea* MdiArea = nullptr;
@@ -230,7 +243,26 @@ private:
     void logNote(const QString& text);
     void rebuildWindowList();
 
+    // Every frame of the program passes here: acknowledgements and refusals
+    // for the status bar, and the main window's and factory dialog's own
+    // exchanges for the tuning window's log.
+    void watchFrame(const std::uint8_t* bytes, std::uint16_t length, bool received);
+    void rescanPresence();
+    void restoreWindowGeometry();
+    void storeWindowGeometry();
+
     varnel::app::StatusPanels* panels_ = nullptr;
+    HotplugWatch* presenceWatch_ = nullptr;
+    bool radioPresent_ = false;
+    bool rememberGeometry_ = true;
+    varnel::DecodedFrame lastRequest_;
+    // Exchanges of the main window made while no tuning window was open
+    // (entering tuner mode): they open the next window's log.
+    struct PendingLogLine {
+        QByteArray bytes;
+        int direction;
+    };
+    QList<PendingLogLine> pendingLog_;
     QAction* windowListSeparator_ = nullptr;
     QPointer<TAboutBox> aboutBox_;
     QPointer<TParamForm> paramForm_;

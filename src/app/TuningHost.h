@@ -24,4 +24,9 @@ public:
     virtual bool saveDocument() { return false; }
     // The tuning window is being destroyed.
     virtual void tuningWindowDestroyed(TMDIChild* window) = 0;
+    // A failure the status bar shows until the next success: `statusKey` is
+    // a key of section "Status", `detail` is appended.
+    virtual void reportFailure(const char* /*statusKey*/, const QString& /*detail*/) {}
+    // The connection watch lost the radio (false) or found it again (true).
+    virtual void radioPresenceChanged(bool /*present*/) {}
 };

@@ -10,6 +10,7 @@
 
 #include "app/AppFonts.h"
 #include "app/DialogSeam.h"
+#include "app/FeedbackTexts.h"
 #include "data/Global.h"
 #include "data/Safety.h"
 #include "device/Mass_storage.h"
@@ -96,7 +97,7 @@ bool TFactroyForm::ensureLink() {
     QString text = Tr("MessageBox", "M010");
     if (error.kind == OpenError::Kind::PermissionDenied || error.kind == OpenError::Kind::Busy ||
         error.kind == OpenError::Kind::WrongDevice || error.kind == OpenError::Kind::Other) {
-        const QString reason = QString::fromStdString(DescribeOpenError(error));
+        const QString reason = error.kind == OpenError::Kind::WrongDevice ? QString::fromStdString(DescribeOpenError(error)) : varnel::app::OpenFailureReason(error);
         if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
     }
     ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"), text, ui::MessageButtons::Ok);

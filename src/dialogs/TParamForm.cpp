@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QHBoxLayout>
+#include <algorithm>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -79,9 +80,10 @@ QPixmap MakeRowMarker() {
 TParamForm::TParamForm(QWidget* parent) : QDialog(parent), layout_(param::FiveGridLayout()) {
     setObjectName(QStringLiteral("TParamForm"));
     setWindowTitle(QStringLiteral("Param"));
-    // Fixed single border with the system menu only.
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    // A single border with the system menu; it opens at its design size and
+    // may be resized (the grid scrolls) so that it fits small screens too.
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(true);
     setModal(true);
 
     Label1 = new QLabel(QStringLiteral("Range:"), this);
@@ -156,7 +158,7 @@ TParamForm::TParamForm(QWidget* parent) : QDialog(parent), layout_(param::FiveGr
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(25, 12, 25, 12);
     column->addLayout(rangeRow);
-    column->addWidget(StringGrid1, 1, Qt::AlignLeft);
+    column->addWidget(StringGrid1, 1);
     column->addLayout(buttonRow);
 
     applyLayout();
@@ -217,8 +219,15 @@ void TParamForm::applyLayout() {
     StringGrid1->setRowCount(rowCount_ - 1);
     for (int c = 0; c < layout_.columns; ++c) StringGrid1->setColumnWidth(c, layout_.columnWidths[c]);
     for (int r = 0; r < rowCount_ - 1; ++r) StringGrid1->setRowHeight(r, param::kRowHeight);
-    StringGrid1->setFixedWidth(layout_.gridWidth);
-    setFixedSize(layout_.clientWidth, param::kClientHeight);
+    StringGrid1->setMinimumWidth(std::min(layout_.gridWidth, 360));
+    StringGrid1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setMinimumSize(std::min(layout_.clientWidth, 420), 320);
+    // The design size whenever the column layout changes; otherwise the
+    // operator's size stays.
+    if (property("designWidth").toInt() != layout_.clientWidth) {
+        setProperty("designWidth", layout_.clientWidth);
+        resize(layout_.clientWidth, param::kClientHeight);
+    }
 }
 
 void TParamForm::fillGrid() {

@@ -33,6 +33,7 @@
 #include "data/Safety.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
+#include "tuning/TuningFeedback.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
@@ -175,6 +176,7 @@ TMDIChild::TMDIChild(TuningHost* host, QWidget* parent) : QWidget(parent), host_
     ConnectPollers();
     installSenderHooks();
     new TCoveredPageKeys(this);
+    feedback_ = new TuningFeedback(this);
 }
 
 TMDIChild::~TMDIChild() {
@@ -775,6 +777,7 @@ void TMDIChild::FormShow() {
     if (host_ != nullptr) host_->setDocumentCommandsEnabled(true);
     ShowBand();
     ListBox1->clear();
+    if (feedback_ != nullptr) feedback_->Retranslate();
     if (const auto bytes = ItemBytes(0)) {
         control<QLabel>(QStringLiteral("Label36"))
             ->setText(QString::number(tunerImage[static_cast<std::size_t>(bytes->offset)]));

@@ -38,6 +38,9 @@ class QTimer;
 class QTreeWidgetItem;
 class TuningHost;
 class HotplugWatch;
+namespace varnel::tuning {
+class TuningFeedback;
+}
 
 class TMDIChild : public QWidget {
     Q_OBJECT
@@ -141,7 +144,11 @@ public:
     void LogFrame(const std::uint8_t* bytes, std::uint16_t length, int direction);
     // The line LogFrame appends, without the leading date and time.
     static QString LogLineBody(const std::uint8_t* bytes, std::uint16_t length, int direction);
-    void C1Click();  // clear the log
+    void C1Click();  // clear the log (asks first)
+    // Item data of a log line: the decoded words beside the bytes (QString)
+    // and its columns for a CSV file (QStringList: time, then the decoded fields).
+    static constexpr int kDecodedRole = Qt::UserRole + 10;
+    static constexpr int kFieldsRole = Qt::UserRole + 11;
     void S1Click();  // save the log
 
     // ---- controls ----------------------------------------------------------
@@ -208,6 +215,8 @@ public:
     const SavedRecord& lastSave() const { return lastSave_; }
     // USB arrival and removal notices; they start ConnetTimer.
     HotplugWatch* hotplugWatch() const { return hotplug_; }
+    // The chart, the radio-lost notice and the keyboard handling.
+    varnel::tuning::TuningFeedback* feedback() const { return feedback_; }
 
     // One line in the log for a transfer that failed (send or read).
     void LogTransferFailure(const varnel::TransferOutcome& outcome);
@@ -235,6 +244,7 @@ private:
     // ---- end of polling and keying
 
 protected:
+    friend class varnel::tuning::TuningFeedback;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -287,4 +297,7 @@ private:
     int mandownShown_ = -1;
     bool maximisedOnce_ = false;
     bool splittersPlaced_ = false;
+    varnel::tuning::TuningFeedback* feedback_ = nullptr;
+    // The point last selected on each page (page number -> point).
+    QHash<int, int> selectedPoints_;
 };

@@ -163,6 +163,7 @@ void TMDIChild::PointDoubleClicked(Page page, int point) {
     if (rule->lockTime == LockTime::AfterTest) (this->*rule->lock)();
 
     currentPoint = point;
+    selectedPoints_[static_cast<int>(page)] = point;
     if (auto* button = control<TPointButton>(QString::fromLatin1(row->button))) button->setChecked(true);
 
     // Only the chosen row's value controls stay enabled: a stale row left
@@ -226,7 +227,21 @@ void TMDIChild::PointDoubleClicked(Page page, int point) {
 void TMDIChild::PointButtonClick(TPointButton* button) {
     // Outside tuner mode no point is selected, so none may look selected;
     // in tuner mode the double-click selects.
-    if (button != nullptr && !inTunerMode) button->forceChecked(false);
+    if (button == nullptr) return;
+    if (!inTunerMode) {
+        button->forceChecked(false);
+        return;
+    }
+    // A click must not show a point checked whose controls are not live: the
+    // check goes back to the point selected last on that page.
+    const auto place = FindPointButton(button->objectName().toStdString());
+    if (!place) return;
+    const int selected = selectedPoints_.value(static_cast<int>(place->page), 0);
+    if (selected == place->point) return;
+    button->forceChecked(false);
+    if (const RowSpec* row = FindRow(place->page, selected)) {
+        if (auto* chosen = control<TPointButton>(QString::fromLatin1(row->button))) chosen->forceChecked(true);
+    }
 }
 
 void TMDIChild::KeyingButtonClick(Page page) {

@@ -23,8 +23,10 @@
 #include "lang/ErrorText.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Exchange.h"
+#include "protocol/FrameDecode.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/HotplugWatch.h"
+#include "tuning/TuningFeedback.h"
 #include "tuning/TMDIChild.h"
 
 using namespace varnel;
@@ -181,6 +183,13 @@ void TMDIChild::GiveUp(QTimer* timer) {
     // when the transfers themselves failed, the cause follows.
     if (Exchange().failure() || Exchange().busy())
         text += QStringLiteral("\n\n") + QString::fromStdString(TranslatedErrorText(Exchange().noAnswerError()));
+    // The man-down page has no point to select again: say what helps there.
+    if (timer == SaveTimer && InFamily(currentItem, Page::Mandown)) {
+        text += QStringLiteral("\n\n") + QString::fromStdString(Text("Status", "S0013"));
+    }
+    if (host() != nullptr) {
+        host()->reportFailure("S0011", QString::fromStdString(Text("Status", CommandNameKey(lastSentFrame[2], lastSentFrame[6]))));
+    }
     ui::Dialogs().message(this, ui::MessageKind::Plain, QGuiApplication::applicationDisplayName(), text,
                           ui::MessageButtons::Ok);
     lockAdjustControls();
@@ -285,6 +294,7 @@ void TMDIChild::ConnetTimerTimer() {
     if (ScanRadioDrives() > 0) {
         ConnetTimer->stop();
         radioAway_ = false;
+        if (feedback_ != nullptr) feedback_->RadioFound();
         return;
     }
     // The radio is gone: tuner mode with it. The watch keeps scanning until
@@ -297,4 +307,5 @@ void TMDIChild::ConnetTimerTimer() {
     inTunerMode = false;
     if (host() != nullptr) host()->showRadioLostCaptions();
     lockAdjustControls();
+    if (feedback_ != nullptr) feedback_->RadioLost();
 }

@@ -135,6 +135,10 @@ void TMDIChild::TreeView1DblClick() {
         case Loader::PowerByVariant:
         case Loader::Mandown: break;
     }
+    // Readings of an earlier selection are not this one's.
+    if (s->page == Page::Temp) {
+        for (const char* name : {"Label130", "Label132"}) control<QLabel>(QString::fromLatin1(name))->clear();
+    }
     if (s->firstPoint > 0) PointDoubleClicked(s->page, s->firstPoint);
 }
 

@@ -34,6 +34,9 @@ bool IsMandownItem(int code) { return InFamily(code, Page::Mandown); }
 void TMDIChild::ErrorRatePointSelected(int point) {
     if (!inTunerMode) return;
     lockMeasureButtons();
+    // The counters of another point are not this point's.
+    if (selectedPoints_.value(static_cast<int>(Page::ErrorRate), point) != point) ClearErrorRateResults();
+    selectedPoints_[static_cast<int>(Page::ErrorRate)] = point;
     currentPoint = point;
     if (auto* button = control<QPushButton>(QStringLiteral("Button13"))) button->setEnabled(true);
     if (const RowSpec* row = FindRow(Page::ErrorRate, point)) {

@@ -83,15 +83,19 @@ private slots:
         QVERIFY(!inTunerMode);  // entered again from the main window only
     }
 
-    void lossLeavesOtherPollersRunning() {
+    void lossEndsKeyingAndItsPollers() {
+        // Nothing answers any more: keying ends, and no late "no answer"
+        // message follows the loss the window has already announced.
         auto w = open();
         currentItem = 5;
+        rxKeyed = true;
         w->CheckTimer->start();
         SendSetItem(5, 3, 1, 0, txFrequency(0));
         env_->unplugRadio();
         w->ConnetTimerTimer();
-        QVERIFY(w->CheckTimer->isActive());
-        QVERIFY(w->TimeOutTimer->isActive());
+        QVERIFY(!w->CheckTimer->isActive());
+        QVERIFY(!w->TimeOutTimer->isActive());
+        QVERIFY(!rxKeyed);
         QVERIFY(linkHandle != nullptr);  // the handle stays open
     }
 

@@ -329,7 +329,11 @@ void TunerModeTest::permissionProblemIsExplained() {
     form.SpeedButton4->click();
     QCOMPARE(env.dialogs().messages.size(), 1);
     const QString text = env.dialogs().messages.first().text;
-    const QString reason = QString::fromStdString(DescribeOpenError(LastOpenError()));
+    // The reason comes from the language file, with the device appended.
+    const OpenError& failure = LastOpenError();
+    QString where = QString::fromStdString(failure.device);
+    if (!failure.detail.empty()) where += ": " + QString::fromStdString(failure.detail);
+    const QString reason = TestEnvironment::text("Status", "O0002") + " (" + where + ")";
     QCOMPARE(LastOpenError().kind, OpenError::Kind::PermissionDenied);
     QVERIFY(!reason.isEmpty());
     // The box's own text, then a paragraph on the cause.
