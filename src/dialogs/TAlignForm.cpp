@@ -1,5 +1,7 @@
 #include "dialogs/TAlignForm.h"
 
+#include "lang/DataFolders.h"
+
 #include <QAction>
 #include <QChart>
 #include <QChartView>
@@ -51,11 +53,11 @@ void SetHint(QAction* action, const QString& hint) {
 
 VirtualBackend* virtualHost() { return dynamic_cast<VirtualBackend*>(CurrentDeviceBackend()); }
 
-// Procedures shipped beside the program, else those of the source tree.
+// Procedures shipped beside the program, else those of the installed data folder.
 QDir procedureDirectory() {
     const QDir beside(QString::fromStdString((ProgramDirectory() / "procedures").string()));
     if (beside.exists()) return beside;
-    return QDir(QStringLiteral(VARNEL_SOURCE_DIR "/procedures"));
+    return QDir(QString::fromStdString((InstalledDataFolder() / "procedures").string()));
 }
 
 enum ResultColumn { kStep, kPoint, kTarget, kFinal, kReading, kTries, kResult, kColumns };
