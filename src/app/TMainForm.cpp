@@ -803,7 +803,10 @@ bool TMainForm::openRadioLink() {
 void TMainForm::showLinkNote(const QString& note) { panels_->setText(1, note); }
 
 void TMainForm::pollExpired(QTimer* timer) {
-    // The engine has already abandoned the poll (counters 0, link closed).
+    // Counters 0 and the link closed: the engine's tick (rule Once) has
+    // done so already; this keeps a handler that ticks with the bare
+    // PollStep to the same end.
+    AbandonPoll();
     timer->stop();
     // No box: the expiry stays silent. The status bar says what the
     // transfers reported when they failed, or that the radio hangs.
