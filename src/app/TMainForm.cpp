@@ -33,6 +33,8 @@
 #include "dialogs/TParamForm.h"
 #include "sim/VirtualBackend.h"
 #include "lang/Loadlanguage.h"
+#include "lang/ErrorText.h"
+#include "protocol/Exchange.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/TMDIChild.h"
 
@@ -746,7 +748,7 @@ bool TMainForm::openRadioLink() {
     // When a radio was found but could not be opened, say why: a missing
     // udev rule (permission) is the usual cause on Linux.
     if (error.kind == OpenError::Kind::PermissionDenied || error.kind == OpenError::Kind::Busy ||
-        error.kind == OpenError::Kind::Other) {
+        error.kind == OpenError::Kind::WrongDevice || error.kind == OpenError::Kind::Other) {
         const QString reason = QString::fromStdString(DescribeOpenError(LastOpenError()));
         if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
     }
@@ -754,10 +756,17 @@ bool TMainForm::openRadioLink() {
     return false;
 }
 
+void TMainForm::showLinkNote(const QString& note) { panels_->setText(1, note); }
+
 void TMainForm::pollExpired(QTimer* timer) {
-    AbandonPoll();
+    // The engine has already abandoned the poll (counters 0, link closed).
     timer->stop();
-    showStatusNote(app::NoAnswerNote());
+    // No box: the expiry stays silent. The status bar says what the
+    // transfers reported when they failed, or that the radio hangs.
+    QString note = app::NoAnswerNote();
+    if (Exchange().failure() || Exchange().busy())
+        note = QString::fromStdString(TranslatedErrorText(Exchange().noAnswerError()));
+    showStatusNote(note);
 }
 
 void TMainForm::SpeedButton4Click() {
@@ -779,17 +788,16 @@ void TMainForm::SpeedButton4Click() {
 }
 
 void TMainForm::ReadInfoTimerTimer() {
-    switch (PollStep(cmd::reply(cmd::kReadInfo))) {
-        case PollResult::Pending:
-            return;
-        case PollResult::Expired:
+    switch (Exchange().tick(cmd::reply(cmd::kReadInfo), PollRule::OnceKeepRetries)) {
+        case TickResult::Matched:
+            break;
+        case TickResult::Expired:
             pollExpired(ReadInfoTimer);
             return;
-        case PollResult::Match:
-            break;
+        default:
+            return;
     }
     ReadInfoTimer->stop();
-    pollTicks = 0;
     // The block follows the reply's first payload byte (frame bytes 6 to 261).
     radioInfo.assign(replyBuffer.data() + 6);
     SendEnterTunerMode();  // expects 857 or 521 bytes, from the block just stored
@@ -797,17 +805,16 @@ void TMainForm::ReadInfoTimerTimer() {
 }
 
 void TMainForm::EnterTunerModeTimerTimer() {
-    switch (PollStep(cmd::reply(cmd::kEnterTunerMode))) {
-        case PollResult::Pending:
-            return;
-        case PollResult::Expired:
+    switch (Exchange().tick(cmd::reply(cmd::kEnterTunerMode), PollRule::OnceKeepRetries)) {
+        case TickResult::Matched:
+            break;
+        case TickResult::Expired:
             pollExpired(EnterTunerModeTimer);
             return;
-        case PollResult::Match:
-            break;
+        default:
+            return;
     }
     EnterTunerModeTimer->stop();
-    pollTicks = 0;
     band = 0;
     // The image is taken from the reply now: while the box below is open,
     // other timers keep running and may reuse the reply buffer.
@@ -868,19 +875,17 @@ void TMainForm::backupEntry(const RadioInfo& info, const TunerImage& image) {
 }
 
 void TMainForm::ExitTunerModeTimerTimer() {
-    switch (PollStep(cmd::reply(cmd::kExitTunerMode))) {
-        case PollResult::Pending:
-            return;
-        case PollResult::Expired:
+    switch (Exchange().tick(cmd::reply(cmd::kExitTunerMode), PollRule::Once)) {
+        case TickResult::Matched:
+            break;
+        case TickResult::Expired:
             pollExpired(ExitTunerModeTimer);  // tuner mode stays on
             return;
-        case PollResult::Match:
-            break;
+        default:
+            return;
     }
     ExitTunerModeTimer->stop();
     if (tuningWindow != nullptr && tuningWindow->CheckTimer != nullptr) tuningWindow->CheckTimer->stop();
-    pollTicks = 0;
-    pollRetries = 0;
     inTunerMode = false;
     if (tuningWindow != nullptr) {
         tuningWindow->lockCtcssPage();
@@ -902,18 +907,16 @@ void TMainForm::SpeedButton1Click() {
 }
 
 void TMainForm::WriteAllCheckTimerTimer() {
-    switch (PollStep(cmd::reply(cmd::kReadInfo))) {
-        case PollResult::Pending:
-            return;
-        case PollResult::Expired:
+    switch (Exchange().tick(cmd::reply(cmd::kReadInfo), PollRule::Once)) {
+        case TickResult::Matched:
+            break;
+        case TickResult::Expired:
             pollExpired(WriteAllCheckTimer);
             return;
-        case PollResult::Match:
-            break;
+        default:
+            return;
     }
     WriteAllCheckTimer->stop();
-    pollTicks = 0;
-    pollRetries = 0;
     RadioInfo attached;
     attached.assign(replyBuffer.data() + 6);
     if (!confirmWriteAll(attached)) return;
@@ -958,18 +961,16 @@ bool TMainForm::confirmWriteAll(const RadioInfo& attached) {
 }
 
 void TMainForm::WriteAllTunerDataTimerTimer() {
-    switch (PollStep(cmd::reply(cmd::kWriteAll))) {
-        case PollResult::Pending:
-            return;
-        case PollResult::Expired:
+    switch (Exchange().tick(cmd::reply(cmd::kWriteAll), PollRule::Once)) {
+        case TickResult::Matched:
+            break;
+        case TickResult::Expired:
             pollExpired(WriteAllTunerDataTimer);
             return;
-        case PollResult::Match:
-            break;
+        default:
+            return;
     }
     WriteAllTunerDataTimer->stop();
-    pollTicks = 0;
-    pollRetries = 0;
     logNote(Tr("Safety", "L0003"));
     Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M012"),
                       MessageButtons::Ok);

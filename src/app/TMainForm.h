@@ -106,6 +106,7 @@ public:
     void setDocumentCommandsEnabled(bool enabled) override;
     void showTunerModeLeftCaptions() override;
     void showRadioLostCaptions() override;
+    void showLinkNote(const QString& note) override;
     void tuningWindowDestroyed(TMDIChild* window) override;
     bool saveDocument() override;
 

@@ -1,6 +1,8 @@
 // What the tuning window needs from the main window that hosts it.
 #pragma once
 
+#include <QString>
+
 class TMDIChild;
 
 class TuningHost {
@@ -18,6 +20,8 @@ public:
     // Saves the image as File > Save does (asking for a name when it has
     // none); true when it was saved.
     virtual bool saveDocument() { return false; }
+    // A note about the link for the status bar (shown until replaced).
+    virtual void showLinkNote(const QString& note) { static_cast<void>(note); }
     // The tuning window is being destroyed.
     virtual void tuningWindowDestroyed(TMDIChild* window) = 0;
 };

@@ -237,11 +237,7 @@ Error ApplyCliFaults(const std::string& spec, VirtualBackend& backend, CliRadio&
 
 Error ReadArchiveFile(const std::string& path, RadioInfo& info, TunerImage& image) {
     std::array<std::uint8_t, kArchiveSize> buffer{};
-    ArchiveError error;
-    if (!LoadArchive(path, buffer, &error)) {
-        const ErrorCode code = error.kind == ArchiveError::Kind::WrongSize ? ErrorCode::WrongSize : ErrorCode::FileError;
-        return Error::Make(code, DescribeArchiveError(error));
-    }
+    if (Error error = LoadArchive(path, buffer); !error.ok()) return error;
     std::copy_n(buffer.begin(), RadioInfo::kSize, info.bytes.begin());
     std::copy_n(buffer.begin() + RadioInfo::kSize, TunerImage::kSize, image.bytes.begin());
     return {};

@@ -13,6 +13,7 @@
 #include "data/Safety.h"
 #include "device/Mass_storage.h"
 #include "lang/Loadlanguage.h"
+#include "protocol/Exchange.h"
 #include "protocol/Sendcmd.h"
 
 using namespace varnel;
@@ -94,7 +95,7 @@ bool TFactroyForm::ensureLink() {
     if (linkHandle) return true;
     QString text = Tr("MessageBox", "M010");
     if (error.kind == OpenError::Kind::PermissionDenied || error.kind == OpenError::Kind::Busy ||
-        error.kind == OpenError::Kind::Other) {
+        error.kind == OpenError::Kind::WrongDevice || error.kind == OpenError::Kind::Other) {
         const QString reason = QString::fromStdString(DescribeOpenError(error));
         if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
     }
@@ -125,23 +126,21 @@ void TFactroyForm::Button2Click() {
 
 void TFactroyForm::pollExpired(QTimer* timer) {
     // Silent, as the main window's polls: the empty list is the only sign.
-    AbandonPoll();
+    // The engine has already set both counters to 0 and closed the link.
     timer->stop();
 }
 
 void TFactroyForm::ReadFactroyInfoTimerTimer() {
-    switch (PollStep(cmd::reply(cmd::kReadFactory))) {
-        case PollResult::Pending:
-            return;
-        case PollResult::Expired:
+    switch (Exchange().tick(cmd::reply(cmd::kReadFactory), PollRule::Once)) {
+        case TickResult::Matched:
+            break;
+        case TickResult::Expired:
             pollExpired(ReadFactroyInfoTimer);
             return;
-        case PollResult::Match:
-            break;
+        default:
+            return;
     }
     ReadFactroyInfoTimer->stop();
-    pollTicks = 0;
-    pollRetries = 0;
     // The two band halves; the FSK blocks (512 to 847) are not part of the
     // factory copy and stay as they are. The status byte is not examined.
     std::copy_n(replyBuffer.begin() + kFactoryDataStart, kFactoryDataBytes, tunerImage.bytes.begin());
@@ -152,17 +151,15 @@ void TFactroyForm::ReadFactroyInfoTimerTimer() {
 }
 
 void TFactroyForm::WriteFactroyInfoTimerTimer() {
-    switch (PollStep(cmd::reply(cmd::kWriteFactory))) {
-        case PollResult::Pending:
-            return;
-        case PollResult::Expired:
+    switch (Exchange().tick(cmd::reply(cmd::kWriteFactory), PollRule::Once)) {
+        case TickResult::Matched:
+            break;
+        case TickResult::Expired:
             pollExpired(WriteFactroyInfoTimer);
             return;
-        case PollResult::Match:
-            break;
+        default:
+            return;
     }
     WriteFactroyInfoTimer->stop();
-    pollTicks = 0;
-    pollRetries = 0;
     ListBox1->addItem(Tr("Factroy", "F0004"));
 }

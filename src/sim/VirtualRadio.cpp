@@ -297,8 +297,23 @@ void VirtualRadio::unplug() {
 
 void VirtualRadio::plug() { plugged_ = true; }
 
+void VirtualRadio::setLinkFaults(const LinkFaults& faults) {
+    linkFaults_ = faults;
+    random_.seed(faults.seed);
+}
+
+LinkFaults VirtualRadio::linkFaults() const { return linkFaults_; }
+
+bool VirtualRadio::chance(double probability) {
+    if (probability <= 0.0) return false;
+    if (probability >= 1.0) return true;
+    return std::uniform_real_distribution<double>(0.0, 1.0)(random_) < probability;
+}
+
 void VirtualRadio::receive(const std::uint8_t* bytes, std::size_t length) {
     if (!plugged_ || (bytes == nullptr && length != 0)) return;
+    // A frame lost on the cable never reaches the firmware.
+    if (chance(linkFaults_.loseCommand)) return;
     received_.emplace_back(bytes, bytes + length);
     // The firmware drops anything that is not a whole, intact command frame.
     if (length < 8 || bytes[0] != kFrameStart) return;
@@ -321,6 +336,12 @@ void VirtualRadio::receive(const std::uint8_t* bytes, std::size_t length) {
         --dropReplies_;
         pending_.clear();
     }
+    if (!pending_.empty() && chance(linkFaults_.dropReply)) pending_.clear();
+    if (pending_.size() >= 8 && chance(linkFaults_.corruptReply)) {
+        std::uint8_t& low = pending_[pending_.size() - 2];  // low checksum byte
+        low = static_cast<std::uint8_t>(low + 1);
+    }
+    if (linkFaults_.unplugAfter > 0 && commands_ >= linkFaults_.unplugAfter) unplug();
 }
 
 void VirtualRadio::answer(std::uint8_t* buffer, std::size_t length) {

@@ -17,9 +17,11 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "data/ItemTable.h"
+#include "device/Transfer.h"
 #include "tuning/PageTables.h"
 #include "tuning/TuningControls.h"
 
@@ -207,21 +209,28 @@ public:
     // USB arrival and removal notices; they start ConnetTimer.
     HotplugWatch* hotplugWatch() const { return hotplug_; }
 
+    // One line in the log for a transfer that failed (send or read).
+    void LogTransferFailure(const varnel::TransferOutcome& outcome);
+
 private:
-    enum class PollTick { Waiting, Accepted, TimedOut };
     void ConnectPollers();
     void RememberSave(bool wide);
     void ResendSave(bool wide);
-    // The common poll step; on a match both counters are already 0.
-    PollTick RunPollStep(std::uint16_t expectedCode);
+    // One tick of a verifying poller (the engine's Verify rule: re-send after
+    // 100 ticks, give up after the third); true when the reply was accepted.
+    bool VerifyTick(QTimer* timer, std::uint16_t expectedCode, const std::function<void()>& resend);
+    // One tick of a reading poller (rule Reading: never gives up); true when
+    // the reply was accepted.
+    static bool ReadingTick(std::uint16_t expectedCode);
     // Stops the poller, logs the accepted reply and clears the reply buffer.
     void FinishReply(QTimer* timer);
-    // A verifying poller's time-out: true when it gave up (message shown).
-    bool CountTimeOut(QTimer* timer);
-    // A reading poller's time-out: it never gives up; it counts a retry and
-    // starts a new 100-tick wait.
-    static void CountReadingTimeOut();
+    // The third time-out: message M013 (with the cause, when the transfers
+    // failed) and the adjustment controls locked.
+    void GiveUp(QTimer* timer);
     HotplugWatch* hotplug_ = nullptr;
+    QTimer* watchFallback_ = nullptr;  // scans every second when no USB notice can come
+    bool radioAway_ = false;           // the watch has already acted on the loss
+    int linkObserver_ = 0;
     SavedRecord lastSave_;
     // ---- end of polling and keying
 

@@ -70,11 +70,7 @@ void TMDIChild::Button13Click() {
 // Like every reading poller it never gives up: after 100 ticks without a
 // reply it counts a retry and waits again, rather than stalling for good.
 void TMDIChild::ErrorRateTimerTimer() {
-    switch (RunPollStep(cmd::reply(cmd::kSetItem))) {
-        case PollTick::Waiting: return;
-        case PollTick::TimedOut: CountReadingTimeOut(); return;
-        case PollTick::Accepted: break;
-    }
+    if (!ReadingTick(cmd::reply(cmd::kSetItem))) return;
     // N (frames counted) and E (errors), 32-bit big-endian after the item
     // byte. Both products wrap modulo 2^32, as the radio's own counters do.
     const std::uint32_t frames = BigEndian32(&replyBuffer[kPayload + 1]);
@@ -116,11 +112,7 @@ void TMDIChild::Button15Click() {
 }
 
 void TMDIChild::MandownTimerTimer() {
-    switch (RunPollStep(cmd::reply(cmd::kSetItem))) {
-        case PollTick::Waiting: return;
-        case PollTick::TimedOut: CountReadingTimeOut(); return;
-        case PollTick::Accepted: break;
-    }
+    if (!ReadingTick(cmd::reply(cmd::kSetItem))) return;
     const int reading = replyBuffer[kPayload + 1];
     if (auto* label = control<QLabel>(QStringLiteral("Label113"))) label->setText(QString::number(reading));
     currentValue = reading;
