@@ -813,7 +813,7 @@ void TMainForm::pollExpired(QTimer* timer) {
     QString note = app::NoAnswerNote();
     if (Exchange().failure() || Exchange().busy())
         note = QString::fromStdString(TranslatedErrorText(Exchange().noAnswerError()));
-    panels_->setText(1, note);
+    showStatusNote(note);
     RadioStatus->failed("S0009");
 }
 
@@ -957,18 +957,16 @@ void TMainForm::SpeedButton1Click() {
 }
 
 void TMainForm::WriteAllCheckTimerTimer() {
-    switch (PollStep(cmd::reply(cmd::kReadInfo))) {
-        case PollResult::Pending:
-            return;
-        case PollResult::Expired:
+    switch (Exchange().tick(cmd::reply(cmd::kReadInfo), PollRule::Once)) {
+        case TickResult::Matched:
+            break;
+        case TickResult::Expired:
             pollExpired(WriteAllCheckTimer);
             return;
-        case PollResult::Match:
-            break;
+        default:
+            return;
     }
     WriteAllCheckTimer->stop();
-    pollTicks = 0;
-    pollRetries = 0;
     RadioInfo attached;
     attached.assign(replyBuffer.data() + kReplyDataOffset);
     if (!confirmWriteAll(attached)) return;
