@@ -11,6 +11,11 @@ VARNEL_PACKAGES=(
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-translations-l10n libgl-dev libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-wqy-microhei
+  libsqlite3-dev libpq-dev nlohmann-json3-dev
+  postgresql
+  dpkg-dev file lintian
+
+  nlohmann-json3-dev liblxi-dev libtirpc-dev qt6-charts-dev
 )
 
 install_missing_packages() {

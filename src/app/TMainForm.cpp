@@ -181,6 +181,14 @@ TMainForm::TMainForm(const app::StartupOptions& options, QWidget* parent) : QMai
     // 2.-4. setting.ini and the language; the font size follows it.
     ChooseStartupLanguage();
     app::InstallQtCatalogue(languageIndex);
+    // A setting.ini or language file that is a FIFO, folder or device reads
+    // as missing; say so once the window is up.
+    if (const Error problem = CheckLanguageFiles(); !problem.ok()) {
+        const QString text = QString::fromStdString(ErrorText(problem));
+        QTimer::singleShot(0, this, [this, text] {
+            Dialogs().message(this, MessageKind::Error, app::kBoxCaption, text, MessageButtons::Ok);
+        });
+    }
     const QFont font = app::ProgramFont(FontPointsForMainWindow());
     setFont(font);
     // Menus are windows of their own and do not inherit the window's font.
@@ -606,10 +614,8 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::FormClose() {
     storeWindowGeometry();
-    std::string error;
-    if (!StoreLanguageSetting(&error)) {
-        Dialogs().message(this, MessageKind::Error, app::kBoxCaption,
-                          app::FromNativePath(settingsFile) + QStringLiteral(": ") + QString::fromStdString(error),
+    if (const Error error = StoreLanguageSetting(); !error.ok()) {
+        Dialogs().message(this, MessageKind::Error, app::kBoxCaption, QString::fromStdString(ErrorText(error)),
                           MessageButtons::Ok);
     }
 }
@@ -845,9 +851,9 @@ void TMainForm::WriteAllTunerDataTimerTimer() {
 // ---------------------------------------------------------------------------
 // Archives
 
-void TMainForm::showArchiveError(const ArchiveError& error) {
-    Dialogs().message(this, MessageKind::Error, app::kBoxCaption,
-                      QString::fromStdString(DescribeArchiveError(error)), MessageButtons::Ok);
+void TMainForm::showArchiveError(const Error& error) {
+    Dialogs().message(this, MessageKind::Error, app::kBoxCaption, QString::fromStdString(ErrorText(error)),
+                      MessageButtons::Ok);
 }
 
 void TMainForm::FileOpen1Execute() {
@@ -856,19 +862,33 @@ void TMainForm::FileOpen1Execute() {
     OpenArchive(path);
 }
 
-bool TMainForm::OpenArchive(const QString& path) {
+bool TMainForm::OpenArchive(const QString& path) { return OpenArchive(app::NativePath(path)); }
+
+bool TMainForm::OpenArchive(const std::filesystem::path& path) {
     // Only a whole archive is taken: anything else is refused and nothing in
     // memory changes.
-    ArchiveError error;
-    if (!LoadArchive(app::NativePath(path), archiveBuffer, &error)) {
+    if (const Error error = LoadArchive(path, archiveBuffer); !error.ok()) {
         showArchiveError(error);
         return false;
     }
     UnpackArchive(archiveBuffer);
-    OpenTuningWindow(path);
-    currentFileName = app::NarrowFileName(path);
-    currentFilePath_ = path;
+    const QString shown = app::FromNativePath(path);
+    OpenTuningWindow(shown);
+#ifdef _WIN32
+    currentFileName = app::NarrowFileName(shown);
+#else
+    currentFileName = path.native();  // the system's own bytes
+#endif
+    currentFilePath_ = shown;
     return true;
+}
+
+std::filesystem::path TMainForm::currentNativePath() const {
+#ifdef _WIN32
+    return app::NativePath(currentFilePath());
+#else
+    return std::filesystem::path(currentFileName);
+#endif
 }
 
 QString TMainForm::currentFilePath() const {
@@ -885,13 +905,14 @@ void TMainForm::FileSaveItemClick() {
         FileSaveAsItemClick();
         return;
     }
-    saveArchiveTo(currentFilePath());
+    saveArchiveTo(currentNativePath());
 }
 
-void TMainForm::saveArchiveTo(const QString& path) {
+void TMainForm::saveArchiveTo(const std::filesystem::path& path) {
     PackArchive(archiveBuffer);
-    ArchiveError error;
-    if (!SaveArchive(app::NativePath(path), archiveBuffer.data(), kArchiveSize, &error)) showArchiveError(error);
+    if (const Error error = SaveArchive(path, archiveBuffer.data(), kArchiveSize); !error.ok()) {
+        showArchiveError(error);
+    }
 }
 
 void TMainForm::FileSaveAsItemClick() {
@@ -904,8 +925,7 @@ void TMainForm::FileSaveAsItemClick() {
     if (QFileInfo(path).suffix().isEmpty() && !path.endsWith(QLatin1Char('.'))) path += app::kDefaultSuffix;
 
     PackArchive(archiveBuffer);
-    ArchiveError error;
-    if (!SaveArchive(app::NativePath(path), archiveBuffer.data(), kArchiveSize, &error)) {
+    if (const Error error = SaveArchive(app::NativePath(path), archiveBuffer.data(), kArchiveSize); !error.ok()) {
         showArchiveError(error);
         return;
     }
@@ -990,6 +1010,8 @@ void TMainForm::restoreWindowGeometry() {
 
 void TMainForm::storeWindowGeometry() {
     if (settingsFile.empty() || !rememberGeometry_) return;
-    WriteProfileString(settingsFile, "Window", "Geometry", saveGeometry().toBase64().toStdString());
-    WriteProfileString(settingsFile, "Window", "Maximized", isMaximized() ? "1" : "0");
+    // A window size that cannot be kept is no reason to bother the operator;
+    // the language setting written next reports a file that cannot be written.
+    if (!WriteProfileString(settingsFile, "Window", "Geometry", saveGeometry().toBase64().toStdString()).ok()) return;
+    (void)WriteProfileString(settingsFile, "Window", "Maximized", isMaximized() ? "1" : "0").ok();
 }

@@ -93,6 +93,9 @@ public:
     // Opens an archive without asking for its name (command line, tests).
     // False when the file was refused; an error box has then been shown.
     bool OpenArchive(const QString& path);
+    // The same for a path taken from the command line as it is, bytes that
+    // are not valid UTF-8 included.
+    bool OpenArchive(const std::filesystem::path& path);
 
     // Status bar panels, for display and tests.
     QString statusPanelText(int panel) const;
@@ -209,9 +212,11 @@ private:
     bool openRadioLink();
     // A poll gave up: counters 0, link closed, timer stopped.
     void pollExpired(QTimer* timer);
-    void showArchiveError(const varnel::ArchiveError& error);
-    void saveArchiveTo(const QString& path);
+    void showArchiveError(const varnel::Error& error);
+    void saveArchiveTo(const std::filesystem::path& path);
     QString currentFilePath() const;
+    // The file behind currentFileName exactly as the system names it.
+    std::filesystem::path currentNativePath() const;
     void rebuildWindowList();
 
     // Every frame of the program passes here: acknowledgements and refusals

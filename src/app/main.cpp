@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -23,6 +24,7 @@
 #include "device/Mass_storage.h"
 #include "dialogs/TFactroyForm.h"
 #include "dialogs/TParamForm.h"
+#include "lang/DataFolders.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "device/HostBackend.h"
@@ -81,8 +83,12 @@ public:
         shownMs_ = clock_.elapsed();
         shownRss_ = ResidentKilobytes();
         if (!options_.archivePath.empty()) {
-            const QString path = QString::fromLocal8Bit(options_.archivePath.c_str());
-            form_.OpenArchive(QFileInfo(path).absoluteFilePath());
+            // The name as the system gave it: a name that is not valid UTF-8
+            // would not survive a trip through QString.
+            std::error_code ec;
+            const std::filesystem::path given(options_.archivePath);
+            const std::filesystem::path absolute = std::filesystem::absolute(given, ec);
+            form_.OpenArchive(ec ? given : absolute);
         }
         if (options_.enterTunerMode) form_.SpeedButton4Click();
         if (!unattended()) return;
@@ -163,7 +169,13 @@ int main(int argc, char* argv[]) {
     }
     for (const std::string& warning : options.warnings) std::cerr << "varnel-tuner: " << warning << "\n";
 
-    SetProgramDirectory(app::NativePath(QCoreApplication::applicationDirPath()));
+    {
+        // Language files beside the program, else in the installed data folder;
+        // setting.ini beside the program when it may write there.
+        const auto programFolder = app::NativePath(QCoreApplication::applicationDirPath());
+        SetProgramDirectory(LanguageFolder(programFolder));
+        SetSettingsDirectory(SettingsFolder(programFolder));
+    }
 
     std::unique_ptr<DeviceBackend> backend;
     if (options.virtualRadio) {

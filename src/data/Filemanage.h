@@ -1,17 +1,21 @@
 // Tuner archive files (.tdb): the 256-byte radio information block followed
 // by all 848 bytes of the tuner image, 1104 bytes, no header, no checksum.
 //
-// Loading is all or nothing: a file that is not exactly 1104 bytes is refused
-// and nothing in memory changes. Saving never leaves a half-written archive
-// behind: the bytes go to a temporary file beside the target, which replaces
-// the target only once it is complete and flushed to disk.
+// Loading is all or nothing: a file that is not exactly 1104 bytes, or that
+// is not a regular file at all (a folder, a FIFO, a device), is refused and
+// nothing in memory changes. Saving goes through WriteFileSafely
+// (util/FileAccess.h): it never leaves a half-written archive behind, writes
+// through a symbolic link to its target, refuses a read-only archive with the
+// reason, and still saves a writable archive in a folder that is not
+// writable. Every error names the file the operator chose.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <string>
+
+#include "util/Error.h"
 
 namespace varnel {
 
@@ -21,28 +25,15 @@ inline constexpr std::size_t kArchiveSize = 1104;
 // between uses.
 extern std::array<std::uint8_t, kArchiveSize> archiveBuffer;
 
-struct ArchiveError {
-    enum class Kind { None, CannotOpen, WrongSize, CannotWrite };
-    Kind kind = Kind::None;
-    std::filesystem::path path;  // the file concerned
-    std::uintmax_t size = 0;     // the file's length in bytes (WrongSize)
-    std::string reason;          // the system's explanation (CannotOpen, CannotWrite)
-};
-
-// One English sentence (UTF-8) naming the file; the length for WrongSize and
-// the system's reason otherwise.
-std::string DescribeArchiveError(const ArchiveError& error);
-
-// Reads the archive at `path` into `buffer`. Only a file of exactly
-// kArchiveSize bytes is taken; on failure `buffer` is left untouched, false
-// is returned and `error` (when given) says why.
-bool LoadArchive(const std::filesystem::path& path, std::array<std::uint8_t, kArchiveSize>& buffer,
-                 ArchiveError* error);
+// Reads the archive at `path` into `buffer`. Only a regular file of exactly
+// kArchiveSize bytes is taken; on failure `buffer` is left untouched and the
+// error says why (ErrorCode::WrongSize with the file's length, NotAFile, or
+// the system's reason).
+Error LoadArchive(const std::filesystem::path& path, std::array<std::uint8_t, kArchiveSize>& buffer);
 
 // Creates or replaces the file at `path` with `length` bytes from `data`.
 // The previous file stays intact unless the new one was written completely.
-bool SaveArchive(const std::filesystem::path& path, const std::uint8_t* data, std::size_t length,
-                 ArchiveError* error);
+Error SaveArchive(const std::filesystem::path& path, const std::uint8_t* data, std::size_t length);
 
 // radioInfo then tunerImage (the globals) into the buffer, and back.
 void PackArchive(std::array<std::uint8_t, kArchiveSize>& buffer);

@@ -1,5 +1,7 @@
 #include "data/Global.h"
 
+#include "data/Safety.h"
+
 namespace varnel {
 
 RadioInfo radioInfo;
@@ -24,6 +26,7 @@ std::uint32_t rxFrequency(int i) { return tunerImage.rxFrequencyIn(band, i); }
 void ResetGlobalState() {
     radioInfo.clear();
     tunerImage.clear();
+    ResetSavedImage();
     band = 0;
     inTunerMode = false;
     expertMode = false;

@@ -77,8 +77,14 @@ void OpenLanguage(int index) {
     }
 }
 
+namespace {
+fs::path settingsDirectory;  // empty: the program directory
+}  // namespace
+
+void SetSettingsDirectory(const fs::path& directory) { settingsDirectory = directory; }
+
 void OpenSettings() {
-    settingsFile = ProgramDirectory() / "setting.ini";
+    settingsFile = (settingsDirectory.empty() ? ProgramDirectory() : settingsDirectory) / "setting.ini";
 }
 
 int ChooseStartupLanguage() {
@@ -94,10 +100,33 @@ int ChooseStartupLanguage() {
     return languageIndex;
 }
 
-bool StoreLanguageSetting(std::string* error) {
+Error StoreLanguageSetting() {
     if (settingsFile.empty()) OpenSettings();
     const std::string_view value = languageIndex == kLanguageChinese ? kChineseValue : kEnglishValue;
-    return WriteProfileString(settingsFile, kSettingsSection, kSettingsKey, value, error);
+    return WriteProfileString(settingsFile, kSettingsSection, kSettingsKey, value)
+        .Wrap("Cannot store the language in the settings file", {}, "Files:StoreSettings");
+}
+
+Error CheckLanguageFiles() {
+    if (!settingsFile.empty()) {
+        if (Error e = CheckProfileFile(settingsFile); !e.ok()) {
+            return e.Wrap("Cannot read the settings file; English is used", {}, "Files:ReadSettings");
+        }
+    }
+    if (!languageFile.empty()) {
+        if (Error e = CheckProfileFile(languageFile); !e.ok()) {
+            return e.Wrap("Cannot read the language file; its texts stay empty", {}, "Files:ReadLanguage");
+        }
+    }
+    return {};
+}
+
+std::string ErrorText(const Error& error) {
+    return error.Text([](std::string_view key) -> std::string {
+        const std::size_t colon = key.find(':');
+        if (colon == std::string_view::npos) return Text("Errors", key);
+        return Text(key.substr(0, colon), key.substr(colon + 1));
+    });
 }
 
 int FontPointsForMainWindow() {
@@ -112,6 +141,7 @@ void ResetLanguageState() {
     languageFile.clear();
     languageIndex = kLanguageEnglish;
     settingsFile.clear();
+    settingsDirectory.clear();
     programDirectory.clear();
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "util/Error.h"
+
 namespace varnel {
 
 inline constexpr int kLanguageEnglish = 0;
@@ -35,8 +37,10 @@ void SetProgramDirectory(const std::filesystem::path& directory);
 // directory the current language file; any other index counts as English.
 void OpenLanguage(int index);
 
-// settingsFile = <program directory>/setting.ini.
+// settingsFile = <settings directory>/setting.ini; the settings directory is
+// the program directory unless SetSettingsDirectory named another one.
 void OpenSettings();
+void SetSettingsDirectory(const std::filesystem::path& directory);
 
 // The start-up rule: open setting.ini, read (setup, language); exactly
 // "english" opens english.lang, exactly "chinese" opens chinese.lang. Anything
@@ -46,9 +50,20 @@ void OpenSettings();
 int ChooseStartupLanguage();
 
 // Writes (setup, language) = "english" or "chinese" from languageIndex to
-// settingsFile (opening the default one first if none is open). False, with
-// a reason in `error`, when the file cannot be written.
-bool StoreLanguageSetting(std::string* error = nullptr);
+// settingsFile (opening the default one first if none is open). An error
+// naming the file when it cannot be written.
+Error StoreLanguageSetting();
+
+// After ChooseStartupLanguage or OpenLanguage: why setting.ini or the current
+// language file cannot be used (a folder, FIFO or device in its place, or a
+// file that cannot be read), or success. Such a file is never waited on: it
+// reads as missing, and this says why.
+Error CheckLanguageFiles();
+
+// The text of an error chain in the interface language: a link's key
+// "Section:Key" (or "Key" for section "Errors") is looked up in the current
+// language file; a missing text keeps the English.
+std::string ErrorText(const Error& error);
 
 // Font sizes that follow the language: the main window 8 points in English,
 // 9 in Chinese (applied at start-up only); the tuning window and the dialogs

@@ -1,6 +1,8 @@
 // Profile-file reader and writer; the rules are described in Profile.h.
 #include "lang/Profile.h"
 
+#include "util/FileAccess.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -72,11 +74,6 @@ std::string_view unquote(std::string_view v) {
         v.remove_suffix(1);
     }
     return v;
-}
-
-std::string pathText(const fs::path& p) {
-    const std::u8string u = p.u8string();
-    return std::string(u.begin(), u.end());
 }
 
 // ---- Unicode conversions ----
@@ -191,51 +188,16 @@ std::string utf8ToUtf16Le(std::string_view text) {
 
 // ---- file access ----
 
-// Whole file into `out`; false when it cannot be opened or read.
 // Profile files are small; anything beyond this is not one.
-constexpr long long kMaxProfileSize = 64LL * 1024 * 1024;
+constexpr std::size_t kMaxProfileSize = 64u * 1024 * 1024;
 
-// Whole file into `out`; false when it is not a readable regular file.
-// One open, one fstat, the reads, one close: this runs for every text lookup.
+// Whole file into `out`; false when it is not a readable regular file (a
+// FIFO, a folder or a device is refused at once, never waited on).
 bool readWholeFile(const fs::path& file, std::string& out) {
-#ifdef _WIN32
-    FILE* in = _wfopen(file.c_str(), L"rb");
-    if (in == nullptr) return false;
-    struct _stat64 st;
-    // A directory opens on some systems and reports a bogus size.
-    bool ok = _fstat64(_fileno(in), &st) == 0 && (st.st_mode & _S_IFREG) != 0 && st.st_size >= 0 &&
-              st.st_size <= kMaxProfileSize;
-    if (ok) {
-        out.resize(static_cast<std::size_t>(st.st_size));
-        const std::size_t got = out.empty() ? 0 : std::fread(out.data(), 1, out.size(), in);
-        out.resize(got);  // a file that shrank meanwhile: what was there
-        ok = !std::ferror(in);
-    }
-    std::fclose(in);
-    return ok;
-#else
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 && st.st_size <= kMaxProfileSize;
-    if (ok) {
-        out.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t got = 0;
-        while (got < out.size()) {
-            const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                ok = false;
-                break;
-            }
-            if (n == 0) break;  // the file shrank meanwhile: what was there
-            got += static_cast<std::size_t>(n);
-        }
-        out.resize(got);
-    }
-    ::close(fd);
-    return ok;
-#endif
+    Result<FileBytes> read = ReadRegularFile(file, kMaxProfileSize + 1);
+    if (!read || read->bytes.size() > kMaxProfileSize) return false;
+    out = std::move(read->bytes);
+    return true;
 }
 
 // The file's text as UTF-8.
@@ -322,7 +284,14 @@ RawFile splitRaw(const std::string& bytes) {
                 start = k + 1;
             }
         }
-        if (2 * start < body.size()) f.lines.push_back({std::string(body.substr(2 * start)), {}});
+        if (2 * start < body.size()) {
+            std::string last(body.substr(2 * start));
+            // A file of odd length ends in half a unit. Completing it keeps
+            // that byte and keeps every unit written after it aligned, so a
+            // key added at the end stays readable.
+            if (last.size() % 2 != 0) last.push_back('\0');
+            f.lines.push_back({std::move(last), {}});
+        }
         return f;
     }
     if (f.encoding == ProfileEncoding::Utf8Bom) {
@@ -372,11 +341,6 @@ std::string encodeText(ProfileEncoding enc, std::string_view utf8) {
     return std::string(utf8);
 }
 
-bool fail(std::string* error, std::string reason) {
-    if (error) *error = std::move(reason);
-    return false;
-}
-
 std::string validateArguments(std::string_view section, std::string_view key, std::string_view value) {
     const auto hasLineBreak = [](std::string_view s) {
         return s.find('\n') != std::string_view::npos || s.find('\r') != std::string_view::npos;
@@ -390,44 +354,6 @@ std::string validateArguments(std::string_view section, std::string_view key, st
     if (k.front() == '[' || k.front() == ';') return "the key must not start with '[' or ';'";
     if (section.find(']') != std::string_view::npos) return "the section name must not contain ']'";
     return {};
-}
-
-// Unique name for the temporary file beside `file`.
-fs::path temporaryBeside(const fs::path& file) {
-    static std::atomic<unsigned> counter{0};
-    const auto stamp = static_cast<unsigned long long>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".~%05llx%02x", stamp & 0xFFFFFULL, counter++ & 0xFFu);
-    fs::path name = file.filename();
-    name += suffix;
-    return file.parent_path() / name;
-}
-
-// Writes `bytes` to `path`, flushed to the disk; false with a reason on failure.
-bool writeFileDurably(const fs::path& path, const std::string& bytes, std::string& reason) {
-#ifdef _WIN32
-    FILE* out = _wfopen(path.c_str(), L"wb");
-#else
-    FILE* out = std::fopen(path.c_str(), "wb");
-#endif
-    if (out == nullptr) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    if (ok) ok = std::fflush(out) == 0;
-#ifdef _WIN32
-    if (ok) ok = _commit(_fileno(out)) == 0;
-#else
-    if (ok) ok = ::fsync(fileno(out)) == 0;
-#endif
-    if (!ok) reason = std::strerror(errno);
-    if (std::fclose(out) != 0 && ok) {
-        reason = std::strerror(errno);
-        ok = false;
-    }
-    return ok;
 }
 
 #ifndef _WIN32
@@ -455,10 +381,15 @@ std::string iconvConvert(const char* to, const char* from, std::string_view in, 
             ++src;
             --srcLeft;
             if (out.size() - used < 16) out.resize(out.size() * 2);
-        } else {  // EINVAL: the input ends inside a sequence
+        } else {
+            // EINVAL: the input ends inside a sequence. Treated like a broken
+            // sequence anywhere else: one replacement for its first byte, and
+            // the bytes after it are decoded on their own.
             out.replace(used, replacement.size(), replacement);
             used += replacement.size();
-            break;
+            ++src;
+            --srcLeft;
+            if (out.size() - used < 16) out.resize(out.size() * 2);
         }
     }
     iconv_close(cd);
@@ -567,31 +498,37 @@ std::string ReadProfileString(const fs::path& file, std::string_view section, st
     return std::string(defaultValue);
 }
 
+Error CheckProfileFile(const fs::path& file) {
+    if (Error e = CheckRegularFile(file, true); !e.ok()) return e;
+    std::error_code ec;
+    if (!fs::exists(file, ec)) return {};
+    Result<FileBytes> read = ReadRegularFile(file, 0);
+    return read ? Error{} : read.error();
+}
+
 // ---- writer ----
 
-bool WriteProfileString(const fs::path& file, std::string_view section, std::string_view key,
-                        std::string_view value, std::string* error) {
+Error WriteProfileString(const fs::path& file, std::string_view section, std::string_view key,
+                         std::string_view value) {
     if (const std::string bad = validateArguments(section, key, value); !bad.empty()) {
-        return fail(error, bad);
+        return Error::Make(ErrorCode::BadData, bad, PathText(file));
     }
     const std::string_view wantSection = trim(section);
     const std::string_view wantKey = trim(key);
 
+    // A FIFO, folder or device is refused before anything is read.
+    if (Error e = CheckRegularFile(file, true); !e.ok()) return e;
     std::error_code ec;
-    const fs::file_status status = fs::status(file, ec);
-    const bool exists = fs::exists(status);
-    if (exists && !fs::is_regular_file(status)) {
-        return fail(error, pathText(file) + " is not a regular file");
-    }
-    if (exists && (status.permissions() & fs::perms::owner_write) == fs::perms::none) {
-        return fail(error, pathText(file) + " is read-only");
-    }
+    const bool exists = fs::exists(file, ec);
 
     RawFile raw;
     if (exists) {
-        std::string bytes;
-        if (!readWholeFile(file, bytes)) return fail(error, "cannot read " + pathText(file));
-        raw = splitRaw(bytes);
+        Result<FileBytes> read = ReadRegularFile(file, kMaxProfileSize + 1);
+        if (!read) return read.error();
+        if (read->bytes.size() > kMaxProfileSize) {
+            return Error::Make(ErrorCode::WrongSize, "%1 is too large for a profile file", PathText(file));
+        }
+        raw = splitRaw(read->bytes);
     }
     const ProfileEncoding enc = raw.encoding;
     const auto lineEnd = [&]() -> std::string {
@@ -652,20 +589,7 @@ bool WriteProfileString(const fs::path& file, std::string_view section, std::str
         out += l.ending;
     }
 
-    const fs::path temp = temporaryBeside(file);
-    std::string reason;
-    if (!writeFileDurably(temp, out, reason)) {
-        fs::remove(temp, ec);
-        return fail(error, "cannot write " + pathText(temp) + ": " + reason);
-    }
-    if (exists) fs::permissions(temp, status.permissions(), fs::perm_options::replace, ec);
-    fs::rename(temp, file, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        return fail(error, "cannot replace " + pathText(file) + ": " + ec.message());
-    }
-    return true;
+    return WriteFileSafely(file, out);
 }
 
 }  // namespace varnel

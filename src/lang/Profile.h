@@ -36,14 +36,19 @@
 //   the file; a missing file is created (UTF-8 without BOM, CR LF).
 // - The file keeps its encoding: UTF-16LE with BOM stays so, UTF-8 stays UTF-8
 //   (with its BOM if it had one), a GB18030 file stays GB18030.
-// - The new contents go to a temporary file in the same directory, which is
-//   then renamed over the original, so a failed write leaves the old file as
-//   it was. A read-only file is not replaced (the write fails), like on Windows.
+// - The file is written with WriteFileSafely (util/FileAccess.h): a failed
+//   write leaves the old file as it was, a symbolic link is written through
+//   to its target, a read-only file is not replaced (the write fails, like on
+//   Windows), and a folder that is not writable does not stop a writable file.
+// - A folder, FIFO or device in place of the file is refused at once, for
+//   reading and writing alike; reading it gives the default.
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <string_view>
+
+#include "util/Error.h"
 
 // <windows.h> defines WriteProfileString as a macro for the Win32 function of
 // that name. Code that includes <windows.h> after this header must #undef it
@@ -59,14 +64,17 @@ namespace varnel {
 std::string ReadProfileString(const std::filesystem::path& file, std::string_view section,
                               std::string_view key, std::string_view defaultValue = {});
 
-// Sets (section, key) to `value` in `file` (UTF-8 arguments). Returns false
-// and, when `error` is given, a reason, when the arguments cannot be stored
-// (a line break in any of them, an empty key, a key with '=' or starting with
-// '[' or ';', a section name with ']') or the file cannot be read or written;
-// the file is then unchanged.
-bool WriteProfileString(const std::filesystem::path& file, std::string_view section,
-                        std::string_view key, std::string_view value,
-                        std::string* error = nullptr);
+// Sets (section, key) to `value` in `file` (UTF-8 arguments). Returns an
+// error naming the file when the arguments cannot be stored (a line break in
+// any of them, an empty key, a key with '=' or starting with '[' or ';', a
+// section name with ']') or the file cannot be read or written; the file is
+// then unchanged.
+Error WriteProfileString(const std::filesystem::path& file, std::string_view section,
+                         std::string_view key, std::string_view value);
+
+// Why `file` cannot serve as a profile file (a folder, FIFO or device, or a
+// file that cannot be read); success when it is readable or missing.
+Error CheckProfileFile(const std::filesystem::path& file);
 
 // Encoding of a profile file's bytes, as the reader detects it.
 enum class ProfileEncoding { Utf8, Utf8Bom, Utf16LeBom, Gb18030 };

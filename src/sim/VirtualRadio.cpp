@@ -292,6 +292,7 @@ void VirtualRadio::unplug() {
     tunerMode_ = false;
     transmitting_ = receiving_ = mandownReceiving_ = false;
     live_ = stored_;
+    if (liveObserver_ && lastLiveSet_) liveObserver_(*lastLiveSet_, false, false);
 }
 
 void VirtualRadio::plug() { plugged_ = true; }
@@ -460,6 +461,7 @@ void VirtualRadio::handleLiveSet(const std::uint8_t* payload, std::size_t length
             break;
     }
     replyStatus(cmd::kSetItem, status);
+    if (liveObserver_) liveObserver_(*lastLiveSet_, transmitting_, receiving_);
 }
 
 void VirtualRadio::applyLiveValue(int item, int point, const std::uint8_t* payload, std::size_t length) {

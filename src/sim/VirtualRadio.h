@@ -43,6 +43,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -139,6 +140,12 @@ public:
         std::uint8_t value;
     };
     const std::optional<LiveSet>& lastLiveSet() const { return lastLiveSet_; }
+    // Called after every live-set acted on in tuner mode (read-backs
+    // excluded) and after an unplug, with the keying state that follows, so
+    // that a coupled instrument can follow the radio. Runs on the caller's
+    // thread; the observer does its own locking.
+    using LiveObserver = std::function<void(const LiveSet& set, bool transmitting, bool receiving)>;
+    void setLiveObserver(LiveObserver observer) { liveObserver_ = std::move(observer); }
 
     // ---- readings --------------------------------------------------------
     // Fixes what read-backs of `itemCode` report: the bytes after the item
@@ -209,6 +216,7 @@ private:
     bool mandownReceiving_ = false;
     unsigned keyedQueries_ = 0;  // read-backs since the transmitter was keyed
     std::optional<LiveSet> lastLiveSet_;
+    LiveObserver liveObserver_;
 
     std::map<int, std::vector<std::uint8_t>> fixedReadings_;
     std::uint32_t frames_ = 0;

@@ -155,9 +155,8 @@ TEST_P(ProfileEncodings, WriteKeepsTheFileEncodingAndOtherLines) {
     const std::string eol = c.lineEnd;
     writeBytes(file, encode(c, sample(eol)));
 
-    std::string error;
-    ASSERT_TRUE(WriteProfileString(file, "Text", "Greeting", "中文值", &error)) << error;
-    ASSERT_TRUE(WriteProfileString(file, "Text", "Added", "新", &error)) << error;
+    ASSERT_TRUE(WriteProfileString(file, "Text", "Greeting", "中文值").ok());
+    ASSERT_TRUE(WriteProfileString(file, "Text", "Added", "新").ok());
 
     // Exactly the old file with the one value replaced and the key added at
     // the end of its section, in the same encoding and line ends.
@@ -201,7 +200,7 @@ TEST(ProfileGb18030, ChineseAnsiFileRoundTrip) {
     ASSERT_EQ(DetectProfileEncoding(original), ProfileEncoding::Gb18030);
     EXPECT_EQ(ReadProfileString(file, "Text", "Hello"), kHelloUtf8);
 
-    ASSERT_TRUE(WriteProfileString(file, "Text", "Hello", "中文值"));
+    ASSERT_TRUE(WriteProfileString(file, "Text", "Hello", "中文值").ok());
     EXPECT_EQ(readBytes(file), "; \xD7\xA2\xCA\xCD\r\n[Text]\r\nHello=\xD6\xD0\xCE\xC4\xD6\xB5\r\nOther=1\r\n");
     EXPECT_EQ(ReadProfileString(file, "Text", "Hello"), "中文值");
 }
@@ -370,8 +369,7 @@ TEST_F(ProfileWrite, ReplacesOnlyTheValueAndKeepsEverythingElseByteForByte) {
         "Extra=keep\n"
         ";trailing comment\r\n";
     writeBytes(f, before);
-    std::string error;
-    ASSERT_TRUE(WriteProfileString(f, "setup", "LANGUAGE", "chinese", &error)) << error;
+    ASSERT_TRUE(WriteProfileString(f, "setup", "LANGUAGE", "chinese").ok());
     EXPECT_EQ(readBytes(f),
               "; setting file\r\n"
               "[other]\n"
@@ -394,7 +392,7 @@ TEST_F(ProfileWrite, AddsAMissingKeyAfterTheLastKeyOfItsSection) {
                "; about the next section\r\n"
                "[Next]\r\n"
                "C=3\r\n");
-    ASSERT_TRUE(WriteProfileString(f, "SETUP", "language", "english"));
+    ASSERT_TRUE(WriteProfileString(f, "SETUP", "language", "english").ok());
     EXPECT_EQ(readBytes(f),
               "[Setup]\r\n"
               "A=1\r\n"
@@ -409,9 +407,9 @@ TEST_F(ProfileWrite, AddsAMissingKeyAfterTheLastKeyOfItsSection) {
 
 TEST_F(ProfileWrite, DuplicatedKeysAndSectionsChangeTheOccurrenceTheReaderSees) {
     writeBytes(f, "[A]\nK=1\nK=2\n[B]\nX=0\n[A]\nK=3\nOnly2=4\n");
-    ASSERT_TRUE(WriteProfileString(f, "A", "K", "one"));
-    ASSERT_TRUE(WriteProfileString(f, "A", "Only2", "four"));
-    ASSERT_TRUE(WriteProfileString(f, "A", "New", "n"));
+    ASSERT_TRUE(WriteProfileString(f, "A", "K", "one").ok());
+    ASSERT_TRUE(WriteProfileString(f, "A", "Only2", "four").ok());
+    ASSERT_TRUE(WriteProfileString(f, "A", "New", "n").ok());
     EXPECT_EQ(readBytes(f), "[A]\nK=one\nK=2\nNew=n\n[B]\nX=0\n[A]\nK=3\nOnly2=four\n");
     EXPECT_EQ(ReadProfileString(f, "A", "K"), "one");
     EXPECT_EQ(ReadProfileString(f, "A", "Only2"), "four");
@@ -419,9 +417,9 @@ TEST_F(ProfileWrite, DuplicatedKeysAndSectionsChangeTheOccurrenceTheReaderSees) 
 
 TEST_F(ProfileWrite, CreatesTheFileAndMissingSections) {
     ASSERT_FALSE(fs::exists(f));
-    ASSERT_TRUE(WriteProfileString(f, "setup", "language", "english"));
+    ASSERT_TRUE(WriteProfileString(f, "setup", "language", "english").ok());
     EXPECT_EQ(readBytes(f), "[setup]\r\nlanguage=english\r\n");
-    ASSERT_TRUE(WriteProfileString(f, "extra", "key", "value"));
+    ASSERT_TRUE(WriteProfileString(f, "extra", "key", "value").ok());
     EXPECT_EQ(readBytes(f), "[setup]\r\nlanguage=english\r\n[extra]\r\nkey=value\r\n");
     EXPECT_EQ(ReadProfileString(f, "setup", "language"), "english");
     EXPECT_EQ(ReadProfileString(f, "extra", "key"), "value");
@@ -429,19 +427,19 @@ TEST_F(ProfileWrite, CreatesTheFileAndMissingSections) {
 
 TEST_F(ProfileWrite, FollowsTheLineEndsOfTheFile) {
     writeBytes(f, "; unix file\n[A]\nK=1");  // LF, last line without line end
-    ASSERT_TRUE(WriteProfileString(f, "A", "L", "2"));
+    ASSERT_TRUE(WriteProfileString(f, "A", "L", "2").ok());
     EXPECT_EQ(readBytes(f), "; unix file\n[A]\nK=1\nL=2\n");
 }
 
 TEST_F(ProfileWrite, HeaderWithoutKeysGetsTheKeyRightAfterIt) {
     writeBytes(f, "[Setup]\r\n\r\n[Next]\r\n");
-    ASSERT_TRUE(WriteProfileString(f, "Setup", "language", "chinese"));
+    ASSERT_TRUE(WriteProfileString(f, "Setup", "language", "chinese").ok());
     EXPECT_EQ(readBytes(f), "[Setup]\r\nlanguage=chinese\r\n\r\n[Next]\r\n");
 }
 
 TEST_F(ProfileWrite, Utf8BomIsKept) {
     writeBytes(f, kBomUtf8 + "[Setup]\r\nlanguage=english\r\n");
-    ASSERT_TRUE(WriteProfileString(f, "Setup", "language", "chinese"));
+    ASSERT_TRUE(WriteProfileString(f, "Setup", "language", "chinese").ok());
     EXPECT_EQ(readBytes(f), kBomUtf8 + "[Setup]\r\nlanguage=chinese\r\n");
 }
 
@@ -465,9 +463,9 @@ TEST_F(ProfileWrite, RejectsArgumentsThatWouldBreakTheFile) {
         {"Set\nup", "k", "v"},
     };
     for (const Case& c : cases) {
-        std::string error;
-        EXPECT_FALSE(WriteProfileString(f, c.section, c.key, c.value, &error)) << c.key;
-        EXPECT_FALSE(error.empty());
+        const varnel::Error error = WriteProfileString(f, c.section, c.key, c.value);
+        EXPECT_FALSE(error.ok()) << c.key;
+        EXPECT_FALSE(error.Text().empty());
     }
     EXPECT_EQ(readBytes(f), before);
 }
@@ -477,45 +475,41 @@ TEST_F(ProfileWrite, ReadOnlyFileIsLeftAlone) {
     writeBytes(f, before);
     fs::permissions(f, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read,
                     fs::perm_options::replace);
-    std::string error;
-    EXPECT_FALSE(WriteProfileString(f, "Setup", "language", "chinese", &error));
-    EXPECT_NE(error.find("read-only"), std::string::npos) << error;
+    const varnel::Error error = WriteProfileString(f, "Setup", "language", "chinese");
+    EXPECT_FALSE(error.ok());
+    EXPECT_NE(error.Text().find("read-only"), std::string::npos) << error.Text();
     fs::permissions(f, fs::perms::owner_write, fs::perm_options::add);
     EXPECT_EQ(readBytes(f), before);
 }
 
 TEST_F(ProfileWrite, UnwritableLocationsReportFailure) {
     // A directory that does not exist.
-    std::string error;
-    EXPECT_FALSE(WriteProfileString(dir / "no-such-dir" / "setting.ini", "s", "k", "v", &error));
-    EXPECT_FALSE(error.empty());
+    varnel::Error error = WriteProfileString(dir / "no-such-dir" / "setting.ini", "s", "k", "v");
+    EXPECT_FALSE(error.ok());
+    EXPECT_NE(error.Text().find("setting.ini"), std::string::npos) << error.Text();
     EXPECT_FALSE(fs::exists(dir / "no-such-dir"));
 
     // A directory where the file should be.
     fs::create_directory(dir / "folder.ini");
-    error.clear();
-    EXPECT_FALSE(WriteProfileString(dir / "folder.ini", "s", "k", "v", &error));
-    EXPECT_FALSE(error.empty());
+    error = WriteProfileString(dir / "folder.ini", "s", "k", "v");
+    EXPECT_EQ(error.code(), varnel::ErrorCode::NotAFile);
     EXPECT_TRUE(fs::is_directory(dir / "folder.ini"));
 }
 
-TEST_F(ProfileWrite, FailedTemporaryFileLeavesTheOldFileIntact) {
-    // The temporary file beside it cannot be created: its name would exceed
-    // the file-system limit of 255 bytes. The old file must survive as it was.
-    const fs::path longName = dir / (std::string(250, 'x') + ".ini");
-    const std::string before = "; keep me\r\n[Setup]\r\nlanguage=english\r\n";
-    writeBytes(longName, before);
-    ASSERT_EQ(readBytes(longName), before);
-    std::string error;
-    EXPECT_FALSE(WriteProfileString(longName, "Setup", "language", "chinese", &error));
-    EXPECT_FALSE(error.empty());
-    EXPECT_EQ(readBytes(longName), before);
+TEST_F(ProfileWrite, NameAtTheSystemLimitIsWritten) {
+    // 251 bytes plus ".ini": the longest name the file system takes. The
+    // temporary file beside it must not make the name longer.
+    const fs::path longName = dir / (std::string(251, 'x') + ".ini");
+    writeBytes(longName, "; keep me\r\n[Setup]\r\nlanguage=english\r\n");
+    const varnel::Error error = WriteProfileString(longName, "Setup", "language", "chinese");
+    ASSERT_TRUE(error.ok()) << error.Text();
+    EXPECT_EQ(readBytes(longName), "; keep me\r\n[Setup]\r\nlanguage=chinese\r\n");
     EXPECT_EQ(directoryEntries(dir.path()).size(), 1u);
 }
 
 TEST_F(ProfileWrite, ReadBackAfterManyWrites) {
     for (int i = 0; i < 20; ++i) {
-        ASSERT_TRUE(WriteProfileString(f, "S", "K" + std::to_string(i % 5), std::to_string(i)));
+        ASSERT_TRUE(WriteProfileString(f, "S", "K" + std::to_string(i % 5), std::to_string(i)).ok());
     }
     for (int k = 0; k < 5; ++k) {
         EXPECT_EQ(ReadProfileString(f, "S", "K" + std::to_string(k)), std::to_string(15 + k));

@@ -1,0 +1,377 @@
+#include "align/AlignEngine.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+namespace varnel {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// Frequency the keying buttons send: the receive table only for the CTCSS
+// page's receive item (4/64); every other keying button sends the transmit
+// frequency of the point.
+bool keyingUsesReceiveFrequency(int item) { return item == 4 || item == 64; }
+
+}  // namespace
+
+// Undoes the keying on every way out of a point.
+class AlignEngine::KeyGuard {
+public:
+    explicit KeyGuard(AlignRadio& radio) : radio_(radio) {}
+    ~KeyGuard() {
+        try {
+            (void)Release();
+        } catch (...) {
+            // Nothing more can be done for the radio here.
+        }
+    }
+    KeyGuard(const KeyGuard&) = delete;
+    KeyGuard& operator=(const KeyGuard&) = delete;
+
+    Error Key(int item, bool receive, int point, std::uint32_t frequency) {
+        item_ = item;
+        receive_ = receive;
+        point_ = point;
+        frequency_ = frequency;
+        keyed_ = true;  // armed before the command goes out: a lost reply still unkeys
+        return radio_.SetItem(item, receive ? align_action::kReceiveOn : align_action::kTransmitOn, point,
+                              radio_.Value(item, point), frequency);
+    }
+    Error Release() {
+        if (!keyed_) return {};
+        keyed_ = false;
+        return radio_.SetItem(item_, receive_ ? align_action::kReceiveOff : align_action::kTransmitOff, point_,
+                              radio_.Value(item_, point_), frequency_);
+    }
+
+private:
+    AlignRadio& radio_;
+    bool keyed_ = false;
+    int item_ = 0;
+    bool receive_ = false;
+    int point_ = 0;
+    std::uint32_t frequency_ = 0;
+};
+
+AlignEngine::AlignEngine(Procedure procedure, AlignRadio& radio, Instrument* instrument, InstrumentModel model)
+    : procedure_(std::move(procedure)), radio_(radio), instrument_(instrument), model_(std::move(model)) {}
+
+bool AlignEngine::stopping() const {
+    return stop_.load() || (externalStop_ != nullptr && externalStop_->load());
+}
+
+Error AlignEngine::stopped() const { return Error::Make(ErrorCode::Cancelled, "stopped by the operator"); }
+
+Error AlignEngine::wait(int ms, AlignReport& report) {
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::milliseconds(ms);
+    for (;;) {
+        if (stopping()) return stopped();
+        if (events_.idle) events_.idle();
+        const auto now = Clock::now();
+        if (now >= end) break;
+        std::this_thread::sleep_for(std::min<Clock::duration>(end - now, std::chrono::milliseconds(10)));
+    }
+    report.settleSeconds += seconds(Clock::now() - start);
+    return {};
+}
+
+Result<double> AlignEngine::measure(const ProcedureStep& step, int point, int value, AlignReport& report) {
+    const std::uint32_t tx = radio_.Frequency(step.band, point, false);
+    if (Error e = radio_.SetItem(step.item, align_action::kValueAdjusted, point, value, tx); !e.ok()) return e;
+    const int settle = step.settleMs >= 0 ? step.settleMs : model_.settleMs;
+    Error last;
+    // A reading that is not there yet (the carrier still coming up) is asked
+    // for again after another settle time, twice at most.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        report.nominalSettleSeconds += settle / 1000.0;
+        if (Error e = wait(settle, report); !e.ok()) return e;
+        if (step.radioMeasures()) {
+            Result<int> r = radio_.ReadBack(step.item, point, value, tx);
+            if (!r) return r.error();
+            return static_cast<double>(r.value());
+        }
+        const std::string& query = model_.measurements.at(step.measure).query;
+        Result<std::string> reply = instrument_->Query(query);
+        ++report.queries;
+        if (!reply) return reply.error().Wrapped("cannot read " + step.measure);
+        Result<double> number = ParseScpiNumber(reply.value());
+        if (number) return number.value();
+        last = number.error().Wrapped("cannot read " + step.measure + " from \"" + query + "\"", instrument_->Describe());
+    }
+    return last;
+}
+
+Error AlignEngine::runPoint(int, const ProcedureStep& step, int point, PointResult& result, KeyGuard& guard) {
+    result.startValue = radio_.Value(step.item, point);
+    result.finalValue = result.startValue;
+    if (stopping()) return stopped();
+
+    const bool receive = step.keying == Keying::Receive;
+    const std::uint32_t tx = radio_.Frequency(step.band, point, false);
+    const std::uint32_t rx = radio_.Frequency(step.band, point, true);
+    // The instrument follows the radio: analyser on the transmit frequency,
+    // generator on the receive frequency.
+    if (!step.setup.empty() && instrument_ != nullptr) {
+        for (const std::string& command : model_.SetupCommands(step.setup, receive ? rx : tx, step.levelDbm)) {
+            if (Error e = instrument_->Send(command); !e.ok()) return e.Wrap("cannot set up the instrument");
+        }
+    }
+    // Select the point as its double-click does (keying off), then key.
+    const int idle = receive ? align_action::kReceiveOff : align_action::kTransmitOff;
+    if (Error e = radio_.SetItem(step.item, idle, point, result.startValue, receive ? rx : tx); !e.ok()) return e;
+    const std::uint32_t keyFrequency = keyingUsesReceiveFrequency(step.item) ? rx : tx;
+    if (Error e = guard.Key(step.item, receive, point, keyFrequency); !e.ok()) return e;
+
+    const double sign = step.raises ? 1.0 : -1.0;
+    auto excess = [&](double reading) { return (reading - step.target) * sign; };  // > 0: value too high
+    std::optional<AlignTry> below, above, previous, best;
+    int value = std::clamp(result.startValue, step.minValue, step.maxValue);
+    while (result.tries < step.maxTries) {
+        if (stopping()) return stopped();
+        Result<double> reading = measure(step, point, value, *report_);
+        if (!reading) return reading.error();
+        ++result.tries;
+        const AlignTry attempt{value, reading.value()};
+        result.trace.push_back(attempt);
+        if (events_.tried) events_.tried(attempt);
+        if (!best || std::fabs(attempt.reading - step.target) < std::fabs(best->reading - step.target)) best = attempt;
+        if (std::fabs(attempt.reading - step.target) <= step.tolerance) {
+            result.pass = true;
+            result.finalValue = value;
+            result.reading = attempt.reading;
+            break;
+        }
+        const double e = excess(attempt.reading);
+        if (e < 0) {
+            if (!below || value > below->value) below = attempt;
+        } else {
+            if (!above || value < above->value) above = attempt;
+        }
+        int next = value;
+        if (below && above && below->value < above->value) {
+            if (above->value - below->value <= 1) {
+                result.note = "no value reaches the target within tolerance";
+                break;
+            }
+            const double eb = excess(below->reading);
+            const double ea = excess(above->reading);
+            const double x = below->value + (-eb) * (above->value - below->value) / (ea - eb);
+            next = std::clamp(static_cast<int>(std::lround(x)), below->value + 1, above->value - 1);
+            if (next == value) next = (below->value + above->value) / 2;
+        } else if (below && above) {
+            // Readings contradict the direction (noise or a wrong "direction"):
+            // bisect what is left of the range between them.
+            next = (below->value + above->value) / 2;
+            if (next == value) {
+                result.note = "the readings do not follow the value in the stated direction";
+                break;
+            }
+        } else {
+            std::optional<double> slope;
+            if (previous && previous->value != value) {
+                const double s = (e - excess(previous->reading)) / (value - previous->value);
+                if (s > 0) slope = s;
+            }
+            if (slope) {
+                const int limit = std::max(4 * std::abs(value - previous->value), step.firstStep);
+                int move = static_cast<int>(std::lround(-e / *slope));
+                if (move == 0) move = e < 0 ? 1 : -1;
+                next = value + std::clamp(move, -limit, limit);
+            } else {
+                next = value + (e < 0 ? step.firstStep : -step.firstStep);
+            }
+            next = std::clamp(next, step.minValue, step.maxValue);
+            if (next == value) {
+                result.note = "the target lies beyond the value range";
+                break;
+            }
+        }
+        previous = attempt;
+        value = next;
+    }
+    if (!result.pass) {
+        if (result.note.empty()) result.note = "not within tolerance after " + std::to_string(result.tries) + " tries";
+        if (best) {
+            char text[96];
+            std::snprintf(text, sizeof text, "; closest: value %d, reading %.3f", best->value, best->reading);
+            result.note += text;
+        }
+        // Not forced: the point goes back to the value it had.
+        if (Error e = radio_.SetItem(step.item, align_action::kValueAdjusted, point, result.startValue, tx); !e.ok())
+            return e;
+        result.finalValue = result.startValue;
+        result.reading.reset();
+    }
+    if (step.save == SaveWhen::Point) {
+        if (Error e = radio_.Save(step.item); !e.ok()) return e;
+    }
+    return guard.Release();
+}
+
+Error AlignEngine::run(AlignReport& report) {
+    for (const ProcedureStep& step : procedure_.steps) {
+        if (step.radioMeasures()) continue;
+        if (instrument_ == nullptr)
+            return Error::Make(ErrorCode::Instrument, "step \"" + step.name + "\" needs an instrument");
+        if (!model_.measurements.count(step.measure))
+            return Error::Make(ErrorCode::BadData, "the instrument model \"" + model_.name + "\" has no measurement \"" +
+                                                       step.measure + "\" (step \"" + step.name + "\")");
+        if (!step.setup.empty() && !model_.setups.count(step.setup))
+            return Error::Make(ErrorCode::BadData, "the instrument model \"" + model_.name + "\" has no set-up \"" +
+                                                       step.setup + "\" (step \"" + step.name + "\")");
+    }
+    if (Error e = radio_.Prepare(); !e.ok()) return e;
+    if (procedure_.largeModel && *procedure_.largeModel != radio_.LargeModel())
+        return Error::Make(ErrorCode::Mismatch, std::string("the procedure is written for the ") +
+                                                    (*procedure_.largeModel ? "large" : "small") +
+                                                    " model, the radio is the other one");
+    if (instrument_ != nullptr) {
+        for (const std::string& command : model_.reset)
+            if (Error e = instrument_->Send(command); !e.ok()) return e.Wrap("cannot reset the instrument");
+    }
+    for (std::size_t s = 0; s < procedure_.steps.size(); ++s) {
+        const ProcedureStep& step = procedure_.steps[s];
+        for (std::size_t k = 0; k < step.points.size(); ++k) {
+            PointResult result;
+            result.stepIndex = static_cast<int>(s);
+            result.step = step.name;
+            result.item = step.item;
+            result.band = step.band;
+            result.point = step.points[k];
+            result.measure = step.measure;
+            result.target = step.target;
+            result.tolerance = step.tolerance;
+            result.unit = step.unit;
+            if (events_.pointStarted) events_.pointStarted(static_cast<int>(s), static_cast<int>(k), result);
+            Error e;
+            {
+                KeyGuard guard(radio_);
+                e = runPoint(static_cast<int>(s), step, result.point, result, guard);
+            }  // unkeyed here, whatever happened
+            if (!e.ok()) {
+                result.pass = false;
+                result.note = e.Text();
+                report.points.push_back(result);
+                if (events_.pointDone) events_.pointDone(result);
+                return e;
+            }
+            report.points.push_back(result);
+            if (recordSink_) recordSink_(result);
+            if (events_.pointDone) events_.pointDone(result);
+        }
+        if (step.save == SaveWhen::Step) {
+            if (Error e = radio_.Save(step.item); !e.ok()) return e;
+        }
+    }
+    if (instrument_ != nullptr) {
+        for (const std::string& command : model_.finish) (void)instrument_->Send(command);
+    }
+    return {};
+}
+
+AlignReport AlignEngine::Run() {
+    AlignReport report;
+    report.procedure = procedure_.name;
+    report.instrument = instrument_ != nullptr ? instrument_->Describe() : std::string("none");
+    report_ = &report;
+    stop_ = false;
+    const auto start = Clock::now();
+    const std::uint64_t exchangesBefore = radio_.Exchanges();
+    try {
+        report.error = run(report);
+    } catch (const std::exception& e) {
+        report.error = Error::Make(ErrorCode::Other, std::string("unexpected failure: ") + e.what());
+    } catch (...) {
+        report.error = Error::Make(ErrorCode::Other, "unexpected failure");
+    }
+    report.stopped = report.error.code() == ErrorCode::Cancelled;
+    if (!report.error.ok()) report.error.Wrap("alignment ended early");
+    report.exchanges = radio_.Exchanges() - exchangesBefore;
+    report.seconds = seconds(Clock::now() - start);
+    report_ = nullptr;
+    return report;
+}
+
+int AlignReport::passed() const {
+    return static_cast<int>(std::count_if(points.begin(), points.end(), [](const PointResult& p) { return p.pass; }));
+}
+
+int AlignReport::failed() const { return static_cast<int>(points.size()) - passed(); }
+
+std::string AlignReport::ToJson() const {
+    nlohmann::ordered_json j;
+    j["procedure"] = procedure;
+    j["instrument"] = instrument;
+    j["complete"] = complete();
+    j["stopped"] = stopped;
+    if (!error.ok()) j["error"] = error.Text();
+    j["passed"] = passed();
+    j["failed"] = failed();
+    j["seconds"] = std::round(seconds * 1000) / 1000;
+    j["exchanges"] = exchanges;
+    j["instrument_queries"] = queries;
+    j["settle_seconds"] = std::round(settleSeconds * 1000) / 1000;
+    j["nominal_settle_seconds"] = std::round(nominalSettleSeconds * 1000) / 1000;
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const PointResult& p : points) {
+        nlohmann::ordered_json o;
+        o["step"] = p.step;
+        o["item"] = p.item;
+        o["band"] = p.band;
+        o["point"] = p.point;
+        o["measure"] = p.measure;
+        o["target"] = p.target;
+        o["tolerance"] = p.tolerance;
+        o["unit"] = p.unit;
+        o["start_value"] = p.startValue;
+        o["final_value"] = p.finalValue;
+        if (p.reading) o["reading"] = std::round(*p.reading * 1000) / 1000;
+        else o["reading"] = nullptr;
+        o["tries"] = p.tries;
+        o["result"] = p.pass ? "pass" : "fail";
+        if (!p.note.empty()) o["note"] = p.note;
+        list.push_back(o);
+    }
+    j["points"] = list;
+    return j.dump(2) + "\n";
+}
+
+std::string AlignReport::ToCsv() const {
+    auto field = [](const std::string& s) {
+        if (s.find_first_of(",\"\n") == std::string::npos) return s;
+        std::string out = "\"";
+        for (char c : s) {
+            if (c == '"') out += '"';
+            out += c;
+        }
+        return out + "\"";
+    };
+    std::string out = "step,item,band,point,measure,target,tolerance,unit,start_value,final_value,reading,tries,result,note\n";
+    char number[64];
+    for (const PointResult& p : points) {
+        out += field(p.step) + "," + std::to_string(p.item) + "," + std::to_string(p.band) + "," +
+               std::to_string(p.point) + "," + field(p.measure) + ",";
+        std::snprintf(number, sizeof number, "%g,%g,", p.target, p.tolerance);
+        out += number;
+        out += field(p.unit) + "," + std::to_string(p.startValue) + "," + std::to_string(p.finalValue) + ",";
+        if (p.reading) {
+            std::snprintf(number, sizeof number, "%.3f", *p.reading);
+            out += number;
+        }
+        out += "," + std::to_string(p.tries) + "," + (p.pass ? "pass" : "fail") + "," + field(p.note) + "\n";
+    }
+    return out;
+}
+
+}  // namespace varnel

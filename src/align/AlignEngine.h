@@ -1,0 +1,127 @@
+// Automatic alignment: for every step and point of a procedure the engine
+// does what an operator does on a tuning page with an instrument beside the
+// radio. It sets the instrument up for the point, selects the point, keys
+// the radio, moves the value with live-sets (action 5) until the reading is
+// on target, saves the item and unkeys.
+//
+// Convergence: the first reading is taken at the value the radio already
+// has. Until the target is bracketed the next value comes from the slope of
+// the last two readings (the first move is the step's "first_step" in the
+// right direction); once a value below and one above the target are known,
+// the next value is the secant between them, falling back to bisection; the
+// value never leaves the step's range. A point that is not within tolerance
+// after "max_tries" readings, or whose bracket has closed to neighbouring
+// values, or whose target lies beyond the range, fails: its value is put
+// back to where it was and the failure is reported, never forced.
+//
+// The transmitter is never left keyed: whatever ends a point (the target
+// reached, a failure, Stop, a silent instrument, a lost radio, an exception)
+// the keying is undone with the transmit-off (action 1) or receive-off
+// (action 3) of the tuning window's keying buttons before Run returns.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "align/AlignRadio.h"
+#include "align/Procedure.h"
+#include "instrument/Instrument.h"
+#include "instrument/InstrumentModel.h"
+#include "util/Error.h"
+
+namespace varnel {
+
+struct AlignTry {
+    int value = 0;
+    double reading = 0;
+};
+
+struct PointResult {
+    int stepIndex = 0;
+    std::string step;
+    int item = 0;
+    int band = 0;
+    int point = 0;
+    std::string measure;
+    double target = 0;
+    double tolerance = 0;
+    std::string unit;
+    int startValue = 0;
+    int finalValue = 0;
+    std::optional<double> reading;  // the reading at the final value
+    int tries = 0;
+    bool pass = false;
+    std::string note;               // why a point failed
+    std::vector<AlignTry> trace;
+};
+
+struct AlignReport {
+    std::string procedure;
+    std::string instrument;
+    std::vector<PointResult> points;
+    Error error;             // why the run ended early; ok when it ran to its end
+    bool stopped = false;    // the operator stopped it
+    double seconds = 0;
+    std::uint64_t exchanges = 0;   // frames sent to the radio
+    std::uint64_t queries = 0;     // instrument queries
+    double settleSeconds = 0;      // time spent waiting for the instrument to settle
+    double nominalSettleSeconds = 0;  // the settle times the procedure asks for, summed
+
+    int passed() const;
+    int failed() const;
+    bool complete() const { return error.ok(); }
+    // The report as JSON (summary and one object per point) and as CSV
+    // (one line per point, with a header line).
+    std::string ToJson() const;
+    std::string ToCsv() const;
+};
+
+struct AlignEvents {
+    std::function<void(int step, int pointIndex, const PointResult& point)> pointStarted;
+    std::function<void(const AlignTry& attempt)> tried;
+    std::function<void(const PointResult& point)> pointDone;
+    // Runs while the engine waits (settle times); a window keeps its
+    // interface alive through it.
+    std::function<void()> idle;
+};
+
+class AlignEngine {
+public:
+    // `instrument` may be null when every step measures with the radio.
+    AlignEngine(Procedure procedure, AlignRadio& radio, Instrument* instrument, InstrumentModel model);
+
+    void SetEvents(AlignEvents events) { events_ = std::move(events); }
+    // Where each point's result is recorded (the calibration records).
+    void SetRecordSink(std::function<void(const PointResult&)> sink) { recordSink_ = std::move(sink); }
+    // A flag that stops the run when set (Ctrl+C in the command-line tool).
+    void SetStopFlag(const std::atomic<bool>* flag) { externalStop_ = flag; }
+    // Asks the run to stop at the next exchange; safe from any thread.
+    void Stop() { stop_ = true; }
+
+    AlignReport Run();
+
+private:
+    class KeyGuard;
+    Error run(AlignReport& report);
+    Error runPoint(int stepIndex, const ProcedureStep& step, int point, PointResult& result, KeyGuard& guard);
+    Result<double> measure(const ProcedureStep& step, int point, int value, AlignReport& report);
+    Error wait(int ms, AlignReport& report);
+    bool stopping() const;
+    Error stopped() const;
+
+    Procedure procedure_;
+    AlignRadio& radio_;
+    Instrument* instrument_;
+    InstrumentModel model_;
+    AlignEvents events_;
+    std::function<void(const PointResult&)> recordSink_;
+    const std::atomic<bool>* externalStop_ = nullptr;
+    std::atomic<bool> stop_{false};
+    AlignReport* report_ = nullptr;
+};
+
+}  // namespace varnel

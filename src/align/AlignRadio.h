@@ -1,0 +1,69 @@
+// The radio as automatic alignment sees it: the few exchanges an operator
+// makes on a tuning page, nothing else. Every adjustment is the live-set
+// 0x0062 with action 5, keying is the live-set with actions 0/1 (transmit)
+// and 2/3 (receive), a read-back is action 7 and a save is 0x0066 with the
+// item's record, exactly as the tuning window sends them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "util/Error.h"
+
+namespace varnel {
+
+namespace align_action {
+inline constexpr int kTransmitOn = 0;
+inline constexpr int kTransmitOff = 1;
+inline constexpr int kReceiveOn = 2;
+inline constexpr int kReceiveOff = 3;
+inline constexpr int kValueAdjusted = 5;
+inline constexpr int kReadBack = 7;
+}  // namespace align_action
+
+class AlignRadio {
+public:
+    virtual ~AlignRadio() = default;
+    // Brings the radio into tuner mode (a no-op when it is already there).
+    virtual Error Prepare() = 0;
+    virtual bool LargeModel() const = 0;
+    // The item's value at a point (1-based) in the program's tuner image.
+    virtual int Value(int item, int point) const = 0;
+    // Transmit or receive frequency of a point (1-based) in a band, in Hz.
+    virtual std::uint32_t Frequency(int band, int point, bool receive) const = 0;
+    // A live-set, verified like the tuning window's (three attempts). The
+    // value is stored in the image before it is sent.
+    virtual Error SetItem(int item, int action, int point, int value, std::uint32_t frequency) = 0;
+    // A read-back (action 7); the radio's reading, the payload byte after the item.
+    virtual Result<int> ReadBack(int item, int point, int value, std::uint32_t frequency) = 0;
+    // Saves the item in the radio with its record from the image.
+    virtual Error Save(int item) = 0;
+    // Frames sent so far (re-sends included).
+    virtual std::uint64_t Exchanges() const = 0;
+};
+
+// The port on the program's own senders and poll state (linkHandle,
+// tunerImage, SendSetItem, SendSaveItem, PollStep), polling every 10 ms like
+// the tuning window's timers. `idle` runs on every poll tick (the window
+// keeps its interface alive through it).
+class SendcmdAlignRadio : public AlignRadio {
+public:
+    explicit SendcmdAlignRadio(std::function<void()> idle = {});
+    Error Prepare() override;
+    bool LargeModel() const override;
+    int Value(int item, int point) const override;
+    std::uint32_t Frequency(int band, int point, bool receive) const override;
+    Error SetItem(int item, int action, int point, int value, std::uint32_t frequency) override;
+    Result<int> ReadBack(int item, int point, int value, std::uint32_t frequency) override;
+    Error Save(int item) override;
+    std::uint64_t Exchanges() const override { return exchanges_; }
+
+private:
+    // Polls the reply of the command just sent: true on a match, false
+    // after 100 ticks.
+    bool await(std::uint16_t replyCode);
+    std::function<void()> idle_;
+    std::uint64_t exchanges_ = 0;
+};
+
+}  // namespace varnel

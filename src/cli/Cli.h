@@ -1,0 +1,111 @@
+// Shared parts of varnel-cli: options, exit codes, the radio session the
+// commands use, messages and the communication log.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/RadioInfo.h"
+#include "data/TunerImage.h"
+#include "device/Mass_storage.h"
+#include "sim/VirtualBackend.h"
+#include "util/Error.h"
+
+namespace varnel::cli {
+
+// Exit codes; every failure kind has its own so that scripts can tell them apart.
+enum Exit : int {
+    kOk = 0,
+    kDiffers = 1,        // diff: the archives differ; other commands: general failure
+    kUsage = 2,          // unknown command or option, missing argument (diff: any error)
+    kMismatch = 3,       // restore: the archive belongs to another model
+    kVerifyFailed = 4,   // restore --verify: the radio holds other bytes
+    kNoRadio = 5,
+    kPermission = 6,
+    kNoAnswer = 7,
+    kWrongSize = 8,
+    kFileError = 9,
+    kDatabase = 10,
+    kBusy = 11,
+    kDeviceError = 12,
+};
+int ExitCodeFor(const Error& error);
+
+struct Options {
+    std::string command;
+    std::vector<std::string> args;  // positional arguments after the command
+    std::optional<VirtualPreset> virtualRadio;
+    std::string virtualFaults;
+    bool log = false;
+    bool quiet = false;
+    bool verify = false;
+    bool force = false;
+    bool noRecords = false;
+    std::string format;    // dump: json or csv
+    std::string language;  // english or chinese
+    std::string serial;
+    std::string output;    // records export: file, empty = stdout
+    std::string filterSerial, filterModel, filterEvent, since, until;
+    int limit = 0;
+};
+
+// Messages: "varnel-cli: ..." on stderr.
+void Fail(const std::string& message);
+void Fail(const Error& error);
+// A progress line on stderr (unless --quiet).
+void Progress(const Options& options, const std::string& message);
+
+// The attached radio as the commands use it: blocking operations that poll
+// every 10 ms with the program's budget.
+class CliRadio {
+public:
+    CliRadio(const Options& options, DeviceBackend& backend, VirtualBackend* virtualBackend);
+    Error Open();
+    Result<RadioInfo> ReadInfo();  // 0x0003 only
+    Error Enter();                 // 0x0003 then 0x0060: fills radioInfo and tunerImage
+    Error WriteAll();              // 0x0063 from tunerImage, size from radioInfo
+    Error Leave();
+    void Close();
+    // Run after an acknowledged write-all (virtual faults hook in here).
+    std::function<void()> afterWriteAll;
+
+private:
+    Error Await(std::uint16_t command, const char* what);
+    void LogSent();
+    void LogReceived();
+
+    const Options& options_;
+    DeviceBackend& backend_;
+    VirtualBackend* virtual_;
+};
+
+// Applies --virtual-faults to the virtual radio; an unknown fault is an error.
+Error ApplyCliFaults(const std::string& spec, VirtualBackend& backend, CliRadio& radio);
+
+// Loads an archive file into (info, image) without touching the globals.
+Error ReadArchiveFile(const std::string& path, RadioInfo& info, TunerImage& image);
+
+// Opens the language file for captions and log labels (options.language, else english).
+void OpenCliLanguage(const Options& options);
+
+// The commands.
+int CmdScan(const Options& options, DeviceBackend& backend);
+int CmdInfo(const Options& options, CliRadio& radio);
+int CmdDemo(const Options& options, CliRadio& radio);
+int CmdBackup(const Options& options, CliRadio& radio);
+int CmdRestore(const Options& options, CliRadio& radio);
+int CmdDiff(const Options& options);
+int CmdDump(const Options& options);
+int CmdRecords(const Options& options);
+
+// Records the event through the program's recorder (unless --no-records); a
+// failure is reported as a warning, the radio operation stands.
+void RecordWarning(const Error& error);
+void SetUpRecords(const Options& options);
+
+}  // namespace varnel::cli

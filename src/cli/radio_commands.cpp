@@ -1,0 +1,181 @@
+// Commands that talk to the radio: scan, info, demo, backup, restore.
+#include <cstdio>
+
+#include "cli/Cli.h"
+#include "data/ArchiveValues.h"
+#include "data/Filemanage.h"
+#include "data/Global.h"
+#include "data/ItemTable.h"
+#include "lang/Loadlanguage.h"
+#include "protocol/Sendcmd.h"
+#include "records/Recorder.h"
+
+namespace varnel::cli {
+
+namespace {
+
+void PrintInfo(const RadioInfo& info) {
+    std::printf("model name       : %s\n", info.modelName().c_str());
+    std::printf("firmware version : %s\n", info.firmwareVersion().c_str());
+    std::printf("model code       : %u\n", info.modelCode());
+    std::printf("model variant    : %u\n", info.modelVariant());
+    std::printf("feature flags    : 0x%02X\n", info.featureFlags());
+    std::printf("largeModel       : %s (%zu-byte tuner image)\n", info.largeModel() ? "yes" : "no", info.imageBytes());
+    std::printf("newFirmware      : %s\n", info.newFirmware() ? "yes" : "no");
+}
+
+std::string Identity(const RadioInfo& info) {
+    return "\"" + info.modelName() + "\" (model code " + std::to_string(info.modelCode()) + ", variant " +
+           std::to_string(info.modelVariant()) + (info.largeModel() ? ", large model" : ", small model") + ")";
+}
+
+// Leaves tuner mode after a failure in it, keeping the first error.
+int FailInTunerMode(const Error& error, CliRadio& radio) {
+    Fail(error);
+    if (inTunerMode) (void)radio.Leave();
+    return ExitCodeFor(error);
+}
+
+std::string PlaceOf(int offset) {
+    // The item, band and point an image byte belongs to.
+    const auto values = ArchiveValues(tunerImage, true, true);
+    for (const NamedValue& v : values) {
+        const int width = v.kind == NamedValue::Kind::RxFrequency || v.kind == NamedValue::Kind::TxFrequency ? 4
+                          : v.kind == NamedValue::Kind::FskWord ? 2 : 1;
+        if (offset < v.offset || offset >= v.offset + width) continue;
+        std::string caption = v.key == nullptr ? std::string("byte ") + std::to_string(offset)
+                              : v.section ? Text(v.section, v.key) : std::string(v.key);
+        if (caption.empty() && v.key) caption = v.key;
+        std::string out = caption;
+        if (v.code >= 0) out += " (item " + std::to_string(v.code) + ")";
+        out += v.band == 0 ? ", 400-470 MHz" : ", 136-174 MHz";
+        if (v.point > 0) out += ", point " + std::to_string(v.point);
+        return out;
+    }
+    return "byte " + std::to_string(offset);
+}
+
+}  // namespace
+
+int CmdScan(const Options&, DeviceBackend& backend) {
+    const std::uint16_t count = ScanRadioDrives();
+    std::printf("%u radio(s) found\n", count);
+    for (std::uint16_t i = 0; i < count; ++i) std::printf("  %s\n", backend.describe(radioDriveLetters[i]).c_str());
+    return count == 0 ? kNoRadio : kOk;
+}
+
+int CmdInfo(const Options& options, CliRadio& radio) {
+    Progress(options, "entering tuner mode");
+    if (Error e = radio.Enter(); !e.ok()) return FailInTunerMode(e, radio);
+    RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
+    PrintInfo(radioInfo);
+    if (Error e = radio.Leave(); !e.ok()) return FailInTunerMode(e, radio);
+    RecordWarning(CalibrationRecorder().Left(tunerImage));
+    return kOk;
+}
+
+int CmdDemo(const Options& options, CliRadio& radio) {
+    Progress(options, "entering tuner mode");
+    if (Error e = radio.Enter(); !e.ok()) return FailInTunerMode(e, radio);
+    RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
+    PrintInfo(radioInfo);
+    static const char* const kBands[] = {"400-470 MHz", "136-174 MHz"};
+    for (int b = 0; b < 2; ++b) {
+        const int points = (b == 1 && radioInfo.newFirmware()) ? 8 : 5;
+        std::printf("\n%s        TX (MHz)      RX (MHz)\n", kBands[b]);
+        for (int i = 0; i < points; ++i)
+            std::printf("  point %d   %12s  %12s\n", i + 1, FormatMegahertz(tunerImage.txFrequencyIn(b, i)).c_str(),
+                        FormatMegahertz(tunerImage.rxFrequencyIn(b, i)).c_str());
+    }
+    if (Error e = radio.Leave(); !e.ok()) return FailInTunerMode(e, radio);
+    RecordWarning(CalibrationRecorder().Left(tunerImage));
+    return kOk;
+}
+
+int CmdBackup(const Options& options, CliRadio& radio) {
+    if (options.args.size() != 1) {
+        Fail("backup needs exactly one FILE");
+        return kUsage;
+    }
+    const std::string& file = options.args[0];
+    Progress(options, "entering tuner mode and reading the tuner image");
+    if (Error e = radio.Enter(); !e.ok()) return FailInTunerMode(e, radio);
+    RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
+    Progress(options, "saving " + file);
+    PackArchive(archiveBuffer);
+    ArchiveError error;
+    if (!SaveArchive(file, archiveBuffer.data(), kArchiveSize, &error))
+        return FailInTunerMode(Error::Make(ErrorCode::FileError, DescribeArchiveError(error)), radio);
+    RecordWarning(CalibrationRecorder().Backup(radioInfo, tunerImage, file));
+    Progress(options, "leaving tuner mode");
+    if (Error e = radio.Leave(); !e.ok()) return FailInTunerMode(e, radio);
+    RecordWarning(CalibrationRecorder().Left(tunerImage));
+    std::printf("%s: %s, %zu image bytes saved\n", file.c_str(), Identity(radioInfo).c_str(), radioInfo.imageBytes());
+    return kOk;
+}
+
+int CmdRestore(const Options& options, CliRadio& radio) {
+    if (options.args.size() != 1) {
+        Fail("restore needs exactly one FILE");
+        return kUsage;
+    }
+    const std::string& file = options.args[0];
+    RadioInfo archiveInfo;
+    TunerImage archiveImage;
+    if (Error e = ReadArchiveFile(file, archiveInfo, archiveImage); !e.ok()) {
+        Fail(e);
+        return ExitCodeFor(e);
+    }
+    Progress(options, "reading the radio's information block");
+    auto attached = radio.ReadInfo();
+    if (!attached) {
+        Fail(attached.error());
+        return ExitCodeFor(attached.error());
+    }
+    const bool same = attached->modelName() == archiveInfo.modelName() &&
+                      attached->modelCode() == archiveInfo.modelCode() &&
+                      attached->modelVariant() == archiveInfo.modelVariant() &&
+                      attached->largeModel() == archiveInfo.largeModel();
+    if (!same && !options.force) {
+        Fail("refusing to restore: " + file + " belongs to " + Identity(archiveInfo) + ", the attached radio is " +
+             Identity(*attached) + " (--force writes it anyway)");
+        return kMismatch;
+    }
+    if (!same) Fail("warning: writing an archive of " + Identity(archiveInfo) + " to " + Identity(*attached));
+    // The archive's block decides how many bytes go out, as in the program.
+    radioInfo = archiveInfo;
+    tunerImage = archiveImage;
+    Progress(options, "writing " + std::to_string(radioInfo.imageBytes()) + " image bytes");
+    if (Error e = radio.WriteAll(); !e.ok()) {
+        Fail(e);
+        return ExitCodeFor(e);
+    }
+    RecordWarning(CalibrationRecorder().WroteAll(archiveInfo, archiveImage,
+                                                 "restore " + file + (same ? "" : " --force")));
+    if (!options.verify) {
+        std::printf("%s written to %s\n", file.c_str(), Identity(*attached).c_str());
+        return kOk;
+    }
+    Progress(options, "verifying: entering tuner mode and reading the tuner image back");
+    if (Error e = radio.Enter(); !e.ok()) return FailInTunerMode(e, radio);
+    RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
+    const std::size_t exchanged = std::min(radioInfo.imageBytes(), archiveInfo.imageBytes());
+    int differences = 0;
+    for (std::size_t i = 0; i < exchanged; ++i) {
+        if (tunerImage[i] == archiveImage[i]) continue;
+        ++differences;
+        std::printf("differs: %s: byte %zu: archive %u, radio %u\n", PlaceOf(static_cast<int>(i)).c_str(), i,
+                    archiveImage[i], tunerImage[i]);
+    }
+    if (Error e = radio.Leave(); !e.ok()) return FailInTunerMode(e, radio);
+    RecordWarning(CalibrationRecorder().Left(tunerImage));
+    if (differences > 0) {
+        Fail("verify failed: " + std::to_string(differences) + " of " + std::to_string(exchanged) +
+             " image bytes differ from " + file);
+        return kVerifyFailed;
+    }
+    std::printf("%s written to %s and verified (%zu bytes)\n", file.c_str(), Identity(*attached).c_str(), exchanged);
+    return kOk;
+}
+
+}  // namespace varnel::cli

@@ -1,0 +1,56 @@
+// Measuring instruments driven over their standard remote interface (SCPI
+// text): a signal generator, a power meter, a communications test set. The
+// alignment engine only sends commands and reads replies; which commands an
+// instrument understands is configuration (InstrumentModel.h).
+//
+// Transports:
+//   tcp://HOST:PORT        SCPI over a raw socket (port 5025 on most LAN
+//                          instruments); plain sockets, used for the virtual
+//                          instrument and wherever liblxi is not built in
+//   lxi://HOST             VXI-11 through liblxi
+//   lxi://HOST:PORT        raw socket through liblxi
+//   usbtmc:///dev/usbtmc0  USB Test & Measurement Class through the Linux
+//                          kernel driver
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "util/Error.h"
+
+namespace varnel {
+
+class Instrument {
+public:
+    virtual ~Instrument() = default;
+    // Sends one command line (the transport adds the line end).
+    virtual Error Send(std::string_view command) = 0;
+    // Sends a query and returns its reply without the line end. A reply that
+    // does not come within the time-out is ErrorCode::Instrument.
+    virtual Result<std::string> Query(std::string_view command) = 0;
+    // Where the instrument is, for messages ("tcp://127.0.0.1:5025").
+    virtual std::string Describe() const = 0;
+};
+
+// Opens an instrument by its address (see above). `timeout` bounds the
+// connect and every reply.
+Result<std::unique_ptr<Instrument>> OpenInstrument(const std::string& url,
+                                                   std::chrono::milliseconds timeout);
+
+// Reads a SCPI number reply ("+3.71E+01", "-12.5"); the "not a number"
+// value 9.91E37 and anything that is not a number are BadData.
+Result<double> ParseScpiNumber(std::string_view reply);
+
+// Transports, for callers that know which one they want.
+Result<std::unique_ptr<Instrument>> OpenSocketInstrument(const std::string& host, int port,
+                                                         std::chrono::milliseconds timeout);
+Result<std::unique_ptr<Instrument>> OpenLxiInstrument(const std::string& host, int port,
+                                                      std::chrono::milliseconds timeout);
+Result<std::unique_ptr<Instrument>> OpenUsbtmcInstrument(const std::string& device,
+                                                         std::chrono::milliseconds timeout);
+// True when this build carries liblxi.
+bool LxiAvailable();
+
+}  // namespace varnel

@@ -1,0 +1,120 @@
+#include "instrument/InstrumentModel.h"
+
+#include <cstdio>
+
+namespace varnel {
+
+namespace {
+
+void replaceAll(std::string& s, const std::string& what, const std::string& with) {
+    for (std::size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + with.size()))
+        s.replace(at, what.size(), with);
+}
+
+Result<std::vector<std::string>> stringList(const JsonDocument& doc, const nlohmann::json& v,
+                                            const std::string& pointer) {
+    std::vector<std::string> out;
+    if (v.is_string()) {
+        out.push_back(v.get<std::string>());
+        return out;
+    }
+    if (!v.is_array()) return doc.Fail(pointer, "expected a command or a list of commands");
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        if (!v[i].is_string()) return doc.Fail(pointer + "/" + std::to_string(i), "a command must be a string");
+        out.push_back(v[i].get<std::string>());
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::string> InstrumentModel::SetupCommands(const std::string& setup, std::uint32_t frequencyHz,
+                                                        double levelDbm) const {
+    std::vector<std::string> out;
+    const auto it = setups.find(setup);
+    if (it == setups.end()) return out;
+    char mhz[32];
+    std::snprintf(mhz, sizeof mhz, "%.6f", frequencyHz / 1e6);
+    char level[32];
+    std::snprintf(level, sizeof level, "%.2f", levelDbm);
+    for (std::string command : it->second) {
+        replaceAll(command, "{freq_hz}", std::to_string(frequencyHz));
+        replaceAll(command, "{freq_mhz}", mhz);
+        replaceAll(command, "{level_dbm}", level);
+        out.push_back(std::move(command));
+    }
+    return out;
+}
+
+InstrumentModel VirtualTestSetModel() {
+    InstrumentModel m;
+    m.name = "Virtual test set";
+    m.identify = "*IDN?";
+    m.reset = {"*RST", "*CLS"};
+    m.setups["transmit"] = {"RF:FREQ {freq_hz}"};
+    m.setups["receive"] = {"RF:FREQ {freq_hz}", "GEN:LEV {level_dbm}", "GEN:STAT ON"};
+    m.finish = {"GEN:STAT OFF"};
+    m.measurements["power"] = {"MEAS:POW?", "dBm"};
+    m.measurements["frequency_error"] = {"MEAS:FERR?", "Hz"};
+    m.measurements["deviation"] = {"MEAS:DEV?", "Hz"};
+    m.measurements["voltage"] = {"MEAS:VOLT?", "V"};
+    m.settleMs = 20;
+    return m;
+}
+
+Result<InstrumentModel> ParseInstrumentModel(const JsonDocument& doc) {
+    const nlohmann::json& r = doc.root;
+    if (!r.is_object()) return doc.Fail("", "an instrument model must be a JSON object");
+    InstrumentModel m;
+    for (auto it = r.begin(); it != r.end(); ++it) {
+        const std::string key = it.key();
+        const std::string p = "/" + key;
+        const nlohmann::json& v = it.value();
+        if (key == "name" || key == "identify") {
+            if (!v.is_string()) return doc.Fail(p, "\"" + key + "\" must be a string");
+            (key == "name" ? m.name : m.identify) = v.get<std::string>();
+        } else if (key == "reset" || key == "finish") {
+            auto list = stringList(doc, v, p);
+            if (!list) return list.error();
+            (key == "reset" ? m.reset : m.finish) = list.value();
+        } else if (key == "setups") {
+            if (!v.is_object()) return doc.Fail(p, "\"setups\" must map set-up names to commands");
+            for (auto s = v.begin(); s != v.end(); ++s) {
+                auto list = stringList(doc, s.value(), p + "/" + s.key());
+                if (!list) return list.error();
+                m.setups[s.key()] = list.value();
+            }
+        } else if (key == "measurements") {
+            if (!v.is_object()) return doc.Fail(p, "\"measurements\" must map names to queries");
+            for (auto s = v.begin(); s != v.end(); ++s) {
+                const std::string mp = p + "/" + s.key();
+                const nlohmann::json& q = s.value();
+                if (!q.is_object() || !q.contains("query") || !q["query"].is_string())
+                    return doc.Fail(mp, "a measurement needs {\"query\": \"...\", \"unit\": \"...\"}");
+                InstrumentModel::Measurement meas;
+                meas.query = q["query"].get<std::string>();
+                if (q.contains("unit")) {
+                    if (!q["unit"].is_string()) return doc.Fail(mp + "/unit", "\"unit\" must be a string");
+                    meas.unit = q["unit"].get<std::string>();
+                }
+                m.measurements[s.key()] = meas;
+            }
+        } else if (key == "settle_ms") {
+            if (!v.is_number_integer() || v.get<long long>() < 0 || v.get<long long>() > 60000)
+                return doc.Fail(p, "\"settle_ms\" must be a whole number of milliseconds from 0 to 60000");
+            m.settleMs = v.get<int>();
+        } else {
+            return doc.Fail(p, "unknown field \"" + key + "\"");
+        }
+    }
+    if (m.name.empty()) return doc.Fail("", "the instrument model has no \"name\"");
+    return m;
+}
+
+Result<InstrumentModel> LoadInstrumentModel(const std::string& path) {
+    auto doc = LoadJsonDocument(path);
+    if (!doc) return doc.error().Wrapped("cannot read the instrument model");
+    return ParseInstrumentModel(doc.value());
+}
+
+}  // namespace varnel

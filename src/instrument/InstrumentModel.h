@@ -1,0 +1,63 @@
+// What an instrument model understands: the commands that set it up for a
+// point (generator or analyser to a frequency and level) and the queries that
+// read a measurement. Kept in a JSON file per instrument model, so a new
+// instrument needs no new code:
+//
+//   {
+//     "name": "Virtual test set",
+//     "identify": "*IDN?",
+//     "reset": ["*RST", "*CLS"],
+//     "setups": {
+//       "transmit": ["RF:FREQ {freq_hz}"],
+//       "receive":  ["RF:FREQ {freq_hz}", "GEN:LEV {level_dbm}", "GEN:STAT ON"]
+//     },
+//     "finish": ["GEN:STAT OFF"],
+//     "measurements": {
+//       "power":           {"query": "MEAS:POW?",  "unit": "dBm"},
+//       "frequency_error": {"query": "MEAS:FERR?", "unit": "Hz"},
+//       "deviation":       {"query": "MEAS:DEV?",  "unit": "Hz"},
+//       "voltage":         {"query": "MEAS:VOLT?", "unit": "V"}
+//     },
+//     "settle_ms": 20
+//   }
+//
+// Placeholders in set-up commands: {freq_hz}, {freq_mhz} (six decimals),
+// {level_dbm}.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "util/Error.h"
+#include "util/JsonLines.h"
+
+namespace varnel {
+
+struct InstrumentModel {
+    struct Measurement {
+        std::string query;
+        std::string unit;
+    };
+    std::string name;
+    std::string identify = "*IDN?";
+    std::vector<std::string> reset;
+    std::map<std::string, std::vector<std::string>> setups;
+    std::vector<std::string> finish;
+    std::map<std::string, Measurement> measurements;
+    int settleMs = 0;
+
+    // The set-up commands named `setup` with the placeholders filled in.
+    std::vector<std::string> SetupCommands(const std::string& setup, std::uint32_t frequencyHz,
+                                           double levelDbm) const;
+};
+
+// The model of the built-in virtual test set (the same as
+// procedures/instruments/virtual-test-set.json).
+InstrumentModel VirtualTestSetModel();
+
+Result<InstrumentModel> ParseInstrumentModel(const JsonDocument& doc);
+Result<InstrumentModel> LoadInstrumentModel(const std::string& path);
+
+}  // namespace varnel

@@ -1,0 +1,80 @@
+// LAN instruments through liblxi: VXI-11 (no port given) or a raw SCPI
+// socket (port given, usually 5025). Built only where liblxi was found.
+#include "instrument/Instrument.h"
+
+#ifdef VARNEL_HAVE_LXI
+#include <lxi.h>
+
+#include <mutex>
+#include <vector>
+#endif
+
+namespace varnel {
+
+#ifdef VARNEL_HAVE_LXI
+namespace {
+
+class LxiInstrument : public Instrument {
+public:
+    LxiInstrument(int device, std::string where, std::chrono::milliseconds timeout)
+        : device_(device), where_(std::move(where)), timeout_(timeout) {}
+    ~LxiInstrument() override { lxi_disconnect(device_); }
+
+    Error Send(std::string_view command) override {
+        std::string line(command);
+        line += '\n';
+        if (lxi_send(device_, line.data(), static_cast<int>(line.size()), ms()) < 0)
+            return Error::Make(ErrorCode::Instrument, "cannot send \"" + std::string(command) + "\"", where_);
+        return {};
+    }
+
+    Result<std::string> Query(std::string_view command) override {
+        if (Error e = Send(command); !e.ok()) return e;
+        std::vector<char> buffer(65536);
+        const int n = lxi_receive(device_, buffer.data(), static_cast<int>(buffer.size()), ms());
+        if (n < 0)
+            return Error::Make(ErrorCode::Instrument,
+                               "no reply from the instrument within " + std::to_string(timeout_.count()) +
+                                   " ms to \"" + std::string(command) + "\"",
+                               where_);
+        std::string reply(buffer.data(), static_cast<std::size_t>(n));
+        while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
+        return reply;
+    }
+
+    std::string Describe() const override { return where_; }
+
+private:
+    int ms() const { return static_cast<int>(timeout_.count()); }
+    int device_;
+    std::string where_;
+    std::chrono::milliseconds timeout_;
+};
+
+}  // namespace
+
+bool LxiAvailable() { return true; }
+
+Result<std::unique_ptr<Instrument>> OpenLxiInstrument(const std::string& host, int port,
+                                                      std::chrono::milliseconds timeout) {
+    static std::once_flag once;
+    std::call_once(once, [] { lxi_init(); });
+    const std::string where = "lxi://" + host + (port > 0 ? ":" + std::to_string(port) : std::string());
+    const int device = port > 0 ? lxi_connect(host.c_str(), port, nullptr, static_cast<int>(timeout.count()), RAW)
+                                : lxi_connect(host.c_str(), 0, "inst0", static_cast<int>(timeout.count()), VXI11);
+    if (device == LXI_ERROR) return Error::Make(ErrorCode::Instrument, "cannot connect to the instrument", where);
+    return std::unique_ptr<Instrument>(std::make_unique<LxiInstrument>(device, where, timeout));
+}
+
+#else
+
+bool LxiAvailable() { return false; }
+
+Result<std::unique_ptr<Instrument>> OpenLxiInstrument(const std::string& host, int,
+                                                      std::chrono::milliseconds) {
+    return Error::Make(ErrorCode::Instrument, "this build has no liblxi; use tcp://HOST:5025", "lxi://" + host);
+}
+
+#endif
+
+}  // namespace varnel

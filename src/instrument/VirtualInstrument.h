@@ -1,0 +1,112 @@
+// A virtual communications test set coupled to a virtual radio. It listens
+// on a loopback TCP port and answers SCPI text like a LAN instrument, so the
+// whole alignment path (socket, SCPI, engine, radio frames) runs without
+// hardware.
+//
+// Its readings follow the radio: every live-set the radio acts on is
+// reported to the instrument (VirtualRadio::setLiveObserver), and the
+// reading of the item being transmitted comes from a response curve of the
+// item's value. The curves are monotonic in the value, differ per radio
+// (seeded), per item and per point, carry a little noise and need a settle
+// time after each change before they show the new value.
+//
+// Commands (case-insensitive):
+//   *IDN?  *RST  *CLS  *OPC?  SYST:ERR?
+//   RF:FREQ <Hz>  RF:FREQ?          analyser and generator frequency
+//   GEN:LEV <dBm>  GEN:STAT ON|OFF  signal generator
+//   MEAS:POW?   transmit power, dBm
+//   MEAS:FERR?  carrier frequency error, Hz
+//   MEAS:DEV?   sub-audio (CTCSS) deviation, Hz
+//   MEAS:VOLT?  the voltmeter, V
+// A measurement without a carrier on the analyser's frequency answers
+// 9.91E37, the SCPI "not a number". An unknown command is put in the error
+// queue (-113) and a query of it gets no reply.
+//
+// Threads: the server runs on a thread of its own; the radio's reports
+// arrive on the radio's thread and are kept under a lock.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "sim/VirtualRadio.h"
+#include "util/Error.h"
+
+namespace varnel {
+
+class VirtualInstrument {
+public:
+    enum class Quantity { Power, FrequencyError, Deviation, Voltage };
+
+    // `seed` 0 takes a seed from the radio's preset, so each virtual model
+    // has its own curves.
+    explicit VirtualInstrument(std::shared_ptr<VirtualRadio> radio, std::uint32_t seed = 0);
+    ~VirtualInstrument();
+    VirtualInstrument(const VirtualInstrument&) = delete;
+    VirtualInstrument& operator=(const VirtualInstrument&) = delete;
+
+    // Listens on 127.0.0.1 (port 0: any free port) and starts serving.
+    Error Start(int port = 0);
+    void Stop();
+    int port() const { return port_; }
+    // "tcp://127.0.0.1:PORT"
+    std::string url() const;
+
+    // Settle time after a change of the radio (default 20 ms).
+    void setSettle(std::chrono::milliseconds settle);
+    // Peak noise as a share of the default (1.0 default, 0 none).
+    void setNoise(double scale);
+    // Faults for tests: never answer; answer every query with garbage.
+    void setSilent(bool silent) { silent_ = silent; }
+    void setMalformed(bool malformed) { malformed_ = malformed; }
+
+    // The noiseless, settled reading of `item` at `point` with `value` (NaN
+    // when the instrument would show nothing for that item).
+    double SteadyReading(Quantity quantity, int item, int point, int value) const;
+    // Queries answered so far.
+    std::uint64_t queries() const { return queries_; }
+
+private:
+    struct RadioState {
+        bool transmitting = false;
+        int item = -1;
+        int point = 0;
+        int value = 0;
+        std::uint32_t frequency = 0;
+    };
+    void serve();
+    std::string handle(const std::string& line, bool* answer);
+    double reading(Quantity quantity);
+    double unit(int item, int point, int salt) const;
+
+    std::shared_ptr<VirtualRadio> radio_;
+    std::uint32_t seed_;
+
+    mutable std::mutex mutex_;
+    RadioState now_;
+    RadioState before_;
+    std::chrono::steady_clock::time_point changed_{};
+    std::chrono::milliseconds settle_{20};
+    double noise_ = 1.0;
+    std::uint64_t noiseCounter_ = 0;
+    double analyserHz_ = 0;
+    double generatorDbm_ = -120;
+    bool generatorOn_ = false;
+    int lastError_ = 0;
+
+    std::atomic<bool> silent_{false};
+    std::atomic<bool> malformed_{false};
+    std::atomic<bool> stop_{false};
+    std::atomic<std::uint64_t> queries_{0};
+    int listenFd_ = -1;
+    int wakeFd_[2] = {-1, -1};
+    int port_ = 0;
+    std::thread thread_;
+};
+
+}  // namespace varnel

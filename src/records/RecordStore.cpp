@@ -1,0 +1,206 @@
+// Configuration, identity and CSV helpers shared by the record stores.
+#include "records/RecordStore.h"
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <random>
+
+#include "lang/Profile.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
+namespace varnel {
+
+namespace {
+
+std::string EnvOrEmpty(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+std::filesystem::path HomeFolder() {
+#ifdef _WIN32
+    const std::string profile = EnvOrEmpty("USERPROFILE");
+    return profile.empty() ? std::filesystem::path(".") : std::filesystem::path(profile);
+#else
+    const std::string home = EnvOrEmpty("HOME");
+    if (!home.empty()) return home;
+    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
+    return ".";
+#endif
+}
+
+// Applies one "database" setting to the configuration; false when empty.
+bool TakeSetting(const std::string& value, const std::string& source, RecordsConfig& config) {
+    if (value.empty()) return false;
+    config.source = source;
+    if (value.rfind("sqlite:", 0) == 0) {
+        config.kind = RecordsConfig::Kind::Sqlite;
+        config.sqliteFile = value.substr(7);
+    } else {
+        config.kind = RecordsConfig::Kind::Postgres;
+        config.connection = value;
+    }
+    return true;
+}
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+    static const char* const kDigits = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (std::uint8_t b : bytes) {
+        out += kDigits[b >> 4];
+        out += kDigits[b & 15];
+    }
+    return out;
+}
+
+std::string IntOrEmpty(int v) { return v < 0 ? std::string() : std::to_string(v); }
+
+}  // namespace
+
+std::filesystem::path UserDataFolder() {
+#ifdef _WIN32
+    const std::string appData = EnvOrEmpty("APPDATA");
+    return (appData.empty() ? HomeFolder() : std::filesystem::path(appData)) / "varnel-tuner";
+#else
+    const std::string xdg = EnvOrEmpty("XDG_DATA_HOME");
+    if (!xdg.empty() && std::filesystem::path(xdg).is_absolute()) return std::filesystem::path(xdg) / "varnel-tuner";
+    return HomeFolder() / ".local" / "share" / "varnel-tuner";
+#endif
+}
+
+std::filesystem::path UserConfigFolder() {
+#ifdef _WIN32
+    return UserDataFolder();
+#else
+    const std::string xdg = EnvOrEmpty("XDG_CONFIG_HOME");
+    if (!xdg.empty() && std::filesystem::path(xdg).is_absolute()) return std::filesystem::path(xdg) / "varnel-tuner";
+    return HomeFolder() / ".config" / "varnel-tuner";
+#endif
+}
+
+std::filesystem::path DefaultRecordsFile() { return UserDataFolder() / "records.sqlite"; }
+std::filesystem::path DefaultRecordsQueueFile() { return UserDataFolder() / "records-queue.sqlite"; }
+
+RecordsConfig ReadRecordsConfig() {
+    RecordsConfig config;
+    config.sqliteFile = DefaultRecordsFile();
+    config.source = "default";
+    if (TakeSetting(EnvOrEmpty("VARNEL_RECORDS_DB"), "VARNEL_RECORDS_DB", config)) return config;
+    const std::filesystem::path user = UserConfigFolder() / "records.ini";
+    if (TakeSetting(ReadProfileString(user, "records", "database"), user.string(), config)) return config;
+#ifndef _WIN32
+    const std::filesystem::path system = "/etc/varnel-tuner/records.ini";
+    if (TakeSetting(ReadProfileString(system, "records", "database"), system.string(), config)) return config;
+#endif
+    return config;
+}
+
+Result<std::unique_ptr<RecordStore>> OpenConfiguredStore(const RecordsConfig& config) {
+    if (config.kind == RecordsConfig::Kind::Postgres)
+        return OpenQueuedStore(config.connection, DefaultRecordsQueueFile());
+    return OpenSqliteStore(config.sqliteFile);
+}
+
+std::string NewRecordUid() {
+    // 128 random bits as a version-4 UUID.
+    static thread_local std::mt19937_64 generator = [] {
+        std::random_device device;
+        std::seed_seq seed{device(), device(), device(), device(),
+                           static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
+        return std::mt19937_64(seed);
+    }();
+    std::array<std::uint8_t, 16> b{};
+    for (int i = 0; i < 16; i += 8) {
+        const std::uint64_t r = generator();
+        for (int k = 0; k < 8; ++k) b[i + k] = static_cast<std::uint8_t>(r >> (8 * k));
+    }
+    b[6] = static_cast<std::uint8_t>((b[6] & 0x0F) | 0x40);
+    b[8] = static_cast<std::uint8_t>((b[8] & 0x3F) | 0x80);
+    char text[37];
+    std::snprintf(text, sizeof text,
+                  "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1],
+                  b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+    return text;
+}
+
+std::string UtcTimestampNow() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &seconds);
+#else
+    gmtime_r(&seconds, &utc);
+#endif
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(millis));
+    return text;
+}
+
+std::string StationName() {
+#ifdef _WIN32
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof name;
+    if (GetComputerNameA(name, &size)) return name;
+    return EnvOrEmpty("COMPUTERNAME");
+#else
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) == 0 && name[0]) return name;
+    return EnvOrEmpty("HOSTNAME");
+#endif
+}
+
+std::string OperatorName() {
+#ifdef _WIN32
+    char name[256] = {};
+    DWORD size = sizeof name;
+    if (GetUserNameA(name, &size)) return name;
+    return EnvOrEmpty("USERNAME");
+#else
+    if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_name) return pw->pw_name;
+    const std::string user = EnvOrEmpty("USER");
+    return user.empty() ? std::to_string(geteuid()) : user;
+#endif
+}
+
+std::string RecordsToCsv(const std::vector<CalibrationRecord>& records) {
+    std::string out =
+        "id,uid,session,recorded_at,station,operator,model_name,firmware,model_code,model_variant,"
+        "serial,event,item,band,point,old_value,new_value,detail,image_at_entry,image_now\r\n";
+    for (const CalibrationRecord& r : records) {
+        out += std::to_string(r.id) + ',' + CsvField(r.uid) + ',' + CsvField(r.session) + ',' +
+               CsvField(r.recordedAt) + ',' + CsvField(r.station) + ',' + CsvField(r.operatorName) + ',' +
+               CsvField(r.modelName) + ',' + CsvField(r.firmware) + ',' + std::to_string(r.modelCode) + ',' +
+               std::to_string(r.modelVariant) + ',' + CsvField(r.serial) + ',' + CsvField(r.event) + ',' +
+               IntOrEmpty(r.item) + ',' + IntOrEmpty(r.band) + ',' + IntOrEmpty(r.point) + ',' +
+               IntOrEmpty(r.oldValue) + ',' + IntOrEmpty(r.newValue) + ',' + CsvField(r.detail) + ',' +
+               Hex(r.imageAtEntry) + ',' + Hex(r.imageNow) + "\r\n";
+    }
+    return out;
+}
+
+}  // namespace varnel

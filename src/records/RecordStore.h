@@ -1,0 +1,139 @@
+// Calibration records: what was done to each radio, when, where and by whom.
+//
+// Every entry into tuner mode, acknowledged live change, item save, write-all,
+// factory read, backup, restore and leave becomes one CalibrationRecord. The
+// records go to a RecordStore: a SQLite file under the user's data folder by
+// default, or a PostgreSQL database shared by every station of a line when a
+// connection string is configured. A station that loses its server keeps
+// working: QueuedStore parks the records in a local SQLite queue and sends
+// them on once the server answers again. Every record carries a unique id
+// (`uid`), so a record that reached the server just before the connection
+// broke is never stored twice when the queue is flushed.
+//
+// Each back end keeps its schema in numbered migrations (table
+// schema_migrations) and applies the missing ones when it opens; every record
+// is written in a transaction of its own.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "util/Error.h"
+
+namespace varnel {
+
+// Kinds of event, as stored in the `event` column.
+namespace record_event {
+inline constexpr const char* kEnter = "enter";
+inline constexpr const char* kLiveChange = "live-change";
+inline constexpr const char* kSaveItem = "save-item";
+inline constexpr const char* kWriteAll = "write-all";
+inline constexpr const char* kFactoryRead = "factory-read";
+inline constexpr const char* kBackup = "backup";
+inline constexpr const char* kRestore = "restore";
+inline constexpr const char* kLeave = "leave";
+}  // namespace record_event
+
+struct CalibrationRecord {
+    std::int64_t id = 0;       // assigned by the store; 0 before
+    std::string uid;           // unique over all stations (NewRecordUid)
+    std::string session;       // uid of the tuner-mode session the event belongs to
+    std::string recordedAt;    // UTC, "2026-12-09T12:45:20.123Z"
+    std::string station;       // host name
+    std::string operatorName;  // login name
+    std::string modelName;
+    std::string firmware;
+    int modelCode = 0;
+    int modelVariant = 0;
+    std::string serial;        // typed or scanned by the operator; may be empty
+    std::string event;         // one of record_event
+    int item = -1;             // item code, -1 when the event concerns no item
+    int band = -1;             // 0 or 1, -1 when none
+    int point = -1;            // 1-8, -1 when none
+    int oldValue = -1;         // -1 when none
+    int newValue = -1;
+    std::vector<std::uint8_t> imageAtEntry;  // the image when the session began (848 bytes or empty)
+    std::vector<std::uint8_t> imageNow;      // the image after the event (the session's end for "leave")
+    std::string detail;        // free text: a file name, "--force", ...
+};
+
+struct RecordFilter {
+    std::string serial;     // exact, empty = any
+    std::string modelName;  // exact, empty = any
+    std::string event;      // exact, empty = any
+    std::string since;      // recordedAt >= since (ISO text), empty = any
+    std::string until;      // recordedAt < until, empty = any
+    int limit = 0;          // 0 = all
+};
+
+class RecordStore {
+public:
+    virtual ~RecordStore() = default;
+    // Stores the record in one transaction; fills in its id. A record whose
+    // uid is already stored is accepted and not stored again.
+    virtual Error Append(CalibrationRecord& record) = 0;
+    // Matching records, oldest first.
+    virtual Result<std::vector<CalibrationRecord>> List(const RecordFilter& filter) = 0;
+    // The record with that id.
+    virtual Result<CalibrationRecord> Get(std::int64_t id) = 0;
+    // The schema version the store is at.
+    virtual int SchemaVersion() = 0;
+    // "SQLite /home/a/.local/share/varnel-tuner/records.sqlite", "PostgreSQL host=... dbname=..."
+    virtual std::string Describe() const = 0;
+    // Records waiting in a local queue for the server (0 for direct stores).
+    virtual std::size_t Queued() { return 0; }
+    // Sends queued records on; returns how many are still waiting.
+    virtual Result<std::size_t> Flush() { return std::size_t{0}; }
+};
+
+// Number of the newest migration of both back ends.
+int LatestSchemaVersion();
+
+// A SQLite file (created with its folders when missing).
+Result<std::unique_ptr<RecordStore>> OpenSqliteStore(const std::filesystem::path& file);
+// A PostgreSQL database (libpq connection string or URI).
+Result<std::unique_ptr<RecordStore>> OpenPostgresStore(const std::string& connection);
+// The server store behind a local SQLite queue. Opening succeeds while the
+// server is down; the records then wait in the queue.
+Result<std::unique_ptr<RecordStore>> OpenQueuedStore(const std::string& connection,
+                                                     const std::filesystem::path& queueFile);
+
+// ---- configuration ----------------------------------------------------------
+// Where the records go, in this order:
+//   1. the environment variable VARNEL_RECORDS_DB: a PostgreSQL connection
+//      string ("host=... dbname=..." or "postgresql://..."), or "sqlite:PATH";
+//   2. section [records], key database of records.ini in the user's config
+//      folder ($XDG_CONFIG_HOME/varnel-tuner, else ~/.config/varnel-tuner);
+//   3. the same in /etc/varnel-tuner/records.ini (a line's roll-out);
+//   4. otherwise the SQLite file DefaultRecordsFile().
+struct RecordsConfig {
+    enum class Kind { Sqlite, Postgres } kind = Kind::Sqlite;
+    std::filesystem::path sqliteFile;
+    std::string connection;  // PostgreSQL
+    std::string source;      // where the setting came from, for messages
+};
+RecordsConfig ReadRecordsConfig();
+// $XDG_DATA_HOME/varnel-tuner (else ~/.local/share/varnel-tuner; %APPDATA% on Windows).
+std::filesystem::path UserDataFolder();
+// $XDG_CONFIG_HOME/varnel-tuner (else ~/.config/varnel-tuner; %APPDATA% on Windows).
+std::filesystem::path UserConfigFolder();
+std::filesystem::path DefaultRecordsFile();      // <data folder>/records.sqlite
+std::filesystem::path DefaultRecordsQueueFile(); // <data folder>/records-queue.sqlite
+// The store the configuration names (PostgreSQL behind the local queue).
+Result<std::unique_ptr<RecordStore>> OpenConfiguredStore(const RecordsConfig& config);
+
+// ---- helpers ------------------------------------------------------------------
+std::string NewRecordUid();
+std::string UtcTimestampNow();
+std::string StationName();   // host name
+std::string OperatorName();  // login name
+
+// CSV of the records (header line, one line per record, RFC 4180 quoting,
+// images as hexadecimal).
+std::string RecordsToCsv(const std::vector<CalibrationRecord>& records);
+
+}  // namespace varnel

@@ -1,0 +1,106 @@
+#include "records/Recorder.h"
+
+#include "data/ItemTable.h"
+
+namespace varnel {
+
+Recorder& CalibrationRecorder() {
+    static Recorder recorder;
+    return recorder;
+}
+
+int Recorder::ValueAt(const TunerImage& image, int code, int point) {
+    const auto bytes = ItemBytes(code);
+    if (!bytes) return -1;
+    switch (bytes->layout) {
+        case ItemLayout::Single:
+            return image[static_cast<std::size_t>(bytes->offset)];
+        case ItemLayout::Array:
+        case ItemLayout::Shared:
+        case ItemLayout::FskBlock:  // column A of the point
+            if (point < 1 || point > TunerImage::kPoints) return -1;
+            return image[static_cast<std::size_t>(bytes->offset + point - 1)];
+        case ItemLayout::DisplayOnly:
+            return -1;
+    }
+    return -1;
+}
+
+CalibrationRecord Recorder::Base(const char* event, const TunerImage& image) const {
+    CalibrationRecord r;
+    r.uid = NewRecordUid();
+    r.session = session_;
+    r.recordedAt = UtcTimestampNow();
+    r.station = StationName();
+    r.operatorName = OperatorName();
+    r.modelName = info_.modelName();
+    r.firmware = info_.firmwareVersion();
+    r.modelCode = info_.modelCode();
+    r.modelVariant = info_.modelVariant();
+    r.serial = serial_;
+    r.event = event;
+    if (inSession_) r.imageAtEntry.assign(entry_.bytes.begin(), entry_.bytes.end());
+    r.imageNow.assign(image.bytes.begin(), image.bytes.end());
+    return r;
+}
+
+Error Recorder::Store(CalibrationRecord record) {
+    if (!store_) return {};
+    return store_->Append(record).Wrap("the calibration record was not stored");
+}
+
+Error Recorder::Entered(const RadioInfo& info, const TunerImage& image) {
+    info_ = info;
+    entry_ = image;
+    shadow_ = image;
+    session_ = NewRecordUid();
+    inSession_ = true;
+    return Store(Base(record_event::kEnter, image));
+}
+
+Error Recorder::LiveChange(int code, int point, const TunerImage& image) {
+    CalibrationRecord r = Base(record_event::kLiveChange, image);
+    r.item = code;
+    r.band = BandOfCode(code);
+    r.point = point;
+    r.oldValue = ValueAt(shadow_, code, point);
+    r.newValue = ValueAt(image, code, point);
+    shadow_ = image;
+    return Store(std::move(r));
+}
+
+Error Recorder::Saved(int code, const TunerImage& image) {
+    CalibrationRecord r = Base(record_event::kSaveItem, image);
+    r.item = code;
+    r.band = BandOfCode(code);
+    shadow_ = image;
+    return Store(std::move(r));
+}
+
+Error Recorder::WroteAll(const RadioInfo& info, const TunerImage& image, const std::string& detail) {
+    if (!inSession_) info_ = info;
+    CalibrationRecord r = Base(record_event::kWriteAll, image);
+    r.detail = detail;
+    shadow_ = image;
+    return Store(std::move(r));
+}
+
+Error Recorder::FactoryRead(const TunerImage& image) {
+    shadow_ = image;
+    return Store(Base(record_event::kFactoryRead, image));
+}
+
+Error Recorder::Backup(const RadioInfo& info, const TunerImage& image, const std::string& file) {
+    if (!inSession_) info_ = info;
+    CalibrationRecord r = Base(record_event::kBackup, image);
+    r.detail = file;
+    return Store(std::move(r));
+}
+
+Error Recorder::Left(const TunerImage& image) {
+    Error e = Store(Base(record_event::kLeave, image));
+    inSession_ = false;
+    return e;
+}
+
+}  // namespace varnel

@@ -1,0 +1,62 @@
+// The calibration recorder: turns what happens to a radio into records.
+//
+// One call per event. The recorder keeps the image of the session's entry and
+// a shadow of the radio's acknowledged values, so a live change is recorded
+// with its old and new value from nothing but the item, the point and the
+// image after the change. A recorder without a store records nothing and
+// never fails; a store failure is returned so that the caller can show it,
+// but the radio operation it describes has happened regardless.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "data/RadioInfo.h"
+#include "data/TunerImage.h"
+#include "records/RecordStore.h"
+
+namespace varnel {
+
+class Recorder {
+public:
+    Recorder() = default;
+    explicit Recorder(std::shared_ptr<RecordStore> store) : store_(std::move(store)) {}
+
+    void SetStore(std::shared_ptr<RecordStore> store) { store_ = std::move(store); }
+    RecordStore* store() const { return store_.get(); }
+    // The serial number typed or scanned at entry; kept until the next entry.
+    void SetSerial(std::string serial) { serial_ = std::move(serial); }
+    const std::string& serial() const { return serial_; }
+
+    // Tuner mode entered: starts a session with this image.
+    Error Entered(const RadioInfo& info, const TunerImage& image);
+    // The radio acknowledged a live change of item `code` at `point`; `image`
+    // holds the new value. FSK items record the point's column A value.
+    Error LiveChange(int code, int point, const TunerImage& image);
+    // The radio acknowledged saving item `code`.
+    Error Saved(int code, const TunerImage& image);
+    Error WroteAll(const RadioInfo& info, const TunerImage& image, const std::string& detail = {});
+    Error FactoryRead(const TunerImage& image);
+    Error Backup(const RadioInfo& info, const TunerImage& image, const std::string& file);
+    Error Left(const TunerImage& image);
+
+    const std::string& session() const { return session_; }
+
+private:
+    CalibrationRecord Base(const char* event, const TunerImage& image) const;
+    Error Store(CalibrationRecord record);
+    static int ValueAt(const TunerImage& image, int code, int point);
+
+    std::shared_ptr<RecordStore> store_;
+    std::string serial_;
+    std::string session_;
+    RadioInfo info_;
+    TunerImage entry_;
+    TunerImage shadow_;
+    bool inSession_ = false;
+};
+
+// The program's recorder (the GUI and the command-line tool each set its store).
+Recorder& CalibrationRecorder();
+
+}  // namespace varnel

@@ -1,0 +1,290 @@
+// The SQLite record store: one file, nothing to set up. Several programs may
+// write to the same file at once (WAL journal, busy timeout); each record is
+// one IMMEDIATE transaction.
+#include <sqlite3.h>
+
+#include <mutex>
+
+#include "records/RecordStore.h"
+#include "records/SqliteStore.h"
+
+namespace varnel {
+
+namespace {
+
+// Numbered schema migrations; index i holds version i + 1. Append only.
+const std::vector<std::string>& Migrations() {
+    static const std::vector<std::string> kMigrations = {
+        // 1: the records
+        "CREATE TABLE calibration_record ("
+        " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+        " uid TEXT NOT NULL UNIQUE,"
+        " session TEXT NOT NULL DEFAULT '',"
+        " recorded_at TEXT NOT NULL,"
+        " station TEXT NOT NULL,"
+        " operator TEXT NOT NULL,"
+        " model_name TEXT NOT NULL,"
+        " firmware TEXT NOT NULL,"
+        " model_code INTEGER NOT NULL,"
+        " model_variant INTEGER NOT NULL,"
+        " serial TEXT NOT NULL DEFAULT '',"
+        " event TEXT NOT NULL,"
+        " item INTEGER, band INTEGER, point INTEGER, old_value INTEGER, new_value INTEGER,"
+        " image_at_entry BLOB, image_now BLOB,"
+        " detail TEXT NOT NULL DEFAULT '')",
+        // 2: the history of one radio is looked up by serial or model
+        "CREATE INDEX calibration_record_serial ON calibration_record (serial, recorded_at);"
+        "CREATE INDEX calibration_record_model ON calibration_record (model_name, recorded_at)",
+    };
+    return kMigrations;
+}
+
+constexpr const char* kColumns =
+    "id, uid, session, recorded_at, station, operator, model_name, firmware, model_code, model_variant,"
+    " serial, event, item, band, point, old_value, new_value, image_at_entry, image_now, detail";
+
+class Statement {
+public:
+    Statement(sqlite3* db, const std::string& sql) { rc_ = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr); }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    bool ok() const { return rc_ == SQLITE_OK; }
+    sqlite3_stmt* get() { return stmt_; }
+    void text(int i, const std::string& s) { sqlite3_bind_text(stmt_, i, s.c_str(), static_cast<int>(s.size()), SQLITE_TRANSIENT); }
+    void integer(int i, std::int64_t v) { sqlite3_bind_int64(stmt_, i, v); }
+    void optionalInt(int i, int v) {
+        if (v < 0) sqlite3_bind_null(stmt_, i);
+        else sqlite3_bind_int64(stmt_, i, v);
+    }
+    void blob(int i, const std::vector<std::uint8_t>& b) {
+        if (b.empty()) sqlite3_bind_null(stmt_, i);
+        else sqlite3_bind_blob(stmt_, i, b.data(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
+    }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+    int rc_ = SQLITE_ERROR;
+};
+
+std::string ColumnText(sqlite3_stmt* s, int i) {
+    const unsigned char* t = sqlite3_column_text(s, i);
+    return t ? std::string(reinterpret_cast<const char*>(t), static_cast<std::size_t>(sqlite3_column_bytes(s, i)))
+             : std::string();
+}
+int ColumnOptionalInt(sqlite3_stmt* s, int i) {
+    return sqlite3_column_type(s, i) == SQLITE_NULL ? -1 : sqlite3_column_int(s, i);
+}
+std::vector<std::uint8_t> ColumnBlob(sqlite3_stmt* s, int i) {
+    const auto* p = static_cast<const std::uint8_t*>(sqlite3_column_blob(s, i));
+    const int n = sqlite3_column_bytes(s, i);
+    return p ? std::vector<std::uint8_t>(p, p + n) : std::vector<std::uint8_t>();
+}
+
+CalibrationRecord ReadRow(sqlite3_stmt* s) {
+    CalibrationRecord r;
+    r.id = sqlite3_column_int64(s, 0);
+    r.uid = ColumnText(s, 1);
+    r.session = ColumnText(s, 2);
+    r.recordedAt = ColumnText(s, 3);
+    r.station = ColumnText(s, 4);
+    r.operatorName = ColumnText(s, 5);
+    r.modelName = ColumnText(s, 6);
+    r.firmware = ColumnText(s, 7);
+    r.modelCode = sqlite3_column_int(s, 8);
+    r.modelVariant = sqlite3_column_int(s, 9);
+    r.serial = ColumnText(s, 10);
+    r.event = ColumnText(s, 11);
+    r.item = ColumnOptionalInt(s, 12);
+    r.band = ColumnOptionalInt(s, 13);
+    r.point = ColumnOptionalInt(s, 14);
+    r.oldValue = ColumnOptionalInt(s, 15);
+    r.newValue = ColumnOptionalInt(s, 16);
+    r.imageAtEntry = ColumnBlob(s, 17);
+    r.imageNow = ColumnBlob(s, 18);
+    r.detail = ColumnText(s, 19);
+    return r;
+}
+
+class SqliteStore final : public SqliteRecordStore {
+public:
+    SqliteStore(sqlite3* db, std::filesystem::path file) : db_(db), file_(std::move(file)) {}
+    ~SqliteStore() override { sqlite3_close(db_); }
+
+    Error Migrate() {
+        if (Error e = Exec("CREATE TABLE IF NOT EXISTS schema_migrations (version INTEGER PRIMARY KEY, applied_at TEXT NOT NULL)"); !e.ok())
+            return e;
+        // One writer migrates at a time; the others wait and then find nothing to do.
+        if (Error e = Exec("BEGIN IMMEDIATE"); !e.ok()) return e;
+        int current = 0;
+        {
+            Statement q(db_, "SELECT COALESCE(MAX(version), 0) FROM schema_migrations");
+            if (q.ok() && sqlite3_step(q.get()) == SQLITE_ROW) current = sqlite3_column_int(q.get(), 0);
+        }
+        const auto& migrations = Migrations();
+        for (int v = current + 1; v <= static_cast<int>(migrations.size()); ++v) {
+            Error e = Exec(migrations[static_cast<std::size_t>(v - 1)]);
+            if (e.ok()) {
+                Statement ins(db_, "INSERT INTO schema_migrations (version, applied_at) VALUES (?, ?)");
+                ins.integer(1, v);
+                ins.text(2, UtcTimestampNow());
+                if (sqlite3_step(ins.get()) != SQLITE_DONE) e = Failure("cannot record the schema version");
+            }
+            if (!e.ok()) {
+                Exec("ROLLBACK");
+                return e.Wrap("schema migration " + std::to_string(v) + " failed");
+            }
+        }
+        return Exec("COMMIT");
+    }
+
+    Error Append(CalibrationRecord& record) override {
+        std::lock_guard lock(mutex_);
+        if (Error e = Exec("BEGIN IMMEDIATE"); !e.ok()) return e.Wrap("cannot store the record");
+        Statement ins(db_,
+                      "INSERT OR IGNORE INTO calibration_record (uid, session, recorded_at, station, operator,"
+                      " model_name, firmware, model_code, model_variant, serial, event, item, band, point,"
+                      " old_value, new_value, image_at_entry, image_now, detail)"
+                      " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+        if (!ins.ok()) {
+            Exec("ROLLBACK");
+            return Failure("cannot prepare the insert");
+        }
+        ins.text(1, record.uid);
+        ins.text(2, record.session);
+        ins.text(3, record.recordedAt);
+        ins.text(4, record.station);
+        ins.text(5, record.operatorName);
+        ins.text(6, record.modelName);
+        ins.text(7, record.firmware);
+        ins.integer(8, record.modelCode);
+        ins.integer(9, record.modelVariant);
+        ins.text(10, record.serial);
+        ins.text(11, record.event);
+        ins.optionalInt(12, record.item);
+        ins.optionalInt(13, record.band);
+        ins.optionalInt(14, record.point);
+        ins.optionalInt(15, record.oldValue);
+        ins.optionalInt(16, record.newValue);
+        ins.blob(17, record.imageAtEntry);
+        ins.blob(18, record.imageNow);
+        ins.text(19, record.detail);
+        if (sqlite3_step(ins.get()) != SQLITE_DONE) {
+            Error e = Failure("cannot store the record");
+            Exec("ROLLBACK");
+            return e;
+        }
+        Statement id(db_, "SELECT id FROM calibration_record WHERE uid = ?");
+        id.text(1, record.uid);
+        if (id.ok() && sqlite3_step(id.get()) == SQLITE_ROW) record.id = sqlite3_column_int64(id.get(), 0);
+        return Exec("COMMIT");
+    }
+
+    Result<std::vector<CalibrationRecord>> List(const RecordFilter& filter) override {
+        std::lock_guard lock(mutex_);
+        std::string sql = std::string("SELECT ") + kColumns + " FROM calibration_record WHERE 1=1";
+        std::vector<std::string> args;
+        const auto add = [&](const std::string& value, const char* clause) {
+            if (value.empty()) return;
+            sql += clause;
+            args.push_back(value);
+        };
+        add(filter.serial, " AND serial = ?");
+        add(filter.modelName, " AND model_name = ?");
+        add(filter.event, " AND event = ?");
+        add(filter.since, " AND recorded_at >= ?");
+        add(filter.until, " AND recorded_at < ?");
+        sql += " ORDER BY id";
+        if (filter.limit > 0) sql += " LIMIT " + std::to_string(filter.limit);
+        Statement q(db_, sql);
+        if (!q.ok()) return Failure("cannot list the records");
+        for (std::size_t i = 0; i < args.size(); ++i) q.text(static_cast<int>(i + 1), args[i]);
+        std::vector<CalibrationRecord> out;
+        int rc;
+        while ((rc = sqlite3_step(q.get())) == SQLITE_ROW) out.push_back(ReadRow(q.get()));
+        if (rc != SQLITE_DONE) return Failure("cannot list the records");
+        return out;
+    }
+
+    Result<CalibrationRecord> Get(std::int64_t id) override {
+        std::lock_guard lock(mutex_);
+        Statement q(db_, std::string("SELECT ") + kColumns + " FROM calibration_record WHERE id = ?");
+        q.integer(1, id);
+        if (!q.ok()) return Failure("cannot read the record");
+        if (sqlite3_step(q.get()) != SQLITE_ROW)
+            return Error::Make(ErrorCode::Database, "no record with id %1", std::to_string(id));
+        return ReadRow(q.get());
+    }
+
+    int SchemaVersion() override {
+        std::lock_guard lock(mutex_);
+        Statement q(db_, "SELECT COALESCE(MAX(version), 0) FROM schema_migrations");
+        return q.ok() && sqlite3_step(q.get()) == SQLITE_ROW ? sqlite3_column_int(q.get(), 0) : 0;
+    }
+
+    std::string Describe() const override { return "SQLite " + file_.string(); }
+
+    Error Remove(const std::string& uid) override {
+        std::lock_guard lock(mutex_);
+        Statement del(db_, "DELETE FROM calibration_record WHERE uid = ?");
+        del.text(1, uid);
+        if (!del.ok() || sqlite3_step(del.get()) != SQLITE_DONE) return Failure("cannot remove a queued record");
+        return {};
+    }
+
+    std::size_t Count() override {
+        std::lock_guard lock(mutex_);
+        Statement q(db_, "SELECT COUNT(*) FROM calibration_record");
+        return q.ok() && sqlite3_step(q.get()) == SQLITE_ROW ? static_cast<std::size_t>(sqlite3_column_int64(q.get(), 0)) : 0;
+    }
+
+private:
+    Error Failure(const std::string& what) const {
+        return Error::Make(ErrorCode::Database, sqlite3_errmsg(db_), file_.string()).Wrap(what);
+    }
+    Error Exec(const std::string& sql) {
+        char* message = nullptr;
+        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+            Error e = Error::Make(ErrorCode::Database, message ? message : "SQLite error", file_.string());
+            sqlite3_free(message);
+            return e;
+        }
+        return {};
+    }
+
+    sqlite3* db_;
+    std::filesystem::path file_;
+    std::mutex mutex_;
+};
+
+}  // namespace
+
+int SqliteSchemaVersions() { return static_cast<int>(Migrations().size()); }
+
+Result<std::unique_ptr<SqliteRecordStore>> OpenSqliteRecordStore(const std::filesystem::path& file) {
+    std::error_code ec;
+    if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(file.string().c_str(), &db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        Error e = Error::Make(ErrorCode::Database, db ? sqlite3_errmsg(db) : "cannot open", file.string())
+                      .Wrap("cannot open the records file");
+        sqlite3_close(db);
+        return e;
+    }
+    sqlite3_busy_timeout(db, 10000);
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+    auto store = std::make_unique<SqliteStore>(db, file);
+    if (Error e = store->Migrate(); !e.ok()) return e.Wrap("cannot prepare the records file", file.string());
+    return std::unique_ptr<SqliteRecordStore>(std::move(store));
+}
+
+Result<std::unique_ptr<RecordStore>> OpenSqliteStore(const std::filesystem::path& file) {
+    auto store = OpenSqliteRecordStore(file);
+    if (!store) return store.error();
+    return std::unique_ptr<RecordStore>(std::move(*store));
+}
+
+}  // namespace varnel

@@ -1,0 +1,295 @@
+// varnel-cli end to end: every command against the virtual radio, run as the
+// installed tool would be, with its exit codes and output.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <unistd.h>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("varnel-cli-test-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // Runs varnel-cli with its own data and config folders (so records go to a
+    // fresh SQLite file) and captures both streams.
+    CliRun cli(const std::string& args) {
+        const fs::path out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
+        const std::string command = "env -u VARNEL_RECORDS_DB XDG_DATA_HOME='" + (dir_ / "data").string() +
+                                    "' XDG_CONFIG_HOME='" + (dir_ / "config").string() + "' '" VARNEL_CLI_PATH "' " +
+                                    args + " >'" + out.string() + "' 2>'" + err.string() + "'";
+        const int raw = std::system(command.c_str());
+        CliRun r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = ReadAll(out);
+        r.err = ReadAll(err);
+        return r;
+    }
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+    std::vector<std::uint8_t> bytes(const std::string& name) const {
+        const std::string s = ReadAll(dir_ / name);
+        return std::vector<std::uint8_t>(s.begin(), s.end());
+    }
+    void write(const std::string& name, const std::vector<std::uint8_t>& b) const {
+        std::ofstream(dir_ / name, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
+                                                           static_cast<std::streamsize>(b.size()));
+    }
+
+    fs::path dir_;
+};
+
+// Archive offsets: the image starts at byte 256 of the file.
+constexpr std::size_t kImage = 256;
+// Item 10 (power, low column), point 3, band 0: image byte 118.
+constexpr std::size_t kItem10Point3 = kImage + 118;
+
+}  // namespace
+
+TEST_F(Cli, HelpAndUnknownCommandsAndOptions) {
+    CliRun help = cli("--help");
+    EXPECT_EQ(help.status, 0);
+    for (const char* c : {"backup", "restore", "diff", "dump", "records", "info"})
+        EXPECT_NE(help.out.find(c), std::string::npos) << c;
+    CliRun backupHelp = cli("backup --help");
+    EXPECT_EQ(backupHelp.status, 0);
+    EXPECT_NE(backupHelp.out.find("backup FILE"), std::string::npos);
+
+    CliRun unknown = cli("frobnicate --virtual-radio");
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("frobnicate"), std::string::npos) << unknown.err;
+    CliRun option = cli("backup x.tdb --virtual-radio --colour");
+    EXPECT_EQ(option.status, 2);
+    EXPECT_NE(option.err.find("--colour"), std::string::npos) << option.err;
+    CliRun fault = cli("info --virtual-radio --virtual-faults=meteor");
+    EXPECT_EQ(fault.status, 2);
+    EXPECT_NE(fault.err.find("meteor"), std::string::npos) << fault.err;
+}
+
+TEST_F(Cli, InfoPrintsTheInformationBlock) {
+    CliRun r = cli("info --virtual-radio=large --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("model code       : 5"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("largeModel       : yes (848-byte tuner image)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("newFirmware      : yes"), std::string::npos) << r.out;
+    CliRun small = cli("info --virtual-radio=variant2 --quiet");
+    ASSERT_EQ(small.status, 0);
+    EXPECT_NE(small.out.find("model variant    : 2"), std::string::npos) << small.out;
+    EXPECT_NE(small.out.find("largeModel       : no (512-byte tuner image)"), std::string::npos) << small.out;
+}
+
+TEST_F(Cli, BackupAndRestoreRoundTrip) {
+    CliRun backup = cli("backup " + path("a.tdb") + " --virtual-radio=large");
+    ASSERT_EQ(backup.status, 0) << backup.err;
+    EXPECT_NE(backup.err.find("entering tuner mode"), std::string::npos) << "progress lines";
+    auto archive = bytes("a.tdb");
+    ASSERT_EQ(archive.size(), 1104u);
+    EXPECT_EQ(archive[88], 5) << "model code of the large model";
+    EXPECT_EQ(archive[128] & 1, 1);
+    EXPECT_FALSE(fs::exists(path("a.tdb") + ".tmp"));
+
+    // Change one value and write it: the radio now holds the new value.
+    archive[kItem10Point3] = static_cast<std::uint8_t>(archive[kItem10Point3] + 7);
+    write("b.tdb", archive);
+    CliRun restore = cli("restore " + path("b.tdb") + " --virtual-radio=large --verify");
+    ASSERT_EQ(restore.status, 0) << restore.err << restore.out;
+    EXPECT_NE(restore.out.find("verified (848 bytes)"), std::string::npos) << restore.out;
+}
+
+TEST_F(Cli, RestoreRefusesAnotherModelUnlessForced) {
+    ASSERT_EQ(cli("backup " + path("large.tdb") + " --virtual-radio=large --quiet").status, 0);
+    const auto large = bytes("large.tdb");
+    const std::string largeName(reinterpret_cast<const char*>(large.data()));
+    CliRun refused = cli("restore " + path("large.tdb") + " --virtual-radio=variant0");
+    EXPECT_EQ(refused.status, 3);
+    ASSERT_EQ(cli("backup " + path("small.tdb") + " --virtual-radio=variant0 --quiet").status, 0);
+    const auto small = bytes("small.tdb");
+    const std::string smallName(reinterpret_cast<const char*>(small.data()));
+    EXPECT_NE(refused.err.find("\"" + largeName + "\""), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("\"" + smallName + "\""), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("model code 5"), std::string::npos) << refused.err;
+
+    // A variant 1 archive on a variant 0 radio: refused, then written with --force.
+    ASSERT_EQ(cli("backup " + path("v1.tdb") + " --virtual-radio=variant1 --quiet").status, 0);
+    EXPECT_EQ(cli("restore " + path("v1.tdb") + " --virtual-radio=variant0").status, 3);
+    CliRun forced = cli("restore " + path("v1.tdb") + " --virtual-radio=variant0 --force --verify");
+    EXPECT_EQ(forced.status, 0) << forced.err << forced.out;
+}
+
+TEST_F(Cli, VerifyReportsADifferenceInjectedIntoTheRadio) {
+    ASSERT_EQ(cli("backup " + path("a.tdb") + " --virtual-radio --quiet").status, 0);
+    auto archive = bytes("a.tdb");
+    archive[kItem10Point3] = static_cast<std::uint8_t>(archive[kItem10Point3] ^ 0x55);
+    write("b.tdb", archive);
+    // The radio keeps its old byte 118 whatever it is sent.
+    CliRun r = cli("restore " + path("b.tdb") + " --virtual-radio --verify --virtual-faults=keep-byte=118");
+    EXPECT_EQ(r.status, 4) << r.err;
+    EXPECT_NE(r.out.find("(item 10), 400-470 MHz, point 3: byte 118: archive " +
+                         std::to_string(archive[kItem10Point3])),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << "one difference, one line: " << r.out;
+    EXPECT_NE(r.err.find("1 of 512 image bytes differ"), std::string::npos) << r.err;
+}
+
+TEST_F(Cli, FailuresHaveTheirOwnExitCodes) {
+    ASSERT_EQ(cli("backup " + path("a.tdb") + " --virtual-radio --quiet").status, 0);
+    EXPECT_EQ(cli("info --virtual-radio --virtual-faults=no-radio").status, 5);
+    CliRun denied = cli("backup " + path("x.tdb") + " --virtual-radio --virtual-faults=permission");
+    EXPECT_EQ(denied.status, 6);
+    EXPECT_FALSE(fs::exists(path("x.tdb")));
+    CliRun silent = cli("info --virtual-radio --virtual-faults=no-answer");
+    EXPECT_EQ(silent.status, 7);
+    EXPECT_NE(silent.err.find("did not answer"), std::string::npos) << silent.err;
+    EXPECT_EQ(cli("info --virtual-radio --virtual-faults=bad-checksum").status, 7);
+    EXPECT_EQ(cli("info --virtual-radio --virtual-faults=busy").status, 11);
+    // A radio that answers late, but within the budget, is fine.
+    EXPECT_EQ(cli("info --virtual-radio --virtual-faults=slow=5 --quiet").status, 0);
+
+    write("short.tdb", std::vector<std::uint8_t>(300, 0));
+    CliRun size = cli("restore " + path("short.tdb") + " --virtual-radio");
+    EXPECT_EQ(size.status, 8);
+    EXPECT_NE(size.err.find("300"), std::string::npos) << size.err;
+    EXPECT_EQ(cli("restore " + path("missing.tdb") + " --virtual-radio").status, 9);
+    EXPECT_EQ(cli("backup " + path("no/such/dir/a.tdb") + " --virtual-radio --quiet").status, 9);
+    EXPECT_EQ(cli("dump " + path("short.tdb") + " --format json").status, 8);
+    EXPECT_EQ(cli("backup --virtual-radio").status, 2);
+}
+
+TEST_F(Cli, LogPrintsEveryExchangeAsALogLine) {
+    CliRun r = cli("info --virtual-radio --log --quiet");
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The read-information frame, as the tuning window's log shows it.
+    EXPECT_NE(r.out.find(":   A1  00  03  00  00  00  00  A4  \n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(":   A1  00  60  00  00  00  00  A4  \n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(":   A1  00  61  00  00  00  00  A4  \n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(":   A1  80  03  01  01  "), std::string::npos) << "the 265-byte reply";
+}
+
+TEST_F(Cli, DiffShowsOnlyWhatDiffers) {
+    ASSERT_EQ(cli("backup " + path("a.tdb") + " --virtual-radio --quiet").status, 0);
+    CliRun same = cli("diff " + path("a.tdb") + " " + path("a.tdb"));
+    EXPECT_EQ(same.status, 0);
+    EXPECT_EQ(same.out, "");
+
+    auto b = bytes("a.tdb");
+    b[kItem10Point3] = static_cast<std::uint8_t>(b[kItem10Point3] + 1);
+    // Band 1 transmit frequency of point 1 becomes 435.050000 MHz (19 EE 56 10).
+    const std::array<std::uint8_t, 4> hz = {0x19, 0xEE, 0x56, 0x10};
+    std::copy(hz.begin(), hz.end(), b.begin() + kImage + 256);
+    write("b.tdb", b);
+    const auto a = bytes("a.tdb");
+    CliRun diff = cli("diff " + path("a.tdb") + " " + path("b.tdb") + " --lang english");
+    EXPECT_EQ(diff.status, 1) << diff.err;
+    EXPECT_EQ(std::count(diff.out.begin(), diff.out.end(), '\n'), 2) << diff.out;
+    EXPECT_NE(diff.out.find("[item 10] 400-470 MHz point 3"), std::string::npos) << diff.out;
+    EXPECT_NE(diff.out.find(": " + std::to_string(a[kItem10Point3]) + " -> " + std::to_string(b[kItem10Point3])),
+              std::string::npos)
+        << diff.out;
+    EXPECT_NE(diff.out.find("136-174 MHz point 1: "), std::string::npos) << diff.out;
+    EXPECT_NE(diff.out.find(" -> 435.050000 MHz"), std::string::npos) << diff.out;
+
+    CliRun chinese = cli("diff " + path("a.tdb") + " " + path("b.tdb") + " --lang chinese");
+    EXPECT_EQ(chinese.status, 1);
+    EXPECT_NE(chinese.out, diff.out) << "captions from the Chinese file";
+
+    write("short.tdb", std::vector<std::uint8_t>(300, 0));
+    EXPECT_EQ(cli("diff " + path("a.tdb") + " " + path("short.tdb")).status, 2);
+    EXPECT_EQ(cli("diff " + path("a.tdb")).status, 2);
+}
+
+TEST_F(Cli, DumpJsonParsesBackWithEveryValue) {
+    ASSERT_EQ(cli("backup " + path("a.tdb") + " --virtual-radio=large --quiet").status, 0);
+    auto a = bytes("a.tdb");
+    a[kItem10Point3] = 77;
+    std::array<std::uint8_t, 4> hz = {0x19, 0xEE, 0x56, 0x10};
+    std::copy(hz.begin(), hz.end(), a.begin() + kImage);  // band 0 TX point 1
+    write("a.tdb", a);
+    CliRun r = cli("dump " + path("a.tdb") + " --format json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto json = nlohmann::json::parse(r.out);
+    EXPECT_EQ(json["info"]["modelCode"], 5);
+    EXPECT_EQ(json["info"]["largeModel"], true);
+    EXPECT_EQ(json["info"]["newFirmware"], true);
+    bool sawItem = false, sawFrequency = false, sawFsk = false;
+    for (const auto& v : json["values"]) {
+        if (v["item"] == 10 && v["band"] == 0 && v["point"] == 3) {
+            EXPECT_EQ(v["value"], 77);
+            EXPECT_EQ(v["offset"], 118);
+            sawItem = true;
+        }
+        if (v["kind"] == "tx-frequency" && v["band"] == 0 && v["point"] == 1) {
+            EXPECT_EQ(v["value"], 435050000u);
+            EXPECT_EQ(v["mhz"], "435.050000");
+            sawFrequency = true;
+        }
+        sawFsk = sawFsk || v["kind"] == "fsk-word";
+    }
+    EXPECT_TRUE(sawItem);
+    EXPECT_TRUE(sawFrequency);
+    EXPECT_TRUE(sawFsk) << "a large-model archive carries the FSK blocks";
+
+    CliRun csv = cli("dump " + path("a.tdb") + " --format csv");
+    ASSERT_EQ(csv.status, 0);
+    EXPECT_EQ(csv.out.substr(0, csv.out.find("\r\n")), "band,caption,key,item,point,kind,offset,value,display");
+    EXPECT_NE(csv.out.find(",10,3,array,118,77,77\r\n"), std::string::npos);
+    EXPECT_NE(csv.out.find(",1,tx-frequency,0,435050000,435.050000\r\n"), std::string::npos);
+    // One row per value: as many CSV rows as JSON values.
+    EXPECT_EQ(static_cast<std::size_t>(std::count(csv.out.begin(), csv.out.end(), '\n')) - 1, json["values"].size());
+    EXPECT_EQ(cli("dump " + path("a.tdb") + " --format xml").status, 2);
+}
+
+TEST_F(Cli, RecordsListShowAndExport) {
+    ASSERT_EQ(cli("backup " + path("a.tdb") + " --virtual-radio --serial SN-0042 --quiet").status, 0);
+    ASSERT_EQ(cli("restore " + path("a.tdb") + " --virtual-radio --serial SN-0042 --quiet").status, 0);
+    ASSERT_EQ(cli("info --virtual-radio --serial SN-0043 --quiet").status, 0);
+    ASSERT_TRUE(fs::exists(dir_ / "data" / "varnel-tuner" / "records.sqlite"));
+    CliRun list = cli("records list --serial SN-0042 --quiet");
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find(" backup "), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find(" write-all "), std::string::npos) << list.out;
+    EXPECT_EQ(list.out.find("SN-0043"), std::string::npos) << list.out;
+    // enter, backup, leave, write-all
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 5) << list.out;
+    CliRun show = cli("records show 2");
+    ASSERT_EQ(show.status, 0);
+    EXPECT_NE(show.out.find("event         : backup"), std::string::npos) << show.out;
+    EXPECT_NE(show.out.find(path("a.tdb")), std::string::npos) << show.out;
+    CliRun exported = cli("records export --event enter --output " + path("r.csv"));
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    const std::string csv = ReadAll(dir_ / "r.csv");
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3) << csv;
+    EXPECT_EQ(cli("records show 99").status, 10);
+    CliRun none = cli("info --virtual-radio --no-records --quiet --serial SN-0044");
+    EXPECT_EQ(none.status, 0);
+    EXPECT_EQ(cli("records list --serial SN-0044 --quiet").out.find("SN-0044"), std::string::npos);
+}

@@ -1,0 +1,190 @@
+// Procedure files and instrument models: what they hold once read, and that
+// a file with a mistake is refused with a message naming its line.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "align/Procedure.h"
+#include "instrument/Instrument.h"
+#include "instrument/InstrumentModel.h"
+
+using namespace varnel;
+
+namespace {
+
+const char* const kGood = R"({
+  "name": "Power only",
+  "large_model": true,
+  "steps": [
+    {
+      "name": "High power 136-174 MHz",
+      "item": 79,
+      "points": [1, 2, 6, 8],
+      "keying": "transmit",
+      "setup": "transmit",
+      "measure": "power",
+      "target": 37.0,
+      "tolerance": 0.2,
+      "unit": "dBm",
+      "range": [10, 250],
+      "direction": "lowers",
+      "settle_ms": 30,
+      "save": "point"
+    }
+  ]
+}
+)";
+
+// The text of kGood with line `line` (1-based) replaced.
+std::string withLine(int line, const std::string& text) {
+    std::string s = kGood;
+    std::size_t start = 0;
+    for (int i = 1; i < line; ++i) start = s.find('\n', start) + 1;
+    const std::size_t end = s.find('\n', start);
+    return s.substr(0, start) + text + s.substr(end);
+}
+
+std::string refusal(const std::string& text) {
+    Result<Procedure> p = ParseProcedureText(text, "power.json");
+    EXPECT_FALSE(p.ok());
+    return p.ok() ? std::string() : p.error().Text();
+}
+
+}  // namespace
+
+TEST(AlignProcedure, ReadsEveryField) {
+    Result<Procedure> p = ParseProcedureText(kGood, "power.json");
+    ASSERT_TRUE(p.ok()) << p.error().Text();
+    EXPECT_EQ(p->name, "Power only");
+    ASSERT_TRUE(p->largeModel.has_value());
+    EXPECT_TRUE(*p->largeModel);
+    ASSERT_EQ(p->steps.size(), 1u);
+    const ProcedureStep& s = p->steps[0];
+    EXPECT_EQ(s.item, 79);
+    EXPECT_EQ(s.band, 1);  // 79 is the second band's code of item 19
+    EXPECT_EQ(s.points, (std::vector<int>{1, 2, 6, 8}));
+    EXPECT_EQ(s.keying, Keying::Transmit);
+    EXPECT_EQ(s.measure, "power");
+    EXPECT_DOUBLE_EQ(s.target, 37.0);
+    EXPECT_DOUBLE_EQ(s.tolerance, 0.2);
+    EXPECT_EQ(s.minValue, 10);
+    EXPECT_EQ(s.maxValue, 250);
+    EXPECT_FALSE(s.raises);
+    EXPECT_EQ(s.settleMs, 30);
+    EXPECT_EQ(s.save, SaveWhen::Point);
+    EXPECT_EQ(s.line, 5);
+    EXPECT_EQ(p->pointCount(), 4);
+}
+
+TEST(AlignProcedure, SyntaxErrorNamesTheLine) {
+    // A missing comma at the end of line 11.
+    const std::string text = refusal(withLine(11, R"(      "measure": "power")"));
+    EXPECT_NE(text.find("power.json:12:"), std::string::npos) << text;
+}
+
+TEST(AlignProcedure, UnknownItemNamesItsLine) {
+    const std::string text = refusal(withLine(7, R"(      "item": 200,)"));
+    EXPECT_NE(text.find("power.json:7:"), std::string::npos) << text;
+    EXPECT_NE(text.find("item 200"), std::string::npos) << text;
+}
+
+TEST(AlignProcedure, PointOutsideTheItemNamesItsLine) {
+    // Item 19 is the first band's code: five points only.
+    const std::string text = refusal(withLine(7, R"(      "item": 19,)"));
+    EXPECT_NE(text.find("power.json:8:"), std::string::npos) << text;
+    EXPECT_NE(text.find("point 6"), std::string::npos) << text;
+}
+
+TEST(AlignProcedure, BadToleranceNamesItsLine) {
+    const std::string text = refusal(withLine(13, R"(      "tolerance": -1,)"));
+    EXPECT_NE(text.find("power.json:13:"), std::string::npos) << text;
+    EXPECT_NE(text.find("tolerance"), std::string::npos) << text;
+}
+
+TEST(AlignProcedure, MisspelledFieldNamesItsLine) {
+    const std::string text = refusal(withLine(16, R"(      "directoin": "lowers",)"));
+    EXPECT_NE(text.find("power.json:16:"), std::string::npos) << text;
+    EXPECT_NE(text.find("directoin"), std::string::npos) << text;
+}
+
+TEST(AlignProcedure, MissingFieldNamesTheStep) {
+    const std::string text = refusal(withLine(12, "      \"unused\": 0,"));
+    // "target" is gone; the step opens on line 5.
+    EXPECT_NE(text.find("power.json:"), std::string::npos) << text;
+    const std::string again = refusal(withLine(12, R"(      "comment": "no target",)"));
+    EXPECT_NE(again.find("power.json:5:"), std::string::npos) << again;
+    EXPECT_NE(again.find("\"target\""), std::string::npos) << again;
+}
+
+TEST(AlignProcedure, FskItemsAreRefused) {
+    const std::string text = refusal(withLine(7, R"(      "item": 91,)"));
+    EXPECT_NE(text.find("power.json:7:"), std::string::npos) << text;
+}
+
+TEST(AlignProcedure, ShippedProceduresAndModelsLoad) {
+    for (const char* name : {"large", "variant0", "variant1", "variant2"}) {
+        const std::string path = std::string(VARNEL_SOURCE_DIR) + "/procedures/" + name + ".json";
+        Result<Procedure> p = LoadProcedure(path);
+        ASSERT_TRUE(p.ok()) << p.error().Text();
+        EXPECT_GT(p->pointCount(), 10) << name;
+    }
+    for (const char* name : {"virtual-test-set", "generic-scpi-test-set"}) {
+        const std::string path = std::string(VARNEL_SOURCE_DIR) + "/procedures/instruments/" + name + ".json";
+        Result<InstrumentModel> m = LoadInstrumentModel(path);
+        ASSERT_TRUE(m.ok()) << m.error().Text();
+        EXPECT_EQ(m->measurements.count("power"), 1u) << name;
+    }
+}
+
+TEST(AlignProcedure, ShippedVirtualModelIsTheBuiltInOne) {
+    Result<InstrumentModel> m =
+        LoadInstrumentModel(std::string(VARNEL_SOURCE_DIR) + "/procedures/instruments/virtual-test-set.json");
+    ASSERT_TRUE(m.ok()) << m.error().Text();
+    const InstrumentModel builtIn = VirtualTestSetModel();
+    EXPECT_EQ(m->setups, builtIn.setups);
+    EXPECT_EQ(m->settleMs, builtIn.settleMs);
+    for (const auto& [name, meas] : builtIn.measurements) EXPECT_EQ(m->measurements.at(name).query, meas.query);
+}
+
+TEST(AlignProcedure, InstrumentModelMistakeNamesItsLine) {
+    const std::string text = "{\n  \"name\": \"x\",\n  \"settle_ms\": \"soon\"\n}\n";
+    Result<JsonDocument> doc = ParseJsonDocument(text, "model.json");
+    ASSERT_TRUE(doc.ok());
+    Result<InstrumentModel> m = ParseInstrumentModel(doc.value());
+    ASSERT_FALSE(m.ok());
+    EXPECT_NE(m.error().Text().find("model.json:3:"), std::string::npos) << m.error().Text();
+}
+
+TEST(AlignProcedure, SetupCommandsCarryThePointsFrequency) {
+    const InstrumentModel m = VirtualTestSetModel();
+    const std::vector<std::string> c = m.SetupCommands("receive", 435050000u, -118.0);
+    ASSERT_EQ(c.size(), 3u);
+    EXPECT_EQ(c[0], "RF:FREQ 435050000");
+    EXPECT_EQ(c[1], "GEN:LEV -118.00");
+    InstrumentModel mhz;
+    mhz.setups["x"] = {"FREQ {freq_mhz} MHZ"};
+    EXPECT_EQ(mhz.SetupCommands("x", 435050000u, 0)[0], "FREQ 435.050000 MHZ");
+}
+
+TEST(AlignProcedure, ScpiNumbers) {
+    Result<double> a = ParseScpiNumber("+3.700000E+01");
+    ASSERT_TRUE(a.ok());
+    EXPECT_DOUBLE_EQ(a.value(), 37.0);
+    Result<double> b = ParseScpiNumber("-12.5\r");
+    ASSERT_TRUE(b.ok());
+    EXPECT_DOUBLE_EQ(b.value(), -12.5);
+    EXPECT_FALSE(ParseScpiNumber("9.91E37").ok());  // SCPI "not a number"
+    EXPECT_FALSE(ParseScpiNumber("").ok());
+    EXPECT_FALSE(ParseScpiNumber("37 dBm").ok());
+    EXPECT_EQ(ParseScpiNumber("#@!").error().code(), ErrorCode::BadData);
+}
+
+TEST(AlignProcedure, InstrumentAddresses) {
+    using std::chrono::milliseconds;
+    EXPECT_EQ(OpenInstrument("gpib://7", milliseconds(100)).error().code(), ErrorCode::Instrument);
+    EXPECT_EQ(OpenInstrument("tcp://:5025", milliseconds(100)).error().code(), ErrorCode::Instrument);
+    EXPECT_EQ(OpenInstrument("tcp://host:99999", milliseconds(100)).error().code(), ErrorCode::Instrument);
+    Result<std::unique_ptr<Instrument>> none = OpenInstrument("usbtmc:///dev/usbtmc-none", milliseconds(100));
+    ASSERT_FALSE(none.ok());
+    EXPECT_NE(none.error().Text().find("/dev/usbtmc-none"), std::string::npos);
+}
