@@ -33,12 +33,18 @@ public:
     // The radio acknowledged a live change of item `code` at `point`; `image`
     // holds the new value. FSK items record the point's column A value.
     Error LiveChange(int code, int point, const TunerImage& image);
+    // True when the item's bytes in `image` differ from the last acknowledged ones.
+    bool WouldChange(int code, const TunerImage& image) const;
     // The radio acknowledged saving item `code`.
     Error Saved(int code, const TunerImage& image);
     Error WroteAll(const RadioInfo& info, const TunerImage& image, const std::string& detail = {});
     Error FactoryRead(const TunerImage& image);
     Error Backup(const RadioInfo& info, const TunerImage& image, const std::string& file);
     Error Left(const TunerImage& image);
+    // Automatic alignment finished a point of item `code`: the value before
+    // and after, and the outcome in `detail` ("pass: ...", "fail: ...").
+    Error Aligned(int code, int point, int oldValue, int newValue, const std::string& detail,
+                  const TunerImage& image);
 
     const std::string& session() const { return session_; }
 
