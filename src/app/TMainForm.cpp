@@ -1215,6 +1215,8 @@ void TMainForm::restoreWindowGeometry() {
 
 void TMainForm::storeWindowGeometry() {
     if (settingsFile.empty() || !rememberGeometry_) return;
-    WriteProfileString(settingsFile, "Window", "Geometry", saveGeometry().toBase64().toStdString());
-    WriteProfileString(settingsFile, "Window", "Maximized", isMaximized() ? "1" : "0");
+    // A window size that cannot be kept is no reason to bother the operator;
+    // the language setting written next reports a file that cannot be written.
+    if (!WriteProfileString(settingsFile, "Window", "Geometry", saveGeometry().toBase64().toStdString()).ok()) return;
+    (void)WriteProfileString(settingsFile, "Window", "Maximized", isMaximized() ? "1" : "0").ok();
 }
