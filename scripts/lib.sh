@@ -8,7 +8,7 @@ JOBS="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 # Debian packages the build, the tests and the program need.
 VARNEL_PACKAGES=(
   cmake make g++ pkg-config
-  qt6-base-dev libgl-dev libudev-dev
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-translations-l10n libgl-dev libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-wqy-microhei
   libsqlite3-dev libpq-dev nlohmann-json3-dev
@@ -16,6 +16,8 @@ VARNEL_PACKAGES=(
   dpkg-dev file lintian
 
   nlohmann-json3-dev liblxi-dev libtirpc-dev qt6-charts-dev
+  clang libclang-rt-dev
+  g++-mingw-w64-x86-64-posix googletest wine wine64
 )
 
 install_missing_packages() {
@@ -44,7 +46,7 @@ install_missing_packages() {
 
 configure_and_build() {
   echo "==> Configuring $BUILD_DIR"
-  cmake -S "$REPO_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S "$REPO_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
   echo "==> Building with $JOBS jobs"
   cmake --build "$BUILD_DIR" -j "$JOBS"
 }

@@ -19,21 +19,32 @@
 #include <QStatusTipEvent>
 #include <QTimer>
 #include <QToolBar>
+#include <QTime>
 #include <QToolButton>
 #include <algorithm>
+#include <ctime>
+#include <system_error>
 
 #include "app/AppFonts.h"
 #include "app/DialogSeam.h"
+#include "app/FeedbackTexts.h"
+#include "app/RadioStatusBar.h"
 #include "app/TAboutBox.h"
 #include "data/Global.h"
+#include "data/Safety.h"
 #include "dialogs/TFactroyForm.h"
 #include "dialogs/TParamForm.h"
 #include "sim/VirtualBackend.h"
+#include "dialogs/TAlignForm.h"
 #include "lang/Loadlanguage.h"
 #include "lang/ErrorText.h"
 #include "protocol/Exchange.h"
+#include "lang/Profile.h"
 #include "protocol/Sendcmd.h"
+#include "tuning/HotplugWatch.h"
+#include "tuning/PointChart.h"
 #include "tuning/TMDIChild.h"
+#include "tuning/TuningFeedback.h"
 
 // The icons live in the library's resources; a static library needs them
 // registered by name.
@@ -55,6 +66,14 @@ const QString kUntitled = QStringLiteral("Untitled.tdb");
 
 QString Tr(const char* section, const char* key) { return QString::fromStdString(Text(section, key)); }
 
+// Puts the arguments into %1, %2, ... of a language text; a missing text
+// (or placeholder) gives no warning.
+QString Fill(QString text, std::initializer_list<QString> args) {
+    int n = 0;
+    for (const QString& arg : args) text.replace(QStringLiteral("%") + QString::number(++n), arg);
+    return text;
+}
+
 void SetHint(QWidget* widget, const QString& hint) {
     widget->setToolTip(ShortHint(hint));
     widget->setStatusTip(hint);
@@ -65,11 +84,22 @@ void SetHint(QAction* action, const QString& hint) {
     action->setStatusTip(hint);
 }
 
-// What the operator sees in panel 1 after a poll gave up. The language files
-// have no text for it, so it follows the language here.
-QString NoAnswerNote() {
-    return languageIndex == kLanguageChinese ? QStringLiteral("电台没有应答。")
-                                             : QStringLiteral("No answer from the radio.");
+// What the operator sees in panel 1 after a poll gave up.
+QString NoAnswerNote() { return StatusText("S0009"); }
+
+// One line of a plausibility warning.
+QString describeProblem(const PlausibilityProblem& problem) {
+    switch (problem.kind) {
+        case PlausibilityProblem::Kind::ModelName: return Tr("Safety", "P0002");
+        case PlausibilityProblem::Kind::ModelVariant: return Fill(Tr("Safety", "P0003"), {QString::number(problem.value)});
+        case PlausibilityProblem::Kind::TxFrequency:
+        case PlausibilityProblem::Kind::RxFrequency: {
+            const char* key = problem.kind == PlausibilityProblem::Kind::TxFrequency ? "P0004" : "P0005";
+            return Fill(Tr("Safety", key), {QString::number(problem.band), QString::number(problem.point),
+                                            QString::fromStdString(FormatMegahertz(problem.value))});
+        }
+    }
+    return {};
 }
 
 }  // namespace
@@ -156,6 +186,8 @@ private:
 
 using namespace varnel;
 using varnel::app::Tr;
+using varnel::app::describeProblem;
+using varnel::app::Fill;
 
 // ---------------------------------------------------------------------------
 // Construction
@@ -189,6 +221,7 @@ TMainForm::TMainForm(const app::StartupOptions& options, QWidget* parent) : QMai
             Dialogs().message(this, MessageKind::Error, app::kBoxCaption, text, MessageButtons::Ok);
         });
     }
+    app::InstallQtCatalogue(languageIndex);
     const QFont font = app::ProgramFont(FontPointsForMainWindow());
     setFont(font);
     // Menus are windows of their own and do not inherit the window's font.
@@ -210,11 +243,24 @@ TMainForm::TMainForm(const app::StartupOptions& options, QWidget* parent) : QMai
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
+    // A picture for the documentation keeps the design size.
+    rememberGeometry_ = options.grabPath.empty() && !options.reportStartup;
+    if (rememberGeometry_) restoreWindowGeometry();
 
     FormCreate(options);
+
+    // The status bar follows every exchange and the radio's comings and goings.
+    SetFrameWatcher([this](const std::uint8_t* bytes, std::uint16_t length, bool received) {
+        watchFrame(bytes, length, received);
+    });
+    presenceWatch_ = new HotplugWatch(this);
+    connect(presenceWatch_, &HotplugWatch::deviceChanged, this, [this] { QTimer::singleShot(0, this, &TMainForm::rescanPresence); });
+    QTimer::singleShot(0, this, &TMainForm::rescanPresence);
+    refreshRadioStatus();
 }
 
 TMainForm::~TMainForm() {
+    SetFrameWatcher({});
     // The tuning windows report their destruction to this window; let them
     // go while it is still whole.
     tuningWindow = nullptr;
@@ -296,6 +342,7 @@ void TMainForm::buildMenus() {
     TunerAndTest = menu("TunerAndTest");
     TunerAndTest->addAction(N2);
     app::AddRecordsMenuEntry(this, TunerAndTest);
+    TAlignForm::AddMenuEntry(this, TunerAndTest);
 
     View1 = menu("View1");
     View1->addAction(N4);
@@ -373,6 +420,13 @@ void TMainForm::buildStatusBar() {
     setStatusBar(StatusBar1);
     panels_ = new app::StatusPanels(StatusBar1);
     StatusBar1->addWidget(panels_, 1);
+    RadioStatus = new app::RadioStatusBar(StatusBar1);
+    StatusBar1->addPermanentWidget(RadioStatus);
+    StatusRefreshTimer = new QTimer(this);
+    StatusRefreshTimer->setObjectName(QStringLiteral("StatusRefreshTimer"));
+    StatusRefreshTimer->setInterval(250);
+    connect(StatusRefreshTimer, &QTimer::timeout, this, &TMainForm::refreshRadioStatus);
+    StatusRefreshTimer->start();
     // StatusBar1Resize runs from the application-wide event filter.
 }
 
@@ -388,6 +442,7 @@ void TMainForm::buildTimers() {
     EnterTunerModeTimer = timer("EnterTunerModeTimer", &TMainForm::EnterTunerModeTimerTimer);
     ExitTunerModeTimer = timer("ExitTunerModeTimer", &TMainForm::ExitTunerModeTimerTimer);
     WriteAllTunerDataTimer = timer("WriteAllTunerDataTimer", &TMainForm::WriteAllTunerDataTimerTimer);
+    WriteAllCheckTimer = timer("WriteAllCheckTimer", &TMainForm::WriteAllCheckTimerTimer);
 }
 
 void TMainForm::attachForms(TAboutBox* about, TParamForm* param, TFactroyForm* factory) {
@@ -427,10 +482,21 @@ void TMainForm::connectDialogHooks() {
     // A confirmed grid and a factory read replace image bytes that the
     // tuning window shows: let it select its item again.
     const auto refreshTuningWindow = [this] {
-        if (tuningWindow != nullptr) tuningWindow->TreeView1DblClick();
+        if (tuningWindow == nullptr) return;
+        tuningWindow->TreeView1DblClick();
+        tuningWindow->refreshModifiedMarker();
     };
     if (paramForm_ != nullptr) paramForm_->setConfirmHandler(refreshTuningWindow);
-    if (factroyForm_ != nullptr) factroyForm_->setFactoryReadHandler(refreshTuningWindow);
+    // The factory values are shown, not sent: the operator selects a point
+    // before anything reaches the radio.
+    const auto showFactoryImage = [this] {
+        if (tuningWindow == nullptr) return;
+        // The chart draws the factory copy beside the radio's values.
+        if (tuningWindow->feedback() != nullptr) tuningWindow->feedback()->FactoryRead();
+        tuningWindow->ReloadPageValues();
+        tuningWindow->LogNote(Tr("Safety", "L0004"));
+    };
+    if (factroyForm_ != nullptr) factroyForm_->setFactoryReadHandler(showFactoryImage);
 }
 
 TAboutBox* TMainForm::aboutBox() {
@@ -458,8 +524,11 @@ TFactroyForm* TMainForm::factroyForm() {
 // Texts, language, hints
 
 void TMainForm::ApplyMainWindowTexts() {
-    setWindowTitle(Tr("Application", "Title"));
+    // The application title first: the platform appends it to a window title
+    // that does not already end with it, so the caption set after it is not
+    // followed by the old application title.
     QGuiApplication::setApplicationDisplayName(Tr("Application", "Title"));
+    setWindowTitle(Tr("Application", "Title"));
     SpeedButton2->setText(Tr("MainForm", "S001"));
     app::SetHint(SpeedButton2, Tr("MainForm", "S0001"));
     SpeedButton3->setText(Tr("MainForm", "S002"));
@@ -526,7 +595,9 @@ void TMainForm::English1Click() { switchLanguage(kLanguageEnglish); }
 
 void TMainForm::switchLanguage(int index) {
     OpenLanguage(index);  // the window keeps its font size
+    app::InstallQtCatalogue(index);
     ApplyMainWindowTexts();
+    RadioStatus->retranslate();
     applyVirtualRadioTexts();
     applyTunerModeCaptions();
     ShowHintInStatusBar(statusTip());
@@ -564,7 +635,13 @@ void TMainForm::N5Click() {
     N5->setChecked(show);
 }
 
-void TMainForm::ParamItemClick() { Dialogs().execDialog(paramForm()); }
+void TMainForm::ParamItemClick() {
+    Dialogs().execDialog(paramForm());
+    if (tuningWindow != nullptr) {
+        tuningWindow->ShowBand();
+        tuningWindow->refreshModifiedMarker();
+    }
+}
 
 void TMainForm::HelpAbout1Execute() { Dialogs().execDialog(aboutBox()); }
 
@@ -583,6 +660,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 void TMainForm::FormClose() {
+    storeWindowGeometry();
     if (const Error error = StoreLanguageSetting(); !error.ok()) {
         Dialogs().message(this, MessageKind::Error, app::kBoxCaption, QString::fromStdString(ErrorText(error)),
                           MessageButtons::Ok);
@@ -624,17 +702,51 @@ TMDIChild* TMainForm::OpenTuningWindow(const QString& path) {
     QMdiSubWindow* window = MdiArea->addSubWindow(child);
     window->setAttribute(Qt::WA_DeleteOnClose);
     tuningWindow = child;
-    child->setWindowTitle(QFileInfo(path).fileName());
+    child->setDocumentName(QFileInfo(path).fileName());
     window->showMaximized();
     child->FormShow();
+    // The exchanges that led here (entering tuner mode) open its log.
+    for (const PendingLogLine& line : std::as_const(pendingLog_)) {
+        child->LogFrame(reinterpret_cast<const std::uint8_t*>(line.bytes.constData()),
+                        static_cast<std::uint16_t>(line.bytes.size()), line.direction);
+    }
+    pendingLog_.clear();
     return child;
 }
 
 void TMainForm::tuningWindowDestroyed(TMDIChild* window) {
     if (tuningWindow == window) tuningWindow = nullptr;
+    if (tuningWindow == nullptr) {
+        // The newest window is gone; one left open beside it takes its place.
+        for (TMDIChild* child : openTuningWindows()) {
+            if (child != window && !child->isClosing()) tuningWindow = child;
+        }
+    }
+}
+
+bool TMainForm::saveDocument() { return saveImage(); }
+
+void TMainForm::showStatusNote(const QString& text) { panels_->setText(1, text); }
+
+void TMainForm::logNote(const QString& text) {
+    if (tuningWindow != nullptr) tuningWindow->LogNote(text);
+}
+
+bool TMainForm::confirmImageReplaced() {
+    if (tuningWindow == nullptr || !ImageModified(tunerImage)) return true;
+    switch (Dialogs().message(this, MessageKind::Question, app::kBoxCaption, Tr("Safety", "M0001"),
+                              MessageButtons::SaveDiscardCancel)) {
+        case ui::MessageResult::Ok: return saveImage();
+        case ui::MessageResult::Discard: return true;
+        case ui::MessageResult::Cancel: return false;
+    }
+    return false;
 }
 
 void TMainForm::setDocumentCommandsEnabled(bool enabled) {
+    // Exactly while a tuning window is open: a window that closes while
+    // another one stays leaves them on.
+    for (TMDIChild* child : openTuningWindows()) enabled = enabled || !child->isClosing();
     SpeedButton1->setEnabled(enabled);
     SpeedButton3->setEnabled(enabled);
     ParamItem->setEnabled(enabled);
@@ -660,7 +772,7 @@ void TMainForm::showRadioLostCaptions() {
 
 bool TMainForm::pollRunning() const {
     return ReadInfoTimer->isActive() || EnterTunerModeTimer->isActive() || ExitTunerModeTimer->isActive() ||
-           WriteAllTunerDataTimer->isActive();
+           WriteAllTunerDataTimer->isActive() || WriteAllCheckTimer->isActive();
 }
 
 bool TMainForm::openRadioLink() {
@@ -678,9 +790,12 @@ bool TMainForm::openRadioLink() {
     // udev rule (permission) is the usual cause on Linux.
     if (error.kind == OpenError::Kind::PermissionDenied || error.kind == OpenError::Kind::Busy ||
         error.kind == OpenError::Kind::WrongDevice || error.kind == OpenError::Kind::Other) {
-        const QString reason = QString::fromStdString(DescribeOpenError(LastOpenError()));
+        const QString reason = error.kind == OpenError::Kind::WrongDevice ? QString::fromStdString(DescribeOpenError(LastOpenError())) : app::OpenFailureReason(LastOpenError());
         if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
     }
+    radioPresent_ = error.kind != OpenError::Kind::NoRadio;
+    RadioStatus->failed("S0001", error.kind == OpenError::Kind::NoRadio ? QString() : app::OpenFailureReason(LastOpenError()));
+    refreshRadioStatus();
     Dialogs().message(this, MessageKind::Error, app::kBoxCaption, text, MessageButtons::Ok);
     return false;
 }
@@ -696,9 +811,12 @@ void TMainForm::pollExpired(QTimer* timer) {
     if (Exchange().failure() || Exchange().busy())
         note = QString::fromStdString(TranslatedErrorText(Exchange().noAnswerError()));
     panels_->setText(1, note);
+    RadioStatus->failed("S0009");
 }
 
 void TMainForm::SpeedButton4Click() {
+    // Entry replaces the image: unsaved changes are offered for saving first.
+    if (!inTunerMode && !confirmImageReplaced()) return;
     if (!openRadioLink()) return;
     if (!inTunerMode) {
         SendReadInfo();
@@ -726,7 +844,7 @@ void TMainForm::ReadInfoTimerTimer() {
     }
     ReadInfoTimer->stop();
     // The block follows the reply's first payload byte (frame bytes 6 to 261).
-    radioInfo.assign(replyBuffer.data() + 6);
+    radioInfo.assign(replyBuffer.data() + kReplyDataOffset);
     SendEnterTunerMode();  // expects 857 or 521 bytes, from the block just stored
     EnterTunerModeTimer->start();
 }
@@ -747,7 +865,14 @@ void TMainForm::EnterTunerModeTimerTimer() {
     // other timers keep running and may reuse the reply buffer.
     const std::size_t imageBytes = radioInfo.imageBytes();
     std::array<std::uint8_t, TunerImage::kSize> image{};
-    std::copy_n(replyBuffer.begin() + 6, imageBytes, image.begin());
+    std::copy_n(replyBuffer.begin() + kReplyDataOffset, imageBytes, image.begin());
+    {
+        // The backup holds the image as the radio sent it; a small model's
+        // bytes 512 to 847 are what memory holds, as in any archive.
+        TunerImage sent = tunerImage;
+        std::copy_n(image.begin(), imageBytes, sent.bytes.begin());
+        backupEntry(radioInfo, sent);
+    }
 
     setTunerModeCaptions("S004", "S0040");
     N1->setEnabled(true);
@@ -757,11 +882,42 @@ void TMainForm::EnterTunerModeTimerTimer() {
     // After the operator has closed the box: the image (the rest of it is
     // kept for a small model), the new tuning window, tuner mode.
     std::copy_n(image.begin(), imageBytes, tunerImage.bytes.begin());
+    MarkImageSaved(tunerImage);  // what the radio holds is no unsaved change
+    imageSource_ = Fill(Tr("Safety", "W0007"), {QTime::currentTime().toString(QStringLiteral("HH:mm"))});
     OpenTuningWindow(app::kUntitled);
     inTunerMode = true;
     currentFileName.clear();
     currentFilePath_.clear();
     app::RecordEntered(this);
+    logNote(Fill(Tr("Safety", "L0001"), {QString::fromStdString(DescribeRadio(radioInfo))}));
+    if (!lastBackupPath_.isEmpty()) logNote(Fill(Tr("Safety", "B0001"), {lastBackupPath_}));
+}
+
+void TMainForm::backupEntry(const RadioInfo& info, const TunerImage& image) {
+    lastBackupPath_.clear();
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    const QString folder = app::DefaultDataDirectory() + QString::fromLatin1(kBackupFolder);
+    const QString path = folder + QLatin1Char('/') + QString::fromStdString(BackupFileName(info.modelName(), local));
+    std::error_code ec;
+    std::filesystem::create_directories(app::NativePath(folder), ec);
+    std::array<std::uint8_t, kArchiveSize> bytes{};
+    std::copy(info.bytes.begin(), info.bytes.end(), bytes.begin());
+    std::copy(image.bytes.begin(), image.bytes.end(), bytes.begin() + RadioInfo::kSize);
+    const Error error = ec ? Error::Make(ErrorCode::FileError, ec.message(), folder.toStdString())
+                           : SaveArchive(app::NativePath(path), bytes.data(), kArchiveSize);
+    if (!error.ok()) {
+        // Tuning goes on; the operator sees that there is no backup.
+        const std::string reason = ErrorText(error);
+        showStatusNote(Fill(Tr("Safety", "B0002"), {QString::fromStdString(reason)}));
+        return;
+    }
+    lastBackupPath_ = path;
 }
 
 void TMainForm::ExitTunerModeTimerTimer() {
@@ -791,8 +947,66 @@ void TMainForm::ExitTunerModeTimerTimer() {
 
 void TMainForm::SpeedButton1Click() {
     if (!openRadioLink()) return;
+    // First ask the attached radio who it is (0x0003); the write follows
+    // only when it is the image's radio and the operator agrees.
+    SendReadInfo();
+    WriteAllCheckTimer->start();
+}
+
+void TMainForm::WriteAllCheckTimerTimer() {
+    switch (PollStep(cmd::reply(cmd::kReadInfo))) {
+        case PollResult::Pending:
+            return;
+        case PollResult::Expired:
+            pollExpired(WriteAllCheckTimer);
+            return;
+        case PollResult::Match:
+            break;
+    }
+    WriteAllCheckTimer->stop();
+    pollTicks = 0;
+    pollRetries = 0;
+    RadioInfo attached;
+    attached.assign(replyBuffer.data() + kReplyDataOffset);
+    if (!confirmWriteAll(attached)) return;
     SendWriteAll();  // 848 or 512 image bytes, as the information block says
     WriteAllTunerDataTimer->start();
+    logNote(Fill(Tr("Safety", "L0002"), {QString::fromStdString(DescribeRadio(attached))}));
+}
+
+bool TMainForm::confirmWriteAll(const RadioInfo& attached) {
+    const QString attachedName = QString::fromStdString(DescribeRadio(attached));
+    const QString imageName = QString::fromStdString(DescribeRadio(radioInfo));
+    const bool same = SameRadio(attached, radioInfo);
+    const std::vector<PlausibilityProblem> problems = PlausibilityProblems(radioInfo, tunerImage);
+    if (same && problems.empty()) {
+        const QString text = Fill(Tr("Safety", "W0006"), {imageSource_, attachedName});
+        return Dialogs().message(this, MessageKind::Question, app::kBoxCaption, text, MessageButtons::OkCancel) ==
+               ui::MessageResult::Ok;
+    }
+    QStringList lines;
+    if (!same) {
+        lines << Tr("Safety", "W0001") << QString() << Fill(Tr("Safety", "W0002"), {attachedName})
+              << Fill(Tr("Safety", "W0003"), {imageName});
+    }
+    if (!problems.empty()) {
+        if (!lines.isEmpty()) lines << QString();
+        lines << Tr("Safety", "W0008");
+        for (const PlausibilityProblem& problem : problems) lines << describeProblem(problem);
+    }
+    if (!expertMode) {
+        Dialogs().message(this, MessageKind::Error, app::kBoxCaption, lines.join(QLatin1Char('\n')),
+                          MessageButtons::Ok);
+        return false;
+    }
+    lines << QString() << Tr("Safety", same ? "W0009" : "W0004");
+    if (Dialogs().message(this, MessageKind::Question, app::kBoxCaption, lines.join(QLatin1Char('\n')),
+                          MessageButtons::OkCancel) != ui::MessageResult::Ok) {
+        return false;
+    }
+    // The override is a second, explicit decision.
+    return Dialogs().message(this, MessageKind::Question, app::kBoxCaption, Fill(Tr("Safety", "W0005"), {attachedName}),
+                             MessageButtons::OkCancel) == ui::MessageResult::Ok;
 }
 
 void TMainForm::WriteAllTunerDataTimerTimer() {
@@ -807,6 +1021,7 @@ void TMainForm::WriteAllTunerDataTimerTimer() {
     }
     WriteAllTunerDataTimer->stop();
     app::RecordWroteAll();
+    logNote(Tr("Safety", "L0003"));
     Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M012"),
                       MessageButtons::Ok);
 }
@@ -830,12 +1045,20 @@ bool TMainForm::OpenArchive(const QString& path) { return OpenArchive(app::Nativ
 bool TMainForm::OpenArchive(const std::filesystem::path& path) {
     // Only a whole archive is taken: anything else is refused and nothing in
     // memory changes.
-    if (const Error error = LoadArchive(path, archiveBuffer); !error.ok()) {
+    std::array<std::uint8_t, kArchiveSize> loaded = archiveBuffer;
+    if (const Error error = LoadArchive(path, loaded); !error.ok()) {
         showArchiveError(error);
         return false;
     }
+    // The open tuning window goes first (its unsaved changes and tuner mode
+    // are asked about); when it stays, the open is cancelled, so that no
+    // second window can reach the radio with another model's image.
+    if (!closeTuningWindows()) return false;
+    archiveBuffer = loaded;
     UnpackArchive(archiveBuffer);
+    MarkImageSaved(tunerImage);
     const QString shown = app::FromNativePath(path);
+    imageSource_ = QFileInfo(shown).fileName();
     OpenTuningWindow(shown);
 #ifdef _WIN32
     currentFileName = app::NarrowFileName(shown);
@@ -843,6 +1066,14 @@ bool TMainForm::OpenArchive(const std::filesystem::path& path) {
     currentFileName = path.native();  // the system's own bytes
 #endif
     currentFilePath_ = shown;
+    const std::vector<PlausibilityProblem> problems = PlausibilityProblems(radioInfo, tunerImage);
+    if (!problems.empty()) {
+        QStringList lines{Tr("Safety", "P0001")};
+        for (const PlausibilityProblem& problem : problems) lines << describeProblem(problem);
+        lines << QString() << Tr("Safety", "P0006");
+        Dialogs().message(this, MessageKind::Error, app::kBoxCaption, lines.join(QLatin1Char('\n')),
+                          MessageButtons::Ok);
+    }
     return true;
 }
 
@@ -863,28 +1094,33 @@ QString TMainForm::currentFilePath() const {
     return app::FromNarrowFileName(currentFileName);
 }
 
-void TMainForm::FileSaveItemClick() {
-    if (currentFileName.empty()) {
-        FileSaveAsItemClick();
-        return;
-    }
-    saveArchiveTo(currentNativePath());
-}
+void TMainForm::FileSaveItemClick() { saveImage(); }
 
-void TMainForm::saveArchiveTo(const std::filesystem::path& path) {
+bool TMainForm::saveImage() {
+    if (currentFileName.empty()) return saveImageAs();
     PackArchive(archiveBuffer);
-    if (const Error error = SaveArchive(path, archiveBuffer.data(), kArchiveSize); !error.ok()) {
+    if (const Error error = SaveArchive(currentNativePath(), archiveBuffer.data(), kArchiveSize); !error.ok()) {
         showArchiveError(error);
-    } else {
-        app::RecordArchiveSaved(app::FromNativePath(path));
+        return false;
     }
+    app::RecordArchiveSaved(currentFilePath());
+    imageSaved(currentFilePath());
+    return true;
 }
 
-void TMainForm::FileSaveAsItemClick() {
+void TMainForm::imageSaved(const QString& path) {
+    MarkImageSaved(tunerImage);
+    imageSource_ = QFileInfo(path).fileName();
+    if (tuningWindow != nullptr) tuningWindow->refreshModifiedMarker();
+}
+
+void TMainForm::FileSaveAsItemClick() { saveImageAs(); }
+
+bool TMainForm::saveImageAs() {
     QString directory = app::DefaultDataDirectory();
     if (!currentFileName.empty()) directory = QFileInfo(currentFilePath()).absolutePath();
     QString path = Dialogs().saveFileName(this, directory, app::kSaveFilter, app::kDefaultSuffix);
-    if (path.isEmpty()) return;
+    if (path.isEmpty()) return false;
     // The dialog appends the extension to a bare name; so does this, for
     // dialogs that do not.
     if (QFileInfo(path).suffix().isEmpty() && !path.endsWith(QLatin1Char('.'))) path += app::kDefaultSuffix;
@@ -892,10 +1128,92 @@ void TMainForm::FileSaveAsItemClick() {
     PackArchive(archiveBuffer);
     if (const Error error = SaveArchive(app::NativePath(path), archiveBuffer.data(), kArchiveSize); !error.ok()) {
         showArchiveError(error);
-        return;
+        return false;
     }
     app::RecordArchiveSaved(path);
     currentFileName = app::NarrowFileName(path);
     currentFilePath_ = path;
-    if (tuningWindow != nullptr) tuningWindow->setWindowTitle(QFileInfo(path).fileName());
+    if (tuningWindow != nullptr) tuningWindow->setDocumentName(QFileInfo(path).fileName());
+    imageSaved(path);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The radio's state in the status bar
+
+void TMainForm::refreshRadioStatus() { RadioStatus->refresh(radioPresent_); }
+
+void TMainForm::rescanPresence() {
+    // A tuning window's connection watch does its own scans and reports.
+    radioPresent_ = ScanRadioDrives() > 0;
+    if (!radioPresent_) N1->setEnabled(false);
+    refreshRadioStatus();
+}
+
+void TMainForm::reportFailure(const char* statusKey, const QString& detail) {
+    RadioStatus->failed(statusKey, detail);
+    refreshRadioStatus();
+}
+
+void TMainForm::radioPresenceChanged(bool present) {
+    radioPresent_ = present;
+    if (!present) {
+        // The factory copy needs the radio in tuner mode.
+        N1->setEnabled(false);
+        RadioStatus->failed("S0008");
+        StatusBar1->showMessage(app::StatusText("S0010"), 15000);
+    } else {
+        StatusBar1->showMessage(app::StatusText("S0015"), 15000);
+    }
+    refreshRadioStatus();
+}
+
+void TMainForm::watchFrame(const std::uint8_t* bytes, std::uint16_t length, bool received) {
+    const DecodedFrame frame = DecodeFrame(bytes, length, received);
+    if (received) {
+        radioPresent_ = true;
+        if (frame.command == lastRequest_.command && frame.wellFormed) {
+            if (frame.status > 0 && frame.readings.empty()) {
+                // The radio answered, but not with "done".
+                RadioStatus->failed("S0012", QString::fromStdString(Text("Status", CommandNameKey(lastRequest_.command, lastRequest_.action))) +
+                                                 QStringLiteral(" (") + QString::number(frame.status) + QLatin1Char(')'));
+            } else if (!(lastRequest_.command == cmd::kSetItem && lastRequest_.action == 7)) {
+                // Read-backs every two seconds would hide what the operator did.
+                RadioStatus->acknowledged(lastRequest_, currentPoint);
+            }
+        }
+    } else {
+        lastRequest_ = frame;
+    }
+    // The tuning window logs its own live-sets, read-backs and saves; the
+    // other commands (information, enter, leave, write all, factory) are
+    // logged here.
+    if (frame.command == cmd::kReadInfo || frame.command == cmd::kEnterTunerMode) {
+        // Entering opens a new tuning window: its log starts with these.
+        if (frame.command == cmd::kReadInfo && !received) pendingLog_.clear();
+        pendingLog_.append({QByteArray(reinterpret_cast<const char*>(bytes), length), received ? 1 : 0});
+    } else if (frame.command != cmd::kSetItem && frame.command != cmd::kSaveItem && tuningWindow != nullptr) {
+        tuningWindow->LogFrame(bytes, length, received ? 1 : 0);
+    }
+    refreshRadioStatus();
+}
+
+void TMainForm::restoreWindowGeometry() {
+    // Kept in setting.ini beside the language, in a section of its own.
+    if (settingsFile.empty()) return;
+    const std::string saved = ReadProfileString(settingsFile, "Window", "Geometry", {});
+    const QByteArray geometry = QByteArray::fromBase64(QByteArray::fromStdString(saved));
+    if (geometry.isEmpty() || !restoreGeometry(geometry)) {
+        setWindowState(windowState() | Qt::WindowMaximized);
+        return;
+    }
+    if (ReadProfileString(settingsFile, "Window", "Maximized", {}) == "1") {
+        setWindowState(windowState() | Qt::WindowMaximized);
+    }
+}
+
+void TMainForm::storeWindowGeometry() {
+    if (settingsFile.empty() || !rememberGeometry_) return;
+    WriteProfileString(settingsFile, "Window", "Geometry", saveGeometry().toBase64().toStdString());
+    WriteProfileString(settingsFile, "Window", "Maximized", isMaximized() ? "1" : "0");
 }

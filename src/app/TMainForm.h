@@ -21,6 +21,7 @@
 #include "app/TuningHost.h"
 #include "data/Filemanage.h"
 #include "device/Mass_storage.h"
+#include "protocol/FrameDecode.h"
 
 class QAction;
 class QMdiArea;
@@ -31,6 +32,7 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class TAboutBox;
+class HotplugWatch;
 namespace varnel {
 class VirtualBackend;
 }
@@ -40,6 +42,7 @@ class TParamForm;
 
 namespace varnel::app {
 class StatusPanels;
+class RadioStatusBar;
 
 // Panel 0 of the status bar takes 94 % of the bar's width, truncated.
 int StatusPanelWidth(int statusBarWidth);
@@ -108,6 +111,25 @@ public:
     void showRadioLostCaptions() override;
     void showLinkNote(const QString& note) override;
     void tuningWindowDestroyed(TMDIChild* window) override;
+    bool saveDocument() override;
+
+    // A short note in the status bar (a failed backup, a poll that gave up).
+    void showStatusNote(const QString& text);
+    // Where the image in memory came from: a file name, or "read from this
+    // radio at HH:MM".
+    QString imageSource() const { return imageSource_; }
+    // The file of the last automatic backup, empty when it failed.
+    QString lastBackupPath() const { return lastBackupPath_; }
+    void reportFailure(const char* statusKey, const QString& detail) override;
+    void radioPresenceChanged(bool present) override;
+
+    // The radio's state at a glance, right of the two panels; refreshed by
+    // StatusRefreshTimer and by every acknowledged or failed exchange.
+    varnel::app::RadioStatusBar* RadioStatus = nullptr;
+    QTimer* StatusRefreshTimer = nullptr;
+    void refreshRadioStatus();
+    // Whether a radio volume was seen at the last scan.
+    bool radioPresent() const { return radioPresent_; }
 
     // ---- controls (named as in the design; tests find them by name) ----
     QMdiArea* MdiArea = nullptr;
@@ -146,6 +168,9 @@ public:
     QTimer* EnterTunerModeTimer = nullptr;
     QTimer* ExitTunerModeTimer = nullptr;
     QTimer* WriteAllTunerDataTimer = nullptr;
+    // Reads the attached radio's information block before a write-all, so
+    // that the image goes only into the radio it belongs to.
+    QTimer* WriteAllCheckTimer = nullptr;
 
     // The tuning window this window opened last, or none.
     TMDIChild* tuningWindow = nullptr;
@@ -171,6 +196,7 @@ public slots:
     void EnterTunerModeTimerTimer();
     void ExitTunerModeTimerTimer();
     void WriteAllTunerDataTimerTimer();
+    void WriteAllCheckTimerTimer();
     // Status bar
     void StatusBar1Resize();
 
@@ -201,13 +227,42 @@ private:
     // A poll gave up: counters 0, link closed, timer stopped.
     void pollExpired(QTimer* timer);
     void showArchiveError(const varnel::Error& error);
-    void saveArchiveTo(const std::filesystem::path& path);
     QString currentFilePath() const;
     // The file behind currentFileName exactly as the system names it.
     std::filesystem::path currentNativePath() const;
+    bool saveImage();
+    bool saveImageAs();
+    void imageSaved(const QString& path);
+    // Before the image in memory is replaced: Save / Discard / Cancel when
+    // it has unsaved changes. True when the operator lets it go.
+    bool confirmImageReplaced();
+    // The write-all questions: identity and plausibility, then consent.
+    bool confirmWriteAll(const varnel::RadioInfo& attached);
+    // Saves the block and image of an entry under Default Data/backups/.
+    void backupEntry(const varnel::RadioInfo& info, const varnel::TunerImage& image);
+    void logNote(const QString& text);
     void rebuildWindowList();
 
+    // Every frame of the program passes here: acknowledgements and refusals
+    // for the status bar, and the main window's and factory dialog's own
+    // exchanges for the tuning window's log.
+    void watchFrame(const std::uint8_t* bytes, std::uint16_t length, bool received);
+    void rescanPresence();
+    void restoreWindowGeometry();
+    void storeWindowGeometry();
+
     varnel::app::StatusPanels* panels_ = nullptr;
+    HotplugWatch* presenceWatch_ = nullptr;
+    bool radioPresent_ = false;
+    bool rememberGeometry_ = true;
+    varnel::DecodedFrame lastRequest_;
+    // Exchanges of the main window made while no tuning window was open
+    // (entering tuner mode): they open the next window's log.
+    struct PendingLogLine {
+        QByteArray bytes;
+        int direction;
+    };
+    QList<PendingLogLine> pendingLog_;
     QAction* windowListSeparator_ = nullptr;
     QPointer<TAboutBox> aboutBox_;
     QPointer<TParamForm> paramForm_;
@@ -215,4 +270,6 @@ private:
     // The exact path behind currentFileName (which is narrow and may lose
     // characters on Windows).
     QString currentFilePath_;
+    QString imageSource_;
+    QString lastBackupPath_;
 };

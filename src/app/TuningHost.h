@@ -19,6 +19,14 @@ public:
     virtual void showRadioLostCaptions() = 0;
     // A note about the link for the status bar (shown until replaced).
     virtual void showLinkNote(const QString& note) { static_cast<void>(note); }
+    // Saves the image as File > Save does (asking for a name when it has
+    // none); true when it was saved.
+    virtual bool saveDocument() { return false; }
     // The tuning window is being destroyed.
     virtual void tuningWindowDestroyed(TMDIChild* window) = 0;
+    // A failure the status bar shows until the next success: `statusKey` is
+    // a key of section "Status", `detail` is appended.
+    virtual void reportFailure(const char* /*statusKey*/, const QString& /*detail*/) {}
+    // The connection watch lost the radio (false) or found it again (true).
+    virtual void radioPresenceChanged(bool /*present*/) {}
 };

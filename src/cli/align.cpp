@@ -18,10 +18,13 @@
 #include <thread>
 
 #include "align/AlignEngine.h"
+#include "align/AlignRecords.h"
+#include "cli/Cli.h"
 #include "data/Global.h"
 #include "device/HostBackend.h"
 #include "instrument/VirtualInstrument.h"
 #include "protocol/Sendcmd.h"
+#include "records/Recorder.h"
 #include "sim/VirtualBackend.h"
 
 namespace {
@@ -45,6 +48,8 @@ int usage(std::FILE* out) {
                  "  --virtual-radio[=PRESET]  align the virtual radio (%s)\n"
                  "  --format json|csv       report on standard output (default json)\n"
                  "  --json FILE, --csv FILE  also write the report to a file\n"
+                 "  --serial SN             the radio's serial number for the calibration records\n"
+                 "  --no-records            keep no calibration records\n"
                  "exit status: 0 every point passed, 1 some point failed, 2 usage, 3 the run ended early\n",
                  VirtualPresetNames().c_str());
     return out == stdout ? 0 : 2;
@@ -67,6 +72,7 @@ int RunAlign(int argc, char** argv) {
     std::string procedurePath, instrumentUrl, modelPath, jsonPath, csvPath, format = "json";
     int timeoutMs = 2000;
     std::optional<VirtualPreset> preset;
+    cli::Options recordOptions;
     for (int i = 2; i < argc; ++i) {
         const std::string_view arg = argv[i];
         auto value = [&](std::string* out) {
@@ -92,6 +98,10 @@ int RunAlign(int argc, char** argv) {
             if (!value(&number)) return usage(stderr);
             timeoutMs = std::atoi(number.c_str());
             if (timeoutMs <= 0) return usage(stderr);
+        } else if (arg == "--serial") {
+            if (!value(&recordOptions.serial)) return usage(stderr);
+        } else if (arg == "--no-records") {
+            recordOptions.noRecords = true;
         } else if (arg == "--virtual-radio") {
             preset = VirtualPreset::Variant0;
         } else if (arg.rfind("--virtual-radio=", 0) == 0) {
@@ -158,10 +168,20 @@ int RunAlign(int argc, char** argv) {
     if (Result<std::string> id = instrument.value()->Query(model.identify); id)
         std::fprintf(stderr, "Instrument: %s (%s)\n", id.value().c_str(), instrument.value()->Describe().c_str());
 
-    interrupted = false;
-    auto previousHandler = std::signal(SIGINT, onInterrupt);
+    // Tuner mode first, so that the calibration records know the radio.
     SendcmdAlignRadio radio;
     const bool wasInTunerMode = inTunerMode;
+    if (Error e = radio.Prepare(); !e.ok()) {
+        std::fprintf(stderr, "varnel-cli: %s\n", e.Text().c_str());
+        linkHandle.reset();
+        SetDeviceBackend(nullptr);
+        return 3;
+    }
+    cli::SetUpRecords(recordOptions);
+    if (!wasInTunerMode) cli::RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
+
+    interrupted = false;
+    auto previousHandler = std::signal(SIGINT, onInterrupt);
     AlignEngine engine(procedure.value(), radio, instrument.value().get(), model);
     engine.SetStopFlag(&interrupted);
     AlignEvents events;
@@ -171,7 +191,7 @@ int RunAlign(int argc, char** argv) {
                      p.note.c_str());
     };
     engine.SetEvents(events);
-    // Each result is also a calibration record once the records store exists.
+    engine.SetRecordSink(CalibrationRecordSink([](const Error& e) { cli::RecordWarning(e); }));
     const AlignReport report = engine.Run();
     std::signal(SIGINT, previousHandler);
 
@@ -183,6 +203,7 @@ int RunAlign(int argc, char** argv) {
             if (PollStep(cmd::reply(cmd::kExitTunerMode)) != PollResult::Pending) break;
         }
         inTunerMode = false;
+        cli::RecordWarning(CalibrationRecorder().Left(tunerImage));
     }
 
     const std::string json = report.ToJson();

@@ -41,6 +41,24 @@ static_assert(offsetof(PassThroughBlock, sense) == (kWide ? 60 : 48));
 static_assert(sizeof(PassThroughBlock) == (kWide ? 96 : 80));
 static_assert(sizeof(STORAGE_PROPERTY_QUERY) == 12, "the query block is 12 bytes");
 
+// Zeroes the block and fills it for one transfer of `length` bytes at `data`.
+void FillPassThroughBlock(PassThroughBlock& block, TransferDirection direction, const std::uint8_t* cdbBytes,
+                          UCHAR cdbLength, void* data, std::uint16_t length) {
+    const bool toRadio = direction == TransferDirection::ToRadio;
+    std::memset(&block, 0, sizeof block);
+    SCSI_PASS_THROUGH_DIRECT& r = block.request;
+    r.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
+    r.TargetId = 1;
+    r.CdbLength = cdbLength;
+    r.SenseInfoLength = static_cast<UCHAR>(toRadio ? kSenseBytesOut : kSenseBytesIn);
+    r.DataIn = toRadio ? SCSI_IOCTL_DATA_OUT : SCSI_IOCTL_DATA_IN;
+    r.DataTransferLength = length;
+    r.TimeOutValue = kTransferTimeoutSeconds;
+    r.DataBuffer = data;
+    r.SenseInfoOffset = offsetof(PassThroughBlock, sense);
+    std::memcpy(r.Cdb, cdbBytes, cdbLength);
+}
+
 // "\\.\E:" for "E:".
 std::wstring DevicePath(const std::string& volume) {
     return std::wstring(L"\\\\.\\") + static_cast<wchar_t>(volume[0]) + L":";
@@ -115,20 +133,9 @@ public:
 private:
     TransferOutcome transfer(TransferDirection direction, const std::uint8_t* cdbBytes, UCHAR cdbLength, void* data,
                              std::uint16_t length) {
-        const bool toRadio = direction == TransferDirection::ToRadio;
         PassThroughBlock block;
-        std::memset(&block, 0, sizeof block);
+        FillPassThroughBlock(block, direction, cdbBytes, cdbLength, data, length);
         SCSI_PASS_THROUGH_DIRECT& r = block.request;
-        r.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
-        r.TargetId = 1;
-        r.CdbLength = cdbLength;
-        r.SenseInfoLength = static_cast<UCHAR>(toRadio ? kSenseBytesOut : kSenseBytesIn);
-        r.DataIn = toRadio ? SCSI_IOCTL_DATA_OUT : SCSI_IOCTL_DATA_IN;
-        r.DataTransferLength = length;
-        r.TimeOutValue = kTransferTimeoutSeconds;
-        r.DataBuffer = data;
-        r.SenseInfoOffset = offsetof(PassThroughBlock, sense);
-        std::memcpy(r.Cdb, cdbBytes, cdbLength);
         DWORD returned = 0;
         TransferOutcome outcome;
         outcome.direction = direction;
@@ -158,6 +165,15 @@ private:
 };
 
 }  // namespace
+
+std::vector<std::uint8_t> PassThroughRequestBytes(TransferDirection direction, void* data, std::uint16_t length) {
+    PassThroughBlock block;
+    const std::array<std::uint8_t, 16> cdb = VendorCdb(direction);
+    FillPassThroughBlock(block, direction, cdb.data(), static_cast<UCHAR>(cdb.size()), data, length);
+    std::vector<std::uint8_t> bytes(sizeof block);
+    std::memcpy(bytes.data(), &block, sizeof block);
+    return bytes;
+}
 
 bool IsDriveVolume(const std::string& volume) {
     if (volume.size() != 2 || volume[1] != ':') return false;

@@ -10,7 +10,9 @@
 
 #include "app/AppFonts.h"
 #include "app/DialogSeam.h"
+#include "app/FeedbackTexts.h"
 #include "data/Global.h"
+#include "data/Safety.h"
 #include "device/Mass_storage.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Exchange.h"
@@ -24,7 +26,6 @@ QString Tr(const char* section, const char* key) { return QString::fromStdString
 
 // The factory read reply: A1, code, length, status byte, 512 data bytes,
 // checksum, A4. The data start at frame byte 6.
-constexpr std::size_t kFactoryDataStart = 6;
 constexpr std::size_t kFactoryDataBytes = TunerImage::kSmallSize;
 
 }  // namespace
@@ -96,7 +97,7 @@ bool TFactroyForm::ensureLink() {
     QString text = Tr("MessageBox", "M010");
     if (error.kind == OpenError::Kind::PermissionDenied || error.kind == OpenError::Kind::Busy ||
         error.kind == OpenError::Kind::WrongDevice || error.kind == OpenError::Kind::Other) {
-        const QString reason = QString::fromStdString(DescribeOpenError(error));
+        const QString reason = error.kind == OpenError::Kind::WrongDevice ? QString::fromStdString(DescribeOpenError(error)) : varnel::app::OpenFailureReason(error);
         if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
     }
     ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"), text, ui::MessageButtons::Ok);
@@ -104,6 +105,15 @@ bool TFactroyForm::ensureLink() {
 }
 
 void TFactroyForm::Button1Click() {
+    // The factory copy replaces the working image: the operator agrees
+    // first, knowing whether unsaved changes go with it.
+    QStringList lines{Tr("Safety", "F0001")};
+    if (ImageModified(tunerImage)) lines << Tr("Safety", "F0002");
+    lines << QString() << Tr("Safety", "F0003");
+    if (ui::Dialogs().message(this, ui::MessageKind::Question, QStringLiteral("Varnel"), lines.join(QLatin1Char('\n')),
+                              ui::MessageButtons::OkCancel) != ui::MessageResult::Ok) {
+        return;
+    }
     if (!ensureLink()) return;
     SendReadFactory();  // 0x0065, reply of 521 bytes
     ReadFactroyInfoTimer->start();
@@ -134,11 +144,12 @@ void TFactroyForm::ReadFactroyInfoTimerTimer() {
     ReadFactroyInfoTimer->stop();
     // The two band halves; the FSK blocks (512 to 847) are not part of the
     // factory copy and stay as they are. The status byte is not examined.
-    std::copy_n(replyBuffer.begin() + kFactoryDataStart, kFactoryDataBytes, tunerImage.bytes.begin());
+    std::copy_n(replyBuffer.begin() + kReplyDataOffset, kFactoryDataBytes, tunerImage.bytes.begin());
     ListBox1->addItem(Tr("Factroy", "F0003"));
     app::RecordFactoryRead();
     if (factoryReadHandler_) factoryReadHandler_();
-    accept();
+    // The dialog stays open so that the result can be read; the operator
+    // closes it.
 }
 
 void TFactroyForm::WriteFactroyInfoTimerTimer() {

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QHBoxLayout>
+#include <algorithm>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -10,14 +11,17 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include "app/AppFonts.h"
+#include "app/DialogSeam.h"
 #include "data/Global.h"
 #include "data/ItemTable.h"
+#include "data/Safety.h"
 #include "lang/Loadlanguage.h"
 
 using namespace varnel;
@@ -76,9 +80,10 @@ QPixmap MakeRowMarker() {
 TParamForm::TParamForm(QWidget* parent) : QDialog(parent), layout_(param::FiveGridLayout()) {
     setObjectName(QStringLiteral("TParamForm"));
     setWindowTitle(QStringLiteral("Param"));
-    // Fixed single border with the system menu only.
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    // A single border with the system menu; it opens at its design size and
+    // may be resized (the grid scrolls) so that it fits small screens too.
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(true);
     setModal(true);
 
     Label1 = new QLabel(QStringLiteral("Range:"), this);
@@ -153,7 +158,7 @@ TParamForm::TParamForm(QWidget* parent) : QDialog(parent), layout_(param::FiveGr
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(25, 12, 25, 12);
     column->addLayout(rangeRow);
-    column->addWidget(StringGrid1, 1, Qt::AlignLeft);
+    column->addWidget(StringGrid1, 1);
     column->addLayout(buttonRow);
 
     applyLayout();
@@ -181,6 +186,7 @@ void TParamForm::hideEvent(QHideEvent* event) {
 }
 
 void TParamForm::FormShow() {
+    bandAtShow_ = band;
     setFont(app::ProgramFont(FontPointsForDialogs()));
     setWindowTitle(QStringLiteral("Param"));
     Button3->setText(Tr("Param", "P0011"));
@@ -213,8 +219,15 @@ void TParamForm::applyLayout() {
     StringGrid1->setRowCount(rowCount_ - 1);
     for (int c = 0; c < layout_.columns; ++c) StringGrid1->setColumnWidth(c, layout_.columnWidths[c]);
     for (int r = 0; r < rowCount_ - 1; ++r) StringGrid1->setRowHeight(r, param::kRowHeight);
-    StringGrid1->setFixedWidth(layout_.gridWidth);
-    setFixedSize(layout_.clientWidth, param::kClientHeight);
+    StringGrid1->setMinimumWidth(std::min(layout_.gridWidth, 360));
+    StringGrid1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setMinimumSize(std::min(layout_.clientWidth, 420), 320);
+    // The design size whenever the column layout changes; otherwise the
+    // operator's size stays.
+    if (property("designWidth").toInt() != layout_.clientWidth) {
+        setProperty("designWidth", layout_.clientWidth);
+        resize(layout_.clientWidth, param::kClientHeight);
+    }
 }
 
 void TParamForm::fillGrid() {
@@ -314,7 +327,8 @@ bool TParamForm::Edit1KeyPress(QKeyEvent* event) {
     switch (event->key()) {
         case Qt::Key_Return:
         case Qt::Key_Enter:
-            return true;  // Enter stores nothing; leaving the cell does
+            Edit1Exit();  // Enter commits the cell, as leaving it does
+            return true;
         case Qt::Key_Backspace:
         case Qt::Key_Delete:
         case Qt::Key_Tab:
@@ -349,6 +363,14 @@ void TParamForm::Edit1Exit() {
     if (!typed) return;
     const ParamGridRow* gridRow = FindParamGridRow(row);
     if (gridRow == nullptr || !param::IsCellEditable(col, row, layout_, rowCount_, expertMode)) return;
+    if ((gridRow->kind == GridRowKind::RxFrequency || gridRow->kind == GridRowKind::TxFrequency) &&
+        !acceptFrequencyText(text)) {
+        // The old value stays, and the cell shows it again.
+        if (QTableWidgetItem* item = StringGrid1->item(row - 1, col)) {
+            item->setText(QString::fromStdString(param::CellText(editImage, *gridRow, band, col)));
+        }
+        return;
+    }
     const std::string shown = param::StoreCellText(editImage, *gridRow, band, col, text);
     if (QTableWidgetItem* item = StringGrid1->item(row - 1, col)) item->setText(QString::fromStdString(shown));
 }
@@ -407,4 +429,32 @@ void TParamForm::Button3Click() {
 void TParamForm::Button4Click() {
     closeEditorWithoutStore();
     reject();
+}
+
+void TParamForm::reject() {
+    closeEditorWithoutStore();
+    band = bandAtShow_;
+    QDialog::reject();
+}
+
+bool TParamForm::acceptFrequencyText(const std::string& text) {
+    // A number of megahertz: digits with at most one decimal point.
+    static const QRegularExpression number(QStringLiteral("^[0-9]+(\\.[0-9]*)?$"));
+    const QString typed = QString::fromStdString(text).trimmed();
+    const char* bandName = band == 1 ? "136-174 MHz" : "400-470 MHz";
+    QString refusal;
+    if (!number.match(typed).hasMatch()) {
+        refusal = Tr("Safety", "Q0002").replace(QStringLiteral("%1"), typed.isEmpty() ? QStringLiteral("\"\"") : typed);
+    } else {
+        // The parse gives back the old value when it cannot read the text;
+        // two different old values tell that case apart.
+        const std::uint32_t hertz = param::parseFrequencyText(text, 0).value;
+        const bool readable = hertz == param::parseFrequencyText(text, 1).value;
+        if (readable && FrequencyInBand(hertz, band)) return true;
+        refusal = Tr("Safety", readable ? "Q0001" : "Q0002")
+                      .replace(QStringLiteral("%1"), typed)
+                      .replace(QStringLiteral("%2"), QString::fromLatin1(bandName));
+    }
+    ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"), refusal, ui::MessageButtons::Ok);
+    return false;
 }

@@ -129,32 +129,12 @@ void SetFrameWatcher(FrameWatcher watcher) {
     (void)observer;
 }
 
-std::uint16_t QueryReplyLength(int itemCode) {
-    switch (itemCode) {
-        case 22:
-        case 82:
-            return 17;
-        case 30:
-        case 87:
-            return 11;
-        default:
-            return 10;
-    }
-}
+// Reply lengths and record sizes are facts of the item table.
+std::uint16_t QueryReplyLength(int itemCode) { return static_cast<std::uint16_t>(QueryReplyLengthOf(itemCode)); }
 
-std::uint8_t SaveItemSize(int c) {
-    if ((c >= 4 && c <= 8) || (c >= 11 && c <= 17) || c == 22 || (c >= 64 && c <= 68) ||
-        (c >= 71 && c <= 77) || c == 82)
-        return 8;
-    if (c == 9 || c == 10 || (c >= 18 && c <= 21) || c == 69 || c == 70 || (c >= 78 && c <= 81))
-        return 16;
-    if ((c >= 31 && c <= 33) || (c >= 91 && c <= 93)) return 56;
-    return 1;
-}
+std::uint8_t SaveItemSize(int itemCode) { return static_cast<std::uint8_t>(SaveSizeOf(itemCode)); }
 
-std::uint8_t SaveWideItemSize(int c) {
-    return (c == 9 || c == 10 || c == 26 || c == 69 || c == 70 || c == 86) ? 24 : 1;
-}
+std::uint8_t SaveWideItemSize(int itemCode) { return static_cast<std::uint8_t>(WideSaveSizeOf(itemCode)); }
 
 void SendReadInfo() { sendCommand(cmd::kReadInfo, nullptr, 0, {.replyLength = 265, .logged = false, .timer = std::nullopt}); }
 

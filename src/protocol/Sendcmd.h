@@ -21,6 +21,9 @@ inline constexpr std::size_t kFrameAreaSize = 1024;
 inline constexpr std::uint16_t kPollBudget = 100;  // ticks per attempt
 inline constexpr std::uint8_t kFrameStart = 0xA1;
 inline constexpr std::uint8_t kFrameEnd = 0xA4;
+// Where a reply's data starts: the second payload byte (the first, byte 5, is
+// not examined).
+inline constexpr std::size_t kReplyDataOffset = 6;
 
 namespace cmd {
 inline constexpr std::uint16_t kReadInfo = 0x0003;

@@ -35,6 +35,7 @@ inline constexpr const char* kWriteAll = "write-all";
 inline constexpr const char* kFactoryRead = "factory-read";
 inline constexpr const char* kBackup = "backup";
 inline constexpr const char* kLeave = "leave";
+inline constexpr const char* kAlign = "align";  // one point of automatic alignment
 }  // namespace record_event
 
 struct CalibrationRecord {

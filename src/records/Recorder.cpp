@@ -79,6 +79,19 @@ bool Recorder::WouldChange(int code, const TunerImage& image) const {
     return false;
 }
 
+Error Recorder::Aligned(int code, int point, int oldValue, int newValue, const std::string& detail,
+                        const TunerImage& image) {
+    CalibrationRecord r = Base(record_event::kAlign, image);
+    r.item = code;
+    r.band = BandOfCode(code);
+    r.point = point;
+    r.oldValue = oldValue;
+    r.newValue = newValue;
+    r.detail = detail;
+    shadow_ = image;
+    return Store(std::move(r));
+}
+
 Error Recorder::Saved(int code, const TunerImage& image) {
     CalibrationRecord r = Base(record_event::kSaveItem, image);
     r.item = code;

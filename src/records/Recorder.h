@@ -41,6 +41,10 @@ public:
     Error FactoryRead(const TunerImage& image);
     Error Backup(const RadioInfo& info, const TunerImage& image, const std::string& file);
     Error Left(const TunerImage& image);
+    // Automatic alignment finished a point of item `code`: the value before
+    // and after, and the outcome in `detail` ("pass: ...", "fail: ...").
+    Error Aligned(int code, int point, int oldValue, int newValue, const std::string& detail,
+                  const TunerImage& image);
 
     const std::string& session() const { return session_; }
 

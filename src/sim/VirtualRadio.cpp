@@ -114,15 +114,14 @@ int itemValue(const TuningItem& item, int ordinal, int band, int k, bool retuned
 }
 
 void fillFsk(TunerImage& image, const TuningItem& item, int ordinal, int band, bool retuned) {
-    const std::size_t s = static_cast<std::size_t>(item.offset[band]);
     const int block = ordinal % 3 + 3 * band;
     for (int k = 0; k < TunerImage::kPoints; ++k) {
-        const std::size_t uk = static_cast<std::size_t>(k);
-        image[s + uk] = clampByte(80 + k + block * 2);
-        image[s + 8 + uk] = clampByte(64 + 2 * k + block);
-        image[s + 16 + uk] = clampByte(100 - k + block);
-        image.setWord(s + 24 + 2 * uk, static_cast<std::uint16_t>(2048 + 32 * k + 8 * block + (retuned ? 8 : 0)));
-        image.setWord(s + 40 + 2 * uk, static_cast<std::uint16_t>(1024 + 16 * k + 4 * block));
+        auto at = [&](int cell) { return static_cast<std::size_t>(PointByte(item, band, k + 1, cell)); };
+        image[at(0)] = clampByte(80 + k + block * 2);
+        image[at(1)] = clampByte(64 + 2 * k + block);
+        image[at(2)] = clampByte(100 - k + block);
+        image.setWord(at(3), static_cast<std::uint16_t>(2048 + 32 * k + 8 * block + (retuned ? 8 : 0)));
+        image.setWord(at(4), static_cast<std::uint16_t>(1024 + 16 * k + 4 * block));
     }
 }
 
@@ -502,15 +501,15 @@ void VirtualRadio::applyLiveValue(int item, int point, const std::uint8_t* paylo
             // A point of an FSK block needs its whole 8-byte record; the short
             // live-set carries a single value and leaves the block alone.
             if (length < 15 || point < 1 || point > TunerImage::kPoints) return;
+            // The record is A, B, C, a zero, then D and E low byte first.
             const std::uint8_t* r = payload + 7;
-            const std::size_t k = static_cast<std::size_t>(point - 1);
-            live_[s + k] = r[0];
-            live_[s + 8 + k] = r[1];
-            live_[s + 16 + k] = r[2];
-            live_[s + 24 + 2 * k] = r[4];
-            live_[s + 25 + 2 * k] = r[5];
-            live_[s + 40 + 2 * k] = r[6];
-            live_[s + 41 + 2 * k] = r[7];
+            const std::vector<ItemCell> cells = CellsOf(ItemLayout::FskBlock);
+            std::size_t in = 0;
+            for (std::size_t c = 0; c < cells.size(); ++c) {
+                const std::size_t at = s + static_cast<std::size_t>(cells[c].start + cells[c].stride * (point - 1));
+                for (int b = 0; b < cells[c].width; ++b) live_[at + static_cast<std::size_t>(b)] = r[in++];
+                if (c == 2) ++in;
+            }
             return;
         }
         case ItemLayout::DisplayOnly:

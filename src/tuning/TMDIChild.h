@@ -38,6 +38,9 @@ class QTimer;
 class QTreeWidgetItem;
 class TuningHost;
 class HotplugWatch;
+namespace varnel::tuning {
+class TuningFeedback;
+}
 
 class TMDIChild : public QWidget {
     Q_OBJECT
@@ -60,8 +63,25 @@ public:
     void BuildItemTree();
     // Brings page `page` (0..9) of pageList to the front, scrolled to the top.
     void ShowPage(int page);
-    // The page in front.
+    // The page in front (nullptr while the neutral page NoPage is in front).
     QScrollArea* frontPage() const;
+    // Brings the neutral page to the front: it says that the model has no
+    // page for the selected item, and nothing on it can send.
+    void ShowNoPage();
+    // Shows the band in force (BandLabel).
+    void ShowBand();
+    // Loads the page of the current item from the image again, as a
+    // selection does, without sending anything or touching the keying.
+    void ReloadPageValues();
+    // The caption's file name; the caption adds "*" while the image differs
+    // from what was last read, loaded or saved.
+    void setDocumentName(const QString& name);
+    QString documentName() const { return documentName_; }
+    void refreshModifiedMarker();
+    // Appends a plain line (with date and time) to the communication log.
+    void LogNote(const QString& text);
+    // True once the window has accepted its close.
+    bool isClosing() const { return closing_; }
     // Writes rxFrequency / txFrequency into the RX and TX labels of the scope's pages.
     void RefreshFrequencyLabels(varnel::tuning::RefreshScope scope);
     // Shows or hides rows 6 to 8 of sbox_power.
@@ -124,7 +144,11 @@ public:
     void LogFrame(const std::uint8_t* bytes, std::uint16_t length, int direction);
     // The line LogFrame appends, without the leading date and time.
     static QString LogLineBody(const std::uint8_t* bytes, std::uint16_t length, int direction);
-    void C1Click();  // clear the log
+    void C1Click();  // clear the log (asks first)
+    // Item data of a log line: the decoded words beside the bytes (QString)
+    // and its columns for a CSV file (QStringList: time, then the decoded fields).
+    static constexpr int kDecodedRole = Qt::UserRole + 10;
+    static constexpr int kFieldsRole = Qt::UserRole + 11;
     void S1Click();  // save the log
 
     // ---- controls ----------------------------------------------------------
@@ -140,6 +164,8 @@ public:
     QSplitter* Splitter1 = nullptr;
     QWidget* ScrollBox1 = nullptr;
     QLabel* Panel1 = nullptr;
+    QLabel* BandLabel = nullptr;  // the band in force
+    QLabel* NoPage = nullptr;     // the neutral page
     QSplitter* Splitter2 = nullptr;
     QListWidget* ListBox1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
@@ -189,6 +215,8 @@ public:
     const SavedRecord& lastSave() const { return lastSave_; }
     // USB arrival and removal notices; they start ConnetTimer.
     HotplugWatch* hotplugWatch() const { return hotplug_; }
+    // The chart, the radio-lost notice and the keyboard handling.
+    varnel::tuning::TuningFeedback* feedback() const { return feedback_; }
 
     // One line in the log for a transfer that failed (send or read).
     void LogTransferFailure(const varnel::TransferOutcome& outcome);
@@ -216,6 +244,7 @@ private:
     // ---- end of polling and keying
 
 protected:
+    friend class varnel::tuning::TuningFeedback;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -258,6 +287,17 @@ private:
     // Widgets of each row of each page (for showing / hiding rows).
     QHash<QString, QList<QWidget*>> rowWidgets_;  // key: point button name
     QHash<QObject*, varnel::Page> pressTargets_;
+    // Only the page in front takes input; the covered ones are disabled.
+    void coverPages();
+    bool onCoveredPage(const QObject* object) const;
+    friend class TCoveredPageKeys;
+    QString documentName_;
+    bool closing_ = false;
+    // The man-down value on screen (Label113), or -1 when none is shown.
+    int mandownShown_ = -1;
     bool maximisedOnce_ = false;
     bool splittersPlaced_ = false;
+    varnel::tuning::TuningFeedback* feedback_ = nullptr;
+    // The point last selected on each page (page number -> point).
+    QHash<int, int> selectedPoints_;
 };

@@ -7,48 +7,71 @@
 #include <QStringEncoder>
 
 #include "app/DialogSeam.h"
+#include "lang/FrameLogText.h"
+#include "app/FeedbackTexts.h"
 #include "lang/Loadlanguage.h"
+#include "protocol/FrameDecode.h"
+#include "tuning/PointChart.h"
+#include "tuning/TuningFeedback.h"
 #include "tuning/TMDIChild.h"
 
 using namespace varnel;
 
 namespace {
 
-constexpr const char* kLogFilter = "TET Files (*.txt)| *.txt";
+// The text file of the log, and beside it a table of the decoded lines.
+constexpr const char* kLogFilter = "TET Files (*.txt)| *.txt|CSV Files (*.csv)|*.csv";
 
-// Short date and long time of the user's locale, as the platform's default
-// date-and-time conversion gives them.
-QString LocalDateTime() {
-    const QLocale locale = QLocale::system();
-    const QDateTime now = QDateTime::currentDateTime();
-    return locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-           locale.toString(now.time(), QLocale::LongFormat);
+// Short date and long time of the interface language.
+QString LocalDateTime() { return app::InterfaceDateTime(QDateTime::currentDateTime()); }
+
+QString CsvField(QString text) {
+    if (text.contains(QLatin1Char('"')) || text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('\n'))) {
+        text.replace(QStringLiteral("\""), QStringLiteral("\"\""));
+        return QLatin1Char('"') + text + QLatin1Char('"');
+    }
+    return text;
 }
 
 }  // namespace
 
 QString TMDIChild::LogLineBody(const std::uint8_t* bytes, std::uint16_t length, int direction) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    QString line = QStringLiteral("  ");
-    line += QString::fromStdString(Text("ChildForm", direction == 0 ? "C0021" : "C0020"));
-    line += QStringLiteral(":   ");
-    line.reserve(line.size() + 4 * length);
-    for (std::uint16_t i = 0; bytes != nullptr && i < length; ++i) {
-        line += QLatin1Char(kHex[bytes[i] >> 4]);
-        line += QLatin1Char(kHex[bytes[i] & 0x0F]);
-        line += QStringLiteral("  ");
-    }
-    return line;
+    return QString::fromStdString(FrameLogText(bytes, length, direction));
 }
 
 void TMDIChild::LogFrame(const std::uint8_t* bytes, std::uint16_t length, int direction) {
-    ListBox1->addItem(LocalDateTime() + LogLineBody(bytes, length, direction));
+    const QString when = LocalDateTime();
+    auto* line = new QListWidgetItem(when + LogLineBody(bytes, length, direction));
+    // The decoded column beside the bytes; the saved text keeps the line alone.
+    DecodedFrame decoded = DecodeFrame(bytes, length, direction != 0);
+    const std::vector<std::string> fields = DescribeFrameFields(decoded, app::LanguageLookup());
+    QStringList columns{when};
+    for (const std::string& field : fields) columns << QString::fromStdString(field);
+    line->setData(kDecodedRole, QString::fromStdString(DescribeFrame(decoded, app::LanguageLookup())));
+    line->setData(kFieldsRole, columns);
+    ListBox1->addItem(line);
+    // Every live change and every selection goes out as a frame: the chart
+    // follows at once.
+    if (feedback_ != nullptr && feedback_->chart() != nullptr) feedback_->chart()->refresh();
     // The list follows its newest line.
     ListBox1->setCurrentRow(ListBox1->count() - 1);
     ListBox1->scrollToBottom();
 }
 
-void TMDIChild::C1Click() { ListBox1->clear(); }
+void TMDIChild::LogNote(const QString& text) {
+    ListBox1->addItem(LocalDateTime() + QStringLiteral("  ") + text);
+    ListBox1->setCurrentRow(ListBox1->count() - 1);
+    ListBox1->scrollToBottom();
+}
+
+void TMDIChild::C1Click() {
+    if (ListBox1->count() > 0 &&
+        ui::Dialogs().message(this, ui::MessageKind::Question, QStringLiteral("Varnel"), app::StatusText("S0014"),
+                              ui::MessageButtons::OkCancel) != ui::MessageResult::Ok) {
+        return;
+    }
+    ListBox1->clear();
+}
 
 void TMDIChild::S1Click() {
     const QString filter = QString::fromLatin1(kLogFilter);
@@ -61,9 +84,28 @@ void TMDIChild::S1Click() {
     // with no byte-order mark.
     QStringEncoder encoder(QStringConverter::System, QStringConverter::Flag::Stateless);
     QByteArray bytes;
-    for (int i = 0; i < ListBox1->count(); ++i) {
-        bytes += encoder.encode(ListBox1->item(i)->text());
-        bytes += "\r\n";
+    if (name.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)) {
+        // A table: time, the decoded columns, then the line as the log shows it.
+        // UTF-8 with a byte-order mark, so that spreadsheets read the Chinese texts.
+        QStringList header;
+        for (const char* key : {"H0001", "H0002", "H0003", "H0004", "H0005", "H0006", "H0007", "H0008", "H0009",
+                                "H0010", "H0011"}) {
+            header << CsvField(app::StatusText(key));
+        }
+        bytes = "\xEF\xBB\xBF" + header.join(QLatin1Char(',')).toUtf8() + "\r\n";
+        for (int i = 0; i < ListBox1->count(); ++i) {
+            const QListWidgetItem* item = ListBox1->item(i);
+            QStringList columns = item->data(kFieldsRole).toStringList();
+            while (columns.size() < 10) columns << QString();
+            columns << item->text();
+            for (QString& column : columns) column = CsvField(column);
+            bytes += columns.join(QLatin1Char(',')).toUtf8() + "\r\n";
+        }
+    } else {
+        for (int i = 0; i < ListBox1->count(); ++i) {
+            bytes += encoder.encode(ListBox1->item(i)->text());
+            bytes += "\r\n";
+        }
     }
 
     QFile file(name);

@@ -23,8 +23,10 @@
 #include "lang/ErrorText.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Exchange.h"
+#include "protocol/FrameDecode.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/HotplugWatch.h"
+#include "tuning/TuningFeedback.h"
 #include "tuning/TMDIChild.h"
 
 using namespace varnel;
@@ -34,25 +36,13 @@ namespace {
 
 // Offsets in a reply frame: byte 5 is the first payload byte (the item code
 // of a read-back reply), the readings follow it.
-constexpr std::size_t kReadingByte = 6;
-constexpr std::size_t kSecondReadingByte = 7;
+constexpr std::size_t kReadingByte = kReplyDataOffset;
+constexpr std::size_t kSecondReadingByte = kReplyDataOffset + 1;
 // Without USB notices the watch looks for the radio this often.
 constexpr int kWatchFallbackMs = 1000;
 // The notice that the USB watch could not start is shown once per run.
 bool g_watchFailureShown = false;
 
-int BaseCode(int code) {
-    const TuningItem* item = FindItem(code);
-    return item != nullptr ? item->code[0] : kNoCode;
-}
-
-bool IsVoxItem(int base) {
-    return base == 0 || base == 1 || base == 2 || base == 3 || base == 24 || base == 25;
-}
-bool IsSquelchItem(int base) { return base >= 5 && base <= 8; }
-bool IsTemperatureItem(int base) { return base == 30; }
-bool IsErrorRateItem(int base) { return base == 22; }
-bool IsMandownItem(int base) { return base >= 27 && base <= 29; }
 
 }  // namespace
 
@@ -193,6 +183,13 @@ void TMDIChild::GiveUp(QTimer* timer) {
     // when the transfers themselves failed, the cause follows.
     if (Exchange().failure() || Exchange().busy())
         text += QStringLiteral("\n\n") + QString::fromStdString(TranslatedErrorText(Exchange().noAnswerError()));
+    // The man-down page has no point to select again: say what helps there.
+    if (timer == SaveTimer && InFamily(currentItem, Page::Mandown)) {
+        text += QStringLiteral("\n\n") + QString::fromStdString(Text("Status", "S0013"));
+    }
+    if (host() != nullptr) {
+        host()->reportFailure("S0011", QString::fromStdString(Text("Status", CommandNameKey(lastSentFrame[2], lastSentFrame[6]))));
+    }
     ui::Dialogs().message(this, ui::MessageKind::Plain, QGuiApplication::applicationDisplayName(), text,
                           ui::MessageButtons::Ok);
     lockAdjustControls();
@@ -254,16 +251,14 @@ void TMDIChild::SaveItemTimer2Timer() {
 void TMDIChild::ReadTimerTimer() {
     if (!ReadingTick(cmd::reply(cmd::kSetItem))) return;
     const int reading = replyBuffer[kReadingByte];
-    const int base = BaseCode(currentItem);
-    if (IsVoxItem(base)) {
+    if (InFamily(currentItem, Page::Vox)) {
         control<QLabel>(QStringLiteral("Label36"))->setText(QString::number(reading));
-    } else if (IsSquelchItem(base)) {
+    } else if (InFamily(currentItem, Page::Sql)) {
         // The measured level becomes the item's value at the point.
-        const std::optional<ItemBytesInfo> bytes = ItemBytes(currentItem);
-        if (bytes && bytes->layout == ItemLayout::Array && currentPoint >= 1 && currentPoint <= 8) {
-            tunerImage[static_cast<std::size_t>(bytes->offset + currentPoint - 1)] = static_cast<std::uint8_t>(reading);
+        if (const int at = PointByteOfCode(currentItem, currentPoint); at >= 0) {
+            tunerImage[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(reading);
         }
-    } else if (IsTemperatureItem(base)) {
+    } else if (InFamily(currentItem, Page::Temp)) {
         control<QLabel>(QStringLiteral("Label130"))->setText(QString::number(reading));
         control<QLabel>(QStringLiteral("Label132"))->setText(QString::number(replyBuffer[kSecondReadingByte]));
     }
@@ -279,15 +274,14 @@ void TMDIChild::ReadTimerTimer() {
 
 void TMDIChild::CheckTimerTimer() {
     actionCode = action::kReadBack;
-    const int base = BaseCode(currentItem);
-    if (IsMandownItem(base)) {
+    if (InFamily(currentItem, Page::Mandown)) {
         // The man-down sensor has no frequency points.
         SendQueryItem(currentItem, actionCode, 1, currentValue, txFrequency(0));
         MandownTimer->start();
         return;
     }
     SendQueryItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
-    if (IsErrorRateItem(base)) {
+    if (InFamily(currentItem, Page::ErrorRate)) {
         ErrorRateTimer->start();
     } else {
         ReadTimer->start();
@@ -300,6 +294,7 @@ void TMDIChild::ConnetTimerTimer() {
     if (ScanRadioDrives() > 0) {
         ConnetTimer->stop();
         radioAway_ = false;
+        if (feedback_ != nullptr) feedback_->RadioFound();
         return;
     }
     // The radio is gone: tuner mode with it. The watch keeps scanning until
@@ -312,4 +307,5 @@ void TMDIChild::ConnetTimerTimer() {
     inTunerMode = false;
     if (host() != nullptr) host()->showRadioLostCaptions();
     lockAdjustControls();
+    if (feedback_ != nullptr) feedback_->RadioLost();
 }

@@ -3,17 +3,24 @@
 // frames), and the transmitter unkeyed on every way a run can end.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "align/AlignEngine.h"
+#include "align/AlignRecords.h"
 #include "data/Global.h"
 #include "data/ItemTable.h"
 #include "instrument/VirtualInstrument.h"
 #include "protocol/Sendcmd.h"
+#include "records/RecordStore.h"
+#include "records/Recorder.h"
 #include "sim/VirtualBackend.h"
 
 using namespace varnel;
@@ -477,4 +484,48 @@ TEST_F(AlignVirtual, UnpluggedRadioEndsTheRun) {
     // The transmit-off was the last thing the engine tried: after the unplug
     // the radio took no more frames, so the attempt shows in the frame count.
     EXPECT_GE(report.exchanges, 3u);
+}
+
+// ---- calibration records -------------------------------------------------------
+
+TEST(AlignRecords, EveryPointIsACalibrationRecord) {
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / ("align_records_" + std::to_string(::getpid()) + ".sqlite");
+    std::filesystem::remove(file);
+    Result<std::unique_ptr<RecordStore>> opened = OpenSqliteStore(file);
+    ASSERT_TRUE(opened.ok()) << opened.error().Text();
+    std::shared_ptr<RecordStore> store(std::move(opened.value()));
+    CalibrationRecorder().SetStore(store);
+
+    FakeRadio radio;
+    FakeInstrument meter(radio);
+    ProcedureStep reachable = powerStep({1, 2}, 33.0);
+    ProcedureStep unreachable = powerStep({3}, 40.0);
+    Procedure p = oneStep(reachable);
+    p.steps.push_back(unreachable);
+    AlignEngine engine(p, radio, &meter, VirtualTestSetModel());
+    engine.SetRecordSink(CalibrationRecordSink());
+    const AlignReport report = engine.Run();
+    CalibrationRecorder().SetStore(nullptr);
+    ASSERT_TRUE(report.complete());
+
+    RecordFilter filter;
+    filter.event = record_event::kAlign;
+    Result<std::vector<CalibrationRecord>> records = store->List(filter);
+    ASSERT_TRUE(records.ok()) << records.error().Text();
+    ASSERT_EQ(records->size(), 3u);
+    std::sort(records->begin(), records->end(), [](const auto& a, const auto& b) { return a.point < b.point; });
+    for (int i = 0; i < 3; ++i) {
+        const CalibrationRecord& r = (*records)[static_cast<std::size_t>(i)];
+        EXPECT_EQ(r.item, 19);
+        EXPECT_EQ(r.band, 0);
+        EXPECT_EQ(r.point, i + 1);
+        EXPECT_EQ(r.oldValue, 100);
+        EXPECT_EQ(r.newValue, report.points[static_cast<std::size_t>(i)].finalValue);
+    }
+    EXPECT_EQ((*records)[0].detail.rfind("pass: target 33 +/- 0.1 dBm", 0), 0u) << (*records)[0].detail;
+    EXPECT_EQ((*records)[2].detail.rfind("fail: target 40", 0), 0u) << (*records)[2].detail;
+    EXPECT_EQ((*records)[2].newValue, 100);  // put back, not forced
+    store.reset();
+    std::filesystem::remove(file);
 }

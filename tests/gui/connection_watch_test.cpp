@@ -17,6 +17,7 @@
 #include "protocol/Sendcmd.h"
 #include "support/FakeHost.h"
 #include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
 #include "tuning/HotplugWatch.h"
 #include "tuning/TMDIChild.h"
 
@@ -41,17 +42,7 @@ private:
     FakeHost host_;
 
     std::unique_ptr<TMDIChild> open() {
-        radioInfo = VirtualPresetInfo(VirtualPreset::Variant0);
-        tunerImage = VirtualPresetImage(VirtualPreset::Variant0);
-        auto w = std::make_unique<TMDIChild>(&host_);
-        w->setAttribute(Qt::WA_DeleteOnClose, false);
-        w->FormShow();
-        if (ScanRadioDrives() != 1) qFatal("no virtual radio");
-        linkHandle = OpenRadio();
-        env_->radio().setTunerMode(true);
-        inTunerMode = true;
-        env_->radio().clearReceivedFrames();
-        return w;
+        return test::OpenTuningWindow(*env_, host_);
     }
     void enableAdjustControls(TMDIChild& w) {
         for (const char* name : kLocked) w.control<QWidget>(QString::fromLatin1(name))->setEnabled(true);
@@ -92,15 +83,19 @@ private slots:
         QVERIFY(!inTunerMode);  // entered again from the main window only
     }
 
-    void lossLeavesOtherPollersRunning() {
+    void lossEndsKeyingAndItsPollers() {
+        // Nothing answers any more: keying ends, and no late "no answer"
+        // message follows the loss the window has already announced.
         auto w = open();
         currentItem = 5;
+        rxKeyed = true;
         w->CheckTimer->start();
         SendSetItem(5, 3, 1, 0, txFrequency(0));
         env_->unplugRadio();
         w->ConnetTimerTimer();
-        QVERIFY(w->CheckTimer->isActive());
-        QVERIFY(w->TimeOutTimer->isActive());
+        QVERIFY(!w->CheckTimer->isActive());
+        QVERIFY(!w->TimeOutTimer->isActive());
+        QVERIFY(!rxKeyed);
         QVERIFY(linkHandle != nullptr);  // the handle stays open
     }
 

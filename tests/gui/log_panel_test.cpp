@@ -18,6 +18,7 @@
 #include "protocol/Sendcmd.h"
 #include "support/FakeHost.h"
 #include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
 #include "tuning/TMDIChild.h"
 
 using namespace varnel;
@@ -27,8 +28,11 @@ namespace {
 
 using varnel::test::FakeHost;
 
+// Short date and long time in the interface language (English as in the
+// United States, Chinese as in China).
 QString DateTimeNow() {
-    const QLocale locale = QLocale::system();
+    const QLocale locale = varnel::languageIndex == varnel::kLanguageChinese ? QLocale(QLocale::Chinese, QLocale::China)
+                                                                              : QLocale(QLocale::English, QLocale::UnitedStates);
     const QDateTime now = QDateTime::currentDateTime();
     return locale.toString(now.date(), QLocale::ShortFormat) + " " + locale.toString(now.time(), QLocale::LongFormat);
 }
@@ -47,11 +51,7 @@ private:
     FakeHost host_;
 
     std::unique_ptr<TMDIChild> makeWindow() {
-        radioInfo = VirtualPresetInfo(VirtualPreset::Variant0);
-        auto w = std::make_unique<TMDIChild>(&host_);
-        w->setAttribute(Qt::WA_DeleteOnClose, false);
-        w->FormShow();
-        return w;
+        return test::OpenTuningWindow(*env_, host_, {.image = test::WindowImage::Kept, .linked = false});
     }
 
     // Appends a line and checks that what precedes `body` is the local date
@@ -151,12 +151,13 @@ private slots:
     void clearEmptiesTheList() {
         auto w = makeWindow();
         for (int i = 0; i < 3; ++i) w->LogFrame(kSetItemFrame, 16, 0);
-        w->C1->trigger();
+        w->C1->trigger();  // asks first; the scripted answer is OK
         QCOMPARE(w->ListBox1->count(), 0);
+        QCOMPARE(env_->dialogs().messages.size(), 1);
+        QCOMPARE(env_->dialogs().messages.first().kind, ui::MessageKind::Question);
         // A reply after the clear is the only line.
         w->LogFrame(kSetItemFrame, 9, 1);
         QCOMPARE(w->ListBox1->count(), 1);
-        QVERIFY(env_->dialogs().messages.isEmpty());
     }
 
     void contextMenuOffersClearAndSave() {
@@ -176,7 +177,8 @@ private slots:
         const QString path = env_->filePath("empty.txt");
         env_->dialogs().saveNames << path;
         w->S1->trigger();
-        QCOMPARE(env_->dialogs().saveFilters, QStringList{"TET Files (*.txt)| *.txt"});
+        // The text file first, a CSV table beside it.
+        QCOMPARE(env_->dialogs().saveFilters, QStringList{"TET Files (*.txt)| *.txt|CSV Files (*.csv)|*.csv"});
         QCOMPARE(env_->dialogs().saveSuffixes, QStringList{".txt"});
         QCOMPARE(env_->dialogs().saveConfirmsOverwrite, QList<bool>{false});  // replaced without a question
         QVERIFY(QFile::exists(path));

@@ -1,0 +1,35 @@
+// Texts and formats that follow the interface language beyond the windows'
+// own captions: the status texts, the time of day, Qt's own buttons and
+// dialogs, the reasons an open failed.
+#pragma once
+
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+
+#include "device/Mass_storage.h"
+#include "protocol/FrameDecode.h"
+
+namespace varnel::app {
+
+// The text of (Status, key).
+QString StatusText(const char* key);
+// The language lookup as the frame decoder takes it.
+TextLookup LanguageLookup();
+// English (United States) or Chinese (China), as languageIndex says.
+QLocale InterfaceLocale();
+// Short date and long time of the interface language.
+QString InterfaceDateTime(const QDateTime& when);
+// The time of day, hh:mm:ss.
+QString InterfaceTime(const QDateTime& when);
+// Loads Qt's own catalogues (standard buttons, file dialogs, context menus)
+// for the language, or removes them for English. The catalogues come from
+// Qt's translation directory (Debian: qt6-translations-l10n) or, when the
+// program is shipped with them, from "translations" beside the executable.
+// True when a catalogue is installed.
+bool InstallQtCatalogue(int languageIndex);
+// Why the radio could not be opened, in the interface language, with the
+// device and the system's detail appended where known.
+QString OpenFailureReason(const OpenError& error);
+
+}  // namespace varnel::app

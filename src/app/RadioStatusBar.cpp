@@ -1,0 +1,150 @@
+#include "app/RadioStatusBar.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+
+#include "app/FeedbackTexts.h"
+#include "data/Global.h"
+#include "lang/Loadlanguage.h"
+
+namespace varnel::app {
+
+namespace {
+
+QLabel* MakeLabel(QWidget* parent, const char* name) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setContentsMargins(6, 0, 6, 0);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+const char* kTxStyle = "QLabel { background: #d01818; color: white; font-weight: bold; border-radius: 3px; }";
+const char* kRxStyle = "QLabel { background: #1a7f1a; color: white; font-weight: bold; border-radius: 3px; }";
+const char* kWarningStyle = "QLabel { background: #ffd24d; color: #5a0000; font-weight: bold; }";
+const char* kOkStyle = "QLabel { color: #11581a; }";
+const char* kTunerStyle = "QLabel { color: #0b4f9c; font-weight: bold; }";
+
+}  // namespace
+
+RadioStatusBar::RadioStatusBar(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("RadioStatusBar"));
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    link_label_ = MakeLabel(this, "StatusLink");
+    model_label_ = MakeLabel(this, "StatusModel");
+    band_label_ = MakeLabel(this, "StatusBand");
+    expert_label_ = MakeLabel(this, "StatusExpert");
+    keying_label_ = MakeLabel(this, "StatusKeying");
+    action_label_ = MakeLabel(this, "StatusLastAction");
+    for (QLabel* label : {link_label_, model_label_, band_label_, expert_label_, keying_label_, action_label_}) {
+        layout->addWidget(label);
+    }
+    layout->addSpacing(16);  // clear of the size grip
+    render();
+}
+
+void RadioStatusBar::refresh(bool radioPresent) {
+    LinkState link = LinkState::NoRadio;
+    if (inTunerMode) {
+        link = LinkState::TunerMode;
+    } else if (radioPresent) {
+        link = LinkState::RadioFound;
+    }
+    link_ = link;
+    haveInfo_ = !radioInfo.modelName().empty();
+    tx_ = inTunerMode && txKeyed;
+    rx_ = inTunerMode && rxKeyed;
+    // Drawn again only when something shown changed.
+    const QString signature = QStringLiteral("%1|%2|%3|%4|%5|%6|%7")
+                                  .arg(static_cast<int>(link_))
+                                  .arg(QString::fromStdString(radioInfo.modelName() + "/" + radioInfo.firmwareVersion()))
+                                  .arg(band)
+                                  .arg(expertMode)
+                                  .arg(tx_)
+                                  .arg(rx_)
+                                  .arg(languageIndex);
+    if (signature == signature_) return;
+    signature_ = signature;
+    render();
+}
+
+void RadioStatusBar::acknowledged(const DecodedFrame& request, int point, const QDateTime& when) {
+    haveAck_ = true;
+    failing_ = false;
+    ack_ = request;
+    ackPoint_ = point;
+    when_ = when;
+    render();
+}
+
+void RadioStatusBar::failed(const char* key, const QString& detail, const QDateTime& when) {
+    failing_ = true;
+    failureKey_ = key;
+    failureDetail_ = detail;
+    when_ = when;
+    render();
+}
+
+void RadioStatusBar::retranslate() { render(); }
+
+QString RadioStatusBar::linkText() const { return link_label_->text(); }
+QString RadioStatusBar::modelText() const { return model_label_->text(); }
+QString RadioStatusBar::bandText() const { return band_label_->text(); }
+QString RadioStatusBar::expertText() const { return expert_label_->isHidden() ? QString() : expert_label_->text(); }
+QString RadioStatusBar::keyingText() const { return keying_label_->isHidden() ? QString() : keying_label_->text(); }
+QString RadioStatusBar::lastActionText() const { return action_label_->text(); }
+
+void RadioStatusBar::render() {
+    switch (link_) {
+        case LinkState::NoRadio: link_label_->setText(StatusText("S0001")); link_label_->setStyleSheet({}); break;
+        case LinkState::RadioFound: link_label_->setText(StatusText("S0002")); link_label_->setStyleSheet({}); break;
+        case LinkState::TunerMode:
+            link_label_->setText(StatusText("S0003"));
+            link_label_->setStyleSheet(QString::fromLatin1(kTunerStyle));
+            break;
+    }
+
+    const QString model = QString::fromStdString(radioInfo.modelName()).trimmed();
+    const QString firmware = QString::fromStdString(radioInfo.firmwareVersion()).trimmed();
+    if (haveInfo_ || !model.isEmpty()) {
+        model_label_->setText(model + QStringLiteral(" · ") + StatusText("S0004") + QLatin1Char(' ') + firmware);
+        model_label_->show();
+    } else {
+        model_label_->clear();
+        model_label_->hide();
+    }
+
+    band_label_->setText(StatusText("S0016") + QLatin1Char(' ') +
+                         (band == 1 ? QStringLiteral("136-174 MHz") : QStringLiteral("400-470 MHz")));
+
+    expert_label_->setText(StatusText("S0005"));
+    expert_label_->setStyleSheet(QString::fromLatin1(kTunerStyle));
+    expert_label_->setVisible(expertMode);
+
+    if (tx_ || rx_) {
+        keying_label_->setText(tx_ ? StatusText("S0006") : StatusText("S0007"));
+        keying_label_->setStyleSheet(QString::fromLatin1(tx_ ? kTxStyle : kRxStyle));
+        keying_label_->show();
+    } else {
+        keying_label_->clear();
+        keying_label_->hide();
+    }
+
+    if (failing_) {
+        QString text = StatusText(failureKey_ != nullptr ? failureKey_ : "S0011");
+        if (!failureDetail_.isEmpty()) text += QStringLiteral(": ") + failureDetail_;
+        action_label_->setText(QStringLiteral("\u26A0 ") + text + QLatin1Char(' ') + InterfaceTime(when_));
+        action_label_->setStyleSheet(QString::fromLatin1(kWarningStyle));
+    } else if (haveAck_) {
+        action_label_->setText(QString::fromStdString(DescribeAcknowledged(ack_, ackPoint_, LanguageLookup())) +
+                               QStringLiteral(" \u2713 ") + InterfaceTime(when_));
+        action_label_->setStyleSheet(QString::fromLatin1(kOkStyle));
+    } else {
+        action_label_->clear();
+        action_label_->setStyleSheet({});
+    }
+}
+
+}  // namespace varnel::app

@@ -1,0 +1,70 @@
+// The right-hand part of the main window's status bar: what the radio is
+// doing, at a glance. Link state (no radio, radio found, in tuner mode),
+// model and firmware, band, expert mode, a coloured TX / RX indicator while
+// the radio is keyed, and the last acknowledged action with its time.
+// Failures (a command given up, the radio lost, a refused command, an open
+// that failed) show in a warning colour until the next success.
+#pragma once
+
+#include <QDateTime>
+#include <QWidget>
+
+#include "protocol/FrameDecode.h"
+
+class QLabel;
+
+namespace varnel::app {
+
+enum class LinkState { NoRadio, RadioFound, TunerMode };
+
+class RadioStatusBar : public QWidget {
+    Q_OBJECT
+public:
+    explicit RadioStatusBar(QWidget* parent = nullptr);
+
+    // Reads the program's state (tuner mode, information block, band, expert
+    // mode, keying) and shows it; `radioPresent` says whether a radio volume
+    // was seen at the last scan.
+    void refresh(bool radioPresent);
+    // A request the radio acknowledged; `point` names the point of a save.
+    void acknowledged(const DecodedFrame& request, int point, const QDateTime& when = QDateTime::currentDateTime());
+    // A failure, kept in the warning colour until the next acknowledgement.
+    // `key` is a key of section "Status"; `detail` is appended.
+    void failed(const char* key, const QString& detail = {}, const QDateTime& when = QDateTime::currentDateTime());
+    // Shows every text again in the current language.
+    void retranslate();
+
+    LinkState linkState() const { return link_; }
+    QString linkText() const;
+    QString modelText() const;
+    QString bandText() const;
+    QString expertText() const;
+    QString keyingText() const;
+    QString lastActionText() const;
+    bool showsFailure() const { return failing_; }
+
+private:
+    void render();
+
+    QLabel* link_label_;
+    QLabel* model_label_;
+    QLabel* band_label_;
+    QLabel* expert_label_;
+    QLabel* keying_label_;
+    QLabel* action_label_;
+
+    LinkState link_ = LinkState::NoRadio;
+    bool haveInfo_ = false;
+    bool tx_ = false;
+    bool rx_ = false;
+    bool failing_ = false;
+    bool haveAck_ = false;
+    DecodedFrame ack_;
+    int ackPoint_ = 0;
+    QDateTime when_;
+    const char* failureKey_ = nullptr;
+    QString failureDetail_;
+    QString signature_;
+};
+
+}  // namespace varnel::app

@@ -1,0 +1,446 @@
+#include "dialogs/TAlignForm.h"
+
+#include <QAction>
+#include <QChart>
+#include <QChartView>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QMenu>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScatterSeries>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QValueAxis>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "align/AlignRecords.h"
+#include "app/AppFonts.h"
+#include "app/DialogSeam.h"
+#include "data/Global.h"
+#include "instrument/VirtualInstrument.h"
+#include "lang/Loadlanguage.h"
+#include "protocol/Sendcmd.h"
+#include "sim/VirtualBackend.h"
+
+using namespace varnel;
+
+namespace {
+
+QString Tr(const char* key) { return QString::fromStdString(Text("Align", key)); }
+
+void SetHint(QAction* action, const QString& hint) {
+    action->setToolTip(hint.section(QLatin1Char('|'), 0, 0));
+    action->setStatusTip(hint);
+}
+
+VirtualBackend* virtualHost() { return dynamic_cast<VirtualBackend*>(CurrentDeviceBackend()); }
+
+// Procedures shipped beside the program, else those of the source tree.
+QDir procedureDirectory() {
+    const QDir beside(QString::fromStdString((ProgramDirectory() / "procedures").string()));
+    if (beside.exists()) return beside;
+    return QDir(QStringLiteral(VARNEL_SOURCE_DIR "/procedures"));
+}
+
+enum ResultColumn { kStep, kPoint, kTarget, kFinal, kReading, kTries, kResult, kColumns };
+
+}  // namespace
+
+QAction* TAlignForm::AddMenuEntry(QWidget* owner, QMenu* menu) {
+    auto* action = menu->addAction(Tr("A0001"));
+    action->setObjectName(QStringLiteral("AutoAlignItem"));
+    SetHint(action, Tr("A0002"));
+    // The caption follows the language whenever the menu opens.
+    QObject::connect(menu, &QMenu::aboutToShow, action, [action] {
+        action->setText(Tr("A0001"));
+        SetHint(action, Tr("A0002"));
+    });
+    QObject::connect(action, &QAction::triggered, owner, [owner] {
+        auto* form = owner->findChild<TAlignForm*>(QStringLiteral("TAlignForm"));
+        if (form == nullptr) form = new TAlignForm(owner);
+        form->ApplyTexts();
+        form->show();
+        form->raise();
+        form->activateWindow();
+    });
+    return action;
+}
+
+TAlignForm::TAlignForm(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("TAlignForm"));
+    setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+    setModal(false);
+    buildControls();
+    fillProcedures();
+    ApplyTexts();
+    resize(980, 640);
+}
+
+TAlignForm::~TAlignForm() {
+    if (engine_ != nullptr) engine_->Stop();
+}
+
+void TAlignForm::buildControls() {
+    setFont(app::ProgramFont(FontPointsForDialogs()));
+    auto* grid = new QGridLayout;
+    auto label = [this](const char* name) {
+        auto* l = new QLabel(this);
+        l->setObjectName(QString::fromLatin1(name));
+        return l;
+    };
+    auto button = [this](const char* name) {
+        auto* b = new QPushButton(this);
+        b->setObjectName(QString::fromLatin1(name));
+        return b;
+    };
+    InstrumentBox = new QComboBox(this);
+    InstrumentBox->setObjectName(QStringLiteral("InstrumentBox"));
+    InstrumentBox->setEditable(true);
+    if (virtualHost() != nullptr) InstrumentBox->addItem(QStringLiteral("virtual"));
+    InstrumentBox->addItems({QStringLiteral("tcp://192.168.1.20:5025"), QStringLiteral("lxi://192.168.1.20"),
+                             QStringLiteral("usbtmc:///dev/usbtmc0")});
+    ModelEdit = new QLineEdit(this);
+    ModelEdit->setObjectName(QStringLiteral("ModelEdit"));
+    ModelButton = button("ModelButton");
+    ProcedureBox = new QComboBox(this);
+    ProcedureBox->setObjectName(QStringLiteral("ProcedureBox"));
+    ProcedureBox->setEditable(true);
+    ProcedureBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    ProcedureButton = button("ProcedureButton");
+    RunButton = button("RunButton");
+    StopButton = button("StopButton");
+    StopButton->setEnabled(false);
+    grid->addWidget(label("Label1"), 0, 0);
+    grid->addWidget(InstrumentBox, 0, 1);
+    grid->addWidget(label("Label2"), 1, 0);
+    grid->addWidget(ModelEdit, 1, 1);
+    grid->addWidget(ModelButton, 1, 2);
+    grid->addWidget(label("Label3"), 2, 0);
+    grid->addWidget(ProcedureBox, 2, 1);
+    grid->addWidget(ProcedureButton, 2, 2);
+    grid->addWidget(RunButton, 0, 3);
+    grid->addWidget(StopButton, 1, 3);
+    grid->setColumnStretch(1, 1);
+
+    StepTable = new QTableWidget(0, 2, this);
+    StepTable->setObjectName(QStringLiteral("StepTable"));
+    StepTable->verticalHeader()->setVisible(false);
+    StepTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    StepTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Fixed);
+    StepTable->setColumnWidth(1, 110);
+    StepTable->setMinimumWidth(380);
+    StepTable->setWordWrap(false);
+    StepTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StepTable->setSelectionMode(QAbstractItemView::NoSelection);
+
+    chart_ = new QChart;
+    chart_->legend()->setAlignment(Qt::AlignBottom);
+    trace_ = new QLineSeries;
+    tries_ = new QScatterSeries;
+    tries_->setMarkerSize(8);
+    target_ = new QLineSeries;
+    QPen dashed(Qt::darkGreen);
+    dashed.setStyle(Qt::DashLine);
+    target_->setPen(dashed);
+    chart_->addSeries(trace_);
+    chart_->addSeries(tries_);
+    chart_->addSeries(target_);
+    axisX_ = new QValueAxis;
+    axisY_ = new QValueAxis;
+    axisX_->setLabelFormat(QStringLiteral("%d"));
+    chart_->addAxis(axisX_, Qt::AlignBottom);
+    chart_->addAxis(axisY_, Qt::AlignLeft);
+    for (QAbstractSeries* s : chart_->series()) {
+        s->attachAxis(axisX_);
+        s->attachAxis(axisY_);
+    }
+    ChartView = new QChartView(chart_, this);
+    ChartView->setObjectName(QStringLiteral("ChartView"));
+    ChartView->setRenderHint(QPainter::Antialiasing);
+    ChartView->setMinimumSize(360, 240);
+
+    ResultTable = new QTableWidget(0, kColumns, this);
+    ResultTable->setObjectName(QStringLiteral("ResultTable"));
+    ResultTable->verticalHeader()->setVisible(false);
+    ResultTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ResultTable->horizontalHeader()->setSectionResizeMode(kStep, QHeaderView::Stretch);
+
+    StatusLabel = label("StatusLabel");
+    StatusLabel->setWordWrap(true);
+
+    auto* top = new QSplitter(Qt::Horizontal, this);
+    top->addWidget(StepTable);
+    top->addWidget(ChartView);
+    top->setStretchFactor(1, 1);
+    auto* split = new QSplitter(Qt::Vertical, this);
+    split->addWidget(top);
+    split->addWidget(ResultTable);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addWidget(split, 1);
+    layout->addWidget(StatusLabel);
+
+    connect(RunButton, &QPushButton::clicked, this, &TAlignForm::RunButtonClick);
+    connect(StopButton, &QPushButton::clicked, this, &TAlignForm::StopButtonClick);
+    connect(ProcedureButton, &QPushButton::clicked, this, &TAlignForm::ProcedureButtonClick);
+    connect(ModelButton, &QPushButton::clicked, this, &TAlignForm::ModelButtonClick);
+}
+
+void TAlignForm::ApplyTexts() {
+    setWindowTitle(Tr("A0003"));
+    findChild<QLabel*>(QStringLiteral("Label1"))->setText(Tr("A0004"));
+    findChild<QLabel*>(QStringLiteral("Label2"))->setText(Tr("A0005"));
+    findChild<QLabel*>(QStringLiteral("Label3"))->setText(Tr("A0006"));
+    ModelButton->setText(Tr("A0007"));
+    ProcedureButton->setText(Tr("A0007"));
+    RunButton->setText(Tr("A0008"));
+    StopButton->setText(Tr("A0009"));
+    ModelEdit->setPlaceholderText(Tr("A0028"));
+    StepTable->setHorizontalHeaderLabels({Tr("A0010"), Tr("A0011")});
+    ResultTable->setHorizontalHeaderLabels(
+        {Tr("A0010"), Tr("A0012"), Tr("A0013"), Tr("A0014"), Tr("A0015"), Tr("A0016"), Tr("A0017")});
+    chart_->setTitle(Tr("A0022"));
+    trace_->setName(Tr("A0021"));
+    tries_->setName(Tr("A0016"));
+    target_->setName(Tr("A0013"));
+    axisX_->setTitleText(Tr("A0020"));
+    axisY_->setTitleText(Tr("A0021"));
+}
+
+QString TAlignForm::defaultProcedure() const {
+    QString model;
+    if (inTunerMode) {
+        model = radioInfo.largeModel() ? QStringLiteral("large")
+                                       : QStringLiteral("variant%1").arg(radioInfo.modelVariant());
+    } else if (VirtualBackend* host = virtualHost()) {
+        model = QString::fromLatin1(VirtualPresetName(host->radio().preset()).data());
+    }
+    const QDir dir = procedureDirectory();
+    if (!model.isEmpty() && dir.exists(model + QStringLiteral(".json")))
+        return QDir::toNativeSeparators(dir.filePath(model + QStringLiteral(".json")));
+    return ProcedureBox->count() > 0 ? ProcedureBox->itemText(0) : QString();
+}
+
+void TAlignForm::fillProcedures() {
+    ProcedureBox->clear();
+    const QDir dir = procedureDirectory();
+    for (const QString& name : dir.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name))
+        ProcedureBox->addItem(QDir::toNativeSeparators(dir.filePath(name)));
+    const QString chosen = defaultProcedure();
+    const int at = ProcedureBox->findText(chosen);
+    if (at >= 0) ProcedureBox->setCurrentIndex(at);
+}
+
+void TAlignForm::ProcedureButtonClick() {
+    const QString file = ui::Dialogs().openFileName(this, procedureDirectory().path(),
+                                                    QStringLiteral("JSON Files (*.json)|*.json"));
+    if (file.isEmpty()) return;
+    ProcedureBox->setEditText(QDir::toNativeSeparators(file));
+}
+
+void TAlignForm::ModelButtonClick() {
+    const QString file = ui::Dialogs().openFileName(this, procedureDirectory().filePath(QStringLiteral("instruments")),
+                                                    QStringLiteral("JSON Files (*.json)|*.json"));
+    if (!file.isEmpty()) ModelEdit->setText(QDir::toNativeSeparators(file));
+}
+
+void TAlignForm::fail(const QString& text) {
+    StatusLabel->setText(Tr("A0027").arg(text));
+    ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"), Tr("A0027").arg(text),
+                          ui::MessageButtons::Ok);
+}
+
+bool TAlignForm::ensureTunerMode() {
+    if (inTunerMode && linkHandle) return true;
+    // Enter it the way the operator would, through the main window's button,
+    // so that the main window and its tuning window know about it.
+    QWidget* owner = parentWidget();
+    auto* enter = owner != nullptr ? owner->findChild<QToolButton*>(QStringLiteral("SpeedButton4")) : nullptr;
+    if (enter == nullptr) return true;  // on its own: the engine enters tuner mode itself
+    enter->click();
+    QElapsedTimer clock;
+    clock.start();
+    while (!inTunerMode && clock.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (!inTunerMode) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return inTunerMode;
+}
+
+void TAlignForm::showSteps(const Procedure& procedure) {
+    StepTable->setRowCount(0);
+    ResultTable->setRowCount(0);
+    for (const ProcedureStep& step : procedure.steps) {
+        const int row = StepTable->rowCount();
+        StepTable->insertRow(row);
+        StepTable->setItem(row, 0, new QTableWidgetItem(QString::fromStdString(step.name)));
+        auto* bar = new QProgressBar(StepTable);
+        bar->setObjectName(QStringLiteral("StepProgress%1").arg(row + 1));
+        bar->setRange(0, static_cast<int>(step.points.size()));
+        bar->setValue(0);
+        bar->setFormat(QStringLiteral("%v / %m"));
+        StepTable->setCellWidget(row, 1, bar);
+    }
+}
+
+void TAlignForm::startPoint(int step, const PointResult& point) {
+    currentStep_ = step;
+    StepTable->selectRow(step);
+    StepTable->scrollToItem(StepTable->item(step, 0));
+    trace_->clear();
+    tries_->clear();
+    target_->clear();
+    targetValue_ = point.target;
+    tolerance_ = point.tolerance;
+    minY_ = point.target - 2 * point.tolerance;
+    maxY_ = point.target + 2 * point.tolerance;
+    minX_ = 256;  // the first reading sets the value range shown
+    maxX_ = -1;
+    axisX_->setRange(0, 255);
+    axisY_->setRange(minY_, maxY_);
+    target_->append(0, point.target);
+    target_->append(255, point.target);
+    chart_->setTitle(QStringLiteral("%1, %2 %3")
+                         .arg(QString::fromStdString(point.step), Tr("A0012"))
+                         .arg(point.point));
+    StatusLabel->setText(Tr("A0023").arg(QString::fromStdString(point.step)).arg(point.point));
+}
+
+void TAlignForm::addTry(const AlignTry& attempt) {
+    trace_->append(attempt.value, attempt.reading);
+    tries_->append(attempt.value, attempt.reading);
+    minX_ = std::min(minX_, attempt.value - 2);
+    maxX_ = std::max(maxX_, attempt.value + 2);
+    minY_ = std::min(minY_, attempt.reading);
+    maxY_ = std::max(maxY_, attempt.reading);
+    const double pad = (maxY_ - minY_) * 0.08;
+    axisX_->setRange(std::max(0, minX_), std::min(255, maxX_));
+    axisY_->setRange(minY_ - pad, maxY_ + pad);
+}
+
+void TAlignForm::finishPoint(const PointResult& p) {
+    const int row = ResultTable->rowCount();
+    ResultTable->insertRow(row);
+    auto cell = [&](int column, const QString& text) {
+        auto* item = new QTableWidgetItem(text);
+        if (column != kStep) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        ResultTable->setItem(row, column, item);
+        return item;
+    };
+    const QString unit = QString::fromStdString(p.unit);
+    cell(kStep, QString::fromStdString(p.step));
+    cell(kPoint, QString::number(p.point));
+    cell(kTarget, QStringLiteral("%1 ± %2 %3").arg(p.target).arg(p.tolerance).arg(unit));
+    cell(kFinal, QString::number(p.finalValue));
+    cell(kReading, p.reading ? QStringLiteral("%1 %2").arg(*p.reading, 0, 'f', 3).arg(unit) : QStringLiteral("—"));
+    cell(kTries, QString::number(p.tries));
+    QTableWidgetItem* result = cell(kResult, p.pass ? Tr("A0018") : Tr("A0019"));
+    result->setForeground(p.pass ? QColor(Qt::darkGreen) : QColor(Qt::red));
+    if (!p.note.empty()) result->setToolTip(QString::fromStdString(p.note));
+    ResultTable->scrollToBottom();
+    if (auto* bar = qobject_cast<QProgressBar*>(StepTable->cellWidget(p.stepIndex, 1)))
+        bar->setValue(bar->value() + 1);
+}
+
+void TAlignForm::RunButtonClick() {
+    if (engine_ != nullptr) return;
+    Result<Procedure> procedure = LoadProcedure(QDir::fromNativeSeparators(ProcedureBox->currentText()).toStdString());
+    if (!procedure) return fail(QString::fromStdString(procedure.error().Text()));
+    InstrumentModel model = VirtualTestSetModel();
+    if (!ModelEdit->text().trimmed().isEmpty()) {
+        Result<InstrumentModel> loaded = LoadInstrumentModel(ModelEdit->text().trimmed().toStdString());
+        if (!loaded) return fail(QString::fromStdString(loaded.error().Text()));
+        model = loaded.value();
+    }
+    QString url = InstrumentBox->currentText().trimmed();
+    if (url == QLatin1String("virtual")) {
+        VirtualBackend* host = virtualHost();
+        if (host == nullptr) return fail(QStringLiteral("virtual"));
+        if (!virtualInstrument_) {
+            virtualInstrument_ = std::make_unique<VirtualInstrument>(host->sharedRadio());
+            if (Error e = virtualInstrument_->Start(); !e.ok()) {
+                virtualInstrument_.reset();
+                return fail(QString::fromStdString(e.Text()));
+            }
+        }
+        url = QString::fromStdString(virtualInstrument_->url());
+    }
+    Result<std::unique_ptr<Instrument>> instrument = OpenInstrument(url.toStdString(), std::chrono::milliseconds(2000));
+    if (!instrument) return fail(QString::fromStdString(instrument.error().Text()));
+    if (!ensureTunerMode()) return fail(Tr("A0029"));
+
+    showSteps(procedure.value());
+    RunButton->setEnabled(false);
+    StopButton->setEnabled(true);
+    StopButton->setFocus();
+
+    // The engine verifies every reply itself: the tuning window's verifying
+    // timer must not poll the same replies meanwhile. Its log still shows
+    // every frame.
+    const SenderHooks saved = CurrentSenderHooks();
+    SenderHooks hooks;
+    hooks.logFrame = saved.logFrame;
+    SetSenderHooks(hooks);
+
+    QPointer<TAlignForm> self(this);
+    SendcmdAlignRadio radio([] { QCoreApplication::processEvents(); });
+    AlignEngine engine(procedure.value(), radio, instrument.value().get(), model);
+    AlignEvents events;
+    events.pointStarted = [this](int step, int, const PointResult& p) { startPoint(step, p); };
+    events.tried = [this](const AlignTry& t) { addTry(t); };
+    events.pointDone = [this](const PointResult& p) { finishPoint(p); };
+    events.idle = [] { QCoreApplication::processEvents(); };
+    engine.SetEvents(events);
+    engine.SetRecordSink(CalibrationRecordSink());
+    engine_ = &engine;
+    report_ = engine.Run();
+    engine_ = nullptr;
+    SetSenderHooks(saved);
+    if (!self) return;
+
+    RunButton->setEnabled(true);
+    StopButton->setEnabled(false);
+    if (report_.stopped) {
+        StatusLabel->setText(Tr("A0025"));
+    } else if (!report_.error.ok()) {
+        StatusLabel->setText(Tr("A0026").arg(QString::fromStdString(report_.error.Text())));
+    } else {
+        StatusLabel->setText(Tr("A0024").arg(report_.passed()).arg(report_.failed()));
+    }
+    emit runFinished();
+    if (closeAfterRun_) {
+        closeAfterRun_ = false;
+        close();
+    }
+}
+
+void TAlignForm::StopButtonClick() {
+    if (engine_ != nullptr) engine_->Stop();
+}
+
+void TAlignForm::closeEvent(QCloseEvent* event) {
+    if (engine_ != nullptr) {
+        // The run unwinds first (and unkeys); the window closes after it.
+        engine_->Stop();
+        closeAfterRun_ = true;
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}

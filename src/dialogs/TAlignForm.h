@@ -1,0 +1,99 @@
+// The Auto Align window: choose the instrument and the procedure, run, and
+// watch each step's progress, the readings of the current point against its
+// value, and the results. The engine runs on the user-interface thread; it
+// keeps the window alive between exchanges (every poll tick and every settle
+// wait processes the window's events), so Stop, the chart and the tables
+// respond while it runs, and no program state is touched from another
+// thread. The transmitter is unkeyed by the engine whatever ends the run.
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+#include "align/AlignEngine.h"
+
+class QAction;
+class QChart;
+class QChartView;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QLineSeries;
+class QMenu;
+class QPushButton;
+class QScatterSeries;
+class QTableWidget;
+class QValueAxis;
+
+namespace varnel {
+class VirtualInstrument;
+}
+
+class TAlignForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TAlignForm(QWidget* parent = nullptr);
+    ~TAlignForm() override;
+
+    // Adds the menu entry `AutoAlignItem` to `menu`; it opens the window (one
+    // per main window) beside `owner`. Its caption follows the language.
+    static QAction* AddMenuEntry(QWidget* owner, QMenu* menu);
+
+    // Sets every caption from section [Align] of the language file.
+    void ApplyTexts();
+    bool running() const { return engine_ != nullptr; }
+    const varnel::AlignReport& lastReport() const { return report_; }
+    // The procedure file chosen for the radio in tuner mode (or the virtual
+    // radio's model), from the procedures beside the program.
+    QString defaultProcedure() const;
+
+    QComboBox* InstrumentBox = nullptr;  // instrument address, or "virtual"
+    QLineEdit* ModelEdit = nullptr;      // instrument model file; empty: the virtual test set's
+    QPushButton* ModelButton = nullptr;
+    QComboBox* ProcedureBox = nullptr;   // procedure file
+    QPushButton* ProcedureButton = nullptr;
+    QPushButton* RunButton = nullptr;
+    QPushButton* StopButton = nullptr;
+    QTableWidget* StepTable = nullptr;   // one row per step with its progress bar
+    QChartView* ChartView = nullptr;     // reading against value of the current point
+    QTableWidget* ResultTable = nullptr; // point, target, final value, reading, result
+    QLabel* StatusLabel = nullptr;
+
+signals:
+    void runFinished();
+
+public slots:
+    void RunButtonClick();
+    void StopButtonClick();
+    void ProcedureButtonClick();
+    void ModelButtonClick();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void fillProcedures();
+    void showSteps(const varnel::Procedure& procedure);
+    void startPoint(int step, const varnel::PointResult& point);
+    void addTry(const varnel::AlignTry& attempt);
+    void finishPoint(const varnel::PointResult& point);
+    bool ensureTunerMode();
+    void fail(const QString& text);
+
+    varnel::AlignEngine* engine_ = nullptr;
+    varnel::AlignReport report_;
+    std::unique_ptr<varnel::VirtualInstrument> virtualInstrument_;
+    bool closeAfterRun_ = false;
+    QChart* chart_ = nullptr;
+    QLineSeries* trace_ = nullptr;
+    QScatterSeries* tries_ = nullptr;
+    QLineSeries* target_ = nullptr;
+    QValueAxis* axisX_ = nullptr;
+    QValueAxis* axisY_ = nullptr;
+    double targetValue_ = 0;
+    double tolerance_ = 0;
+    double minY_ = 0, maxY_ = 0;
+    int minX_ = 0, maxX_ = 0;
+    int currentStep_ = -1;
+};

@@ -1,0 +1,255 @@
+#include "tuning/TuningFeedback.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSplitter>
+#include <QStyledItemDelegate>
+#include <algorithm>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/FeedbackTexts.h"
+#include "app/TuningHost.h"
+#include "data/Global.h"
+#include "lang/Loadlanguage.h"
+#include "tuning/PointChart.h"
+#include "tuning/TMDIChild.h"
+
+namespace varnel::tuning {
+
+// A ring drawn around the control that has the keyboard focus, so that the
+// operator always sees where Enter, Space or a typed value will go.
+class FocusRing : public QWidget {
+public:
+    explicit FocusRing(QWidget* parent) : QWidget(parent) {
+        setObjectName(QStringLiteral("FocusRing"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setFocusPolicy(Qt::NoFocus);
+        hide();
+    }
+    void follow(QWidget* target) {
+        if (target == nullptr || target->parentWidget() == nullptr) {
+            hide();
+            return;
+        }
+        setParent(target->parentWidget());
+        setGeometry(target->geometry().adjusted(-3, -3, 3, 3));
+        raise();
+        show();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        QPen pen(QColor(0x33, 0x99, 0xfe));
+        pen.setWidth(2);
+        p.setPen(pen);
+        p.drawRoundedRect(rect().adjusted(1, 1, -1, -1), 3, 3);
+    }
+};
+
+namespace {
+
+// Log lines: the decoded words in a column of their own (as wide as the
+// widest so far), then the line itself; nothing is cut, the list scrolls
+// sideways instead.
+class DecodedLogDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const QFontMetrics metrics(option.font);
+        column_ = std::max(column_, metrics.horizontalAdvance(index.data(TMDIChild::kDecodedRole).toString()));
+        return {column_ + 24 + metrics.horizontalAdvance(index.data(Qt::DisplayRole).toString()), 18};
+    }
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyleOptionViewItem opt(option);
+        initStyleOption(&opt, index);
+        const QString line = opt.text;
+        opt.text.clear();
+        const QWidget* widget = opt.widget;
+        QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+        const bool selected = (opt.state & QStyle::State_Selected) != 0;
+        const QColor text = selected ? opt.palette.color(QPalette::HighlightedText) : opt.palette.color(QPalette::Text);
+        painter->save();
+        painter->setFont(opt.font);
+        const QRect area = opt.rect;
+        painter->setPen(selected ? text : QColor(0x0b, 0x4f, 0x9c));
+        painter->drawText(area.adjusted(4, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                          index.data(TMDIChild::kDecodedRole).toString());
+        painter->setPen(selected ? text : QColor(0xc8, 0xc8, 0xc8));
+        const int split = area.left() + column_ + 12;
+        painter->drawLine(split, area.top(), split, area.bottom());
+        painter->setPen(text);
+        painter->drawText(area.adjusted(column_ + 20, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, line);
+        painter->restore();
+    }
+
+private:
+    mutable int column_ = 0;
+};
+
+const char* kLostStyle = "QLabel { background: #ffd24d; color: #5a0000; font-weight: bold; padding: 4px; }";
+const char* kFoundStyle = "QLabel { background: #d8f0d8; color: #11581a; font-weight: bold; padding: 4px; }";
+
+// Keying captions while keyed, and the caption each goes back to.
+struct CaptionReset {
+    const char* on;
+    const char* off;
+};
+constexpr CaptionReset kCaptionResets[] = {{"C0014", "C0007"}, {"C0015", "C0008"}, {"C0030", "C0029"}};
+
+bool IsActivationKey(const QKeyEvent* key) {
+    return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Space;
+}
+
+}  // namespace
+
+TuningFeedback::TuningFeedback(TMDIChild* window) : QObject(window), window_(window) {
+    setObjectName(QStringLiteral("TuningFeedback"));
+
+    // The notice, between the caption panel and the pages.
+    notice_ = new QLabel(window->ScrollBox1);
+    notice_->setObjectName(QStringLiteral("RadioNotice"));
+    notice_->setWordWrap(true);
+    notice_->hide();
+    if (auto* right = qobject_cast<QVBoxLayout*>(window->ScrollBox1->layout())) right->insertWidget(1, notice_);
+
+    // The chart, right of the pages.
+    if (window->Splitter2 != nullptr && window->Splitter2->count() > 0) {
+        QWidget* pages = window->Splitter2->widget(0);
+        auto* beside = new QSplitter(Qt::Horizontal);
+        beside->setObjectName(QStringLiteral("PagesAndChart"));
+        beside->setChildrenCollapsible(false);
+        window->Splitter2->replaceWidget(0, beside);
+        beside->addWidget(pages);
+        // The pages take what the window gains; the log keeps its height.
+        window->Splitter2->setStretchFactor(0, 1);
+        chart_ = new PointChart(beside);
+        beside->addWidget(chart_);
+        beside->setStretchFactor(0, 1);
+        beside->setStretchFactor(1, 0);
+        chart_->setMaximumWidth(360);
+        chart_->setReference(ReferenceImage(radioInfo, tunerImage));
+    }
+
+    // The log scrolls sideways instead of cutting its lines.
+    window->ListBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    window->ListBox1->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    window->ListBox1->setUniformItemSizes(false);
+    window->ListBox1->setItemDelegate(new DecodedLogDelegate(window->ListBox1));
+
+    // Keyboard: the tree and every point button.
+    window->TreeView1->installEventFilter(this);
+    for (TPointButton* button : window->findChildren<TPointButton*>()) {
+        button->setFocusPolicy(Qt::StrongFocus);
+        button->installEventFilter(this);
+    }
+    ring_ = new FocusRing(window);
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { focusMoved(now); });
+}
+
+bool TuningFeedback::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (IsActivationKey(key) && key->modifiers() == Qt::NoModifier) {
+            // The press acts; the release is swallowed too, so that a
+            // button does not also take Space as a click.
+            if (event->type() == QEvent::KeyPress && !key->isAutoRepeat()) {
+                if (watched == window_->TreeView1) {
+                    window_->TreeView1DblClick();
+                } else if (auto* button = qobject_cast<TPointButton*>(watched)) {
+                    window_->PointButtonDblClick(button);
+                }
+            }
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void TuningFeedback::focusMoved(QWidget* now) {
+    if (ring_ == nullptr) return;
+    if (now == nullptr || now == window_->TreeView1 || now == window_->ListBox1 || !window_->isAncestorOf(now) ||
+        qobject_cast<QScrollArea*>(now) != nullptr) {
+        ring_->hide();
+        return;
+    }
+    // The page scrolls to bring the focused control into view.
+    for (QWidget* w = now->parentWidget(); w != nullptr && w != window_; w = w->parentWidget()) {
+        if (auto* area = qobject_cast<QScrollArea*>(w)) {
+            area->ensureWidgetVisible(now, 8, 8);
+            break;
+        }
+    }
+    ring_->follow(now);
+}
+
+void TuningFeedback::addLogNote(const QString& text) {
+    window_->ListBox1->addItem(app::InterfaceDateTime(QDateTime::currentDateTime()) + QStringLiteral("  ") + text);
+    window_->ListBox1->setCurrentRow(window_->ListBox1->count() - 1);
+    window_->ListBox1->scrollToBottom();
+}
+
+void TuningFeedback::RadioLost() {
+    if (lost_) return;
+    lost_ = true;
+    found_ = false;
+    // Nothing is keyed any more, and nothing will answer.
+    for (QTimer* timer : {window_->CheckTimer, window_->ReadTimer, window_->ErrorRateTimer, window_->MandownTimer,
+                          window_->TimeOutTimer, window_->SaveTimer, window_->SaveItemTimer2}) {
+        if (timer != nullptr) timer->stop();
+    }
+    txKeyed = false;
+    rxKeyed = false;
+    for (QPushButton* button : window_->findChildren<QPushButton*>()) {
+        for (const CaptionReset& reset : kCaptionResets) {
+            const QString on = QString::fromStdString(Text("ChildForm", reset.on));
+            if (!on.isEmpty() && button->text() == on) button->setText(QString::fromStdString(Text("ChildForm", reset.off)));
+        }
+        // Keying, save and test buttons all need the radio.
+        if (button->objectName().startsWith(QLatin1String("Button"))) button->setEnabled(false);
+    }
+    window_->lockMeasureButtons();
+
+    const QString text = app::StatusText("S0010");
+    notice_->setText(text);
+    notice_->setStyleSheet(QString::fromLatin1(kLostStyle));
+    notice_->show();
+    addLogNote(text);
+    if (window_->host() != nullptr) window_->host()->radioPresenceChanged(false);
+}
+
+void TuningFeedback::RadioFound() {
+    if (!lost_) return;
+    lost_ = false;
+    found_ = true;
+    const QString text = app::StatusText("S0015");
+    notice_->setText(text);
+    notice_->setStyleSheet(QString::fromLatin1(kFoundStyle));
+    notice_->show();
+    addLogNote(text);
+    if (window_->host() != nullptr) window_->host()->radioPresenceChanged(true);
+}
+
+void TuningFeedback::FactoryRead() {
+    if (chart_ != nullptr) chart_->setFactory(tunerImage);
+}
+
+void TuningFeedback::Retranslate() {
+    if (lost_) {
+        notice_->setText(app::StatusText("S0010"));
+    } else if (found_) {
+        notice_->setText(app::StatusText("S0015"));
+    }
+    if (chart_ != nullptr) chart_->retranslate();
+}
+
+}  // namespace varnel::tuning

@@ -1,0 +1,563 @@
+// What the operator sees of the radio's state: the status bar in every
+// state, the loss of the radio while keyed, the keyboard, the decoded log,
+// Qt's own texts in Chinese and the chart of the points. Real windows on the
+// virtual radio; poll timers are driven by calling their handlers.
+#include <QAction>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QDir>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <memory>
+
+#include "app/FeedbackTexts.h"
+#include "app/RadioStatusBar.h"
+#include "app/TMainForm.h"
+#include "data/Global.h"
+#include "dialogs/TParamForm.h"
+#include "data/ItemTable.h"
+#include "lang/Loadlanguage.h"
+#include "protocol/Sendcmd.h"
+#include "support/TestEnvironment.h"
+#include "tuning/HotplugWatch.h"
+#include "tuning/PointChart.h"
+#include "tuning/TMDIChild.h"
+#include "tuning/TuningControls.h"
+#include "tuning/TuningFeedback.h"
+
+using namespace varnel;
+using varnel::test::TestEnvironment;
+
+namespace {
+
+QString S(const char* key) { return TestEnvironment::text("Status", key); }
+QString Child(const char* key) { return TestEnvironment::text("ChildForm", key); }
+
+// The transmit-power item of band 0 (the low column of sbox_power).
+constexpr int kPowerItem = 18;
+// Its array: one byte per point from image byte 180 (0xB4) of band half 0.
+constexpr int kPowerArray = 0xB4;
+
+const QRegularExpression kTimeOfDay(QStringLiteral(" \\d\\d:\\d\\d:\\d\\d$"));
+
+void RunTimer(QTimer* timer, void (TMDIChild::*tick)(), TMDIChild* w, int max = 400) {
+    for (int i = 0; i < max && timer->isActive(); ++i) (w->*tick)();
+}
+
+}  // namespace
+
+class FeedbackTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestEnvironment> env_;
+
+    void useLanguage(const QByteArray& language) {
+        env_->writeSettingsLanguage(QString::fromLatin1(language));
+    }
+
+    // Keyboard only: Down through the tree until the node of `itemCode` is
+    // current, then Enter.
+    static bool selectByKeyboard(TMDIChild* w, int itemCode) {
+        const QString caption = TestEnvironment::text("TreeView", FindItem(itemCode)->treeKey);
+        w->TreeView1->setFocus(Qt::TabFocusReason);
+        for (int i = 0; i < 80; ++i) {
+            if (w->TreeView1->currentItem() != nullptr && w->TreeView1->currentItem()->text(0) == caption) {
+                QTest::keyClick(w->TreeView1, Qt::Key_Return);
+                return true;
+            }
+            QTest::keyClick(w->TreeView1, Qt::Key_Down);
+        }
+        return false;
+    }
+
+    // Tuner mode, the power item and point 3, all from the keyboard; the
+    // live-sets confirmed.
+    TMDIChild* openPowerPointThree(TMainForm& form) {
+        if (!test::EnterTunerMode(form)) return nullptr;
+        TMDIChild* w = form.tuningWindow;
+        RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+        if (!selectByKeyboard(w, kPowerItem)) return nullptr;
+        RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+        auto* point3 = w->control<tuning::TPointButton>(QStringLiteral("RadioButton3"));
+        point3->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(point3, Qt::Key_Space);
+        RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+        return w;
+    }
+
+private slots:
+    void init() {
+        env_ = std::make_unique<TestEnvironment>();
+        env_->backend().setPlugListener([](bool) { HotplugWatch::NotifyAll(); });
+    }
+    void cleanup() { env_.reset(); }
+
+    // ---- status bar ---------------------------------------------------------------
+
+    void statusBarInEveryState_data() {
+        QTest::addColumn<QByteArray>("language");
+        QTest::newRow("english") << QByteArray("english");
+        QTest::newRow("chinese") << QByteArray("chinese");
+    }
+    void statusBarInEveryState() {
+        QFETCH(QByteArray, language);
+        useLanguage(language);
+        TMainForm form;
+        QCoreApplication::processEvents();  // the first scan
+        app::RadioStatusBar* bar = form.RadioStatus;
+        QVERIFY(bar != nullptr);
+        QVERIFY(!S("S0002").isEmpty());
+
+        // Attached, not in tuner mode.
+        QCOMPARE(bar->linkText(), S("S0002"));
+        QCOMPARE(bar->bandText(), S("S0016") + " 400-470 MHz");
+        QCOMPARE(bar->keyingText(), QString());
+        QCOMPARE(bar->lastActionText(), QString());
+
+        // Tuner mode: model and firmware from the information block.
+        TMDIChild* w = openPowerPointThree(form);
+        QVERIFY(w != nullptr);
+        form.refreshRadioStatus();
+        QCOMPARE(bar->linkText(), S("S0003"));
+        const QString model = QString::fromStdString(radioInfo.modelName()).trimmed();
+        QVERIFY(!model.isEmpty());
+        QCOMPARE(bar->modelText(),
+                 model + " · " + S("S0004") + " " + QString::fromStdString(radioInfo.firmwareVersion()).trimmed());
+
+        // Keyed: the transmitter indicator.
+        w->control<QPushButton>(QStringLiteral("Button1"))->click();
+        RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+        form.refreshRadioStatus();
+        QVERIFY(txKeyed);
+        QCOMPARE(bar->keyingText(), S("S0006"));
+        QVERIFY(!bar->showsFailure());
+
+        // Acknowledged save: "Saved <item>, point 3 ✓ hh:mm:ss".
+        w->control<QPushButton>(QStringLiteral("Button2"))->click();
+        QVERIFY(w->SaveTimer->isActive());
+        RunTimer(w->SaveTimer, &TMDIChild::SaveItemTimer, w);
+        const QString caption = TestEnvironment::text("TreeView", FindItem(kPowerItem)->treeKey);
+        const QString saved = S("K0066") + " " + caption + ", " + S("F0002") + " 3 \u2713";
+        QVERIFY2(bar->lastActionText().startsWith(saved), qPrintable(bar->lastActionText()));
+        QVERIFY(bar->lastActionText().contains(kTimeOfDay));
+
+        // Lost: no radio, the loss in the warning colour.
+        env_->unplugRadio();
+        w->ConnetTimerTimer();
+        QCOMPARE(bar->linkText(), S("S0001"));
+        QVERIFY(bar->showsFailure());
+        QVERIFY2(bar->lastActionText().startsWith("\u26A0 " + S("S0008")), qPrintable(bar->lastActionText()));
+        QCOMPARE(bar->keyingText(), QString());
+
+        // Back, and a success ends the warning.
+        env_->plugRadio();
+        w->ConnetTimerTimer();
+        QVERIFY(form.radioPresent());
+        QVERIFY(test::EnterTunerMode(form));
+        QVERIFY(!bar->showsFailure());
+        QVERIFY(bar->lastActionText().startsWith(S("K0060") + " \u2713"));
+    }
+
+    void noRadioAndAnUnansweredEntry() {
+        env_->setRadioPresent(false);
+        TMainForm form;
+        QCoreApplication::processEvents();
+        QCOMPARE(form.RadioStatus->linkText(), S("S0001"));
+        env_->setRadioPresent(true);
+        env_->radio().setFault(Fault::NoAnswer);
+        form.SpeedButton4Click();
+        test::RunMainWindowPolls(form);
+        QVERIFY(form.RadioStatus->showsFailure());
+        QVERIFY(form.RadioStatus->lastActionText().startsWith("\u26A0 " + S("S0009")));
+        // The note of panel 1 comes from the language file now.
+        QCOMPARE(form.statusPanelText(1), S("S0009"));
+    }
+
+    void expertModeIsShown() {
+        app::StartupOptions options;
+        options.expertMode = true;
+        TMainForm form(options);
+        form.refreshRadioStatus();
+        QCOMPARE(form.RadioStatus->expertText(), S("S0005"));
+    }
+
+    // ---- loss of the radio while keyed ----------------------------------------------
+
+    void unplugWhileKeyed_data() { statusBarInEveryState_data(); }
+    void unplugWhileKeyed() {
+        QFETCH(QByteArray, language);
+        useLanguage(language);
+        TMainForm form;
+        TMDIChild* w = openPowerPointThree(form);
+        QVERIFY(w != nullptr);
+        auto* keying = w->control<QPushButton>(QStringLiteral("Button1"));
+        keying->click();
+        RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+        QCOMPARE(keying->text(), Child("C0014"));
+        QVERIFY(form.N1->isEnabled());
+        const int logLines = w->ListBox1->count();
+        const int messages = env_->dialogs().messages.size();  // M001 at entry
+
+        env_->unplugRadio();
+        QVERIFY(w->ConnetTimer->isActive());
+        w->ConnetTimerTimer();
+
+        // Said without blocking: notice, status bar, log.
+        QCOMPARE(env_->dialogs().messages.size(), messages);
+        QVERIFY(!w->feedback()->notice()->isHidden());
+        QCOMPARE(w->feedback()->notice()->text(), S("S0010"));
+        QCOMPARE(form.StatusBar1->currentMessage(), S("S0010"));
+        QCOMPARE(w->ListBox1->count(), logLines + 1);
+        QVERIFY(w->ListBox1->item(logLines)->text().endsWith("  " + S("S0010")));
+        // Keying ends and its caption with it.
+        QVERIFY(!txKeyed);
+        QCOMPARE(keying->text(), Child("C0007"));
+        QVERIFY(!w->CheckTimer->isActive());
+        // Everything that needs the radio is disabled.
+        for (const char* name : {"Button1", "Button2", "Button3", "Button4", "Button7", "Button8", "Button9",
+                                 "Button10", "Button13", "Button15", "Button16", "Button19", "Button20", "Edit9"}) {
+            QVERIFY2(!w->control<QWidget>(QString::fromLatin1(name))->isEnabled(), name);
+        }
+        QVERIFY(!form.N1->isEnabled());
+        // The next ticks say nothing more.
+        w->ConnetTimerTimer();
+        QCOMPARE(w->ListBox1->count(), logLines + 1);
+
+        env_->plugRadio();
+        w->ConnetTimerTimer();
+        QVERIFY(!w->ConnetTimer->isActive());
+        QCOMPARE(w->feedback()->notice()->text(), S("S0015"));
+        QCOMPARE(w->ListBox1->count(), logLines + 2);
+    }
+
+    void unansweredManDownSaveGivesPageAdvice() {
+        TMainForm form;
+        QVERIFY(test::EnterTunerMode(form));
+        TMDIChild* w = form.tuningWindow;
+        RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+        QVERIFY(selectByKeyboard(w, 27));
+        RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+        env_->radio().setFault(Fault::NoAnswer);
+        w->control<QPushButton>(QStringLiteral("Button16"))->click();
+        RunTimer(w->SaveTimer, &TMDIChild::SaveItemTimer, w, 1000);
+        QCOMPARE(env_->dialogs().messages.size(), 2);  // M001 at entry, then this one
+        const QString text = env_->dialogs().messages.last().text;
+        QVERIFY(text.startsWith(TestEnvironment::text("MessageBox", "M013")));
+        QVERIFY(text.endsWith(S("S0013")));
+        QVERIFY(form.RadioStatus->showsFailure());
+        QVERIFY(form.RadioStatus->lastActionText().startsWith("\u26A0 " + S("S0011") + ": " + S("D0066")));
+    }
+
+    // ---- keyboard ----------------------------------------------------------------
+
+    void keyboardSelectsItemAndPoint() {
+        TMainForm form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        TMDIChild* w = openPowerPointThree(form);
+        QVERIFY(w != nullptr);
+        QCOMPARE(currentItem, kPowerItem);
+        QCOMPARE(w->frontPage(), w->page(Page::Power));
+        QCOMPARE(currentPoint, 3);
+        auto* point3 = w->control<tuning::TPointButton>(QStringLiteral("RadioButton3"));
+        QVERIFY(point3->isChecked());
+        QVERIFY(point3->focusPolicy() & Qt::TabFocus);
+        QVERIFY(w->control<QWidget>(QStringLiteral("Edit9"))->isEnabled());
+        QVERIFY(!w->control<QWidget>(QStringLiteral("Edit10"))->isEnabled());
+        const auto live = env_->radio().lastLiveSet();
+        QVERIFY(live.has_value());
+        QCOMPARE(live->item, kPowerItem);
+        QCOMPARE(live->point, 3);
+        // The selection hands the focus to the row's first value edit; the
+        // focused control has the ring around it.
+        auto* edit9 = w->control<QWidget>(QStringLiteral("Edit9"));
+        QCOMPARE(QApplication::focusWidget(), edit9);
+        auto* ring = w->findChild<QWidget*>(QStringLiteral("FocusRing"));
+        QVERIFY(ring != nullptr);
+        QVERIFY(ring->isVisible());
+        QCOMPARE(ring->parentWidget(), edit9->parentWidget());
+        QVERIFY(ring->geometry().contains(edit9->geometry()));
+
+        // Enter on point 4 selects it as well.
+        auto* point4 = w->control<tuning::TPointButton>(QStringLiteral("RadioButton4"));
+        point4->setFocus(Qt::TabFocusReason);
+        QCOMPARE(ring->parentWidget(), point4->parentWidget());
+        QVERIFY(ring->geometry().contains(point4->geometry()));
+        QTest::keyClick(point4, Qt::Key_Return);
+        QCOMPARE(currentPoint, 4);
+        QVERIFY(w->control<QWidget>(QStringLiteral("Edit10"))->isEnabled());
+        QVERIFY(!w->control<QWidget>(QStringLiteral("Edit9"))->isEnabled());
+    }
+
+    void singleClickKeepsTheLivePointChecked() {
+        TMainForm form;
+        TMDIChild* w = openPowerPointThree(form);
+        QVERIFY(w != nullptr);
+        auto* point3 = w->control<tuning::TPointButton>(QStringLiteral("RadioButton3"));
+        auto* point4 = w->control<tuning::TPointButton>(QStringLiteral("RadioButton4"));
+        point4->click();
+        QVERIFY(point3->isChecked());
+        QVERIFY(!point4->isChecked());
+        QCOMPARE(currentPoint, 3);
+        QVERIFY(w->control<QWidget>(QStringLiteral("Edit9"))->isEnabled());
+        QVERIFY(!w->control<QWidget>(QStringLiteral("Edit10"))->isEnabled());
+    }
+
+    // ---- the decoded log ------------------------------------------------------------
+
+    void logDecodesEveryCommand() {
+        TMainForm form;
+        TMDIChild* w = openPowerPointThree(form);
+        QVERIFY(w != nullptr);
+        w->control<QPushButton>(QStringLiteral("Button2"))->click();  // save
+        RunTimer(w->SaveTimer, &TMDIChild::SaveItemTimer, w);
+        form.SpeedButton1Click();  // write all
+        test::RunMainWindowPolls(form);
+        QVERIFY(test::LeaveTunerMode(form));
+
+        QStringList decoded;
+        for (int i = 0; i < w->ListBox1->count(); ++i) decoded << w->ListBox1->item(i)->data(TMDIChild::kDecodedRole).toString();
+        const QString dot = QStringLiteral(" \u00B7 ");
+        const QString caption = TestEnvironment::text("TreeView", FindItem(kPowerItem)->treeKey);
+        const QString freq = QString::fromStdString(FormatMegahertz(txFrequency(2)));
+        const int value = tunerImage[kPowerArray + 2];
+        const QStringList expected = {
+            S("D0001") + dot + S("D0003"),
+            S("D0002") + dot + S("D0003") + dot + "256 " + S("F0005") + ", " + S("F0010"),
+            S("D0001") + dot + S("D0060"),
+            S("D0002") + dot + S("D0060") + dot + "512 " + S("F0005") + ", " + S("F0010"),
+            S("D0001") + dot + S("D0062") + dot + caption + dot + "400-470 MHz" + dot + S("A0001") + dot + S("F0002") +
+                " 3" + dot + freq + " MHz" + dot + S("F0003") + " " + QString::number(value),
+            S("D0001") + dot + S("D0066") + dot + caption + dot + "400-470 MHz" + dot + "16 " + S("F0005"),
+            S("D0002") + dot + S("D0066") + dot + S("F0010"),
+            S("D0001") + dot + S("D0063") + dot + "512 " + S("F0005"),
+            S("D0002") + dot + S("D0063") + dot + S("F0010"),
+            S("D0001") + dot + S("D0061"),
+            S("D0002") + dot + S("D0061") + dot + S("F0010"),
+        };
+        for (const QString& line : expected) QVERIFY2(decoded.contains(line), qPrintable(line + "\n in \n" + decoded.join('\n')));
+        // The hexadecimal line itself is unchanged: time, label, bytes.
+        QVERIFY(w->ListBox1->item(0)->text().contains("  " + Child("C0021") + ":   A1  00  03  00  00  00  00  A4  "));
+    }
+
+    void logRepliesWithReadingsAndBadFrames() {
+        TMainForm form;
+        QVERIFY(test::EnterTunerMode(form));
+        TMDIChild* w = form.tuningWindow;
+        const std::uint8_t ber[] = {0xA1, 0x80, 0x62, 0x00, 0x09, 22, 0, 0, 0, 1, 0, 0, 0, 1, 0x00, 0x18, 0xA4};
+        w->LogFrame(ber, sizeof ber, 1);
+        const QString dot = QStringLiteral(" \u00B7 ");
+        QCOMPARE(w->ListBox1->item(w->ListBox1->count() - 1)->data(TMDIChild::kDecodedRole).toString(),
+                 S("D0002") + dot + S("D0062") + dot + TestEnvironment::text("TreeView", FindItem(22)->treeKey) + dot +
+                     "400-470 MHz" + dot + "264 " + S("F0008") + ", 1 " + S("F0009"));
+        const std::uint8_t bad[] = {0xA1, 0x80, 0x62, 0x00, 0x01, 0x00, 0x00, 0x01, 0xA4};
+        w->LogFrame(bad, sizeof bad, 1);
+        QVERIFY(w->ListBox1->item(w->ListBox1->count() - 1)->data(TMDIChild::kDecodedRole).toString().endsWith(S("F0011")));
+    }
+
+    void logTimeFollowsTheInterfaceLanguage() {
+        useLanguage("chinese");
+        TMainForm form;
+        QVERIFY(test::EnterTunerMode(form));
+        const QString line = form.tuningWindow->ListBox1->item(0)->text();
+        const QString expectedStart = app::InterfaceLocale().toString(QDate::currentDate(), QLocale::ShortFormat);
+        QVERIFY2(line.startsWith(expectedStart), qPrintable(line));
+        QCOMPARE(app::InterfaceLocale().language(), QLocale::Chinese);
+    }
+
+    void clearingAsksFirstAndCsvIsOffered() {
+        TMainForm form;
+        QVERIFY(test::EnterTunerMode(form));
+        TMDIChild* w = form.tuningWindow;
+        const int lines = w->ListBox1->count();
+        QVERIFY(lines >= 4);
+        env_->dialogs().answers << ui::MessageResult::Cancel;
+        w->C1->trigger();
+        QCOMPARE(env_->dialogs().messages.size(), 2);  // M001, then the question
+        QCOMPARE(env_->dialogs().messages.last().text, S("S0014"));
+        QCOMPARE(env_->dialogs().messages.last().buttons, ui::MessageButtons::OkCancel);
+        QCOMPARE(w->ListBox1->count(), lines);
+
+        env_->dialogs().saveNames << env_->filePath("log.csv");
+        w->S1->trigger();
+        QCOMPARE(env_->dialogs().saveFilters.last(), QString("TET Files (*.txt)| *.txt|CSV Files (*.csv)|*.csv"));
+        const QByteArray csv = env_->readFile("log.csv");
+        QVERIFY(csv.startsWith("\xEF\xBB\xBF" + (S("H0001") + "," + S("H0002") + "," + S("H0003")).toUtf8()));
+        QCOMPARE(csv.count("\r\n"), lines + 1);
+        const QList<QByteArray> rows = csv.split('\n');
+        QVERIFY(rows[1].contains(("," + S("D0001") + "," + S("D0003") + ",").toUtf8()));
+        QVERIFY(rows[1].trimmed().endsWith("A4"));
+
+        env_->dialogs().answers << ui::MessageResult::Ok;
+        w->C1->trigger();
+        QCOMPARE(w->ListBox1->count(), 0);
+    }
+
+    // ---- Qt's own texts in Chinese --------------------------------------------------
+
+    void chineseStandardButtons() {
+        TMainForm form;
+        QCoreApplication::processEvents();  // the first scan
+        QDialogButtonBox english(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        QCOMPARE(english.button(QDialogButtonBox::Cancel)->text(), QString("Cancel"));
+        form.N8Click();
+        QDialogButtonBox chinese(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Save);
+        QCOMPARE(chinese.button(QDialogButtonBox::Cancel)->text(), QString::fromUtf8("取消"));
+        QCOMPARE(chinese.button(QDialogButtonBox::Save)->text(), QString::fromUtf8("保存"));
+        QCOMPARE(form.RadioStatus->linkText(), TestEnvironment::text("Status", "S0002"));
+        form.English1Click();
+        QDialogButtonBox back(QDialogButtonBox::Cancel);
+        QCOMPARE(back.button(QDialogButtonBox::Cancel)->text(), QString("Cancel"));
+    }
+
+    void openFailureReasonIsTranslated() {
+        OpenLanguage(kLanguageChinese);
+        OpenError error;
+        error.kind = OpenError::Kind::PermissionDenied;
+        error.device = "/dev/sg3";
+        QCOMPARE(app::OpenFailureReason(error), S("O0002") + " (/dev/sg3)");
+        error.kind = OpenError::Kind::NoRadio;
+        QCOMPARE(app::OpenFailureReason(error), S("O0001"));
+    }
+
+    // ---- the chart ------------------------------------------------------------------
+
+    void chartFollowsALiveChange() {
+        TMainForm form;
+        TMDIChild* w = openPowerPointThree(form);
+        QVERIFY(w != nullptr);
+        tuning::PointChart* chart = w->feedback()->chart();
+        QVERIFY(chart != nullptr);
+        chart->refresh();
+        QCOMPARE(chart->shownItem(), kPowerItem);
+        // The power pair: the low column (item 18) and the high one (item 19).
+        QCOMPARE(chart->currentValues().size(), 2);
+        const QList<QPointF> low = chart->currentValues().first();
+        QCOMPARE(low.size(), 5);
+        const int before = tunerImage[kPowerArray + 2];
+        QCOMPARE(low[2], QPointF(3, before));
+
+        const int after = before > 200 ? before - 17 : before + 17;
+        auto* edit = w->control<QLineEdit>(QStringLiteral("Edit9"));
+        edit->setText(QString::number(after));
+        QTest::keyClick(edit, Qt::Key_Return);
+        RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+        QCOMPARE(int(tunerImage[kPowerArray + 2]), after);
+        chart->refresh();
+        QCOMPARE(chart->currentValues().first()[2], QPointF(3, after));
+        // The reference (the image at entry, no backup here) keeps the old value.
+        QCOMPARE(chart->referenceValues().first()[2], QPointF(3, before));
+        QVERIFY(!chart->hasFactory());
+    }
+
+    void chartReferenceIsTheNewestBackupOfTheModel() {
+        // A backup of this model whose power point 3 differs from the radio.
+        QByteArray archive(static_cast<qsizetype>(1104), '\0');
+        const RadioInfo info = VirtualPresetInfo(VirtualPreset::Variant0);
+        std::copy(info.bytes.begin(), info.bytes.end(), archive.begin());
+        TunerImage image = VirtualPresetImage(VirtualPreset::Variant0);
+        image[kPowerArray + 2] = static_cast<std::uint8_t>(image[kPowerArray + 2] ^ 0x55);
+        std::copy(image.bytes.begin(), image.bytes.end(), archive.begin() + 256);
+        QDir().mkpath(env_->defaultDataDirectory() + "backups");
+        env_->writeFile("Default Data/backups/old.tdb", archive);
+
+        TMainForm form;
+        TMDIChild* w = openPowerPointThree(form);
+        QVERIFY(w != nullptr);
+        tuning::PointChart* chart = w->feedback()->chart();
+        chart->refresh();
+        QCOMPARE(chart->referenceValues().first()[2], QPointF(3, image[kPowerArray + 2]));
+        QVERIFY(chart->currentValues().first()[2] != chart->referenceValues().first()[2]);
+    }
+
+    // ---- window title and geometry -------------------------------------------------
+
+    void titleIsNotDoubled() {
+        TMainForm form;
+        QCOMPARE(form.windowTitle(), TestEnvironment::text("Application", "Title"));
+        QCOMPARE(QGuiApplication::applicationDisplayName(), TestEnvironment::text("Application", "Title"));
+    }
+
+    void geometryIsRememberedInItsOwnSection() {
+        {
+            TMainForm form;
+            QVERIFY(form.windowState() & Qt::WindowMaximized);  // nothing remembered yet
+            form.setWindowState(Qt::WindowNoState);
+            form.setGeometry(40, 50, 900, 600);
+            form.close();
+        }
+        const QByteArray ini = env_->readFile("setting.ini");
+        QVERIFY(ini.contains("[Window]"));
+        QVERIFY(ini.contains("Maximized=0"));
+        TMainForm again;
+        QVERIFY(!(again.windowState() & Qt::WindowMaximized));
+        QCOMPARE(again.size(), QSize(900, 600));
+    }
+
+    // ---- pictures -------------------------------------------------------------------
+
+    // With VARNEL_SCREENSHOT_DIR set: the main window keyed and after a save,
+    // and after the radio was lost, in both languages; a question box with
+    // Qt's standard buttons in Chinese; the parameter editor.
+    void pictures() {
+        const QString dir = qEnvironmentVariable("VARNEL_SCREENSHOT_DIR");
+        if (dir.isEmpty()) QSKIP("VARNEL_SCREENSHOT_DIR not set");
+        QDir().mkpath(dir);
+        for (const QByteArray& language : {QByteArray("english"), QByteArray("chinese")}) {
+            const QString tag = language == "english" ? QStringLiteral("en") : QStringLiteral("zh");
+            cleanup();
+            init();
+            useLanguage(language);
+            TMainForm form;
+            form.setWindowState(Qt::WindowNoState);
+            form.resize(1280, 760);
+            form.show();
+            TMDIChild* w = openPowerPointThree(form);
+            QVERIFY(w != nullptr);
+            w->control<QPushButton>(QStringLiteral("Button2"))->click();
+            RunTimer(w->SaveTimer, &TMDIChild::SaveItemTimer, w);
+            w->control<QPushButton>(QStringLiteral("Button1"))->click();
+            RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+            auto* edit = w->control<QLineEdit>(QStringLiteral("Edit9"));
+            edit->setText(QString::number(tunerImage[kPowerArray + 2] + 12));
+            QTest::keyClick(edit, Qt::Key_Return);
+            RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+            w->feedback()->chart()->refresh();
+            form.refreshRadioStatus();
+            QApplication::processEvents();
+            QVERIFY(form.grab().save(QStringLiteral("%1/status-keyed-%2.png").arg(dir, tag)));
+
+            TParamForm* param = form.paramForm();
+            param->show();
+            QApplication::processEvents();
+            QVERIFY(param->grab().save(
+                QStringLiteral("%1/param-editor%2.png").arg(dir, language == "english" ? QString() : QStringLiteral("-chinese"))));
+            param->hide();
+
+            env_->unplugRadio();
+            w->ConnetTimerTimer();
+            QApplication::processEvents();
+            QVERIFY(form.grab().save(QStringLiteral("%1/radio-lost-%2.png").arg(dir, tag)));
+
+            if (language == "chinese") {
+                QMessageBox box(QMessageBox::Question, QStringLiteral("Varnel"), S("S0014"),
+                                QMessageBox::Ok | QMessageBox::Cancel);
+                box.show();
+                QApplication::processEvents();
+                QVERIFY(box.grab().save(QStringLiteral("%1/question-zh.png").arg(dir)));
+            }
+        }
+    }
+};
+
+QTEST_MAIN(FeedbackTest)
+#include "feedback_test.moc"
