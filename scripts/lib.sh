@@ -16,6 +16,8 @@ VARNEL_PACKAGES=(
   dpkg-dev file lintian
 
   nlohmann-json3-dev liblxi-dev libtirpc-dev qt6-charts-dev
+  clang libclang-rt-dev
+  g++-mingw-w64-x86-64-posix googletest wine wine64
 )
 
 install_missing_packages() {
@@ -32,13 +34,19 @@ install_missing_packages() {
   echo "==> Installing missing packages: ${missing[*]}"
   local sudo=()
   if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
+  if [[ " ${missing[*]} " == *" postgresql "* ]]; then
+    # The tests start a throwaway server of their own (scripts/with-postgres):
+    # the package must not create and start a system cluster on port 5432.
+    "${sudo[@]}" mkdir -p /etc/postgresql-common/createcluster.d
+    echo "create_main_cluster = false" | "${sudo[@]}" tee /etc/postgresql-common/createcluster.d/varnel-no-main.conf >/dev/null
+  fi
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 configure_and_build() {
   echo "==> Configuring $BUILD_DIR"
-  cmake -S "$REPO_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S "$REPO_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
   echo "==> Building with $JOBS jobs"
   cmake --build "$BUILD_DIR" -j "$JOBS"
 }

@@ -50,14 +50,14 @@ Error SendcmdAlignRadio::Prepare() {
         return Error::Make(ErrorCode::NoAnswer, "the radio did not answer the information request")
             .Wrap("cannot enter tuner mode");
     }
-    radioInfo.assign(replyBuffer.data() + 6);
+    radioInfo.assign(replyBuffer.data() + kReplyDataOffset);
     SendEnterTunerMode();
     ++exchanges_;
     if (!await(cmd::reply(cmd::kEnterTunerMode))) {
         AbandonPoll();
         return Error::Make(ErrorCode::NoAnswer, "the radio did not send its tuner image").Wrap("cannot enter tuner mode");
     }
-    std::copy_n(replyBuffer.begin() + 6, radioInfo.imageBytes(), tunerImage.bytes.begin());
+    std::copy_n(replyBuffer.begin() + kReplyDataOffset, radioInfo.imageBytes(), tunerImage.bytes.begin());
     inTunerMode = true;
     return {};
 }

@@ -3,8 +3,11 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStringList>
 #include <QThread>
+
+#include "lang/Loadlanguage.h"
 
 namespace varnel::ui {
 
@@ -40,6 +43,18 @@ MessageResult WidgetDialogs::message(QWidget* parent, MessageKind kind, const QS
         case MessageKind::Error: box.setIcon(QMessageBox::Critical); break;
         case MessageKind::Question: box.setIcon(QMessageBox::Question); break;
         case MessageKind::Plain: box.setIcon(QMessageBox::NoIcon); break;
+    }
+    if (buttons == MessageButtons::SaveDiscardCancel) {
+        const auto text = [](const char* key) { return QString::fromStdString(Text("Safety", key)); };
+        QPushButton* save = box.addButton(text("S0001"), QMessageBox::AcceptRole);
+        QPushButton* discard = box.addButton(text("S0002"), QMessageBox::DestructiveRole);
+        QPushButton* cancel = box.addButton(text("S0003"), QMessageBox::RejectRole);
+        box.setDefaultButton(cancel);
+        box.setEscapeButton(cancel);
+        box.exec();
+        if (box.clickedButton() == save) return MessageResult::Ok;
+        if (box.clickedButton() == discard) return MessageResult::Discard;
+        return MessageResult::Cancel;
     }
     if (buttons == MessageButtons::OkCancel) {
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);

@@ -10,8 +10,9 @@ class QWidget;
 namespace varnel::ui {
 
 enum class MessageKind { Information, Error, Question, Plain };
-enum class MessageButtons { Ok, OkCancel };
-enum class MessageResult { Ok, Cancel };
+enum class MessageButtons { Ok, OkCancel, SaveDiscardCancel };
+// SaveDiscardCancel answers Ok for Save, Discard or Cancel.
+enum class MessageResult { Ok, Cancel, Discard };
 
 class DialogSeam {
 public:

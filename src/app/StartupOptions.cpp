@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "sim/VirtualFaults.h"
+
 namespace varnel::app {
 
 namespace {
@@ -37,6 +39,15 @@ StartupOptions ParseStartupOptions(const std::vector<std::string>& arguments) {
             }
             options.virtualRadio = true;
             options.virtualPreset = *preset;
+        } else if (StartsWith(arg, "--virtual-faults=")) {
+            const std::string spec = arg.substr(17);
+            const Result<VirtualFaultSpec> parsed = ParseVirtualFaults(spec);
+            if (!parsed) {
+                options.error = parsed.error().Text();
+                return options;
+            }
+            options.virtualRadio = true;
+            options.virtualFaults = spec;
         } else if (arg == "--grab" || StartsWith(arg, "--grab=")) {
             std::string path;
             if (arg == "--grab") {
@@ -98,6 +109,11 @@ std::string StartupUsage() {
            VirtualPresetNames() +
            "\n"
            "                            (default variant0)\n"
+           "  --virtual-faults=SPEC     make the virtual radio misbehave (implies\n"
+           "                            --virtual-radio); SPEC is a comma list of: " +
+           VirtualFaultNames() +
+           "\n"
+           "                            e.g. hang (every transfer blocks 2 s)\n"
            "  --enter-tuner-mode        enter tuner mode as soon as the window is up\n"
            "  --grab PATH               render the main window (and its tuning window) to\n"
            "                            the PNG file PATH, then exit; message boxes are\n"

@@ -23,6 +23,9 @@ struct StartupOptions {
     // --virtual-radio[=preset]: the virtual radio instead of the host's volumes.
     bool virtualRadio = false;
     VirtualPreset virtualPreset = VirtualPreset::Variant0;
+    // --virtual-faults=SPEC: faults of the virtual radio (sim/VirtualFaults.h);
+    // implies --virtual-radio. Checked when parsed.
+    std::string virtualFaults;
     // --grab PATH: render the main window to a PNG file and exit.
     std::string grabPath;
     // --enter-tuner-mode: enter tuner mode as soon as the window is up.

@@ -1,3 +1,4 @@
+#include "app/RecordsGlue.h"
 #include "app/TMainForm.h"
 
 #include <QAction>
@@ -18,18 +19,24 @@
 #include <QStatusTipEvent>
 #include <QTimer>
 #include <QToolBar>
+#include <QTime>
 #include <QToolButton>
 #include <algorithm>
+#include <ctime>
+#include <system_error>
 
 #include "app/AppFonts.h"
 #include "app/DialogSeam.h"
 #include "app/TAboutBox.h"
 #include "data/Global.h"
+#include "data/Safety.h"
 #include "dialogs/TFactroyForm.h"
 #include "dialogs/TParamForm.h"
 #include "sim/VirtualBackend.h"
 #include "dialogs/TAlignForm.h"
 #include "lang/Loadlanguage.h"
+#include "lang/ErrorText.h"
+#include "protocol/Exchange.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/TMDIChild.h"
 
@@ -53,6 +60,14 @@ const QString kUntitled = QStringLiteral("Untitled.tdb");
 
 QString Tr(const char* section, const char* key) { return QString::fromStdString(Text(section, key)); }
 
+// Puts the arguments into %1, %2, ... of a language text; a missing text
+// (or placeholder) gives no warning.
+QString Fill(QString text, std::initializer_list<QString> args) {
+    int n = 0;
+    for (const QString& arg : args) text.replace(QStringLiteral("%") + QString::number(++n), arg);
+    return text;
+}
+
 void SetHint(QWidget* widget, const QString& hint) {
     widget->setToolTip(ShortHint(hint));
     widget->setStatusTip(hint);
@@ -68,6 +83,21 @@ void SetHint(QAction* action, const QString& hint) {
 QString NoAnswerNote() {
     return languageIndex == kLanguageChinese ? QStringLiteral("电台没有应答。")
                                              : QStringLiteral("No answer from the radio.");
+}
+
+// One line of a plausibility warning.
+QString describeProblem(const PlausibilityProblem& problem) {
+    switch (problem.kind) {
+        case PlausibilityProblem::Kind::ModelName: return Tr("Safety", "P0002");
+        case PlausibilityProblem::Kind::ModelVariant: return Fill(Tr("Safety", "P0003"), {QString::number(problem.value)});
+        case PlausibilityProblem::Kind::TxFrequency:
+        case PlausibilityProblem::Kind::RxFrequency: {
+            const char* key = problem.kind == PlausibilityProblem::Kind::TxFrequency ? "P0004" : "P0005";
+            return Fill(Tr("Safety", key), {QString::number(problem.band), QString::number(problem.point),
+                                            QString::fromStdString(FormatMegahertz(problem.value))});
+        }
+    }
+    return {};
 }
 
 }  // namespace
@@ -154,6 +184,8 @@ private:
 
 using namespace varnel;
 using varnel::app::Tr;
+using varnel::app::describeProblem;
+using varnel::app::Fill;
 
 // ---------------------------------------------------------------------------
 // Construction
@@ -293,6 +325,7 @@ void TMainForm::buildMenus() {
 
     TunerAndTest = menu("TunerAndTest");
     TunerAndTest->addAction(N2);
+    app::AddRecordsMenuEntry(this, TunerAndTest);
     TAlignForm::AddMenuEntry(this, TunerAndTest);
 
     View1 = menu("View1");
@@ -386,6 +419,7 @@ void TMainForm::buildTimers() {
     EnterTunerModeTimer = timer("EnterTunerModeTimer", &TMainForm::EnterTunerModeTimerTimer);
     ExitTunerModeTimer = timer("ExitTunerModeTimer", &TMainForm::ExitTunerModeTimerTimer);
     WriteAllTunerDataTimer = timer("WriteAllTunerDataTimer", &TMainForm::WriteAllTunerDataTimerTimer);
+    WriteAllCheckTimer = timer("WriteAllCheckTimer", &TMainForm::WriteAllCheckTimerTimer);
 }
 
 void TMainForm::attachForms(TAboutBox* about, TParamForm* param, TFactroyForm* factory) {
@@ -425,10 +459,19 @@ void TMainForm::connectDialogHooks() {
     // A confirmed grid and a factory read replace image bytes that the
     // tuning window shows: let it select its item again.
     const auto refreshTuningWindow = [this] {
-        if (tuningWindow != nullptr) tuningWindow->TreeView1DblClick();
+        if (tuningWindow == nullptr) return;
+        tuningWindow->TreeView1DblClick();
+        tuningWindow->refreshModifiedMarker();
     };
     if (paramForm_ != nullptr) paramForm_->setConfirmHandler(refreshTuningWindow);
-    if (factroyForm_ != nullptr) factroyForm_->setFactoryReadHandler(refreshTuningWindow);
+    // The factory values are shown, not sent: the operator selects a point
+    // before anything reaches the radio.
+    const auto showFactoryImage = [this] {
+        if (tuningWindow == nullptr) return;
+        tuningWindow->ReloadPageValues();
+        tuningWindow->LogNote(Tr("Safety", "L0004"));
+    };
+    if (factroyForm_ != nullptr) factroyForm_->setFactoryReadHandler(showFactoryImage);
 }
 
 TAboutBox* TMainForm::aboutBox() {
@@ -562,7 +605,13 @@ void TMainForm::N5Click() {
     N5->setChecked(show);
 }
 
-void TMainForm::ParamItemClick() { Dialogs().execDialog(paramForm()); }
+void TMainForm::ParamItemClick() {
+    Dialogs().execDialog(paramForm());
+    if (tuningWindow != nullptr) {
+        tuningWindow->ShowBand();
+        tuningWindow->refreshModifiedMarker();
+    }
+}
 
 void TMainForm::HelpAbout1Execute() { Dialogs().execDialog(aboutBox()); }
 
@@ -622,7 +671,7 @@ TMDIChild* TMainForm::OpenTuningWindow(const QString& path) {
     QMdiSubWindow* window = MdiArea->addSubWindow(child);
     window->setAttribute(Qt::WA_DeleteOnClose);
     tuningWindow = child;
-    child->setWindowTitle(QFileInfo(path).fileName());
+    child->setDocumentName(QFileInfo(path).fileName());
     window->showMaximized();
     child->FormShow();
     return child;
@@ -630,9 +679,37 @@ TMDIChild* TMainForm::OpenTuningWindow(const QString& path) {
 
 void TMainForm::tuningWindowDestroyed(TMDIChild* window) {
     if (tuningWindow == window) tuningWindow = nullptr;
+    if (tuningWindow == nullptr) {
+        // The newest window is gone; one left open beside it takes its place.
+        for (TMDIChild* child : openTuningWindows()) {
+            if (child != window && !child->isClosing()) tuningWindow = child;
+        }
+    }
+}
+
+bool TMainForm::saveDocument() { return saveImage(); }
+
+void TMainForm::showStatusNote(const QString& text) { panels_->setText(1, text); }
+
+void TMainForm::logNote(const QString& text) {
+    if (tuningWindow != nullptr) tuningWindow->LogNote(text);
+}
+
+bool TMainForm::confirmImageReplaced() {
+    if (tuningWindow == nullptr || !ImageModified(tunerImage)) return true;
+    switch (Dialogs().message(this, MessageKind::Question, app::kBoxCaption, Tr("Safety", "M0001"),
+                              MessageButtons::SaveDiscardCancel)) {
+        case ui::MessageResult::Ok: return saveImage();
+        case ui::MessageResult::Discard: return true;
+        case ui::MessageResult::Cancel: return false;
+    }
+    return false;
 }
 
 void TMainForm::setDocumentCommandsEnabled(bool enabled) {
+    // Exactly while a tuning window is open: a window that closes while
+    // another one stays leaves them on.
+    for (TMDIChild* child : openTuningWindows()) enabled = enabled || !child->isClosing();
     SpeedButton1->setEnabled(enabled);
     SpeedButton3->setEnabled(enabled);
     ParamItem->setEnabled(enabled);
@@ -658,7 +735,7 @@ void TMainForm::showRadioLostCaptions() {
 
 bool TMainForm::pollRunning() const {
     return ReadInfoTimer->isActive() || EnterTunerModeTimer->isActive() || ExitTunerModeTimer->isActive() ||
-           WriteAllTunerDataTimer->isActive();
+           WriteAllTunerDataTimer->isActive() || WriteAllCheckTimer->isActive();
 }
 
 bool TMainForm::openRadioLink() {
@@ -675,7 +752,7 @@ bool TMainForm::openRadioLink() {
     // When a radio was found but could not be opened, say why: a missing
     // udev rule (permission) is the usual cause on Linux.
     if (error.kind == OpenError::Kind::PermissionDenied || error.kind == OpenError::Kind::Busy ||
-        error.kind == OpenError::Kind::Other) {
+        error.kind == OpenError::Kind::WrongDevice || error.kind == OpenError::Kind::Other) {
         const QString reason = QString::fromStdString(DescribeOpenError(LastOpenError()));
         if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
     }
@@ -683,13 +760,22 @@ bool TMainForm::openRadioLink() {
     return false;
 }
 
+void TMainForm::showLinkNote(const QString& note) { panels_->setText(1, note); }
+
 void TMainForm::pollExpired(QTimer* timer) {
-    AbandonPoll();
+    // The engine has already abandoned the poll (counters 0, link closed).
     timer->stop();
-    panels_->setText(1, app::NoAnswerNote());
+    // No box: the expiry stays silent. The status bar says what the
+    // transfers reported when they failed, or that the radio hangs.
+    QString note = app::NoAnswerNote();
+    if (Exchange().failure() || Exchange().busy())
+        note = QString::fromStdString(TranslatedErrorText(Exchange().noAnswerError()));
+    panels_->setText(1, note);
 }
 
 void TMainForm::SpeedButton4Click() {
+    // Entry replaces the image: unsaved changes are offered for saving first.
+    if (!inTunerMode && !confirmImageReplaced()) return;
     if (!openRadioLink()) return;
     if (!inTunerMode) {
         SendReadInfo();
@@ -706,41 +792,46 @@ void TMainForm::SpeedButton4Click() {
 }
 
 void TMainForm::ReadInfoTimerTimer() {
-    switch (PollStep(cmd::reply(cmd::kReadInfo))) {
-        case PollResult::Pending:
-            return;
-        case PollResult::Expired:
+    switch (Exchange().tick(cmd::reply(cmd::kReadInfo), PollRule::OnceKeepRetries)) {
+        case TickResult::Matched:
+            break;
+        case TickResult::Expired:
             pollExpired(ReadInfoTimer);
             return;
-        case PollResult::Match:
-            break;
+        default:
+            return;
     }
     ReadInfoTimer->stop();
-    pollTicks = 0;
     // The block follows the reply's first payload byte (frame bytes 6 to 261).
-    radioInfo.assign(replyBuffer.data() + 6);
+    radioInfo.assign(replyBuffer.data() + kReplyDataOffset);
     SendEnterTunerMode();  // expects 857 or 521 bytes, from the block just stored
     EnterTunerModeTimer->start();
 }
 
 void TMainForm::EnterTunerModeTimerTimer() {
-    switch (PollStep(cmd::reply(cmd::kEnterTunerMode))) {
-        case PollResult::Pending:
-            return;
-        case PollResult::Expired:
+    switch (Exchange().tick(cmd::reply(cmd::kEnterTunerMode), PollRule::OnceKeepRetries)) {
+        case TickResult::Matched:
+            break;
+        case TickResult::Expired:
             pollExpired(EnterTunerModeTimer);
             return;
-        case PollResult::Match:
-            break;
+        default:
+            return;
     }
     EnterTunerModeTimer->stop();
-    pollTicks = 0;
     band = 0;
     // The image is taken from the reply now: while the box below is open,
     // other timers keep running and may reuse the reply buffer.
     const std::size_t imageBytes = radioInfo.imageBytes();
     std::array<std::uint8_t, TunerImage::kSize> image{};
-    std::copy_n(replyBuffer.begin() + 6, imageBytes, image.begin());
+    std::copy_n(replyBuffer.begin() + kReplyDataOffset, imageBytes, image.begin());
+    {
+        // The backup holds the image as the radio sent it; a small model's
+        // bytes 512 to 847 are what memory holds, as in any archive.
+        TunerImage sent = tunerImage;
+        std::copy_n(image.begin(), imageBytes, sent.bytes.begin());
+        backupEntry(radioInfo, sent);
+    }
 
     setTunerModeCaptions("S004", "S0040");
     N1->setEnabled(true);
@@ -750,26 +841,56 @@ void TMainForm::EnterTunerModeTimerTimer() {
     // After the operator has closed the box: the image (the rest of it is
     // kept for a small model), the new tuning window, tuner mode.
     std::copy_n(image.begin(), imageBytes, tunerImage.bytes.begin());
+    MarkImageSaved(tunerImage);  // what the radio holds is no unsaved change
+    imageSource_ = Fill(Tr("Safety", "W0007"), {QTime::currentTime().toString(QStringLiteral("HH:mm"))});
     OpenTuningWindow(app::kUntitled);
     inTunerMode = true;
     currentFileName.clear();
     currentFilePath_.clear();
+    app::RecordEntered(this);
+    logNote(Fill(Tr("Safety", "L0001"), {QString::fromStdString(DescribeRadio(radioInfo))}));
+    if (!lastBackupPath_.isEmpty()) logNote(Fill(Tr("Safety", "B0001"), {lastBackupPath_}));
+}
+
+void TMainForm::backupEntry(const RadioInfo& info, const TunerImage& image) {
+    lastBackupPath_.clear();
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    const QString folder = app::DefaultDataDirectory() + QString::fromLatin1(kBackupFolder);
+    const QString path = folder + QLatin1Char('/') + QString::fromStdString(BackupFileName(info.modelName(), local));
+    std::error_code ec;
+    std::filesystem::create_directories(app::NativePath(folder), ec);
+    std::array<std::uint8_t, kArchiveSize> bytes{};
+    std::copy(info.bytes.begin(), info.bytes.end(), bytes.begin());
+    std::copy(image.bytes.begin(), image.bytes.end(), bytes.begin() + RadioInfo::kSize);
+    const Error error = ec ? Error::Make(ErrorCode::FileError, ec.message(), folder.toStdString())
+                           : SaveArchive(app::NativePath(path), bytes.data(), kArchiveSize);
+    if (!error.ok()) {
+        // Tuning goes on; the operator sees that there is no backup.
+        const std::string reason = ErrorText(error);
+        showStatusNote(Fill(Tr("Safety", "B0002"), {QString::fromStdString(reason)}));
+        return;
+    }
+    lastBackupPath_ = path;
 }
 
 void TMainForm::ExitTunerModeTimerTimer() {
-    switch (PollStep(cmd::reply(cmd::kExitTunerMode))) {
-        case PollResult::Pending:
-            return;
-        case PollResult::Expired:
+    switch (Exchange().tick(cmd::reply(cmd::kExitTunerMode), PollRule::Once)) {
+        case TickResult::Matched:
+            break;
+        case TickResult::Expired:
             pollExpired(ExitTunerModeTimer);  // tuner mode stays on
             return;
-        case PollResult::Match:
-            break;
+        default:
+            return;
     }
     ExitTunerModeTimer->stop();
     if (tuningWindow != nullptr && tuningWindow->CheckTimer != nullptr) tuningWindow->CheckTimer->stop();
-    pollTicks = 0;
-    pollRetries = 0;
     inTunerMode = false;
     if (tuningWindow != nullptr) {
         tuningWindow->lockCtcssPage();
@@ -778,29 +899,88 @@ void TMainForm::ExitTunerModeTimerTimer() {
     }
     setTunerModeCaptions("S003", "S0030");
     N1->setEnabled(false);
+    app::RecordLeft();
     Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M002"),
                       MessageButtons::Ok);
 }
 
 void TMainForm::SpeedButton1Click() {
     if (!openRadioLink()) return;
-    SendWriteAll();  // 848 or 512 image bytes, as the information block says
-    WriteAllTunerDataTimer->start();
+    // First ask the attached radio who it is (0x0003); the write follows
+    // only when it is the image's radio and the operator agrees.
+    SendReadInfo();
+    WriteAllCheckTimer->start();
 }
 
-void TMainForm::WriteAllTunerDataTimerTimer() {
-    switch (PollStep(cmd::reply(cmd::kWriteAll))) {
+void TMainForm::WriteAllCheckTimerTimer() {
+    switch (PollStep(cmd::reply(cmd::kReadInfo))) {
         case PollResult::Pending:
             return;
         case PollResult::Expired:
-            pollExpired(WriteAllTunerDataTimer);
+            pollExpired(WriteAllCheckTimer);
             return;
         case PollResult::Match:
             break;
     }
-    WriteAllTunerDataTimer->stop();
+    WriteAllCheckTimer->stop();
     pollTicks = 0;
     pollRetries = 0;
+    RadioInfo attached;
+    attached.assign(replyBuffer.data() + kReplyDataOffset);
+    if (!confirmWriteAll(attached)) return;
+    SendWriteAll();  // 848 or 512 image bytes, as the information block says
+    WriteAllTunerDataTimer->start();
+    logNote(Fill(Tr("Safety", "L0002"), {QString::fromStdString(DescribeRadio(attached))}));
+}
+
+bool TMainForm::confirmWriteAll(const RadioInfo& attached) {
+    const QString attachedName = QString::fromStdString(DescribeRadio(attached));
+    const QString imageName = QString::fromStdString(DescribeRadio(radioInfo));
+    const bool same = SameRadio(attached, radioInfo);
+    const std::vector<PlausibilityProblem> problems = PlausibilityProblems(radioInfo, tunerImage);
+    if (same && problems.empty()) {
+        const QString text = Fill(Tr("Safety", "W0006"), {imageSource_, attachedName});
+        return Dialogs().message(this, MessageKind::Question, app::kBoxCaption, text, MessageButtons::OkCancel) ==
+               ui::MessageResult::Ok;
+    }
+    QStringList lines;
+    if (!same) {
+        lines << Tr("Safety", "W0001") << QString() << Fill(Tr("Safety", "W0002"), {attachedName})
+              << Fill(Tr("Safety", "W0003"), {imageName});
+    }
+    if (!problems.empty()) {
+        if (!lines.isEmpty()) lines << QString();
+        lines << Tr("Safety", "W0008");
+        for (const PlausibilityProblem& problem : problems) lines << describeProblem(problem);
+    }
+    if (!expertMode) {
+        Dialogs().message(this, MessageKind::Error, app::kBoxCaption, lines.join(QLatin1Char('\n')),
+                          MessageButtons::Ok);
+        return false;
+    }
+    lines << QString() << Tr("Safety", same ? "W0009" : "W0004");
+    if (Dialogs().message(this, MessageKind::Question, app::kBoxCaption, lines.join(QLatin1Char('\n')),
+                          MessageButtons::OkCancel) != ui::MessageResult::Ok) {
+        return false;
+    }
+    // The override is a second, explicit decision.
+    return Dialogs().message(this, MessageKind::Question, app::kBoxCaption, Fill(Tr("Safety", "W0005"), {attachedName}),
+                             MessageButtons::OkCancel) == ui::MessageResult::Ok;
+}
+
+void TMainForm::WriteAllTunerDataTimerTimer() {
+    switch (Exchange().tick(cmd::reply(cmd::kWriteAll), PollRule::Once)) {
+        case TickResult::Matched:
+            break;
+        case TickResult::Expired:
+            pollExpired(WriteAllTunerDataTimer);
+            return;
+        default:
+            return;
+    }
+    WriteAllTunerDataTimer->stop();
+    app::RecordWroteAll();
+    logNote(Tr("Safety", "L0003"));
     Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M012"),
                       MessageButtons::Ok);
 }
@@ -824,12 +1004,20 @@ bool TMainForm::OpenArchive(const QString& path) { return OpenArchive(app::Nativ
 bool TMainForm::OpenArchive(const std::filesystem::path& path) {
     // Only a whole archive is taken: anything else is refused and nothing in
     // memory changes.
-    if (const Error error = LoadArchive(path, archiveBuffer); !error.ok()) {
+    std::array<std::uint8_t, kArchiveSize> loaded = archiveBuffer;
+    if (const Error error = LoadArchive(path, loaded); !error.ok()) {
         showArchiveError(error);
         return false;
     }
+    // The open tuning window goes first (its unsaved changes and tuner mode
+    // are asked about); when it stays, the open is cancelled, so that no
+    // second window can reach the radio with another model's image.
+    if (!closeTuningWindows()) return false;
+    archiveBuffer = loaded;
     UnpackArchive(archiveBuffer);
+    MarkImageSaved(tunerImage);
     const QString shown = app::FromNativePath(path);
+    imageSource_ = QFileInfo(shown).fileName();
     OpenTuningWindow(shown);
 #ifdef _WIN32
     currentFileName = app::NarrowFileName(shown);
@@ -837,6 +1025,14 @@ bool TMainForm::OpenArchive(const std::filesystem::path& path) {
     currentFileName = path.native();  // the system's own bytes
 #endif
     currentFilePath_ = shown;
+    const std::vector<PlausibilityProblem> problems = PlausibilityProblems(radioInfo, tunerImage);
+    if (!problems.empty()) {
+        QStringList lines{Tr("Safety", "P0001")};
+        for (const PlausibilityProblem& problem : problems) lines << describeProblem(problem);
+        lines << QString() << Tr("Safety", "P0006");
+        Dialogs().message(this, MessageKind::Error, app::kBoxCaption, lines.join(QLatin1Char('\n')),
+                          MessageButtons::Ok);
+    }
     return true;
 }
 
@@ -857,26 +1053,33 @@ QString TMainForm::currentFilePath() const {
     return app::FromNarrowFileName(currentFileName);
 }
 
-void TMainForm::FileSaveItemClick() {
-    if (currentFileName.empty()) {
-        FileSaveAsItemClick();
-        return;
-    }
-    saveArchiveTo(currentNativePath());
-}
+void TMainForm::FileSaveItemClick() { saveImage(); }
 
-void TMainForm::saveArchiveTo(const std::filesystem::path& path) {
+bool TMainForm::saveImage() {
+    if (currentFileName.empty()) return saveImageAs();
     PackArchive(archiveBuffer);
-    if (const Error error = SaveArchive(path, archiveBuffer.data(), kArchiveSize); !error.ok()) {
+    if (const Error error = SaveArchive(currentNativePath(), archiveBuffer.data(), kArchiveSize); !error.ok()) {
         showArchiveError(error);
+        return false;
     }
+    app::RecordArchiveSaved(currentFilePath());
+    imageSaved(currentFilePath());
+    return true;
 }
 
-void TMainForm::FileSaveAsItemClick() {
+void TMainForm::imageSaved(const QString& path) {
+    MarkImageSaved(tunerImage);
+    imageSource_ = QFileInfo(path).fileName();
+    if (tuningWindow != nullptr) tuningWindow->refreshModifiedMarker();
+}
+
+void TMainForm::FileSaveAsItemClick() { saveImageAs(); }
+
+bool TMainForm::saveImageAs() {
     QString directory = app::DefaultDataDirectory();
     if (!currentFileName.empty()) directory = QFileInfo(currentFilePath()).absolutePath();
     QString path = Dialogs().saveFileName(this, directory, app::kSaveFilter, app::kDefaultSuffix);
-    if (path.isEmpty()) return;
+    if (path.isEmpty()) return false;
     // The dialog appends the extension to a bare name; so does this, for
     // dialogs that do not.
     if (QFileInfo(path).suffix().isEmpty() && !path.endsWith(QLatin1Char('.'))) path += app::kDefaultSuffix;
@@ -884,9 +1087,12 @@ void TMainForm::FileSaveAsItemClick() {
     PackArchive(archiveBuffer);
     if (const Error error = SaveArchive(app::NativePath(path), archiveBuffer.data(), kArchiveSize); !error.ok()) {
         showArchiveError(error);
-        return;
+        return false;
     }
+    app::RecordArchiveSaved(path);
     currentFileName = app::NarrowFileName(path);
     currentFilePath_ = path;
-    if (tuningWindow != nullptr) tuningWindow->setWindowTitle(QFileInfo(path).fileName());
+    if (tuningWindow != nullptr) tuningWindow->setDocumentName(QFileInfo(path).fileName());
+    imageSaved(path);
+    return true;
 }

@@ -106,7 +106,17 @@ public:
     void setDocumentCommandsEnabled(bool enabled) override;
     void showTunerModeLeftCaptions() override;
     void showRadioLostCaptions() override;
+    void showLinkNote(const QString& note) override;
     void tuningWindowDestroyed(TMDIChild* window) override;
+    bool saveDocument() override;
+
+    // A short note in the status bar (a failed backup, a poll that gave up).
+    void showStatusNote(const QString& text);
+    // Where the image in memory came from: a file name, or "read from this
+    // radio at HH:MM".
+    QString imageSource() const { return imageSource_; }
+    // The file of the last automatic backup, empty when it failed.
+    QString lastBackupPath() const { return lastBackupPath_; }
 
     // ---- controls (named as in the design; tests find them by name) ----
     QMdiArea* MdiArea = nullptr;
@@ -145,6 +155,9 @@ public:
     QTimer* EnterTunerModeTimer = nullptr;
     QTimer* ExitTunerModeTimer = nullptr;
     QTimer* WriteAllTunerDataTimer = nullptr;
+    // Reads the attached radio's information block before a write-all, so
+    // that the image goes only into the radio it belongs to.
+    QTimer* WriteAllCheckTimer = nullptr;
 
     // The tuning window this window opened last, or none.
     TMDIChild* tuningWindow = nullptr;
@@ -170,6 +183,7 @@ public slots:
     void EnterTunerModeTimerTimer();
     void ExitTunerModeTimerTimer();
     void WriteAllTunerDataTimerTimer();
+    void WriteAllCheckTimerTimer();
     // Status bar
     void StatusBar1Resize();
 
@@ -200,10 +214,20 @@ private:
     // A poll gave up: counters 0, link closed, timer stopped.
     void pollExpired(QTimer* timer);
     void showArchiveError(const varnel::Error& error);
-    void saveArchiveTo(const std::filesystem::path& path);
     QString currentFilePath() const;
     // The file behind currentFileName exactly as the system names it.
     std::filesystem::path currentNativePath() const;
+    bool saveImage();
+    bool saveImageAs();
+    void imageSaved(const QString& path);
+    // Before the image in memory is replaced: Save / Discard / Cancel when
+    // it has unsaved changes. True when the operator lets it go.
+    bool confirmImageReplaced();
+    // The write-all questions: identity and plausibility, then consent.
+    bool confirmWriteAll(const varnel::RadioInfo& attached);
+    // Saves the block and image of an entry under Default Data/backups/.
+    void backupEntry(const varnel::RadioInfo& info, const varnel::TunerImage& image);
+    void logNote(const QString& text);
     void rebuildWindowList();
 
     varnel::app::StatusPanels* panels_ = nullptr;
@@ -214,4 +238,6 @@ private:
     // The exact path behind currentFileName (which is narrow and may lose
     // characters on Windows).
     QString currentFilePath_;
+    QString imageSource_;
+    QString lastBackupPath_;
 };

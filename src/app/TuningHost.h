@@ -1,6 +1,8 @@
 // What the tuning window needs from the main window that hosts it.
 #pragma once
 
+#include <QString>
+
 class TMDIChild;
 
 class TuningHost {
@@ -15,6 +17,11 @@ public:
     // After the connection watch lost the radio: N2 shows (MainMenu, M0022)
     // and SpeedButton4 (MainForm, S003).
     virtual void showRadioLostCaptions() = 0;
+    // A note about the link for the status bar (shown until replaced).
+    virtual void showLinkNote(const QString& note) { static_cast<void>(note); }
+    // Saves the image as File > Save does (asking for a name when it has
+    // none); true when it was saved.
+    virtual bool saveDocument() { return false; }
     // The tuning window is being destroyed.
     virtual void tuningWindowDestroyed(TMDIChild* window) = 0;
 };

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/RecordsGlue.h"
 #include "app/DialogSeam.h"
 #include "app/StartupOptions.h"
 #include "app/TAboutBox.h"
@@ -26,7 +27,9 @@
 #include "dialogs/TParamForm.h"
 #include "lang/DataFolders.h"
 #include "lang/Loadlanguage.h"
+#include "protocol/Exchange.h"
 #include "protocol/Sendcmd.h"
+#include "sim/VirtualFaults.h"
 #include "device/HostBackend.h"
 #include "sim/VirtualBackend.h"
 #include "tuning/HotplugWatch.h"
@@ -176,10 +179,12 @@ int main(int argc, char* argv[]) {
         SetProgramDirectory(LanguageFolder(programFolder));
         SetSettingsDirectory(SettingsFolder(programFolder));
     }
+    app::OpenRecordsStore();
 
     std::unique_ptr<DeviceBackend> backend;
     if (options.virtualRadio) {
         auto virtualBackend = std::make_unique<VirtualBackend>(options.virtualPreset);
+        if (!options.virtualFaults.empty()) ApplyVirtualFaults(virtualBackend->radio(), options.virtualFaults);
         // Pulling the virtual cable is announced like a real USB removal.
         virtualBackend->setPlugListener([](bool) { HotplugWatch::NotifyAll(); });
         backend = std::move(virtualBackend);
@@ -187,6 +192,8 @@ int main(int argc, char* argv[]) {
         backend = CreateHostBackend();
     }
     SetDeviceBackend(backend.get());
+    // Transfers run on the I/O thread: the window never waits on the radio.
+    Exchange().setTransport(ExchangeEngine::Transport::IoThread);
 
     UnattendedDialogs unattendedDialogs;
     const bool unattended = !options.grabPath.empty() || options.reportStartup;
@@ -209,7 +216,7 @@ int main(int argc, char* argv[]) {
         if (run.unattended() && result == 0) result = run.exitCode();
     }
 
-    linkHandle.reset();
+    Exchange().close();
     SetDeviceBackend(nullptr);
     ui::SetDialogs(nullptr);
     return result;

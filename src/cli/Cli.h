@@ -13,6 +13,7 @@
 #include "data/RadioInfo.h"
 #include "data/TunerImage.h"
 #include "device/Mass_storage.h"
+#include "protocol/RadioSession.h"
 #include "sim/VirtualBackend.h"
 #include "util/Error.h"
 
@@ -60,11 +61,12 @@ void Fail(const Error& error);
 // A progress line on stderr (unless --quiet).
 void Progress(const Options& options, const std::string& message);
 
-// The attached radio as the commands use it: blocking operations that poll
-// every 10 ms with the program's budget.
+// The attached radio as the commands use it: the core's RadioSession (the
+// program's poll rules, every 10 ms), with the communication log of --log and
+// the tuner-mode flag kept for leaving after a failure.
 class CliRadio {
 public:
-    CliRadio(const Options& options, DeviceBackend& backend, VirtualBackend* virtualBackend);
+    explicit CliRadio(const Options& options);
     Error Open();
     Result<RadioInfo> ReadInfo();  // 0x0003 only
     Error Enter();                 // 0x0003 then 0x0060: fills radioInfo and tunerImage
@@ -75,13 +77,7 @@ public:
     std::function<void()> afterWriteAll;
 
 private:
-    Error Await(std::uint16_t command, const char* what);
-    void LogSent();
-    void LogReceived();
-
-    const Options& options_;
-    DeviceBackend& backend_;
-    VirtualBackend* virtual_;
+    RadioSession session_;
 };
 
 // Applies --virtual-faults to the virtual radio; an unknown fault is an error.

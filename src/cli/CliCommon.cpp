@@ -1,8 +1,6 @@
 // Options, messages, the communication log and the radio session of varnel-cli.
-#include <chrono>
 #include <clocale>
 #include <ctime>
-#include <thread>
 
 #include "cli/Cli.h"
 #include "data/Filemanage.h"
@@ -11,12 +9,9 @@
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "records/Recorder.h"
+#include "sim/VirtualFaults.h"
 
 namespace varnel::cli {
-
-namespace {
-constexpr auto kPollInterval = std::chrono::milliseconds(10);
-}
 
 int ExitCodeFor(const Error& error) {
     switch (error.code()) {
@@ -76,98 +71,39 @@ void PrintLogLine(const std::uint8_t* bytes, std::size_t count, bool sent) {
 
 // ---- the radio ---------------------------------------------------------------------
 
-CliRadio::CliRadio(const Options& options, DeviceBackend& backend, VirtualBackend* virtualBackend)
-    : options_(options), backend_(backend), virtual_(virtualBackend) {}
-
-void CliRadio::LogSent() {
-    if (options_.log) PrintLogLine(lastSentFrame.data(), sentFrameLength, true);
-}
-void CliRadio::LogReceived() {
-    if (options_.log) PrintLogLine(replyBuffer.data(), pendingReplyLength, false);
-}
-
-Error CliRadio::Open() {
-    ScanRadioDrives();
-    OpenError error;
-    linkHandle = OpenRadio(&error);
-    if (linkHandle) return {};
-    ErrorCode code = ErrorCode::Refused;
-    switch (error.kind) {
-        case OpenError::Kind::NoRadio: code = ErrorCode::NoRadio; break;
-        case OpenError::Kind::PermissionDenied: code = ErrorCode::PermissionDenied; break;
-        case OpenError::Kind::Busy: code = ErrorCode::Busy; break;
-        default: break;
-    }
-    return Error::Make(code, DescribeOpenError(error));
-}
-
-Error CliRadio::Await(std::uint16_t command, const char* what) {
-    LogSent();
-    pollTicks = 0;
-    for (;;) {
-        switch (PollStep(cmd::reply(command))) {
-            case PollResult::Match:
-                pollTicks = 0;
-                LogReceived();
-                return {};
-            case PollResult::Expired:
-                AbandonPoll();
-                return Error::Make(ErrorCode::NoAnswer, std::string("the radio did not answer ") + what);
-            case PollResult::Pending:
-                std::this_thread::sleep_for(kPollInterval);
-                break;
-        }
+CliRadio::CliRadio(const Options& options) {
+    if (options.log) {
+        session_.SetFrameObserver([](const FrameEvent& event) {
+            if (event.kind == FrameEvent::Kind::Failed || event.bytes.empty()) return;
+            PrintLogLine(event.bytes.data(), event.bytes.size(), event.kind == FrameEvent::Kind::Sent);
+        });
     }
 }
 
-Result<RadioInfo> CliRadio::ReadInfo() {
-    if (!linkHandle) {
-        if (Error e = Open(); !e.ok()) return e;
-    }
-    SendReadInfo();
-    if (Error e = Await(cmd::kReadInfo, "the information request"); !e.ok()) return e;
-    RadioInfo info;
-    info.assign(replyBuffer.data() + 6);
-    return info;
-}
+Error CliRadio::Open() { return session_.Open(); }
+
+Result<RadioInfo> CliRadio::ReadInfo() { return session_.ReadInfo(); }
 
 Error CliRadio::Enter() {
-    auto info = ReadInfo();
-    if (!info) return info.error().Wrapped("cannot enter tuner mode");
-    radioInfo = *info;
-    SendEnterTunerMode();
-    if (Error e = Await(cmd::kEnterTunerMode, "the enter command"); !e.ok()) return e.Wrap("cannot enter tuner mode");
-    std::copy_n(replyBuffer.begin() + 6, radioInfo.imageBytes(), tunerImage.bytes.begin());
-    band = 0;
-    inTunerMode = true;
+    if (Error e = session_.Enter(); !e.ok()) return e;
     currentFileName.clear();
     return {};
 }
 
 Error CliRadio::WriteAll() {
-    if (!linkHandle) {
-        if (Error e = Open(); !e.ok()) return e;
-    }
-    SendWriteAll();
-    if (Error e = Await(cmd::kWriteAll, "the write-all command"); !e.ok()) return e.Wrap("cannot write the tuner data");
-    pollRetries = 0;
+    if (Error e = session_.WriteAll(); !e.ok()) return e;
     if (afterWriteAll) afterWriteAll();
     return {};
 }
 
-Error CliRadio::Leave() {
-    SendExitTunerMode();
-    if (Error e = Await(cmd::kExitTunerMode, "the leave command"); !e.ok()) return e.Wrap("cannot leave tuner mode");
-    pollRetries = 0;
-    inTunerMode = false;
-    return {};
-}
+Error CliRadio::Leave() { return session_.Leave(); }
 
-void CliRadio::Close() { linkHandle.reset(); }
+void CliRadio::Close() { session_.Close(); }
 
 // ---- virtual faults ------------------------------------------------------------------
 
 Error ApplyCliFaults(const std::string& spec, VirtualBackend& backend, CliRadio& radio) {
+    std::string shared;
     std::size_t start = 0;
     while (start <= spec.size()) {
         std::size_t end = spec.find(',', start);
@@ -192,10 +128,6 @@ Error ApplyCliFaults(const std::string& spec, VirtualBackend& backend, CliRadio&
             backend.setOpenFailure(OpenError::Kind::PermissionDenied, "Permission denied");
         } else if (name == "busy") {
             backend.setOpenFailure(OpenError::Kind::Busy, "Device or resource busy");
-        } else if (name == "no-answer") {
-            backend.radio().setFault(Fault::NoAnswer);
-        } else if (name == "bad-checksum") {
-            backend.radio().setFault(Fault::WrongChecksum);
         } else if (name == "wrong-code") {
             backend.radio().setFault(Fault::WrongCommandCode);
         } else if (name == "slow") {
@@ -223,21 +155,23 @@ Error ApplyCliFaults(const std::string& spec, VirtualBackend& backend, CliRadio&
                 radioPtr->setStoredImage(image);
             };
         } else {
-            return Error::Make(ErrorCode::Other,
-                               "unknown virtual fault \"%1\"; faults: no-radio, permission, busy, no-answer, "
-                               "bad-checksum, wrong-code, slow=READS, keep-byte=OFFSET, set-byte=OFFSET:VALUE",
-                               item);
+            // The faults every virtual radio knows (link and firmware).
+            if (!shared.empty()) shared += ',';
+            shared += item;
         }
         if (end == spec.size()) break;
     }
-    return {};
+    if (shared.empty()) return {};
+    return ApplyVirtualFaults(backend.radio(), shared)
+        .Wrap("unknown virtual fault; the tool also knows no-radio, permission, busy, wrong-code, slow=READS, "
+              "keep-byte=OFFSET, set-byte=OFFSET:VALUE");
 }
 
 // ---- files, language, records ------------------------------------------------------------
 
 Error ReadArchiveFile(const std::string& path, RadioInfo& info, TunerImage& image) {
     std::array<std::uint8_t, kArchiveSize> buffer{};
-    if (Error e = LoadArchive(path, buffer); !e.ok()) return e;
+    if (Error error = LoadArchive(path, buffer); !error.ok()) return error;
     std::copy_n(buffer.begin(), RadioInfo::kSize, info.bytes.begin());
     std::copy_n(buffer.begin() + RadioInfo::kSize, TunerImage::kSize, image.bytes.begin());
     return {};

@@ -67,8 +67,13 @@ void Usage(std::FILE* out) {
                  "\noptions of the radio commands:\n"
                  "  --virtual-radio[=PRESET]  use the virtual radio (presets: %s)\n"
                  "  --virtual-faults=SPEC     make the virtual radio misbehave, comma-separated:\n"
-                 "                            no-radio, permission, busy, no-answer, bad-checksum,\n"
-                 "                            wrong-code, slow=READS, keep-byte=OFFSET, set-byte=OFFSET:VALUE\n"
+                 "                            no-radio, permission (open refused), busy, wrong-code,\n"
+                 "                            slow=READS, keep-byte=OFFSET (the radio keeps its byte\n"
+                 "                            through a write-all), set-byte=OFFSET:VALUE, and the\n"
+                 "                            faults of every virtual radio: hang[=MS], no-answer,\n"
+                 "                            late=N, bad-checksum, refuse, check-condition, short,\n"
+                 "                            drop=P, corrupt=P, lose-commands=P, delay=MS,\n"
+                 "                            unplug-after=N, seed=N\n"
                  "  --log                     print every frame as a communication-log line\n"
                  "  --serial=SN               the radio's serial number for the calibration records\n"
                  "  --no-records              keep no calibration record of this run\n"
@@ -195,7 +200,7 @@ int main(int argc, char** argv) {
         backend = CreateHostBackend();
     }
     SetDeviceBackend(backend.get());
-    CliRadio radio(options, *backend, virtualBackend);
+    CliRadio radio(options);
     int status = kOk;
     if (virtualBackend) {
         if (Error e = ApplyCliFaults(options.virtualFaults, *virtualBackend, radio); !e.ok()) {

@@ -103,7 +103,8 @@ int CmdBackup(const Options& options, CliRadio& radio) {
     RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
     Progress(options, "saving " + file);
     PackArchive(archiveBuffer);
-    if (Error e = SaveArchive(file, archiveBuffer.data(), kArchiveSize); !e.ok()) return FailInTunerMode(e, radio);
+    if (Error error = SaveArchive(file, archiveBuffer.data(), kArchiveSize); !error.ok())
+        return FailInTunerMode(error, radio);
     RecordWarning(CalibrationRecorder().Backup(radioInfo, tunerImage, file));
     Progress(options, "leaving tuner mode");
     if (Error e = radio.Leave(); !e.ok()) return FailInTunerMode(e, radio);

@@ -15,171 +15,106 @@ constexpr int kFskBytes = static_cast<int>(TunerImage::kFskBlockSize);
 
 constexpr const char* kTree = "TreeView";
 constexpr const char* kParam = "Param";
-constexpr const char* kTx = "C0007";
-constexpr const char* kRx = "C0008";
-constexpr const char* kManDown = "C0029";
 
-// A one-byte item at `offset` in band 0, `offset` + 256 in band 1.
-TuningItem singleItem(int code0, int code1, const char* tree, const char* gridKey, int offset, Page page,
-                      int point, const char* keying) {
-    return TuningItem{{code0, code1},
-                      tree,
-                      gridKey != nullptr ? kTree : nullptr,
-                      gridKey,
-                      false,
-                      ItemLayout::Single,
-                      {offset, offset + kHalf},
-                      1,
-                      page,
-                      PowerColumn::None,
-                      point,
-                      point,
-                      false,
-                      keying,
-                      1,
-                      0};
+using P = Page;
+using L = ItemLayout;
+using C = PowerColumn;
+using G = TreeGroup;
+using D = Loader;
+constexpr ItemKeying kTx = ItemKeying::Transmit;
+constexpr ItemKeying kRx = ItemKeying::Receive;
+constexpr ItemKeying kManDown = ItemKeying::ManDownReceive;
+
+// The tuning items, one row each. Band 1 bytes sit 256 above band 0 (the FSK
+// blocks 168 above), the length follows the layout and an item's family is
+// its page unless the row says otherwise: finish() fills those in.
+// Tree nodes: group, state index (the selection's key) and position in the group.
+const TuningItem kRows[] = {
+    // Voice-operated and other one-point thresholds, shown at point 3.
+    {.code = {0, 60}, .treeKey = "T0004", .treeGroup = G::Receiver, .treeState = 2, .treeOrder = 2, .gridSection = kTree, .gridKey = "T0004", .offset = {64}, .page = P::Vox, .firstPoint = 3, .keying = kRx, .loader = D::ValueLabel},
+    {.code = {1, 61}, .treeKey = "T0005", .treeGroup = G::Receiver, .treeState = 3, .treeOrder = 3, .gridSection = kTree, .gridKey = "T0005", .offset = {65}, .page = P::Vox, .firstPoint = 3, .keying = kRx, .loader = D::ValueLabel},
+    {.code = {2, 62}, .treeKey = "T0011", .treeGroup = G::Transmitter, .treeState = 21, .treeOrder = 3, .gridSection = kTree, .gridKey = "T0011", .offset = {66}, .page = P::Vox, .firstPoint = 3, .keying = kTx, .loader = D::ValueLabelCheck},
+    {.code = {3, 63}, .treeKey = "T0012", .treeGroup = G::Transmitter, .treeState = 22, .treeOrder = 4, .gridSection = kTree, .gridKey = "T0012", .offset = {67}, .page = P::Vox, .firstPoint = 3, .keying = kTx, .loader = D::ValueLabel},
+    {.code = {4, 64}, .treeKey = "T0006", .treeGroup = G::Receiver, .treeState = 4, .treeOrder = 1, .gridSection = kTree, .gridKey = "T0006", .layout = L::Array, .offset = {68}, .page = P::Ctcss, .firstPoint = 1, .keying = kRx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8},
+    {.code = {5, 65}, .treeKey = "T0007", .treeGroup = G::Receiver, .treeState = 5, .treeOrder = 4, .gridSection = kTree, .gridKey = "T0007", .layout = L::Array, .offset = {76}, .page = P::Sql, .firstPoint = 1, .keying = kRx, .loader = D::Squelch, .saveSize = 8},
+    {.code = {6, 66}, .treeKey = "T0008", .treeGroup = G::Receiver, .treeState = 6, .treeOrder = 5, .gridSection = kTree, .gridKey = "T0008", .layout = L::Array, .offset = {84}, .page = P::Sql, .firstPoint = 1, .keying = kRx, .loader = D::Squelch, .saveSize = 8},
+    {.code = {7, 67}, .treeKey = "T0009", .treeGroup = G::Receiver, .treeState = 7, .treeOrder = 6, .gridSection = kTree, .gridKey = "T0009", .layout = L::Array, .offset = {92}, .page = P::Sql, .firstPoint = 1, .keying = kRx, .loader = D::Squelch, .saveSize = 8},
+    {.code = {8, 68}, .treeKey = "T0010", .treeGroup = G::Receiver, .treeState = 8, .treeOrder = 7, .gridSection = kTree, .gridKey = "T0010", .layout = L::Array, .offset = {100}, .page = P::Sql, .firstPoint = 1, .keying = kRx, .loader = D::Squelch, .saveSize = 8},
+    // Transmit power: 10 (low) and 9 (high) on the power page, or low and
+    // high of the mobile triple with 26 in the middle; "T0014" chooses the
+    // page by modelVariant.
+    {.code = {9, 69}, .gridSection = kParam, .gridKey = "P0014", .layout = L::Array, .offset = {108}, .page = P::Power, .column = C::High, .powerGroup = 1, .firstPoint = 1, .keying = kTx, .liveStore = true, .saveSize = 16, .wideSaveSize = 24},
+    {.code = {10, 70}, .treeKey = "T0014", .treeGroup = G::Transmitter, .treeState = 24, .treeOrder = 2, .gridSection = kParam, .gridKey = "P0013", .layout = L::Array, .offset = {116}, .page = P::Power, .column = C::Low, .powerGroup = 1, .firstPoint = 1, .keying = kTx, .loader = D::PowerByVariant, .liveStore = true, .saveSize = 16, .wideSaveSize = 24},
+    // A CTCSS-type array without a tree node: the grid shows it, the CTCSS
+    // page's handlers accept it.
+    {.code = {11, 71}, .gridSection = kTree, .gridKey = "T0015", .layout = L::Array, .offset = {124}, .family = P::Ctcss, .saveSize = 8},
+    {.code = {12, 72}, .treeKey = "T0016", .treeGroup = G::Transmitter, .treeState = 26, .treeOrder = 5, .gridSection = kTree, .gridKey = "T0016", .layout = L::Array, .offset = {132}, .page = P::Ctcss, .firstPoint = 1, .keying = kTx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8},
+    {.code = {13, 73}, .treeKey = "T0017", .treeGroup = G::Transmitter, .treeState = 27, .treeOrder = 6, .gridSection = kTree, .gridKey = "T0017", .layout = L::Array, .offset = {140}, .page = P::Ctcss, .firstPoint = 1, .keying = kTx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8},
+    {.code = {14, 74}, .treeKey = "T0018", .treeGroup = G::Transmitter, .treeState = 28, .treeOrder = 7, .gridSection = kTree, .gridKey = "T0018", .layout = L::Array, .offset = {148}, .page = P::Ctcss, .firstPoint = 1, .keying = kTx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8},
+    {.code = {15, 75}, .treeKey = "T0019", .treeGroup = G::Transmitter, .treeState = 29, .treeOrder = 9, .gridSection = kTree, .gridKey = "T0019", .layout = L::Array, .offset = {156}, .page = P::Ctcss, .firstPoint = 1, .keying = kTx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8},
+    {.code = {16, 76}, .treeKey = "T0020", .treeGroup = G::Transmitter, .treeState = 30, .treeOrder = 10, .gridSection = kTree, .gridKey = "T0020", .layout = L::Array, .offset = {164}, .page = P::Ctcss, .firstPoint = 1, .keying = kTx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8},
+    {.code = {17, 77}, .treeKey = "T0021", .treeGroup = G::Transmitter, .treeState = 31, .treeOrder = 11, .gridSection = kTree, .gridKey = "T0021", .layout = L::Array, .offset = {172}, .page = P::Ctcss, .firstPoint = 1, .keying = kTx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8},
+    // The two further power pairs; band 1 shows points 6-8 with new firmware.
+    {.code = {18, 78}, .treeKey = "T0022", .treeGroup = G::Transmitter, .treeState = 32, .treeOrder = 12, .gridSection = kTree, .gridKey = "T0027", .layout = L::Array, .offset = {180}, .page = P::Power, .column = C::Low, .powerGroup = 2, .firstPoint = 1, .eightPointsWithNewFirmware = true, .keying = kTx, .loader = D::PowerRowsByRule, .liveStore = true, .saveSize = 16},
+    {.code = {19, 79}, .gridSection = kTree, .gridKey = "T0028", .layout = L::Array, .offset = {188}, .page = P::Power, .column = C::High, .powerGroup = 2, .firstPoint = 1, .eightPointsWithNewFirmware = true, .keying = kTx, .liveStore = true, .saveSize = 16},
+    {.code = {20, 80}, .treeKey = "T0023", .treeGroup = G::Transmitter, .treeState = 33, .treeOrder = 8, .gridSection = kTree, .gridKey = "T0029", .layout = L::Array, .offset = {196}, .page = P::Power, .column = C::Low, .powerGroup = 3, .firstPoint = 1, .eightPointsWithNewFirmware = true, .keying = kTx, .loader = D::PowerRowsByRule, .liveStore = true, .saveSize = 16},
+    {.code = {21, 81}, .gridSection = kTree, .gridKey = "T0030", .layout = L::Array, .offset = {204}, .page = P::Power, .column = C::High, .powerGroup = 3, .firstPoint = 1, .eightPointsWithNewFirmware = true, .keying = kTx, .liveStore = true, .saveSize = 16},
+    // Bit error rate: the read-back reply carries two 32-bit counters.
+    {.code = {22, 82}, .treeKey = "T0024", .treeGroup = G::Measurement, .treeState = 51, .treeOrder = 1, .gridSection = kTree, .gridKey = "T0024", .layout = L::Array, .offset = {212}, .page = P::ErrorRate, .firstPoint = 1, .keying = kRx, .loader = D::ClearResults, .queryReplyLength = 17, .saveSize = 8},
+    {.code = {23, 83}, .treeKey = "T0013", .treeGroup = G::Transmitter, .treeState = 23, .treeOrder = 1, .gridSection = kTree, .gridKey = "T0013", .offset = {220}, .page = P::FerqStability, .firstPoint = 3, .keying = kTx, .loader = D::Stability, .liveStore = true},
+    {.code = {24, 84}, .treeKey = "T0025", .treeGroup = G::Measurement, .treeState = 52, .treeOrder = 2, .gridSection = kTree, .gridKey = "T0025", .offset = {221}, .page = P::Vox, .firstPoint = 3, .keying = kRx, .loader = D::ValueLabel},
+    {.code = {25, 85}, .treeKey = "T0026", .treeGroup = G::Measurement, .treeState = 53, .treeOrder = 3, .gridSection = kTree, .gridKey = "T0026", .offset = {222}, .page = P::Vox, .firstPoint = 3, .keying = kRx, .loader = D::ValueLabel},
+    // "Ref 1": a grid row only, no codes, never saved.
+    {.gridKey = "Ref 1", .offset = {223}, .saveSize = 0},
+    {.code = {26, 86}, .gridSection = kParam, .gridKey = "P0015", .layout = L::Array, .offset = {224}, .page = P::PowerMobile, .column = C::Middle, .powerGroup = 1, .firstPoint = 1, .keying = kTx, .wideSaveSize = 24},
+    // Man-down sensor settings; their band 1 codes break the +60 rule.
+    {.code = {27, 88}, .treeKey = "T0041", .treeGroup = G::Mandown, .treeState = 61, .treeOrder = 1, .offset = {232}, .page = P::Mandown, .firstPoint = 1, .keying = kManDown, .loader = D::Mandown},
+    {.code = {28, 89}, .treeKey = "T0042", .treeGroup = G::Mandown, .treeState = 62, .treeOrder = 2, .offset = {233}, .page = P::Mandown, .firstPoint = 1, .keying = kManDown, .loader = D::Mandown},
+    {.code = {29, 90}, .treeKey = "T0043", .treeGroup = G::Mandown, .treeState = 63, .treeOrder = 3, .offset = {234}, .page = P::Mandown, .firstPoint = 1, .keying = kManDown, .loader = D::Mandown},
+    // Temperature: measured by the radio, nothing stored in the image; the
+    // read-back reply carries two readings.
+    {.code = {30, 87}, .treeKey = "T0044", .treeGroup = G::Transmitter, .treeState = 34, .treeOrder = 14, .treeShown = TreeShown::MobileVariant, .layout = L::DisplayOnly, .page = P::Temp, .firstPoint = 3, .keying = kTx, .queryReplyLength = 11},
+    // FSK blocks; the tree lists the third block second.
+    {.code = {31, 91}, .treeKey = "T0056", .treeGroup = G::Transmitter, .treeState = 36, .treeOrder = 15, .treeShown = TreeShown::LargeModel, .layout = L::FskBlock, .offset = {512}, .page = P::Fsk, .firstPoint = 1, .keying = kTx, .loader = D::Fsk, .saveSize = 56},
+    {.code = {32, 92}, .treeKey = "T0057", .treeGroup = G::Transmitter, .treeState = 38, .treeOrder = 17, .treeShown = TreeShown::LargeModel, .layout = L::FskBlock, .offset = {568}, .page = P::Fsk, .firstPoint = 1, .keying = kTx, .loader = D::Fsk, .saveSize = 56},
+    {.code = {33, 93}, .treeKey = "T0045", .treeGroup = G::Transmitter, .treeState = 37, .treeOrder = 16, .treeShown = TreeShown::LargeModel, .layout = L::FskBlock, .offset = {624}, .page = P::Fsk, .firstPoint = 1, .keying = kTx, .loader = D::Fsk, .saveSize = 56},
+    // Codes 51 and 52: band 0 only, on the arrays of items 20 and 21. The
+    // tree node "1233" selects 52, and 78 in band 1.
+    {.code = {51, kNoCode}, .layout = L::Shared, .offset = {196}, .page = P::Power, .column = C::Low, .powerGroup = 4, .firstPoint = 1, .keying = kTx},
+    {.code = {52, kNoCode}, .treeKey = "1233", .treeFixed = true, .treeGroup = G::Transmitter, .treeState = 35, .treeOrder = 13, .treeBand1Code = 78, .layout = L::Shared, .offset = {204}, .page = P::Power, .column = C::High, .powerGroup = 4, .firstPoint = 1, .keying = kTx, .loader = D::PowerRowsHidden},
+};
+
+int layoutLength(ItemLayout layout) {
+    switch (layout) {
+        case ItemLayout::Single: return 1;
+        case ItemLayout::Array:
+        case ItemLayout::Shared: return kArrayBytes;
+        case ItemLayout::FskBlock: return kFskBytes;
+        case ItemLayout::DisplayOnly: return 0;
+    }
+    return 0;
 }
 
-// An eight-byte per-point array shown at points 1-5.
-TuningItem arrayItem(int code0, int code1, const char* tree, const char* gridSection, const char* gridKey,
-                     int offset, Page page, const char* keying, int saveSize) {
-    return TuningItem{{code0, code1},
-                      tree,
-                      gridSection,
-                      gridKey,
-                      false,
-                      ItemLayout::Array,
-                      {offset, offset + kHalf},
-                      kArrayBytes,
-                      page,
-                      PowerColumn::None,
-                      page == Page::None ? 0 : 1,
-                      page == Page::None ? 0 : 5,
-                      false,
-                      keying,
-                      saveSize,
-                      0};
-}
-
-TuningItem powerItem(int code0, int code1, const char* tree, const char* gridSection, const char* gridKey,
-                     int offset, Page page, PowerColumn column, bool eightPoints, int saveSize,
-                     int wideSaveSize) {
-    TuningItem item = arrayItem(code0, code1, tree, gridSection, gridKey, offset, page, kTx, saveSize);
-    item.column = column;
-    item.eightPointsWithNewFirmware = eightPoints;
-    item.wideSaveSize = wideSaveSize;
+TuningItem finish(TuningItem item) {
+    item.length = layoutLength(item.layout);
+    // A row gives its band 0 byte only.
+    item.offset[1] = -1;
+    if (item.offset[0] >= 0 && item.layout != ItemLayout::Shared) {
+        item.offset[1] = item.offset[0] + (item.layout == ItemLayout::FskBlock ? kFskBandStep : kHalf);
+    }
+    if (item.family == Page::None) item.family = item.page;
+    // One-value items offer their one point, arrays and blocks points 1 to 5.
+    if (item.firstPoint > 0) {
+        const bool oneValue = item.layout == ItemLayout::Single || item.layout == ItemLayout::DisplayOnly;
+        item.lastPoint = oneValue ? item.firstPoint : 5;
+    }
     return item;
 }
 
-TuningItem fskItem(int code0, int code1, const char* tree, int offset) {
-    return TuningItem{{code0, code1},
-                      tree,
-                      nullptr,
-                      nullptr,
-                      false,
-                      ItemLayout::FskBlock,
-                      {offset, offset + kFskBandStep},
-                      kFskBytes,
-                      Page::Fsk,
-                      PowerColumn::None,
-                      1,
-                      5,
-                      false,
-                      kTx,
-                      kFskBytes,
-                      0};
-}
-
-// Codes 51 and 52: band 0 only, on the arrays of items 20 and 21.
-TuningItem sharedItem(int code0, int offset, PowerColumn column) {
-    return TuningItem{{code0, kNoCode},
-                      nullptr,  // the tree node carries the fixed caption "1233"
-                      nullptr,
-                      nullptr,
-                      false,
-                      ItemLayout::Shared,
-                      {offset, -1},
-                      kArrayBytes,
-                      Page::Power,
-                      column,
-                      1,
-                      5,
-                      false,
-                      kTx,
-                      1,
-                      0};
-}
-
 std::vector<TuningItem> buildTable() {
-    using P = Page;
-    using C = PowerColumn;
     std::vector<TuningItem> t;
-    t.reserve(40);
-    // Voice-operated and other one-point thresholds, shown at point 3.
-    t.push_back(singleItem(0, 60, "T0004", "T0004", 64, P::Vox, 3, kRx));
-    t.push_back(singleItem(1, 61, "T0005", "T0005", 65, P::Vox, 3, kRx));
-    t.push_back(singleItem(2, 62, "T0011", "T0011", 66, P::Vox, 3, kTx));
-    t.push_back(singleItem(3, 63, "T0012", "T0012", 67, P::Vox, 3, kTx));
-    t.push_back(arrayItem(4, 64, "T0006", kTree, "T0006", 68, P::Ctcss, kRx, 8));
-    t.push_back(arrayItem(5, 65, "T0007", kTree, "T0007", 76, P::Sql, kRx, 8));
-    t.push_back(arrayItem(6, 66, "T0008", kTree, "T0008", 84, P::Sql, kRx, 8));
-    t.push_back(arrayItem(7, 67, "T0009", kTree, "T0009", 92, P::Sql, kRx, 8));
-    t.push_back(arrayItem(8, 68, "T0010", kTree, "T0010", 100, P::Sql, kRx, 8));
-    // Transmit power: 10 (low) and 9 (high) on the power page, or low and
-    // high of the mobile triple.
-    t.push_back(powerItem(9, 69, nullptr, kParam, "P0014", 108, P::Power, C::High, false, 16, 24));
-    t.push_back(powerItem(10, 70, "T0014", kParam, "P0013", 116, P::Power, C::Low, false, 16, 24));
-    t.push_back(arrayItem(11, 71, nullptr, kTree, "T0015", 124, P::None, nullptr, 8));
-    t.push_back(arrayItem(12, 72, "T0016", kTree, "T0016", 132, P::Ctcss, kTx, 8));
-    t.push_back(arrayItem(13, 73, "T0017", kTree, "T0017", 140, P::Ctcss, kTx, 8));
-    t.push_back(arrayItem(14, 74, "T0018", kTree, "T0018", 148, P::Ctcss, kTx, 8));
-    t.push_back(arrayItem(15, 75, "T0019", kTree, "T0019", 156, P::Ctcss, kTx, 8));
-    t.push_back(arrayItem(16, 76, "T0020", kTree, "T0020", 164, P::Ctcss, kTx, 8));
-    t.push_back(arrayItem(17, 77, "T0021", kTree, "T0021", 172, P::Ctcss, kTx, 8));
-    // The two further power pairs; band 1 shows points 6-8 with new firmware.
-    t.push_back(powerItem(18, 78, "T0022", kTree, "T0027", 180, P::Power, C::Low, true, 16, 0));
-    t.push_back(powerItem(19, 79, nullptr, kTree, "T0028", 188, P::Power, C::High, true, 16, 0));
-    t.push_back(powerItem(20, 80, "T0023", kTree, "T0029", 196, P::Power, C::Low, true, 16, 0));
-    t.push_back(powerItem(21, 81, nullptr, kTree, "T0030", 204, P::Power, C::High, true, 16, 0));
-    t.push_back(arrayItem(22, 82, "T0024", kTree, "T0024", 212, P::ErrorRate, kRx, 8));
-    t.push_back(singleItem(23, 83, "T0013", "T0013", 220, P::FerqStability, 3, kTx));
-    t.push_back(singleItem(24, 84, "T0025", "T0025", 221, P::Vox, 3, kRx));
-    t.push_back(singleItem(25, 85, "T0026", "T0026", 222, P::Vox, 3, kRx));
-    // "Ref 1": a grid row only, no codes, never saved.
-    {
-        TuningItem ref = singleItem(kNoCode, kNoCode, nullptr, "Ref 1", 223, P::None, 0, nullptr);
-        ref.gridSection = nullptr;
-        ref.gridFixed = true;
-        ref.saveSize = 0;
-        t.push_back(ref);
-    }
-    t.push_back(powerItem(26, 86, nullptr, kParam, "P0015", 224, P::PowerMobile, C::Middle, false, 1, 24));
-    // Man-down sensor settings; their band 1 codes break the +60 rule.
-    t.push_back(singleItem(27, 88, "T0041", nullptr, 232, P::Mandown, 1, kManDown));
-    t.push_back(singleItem(28, 89, "T0042", nullptr, 233, P::Mandown, 1, kManDown));
-    t.push_back(singleItem(29, 90, "T0043", nullptr, 234, P::Mandown, 1, kManDown));
-    // Temperature: measured by the radio, nothing stored in the image.
-    t.push_back(TuningItem{{30, 87},
-                           "T0044",
-                           nullptr,
-                           nullptr,
-                           false,
-                           ItemLayout::DisplayOnly,
-                           {-1, -1},
-                           0,
-                           P::Temp,
-                           C::None,
-                           3,
-                           3,
-                           false,
-                           kTx,
-                           1,
-                           0});
-    t.push_back(fskItem(31, 91, "T0056", 512));
-    t.push_back(fskItem(32, 92, "T0057", 568));
-    t.push_back(fskItem(33, 93, "T0045", 624));
-    t.push_back(sharedItem(51, 196, C::Low));
-    t.push_back(sharedItem(52, 204, C::High));
+    t.reserve(std::size(kRows));
+    for (const TuningItem& row : kRows) t.push_back(finish(row));
     return t;
 }
 
@@ -230,14 +165,15 @@ std::vector<ParamGridRow> buildGridRows() {
         {36, 33, {"T0051", "T0052", "T0053", "T0054", "T0055"}},
         {41, 32, {"T0058", "T0059", "T0060", "T0061", "T0062"}},
     };
-    static constexpr int kColumnStart[5] = {0, 8, 16, 24, 40};
+    const std::vector<ItemCell> cells = CellsOf(ItemLayout::FskBlock);
     for (const FskRows& f : kFskRows) {
         const TuningItem* item = FindItem(f.code0);
-        for (int c = 0; c < 5; ++c) {
-            const bool words = c >= 3;
+        for (int c = 0; c < kFskCells; ++c) {
+            const ItemCell& cell = cells[static_cast<std::size_t>(c)];
+            const bool words = cell.width == 2;
             ParamGridRow row = gridRow(f.firstRow + c, kTree, f.keys[c], words ? K::FskWords : K::FskBytes,
-                                       item->code[0], item->code[1], item->offset[0] + kColumnStart[c],
-                                       item->offset[1] + kColumnStart[c], words ? 2 : 1);
+                                       item->code[0], item->code[1], item->offset[0] + cell.start,
+                                       item->offset[1] + cell.start, cell.stride);
             row.fskRow = true;
             rows.push_back(row);
         }
@@ -245,25 +181,9 @@ std::vector<ParamGridRow> buildGridRows() {
     return rows;
 }
 
-int arrayByte(const ItemBytesInfo& bytes, int point) { return bytes.offset + (point - 1); }
-
 void appendBytes(std::vector<std::uint8_t>& out, const TunerImage& image, int offset, int length) {
     if (offset < 0 || length <= 0 || static_cast<std::size_t>(offset + length) > TunerImage::kSize) return;
     out.insert(out.end(), image.bytes.begin() + offset, image.bytes.begin() + offset + length);
-}
-
-// Codes whose array (or single byte) the live-set store writes: 4, 9, 10,
-// 12-21 and 23 in band 0 and the same items in band 1 (64, 69, 70, 72-81, 83).
-bool storesLiveValue(int code) {
-    int c = 0;
-    if (code >= 0 && code <= 23) {
-        c = code;
-    } else if (code >= 60 && code <= 83) {
-        c = code - 60;
-    } else {
-        return false;
-    }
-    return c == 4 || c == 9 || c == 10 || (c >= 12 && c <= 21) || c == 23;
 }
 
 }  // namespace
@@ -300,49 +220,144 @@ std::optional<ItemBytesInfo> ItemBytes(int code) {
     return ItemBytesInfo{layout, offset, item->length};
 }
 
-std::optional<PowerPair> PairOf(int code) {
-    static constexpr PowerPair kPairs[] = {{10, 9}, {18, 19}, {20, 21}, {51, 52}, {70, 69}, {78, 79}, {80, 81}};
-    for (const PowerPair& pair : kPairs) {
-        if (pair.low == code || pair.high == code) return pair;
+namespace {
+
+// The items of the same power group as `code`, in the code's band, by column.
+struct GroupMembers {
+    int low = kNoCode;
+    int middle = kNoCode;
+    int high = kNoCode;
+    int lowOnPower = kNoCode;   // members on sbox_power (the pair)
+    int highOnPower = kNoCode;
+};
+std::optional<GroupMembers> membersOf(int code) {
+    const TuningItem* item = FindItem(code);
+    if (item == nullptr || item->powerGroup == 0) return std::nullopt;
+    const int band = BandOfCode(code);
+    GroupMembers m;
+    for (const TuningItem& other : TuningItems()) {
+        if (other.powerGroup != item->powerGroup || other.code[band] == kNoCode) continue;
+        const int c = other.code[band];
+        switch (other.column) {
+            case PowerColumn::Low: m.low = c; break;
+            case PowerColumn::Middle: m.middle = c; break;
+            case PowerColumn::High: m.high = c; break;
+            case PowerColumn::None: break;
+        }
+        if (other.page == Page::Power && other.column == PowerColumn::Low) m.lowOnPower = c;
+        if (other.page == Page::Power && other.column == PowerColumn::High) m.highOnPower = c;
     }
-    return std::nullopt;
+    return m;
+}
+
+}  // namespace
+
+std::optional<PowerPair> PairOf(int code) {
+    const std::optional<GroupMembers> m = membersOf(code);
+    if (!m || m->lowOnPower == kNoCode || m->highOnPower == kNoCode) return std::nullopt;
+    if (code != m->lowOnPower && code != m->highOnPower) return std::nullopt;
+    return PowerPair{m->lowOnPower, m->highOnPower};
 }
 
 std::optional<PowerTriple> TripleOf(int code) {
-    static constexpr PowerTriple kTriples[] = {{10, 26, 9}, {70, 86, 69}};
-    for (const PowerTriple& triple : kTriples) {
-        if (triple.low == code || triple.middle == code || triple.high == code) return triple;
+    const std::optional<GroupMembers> m = membersOf(code);
+    if (!m || m->low == kNoCode || m->middle == kNoCode || m->high == kNoCode) return std::nullopt;
+    return PowerTriple{m->low, m->middle, m->high};
+}
+
+const char* KeyingKey(ItemKeying keying) {
+    switch (keying) {
+        case ItemKeying::Transmit: return "C0007";
+        case ItemKeying::Receive: return "C0008";
+        case ItemKeying::ManDownReceive: return "C0029";
+        case ItemKeying::None: break;
     }
-    return std::nullopt;
+    return nullptr;
+}
+
+std::vector<ItemCell> CellsOf(ItemLayout layout) {
+    constexpr int kByteMax = 255;
+    switch (layout) {
+        case ItemLayout::Single: return {{0, 1, 0, 0, kByteMax}};
+        case ItemLayout::Array:
+        case ItemLayout::Shared: return {{0, 1, 1, 0, kByteMax}};
+        case ItemLayout::FskBlock:
+            // Columns A, B, C: a byte per point; D, E: a 16-bit little-endian value per point.
+            return {{0, 1, 1, 0, kByteMax},
+                    {8, 1, 1, 0, kByteMax},
+                    {16, 1, 1, 0, kByteMax},
+                    {24, 2, 2, 0, kFskWordMax},
+                    {40, 2, 2, 0, kFskWordMax}};
+        case ItemLayout::DisplayOnly: break;
+    }
+    return {};
+}
+
+int TreeCodeForBand(const TuningItem& item, int band) {
+    const int code = CodeForBand(item, band);
+    return code == kNoCode && band != 0 ? item.treeBand1Code : code;
+}
+
+bool InFamily(const TuningItem* item, Page page) {
+    if (item == nullptr) return false;
+    if (page == Page::PowerMobile) return TripleOf(item->code[0]).has_value();
+    return item->family == page;
+}
+
+bool InFamily(int code, Page page) { return code != kNoCode && InFamily(FindItem(code), page); }
+
+int PointByte(const TuningItem& item, int band, int point, int cell) {
+    const int base = item.offset[band == 0 ? 0 : 1];
+    const std::vector<ItemCell> cells = CellsOf(item.layout);
+    if (base < 0 || cell < 0 || cell >= static_cast<int>(cells.size())) return -1;
+    const ItemCell& c = cells[static_cast<std::size_t>(cell)];
+    if (c.stride == 0) return base + c.start;
+    if (point < 1 || point > TunerImage::kPoints) return -1;
+    return base + c.start + c.stride * (point - 1);
+}
+
+int PointByteOfCode(int code, int point, int cell) {
+    const TuningItem* item = FindItem(code);
+    return item == nullptr ? -1 : PointByte(*item, BandOfCode(code), point, cell);
+}
+
+int QueryReplyLengthOf(int code) {
+    const TuningItem* item = FindItem(code);
+    return item == nullptr ? 10 : item->queryReplyLength;
+}
+
+int SaveSizeOf(int code) {
+    const TuningItem* item = FindItem(code);
+    return item == nullptr || item->saveSize == 0 ? 1 : item->saveSize;
+}
+
+int WideSaveSizeOf(int code) {
+    const TuningItem* item = FindItem(code);
+    return item == nullptr || item->wideSaveSize == 0 ? 1 : item->wideSaveSize;
 }
 
 void StoreLiveValue(TunerImage& image, int code, int point, std::uint8_t value) {
-    if (!storesLiveValue(code)) return;
-    const std::optional<ItemBytesInfo> bytes = ItemBytes(code);
-    if (!bytes) return;
-    if (bytes->layout == ItemLayout::Single) {
-        image[static_cast<std::size_t>(bytes->offset)] = value;
-        return;
-    }
-    if (bytes->layout != ItemLayout::Array || point < 1 || point > TunerImage::kPoints) return;
-    image[static_cast<std::size_t>(arrayByte(*bytes, point))] = value;
+    const TuningItem* item = FindItem(code);
+    if (item == nullptr || !item->liveStore) return;
+    const int at = PointByteOfCode(code, point);
+    if (at < 0) return;
+    image[static_cast<std::size_t>(at)] = value;
 }
 
 std::array<std::uint8_t, 8> FskRecord(const TunerImage& image, int code, int point) {
     std::array<std::uint8_t, 8> record{};
     const std::optional<ItemBytesInfo> bytes = ItemBytes(code);
     if (!bytes || bytes->layout != ItemLayout::FskBlock || point < 1 || point > TunerImage::kPoints) return record;
-    const std::size_t s = static_cast<std::size_t>(bytes->offset);
-    const std::size_t k = static_cast<std::size_t>(point - 1);
-    record[0] = image[s + k];
-    record[1] = image[s + 8 + k];
-    record[2] = image[s + 16 + k];
-    record[3] = 0;
-    // Columns D and E go out in the image's own byte order (low byte first).
-    record[4] = image[s + 24 + 2 * k];
-    record[5] = image[s + 24 + 2 * k + 1];
-    record[6] = image[s + 40 + 2 * k];
-    record[7] = image[s + 40 + 2 * k + 1];
+    // Columns A, B and C, a zero, then columns D and E in the image's own byte
+    // order (low byte first).
+    std::size_t out = 0;
+    for (int cell = 0; cell < kFskCells; ++cell) {
+        const int at = PointByteOfCode(code, point, cell);
+        if (at < 0) return {};
+        const int width = CellsOf(ItemLayout::FskBlock)[static_cast<std::size_t>(cell)].width;
+        for (int b = 0; b < width; ++b) record[out++] = image[static_cast<std::size_t>(at + b)];
+        if (cell == 2) record[out++] = 0;
+    }
     return record;
 }
 

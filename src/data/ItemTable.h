@@ -37,25 +37,76 @@ enum class Page : int {
 // Role of an array on the power pages.
 enum class PowerColumn { None, Low, Middle, High };
 
+// What the page's keying button does for the item when idle: its caption is
+// "C0007" (transmit), "C0008" (receive) or "C0029" (man-down receive).
+enum class ItemKeying { None, Transmit, Receive, ManDownReceive };
+// "ChildForm" key of the idle keying caption, nullptr for ItemKeying::None.
+const char* KeyingKey(ItemKeying keying);
+
+// What selecting the item in the tree does after bringing its page to the front.
+enum class Loader {
+    None,
+    ValueLabel,       // single byte shown in the value label
+    ValueLabelCheck,  // the same, and the page's point button checked
+    Ctcss,            // the CTCSS page loaded, then locked
+    Squelch,          // the squelch page loaded
+    Stability,        // bar, up-down and label from the item's byte
+    PowerByVariant,   // the power page or the mobile power page, by modelVariant
+    PowerRowsByRule,  // power page; rows 6-8 only in band 1 with new firmware
+    PowerRowsHidden,  // power page; rows 6-8 hidden
+    Fsk,              // FSK page loaded
+    ClearResults,     // the bit-error-rate results emptied
+    Mandown,          // sent live at once (tuner mode only)
+};
+
+// The groups of the tuning tree, and when a node is shown.
+enum class TreeGroup { None, Receiver, Transmitter, Measurement, Mandown };
+enum class TreeShown { Always, MobileVariant, LargeModel };
+
 inline constexpr int kNoCode = -1;
 
+// One value cell of an item at a point: where its bytes start in the item's
+// bytes, how wide it is, how far apart the points are, and what it holds.
+struct ItemCell {
+    int start;   // byte of point 1 within the item
+    int width;   // 1, or 2 for a 16-bit little-endian value
+    int stride;  // bytes from one point to the next (0: one value for every point)
+    int min;
+    int max;
+};
+// The cells of a layout: one for single bytes and arrays, five (A to E) for an
+// FSK block, none for display-only items.
+std::vector<ItemCell> CellsOf(ItemLayout layout);
+inline constexpr int kFskCells = 5;
+inline constexpr int kFskWordMax = 4096;
+
 struct TuningItem {
-    std::array<int, 2> code;          // band 0 / band 1 code, kNoCode where none
-    const char* treeKey;              // key in section "TreeView" naming the tree node, or nullptr
-    const char* gridSection;          // section of the parameter-grid row caption, or nullptr
-    const char* gridKey;              // key (or fixed text, see gridFixed) of that caption
-    bool gridFixed;                   // gridKey is a fixed text ("Ref 1"), not a key
-    ItemLayout layout;
-    std::array<int, 2> offset;        // absolute first byte in band 0 / band 1, -1 where none
-    int length;                       // bytes in the image: 1, 8, 56 or 0
-    Page page;                        // Page::None when no page shows it
-    PowerColumn column;               // column on sbox_power / sbox_power_mobile
-    int firstPoint;                   // points the page offers, 0 when none
-    int lastPoint;
-    bool eightPointsWithNewFirmware;  // points 1-8 in band 1 when newFirmware holds
-    const char* keyingKey;            // "ChildForm" key of the idle keying caption, or nullptr
-    int saveSize;                     // SendSaveItem record length, 0 when never saved
-    int wideSaveSize;                 // SendSaveWideItem record length (24 for the mobile triple), else 0
+    std::array<int, 2> code{kNoCode, kNoCode};  // band 0 / band 1 code, kNoCode where none
+    const char* treeKey = nullptr;              // "TreeView" key of the tree node, or its fixed caption (treeFixed)
+    bool treeFixed = false;                     // treeKey is a fixed text ("1233")
+    TreeGroup treeGroup = TreeGroup::None;      // TreeGroup::None: no tree node
+    int treeState = -1;                         // state index of the node (the selection's key)
+    int treeOrder = 0;                          // position of the node in its group
+    TreeShown treeShown = TreeShown::Always;
+    int treeBand1Code = kNoCode;                // code the node selects in band 1 when the item has none there
+    const char* gridSection = nullptr;          // section of the grid row caption; nullptr: gridKey is a fixed text
+    const char* gridKey = nullptr;              // key (or fixed text) of that caption
+    ItemLayout layout = ItemLayout::Single;
+    std::array<int, 2> offset{-1, -1};          // absolute first byte in band 0 / band 1, -1 where none
+    int length = 0;                             // bytes in the image: 1, 8, 56 or 0 (from the layout)
+    Page page = Page::None;                     // Page::None when no page shows it
+    Page family = Page::None;                   // the page whose handlers treat the item as theirs
+    PowerColumn column = PowerColumn::None;     // column on sbox_power / sbox_power_mobile
+    int powerGroup = 0;                         // the items of one pair or triple share it, 0 when none
+    int firstPoint = 0;                         // points the page offers: firstPoint to lastPoint, 0 when none;
+    int lastPoint = 0;                          // the selection starts on firstPoint (lastPoint from the layout)
+    bool eightPointsWithNewFirmware = false;    // points 1-8 in band 1 when newFirmware holds
+    ItemKeying keying = ItemKeying::None;
+    Loader loader = Loader::None;
+    bool liveStore = false;                     // the live-set sender stores the value in the image first
+    int queryReplyLength = 10;                  // reply length of a read-back query of the item
+    int saveSize = 1;                           // SendSaveItem record length, 0 when never saved
+    int wideSaveSize = 0;                       // SendSaveWideItem record length (24 for the mobile triple), else 0
 };
 
 // Every item of the table, in table order (includes the "Ref 1" byte, which
@@ -67,6 +118,24 @@ const TuningItem* FindItem(int code);
 int BandOfCode(int code);
 // The entry's code for the band (kNoCode when it has none there).
 int CodeForBand(const TuningItem& item, int band);
+// The code the item's tree node selects in the band.
+int TreeCodeForBand(const TuningItem& item, int band);
+// The page of the item in its family, and whether the item belongs to the
+// family of `page` (Page::PowerMobile: the members of the mobile triple).
+bool InFamily(const TuningItem* item, Page page);
+bool InFamily(int code, Page page);
+
+// The byte of item i at point p in band b: the absolute offset of cell
+// `cell` (see CellsOf) of point p (1-8), or -1 when the item has no such
+// byte. Single items give their byte for any point.
+int PointByte(const TuningItem& item, int band, int point, int cell = 0);
+// The same for an item code, in the band the code belongs to.
+int PointByteOfCode(int code, int point, int cell = 0);
+// Reply length of a read-back query (10 for codes the table does not know).
+int QueryReplyLengthOf(int code);
+// Record lengths of the save commands (1 for codes the table does not know).
+int SaveSizeOf(int code);
+int WideSaveSizeOf(int code);
 
 // Layout and absolute first byte of the item's bytes, or nothing for codes
 // without bytes (display-only, unknown codes). Codes 51 and 52 report the

@@ -9,6 +9,7 @@ namespace {
 constexpr BandRange kBands[2] = {{400'000'000u, 470'000'000u}, {136'000'000u, 174'000'000u}};
 
 TunerImage g_savedImage;
+bool g_haveSavedImage = false;  // nothing read, loaded or saved yet
 
 }  // namespace
 
@@ -74,10 +75,16 @@ std::string BackupFileName(const std::string& modelName, const std::tm& localTim
     return stem + stamp + ".tdb";
 }
 
-void MarkImageSaved(const TunerImage& image) { g_savedImage = image; }
+void MarkImageSaved(const TunerImage& image) {
+    g_savedImage = image;
+    g_haveSavedImage = true;
+}
 
-bool ImageModified(const TunerImage& image) { return image.bytes != g_savedImage.bytes; }
+bool ImageModified(const TunerImage& image) { return g_haveSavedImage && image.bytes != g_savedImage.bytes; }
 
-void ResetSavedImage() { g_savedImage.clear(); }
+void ResetSavedImage() {
+    g_savedImage.clear();
+    g_haveSavedImage = false;
+}
 
 }  // namespace varnel

@@ -62,8 +62,10 @@ inline constexpr const char* kBackupFolder = "backups";
 
 // The image as last read from the radio, loaded from an archive or saved.
 void MarkImageSaved(const TunerImage& image);
+// True when `image` differs from it. Before the first read, load or save
+// there is no image of a radio to lose, and nothing counts as modified.
 bool ImageModified(const TunerImage& image);
-// Program start: an all-zero image counts as saved.
+// Back to program start: nothing read, loaded or saved.
 void ResetSavedImage();
 
 }  // namespace varnel

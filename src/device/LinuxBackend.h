@@ -25,7 +25,8 @@
 // accepts any command. So open() uses the generic node that sysfs lists under
 // <sysfs>/block/<name>/device/scsi_generic/, and falls back to the block node
 // (enough for root) when the disk has no generic node or that node is
-// missing from /dev. The node is opened O_RDWR | O_NONBLOCK | O_CLOEXEC:
+// missing from /dev; for any other user that fallback is refused with advice
+// (load the sg driver), since every vendor command would fail with EPERM. The node is opened O_RDWR | O_NONBLOCK | O_CLOEXEC:
 // O_NONBLOCK makes the open return EBUSY instead of waiting while another
 // program holds the disk exclusively, and lets a disk that reports no medium
 // be opened; SG_IO itself always waits for its command, whatever the flag.
@@ -53,6 +54,10 @@ using SgIoIssuer = std::function<int(int fd, sg_io_hdr_t& request)>;
 // The real thing: ioctl(fd, SG_IO, &request).
 int IssueSgIo(int fd, sg_io_hdr_t& request);
 
+// Fills `outcome` from a finished SG_IO request: the ioctl's result and
+// errno, status, host and driver status, sense, residual count.
+void RecordSgIoOutcome(const sg_io_hdr_t& request, int ioctlResult, int error, TransferOutcome& outcome);
+
 // True when `a` comes before `b` in scan order (length, then name).
 bool SlotOrderLess(const std::string& a, const std::string& b);
 
@@ -65,8 +70,10 @@ public:
     LinuxRadioLink(const LinuxRadioLink&) = delete;
     LinuxRadioLink& operator=(const LinuxRadioLink&) = delete;
 
-    void transferOut(const std::uint8_t* bytes, std::uint16_t length) override;
-    void transferIn(std::uint8_t* buffer, std::uint16_t length) override;
+    TransferOutcome transferOut(const std::uint8_t* bytes, std::uint16_t length) override;
+    TransferOutcome transferIn(std::uint8_t* buffer, std::uint16_t length) override;
+    // Standard INQUIRY through the same issuer.
+    std::optional<StorageIdentity> inquiry(TransferOutcome* outcome) override;
 
     int fd() const { return fd_; }
     // The node that was opened ("/dev/sg2", or "/dev/sdb" as a fallback).
@@ -85,6 +92,11 @@ public:
 
     // Links opened from now on send their requests through `issuer`.
     void setSgIoIssuer(SgIoIssuer issuer);
+    // Whether this process may send vendor commands through a block node
+    // (raw-I/O capability; root). Without it, a disk without a generic node
+    // is refused at open with advice instead of failing every transfer with
+    // EPERM. Default: the effective user is root. Tests may override.
+    void setRawIoAllowed(std::function<bool()> allowed);
 
     // The removable block devices in scan order, at most 24.
     std::vector<std::string> volumeSlots() override;
@@ -109,6 +121,7 @@ private:
     std::filesystem::path devRoot_;
     std::string blockRoot_;  // "<sysfs>/block/"
     SgIoIssuer issuer_;
+    std::function<bool()> rawIoAllowed_;
 };
 
 }  // namespace varnel

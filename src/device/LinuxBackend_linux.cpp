@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -70,25 +71,42 @@ bool IsDirectory(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Issues one vendor command. Request and sense buffer live on the stack and
-// are zeroed for every transfer; the outcome is deliberately not looked at.
-void IssueVendorCommand(const SgIoIssuer& issue, int fd, TransferDirection direction,
-                        void* data, std::uint16_t length) {
-    std::array<std::uint8_t, 16> cdb = VendorCdb(direction);
+// Issues one SCSI command and records what became of it. Request and
+// sense buffer live on the stack and are zeroed for every transfer.
+TransferOutcome IssueCommand(const SgIoIssuer& issue, int fd, TransferDirection direction, const std::uint8_t* cdb,
+                             std::size_t cdbLength, void* data, std::uint16_t length, std::size_t senseLength) {
     std::array<unsigned char, kSenseBytesIn> sense{};
     sg_io_hdr_t request;
     std::memset(&request, 0, sizeof request);
     request.interface_id = 'S';
     const bool toRadio = direction == TransferDirection::ToRadio;
     request.dxfer_direction = toRadio ? SG_DXFER_TO_DEV : SG_DXFER_FROM_DEV;
-    request.cmd_len = static_cast<unsigned char>(cdb.size());
-    request.mx_sb_len = static_cast<unsigned char>(toRadio ? kSenseBytesOut : kSenseBytesIn);
+    request.cmd_len = static_cast<unsigned char>(cdbLength);
+    request.mx_sb_len = static_cast<unsigned char>(senseLength);
     request.dxfer_len = length;
     request.dxferp = data;
-    request.cmdp = cdb.data();
+    request.cmdp = const_cast<std::uint8_t*>(cdb);  // SG_IO only reads the CDB
     request.sbp = sense.data();
     request.timeout = kSgTimeoutMs;
-    if (issue) static_cast<void>(issue(fd, request));
+    TransferOutcome outcome;
+    outcome.direction = direction;
+    outcome.requested = length;
+    if (!issue) return outcome;
+    const auto start = std::chrono::steady_clock::now();
+    errno = 0;
+    const int result = issue(fd, request);
+    const int error = result < 0 ? (errno != 0 ? errno : EIO) : 0;
+    RecordSgIoOutcome(request, result, error, outcome);
+    outcome.duration =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    return outcome;
+}
+
+TransferOutcome IssueVendorCommand(const SgIoIssuer& issue, int fd, TransferDirection direction, void* data,
+                                   std::uint16_t length) {
+    const std::array<std::uint8_t, 16> cdb = VendorCdb(direction);
+    return IssueCommand(issue, fd, direction, cdb.data(), cdb.size(), data, length,
+                        direction == TransferDirection::ToRadio ? kSenseBytesOut : kSenseBytesIn);
 }
 
 OpenError::Kind KindOfErrno(int code) {
@@ -114,6 +132,34 @@ bool NodeIsMissing(int code) { return code == ENOENT || code == ENXIO || code ==
 
 int IssueSgIo(int fd, sg_io_hdr_t& request) { return ::ioctl(fd, SG_IO, &request); }
 
+void RecordSgIoOutcome(const sg_io_hdr_t& request, int ioctlResult, int error, TransferOutcome& outcome) {
+    outcome.attempted = true;
+    outcome.requested = request.dxfer_len;
+    if (ioctlResult < 0) {
+        // The request never reached the device (or the kernel refused it).
+        outcome.osError = error != 0 ? error : EIO;
+        outcome.transferred = 0;
+        outcome.residual = static_cast<std::int32_t>(request.dxfer_len);
+        return;
+    }
+    outcome.scsiStatus = request.status;
+    outcome.hostStatus = request.host_status;
+    outcome.driverStatus = request.driver_status;
+    outcome.timedOut = (request.info & SG_INFO_OK_MASK) != SG_INFO_OK && request.host_status == 0x03;
+    const unsigned senseBytes = std::min<unsigned>(request.sb_len_wr, request.mx_sb_len);
+    if (senseBytes > 0 && request.sbp != nullptr)
+        ParseSense(request.sbp, senseBytes, outcome.senseKey, outcome.asc, outcome.ascq);
+    // resid is what the device did not move; a value outside 0..dxfer_len is
+    // not believed (then nothing counts as moved).
+    const int resid = request.resid;
+    outcome.residual = resid;
+    if (resid < 0 || static_cast<unsigned>(resid) > request.dxfer_len) {
+        outcome.transferred = 0;
+    } else {
+        outcome.transferred = request.dxfer_len - static_cast<unsigned>(resid);
+    }
+}
+
 bool SlotOrderLess(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return a.size() < b.size();
     return a < b;
@@ -128,14 +174,32 @@ LinuxRadioLink::~LinuxRadioLink() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-void LinuxRadioLink::transferOut(const std::uint8_t* bytes, std::uint16_t length) {
+TransferOutcome LinuxRadioLink::transferOut(const std::uint8_t* bytes, std::uint16_t length) {
     // SG_IO only reads a data-out buffer; the header's pointer is not const.
-    IssueVendorCommand(issue_, fd_, TransferDirection::ToRadio, const_cast<std::uint8_t*>(bytes),
-                       length);
+    return IssueVendorCommand(issue_, fd_, TransferDirection::ToRadio, const_cast<std::uint8_t*>(bytes), length);
 }
 
-void LinuxRadioLink::transferIn(std::uint8_t* buffer, std::uint16_t length) {
-    IssueVendorCommand(issue_, fd_, TransferDirection::FromRadio, buffer, length);
+TransferOutcome LinuxRadioLink::transferIn(std::uint8_t* buffer, std::uint16_t length) {
+    TransferOutcome outcome = IssueVendorCommand(issue_, fd_, TransferDirection::FromRadio, buffer, length);
+    // The sg driver copies back its whole reserve buffer, which may still
+    // hold an earlier reply: only the bytes the device moved are kept.
+    const std::uint32_t kept =
+        (outcome.ok() || outcome.kind() == TransferOutcome::Kind::Short) ? std::min<std::uint32_t>(outcome.transferred, length) : 0;
+    if (buffer != nullptr && kept < length) std::memset(buffer + kept, 0, length - kept);
+    return outcome;
+}
+
+std::optional<StorageIdentity> LinuxRadioLink::inquiry(TransferOutcome* outcome) {
+    std::array<std::uint8_t, kInquiryLength> data{};
+    const std::array<std::uint8_t, 6> cdb = InquiryCdb();
+    TransferOutcome result = IssueCommand(issue_, fd_, TransferDirection::FromRadio, cdb.data(), cdb.size(),
+                                          data.data(), kInquiryLength, kSenseBytesIn);
+    if (outcome != nullptr) *outcome = result;
+    // A device may send fewer than 36 bytes; vendor and product need 32.
+    if (!result.attempted || (!result.ok() && result.kind() != TransferOutcome::Kind::Short) ||
+        result.transferred < 32)
+        return std::nullopt;
+    return ParseInquiry(data.data(), result.transferred);
 }
 
 // ---- LinuxBackend ----
@@ -144,9 +208,11 @@ LinuxBackend::LinuxBackend(fs::path sysfsRoot, fs::path devRoot)
     : sysfsRoot_(std::move(sysfsRoot)),
       devRoot_(std::move(devRoot)),
       blockRoot_((sysfsRoot_ / "block").string() + "/"),
-      issuer_(IssueSgIo) {}
+      issuer_(IssueSgIo),
+      rawIoAllowed_([] { return ::geteuid() == 0; }) {}
 
 void LinuxBackend::setSgIoIssuer(SgIoIssuer issuer) { issuer_ = std::move(issuer); }
+void LinuxBackend::setRawIoAllowed(std::function<bool()> allowed) { rawIoAllowed_ = std::move(allowed); }
 
 std::string LinuxBackend::blockDir(const std::string& volume) const {
     return blockRoot_ + volume;
@@ -211,8 +277,28 @@ std::unique_ptr<RadioLink> LinuxBackend::open(const std::string& volume, OpenErr
     } else {
         const fs::path blockNode = devRoot_ / volume;
         fs::path node = linkNode(volume);
+        const bool mayUseBlockNode = rawIoAllowed_ && rawIoAllowed_();
+        if (node == blockNode && !mayUseBlockNode) {
+            // Through the block node the kernel refuses the vendor commands
+            // to anyone without raw-I/O capability: say so now, not as a
+            // radio that never answers.
+            result.kind = OpenError::Kind::PermissionDenied;
+            result.device = blockNode.string();
+            result.detail = "the disk has no SCSI generic node (/dev/sgN); load the sg driver with "
+                            "\"sudo modprobe sg\", then unplug and replug the radio";
+            if (error != nullptr) *error = result;
+            return link;
+        }
         int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
         int code = fd < 0 ? errno : 0;
+        if (fd < 0 && node != blockNode && NodeIsMissing(code) && !mayUseBlockNode) {
+            result.kind = OpenError::Kind::PermissionDenied;
+            result.device = node.string();
+            result.detail = "the generic node is missing from /dev; load the sg driver with "
+                            "\"sudo modprobe sg\" or install the udev rule";
+            if (error != nullptr) *error = result;
+            return link;
+        }
         if (fd < 0 && node != blockNode && NodeIsMissing(code)) {
             // sysfs knows a generic node that /dev lacks; the block node still
             // serves a caller with raw-I/O capability.

@@ -21,6 +21,16 @@ std::array<std::uint8_t, 16> VendorCdb(TransferDirection direction) {
     return cdb;
 }
 
+std::array<std::uint8_t, 6> InquiryCdb() { return {0x12, 0x00, 0x00, 0x00, kInquiryLength, 0x00}; }
+
+StorageIdentity ParseInquiry(const std::uint8_t* data, std::size_t length) {
+    const auto field = [&](std::size_t from, std::size_t size) -> std::string {
+        if (data == nullptr || length < from + size) return "(NULL)";
+        return std::string(reinterpret_cast<const char*>(data + from), size);
+    };
+    return StorageIdentity{field(8, 8), field(16, 16)};
+}
+
 bool IsRadioIdentity(const StorageIdentity& identity) {
     return identity.vendor == kRadioVendor && identity.product == kRadioProduct;
 }
@@ -56,6 +66,19 @@ std::unique_ptr<RadioLink> OpenRadio(OpenError* error) {
         link = g_backend->open(volume, &result);
         if (link) {
             result = OpenError{};
+            // The scan read the strings the system kept; the handle may lead
+            // to another device by now. Ask the device itself.
+            TransferOutcome outcome;
+            const std::optional<StorageIdentity> identity = link->inquiry(&outcome);
+            if (identity && !IsRadioIdentity(*identity)) {
+                result.kind = OpenError::Kind::WrongDevice;
+                result.detail = "it now reports \"" + identity->vendor + "\" \"" + identity->product + "\"";
+                link.reset();
+            } else if (!identity && outcome.attempted) {
+                result.kind = OpenError::Kind::WrongDevice;
+                result.detail = "it did not answer the identity query: " + outcome.Describe();
+                link.reset();
+            }
         } else if (result.kind == OpenError::Kind::None) {
             result.kind = OpenError::Kind::Other;
         }
@@ -76,6 +99,9 @@ std::string DescribeOpenError(const OpenError& error) {
             return "No radio was found among the removable drives. Check the USB cable and that "
                    "the radio is switched on.";
         case OpenError::Kind::PermissionDenied:
+            if (error.detail.find("sg driver") != std::string::npos)
+                return "The radio was found at " + error.device +
+                       ", but this user cannot send it commands there: " + error.detail + ".";
             return "The radio was found at " + error.device +
                    ", but this user may not open it (permission denied). Install the udev rule "
                    "dist/60-varnel-radio.rules as described in the README, then unplug and "
@@ -83,6 +109,10 @@ std::string DescribeOpenError(const OpenError& error) {
         case OpenError::Kind::Busy:
             return "The radio at " + error.device + " is in use by another program" +
                    (error.detail.empty() ? std::string(".") : " (" + error.detail + ").");
+        case OpenError::Kind::WrongDevice:
+            return "The device at " + error.device + " is no longer the radio" +
+                   (error.detail.empty() ? std::string(".") : " (" + error.detail + ").") +
+                   " Check which drive is plugged in and try again.";
         case OpenError::Kind::Other:
             break;
     }
@@ -93,16 +123,24 @@ std::string DescribeOpenError(const OpenError& error) {
     return text + ".";
 }
 
-void SendToRadio(RadioLink* handle, const std::uint8_t* bytes, std::uint16_t length) {
-    if (handle == nullptr) return;
-    handle->transferOut(bytes, length);
+TransferOutcome SendToRadio(RadioLink* handle, const std::uint8_t* bytes, std::uint16_t length) {
+    if (handle == nullptr) return TransferOutcome::NoLinkFor(TransferDirection::ToRadio, length);
+    return handle->transferOut(bytes, length);
 }
 
-void ReadFromRadio(RadioLink* handle, std::uint8_t* buffer, std::uint16_t length) {
-    if (buffer == nullptr || length == 0) return;
+TransferOutcome ReadFromRadio(RadioLink* handle, std::uint8_t* buffer, std::uint16_t length) {
+    if (buffer == nullptr || length == 0) return TransferOutcome::Done(TransferDirection::FromRadio, 0);
     std::memset(buffer, 0, length);
-    if (handle == nullptr) return;
-    handle->transferIn(buffer, length);
+    if (handle == nullptr) return TransferOutcome::NoLinkFor(TransferDirection::FromRadio, length);
+    TransferOutcome outcome = handle->transferIn(buffer, length);
+    // Only what the device delivered counts. A failed transfer delivered
+    // nothing usable; a short one only its first bytes (the sg driver copies
+    // its whole reserve buffer back, stale bytes included).
+    const std::uint32_t kept = outcome.ok() || outcome.kind() == TransferOutcome::Kind::Short
+                                   ? std::min<std::uint32_t>(outcome.transferred, length)
+                                   : 0;
+    if (kept < length) std::memset(buffer + kept, 0, length - kept);
+    return outcome;
 }
 
 }  // namespace varnel

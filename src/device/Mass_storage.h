@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "device/Transfer.h"
+
 namespace varnel {
 
 inline constexpr char kRadioVendor[] = "STM     ";            // 8 characters
@@ -26,34 +28,48 @@ inline constexpr std::size_t kSenseBytesOut = 24;
 inline constexpr std::size_t kSenseBytesIn = 32;
 
 // The 16-byte vendor command descriptor block for one transfer.
-enum class TransferDirection { ToRadio, FromRadio };
 std::array<std::uint8_t, 16> VendorCdb(TransferDirection direction);
-
-// An open raw link to a radio volume. Transfers report nothing: a failed send
-// shows up as a reply that never comes, a failed read as a zeroed buffer.
-class RadioLink {
-public:
-    virtual ~RadioLink() = default;
-    // One data-out transfer of `length` bytes.
-    virtual void transferOut(const std::uint8_t* bytes, std::uint16_t length) = 0;
-    // One data-in transfer of up to `length` bytes into `buffer`. The caller
-    // has zeroed the buffer; on failure the implementation leaves it alone.
-    virtual void transferIn(std::uint8_t* buffer, std::uint16_t length) = 0;
-};
-
-// Why an open failed, in words for the operator.
-struct OpenError {
-    enum class Kind { None, NoRadio, PermissionDenied, Busy, Other };
-    Kind kind = Kind::None;
-    std::string device;   // the volume that was tried, if any
-    std::string detail;   // the system's reason
-};
 
 // Vendor and product strings of a probed volume, as the descriptor holds
 // them; an absent string is reported as "(NULL)".
 struct StorageIdentity {
     std::string vendor;
     std::string product;
+};
+
+// The standard INQUIRY command (opcode 0x12) asking for the 36-byte standard
+// inquiry data; vendor at bytes 8 to 15, product at 16 to 31.
+inline constexpr std::uint8_t kInquiryLength = 36;
+std::array<std::uint8_t, 6> InquiryCdb();
+// Vendor and product out of standard inquiry data (`length` bytes received).
+StorageIdentity ParseInquiry(const std::uint8_t* data, std::size_t length);
+
+// An open raw link to a radio volume. Each transfer returns what became of
+// it; a data-in transfer never leaves bytes beyond what the device moved
+// (they stay as the caller zeroed them).
+class RadioLink {
+public:
+    virtual ~RadioLink() = default;
+    // One data-out transfer of `length` bytes.
+    virtual TransferOutcome transferOut(const std::uint8_t* bytes, std::uint16_t length) = 0;
+    // One data-in transfer of up to `length` bytes into `buffer`. The caller
+    // has zeroed the buffer; on failure the implementation leaves it alone.
+    virtual TransferOutcome transferIn(std::uint8_t* buffer, std::uint16_t length) = 0;
+    // The device's own identity, read with INQUIRY on this handle. Nothing
+    // when the link cannot ask (then `outcome`, if given, says why; a link
+    // kind that has no such query leaves it not attempted).
+    virtual std::optional<StorageIdentity> inquiry(TransferOutcome* outcome) {
+        if (outcome != nullptr) *outcome = TransferOutcome::NoLinkFor(TransferDirection::FromRadio, kInquiryLength);
+        return std::nullopt;
+    }
+};
+
+// Why an open failed, in words for the operator.
+struct OpenError {
+    enum class Kind { None, NoRadio, PermissionDenied, Busy, WrongDevice, Other };
+    Kind kind = Kind::None;
+    std::string device;   // the volume that was tried, if any
+    std::string detail;   // the system's reason
 };
 
 // The host's view of its volumes. One implementation per platform plus the
@@ -91,15 +107,20 @@ extern std::array<std::string, kRadioDriveEntries> radioDriveLetters;
 // Scans the slots and returns the number of radios found.
 std::uint16_t ScanRadioDrives();
 // Opens the volume in entry 0 of radioDriveLetters; nullptr on failure, with
-// the reason in `error` (and in LastOpenError()).
+// the reason in `error` (and in LastOpenError()). Before anything is sent,
+// the device's INQUIRY data are read on the new handle and compared with the
+// radio's strings: a device that changed between scan and open is closed
+// again (Kind::WrongDevice).
 std::unique_ptr<RadioLink> OpenRadio(OpenError* error = nullptr);
 const OpenError& LastOpenError();
 // One sentence for the operator about the last failed open, or empty.
 std::string DescribeOpenError(const OpenError& error);
 
 // Sends `length` bytes; a null handle sends nothing.
-void SendToRadio(RadioLink* handle, const std::uint8_t* bytes, std::uint16_t length);
-// Zeroes `length` bytes of `buffer`, then reads into it; a null handle reads nothing.
-void ReadFromRadio(RadioLink* handle, std::uint8_t* buffer, std::uint16_t length);
+TransferOutcome SendToRadio(RadioLink* handle, const std::uint8_t* bytes, std::uint16_t length);
+// Zeroes `length` bytes of `buffer`, then reads into it; a null handle reads
+// nothing. Bytes beyond what the device moved are zero afterwards, whatever
+// the link did with them.
+TransferOutcome ReadFromRadio(RadioLink* handle, std::uint8_t* buffer, std::uint16_t length);
 
 }  // namespace varnel

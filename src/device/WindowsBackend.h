@@ -60,6 +60,11 @@ inline StorageIdentity ParseStorageDescriptor(const std::uint8_t* data, std::siz
 
 namespace varnel {
 
+// The request block one transfer hands to IOCTL_SCSI_PASS_THROUGH_DIRECT,
+// as bytes: the fixed structure, the filler word and the sense buffer (80
+// bytes with 32-bit pointers, 96 with 64-bit ones).
+std::vector<std::uint8_t> PassThroughRequestBytes(TransferDirection direction, void* data, std::uint16_t length);
+
 // True for "A:" to "Z:" (either case of letter).
 bool IsDriveVolume(const std::string& volume);
 

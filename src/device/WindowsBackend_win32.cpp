@@ -8,7 +8,9 @@
 #include <ntddscsi.h>
 
 #include <array>
+#include <chrono>
 #include <cstddef>
+#include <optional>
 #include <cstring>
 
 namespace varnel {
@@ -38,6 +40,24 @@ static_assert(offsetof(PassThroughBlock, filler) == (kWide ? 56 : 44));
 static_assert(offsetof(PassThroughBlock, sense) == (kWide ? 60 : 48));
 static_assert(sizeof(PassThroughBlock) == (kWide ? 96 : 80));
 static_assert(sizeof(STORAGE_PROPERTY_QUERY) == 12, "the query block is 12 bytes");
+
+// Zeroes the block and fills it for one transfer of `length` bytes at `data`.
+void FillPassThroughBlock(PassThroughBlock& block, TransferDirection direction, const std::uint8_t* cdbBytes,
+                          UCHAR cdbLength, void* data, std::uint16_t length) {
+    const bool toRadio = direction == TransferDirection::ToRadio;
+    std::memset(&block, 0, sizeof block);
+    SCSI_PASS_THROUGH_DIRECT& r = block.request;
+    r.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
+    r.TargetId = 1;
+    r.CdbLength = cdbLength;
+    r.SenseInfoLength = static_cast<UCHAR>(toRadio ? kSenseBytesOut : kSenseBytesIn);
+    r.DataIn = toRadio ? SCSI_IOCTL_DATA_OUT : SCSI_IOCTL_DATA_IN;
+    r.DataTransferLength = length;
+    r.TimeOutValue = kTransferTimeoutSeconds;
+    r.DataBuffer = data;
+    r.SenseInfoOffset = offsetof(PassThroughBlock, sense);
+    std::memcpy(r.Cdb, cdbBytes, cdbLength);
+}
 
 // "\\.\E:" for "E:".
 std::wstring DevicePath(const std::string& volume) {
@@ -86,42 +106,74 @@ public:
     WindowsRadioLink(const WindowsRadioLink&) = delete;
     WindowsRadioLink& operator=(const WindowsRadioLink&) = delete;
 
-    void transferOut(const std::uint8_t* bytes, std::uint16_t length) override {
+    TransferOutcome transferOut(const std::uint8_t* bytes, std::uint16_t length) override {
         // A data-out transfer only reads the buffer; the field is not const.
-        transfer(TransferDirection::ToRadio, const_cast<std::uint8_t*>(bytes), length);
+        const std::array<std::uint8_t, 16> cdb = VendorCdb(TransferDirection::ToRadio);
+        return transfer(TransferDirection::ToRadio, cdb.data(), 16, const_cast<std::uint8_t*>(bytes), length);
     }
-    void transferIn(std::uint8_t* buffer, std::uint16_t length) override {
-        transfer(TransferDirection::FromRadio, buffer, length);
+    TransferOutcome transferIn(std::uint8_t* buffer, std::uint16_t length) override {
+        const std::array<std::uint8_t, 16> cdb = VendorCdb(TransferDirection::FromRadio);
+        TransferOutcome outcome = transfer(TransferDirection::FromRadio, cdb.data(), 16, buffer, length);
+        const std::uint32_t kept = (outcome.ok() || outcome.kind() == TransferOutcome::Kind::Short)
+                                       ? (outcome.transferred < length ? outcome.transferred : length)
+                                       : 0;
+        if (buffer != nullptr && kept < length) std::memset(buffer + kept, 0, length - kept);
+        return outcome;
+    }
+    std::optional<StorageIdentity> inquiry(TransferOutcome* outcome) override {
+        std::array<std::uint8_t, kInquiryLength> data{};
+        const std::array<std::uint8_t, 6> cdb = InquiryCdb();
+        TransferOutcome result = transfer(TransferDirection::FromRadio, cdb.data(), 6, data.data(), kInquiryLength);
+        if (outcome != nullptr) *outcome = result;
+        if ((!result.ok() && result.kind() != TransferOutcome::Kind::Short) || result.transferred < 32)
+            return std::nullopt;
+        return ParseInquiry(data.data(), result.transferred);
     }
 
 private:
-    void transfer(TransferDirection direction, void* data, std::uint16_t length) {
-        const bool toRadio = direction == TransferDirection::ToRadio;
+    TransferOutcome transfer(TransferDirection direction, const std::uint8_t* cdbBytes, UCHAR cdbLength, void* data,
+                             std::uint16_t length) {
         PassThroughBlock block;
-        std::memset(&block, 0, sizeof block);
+        FillPassThroughBlock(block, direction, cdbBytes, cdbLength, data, length);
         SCSI_PASS_THROUGH_DIRECT& r = block.request;
-        r.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
-        r.TargetId = 1;
-        r.CdbLength = 16;
-        r.SenseInfoLength = static_cast<UCHAR>(toRadio ? kSenseBytesOut : kSenseBytesIn);
-        r.DataIn = toRadio ? SCSI_IOCTL_DATA_OUT : SCSI_IOCTL_DATA_IN;
-        r.DataTransferLength = length;
-        r.TimeOutValue = kTransferTimeoutSeconds;
-        r.DataBuffer = data;
-        r.SenseInfoOffset = offsetof(PassThroughBlock, sense);
-        const std::array<std::uint8_t, 16> cdb = VendorCdb(direction);
-        std::memcpy(r.Cdb, cdb.data(), cdb.size());
         DWORD returned = 0;
-        // The outcome is not looked at: a failed send shows as a reply that
-        // never comes, a failed read as the zeroed buffer.
-        static_cast<void>(DeviceIoControl(handle_, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block, sizeof block,
-                                          &block, sizeof block, &returned, nullptr));
+        TransferOutcome outcome;
+        outcome.direction = direction;
+        outcome.attempted = true;
+        outcome.requested = length;
+        const ULONGLONG start = GetTickCount64();
+        const BOOL ok = DeviceIoControl(handle_, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block, sizeof block, &block,
+                                        sizeof block, &returned, nullptr);
+        outcome.duration = std::chrono::milliseconds(GetTickCount64() - start);
+        if (!ok) {
+            outcome.osError = static_cast<int>(GetLastError());
+            outcome.residual = length;
+            return outcome;
+        }
+        // The port driver writes back the status, the sense bytes it
+        // returned and the number of bytes actually moved.
+        outcome.scsiStatus = r.ScsiStatus;
+        if (r.SenseInfoLength > 0)
+            ParseSense(block.sense, r.SenseInfoLength < sizeof block.sense ? r.SenseInfoLength : sizeof block.sense,
+                       outcome.senseKey, outcome.asc, outcome.ascq);
+        outcome.transferred = r.DataTransferLength <= length ? r.DataTransferLength : 0;
+        outcome.residual = static_cast<std::int32_t>(length) - static_cast<std::int32_t>(outcome.transferred);
+        return outcome;
     }
 
     HANDLE handle_;
 };
 
 }  // namespace
+
+std::vector<std::uint8_t> PassThroughRequestBytes(TransferDirection direction, void* data, std::uint16_t length) {
+    PassThroughBlock block;
+    const std::array<std::uint8_t, 16> cdb = VendorCdb(direction);
+    FillPassThroughBlock(block, direction, cdb.data(), static_cast<UCHAR>(cdb.size()), data, length);
+    std::vector<std::uint8_t> bytes(sizeof block);
+    std::memcpy(bytes.data(), &block, sizeof block);
+    return bytes;
+}
 
 bool IsDriveVolume(const std::string& volume) {
     if (volume.size() != 2 || volume[1] != ':') return false;

@@ -1,3 +1,4 @@
+#include "app/RecordsGlue.h"
 #include "dialogs/TFactroyForm.h"
 
 #include <QHBoxLayout>
@@ -10,8 +11,10 @@
 #include "app/AppFonts.h"
 #include "app/DialogSeam.h"
 #include "data/Global.h"
+#include "data/Safety.h"
 #include "device/Mass_storage.h"
 #include "lang/Loadlanguage.h"
+#include "protocol/Exchange.h"
 #include "protocol/Sendcmd.h"
 
 using namespace varnel;
@@ -22,7 +25,6 @@ QString Tr(const char* section, const char* key) { return QString::fromStdString
 
 // The factory read reply: A1, code, length, status byte, 512 data bytes,
 // checksum, A4. The data start at frame byte 6.
-constexpr std::size_t kFactoryDataStart = 6;
 constexpr std::size_t kFactoryDataBytes = TunerImage::kSmallSize;
 
 }  // namespace
@@ -93,7 +95,7 @@ bool TFactroyForm::ensureLink() {
     if (linkHandle) return true;
     QString text = Tr("MessageBox", "M010");
     if (error.kind == OpenError::Kind::PermissionDenied || error.kind == OpenError::Kind::Busy ||
-        error.kind == OpenError::Kind::Other) {
+        error.kind == OpenError::Kind::WrongDevice || error.kind == OpenError::Kind::Other) {
         const QString reason = QString::fromStdString(DescribeOpenError(error));
         if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
     }
@@ -102,6 +104,15 @@ bool TFactroyForm::ensureLink() {
 }
 
 void TFactroyForm::Button1Click() {
+    // The factory copy replaces the working image: the operator agrees
+    // first, knowing whether unsaved changes go with it.
+    QStringList lines{Tr("Safety", "F0001")};
+    if (ImageModified(tunerImage)) lines << Tr("Safety", "F0002");
+    lines << QString() << Tr("Safety", "F0003");
+    if (ui::Dialogs().message(this, ui::MessageKind::Question, QStringLiteral("Varnel"), lines.join(QLatin1Char('\n')),
+                              ui::MessageButtons::OkCancel) != ui::MessageResult::Ok) {
+        return;
+    }
     if (!ensureLink()) return;
     SendReadFactory();  // 0x0065, reply of 521 bytes
     ReadFactroyInfoTimer->start();
@@ -115,43 +126,41 @@ void TFactroyForm::Button2Click() {
 
 void TFactroyForm::pollExpired(QTimer* timer) {
     // Silent, as the main window's polls: the empty list is the only sign.
-    AbandonPoll();
+    // The engine has already set both counters to 0 and closed the link.
     timer->stop();
 }
 
 void TFactroyForm::ReadFactroyInfoTimerTimer() {
-    switch (PollStep(cmd::reply(cmd::kReadFactory))) {
-        case PollResult::Pending:
-            return;
-        case PollResult::Expired:
+    switch (Exchange().tick(cmd::reply(cmd::kReadFactory), PollRule::Once)) {
+        case TickResult::Matched:
+            break;
+        case TickResult::Expired:
             pollExpired(ReadFactroyInfoTimer);
             return;
-        case PollResult::Match:
-            break;
+        default:
+            return;
     }
     ReadFactroyInfoTimer->stop();
-    pollTicks = 0;
-    pollRetries = 0;
     // The two band halves; the FSK blocks (512 to 847) are not part of the
     // factory copy and stay as they are. The status byte is not examined.
-    std::copy_n(replyBuffer.begin() + kFactoryDataStart, kFactoryDataBytes, tunerImage.bytes.begin());
+    std::copy_n(replyBuffer.begin() + kReplyDataOffset, kFactoryDataBytes, tunerImage.bytes.begin());
     ListBox1->addItem(Tr("Factroy", "F0003"));
+    app::RecordFactoryRead();
     if (factoryReadHandler_) factoryReadHandler_();
-    accept();
+    // The dialog stays open so that the result can be read; the operator
+    // closes it.
 }
 
 void TFactroyForm::WriteFactroyInfoTimerTimer() {
-    switch (PollStep(cmd::reply(cmd::kWriteFactory))) {
-        case PollResult::Pending:
-            return;
-        case PollResult::Expired:
+    switch (Exchange().tick(cmd::reply(cmd::kWriteFactory), PollRule::Once)) {
+        case TickResult::Matched:
+            break;
+        case TickResult::Expired:
             pollExpired(WriteFactroyInfoTimer);
             return;
-        case PollResult::Match:
-            break;
+        default:
+            return;
     }
     WriteFactroyInfoTimer->stop();
-    pollTicks = 0;
-    pollRetries = 0;
     ListBox1->addItem(Tr("Factroy", "F0004"));
 }

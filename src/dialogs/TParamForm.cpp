@@ -10,14 +10,17 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include "app/AppFonts.h"
+#include "app/DialogSeam.h"
 #include "data/Global.h"
 #include "data/ItemTable.h"
+#include "data/Safety.h"
 #include "lang/Loadlanguage.h"
 
 using namespace varnel;
@@ -181,6 +184,7 @@ void TParamForm::hideEvent(QHideEvent* event) {
 }
 
 void TParamForm::FormShow() {
+    bandAtShow_ = band;
     setFont(app::ProgramFont(FontPointsForDialogs()));
     setWindowTitle(QStringLiteral("Param"));
     Button3->setText(Tr("Param", "P0011"));
@@ -314,7 +318,8 @@ bool TParamForm::Edit1KeyPress(QKeyEvent* event) {
     switch (event->key()) {
         case Qt::Key_Return:
         case Qt::Key_Enter:
-            return true;  // Enter stores nothing; leaving the cell does
+            Edit1Exit();  // Enter commits the cell, as leaving it does
+            return true;
         case Qt::Key_Backspace:
         case Qt::Key_Delete:
         case Qt::Key_Tab:
@@ -349,6 +354,14 @@ void TParamForm::Edit1Exit() {
     if (!typed) return;
     const ParamGridRow* gridRow = FindParamGridRow(row);
     if (gridRow == nullptr || !param::IsCellEditable(col, row, layout_, rowCount_, expertMode)) return;
+    if ((gridRow->kind == GridRowKind::RxFrequency || gridRow->kind == GridRowKind::TxFrequency) &&
+        !acceptFrequencyText(text)) {
+        // The old value stays, and the cell shows it again.
+        if (QTableWidgetItem* item = StringGrid1->item(row - 1, col)) {
+            item->setText(QString::fromStdString(param::CellText(editImage, *gridRow, band, col)));
+        }
+        return;
+    }
     const std::string shown = param::StoreCellText(editImage, *gridRow, band, col, text);
     if (QTableWidgetItem* item = StringGrid1->item(row - 1, col)) item->setText(QString::fromStdString(shown));
 }
@@ -407,4 +420,32 @@ void TParamForm::Button3Click() {
 void TParamForm::Button4Click() {
     closeEditorWithoutStore();
     reject();
+}
+
+void TParamForm::reject() {
+    closeEditorWithoutStore();
+    band = bandAtShow_;
+    QDialog::reject();
+}
+
+bool TParamForm::acceptFrequencyText(const std::string& text) {
+    // A number of megahertz: digits with at most one decimal point.
+    static const QRegularExpression number(QStringLiteral("^[0-9]+(\\.[0-9]*)?$"));
+    const QString typed = QString::fromStdString(text).trimmed();
+    const char* bandName = band == 1 ? "136-174 MHz" : "400-470 MHz";
+    QString refusal;
+    if (!number.match(typed).hasMatch()) {
+        refusal = Tr("Safety", "Q0002").replace(QStringLiteral("%1"), typed.isEmpty() ? QStringLiteral("\"\"") : typed);
+    } else {
+        // The parse gives back the old value when it cannot read the text;
+        // two different old values tell that case apart.
+        const std::uint32_t hertz = param::parseFrequencyText(text, 0).value;
+        const bool readable = hertz == param::parseFrequencyText(text, 1).value;
+        if (readable && FrequencyInBand(hertz, band)) return true;
+        refusal = Tr("Safety", readable ? "Q0001" : "Q0002")
+                      .replace(QStringLiteral("%1"), typed)
+                      .replace(QStringLiteral("%2"), QString::fromLatin1(bandName));
+    }
+    ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"), refusal, ui::MessageButtons::Ok);
+    return false;
 }

@@ -69,6 +69,9 @@ public:
     void ComboBox1Select(int index);
     void Button3Click();
     void Button4Click();
+    // Every way of leaving without Confirm (Cancel, Escape, the close box)
+    // gives back the band that was in force when the form was shown.
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -85,5 +88,9 @@ private:
     varnel::param::GridLayout layout_;
     int rowCount_ = 31;
     bool editorOpen_ = false;
+    int bandAtShow_ = 0;
+    // A frequency text outside the band's range or unreadable: refused
+    // with a message. True when `text` may be stored.
+    bool acceptFrequencyText(const std::string& text);
     std::function<void()> confirmHandler_;
 };

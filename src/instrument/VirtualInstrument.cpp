@@ -117,7 +117,7 @@ double VirtualInstrument::SteadyReading(Quantity quantity, int item, int point, 
             return (v - center) * slope;
         }
         case Quantity::Deviation: {
-            if (page != Page::Ctcss || entry->keyingKey == nullptr || std::string(entry->keyingKey) != "C0007")
+            if (page != Page::Ctcss || entry->keying != ItemKeying::Transmit)
                 return 0.0;
             const double slope = 3.0 + 1.5 * unit(item, point, 5);
             const double offset = 20.0 + 40.0 * unit(item, point, 6);

@@ -348,6 +348,11 @@ std::string validateArguments(std::string_view section, std::string_view key, st
     if (hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value)) {
         return "a section, key or value must not contain a line break";
     }
+    // Anything else would turn a UTF-8 file into one read as GB18030, and
+    // every other text in it with it.
+    if (!IsValidUtf8(section) || !IsValidUtf8(key) || !IsValidUtf8(value)) {
+        return "a section, key or value must be valid UTF-8";
+    }
     const std::string_view k = trim(key);
     if (k.empty()) return "the key is empty";
     if (k.find('=') != std::string_view::npos) return "the key must not contain '='";
@@ -576,7 +581,12 @@ Error WriteProfileString(const fs::path& file, std::string_view section, std::st
             at = *insertAfter + 1;
         } else {
             at = raw.lines.size();
-            added.push_back({encodeText(enc, "[" + std::string(wantSection) + "]"), ending});
+            std::string header;
+            header.reserve(wantSection.size() + 2);
+            header.push_back('[');
+            header.append(wantSection);
+            header.push_back(']');
+            added.push_back({encodeText(enc, header), ending});
         }
         added.push_back({newLine, ending});
         if (at > 0 && raw.lines[at - 1].ending.empty()) raw.lines[at - 1].ending = ending;

@@ -6,6 +6,7 @@
 
 #include "data/Global.h"
 #include "data/ItemTable.h"
+#include "protocol/Exchange.h"
 
 namespace varnel {
 
@@ -14,7 +15,7 @@ std::uint16_t pendingReplyLength = 0;
 std::array<std::uint8_t, kReplyBufferSize> replyBuffer{};
 std::uint16_t pollTicks = 0;
 std::uint8_t pollRetries = 0;
-std::unique_ptr<RadioLink> linkHandle;
+std::shared_ptr<RadioLink> linkHandle;
 std::array<std::uint8_t, kFrameAreaSize> lastSentFrame{};
 
 namespace {
@@ -46,7 +47,7 @@ void sendCommand(std::uint16_t code, const std::uint8_t* payload, std::uint16_t 
                  const SendOptions& options) {
     lastSentFrame.fill(0);
     sentFrameLength = BuildFrame(lastSentFrame.data(), code, payload, length);
-    SendToRadio(linkHandle.get(), lastSentFrame.data(), sentFrameLength);
+    Exchange().send(lastSentFrame.data(), sentFrameLength);
     if (options.timer && g_hooks.enableTimer) g_hooks.enableTimer(*options.timer);
     if (options.logged && g_hooks.logFrame) g_hooks.logFrame(lastSentFrame.data(), sentFrameLength, 0);
     pendingReplyLength = options.replyLength;
@@ -108,17 +109,7 @@ bool MatchReply(const std::uint8_t* buffer, std::uint16_t expectedCode, std::uin
            buffer[6 + stated] == static_cast<std::uint8_t>(sum);
 }
 
-PollResult PollStep(std::uint16_t expectedCode) {
-    ++pollTicks;
-    const std::uint16_t length = std::min<std::uint16_t>(pendingReplyLength, kReplyBufferSize);
-    ReadFromRadio(linkHandle.get(), replyBuffer.data(), length);
-    if (pollTicks > kPollBudget - 1) return PollResult::Expired;
-    if (MatchReply(replyBuffer.data(), expectedCode, pendingReplyLength)) {
-        if (g_watcher) g_watcher(replyBuffer.data(), pendingReplyLength, true);
-        return PollResult::Match;
-    }
-    return PollResult::Pending;
-}
+PollResult PollStep(std::uint16_t expectedCode) { return Exchange().step(expectedCode); }
 
 void AbandonPoll() {
     pollTicks = 0;
@@ -128,34 +119,22 @@ void AbandonPoll() {
 
 void SetSenderHooks(SenderHooks hooks) { g_hooks = std::move(hooks); }
 const SenderHooks& CurrentSenderHooks() { return g_hooks; }
-void SetFrameWatcher(FrameWatcher watcher) { g_watcher = std::move(watcher); }
-
-std::uint16_t QueryReplyLength(int itemCode) {
-    switch (itemCode) {
-        case 22:
-        case 82:
-            return 17;
-        case 30:
-        case 87:
-            return 11;
-        default:
-            return 10;
-    }
+void SetFrameWatcher(FrameWatcher watcher) {
+    g_watcher = std::move(watcher);
+    // Accepted replies reach the watcher from the engine, whichever poll took them.
+    static const int observer = Exchange().addObserver([](const FrameEvent& event) {
+        if (event.kind == FrameEvent::Kind::Received && g_watcher && !event.bytes.empty())
+            g_watcher(event.bytes.data(), static_cast<std::uint16_t>(event.bytes.size()), true);
+    });
+    (void)observer;
 }
 
-std::uint8_t SaveItemSize(int c) {
-    if ((c >= 4 && c <= 8) || (c >= 11 && c <= 17) || c == 22 || (c >= 64 && c <= 68) ||
-        (c >= 71 && c <= 77) || c == 82)
-        return 8;
-    if (c == 9 || c == 10 || (c >= 18 && c <= 21) || c == 69 || c == 70 || (c >= 78 && c <= 81))
-        return 16;
-    if ((c >= 31 && c <= 33) || (c >= 91 && c <= 93)) return 56;
-    return 1;
-}
+// Reply lengths and record sizes are facts of the item table.
+std::uint16_t QueryReplyLength(int itemCode) { return static_cast<std::uint16_t>(QueryReplyLengthOf(itemCode)); }
 
-std::uint8_t SaveWideItemSize(int c) {
-    return (c == 9 || c == 10 || c == 26 || c == 69 || c == 70 || c == 86) ? 24 : 1;
-}
+std::uint8_t SaveItemSize(int itemCode) { return static_cast<std::uint8_t>(SaveSizeOf(itemCode)); }
+
+std::uint8_t SaveWideItemSize(int itemCode) { return static_cast<std::uint8_t>(WideSaveSizeOf(itemCode)); }
 
 void SendReadInfo() { sendCommand(cmd::kReadInfo, nullptr, 0, {.replyLength = 265, .logged = false, .timer = std::nullopt}); }
 
@@ -218,6 +197,7 @@ void ResetPollState() {
     linkHandle.reset();
     lastSentFrame.fill(0);
     g_hooks = SenderHooks{};
+    Exchange().reset();
 }
 
 }  // namespace varnel

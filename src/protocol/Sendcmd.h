@@ -21,6 +21,9 @@ inline constexpr std::size_t kFrameAreaSize = 1024;
 inline constexpr std::uint16_t kPollBudget = 100;  // ticks per attempt
 inline constexpr std::uint8_t kFrameStart = 0xA1;
 inline constexpr std::uint8_t kFrameEnd = 0xA4;
+// Where a reply's data starts: the second payload byte (the first, byte 5, is
+// not examined).
+inline constexpr std::size_t kReplyDataOffset = 6;
 
 namespace cmd {
 inline constexpr std::uint16_t kReadInfo = 0x0003;
@@ -51,8 +54,9 @@ extern std::uint16_t pendingReplyLength;
 extern std::array<std::uint8_t, kReplyBufferSize> replyBuffer;
 extern std::uint16_t pollTicks;
 extern std::uint8_t pollRetries;
-// The open link to the radio, or none.
-extern std::unique_ptr<RadioLink> linkHandle;
+// The open link to the radio, or none. Shared: a transfer running on the
+// I/O thread keeps the link it was started on until it returns.
+extern std::shared_ptr<RadioLink> linkHandle;
 // The last frame a sender wrote (its first sentFrameLength bytes are valid).
 extern std::array<std::uint8_t, kFrameAreaSize> lastSentFrame;
 
@@ -64,6 +68,8 @@ void AbandonPoll();
 // One poll tick: count it, read pendingReplyLength bytes into replyBuffer,
 // expire on the tick on which pollTicks exceeds 99 (that read is not tested),
 // otherwise test the reply. The caller resets the counters as its rules say.
+// The exchange engine (protocol/Exchange.h) does the work; its tick() adds
+// the rules of each kind of poll.
 PollResult PollStep(std::uint16_t expectedCode);
 
 // The tuning window's timers that a sender may enable, and the log hook.

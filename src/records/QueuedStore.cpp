@@ -2,6 +2,7 @@
 // on working, and its records reach the server once it answers again, in the
 // order they were made, none lost and none doubled (the server ignores a uid
 // it already holds).
+#include <chrono>
 #include <mutex>
 
 #include "records/PostgresStore.h"
@@ -19,10 +20,14 @@ public:
 
     Error Append(CalibrationRecord& record) override {
         std::lock_guard lock(mutex_);
-        // Earlier records go first; while any wait, a new one waits behind them.
-        if (queue_->Count() > 0) FlushLocked();
-        if (queue_->Count() == 0 && EnsureMigrated().ok()) {
-            if (server_->Append(record).ok()) return {};
+        // While the server is away, records go straight to the queue and the
+        // server is tried again only after a pause: a station whose server
+        // does not answer must not wait for a connect timeout at every event.
+        if (Clock::now() >= retryAfter_) {
+            // Earlier records go first; while any wait, a new one waits behind them.
+            if (queue_->Count() > 0) FlushLocked();
+            if (queue_->Count() == 0 && EnsureMigrated().ok() && server_->Append(record).ok()) return {};
+            retryAfter_ = Clock::now() + kRetryPause;
         }
         CalibrationRecord local = record;
         Error e = queue_->Append(local);
@@ -59,7 +64,11 @@ public:
 
     Result<std::size_t> Flush() override {
         std::lock_guard lock(mutex_);
-        if (Error e = FlushLocked(); !e.ok()) return e;
+        if (Error e = FlushLocked(); !e.ok()) {
+            retryAfter_ = Clock::now() + kRetryPause;
+            return e;
+        }
+        retryAfter_ = {};
         return queue_->Count();
     }
 
@@ -83,9 +92,13 @@ private:
         return {};
     }
 
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::seconds kRetryPause{30};
+
     std::unique_ptr<RecordStore> server_;
     std::unique_ptr<SqliteRecordStore> queue_;
     bool migrated_ = false;
+    Clock::time_point retryAfter_{};
     std::mutex mutex_;
 };
 

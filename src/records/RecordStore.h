@@ -1,7 +1,7 @@
 // Calibration records: what was done to each radio, when, where and by whom.
 //
 // Every entry into tuner mode, acknowledged live change, item save, write-all,
-// factory read, backup, restore and leave becomes one CalibrationRecord. The
+// factory read, backup and leave becomes one CalibrationRecord. The
 // records go to a RecordStore: a SQLite file under the user's data folder by
 // default, or a PostgreSQL database shared by every station of a line when a
 // connection string is configured. A station that loses its server keeps
@@ -34,7 +34,6 @@ inline constexpr const char* kSaveItem = "save-item";
 inline constexpr const char* kWriteAll = "write-all";
 inline constexpr const char* kFactoryRead = "factory-read";
 inline constexpr const char* kBackup = "backup";
-inline constexpr const char* kRestore = "restore";
 inline constexpr const char* kLeave = "leave";
 inline constexpr const char* kAlign = "align";  // one point of automatic alignment
 }  // namespace record_event

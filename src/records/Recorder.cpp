@@ -69,6 +69,16 @@ Error Recorder::LiveChange(int code, int point, const TunerImage& image) {
     return Store(std::move(r));
 }
 
+bool Recorder::WouldChange(int code, const TunerImage& image) const {
+    const auto bytes = ItemBytes(code);
+    if (!bytes) return false;
+    for (int i = 0; i < bytes->length; ++i) {
+        const auto at = static_cast<std::size_t>(bytes->offset + i);
+        if (image[at] != shadow_[at]) return true;
+    }
+    return false;
+}
+
 Error Recorder::Aligned(int code, int point, int oldValue, int newValue, const std::string& detail,
                         const TunerImage& image) {
     CalibrationRecord r = Base(record_event::kAlign, image);

@@ -33,6 +33,8 @@ public:
     // The radio acknowledged a live change of item `code` at `point`; `image`
     // holds the new value. FSK items record the point's column A value.
     Error LiveChange(int code, int point, const TunerImage& image);
+    // True when the item's bytes in `image` differ from the last acknowledged ones.
+    bool WouldChange(int code, const TunerImage& image) const;
     // The radio acknowledged saving item `code`.
     Error Saved(int code, const TunerImage& image);
     Error WroteAll(const RadioInfo& info, const TunerImage& image, const std::string& detail = {});

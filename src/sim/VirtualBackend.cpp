@@ -1,27 +1,122 @@
 #include "sim/VirtualBackend.h"
 
+#include <chrono>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 namespace varnel {
 
 namespace {
 
 // A raw link to a virtual radio, alive only within the plug generation it
-// was opened in.
+// was opened in. Transfers may run on an I/O thread: the radio is touched
+// only under its transport mutex, and the waits of the hang and delay faults
+// are spent outside it.
 class VirtualLink : public RadioLink {
 public:
     explicit VirtualLink(std::shared_ptr<VirtualRadio> radio)
         : radio_(std::move(radio)), generation_(radio_->plugGeneration()) {}
 
-    void transferOut(const std::uint8_t* bytes, std::uint16_t length) override {
-        if (alive()) radio_->receive(bytes, length);
+    TransferOutcome transferOut(const std::uint8_t* bytes, std::uint16_t length) override {
+        TransferOutcome outcome;
+        const auto start = std::chrono::steady_clock::now();
+        if (prepare(TransferDirection::ToRadio, length, outcome)) {
+            std::lock_guard lock(radio_->transportMutex());
+            if (alive()) {
+                radio_->receive(bytes, length);
+                outcome.transferred = length;
+            } else {
+                gone(outcome);
+            }
+        }
+        outcome.duration = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+        return outcome;
     }
-    void transferIn(std::uint8_t* buffer, std::uint16_t length) override {
-        if (alive()) radio_->answer(buffer, length);
+
+    TransferOutcome transferIn(std::uint8_t* buffer, std::uint16_t length) override {
+        TransferOutcome outcome;
+        const auto start = std::chrono::steady_clock::now();
+        if (prepare(TransferDirection::FromRadio, length, outcome)) {
+            std::lock_guard lock(radio_->transportMutex());
+            if (alive()) {
+                // A radio without a reply ready still completes the read: the
+                // buffer holds the zeros it was given.
+                radio_->answer(buffer, length);
+                outcome.transferred = length;
+                if (radio_->linkFaults().refusal == LinkFaults::Refusal::ShortRead) {
+                    outcome.transferred = length / 2;
+                    outcome.residual = static_cast<std::int32_t>(length - outcome.transferred);
+                }
+            } else {
+                gone(outcome);
+            }
+        }
+        outcome.duration = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+        return outcome;
+    }
+
+    std::optional<StorageIdentity> inquiry(TransferOutcome* outcome) override {
+        TransferOutcome result = TransferOutcome::Done(TransferDirection::FromRadio, kInquiryLength);
+        std::optional<StorageIdentity> identity;
+        {
+            std::lock_guard lock(radio_->transportMutex());
+            if (alive()) {
+                identity = StorageIdentity{kRadioVendor, kRadioProduct};
+            } else {
+                gone(result);
+            }
+        }
+        if (outcome != nullptr) *outcome = result;
+        return identity;
     }
 
 private:
     bool alive() const { return radio_->plugged() && radio_->plugGeneration() == generation_; }
+
+    void gone(TransferOutcome& outcome) {
+        outcome.transferred = 0;
+        outcome.osError = DeviceGoneErrorCode();
+        outcome.residual = static_cast<std::int32_t>(outcome.requested);
+    }
+
+    // The link faults that strike before the radio is reached; false when
+    // the transfer ends here.
+    bool prepare(TransferDirection direction, std::uint16_t length, TransferOutcome& outcome) {
+        outcome.direction = direction;
+        outcome.attempted = true;
+        outcome.requested = length;
+        LinkFaults faults;
+        {
+            std::lock_guard lock(radio_->transportMutex());
+            faults = radio_->linkFaults();
+        }
+        if (faults.hang) {
+            std::this_thread::sleep_for(faults.hangTime);
+            outcome.timedOut = true;
+            outcome.hostStatus = 0x03;  // DID_TIME_OUT
+            outcome.residual = length;
+            return false;
+        }
+        if (faults.delay.count() > 0) std::this_thread::sleep_for(faults.delay);
+        switch (faults.refusal) {
+            case LinkFaults::Refusal::Permission:
+                outcome.osError = PermissionErrorCode();
+                outcome.residual = length;
+                return false;
+            case LinkFaults::Refusal::CheckCondition:
+                outcome.scsiStatus = 0x02;
+                outcome.driverStatus = 0x08;  // DRIVER_SENSE
+                outcome.senseKey = 0x05;      // ILLEGAL REQUEST
+                outcome.asc = 0x20;           // invalid command operation code
+                outcome.residual = length;
+                return false;
+            case LinkFaults::Refusal::ShortRead:
+            case LinkFaults::Refusal::None:
+                break;
+        }
+        return true;
+    }
 
     std::shared_ptr<VirtualRadio> radio_;
     std::uint64_t generation_;
@@ -75,14 +170,20 @@ void VirtualBackend::addUnreadableVolume(int slot) {
 void VirtualBackend::clearSlot(int slot) { slots_[static_cast<std::size_t>(checkedSlot(slot))] = Slot{}; }
 
 void VirtualBackend::unplug() {
-    if (!radio_->plugged()) return;
-    radio_->unplug();
+    {
+        std::lock_guard lock(radio_->transportMutex());
+        if (!radio_->plugged()) return;
+        radio_->unplug();
+    }
     if (listener_) listener_(false);
 }
 
 void VirtualBackend::plug() {
-    if (radio_->plugged()) return;
-    radio_->plug();
+    {
+        std::lock_guard lock(radio_->transportMutex());
+        if (radio_->plugged()) return;
+        radio_->plug();
+    }
     if (listener_) listener_(true);
 }
 

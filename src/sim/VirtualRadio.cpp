@@ -114,15 +114,14 @@ int itemValue(const TuningItem& item, int ordinal, int band, int k, bool retuned
 }
 
 void fillFsk(TunerImage& image, const TuningItem& item, int ordinal, int band, bool retuned) {
-    const std::size_t s = static_cast<std::size_t>(item.offset[band]);
     const int block = ordinal % 3 + 3 * band;
     for (int k = 0; k < TunerImage::kPoints; ++k) {
-        const std::size_t uk = static_cast<std::size_t>(k);
-        image[s + uk] = clampByte(80 + k + block * 2);
-        image[s + 8 + uk] = clampByte(64 + 2 * k + block);
-        image[s + 16 + uk] = clampByte(100 - k + block);
-        image.setWord(s + 24 + 2 * uk, static_cast<std::uint16_t>(2048 + 32 * k + 8 * block + (retuned ? 8 : 0)));
-        image.setWord(s + 40 + 2 * uk, static_cast<std::uint16_t>(1024 + 16 * k + 4 * block));
+        auto at = [&](int cell) { return static_cast<std::size_t>(PointByte(item, band, k + 1, cell)); };
+        image[at(0)] = clampByte(80 + k + block * 2);
+        image[at(1)] = clampByte(64 + 2 * k + block);
+        image[at(2)] = clampByte(100 - k + block);
+        image.setWord(at(3), static_cast<std::uint16_t>(2048 + 32 * k + 8 * block + (retuned ? 8 : 0)));
+        image.setWord(at(4), static_cast<std::uint16_t>(1024 + 16 * k + 4 * block));
     }
 }
 
@@ -297,8 +296,23 @@ void VirtualRadio::unplug() {
 
 void VirtualRadio::plug() { plugged_ = true; }
 
+void VirtualRadio::setLinkFaults(const LinkFaults& faults) {
+    linkFaults_ = faults;
+    random_.seed(faults.seed);
+}
+
+LinkFaults VirtualRadio::linkFaults() const { return linkFaults_; }
+
+bool VirtualRadio::chance(double probability) {
+    if (probability <= 0.0) return false;
+    if (probability >= 1.0) return true;
+    return std::uniform_real_distribution<double>(0.0, 1.0)(random_) < probability;
+}
+
 void VirtualRadio::receive(const std::uint8_t* bytes, std::size_t length) {
     if (!plugged_ || (bytes == nullptr && length != 0)) return;
+    // A frame lost on the cable never reaches the firmware.
+    if (chance(linkFaults_.loseCommand)) return;
     received_.emplace_back(bytes, bytes + length);
     // The firmware drops anything that is not a whole, intact command frame.
     if (length < 8 || bytes[0] != kFrameStart) return;
@@ -321,6 +335,12 @@ void VirtualRadio::receive(const std::uint8_t* bytes, std::size_t length) {
         --dropReplies_;
         pending_.clear();
     }
+    if (!pending_.empty() && chance(linkFaults_.dropReply)) pending_.clear();
+    if (pending_.size() >= 8 && chance(linkFaults_.corruptReply)) {
+        std::uint8_t& low = pending_[pending_.size() - 2];  // low checksum byte
+        low = static_cast<std::uint8_t>(low + 1);
+    }
+    if (linkFaults_.unplugAfter > 0 && commands_ >= linkFaults_.unplugAfter) unplug();
 }
 
 void VirtualRadio::answer(std::uint8_t* buffer, std::size_t length) {
@@ -481,15 +501,15 @@ void VirtualRadio::applyLiveValue(int item, int point, const std::uint8_t* paylo
             // A point of an FSK block needs its whole 8-byte record; the short
             // live-set carries a single value and leaves the block alone.
             if (length < 15 || point < 1 || point > TunerImage::kPoints) return;
+            // The record is A, B, C, a zero, then D and E low byte first.
             const std::uint8_t* r = payload + 7;
-            const std::size_t k = static_cast<std::size_t>(point - 1);
-            live_[s + k] = r[0];
-            live_[s + 8 + k] = r[1];
-            live_[s + 16 + k] = r[2];
-            live_[s + 24 + 2 * k] = r[4];
-            live_[s + 25 + 2 * k] = r[5];
-            live_[s + 40 + 2 * k] = r[6];
-            live_[s + 41 + 2 * k] = r[7];
+            const std::vector<ItemCell> cells = CellsOf(ItemLayout::FskBlock);
+            std::size_t in = 0;
+            for (std::size_t c = 0; c < cells.size(); ++c) {
+                const std::size_t at = s + static_cast<std::size_t>(cells[c].start + cells[c].stride * (point - 1));
+                for (int b = 0; b < cells[c].width; ++b) live_[at + static_cast<std::size_t>(b)] = r[in++];
+                if (c == 2) ++in;
+            }
             return;
         }
         case ItemLayout::DisplayOnly:

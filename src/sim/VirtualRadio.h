@@ -41,11 +41,14 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -91,6 +94,40 @@ enum class Fault {
     AnswerAfterReads,  // the reply appears only on the n-th read after the command
     WrongChecksum,     // the reply's checksum is off by one
     WrongCommandCode,  // the reply carries the command code without bit 15
+};
+
+// Faults of the link rather than of the firmware: how the transfers
+// themselves fail or take time, and random loss on the way. Set with
+// setLinkFaults or from a text with ApplyVirtualFaults (VirtualFaults.h).
+struct LinkFaults {
+    // Every transfer blocks for `hangTime` (the transport's 2-second time-out)
+    // and then fails with a time-out; nothing reaches the radio.
+    bool hang = false;
+    std::chrono::milliseconds hangTime{2000};
+    // Every transfer takes this long before it completes normally.
+    std::chrono::milliseconds delay{0};
+    // How every transfer fails, when it does.
+    enum class Refusal {
+        None,
+        Permission,      // the system refuses the command (EPERM / access denied)
+        CheckCondition,  // the device answers CHECK CONDITION, ILLEGAL REQUEST
+        ShortRead,       // reads move only half the bytes asked for
+    } refusal = Refusal::None;
+    // Probabilities, 0 to 1: a command frame lost on the way (the radio never
+    // sees it), a reply dropped (the command acts, no reply), a reply
+    // corrupted (its checksum is off).
+    double loseCommand = 0.0;
+    double dropReply = 0.0;
+    double corruptReply = 0.0;
+    // The cable is pulled after this many commands were received (0: never).
+    unsigned unplugAfter = 0;
+    // Seed of the random faults; the same seed gives the same faults.
+    std::uint32_t seed = 1;
+
+    bool any() const {
+        return hang || delay.count() > 0 || refusal != Refusal::None || loseCommand > 0 || dropReply > 0 ||
+               corruptReply > 0 || unplugAfter > 0;
+    }
 };
 
 class VirtualRadio {
@@ -173,6 +210,16 @@ public:
     void dropNextReplies(unsigned count) { dropReplies_ = count; }
     unsigned pendingDrops() const { return dropReplies_; }
 
+    // Link faults (see LinkFaults). Setting them restarts the random faults
+    // from the seed.
+    void setLinkFaults(const LinkFaults& faults);
+    LinkFaults linkFaults() const;
+
+    // Held by the link for each transfer and by plug()/unplug(): the link may
+    // run its transfers on an I/O thread while the program pulls the virtual
+    // cable from its own.
+    std::mutex& transportMutex() const { return transportMutex_.mutex; }
+
     // Unplugged, the radio takes no frames and answers no reads; it forgets
     // the pending reply, drops out of tuner mode and unkeys. plug() brings it
     // back with its flash, factory copy and faults as they were.
@@ -233,6 +280,17 @@ private:
 
     std::vector<std::uint8_t> pending_;
     unsigned readsSinceCommand_ = 0;
+    LinkFaults linkFaults_;
+    std::mt19937 random_{1};
+    bool chance(double probability);
+    // A copy of the radio gets a mutex of its own.
+    struct OwnMutex {
+        std::mutex mutex;
+        OwnMutex() = default;
+        OwnMutex(const OwnMutex&) {}
+        OwnMutex& operator=(const OwnMutex&) { return *this; }
+    };
+    mutable OwnMutex transportMutex_;
     std::vector<std::vector<std::uint8_t>> received_;
 };
 

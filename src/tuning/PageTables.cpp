@@ -19,9 +19,11 @@ ColumnSpec Column(const char* header, const char* key, const char* design, CellK
 // The bar column that shares the header of the value column before it.
 ColumnSpec BarColumn() { return Column(nullptr, nullptr, nullptr, K::ScrollBar); }
 
-ColumnSpec FskColumn(const char* header, const char* design, CellKind kind, int blockOffset,
-                     const char* group, const char* loaderKey) {
-    return ColumnSpec{header, nullptr, design, kind, PC::None, blockOffset, group, loaderKey};
+ColumnSpec FskColumn(const char* header, const char* design, int cell, const char* group,
+                     const char* loaderKey) {
+    const ItemCell& c = CellsOf(ItemLayout::FskBlock).at(static_cast<std::size_t>(cell));
+    return ColumnSpec{header, nullptr, design, c.width == 2 ? K::WordEdit : K::ByteEdit, PC::None, cell, group,
+                      loaderKey};
 }
 
 CellSpec L(const char* name) { return CellSpec{name, nullptr}; }
@@ -215,11 +217,11 @@ std::vector<PageSpec> BuildPages() {
     // Page 9: FSK blocks, columns A to E.
     {
         PageSpec p{Page::Fsk, "sbox_fsk", "GroupBox25", "Label142", "Label140", "Label141",
-                   {FskColumn("Label144", "A", K::ByteEdit, 0, "GroupBox27", "C0033"),
-                    FskColumn("Label143", "B", K::ByteEdit, 8, "GroupBox26", "C0034"),
-                    FskColumn("Label155", "C", K::ByteEdit, 16, "GroupBox29", "C0035"),
-                    FskColumn("Label156", "D", K::WordEdit, 24, "GroupBox30", "C0036"),
-                    FskColumn("Label157", "E", K::WordEdit, 40, "GroupBox31", "C0037")},
+                   {FskColumn("Label144", "A", 0, "GroupBox27", "C0033"),
+                    FskColumn("Label143", "B", 1, "GroupBox26", "C0034"),
+                    FskColumn("Label155", "C", 2, "GroupBox29", "C0035"),
+                    FskColumn("Label156", "D", 3, "GroupBox30", "C0036"),
+                    FskColumn("Label157", "E", 4, "GroupBox31", "C0037")},
                    kNoScale, {}, "Button19", "C0007", "发射", "Button20", "C0009", true, nullptr,
                    Page::Power};
         static constexpr const char* kButtons[] = {"RadioButton33", "RadioButton34", "RadioButton35",

@@ -31,7 +31,7 @@ struct ColumnSpec {
     const char* designText;  // caption at creation
     CellKind kind;
     PowerColumn power;       // which array of a power pair / triple the column shows
-    int blockOffset;         // FSK: offset of the column in the 56-byte block, else -1
+    int fskCell;             // FSK: the column's cell of the block (CellsOf), else -1
     const char* group;       // FSK: the group box around the column's cells, else nullptr
     const char* loaderKey;   // FSK: "ChildForm" key the page loader gives the header
 };

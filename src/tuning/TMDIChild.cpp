@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QGridLayout>
@@ -29,6 +30,7 @@
 #include "app/DialogSeam.h"
 #include "app/TuningHost.h"
 #include "data/Global.h"
+#include "data/Safety.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 
@@ -118,6 +120,35 @@ void SetCaption(QWidget* widget, const QString& text) {
 
 }  // namespace
 
+// Keys, mnemonics and mouse buttons addressed to a control of a covered page
+// are dropped before they reach it, whatever sent them there.
+class TCoveredPageKeys : public QObject {
+public:
+    explicit TCoveredPageKeys(TMDIChild* window) : QObject(window), window_(window) {
+        qApp->installEventFilter(this);
+    }
+    ~TCoveredPageKeys() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::ShortcutOverride:
+            case QEvent::Shortcut:
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+                return window_->pageStack_ != nullptr && window_->onCoveredPage(watched);
+            default:
+                return false;
+        }
+    }
+
+private:
+    TMDIChild* window_;
+};
+
 TMDIChild::TMDIChild(TuningHost* host, QWidget* parent) : QWidget(parent), host_(host) {
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("MDIChild"));
@@ -143,6 +174,7 @@ TMDIChild::TMDIChild(TuningHost* host, QWidget* parent) : QWidget(parent), host_
     ConnectValueControls();
     ConnectPollers();
     installSenderHooks();
+    new TCoveredPageKeys(this);
 }
 
 TMDIChild::~TMDIChild() {
@@ -175,6 +207,8 @@ void TMDIChild::installSenderHooks() {
     };
     hooks.logFrame = [this](const std::uint8_t* bytes, std::uint16_t length, int direction) {
         LogFrame(bytes, length, direction);
+        // A live change has just gone into the image.
+        if (direction == 0) refreshModifiedMarker();
     };
     SetSenderHooks(std::move(hooks));
     g_hookOwner = this;
@@ -240,6 +274,11 @@ void TMDIChild::buildLayout() {
     }
     right->addWidget(Panel1);
 
+    BandLabel = new QLabel(ScrollBox1);
+    BandLabel->setObjectName(QStringLiteral("BandLabel"));
+    BandLabel->setAlignment(Qt::AlignCenter);
+    right->addWidget(BandLabel);
+
     Splitter2 = new QSplitter(Qt::Vertical, ScrollBox1);
     Splitter2->setObjectName(QStringLiteral("Splitter2"));
     Splitter2->setHandleWidth(kSplitterWidth);
@@ -252,6 +291,13 @@ void TMDIChild::buildLayout() {
     // Every page stays visible; the one brought to the front covers the rest.
     pageStack_->setStackingMode(QStackedLayout::StackAll);
     for (const PageSpec& spec : PageSpecs()) pageStack_->addWidget(buildPage(spec));
+    NoPage = new QLabel(stackHost);
+    NoPage->setObjectName(QStringLiteral("NoPage"));
+    NoPage->setAlignment(Qt::AlignCenter);
+    NoPage->setWordWrap(true);
+    NoPage->setAutoFillBackground(true);
+    pageStack_->addWidget(NoPage);
+    coverPages();
 
     ListBox1 = new QListWidget(Splitter2);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
@@ -288,7 +334,7 @@ void TMDIChild::buildLayout() {
     Splitter2->setStretchFactor(1, 0);
 
     for (QWidget* w : {static_cast<QWidget*>(TreeView1), static_cast<QWidget*>(Splitter1), ScrollBox1,
-                       static_cast<QWidget*>(Panel1), static_cast<QWidget*>(Splitter2),
+                       static_cast<QWidget*>(Panel1), static_cast<QWidget*>(BandLabel), static_cast<QWidget*>(NoPage), static_cast<QWidget*>(Splitter2),
                        static_cast<QWidget*>(ListBox1), static_cast<QWidget*>(PopupMenu1)}) {
         registerControl(w);
     }
@@ -607,6 +653,76 @@ void TMDIChild::ShowPage(int number) {
     pageStack_->setCurrentWidget(area);
     area->raise();
     area->verticalScrollBar()->setValue(0);
+    coverPages();
+}
+
+void TMDIChild::ShowNoPage() {
+    NoPage->setText(T("Safety", "Z0001"));
+    pageStack_->setCurrentWidget(NoPage);
+    NoPage->raise();
+    coverPages();
+}
+
+namespace {
+
+// The focus policy a control had before its page was covered.
+const char* const kCoveredFocusPolicy = "varnelCoveredFocusPolicy";
+
+}  // namespace
+
+void TMDIChild::coverPages() {
+    // Every page stays on screen under the one in front, so the keyboard
+    // (Tab, typing, Enter) could otherwise reach a covered page's controls
+    // and act for an item the operator does not see. The controls of a
+    // covered page take no focus from the keyboard and get no keys; their
+    // own enabled state (the page locks) is left as it is.
+    QWidget* front = pageStack_->currentWidget();
+    for (int i = 0; i < pageStack_->count(); ++i) {
+        QWidget* page = pageStack_->widget(i);
+        const bool covered = page != front;
+        for (QWidget* w : page->findChildren<QWidget*>()) {
+            const QVariant saved = w->property(kCoveredFocusPolicy);
+            if (covered && !saved.isValid()) {
+                w->setProperty(kCoveredFocusPolicy, static_cast<int>(w->focusPolicy()));
+                w->setFocusPolicy(Qt::NoFocus);
+            } else if (!covered && saved.isValid()) {
+                w->setFocusPolicy(static_cast<Qt::FocusPolicy>(saved.toInt()));
+                w->setProperty(kCoveredFocusPolicy, QVariant());
+            }
+        }
+    }
+    // A control that had the focus when its page was covered gives it up.
+    if (QWidget* focus = QApplication::focusWidget(); focus != nullptr && onCoveredPage(focus)) focus->clearFocus();
+}
+
+bool TMDIChild::onCoveredPage(const QObject* object) const {
+    // True for a control inside a page that is not in front (not the page
+    // itself, which only scrolls).
+    const QWidget* front = pageStack_->currentWidget();
+    for (const QObject* o = object; o != nullptr; o = o->parent()) {
+        const QObject* parent = o->parent();
+        if (parent == nullptr) return false;
+        if (parent == pageStack_->parentWidget()) {
+            const auto* page = qobject_cast<const QWidget*>(o);
+            return page != nullptr && page != front && o != object && pageStack_->indexOf(page) >= 0;
+        }
+    }
+    return false;
+}
+
+void TMDIChild::ShowBand() {
+    const QString name = band == 1 ? QStringLiteral("136-174 MHz") : QStringLiteral("400-470 MHz");
+    BandLabel->setText(T("Safety", "K0001").replace(QStringLiteral("%1"), name));
+}
+
+void TMDIChild::setDocumentName(const QString& name) {
+    documentName_ = name;
+    refreshModifiedMarker();
+}
+
+void TMDIChild::refreshModifiedMarker() {
+    const QString title = documentName_ + (ImageModified(tunerImage) ? QStringLiteral("*") : QString());
+    if (windowTitle() != title) setWindowTitle(title);
 }
 
 void TMDIChild::setExtraPowerRowsVisible(bool visible) {
@@ -657,6 +773,7 @@ void TMDIChild::FormShow() {
     ApplyLanguage();
     TreeView1->expandAll();
     if (host_ != nullptr) host_->setDocumentCommandsEnabled(true);
+    ShowBand();
     ListBox1->clear();
     if (const auto bytes = ItemBytes(0)) {
         control<QLabel>(QStringLiteral("Label36"))
@@ -665,6 +782,13 @@ void TMDIChild::FormShow() {
 }
 
 bool TMDIChild::FormCloseQuery() {
+    // Unsaved changes first: Save, Discard or Cancel.
+    if (ImageModified(tunerImage) && host_ != nullptr) {
+        const ui::MessageResult keep = ui::Dialogs().message(this, ui::MessageKind::Question, QStringLiteral("Varnel"),
+                                                             T("Safety", "M0001"), ui::MessageButtons::SaveDiscardCancel);
+        if (keep == ui::MessageResult::Cancel) return false;
+        if (keep == ui::MessageResult::Ok && !host_->saveDocument()) return false;
+    }
     if (!inTunerMode) return true;
     const ui::MessageResult answer =
         ui::Dialogs().message(this, ui::MessageKind::Question, QStringLiteral("Varnel"), T("MessageBox", "M011"),
@@ -679,6 +803,7 @@ bool TMDIChild::FormCloseQuery() {
 }
 
 void TMDIChild::FormClose() {
+    closing_ = true;
     if (host_ != nullptr) host_->setDocumentCommandsEnabled(false);
 }
 

@@ -17,9 +17,11 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "data/ItemTable.h"
+#include "device/Transfer.h"
 #include "tuning/PageTables.h"
 #include "tuning/TuningControls.h"
 
@@ -58,8 +60,25 @@ public:
     void BuildItemTree();
     // Brings page `page` (0..9) of pageList to the front, scrolled to the top.
     void ShowPage(int page);
-    // The page in front.
+    // The page in front (nullptr while the neutral page NoPage is in front).
     QScrollArea* frontPage() const;
+    // Brings the neutral page to the front: it says that the model has no
+    // page for the selected item, and nothing on it can send.
+    void ShowNoPage();
+    // Shows the band in force (BandLabel).
+    void ShowBand();
+    // Loads the page of the current item from the image again, as a
+    // selection does, without sending anything or touching the keying.
+    void ReloadPageValues();
+    // The caption's file name; the caption adds "*" while the image differs
+    // from what was last read, loaded or saved.
+    void setDocumentName(const QString& name);
+    QString documentName() const { return documentName_; }
+    void refreshModifiedMarker();
+    // Appends a plain line (with date and time) to the communication log.
+    void LogNote(const QString& text);
+    // True once the window has accepted its close.
+    bool isClosing() const { return closing_; }
     // Writes rxFrequency / txFrequency into the RX and TX labels of the scope's pages.
     void RefreshFrequencyLabels(varnel::tuning::RefreshScope scope);
     // Shows or hides rows 6 to 8 of sbox_power.
@@ -138,6 +157,8 @@ public:
     QSplitter* Splitter1 = nullptr;
     QWidget* ScrollBox1 = nullptr;
     QLabel* Panel1 = nullptr;
+    QLabel* BandLabel = nullptr;  // the band in force
+    QLabel* NoPage = nullptr;     // the neutral page
     QSplitter* Splitter2 = nullptr;
     QListWidget* ListBox1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
@@ -188,21 +209,28 @@ public:
     // USB arrival and removal notices; they start ConnetTimer.
     HotplugWatch* hotplugWatch() const { return hotplug_; }
 
+    // One line in the log for a transfer that failed (send or read).
+    void LogTransferFailure(const varnel::TransferOutcome& outcome);
+
 private:
-    enum class PollTick { Waiting, Accepted, TimedOut };
     void ConnectPollers();
     void RememberSave(bool wide);
     void ResendSave(bool wide);
-    // The common poll step; on a match both counters are already 0.
-    PollTick RunPollStep(std::uint16_t expectedCode);
+    // One tick of a verifying poller (the engine's Verify rule: re-send after
+    // 100 ticks, give up after the third); true when the reply was accepted.
+    bool VerifyTick(QTimer* timer, std::uint16_t expectedCode, const std::function<void()>& resend);
+    // One tick of a reading poller (rule Reading: never gives up); true when
+    // the reply was accepted.
+    static bool ReadingTick(std::uint16_t expectedCode);
     // Stops the poller, logs the accepted reply and clears the reply buffer.
     void FinishReply(QTimer* timer);
-    // A verifying poller's time-out: true when it gave up (message shown).
-    bool CountTimeOut(QTimer* timer);
-    // A reading poller's time-out: it never gives up; it counts a retry and
-    // starts a new 100-tick wait.
-    static void CountReadingTimeOut();
+    // The third time-out: message M013 (with the cause, when the transfers
+    // failed) and the adjustment controls locked.
+    void GiveUp(QTimer* timer);
     HotplugWatch* hotplug_ = nullptr;
+    QTimer* watchFallback_ = nullptr;  // scans every second when no USB notice can come
+    bool radioAway_ = false;           // the watch has already acted on the loss
+    int linkObserver_ = 0;
     SavedRecord lastSave_;
     // ---- end of polling and keying
 
@@ -249,6 +277,14 @@ private:
     // Widgets of each row of each page (for showing / hiding rows).
     QHash<QString, QList<QWidget*>> rowWidgets_;  // key: point button name
     QHash<QObject*, varnel::Page> pressTargets_;
+    // Only the page in front takes input; the covered ones are disabled.
+    void coverPages();
+    bool onCoveredPage(const QObject* object) const;
+    friend class TCoveredPageKeys;
+    QString documentName_;
+    bool closing_ = false;
+    // The man-down value on screen (Label113), or -1 when none is shown.
+    int mandownShown_ = -1;
     bool maximisedOnce_ = false;
     bool splittersPlaced_ = false;
 };

@@ -7,6 +7,7 @@
 #include <QStringEncoder>
 
 #include "app/DialogSeam.h"
+#include "lang/FrameLogText.h"
 #include "lang/Loadlanguage.h"
 #include "tuning/TMDIChild.h"
 
@@ -28,22 +29,18 @@ QString LocalDateTime() {
 }  // namespace
 
 QString TMDIChild::LogLineBody(const std::uint8_t* bytes, std::uint16_t length, int direction) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    QString line = QStringLiteral("  ");
-    line += QString::fromStdString(Text("ChildForm", direction == 0 ? "C0021" : "C0020"));
-    line += QStringLiteral(":   ");
-    line.reserve(line.size() + 4 * length);
-    for (std::uint16_t i = 0; bytes != nullptr && i < length; ++i) {
-        line += QLatin1Char(kHex[bytes[i] >> 4]);
-        line += QLatin1Char(kHex[bytes[i] & 0x0F]);
-        line += QStringLiteral("  ");
-    }
-    return line;
+    return QString::fromStdString(FrameLogText(bytes, length, direction));
 }
 
 void TMDIChild::LogFrame(const std::uint8_t* bytes, std::uint16_t length, int direction) {
     ListBox1->addItem(LocalDateTime() + LogLineBody(bytes, length, direction));
     // The list follows its newest line.
+    ListBox1->setCurrentRow(ListBox1->count() - 1);
+    ListBox1->scrollToBottom();
+}
+
+void TMDIChild::LogNote(const QString& text) {
+    ListBox1->addItem(LocalDateTime() + QStringLiteral("  ") + text);
     ListBox1->setCurrentRow(ListBox1->count() - 1);
     ListBox1->scrollToBottom();
 }

@@ -6,8 +6,8 @@
 // keying and save buttons arrive with their page. What differs from page to
 // page is data: the tables below.
 //
-// Items are named by their band 0 code in the tables; the code of either
-// band matches (FindItem gives the band 0 code of both).
+// Which items a page's handlers accept, and whether an item keys the
+// transmitter or the receiver, are facts of the item table.
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -22,47 +22,20 @@ using namespace varnel::tuning;
 
 namespace {
 
-int BaseCode(int code) {
-    const TuningItem* item = FindItem(code);
-    return item != nullptr ? item->code[0] : kNoCode;
-}
-
-bool OneOf(int base, std::initializer_list<int> codes) {
-    for (const int c : codes) {
-        if (c == base) return true;
-    }
-    return false;
-}
-
-bool InRange(int base, int first, int last) { return base != kNoCode && base >= first && base <= last; }
-
 // The stored value of point p of an array item (codes 51 and 52 use the
 // arrays of 20 and 21), or the byte of a single item; -1 when none.
 int StoredValue(int code, int point) {
-    const std::optional<ItemBytesInfo> bytes = ItemBytes(code);
-    if (!bytes) return -1;
-    int offset = -1;
-    switch (bytes->layout) {
-        case ItemLayout::Single: offset = bytes->offset; break;
-        case ItemLayout::Array:
-        case ItemLayout::Shared:
-            if (point >= 1 && point <= 8) offset = bytes->offset + point - 1;
-            break;
-        case ItemLayout::FskBlock:
-        case ItemLayout::DisplayOnly: break;
-    }
-    if (offset < 0 || offset >= static_cast<int>(TunerImage::kSize)) return -1;
-    return tunerImage[static_cast<std::size_t>(offset)];
+    const TuningItem* item = FindItem(code);
+    if (item == nullptr || item->layout == ItemLayout::FskBlock) return -1;
+    const int at = PointByteOfCode(code, point);
+    return at < 0 ? -1 : tunerImage[static_cast<std::size_t>(at)];
 }
 
 void StoreValue(int code, int point, int value) {
-    const std::optional<ItemBytesInfo> bytes = ItemBytes(code);
-    if (!bytes) return;
-    int offset = -1;
-    if (bytes->layout == ItemLayout::Single) offset = bytes->offset;
-    if (bytes->layout == ItemLayout::Array && point >= 1 && point <= 8) offset = bytes->offset + point - 1;
-    if (offset < 0 || offset >= static_cast<int>(TunerImage::kSize)) return;
-    tunerImage[static_cast<std::size_t>(offset)] = static_cast<std::uint8_t>(value);
+    const TuningItem* item = FindItem(code);
+    if (item == nullptr || (item->layout != ItemLayout::Single && item->layout != ItemLayout::Array)) return;
+    const int at = PointByteOfCode(code, point);
+    if (at >= 0) tunerImage[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(value);
 }
 
 int TransmitRule() { return txKeyed ? action::kTransmitOn : action::kTransmitOff; }
@@ -71,8 +44,8 @@ int ReceiveRule() { return rxKeyed ? action::kReceiveOn : action::kReceiveOff; }
 // ---- point double-click ----------------------------------------------------------
 
 enum class LockTime { None, BeforeTest, AfterTest };
-enum class Frequency { Transmit, Receive };
-enum class ActionRule { Transmit, Receive, Ctcss, Vox, Temp };
+enum class Frequency { Transmit, Receive, ByItem };  // ByItem: as the item keys
+enum class ActionRule { Transmit, Receive, ByItem };
 
 struct PointRule {
     Page page;
@@ -89,15 +62,15 @@ const PointRule kPointRules[] = {
      Frequency::Transmit, false},
     {Page::PowerMobile, LockTime::AfterTest, &TMDIChild::lockPowerPage, {"Button11", "Button12"},
      ActionRule::Transmit, Frequency::Transmit, false},
-    {Page::Ctcss, LockTime::BeforeTest, &TMDIChild::lockCtcssPage, {"Button9", "Button10"}, ActionRule::Ctcss,
+    {Page::Ctcss, LockTime::BeforeTest, &TMDIChild::lockCtcssPage, {"Button9", "Button10"}, ActionRule::ByItem,
      Frequency::Transmit, false},
     {Page::Sql, LockTime::AfterTest, &TMDIChild::lockMeasureButtons, {"Button7", "Button8"}, ActionRule::Receive,
      Frequency::Receive, false},
-    {Page::Vox, LockTime::AfterTest, &TMDIChild::lockMeasureButtons, {"Button3", "Button4"}, ActionRule::Vox,
+    {Page::Vox, LockTime::AfterTest, &TMDIChild::lockMeasureButtons, {"Button3", "Button4"}, ActionRule::ByItem,
      Frequency::Receive, false},
     {Page::FerqStability, LockTime::BeforeTest, &TMDIChild::lockStabilityPage, {"Button5", "Button6"},
      ActionRule::Transmit, Frequency::Transmit, false},
-    {Page::Temp, LockTime::None, nullptr, {"Button17"}, ActionRule::Temp, Frequency::Receive, false},
+    {Page::Temp, LockTime::None, nullptr, {"Button17"}, ActionRule::ByItem, Frequency::Receive, false},
     {Page::Fsk, LockTime::None, nullptr, {"Button19", "Button20"}, ActionRule::Transmit, Frequency::Transmit, true},
 };
 
@@ -109,62 +82,69 @@ const PointRule* FindPointRule(Page page) {
 }
 
 // Whether a double-click on point p of the page loads the item's stored
-// value into currentValue.
-bool LoadsValue(Page page, int base, int point) {
+// value into currentValue: the page's own items (on the power page points 6
+// to 8 only for the eight-point pairs; item 26 of the mobile triple at point 5).
+bool LoadsValue(Page page, const TuningItem* item, int point) {
+    if (item == nullptr) return false;
     switch (page) {
         case Page::Power:
-            if (point >= 6) return InRange(base, 18, 21);
-            return OneOf(base, {9, 10, 18, 19, 20, 21, 51, 52}) || (point == 5 && base == 26);
-        case Page::PowerMobile: return OneOf(base, {9, 10, 26});
-        case Page::Ctcss: return base == 4 || InRange(base, 11, 17);
-        case Page::Sql: return InRange(base, 5, 8);
-        case Page::Vox: return OneOf(base, {0, 1, 2, 3, 24, 25});
-        case Page::FerqStability: return base == 23;
+            if (point >= 6) return item->eightPointsWithNewFirmware;
+            return InFamily(item, Page::Power) || (point == 5 && item->family == Page::PowerMobile);
+        case Page::PowerMobile:
+        case Page::Ctcss:
+        case Page::Sql:
+        case Page::Vox:
+        case Page::FerqStability: return InFamily(item, page);
         default: return false;
     }
 }
 
 // ---- keying buttons -----------------------------------------------------------------
 
-enum class Flag { Transmit, Receive };
-constexpr int kAnyItem = -2;
+enum class Flag { Transmit, Receive, ByItem };
 
 struct KeyingRule {
     Page page;
     const char* button;
-    std::initializer_list<int> items;  // band 0 codes; {kAnyItem}: every item
-    Flag flag;
+    Flag flag;  // ByItem: the item's own keying direction, for the page's items only
     Frequency frequency;
     bool fskRecord;
     bool readBack;  // on: CheckTimer starts; off: CheckTimer and ReadTimer stop
 };
 
 const KeyingRule kKeyingRules[] = {
-    {Page::Power, "Button1", {kAnyItem}, Flag::Transmit, Frequency::Transmit, false, false},
-    {Page::FerqStability, "Button5", {kAnyItem}, Flag::Transmit, Frequency::Transmit, false, false},
-    {Page::PowerMobile, "Button11", {kAnyItem}, Flag::Transmit, Frequency::Transmit, false, false},
-    {Page::Fsk, "Button19", {kAnyItem}, Flag::Transmit, Frequency::Transmit, true, false},
-    {Page::Ctcss, "Button9", {4}, Flag::Receive, Frequency::Receive, false, false},
-    {Page::Ctcss, "Button9", {12, 13, 14, 15, 16, 17}, Flag::Transmit, Frequency::Transmit, false, false},
+    {Page::Power, "Button1", Flag::Transmit, Frequency::Transmit, false, false},
+    {Page::FerqStability, "Button5", Flag::Transmit, Frequency::Transmit, false, false},
+    {Page::PowerMobile, "Button11", Flag::Transmit, Frequency::Transmit, false, false},
+    {Page::Fsk, "Button19", Flag::Transmit, Frequency::Transmit, true, false},
+    {Page::Ctcss, "Button9", Flag::ByItem, Frequency::ByItem, false, false},
     // The VOX page keys on the transmit frequency, its receive items too.
-    {Page::Vox, "Button3", {0, 1, 24, 25}, Flag::Receive, Frequency::Transmit, false, true},
-    {Page::Vox, "Button3", {2, 3}, Flag::Transmit, Frequency::Transmit, false, true},
-    {Page::Sql, "Button7", {kAnyItem}, Flag::Receive, Frequency::Transmit, false, true},
-    {Page::Temp, "Button17", {30}, Flag::Transmit, Frequency::Transmit, false, true},
+    {Page::Vox, "Button3", Flag::ByItem, Frequency::Transmit, false, true},
+    {Page::Sql, "Button7", Flag::Receive, Frequency::Transmit, false, true},
+    {Page::Temp, "Button17", Flag::ByItem, Frequency::Transmit, false, true},
 };
 
-const KeyingRule* FindKeyingRule(Page page, int base) {
+// The rule of the page's keying button, and whether it keys the transmitter,
+// for the current item; nothing for an item the button does not key.
+struct Keyed {
+    const KeyingRule* rule;
+    bool transmit;
+};
+std::optional<Keyed> FindKeyingRule(Page page, const TuningItem* item) {
     for (const KeyingRule& rule : kKeyingRules) {
         if (rule.page != page) continue;
-        for (const int item : rule.items) {
-            if (item == kAnyItem || (base != kNoCode && item == base)) return &rule;
-        }
+        if (rule.flag != Flag::ByItem) return Keyed{&rule, rule.flag == Flag::Transmit};
+        if (!InFamily(item, page)) return std::nullopt;
+        if (item->keying == ItemKeying::Transmit) return Keyed{&rule, true};
+        if (item->keying == ItemKeying::Receive) return Keyed{&rule, false};
+        return std::nullopt;
     }
-    return nullptr;
+    return std::nullopt;
 }
 
-std::uint32_t FrequencyOf(Frequency table, int point) {
-    return table == Frequency::Receive ? rxFrequency(point - 1) : txFrequency(point - 1);
+std::uint32_t FrequencyOf(Frequency table, bool transmit, int point) {
+    const bool receive = table == Frequency::Receive || (table == Frequency::ByItem && !transmit);
+    return receive ? rxFrequency(point - 1) : txFrequency(point - 1);
 }
 
 }  // namespace
@@ -210,8 +190,8 @@ void TMDIChild::PointDoubleClicked(Page page, int point) {
     }
     if (focus != nullptr) focus->setFocus(Qt::OtherFocusReason);
 
-    const int base = BaseCode(currentItem);
-    if (LoadsValue(page, base, point)) {
+    const TuningItem* item = FindItem(currentItem);
+    if (LoadsValue(page, item, point)) {
         const int value = StoredValue(currentItem, point);
         if (value >= 0) currentValue = value;
     }
@@ -219,29 +199,22 @@ void TMDIChild::PointDoubleClicked(Page page, int point) {
     switch (rule->action) {
         case ActionRule::Transmit: actionCode = TransmitRule(); break;
         case ActionRule::Receive: actionCode = ReceiveRule(); break;
-        case ActionRule::Ctcss:
-            if (base == 4) {
-                actionCode = ReceiveRule();
-                SetKeyingCaption("Button9", "C0008");
-            } else if (InRange(base, 12, 17)) {
+        case ActionRule::ByItem:
+            if (!InFamily(item, page)) break;
+            if (item->keying == ItemKeying::Transmit) {
                 actionCode = TransmitRule();
-                SetKeyingCaption("Button9", "C0007");
+            } else if (item->keying == ItemKeying::Receive) {
+                // The VOX page's receive thresholds follow the transmit flag.
+                actionCode = page == Page::Vox ? (txKeyed ? action::kReceiveOn : action::kReceiveOff) : ReceiveRule();
+            } else {
+                break;
             }
-            break;
-        case ActionRule::Vox:
-            if (OneOf(base, {2, 3})) {
-                actionCode = TransmitRule();
-            } else if (OneOf(base, {0, 1, 24, 25})) {
-                // These receive thresholds follow the transmit flag.
-                actionCode = txKeyed ? action::kReceiveOn : action::kReceiveOff;
-            }
-            break;
-        case ActionRule::Temp:
-            if (base == 30) actionCode = TransmitRule();
+            // The CTCSS page's button shows the item's own direction.
+            if (page == Page::Ctcss) SetKeyingCaption(PageSpecOf(page).keyingButton, KeyingKey(item->keying));
             break;
     }
 
-    const std::uint32_t frequency = FrequencyOf(rule->frequency, point);
+    const std::uint32_t frequency = FrequencyOf(rule->frequency, false, point);
     if (rule->fskRecord) {
         const std::array<std::uint8_t, 8> record = FskRecord(tunerImage, currentItem, point);
         SendSetItemBlock(currentItem, actionCode, point, record.data(), frequency);
@@ -265,10 +238,11 @@ void TMDIChild::KeyingButtonClick(Page page) {
         Button15Click();
         return;
     }
-    const KeyingRule* rule = FindKeyingRule(page, BaseCode(currentItem));
-    if (rule == nullptr) return;  // an item the button does not key
+    const std::optional<Keyed> keyed = FindKeyingRule(page, FindItem(currentItem));
+    if (!keyed) return;  // an item the button does not key
+    const KeyingRule* rule = keyed->rule;
 
-    const bool transmit = rule->flag == Flag::Transmit;
+    const bool transmit = keyed->transmit;
     bool& flag = transmit ? txKeyed : rxKeyed;
     const bool on = !flag;
     SetKeyingCaption(rule->button, transmit ? (on ? "C0014" : "C0007") : (on ? "C0015" : "C0008"));
@@ -279,7 +253,7 @@ void TMDIChild::KeyingButtonClick(Page page) {
         CheckTimer->stop();
         ReadTimer->stop();
     }
-    const std::uint32_t frequency = FrequencyOf(rule->frequency, currentPoint);
+    const std::uint32_t frequency = FrequencyOf(rule->frequency, transmit, currentPoint);
     if (rule->fskRecord) {
         const std::array<std::uint8_t, 8> record = FskRecord(tunerImage, currentItem, currentPoint);
         SendSetItemBlock(currentItem, actionCode, currentPoint, record.data(), frequency);
@@ -290,34 +264,34 @@ void TMDIChild::KeyingButtonClick(Page page) {
 }
 
 void TMDIChild::SaveButtonClick(Page page) {
-    const int base = BaseCode(currentItem);
+    const TuningItem* item = FindItem(currentItem);
     std::vector<std::uint8_t> record;
     bool wide = false;
     switch (page) {
         case Page::Power:  // Button2
-            if (base == 26) {
+            if (item != nullptr && item->family == Page::PowerMobile) {
                 // Item 26 is the middle column of the mobile triple; its only
                 // meaningful save is the triple, as the mobile page sends it
                 // (a 16-byte pair record would put item 10's first byte into
                 // item 26).
                 record = WideSaveRecord(tunerImage, currentItem);
                 wide = true;
-            } else if (OneOf(base, {9, 10, 18, 19, 20, 21})) {
+            } else if (InFamily(item, Page::Power) && item->layout == ItemLayout::Array) {
                 record = SaveRecord(tunerImage, currentItem);
             }
             break;
         case Page::PowerMobile:  // Button12
-            if (OneOf(base, {9, 10, 26})) {
+            if (InFamily(item, Page::PowerMobile)) {
                 record = WideSaveRecord(tunerImage, currentItem);
                 wide = true;
             }
             break;
         case Page::Ctcss:  // Button10
-            if (base == 4 || InRange(base, 11, 17)) record = SaveRecord(tunerImage, currentItem);
+            if (InFamily(item, Page::Ctcss)) record = SaveRecord(tunerImage, currentItem);
             break;
         case Page::Sql:        // Button8
         case Page::ErrorRate:  // Button14 shares Button8's handler
-            if (InRange(base, 5, 8)) {
+            if (InFamily(item, Page::Sql)) {
                 CheckTimer->stop();
                 ReadTimer->stop();
                 SetKeyingCaption("Button7", "C0008");
@@ -331,16 +305,16 @@ void TMDIChild::SaveButtonClick(Page page) {
         case Page::Temp:  // Button18 shares Button4's handler (never visible)
             CheckTimer->stop();
             ReadTimer->stop();
-            if (OneOf(base, {0, 1, 2, 3, 24, 25})) StoreValue(currentItem, 1, currentValue);
+            if (InFamily(item, Page::Vox)) StoreValue(currentItem, 1, currentValue);
             // One byte, the value in force; an item whose save carries more
             // than one byte has nothing to send here.
             if (SaveItemSize(currentItem) == 1) record = {static_cast<std::uint8_t>(currentValue)};
             break;
         case Page::FerqStability:  // Button6
-            if (base == 23) record = SaveRecord(tunerImage, currentItem);
+            if (InFamily(item, Page::FerqStability)) record = SaveRecord(tunerImage, currentItem);
             break;
         case Page::Fsk:  // Button20
-            if (InRange(base, 31, 33)) record = SaveRecord(tunerImage, currentItem);
+            if (InFamily(item, Page::Fsk)) record = SaveRecord(tunerImage, currentItem);
             break;
         case Page::Mandown: Button16Click(); return;
         case Page::None: return;

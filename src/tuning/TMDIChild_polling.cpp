@@ -12,12 +12,17 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QListWidget>
+#include <QPointer>
 #include <QTimer>
 
+#include "app/RecordsGlue.h"
 #include "app/DialogSeam.h"
 #include "app/TuningHost.h"
 #include "data/Global.h"
+#include "lang/ErrorText.h"
 #include "lang/Loadlanguage.h"
+#include "protocol/Exchange.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/HotplugWatch.h"
 #include "tuning/TMDIChild.h"
@@ -29,23 +34,13 @@ namespace {
 
 // Offsets in a reply frame: byte 5 is the first payload byte (the item code
 // of a read-back reply), the readings follow it.
-constexpr std::size_t kReadingByte = 6;
-constexpr std::size_t kSecondReadingByte = 7;
-// A live-set or save is sent at most three times.
-constexpr int kAttempts = 3;
+constexpr std::size_t kReadingByte = kReplyDataOffset;
+constexpr std::size_t kSecondReadingByte = kReplyDataOffset + 1;
+// Without USB notices the watch looks for the radio this often.
+constexpr int kWatchFallbackMs = 1000;
+// The notice that the USB watch could not start is shown once per run.
+bool g_watchFailureShown = false;
 
-int BaseCode(int code) {
-    const TuningItem* item = FindItem(code);
-    return item != nullptr ? item->code[0] : kNoCode;
-}
-
-bool IsVoxItem(int base) {
-    return base == 0 || base == 1 || base == 2 || base == 3 || base == 24 || base == 25;
-}
-bool IsSquelchItem(int base) { return base >= 5 && base <= 8; }
-bool IsTemperatureItem(int base) { return base == 30; }
-bool IsErrorRateItem(int base) { return base == 22; }
-bool IsMandownItem(int base) { return base >= 27 && base <= 29; }
 
 }  // namespace
 
@@ -118,6 +113,32 @@ void TMDIChild::ConnectPollers() {
     // Any USB device arriving or leaving starts the rescan.
     hotplug_ = new HotplugWatch(this);
     connect(hotplug_, &HotplugWatch::deviceChanged, ConnetTimer, qOverload<>(&QTimer::start));
+    if (!hotplug_->platformWatchActive()) {
+        // No notices will come: say so once, and look for the radio every
+        // second instead while tuner mode is on.
+        if (!g_watchFailureShown) {
+            g_watchFailureShown = true;
+            QString note = QString::fromStdString(Text("Link", "L020"));
+            if (note.isEmpty()) note = QStringLiteral("USB notices are not available; the radio is looked for every second.");
+            const QString reason = hotplug_->platformFailure();
+            if (host() != nullptr) host()->showLinkNote(reason.isEmpty() ? note : note + QStringLiteral(" (") + reason + QStringLiteral(")"));
+        }
+        watchFallback_ = new QTimer(this);
+        watchFallback_->setObjectName(QStringLiteral("WatchFallbackTimer"));
+        watchFallback_->setInterval(kWatchFallbackMs);
+        connect(watchFallback_, &QTimer::timeout, this, [this] {
+            if (inTunerMode && !ConnetTimer->isActive() && ScanRadioDrives() == 0) ConnetTimer->start();
+        });
+        watchFallback_->start();
+    }
+
+    // Transfers that fail are written to the log (a failing read once per
+    // attempt, as the engine reports it).
+    QPointer<TMDIChild> self(this);
+    linkObserver_ = Exchange().addObserver([self](const FrameEvent& event) {
+        if (self && event.kind == FrameEvent::Kind::Failed) self->LogTransferFailure(event.outcome);
+    });
+    connect(this, &QObject::destroyed, [id = linkObserver_] { Exchange().removeObserver(id); });
 
     ApplicationEvents1 = new TApplicationEvents(this);
 }
@@ -135,15 +156,16 @@ void TMDIChild::RememberSave(bool wide) {
 
 // ---- the common poll step --------------------------------------------------------
 
-TMDIChild::PollTick TMDIChild::RunPollStep(std::uint16_t expectedCode) {
-    switch (PollStep(expectedCode)) {
-        case PollResult::Expired: return PollTick::TimedOut;
-        case PollResult::Pending: return PollTick::Waiting;
-        case PollResult::Match: break;
+bool TMDIChild::VerifyTick(QTimer* timer, std::uint16_t expectedCode, const std::function<void()>& resend) {
+    switch (Exchange().tick(expectedCode, PollRule::Verify, resend)) {
+        case TickResult::Matched: return true;
+        case TickResult::GaveUp: GiveUp(timer); return false;
+        default: return false;
     }
-    pollTicks = 0;
-    pollRetries = 0;
-    return PollTick::Accepted;
+}
+
+bool TMDIChild::ReadingTick(std::uint16_t expectedCode) {
+    return Exchange().tick(expectedCode, PollRule::Reading) == TickResult::Matched;
 }
 
 void TMDIChild::FinishReply(QTimer* timer) {
@@ -152,39 +174,38 @@ void TMDIChild::FinishReply(QTimer* timer) {
     replyBuffer.fill(0);
 }
 
-void TMDIChild::CountReadingTimeOut() {
-    // Leaving pollTicks at 100 or more would make every later tick expire at
-    // once: the next read-back request does not reset the shared counters.
-    ++pollRetries;
-    pollTicks = 0;
+void TMDIChild::GiveUp(QTimer* timer) {
+    timer->stop();
+    QString text = QString::fromStdString(Text("MessageBox", "M013"));
+    // A radio that merely stayed silent gets the message as it always was;
+    // when the transfers themselves failed, the cause follows.
+    if (Exchange().failure() || Exchange().busy())
+        text += QStringLiteral("\n\n") + QString::fromStdString(TranslatedErrorText(Exchange().noAnswerError()));
+    ui::Dialogs().message(this, ui::MessageKind::Plain, QGuiApplication::applicationDisplayName(), text,
+                          ui::MessageButtons::Ok);
+    lockAdjustControls();
 }
 
-bool TMDIChild::CountTimeOut(QTimer* timer) {
-    ++pollRetries;
-    pollTicks = 0;
-    if (pollRetries < kAttempts) return false;
-    pollTicks = 0;
-    pollRetries = 0;
-    timer->stop();
-    ui::Dialogs().message(this, ui::MessageKind::Plain, QGuiApplication::applicationDisplayName(),
-                          QString::fromStdString(Text("MessageBox", "M013")), ui::MessageButtons::Ok);
-    lockAdjustControls();
-    return true;
+void TMDIChild::LogTransferFailure(const TransferOutcome& outcome) {
+    QString label = QString::fromStdString(Text("Link", "L021"));
+    if (label.isEmpty()) label = QStringLiteral("Transfer failed:");
+    ListBox1->addItem(label + QLatin1Char(' ') + QString::fromStdString(outcome.Describe()));
+    ListBox1->scrollToBottom();
 }
 
 // ---- verifying pollers --------------------------------------------------------------
 
 void TMDIChild::TimeOutTimerTimer() {
-    switch (RunPollStep(cmd::reply(cmd::kSetItem))) {
-        case PollTick::Waiting: return;
-        case PollTick::Accepted: FinishReply(TimeOutTimer); return;
-        case PollTick::TimedOut: break;
+    // The re-send is the live-set built afresh from the selection, always as
+    // the 8-byte form with the transmit frequency, also after an FSK block
+    // or a receive-frequency set.
+    const bool accepted = VerifyTick(TimeOutTimer, cmd::reply(cmd::kSetItem), [] {
+        SendSetItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
+    });
+    if (accepted) {
+        FinishReply(TimeOutTimer);
+        app::RecordLiveSetAcknowledged();
     }
-    if (CountTimeOut(TimeOutTimer)) return;
-    // The live-set is built afresh from the selection, always as the 8-byte
-    // form with the transmit frequency, also after an FSK block or a
-    // receive-frequency set.
-    SendSetItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
 }
 
 void TMDIChild::ResendSave(bool wide) {
@@ -203,46 +224,32 @@ void TMDIChild::ResendSave(bool wide) {
 }
 
 void TMDIChild::SaveItemTimer() {
-    switch (RunPollStep(cmd::reply(cmd::kSaveItem))) {
-        case PollTick::Waiting: return;
-        case PollTick::Accepted: FinishReply(SaveTimer); return;
-        case PollTick::TimedOut: break;
+    if (VerifyTick(SaveTimer, cmd::reply(cmd::kSaveItem), [this] { ResendSave(false); })) {
+        FinishReply(SaveTimer);
+        app::RecordSaveAcknowledged(lastSave_.item);
     }
-    if (CountTimeOut(SaveTimer)) return;
-    ResendSave(false);
 }
 
 void TMDIChild::SaveItemTimer2Timer() {
-    switch (RunPollStep(cmd::reply(cmd::kSaveItem))) {
-        case PollTick::Waiting: return;
-        case PollTick::Accepted: FinishReply(SaveItemTimer2); return;
-        case PollTick::TimedOut: break;
+    if (VerifyTick(SaveItemTimer2, cmd::reply(cmd::kSaveItem), [this] { ResendSave(true); })) {
+        FinishReply(SaveItemTimer2);
+        app::RecordSaveAcknowledged(lastSave_.item);
     }
-    if (CountTimeOut(SaveItemTimer2)) return;
-    ResendSave(true);
 }
 
 // ---- reading poller -------------------------------------------------------------------
 
 void TMDIChild::ReadTimerTimer() {
-    switch (RunPollStep(cmd::reply(cmd::kSetItem))) {
-        case PollTick::Waiting: return;
-        case PollTick::TimedOut:
-            CountReadingTimeOut();
-            return;
-        case PollTick::Accepted: break;
-    }
+    if (!ReadingTick(cmd::reply(cmd::kSetItem))) return;
     const int reading = replyBuffer[kReadingByte];
-    const int base = BaseCode(currentItem);
-    if (IsVoxItem(base)) {
+    if (InFamily(currentItem, Page::Vox)) {
         control<QLabel>(QStringLiteral("Label36"))->setText(QString::number(reading));
-    } else if (IsSquelchItem(base)) {
+    } else if (InFamily(currentItem, Page::Sql)) {
         // The measured level becomes the item's value at the point.
-        const std::optional<ItemBytesInfo> bytes = ItemBytes(currentItem);
-        if (bytes && bytes->layout == ItemLayout::Array && currentPoint >= 1 && currentPoint <= 8) {
-            tunerImage[static_cast<std::size_t>(bytes->offset + currentPoint - 1)] = static_cast<std::uint8_t>(reading);
+        if (const int at = PointByteOfCode(currentItem, currentPoint); at >= 0) {
+            tunerImage[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(reading);
         }
-    } else if (IsTemperatureItem(base)) {
+    } else if (InFamily(currentItem, Page::Temp)) {
         control<QLabel>(QStringLiteral("Label130"))->setText(QString::number(reading));
         control<QLabel>(QStringLiteral("Label132"))->setText(QString::number(replyBuffer[kSecondReadingByte]));
     }
@@ -258,15 +265,14 @@ void TMDIChild::ReadTimerTimer() {
 
 void TMDIChild::CheckTimerTimer() {
     actionCode = action::kReadBack;
-    const int base = BaseCode(currentItem);
-    if (IsMandownItem(base)) {
+    if (InFamily(currentItem, Page::Mandown)) {
         // The man-down sensor has no frequency points.
         SendQueryItem(currentItem, actionCode, 1, currentValue, txFrequency(0));
         MandownTimer->start();
         return;
     }
     SendQueryItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
-    if (IsErrorRateItem(base)) {
+    if (InFamily(currentItem, Page::ErrorRate)) {
         ErrorRateTimer->start();
     } else {
         ReadTimer->start();
@@ -278,10 +284,16 @@ void TMDIChild::CheckTimerTimer() {
 void TMDIChild::ConnetTimerTimer() {
     if (ScanRadioDrives() > 0) {
         ConnetTimer->stop();
+        radioAway_ = false;
         return;
     }
     // The radio is gone: tuner mode with it. The watch keeps scanning until
     // a radio volume is back; the operator then enters tuner mode again.
+    // Captions and locks are set once per loss, not on every tick: they
+    // cannot change while the radio stays away, except by the operator
+    // entering tuner mode again, which the flag notices.
+    if (radioAway_ && !inTunerMode) return;
+    radioAway_ = true;
     inTunerMode = false;
     if (host() != nullptr) host()->showRadioLostCaptions();
     lockAdjustControls();

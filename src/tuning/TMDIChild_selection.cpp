@@ -16,73 +16,10 @@ using namespace varnel::tuning;
 
 namespace {
 
-// What a selection does besides bringing the page to the front.
-enum class Setup {
-    ValueLabel,        // single-byte item shown in Label36
-    ValueLabelCheck,   // the same, and RadioButton6 checked
-    Ctcss,             // LoadCtcssPage, then lockCtcssPage
-    Squelch,           // LoadSquelchPage
-    Stability,         // ScrollBar1, UpDown6 and Label28 from the item's byte
-    Power,             // LoadPowerPage (rows 6-8 as they were)
-    PowerRowsByRule,   // LoadPowerPage; rows 6-8 shown only in band 1 with new firmware
-    PowerRowsHidden,   // LoadPowerPage; rows 6-8 hidden
-    None,
-    Fsk,               // LoadFskPage
-    ClearResults,      // the bit-error-rate results emptied
-    Mandown,           // the man-down item sent live (tuner mode only)
-};
-
-struct Selection {
-    int key;         // state index of the tree node
-    Page page;
-    int item0;       // currentItem in band 0 / band 1
-    int item1;
-    const char* button;     // keying button
-    const char* buttonKey;  // its idle caption ("ChildForm")
-    Setup setup;
-    int firstPoint;  // point whose handler runs last; 0: none
-};
-
-// Key 24 ("T0014") is not listed: its page depends on modelVariant.
-constexpr Selection kSelections[] = {
-    {2, Page::Vox, 0, 60, "Button3", "C0008", Setup::ValueLabel, 3},
-    {3, Page::Vox, 1, 61, "Button3", "C0008", Setup::ValueLabel, 3},
-    {21, Page::Vox, 2, 62, "Button3", "C0007", Setup::ValueLabelCheck, 3},
-    {22, Page::Vox, 3, 63, "Button3", "C0007", Setup::ValueLabel, 3},
-    {52, Page::Vox, 24, 84, "Button3", "C0008", Setup::ValueLabel, 3},
-    {53, Page::Vox, 25, 85, "Button3", "C0008", Setup::ValueLabel, 3},
-    {4, Page::Ctcss, 4, 64, "Button9", "C0008", Setup::Ctcss, 1},
-    {26, Page::Ctcss, 12, 72, "Button9", "C0007", Setup::Ctcss, 1},
-    {27, Page::Ctcss, 13, 73, "Button9", "C0007", Setup::Ctcss, 1},
-    {28, Page::Ctcss, 14, 74, "Button9", "C0007", Setup::Ctcss, 1},
-    {29, Page::Ctcss, 15, 75, "Button9", "C0007", Setup::Ctcss, 1},
-    {30, Page::Ctcss, 16, 76, "Button9", "C0007", Setup::Ctcss, 1},
-    {31, Page::Ctcss, 17, 77, "Button9", "C0007", Setup::Ctcss, 1},
-    {5, Page::Sql, 5, 65, "Button7", "C0008", Setup::Squelch, 1},
-    {6, Page::Sql, 6, 66, "Button7", "C0008", Setup::Squelch, 1},
-    {7, Page::Sql, 7, 67, "Button7", "C0008", Setup::Squelch, 1},
-    {8, Page::Sql, 8, 68, "Button7", "C0008", Setup::Squelch, 1},
-    {23, Page::FerqStability, 23, 83, "Button5", "C0007", Setup::Stability, 3},
-    {32, Page::Power, 18, 78, "Button1", "C0007", Setup::PowerRowsByRule, 1},
-    {33, Page::Power, 20, 80, "Button1", "C0007", Setup::PowerRowsByRule, 1},
-    {35, Page::Power, 52, 78, "Button1", "C0007", Setup::PowerRowsHidden, 1},
-    {34, Page::Temp, 30, 87, "Button17", "C0007", Setup::None, 3},
-    {36, Page::Fsk, 31, 91, "Button19", "C0007", Setup::Fsk, 1},
-    {37, Page::Fsk, 33, 93, "Button19", "C0007", Setup::Fsk, 1},  // "T0045" is item 33
-    {38, Page::Fsk, 32, 92, "Button19", "C0007", Setup::Fsk, 1},  // "T0057" is item 32
-    {51, Page::ErrorRate, 22, 82, "Button13", "C0008", Setup::ClearResults, 1},
-    {61, Page::Mandown, 27, 88, "Button15", "C0029", Setup::Mandown, 0},
-    {62, Page::Mandown, 28, 89, "Button15", "C0029", Setup::Mandown, 0},
-    {63, Page::Mandown, 29, 90, "Button15", "C0029", Setup::Mandown, 0},
-};
-
-constexpr int kPowerKey = 24;
-constexpr int kPowerItem0 = 10;
-constexpr int kPowerItem1 = 70;
-
-const Selection* FindSelection(int key) {
-    for (const Selection& s : kSelections) {
-        if (s.key == key) return &s;
+// The item whose tree node has the state index `key`.
+const TuningItem* FindSelection(int key) {
+    for (const TuningItem& item : TuningItems()) {
+        if (item.treeGroup != TreeGroup::None && item.treeState == key) return &item;
     }
     return nullptr;
 }
@@ -91,27 +28,20 @@ QString ChildText(const char* key) { return QString::fromStdString(Text("ChildFo
 
 // The byte of point p (1-based) of an array item, or the byte of a single item.
 int ItemByte(int code, int point) {
-    const std::optional<ItemBytesInfo> bytes = ItemBytes(code);
-    if (!bytes || bytes->length <= 0) return -1;
-    const int offset = bytes->layout == ItemLayout::Single ? bytes->offset : bytes->offset + point - 1;
-    if (offset < 0 || offset >= static_cast<int>(TunerImage::kSize)) return -1;
-    return tunerImage[static_cast<std::size_t>(offset)];
+    const TuningItem* item = FindItem(code);
+    if (item == nullptr || item->layout == ItemLayout::FskBlock) return -1;
+    const int at = PointByteOfCode(code, point);
+    return at < 0 ? -1 : tunerImage[static_cast<std::size_t>(at)];
 }
 
 // A value of column `column` of an FSK block at point p.
 int FskValue(int code, const ColumnSpec& column, int point) {
-    const std::optional<ItemBytesInfo> bytes = ItemBytes(code);
-    if (!bytes || bytes->layout != ItemLayout::FskBlock || column.blockOffset < 0) return -1;
-    if (column.kind == CellKind::WordEdit) {
-        return tunerImage.word(static_cast<std::size_t>(bytes->offset + column.blockOffset + 2 * (point - 1)));
-    }
-    return tunerImage[static_cast<std::size_t>(bytes->offset + column.blockOffset + point - 1)];
-}
-
-bool IsCtcssItem(int code) {
     const TuningItem* item = FindItem(code);
-    // Item 11/71 has no tree node but is a CTCSS-type array all the same.
-    return item != nullptr && (item->page == Page::Ctcss || item->code == std::array<int, 2>{11, 71});
+    if (item == nullptr || item->layout != ItemLayout::FskBlock || column.fskCell < 0) return -1;
+    const int at = PointByteOfCode(code, point, column.fskCell);
+    if (at < 0) return -1;
+    if (column.kind == CellKind::WordEdit) return tunerImage.word(static_cast<std::size_t>(at));
+    return tunerImage[static_cast<std::size_t>(at)];
 }
 
 }  // namespace
@@ -136,33 +66,40 @@ void TMDIChild::TreeView1DblClick() {
     MandownTimer->stop();
     control<QPushButton>(QStringLiteral("Button16"))->setEnabled(false);
     control<QPushButton>(QStringLiteral("Button15"))->setEnabled(false);
+    mandownShown_ = -1;
+    ShowBand();
 
     const int key = node->data(0, kStateIndexRole).toInt();
     if (key < 0 || key > 63) return;
 
-    if (key == kPowerKey) {
+    const TuningItem* s = FindSelection(key);
+    if (s == nullptr) return;
+    const int code = TreeCodeForBand(*s, band);
+
+    if (s->loader == Loader::PowerByVariant) {
         const int variant = radioInfo.modelVariant();
-        currentItem = band == 0 ? kPowerItem0 : kPowerItem1;
+        currentItem = code;
         if (variant == 0) {
             ShowPage(static_cast<int>(Page::Power));
-            SetKeyingCaption("Button1", "C0007");
+            SetKeyingCaption(PageSpecOf(Page::Power).keyingButton, KeyingKey(s->keying));
             LoadPowerPage();
             PointDoubleClicked(Page::Power, 1);
         } else if (variant == 1) {
             ShowPage(static_cast<int>(Page::PowerMobile));
-            SetKeyingCaption("Button11", "C0007");
+            SetKeyingCaption(PageSpecOf(Page::PowerMobile).keyingButton, KeyingKey(s->keying));
             LoadMobilePowerPage();
             PointDoubleClicked(Page::PowerMobile, 1);
+        } else {
+            // No power page for this model: the page left in front must not
+            // act for item 10/70 with its own values.
+            ShowNoPage();
         }
         return;
     }
 
-    const Selection* s = FindSelection(key);
-    if (s == nullptr) return;
     ShowPage(static_cast<int>(s->page));
-    const int code = band == 0 ? s->item0 : s->item1;
 
-    if (s->setup == Setup::Mandown) {
+    if (s->loader == Loader::Mandown) {
         // Outside tuner mode the man-down page is only shown.
         if (!inTunerMode) return;
         currentItem = code;
@@ -171,32 +108,32 @@ void TMDIChild::TreeView1DblClick() {
     }
 
     currentItem = code;
-    SetKeyingCaption(s->button, s->buttonKey);
-    switch (s->setup) {
-        case Setup::ValueLabelCheck:
+    SetKeyingCaption(PageSpecOf(s->page).keyingButton, KeyingKey(s->keying));
+    switch (s->loader) {
+        case Loader::ValueLabelCheck:
             control<QRadioButton>(QStringLiteral("RadioButton6"))->setChecked(true);
             ShowValueLabel();
             break;
-        case Setup::ValueLabel: ShowValueLabel(); break;
-        case Setup::Ctcss:
+        case Loader::ValueLabel: ShowValueLabel(); break;
+        case Loader::Ctcss:
             LoadCtcssPage();
             lockCtcssPage();
             break;
-        case Setup::Squelch: LoadSquelchPage(); break;
-        case Setup::Stability: SetUpStability(); break;
-        case Setup::Power: LoadPowerPage(); break;
-        case Setup::PowerRowsByRule:
+        case Loader::Squelch: LoadSquelchPage(); break;
+        case Loader::Stability: SetUpStability(); break;
+        case Loader::PowerRowsByRule:
             LoadPowerPage();
             setExtraPowerRowsVisible(band == 1 && radioInfo.newFirmware());
             break;
-        case Setup::PowerRowsHidden:
+        case Loader::PowerRowsHidden:
             LoadPowerPage();
             setExtraPowerRowsVisible(false);
             break;
-        case Setup::Fsk: LoadFskPage(); break;
-        case Setup::ClearResults: ClearErrorRateResults(); break;
-        case Setup::None:
-        case Setup::Mandown: break;
+        case Loader::Fsk: LoadFskPage(); break;
+        case Loader::ClearResults: ClearErrorRateResults(); break;
+        case Loader::None:
+        case Loader::PowerByVariant:
+        case Loader::Mandown: break;
     }
     if (s->firstPoint > 0) PointDoubleClicked(s->page, s->firstPoint);
 }
@@ -230,9 +167,31 @@ void TMDIChild::SetUpMandown() {
     // The man-down items are made current at point 1 with no frequency.
     SendSetItem(currentItem, action::kItemSelected, 1, sent, 0);
     control<QLabel>(QStringLiteral("Label113"))->setText(QString::number(sent));
+    mandownShown_ = sent;
     SetKeyingCaption("Button15", "C0029");
     control<QPushButton>(QStringLiteral("Button16"))->setEnabled(true);
     control<QPushButton>(QStringLiteral("Button15"))->setEnabled(true);
+}
+
+void TMDIChild::ReloadPageValues() {
+    // Each loader does nothing for an item that is not its own.
+    LoadCtcssPage();
+    LoadSquelchPage();
+    LoadPowerPage();
+    if (radioInfo.modelVariant() == 1) LoadMobilePowerPage();
+    LoadFskPage();
+    const TuningItem* item = FindItem(currentItem);
+    if (item == nullptr) return;
+    if (item->page == Page::Vox) ShowValueLabel();
+    if (item->page == Page::FerqStability) SetUpStability();
+    if (item->page == Page::Mandown && mandownShown_ >= 0) {
+        const int value = ItemByte(currentItem, 1);
+        if (value >= 0) {
+            control<QLabel>(QStringLiteral("Label113"))->setText(QString::number(value));
+            mandownShown_ = value;
+        }
+    }
+    refreshModifiedMarker();
 }
 
 // ---- page loaders ---------------------------------------------------------------
@@ -242,7 +201,7 @@ void TMDIChild::LoadRow(const PageSpec& spec, const RowSpec& row, const QList<in
         const int code = c < static_cast<std::size_t>(codes.size()) ? codes.at(static_cast<qsizetype>(c)) : kNoCode;
         if (code == kNoCode) continue;
         const ColumnSpec& column = spec.columns[c];
-        const int value = column.blockOffset >= 0 ? FskValue(code, column, row.point) : ItemByte(code, row.point);
+        const int value = column.fskCell >= 0 ? FskValue(code, column, row.point) : ItemByte(code, row.point);
         if (value < 0) continue;
         const CellSpec& cell = row.cells[c];
         switch (column.kind) {
@@ -259,14 +218,13 @@ void TMDIChild::LoadRow(const PageSpec& spec, const RowSpec& row, const QList<in
 }
 
 void TMDIChild::LoadCtcssPage() {
-    if (!IsCtcssItem(currentItem)) return;
+    if (!InFamily(currentItem, Page::Ctcss)) return;
     const PageSpec& spec = PageSpecOf(Page::Ctcss);
     for (const RowSpec& row : spec.rows) LoadRow(spec, row, {currentItem, currentItem, currentItem});
 }
 
 void TMDIChild::LoadSquelchPage() {
-    const TuningItem* item = FindItem(currentItem);
-    if (item == nullptr || item->page != Page::Sql) return;
+    if (!InFamily(currentItem, Page::Sql)) return;
     const PageSpec& spec = PageSpecOf(Page::Sql);
     for (const RowSpec& row : spec.rows) LoadRow(spec, row, {currentItem});
 }
@@ -286,7 +244,8 @@ void TMDIChild::LoadPowerPage() {
         for (const ColumnSpec& column : spec.columns) codes << (column.power == PowerColumn::Low ? pair->low : pair->high);
         LoadRow(spec, row, codes);
     }
-    const bool basicPair = pair->low == 10 || pair->low == 70;
+    // The pair of the mobile triple is the basic low/high power pair.
+    const bool basicPair = TripleOf(pair->low).has_value();
     control<QLabel>(QStringLiteral("Label20"))->setText(ChildText(basicPair ? "C0012" : "C0016"));
     control<QLabel>(QStringLiteral("Label23"))->setText(ChildText(basicPair ? "C0013" : "C0017"));
 }

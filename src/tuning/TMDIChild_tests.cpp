@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "data/Global.h"
+#include "data/ValueRules.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/TMDIChild.h"
 
@@ -18,20 +19,13 @@ using namespace varnel::tuning;
 
 namespace {
 
-// Frame offset of payload byte k (after start byte, code and length).
-constexpr std::size_t kPayload = 5;
 
 std::uint32_t BigEndian32(const std::uint8_t* p) {
     return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
            (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
 }
 
-bool IsMandownItem(int code) {
-    for (const TuningItem* item : ItemsOnPage(Page::Mandown)) {
-        if (code != kNoCode && (item->code[0] == code || item->code[1] == code)) return true;
-    }
-    return false;
-}
+bool IsMandownItem(int code) { return InFamily(code, Page::Mandown); }
 
 }  // namespace
 
@@ -70,22 +64,16 @@ void TMDIChild::Button13Click() {
 // Like every reading poller it never gives up: after 100 ticks without a
 // reply it counts a retry and waits again, rather than stalling for good.
 void TMDIChild::ErrorRateTimerTimer() {
-    switch (RunPollStep(cmd::reply(cmd::kSetItem))) {
-        case PollTick::Waiting: return;
-        case PollTick::TimedOut: CountReadingTimeOut(); return;
-        case PollTick::Accepted: break;
-    }
+    if (!ReadingTick(cmd::reply(cmd::kSetItem))) return;
     // N (frames counted) and E (errors), 32-bit big-endian after the item
     // byte. Both products wrap modulo 2^32, as the radio's own counters do.
-    const std::uint32_t frames = BigEndian32(&replyBuffer[kPayload + 1]);
-    const std::uint32_t errors = BigEndian32(&replyBuffer[kPayload + 5]);
-    const std::uint32_t bits = frames * 264u;
-    const std::uint32_t errorsPercent = errors * 100u;
-    const QString rate = bits == 0 ? QStringLiteral("0.0%")
-                                   : QString::asprintf("%.2f%%", static_cast<double>(errorsPercent) / static_cast<double>(bits));
+    const std::uint32_t frames = BigEndian32(&replyBuffer[kReplyDataOffset]);
+    const std::uint32_t errors = BigEndian32(&replyBuffer[kReplyDataOffset + 4]);
+    const BitErrorFigures figures = BitErrorRate(frames, errors);
     if (currentPoint >= 1 && currentPoint <= 5) {
         if (const RowSpec* row = FindRow(Page::ErrorRate, currentPoint)) {
-            const QString texts[] = {QString::number(bits), QString::number(errors), rate};
+            const QString texts[] = {QString::number(figures.bits), QString::number(figures.errors),
+                                     QString::fromStdString(figures.rate)};
             for (std::size_t c = 0; c < row->cells.size() && c < 3; ++c) {
                 if (auto* label = control<QLabel>(QString::fromLatin1(row->cells[c].name))) label->setText(texts[c]);
             }
@@ -116,19 +104,20 @@ void TMDIChild::Button15Click() {
 }
 
 void TMDIChild::MandownTimerTimer() {
-    switch (RunPollStep(cmd::reply(cmd::kSetItem))) {
-        case PollTick::Waiting: return;
-        case PollTick::TimedOut: CountReadingTimeOut(); return;
-        case PollTick::Accepted: break;
-    }
-    const int reading = replyBuffer[kPayload + 1];
+    if (!ReadingTick(cmd::reply(cmd::kSetItem))) return;
+    const int reading = replyBuffer[kReplyDataOffset];
     if (auto* label = control<QLabel>(QStringLiteral("Label113"))) label->setText(QString::number(reading));
     currentValue = reading;
+    mandownShown_ = reading;
     FinishReply(MandownTimer);
 }
 
 void TMDIChild::Button16Click() {
+    // Only a value on screen is saved, and exactly that value: currentValue
+    // may still hold what another page left behind.
+    if (mandownShown_ < 0) return;
     MandownTimer->stop();
+    currentValue = mandownShown_;
     // The save of a man-down item carries one byte, the last reading shown.
     // The record has room for the largest save so that an unexpected item
     // code never makes the sender read past it.

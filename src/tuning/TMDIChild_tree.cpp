@@ -5,6 +5,8 @@
 #include <QPainterPath>
 #include <QTimer>
 #include <QTreeWidgetItem>
+#include <algorithm>
+#include <vector>
 
 #include "data/Global.h"
 #include "lang/Loadlanguage.h"
@@ -115,44 +117,50 @@ void TMDIChild::BuildItemTree() {
     const int rootIcon = variant >= 0 && variant <= 2 ? kRootIcons[variant] : kRootIcons[0];
     QTreeWidgetItem* root = addNode(nullptr, QString::fromLocal8Bit(radioInfo.modelName().c_str()), 0, rootIcon);
 
-    struct Node {
-        const char* key;  // "TreeView" key; nullptr for the fixed caption "1233"
+    // The groups; the man-down group only on variant 0 radios. Their nodes
+    // come from the item table, in each item's tree order.
+    struct Group {
+        TreeGroup group;
+        const char* key;
         int state;
+        bool shown;
     };
-    auto addItems = [this](QTreeWidgetItem* group, std::initializer_list<Node> nodes) {
-        QTreeWidgetItem* last = nullptr;
-        for (const Node& n : nodes) {
-            last = addNode(group, n.key != nullptr ? TreeText(n.key) : QStringLiteral("1233"), n.state, kItemIcon);
+    const Group groups[] = {{TreeGroup::Receiver, "T0001", 1, true},
+                            {TreeGroup::Transmitter, "T0002", 20, true},
+                            {TreeGroup::Measurement, "T0003", 50, true},
+                            {TreeGroup::Mandown, "T0040", 60, variant == 0}};
+    QTreeWidgetItem* selected = nullptr;
+    const TuningItem* opening = nullptr;
+    for (const Group& g : groups) {
+        if (!g.shown) continue;
+        QTreeWidgetItem* groupNode = addNode(root, TreeText(g.key), g.state, kGroupIcon);
+        std::vector<const TuningItem*> nodes;
+        for (const TuningItem& item : TuningItems()) {
+            if (item.treeGroup != g.group) continue;
+            if (item.treeShown == TreeShown::MobileVariant && variant != 1) continue;
+            if (item.treeShown == TreeShown::LargeModel && !radioInfo.largeModel()) continue;
+            nodes.push_back(&item);
         }
-        return last;
-    };
-
-    QTreeWidgetItem* receiver = addNode(root, TreeText("T0001"), 1, kGroupIcon);
-    QTreeWidgetItem* selected = addItems(receiver, {{"T0006", 4}});
-    addItems(receiver, {{"T0004", 2}, {"T0005", 3}, {"T0007", 5}, {"T0008", 6}, {"T0009", 7}, {"T0010", 8}});
-
-    QTreeWidgetItem* transmitter = addNode(root, TreeText("T0002"), 20, kGroupIcon);
-    addItems(transmitter, {{"T0013", 23}, {"T0014", 24}, {"T0011", 21}, {"T0012", 22}, {"T0016", 26},
-                           {"T0017", 27}, {"T0018", 28}, {"T0023", 33}, {"T0019", 29}, {"T0020", 30},
-                           {"T0021", 31}, {"T0022", 32}, {nullptr, 35}});
-    if (variant == 1) addItems(transmitter, {{"T0044", 34}});
-    if (radioInfo.largeModel()) addItems(transmitter, {{"T0056", 36}, {"T0045", 37}, {"T0057", 38}});
-
-    QTreeWidgetItem* measurements = addNode(root, TreeText("T0003"), 50, kGroupIcon);
-    addItems(measurements, {{"T0024", 51}, {"T0025", 52}, {"T0026", 53}});
-
-    if (variant == 0) {
-        QTreeWidgetItem* mandown = addNode(root, TreeText("T0040"), 60, kGroupIcon);
-        addItems(mandown, {{"T0041", 61}, {"T0042", 62}, {"T0043", 63}});
+        std::stable_sort(nodes.begin(), nodes.end(),
+                         [](const TuningItem* a, const TuningItem* b) { return a->treeOrder < b->treeOrder; });
+        for (const TuningItem* item : nodes) {
+            const QString caption = item->treeFixed ? QString::fromLatin1(item->treeKey) : TreeText(item->treeKey);
+            QTreeWidgetItem* node = addNode(groupNode, caption, item->treeState, kItemIcon);
+            if (selected == nullptr) {  // the receiver's first item
+                selected = node;
+                opening = item;
+            }
+        }
     }
 
     TreeView1->setCurrentItem(selected);
     selected->setSelected(true);
 
-    // The window opens on the receiver's CTCSS item, locked until a point is chosen.
-    currentItem = 4;
+    // The window opens on the receiver's first item (the CTCSS item), locked
+    // until a point is chosen.
+    currentItem = opening->code[0];
     ShowPage(static_cast<int>(Page::Ctcss));
     LoadCtcssPage();
     lockCtcssPage();
-    Panel1->setText(TreeText("T0006"));
+    Panel1->setText(TreeText(opening->treeKey));
 }

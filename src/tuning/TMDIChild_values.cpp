@@ -14,9 +14,9 @@
 #include <optional>
 
 #include <QLabel>
-#include <QRegularExpression>
 
 #include "data/Global.h"
+#include "data/ValueRules.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/TMDIChild.h"
 
@@ -27,26 +27,11 @@ namespace {
 
 // ---- typed entry -----------------------------------------------------------
 
-// The edit's text as a signed 32-bit decimal integer: an optional sign and
-// digits, nothing else (no blanks, no digit-group separators).
-std::optional<int> ParseTypedInteger(const QString& text) {
-    static const QRegularExpression kInteger(QStringLiteral("^[+-]?[0-9]+$"));
-    if (!kInteger.match(text).hasMatch()) return std::nullopt;
-    bool ok = false;
-    const int value = text.toInt(&ok, 10);
-    if (!ok) return std::nullopt;  // beyond 32 bits
-    return value;
-}
-
-// The common rule of ApplyTypedByte and ApplyTypedWord: the value to store
-// (already divided by the step), or nothing when the text is not an integer.
+// The common rule of ApplyTypedByte and ApplyTypedWord (ValueRules.h): the
+// value to store, or nothing when the text is not an integer.
 std::optional<int> TypedStoreValue(QLineEdit* edit, TUpDown* upDown) {
-    const std::optional<int> v = ParseTypedInteger(edit->text());
-    if (!v) return std::nullopt;
-    const int step = upDown->increment();
-    if (*v > upDown->maximum()) return upDown->maximum() / step;
-    if (*v < upDown->minimum()) return upDown->minimum() / step;
-    return *v / step;
+    return varnel::TypedStoreValue(edit->text().toStdString(), upDown->minimum(), upDown->maximum(),
+                                   upDown->increment());
 }
 
 // ---- slots of the item codes -----------------------------------------------
@@ -56,23 +41,20 @@ std::optional<int> TypedStoreValue(QLineEdit* edit, TUpDown* upDown) {
 // single byte of items 23 and 83 whatever the point. nullptr for codes
 // without such a byte or a point outside 1 to 8.
 std::uint8_t* Slot(int code, int point) {
-    const std::optional<ItemBytesInfo> bytes = ItemBytes(code);
-    if (!bytes) return nullptr;
-    if (bytes->layout == ItemLayout::Single) return &tunerImage[static_cast<std::size_t>(bytes->offset)];
-    if (bytes->layout != ItemLayout::Array && bytes->layout != ItemLayout::Shared) return nullptr;
-    if (point < 1 || point > TunerImage::kPoints) return nullptr;
-    return &tunerImage[static_cast<std::size_t>(bytes->offset + point - 1)];
+    const TuningItem* item = FindItem(code);
+    if (item == nullptr || item->layout == ItemLayout::FskBlock) return nullptr;
+    const int at = PointByteOfCode(code, point);
+    return at < 0 ? nullptr : &tunerImage[static_cast<std::size_t>(at)];
 }
 
 // The first byte of the value of FSK column `column` at point p in the block
 // of `code` (two bytes, low first, for columns D and E); nullptr when `code`
 // is not an FSK item or p lies outside 1 to 8.
 std::uint8_t* FskSlot(int code, const ColumnSpec& column, int point) {
-    const std::optional<ItemBytesInfo> bytes = ItemBytes(code);
-    if (!bytes || bytes->layout != ItemLayout::FskBlock || column.blockOffset < 0) return nullptr;
-    if (point < 1 || point > TunerImage::kPoints) return nullptr;
-    const int width = column.kind == CellKind::WordEdit ? 2 : 1;
-    return &tunerImage[static_cast<std::size_t>(bytes->offset + column.blockOffset + width * (point - 1))];
+    const TuningItem* item = FindItem(code);
+    if (item == nullptr || item->layout != ItemLayout::FskBlock || column.fskCell < 0) return nullptr;
+    const int at = PointByteOfCode(code, point, column.fskCell);
+    return at < 0 ? nullptr : &tunerImage[static_cast<std::size_t>(at)];
 }
 
 bool IsFskItem(int code) {
@@ -138,11 +120,8 @@ bool IsPageCode(Page page, int code) {
 }
 
 // Enter on sbox_ctcss also accepts item 11 / 71, a CTCSS-type array that no
-// tree node selects.
-bool BarEnterAccepts(Page page, int code) {
-    if (IsPageCode(page, code)) return true;
-    return page == Page::Ctcss && (code == 11 || code == 71);
-}
+// tree node selects: Enter takes the page's whole family.
+bool BarEnterAccepts(Page page, int code) { return InFamily(code, page); }
 
 // The cells of a bar row: value label, scroll bar, edit with up-down.
 struct BarRow {

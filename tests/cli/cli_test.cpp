@@ -169,7 +169,10 @@ TEST_F(Cli, FailuresHaveTheirOwnExitCodes) {
     EXPECT_FALSE(fs::exists(path("x.tdb")));
     CliRun silent = cli("info --virtual-radio --virtual-faults=no-answer");
     EXPECT_EQ(silent.status, 7);
-    EXPECT_NE(silent.err.find("did not answer"), std::string::npos) << silent.err;
+    EXPECT_NE(silent.err.find("no answer from the radio"), std::string::npos) << silent.err;
+    // Transfers the system refuses, and a radio that hangs in the transfer.
+    EXPECT_EQ(cli("info --virtual-radio --virtual-faults=refuse --quiet").status, 6);
+    EXPECT_EQ(cli("info --virtual-radio --virtual-faults=hang=20 --quiet").status, 7);
     EXPECT_EQ(cli("info --virtual-radio --virtual-faults=bad-checksum").status, 7);
     EXPECT_EQ(cli("info --virtual-radio --virtual-faults=busy").status, 11);
     // A radio that answers late, but within the budget, is fine.

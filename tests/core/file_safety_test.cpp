@@ -40,7 +40,7 @@ void writeBytes(const fs::path& file, const std::string& bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string archiveBytes(unsigned seed) {
+[[maybe_unused]] std::string archiveBytes(unsigned seed) {
     std::string s(kArchiveSize, '\0');
     std::uint32_t x = seed * 2654435761u + 7;
     for (char& c : s) {

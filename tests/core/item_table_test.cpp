@@ -91,7 +91,7 @@ TEST(ItemTableCodes, SharedCodesExistInBand0Only) {
 TEST(ItemTableCodes, RefOneHasNoCodesAndIsAFixedGridCaption) {
     const auto& items = TuningItems();
     const auto ref = std::find_if(items.begin(), items.end(), [](const TuningItem& i) {
-        return i.gridFixed;
+        return i.gridKey != nullptr && i.gridSection == nullptr;
     });
     ASSERT_NE(ref, items.end());
     EXPECT_EQ(std::string(ref->gridKey), "Ref 1");
@@ -100,7 +100,9 @@ TEST(ItemTableCodes, RefOneHasNoCodesAndIsAFixedGridCaption) {
     EXPECT_EQ(ref->offset[0], 223);
     EXPECT_EQ(ref->offset[1], 479);
     EXPECT_EQ(ref->saveSize, 0);
-    EXPECT_EQ(std::count_if(items.begin(), items.end(), [](const TuningItem& i) { return i.gridFixed; }), 1);
+    EXPECT_EQ(std::count_if(items.begin(), items.end(),
+                            [](const TuningItem& i) { return i.gridKey != nullptr && i.gridSection == nullptr; }),
+              1);
 }
 
 TEST(ItemTableCodes, UnknownCodesFindNothing) {
@@ -241,12 +243,12 @@ TEST(ItemTablePages, PointsAndKeyingFollowThePage) {
             case Page::Mandown:
                 EXPECT_EQ(item.firstPoint, 1);
                 EXPECT_EQ(item.lastPoint, 1);
-                EXPECT_STREQ(item.keyingKey, "C0029");
+                EXPECT_STREQ(KeyingKey(item.keying), "C0029");
                 break;
             case Page::None:
                 EXPECT_EQ(item.firstPoint, 0);
                 EXPECT_EQ(item.lastPoint, 0);
-                EXPECT_EQ(item.keyingKey, nullptr);
+                EXPECT_EQ(KeyingKey(item.keying), nullptr);
                 break;
             default:
                 EXPECT_EQ(item.firstPoint, 1);
@@ -256,12 +258,12 @@ TEST(ItemTablePages, PointsAndKeyingFollowThePage) {
         const bool eight = item.code[0] >= 18 && item.code[0] <= 21;
         EXPECT_EQ(item.eightPointsWithNewFirmware, eight);
     }
-    EXPECT_STREQ(FindItem(4)->keyingKey, "C0008");
-    EXPECT_STREQ(FindItem(12)->keyingKey, "C0007");
-    EXPECT_STREQ(FindItem(0)->keyingKey, "C0008");
-    EXPECT_STREQ(FindItem(2)->keyingKey, "C0007");
-    EXPECT_STREQ(FindItem(22)->keyingKey, "C0008");
-    EXPECT_STREQ(FindItem(92)->keyingKey, "C0007");
+    EXPECT_STREQ(KeyingKey(FindItem(4)->keying), "C0008");
+    EXPECT_STREQ(KeyingKey(FindItem(12)->keying), "C0007");
+    EXPECT_STREQ(KeyingKey(FindItem(0)->keying), "C0008");
+    EXPECT_STREQ(KeyingKey(FindItem(2)->keying), "C0007");
+    EXPECT_STREQ(KeyingKey(FindItem(22)->keying), "C0008");
+    EXPECT_STREQ(KeyingKey(FindItem(92)->keying), "C0007");
 }
 
 TEST(ItemTablePages, PagesHoldTheirItems) {
@@ -500,11 +502,6 @@ TEST(SaveRecord, SizesAgreeWithTheCommandSet) {
     for (int c = 0; c < 256; ++c) codes.push_back(c);
     for (int c : codes) {
         SCOPED_TRACE(c);
-        const TuningItem* item = FindItem(c);
-        if (item != nullptr) {
-            EXPECT_EQ(item->saveSize, SaveItemSize(c));
-            EXPECT_EQ(item->wideSaveSize == 0 ? 1 : item->wideSaveSize, SaveWideItemSize(c));
-        }
         const std::vector<std::uint8_t> record = SaveRecord(image, c);
         if (!record.empty()) {
             EXPECT_GE(record.size(), SaveItemSize(c));
@@ -589,6 +586,137 @@ TEST(ParamGrid, FskRowsTakeTheBlocksInTheOrder31_33_32) {
     }
     EXPECT_STREQ(FindParamGridRow(45)->key, "T0062");
     EXPECT_EQ(FindParamGridRow(45)->code[1], 92);
+}
+
+
+// ---------------------------------------------------------------- facts the command set derives from the table
+
+TEST(CommandSizes, SaveSizesAreTheCommandSetTables) {
+    auto expectedSave = [](int c) {
+        if ((c >= 4 && c <= 8) || (c >= 11 && c <= 17) || c == 22 || (c >= 64 && c <= 68) ||
+            (c >= 71 && c <= 77) || c == 82)
+            return 8;
+        if (c == 9 || c == 10 || (c >= 18 && c <= 21) || c == 69 || c == 70 || (c >= 78 && c <= 81)) return 16;
+        if ((c >= 31 && c <= 33) || (c >= 91 && c <= 93)) return 56;
+        return 1;
+    };
+    auto expectedWide = [](int c) { return (c == 9 || c == 10 || c == 26 || c == 69 || c == 70 || c == 86) ? 24 : 1; };
+    for (int c = -1; c < 256; ++c) {
+        SCOPED_TRACE(c);
+        EXPECT_EQ(SaveItemSize(c), expectedSave(c));
+        EXPECT_EQ(SaveWideItemSize(c), expectedWide(c));
+    }
+}
+
+TEST(CommandSizes, QueryReplyLengths) {
+    for (int c = -1; c < 256; ++c) {
+        const int expected = (c == 22 || c == 82) ? 17 : (c == 30 || c == 87) ? 11 : 10;
+        EXPECT_EQ(QueryReplyLength(c), expected) << c;
+    }
+}
+
+TEST(CommandSizes, LiveStoreCodes) {
+    // The live-set store writes items 4, 9, 10, 12-21 and 23 of either band.
+    for (int c = 0; c < 256; ++c) {
+        const int b = c >= 60 ? c - 60 : c;
+        const bool stores = (c <= 23 || (c >= 60 && c <= 83)) &&
+                            (b == 4 || b == 9 || b == 10 || (b >= 12 && b <= 21) || b == 23);
+        const TuningItem* item = FindItem(c);
+        EXPECT_EQ(item != nullptr && item->liveStore, stores) << c;
+    }
+}
+
+TEST(PointByte, ArraysSinglesAndFskCells) {
+    // Item 10 point 3 in band 0 is byte 118, in band 1 byte 374.
+    EXPECT_EQ(PointByte(*FindItem(10), 0, 3), 118);
+    EXPECT_EQ(PointByte(*FindItem(10), 1, 3), 374);
+    EXPECT_EQ(PointByteOfCode(70, 3), 374);
+    // A single item gives its byte at any point.
+    EXPECT_EQ(PointByteOfCode(83, 5), 476);
+    EXPECT_EQ(PointByteOfCode(23, 1), 220);
+    // Item 91 at point 2: columns A, B, C at 681, 689, 697; D at 706, E at 722.
+    EXPECT_EQ(PointByteOfCode(91, 2, 0), 681);
+    EXPECT_EQ(PointByteOfCode(91, 2, 1), 689);
+    EXPECT_EQ(PointByteOfCode(91, 2, 2), 697);
+    EXPECT_EQ(PointByteOfCode(91, 2, 3), 706);
+    EXPECT_EQ(PointByteOfCode(91, 2, 4), 722);
+    // Codes 51 and 52 use the arrays of items 20 and 21.
+    EXPECT_EQ(PointByteOfCode(51, 1), 196);
+    EXPECT_EQ(PointByteOfCode(52, 8), 211);
+    // No byte: display-only items, points outside 1-8, unknown codes and cells.
+    EXPECT_EQ(PointByteOfCode(30, 3), -1);
+    EXPECT_EQ(PointByteOfCode(87, 3), -1);
+    EXPECT_EQ(PointByteOfCode(4, 0), -1);
+    EXPECT_EQ(PointByteOfCode(4, 9), -1);
+    EXPECT_EQ(PointByteOfCode(200, 1), -1);
+    EXPECT_EQ(PointByteOfCode(4, 1, 1), -1);
+    EXPECT_EQ(PointByte(*FindItem(51), 1, 1), -1);
+}
+
+TEST(ItemCells, RangesAndBindings) {
+    const std::vector<ItemCell> fsk = CellsOf(ItemLayout::FskBlock);
+    ASSERT_EQ(fsk.size(), 5u);
+    const int starts[] = {0, 8, 16, 24, 40};
+    for (std::size_t c = 0; c < fsk.size(); ++c) {
+        EXPECT_EQ(fsk[c].start, starts[c]);
+        EXPECT_EQ(fsk[c].width, c < 3 ? 1 : 2);
+        EXPECT_EQ(fsk[c].max, c < 3 ? 255 : 4096);
+        EXPECT_EQ(fsk[c].min, 0);
+    }
+    ASSERT_EQ(CellsOf(ItemLayout::Array).size(), 1u);
+    EXPECT_EQ(CellsOf(ItemLayout::Array)[0].max, 255);
+    EXPECT_TRUE(CellsOf(ItemLayout::DisplayOnly).empty());
+}
+
+TEST(ItemTree, NodesGroupsAndSelections) {
+    struct Node {
+        int state;
+        const char* key;
+        TreeGroup group;
+        int order;
+        int band0;
+        int band1;
+    };
+    const Node nodes[] = {
+        {4, "T0006", TreeGroup::Receiver, 1, 4, 64},       {2, "T0004", TreeGroup::Receiver, 2, 0, 60},
+        {3, "T0005", TreeGroup::Receiver, 3, 1, 61},       {5, "T0007", TreeGroup::Receiver, 4, 5, 65},
+        {8, "T0010", TreeGroup::Receiver, 7, 8, 68},       {23, "T0013", TreeGroup::Transmitter, 1, 23, 83},
+        {24, "T0014", TreeGroup::Transmitter, 2, 10, 70},  {21, "T0011", TreeGroup::Transmitter, 3, 2, 62},
+        {33, "T0023", TreeGroup::Transmitter, 8, 20, 80},  {32, "T0022", TreeGroup::Transmitter, 12, 18, 78},
+        {35, "1233", TreeGroup::Transmitter, 13, 52, 78},  {34, "T0044", TreeGroup::Transmitter, 14, 30, 87},
+        {37, "T0045", TreeGroup::Transmitter, 16, 33, 93}, {38, "T0057", TreeGroup::Transmitter, 17, 32, 92},
+        {51, "T0024", TreeGroup::Measurement, 1, 22, 82},  {53, "T0026", TreeGroup::Measurement, 3, 25, 85},
+        {61, "T0041", TreeGroup::Mandown, 1, 27, 88},      {63, "T0043", TreeGroup::Mandown, 3, 29, 90},
+    };
+    for (const Node& n : nodes) {
+        SCOPED_TRACE(n.state);
+        const auto& items = TuningItems();
+        const auto it = std::find_if(items.begin(), items.end(), [&](const TuningItem& i) {
+            return i.treeGroup != TreeGroup::None && i.treeState == n.state;
+        });
+        ASSERT_NE(it, items.end());
+        EXPECT_STREQ(it->treeKey, n.key);
+        EXPECT_EQ(it->treeGroup, n.group);
+        EXPECT_EQ(it->treeOrder, n.order);
+        EXPECT_EQ(TreeCodeForBand(*it, 0), n.band0);
+        EXPECT_EQ(TreeCodeForBand(*it, 1), n.band1);
+    }
+    EXPECT_EQ(FindItem(30)->treeShown, TreeShown::MobileVariant);
+    EXPECT_EQ(FindItem(31)->treeShown, TreeShown::LargeModel);
+    EXPECT_EQ(FindItem(9)->treeGroup, TreeGroup::None);
+    EXPECT_EQ(FindItem(11)->treeGroup, TreeGroup::None);
+}
+
+TEST(ItemFamilies, WhichItemsAPageHandles) {
+    EXPECT_TRUE(InFamily(11, Page::Ctcss));
+    EXPECT_TRUE(InFamily(71, Page::Ctcss));
+    EXPECT_TRUE(InFamily(4, Page::Ctcss));
+    EXPECT_FALSE(InFamily(5, Page::Ctcss));
+    for (int c : {9, 10, 26, 69, 70, 86}) EXPECT_TRUE(InFamily(c, Page::PowerMobile)) << c;
+    for (int c : {18, 51}) EXPECT_FALSE(InFamily(c, Page::PowerMobile)) << c;
+    EXPECT_FALSE(InFamily(26, Page::Power));
+    EXPECT_TRUE(InFamily(52, Page::Power));
+    EXPECT_FALSE(InFamily(kNoCode, Page::Vox));
 }
 
 }  // namespace

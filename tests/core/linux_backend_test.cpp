@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -23,6 +24,7 @@
 
 #include "device/LinuxBackend.h"
 #include "device/Mass_storage.h"
+#include "protocol/Sendcmd.h"
 
 namespace varnel {
 namespace {
@@ -116,6 +118,29 @@ private:
     LinuxBackend& inner_;
 };
 
+// Answers a standard INQUIRY the way a device with these strings does.
+bool AnswerInquiry(sg_io_hdr_t& request, const std::string& vendor, const std::string& product) {
+    if (request.cmdp == nullptr || request.cmd_len != 6 || request.cmdp[0] != 0x12) return false;
+    auto* data = static_cast<std::uint8_t*>(request.dxferp);
+    std::memset(data, 0, request.dxfer_len);
+    if (request.dxfer_len >= 32) {
+        data[0] = 0x00;  // direct-access device
+        data[1] = 0x80;  // removable
+        data[4] = 31;    // additional length
+        std::memcpy(data + 8, vendor.data(), std::min<std::size_t>(vendor.size(), 8));
+        std::memcpy(data + 16, product.data(), std::min<std::size_t>(product.size(), 16));
+    }
+    request.resid = 0;
+    return true;
+}
+
+// The radio behind every generic node of the fake host: it answers the
+// identity query and takes any other command without a word.
+int RadioDevice(int, sg_io_hdr_t& request) {
+    AnswerInquiry(request, kRadioVendor, kRadioProduct);
+    return 0;
+}
+
 bool SameFile(int fd, const fs::path& file) {
     struct stat a {}, b {};
     return ::fstat(fd, &a) == 0 && ::stat(file.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
@@ -133,7 +158,13 @@ protected:
         for (auto& entry : radioDriveLetters) entry.clear();
     }
     FakeHost host;
-    LinuxBackend backend{host.sys(), host.dev()};
+    LinuxBackend backend = MakeBackend(host);
+
+    static LinuxBackend MakeBackend(const FakeHost& host) {
+        LinuxBackend backend{host.sys(), host.dev()};
+        backend.setSgIoIssuer(RadioDevice);
+        return backend;
+    }
 
 private:
     DeviceBackend* previous_ = nullptr;
@@ -396,6 +427,7 @@ TEST_F(LinuxBackendTest, DescribeNamesTheBlockNode) {
 }
 
 TEST_F(LinuxBackendTest, BlockNodeIsOpenedWhenThereIsNoGenericNode) {
+    backend.setRawIoAllowed([] { return true; });  // root
     host.addRadio("sdb");
     EXPECT_EQ(backend.linkNode("sdb"), host.dev() / "sdb");
     OpenError error;
@@ -406,6 +438,7 @@ TEST_F(LinuxBackendTest, BlockNodeIsOpenedWhenThereIsNoGenericNode) {
 }
 
 TEST_F(LinuxBackendTest, BlockNodeIsOpenedWhenTheGenericNodeIsMissingFromDev) {
+    backend.setRawIoAllowed([] { return true; });  // root
     host.addRadio("sdb", "sg1");
     fs::remove(host.dev() / "sg1");
     OpenError error;
@@ -414,7 +447,31 @@ TEST_F(LinuxBackendTest, BlockNodeIsOpenedWhenTheGenericNodeIsMissingFromDev) {
     EXPECT_EQ(static_cast<LinuxRadioLink*>(link.get())->path(), (host.dev() / "sdb").string());
 }
 
+TEST_F(LinuxBackendTest, BlockNodeIsRefusedToAUserWithoutRawIo) {
+    backend.setRawIoAllowed([] { return false; });
+    host.addRadio("sdb");  // no generic node: the sg driver is not loaded
+    SetDeviceBackend(&backend);
+    ASSERT_EQ(ScanRadioDrives(), 1);
+    OpenError error;
+    EXPECT_EQ(OpenRadio(&error), nullptr);
+    EXPECT_EQ(error.kind, OpenError::Kind::PermissionDenied);
+    EXPECT_EQ(error.device, (host.dev() / "sdb").string());
+    const std::string text = DescribeOpenError(error);
+    EXPECT_NE(text.find("modprobe sg"), std::string::npos) << text;
+}
+
+TEST_F(LinuxBackendTest, MissingGenericNodeIsRefusedToAUserWithoutRawIo) {
+    backend.setRawIoAllowed([] { return false; });
+    host.addRadio("sdb", "sg1");
+    fs::remove(host.dev() / "sg1");
+    OpenError error;
+    EXPECT_EQ(backend.open("sdb", &error), nullptr);
+    EXPECT_EQ(error.kind, OpenError::Kind::PermissionDenied);
+    EXPECT_NE(DescribeOpenError(error).find("sg driver"), std::string::npos);
+}
+
 TEST_F(LinuxBackendTest, VanishedNodeReportsNoRadioWithThePath) {
+    backend.setRawIoAllowed([] { return true; });
     host.addRadio("sdb");
     fs::remove(host.dev() / "sdb");
     OpenError error;
@@ -425,6 +482,7 @@ TEST_F(LinuxBackendTest, VanishedNodeReportsNoRadioWithThePath) {
 }
 
 TEST_F(LinuxBackendTest, NodeThatIsAFolderReportsOther) {
+    backend.setRawIoAllowed([] { return true; });
     host.addRadio("sdb");
     fs::remove(host.dev() / "sdb");
     fs::create_directory(host.dev() / "sdb");  // O_RDWR on a folder: EISDIR
@@ -459,6 +517,14 @@ struct CapturedRequest {
 SgIoIssuer Capture(std::vector<CapturedRequest>& log, int result = 0,
                    std::function<void(sg_io_hdr_t&)> act = nullptr) {
     return [&log, result, act](int fd, sg_io_hdr_t& request) {
+        if (AnswerInquiry(request, kRadioVendor, kRadioProduct)) {
+            CapturedRequest seen;
+            seen.fd = fd;
+            seen.header = request;
+            seen.cdb.assign(request.cmdp, request.cmdp + request.cmd_len);
+            log.push_back(seen);
+            return 0;
+        }
         CapturedRequest seen;
         seen.fd = fd;
         seen.header = request;
@@ -582,11 +648,16 @@ TEST_F(SgIoTest, OpenedLinksUseTheBackendsIssuerAndCloseTheirNode) {
     SendToRadio(link.get(), frame, sizeof frame);
     std::array<std::uint8_t, 265> reply{};
     ReadFromRadio(link.get(), reply.data(), 265);
-    ASSERT_EQ(log.size(), 2u);
+    ASSERT_EQ(log.size(), 3u);
+    // The identity query comes first, on the same handle.
     EXPECT_EQ(log[0].fd, fd);
-    EXPECT_EQ(log[0].header.dxfer_direction, SG_DXFER_TO_DEV);
-    EXPECT_EQ(log[1].header.dxfer_direction, SG_DXFER_FROM_DEV);
-    EXPECT_EQ(log[1].header.dxfer_len, 265u);
+    EXPECT_EQ(log[0].cdb, (std::vector<std::uint8_t>{0x12, 0, 0, 0, 36, 0}));
+    EXPECT_EQ(log[0].header.dxfer_direction, SG_DXFER_FROM_DEV);
+    EXPECT_EQ(log[0].header.dxfer_len, 36u);
+    EXPECT_EQ(log[1].fd, fd);
+    EXPECT_EQ(log[1].header.dxfer_direction, SG_DXFER_TO_DEV);
+    EXPECT_EQ(log[2].header.dxfer_direction, SG_DXFER_FROM_DEV);
+    EXPECT_EQ(log[2].header.dxfer_len, 265u);
 
     ASSERT_NE(::fcntl(fd, F_GETFD), -1);
     link.reset();
@@ -595,9 +666,128 @@ TEST_F(SgIoTest, OpenedLinksUseTheBackendsIssuerAndCloseTheirNode) {
     EXPECT_EQ(errno, EBADF);
 }
 
+// ---- what became of a transfer ----
+
+// A reply the device would send: the 9-byte acknowledgement of 0x0061.
+const std::array<std::uint8_t, 9> kExitReply{0xA1, 0x80, 0x61, 0x00, 0x01, 0x00, 0x00, 0x00, 0xA4};
+
+// Writes kExitReply into every data-in buffer, as the sg driver's reserve
+// buffer would still hold it, then lets `finish` set the request's outcome.
+SgIoIssuer StaleReplyThen(std::function<int(sg_io_hdr_t&)> finish) {
+    return [finish](int, sg_io_hdr_t& request) {
+        if (AnswerInquiry(request, kRadioVendor, kRadioProduct)) return 0;
+        if (request.dxfer_direction == SG_DXFER_FROM_DEV)
+            std::memcpy(request.dxferp, kExitReply.data(), std::min<std::size_t>(request.dxfer_len, kExitReply.size()));
+        return finish(request);
+    };
+}
+
+TEST_F(SgIoTest, PermissionRefusalIsRecordedAndNeverLeavesReplyBytes) {
+    auto link = makeLink(StaleReplyThen([](sg_io_hdr_t&) {
+        errno = EPERM;
+        return -1;
+    }));
+    std::array<std::uint8_t, 9> buffer{};
+    const TransferOutcome in = ReadFromRadio(link.get(), buffer.data(), 9);
+    EXPECT_EQ(in.kind(), TransferOutcome::Kind::Permission);
+    EXPECT_EQ(in.osError, EPERM);
+    EXPECT_EQ(in.transferred, 0u);
+    EXPECT_EQ(buffer, (std::array<std::uint8_t, 9>{}));
+    EXPECT_FALSE(MatchReply(buffer.data(), 0x8061, 9, buffer.size()));
+    const TransferOutcome out = SendToRadio(link.get(), kExitReply.data(), 8);
+    EXPECT_EQ(out.kind(), TransferOutcome::Kind::Permission);
+    EXPECT_NE(out.Describe().find("EPERM"), std::string::npos) << out.Describe();
+}
+
+TEST_F(SgIoTest, CheckConditionIsRecordedWithItsSenseAndNeverLeavesReplyBytes) {
+    auto link = makeLink(StaleReplyThen([](sg_io_hdr_t& request) {
+        request.status = 0x02;         // CHECK CONDITION
+        request.masked_status = 0x01;
+        request.driver_status = 0x08;  // DRIVER_SENSE
+        const std::uint8_t sense[18] = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00};
+        std::memcpy(request.sbp, sense, sizeof sense);
+        request.sb_len_wr = sizeof sense;
+        request.resid = 0;
+        return 0;
+    }));
+    std::array<std::uint8_t, 9> buffer{};
+    const TransferOutcome in = ReadFromRadio(link.get(), buffer.data(), 9);
+    EXPECT_EQ(in.kind(), TransferOutcome::Kind::CheckCondition);
+    EXPECT_EQ(in.scsiStatus, 0x02);
+    EXPECT_EQ(in.driverStatus, 0x08);
+    EXPECT_EQ(in.senseKey, 0x05);  // ILLEGAL REQUEST
+    EXPECT_EQ(in.asc, 0x20);
+    EXPECT_EQ(buffer, (std::array<std::uint8_t, 9>{}));
+    EXPECT_NE(in.Describe().find("ILLEGAL REQUEST"), std::string::npos) << in.Describe();
+}
+
+TEST_F(SgIoTest, ShortTransferKeepsOnlyTheBytesTheDeviceMoved) {
+    auto link = makeLink(StaleReplyThen([](sg_io_hdr_t& request) {
+        request.resid = 4;  // five of nine bytes moved; the rest is the stale buffer
+        return 0;
+    }));
+    std::array<std::uint8_t, 9> buffer{};
+    const TransferOutcome in = ReadFromRadio(link.get(), buffer.data(), 9);
+    EXPECT_EQ(in.kind(), TransferOutcome::Kind::Short);
+    EXPECT_EQ(in.transferred, 5u);
+    EXPECT_EQ(in.residual, 4);
+    EXPECT_EQ(buffer, (std::array<std::uint8_t, 9>{0xA1, 0x80, 0x61, 0x00, 0x01, 0, 0, 0, 0}));
+    EXPECT_FALSE(MatchReply(buffer.data(), 0x8061, 9, buffer.size()));
+}
+
+TEST_F(SgIoTest, ACompleteTransferIsOk) {
+    auto link = makeLink(StaleReplyThen([](sg_io_hdr_t& request) {
+        request.resid = 0;
+        request.duration = 1;
+        return 0;
+    }));
+    std::array<std::uint8_t, 9> buffer{};
+    const TransferOutcome in = ReadFromRadio(link.get(), buffer.data(), 9);
+    EXPECT_TRUE(in.ok()) << in.Describe();
+    EXPECT_EQ(buffer, kExitReply);
+}
+
+TEST_F(SgIoTest, IdentityCheckRefusesADeviceThatChangedAfterTheScan) {
+    host.addRadio("sdb", "sg1");
+    int inquiries = 0;
+    int vendorCommands = 0;
+    // sysfs still says radio; the device behind the node is now a memory stick.
+    backend.setSgIoIssuer([&](int, sg_io_hdr_t& request) {
+        if (AnswerInquiry(request, "SanDisk ", "Cruzer Blade    ")) {
+            ++inquiries;
+            return 0;
+        }
+        ++vendorCommands;
+        return 0;
+    });
+    SetDeviceBackend(&backend);
+    ASSERT_EQ(ScanRadioDrives(), 1);
+    OpenError error;
+    EXPECT_EQ(OpenRadio(&error), nullptr);
+    EXPECT_EQ(error.kind, OpenError::Kind::WrongDevice);
+    EXPECT_EQ(inquiries, 1);
+    EXPECT_EQ(vendorCommands, 0);
+    const std::string text = DescribeOpenError(error);
+    EXPECT_NE(text.find("no longer the radio"), std::string::npos) << text;
+    EXPECT_NE(text.find("SanDisk"), std::string::npos) << text;
+}
+
+TEST_F(SgIoTest, IdentityCheckRefusesADeviceThatDoesNotAnswerIt) {
+    host.addRadio("sdb", "sg1");
+    backend.setSgIoIssuer([](int, sg_io_hdr_t&) {
+        errno = EIO;
+        return -1;
+    });
+    SetDeviceBackend(&backend);
+    ASSERT_EQ(ScanRadioDrives(), 1);
+    OpenError error;
+    EXPECT_EQ(OpenRadio(&error), nullptr);
+    EXPECT_EQ(error.kind, OpenError::Kind::WrongDevice);
+}
+
 // ---- the udev rule shipped for this backend ----
 
-TEST(UdevRule, MatchesBothNodesByTheExactPaddedStrings) {
+TEST(UdevRule, MatchesTheGenericNodeByTheExactPaddedStrings) {
     std::ifstream in(fs::path(VARNEL_SOURCE_DIR) / "dist" / "60-varnel-radio.rules");
     ASSERT_TRUE(in) << "dist/60-varnel-radio.rules is missing";
     const std::string vendor = std::string("ATTRS{vendor}==\"") + kRadioVendor + "\"";
@@ -612,7 +802,8 @@ TEST(UdevRule, MatchesBothNodesByTheExactPaddedStrings) {
         if (line.find("SUBSYSTEM==\"block\"") != std::string::npos) block = true;
     }
     EXPECT_TRUE(generic) << "the generic node carries the vendor commands";
-    EXPECT_TRUE(block);
+    // The block node cannot carry them for a normal user: no access is given to it.
+    EXPECT_FALSE(block);
 }
 
 }  // namespace

@@ -507,6 +507,18 @@ TEST_F(ProfileWrite, NameAtTheSystemLimitIsWritten) {
     EXPECT_EQ(directoryEntries(dir.path()).size(), 1u);
 }
 
+// Found by fuzzing: a section name that is not UTF-8 turned a UTF-8 file
+// into one detected as GB18030, and the key written was not found again.
+TEST_F(ProfileWrite, ArgumentsThatAreNotUtf8AreRefused) {
+    const std::string before = "[A]\r\nText=\xE4\xB8\xAD\r\n";
+    writeBytes(f, before);
+    EXPECT_FALSE(WriteProfileString(f, "\x80", "Main", "v2").ok());
+    EXPECT_FALSE(WriteProfileString(f, "A", "K\xFF", "v2").ok());
+    EXPECT_FALSE(WriteProfileString(f, "A", "K", "\xC3").ok());
+    EXPECT_EQ(readBytes(f), before);
+    EXPECT_EQ(ReadProfileString(f, "A", "Text"), "\xE4\xB8\xAD");
+}
+
 TEST_F(ProfileWrite, ReadBackAfterManyWrites) {
     for (int i = 0; i < 20; ++i) {
         ASSERT_TRUE(WriteProfileString(f, "S", "K" + std::to_string(i % 5), std::to_string(i)).ok());

@@ -128,8 +128,9 @@ TEST(Backup, FileNameFromModelAndLocalTime) {
 TEST(SavedImage, AChangedByteMarksTheImageModifiedUntilSaved) {
     ResetSavedImage();
     TunerImage image;
-    EXPECT_FALSE(ImageModified(image));
     image[300] = 7;
+    EXPECT_FALSE(ImageModified(image));  // no radio's image yet: nothing to lose
+    MarkImageSaved(TunerImage{});
     EXPECT_TRUE(ImageModified(image));
     MarkImageSaved(image);
     EXPECT_FALSE(ImageModified(image));

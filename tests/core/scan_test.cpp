@@ -29,15 +29,22 @@ class FakeLink : public RadioLink {
 public:
     explicit FakeLink(std::string volume, bool readFails = false)
         : volume(std::move(volume)), readFails(readFails) {}
-    void transferOut(const std::uint8_t* bytes, std::uint16_t length) override {
+    TransferOutcome transferOut(const std::uint8_t* bytes, std::uint16_t length) override {
         sent.assign(bytes, bytes + length);
+        return TransferOutcome::Done(TransferDirection::ToRadio, length);
     }
-    void transferIn(std::uint8_t* buffer, std::uint16_t length) override {
+    TransferOutcome transferIn(std::uint8_t* buffer, std::uint16_t length) override {
         // A failed read leaves the buffer as the caller prepared it; record
         // what the caller handed over so the test can look at it.
         seenBeforeRead.assign(buffer, buffer + length);
-        if (readFails) return;
+        if (readFails) {
+            TransferOutcome failed = TransferOutcome::Done(TransferDirection::FromRadio, length);
+            failed.transferred = 0;
+            failed.osError = DeviceGoneErrorCode();
+            return failed;
+        }
         for (std::uint16_t i = 0; i < length; ++i) buffer[i] = 0x5A;
+        return TransferOutcome::Done(TransferDirection::FromRadio, length);
     }
     std::string volume;
     bool readFails;

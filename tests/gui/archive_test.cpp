@@ -53,7 +53,7 @@ private slots:
     void missingFileShowsReason();
     void failedSaveAsKeepsName();
     void saveFailingMidwayKeepsOldFile();
-    void openWhileTunerModeAsksAndMayKeepOldWindow();
+    void openWhileTunerModeAsksAndMayCancelTheOpen();
 };
 
 void ArchiveTest::roundTripByteForByte() {
@@ -79,11 +79,13 @@ void ArchiveTest::roundTripByteForByte() {
     QCOMPARE(QString::fromStdString(currentFileName), path);
     QCOMPARE(form.tuningWindow->windowTitle(), QStringLiteral("round.tdb"));
 
-    // Wipe memory, open the file again: every byte comes back.
+    // Wipe memory, open the file again: every byte comes back. The wiped
+    // image counts as an unsaved change, which is discarded.
     radioInfo.clear();
     tunerImage.clear();
     currentFileName.clear();
     env.dialogs().openNames << path;
+    env.dialogs().answers << ui::MessageResult::Discard;
     form.SpeedButton2->click();
     QCOMPARE(env.dialogs().openFilters, QStringList{QStringLiteral("Archive Files(*.tdb)|*.tdb")});
     QCOMPARE(env.dialogs().openDirectories, QStringList{env.defaultDataDirectory()});
@@ -94,7 +96,11 @@ void ArchiveTest::roundTripByteForByte() {
     QCOMPARE(form.tuningWindow->windowTitle(), QStringLiteral("round.tdb"));
     QVERIFY(!inTunerMode);
     QVERIFY(linkHandle == nullptr);  // opening touches neither mode nor link
-    QVERIFY(env.dialogs().messages.isEmpty());
+    // The discard question, and the warning that the pattern is no plausible
+    // radio's data.
+    QCOMPARE(env.dialogs().messages.size(), 2);
+    QCOMPARE(env.dialogs().messages[0].text, TestEnvironment::text("Safety", "M0001"));
+    QVERIFY(env.dialogs().messages[1].text.startsWith(TestEnvironment::text("Safety", "P0001")));
 
     // Ctrl+O is the same command.
     env.dialogs().openNames << path;
@@ -168,6 +174,7 @@ void ArchiveTest::refusedFilesChangeNothing() {
     // A file opened before: it is what the tuning window shows.
     env.writeFile(QStringLiteral("good.tdb"), test::PatternArchive(6));
     QVERIFY(form.OpenArchive(env.filePath(QStringLiteral("good.tdb"))));
+    env.dialogs().messages.clear();  // the pattern is no plausible radio's data: a warning
     TMDIChild* window = form.tuningWindow;
     const QByteArray memory = Memory();
     const std::string name = currentFileName;
@@ -214,6 +221,7 @@ void ArchiveTest::failedSaveAsKeepsName() {
     TMainForm form;
     env.writeFile(QStringLiteral("keep.tdb"), test::PatternArchive(9));
     QVERIFY(form.OpenArchive(env.filePath(QStringLiteral("keep.tdb"))));
+    env.dialogs().messages.clear();  // the pattern's plausibility warning
     const std::string name = currentFileName;
     const QString target = env.filePath(QStringLiteral("no-such-folder/new.tdb"));
     env.dialogs().saveNames << target;
@@ -233,6 +241,7 @@ void ArchiveTest::saveFailingMidwayKeepsOldFile() {
     TMainForm form;
     env.writeFile(QStringLiteral("old.tdb"), test::PatternArchive(10));
     QVERIFY(form.OpenArchive(env.filePath(QStringLiteral("old.tdb"))));
+    env.dialogs().messages.clear();  // the pattern's plausibility warning
     SetMemory(test::PatternArchive(11));
 
     // Files may grow to 600 bytes only: the write stops half-way, as on a
@@ -262,7 +271,7 @@ void ArchiveTest::saveFailingMidwayKeepsOldFile() {
 #endif
 }
 
-void ArchiveTest::openWhileTunerModeAsksAndMayKeepOldWindow() {
+void ArchiveTest::openWhileTunerModeAsksAndMayCancelTheOpen() {
     TestEnvironment env;
     TMainForm form;
     QVERIFY(test::EnterTunerMode(form));
@@ -270,16 +279,17 @@ void ArchiveTest::openWhileTunerModeAsksAndMayKeepOldWindow() {
     env.writeFile(QStringLiteral("a.tdb"), test::PatternArchive(12));
     env.dialogs().messages.clear();
 
-    // Refused: the old window stays beside the new one, tuner mode stays on.
+    // Refused: the open is cancelled; the tuned window stays alone, with
+    // the radio's image, and tuner mode stays on.
+    const QByteArray before = Memory();
     env.dialogs().answers << ui::MessageResult::Cancel;
-    QVERIFY(form.OpenArchive(env.filePath(QStringLiteral("a.tdb"))));
+    QVERIFY(!form.OpenArchive(env.filePath(QStringLiteral("a.tdb"))));
     QCOMPARE(env.dialogs().messages.size(), 1);
     QCOMPARE(env.dialogs().messages.first().kind, ui::MessageKind::Question);
     QVERIFY(inTunerMode);
-    QCOMPARE(form.openTuningWindows().size(), 2);
-    QVERIFY(form.openTuningWindows().contains(tuning));
-    QVERIFY(form.tuningWindow != tuning);
-    QCOMPARE(form.tuningWindow->windowTitle(), QStringLiteral("a.tdb"));
+    QCOMPARE(form.openTuningWindows(), QList<TMDIChild*>{tuning});
+    QCOMPARE(form.tuningWindow, tuning);
+    QCOMPARE(Memory(), before);
 
     // Confirmed: tuner mode is left and the windows close.
     env.dialogs().answers << ui::MessageResult::Ok;

@@ -65,8 +65,8 @@ class FactoryDialogTest : public QObject {
 private slots:
     void showSetsTextsAndEmptiesTheList_data();
     void showSetsTextsAndEmptiesTheList();
-    void readReplacesTheBandHalvesAndCloses_data();
-    void readReplacesTheBandHalvesAndCloses();
+    void readReplacesTheBandHalvesAndStaysOpen_data();
+    void readReplacesTheBandHalvesAndStaysOpen();
     void lateAnswerStillMatches();
     void noAnswerLeavesTheDialogOpen_data();
     void noAnswerLeavesTheDialogOpen();
@@ -105,13 +105,13 @@ void FactoryDialogTest::showSetsTextsAndEmptiesTheList() {
     QCOMPARE(form.WriteFactroyInfoTimer->interval(), 10);
 }
 
-void FactoryDialogTest::readReplacesTheBandHalvesAndCloses_data() {
+void FactoryDialogTest::readReplacesTheBandHalvesAndStaysOpen_data() {
     QTest::addColumn<VirtualPreset>("preset");
     QTest::newRow("small model") << VirtualPreset::Variant0;
     QTest::newRow("large model") << VirtualPreset::LargeNewFirmware;
 }
 
-void FactoryDialogTest::readReplacesTheBandHalvesAndCloses() {
+void FactoryDialogTest::readReplacesTheBandHalvesAndStaysOpen() {
     QFETCH(VirtualPreset, preset);
     TestEnvironment env(preset);
     OpenLanguage(kLanguageEnglish);
@@ -147,12 +147,14 @@ void FactoryDialogTest::readReplacesTheBandHalvesAndCloses() {
     QVERIFY(replacedBeforeHook);
     QCOMPARE(form.ListBox1->count(), 1);
     QCOMPARE(form.ListBox1->item(0)->text(), Tr("Factroy", "F0003"));
-    QCOMPARE(form.result(), int(QDialog::Accepted));
-    QVERIFY(!form.isVisible());
+    // The dialog stays open so that its result can be read.
+    QVERIFY(form.isVisible());
     QCOMPARE(pollTicks, std::uint16_t{0});
     QCOMPARE(pollRetries, std::uint8_t{0});
     QVERIFY(linkHandle != nullptr);  // the link stays for the tuning window
-    QVERIFY(env.dialogs().messages.isEmpty());
+    // The one message is the consent asked before the read.
+    QCOMPARE(env.dialogs().messages.size(), 1);
+    QCOMPARE(env.dialogs().messages.first().kind, ui::MessageKind::Question);
 }
 
 void FactoryDialogTest::lateAnswerStillMatches() {
@@ -166,7 +168,8 @@ void FactoryDialogTest::lateAnswerStillMatches() {
     form.Button1Click();
     QCOMPARE(RunPoll(form.ReadFactroyInfoTimer, form, &TFactroyForm::ReadFactroyInfoTimerTimer), 7);
     QCOMPARE(tunerImage[511], factory[511]);
-    QVERIFY(!form.isVisible());
+    QVERIFY(form.isVisible());
+    QCOMPARE(form.ListBox1->count(), 1);
 }
 
 void FactoryDialogTest::noAnswerLeavesTheDialogOpen_data() {
@@ -199,7 +202,9 @@ void FactoryDialogTest::noAnswerLeavesTheDialogOpen() {
     QCOMPARE(pollRetries, std::uint8_t{0});
     QCOMPARE(tunerImage.bytes, before.bytes);
     QCOMPARE(calls, 0);
-    QVERIFY(env.dialogs().messages.isEmpty());  // silent
+    // Silent: the only message is the consent asked before the read.
+    QCOMPARE(env.dialogs().messages.size(), 1);
+    QCOMPARE(env.dialogs().messages.first().kind, ui::MessageKind::Question);
 }
 
 void FactoryDialogTest::retryAfterExpiryOpensTheRadioAgain() {
@@ -230,8 +235,10 @@ void FactoryDialogTest::retryAfterExpiryOpensTheRadioAgain() {
     QCOMPARE(RunPoll(form.ReadFactroyInfoTimer, form, &TFactroyForm::ReadFactroyInfoTimerTimer), 1);
     QVERIFY(std::equal(factory.bytes.begin(), factory.bytes.begin() + 512, tunerImage.bytes.begin()));
     QCOMPARE(calls, 1);
-    QVERIFY(!form.isVisible());
-    QVERIFY(env.dialogs().messages.isEmpty());
+    QVERIFY(form.isVisible());  // the result stays readable
+    // Only the consent asked before each press.
+    QCOMPARE(env.dialogs().messages.size(), 2);
+    for (const auto& m : env.dialogs().messages) QCOMPARE(m.kind, ui::MessageKind::Question);
 }
 
 void FactoryDialogTest::retryWithoutRadioShowsTheOpenError() {
@@ -247,12 +254,14 @@ void FactoryDialogTest::retryWithoutRadioShowsTheOpenError() {
 
     env.setRadioPresent(false);
     env.radio().clearReceivedFrames();
+    env.dialogs().messages.clear();
     form.Button1Click();
     QVERIFY(linkHandle == nullptr);
     QVERIFY(!form.ReadFactroyInfoTimer->isActive());
     QVERIFY(env.radio().receivedFrames().empty());
-    QCOMPARE(env.dialogs().messages.size(), 1);
-    const varnel::test::RecordedMessage& box = env.dialogs().messages.front();
+    // The consent, then the error.
+    QCOMPARE(env.dialogs().messages.size(), 2);
+    const varnel::test::RecordedMessage& box = env.dialogs().messages.back();
     QCOMPARE(box.kind, ui::MessageKind::Error);
     QCOMPARE(box.caption, QStringLiteral("Varnel"));
     QVERIFY(!Tr("MessageBox", "M010").isEmpty());

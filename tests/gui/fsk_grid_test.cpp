@@ -12,6 +12,8 @@
 #include "protocol/Sendcmd.h"
 #include "support/FakeHost.h"
 #include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
+#include "support/RadioFrames.h"
 #include "tuning/PageTables.h"
 #include "tuning/TMDIChild.h"
 
@@ -24,34 +26,18 @@ namespace {
 using varnel::test::FakeHost;
 
 // One FSK live-set (15-byte payload) as the radio received it.
-struct BlockSet {
-    int item = -1;
-    int action = -1;
-    int point = -1;
-    std::uint32_t frequency = 0;
-    std::array<std::uint8_t, 8> record{};
-};
-
+using BlockSet = varnel::test::SentLiveSet;
 std::vector<BlockSet> BlockSets(const VirtualRadio& radio) {
     std::vector<BlockSet> out;
-    for (const std::vector<std::uint8_t>& f : radio.receivedFrames()) {
-        if (f.size() != 15 + 8 || ((f[1] << 8) | f[2]) != cmd::kSetItem) continue;
-        const std::uint8_t* p = f.data() + 5;
-        BlockSet s{p[0], p[1], p[2],
-                   (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[4]} << 16) | (std::uint32_t{p[5]} << 8) | p[6], {}};
-        std::copy(p + 7, p + 15, s.record.begin());
-        out.push_back(s);
+    for (const BlockSet& s : varnel::test::SentLiveSets(radio)) {
+        if (s.block) out.push_back(s);
     }
     return out;
 }
 
+// The pattern image with its own multiplier, FSK words within 0..4096.
 void FillImage() {
-    for (std::size_t i = 0; i < TunerImage::kSize; ++i) tunerImage[i] = static_cast<std::uint8_t>((i * 11 + 5) & 0xFF);
-    for (int b = 0; b < 2; ++b) {
-        for (int i = 0; i < 8; ++i) {
-            tunerImage.setTxFrequencyIn(b, i, (b == 0 ? 435050000u : 150025000u) + 1000000u * static_cast<unsigned>(i));
-        }
-    }
+    varnel::test::FillImage(11, 5);
     for (std::size_t block = 0; block < 6; ++block) {
         const std::size_t s = 512 + 56 * block;
         for (std::size_t k = 0; k < 8; ++k) {
@@ -84,18 +70,12 @@ private:
     VirtualRadio& radio() { return env_->radio(); }
 
     void open(int item, int point) {
-        radioInfo = VirtualPresetInfo(VirtualPreset::LargeNewFirmware);
         FillImage();
         band = item >= 60 ? 1 : 0;
-        w_ = std::make_unique<TMDIChild>(&host_);
-        w_->setAttribute(Qt::WA_DeleteOnClose, false);
-        w_->FormShow();
+        w_ = test::OpenTuningWindow(*env_, host_, {.preset = VirtualPreset::LargeNewFirmware, .image = test::WindowImage::Kept, .linked = false});
         band = item >= 60 ? 1 : 0;
-        QCOMPARE(ScanRadioDrives(), std::uint16_t{1});
-        linkHandle = OpenRadio();
+        test::LinkTunerMode(*env_, true);
         QVERIFY(linkHandle);
-        radio().setTunerMode(true);
-        inTunerMode = true;
         w_->ShowPage(static_cast<int>(Page::Fsk));
         currentItem = item;
         currentPoint = point;

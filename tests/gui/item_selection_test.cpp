@@ -17,6 +17,7 @@
 #include "protocol/Sendcmd.h"
 #include "support/FakeHost.h"
 #include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
 #include "tuning/PageTables.h"
 #include "tuning/TMDIChild.h"
 
@@ -45,13 +46,7 @@ constexpr int kNone = -1;
 
 // Known image: byte i holds (i * 7 + 3) mod 256; FSK words stay within 0..4096.
 void FillImage() {
-    for (std::size_t i = 0; i < TunerImage::kSize; ++i) tunerImage[i] = static_cast<std::uint8_t>((i * 7 + 3) & 0xFF);
-    for (int b = 0; b < 2; ++b) {
-        for (int i = 0; i < 8; ++i) {
-            tunerImage.setTxFrequencyIn(b, i, (b == 0 ? 435050000u : 150025000u) + 1000000u * static_cast<unsigned>(i));
-            tunerImage.setRxFrequencyIn(b, i, (b == 0 ? 445125000u : 160500000u) + 1000000u * static_cast<unsigned>(i));
-        }
-    }
+    varnel::test::FillImage();
     for (std::size_t block = 0; block < 6; ++block) {
         const std::size_t s = 512 + 56 * block;
         for (std::size_t k = 0; k < 8; ++k) {
@@ -64,12 +59,7 @@ void FillImage() {
 int Byte(int offset) { return tunerImage[static_cast<std::size_t>(offset)]; }
 QString ChildText(const char* key) { return TestEnvironment::text("ChildForm", key); }
 
-QTreeWidgetItem* NodeWithKey(QTreeWidget* tree, int key) {
-    for (QTreeWidgetItem* item : tree->findItems(QString(), Qt::MatchContains | Qt::MatchRecursive)) {
-        if (item->data(0, TMDIChild::kStateIndexRole).toInt() == key) return item;
-    }
-    return nullptr;
-}
+using varnel::test::NodeWithKey;
 
 // The position (up-down), value (scroll bar) or number (label) a control shows.
 int Shown(TMDIChild& w, const QString& name) {
@@ -185,12 +175,9 @@ private:
     FakeHost host_;
 
     std::unique_ptr<RecordingWindow> makeWindow(VirtualPreset preset) {
-        radioInfo = VirtualPresetInfo(preset);
         FillImage();
-        auto w = std::make_unique<RecordingWindow>(&host_);
-        w->setAttribute(Qt::WA_DeleteOnClose, false);
-        w->FormShow();
-        return w;
+        return test::OpenTuningWindow<RecordingWindow>(*env_, host_,
+                                                       {.preset = preset, .image = test::WindowImage::Kept, .linked = false});
     }
 
     void select(RecordingWindow& w, int key) {
@@ -312,7 +299,9 @@ private slots:
         QTreeWidgetItem* node = NodeWithKey(w->TreeView1, key);
         QCOMPARE(w->Panel1->text(), node->text(0));
         QVERIFY(!w->Panel1->text().isEmpty());
-        QCOMPARE(w->frontPage(), w->pageList.at(page == kNone ? 2 : page));
+        // A selection without a page of its own puts the neutral page in
+        // front, so that the page left there cannot act for the item.
+        QCOMPARE(w->frontPage(), page == kNone ? nullptr : w->pageList.at(page));
         QCOMPARE(currentItem, item);
         if (!button.isEmpty()) {
             QCOMPARE(w->control<QPushButton>(button)->text(), ChildText(buttonKey.toLatin1().constData()));
@@ -552,7 +541,9 @@ private slots:
         connectRadio(true);
         select(*w, 24);
         QCOMPARE(currentItem, 10);
-        QCOMPARE(w->frontPage(), w->pageList.at(2));
+        QVERIFY(w->frontPage() == nullptr);
+        QVERIFY(!w->NoPage->isHidden());
+        QCOMPARE(w->NoPage->text(), TestEnvironment::text("Safety", "Z0001"));
         QVERIFY(w->calls.isEmpty());
         QVERIFY(env_->radio().receivedFrames().empty());
     }

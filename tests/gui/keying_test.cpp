@@ -18,6 +18,7 @@
 #include "support/FakeHost.h"
 #include "support/RadioFrames.h"
 #include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
 #include "tuning/PageTables.h"
 #include "tuning/TMDIChild.h"
 
@@ -51,30 +52,11 @@ private:
     FakeHost host_;
 
     std::unique_ptr<TMDIChild> open(VirtualPreset preset = VirtualPreset::Variant0, bool tunerMode = true) {
-        if (preset != VirtualPreset::Variant0) env_->replaceRadio(preset);
-        radioInfo = VirtualPresetInfo(preset);
-        tunerImage = VirtualPresetImage(preset);
-        auto w = std::make_unique<TMDIChild>(&host_);
-        w->setAttribute(Qt::WA_DeleteOnClose, false);
-        w->FormShow();
-        if (ScanRadioDrives() != 1) qFatal("no virtual radio");
-        linkHandle = OpenRadio();
-        env_->radio().setTunerMode(true);
-        inTunerMode = tunerMode;
-        env_->radio().clearReceivedFrames();
-        return w;
+        return test::OpenTuningWindow(*env_, host_, {.preset = preset, .tunerMode = tunerMode});
     }
     const std::vector<Frame>& frames() { return env_->radio().receivedFrames(); }
     // Answers the outstanding live-set or save, as the event loop would.
-    void settle(TMDIChild& w) {
-        for (int i = 0; i < 400 && (w.TimeOutTimer->isActive() || w.SaveTimer->isActive() ||
-                                    w.SaveItemTimer2->isActive());
-             ++i) {
-            if (w.TimeOutTimer->isActive()) w.TimeOutTimerTimer();
-            if (w.SaveTimer->isActive()) w.SaveItemTimer();
-            if (w.SaveItemTimer2->isActive()) w.SaveItemTimer2Timer();
-        }
-    }
+    void settle(TMDIChild& w) { test::SettleVerifyingPolls(w); }
     QPushButton* button(TMDIChild& w, const char* name) { return w.control<QPushButton>(QString::fromLatin1(name)); }
 
 private slots:
@@ -570,7 +552,7 @@ private slots:
 
     // ---- look ------------------------------------------------------------------------------
 
-    void grabPowerPageKeyed() {
+    void keyingThePowerPageAtPointFourShowsTheKeyedCaption() {
         auto w = open();
         w->resize(1184, 642);
         w->show();
@@ -583,14 +565,9 @@ private slots:
         w->KeyingButtonClick(Page::Power);
         settle(*w);
         QCOMPARE(button(*w, "Button1")->text(), ChildText("C0014"));
-        const QString dir = qEnvironmentVariable("VARNEL_GRAB_DIR", QDir::tempPath());
-        QDir().mkpath(dir);
-        const QString keyed = QDir(dir).filePath("keying-power-point4-keyed.png");
-        QVERIFY(w->page(Page::Power)->grab().save(keyed));
         w->KeyingButtonClick(Page::Power);
         settle(*w);
-        QVERIFY(w->page(Page::Power)->grab().save(QDir(dir).filePath("keying-power-point4-unkeyed.png")));
-        qInfo("power page grabbed to %s", qPrintable(keyed));
+        QCOMPARE(button(*w, "Button1")->text(), ChildText("C0007"));
     }
 };
 

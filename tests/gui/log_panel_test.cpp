@@ -18,6 +18,7 @@
 #include "protocol/Sendcmd.h"
 #include "support/FakeHost.h"
 #include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
 #include "tuning/TMDIChild.h"
 
 using namespace varnel;
@@ -47,11 +48,7 @@ private:
     FakeHost host_;
 
     std::unique_ptr<TMDIChild> makeWindow() {
-        radioInfo = VirtualPresetInfo(VirtualPreset::Variant0);
-        auto w = std::make_unique<TMDIChild>(&host_);
-        w->setAttribute(Qt::WA_DeleteOnClose, false);
-        w->FormShow();
-        return w;
+        return test::OpenTuningWindow(*env_, host_, {.image = test::WindowImage::Kept, .linked = false});
     }
 
     // Appends a line and checks that what precedes `body` is the local date

@@ -505,8 +505,9 @@ void MainWindowTest::menusToolBarAndInitialStates() {
                                              "FileExitItem"}));
     QCOMPARE(names(form.Edit1), (QStringList{"ParamItem", "-", "L1"}));
     QCOMPARE(names(form.L1), (QStringList{"N8", "English1"}));
-    // After the design's N2, the Auto Align window's entry.
-    QCOMPARE(names(form.TunerAndTest), (QStringList{"N2", "AutoAlignItem"}));
+    // N2, then the calibration records view that the line added, then the
+    // Auto Align window's entry.
+    QCOMPARE(names(form.TunerAndTest), (QStringList{"N2", "RecordsItem", "AutoAlignItem"}));
     QCOMPARE(names(form.View1).mid(0, 2), (QStringList{"N4", "N5"}));
     QCOMPARE(names(form.S1), (QStringList{"N1"}));
     QCOMPARE(names(form.H1), (QStringList{"HelpAboutItem"}));

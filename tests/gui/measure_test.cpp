@@ -18,6 +18,7 @@
 #include "support/RadioFrames.h"
 #include "support/FakeHost.h"
 #include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
 #include "tuning/PageTables.h"
 #include "tuning/TMDIChild.h"
 
@@ -66,17 +67,10 @@ private:
     VirtualRadio& radio() { return env_->radio(); }
 
     void open(int item, int point) {
-        radioInfo = VirtualPresetInfo(VirtualPreset::Variant0);
         tunerImage = VirtualPresetImage(VirtualPreset::Variant0);
         FillFrequencies();
-        w_ = std::make_unique<TMDIChild>(&host_);
-        w_->setAttribute(Qt::WA_DeleteOnClose, false);
-        w_->FormShow();
-        QCOMPARE(ScanRadioDrives(), std::uint16_t{1});
-        linkHandle = OpenRadio();
+        w_ = test::OpenTuningWindow(*env_, host_, {.image = test::WindowImage::Kept});
         QVERIFY(linkHandle);
-        radio().setTunerMode(true);
-        inTunerMode = true;
         currentItem = item;
         currentPoint = point;
         currentValue = 0;

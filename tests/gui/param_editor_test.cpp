@@ -1,5 +1,5 @@
-// The parameter editor: the parse and cell rules as plain functions, then the
-// form itself on the images of the virtual radio's presets. Cells are typed
+// The parameter editor form (its parse and cell rules are core tests)
+// on the images of the virtual radio's presets. Cells are typed
 // into through the cell editor with real key events; leaving a cell is the
 // editor's exit handler (the focus loss of a real session).
 #include <QComboBox>
@@ -64,15 +64,6 @@ class ParamEditorTest : public QObject {
 
 private slots:
     // ---- pure rules ----
-    void normalisesFrequencyText_data();
-    void normalisesFrequencyText();
-    void parsesFrequencyText_data();
-    void parsesFrequencyText();
-    void parsesByteText_data();
-    void parsesByteText();
-    void editableCells_data();
-    void editableCells();
-    void storesIntoTheImageByRowKind();
 
     // ---- the form ----
     void showLabelsTheGridInTheLanguage_data();
@@ -90,8 +81,8 @@ private slots:
     void eightPointLayoutEditsPointsSixToEight();
     void rowTwentyNineOpensNoEditor();
     void editorKeysFollowTheRow();
-    void enterDoesNothing();
-    void bandSwitchDiscardsEditsAndCancelKeepsIt();
+    void enterCommitsTheCell();
+    void bandSwitchDiscardsEditsAndCancelRestoresIt();
     void confirmCopiesAndRunsTheHandler();
     void eachShowRebuildsFromTheImage();
     void lockedCellsAreDrawnDifferently();
@@ -101,163 +92,14 @@ private slots:
 
 // ---------------------------------------------------------------------------
 
-void ParamEditorTest::normalisesFrequencyText_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("normalised");
-    QTest::newRow("normal entry") << "435.050000" << "435.050000";
-    QTest::newRow("no point") << "435" << "435";
-    QTest::newRow("point first") << ".5" << "";
-    QTest::newRow("point second") << "4.5" << "0.00000";
-    QTest::newRow("point third") << "43.5" << "0.00000";
-    QTest::newRow("point fifth") << "4350.5" << "435000000";
-    QTest::newRow("point sixth") << "43500.5" << "435000000";
-    QTest::newRow("point seventh") << "435000.5" << "435000000";
-    QTest::newRow("point eighth") << "4350000.5" << "435000000";
-    QTest::newRow("point ninth") << "43500000.5" << "435000000";
-    QTest::newRow("second point at sixth") << "435.0.5" << "435.00000";
-    QTest::newRow("second point at seventh") << "435.05.1" << "435.05000";
-    QTest::newRow("empty") << "" << "";
-}
 
-void ParamEditorTest::normalisesFrequencyText() {
-    QFETCH(QString, text);
-    QFETCH(QString, normalised);
-    QCOMPARE(QString::fromStdString(param::NormaliseFrequencyText(text.toStdString())), normalised);
-}
 
-void ParamEditorTest::parsesFrequencyText_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<uint>("old");
-    QTest::addColumn<uint>("value");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("435.05") << "435.05" << 0u << 435050000u << "435.050000";
-    QTest::newRow("last digit cut") << "435.123456" << 0u << 435123450u << "435.123450";
-    QTest::newRow("five decimals exact") << "435.12345" << 0u << 435123450u << "435.123450";
-    QTest::newRow("whole megahertz") << "136" << 1u << 136000000u << "136.000000";
-    QTest::newRow("trailing point") << "174." << 1u << 174000000u << "174.000000";
-    QTest::newRow("19 Hz cut to 10") << "435.000019" << 7u << 435000010u << "435.000010";
-    QTest::newRow("leading zero is the point at second") << "0.000019" << 7u << 0u << "0.000000";
-    QTest::newRow("point third") << "43.5" << 435050000u << 0u << "0.000000";
-    QTest::newRow("point first keeps old") << ".5" << 435050000u << 435050000u << "435.050000";
-    QTest::newRow("empty keeps old") << "" << 123456780u << 123456780u << "123.456780";
-    QTest::newRow("lone point keeps old") << "." << 400000000u << 400000000u << "400.000000";
-    QTest::newRow("letters keep old") << "43a.5" << 400000000u << 400000000u << "400.000000";
-    QTest::newRow("sign keeps old") << "-435.05" << 400000000u << 400000000u << "400.000000";
-    QTest::newRow("largest that fits") << "2147" << 1u << 2147000000u << "2147.000000";
-    QTest::newRow("beyond the sign bit keeps old") << "2148" << 400000000u << 400000000u << "400.000000";
-    QTest::newRow("9-digit result keeps old") << "4350.5" << 435050000u << 435050000u << "435.050000";
-    QTest::newRow("ten digits keep old") << "9999999999" << 435050000u << 435050000u << "435.050000";
-}
 
-void ParamEditorTest::parsesFrequencyText() {
-    QFETCH(QString, text);
-    QFETCH(uint, old);
-    QFETCH(uint, value);
-    QFETCH(QString, shown);
-    const param::ParsedValue parsed = param::parseFrequencyText(text.toStdString(), old);
-    QCOMPARE(uint(parsed.value), value);
-    QCOMPARE(QString::fromStdString(parsed.text), shown);
-}
 
-void ParamEditorTest::parsesByteText_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<uint>("old");
-    QTest::addColumn<uint>("value");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("zero") << "0" << 9u << 0u << "0";
-    QTest::newRow("plain") << "77" << 9u << 77u << "77";
-    QTest::newRow("top") << "255" << 9u << 255u << "255";
-    QTest::newRow("256") << "256" << 9u << 255u << "255";
-    QTest::newRow("300") << "300" << 9u << 255u << "255";
-    QTest::newRow("999") << "999" << 9u << 255u << "255";
-    QTest::newRow("16-bit old value above 255") << "4096" << 4096u << 255u << "255";
-    QTest::newRow("leading zeros shown as typed") << "007" << 9u << 7u << "007";
-    QTest::newRow("empty keeps old") << "" << 42u << 42u << "42";
-    QTest::newRow("letters keep old") << "1a" << 42u << 42u << "42";
-    QTest::newRow("point keeps old") << "1.5" << 42u << 42u << "42";
-}
 
-void ParamEditorTest::parsesByteText() {
-    QFETCH(QString, text);
-    QFETCH(uint, old);
-    QFETCH(uint, value);
-    QFETCH(QString, shown);
-    const param::ParsedValue parsed = param::parseByteText(text.toStdString(), old);
-    QCOMPARE(uint(parsed.value), value);
-    QCOMPARE(QString::fromStdString(parsed.text), shown);
-}
 
-void ParamEditorTest::editableCells_data() {
-    QTest::addColumn<bool>("eight");
-    QTest::addColumn<bool>("expert");
-    QTest::addColumn<int>("rows");
-    QTest::addColumn<int>("col");
-    QTest::addColumn<int>("row");
-    QTest::addColumn<bool>("editable");
-    QTest::newRow("rx frequency locked") << false << false << 31 << 1 << 1 << false;
-    QTest::newRow("tx frequency locked") << false << false << 31 << 5 << 2 << false;
-    QTest::newRow("rx frequency expert") << false << true << 31 << 1 << 1 << true;
-    QTest::newRow("tx frequency expert point 5") << false << true << 31 << 5 << 2 << true;
-    QTest::newRow("frequency expert point 8") << true << true << 31 << 8 << 2 << true;
-    QTest::newRow("frequency beyond five points") << false << true << 31 << 6 << 2 << false;
-    QTest::newRow("row 9 column 3") << false << false << 31 << 3 << 9 << true;
-    QTest::newRow("row 9 column 4") << false << false << 31 << 4 << 9 << false;
-    QTest::newRow("row 3 column 1") << false << true << 31 << 1 << 3 << false;
-    QTest::newRow("row 10 column 3") << false << false << 31 << 3 << 10 << true;
-    QTest::newRow("row 11 column 1") << false << false << 31 << 1 << 11 << true;
-    QTest::newRow("row 20 column 5") << false << false << 31 << 5 << 20 << true;
-    QTest::newRow("row 22 column 7 eight points") << true << false << 31 << 7 << 22 << true;
-    QTest::newRow("row 24 column 8 eight points") << true << false << 31 << 8 << 24 << true;
-    QTest::newRow("row 14 column 7 eight points") << true << false << 31 << 7 << 14 << false;
-    QTest::newRow("row 25 column 6 eight points") << true << true << 31 << 6 << 25 << false;
-    QTest::newRow("row 28") << false << false << 31 << 5 << 28 << true;
-    QTest::newRow("row 29 shown only") << false << true << 31 << 1 << 29 << false;
-    QTest::newRow("row 30") << false << false << 31 << 1 << 30 << true;
-    QTest::newRow("row 45 large model") << false << false << 46 << 5 << 45 << true;
-    QTest::newRow("row 31 small model") << false << false << 31 << 1 << 31 << false;
-    QTest::newRow("caption column") << false << true << 31 << 0 << 11 << false;
-    QTest::newRow("header row") << false << true << 31 << 1 << 0 << false;
-}
 
-void ParamEditorTest::editableCells() {
-    QFETCH(bool, eight);
-    QFETCH(bool, expert);
-    QFETCH(int, rows);
-    QFETCH(int, col);
-    QFETCH(int, row);
-    QFETCH(bool, editable);
-    const param::GridLayout layout = eight ? param::EightGridLayout() : param::FiveGridLayout();
-    QCOMPARE(param::IsCellEditable(col, row, layout, rows, expert), editable);
-    // Every value cell that cannot be edited is drawn locked, and no other.
-    if (col > 0 && row > 0) QCOMPARE(param::IsCellLocked(col, row, layout, rows, expert), !editable);
-}
 
-void ParamEditorTest::storesIntoTheImageByRowKind() {
-    TunerImage image;
-    // Row 2 (transmit) of band 0 at offset 0, big-endian.
-    QCOMPARE(QString::fromStdString(param::StoreCellText(image, *FindParamGridRow(2), 0, 1, "435.05")),
-             QStringLiteral("435.050000"));
-    QCOMPARE(image[0], std::uint8_t{0x19});
-    QCOMPARE(image[1], std::uint8_t{0xEE});
-    QCOMPARE(image[2], std::uint8_t{0x56});
-    QCOMPARE(image[3], std::uint8_t{0x10});
-    // Row 1 (receive) of band 1, point 3: 256 + 32 + 8.
-    param::StoreCellText(image, *FindParamGridRow(1), 1, 3, "136.5");
-    QCOMPARE(BigEndianAt(image, 296), 136500000u);
-    // A single row ignores the point: item 2 of band 1 is byte 322.
-    param::StoreCellText(image, *FindParamGridRow(3), 1, 3, "300");
-    QCOMPARE(image[322], std::uint8_t{255});
-    // Row 34 is the first 16-bit column of the block of item 31: point 2 at
-    // 512 + 24 + 2, little-endian.
-    image.setWord(538, 0x1234);
-    QCOMPARE(QString::fromStdString(param::CellText(image, *FindParamGridRow(34), 0, 2)), QStringLiteral("4660"));
-    param::StoreCellText(image, *FindParamGridRow(34), 0, 2, "999");
-    QCOMPARE(image[538], std::uint8_t{255});
-    QCOMPARE(image[539], std::uint8_t{0});
-    // Row 44 in band 1 lies in the block of item 92 (736): column D, point 1.
-    param::StoreCellText(image, *FindParamGridRow(44), 1, 1, "12");
-    QCOMPARE(image.word(736 + 24), std::uint16_t{12});
-}
 
 // ---------------------------------------------------------------------------
 
@@ -385,7 +227,12 @@ void ParamEditorTest::oddFrequencyTexts_data() {
     QTest::addColumn<bool>("keepsOld");
     QTest::addColumn<uint>("stored");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("43.5") << "43.5" << false << 0u << "0.000000";
+    // A text outside the band or unreadable is refused, and the old value
+    // stays (43.5 would otherwise store 0 Hz, 999.9 a frequency of no band).
+    QTest::newRow("43.5") << "43.5" << true << 0u << "";
+    QTest::newRow("999.9") << "999.9" << true << 0u << "";
+    QTest::newRow("other band") << "150.0" << true << 0u << "";
+    QTest::newRow("in band") << "435.123456" << false << 435123450u << "435.123450";
     QTest::newRow(".5") << ".5" << true << 0u << "";
     QTest::newRow("point at fifth") << "4350.5" << true << 0u << "";
     QTest::newRow("ten digits") << "9999999999" << true << 0u << "";
@@ -408,6 +255,9 @@ void ParamEditorTest::oddFrequencyTexts() {
     TypeIntoCell(form, 4, 2, keys);
     QCOMPARE(form.editImage.txFrequencyIn(0, 3), keepsOld ? old : stored);
     QCOMPARE(form.cellText(4, 2), keepsOld ? oldText : shown);
+    // A refusal says so.
+    QCOMPARE(env.dialogs().messages.size(), keepsOld ? 1 : 0);
+    if (keepsOld) QCOMPARE(env.dialogs().messages.first().kind, ui::MessageKind::Error);
 }
 
 void ParamEditorTest::bytesAboveTheRangeBecome255() {
@@ -567,7 +417,7 @@ void ParamEditorTest::editorKeysFollowTheRow() {
     QCOMPARE(form.editImage.rxFrequencyIn(0, 0), 435050000u);
 }
 
-void ParamEditorTest::enterDoesNothing() {
+void ParamEditorTest::enterCommitsTheCell() {
     TestEnvironment env;
     LoadPreset(VirtualPreset::Variant0);
     const TunerImage before = tunerImage;
@@ -577,17 +427,15 @@ void ParamEditorTest::enterDoesNothing() {
     form.Edit1->selectAll();
     QTest::keyClicks(form.Edit1, QStringLiteral("99"));
     QTest::keyClick(form.Edit1, Qt::Key_Return);
-    QTest::keyClick(form.Edit1, Qt::Key_Enter);
-    QVERIFY(form.editorOpen());
+    // Enter stores the cell and closes the editor; the form stays open.
+    QVERIFY(!form.editorOpen());
     QVERIFY(form.isVisible());  // no default button took the key
-    QCOMPARE(form.Edit1->text(), QStringLiteral("99"));
-    QCOMPARE(form.editImage[117], before[117]);
-    QCOMPARE(tunerImage.bytes, before.bytes);
-    form.Edit1Exit();
     QCOMPARE(form.editImage[117], std::uint8_t{99});
+    QCOMPARE(form.cellText(2, 12), QStringLiteral("99"));
+    QCOMPARE(tunerImage.bytes, before.bytes);
 }
 
-void ParamEditorTest::bandSwitchDiscardsEditsAndCancelKeepsIt() {
+void ParamEditorTest::bandSwitchDiscardsEditsAndCancelRestoresIt() {
     TestEnvironment env;
     LoadPreset(VirtualPreset::Variant0);
     tunerImage[68] = 50;  // row 11, point 1
@@ -607,7 +455,8 @@ void ParamEditorTest::bandSwitchDiscardsEditsAndCancelKeepsIt() {
     QCOMPARE(form.result(), int(QDialog::Rejected));
     QVERIFY(!form.isVisible());
     QCOMPARE(tunerImage.bytes, before.bytes);
-    QCOMPARE(band, 1);
+    // Cancel gives back the band that was in force when the form opened.
+    QCOMPARE(band, 0);
 }
 
 void ParamEditorTest::confirmCopiesAndRunsTheHandler() {

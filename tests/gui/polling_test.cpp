@@ -20,6 +20,7 @@
 #include "support/FakeHost.h"
 #include "support/RadioFrames.h"
 #include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
 #include "tuning/TMDIChild.h"
 
 using namespace varnel;
@@ -60,17 +61,7 @@ private:
 
     // A window on a radio in tuner mode, with the radio's own image.
     std::unique_ptr<TMDIChild> open(VirtualPreset preset = VirtualPreset::Variant0) {
-        if (preset != VirtualPreset::Variant0) env_->replaceRadio(preset);
-        radioInfo = VirtualPresetInfo(preset);
-        tunerImage = VirtualPresetImage(preset);
-        auto w = std::make_unique<TMDIChild>(&host_);
-        w->setAttribute(Qt::WA_DeleteOnClose, false);
-        w->FormShow();
-        if (ScanRadioDrives() != 1) qFatal("no virtual radio");
-        linkHandle = OpenRadio();
-        env_->radio().setTunerMode(true);
-        inTunerMode = true;
-        env_->radio().clearReceivedFrames();
+        auto w = test::OpenTuningWindow(*env_, host_, {.preset = preset});
         w->ListBox1->clear();
         return w;
     }

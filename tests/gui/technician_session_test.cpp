@@ -14,6 +14,7 @@
 #include "protocol/Sendcmd.h"
 #include "support/RadioFrames.h"
 #include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
 #include "tuning/TMDIChild.h"
 
 using namespace varnel;
@@ -29,17 +30,7 @@ using varnel::test::SentFrames;
 
 // Runs the tuning window's verifying pollers until they are done, as their
 // 10 ms timers would (bounded).
-void SettlePolls(TMDIChild& w) {
-    for (int i = 0; i < 1000; ++i) {
-        if (w.TimeOutTimer->isActive()) {
-            w.TimeOutTimerTimer();
-        } else if (w.SaveTimer->isActive()) {
-            w.SaveItemTimer();
-        } else {
-            return;
-        }
-    }
-}
+void SettlePolls(TMDIChild& w) { varnel::test::SettleVerifyingPolls(w, 1000); }
 
 }  // namespace
 
@@ -47,8 +38,17 @@ class TechnicianSessionTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // The same session on every virtual radio preset.
+    void raiseDigitalPowerAtPointFourAndSave_data() {
+        QTest::addColumn<int>("preset");
+        QTest::newRow("variant0") << static_cast<int>(VirtualPreset::Variant0);
+        QTest::newRow("variant1") << static_cast<int>(VirtualPreset::Variant1);
+        QTest::newRow("variant2") << static_cast<int>(VirtualPreset::Variant2);
+        QTest::newRow("large") << static_cast<int>(VirtualPreset::LargeNewFirmware);
+    }
     void raiseDigitalPowerAtPointFourAndSave() {
-        TestEnvironment env;  // a variant0 radio on "E:"
+        QFETCH(int, preset);
+        TestEnvironment env(static_cast<VirtualPreset>(preset));  // the radio on "E:"
         VirtualRadio& radio = env.radio();
         TMainForm form;
         form.resize(1200, 800);

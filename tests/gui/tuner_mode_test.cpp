@@ -82,6 +82,13 @@ void WriteArchiveFor(TestEnvironment& env, const QString& name, VirtualPreset pr
     QByteArray bytes = test::PatternArchive(seed);
     const RadioInfo info = VirtualPresetInfo(preset);
     std::memcpy(bytes.data(), info.bytes.data(), RadioInfo::kSize);
+    // The frequency tables of both band halves (eight transmit and eight
+    // receive frequencies, 64 bytes each) as the radio has them, so that the
+    // archive is plausible.
+    const TunerImage image = VirtualPresetImage(preset);
+    for (std::size_t half = 0; half < 2; ++half) {
+        std::memcpy(bytes.data() + RadioInfo::kSize + 256 * half, image.bytes.data() + 256 * half, 64);
+    }
     env.writeFile(name, bytes);
 }
 
@@ -374,10 +381,11 @@ void TunerModeTest::radioThatNeverAnswers() {
         timer = form.ExitTunerModeTimer;
         tick = &TMainForm::ExitTunerModeTimerTimer;
     } else {
+        // The identity read that comes before the write goes unanswered.
         env.radio().setFault(Fault::NoAnswer);
         form.SpeedButton1->click();
-        timer = form.WriteAllTunerDataTimer;
-        tick = &TMainForm::WriteAllTunerDataTimerTimer;
+        timer = form.WriteAllCheckTimer;
+        tick = &TMainForm::WriteAllCheckTimerTimer;
     }
     QVERIFY(timer->isActive());
     QVERIFY(linkHandle != nullptr);
@@ -419,9 +427,10 @@ void TunerModeTest::radioThatNeverAnswers() {
     const int ticks = test::RunMainWindowPolls(form);
     QVERIFY(ticks >= 1);
     QVERIFY(!form.pollRunning());
-    QCOMPARE(env.dialogs().messages.size(), 1);
+    // A write asks for consent first.
+    QCOMPARE(env.dialogs().messages.size(), phase == QLatin1String("write all") ? 2 : 1);
     if (phase == QLatin1String("write all")) {
-        QCOMPARE(env.dialogs().messages.first().text, Tr("MessageBox", "M012"));
+        QCOMPARE(env.dialogs().messages.last().text, Tr("MessageBox", "M012"));
         QVERIFY(inTunerMode);
     } else if (phase == QLatin1String("leave")) {
         QCOMPARE(env.dialogs().messages.first().text, Tr("MessageBox", "M002"));
@@ -472,19 +481,29 @@ void TunerModeTest::writeAllFromArchive() {
     QVERIFY(form.SpeedButton1->isEnabled());
 
     form.SpeedButton1->click();
+    // First the attached radio's information block, then, once the operator
+    // has agreed, the image.
+    QVERIFY(form.WriteAllCheckTimer->isActive());
+    QCOMPARE(FrameCodes(env.radio()), (QList<std::uint16_t>{cmd::kReadInfo}));
+    form.WriteAllCheckTimerTimer();
+    QCOMPARE(env.dialogs().messages.size(), 1);
+    QCOMPARE(env.dialogs().messages.first().kind, ui::MessageKind::Question);
+    QVERIFY(env.dialogs().messages.first().text.contains(QStringLiteral("saved.tdb")));
+    QVERIFY(env.dialogs().messages.first().text.contains(
+        QString::fromStdString(VirtualPresetInfo(preset).modelName())));
     QVERIFY(form.WriteAllTunerDataTimer->isActive());
-    QCOMPARE(env.radio().receivedFrames().size(), std::size_t(1));
-    const std::vector<std::uint8_t>& frame = env.radio().receivedFrames().front();
+    QCOMPARE(env.radio().receivedFrames().size(), std::size_t(2));
+    const std::vector<std::uint8_t>& frame = env.radio().receivedFrames().back();
     QCOMPARE(FrameCode(frame), cmd::kWriteAll);
     QCOMPARE(int(frame.size()), imageBytes + 8);
     QCOMPARE(int(frame[3] << 8 | frame[4]), imageBytes);
     QVERIFY(std::equal(frame.begin() + 5, frame.begin() + 5 + imageBytes, tunerImage.bytes.begin()));
 
     test::RunMainWindowPolls(form);
-    QCOMPARE(env.dialogs().messages.size(), 1);
-    QCOMPARE(env.dialogs().messages.first().text, Tr("MessageBox", "M012"));
-    QCOMPARE(env.dialogs().messages.first().kind, ui::MessageKind::Information);
-    QCOMPARE(env.dialogs().messages.first().caption, QStringLiteral("Varnel"));
+    QCOMPARE(env.dialogs().messages.size(), 2);
+    QCOMPARE(env.dialogs().messages.last().text, Tr("MessageBox", "M012"));
+    QCOMPARE(env.dialogs().messages.last().kind, ui::MessageKind::Information);
+    QCOMPARE(env.dialogs().messages.last().caption, QStringLiteral("Varnel"));
     QVERIFY(std::equal(tunerImage.bytes.begin(), tunerImage.bytes.begin() + imageBytes,
                        env.radio().storedImage().bytes.begin()));
     QVERIFY(!inTunerMode);

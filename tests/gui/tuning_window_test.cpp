@@ -23,28 +23,20 @@
 #include "protocol/Sendcmd.h"
 #include "support/FakeHost.h"
 #include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
 #include "tuning/PageTables.h"
 #include "tuning/TMDIChild.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
 using varnel::test::TestEnvironment;
+using varnel::test::FillImage;
 
 namespace {
 
 using varnel::test::FakeHost;
 
 // A known image: every byte a function of its offset, frequencies set.
-void FillImage() {
-    for (std::size_t i = 0; i < TunerImage::kSize; ++i) tunerImage[i] = static_cast<std::uint8_t>((i * 7 + 3) & 0xFF);
-    for (int b = 0; b < 2; ++b) {
-        for (int i = 0; i < 8; ++i) {
-            tunerImage.setTxFrequencyIn(b, i, (b == 0 ? 435050000u : 150025000u) + 1000000u * static_cast<unsigned>(i));
-            tunerImage.setRxFrequencyIn(b, i, (b == 0 ? 445125000u : 160500000u) + 1000000u * static_cast<unsigned>(i));
-        }
-    }
-}
-
 QString ChildText(const char* key) { return TestEnvironment::text("ChildForm", key); }
 QString TreeText(const char* key) { return TestEnvironment::text("TreeView", key); }
 
@@ -69,12 +61,6 @@ QList<int> StateIndices(QTreeWidget* tree) {
     return out;
 }
 
-// The pages of a window keep their natural look in pictures.
-void SaveGrab(QWidget* widget, const QString& path) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QVERIFY2(widget->grab().save(path), qPrintable(path));
-}
-
 }  // namespace
 
 class TuningWindowTest : public QObject {
@@ -85,13 +71,9 @@ private:
     FakeHost host_;
 
     std::unique_ptr<TMDIChild> makeWindow(VirtualPreset preset = VirtualPreset::Variant0, bool radioImage = false) {
-        radioInfo = VirtualPresetInfo(preset);
-        FillImage();
-        if (radioImage) tunerImage = VirtualPresetImage(preset);
-        auto window = std::make_unique<TMDIChild>(&host_);
-        window->setAttribute(Qt::WA_DeleteOnClose, false);
-        window->FormShow();
-        return window;
+        return test::OpenTuningWindow(
+            *env_, host_,
+            {.preset = preset, .image = radioImage ? test::WindowImage::Radio : test::WindowImage::Pattern, .linked = false});
     }
 
 private slots:
@@ -776,78 +758,6 @@ private slots:
         button->forceChecked(false);
         QVERIFY(!button->isChecked());
         QVERIFY(button->autoExclusive());
-    }
-
-    // ---- pictures ------------------------------------------------------------
-
-    // Grabs every page in both languages for a small and a large radio when
-    // VARNEL_SCREENSHOT_DIR names a folder. Each page is reached as the
-    // operator reaches it (a tree double-click) where the radio offers it.
-    void pictures() {
-        const QString dir = qEnvironmentVariable("VARNEL_SCREENSHOT_DIR");
-        if (dir.isEmpty()) QSKIP("VARNEL_SCREENSHOT_DIR not set");
-        // Page number -> tree key that brings it to the front.
-        const int keys[kPageCount] = {2, 32, 4, 5, 23, 24, 51, 61, 34, 36};
-        for (const int language : {kLanguageEnglish, kLanguageChinese}) {
-            for (const VirtualPreset preset :
-                 {VirtualPreset::Variant0, VirtualPreset::Variant1, VirtualPreset::LargeNewFirmware}) {
-                OpenLanguage(language);
-                auto w = makeWindow(preset, true);
-                w->show();
-                const QString tag = QStringLiteral("%1-%2")
-                                        .arg(language == kLanguageEnglish ? "en" : "zh")
-                                        .arg(preset == VirtualPreset::Variant0   ? "small"
-                                             : preset == VirtualPreset::Variant1 ? "mobile"
-                                                                                 : "large");
-                for (int n = 0; n < kPageCount; ++n) {
-                    band = preset == VirtualPreset::LargeNewFirmware && n == 1 ? 1 : 0;
-                    QTreeWidgetItem* node = nullptr;
-                    for (QTreeWidgetItem* item :
-                         w->TreeView1->findItems(QString(), Qt::MatchContains | Qt::MatchRecursive)) {
-                        if (item->data(0, TMDIChild::kStateIndexRole).toInt() == keys[n]) node = item;
-                    }
-                    if (node != nullptr) {
-                        w->TreeView1->setCurrentItem(node);
-                        w->TreeView1DblClick();
-                    }
-                    w->ShowPage(n);
-                    QApplication::processEvents();
-                    SaveGrab(w.get(), QStringLiteral("%1/page%2-%3.png").arg(dir).arg(n).arg(tag));
-                }
-                band = 0;
-                if (language == kLanguageEnglish && preset == VirtualPreset::Variant0) {
-                    // The window as the operator meets it: an item chosen and a
-                    // few exchanges in the log.
-                    QTreeWidgetItem* power = nullptr;
-                    for (QTreeWidgetItem* item :
-                         w->TreeView1->findItems(QString(), Qt::MatchContains | Qt::MatchRecursive)) {
-                        if (item->data(0, TMDIChild::kStateIndexRole).toInt() == 26) power = item;
-                    }
-                    w->TreeView1->setCurrentItem(power);
-                    w->TreeView1DblClick();
-                    QCOMPARE(ScanRadioDrives(), std::uint16_t{1});
-                    linkHandle = OpenRadio();
-                    env_->radio().setTunerMode(true);
-                    for (int p = 1; p <= 3; ++p) {
-                        SendSetItem(currentItem, 1, p, tunerImage[static_cast<std::size_t>(131 + p)], txFrequency(p - 1));
-                        std::array<std::uint8_t, 16> reply{};
-                        ReadFromRadio(linkHandle.get(), reply.data(), 9);
-                        w->LogFrame(reply.data(), 9, 1);
-                    }
-                    linkHandle.reset();
-                    w->TreeView1->setFocus();
-                    QApplication::processEvents();
-                    SaveGrab(w.get(), QStringLiteral("%1/tuning-window.png").arg(dir));
-                    w->ListBox1->setFocus();
-                    QApplication::processEvents();
-                    SaveGrab(w.get(), QStringLiteral("%1/tuning-window-tree-unfocused.png").arg(dir));
-                }
-                w->resize(1600, 900);
-                w->ShowPage(preset == VirtualPreset::LargeNewFirmware ? 9 : 2);
-                QApplication::processEvents();
-                SaveGrab(w.get(), QStringLiteral("%1/maximised-%2.png").arg(dir, tag));
-            }
-        }
     }
 };
 

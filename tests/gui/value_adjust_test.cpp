@@ -19,6 +19,8 @@
 #include "protocol/Sendcmd.h"
 #include "support/FakeHost.h"
 #include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
+#include "support/RadioFrames.h"
 #include "tuning/PageTables.h"
 #include "tuning/TMDIChild.h"
 
@@ -30,37 +32,9 @@ namespace {
 
 using varnel::test::FakeHost;
 
-// One live-set command as the radio received it.
-struct LiveSet {
-    int item = -1;
-    int action = -1;
-    int point = -1;
-    std::uint32_t frequency = 0;
-    int value = -1;
-};
-
-std::vector<LiveSet> LiveSets(const VirtualRadio& radio) {
-    std::vector<LiveSet> out;
-    for (const std::vector<std::uint8_t>& f : radio.receivedFrames()) {
-        if (f.size() < 13 || ((f[1] << 8) | f[2]) != cmd::kSetItem) continue;
-        const std::uint8_t* p = f.data() + 5;
-        out.push_back(LiveSet{p[0], p[1], p[2],
-                              (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[4]} << 16) | (std::uint32_t{p[5]} << 8) | p[6],
-                              p[7]});
-    }
-    return out;
-}
-
-// A known image: byte i holds (i * 7 + 3) mod 256, frequencies per point.
-void FillImage() {
-    for (std::size_t i = 0; i < TunerImage::kSize; ++i) tunerImage[i] = static_cast<std::uint8_t>((i * 7 + 3) & 0xFF);
-    for (int b = 0; b < 2; ++b) {
-        for (int i = 0; i < 8; ++i) {
-            tunerImage.setTxFrequencyIn(b, i, (b == 0 ? 435050000u : 150025000u) + 1000000u * static_cast<unsigned>(i));
-            tunerImage.setRxFrequencyIn(b, i, (b == 0 ? 445125000u : 160500000u) + 1000000u * static_cast<unsigned>(i));
-        }
-    }
-}
+// Live-sets as the radio received them.
+using LiveSet = varnel::test::SentLiveSet;
+std::vector<LiveSet> LiveSets(const VirtualRadio& radio) { return varnel::test::SentLiveSets(radio); }
 
 }  // namespace
 
@@ -78,16 +52,10 @@ private:
     // and that row's value controls enabled (as the point selection leaves
     // them).
     void open(VirtualPreset preset, Page page, int item, int point) {
-        radioInfo = VirtualPresetInfo(preset);
-        FillImage();
-        w_ = std::make_unique<TMDIChild>(&host_);
-        w_->setAttribute(Qt::WA_DeleteOnClose, false);
-        w_->FormShow();
-        QCOMPARE(ScanRadioDrives(), std::uint16_t{1});
-        linkHandle = OpenRadio();
+        // The pattern image on whichever radio the environment holds.
+        w_ = test::OpenTuningWindow(*env_, host_, {.preset = preset, .image = test::WindowImage::Pattern, .linked = false});
+        test::LinkTunerMode(*env_, true);
         QVERIFY(linkHandle);
-        radio().setTunerMode(true);
-        inTunerMode = true;
         w_->ShowPage(static_cast<int>(page));
         select(page, item, point);
     }
@@ -488,54 +456,6 @@ private slots:
             QCOMPARE(s.action, action::kValueAdjusted);
         }
         QCOMPARE(sent[1].value, 141);
-    }
-
-    // ---- pictures of the pages in the middle of an adjustment ------------------
-    // With VARNEL_SCREENSHOT_DIR set, writes adjust-power.png, adjust-ctcss.png,
-    // adjust-fsk.png and adjust-error-rate.png there.
-
-    void picturesOfThePages() {
-        const QString dir = qEnvironmentVariable("VARNEL_SCREENSHOT_DIR");
-        if (dir.isEmpty()) QSKIP("VARNEL_SCREENSHOT_DIR not set");
-        struct Shot {
-            const char* file;
-            Page page;
-            int treeKey;  // tree node: "Digital TX Power", a CTCSS item, "FSK Modulation 1", "Bit Error Rate"
-            int point;
-        };
-        const Shot shots[] = {{"adjust-power.png", Page::Power, 32, 4},
-                              {"adjust-ctcss.png", Page::Ctcss, 26, 2},
-                              {"adjust-fsk.png", Page::Fsk, 36, 3},
-                              {"adjust-error-rate.png", Page::ErrorRate, 51, 2}};
-        for (const Shot& shot : shots) {
-            open(VirtualPreset::LargeNewFirmware, shot.page, kNoCode, 1);
-            w_->resize(1180, 640);
-            w_->show();
-            for (QTreeWidgetItem* node : w_->TreeView1->findItems(QString(), Qt::MatchContains | Qt::MatchRecursive)) {
-                if (node->data(0, TMDIChild::kStateIndexRole).toInt() == shot.treeKey) w_->TreeView1->setCurrentItem(node);
-            }
-            w_->TreeView1DblClick();
-            w_->PointDoubleClicked(shot.page, shot.point);
-            switch (shot.page) {
-                case Page::Power: upDown("UpDown4")->step(+1); break;
-                case Page::Ctcss: w_->ValueScrollBarEndScroll(bar("ScrollBar3"), 135); break;
-                case Page::Fsk:
-                    upDown("UpDown59")->setPosition(1999);
-                    upDown("UpDown59")->step(+1);
-                    break;
-                case Page::ErrorRate:
-                    radio().setReading(22, {0, 0, 0x0F, 0xA0, 0, 0, 0, 42});
-                    w_->CheckTimerTimer();
-                    for (int i = 0; i < 10 && w_->ErrorRateTimer->isActive(); ++i) w_->ErrorRateTimerTimer();
-                    break;
-                default: break;
-            }
-            QCoreApplication::processEvents();
-            const QPixmap picture = w_->grab();
-            QVERIFY(!picture.isNull());
-            QVERIFY(picture.save(dir + QLatin1Char('/') + QLatin1String(shot.file)));
-            w_.reset();
-        }
     }
 };
 

@@ -60,4 +60,15 @@ std::vector<Sent> SentFrames(const VirtualRadio& radio) {
     return out;
 }
 
+std::vector<SentLiveSet> SentLiveSets(const VirtualRadio& radio) {
+    std::vector<SentLiveSet> out;
+    for (const Sent& s : SentFrames(radio)) {
+        if (s.code != cmd::kSetItem || s.payload.size() < 8) continue;
+        SentLiveSet l{s.payload[0], s.payload[1], s.payload[2], s.frequency(), s.payload[7], s.payload.size() == 15, {}};
+        if (l.block) std::copy(s.payload.begin() + 7, s.payload.end(), l.record.begin());
+        out.push_back(l);
+    }
+    return out;
+}
+
 }  // namespace varnel::test

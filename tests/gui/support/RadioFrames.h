@@ -30,4 +30,18 @@ struct Sent {
 // Every well-formed frame the radio received, in order.
 std::vector<Sent> SentFrames(const VirtualRadio& radio);
 
+// One live-set (8-byte payload) or FSK live-set (15 bytes) as the radio
+// received it: the fields of the payload, and the 8-byte record of the FSK form.
+struct SentLiveSet {
+    int item = -1;
+    int action = -1;
+    int point = -1;
+    std::uint32_t frequency = 0;
+    int value = -1;  // payload byte 7 (the record's first byte in the FSK form)
+    bool block = false;
+    std::array<std::uint8_t, 8> record{};
+};
+// Every live-set the radio received, in order.
+std::vector<SentLiveSet> SentLiveSets(const VirtualRadio& radio);
+
 }  // namespace varnel::test

@@ -125,6 +125,8 @@ int RunMainWindowPolls(TMainForm& form, int maxTicks) {
             form.EnterTunerModeTimerTimer();
         } else if (form.ExitTunerModeTimer->isActive()) {
             form.ExitTunerModeTimerTimer();
+        } else if (form.WriteAllCheckTimer->isActive()) {
+            form.WriteAllCheckTimerTimer();
         } else if (form.WriteAllTunerDataTimer->isActive()) {
             form.WriteAllTunerDataTimerTimer();
         } else {

@@ -81,8 +81,8 @@ private:
 };
 
 // Drives the main window's poll timers by calling the handler of whichever
-// of ReadInfoTimer, EnterTunerModeTimer, ExitTunerModeTimer and
-// WriteAllTunerDataTimer is active, until none is (or `maxTicks` calls).
+// of ReadInfoTimer, EnterTunerModeTimer, ExitTunerModeTimer,
+// WriteAllCheckTimer and WriteAllTunerDataTimer is active, until none is (or `maxTicks` calls).
 // Returns the number of handler calls.
 int RunMainWindowPolls(TMainForm& form, int maxTicks = 1000);
 

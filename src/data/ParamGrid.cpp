@@ -1,4 +1,4 @@
-#include "dialogs/Param.h"
+#include "data/ParamGrid.h"
 
 #include <limits>
 

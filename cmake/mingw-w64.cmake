@@ -1,0 +1,31 @@
+# Cross-compiling for 64-bit Windows with Debian's MinGW-w64 GCC, posix
+# threads variant (std::thread and std::mutex need it):
+#   apt-get install g++-mingw-w64-x86-64-posix
+#   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+#         -DVARNEL_GUI=OFF -DVARNEL_BENCH=OFF
+# builds the core library with the Windows device backend, varnel-cli.exe and
+# core_tests.exe; scripts/windows-tests runs them under wine64.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(VARNEL_MINGW_TRIPLET x86_64-w64-mingw32)
+
+set(CMAKE_C_COMPILER ${VARNEL_MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${VARNEL_MINGW_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${VARNEL_MINGW_TRIPLET}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${VARNEL_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Self-contained executables: no MinGW runtime DLLs to carry around.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# Debian has no MinGW builds of SQLite or libpq: the record stores are left
+# out (opening one says so). Header-only nlohmann-json is taken from the
+# host, without the rest of the host's include folder.
+set(VARNEL_RECORD_STORES OFF CACHE BOOL "" FORCE)
+set(VARNEL_HOST_HEADER_ONLY_LIBS /usr/include/nlohmann CACHE STRING "")
+# GoogleTest is built from Debian's source package.
+set(VARNEL_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "")

@@ -1,0 +1,108 @@
+#include "app/RecordsGlue.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QVBoxLayout>
+#include <QtGlobal>
+
+#include "app/DialogSeam.h"
+#include "data/Global.h"
+#include "dialogs/TRecordsForm.h"
+#include "lang/Loadlanguage.h"
+#include "lang/Profile.h"
+#include "records/Recorder.h"
+
+namespace varnel::app {
+
+namespace {
+
+QString lastError;
+
+QString RecordsText(const char* key) { return QString::fromStdString(Text("Records", key)); }
+
+void Note(const Error& error) {
+    if (error.ok()) return;
+    lastError = RecordsText("R0013") + QLatin1Char(' ') + QString::fromStdString(error.Text());
+    qWarning("varnel-tuner: %s", qPrintable(lastError));
+}
+
+// The serial-number prompt: one line edit, Enter or OK takes it, Cancel skips.
+QString AskSerial(QWidget* parent) {
+    QDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("SerialDialog"));
+    dialog.setWindowTitle(RecordsText("R0014"));
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(RecordsText("R0015"), &dialog));
+    auto* edit = new QLineEdit(&dialog);
+    edit->setObjectName(QStringLiteral("SerialEdit"));
+    edit->setText(QString::fromStdString(CalibrationRecorder().serial()));
+    edit->selectAll();
+    layout->addWidget(edit);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    if (ui::Dialogs().execDialog(&dialog) != QDialog::Accepted) return {};
+    return edit->text().trimmed();
+}
+
+}  // namespace
+
+void OpenRecordsStore() {
+    auto store = OpenConfiguredStore(ReadRecordsConfig());
+    if (!store) {
+        Note(store.error());
+        return;
+    }
+    CalibrationRecorder().SetStore(std::shared_ptr<RecordStore>(std::move(*store)));
+}
+
+QString LastRecordsError() { return lastError; }
+
+void RecordEntered(QWidget* parent) {
+    const std::string ask = settingsFile.empty() ? std::string() : ReadProfileString(settingsFile, "records", "askSerial");
+    if (ask == "yes" || ask == "1") CalibrationRecorder().SetSerial(AskSerial(parent).toStdString());
+    Note(CalibrationRecorder().Entered(radioInfo, tunerImage));
+}
+
+void RecordLeft() { Note(CalibrationRecorder().Left(tunerImage)); }
+
+void RecordLiveSetAcknowledged() {
+    // Keying and read-back live-sets change no value; selecting a point
+    // sends the value it already has.
+    if (actionCode != action::kValueAdjusted && actionCode != action::kItemSelected) return;
+    if (!CalibrationRecorder().WouldChange(currentItem, tunerImage)) return;
+    Note(CalibrationRecorder().LiveChange(currentItem, currentPoint, tunerImage));
+}
+
+void RecordSaveAcknowledged(int itemCode) { Note(CalibrationRecorder().Saved(itemCode, tunerImage)); }
+
+void RecordWroteAll() { Note(CalibrationRecorder().WroteAll(radioInfo, tunerImage)); }
+
+void RecordFactoryRead() { Note(CalibrationRecorder().FactoryRead(tunerImage)); }
+
+void RecordArchiveSaved(const QString& path) {
+    Note(CalibrationRecorder().Backup(radioInfo, tunerImage, path.toStdString()));
+}
+
+void AddRecordsMenuEntry(QWidget* window, QMenu* menu) {
+    auto* entry = menu->addAction(RecordsText("R0002"));
+    entry->setObjectName(QStringLiteral("RecordsItem"));
+    // The texts follow the language whenever the menu opens.
+    QObject::connect(menu, &QMenu::aboutToShow, entry, [entry] {
+        entry->setText(RecordsText("R0002"));
+        const QString hint = RecordsText("R0003");
+        entry->setToolTip(hint.section(QLatin1Char('|'), 0, 0));
+        entry->setStatusTip(hint);
+    });
+    QObject::connect(entry, &QAction::triggered, window, [window] {
+        TRecordsForm form(window);
+        ui::Dialogs().execDialog(&form);
+    });
+}
+
+}  // namespace varnel::app

@@ -1,0 +1,35 @@
+// The desktop program's calibration records: opening the configured store at
+// start, one call per recorded event from the windows, and the menu entry of
+// the records view. Each call passes the program's globals to the core
+// recorder; a failing store is reported on the status tip and in the records
+// view, never by a box in the middle of an alignment.
+#pragma once
+
+#include <QString>
+
+class QMenu;
+class QWidget;
+
+namespace varnel::app {
+
+// Opens the store that ReadRecordsConfig names (at start-up).
+void OpenRecordsStore();
+// The last failure of the store, empty when none.
+QString LastRecordsError();
+
+// Tuner mode entered (radioInfo and tunerImage just filled). When setting.ini
+// has [records] askSerial=yes, asks for the radio's serial number first
+// (skippable).
+void RecordEntered(QWidget* parent);
+void RecordLeft();
+// The radio acknowledged the live-set of the current selection.
+void RecordLiveSetAcknowledged();
+void RecordSaveAcknowledged(int itemCode);
+void RecordWroteAll();
+void RecordFactoryRead();
+void RecordArchiveSaved(const QString& path);
+
+// Adds "Calibration Records..." to `menu`; it opens the records view.
+void AddRecordsMenuEntry(QWidget* window, QMenu* menu);
+
+}  // namespace varnel::app

@@ -1,0 +1,183 @@
+#include "device/Transfer.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace varnel {
+
+namespace {
+
+#ifdef _WIN32
+// Win32 error codes, without pulling in windows.h here.
+constexpr int kAccessDenied = 5;
+constexpr int kNotReady = 21;
+constexpr int kGenFailure = 31;
+constexpr int kBusy = 170;
+constexpr int kSemTimeout = 121;
+constexpr int kDeviceNotConnected = 1167;
+constexpr int kFileNotFound = 2;
+constexpr int kNoSuchDevice = 433;
+#endif
+
+TransferOutcome::Kind KindOfOsError(int code) {
+#ifdef _WIN32
+    switch (code) {
+        case kAccessDenied: return TransferOutcome::Kind::Permission;
+        case kNotReady:
+        case kDeviceNotConnected:
+        case kFileNotFound:
+        case kNoSuchDevice:
+        case kGenFailure: return TransferOutcome::Kind::Gone;
+        case kSemTimeout: return TransferOutcome::Kind::TimedOut;
+        case kBusy: return TransferOutcome::Kind::DeviceBusy;
+        default: return TransferOutcome::Kind::OsError;
+    }
+#else
+    switch (code) {
+        case EPERM:
+        case EACCES: return TransferOutcome::Kind::Permission;
+        case ENODEV:
+        case ENXIO:
+        case ENOENT:
+        case ENOMEDIUM: return TransferOutcome::Kind::Gone;
+        case ETIMEDOUT: return TransferOutcome::Kind::TimedOut;
+        case EBUSY:
+        case EAGAIN: return TransferOutcome::Kind::DeviceBusy;
+        default: return TransferOutcome::Kind::OsError;
+    }
+#endif
+}
+
+std::string OsErrorName(int code) {
+#ifdef _WIN32
+    return "error " + std::to_string(code);
+#else
+    const char* name = nullptr;
+    switch (code) {
+        case EPERM: name = "EPERM"; break;
+        case EACCES: name = "EACCES"; break;
+        case ENODEV: name = "ENODEV"; break;
+        case ENXIO: name = "ENXIO"; break;
+        case ENOENT: name = "ENOENT"; break;
+        case EIO: name = "EIO"; break;
+        case EBUSY: name = "EBUSY"; break;
+        case EAGAIN: name = "EAGAIN"; break;
+        case EINVAL: name = "EINVAL"; break;
+        case ENOTTY: name = "ENOTTY"; break;
+        case ETIMEDOUT: name = "ETIMEDOUT"; break;
+        case ENOMEDIUM: name = "ENOMEDIUM"; break;
+        default: break;
+    }
+    std::string text = std::strerror(code);
+    return name != nullptr ? text + " (" + name + ")" : text + " (errno " + std::to_string(code) + ")";
+#endif
+}
+
+std::string Hex2(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value & 0xFFu);
+    return text;
+}
+
+}  // namespace
+
+int PermissionErrorCode() {
+#ifdef _WIN32
+    return kAccessDenied;
+#else
+    return EPERM;
+#endif
+}
+
+int DeviceGoneErrorCode() {
+#ifdef _WIN32
+    return kDeviceNotConnected;
+#else
+    return ENODEV;
+#endif
+}
+
+TransferOutcome::Kind TransferOutcome::kind() const {
+    if (!attempted) return Kind::NoLink;
+    if (timedOut) return Kind::TimedOut;
+    if (osError != 0) return KindOfOsError(osError);
+    // Linux host codes: DID_TIME_OUT 0x03; anything else non-zero is a link failure.
+    if (hostStatus == 0x03) return Kind::TimedOut;
+    if (hostStatus != 0) return Kind::HostError;
+    switch (scsiStatus & 0xFE) {
+        case 0x00: break;
+        case 0x02: return Kind::CheckCondition;
+        case 0x08:
+        case 0x18: return Kind::DeviceBusy;
+        default: return Kind::CheckCondition;
+    }
+    // Linux driver codes: low nibble DRIVER_TIMEOUT 0x06, others failures.
+    // DRIVER_SENSE (0x08) alone only says sense data came back.
+    if ((driverStatus & 0x0F) == 0x06) return Kind::TimedOut;
+    if ((driverStatus & 0x0F) != 0) return Kind::HostError;
+    if (senseKey != 0 && senseKey != 0x01) return Kind::CheckCondition;  // RECOVERED ERROR is fine
+    if (transferred < requested) return Kind::Short;
+    return Kind::Ok;
+}
+
+std::string TransferOutcome::Describe() const {
+    std::string text = direction == TransferDirection::ToRadio ? "send" : "read";
+    const Kind k = kind();
+    switch (k) {
+        case Kind::Ok: text += " done"; break;
+        case Kind::NoLink: return text + " not attempted: no link to the radio";
+        case Kind::Permission: text += " refused by the system: " + OsErrorName(osError); break;
+        case Kind::Gone: text += " failed, device gone: " + OsErrorName(osError); break;
+        case Kind::TimedOut: text += " timed out"; break;
+        case Kind::CheckCondition:
+            text += " failed: SCSI status " + Hex2(scsiStatus) + (scsiStatus == 0x02 ? " (CHECK CONDITION)" : "");
+            if (senseKey != 0) {
+                text += ", sense key " + Hex2(senseKey) + " " + SenseKeyName(senseKey) + ", ASC/ASCQ " +
+                        Hex2(asc) + "/" + Hex2(ascq);
+            }
+            break;
+        case Kind::DeviceBusy: text += " failed: device busy (SCSI status " + Hex2(scsiStatus) + ")"; break;
+        case Kind::HostError:
+            text += " failed: host status " + Hex2(hostStatus) + ", driver status " + Hex2(driverStatus);
+            break;
+        case Kind::Short: text += " short"; break;
+        case Kind::OsError: text += " failed: " + OsErrorName(osError); break;
+    }
+    text += ", " + std::to_string(transferred) + " of " + std::to_string(requested) + " bytes";
+    char ms[32];
+    std::snprintf(ms, sizeof ms, ", %.1f ms", static_cast<double>(duration.count()) / 1000.0);
+    return text + ms;
+}
+
+bool ParseSense(const std::uint8_t* sense, std::size_t length, std::uint8_t& key, std::uint8_t& asc,
+                std::uint8_t& ascq) {
+    key = asc = ascq = 0;
+    if (sense == nullptr || length < 2) return false;
+    const std::uint8_t code = sense[0] & 0x7F;
+    if (code == 0x70 || code == 0x71) {
+        if (length < 3) return false;
+        key = sense[2] & 0x0F;
+        if (length > 12) asc = sense[12];
+        if (length > 13) ascq = sense[13];
+        return true;
+    }
+    if (code == 0x72 || code == 0x73) {
+        key = sense[1] & 0x0F;
+        if (length > 2) asc = sense[2];
+        if (length > 3) ascq = sense[3];
+        return true;
+    }
+    return false;
+}
+
+const char* SenseKeyName(std::uint8_t key) {
+    static const char* const kNames[] = {
+        "NO SENSE",        "RECOVERED ERROR", "NOT READY",      "MEDIUM ERROR",    "HARDWARE ERROR",
+        "ILLEGAL REQUEST", "UNIT ATTENTION",  "DATA PROTECT",   "BLANK CHECK",     "VENDOR SPECIFIC",
+        "COPY ABORTED",    "ABORTED COMMAND", "(reserved)",     "VOLUME OVERFLOW", "MISCOMPARE",
+        "COMPLETED"};
+    return kNames[key & 0x0F];
+}
+
+}  // namespace varnel

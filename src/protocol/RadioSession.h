@@ -1,0 +1,69 @@
+// Blocking radio operations over the exchange engine, for the command-line
+// tool, soak runs and automatic alignment. Each operation sends its command
+// and polls every 10 ms in a plain loop with the same rules as the windows:
+// the information, enter, leave, write-all and factory polls give up silently
+// after 100 ticks (the link is closed and reopened by the next operation),
+// live-sets and saves are re-sent twice before they fail, read-backs are
+// asked three times.
+//
+// Failures come back as Error values: NoRadio, PermissionDenied, Busy,
+// WrongDevice (opening), NoAnswer (the radio stayed silent or hangs),
+// Refused (the transfers themselves failed: SCSI status, sense, short).
+//
+// Uses the program-wide state (linkHandle, the poll state, radioInfo,
+// tunerImage, inTunerMode) like the windows do; one session at a time.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "data/RadioInfo.h"
+#include "protocol/Exchange.h"
+#include "util/Error.h"
+
+namespace varnel {
+
+class RadioSession {
+public:
+    // `tick` is the poll interval (10 ms as the windows' timers; tests and
+    // benchmarks may pass 0 for the virtual radio).
+    explicit RadioSession(std::chrono::milliseconds tick = std::chrono::milliseconds(10));
+    ~RadioSession();
+    RadioSession(const RadioSession&) = delete;
+    RadioSession& operator=(const RadioSession&) = delete;
+
+    Error Open();                       // scan, open, identity check
+    Error Enter();                      // 0x0003 then 0x0060: fills radioInfo and tunerImage
+    Result<RadioInfo> ReadInfo();       // 0x0003 only
+    // 0x0062: stores the value in tunerImage, verified, re-sent as the tuning window does.
+    Error SetItem(int code, int action, int point, int value, std::uint32_t frequency);
+    // 0x0062 read-back: the reply frame's bytes (pendingReplyLength of them).
+    Result<std::vector<std::uint8_t>> Query(int code, int action, int point, int value, std::uint32_t frequency);
+    // 0x0066 with the item's record from tunerImage (the 24-byte wide record
+    // where the item needs it), verified.
+    Error SaveItem(int code);
+    Error WriteAll();                   // 0x0063, the whole image
+    Error ReadFactory();                // 0x0065: image bytes 0 to 511 from the factory copy
+    Error Leave();                      // 0x0061
+    void Close();
+
+    // Every frame sent and received, and failed transfers, with outcomes.
+    void SetFrameObserver(std::function<void(const FrameEvent&)> observer);
+
+    // Ticks polled by the last operation (all attempts).
+    unsigned lastTicks() const { return lastTicks_; }
+
+private:
+    Error ensureLink();
+    // Polls until the rule's end; Matched is success.
+    TickResult await(std::uint16_t expectedCode, PollRule rule, const std::function<void()>& resend = {});
+    Error failed(const char* what) const;
+
+    std::chrono::milliseconds tick_;
+    int observer_ = 0;
+    unsigned lastTicks_ = 0;
+};
+
+}  // namespace varnel

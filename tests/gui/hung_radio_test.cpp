@@ -1,0 +1,153 @@
+// A radio that hangs every transfer, and transfers the system refuses, in the
+// windows: with transfers on the I/O thread the windows keep running their
+// timers, the polls expire after their ticks (not after the transfers), and
+// the operator is told what the transfers reported.
+#include <QLabel>
+#include <QListWidget>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+#include "app/TMainForm.h"
+#include "data/Global.h"
+#include "lang/Loadlanguage.h"
+#include "protocol/Exchange.h"
+#include "protocol/Sendcmd.h"
+#include "sim/VirtualFaults.h"
+#include "support/FakeHost.h"
+#include "support/TestEnvironment.h"
+#include "tuning/TMDIChild.h"
+
+using namespace varnel;
+using varnel::test::FakeHost;
+using varnel::test::TestEnvironment;
+
+namespace {
+// Longer than the 100 ticks of a poll can take on a loaded machine, so that
+// the poll is certainly over while the first transfer still blocks.
+constexpr const char* kHang = "hang=6000";
+const char* const kLocked[] = {"Edit7", "UpDown7", "Edit1", "Button1", "Button2", "ScrollBar2", "Edit23",
+                               "Button9", "Button10", "ScrollBar1", "Edit6", "Button5", "Button6"};
+}  // namespace
+
+class HungRadioTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestEnvironment> env_;
+    FakeHost host_;
+
+    std::unique_ptr<TMDIChild> openTuningWindow() {
+        radioInfo = VirtualPresetInfo(VirtualPreset::Variant0);
+        tunerImage = VirtualPresetImage(VirtualPreset::Variant0);
+        auto w = std::make_unique<TMDIChild>(&host_);
+        w->setAttribute(Qt::WA_DeleteOnClose, false);
+        w->FormShow();
+        if (ScanRadioDrives() != 1) qFatal("no virtual radio");
+        linkHandle = OpenRadio();
+        env_->radio().setTunerMode(true);
+        inTunerMode = true;
+        w->ListBox1->clear();
+        for (const char* name : kLocked) w->control<QWidget>(QString::fromLatin1(name))->setEnabled(true);
+        return w;
+    }
+
+private slots:
+    void init() {
+        env_ = std::make_unique<TestEnvironment>();
+        OpenLanguage(kLanguageEnglish);
+        host_ = FakeHost();
+    }
+    void cleanup() {
+        env_.reset();  // closes the link: what was queued behind the hung transfer is dropped
+        Exchange().setTransport(ExchangeEngine::Transport::Inline);
+    }
+
+    void entryWithAHungRadioExpiresAfterItsTicks() {
+        Exchange().setTransport(ExchangeEngine::Transport::IoThread);
+        QVERIFY(ApplyVirtualFaults(env_->radio(), kHang).ok());
+        TMainForm form;
+        form.SpeedButton4Click();
+        QVERIFY(form.ReadInfoTimer->isActive());
+        const std::uint64_t stalledBefore = Exchange().stalledTicks();
+        // The timer runs on the event loop; each tick returns at once.
+        QTRY_VERIFY_WITH_TIMEOUT(!form.pollRunning(), 20000);
+        // The poll ended on its 100th tick while the first transfer was still
+        // blocked: no tick waited for the device.
+        QVERIFY(Exchange().busy());
+        QCOMPARE(Exchange().stalledTicks() - stalledBefore, std::uint64_t{100});
+        QVERIFY(!inTunerMode);
+        QVERIFY(linkHandle == nullptr);
+        QCOMPARE(pollTicks, std::uint16_t{0});
+        // Silent as ever (no box), but the status bar says the radio hangs.
+        QVERIFY(env_->dialogs().messages.isEmpty());
+        QVERIFY2(form.statusPanelText(1).contains(QStringLiteral("hangs")), qPrintable(form.statusPanelText(1)));
+    }
+
+    void liveSetWithAHungRadioGivesUpAndSaysWhy() {
+        auto w = openTuningWindow();
+        Exchange().setTransport(ExchangeEngine::Transport::IoThread);
+        QVERIFY(ApplyVirtualFaults(env_->radio(), kHang).ok());
+        currentItem = 18;
+        currentPoint = 2;
+        currentValue = 40;
+        actionCode = 5;
+        SendSetItem(18, 5, 2, 40, txFrequency(1));
+        QVERIFY(w->TimeOutTimer->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->TimeOutTimer->isActive(), 30000);
+        QVERIFY(Exchange().busy());  // given up while the first send still blocks
+        QCOMPARE(pollTicks, std::uint16_t{0});
+        QCOMPARE(pollRetries, std::uint8_t{0});
+        QCOMPARE(env_->dialogs().messages.size(), 1);
+        const QString text = env_->dialogs().messages.front().text;
+        QVERIFY2(text.startsWith(TestEnvironment::text("MessageBox", "M013")), qPrintable(text));
+        QVERIFY2(text.contains(TestEnvironment::text("Link", "L004")), qPrintable(text));
+        for (const char* name : kLocked) QVERIFY2(!w->control<QWidget>(QString::fromLatin1(name))->isEnabled(), name);
+    }
+
+    void refusedCommandsAreLoggedAndNeverConfirmed() {
+        auto w = openTuningWindow();
+        QVERIFY(ApplyVirtualFaults(env_->radio(), "refuse").ok());
+        currentItem = 18;
+        currentPoint = 2;
+        currentValue = 40;
+        actionCode = 5;
+        SendSetItem(18, 5, 2, 40, txFrequency(1));
+        for (int i = 0; i < 300 && w->TimeOutTimer->isActive(); ++i) w->TimeOutTimerTimer();
+        QVERIFY(!w->TimeOutTimer->isActive());
+        QVERIFY(env_->radio().receivedFrames().empty());
+        // Three sends, each with its failure line; never a received line.
+        int failures = 0;
+        for (int i = 0; i < w->ListBox1->count(); ++i) {
+            if (w->ListBox1->item(i)->text().startsWith(TestEnvironment::text("Link", "L021"))) ++failures;
+        }
+        QCOMPARE(failures, 3);
+        QCOMPARE(w->ListBox1->count(), 6);
+        QCOMPARE(env_->dialogs().messages.size(), 1);
+        QVERIFY2(env_->dialogs().messages.front().text.contains(TestEnvironment::text("Link", "L002")),
+                 qPrintable(env_->dialogs().messages.front().text));
+    }
+
+    void aSilentRadioKeepsTheMessageAsItWas() {
+        auto w = openTuningWindow();
+        env_->radio().setFault(Fault::NoAnswer);
+        currentItem = 18;
+        currentPoint = 2;
+        SendSetItem(18, 5, 2, 40, txFrequency(1));
+        for (int i = 0; i < 300 && w->TimeOutTimer->isActive(); ++i) w->TimeOutTimerTimer();
+        QCOMPARE(env_->dialogs().messages.size(), 1);
+        QCOMPARE(env_->dialogs().messages.front().text, TestEnvironment::text("MessageBox", "M013"));
+    }
+
+    void virtualFaultsFromTheCommandLine() {
+        const app::StartupOptions options = app::ParseStartupOptions({"--virtual-faults=hang,seed=3"});
+        QVERIFY(options.error.empty());
+        QVERIFY(options.virtualRadio);
+        QCOMPARE(options.virtualFaults, std::string("hang,seed=3"));
+        const app::StartupOptions bad = app::ParseStartupOptions({"--virtual-faults=sometimes"});
+        QVERIFY(!bad.error.empty());
+    }
+};
+
+QTEST_MAIN(HungRadioTest)
+#include "hung_radio_test.moc"

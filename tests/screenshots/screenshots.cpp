@@ -1,0 +1,185 @@
+// The pictures of docs/screenshots: not a test (ctest does not run it), a
+// program on the shared window fixture that renders the tuning window's pages
+// offscreen. Build and run it with
+//     cmake --build build --target screenshots
+// which writes into build/screenshots (VARNEL_SCREENSHOT_DIR overrides); the
+// README's pictures are copies of some of them.
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <QTest>
+#include <QTreeWidget>
+#include <memory>
+
+#include "data/Global.h"
+#include "lang/Loadlanguage.h"
+#include "protocol/Sendcmd.h"
+#include "support/FakeHost.h"
+#include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
+#include "tuning/PageTables.h"
+#include "tuning/TMDIChild.h"
+
+using namespace varnel;
+using namespace varnel::tuning;
+using varnel::test::FakeHost;
+using varnel::test::TestEnvironment;
+
+namespace {
+
+QString OutputDirectory() {
+    QString dir = qEnvironmentVariable("VARNEL_SCREENSHOT_DIR");
+    if (dir.isEmpty()) dir = QDir::current().filePath(QStringLiteral("screenshots"));
+    QDir().mkpath(dir);
+    return dir;
+}
+
+void SaveGrab(QWidget* widget, const QString& path) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QVERIFY2(widget->grab().save(path), qPrintable(path));
+}
+
+}  // namespace
+
+class Screenshots : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestEnvironment> env_;
+    FakeHost host_;
+
+private slots:
+    void init() {
+        env_ = std::make_unique<TestEnvironment>();
+        OpenLanguage(kLanguageEnglish);
+        host_ = FakeHost();
+    }
+    void cleanup() { env_.reset(); }
+
+    // Every page in both languages for a small, a mobile and a large radio,
+    // each reached as the operator reaches it (a tree double-click) where the
+    // radio offers it; the window as the operator meets it; a large window.
+    void tuningWindowPages() {
+        const QString dir = OutputDirectory();
+        // Page number -> tree key that brings it to the front.
+        const int keys[kPageCount] = {2, 32, 4, 5, 23, 24, 51, 61, 34, 36};
+        for (const int language : {kLanguageEnglish, kLanguageChinese}) {
+            for (const VirtualPreset preset :
+                 {VirtualPreset::Variant0, VirtualPreset::Variant1, VirtualPreset::LargeNewFirmware}) {
+                OpenLanguage(language);
+                auto w = test::OpenTuningWindow(*env_, host_, {.preset = preset, .linked = false});
+                w->show();
+                const QString tag = QStringLiteral("%1-%2")
+                                        .arg(language == kLanguageEnglish ? "en" : "zh")
+                                        .arg(preset == VirtualPreset::Variant0   ? "small"
+                                             : preset == VirtualPreset::Variant1 ? "mobile"
+                                                                                 : "large");
+                for (int n = 0; n < kPageCount; ++n) {
+                    band = preset == VirtualPreset::LargeNewFirmware && n == 1 ? 1 : 0;
+                    test::SelectNode(*w, keys[n]);
+                    w->ShowPage(n);
+                    QApplication::processEvents();
+                    SaveGrab(w.get(), QStringLiteral("%1/page%2-%3.png").arg(dir).arg(n).arg(tag));
+                }
+                band = 0;
+                if (language == kLanguageEnglish && preset == VirtualPreset::Variant0) {
+                    // An item chosen and a few exchanges in the log.
+                    test::SelectNode(*w, 26);
+                    test::LinkTunerMode(*env_, true);
+                    for (int p = 1; p <= 3; ++p) {
+                        SendSetItem(currentItem, 1, p, tunerImage[static_cast<std::size_t>(131 + p)], txFrequency(p - 1));
+                        std::array<std::uint8_t, 16> reply{};
+                        ReadFromRadio(linkHandle.get(), reply.data(), 9);
+                        w->LogFrame(reply.data(), 9, 1);
+                    }
+                    linkHandle.reset();
+                    inTunerMode = false;
+                    w->TreeView1->setFocus();
+                    QApplication::processEvents();
+                    SaveGrab(w.get(), QStringLiteral("%1/tuning-window.png").arg(dir));
+                    w->ListBox1->setFocus();
+                    QApplication::processEvents();
+                    SaveGrab(w.get(), QStringLiteral("%1/tuning-window-tree-unfocused.png").arg(dir));
+                }
+                w->resize(1600, 900);
+                w->ShowPage(preset == VirtualPreset::LargeNewFirmware ? 9 : 2);
+                QApplication::processEvents();
+                SaveGrab(w.get(), QStringLiteral("%1/maximised-%2.png").arg(dir, tag));
+            }
+        }
+    }
+
+    // The pages in the middle of an adjustment: adjust-power.png,
+    // adjust-ctcss.png, adjust-fsk.png and adjust-error-rate.png.
+    void adjustmentPages() {
+        const QString dir = OutputDirectory();
+        struct Shot {
+            const char* file;
+            Page page;
+            int treeKey;  // "Digital TX Power", a CTCSS item, "FSK Modulation 1", "Bit Error Rate"
+            int point;
+        };
+        const Shot shots[] = {{"adjust-power.png", Page::Power, 32, 4},
+                              {"adjust-ctcss.png", Page::Ctcss, 26, 2},
+                              {"adjust-fsk.png", Page::Fsk, 36, 3},
+                              {"adjust-error-rate.png", Page::ErrorRate, 51, 2}};
+        for (const Shot& shot : shots) {
+            auto w = test::OpenTuningWindow(
+                *env_, host_,
+                {.preset = VirtualPreset::LargeNewFirmware, .image = test::WindowImage::Pattern, .linked = false});
+            test::LinkTunerMode(*env_, true);
+            w->ShowPage(static_cast<int>(shot.page));
+            w->resize(1180, 640);
+            w->show();
+            test::SelectNode(*w, shot.treeKey);
+            w->PointDoubleClicked(shot.page, shot.point);
+            auto upDown = [&](const char* name) { return w->control<TUpDown>(QString::fromLatin1(name)); };
+            switch (shot.page) {
+                case Page::Power: upDown("UpDown4")->step(+1); break;
+                case Page::Ctcss:
+                    w->ValueScrollBarEndScroll(w->control<QScrollBar>(QStringLiteral("ScrollBar3")), 135);
+                    break;
+                case Page::Fsk:
+                    upDown("UpDown59")->setPosition(1999);
+                    upDown("UpDown59")->step(+1);
+                    break;
+                case Page::ErrorRate:
+                    env_->radio().setReading(22, {0, 0, 0x0F, 0xA0, 0, 0, 0, 42});
+                    w->CheckTimerTimer();
+                    for (int i = 0; i < 10 && w->ErrorRateTimer->isActive(); ++i) w->ErrorRateTimerTimer();
+                    break;
+                default: break;
+            }
+            QCoreApplication::processEvents();
+            SaveGrab(w.get(), dir + QLatin1Char('/') + QLatin1String(shot.file));
+        }
+    }
+
+    // The power page keyed at point 4, and again after un-keying.
+    void powerPageKeyed() {
+        const QString dir = OutputDirectory();
+        auto w = test::OpenTuningWindow(*env_, host_);
+        w->resize(1184, 642);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        currentItem = 18;
+        w->LoadPowerPage();
+        w->ShowPage(static_cast<int>(Page::Power));
+        w->PointDoubleClicked(Page::Power, 4);
+        test::SettleVerifyingPolls(*w);
+        w->KeyingButtonClick(Page::Power);
+        test::SettleVerifyingPolls(*w);
+        SaveGrab(w->page(Page::Power), QDir(dir).filePath("keying-power-point4-keyed.png"));
+        w->KeyingButtonClick(Page::Power);
+        test::SettleVerifyingPolls(*w);
+        SaveGrab(w->page(Page::Power), QDir(dir).filePath("keying-power-point4-unkeyed.png"));
+    }
+};
+
+QTEST_MAIN(Screenshots)
+#include "screenshots.moc"
