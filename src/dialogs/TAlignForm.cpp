@@ -23,6 +23,7 @@
 #include <QScatterSeries>
 #include <QSplitter>
 #include <QTableWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QValueAxis>
 #include <QVBoxLayout>
@@ -392,6 +393,12 @@ void TAlignForm::RunButtonClick() {
     StopButton->setEnabled(true);
     StopButton->setFocus();
 
+    // One command outstanding at a time: the tuning window's periodic
+    // read-backs stop for the run (the operator keys the page again after).
+    if (QWidget* owner = parentWidget()) {
+        for (const char* name : {"CheckTimer", "ReadTimer", "ErrorRateTimer", "MandownTimer"})
+            for (QTimer* timer : owner->findChildren<QTimer*>(QString::fromLatin1(name))) timer->stop();
+    }
     // The engine verifies every reply itself: the tuning window's verifying
     // timer must not poll the same replies meanwhile. Its log still shows
     // every frame.
