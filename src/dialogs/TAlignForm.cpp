@@ -54,10 +54,13 @@ void SetHint(QAction* action, const QString& hint) {
 
 VirtualBackend* virtualHost() { return dynamic_cast<VirtualBackend*>(CurrentDeviceBackend()); }
 
-// Procedures shipped beside the program, else those of the installed data folder.
+// Procedures shipped beside the program (its language folder, then its own
+// folder), else those of the installed data folder.
 QDir procedureDirectory() {
-    const QDir beside(QString::fromStdString((ProgramDirectory() / "procedures").string()));
-    if (beside.exists()) return beside;
+    for (const std::filesystem::path& folder : {ProgramDirectory(), ExecutableDirectory()}) {
+        const QDir beside(QString::fromStdString((folder / "procedures").string()));
+        if (beside.exists()) return beside;
+    }
     return QDir(QString::fromStdString((InstalledDataFolder() / "procedures").string()));
 }
 
