@@ -149,7 +149,14 @@ TuningFeedback::TuningFeedback(TMDIChild* window) : QObject(window), window_(win
     // Keyboard: the tree and every point button.
     window->TreeView1->installEventFilter(this);
     for (TPointButton* button : window->findChildren<TPointButton*>()) {
-        button->setFocusPolicy(Qt::StrongFocus);
+        // A button of a covered page gets the policy when its page comes to
+        // the front; until then the keyboard must not reach it.
+        const char* covered = "varnelCoveredFocusPolicy";
+        if (button->property(covered).isValid()) {
+            button->setProperty(covered, static_cast<int>(Qt::StrongFocus));
+        } else {
+            button->setFocusPolicy(Qt::StrongFocus);
+        }
         button->installEventFilter(this);
     }
     ring_ = new FocusRing(window);
