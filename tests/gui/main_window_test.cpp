@@ -505,8 +505,8 @@ void MainWindowTest::menusToolBarAndInitialStates() {
                                              "FileExitItem"}));
     QCOMPARE(names(form.Edit1), (QStringList{"ParamItem", "-", "L1"}));
     QCOMPARE(names(form.L1), (QStringList{"N8", "English1"}));
-    // N2, then the calibration records view that the line added.
-    QCOMPARE(names(form.TunerAndTest), (QStringList{"N2", "RecordsItem"}));
+    // N2, then the calibration records view and automatic alignment added later.
+    QCOMPARE(names(form.TunerAndTest), (QStringList{"N2", "RecordsItem", "AutoAlignItem"}));
     QCOMPARE(names(form.View1).mid(0, 2), (QStringList{"N4", "N5"}));
     QCOMPARE(names(form.S1), (QStringList{"N1"}));
     QCOMPARE(names(form.H1), (QStringList{"HelpAboutItem"}));
