@@ -9,6 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "data/ItemTable.h"
+
 namespace varnel {
 
 namespace {
@@ -18,9 +20,12 @@ using Clock = std::chrono::steady_clock;
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // Frequency the keying buttons send: the receive table only for the CTCSS
-// page's receive item (4/64); every other keying button sends the transmit
+// page's receive items; every other keying button sends the transmit
 // frequency of the point.
-bool keyingUsesReceiveFrequency(int item) { return item == 4 || item == 64; }
+bool keyingUsesReceiveFrequency(int item) {
+    const TuningItem* entry = FindItem(item);
+    return entry != nullptr && entry->page == Page::Ctcss && entry->keying == ItemKeying::Receive;
+}
 
 }  // namespace
 

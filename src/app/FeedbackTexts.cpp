@@ -66,6 +66,7 @@ QString OpenFailureReason(const OpenError& error) {
         case OpenError::Kind::NoRadio: return StatusText("O0001");
         case OpenError::Kind::PermissionDenied: text = StatusText("O0002"); break;
         case OpenError::Kind::Busy: text = StatusText("O0003"); break;
+        case OpenError::Kind::WrongDevice:
         case OpenError::Kind::Other: text = StatusText("O0004"); break;
     }
     QString where = QString::fromStdString(error.device);

@@ -803,14 +803,17 @@ bool TMainForm::openRadioLink() {
 void TMainForm::showLinkNote(const QString& note) { panels_->setText(1, note); }
 
 void TMainForm::pollExpired(QTimer* timer) {
-    // The engine has already abandoned the poll (counters 0, link closed).
+    // Counters 0 and the link closed: the engine's tick (rule Once) has
+    // done so already; this keeps a handler that ticks with the bare
+    // PollStep to the same end.
+    AbandonPoll();
     timer->stop();
     // No box: the expiry stays silent. The status bar says what the
     // transfers reported when they failed, or that the radio hangs.
     QString note = app::NoAnswerNote();
     if (Exchange().failure() || Exchange().busy())
         note = QString::fromStdString(TranslatedErrorText(Exchange().noAnswerError()));
-    panels_->setText(1, note);
+    showStatusNote(note);
     RadioStatus->failed("S0009");
 }
 
@@ -954,18 +957,16 @@ void TMainForm::SpeedButton1Click() {
 }
 
 void TMainForm::WriteAllCheckTimerTimer() {
-    switch (PollStep(cmd::reply(cmd::kReadInfo))) {
-        case PollResult::Pending:
-            return;
-        case PollResult::Expired:
+    switch (Exchange().tick(cmd::reply(cmd::kReadInfo), PollRule::Once)) {
+        case TickResult::Matched:
+            break;
+        case TickResult::Expired:
             pollExpired(WriteAllCheckTimer);
             return;
-        case PollResult::Match:
-            break;
+        default:
+            return;
     }
     WriteAllCheckTimer->stop();
-    pollTicks = 0;
-    pollRetries = 0;
     RadioInfo attached;
     attached.assign(replyBuffer.data() + kReplyDataOffset);
     if (!confirmWriteAll(attached)) return;
@@ -1214,6 +1215,8 @@ void TMainForm::restoreWindowGeometry() {
 
 void TMainForm::storeWindowGeometry() {
     if (settingsFile.empty() || !rememberGeometry_) return;
-    WriteProfileString(settingsFile, "Window", "Geometry", saveGeometry().toBase64().toStdString());
-    WriteProfileString(settingsFile, "Window", "Maximized", isMaximized() ? "1" : "0");
+    // A window size that cannot be kept is no reason to bother the operator;
+    // the language setting written next reports a file that cannot be written.
+    if (!WriteProfileString(settingsFile, "Window", "Geometry", saveGeometry().toBase64().toStdString()).ok()) return;
+    (void)WriteProfileString(settingsFile, "Window", "Maximized", isMaximized() ? "1" : "0").ok();
 }

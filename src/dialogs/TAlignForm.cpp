@@ -1,5 +1,7 @@
 #include "dialogs/TAlignForm.h"
 
+#include "lang/DataFolders.h"
+
 #include <QAction>
 #include <QChart>
 #include <QChartView>
@@ -21,6 +23,7 @@
 #include <QScatterSeries>
 #include <QSplitter>
 #include <QTableWidget>
+#include <QTimer>
 #include <QToolButton>
 #include <QValueAxis>
 #include <QVBoxLayout>
@@ -51,11 +54,11 @@ void SetHint(QAction* action, const QString& hint) {
 
 VirtualBackend* virtualHost() { return dynamic_cast<VirtualBackend*>(CurrentDeviceBackend()); }
 
-// Procedures shipped beside the program, else those of the source tree.
+// Procedures shipped beside the program, else those of the installed data folder.
 QDir procedureDirectory() {
     const QDir beside(QString::fromStdString((ProgramDirectory() / "procedures").string()));
     if (beside.exists()) return beside;
-    return QDir(QStringLiteral(VARNEL_SOURCE_DIR "/procedures"));
+    return QDir(QString::fromStdString((InstalledDataFolder() / "procedures").string()));
 }
 
 enum ResultColumn { kStep, kPoint, kTarget, kFinal, kReading, kTries, kResult, kColumns };
@@ -390,6 +393,12 @@ void TAlignForm::RunButtonClick() {
     StopButton->setEnabled(true);
     StopButton->setFocus();
 
+    // One command outstanding at a time: the tuning window's periodic
+    // read-backs stop for the run (the operator keys the page again after).
+    if (QWidget* owner = parentWidget()) {
+        for (const char* name : {"CheckTimer", "ReadTimer", "ErrorRateTimer", "MandownTimer"})
+            for (QTimer* timer : owner->findChildren<QTimer*>(QString::fromLatin1(name))) timer->stop();
+    }
     // The engine verifies every reply itself: the tuning window's verifying
     // timer must not poll the same replies meanwhile. Its log still shows
     // every frame.

@@ -84,6 +84,12 @@ struct ExchangeEngine::Worker {
         }
     }
 
+    // Transfers that will still run (cancelled ones are only passed over).
+    std::size_t waiting() const {
+        return static_cast<std::size_t>(
+            std::count_if(queue.begin(), queue.end(), [](const auto& job) { return !job->cancelled; }));
+    }
+
     std::unique_ptr<Job> take() {
         // Called with the mutex held.
         if (spare.empty()) return std::make_unique<Job>();
@@ -255,7 +261,7 @@ void ExchangeEngine::collect() {
 bool ExchangeEngine::queueRead() {
     const std::uint16_t length = std::min<std::uint16_t>(pendingReplyLength, kReplyBufferSize);
     std::lock_guard lock(worker_->mutex);
-    if (worker_->queue.size() >= kQueueLimit) return false;
+    if (worker_->waiting() >= kQueueLimit) return false;
     std::unique_ptr<Job> job = worker_->take();
     job->id = worker_->nextId++;
     job->direction = TransferDirection::FromRadio;
@@ -281,7 +287,7 @@ TransferOutcome ExchangeEngine::send(const std::uint8_t* frame, std::uint16_t le
     collect();
     readReady_ = false;
     // A new command (not a re-send) starts a new account of failures.
-    if (pollTicks == 0 && pollRetries == 0) failure_.reset();
+    if (!resending_) failure_.reset();
     sendFailed_ = false;
     lastFailedReadKind_.reset();
 
@@ -300,7 +306,7 @@ TransferOutcome ExchangeEngine::send(const std::uint8_t* frame, std::uint16_t le
     }
 
     std::unique_lock lock(worker_->mutex);
-    if (worker_->queue.size() >= kQueueLimit) {
+    if (worker_->waiting() >= kQueueLimit) {
         lock.unlock();
         // The link is still busy with earlier transfers (a radio that hangs):
         // this command is not delivered.
@@ -403,7 +409,11 @@ TickResult ExchangeEngine::tick(std::uint16_t expectedCode, PollRule rule, const
         pollRetries = 0;
         return TickResult::GaveUp;
     }
-    if (resend) resend();
+    if (resend) {
+        resending_ = true;
+        resend();
+        resending_ = false;
+    }
     return TickResult::Resent;
 }
 

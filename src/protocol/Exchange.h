@@ -149,6 +149,7 @@ private:
 
     // The attempt in progress (since the last send).
     bool sendFailed_ = false;
+    bool resending_ = false;  // within a Verify re-send
     std::uint64_t sendJob_ = 0;
     std::uint64_t readJob_ = 0;
     bool readReady_ = false;  // a completed read waits in replyBuffer

@@ -16,13 +16,14 @@
 #include "data/Filemanage.h"
 #include "data/Global.h"
 #include "data/ItemTable.h"
+#include "data/Safety.h"
 #include "lang/Loadlanguage.h"
 
 namespace varnel::tuning {
 
 namespace fs = std::filesystem;
 
-std::optional<TunerImage> NewestBackupOfModel(const fs::path& folder, const RadioInfo& info) {
+std::optional<TunerImage> NewestBackupOfModel(const fs::path& folder, const RadioInfo& info, const TunerImage* skip) {
     std::error_code error;
     if (!fs::is_directory(folder, error)) return std::nullopt;
     std::optional<TunerImage> newest;
@@ -34,11 +35,14 @@ std::optional<TunerImage> NewestBackupOfModel(const fs::path& folder, const Radi
         if (!file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) continue;
         RadioInfo backupInfo;
         backupInfo.assign(bytes.data());
-        if (backupInfo.modelName() != info.modelName()) continue;
+        if (!SameRadio(backupInfo, info)) continue;
         const fs::file_time_type time = entry.last_write_time(error);
         if (newest && time <= newestTime) continue;
         TunerImage image;
         std::copy_n(bytes.begin() + RadioInfo::kSize, TunerImage::kSize, image.bytes.begin());
+        // The backup made of this very image at entry tells nothing new: an
+        // older one that differs is the better reference.
+        if (skip != nullptr && image.bytes == skip->bytes) continue;
         newest = image;
         newestTime = time;
     }
@@ -46,8 +50,8 @@ std::optional<TunerImage> NewestBackupOfModel(const fs::path& folder, const Radi
 }
 
 TunerImage ReferenceImage(const RadioInfo& info, const TunerImage& fallback) {
-    const fs::path folder = ProgramDirectory() / "Default Data" / "backups";
-    if (auto backup = NewestBackupOfModel(folder, info)) return *backup;
+    const fs::path folder = ProgramDirectory() / "Default Data" / kBackupFolder;
+    if (auto backup = NewestBackupOfModel(folder, info, &fallback)) return *backup;
     return fallback;
 }
 

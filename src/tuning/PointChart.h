@@ -22,11 +22,14 @@ class QTimer;
 namespace varnel::tuning {
 
 // The image the chart compares against: the newest archive in
-// "<program directory>/Default Data/backups/" whose information block names
-// the same model as `info`, else `fallback`.
+// "<program directory>/Default Data/backups/" of the same radio as `info`
+// (model, code, variant, size) whose image differs from `fallback`, else
+// `fallback` (the image as read at entry).
 TunerImage ReferenceImage(const RadioInfo& info, const TunerImage& fallback);
-// The same search in a given folder; nothing when no archive fits.
-std::optional<TunerImage> NewestBackupOfModel(const std::filesystem::path& folder, const RadioInfo& info);
+// The same search in a given folder, passing over archives whose image
+// equals `skip`; nothing when no archive fits.
+std::optional<TunerImage> NewestBackupOfModel(const std::filesystem::path& folder, const RadioInfo& info,
+                                              const TunerImage* skip = nullptr);
 
 // The values a chart shows for an item code: one list of (point, value) per
 // array of the item (a power pair or triple gives two or three lists, an FSK

@@ -34,8 +34,7 @@ using namespace varnel::tuning;
 
 namespace {
 
-// Offsets in a reply frame: byte 5 is the first payload byte (the item code
-// of a read-back reply), the readings follow it.
+// The readings of a read-back reply follow its first payload byte (the item code).
 constexpr std::size_t kReadingByte = kReplyDataOffset;
 constexpr std::size_t kSecondReadingByte = kReplyDataOffset + 1;
 // Without USB notices the watch looks for the radio this often.

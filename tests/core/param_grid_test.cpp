@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "data/ItemTable.h"
 #include "data/ParamGrid.h"
@@ -41,15 +42,27 @@ TEST(ParamGridText, NormalisesFrequencyText) {
     for (const Case& c : cases) EXPECT_EQ(param::NormaliseFrequencyText(c.text), c.normalised) << c.name;
 }
 
+// A text typed into a cell, the value the cell held, what the image gets and
+// what the cell shows afterwards.
+struct ParseCase {
+    const char* name;
+    const char* text;
+    std::uint32_t old;
+    std::uint32_t value;
+    const char* shown;
+};
+
+template <std::size_t N>
+void ExpectParses(const ParseCase (&cases)[N], param::ParsedValue (*parse)(std::string_view, std::uint32_t)) {
+    for (const ParseCase& c : cases) {
+        const param::ParsedValue parsed = parse(c.text, c.old);
+        EXPECT_EQ(parsed.value, c.value) << c.name;
+        EXPECT_EQ(parsed.text, c.shown) << c.name;
+    }
+}
+
 TEST(ParamGridText, ParsesFrequencyText) {
-    struct Case {
-        const char* name;
-        const char* text;
-        std::uint32_t old;
-        std::uint32_t value;
-        const char* shown;
-    };
-    const Case cases[] = {
+    const ParseCase cases[] = {
         {"435.05", "435.05", 0u, 435050000u, "435.050000"},
         {"last digit cut", "435.123456", 0u, 435123450u, "435.123450"},
         {"five decimals exact", "435.12345", 0u, 435123450u, "435.123450"},
@@ -68,22 +81,11 @@ TEST(ParamGridText, ParsesFrequencyText) {
         {"9-digit result keeps old", "4350.5", 435050000u, 435050000u, "435.050000"},
         {"ten digits keep old", "9999999999", 435050000u, 435050000u, "435.050000"},
     };
-    for (const Case& c : cases) {
-        const param::ParsedValue parsed = param::parseFrequencyText(c.text, c.old);
-        EXPECT_EQ(parsed.value, c.value) << c.name;
-        EXPECT_EQ(parsed.text, c.shown) << c.name;
-    }
+    ExpectParses(cases, &param::parseFrequencyText);
 }
 
 TEST(ParamGridText, ParsesByteText) {
-    struct Case {
-        const char* name;
-        const char* text;
-        std::uint32_t old;
-        std::uint32_t value;
-        const char* shown;
-    };
-    const Case cases[] = {
+    const ParseCase cases[] = {
         {"zero", "0", 9u, 0u, "0"},
         {"plain", "77", 9u, 77u, "77"},
         {"top", "255", 9u, 255u, "255"},
@@ -96,11 +98,7 @@ TEST(ParamGridText, ParsesByteText) {
         {"letters keep old", "1a", 42u, 42u, "42"},
         {"point keeps old", "1.5", 42u, 42u, "42"},
     };
-    for (const Case& c : cases) {
-        const param::ParsedValue parsed = param::parseByteText(c.text, c.old);
-        EXPECT_EQ(parsed.value, c.value) << c.name;
-        EXPECT_EQ(parsed.text, c.shown) << c.name;
-    }
+    ExpectParses(cases, &param::parseByteText);
 }
 
 TEST(ParamGridCells, EditableCells) {

@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QDir>
+#include <QFile>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStatusBar>
@@ -469,6 +470,16 @@ private slots:
         std::copy(image.bytes.begin(), image.bytes.end(), archive.begin() + 256);
         QDir().mkpath(env_->defaultDataDirectory() + "backups");
         env_->writeFile("Default Data/backups/old.tdb", archive);
+        // A newer backup of exactly the image the radio holds (as entry makes
+        // one) is passed over: it would show nothing.
+        QByteArray same = archive;
+        const TunerImage radioImage = VirtualPresetImage(VirtualPreset::Variant0);
+        std::copy(radioImage.bytes.begin(), radioImage.bytes.end(), same.begin() + 256);
+        env_->writeFile("Default Data/backups/new.tdb", same);
+        QFile older(env_->filePath("Default Data/backups/old.tdb"));
+        QVERIFY(older.open(QIODevice::ReadWrite));
+        QVERIFY(older.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        older.close();
 
         TMainForm form;
         TMDIChild* w = openPowerPointThree(form);
