@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <thread>
 
 #include "align/AlignRecords.h"
@@ -35,6 +36,7 @@
 #include "app/DialogSeam.h"
 #include "data/Global.h"
 #include "instrument/VirtualInstrument.h"
+#include "lang/DataFolders.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "sim/VirtualBackend.h"
@@ -52,11 +54,18 @@ void SetHint(QAction* action, const QString& hint) {
 
 VirtualBackend* virtualHost() { return dynamic_cast<VirtualBackend*>(CurrentDeviceBackend()); }
 
-// Procedures shipped beside the program, else those of the source tree.
+// The example procedures: beside the program's language files (the build
+// tree, or <prefix>/share/varnel-tuner when installed), else beside the
+// executable.
 QDir procedureDirectory() {
-    const QDir beside(QString::fromStdString((ProgramDirectory() / "procedures").string()));
-    if (beside.exists()) return beside;
-    return QDir(QStringLiteral(VARNEL_SOURCE_DIR "/procedures"));
+    const std::filesystem::path candidates[] = {ProgramDirectory() / "procedures",
+                                                LanguageFolder(ExecutableDirectory()) / "procedures",
+                                                ExecutableDirectory() / "procedures"};
+    for (const std::filesystem::path& p : candidates) {
+        const QDir dir(QString::fromStdString(p.string()));
+        if (!p.empty() && dir.exists()) return dir;
+    }
+    return QDir(QString::fromStdString(candidates[0].string()));
 }
 
 enum ResultColumn { kStep, kPoint, kTarget, kFinal, kReading, kTries, kResult, kColumns };
