@@ -14,6 +14,7 @@ if(TARGET varnel-tuner)
   install(TARGETS varnel-tuner RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 install(FILES ${VARNEL_LANG_FILES} DESTINATION ${CMAKE_INSTALL_DATADIR}/varnel-tuner)
+# Example alignment procedures and instrument models.
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/procedures DESTINATION ${CMAKE_INSTALL_DATADIR}/varnel-tuner)
 install(FILES ${CMAKE_SOURCE_DIR}/dist/60-varnel-radio.rules DESTINATION lib/udev/rules.d)
 install(FILES ${CMAKE_SOURCE_DIR}/dist/varnel-tuner.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

@@ -30,6 +30,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <thread>
 
 #include "align/AlignRecords.h"
@@ -37,6 +38,7 @@
 #include "app/DialogSeam.h"
 #include "data/Global.h"
 #include "instrument/VirtualInstrument.h"
+#include "lang/DataFolders.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "sim/VirtualBackend.h"
@@ -54,14 +56,18 @@ void SetHint(QAction* action, const QString& hint) {
 
 VirtualBackend* virtualHost() { return dynamic_cast<VirtualBackend*>(CurrentDeviceBackend()); }
 
-// Procedures shipped beside the program (its language folder, then its own
-// folder), else those of the installed data folder.
+// The example procedures: beside the program's language files (the build
+// tree, or <prefix>/share/varnel-tuner when installed), else beside the
+// executable.
 QDir procedureDirectory() {
-    for (const std::filesystem::path& folder : {ProgramDirectory(), ExecutableDirectory()}) {
-        const QDir beside(QString::fromStdString((folder / "procedures").string()));
-        if (beside.exists()) return beside;
+    const std::filesystem::path candidates[] = {ProgramDirectory() / "procedures",
+                                                LanguageFolder(ExecutableDirectory()) / "procedures",
+                                                ExecutableDirectory() / "procedures"};
+    for (const std::filesystem::path& p : candidates) {
+        const QDir dir(QString::fromStdString(p.string()));
+        if (!p.empty() && dir.exists()) return dir;
     }
-    return QDir(QString::fromStdString((InstalledDataFolder() / "procedures").string()));
+    return QDir(QString::fromStdString(candidates[0].string()));
 }
 
 enum ResultColumn { kStep, kPoint, kTarget, kFinal, kReading, kTries, kResult, kColumns };
