@@ -14,8 +14,7 @@ VARNEL_PACKAGES=(
   libsqlite3-dev libpq-dev nlohmann-json3-dev
   postgresql
   dpkg-dev file lintian
-
-  nlohmann-json3-dev liblxi-dev libtirpc-dev qt6-charts-dev
+  liblxi-dev libtirpc-dev
   clang libclang-rt-dev
   g++-mingw-w64-x86-64-posix googletest wine wine64
 )
