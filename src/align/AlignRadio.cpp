@@ -1,8 +1,6 @@
 #include "align/AlignRadio.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "data/Global.h"
 #include "data/ItemTable.h"
@@ -10,56 +8,17 @@
 
 namespace varnel {
 
-namespace {
-constexpr auto kTick = std::chrono::milliseconds(10);
-constexpr int kAttempts = 3;
-}  // namespace
-
-SendcmdAlignRadio::SendcmdAlignRadio(std::function<void()> idle) : idle_(std::move(idle)) {}
-
-bool SendcmdAlignRadio::await(std::uint16_t replyCode) {
-    pollTicks = 0;
-    for (;;) {
-        std::this_thread::sleep_for(kTick);
-        if (idle_) idle_();
-        switch (PollStep(replyCode)) {
-            case PollResult::Match:
-                pollTicks = 0;
-                pollRetries = 0;
-                return true;
-            case PollResult::Expired:
-                pollTicks = 0;
-                return false;
-            case PollResult::Pending:
-                break;
-        }
-    }
+SendcmdAlignRadio::SendcmdAlignRadio(std::function<void()> idle) {
+    session_.SetIdle(std::move(idle));
+    // Every frame that goes out counts, re-sends included.
+    session_.SetFrameObserver([this](const FrameEvent& event) {
+        if (event.kind == FrameEvent::Kind::Sent) ++exchanges_;
+    });
 }
 
 Error SendcmdAlignRadio::Prepare() {
     if (inTunerMode && linkHandle) return {};
-    ScanRadioDrives();
-    OpenError openError;
-    linkHandle = OpenRadio(&openError);
-    if (!linkHandle)
-        return Error::Make(ErrorCode::NoRadio, DescribeOpenError(openError)).Wrap("cannot enter tuner mode");
-    SendReadInfo();
-    ++exchanges_;
-    if (!await(cmd::reply(cmd::kReadInfo))) {
-        AbandonPoll();
-        return Error::Make(ErrorCode::NoAnswer, "the radio did not answer the information request")
-            .Wrap("cannot enter tuner mode");
-    }
-    radioInfo.assign(replyBuffer.data() + kReplyDataOffset);
-    SendEnterTunerMode();
-    ++exchanges_;
-    if (!await(cmd::reply(cmd::kEnterTunerMode))) {
-        AbandonPoll();
-        return Error::Make(ErrorCode::NoAnswer, "the radio did not send its tuner image").Wrap("cannot enter tuner mode");
-    }
-    std::copy_n(replyBuffer.begin() + kReplyDataOffset, radioInfo.imageBytes(), tunerImage.bytes.begin());
-    inTunerMode = true;
-    return {};
+    return session_.Enter();
 }
 
 bool SendcmdAlignRadio::LargeModel() const { return radioInfo.largeModel(); }
@@ -87,40 +46,17 @@ Error SendcmdAlignRadio::SetItem(int item, int action, int point, int value, std
             tunerImage[at] = static_cast<std::uint8_t>(value);
         }
     }
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (!linkHandle) break;
-        SendSetItem(item, action, point, value, frequency);
-        ++exchanges_;
-        if (await(cmd::reply(cmd::kSetItem))) return {};
-    }
-    pollRetries = 0;
-    return Error::Make(ErrorCode::NoAnswer, "the radio did not confirm item %1", std::to_string(item));
+    return session_.SetItem(item, action, point, value, frequency);
 }
 
 Result<int> SendcmdAlignRadio::ReadBack(int item, int point, int value, std::uint32_t frequency) {
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (!linkHandle) break;
-        SendQueryItem(item, align_action::kReadBack, point, value, frequency);
-        ++exchanges_;
-        if (await(cmd::reply(cmd::kSetItem))) return static_cast<int>(replyBuffer[6]);
-    }
-    pollRetries = 0;
-    return Error::Make(ErrorCode::NoAnswer, "the radio did not answer the read-back of item %1", std::to_string(item));
+    Result<std::vector<std::uint8_t>> reply = session_.Query(item, align_action::kReadBack, point, value, frequency);
+    if (!reply) return reply.error();
+    if (reply->size() <= kReplyDataOffset)
+        return Error::Make(ErrorCode::BadData, "the read-back reply of item %1 is too short", std::to_string(item));
+    return static_cast<int>((*reply)[kReplyDataOffset]);
 }
 
-Error SendcmdAlignRadio::Save(int item) {
-    const bool wide = radioInfo.modelVariant() == 1 && TripleOf(item).has_value();
-    const std::vector<std::uint8_t> record = wide ? WideSaveRecord(tunerImage, item) : SaveRecord(tunerImage, item);
-    if (record.empty()) return Error::Make(ErrorCode::BadData, "item %1 has nothing to save", std::to_string(item));
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (!linkHandle) break;
-        if (wide) SendSaveWideItem(item, record.data());
-        else SendSaveItem(item, record.data());
-        ++exchanges_;
-        if (await(cmd::reply(cmd::kSaveItem))) return {};
-    }
-    pollRetries = 0;
-    return Error::Make(ErrorCode::NoAnswer, "the radio did not confirm saving item %1", std::to_string(item));
-}
+Error SendcmdAlignRadio::Save(int item) { return session_.SaveItem(item); }
 
 }  // namespace varnel

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "protocol/RadioSession.h"
 #include "util/Error.h"
 
 namespace varnel {
@@ -42,10 +43,9 @@ public:
     virtual std::uint64_t Exchanges() const = 0;
 };
 
-// The port on the program's own senders and poll state (linkHandle,
-// tunerImage, SendSetItem, SendSaveItem, PollStep), polling every 10 ms like
-// the tuning window's timers. `idle` runs on every poll tick (the window
-// keeps its interface alive through it).
+// The port on the exchange engine through RadioSession: the same senders,
+// poll rules and re-sends as the tuning window, polling every 10 ms. `idle`
+// runs on every poll tick (the window keeps its interface alive through it).
 class SendcmdAlignRadio : public AlignRadio {
 public:
     explicit SendcmdAlignRadio(std::function<void()> idle = {});
@@ -59,10 +59,7 @@ public:
     std::uint64_t Exchanges() const override { return exchanges_; }
 
 private:
-    // Polls the reply of the command just sent: true on a match, false
-    // after 100 ticks.
-    bool await(std::uint16_t replyCode);
-    std::function<void()> idle_;
+    RadioSession session_;
     std::uint64_t exchanges_ = 0;
 };
 

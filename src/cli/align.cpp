@@ -23,6 +23,7 @@
 #include "data/Global.h"
 #include "device/HostBackend.h"
 #include "instrument/VirtualInstrument.h"
+#include "protocol/RadioSession.h"
 #include "protocol/Sendcmd.h"
 #include "records/Recorder.h"
 #include "sim/VirtualBackend.h"
@@ -197,11 +198,8 @@ int RunAlign(int argc, char** argv) {
 
     // Leave tuner mode if the run entered it.
     if (inTunerMode && !wasInTunerMode && linkHandle) {
-        SendExitTunerMode();
-        for (int tick = 0; tick < 100; ++tick) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            if (PollStep(cmd::reply(cmd::kExitTunerMode)) != PollResult::Pending) break;
-        }
+        RadioSession session;
+        if (Error e = session.Leave(); !e.ok()) cli::RecordWarning(e);
         inTunerMode = false;
         cli::RecordWarning(CalibrationRecorder().Left(tunerImage));
     }

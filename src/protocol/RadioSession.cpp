@@ -39,6 +39,7 @@ TickResult RadioSession::await(std::uint16_t expectedCode, PollRule rule, const 
     lastTicks_ = 0;
     for (;;) {
         if (tick_.count() > 0) std::this_thread::sleep_for(tick_);
+        if (idle_) idle_();
         const TickResult result = Exchange().tick(expectedCode, rule, resend);
         ++lastTicks_;
         switch (result) {

@@ -52,6 +52,8 @@ public:
     // Every frame sent and received, and failed transfers, with outcomes.
     void SetFrameObserver(std::function<void(const FrameEvent&)> observer);
 
+    // Runs on every poll tick (a window keeps its interface alive through it).
+    void SetIdle(std::function<void()> idle) { idle_ = std::move(idle); }
     // Ticks polled by the last operation (all attempts).
     unsigned lastTicks() const { return lastTicks_; }
 
@@ -64,6 +66,7 @@ private:
     std::chrono::milliseconds tick_;
     int observer_ = 0;
     unsigned lastTicks_ = 0;
+    std::function<void()> idle_;
 };
 
 }  // namespace varnel
