@@ -716,12 +716,6 @@ TMDIChild* TMainForm::OpenTuningWindow(const QString& path) {
 
 void TMainForm::tuningWindowDestroyed(TMDIChild* window) {
     if (tuningWindow == window) tuningWindow = nullptr;
-    if (tuningWindow == nullptr) {
-        // The newest window is gone; one left open beside it takes its place.
-        for (TMDIChild* child : openTuningWindows()) {
-            if (child != window && !child->isClosing()) tuningWindow = child;
-        }
-    }
 }
 
 bool TMainForm::saveDocument() { return saveImage(); }
