@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -274,10 +275,13 @@ TEST_F(EngineTest, OnTheIoThreadATickTestsOnlyACompletedRead) {
 
 TEST_F(EngineTest, OnTheIoThreadAHungRadioExpiresAfterItsTicks) {
     Attach();
-    Faults("hang=400");
+    Faults("hang=2000");
     Exchange().setTransport(ExchangeEngine::Transport::IoThread);
     const std::uint64_t stalledBefore = Exchange().stalledTicks();
     SendReadInfo();
+    // Let the I/O thread take the send, so that it hangs inside the transfer
+    // rather than waiting in the queue (a queued job is cancelled at expiry).
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     // No sleeping between ticks: the poll is over long before the first
     // transfer returns, so no tick can have waited for it.
     const Run run = Poll(cmd::reply(cmd::kReadInfo), PollRule::Once);
