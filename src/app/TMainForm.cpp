@@ -888,6 +888,8 @@ void TMainForm::EnterTunerModeTimerTimer() {
     app::RecordEntered(this);
     logNote(Fill(Tr("Safety", "L0001"), {QString::fromStdString(DescribeRadio(radioInfo))}));
     if (!lastBackupPath_.isEmpty()) logNote(Fill(Tr("Safety", "B0001"), {lastBackupPath_}));
+    // The status bar says "in tuner mode" at once, not at its next refresh.
+    refreshRadioStatus();
 }
 
 void TMainForm::backupEntry(const RadioInfo& info, const TunerImage& image) {

@@ -7,10 +7,12 @@
 #include <QStringEncoder>
 
 #include "app/DialogSeam.h"
+#include "device/Transfer.h"
 #include "lang/FrameLogText.h"
 #include "app/FeedbackTexts.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/FrameDecode.h"
+#include "protocol/Sendcmd.h"
 #include "tuning/PointChart.h"
 #include "tuning/TuningFeedback.h"
 #include "tuning/TMDIChild.h"
@@ -55,6 +57,27 @@ void TMDIChild::LogFrame(const std::uint8_t* bytes, std::uint16_t length, int di
     if (feedback_ != nullptr && feedback_->chart() != nullptr) feedback_->chart()->refresh();
     // The list follows its newest line.
     ListBox1->setCurrentRow(ListBox1->count() - 1);
+    ListBox1->scrollToBottom();
+}
+
+void TMDIChild::LogTransferFailure(const TransferOutcome& outcome) {
+    QString label = QString::fromStdString(Text("Link", "L021"));
+    if (label.isEmpty()) label = QStringLiteral("Transfer failed:");
+    const QString when = LocalDateTime();
+    auto* line = new QListWidgetItem(when + QStringLiteral("  ") + label + QLatin1Char(' ') +
+                                     QString::fromStdString(outcome.Describe()));
+    // The decoded column names the command that failed (the frame just sent)
+    // and the reason.
+    const bool received = outcome.direction == TransferDirection::FromRadio;
+    DecodedFrame decoded = received ? DecodeFrame(nullptr, 0, true)
+                                    : DecodeFrame(lastSentFrame.data(), sentFrameLength, false);
+    decoded.failure = outcome.Describe();
+    QStringList columns{when};
+    for (const std::string& field : DescribeFrameFields(decoded, app::LanguageLookup()))
+        columns << QString::fromStdString(field);
+    line->setData(kDecodedRole, QString::fromStdString(DescribeFrame(decoded, app::LanguageLookup())));
+    line->setData(kFieldsRole, columns);
+    ListBox1->addItem(line);
     ListBox1->scrollToBottom();
 }
 

@@ -194,13 +194,6 @@ void TMDIChild::GiveUp(QTimer* timer) {
     lockAdjustControls();
 }
 
-void TMDIChild::LogTransferFailure(const TransferOutcome& outcome) {
-    QString label = QString::fromStdString(Text("Link", "L021"));
-    if (label.isEmpty()) label = QStringLiteral("Transfer failed:");
-    ListBox1->addItem(label + QLatin1Char(' ') + QString::fromStdString(outcome.Describe()));
-    ListBox1->scrollToBottom();
-}
-
 // ---- verifying pollers --------------------------------------------------------------
 
 void TMDIChild::TimeOutTimerTimer() {

@@ -119,7 +119,13 @@ private slots:
         // Three sends, each with its failure line; never a received line.
         int failures = 0;
         for (int i = 0; i < w->ListBox1->count(); ++i) {
-            if (w->ListBox1->item(i)->text().startsWith(TestEnvironment::text("Link", "L021"))) ++failures;
+            const QListWidgetItem* line = w->ListBox1->item(i);
+            if (!line->text().contains(TestEnvironment::text("Link", "L021"))) continue;
+            ++failures;
+            // The decoded column names the live-set that failed and why.
+            const QString decoded = line->data(TMDIChild::kDecodedRole).toString();
+            QVERIFY2(decoded.contains(TestEnvironment::text("Status", "F0012")), qPrintable(decoded));
+            QVERIFY2(decoded.contains(TestEnvironment::text("Status", "D0001")), qPrintable(decoded));
         }
         QCOMPARE(failures, 3);
         QCOMPARE(w->ListBox1->count(), 6);
