@@ -21,7 +21,7 @@ ColumnSpec BarColumn() { return Column(nullptr, nullptr, nullptr, K::ScrollBar);
 
 ColumnSpec FskColumn(const char* header, const char* design, int cell, const char* group,
                      const char* loaderKey) {
-    const ItemCell& c = CellsOf(ItemLayout::FskBlock).at(static_cast<std::size_t>(cell));
+    const ItemCell c = CellsOf(ItemLayout::FskBlock).at(static_cast<std::size_t>(cell));
     return ColumnSpec{header, nullptr, design, c.width == 2 ? K::WordEdit : K::ByteEdit, PC::None, cell, group,
                       loaderKey};
 }
