@@ -2,6 +2,13 @@
 // plain functions of the core library.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -57,7 +64,10 @@ TEST(BitErrorRate, FiguresOfTheCounters) {
 class FrameLogTextTest : public testing::Test {
 protected:
     void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() / ("varnel-logtext-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+        // One folder per process and test: CTest runs the tests in parallel.
+        dir_ = std::filesystem::temp_directory_path() /
+               ("varnel-logtext-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(dir_);
     }
     void TearDown() override {
