@@ -8,19 +8,14 @@
 #include <cstdint>
 #include <functional>
 
+#include "data/Global.h"
 #include "protocol/RadioSession.h"
 #include "util/Error.h"
 
 namespace varnel {
 
-namespace align_action {
-inline constexpr int kTransmitOn = 0;
-inline constexpr int kTransmitOff = 1;
-inline constexpr int kReceiveOn = 2;
-inline constexpr int kReceiveOff = 3;
-inline constexpr int kValueAdjusted = 5;
-inline constexpr int kReadBack = 7;
-}  // namespace align_action
+// The live-set actions alignment uses are the program's own.
+namespace align_action = action;
 
 class AlignRadio {
 public:

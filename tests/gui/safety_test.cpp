@@ -2,6 +2,8 @@
 // case that used to put a wrong value into a radio, overwrite an image with
 // another model's or throw work away, through the real windows on the
 // virtual radio, and next to it the normal path with exactly its frames.
+#include <functional>
+
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -87,6 +89,23 @@ bool LogHas(TMDIChild& w, const QString& text) {
         if (w.ListBox1->item(i)->text().contains(text)) return true;
     }
     return false;
+}
+
+// The parameter editor as the operator uses it: switch to `newBand`, then
+// Confirm or Cancel.
+std::function<int(QDialog*)> SwitchBandInEditor(int newBand, bool confirm) {
+    return [newBand, confirm](QDialog* dialog) {
+        auto* p = qobject_cast<TParamForm*>(dialog);
+        if (p == nullptr) return int(QDialog::Rejected);
+        p->show();
+        p->ComboBox1Select(newBand);
+        if (confirm) {
+            p->Button3Click();
+        } else {
+            p->Button4Click();
+        }
+        return p->result();
+    };
 }
 
 }  // namespace
@@ -587,26 +606,12 @@ void SafetyTest::parameterEditorCancelRestoresTheBandShownInTheWindow() {
     TMDIChild& w = *form.tuningWindow;
     QCOMPARE(w.BandLabel->text(), Tr("Safety", "K0001").arg(QStringLiteral("400-470 MHz")));
 
-    env.dialogs().onDialog = [](QDialog* dialog) {
-        auto* p = qobject_cast<TParamForm*>(dialog);
-        if (p == nullptr) return int(QDialog::Rejected);
-        p->show();
-        p->ComboBox1Select(1);
-        p->Button4Click();  // Cancel
-        return p->result();
-    };
+    env.dialogs().onDialog = SwitchBandInEditor(1, /*confirm=*/false);
     form.ParamItem->trigger();
     QCOMPARE(band, 0);
     QCOMPARE(w.BandLabel->text(), Tr("Safety", "K0001").arg(QStringLiteral("400-470 MHz")));
 
-    env.dialogs().onDialog = [](QDialog* dialog) {
-        auto* p = qobject_cast<TParamForm*>(dialog);
-        if (p == nullptr) return int(QDialog::Rejected);
-        p->show();
-        p->ComboBox1Select(1);
-        p->Button3Click();  // Confirm
-        return p->result();
-    };
+    env.dialogs().onDialog = SwitchBandInEditor(1, /*confirm=*/true);
     form.ParamItem->trigger();
     QCOMPARE(band, 1);
     QCOMPARE(w.BandLabel->text(), Tr("Safety", "K0001").arg(QStringLiteral("136-174 MHz")));
