@@ -45,6 +45,7 @@
 #include "tuning/PointChart.h"
 #include "tuning/TMDIChild.h"
 #include "tuning/TuningFeedback.h"
+#include "util/LocalTime.h"
 
 // The icons live in the library's resources; a static library needs them
 // registered by name.
@@ -894,13 +895,7 @@ void TMainForm::EnterTunerModeTimerTimer() {
 
 void TMainForm::backupEntry(const RadioInfo& info, const TunerImage& image) {
     lastBackupPath_.clear();
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    const std::tm local = LocalTime(std::time(nullptr));
     const QString folder = app::DefaultDataDirectory() + QString::fromLatin1(kBackupFolder);
     const QString path = folder + QLatin1Char('/') + QString::fromStdString(BackupFileName(info.modelName(), local));
     std::error_code ec;

@@ -10,6 +10,7 @@
 #include "protocol/Sendcmd.h"
 #include "records/Recorder.h"
 #include "sim/VirtualFaults.h"
+#include "util/LocalTime.h"
 
 namespace varnel::cli {
 
@@ -46,13 +47,7 @@ namespace {
 // ":   ", every byte as two upper-case hex digits and two spaces.
 void PrintLogLine(const std::uint8_t* bytes, std::size_t count, bool sent) {
     char when[96] = {};
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    const std::tm local = LocalTime(std::time(nullptr));
     std::strftime(when, sizeof when, "%x %X", &local);
     std::string line = when;
     line += "  ";
