@@ -17,10 +17,10 @@
 #include <cstring>
 #include <functional>
 
-#include "app/DialogSeam.h"
+#include "ui/DialogSeam.h"
 #include "app/TMainForm.h"
-#include "app/TuningHost.h"
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Exchange.h"
 #include "protocol/Sendcmd.h"
@@ -41,14 +41,6 @@ public:
     QString saveFileName(QWidget*, const QString&, const QString&, const QString&, bool) override { return {}; }
     int execDialog(QDialog*) override { return 0; }
     void pause(int) override {}
-};
-
-class Host : public TuningHost {
-public:
-    void setDocumentCommandsEnabled(bool) override {}
-    void showTunerModeLeftCaptions() override {}
-    void showRadioLostCaptions() override {}
-    void tuningWindowDestroyed(TMDIChild*) override {}
 };
 
 // Runs the event loop, starts `begin` from it, and runs on until `done`;
@@ -102,10 +94,9 @@ int main(int argc, char** argv) {
         form.ReadInfoTimer->stop();
     }
     {
-        Host host;
         radioInfo = VirtualPresetInfo(VirtualPreset::Variant0);
         tunerImage = VirtualPresetImage(VirtualPreset::Variant0);
-        TMDIChild window(&host);
+        TMDIChild window;
         window.FormShow();
         Exchange().open();
         inTunerMode = true;

@@ -3,8 +3,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 
-#include "app/FeedbackTexts.h"
+#include "ui/FeedbackTexts.h"
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
 
 namespace varnel::app {
@@ -81,7 +82,7 @@ void RadioStatusBar::acknowledged(const DecodedFrame& request, int point, const 
 
 void RadioStatusBar::failed(const char* key, const QString& detail, const QDateTime& when) {
     failing_ = true;
-    failureKey_ = key;
+    failureKey_ = QByteArray(key != nullptr ? key : "");
     failureDetail_ = detail;
     when_ = when;
     render();
@@ -98,10 +99,10 @@ QString RadioStatusBar::lastActionText() const { return action_label_->text(); }
 
 void RadioStatusBar::render() {
     switch (link_) {
-        case LinkState::NoRadio: link_label_->setText(StatusText("S0001")); link_label_->setStyleSheet({}); break;
-        case LinkState::RadioFound: link_label_->setText(StatusText("S0002")); link_label_->setStyleSheet({}); break;
+        case LinkState::NoRadio: link_label_->setText(ui::StatusText("S0001")); link_label_->setStyleSheet({}); break;
+        case LinkState::RadioFound: link_label_->setText(ui::StatusText("S0002")); link_label_->setStyleSheet({}); break;
         case LinkState::TunerMode:
-            link_label_->setText(StatusText("S0003"));
+            link_label_->setText(ui::StatusText("S0003"));
             link_label_->setStyleSheet(QString::fromLatin1(kTunerStyle));
             break;
     }
@@ -109,22 +110,22 @@ void RadioStatusBar::render() {
     const QString model = QString::fromStdString(radioInfo.modelName()).trimmed();
     const QString firmware = QString::fromStdString(radioInfo.firmwareVersion()).trimmed();
     if (haveInfo_ || !model.isEmpty()) {
-        model_label_->setText(model + QStringLiteral(" · ") + StatusText("S0004") + QLatin1Char(' ') + firmware);
+        model_label_->setText(model + QStringLiteral(" · ") + ui::StatusText("S0004") + QLatin1Char(' ') + firmware);
         model_label_->show();
     } else {
         model_label_->clear();
         model_label_->hide();
     }
 
-    band_label_->setText(StatusText("S0016") + QLatin1Char(' ') +
+    band_label_->setText(ui::StatusText("S0016") + QLatin1Char(' ') +
                          (band == 1 ? QStringLiteral("136-174 MHz") : QStringLiteral("400-470 MHz")));
 
-    expert_label_->setText(StatusText("S0005"));
+    expert_label_->setText(ui::StatusText("S0005"));
     expert_label_->setStyleSheet(QString::fromLatin1(kTunerStyle));
     expert_label_->setVisible(expertMode);
 
     if (tx_ || rx_) {
-        keying_label_->setText(tx_ ? StatusText("S0006") : StatusText("S0007"));
+        keying_label_->setText(tx_ ? ui::StatusText("S0006") : ui::StatusText("S0007"));
         keying_label_->setStyleSheet(QString::fromLatin1(tx_ ? kTxStyle : kRxStyle));
         keying_label_->show();
     } else {
@@ -133,13 +134,13 @@ void RadioStatusBar::render() {
     }
 
     if (failing_) {
-        QString text = StatusText(failureKey_ != nullptr ? failureKey_ : "S0011");
+        QString text = ui::StatusText(failureKey_.isEmpty() ? "S0011" : failureKey_.constData());
         if (!failureDetail_.isEmpty()) text += QStringLiteral(": ") + failureDetail_;
-        action_label_->setText(QStringLiteral("\u26A0 ") + text + QLatin1Char(' ') + InterfaceTime(when_));
+        action_label_->setText(QStringLiteral("\u26A0 ") + text + QLatin1Char(' ') + ui::InterfaceTime(when_));
         action_label_->setStyleSheet(QString::fromLatin1(kWarningStyle));
     } else if (haveAck_) {
-        action_label_->setText(QString::fromStdString(DescribeAcknowledged(ack_, ackPoint_, LanguageLookup())) +
-                               QStringLiteral(" \u2713 ") + InterfaceTime(when_));
+        action_label_->setText(QString::fromStdString(DescribeAcknowledged(ack_, ackPoint_, ui::LanguageLookup())) +
+                               QStringLiteral(" \u2713 ") + ui::InterfaceTime(when_));
         action_label_->setStyleSheet(QString::fromLatin1(kOkStyle));
     } else {
         action_label_->clear();

@@ -6,6 +6,7 @@
 // that failed) show in a warning colour until the next success.
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QWidget>
 
@@ -62,7 +63,7 @@ private:
     DecodedFrame ack_;
     int ackPoint_ = 0;
     QDateTime when_;
-    const char* failureKey_ = nullptr;
+    QByteArray failureKey_;  // a key of section "Status"
     QString failureDetail_;
     QString signature_;
 };

@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/AppFonts.h"
+#include "ui/AppFonts.h"
 #include "lang/Loadlanguage.h"
 
 namespace {
@@ -86,7 +86,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
 }
 
 void TAboutBox::FormShow() {
-    setFont(varnel::app::ProgramFont(varnel::FontPointsForDialogs()));
+    setFont(varnel::ui::ProgramFont(varnel::FontPointsForDialogs()));
     setWindowTitle(Tr("About", "A000"));
     ProductName->setText(Tr("About", "A001"));
     Copyright->setText(Tr("About", "A002"));

@@ -1,4 +1,4 @@
-#include "app/RecordsGlue.h"
+#include "ui/Records.h"
 #include "app/TMainForm.h"
 
 #include <QAction>
@@ -25,15 +25,17 @@
 #include <ctime>
 #include <system_error>
 
-#include "app/AppFonts.h"
-#include "app/DialogSeam.h"
-#include "app/FeedbackTexts.h"
+#include "ui/AppFonts.h"
+#include "ui/DialogSeam.h"
+#include "ui/FeedbackTexts.h"
 #include "app/RadioStatusBar.h"
 #include "app/TAboutBox.h"
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "data/Safety.h"
 #include "dialogs/TFactroyForm.h"
 #include "dialogs/TParamForm.h"
+#include "dialogs/TRecordsForm.h"
 #include "sim/VirtualBackend.h"
 #include "dialogs/TAlignForm.h"
 #include "lang/Loadlanguage.h"
@@ -86,7 +88,7 @@ void SetHint(QAction* action, const QString& hint) {
 }
 
 // What the operator sees in panel 1 after a poll gave up.
-QString NoAnswerNote() { return StatusText("S0009"); }
+QString NoAnswerNote() { return ui::StatusText("S0009"); }
 
 // One line of a plausibility warning.
 QString describeProblem(const PlausibilityProblem& problem) {
@@ -101,6 +103,23 @@ QString describeProblem(const PlausibilityProblem& problem) {
         }
     }
     return {};
+}
+
+// "Calibration Records..." in `menu`; it opens the records view.
+void AddRecordsMenuEntry(QWidget* window, QMenu* menu) {
+    auto* entry = menu->addAction(Tr("Records", "R0002"));
+    entry->setObjectName(QStringLiteral("RecordsItem"));
+    // The texts follow the language whenever the menu opens.
+    QObject::connect(menu, &QMenu::aboutToShow, entry, [entry] {
+        entry->setText(Tr("Records", "R0002"));
+        const QString hint = Tr("Records", "R0003");
+        entry->setToolTip(hint.section(QLatin1Char('|'), 0, 0));
+        entry->setStatusTip(hint);
+    });
+    QObject::connect(entry, &QAction::triggered, window, [window] {
+        TRecordsForm form(window);
+        Dialogs().execDialog(&form);
+    });
 }
 
 }  // namespace
@@ -222,8 +241,8 @@ TMainForm::TMainForm(const app::StartupOptions& options, QWidget* parent) : QMai
             Dialogs().message(this, MessageKind::Error, app::kBoxCaption, text, MessageButtons::Ok);
         });
     }
-    app::InstallQtCatalogue(languageIndex);
-    const QFont font = app::ProgramFont(FontPointsForMainWindow());
+    ui::InstallQtCatalogue(languageIndex);
+    const QFont font = ui::ProgramFont(FontPointsForMainWindow());
     setFont(font);
     // Menus are windows of their own and do not inherit the window's font.
     for (QMenu* menu : {File1, Edit1, L1, TunerAndTest, View1, S1, H1}) menu->setFont(font);
@@ -262,9 +281,8 @@ TMainForm::TMainForm(const app::StartupOptions& options, QWidget* parent) : QMai
 
 TMainForm::~TMainForm() {
     SetFrameWatcher({});
-    // The tuning windows report their destruction to this window; let them
-    // go while it is still whole.
-    tuningWindow = nullptr;
+    // The tuning windows report to this window; let them go while it is
+    // still whole.
     delete MdiArea;
     MdiArea = nullptr;
 }
@@ -483,19 +501,13 @@ void TMainForm::connectDialogHooks() {
     // A confirmed grid and a factory read replace image bytes that the
     // tuning window shows: let it select its item again.
     const auto refreshTuningWindow = [this] {
-        if (tuningWindow == nullptr) return;
-        tuningWindow->TreeView1DblClick();
-        tuningWindow->refreshModifiedMarker();
+        if (tuningWindow != nullptr) tuningWindow->imageEdited();
     };
     if (paramForm_ != nullptr) paramForm_->setConfirmHandler(refreshTuningWindow);
     // The factory values are shown, not sent: the operator selects a point
     // before anything reaches the radio.
     const auto showFactoryImage = [this] {
-        if (tuningWindow == nullptr) return;
-        // The chart draws the factory copy beside the radio's values.
-        if (tuningWindow->feedback() != nullptr) tuningWindow->feedback()->FactoryRead();
-        tuningWindow->ReloadPageValues();
-        tuningWindow->LogNote(Tr("Safety", "L0004"));
+        if (tuningWindow != nullptr) tuningWindow->factoryImageRead(Tr("Safety", "L0004"));
     };
     if (factroyForm_ != nullptr) factroyForm_->setFactoryReadHandler(showFactoryImage);
 }
@@ -596,7 +608,7 @@ void TMainForm::English1Click() { switchLanguage(kLanguageEnglish); }
 
 void TMainForm::switchLanguage(int index) {
     OpenLanguage(index);  // the window keeps its font size
-    app::InstallQtCatalogue(index);
+    ui::InstallQtCatalogue(index);
     ApplyMainWindowTexts();
     RadioStatus->retranslate();
     applyVirtualRadioTexts();
@@ -699,7 +711,8 @@ bool TMainForm::closeTuningWindows() {
 TMDIChild* TMainForm::OpenTuningWindow(const QString& path) {
     // newFirmware is derived from radioInfo wherever it is needed.
     closeTuningWindows();  // a window that refuses stays open beside the new one
-    auto* child = new TMDIChild(this);
+    auto* child = new TMDIChild;
+    connectTuningWindow(child);
     QMdiSubWindow* window = MdiArea->addSubWindow(child);
     window->setAttribute(Qt::WA_DeleteOnClose);
     tuningWindow = child;
@@ -715,11 +728,16 @@ TMDIChild* TMainForm::OpenTuningWindow(const QString& path) {
     return child;
 }
 
-void TMainForm::tuningWindowDestroyed(TMDIChild* window) {
-    if (tuningWindow == window) tuningWindow = nullptr;
+void TMainForm::connectTuningWindow(TMDIChild* window) {
+    window->setSaveHandler([this] { return saveImage(); });
+    connect(window, &TMDIChild::documentShown, this, &TMainForm::updateDocumentCommands);
+    connect(window, &TMDIChild::documentClosed, this, &TMainForm::updateDocumentCommands);
+    connect(window, &TMDIChild::tunerModeLeft, this, &TMainForm::showTunerModeLeftCaptions);
+    connect(window, &TMDIChild::radioLost, this, &TMainForm::showRadioLostCaptions);
+    connect(window, &TMDIChild::radioPresenceChanged, this, &TMainForm::radioPresenceChanged);
+    connect(window, &TMDIChild::linkNote, this, &TMainForm::showLinkNote);
+    connect(window, &TMDIChild::exchangeFailed, this, &TMainForm::reportFailure);
 }
-
-bool TMainForm::saveDocument() { return saveImage(); }
 
 void TMainForm::showStatusNote(const QString& text) { panels_->setText(1, text); }
 
@@ -738,9 +756,9 @@ bool TMainForm::confirmImageReplaced() {
     return false;
 }
 
-void TMainForm::setDocumentCommandsEnabled(bool enabled) {
-    // Exactly while a tuning window is open: a window that closes while
-    // another one stays leaves them on.
+void TMainForm::updateDocumentCommands() {
+    // A window that closes while another one stays leaves them on.
+    bool enabled = false;
     for (TMDIChild* child : openTuningWindows()) enabled = enabled || !child->isClosing();
     SpeedButton1->setEnabled(enabled);
     SpeedButton3->setEnabled(enabled);
@@ -785,11 +803,11 @@ bool TMainForm::openRadioLink() {
     // udev rule (permission) is the usual cause on Linux.
     if (error.kind == OpenError::Kind::PermissionDenied || error.kind == OpenError::Kind::Busy ||
         error.kind == OpenError::Kind::WrongDevice || error.kind == OpenError::Kind::Other) {
-        const QString reason = error.kind == OpenError::Kind::WrongDevice ? QString::fromStdString(DescribeOpenError(LastOpenError())) : app::OpenFailureReason(LastOpenError());
+        const QString reason = error.kind == OpenError::Kind::WrongDevice ? QString::fromStdString(DescribeOpenError(LastOpenError())) : ui::OpenFailureReason(LastOpenError());
         if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
     }
     radioPresent_ = error.kind != OpenError::Kind::NoRadio;
-    RadioStatus->failed("S0001", error.kind == OpenError::Kind::NoRadio ? QString() : app::OpenFailureReason(LastOpenError()));
+    RadioStatus->failed("S0001", error.kind == OpenError::Kind::NoRadio ? QString() : ui::OpenFailureReason(LastOpenError()));
     refreshRadioStatus();
     Dialogs().message(this, MessageKind::Error, app::kBoxCaption, text, MessageButtons::Ok);
     return false;
@@ -822,11 +840,7 @@ void TMainForm::SpeedButton4Click() {
     } else {
         SendExitTunerMode();
         ExitTunerModeTimer->start();
-        if (tuningWindow != nullptr) {
-            for (QTimer* timer : {tuningWindow->MandownTimer, tuningWindow->CheckTimer, tuningWindow->ErrorRateTimer}) {
-                if (timer != nullptr) timer->stop();
-            }
-        }
+        if (tuningWindow != nullptr) tuningWindow->stopMeasuring();
     }
 }
 
@@ -886,7 +900,7 @@ void TMainForm::EnterTunerModeTimerTimer() {
     inTunerMode = true;
     currentFileName.clear();
     currentFilePath_.clear();
-    app::RecordEntered(this);
+    ui::RecordEntered(this);
     logNote(Fill(Tr("Safety", "L0001"), {QString::fromStdString(DescribeRadio(radioInfo))}));
     if (!lastBackupPath_.isEmpty()) logNote(Fill(Tr("Safety", "B0001"), {lastBackupPath_}));
     // The status bar says "in tuner mode" at once, not at its next refresh.
@@ -925,16 +939,11 @@ void TMainForm::ExitTunerModeTimerTimer() {
             return;
     }
     ExitTunerModeTimer->stop();
-    if (tuningWindow != nullptr && tuningWindow->CheckTimer != nullptr) tuningWindow->CheckTimer->stop();
     inTunerMode = false;
-    if (tuningWindow != nullptr) {
-        tuningWindow->lockCtcssPage();
-        tuningWindow->lockPowerPage();
-        tuningWindow->lockMeasureButtons();
-    }
+    if (tuningWindow != nullptr) tuningWindow->radioLeftTunerMode();
     setTunerModeCaptions("S003", "S0030");
     N1->setEnabled(false);
-    app::RecordLeft();
+    ui::RecordLeft();
     Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M002"),
                       MessageButtons::Ok);
 }
@@ -1012,7 +1021,7 @@ void TMainForm::WriteAllTunerDataTimerTimer() {
             return;
     }
     WriteAllTunerDataTimer->stop();
-    app::RecordWroteAll();
+    ui::RecordWroteAll();
     logNote(Tr("Safety", "L0003"));
     Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M012"),
                       MessageButtons::Ok);
@@ -1095,7 +1104,7 @@ bool TMainForm::saveImage() {
         showArchiveError(error);
         return false;
     }
-    app::RecordArchiveSaved(currentFilePath());
+    ui::RecordArchiveSaved(currentFilePath());
     imageSaved(currentFilePath());
     return true;
 }
@@ -1122,7 +1131,7 @@ bool TMainForm::saveImageAs() {
         showArchiveError(error);
         return false;
     }
-    app::RecordArchiveSaved(path);
+    ui::RecordArchiveSaved(path);
     currentFileName = app::NarrowFileName(path);
     currentFilePath_ = path;
     if (tuningWindow != nullptr) tuningWindow->setDocumentName(QFileInfo(path).fileName());
@@ -1142,8 +1151,8 @@ void TMainForm::rescanPresence() {
     refreshRadioStatus();
 }
 
-void TMainForm::reportFailure(const char* statusKey, const QString& detail) {
-    RadioStatus->failed(statusKey, detail);
+void TMainForm::reportFailure(const QString& statusKey, const QString& detail) {
+    RadioStatus->failed(statusKey.toLatin1().constData(), detail);
     refreshRadioStatus();
 }
 
@@ -1153,9 +1162,9 @@ void TMainForm::radioPresenceChanged(bool present) {
         // The factory copy needs the radio in tuner mode.
         N1->setEnabled(false);
         RadioStatus->failed("S0008");
-        StatusBar1->showMessage(app::StatusText("S0010"), 15000);
+        StatusBar1->showMessage(ui::StatusText("S0010"), 15000);
     } else {
-        StatusBar1->showMessage(app::StatusText("S0015"), 15000);
+        StatusBar1->showMessage(ui::StatusText("S0015"), 15000);
     }
     refreshRadioStatus();
 }

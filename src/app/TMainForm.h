@@ -18,7 +18,6 @@
 #include <filesystem>
 
 #include "app/StartupOptions.h"
-#include "app/TuningHost.h"
 #include "data/Filemanage.h"
 #include "device/Mass_storage.h"
 #include "protocol/FrameDecode.h"
@@ -61,7 +60,7 @@ QString FromNativePath(const std::filesystem::path& path);
 QString DefaultDataDirectory();
 }  // namespace varnel::app
 
-class TMainForm : public QMainWindow, public TuningHost {
+class TMainForm : public QMainWindow {
     Q_OBJECT
 public:
     // Reads setting.ini and the language file from the program directory
@@ -105,14 +104,6 @@ public:
     // The tuning windows that are open (not closed, not yet deleted).
     QList<TMDIChild*> openTuningWindows() const;
 
-    // TuningHost
-    void setDocumentCommandsEnabled(bool enabled) override;
-    void showTunerModeLeftCaptions() override;
-    void showRadioLostCaptions() override;
-    void showLinkNote(const QString& note) override;
-    void tuningWindowDestroyed(TMDIChild* window) override;
-    bool saveDocument() override;
-
     // A short note in the status bar (a failed backup, a poll that gave up).
     void showStatusNote(const QString& text);
     // Where the image in memory came from: a file name, or "read from this
@@ -120,8 +111,6 @@ public:
     QString imageSource() const { return imageSource_; }
     // The file of the last automatic backup, empty when it failed.
     QString lastBackupPath() const { return lastBackupPath_; }
-    void reportFailure(const char* statusKey, const QString& detail) override;
-    void radioPresenceChanged(bool present) override;
 
     // The radio's state at a glance, right of the two panels; refreshed by
     // StatusRefreshTimer and by every acknowledged or failed exchange.
@@ -173,7 +162,7 @@ public:
     QTimer* WriteAllCheckTimer = nullptr;
 
     // The tuning window this window opened last, or none.
-    TMDIChild* tuningWindow = nullptr;
+    QPointer<TMDIChild> tuningWindow;
 
 public slots:
     // Tool bar, menus
@@ -208,6 +197,16 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Save, Save As, write-all and the grid editor apply exactly while a
+    // tuning window is open.
+    void updateDocumentCommands();
+    // What the tuning window reports.
+    void connectTuningWindow(TMDIChild* window);
+    void showTunerModeLeftCaptions();
+    void showRadioLostCaptions();
+    void showLinkNote(const QString& note);
+    void reportFailure(const QString& statusKey, const QString& detail);
+    void radioPresenceChanged(bool present);
     void connectDialogHooks();
     void applyVirtualRadioTexts();
     void buildActions();

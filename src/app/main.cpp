@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "app/RecordsGlue.h"
-#include "app/DialogSeam.h"
+#include "ui/Records.h"
+#include "ui/DialogSeam.h"
 #include "app/StartupOptions.h"
 #include "app/TAboutBox.h"
 #include "app/TMainForm.h"
@@ -179,7 +179,7 @@ int main(int argc, char* argv[]) {
         SetProgramDirectory(LanguageFolder(programFolder));
         SetSettingsDirectory(SettingsFolder(programFolder));
     }
-    app::OpenRecordsStore();
+    ui::OpenRecordsStore();
 
     std::unique_ptr<DeviceBackend> backend;
     if (options.virtualRadio) {

@@ -12,13 +12,6 @@ bool inTunerMode = false;
 bool expertMode = false;
 std::string currentFileName;
 
-int currentItem = 0;
-int currentPoint = 1;
-int currentValue = 0;
-int actionCode = 0;
-bool txKeyed = false;
-bool rxKeyed = false;
-
 
 std::uint32_t txFrequency(int i) { return tunerImage.txFrequencyIn(band, i); }
 std::uint32_t rxFrequency(int i) { return tunerImage.rxFrequencyIn(band, i); }
@@ -31,12 +24,6 @@ void ResetGlobalState() {
     inTunerMode = false;
     expertMode = false;
     currentFileName.clear();
-    currentItem = 0;
-    currentPoint = 1;
-    currentValue = 0;
-    actionCode = 0;
-    txKeyed = false;
-    rxKeyed = false;
 }
 
 }  // namespace varnel

@@ -22,14 +22,6 @@ extern bool inTunerMode;
 extern bool expertMode;
 extern std::string currentFileName;  // archive shown by the tuning window, or empty
 
-// Selection state of the tuning window.
-extern int currentItem;
-extern int currentPoint;   // 1-based
-extern int currentValue;
-extern int actionCode;     // second payload byte of the live-set
-extern bool txKeyed;
-extern bool rxKeyed;
-
 // Action codes of the live-set command.
 namespace action {
 inline constexpr int kTransmitOn = 0;

@@ -34,8 +34,8 @@
 #include <thread>
 
 #include "align/AlignRecords.h"
-#include "app/AppFonts.h"
-#include "app/DialogSeam.h"
+#include "ui/AppFonts.h"
+#include "ui/DialogSeam.h"
 #include "data/Global.h"
 #include "instrument/VirtualInstrument.h"
 #include "lang/DataFolders.h"
@@ -109,7 +109,7 @@ TAlignForm::~TAlignForm() {
 }
 
 void TAlignForm::buildControls() {
-    setFont(app::ProgramFont(FontPointsForDialogs()));
+    setFont(ui::ProgramFont(FontPointsForDialogs()));
     auto* grid = new QGridLayout;
     auto label = [this](const char* name) {
         auto* l = new QLabel(this);

@@ -1,4 +1,4 @@
-#include "app/RecordsGlue.h"
+#include "ui/Records.h"
 #include "dialogs/TFactroyForm.h"
 
 #include <QHBoxLayout>
@@ -8,9 +8,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/AppFonts.h"
-#include "app/DialogSeam.h"
-#include "app/FeedbackTexts.h"
+#include "ui/AppFonts.h"
+#include "ui/DialogSeam.h"
+#include "ui/FeedbackTexts.h"
 #include "data/Global.h"
 #include "data/Safety.h"
 #include "device/Mass_storage.h"
@@ -80,7 +80,7 @@ void TFactroyForm::showEvent(QShowEvent* event) {
 }
 
 void TFactroyForm::FormShow() {
-    setFont(app::ProgramFont(FontPointsForDialogs()));
+    setFont(ui::ProgramFont(FontPointsForDialogs()));
     Button1->setText(Tr("Factroy", "F0001"));
     Button2->setText(Tr("Factroy", "F0002"));
     ListBox1->clear();
@@ -97,7 +97,7 @@ bool TFactroyForm::ensureLink() {
     QString text = Tr("MessageBox", "M010");
     if (error.kind == OpenError::Kind::PermissionDenied || error.kind == OpenError::Kind::Busy ||
         error.kind == OpenError::Kind::WrongDevice || error.kind == OpenError::Kind::Other) {
-        const QString reason = error.kind == OpenError::Kind::WrongDevice ? QString::fromStdString(DescribeOpenError(error)) : varnel::app::OpenFailureReason(error);
+        const QString reason = error.kind == OpenError::Kind::WrongDevice ? QString::fromStdString(DescribeOpenError(error)) : varnel::ui::OpenFailureReason(error);
         if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
     }
     ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"), text, ui::MessageButtons::Ok);
@@ -146,7 +146,7 @@ void TFactroyForm::ReadFactroyInfoTimerTimer() {
     // factory copy and stay as they are. The status byte is not examined.
     std::copy_n(replyBuffer.begin() + kReplyDataOffset, kFactoryDataBytes, tunerImage.bytes.begin());
     ListBox1->addItem(Tr("Factroy", "F0003"));
-    app::RecordFactoryRead();
+    ui::RecordFactoryRead();
     if (factoryReadHandler_) factoryReadHandler_();
     // The dialog stays open so that the result can be read; the operator
     // closes it.

@@ -17,8 +17,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "app/AppFonts.h"
-#include "app/DialogSeam.h"
+#include "ui/AppFonts.h"
+#include "ui/DialogSeam.h"
 #include "data/Global.h"
 #include "data/ItemTable.h"
 #include "data/Safety.h"
@@ -187,7 +187,7 @@ void TParamForm::hideEvent(QHideEvent* event) {
 
 void TParamForm::FormShow() {
     bandAtShow_ = band;
-    setFont(app::ProgramFont(FontPointsForDialogs()));
+    setFont(ui::ProgramFont(FontPointsForDialogs()));
     setWindowTitle(QStringLiteral("Param"));
     Button3->setText(Tr("Param", "P0011"));
     Button4->setText(Tr("Param", "P0012"));

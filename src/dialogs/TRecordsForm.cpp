@@ -11,8 +11,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "app/DialogSeam.h"
-#include "app/RecordsGlue.h"
+#include "ui/DialogSeam.h"
+#include "ui/Records.h"
 #include "lang/Loadlanguage.h"
 #include "records/Recorder.h"
 
@@ -118,7 +118,7 @@ void TRecordsForm::SearchButtonClick() {
     RecordsGrid->setRowCount(0);
     RecordStore* store = CalibrationRecorder().store();
     if (store == nullptr) {
-        StoreLabel->setText(Tr("R0012") + QLatin1Char(' ') + app::LastRecordsError());
+        StoreLabel->setText(Tr("R0012") + QLatin1Char(' ') + ui::LastRecordsError());
         CountLabel->clear();
         return;
     }

@@ -12,9 +12,10 @@
 #include <fstream>
 #include <system_error>
 
-#include "app/FeedbackTexts.h"
+#include "ui/FeedbackTexts.h"
 #include "data/Filemanage.h"
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "data/ItemTable.h"
 #include "data/Safety.h"
 #include "lang/Loadlanguage.h"
@@ -161,7 +162,7 @@ void PointChart::rebuild() {
     if (const TuningItem* item = FindItem(currentItem); item != nullptr && item->treeKey != nullptr) {
         caption = QString::fromStdString(Text("TreeView", item->treeKey));
     }
-    chart_->setTitle(caption.isEmpty() ? app::StatusText("S0017") : caption);
+    chart_->setTitle(caption.isEmpty() ? ui::StatusText("S0017") : caption);
 
     // One pair of axes for the chart's life; only titles and ranges change.
     if (x_ == nullptr) {
@@ -174,8 +175,8 @@ void PointChart::rebuild() {
     }
     QValueAxis* x = x_;
     QValueAxis* y = y_;
-    x->setTitleText(app::StatusText("S0021"));
-    y->setTitleText(app::StatusText("S0022"));
+    x->setTitleText(ui::StatusText("S0021"));
+    y->setTitleText(ui::StatusText("S0022"));
 
     double low = 255;
     double high = 0;
@@ -210,9 +211,9 @@ void PointChart::rebuild() {
             }
         }
     };
-    add(reference_, app::StatusText("S0019"), Qt::DashLine, false);
-    if (haveFactory_) add(factory_, app::StatusText("S0020"), Qt::DotLine, false);
-    add(current_, app::StatusText("S0018"), Qt::SolidLine, true);
+    add(reference_, ui::StatusText("S0019"), Qt::DashLine, false);
+    if (haveFactory_) add(factory_, ui::StatusText("S0020"), Qt::DotLine, false);
+    add(current_, ui::StatusText("S0018"), Qt::SolidLine, true);
 
     // Whole points only, with room for the markers at both ends.
     x->setRange(0.7, std::max(lastPoint, 2) + 0.3);

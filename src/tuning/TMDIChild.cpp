@@ -27,8 +27,7 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
-#include "app/DialogSeam.h"
-#include "app/TuningHost.h"
+#include "ui/DialogSeam.h"
 #include "data/Global.h"
 #include "data/Safety.h"
 #include "lang/Loadlanguage.h"
@@ -150,7 +149,7 @@ private:
     TMDIChild* window_;
 };
 
-TMDIChild::TMDIChild(TuningHost* host, QWidget* parent) : QWidget(parent), host_(host) {
+TMDIChild::TMDIChild(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("MDIChild"));
     resize(kDesignWidth, kDesignHeight);
@@ -187,7 +186,6 @@ TMDIChild::~TMDIChild() {
         SetSenderHooks({});
         g_hookOwner = nullptr;
     }
-    if (host_ != nullptr) host_->tuningWindowDestroyed(this);
 }
 
 void TMDIChild::installSenderHooks() {
@@ -774,7 +772,7 @@ void TMDIChild::FormShow() {
     BuildItemTree();
     ApplyLanguage();
     TreeView1->expandAll();
-    if (host_ != nullptr) host_->setDocumentCommandsEnabled(true);
+    emit documentShown();
     ShowBand();
     ListBox1->clear();
     if (feedback_ != nullptr) feedback_->Retranslate();
@@ -786,11 +784,11 @@ void TMDIChild::FormShow() {
 
 bool TMDIChild::FormCloseQuery() {
     // Unsaved changes first: Save, Discard or Cancel.
-    if (ImageModified(tunerImage) && host_ != nullptr) {
+    if (ImageModified(tunerImage) && saveHandler_) {
         const ui::MessageResult keep = ui::Dialogs().message(this, ui::MessageKind::Question, QStringLiteral("Varnel"),
                                                              T("Safety", "M0001"), ui::MessageButtons::SaveDiscardCancel);
         if (keep == ui::MessageResult::Cancel) return false;
-        if (keep == ui::MessageResult::Ok && !host_->saveDocument()) return false;
+        if (keep == ui::MessageResult::Ok && !saveHandler_()) return false;
     }
     if (!inTunerMode) return true;
     const ui::MessageResult answer =
@@ -801,13 +799,13 @@ bool TMDIChild::FormCloseQuery() {
     SendExitTunerMode();
     ui::Dialogs().pause(500);
     inTunerMode = false;
-    if (host_ != nullptr) host_->showTunerModeLeftCaptions();
+    emit tunerModeLeft();
     return true;
 }
 
 void TMDIChild::FormClose() {
     closing_ = true;
-    if (host_ != nullptr) host_->setDocumentCommandsEnabled(false);
+    emit documentClosed();
 }
 
 void TMDIChild::showEvent(QShowEvent* event) {
@@ -878,6 +876,29 @@ void TMDIChild::lockStabilityPage() {
 
 void TMDIChild::lockMeasureButtons() {
     DisableButtons(*this, {"Button3", "Button4", "Button7", "Button8", "Button13", "Button14"});
+}
+
+void TMDIChild::stopMeasuring() {
+    for (QTimer* timer : {MandownTimer, CheckTimer, ErrorRateTimer}) timer->stop();
+}
+
+void TMDIChild::radioLeftTunerMode() {
+    CheckTimer->stop();
+    lockCtcssPage();
+    lockPowerPage();
+    lockMeasureButtons();
+}
+
+void TMDIChild::imageEdited() {
+    TreeView1DblClick();
+    refreshModifiedMarker();
+}
+
+void TMDIChild::factoryImageRead(const QString& note) {
+    // The chart draws the factory copy beside the radio's values.
+    if (feedback_ != nullptr) feedback_->FactoryRead();
+    ReloadPageValues();
+    LogNote(note);
 }
 
 void TMDIChild::lockAdjustControls() {

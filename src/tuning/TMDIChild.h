@@ -36,7 +36,6 @@ class QSplitter;
 class QStackedLayout;
 class QTimer;
 class QTreeWidgetItem;
-class TuningHost;
 class HotplugWatch;
 namespace varnel::tuning {
 class TuningFeedback;
@@ -45,8 +44,44 @@ class TuningFeedback;
 class TMDIChild : public QWidget {
     Q_OBJECT
 public:
-    explicit TMDIChild(TuningHost* host, QWidget* parent = nullptr);
+    explicit TMDIChild(QWidget* parent = nullptr);
     ~TMDIChild() override;
+
+    // Saves the image as File > Save does (asking for a name when it has
+    // none), for the close query's Save answer; true when it was saved.
+    // Without a handler, Save keeps the window open.
+    void setSaveHandler(std::function<bool()> save) { saveHandler_ = std::move(save); }
+
+    // ---- what the main window asks of it -------------------------------------
+    // The radio left tuner mode: measuring and read-back stop, the pages
+    // that send lock.
+    void radioLeftTunerMode();
+    // Leaving tuner mode was asked for: the measuring pollers stop.
+    void stopMeasuring();
+    // The image changed under the window (grid editor, factory read): the
+    // current item is selected again and the caption follows.
+    void imageEdited();
+    // The factory copy was read: the chart draws it, the page shows the
+    // image's values again, and the log says so.
+    void factoryImageRead(const QString& note);
+
+signals:
+    // The window is shown (its commands apply) or has accepted its close.
+    void documentShown();
+    void documentClosed();
+    // The close query took the radio out of tuner mode.
+    void tunerModeLeft();
+    // The connection watch lost the radio.
+    void radioLost();
+    // The connection watch lost the radio (false) or found it again (true).
+    void radioPresenceChanged(bool present);
+    // A note about the link for the status bar.
+    void linkNote(const QString& note);
+    // An exchange gave up: `statusKey` is a key of section "Status",
+    // `detail` is appended.
+    void exchangeFailed(const QString& statusKey, const QString& detail);
+
+public:
 
     // The show routine; the main window runs it again after a language switch.
     void FormShow();
@@ -248,7 +283,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
-    TuningHost* host() const { return host_; }
 
 private:
     void FormCreate();
@@ -281,7 +315,7 @@ private:
     void wheelOnPage(QScrollArea* page, QWheelEvent* event);
     void pressOnPage(varnel::Page target);
 
-    TuningHost* host_;
+    std::function<bool()> saveHandler_;
     QStackedLayout* pageStack_ = nullptr;
     QHash<QString, QWidget*> controls_;
     // Widgets of each row of each page (for showing / hiding rows).

@@ -6,10 +6,10 @@
 #include <QLocale>
 #include <QStringEncoder>
 
-#include "app/DialogSeam.h"
+#include "ui/DialogSeam.h"
 #include "device/Transfer.h"
 #include "lang/FrameLogText.h"
-#include "app/FeedbackTexts.h"
+#include "ui/FeedbackTexts.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/FrameDecode.h"
 #include "protocol/Sendcmd.h"
@@ -25,7 +25,7 @@ namespace {
 constexpr const char* kLogFilter = "TET Files (*.txt)| *.txt|CSV Files (*.csv)|*.csv";
 
 // Short date and long time of the interface language.
-QString LocalDateTime() { return app::InterfaceDateTime(QDateTime::currentDateTime()); }
+QString LocalDateTime() { return ui::InterfaceDateTime(QDateTime::currentDateTime()); }
 
 QString CsvField(QString text) {
     if (text.contains(QLatin1Char('"')) || text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('\n'))) {
@@ -46,10 +46,10 @@ void TMDIChild::LogFrame(const std::uint8_t* bytes, std::uint16_t length, int di
     auto* line = new QListWidgetItem(when + LogLineBody(bytes, length, direction));
     // The decoded column beside the bytes; the saved text keeps the line alone.
     DecodedFrame decoded = DecodeFrame(bytes, length, direction != 0);
-    const std::vector<std::string> fields = DescribeFrameFields(decoded, app::LanguageLookup());
+    const std::vector<std::string> fields = DescribeFrameFields(decoded, ui::LanguageLookup());
     QStringList columns{when};
     for (const std::string& field : fields) columns << QString::fromStdString(field);
-    line->setData(kDecodedRole, QString::fromStdString(DescribeFrame(decoded, app::LanguageLookup())));
+    line->setData(kDecodedRole, QString::fromStdString(DescribeFrame(decoded, ui::LanguageLookup())));
     line->setData(kFieldsRole, columns);
     ListBox1->addItem(line);
     // Every live change and every selection goes out as a frame: the chart
@@ -73,9 +73,9 @@ void TMDIChild::LogTransferFailure(const TransferOutcome& outcome) {
                                     : DecodeFrame(lastSentFrame.data(), sentFrameLength, false);
     decoded.failure = outcome.Describe();
     QStringList columns{when};
-    for (const std::string& field : DescribeFrameFields(decoded, app::LanguageLookup()))
+    for (const std::string& field : DescribeFrameFields(decoded, ui::LanguageLookup()))
         columns << QString::fromStdString(field);
-    line->setData(kDecodedRole, QString::fromStdString(DescribeFrame(decoded, app::LanguageLookup())));
+    line->setData(kDecodedRole, QString::fromStdString(DescribeFrame(decoded, ui::LanguageLookup())));
     line->setData(kFieldsRole, columns);
     ListBox1->addItem(line);
     ListBox1->scrollToBottom();
@@ -89,7 +89,7 @@ void TMDIChild::LogNote(const QString& text) {
 
 void TMDIChild::C1Click() {
     if (ListBox1->count() > 0 &&
-        ui::Dialogs().message(this, ui::MessageKind::Question, QStringLiteral("Varnel"), app::StatusText("S0014"),
+        ui::Dialogs().message(this, ui::MessageKind::Question, QStringLiteral("Varnel"), ui::StatusText("S0014"),
                               ui::MessageButtons::OkCancel) != ui::MessageResult::Ok) {
         return;
     }
@@ -113,7 +113,7 @@ void TMDIChild::S1Click() {
         QStringList header;
         for (const char* key : {"H0001", "H0002", "H0003", "H0004", "H0005", "H0006", "H0007", "H0008", "H0009",
                                 "H0010", "H0011"}) {
-            header << CsvField(app::StatusText(key));
+            header << CsvField(ui::StatusText(key));
         }
         bytes = "\xEF\xBB\xBF" + header.join(QLatin1Char(',')).toUtf8() + "\r\n";
         for (int i = 0; i < ListBox1->count(); ++i) {

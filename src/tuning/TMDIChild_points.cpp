@@ -14,6 +14,7 @@
 #include <initializer_list>
 
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/TMDIChild.h"
 

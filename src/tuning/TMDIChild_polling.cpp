@@ -16,10 +16,10 @@
 #include <QPointer>
 #include <QTimer>
 
-#include "app/RecordsGlue.h"
-#include "app/DialogSeam.h"
-#include "app/TuningHost.h"
+#include "ui/Records.h"
+#include "ui/DialogSeam.h"
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "lang/ErrorText.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Exchange.h"
@@ -122,7 +122,9 @@ void TMDIChild::ConnectPollers() {
             QString note = QString::fromStdString(Text("Link", "L020"));
             if (note.isEmpty()) note = QStringLiteral("USB notices are not available; the radio is looked for every second.");
             const QString reason = hotplug_->platformFailure();
-            if (host() != nullptr) host()->showLinkNote(reason.isEmpty() ? note : note + QStringLiteral(" (") + reason + QStringLiteral(")"));
+            if (!reason.isEmpty()) note += QStringLiteral(" (") + reason + QStringLiteral(")");
+            // Said once the main window listens (the window is still being built).
+            QTimer::singleShot(0, this, [this, note] { emit linkNote(note); });
         }
         watchFallback_ = new QTimer(this);
         watchFallback_->setObjectName(QStringLiteral("WatchFallbackTimer"));
@@ -186,9 +188,8 @@ void TMDIChild::GiveUp(QTimer* timer) {
     if (timer == SaveTimer && InFamily(currentItem, Page::Mandown)) {
         text += QStringLiteral("\n\n") + QString::fromStdString(Text("Status", "S0013"));
     }
-    if (host() != nullptr) {
-        host()->reportFailure("S0011", QString::fromStdString(Text("Status", CommandNameKey(lastSentFrame[2], lastSentFrame[6]))));
-    }
+    emit exchangeFailed(QStringLiteral("S0011"),
+                        QString::fromStdString(Text("Status", CommandNameKey(lastSentFrame[2], lastSentFrame[6]))));
     ui::Dialogs().message(this, ui::MessageKind::Plain, QGuiApplication::applicationDisplayName(), text,
                           ui::MessageButtons::Ok);
     lockAdjustControls();
@@ -205,7 +206,7 @@ void TMDIChild::TimeOutTimerTimer() {
     });
     if (accepted) {
         FinishReply(TimeOutTimer);
-        app::RecordLiveSetAcknowledged();
+        ui::RecordLiveSetAcknowledged();
     }
 }
 
@@ -227,14 +228,14 @@ void TMDIChild::ResendSave(bool wide) {
 void TMDIChild::SaveItemTimer() {
     if (VerifyTick(SaveTimer, cmd::reply(cmd::kSaveItem), [this] { ResendSave(false); })) {
         FinishReply(SaveTimer);
-        app::RecordSaveAcknowledged(lastSave_.item);
+        ui::RecordSaveAcknowledged(lastSave_.item);
     }
 }
 
 void TMDIChild::SaveItemTimer2Timer() {
     if (VerifyTick(SaveItemTimer2, cmd::reply(cmd::kSaveItem), [this] { ResendSave(true); })) {
         FinishReply(SaveItemTimer2);
-        app::RecordSaveAcknowledged(lastSave_.item);
+        ui::RecordSaveAcknowledged(lastSave_.item);
     }
 }
 
@@ -297,7 +298,7 @@ void TMDIChild::ConnetTimerTimer() {
     if (radioAway_ && !inTunerMode) return;
     radioAway_ = true;
     inTunerMode = false;
-    if (host() != nullptr) host()->showRadioLostCaptions();
+    emit radioLost();
     lockAdjustControls();
     if (feedback_ != nullptr) feedback_->RadioLost();
 }

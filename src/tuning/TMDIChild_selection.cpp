@@ -7,6 +7,7 @@
 #include <QTreeWidgetItem>
 
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/TMDIChild.h"

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "data/ValueRules.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/TMDIChild.h"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
 #include "tuning/TMDIChild.h"
 

@@ -16,6 +16,7 @@
 #include <QLabel>
 
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "data/ValueRules.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/TMDIChild.h"

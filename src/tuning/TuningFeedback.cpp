@@ -14,9 +14,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "app/FeedbackTexts.h"
-#include "app/TuningHost.h"
+#include "ui/FeedbackTexts.h"
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
 #include "tuning/PointChart.h"
 #include "tuning/TMDIChild.h"
@@ -200,7 +200,7 @@ void TuningFeedback::focusMoved(QWidget* now) {
 }
 
 void TuningFeedback::addLogNote(const QString& text) {
-    window_->ListBox1->addItem(app::InterfaceDateTime(QDateTime::currentDateTime()) + QStringLiteral("  ") + text);
+    window_->ListBox1->addItem(ui::InterfaceDateTime(QDateTime::currentDateTime()) + QStringLiteral("  ") + text);
     window_->ListBox1->setCurrentRow(window_->ListBox1->count() - 1);
     window_->ListBox1->scrollToBottom();
 }
@@ -226,24 +226,24 @@ void TuningFeedback::RadioLost() {
     }
     window_->lockMeasureButtons();
 
-    const QString text = app::StatusText("S0010");
+    const QString text = ui::StatusText("S0010");
     notice_->setText(text);
     notice_->setStyleSheet(QString::fromLatin1(kLostStyle));
     notice_->show();
     addLogNote(text);
-    if (window_->host() != nullptr) window_->host()->radioPresenceChanged(false);
+    emit window_->radioPresenceChanged(false);
 }
 
 void TuningFeedback::RadioFound() {
     if (!lost_) return;
     lost_ = false;
     found_ = true;
-    const QString text = app::StatusText("S0015");
+    const QString text = ui::StatusText("S0015");
     notice_->setText(text);
     notice_->setStyleSheet(QString::fromLatin1(kFoundStyle));
     notice_->show();
     addLogNote(text);
-    if (window_->host() != nullptr) window_->host()->radioPresenceChanged(true);
+    emit window_->radioPresenceChanged(true);
 }
 
 void TuningFeedback::FactoryRead() {
@@ -252,9 +252,9 @@ void TuningFeedback::FactoryRead() {
 
 void TuningFeedback::Retranslate() {
     if (lost_) {
-        notice_->setText(app::StatusText("S0010"));
+        notice_->setText(ui::StatusText("S0010"));
     } else if (found_) {
-        notice_->setText(app::StatusText("S0015"));
+        notice_->setText(ui::StatusText("S0015"));
     }
     if (chart_ != nullptr) chart_->retranslate();
 }

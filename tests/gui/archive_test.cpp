@@ -195,7 +195,7 @@ void ArchiveTest::refusedFilesChangeNothing() {
     QCOMPARE(Memory(), memory);
     QCOMPARE(Buffer(), test::PatternArchive(6));
     QCOMPARE(currentFileName, name);
-    QCOMPARE(form.tuningWindow, window);
+    QCOMPARE(form.tuningWindow.data(), window);
     QCOMPARE(form.openTuningWindows().size(), 1);
     QCOMPARE(window->windowTitle(), QStringLiteral("good.tdb"));
 }
@@ -288,7 +288,7 @@ void ArchiveTest::openWhileTunerModeAsksAndMayCancelTheOpen() {
     QCOMPARE(env.dialogs().messages.first().kind, ui::MessageKind::Question);
     QVERIFY(inTunerMode);
     QCOMPARE(form.openTuningWindows(), QList<TMDIChild*>{tuning});
-    QCOMPARE(form.tuningWindow, tuning);
+    QCOMPARE(form.tuningWindow.data(), tuning);
     QCOMPARE(Memory(), before);
 
     // Confirmed: tuner mode is left and the windows close.

@@ -19,10 +19,11 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "app/FeedbackTexts.h"
+#include "ui/FeedbackTexts.h"
 #include "app/RadioStatusBar.h"
 #include "app/TMainForm.h"
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "dialogs/TParamForm.h"
 #include "data/ItemTable.h"
 #include "lang/Loadlanguage.h"
@@ -370,9 +371,9 @@ private slots:
         TMainForm form;
         QVERIFY(test::EnterTunerMode(form));
         const QString line = form.tuningWindow->ListBox1->item(0)->text();
-        const QString expectedStart = app::InterfaceLocale().toString(QDate::currentDate(), QLocale::ShortFormat);
+        const QString expectedStart = ui::InterfaceLocale().toString(QDate::currentDate(), QLocale::ShortFormat);
         QVERIFY2(line.startsWith(expectedStart), qPrintable(line));
-        QCOMPARE(app::InterfaceLocale().language(), QLocale::Chinese);
+        QCOMPARE(ui::InterfaceLocale().language(), QLocale::Chinese);
     }
 
     void clearingAsksFirstAndCsvIsOffered() {
@@ -425,9 +426,9 @@ private slots:
         OpenError error;
         error.kind = OpenError::Kind::PermissionDenied;
         error.device = "/dev/sg3";
-        QCOMPARE(app::OpenFailureReason(error), S("O0002") + " (/dev/sg3)");
+        QCOMPARE(ui::OpenFailureReason(error), S("O0002") + " (/dev/sg3)");
         error.kind = OpenError::Kind::NoRadio;
-        QCOMPARE(app::OpenFailureReason(error), S("O0001"));
+        QCOMPARE(ui::OpenFailureReason(error), S("O0001"));
     }
 
     // ---- the chart ------------------------------------------------------------------

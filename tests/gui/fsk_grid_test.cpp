@@ -6,8 +6,8 @@
 #include <QTest>
 #include <memory>
 
-#include "app/TuningHost.h"
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "support/FakeHost.h"

@@ -10,6 +10,7 @@
 
 #include "app/TMainForm.h"
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Exchange.h"
 #include "protocol/Sendcmd.h"
@@ -40,7 +41,8 @@ private:
     std::unique_ptr<TMDIChild> openTuningWindow() {
         radioInfo = VirtualPresetInfo(VirtualPreset::Variant0);
         tunerImage = VirtualPresetImage(VirtualPreset::Variant0);
-        auto w = std::make_unique<TMDIChild>(&host_);
+        auto w = std::make_unique<TMDIChild>();
+        host_.attach(w.get());
         w->setAttribute(Qt::WA_DeleteOnClose, false);
         w->FormShow();
         if (ScanRadioDrives() != 1) qFatal("no virtual radio");

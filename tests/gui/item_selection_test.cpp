@@ -11,8 +11,8 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "app/TuningHost.h"
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "support/FakeHost.h"

@@ -12,7 +12,6 @@
 #include <QTimer>
 #include <memory>
 
-#include "app/TuningHost.h"
 #include "data/Global.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"

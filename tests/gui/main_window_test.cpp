@@ -15,7 +15,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "app/AppFonts.h"
+#include "ui/AppFonts.h"
 #include "app/StartupOptions.h"
 #include "app/TAboutBox.h"
 #include "app/TMainForm.h"
@@ -149,7 +149,7 @@ private slots:
     void windowListNamesTheTuningWindow();
     void modalFormsGoThroughTheSeam();
     void aboutBoxTakesLanguageOnShow();
-    void hostCallbacksSetCommandsAndCaptions();
+    void tuningWindowReportsSetCommandsAndCaptions();
 };
 
 // ---------------------------------------------------------------------------
@@ -279,11 +279,12 @@ void MainWindowTest::languageSwitchRerunsTuningWindowShow() {
     QCOMPARE(child->windowTitle(), QStringLiteral("abc.tdb"));
     // Disable the document commands behind the window's back; the show
     // routine run by the switch enables them again.
-    form.setDocumentCommandsEnabled(false);
+    form.SpeedButton1->setEnabled(false);
+    form.FileSaveAsItem->setEnabled(false);
     form.N8->trigger();
     QVERIFY(form.SpeedButton1->isEnabled());
     QVERIFY(form.FileSaveAsItem->isEnabled());
-    QCOMPARE(form.tuningWindow, child);
+    QCOMPARE(form.tuningWindow.data(), child);
 }
 
 void MainWindowTest::closeRefusedByTuningWindowKeepsRunning() {
@@ -657,28 +658,33 @@ void MainWindowTest::aboutBoxTakesLanguageOnShow() {
     QVERIFY(!about->windowTitle().isEmpty());
 }
 
-void MainWindowTest::hostCallbacksSetCommandsAndCaptions() {
+void MainWindowTest::tuningWindowReportsSetCommandsAndCaptions() {
     TestEnvironment env;
     TMainForm form;
-    TuningHost& host = form;
-    host.setDocumentCommandsEnabled(true);
-    for (QAction* a : {form.ParamItem, form.FileSaveItem, form.FileSaveAsItem}) QVERIFY(a->isEnabled());
-    QVERIFY(form.SpeedButton1->isEnabled());
-    QVERIFY(form.SpeedButton3->isEnabled());
-    host.setDocumentCommandsEnabled(false);
-    for (QAction* a : {form.ParamItem, form.FileSaveItem, form.FileSaveAsItem}) QVERIFY(!a->isEnabled());
-    QVERIFY(!form.SpeedButton1->isEnabled());
-    QVERIFY(!form.SpeedButton3->isEnabled());
+    const auto commandsOn = [&form] {
+        for (QAction* a : {form.ParamItem, form.FileSaveItem, form.FileSaveAsItem}) {
+            if (!a->isEnabled()) return false;
+        }
+        return form.SpeedButton1->isEnabled() && form.SpeedButton3->isEnabled();
+    };
+    QVERIFY(!commandsOn());
+    TMDIChild* window = form.OpenTuningWindow(QStringLiteral("a.tdb"));
+    QVERIFY(commandsOn());
 
     form.SpeedButton4->setText(QStringLiteral("x"));
     form.N2->setText(QStringLiteral("x"));
-    host.showRadioLostCaptions();
+    emit window->radioLost();
     QCOMPARE(form.SpeedButton4->text(), Tr("MainForm", "S003"));
     QCOMPARE(form.N2->text(), Tr("MainMenu", "M0022"));
-    host.showTunerModeLeftCaptions();
+    emit window->tunerModeLeft();
     QCOMPARE(form.SpeedButton4->text(), Tr("MainForm", "S003"));
     QCOMPARE(form.N2->text(), Tr("MainForm", "S003"));
     QCOMPARE(form.N2->statusTip(), Tr("MainForm", "S0030"));
+
+    // The window goes: the pointer to it clears itself, the commands go off.
+    QVERIFY(form.tuningWindow->parentWidget()->close());
+    QTRY_VERIFY(form.tuningWindow == nullptr);
+    QVERIFY(!commandsOn());
 }
 
 QTEST_MAIN(MainWindowTest)

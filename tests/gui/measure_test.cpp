@@ -11,8 +11,8 @@
 #include <QTimer>
 #include <memory>
 
-#include "app/TuningHost.h"
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "support/RadioFrames.h"

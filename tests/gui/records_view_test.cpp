@@ -12,9 +12,10 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "app/RecordsGlue.h"
+#include "ui/Records.h"
 #include "app/TMainForm.h"
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "dialogs/TRecordsForm.h"
 #include "records/Recorder.h"
 #include "support/TestEnvironment.h"
@@ -134,19 +135,19 @@ private slots:
     void acknowledgedValueChangesAreRecordedWithOldAndNewValue() {
         TestEnvironment env;
         tunerImage[118] = 20;  // item 10, point 3, band 0
-        app::RecordEntered(nullptr);
+        ui::RecordEntered(nullptr);
         currentItem = 10;
         currentPoint = 3;
         actionCode = action::kValueAdjusted;
         tunerImage[118] = 77;
-        app::RecordLiveSetAcknowledged();
+        ui::RecordLiveSetAcknowledged();
         // Keying the transmitter changes no value: nothing recorded.
         actionCode = action::kTransmitOn;
-        app::RecordLiveSetAcknowledged();
+        ui::RecordLiveSetAcknowledged();
         // Selecting the point again sends the value it has: nothing recorded.
         actionCode = action::kItemSelected;
-        app::RecordLiveSetAcknowledged();
-        app::RecordSaveAcknowledged(10);
+        ui::RecordLiveSetAcknowledged();
+        ui::RecordSaveAcknowledged(10);
         const auto records = all();
         QCOMPARE(records.size(), std::size_t{3});
         QCOMPARE(QString::fromStdString(records[1].event), QStringLiteral("live-change"));
@@ -162,9 +163,9 @@ private slots:
         TestEnvironment env;
         for (const char* serial : {"SN-1", "SN-2", "SN-1"}) {
             CalibrationRecorder().SetSerial(serial);
-            app::RecordEntered(nullptr);
+            ui::RecordEntered(nullptr);
         }
-        app::RecordWroteAll();  // SN-1
+        ui::RecordWroteAll();  // SN-1
         TRecordsForm form;
         QCOMPARE(form.RecordsGrid->rowCount(), 4);
         QVERIFY(form.StoreLabel->text().contains(QStringLiteral("SQLite")));
@@ -196,7 +197,7 @@ private slots:
         QCOMPARE(form.RecordsGrid->rowCount(), 0);
         QVERIFY(form.StoreLabel->text().startsWith(TestEnvironment::text("Records", "R0012")));
         // Recording without a store is silent.
-        app::RecordEntered(nullptr);
+        ui::RecordEntered(nullptr);
         QVERIFY(env.dialogs().messages.isEmpty());
     }
 };

@@ -22,6 +22,7 @@
 #include "app/TMainForm.h"
 #include "data/Filemanage.h"
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "data/Safety.h"
 #include "dialogs/TFactroyForm.h"
 #include "dialogs/TParamForm.h"
@@ -457,7 +458,7 @@ void SafetyTest::archiveOpenRefusedWhileTunedIsCancelled() {
     QCOMPARE(env.dialogs().messages.size(), 1);
     QCOMPARE(env.dialogs().messages.first().text, Tr("MessageBox", "M011"));
     QCOMPARE(form.openTuningWindows(), QList<TMDIChild*>{window});
-    QCOMPARE(form.tuningWindow, window);
+    QCOMPARE(form.tuningWindow.data(), window);
     QVERIFY(radioInfo.bytes == info.bytes);
     QVERIFY(tunerImage.bytes == image.bytes);
     QVERIFY(inTunerMode);
@@ -553,7 +554,7 @@ void SafetyTest::enteringOverAModifiedImageAsks() {
     QCOMPARE(env.dialogs().messages.first().text, Tr("Safety", "M0001"));
     QVERIFY(env.radio().receivedFrames().empty());
     QCOMPARE(tunerImage.bytes, changed.bytes);
-    QCOMPARE(form.tuningWindow, &w);
+    QCOMPARE(form.tuningWindow.data(), &w);
 
     // Discard: entry goes on with the usual frames and reads the radio anew.
     env.dialogs().answers << ui::MessageResult::Discard;

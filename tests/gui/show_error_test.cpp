@@ -2,7 +2,7 @@
 // error box, through the dialog seam.
 #include <QTest>
 
-#include "app/ShowError.h"
+#include "ui/ShowError.h"
 #include "lang/Loadlanguage.h"
 #include "support/TestEnvironment.h"
 

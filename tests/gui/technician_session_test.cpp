@@ -11,6 +11,7 @@
 
 #include "app/TMainForm.h"
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "protocol/Sendcmd.h"
 #include "support/RadioFrames.h"
 #include "support/TestEnvironment.h"

@@ -74,7 +74,7 @@ struct Snapshot {
         QCOMPARE(form.N1->isEnabled(), n1);
         QCOMPARE(form.SpeedButton1->isEnabled(), button1);
         QCOMPARE(static_cast<int>(form.openTuningWindows().size()), windows);
-        QCOMPARE(form.tuningWindow, window);
+        QCOMPARE(form.tuningWindow.data(), window);
     }
 };
 
@@ -227,7 +227,7 @@ void TunerModeTest::enterAndLeave() {
     QCOMPARE(pollTicks, std::uint16_t(0));
     QCOMPARE(pollRetries, std::uint8_t(0));
     // The window stays, showing the image read at entry; the link stays open.
-    QCOMPARE(form.tuningWindow, window);
+    QCOMPARE(form.tuningWindow.data(), window);
     QCOMPARE(form.openTuningWindows().size(), 1);
     QVERIFY(linkHandle != nullptr);
     QVERIFY(std::equal(tunerImage.bytes.begin(), tunerImage.bytes.begin() + imageBytes,

@@ -17,8 +17,8 @@
 #include <QWheelEvent>
 #include <memory>
 
-#include "app/TuningHost.h"
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "support/FakeHost.h"
@@ -145,7 +145,8 @@ private slots:
     }
 
     void controlsStartAsDesigned() {
-        TMDIChild w(&host_);
+        TMDIChild w;
+        host_.attach(&w);
         w.setAttribute(Qt::WA_DeleteOnClose, false);
         // Edits: "0", three characters (five for the 16-bit FSK columns), disabled.
         for (const PageSpec& spec : PageSpecs()) {
@@ -471,7 +472,8 @@ private slots:
     void frequencyLabelsFollowTheScope() {
         radioInfo = VirtualPresetInfo(VirtualPreset::LargeNewFirmware);
         FillImage();
-        TMDIChild w(&host_);
+        TMDIChild w;
+        host_.attach(&w);
         w.setAttribute(Qt::WA_DeleteOnClose, false);
         w.RefreshFrequencyLabels(RefreshScope::Build);
         QCOMPARE(w.control<QLabel>("Label3")->text(), QString("445.125000"));  // RX point 1
@@ -637,12 +639,13 @@ private slots:
 
     void closeFreesTheWindow() {
         radioInfo = VirtualPresetInfo(VirtualPreset::Variant0);
-        QPointer<TMDIChild> w = new TMDIChild(&host_);
+        QPointer<TMDIChild> w = new TMDIChild;
+        host_.attach(w);
         w->FormShow();
         w->show();
         QVERIFY(w->close());
         QTRY_VERIFY(w.isNull());
-        QCOMPARE(host_.destroyed, 1);
+        QCOMPARE(host_.documentCommands, (QList<bool>{true, false}));
     }
 
     // ---- sender hooks --------------------------------------------------------

@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <functional>
 
-#include "app/DialogSeam.h"
+#include "ui/DialogSeam.h"
 
 class QDialog;
 

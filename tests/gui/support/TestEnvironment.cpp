@@ -9,6 +9,7 @@
 #include "app/TMainForm.h"
 #include "data/Filemanage.h"
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
 #include "lang/Profile.h"
 #include "protocol/Sendcmd.h"
@@ -53,6 +54,7 @@ TestEnvironment::~TestEnvironment() {
 void TestEnvironment::resetState() {
     ResetPollState();
     ResetGlobalState();
+    ResetSelection();
     ResetLanguageState();
     archiveBuffer.fill(0);
     radioDriveLetters.fill(std::string());

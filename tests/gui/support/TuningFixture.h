@@ -12,11 +12,11 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "app/TuningHost.h"
 #include "data/Global.h"
 #include "device/Mass_storage.h"
 #include "protocol/Sendcmd.h"
 #include "sim/VirtualBackend.h"
+#include "support/FakeHost.h"
 #include "support/TestEnvironment.h"
 #include "tuning/TMDIChild.h"
 
@@ -43,9 +43,10 @@ void PrepareWindowStart(TestEnvironment& env, const WindowStart& start);
 void LinkTunerMode(TestEnvironment& env, bool tunerMode);
 
 template <class Window = TMDIChild>
-std::unique_ptr<Window> OpenTuningWindow(TestEnvironment& env, TuningHost& host, WindowStart start = {}) {
+std::unique_ptr<Window> OpenTuningWindow(TestEnvironment& env, FakeHost& host, WindowStart start = {}) {
     PrepareWindowStart(env, start);
-    auto w = std::make_unique<Window>(&host);
+    auto w = std::make_unique<Window>();
+    host.attach(w.get());
     w->setAttribute(Qt::WA_DeleteOnClose, false);
     w->FormShow();
     if (start.linked) LinkTunerMode(env, start.tunerMode);

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "app/DialogSeam.h"
+#include "ui/DialogSeam.h"
 #include "util/Error.h"
 
 class QWidget;

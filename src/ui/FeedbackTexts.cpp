@@ -1,4 +1,4 @@
-#include "app/FeedbackTexts.h"
+#include "ui/FeedbackTexts.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,7 +9,7 @@
 
 #include "lang/Loadlanguage.h"
 
-namespace varnel::app {
+namespace varnel::ui {
 
 QString StatusText(const char* key) { return QString::fromStdString(Text("Status", key)); }
 
@@ -75,4 +75,4 @@ QString OpenFailureReason(const OpenError& error) {
     return text;
 }
 
-}  // namespace varnel::app
+}  // namespace varnel::ui

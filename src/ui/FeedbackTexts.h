@@ -10,7 +10,7 @@
 #include "device/Mass_storage.h"
 #include "protocol/FrameDecode.h"
 
-namespace varnel::app {
+namespace varnel::ui {
 
 // The text of (Status, key).
 QString StatusText(const char* key);
@@ -32,4 +32,4 @@ bool InstallQtCatalogue(int languageIndex);
 // device and the system's detail appended where known.
 QString OpenFailureReason(const OpenError& error);
 
-}  // namespace varnel::app
+}  // namespace varnel::ui

@@ -1,16 +1,14 @@
 // The desktop program's calibration records: opening the configured store at
-// start, one call per recorded event from the windows, and the menu entry of
-// the records view. Each call passes the program's globals to the core
+// start and one call per recorded event from the windows. Each call passes the program's globals to the core
 // recorder; a failing store is reported on the status tip and in the records
 // view, never by a box in the middle of an alignment.
 #pragma once
 
 #include <QString>
 
-class QMenu;
 class QWidget;
 
-namespace varnel::app {
+namespace varnel::ui {
 
 // Opens the store that ReadRecordsConfig names (at start-up).
 void OpenRecordsStore();
@@ -29,7 +27,4 @@ void RecordWroteAll();
 void RecordFactoryRead();
 void RecordArchiveSaved(const QString& path);
 
-// Adds "Calibration Records..." to `menu`; it opens the records view.
-void AddRecordsMenuEntry(QWidget* window, QMenu* menu);
-
-}  // namespace varnel::app
+}  // namespace varnel::ui

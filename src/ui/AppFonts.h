@@ -8,7 +8,7 @@
 #include <QFont>
 #include <QString>
 
-namespace varnel::app {
+namespace varnel::ui {
 
 // The family in use (found once, then cached); empty when none of the list
 // is installed, in which case the application's default family is used.
@@ -17,4 +17,4 @@ QString ProgramFontFamily();
 // The program's font at `points` points.
 QFont ProgramFont(int points);
 
-}  // namespace varnel::app
+}  // namespace varnel::ui

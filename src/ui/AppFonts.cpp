@@ -1,10 +1,10 @@
-#include "app/AppFonts.h"
+#include "ui/AppFonts.h"
 
 #include <QApplication>
 #include <QFontDatabase>
 #include <QStringList>
 
-namespace varnel::app {
+namespace varnel::ui {
 
 QString ProgramFontFamily() {
     static const QString family = [] {
@@ -32,4 +32,4 @@ QFont ProgramFont(int points) {
     return font;
 }
 
-}  // namespace varnel::app
+}  // namespace varnel::ui

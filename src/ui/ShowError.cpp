@@ -1,4 +1,4 @@
-#include "app/ShowError.h"
+#include "ui/ShowError.h"
 
 #include "lang/Loadlanguage.h"
 

@@ -1,22 +1,21 @@
-#include "app/RecordsGlue.h"
+#include "ui/Records.h"
 
-#include <QAction>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QVBoxLayout>
 #include <QtGlobal>
 
-#include "app/DialogSeam.h"
+#include "ui/DialogSeam.h"
 #include "data/Global.h"
-#include "dialogs/TRecordsForm.h"
+#include "ui/Selection.h"
+#include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
 #include "lang/Profile.h"
 #include "records/Recorder.h"
 
-namespace varnel::app {
+namespace varnel::ui {
 
 namespace {
 
@@ -46,7 +45,7 @@ QString AskSerial(QWidget* parent) {
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     layout->addWidget(buttons);
-    if (ui::Dialogs().execDialog(&dialog) != QDialog::Accepted) return {};
+    if (Dialogs().execDialog(&dialog) != QDialog::Accepted) return {};
     return edit->text().trimmed();
 }
 
@@ -89,20 +88,4 @@ void RecordArchiveSaved(const QString& path) {
     Note(CalibrationRecorder().Backup(radioInfo, tunerImage, path.toStdString()));
 }
 
-void AddRecordsMenuEntry(QWidget* window, QMenu* menu) {
-    auto* entry = menu->addAction(RecordsText("R0002"));
-    entry->setObjectName(QStringLiteral("RecordsItem"));
-    // The texts follow the language whenever the menu opens.
-    QObject::connect(menu, &QMenu::aboutToShow, entry, [entry] {
-        entry->setText(RecordsText("R0002"));
-        const QString hint = RecordsText("R0003");
-        entry->setToolTip(hint.section(QLatin1Char('|'), 0, 0));
-        entry->setStatusTip(hint);
-    });
-    QObject::connect(entry, &QAction::triggered, window, [window] {
-        TRecordsForm form(window);
-        ui::Dialogs().execDialog(&form);
-    });
-}
-
-}  // namespace varnel::app
+}  // namespace varnel::ui
