@@ -39,6 +39,7 @@ class QTreeWidgetItem;
 class HotplugWatch;
 namespace varnel::tuning {
 class TuningFeedback;
+class TuningPages;
 }
 
 class TMDIChild : public QWidget {
@@ -282,7 +283,6 @@ protected:
     friend class varnel::tuning::TuningFeedback;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormCreate();
@@ -293,9 +293,6 @@ private:
     void ConnectValueControls();  // TMDIChild_values.cpp
 
     void buildLayout();
-    QScrollArea* buildPage(const varnel::tuning::PageSpec& spec);
-    QWidget* buildCell(QWidget* parent, const varnel::tuning::ColumnSpec& column,
-                       const varnel::tuning::CellSpec& cell, QList<QWidget*>& rowWidgets);
     void registerControl(QObject* object);
     void installSenderHooks();
 
@@ -312,19 +309,9 @@ private:
                  const QList<int>& codes);
     void SetKeyingCaption(const char* button, const char* key);
 
-    void wheelOnPage(QScrollArea* page, QWheelEvent* event);
-    void pressOnPage(varnel::Page target);
-
     std::function<bool()> saveHandler_;
-    QStackedLayout* pageStack_ = nullptr;
+    varnel::tuning::TuningPages* pages_ = nullptr;
     QHash<QString, QWidget*> controls_;
-    // Widgets of each row of each page (for showing / hiding rows).
-    QHash<QString, QList<QWidget*>> rowWidgets_;  // key: point button name
-    QHash<QObject*, varnel::Page> pressTargets_;
-    // Only the page in front takes input; the covered ones are disabled.
-    void coverPages();
-    bool onCoveredPage(const QObject* object) const;
-    friend class TCoveredPageKeys;
     QString documentName_;
     bool closing_ = false;
     // The man-down value on screen (Label113), or -1 when none is shown.
