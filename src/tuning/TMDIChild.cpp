@@ -16,7 +16,6 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSplitter>
-#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -26,7 +25,9 @@
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/TuningFeedback.h"
+#include "tuning/TuningLog.h"
 #include "tuning/TuningPages.h"
+#include "tuning/PointChart.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
@@ -44,22 +45,10 @@ constexpr int kTreeWidth = 233;
 constexpr int kSplitterWidth = 4;
 constexpr int kPanelHeight = 28;
 constexpr int kLogHeight = 144;
-constexpr int kLogItemHeight = 18;
 
 const QColor kPanelColour(0, 170, 240);
 
 QString T(const char* section, const char* key) { return QString::fromStdString(Text(section, key)); }
-
-// Log lines are 18 pixels high.
-class LogItemDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        QSize size = QStyledItemDelegate::sizeHint(option, index);
-        size.setHeight(kLogItemHeight);
-        return size;
-    }
-};
 
 QTimer* MakeTimer(QObject* parent, const char* name, int interval) {
     auto* timer = new QTimer(parent);
@@ -220,34 +209,17 @@ void TMDIChild::buildLayout() {
     connect(pages_, &TuningPages::keyingClicked, this, &TMDIChild::KeyingButtonClick);
     connect(pages_, &TuningPages::saveClicked, this, &TMDIChild::SaveButtonClick);
 
-    ListBox1 = new QListWidget(Splitter2);
-    ListBox1->setObjectName(QStringLiteral("ListBox1"));
-    ListBox1->setUniformItemSizes(true);
-    ListBox1->setItemDelegate(new LogItemDelegate(ListBox1));
-    ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
-    ListBox1->setMinimumHeight(40);
-    {
-        // Hex bytes line up in a fixed-pitch face; the size follows the window.
-        QFont mono;
-        mono.setFamilies({QStringLiteral("Consolas"), QStringLiteral("DejaVu Sans Mono"),
-                          QStringLiteral("Liberation Mono"), QStringLiteral("Courier New")});
-        mono.setStyleHint(QFont::Monospace);
-        ListBox1->setFont(mono);
-    }
-
-    PopupMenu1 = new QMenu(this);
-    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    C1 = PopupMenu1->addAction(QStringLiteral("清空日志(&C)"));
-    C1->setObjectName(QStringLiteral("C1"));
-    N1 = PopupMenu1->addSeparator();
-    N1->setObjectName(QStringLiteral("N1"));
-    S1 = PopupMenu1->addAction(QStringLiteral("保存日志(&S)"));
-    S1->setObjectName(QStringLiteral("S1"));
-    connect(C1, &QAction::triggered, this, &TMDIChild::C1Click);
-    connect(S1, &QAction::triggered, this, &TMDIChild::S1Click);
-    connect(ListBox1, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { PopupMenu1->popup(ListBox1->viewport()->mapToGlobal(pos)); });
+    log_ = new TuningLog(Splitter2);
+    ListBox1 = log_;
+    PopupMenu1 = log_->menu();
+    C1 = log_->clearAction();
+    N1 = log_->separator();
+    S1 = log_->saveAction();
+    // Every live change and every selection goes out as a frame: the chart
+    // follows at once.
+    connect(log_, &TuningLog::frameLogged, this, [this] {
+        if (feedback_ != nullptr && feedback_->chart() != nullptr) feedback_->chart()->refresh();
+    });
 
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
@@ -294,6 +266,24 @@ void TMDIChild::ShowBand() {
     BandLabel->setText(T("Safety", "K0001").replace(QStringLiteral("%1"), name));
 }
 
+// ---- communication log --------------------------------------------------------
+
+QString TMDIChild::LogLineBody(const std::uint8_t* bytes, std::uint16_t length, int direction) {
+    return TuningLog::lineBody(bytes, length, direction);
+}
+
+void TMDIChild::LogFrame(const std::uint8_t* bytes, std::uint16_t length, int direction) {
+    log_->logFrame(bytes, length, direction);
+}
+
+void TMDIChild::LogTransferFailure(const TransferOutcome& outcome) { log_->logTransferFailure(outcome); }
+
+void TMDIChild::LogNote(const QString& text) { log_->logNote(text); }
+
+void TMDIChild::C1Click() { log_->clearAsked(); }
+
+void TMDIChild::S1Click() { log_->saveAsked(); }
+
 void TMDIChild::setDocumentName(const QString& name) {
     documentName_ = name;
     refreshModifiedMarker();
@@ -314,8 +304,7 @@ void TMDIChild::ApplyLanguage() {
     for (const KeyedControl& keyed : PageLanguageKeys()) {
         SetCaption(control(QString::fromLatin1(keyed.name)), T(keyed.section, keyed.key));
     }
-    C1->setText(T("ChildForm", "C0022"));
-    S1->setText(T("ChildForm", "C0023"));
+    log_->retranslate();
     setStatusTip(T("MainForm", "S008"));
 }
 

@@ -4,7 +4,6 @@
 //   TMDIChild.cpp            creation, layout of the pages, show and close
 //   TMDIChild_tree.cpp       the item tree and its icons
 //   TMDIChild_selection.cpp  tree double-click and the page loaders
-//   TMDIChild_log.cpp        log lines and the log list's menu
 //   TMDIChild_points.cpp     point, keying and save buttons
 //   TMDIChild_polling.cpp    reply polling, read-back, connection watch
 //   TMDIChild_values.cpp     value edits, up-downs and scroll bars
@@ -24,6 +23,7 @@
 #include "device/Transfer.h"
 #include "tuning/PageTables.h"
 #include "tuning/TuningControls.h"
+#include "tuning/TuningLog.h"
 
 class QAction;
 class QCloseEvent;
@@ -183,8 +183,8 @@ public:
     void C1Click();  // clear the log (asks first)
     // Item data of a log line: the decoded words beside the bytes (QString)
     // and its columns for a CSV file (QStringList: time, then the decoded fields).
-    static constexpr int kDecodedRole = Qt::UserRole + 10;
-    static constexpr int kFieldsRole = Qt::UserRole + 11;
+    static constexpr int kDecodedRole = varnel::tuning::TuningLog::kDecodedRole;
+    static constexpr int kFieldsRole = varnel::tuning::TuningLog::kFieldsRole;
     void S1Click();  // save the log
 
     // ---- controls ----------------------------------------------------------
@@ -311,6 +311,7 @@ private:
 
     std::function<bool()> saveHandler_;
     varnel::tuning::TuningPages* pages_ = nullptr;
+    varnel::tuning::TuningLog* log_ = nullptr;
     QHash<QString, QWidget*> controls_;
     QString documentName_;
     bool closing_ = false;

@@ -199,11 +199,7 @@ void TuningFeedback::focusMoved(QWidget* now) {
     ring_->follow(now);
 }
 
-void TuningFeedback::addLogNote(const QString& text) {
-    window_->ListBox1->addItem(ui::InterfaceDateTime(QDateTime::currentDateTime()) + QStringLiteral("  ") + text);
-    window_->ListBox1->setCurrentRow(window_->ListBox1->count() - 1);
-    window_->ListBox1->scrollToBottom();
-}
+void TuningFeedback::addLogNote(const QString& text) { window_->LogNote(text); }
 
 void TuningFeedback::RadioLost() {
     if (lost_) return;

@@ -1,0 +1,192 @@
+#include "tuning/TuningLog.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QFile>
+#include <QMenu>
+#include <QStringEncoder>
+#include <QStyledItemDelegate>
+
+#include "lang/FrameLogText.h"
+#include "lang/Loadlanguage.h"
+#include "protocol/FrameDecode.h"
+#include "protocol/Sendcmd.h"
+#include "ui/DialogSeam.h"
+#include "ui/FeedbackTexts.h"
+
+namespace varnel::tuning {
+
+namespace {
+
+constexpr int kLogItemHeight = 18;
+
+// The text file of the log, and beside it a table of the decoded lines.
+constexpr const char* kLogFilter = "TET Files (*.txt)| *.txt|CSV Files (*.csv)|*.csv";
+
+// Log lines are 18 pixels high.
+class LogItemDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(kLogItemHeight);
+        return size;
+    }
+};
+
+// Short date and long time of the interface language.
+QString LocalDateTime() { return ui::InterfaceDateTime(QDateTime::currentDateTime()); }
+
+QString CsvField(QString text) {
+    if (text.contains(QLatin1Char('"')) || text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('\n'))) {
+        text.replace(QStringLiteral("\""), QStringLiteral("\"\""));
+        return QLatin1Char('"') + text + QLatin1Char('"');
+    }
+    return text;
+}
+
+// The decoded column and the CSV columns of a line.
+void Describe(QListWidgetItem* line, const QString& when, const DecodedFrame& decoded) {
+    QStringList columns{when};
+    for (const std::string& field : DescribeFrameFields(decoded, ui::LanguageLookup())) {
+        columns << QString::fromStdString(field);
+    }
+    line->setData(TuningLog::kDecodedRole, QString::fromStdString(DescribeFrame(decoded, ui::LanguageLookup())));
+    line->setData(TuningLog::kFieldsRole, columns);
+}
+
+}  // namespace
+
+TuningLog::TuningLog(QWidget* parent) : QListWidget(parent) {
+    setObjectName(QStringLiteral("ListBox1"));
+    setUniformItemSizes(true);
+    setItemDelegate(new LogItemDelegate(this));
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    setMinimumHeight(40);
+    // Hex bytes line up in a fixed-pitch face; the size follows the window.
+    QFont mono;
+    mono.setFamilies({QStringLiteral("Consolas"), QStringLiteral("DejaVu Sans Mono"),
+                      QStringLiteral("Liberation Mono"), QStringLiteral("Courier New")});
+    mono.setStyleHint(QFont::Monospace);
+    setFont(mono);
+
+    menu_ = new QMenu(this);
+    menu_->setObjectName(QStringLiteral("PopupMenu1"));
+    clear_ = menu_->addAction(QStringLiteral("清空日志(&C)"));
+    clear_->setObjectName(QStringLiteral("C1"));
+    separator_ = menu_->addSeparator();
+    separator_->setObjectName(QStringLiteral("N1"));
+    save_ = menu_->addAction(QStringLiteral("保存日志(&S)"));
+    save_->setObjectName(QStringLiteral("S1"));
+    connect(clear_, &QAction::triggered, this, &TuningLog::clearAsked);
+    connect(save_, &QAction::triggered, this, &TuningLog::saveAsked);
+    connect(this, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { menu_->popup(viewport()->mapToGlobal(pos)); });
+}
+
+void TuningLog::retranslate() {
+    clear_->setText(QString::fromStdString(Text("ChildForm", "C0022")));
+    save_->setText(QString::fromStdString(Text("ChildForm", "C0023")));
+}
+
+QString TuningLog::lineBody(const std::uint8_t* bytes, std::uint16_t length, int direction) {
+    return QString::fromStdString(FrameLogText(bytes, length, direction));
+}
+
+void TuningLog::appendSelected(QListWidgetItem* line) {
+    addItem(line);
+    // The list follows its newest line.
+    setCurrentRow(count() - 1);
+    scrollToBottom();
+}
+
+void TuningLog::logFrame(const std::uint8_t* bytes, std::uint16_t length, int direction) {
+    const QString when = LocalDateTime();
+    auto* line = new QListWidgetItem(when + lineBody(bytes, length, direction));
+    // The decoded column beside the bytes; the saved text keeps the line alone.
+    Describe(line, when, DecodeFrame(bytes, length, direction != 0));
+    appendSelected(line);
+    emit frameLogged();
+}
+
+void TuningLog::logTransferFailure(const TransferOutcome& outcome) {
+    QString label = QString::fromStdString(Text("Link", "L021"));
+    if (label.isEmpty()) label = QStringLiteral("Transfer failed:");
+    const QString when = LocalDateTime();
+    auto* line = new QListWidgetItem(when + QStringLiteral("  ") + label + QLatin1Char(' ') +
+                                     QString::fromStdString(outcome.Describe()));
+    // The decoded column names the command that failed (the frame just sent)
+    // and the reason.
+    const bool received = outcome.direction == TransferDirection::FromRadio;
+    DecodedFrame decoded = received ? DecodeFrame(nullptr, 0, true)
+                                    : DecodeFrame(lastSentFrame.data(), sentFrameLength, false);
+    decoded.failure = outcome.Describe();
+    Describe(line, when, decoded);
+    addItem(line);
+    scrollToBottom();
+}
+
+void TuningLog::logNote(const QString& text) { appendSelected(new QListWidgetItem(LocalDateTime() + QStringLiteral("  ") + text)); }
+
+void TuningLog::clearAsked() {
+    if (count() > 0 &&
+        ui::Dialogs().message(this, ui::MessageKind::Question, QStringLiteral("Varnel"), ui::StatusText("S0014"),
+                              ui::MessageButtons::OkCancel) != ui::MessageResult::Ok) {
+        return;
+    }
+    clear();
+}
+
+// A table: time, the decoded columns, then the line as the log shows it.
+// UTF-8 with a byte-order mark, so that spreadsheets read the Chinese texts.
+QByteArray TuningLog::csvBytes() const {
+    QStringList header;
+    for (const char* key :
+         {"H0001", "H0002", "H0003", "H0004", "H0005", "H0006", "H0007", "H0008", "H0009", "H0010", "H0011"}) {
+        header << CsvField(ui::StatusText(key));
+    }
+    QByteArray bytes = "\xEF\xBB\xBF" + header.join(QLatin1Char(',')).toUtf8() + "\r\n";
+    for (int i = 0; i < count(); ++i) {
+        const QListWidgetItem* line = item(i);
+        QStringList columns = line->data(kFieldsRole).toStringList();
+        while (columns.size() < 10) columns << QString();
+        columns << line->text();
+        for (QString& column : columns) column = CsvField(column);
+        bytes += columns.join(QLatin1Char(',')).toUtf8() + "\r\n";
+    }
+    return bytes;
+}
+
+// Every line ends with CR LF; the text is in the system's code page (the
+// active ANSI code page on Windows, the locale's encoding elsewhere), with no
+// byte-order mark.
+QByteArray TuningLog::textBytes() const {
+    QStringEncoder encoder(QStringConverter::System, QStringConverter::Flag::Stateless);
+    QByteArray bytes;
+    for (int i = 0; i < count(); ++i) {
+        bytes += encoder.encode(item(i)->text());
+        bytes += "\r\n";
+    }
+    return bytes;
+}
+
+void TuningLog::saveAsked() {
+    const QString name = ui::Dialogs().saveFileName(this, QString(), QString::fromLatin1(kLogFilter),
+                                                     QStringLiteral(".txt"), /*confirmOverwrite=*/false);
+    if (name.isEmpty()) return;
+    const QByteArray bytes = name.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive) ? csvBytes() : textBytes();
+    QFile file(name);
+    QString failure;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        failure = file.errorString();
+    } else if (file.write(bytes) != bytes.size() || !file.flush()) {
+        failure = file.errorString();
+    }
+    file.close();
+    if (!failure.isEmpty()) {
+        ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"), failure, ui::MessageButtons::Ok);
+    }
+}
+
+}  // namespace varnel::tuning
