@@ -8,7 +8,6 @@
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QMdiSubWindow>
@@ -21,10 +20,12 @@
 
 #include "ui/DialogSeam.h"
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "data/Safety.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/TuningFeedback.h"
+#include "tuning/ItemTree.h"
 #include "tuning/TuningLog.h"
 #include "tuning/TuningPages.h"
 #include "tuning/PointChart.h"
@@ -149,24 +150,7 @@ void TMDIChild::buildLayout() {
     Splitter1->setChildrenCollapsible(false);
     outer->addWidget(Splitter1);
 
-    TreeView1 = new TTreeView(Splitter1);
-    TreeView1->setObjectName(QStringLiteral("TreeView1"));
-    TreeView1->setHeaderHidden(true);
-    // Long captions scroll sideways, as in a native tree, instead of being cut.
-    TreeView1->setTextElideMode(Qt::ElideNone);
-    TreeView1->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    TreeView1->header()->setStretchLastSection(false);
-    TreeView1->setIndentation(19);
-    TreeView1->setIconSize(QSize(16, 16));
-    TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    TreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    TreeView1->setItemDelegate(new TreeSelectionDelegate(TreeView1));
-    TreeView1->setMinimumWidth(120);
-    {
-        QPalette pal = TreeView1->palette();
-        pal.setColor(QPalette::Base, Qt::white);
-        TreeView1->setPalette(pal);
-    }
+    TreeView1 = new ItemTree(Splitter1);
     connect(TreeView1, &TTreeView::dblClick, this, &TMDIChild::TreeView1DblClick);
 
     ScrollBox1 = new QWidget(Splitter1);
@@ -260,6 +244,21 @@ QScrollArea* TMDIChild::frontPage() const { return pages_->front(); }
 void TMDIChild::ShowPage(int number) { pages_->showPage(number); }
 
 void TMDIChild::ShowNoPage() { pages_->showNeutralPage(T("Safety", "Z0001")); }
+
+void TMDIChild::BuildItemTree() {
+    CheckTimer->stop();
+    RefreshFrequencyLabels(RefreshScope::Build);
+    const TuningItem* opening = TreeView1->rebuild();
+    // The window opens on the receiver's first item (the CTCSS item), locked
+    // until a point is chosen.
+    currentItem = opening->code[0];
+    ShowPage(static_cast<int>(Page::Ctcss));
+    LoadCtcssPage();
+    lockCtcssPage();
+    Panel1->setText(QString::fromStdString(Text("TreeView", opening->treeKey)));
+}
+
+QIcon TMDIChild::TreeIcon(int imageIndex) { return ItemTree::icon(imageIndex); }
 
 void TMDIChild::ShowBand() {
     const QString name = band == 1 ? QStringLiteral("136-174 MHz") : QStringLiteral("400-470 MHz");

@@ -2,7 +2,6 @@
 //
 // The window is split over several files:
 //   TMDIChild.cpp            creation, layout of the pages, show and close
-//   TMDIChild_tree.cpp       the item tree and its icons
 //   TMDIChild_selection.cpp  tree double-click and the page loaders
 //   TMDIChild_points.cpp     point, keying and save buttons
 //   TMDIChild_polling.cpp    reply polling, read-back, connection watch
@@ -22,6 +21,7 @@
 #include "data/ItemTable.h"
 #include "device/Transfer.h"
 #include "tuning/PageTables.h"
+#include "tuning/ItemTree.h"
 #include "tuning/TuningControls.h"
 #include "tuning/TuningLog.h"
 
@@ -196,7 +196,7 @@ public:
     }
     QScrollArea* page(varnel::Page page) const;
 
-    varnel::tuning::TTreeView* TreeView1 = nullptr;
+    varnel::tuning::ItemTree* TreeView1 = nullptr;
     QSplitter* Splitter1 = nullptr;
     QWidget* ScrollBox1 = nullptr;
     QLabel* Panel1 = nullptr;
@@ -220,8 +220,8 @@ public:
     QTimer* MandownTimer = nullptr;
 
     // Tree node data: the state index (item key) and the icon index.
-    static constexpr int kStateIndexRole = Qt::UserRole;
-    static constexpr int kImageIndexRole = Qt::UserRole + 1;
+    static constexpr int kStateIndexRole = varnel::tuning::ItemTree::kStateIndexRole;
+    static constexpr int kImageIndexRole = varnel::tuning::ItemTree::kImageIndexRole;
     static QIcon TreeIcon(int imageIndex);
 
     // ---- polling and keying (TMDIChild_polling.cpp, TMDIChild_points.cpp) ----
@@ -295,10 +295,6 @@ private:
     void buildLayout();
     void registerControl(QObject* object);
     void installSenderHooks();
-
-    // Tree building helpers.
-    QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& caption, int stateIndex,
-                             int imageIndex);
 
     // Selection helpers.
     void ShowValueLabel();

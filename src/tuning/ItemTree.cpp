@@ -1,20 +1,17 @@
-// The tree of tuning items and its icons.
+#include "tuning/ItemTree.h"
+
+#include <QHeaderView>
 #include <QIcon>
-#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QTimer>
 #include <QTreeWidgetItem>
 #include <algorithm>
 #include <vector>
 
 #include "data/Global.h"
-#include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
-#include "tuning/TMDIChild.h"
 
-using namespace varnel;
-using namespace varnel::tuning;
+namespace varnel::tuning {
 
 namespace {
 
@@ -90,7 +87,25 @@ QPixmap IconPixmap(int index, int size) {
 
 }  // namespace
 
-QIcon TMDIChild::TreeIcon(int imageIndex) {
+ItemTree::ItemTree(QWidget* parent) : TTreeView(parent) {
+    setObjectName(QStringLiteral("TreeView1"));
+    setHeaderHidden(true);
+    // Long captions scroll sideways, as in a native tree, instead of being cut.
+    setTextElideMode(Qt::ElideNone);
+    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header()->setStretchLastSection(false);
+    setIndentation(19);
+    setIconSize(QSize(16, 16));
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setItemDelegate(new TreeSelectionDelegate(this));
+    setMinimumWidth(120);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    setPalette(pal);
+}
+
+QIcon ItemTree::icon(int imageIndex) {
     // Drawn afresh each time: a handful of small pixmaps per tree, and no
     // pixmap outlives the application object.
     QIcon icon;
@@ -99,21 +114,31 @@ QIcon TMDIChild::TreeIcon(int imageIndex) {
     return icon;
 }
 
-QTreeWidgetItem* TMDIChild::addNode(QTreeWidgetItem* parent, const QString& caption, int stateIndex,
-                                    int imageIndex) {
-    auto* node = parent != nullptr ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(TreeView1);
+QTreeWidgetItem* ItemTree::addNode(QTreeWidgetItem* parent, const QString& caption, int stateIndex, int imageIndex) {
+    auto* node = parent != nullptr ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(this);
     node->setText(0, caption);
     node->setData(0, kStateIndexRole, stateIndex);
     node->setData(0, kImageIndexRole, imageIndex);
-    node->setIcon(0, TreeIcon(imageIndex));
+    node->setIcon(0, icon(imageIndex));
     return node;
 }
 
-void TMDIChild::BuildItemTree() {
-    TreeView1->clear();
-    CheckTimer->stop();
-    RefreshFrequencyLabels(RefreshScope::Build);
+std::vector<const TuningItem*> ItemTree::GroupItems(TreeGroup group) {
+    const int variant = radioInfo.modelVariant();
+    std::vector<const TuningItem*> nodes;
+    for (const TuningItem& item : TuningItems()) {
+        if (item.treeGroup != group) continue;
+        if (item.treeShown == TreeShown::MobileVariant && variant != 1) continue;
+        if (item.treeShown == TreeShown::LargeModel && !radioInfo.largeModel()) continue;
+        nodes.push_back(&item);
+    }
+    std::stable_sort(nodes.begin(), nodes.end(),
+                     [](const TuningItem* a, const TuningItem* b) { return a->treeOrder < b->treeOrder; });
+    return nodes;
+}
 
+const TuningItem* ItemTree::rebuild() {
+    clear();
     const int variant = radioInfo.modelVariant();
     const int rootIcon = variant >= 0 && variant <= 2 ? kRootIcons[variant] : kRootIcons[0];
     QTreeWidgetItem* root = addNode(nullptr, QString::fromLocal8Bit(radioInfo.modelName().c_str()), 0, rootIcon);
@@ -135,16 +160,7 @@ void TMDIChild::BuildItemTree() {
     for (const Group& g : groups) {
         if (!g.shown) continue;
         QTreeWidgetItem* groupNode = addNode(root, TreeText(g.key), g.state, kGroupIcon);
-        std::vector<const TuningItem*> nodes;
-        for (const TuningItem& item : TuningItems()) {
-            if (item.treeGroup != g.group) continue;
-            if (item.treeShown == TreeShown::MobileVariant && variant != 1) continue;
-            if (item.treeShown == TreeShown::LargeModel && !radioInfo.largeModel()) continue;
-            nodes.push_back(&item);
-        }
-        std::stable_sort(nodes.begin(), nodes.end(),
-                         [](const TuningItem* a, const TuningItem* b) { return a->treeOrder < b->treeOrder; });
-        for (const TuningItem* item : nodes) {
+        for (const TuningItem* item : GroupItems(g.group)) {
             const QString caption = item->treeFixed ? QString::fromLatin1(item->treeKey) : TreeText(item->treeKey);
             QTreeWidgetItem* node = addNode(groupNode, caption, item->treeState, kItemIcon);
             if (selected == nullptr) {  // the receiver's first item
@@ -153,15 +169,9 @@ void TMDIChild::BuildItemTree() {
             }
         }
     }
-
-    TreeView1->setCurrentItem(selected);
+    setCurrentItem(selected);
     selected->setSelected(true);
-
-    // The window opens on the receiver's first item (the CTCSS item), locked
-    // until a point is chosen.
-    currentItem = opening->code[0];
-    ShowPage(static_cast<int>(Page::Ctcss));
-    LoadCtcssPage();
-    lockCtcssPage();
-    Panel1->setText(TreeText(opening->treeKey));
+    return opening;
 }
+
+}  // namespace varnel::tuning
