@@ -27,6 +27,151 @@ bool keyingUsesReceiveFrequency(int item) {
     return entry != nullptr && entry->page == Page::Ctcss && entry->keying == ItemKeying::Receive;
 }
 
+// Every step measured by the instrument needs one, with the step's
+// measurement and set-up in its model.
+Error checkInstrumentSteps(const Procedure& procedure, const Instrument* instrument, const InstrumentModel& model) {
+    for (const ProcedureStep& step : procedure.steps) {
+        if (step.radioMeasures()) continue;
+        if (instrument == nullptr)
+            return Error::Make(ErrorCode::Instrument, "step \"" + step.name + "\" needs an instrument");
+        if (!model.measurements.count(step.measure))
+            return Error::Make(ErrorCode::BadData, "the instrument model \"" + model.name + "\" has no measurement \"" +
+                                                       step.measure + "\" (step \"" + step.name + "\")");
+        if (!step.setup.empty() && !model.setups.count(step.setup))
+            return Error::Make(ErrorCode::BadData, "the instrument model \"" + model.name + "\" has no set-up \"" +
+                                                       step.setup + "\" (step \"" + step.name + "\")");
+    }
+    return {};
+}
+
+// The result of a point before it runs: what the step asks of it.
+PointResult newPointResult(const ProcedureStep& step, int stepIndex, int point) {
+    PointResult result;
+    result.stepIndex = stepIndex;
+    result.step = step.name;
+    result.item = step.item;
+    result.band = step.band;
+    result.point = point;
+    result.measure = step.measure;
+    result.target = step.target;
+    result.tolerance = step.tolerance;
+    result.unit = step.unit;
+    return result;
+}
+
+// Sets the instrument up for the point and selects the point on the radio as
+// its double-click does (keying off). The instrument follows the radio:
+// analyser on the transmit frequency, generator on the receive frequency.
+Error selectPoint(AlignRadio& radio, Instrument* instrument, const InstrumentModel& model, const ProcedureStep& step,
+                  int point, int value, std::uint32_t tx, std::uint32_t rx) {
+    const bool receive = step.keying == Keying::Receive;
+    if (!step.setup.empty() && instrument != nullptr) {
+        for (const std::string& command : model.SetupCommands(step.setup, receive ? rx : tx, step.levelDbm)) {
+            if (Error e = instrument->Send(command); !e.ok()) return e.Wrap("cannot set up the instrument");
+        }
+    }
+    const int idle = receive ? align_action::kReceiveOff : align_action::kTransmitOff;
+    return radio.SetItem(step.item, idle, point, value, receive ? rx : tx);
+}
+
+// How far a reading lies beyond the target, counted in the direction the
+// value moves it: above 0, the value is too high.
+double excessOf(const ProcedureStep& step, double reading) {
+    const double sign = step.raises ? 1.0 : -1.0;
+    return (reading - step.target) * sign;
+}
+
+// The tries of one point that the next value is worked out from.
+struct PointSearch {
+    std::optional<AlignTry> below, above, previous, best;
+};
+
+// Between a value below the target and one above: where the straight line
+// through their readings meets the target.
+std::optional<int> interpolate(const ProcedureStep& step, const AlignTry& below, const AlignTry& above, int value,
+                               std::string& note) {
+    if (above.value - below.value <= 1) {
+        note = "no value reaches the target within tolerance";
+        return std::nullopt;
+    }
+    const double eb = excessOf(step, below.reading);
+    const double ea = excessOf(step, above.reading);
+    const double x = below.value + (-eb) * (above.value - below.value) / (ea - eb);
+    int next = std::clamp(static_cast<int>(std::lround(x)), below.value + 1, above.value - 1);
+    if (next == value) next = (below.value + above.value) / 2;
+    return next;
+}
+
+// With tries on one side of the target only: a step towards it, as far as the
+// slope of the last two tries suggests (the first step without one).
+std::optional<int> stepTowards(const ProcedureStep& step, const std::optional<AlignTry>& previous, int value,
+                               double e, std::string& note) {
+    std::optional<double> slope;
+    if (previous && previous->value != value) {
+        const double s = (e - excessOf(step, previous->reading)) / (value - previous->value);
+        if (s > 0) slope = s;
+    }
+    int next = value;
+    if (slope) {
+        const int limit = std::max(4 * std::abs(value - previous->value), step.firstStep);
+        int move = static_cast<int>(std::lround(-e / *slope));
+        if (move == 0) move = e < 0 ? 1 : -1;
+        next = value + std::clamp(move, -limit, limit);
+    } else {
+        next = value + (e < 0 ? step.firstStep : -step.firstStep);
+    }
+    next = std::clamp(next, step.minValue, step.maxValue);
+    if (next == value) {
+        note = "the target lies beyond the value range";
+        return std::nullopt;
+    }
+    return next;
+}
+
+// The value to try after `attempt` missed the target; nothing, with `note`
+// saying why, when no other value can do better.
+std::optional<int> nextValue(const ProcedureStep& step, PointSearch& search, const AlignTry& attempt,
+                             std::string& note) {
+    const int value = attempt.value;
+    const double e = excessOf(step, attempt.reading);
+    if (e < 0) {
+        if (!search.below || value > search.below->value) search.below = attempt;
+    } else {
+        if (!search.above || value < search.above->value) search.above = attempt;
+    }
+    const std::optional<AlignTry>& below = search.below;
+    const std::optional<AlignTry>& above = search.above;
+    if (below && above && below->value < above->value) return interpolate(step, *below, *above, value, note);
+    if (below && above) {
+        // Readings contradict the direction (noise or a wrong "direction"):
+        // bisect what is left of the range between them.
+        const int next = (below->value + above->value) / 2;
+        if (next == value) {
+            note = "the readings do not follow the value in the stated direction";
+            return std::nullopt;
+        }
+        return next;
+    }
+    return stepTowards(step, search.previous, value, e, note);
+}
+
+// A point that did not pass: the note says why and names the closest try;
+// not forced, the point goes back to the value it had.
+Error giveUpPoint(AlignRadio& radio, const ProcedureStep& step, int point, std::uint32_t tx,
+                  const std::optional<AlignTry>& best, PointResult& result) {
+    if (result.note.empty()) result.note = "not within tolerance after " + std::to_string(result.tries) + " tries";
+    if (best) {
+        char text[96];
+        std::snprintf(text, sizeof text, "; closest: value %d, reading %.3f", best->value, best->reading);
+        result.note += text;
+    }
+    if (Error e = radio.SetItem(step.item, align_action::kValueAdjusted, point, result.startValue, tx); !e.ok())
+        return e;
+    result.finalValue = result.startValue;
+    result.reading.reset();
+    return {};
+}
+
 }  // namespace
 
 // Undoes the keying on every way out of a point.
@@ -125,22 +270,11 @@ Error AlignEngine::runPoint(int, const ProcedureStep& step, int point, PointResu
     const bool receive = step.keying == Keying::Receive;
     const std::uint32_t tx = radio_.Frequency(step.band, point, false);
     const std::uint32_t rx = radio_.Frequency(step.band, point, true);
-    // The instrument follows the radio: analyser on the transmit frequency,
-    // generator on the receive frequency.
-    if (!step.setup.empty() && instrument_ != nullptr) {
-        for (const std::string& command : model_.SetupCommands(step.setup, receive ? rx : tx, step.levelDbm)) {
-            if (Error e = instrument_->Send(command); !e.ok()) return e.Wrap("cannot set up the instrument");
-        }
-    }
-    // Select the point as its double-click does (keying off), then key.
-    const int idle = receive ? align_action::kReceiveOff : align_action::kTransmitOff;
-    if (Error e = radio_.SetItem(step.item, idle, point, result.startValue, receive ? rx : tx); !e.ok()) return e;
+    if (Error e = selectPoint(radio_, instrument_, model_, step, point, result.startValue, tx, rx); !e.ok()) return e;
     const std::uint32_t keyFrequency = keyingUsesReceiveFrequency(step.item) ? rx : tx;
     if (Error e = guard.Key(step.item, receive, point, keyFrequency); !e.ok()) return e;
 
-    const double sign = step.raises ? 1.0 : -1.0;
-    auto excess = [&](double reading) { return (reading - step.target) * sign; };  // > 0: value too high
-    std::optional<AlignTry> below, above, previous, best;
+    PointSearch search;
     int value = std::clamp(result.startValue, step.minValue, step.maxValue);
     while (result.tries < step.maxTries) {
         if (stopping()) return stopped();
@@ -150,73 +284,21 @@ Error AlignEngine::runPoint(int, const ProcedureStep& step, int point, PointResu
         const AlignTry attempt{value, reading.value()};
         result.trace.push_back(attempt);
         if (events_.tried) events_.tried(attempt);
-        if (!best || std::fabs(attempt.reading - step.target) < std::fabs(best->reading - step.target)) best = attempt;
+        if (!search.best || std::fabs(attempt.reading - step.target) < std::fabs(search.best->reading - step.target))
+            search.best = attempt;
         if (std::fabs(attempt.reading - step.target) <= step.tolerance) {
             result.pass = true;
             result.finalValue = value;
             result.reading = attempt.reading;
             break;
         }
-        const double e = excess(attempt.reading);
-        if (e < 0) {
-            if (!below || value > below->value) below = attempt;
-        } else {
-            if (!above || value < above->value) above = attempt;
-        }
-        int next = value;
-        if (below && above && below->value < above->value) {
-            if (above->value - below->value <= 1) {
-                result.note = "no value reaches the target within tolerance";
-                break;
-            }
-            const double eb = excess(below->reading);
-            const double ea = excess(above->reading);
-            const double x = below->value + (-eb) * (above->value - below->value) / (ea - eb);
-            next = std::clamp(static_cast<int>(std::lround(x)), below->value + 1, above->value - 1);
-            if (next == value) next = (below->value + above->value) / 2;
-        } else if (below && above) {
-            // Readings contradict the direction (noise or a wrong "direction"):
-            // bisect what is left of the range between them.
-            next = (below->value + above->value) / 2;
-            if (next == value) {
-                result.note = "the readings do not follow the value in the stated direction";
-                break;
-            }
-        } else {
-            std::optional<double> slope;
-            if (previous && previous->value != value) {
-                const double s = (e - excess(previous->reading)) / (value - previous->value);
-                if (s > 0) slope = s;
-            }
-            if (slope) {
-                const int limit = std::max(4 * std::abs(value - previous->value), step.firstStep);
-                int move = static_cast<int>(std::lround(-e / *slope));
-                if (move == 0) move = e < 0 ? 1 : -1;
-                next = value + std::clamp(move, -limit, limit);
-            } else {
-                next = value + (e < 0 ? step.firstStep : -step.firstStep);
-            }
-            next = std::clamp(next, step.minValue, step.maxValue);
-            if (next == value) {
-                result.note = "the target lies beyond the value range";
-                break;
-            }
-        }
-        previous = attempt;
-        value = next;
+        const std::optional<int> next = nextValue(step, search, attempt, result.note);
+        if (!next) break;
+        search.previous = attempt;
+        value = *next;
     }
     if (!result.pass) {
-        if (result.note.empty()) result.note = "not within tolerance after " + std::to_string(result.tries) + " tries";
-        if (best) {
-            char text[96];
-            std::snprintf(text, sizeof text, "; closest: value %d, reading %.3f", best->value, best->reading);
-            result.note += text;
-        }
-        // Not forced: the point goes back to the value it had.
-        if (Error e = radio_.SetItem(step.item, align_action::kValueAdjusted, point, result.startValue, tx); !e.ok())
-            return e;
-        result.finalValue = result.startValue;
-        result.reading.reset();
+        if (Error e = giveUpPoint(radio_, step, point, tx, search.best, result); !e.ok()) return e;
     }
     if (step.save == SaveWhen::Point) {
         if (Error e = radio_.Save(step.item); !e.ok()) return e;
@@ -225,17 +307,7 @@ Error AlignEngine::runPoint(int, const ProcedureStep& step, int point, PointResu
 }
 
 Error AlignEngine::run(AlignReport& report) {
-    for (const ProcedureStep& step : procedure_.steps) {
-        if (step.radioMeasures()) continue;
-        if (instrument_ == nullptr)
-            return Error::Make(ErrorCode::Instrument, "step \"" + step.name + "\" needs an instrument");
-        if (!model_.measurements.count(step.measure))
-            return Error::Make(ErrorCode::BadData, "the instrument model \"" + model_.name + "\" has no measurement \"" +
-                                                       step.measure + "\" (step \"" + step.name + "\")");
-        if (!step.setup.empty() && !model_.setups.count(step.setup))
-            return Error::Make(ErrorCode::BadData, "the instrument model \"" + model_.name + "\" has no set-up \"" +
-                                                       step.setup + "\" (step \"" + step.name + "\")");
-    }
+    if (Error e = checkInstrumentSteps(procedure_, instrument_, model_); !e.ok()) return e;
     if (Error e = radio_.Prepare(); !e.ok()) return e;
     if (procedure_.largeModel && *procedure_.largeModel != radio_.LargeModel())
         return Error::Make(ErrorCode::Mismatch, std::string("the procedure is written for the ") +
@@ -248,16 +320,7 @@ Error AlignEngine::run(AlignReport& report) {
     for (std::size_t s = 0; s < procedure_.steps.size(); ++s) {
         const ProcedureStep& step = procedure_.steps[s];
         for (std::size_t k = 0; k < step.points.size(); ++k) {
-            PointResult result;
-            result.stepIndex = static_cast<int>(s);
-            result.step = step.name;
-            result.item = step.item;
-            result.band = step.band;
-            result.point = step.points[k];
-            result.measure = step.measure;
-            result.target = step.target;
-            result.tolerance = step.tolerance;
-            result.unit = step.unit;
+            PointResult result = newPointResult(step, static_cast<int>(s), step.points[k]);
             if (events_.pointStarted) events_.pointStarted(static_cast<int>(s), static_cast<int>(k), result);
             Error e;
             {

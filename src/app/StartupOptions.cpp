@@ -14,6 +14,60 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
+// --virtual-radio=NAME; false with the error set for an unknown preset.
+bool ReadVirtualPreset(const std::string& name, StartupOptions& options) {
+    const auto preset = ParseVirtualPreset(name);
+    if (!preset) {
+        options.error = "unknown virtual radio \"" + name + "\"; choose one of: " + VirtualPresetNames();
+        return false;
+    }
+    options.virtualRadio = true;
+    options.virtualPreset = *preset;
+    return true;
+}
+
+// --virtual-faults=SPEC; false with the error set for a fault it does not know.
+bool ReadVirtualFaults(const std::string& spec, StartupOptions& options) {
+    const Result<VirtualFaultSpec> parsed = ParseVirtualFaults(spec);
+    if (!parsed) {
+        options.error = parsed.error().Text();
+        return false;
+    }
+    options.virtualRadio = true;
+    options.virtualFaults = spec;
+    return true;
+}
+
+// --grab PATH or --grab=PATH; false with the error set without a path.
+bool ReadGrab(const std::vector<std::string>& arguments, std::size_t& i, StartupOptions& options) {
+    const std::string& arg = arguments[i];
+    std::string path;
+    if (arg == "--grab") {
+        if (i + 1 >= arguments.size()) {
+            options.error = "--grab needs the path of the PNG file to write";
+            return false;
+        }
+        path = arguments[++i];
+    } else {
+        path = arg.substr(7);
+    }
+    if (path.empty()) {
+        options.error = "--grab needs the path of the PNG file to write";
+        return false;
+    }
+    options.grabPath = path;
+    return true;
+}
+
+// The archive to open; only the first one named is.
+void AddArchive(const std::string& path, StartupOptions& options) {
+    if (options.archivePath.empty()) {
+        options.archivePath = path;
+    } else {
+        options.warnings.push_back("only one archive is opened; ignoring \"" + path + "\"");
+    }
+}
+
 }  // namespace
 
 StartupOptions ParseStartupOptions(const std::vector<std::string>& arguments) {
@@ -25,72 +79,37 @@ StartupOptions ParseStartupOptions(const std::vector<std::string>& arguments) {
     }
     for (; i < arguments.size(); ++i) {
         const std::string& arg = arguments[i];
+        bool ok = true;
         if (arg == "--help" || arg == "-h") {
             options.help = true;
         } else if (arg == kVirtualRadio) {
             options.virtualRadio = true;
         } else if (StartsWith(arg, kVirtualRadio) && arg[kVirtualRadio.size()] == '=') {
-            const std::string name = arg.substr(kVirtualRadio.size() + 1);
-            const auto preset = ParseVirtualPreset(name);
-            if (!preset) {
-                options.error = "unknown virtual radio \"" + name + "\"; choose one of: " +
-                                VirtualPresetNames();
-                return options;
-            }
-            options.virtualRadio = true;
-            options.virtualPreset = *preset;
+            ok = ReadVirtualPreset(arg.substr(kVirtualRadio.size() + 1), options);
         } else if (StartsWith(arg, "--virtual-faults=")) {
-            const std::string spec = arg.substr(17);
-            const Result<VirtualFaultSpec> parsed = ParseVirtualFaults(spec);
-            if (!parsed) {
-                options.error = parsed.error().Text();
-                return options;
-            }
-            options.virtualRadio = true;
-            options.virtualFaults = spec;
+            ok = ReadVirtualFaults(arg.substr(17), options);
         } else if (arg == "--grab" || StartsWith(arg, "--grab=")) {
-            std::string path;
-            if (arg == "--grab") {
-                if (i + 1 >= arguments.size()) {
-                    options.error = "--grab needs the path of the PNG file to write";
-                    return options;
-                }
-                path = arguments[++i];
-            } else {
-                path = arg.substr(7);
-            }
-            if (path.empty()) {
-                options.error = "--grab needs the path of the PNG file to write";
-                return options;
-            }
-            options.grabPath = path;
+            ok = ReadGrab(arguments, i, options);
         } else if (arg == "--enter-tuner-mode") {
             options.enterTunerMode = true;
         } else if (arg == "--report-startup") {
             options.reportStartup = true;
         } else if (arg == "--") {
             // Everything after "--" is an archive path, even if it starts with '-'.
-            for (++i; i < arguments.size(); ++i) {
-                if (options.archivePath.empty()) {
-                    options.archivePath = arguments[i];
-                } else {
-                    options.warnings.push_back("only one archive is opened; ignoring \"" + arguments[i] + "\"");
-                }
-            }
+            for (++i; i < arguments.size(); ++i) AddArchive(arguments[i], options);
         } else if (StartsWith(arg, "--")) {
             options.error = "unknown option \"" + arg + "\" (try --help)";
-            return options;
+            ok = false;
         } else if (StartsWith(arg, "-") && arg.size() > 1) {
             // The expert switch anywhere but first, or in another spelling,
             // is not the expert switch. Like any other short argument it is
             // ignored rather than refused, as the program always did.
             options.warnings.push_back("ignoring argument \"" + arg + "\"" +
                                        (arg == kExpertSwitch ? " (the expert switch must come first)" : ""));
-        } else if (options.archivePath.empty()) {
-            options.archivePath = arg;
         } else {
-            options.warnings.push_back("only one archive is opened; ignoring \"" + arg + "\"");
+            AddArchive(arg, options);
         }
+        if (!ok) return options;
     }
     return options;
 }

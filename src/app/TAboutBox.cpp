@@ -31,44 +31,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     // Design size 394 x 179; it grows when a language needs more room.
     setMinimumSize(394, 179);
 
-    auto* panel = new QFrame(this);
-    panel->setObjectName(QStringLiteral("Panel1"));
-    panel->setFrameShape(QFrame::StyledPanel);
-
-    ProgramIcon = new QLabel(panel);
-    ProgramIcon->setObjectName(QStringLiteral("ProgramIcon"));
-    ProgramIcon->setPixmap(QIcon(QStringLiteral(":/icons/varnel.png")).pixmap(48, 48));
-    ProgramIcon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
-
-    VarnelLabel = new QLabel(QStringLiteral("VARNEL"), panel);
-    VarnelLabel->setObjectName(QStringLiteral("VarnelLabel"));
-    QFont strong;
-    strong.setBold(true);
-    VarnelLabel->setFont(strong);
-    VarnelLabel->setAlignment(Qt::AlignHCenter);
-
-    ProductName = MakeLabel(panel, "ProductName");
-    QFont bold;  // only the weight is set; face and size follow the box
-    bold.setBold(true);
-    ProductName->setFont(bold);
-    Copyright = MakeLabel(panel, "Copyright");
-    Comments = MakeLabel(panel, "Comments");
-
-    auto* iconColumn = new QVBoxLayout;
-    iconColumn->addWidget(ProgramIcon);
-    iconColumn->addWidget(VarnelLabel);
-    iconColumn->addStretch(1);
-
-    auto* textColumn = new QVBoxLayout;
-    textColumn->addWidget(ProductName);
-    textColumn->addWidget(Copyright);
-    textColumn->addWidget(Comments);
-    textColumn->addStretch(1);
-
-    auto* panelLayout = new QHBoxLayout(panel);
-    panelLayout->addLayout(iconColumn);
-    panelLayout->addSpacing(8);
-    panelLayout->addLayout(textColumn, 1);
+    QFrame* panel = buildPanel();
 
     OKButton = new QPushButton(QStringLiteral("OK"), this);
     OKButton->setObjectName(QStringLiteral("OKButton"));
@@ -83,6 +46,59 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(panel, 1);
     layout->addLayout(buttons);
+}
+
+// The framed panel: the icon column beside the text column.
+QFrame* TAboutBox::buildPanel() {
+    auto* panel = new QFrame(this);
+    panel->setObjectName(QStringLiteral("Panel1"));
+    panel->setFrameShape(QFrame::StyledPanel);
+    QVBoxLayout* iconColumn = buildIconColumn(panel);
+    QVBoxLayout* textColumn = buildTextColumn(panel);
+
+    auto* panelLayout = new QHBoxLayout(panel);
+    panelLayout->addLayout(iconColumn);
+    panelLayout->addSpacing(8);
+    panelLayout->addLayout(textColumn, 1);
+    return panel;
+}
+
+// The program icon above the bold "VARNEL".
+QVBoxLayout* TAboutBox::buildIconColumn(QWidget* panel) {
+    ProgramIcon = new QLabel(panel);
+    ProgramIcon->setObjectName(QStringLiteral("ProgramIcon"));
+    ProgramIcon->setPixmap(QIcon(QStringLiteral(":/icons/varnel.png")).pixmap(48, 48));
+    ProgramIcon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+
+    VarnelLabel = new QLabel(QStringLiteral("VARNEL"), panel);
+    VarnelLabel->setObjectName(QStringLiteral("VarnelLabel"));
+    QFont strong;
+    strong.setBold(true);
+    VarnelLabel->setFont(strong);
+    VarnelLabel->setAlignment(Qt::AlignHCenter);
+
+    auto* iconColumn = new QVBoxLayout;
+    iconColumn->addWidget(ProgramIcon);
+    iconColumn->addWidget(VarnelLabel);
+    iconColumn->addStretch(1);
+    return iconColumn;
+}
+
+// Product name (bold), notice and comments.
+QVBoxLayout* TAboutBox::buildTextColumn(QWidget* panel) {
+    ProductName = MakeLabel(panel, "ProductName");
+    QFont bold;  // only the weight is set; face and size follow the box
+    bold.setBold(true);
+    ProductName->setFont(bold);
+    Copyright = MakeLabel(panel, "Copyright");
+    Comments = MakeLabel(panel, "Comments");
+
+    auto* textColumn = new QVBoxLayout;
+    textColumn->addWidget(ProductName);
+    textColumn->addWidget(Copyright);
+    textColumn->addWidget(Comments);
+    textColumn->addStretch(1);
+    return textColumn;
 }
 
 void TAboutBox::FormShow() {

@@ -5,8 +5,10 @@
 
 #include <QDialog>
 
+class QFrame;
 class QLabel;
 class QPushButton;
+class QVBoxLayout;
 
 class TAboutBox : public QDialog {
     Q_OBJECT
@@ -25,4 +27,9 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+
+private:
+    QFrame* buildPanel();
+    QVBoxLayout* buildIconColumn(QWidget* panel);
+    QVBoxLayout* buildTextColumn(QWidget* panel);
 };

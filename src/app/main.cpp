@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -142,55 +143,80 @@ private:
     int exitCode_ = 0;
 };
 
+// A refused command line: its reason on stderr (the exit status is 2).
+bool Refused(const app::StartupOptions& options) {
+    if (options.error.empty()) return false;
+    std::cerr << "varnel-tuner: " << options.error << "\n";
+    return true;
+}
+
+// A refused command line and --help need no display: look before Qt starts
+// (Qt's own options such as "-platform x" pass as ignored). The exit status
+// when the program ends here.
+std::optional<int> AnswerWithoutDisplay(int argc, char* argv[]) {
+    const app::StartupOptions early = app::ParseStartupOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (Refused(early)) return 2;
+    if (early.help) {
+        std::cout << app::StartupUsage();
+        return 0;
+    }
+    return std::nullopt;
+}
+
+// Language files beside the program, else in the installed data folder;
+// setting.ini beside the program when it may write there.
+void SetDataFolders() {
+    const auto programFolder = app::NativePath(QCoreApplication::applicationDirPath());
+    SetProgramDirectory(LanguageFolder(programFolder));
+    SetSettingsDirectory(SettingsFolder(programFolder));
+}
+
+// The virtual radio (with its faults) or the radios attached to the host.
+std::unique_ptr<DeviceBackend> MakeBackend(const app::StartupOptions& options) {
+    if (!options.virtualRadio) return CreateHostBackend();
+    auto virtualBackend = std::make_unique<VirtualBackend>(options.virtualPreset);
+    if (!options.virtualFaults.empty()) ApplyVirtualFaults(virtualBackend->radio(), options.virtualFaults);
+    // Pulling the virtual cable is announced like a real USB removal.
+    virtualBackend->setPlugListener([](bool) { HotplugWatch::NotifyAll(); });
+    return virtualBackend;
+}
+
+// Shows the forms and runs the program until it ends; the exit status.
+int RunForms(const app::StartupOptions& options, DeviceBackend* backend, const QElapsedTimer& clock) {
+    // The four forms, in this order.
+    TMainForm mainForm(options);
+    TAboutBox aboutBox(&mainForm);
+    TParamForm paramForm(&mainForm);
+    TFactroyForm factroyForm(&mainForm);
+    mainForm.attachForms(&aboutBox, &paramForm, &factroyForm);
+    if (options.virtualRadio) mainForm.attachVirtualRadio(static_cast<VirtualBackend*>(backend));
+    mainForm.show();
+
+    StartupRun run(mainForm, options, clock);
+    QTimer::singleShot(0, &run, [&run] { run.begin(); });
+    int result = QApplication::exec();
+    if (run.unattended() && result == 0) result = run.exitCode();
+    return result;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     QElapsedTimer clock;
     clock.start();
-
-    {
-        // A refused command line and --help need no display: look before Qt
-        // starts (Qt's own options such as "-platform x" pass as ignored).
-        const app::StartupOptions early = app::ParseStartupOptions(std::vector<std::string>(argv + 1, argv + argc));
-        if (!early.error.empty()) {
-            std::cerr << "varnel-tuner: " << early.error << "\n";
-            return 2;
-        }
-        if (early.help) {
-            std::cout << app::StartupUsage();
-            return 0;
-        }
-    }
+    if (const std::optional<int> status = AnswerWithoutDisplay(argc, argv)) return *status;
 
     QApplication application(argc, argv);  // takes Qt's own options off the command line
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Varnel Software"));
 
     const app::StartupOptions options = app::ParseStartupOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (!options.error.empty()) {
-        std::cerr << "varnel-tuner: " << options.error << "\n";
-        return 2;
-    }
+    if (Refused(options)) return 2;
     for (const std::string& warning : options.warnings) std::cerr << "varnel-tuner: " << warning << "\n";
 
-    {
-        // Language files beside the program, else in the installed data folder;
-        // setting.ini beside the program when it may write there.
-        const auto programFolder = app::NativePath(QCoreApplication::applicationDirPath());
-        SetProgramDirectory(LanguageFolder(programFolder));
-        SetSettingsDirectory(SettingsFolder(programFolder));
-    }
+    SetDataFolders();
     ui::OpenRecordsStore();
 
-    std::unique_ptr<DeviceBackend> backend;
-    if (options.virtualRadio) {
-        auto virtualBackend = std::make_unique<VirtualBackend>(options.virtualPreset);
-        if (!options.virtualFaults.empty()) ApplyVirtualFaults(virtualBackend->radio(), options.virtualFaults);
-        // Pulling the virtual cable is announced like a real USB removal.
-        virtualBackend->setPlugListener([](bool) { HotplugWatch::NotifyAll(); });
-        backend = std::move(virtualBackend);
-    } else {
-        backend = CreateHostBackend();
-    }
+    std::unique_ptr<DeviceBackend> backend = MakeBackend(options);
     SetDeviceBackend(backend.get());
     // Transfers run on the I/O thread: the window never waits on the radio.
     Exchange().setTransport(ExchangeEngine::Transport::IoThread);
@@ -199,22 +225,7 @@ int main(int argc, char* argv[]) {
     const bool unattended = !options.grabPath.empty() || options.reportStartup;
     if (unattended) ui::SetDialogs(&unattendedDialogs);
 
-    int result = 0;
-    {
-        // The four forms, in this order.
-        TMainForm mainForm(options);
-        TAboutBox aboutBox(&mainForm);
-        TParamForm paramForm(&mainForm);
-        TFactroyForm factroyForm(&mainForm);
-        mainForm.attachForms(&aboutBox, &paramForm, &factroyForm);
-        if (options.virtualRadio) mainForm.attachVirtualRadio(static_cast<VirtualBackend*>(backend.get()));
-        mainForm.show();
-
-        StartupRun run(mainForm, options, clock);
-        QTimer::singleShot(0, &run, [&run] { run.begin(); });
-        result = QApplication::exec();
-        if (run.unattended() && result == 0) result = run.exitCode();
-    }
+    const int result = RunForms(options, backend.get(), clock);
 
     Exchange().close();
     SetDeviceBackend(nullptr);

@@ -1,6 +1,8 @@
 // Options, messages, the communication log and the radio session of varnel-cli.
 #include <clocale>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "cli/Cli.h"
 #include "data/Filemanage.h"
@@ -97,26 +99,71 @@ void CliRadio::Close() { session_.Close(); }
 
 // ---- virtual faults ------------------------------------------------------------------
 
-Error ApplyCliFaults(const std::string& spec, VirtualBackend& backend, CliRadio& radio) {
-    std::string shared;
+namespace {
+
+// The faults of a comma-separated list, empty entries left out.
+std::vector<std::string> SplitFaultList(const std::string& spec) {
+    std::vector<std::string> items;
     std::size_t start = 0;
     while (start <= spec.size()) {
         std::size_t end = spec.find(',', start);
         if (end == std::string::npos) end = spec.size();
-        const std::string item = spec.substr(start, end - start);
+        std::string item = spec.substr(start, end - start);
         start = end + 1;
-        if (item.empty()) {
-            if (end == spec.size()) break;
-            continue;
-        }
+        if (!item.empty()) items.push_back(std::move(item));
+        if (end == spec.size()) break;
+    }
+    return items;
+}
+
+// A whole number (decimal, octal or hexadecimal) from low to high.
+bool ParseFaultNumber(const std::string& text, long low, long high, long& out) {
+    char* rest = nullptr;
+    out = std::strtol(text.c_str(), &rest, 0);
+    return !text.empty() && rest && *rest == '\0' && out >= low && out <= high;
+}
+
+// slow=READS: the radio answers only after that many reads.
+Error ApplySlowFault(const std::string& value, const std::string& item, VirtualBackend& backend) {
+    long reads = 0;
+    if (!ParseFaultNumber(value, 1, 1000, reads))
+        return Error::Make(ErrorCode::Other, "slow needs a number of reads from 1 to 1000", item);
+    backend.radio().setFault(Fault::AnswerAfterReads, static_cast<unsigned>(reads));
+    return {};
+}
+
+// After a write-all the radio holds another value at OFFSET than it was
+// sent: the old one (keep-byte=OFFSET) or VALUE (set-byte=OFFSET:VALUE).
+Error ApplyByteFault(const std::string& name, const std::string& value, const std::string& item,
+                     VirtualBackend& backend, CliRadio& radio) {
+    const auto colon = value.find(':');
+    long offset = 0, byte = 0;
+    if (!ParseFaultNumber(value.substr(0, colon), 0, TunerImage::kSize - 1, offset) ||
+        (name == "set-byte" &&
+         (colon == std::string::npos || !ParseFaultNumber(value.substr(colon + 1), 0, 255, byte))))
+        return Error::Make(ErrorCode::Other,
+                           name == "set-byte" ? "set-byte needs OFFSET:VALUE" : "keep-byte needs OFFSET", item);
+    auto radioPtr = backend.sharedRadio();
+    const std::uint8_t before = radioPtr->storedImage()[static_cast<std::size_t>(offset)];
+    const bool keep = name == "keep-byte";
+    const auto previous = radio.afterWriteAll;
+    radio.afterWriteAll = [radioPtr, offset, before, keep, byte, previous] {
+        if (previous) previous();
+        TunerImage image = radioPtr->storedImage();
+        image[static_cast<std::size_t>(offset)] = keep ? before : static_cast<std::uint8_t>(byte);
+        radioPtr->setStoredImage(image);
+    };
+    return {};
+}
+
+}  // namespace
+
+Error ApplyCliFaults(const std::string& spec, VirtualBackend& backend, CliRadio& radio) {
+    std::string shared;
+    for (const std::string& item : SplitFaultList(spec)) {
         const auto eq = item.find('=');
         const std::string name = item.substr(0, eq);
         const std::string value = eq == std::string::npos ? std::string() : item.substr(eq + 1);
-        const auto number = [&](const std::string& text, long low, long high, long& out) {
-            char* rest = nullptr;
-            out = std::strtol(text.c_str(), &rest, 0);
-            return !text.empty() && rest && *rest == '\0' && out >= low && out <= high;
-        };
         if (name == "no-radio") {
             backend.clearSlot(backend.radioSlot());
         } else if (name == "permission") {
@@ -126,35 +173,14 @@ Error ApplyCliFaults(const std::string& spec, VirtualBackend& backend, CliRadio&
         } else if (name == "wrong-code") {
             backend.radio().setFault(Fault::WrongCommandCode);
         } else if (name == "slow") {
-            long reads = 0;
-            if (!number(value, 1, 1000, reads))
-                return Error::Make(ErrorCode::Other, "slow needs a number of reads from 1 to 1000", item);
-            backend.radio().setFault(Fault::AnswerAfterReads, static_cast<unsigned>(reads));
+            if (Error e = ApplySlowFault(value, item, backend); !e.ok()) return e;
         } else if (name == "keep-byte" || name == "set-byte") {
-            // After a write-all the radio holds another value at OFFSET than
-            // it was sent: the old one (keep-byte) or VALUE (set-byte=OFFSET:VALUE).
-            const auto colon = value.find(':');
-            long offset = 0, byte = 0;
-            if (!number(value.substr(0, colon), 0, TunerImage::kSize - 1, offset) ||
-                (name == "set-byte" && (colon == std::string::npos || !number(value.substr(colon + 1), 0, 255, byte))))
-                return Error::Make(ErrorCode::Other,
-                                   name == "set-byte" ? "set-byte needs OFFSET:VALUE" : "keep-byte needs OFFSET", item);
-            auto radioPtr = backend.sharedRadio();
-            const std::uint8_t before = radioPtr->storedImage()[static_cast<std::size_t>(offset)];
-            const bool keep = name == "keep-byte";
-            const auto previous = radio.afterWriteAll;
-            radio.afterWriteAll = [radioPtr, offset, before, keep, byte, previous] {
-                if (previous) previous();
-                TunerImage image = radioPtr->storedImage();
-                image[static_cast<std::size_t>(offset)] = keep ? before : static_cast<std::uint8_t>(byte);
-                radioPtr->setStoredImage(image);
-            };
+            if (Error e = ApplyByteFault(name, value, item, backend, radio); !e.ok()) return e;
         } else {
             // The faults every virtual radio knows (link and firmware).
             if (!shared.empty()) shared += ',';
             shared += item;
         }
-        if (end == spec.size()) break;
     }
     if (shared.empty()) return {};
     return ApplyVirtualFaults(backend.radio(), shared)

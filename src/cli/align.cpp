@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 #include "align/AlignEngine.h"
 #include "align/AlignRecords.h"
@@ -67,13 +68,21 @@ bool writeFile(const std::string& path, const std::string& text) {
     return true;
 }
 
-}  // namespace
-
-int RunAlign(int argc, char** argv) {
+struct AlignArgs {
     std::string procedurePath, instrumentUrl, modelPath, jsonPath, csvPath, format = "json";
     int timeoutMs = 2000;
     std::optional<VirtualPreset> preset;
     cli::Options recordOptions;
+};
+
+// Reads the command's options into `args`; the exit status when they end the
+// command (help, a usage error), nothing when the run may go on.
+std::optional<int> parseArgs(int argc, char** argv, AlignArgs& args) {
+    const std::pair<std::string_view, std::string*> textOptions[] = {
+        {"--procedure", &args.procedurePath}, {"--instrument", &args.instrumentUrl},
+        {"--model", &args.modelPath},         {"--json", &args.jsonPath},
+        {"--csv", &args.csvPath},             {"--serial", &args.recordOptions.serial},
+    };
     for (int i = 2; i < argc; ++i) {
         const std::string_view arg = argv[i];
         auto value = [&](std::string* out) {
@@ -81,33 +90,27 @@ int RunAlign(int argc, char** argv) {
             *out = argv[++i];
             return true;
         };
-        std::string number;
         if (arg == "--help" || arg == "-h") return usage(stdout);
-        if (arg == "--procedure") {
-            if (!value(&procedurePath)) return usage(stderr);
-        } else if (arg == "--instrument") {
-            if (!value(&instrumentUrl)) return usage(stderr);
-        } else if (arg == "--model") {
-            if (!value(&modelPath)) return usage(stderr);
-        } else if (arg == "--json") {
-            if (!value(&jsonPath)) return usage(stderr);
-        } else if (arg == "--csv") {
-            if (!value(&csvPath)) return usage(stderr);
+        std::string* text = nullptr;
+        for (const auto& [name, field] : textOptions) {
+            if (arg == name) text = field;
+        }
+        std::string number;
+        if (text) {
+            if (!value(text)) return usage(stderr);
         } else if (arg == "--format") {
-            if (!value(&format) || (format != "json" && format != "csv")) return usage(stderr);
+            if (!value(&args.format) || (args.format != "json" && args.format != "csv")) return usage(stderr);
         } else if (arg == "--timeout") {
             if (!value(&number)) return usage(stderr);
-            timeoutMs = std::atoi(number.c_str());
-            if (timeoutMs <= 0) return usage(stderr);
-        } else if (arg == "--serial") {
-            if (!value(&recordOptions.serial)) return usage(stderr);
+            args.timeoutMs = std::atoi(number.c_str());
+            if (args.timeoutMs <= 0) return usage(stderr);
         } else if (arg == "--no-records") {
-            recordOptions.noRecords = true;
+            args.recordOptions.noRecords = true;
         } else if (arg == "--virtual-radio") {
-            preset = VirtualPreset::Variant0;
+            args.preset = VirtualPreset::Variant0;
         } else if (arg.rfind("--virtual-radio=", 0) == 0) {
-            preset = ParseVirtualPreset(arg.substr(16));
-            if (!preset) {
+            args.preset = ParseVirtualPreset(arg.substr(16));
+            if (!args.preset) {
                 std::fprintf(stderr, "varnel-cli: unknown virtual radio preset \"%s\"; presets: %s\n",
                              std::string(arg.substr(16)).c_str(), VirtualPresetNames().c_str());
                 return 2;
@@ -117,73 +120,72 @@ int RunAlign(int argc, char** argv) {
             return usage(stderr);
         }
     }
-    if (procedurePath.empty() || instrumentUrl.empty()) return usage(stderr);
+    if (args.procedurePath.empty() || args.instrumentUrl.empty()) return usage(stderr);
+    return std::nullopt;
+}
 
-    Result<Procedure> procedure = LoadProcedure(procedurePath);
-    if (!procedure) {
-        std::fprintf(stderr, "varnel-cli: %s\n", procedure.error().Text().c_str());
-        return 2;
-    }
-    InstrumentModel model = VirtualTestSetModel();
-    if (!modelPath.empty()) {
-        Result<InstrumentModel> loaded = LoadInstrumentModel(modelPath);
-        if (!loaded) {
-            std::fprintf(stderr, "varnel-cli: %s\n", loaded.error().Text().c_str());
-            return 2;
-        }
-        model = loaded.value();
-    }
+// The failure's text on stderr; `status` for the caller to return.
+int fail(const std::string& text, int status) {
+    std::fprintf(stderr, "varnel-cli: %s\n", text.c_str());
+    return status;
+}
 
+// Ends the run before the radio is touched: the reason, then no device backend.
+int endEarly(const std::string& text, int status) {
+    fail(text, status);
+    SetDeviceBackend(nullptr);
+    return status;
+}
+
+// The model file's instrument model, the virtual test set's without one.
+std::optional<InstrumentModel> loadModel(const std::string& modelPath) {
+    if (modelPath.empty()) return VirtualTestSetModel();
+    Result<InstrumentModel> loaded = LoadInstrumentModel(modelPath);
+    if (!loaded) {
+        fail(loaded.error().Text(), 2);
+        return std::nullopt;
+    }
+    return loaded.value();
+}
+
+// What the run talks through, dropped in the reverse order: the instrument
+// before the radio's backends.
+struct Links {
     std::unique_ptr<VirtualBackend> virtualBackend;
     std::unique_ptr<DeviceBackend> hostBackend;
-    if (preset) {
-        virtualBackend = std::make_unique<VirtualBackend>(*preset);
-        SetDeviceBackend(virtualBackend.get());
-    } else {
-        hostBackend = CreateHostBackend();
-        SetDeviceBackend(hostBackend.get());
-    }
-
     std::unique_ptr<VirtualInstrument> virtualInstrument;
-    if (instrumentUrl == "virtual") {
-        if (!virtualBackend) {
-            std::fprintf(stderr, "varnel-cli: the virtual instrument measures the virtual radio only (add --virtual-radio)\n");
-            SetDeviceBackend(nullptr);
-            return 2;
-        }
-        virtualInstrument = std::make_unique<VirtualInstrument>(virtualBackend->sharedRadio());
-        if (Error e = virtualInstrument->Start(); !e.ok()) {
-            std::fprintf(stderr, "varnel-cli: %s\n", e.Text().c_str());
-            SetDeviceBackend(nullptr);
-            return 3;
-        }
-        instrumentUrl = virtualInstrument->url();
-    }
-    Result<std::unique_ptr<Instrument>> instrument =
-        OpenInstrument(instrumentUrl, std::chrono::milliseconds(timeoutMs));
-    if (!instrument) {
-        std::fprintf(stderr, "varnel-cli: %s\n", instrument.error().Text().c_str());
-        SetDeviceBackend(nullptr);
-        return 3;
-    }
-    if (Result<std::string> id = instrument.value()->Query(model.identify); id)
-        std::fprintf(stderr, "Instrument: %s (%s)\n", id.value().c_str(), instrument.value()->Describe().c_str());
+};
 
-    // Tuner mode first, so that the calibration records know the radio.
-    SendcmdAlignRadio radio;
-    const bool wasInTunerMode = inTunerMode;
-    if (Error e = radio.Prepare(); !e.ok()) {
-        std::fprintf(stderr, "varnel-cli: %s\n", e.Text().c_str());
-        linkHandle.reset();
-        SetDeviceBackend(nullptr);
-        return 3;
+void selectBackend(const AlignArgs& args, Links& links) {
+    if (args.preset) {
+        links.virtualBackend = std::make_unique<VirtualBackend>(*args.preset);
+        SetDeviceBackend(links.virtualBackend.get());
+    } else {
+        links.hostBackend = CreateHostBackend();
+        SetDeviceBackend(links.hostBackend.get());
     }
-    cli::SetUpRecords(recordOptions);
-    if (!wasInTunerMode) cli::RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
+}
 
+// Starts the virtual test set on the virtual radio for the URL "virtual" and
+// points the URL at it; the exit status when it cannot.
+std::optional<int> startVirtualInstrument(AlignArgs& args, Links& links) {
+    if (args.instrumentUrl != "virtual") return std::nullopt;
+    if (!links.virtualBackend) {
+        return endEarly("the virtual instrument measures the virtual radio only (add --virtual-radio)", 2);
+    }
+    links.virtualInstrument = std::make_unique<VirtualInstrument>(links.virtualBackend->sharedRadio());
+    if (Error e = links.virtualInstrument->Start(); !e.ok()) return endEarly(e.Text(), 3);
+    args.instrumentUrl = links.virtualInstrument->url();
+    return std::nullopt;
+}
+
+// Runs the procedure with Ctrl+C wired to the engine's stop flag, printing
+// each point as it ends.
+AlignReport runProcedure(const Procedure& procedure, AlignRadio& radio, Instrument* instrument,
+                         const InstrumentModel& model) {
     interrupted = false;
     auto previousHandler = std::signal(SIGINT, onInterrupt);
-    AlignEngine engine(procedure.value(), radio, instrument.value().get(), model);
+    AlignEngine engine(procedure, radio, instrument, model);
     engine.SetStopFlag(&interrupted);
     AlignEvents events;
     events.pointDone = [](const PointResult& p) {
@@ -195,28 +197,73 @@ int RunAlign(int argc, char** argv) {
     engine.SetRecordSink(CalibrationRecordSink([](const Error& e) { cli::RecordWarning(e); }));
     const AlignReport report = engine.Run();
     std::signal(SIGINT, previousHandler);
+    return report;
+}
 
-    // Leave tuner mode if the run entered it.
+// Leaves tuner mode if the run entered it.
+void leaveTunerMode(bool wasInTunerMode) {
     if (inTunerMode && !wasInTunerMode && linkHandle) {
         RadioSession session;
         if (Error e = session.Leave(); !e.ok()) cli::RecordWarning(e);
         inTunerMode = false;
         cli::RecordWarning(CalibrationRecorder().Left(tunerImage));
     }
+}
 
+// The report on standard output and in the files asked for, the summary on
+// stderr; false when a file could not be written.
+bool printReport(const AlignReport& report, const AlignArgs& args) {
     const std::string json = report.ToJson();
     const std::string csv = report.ToCsv();
-    std::fputs(format == "csv" ? csv.c_str() : json.c_str(), stdout);
+    std::fputs(args.format == "csv" ? csv.c_str() : json.c_str(), stdout);
     bool written = true;
-    if (!jsonPath.empty()) written = writeFile(jsonPath, json) && written;
-    if (!csvPath.empty()) written = writeFile(csvPath, csv) && written;
+    if (!args.jsonPath.empty()) written = writeFile(args.jsonPath, json) && written;
+    if (!args.csvPath.empty()) written = writeFile(args.csvPath, csv) && written;
     std::fprintf(stderr, "%d passed, %d failed, %.2f s, %llu exchanges%s%s\n", report.passed(), report.failed(),
                  report.seconds, static_cast<unsigned long long>(report.exchanges), report.error.ok() ? "" : "; ",
                  report.error.Text().c_str());
+    return written;
+}
+
+}  // namespace
+
+int RunAlign(int argc, char** argv) {
+    AlignArgs args;
+    if (std::optional<int> status = parseArgs(argc, argv, args)) return *status;
+
+    Result<Procedure> procedure = LoadProcedure(args.procedurePath);
+    if (!procedure) return fail(procedure.error().Text(), 2);
+    const std::optional<InstrumentModel> model = loadModel(args.modelPath);
+    if (!model) return 2;
+
+    Links links;
+    selectBackend(args, links);
+    if (std::optional<int> status = startVirtualInstrument(args, links)) return *status;
+    Result<std::unique_ptr<Instrument>> instrument =
+        OpenInstrument(args.instrumentUrl, std::chrono::milliseconds(args.timeoutMs));
+    if (!instrument) return endEarly(instrument.error().Text(), 3);
+    if (Result<std::string> id = instrument.value()->Query(model->identify); id)
+        std::fprintf(stderr, "Instrument: %s (%s)\n", id.value().c_str(), instrument.value()->Describe().c_str());
+
+    // Tuner mode first, so that the calibration records know the radio.
+    SendcmdAlignRadio radio;
+    const bool wasInTunerMode = inTunerMode;
+    if (Error e = radio.Prepare(); !e.ok()) {
+        fail(e.Text(), 3);
+        linkHandle.reset();
+        SetDeviceBackend(nullptr);
+        return 3;
+    }
+    cli::SetUpRecords(args.recordOptions);
+    if (!wasInTunerMode) cli::RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
+
+    const AlignReport report = runProcedure(procedure.value(), radio, instrument.value().get(), *model);
+    leaveTunerMode(wasInTunerMode);
+    const bool written = printReport(report, args);
 
     linkHandle.reset();
     instrument.value().reset();
-    virtualInstrument.reset();
+    links.virtualInstrument.reset();
     SetDeviceBackend(nullptr);
     if (!report.error.ok() || !written) return 3;
     return report.failed() == 0 ? 0 : 1;

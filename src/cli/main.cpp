@@ -3,9 +3,12 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "cli/Cli.h"
 #include "cli/align.h"
@@ -94,29 +97,62 @@ void CommandUsage(const std::string& name, const CommandInfo& info) {
     (void)name;
 }
 
-}  // namespace
+// Options that set a text or a flag and nothing else.
+const std::pair<const char*, std::string Options::*> kTextOptions[] = {
+    {"--virtual-faults", &Options::virtualFaults}, {"--format", &Options::format},
+    {"--model", &Options::filterModel},           {"--event", &Options::filterEvent},
+    {"--since", &Options::since},                 {"--until", &Options::until},
+    {"--output", &Options::output},
+};
+const std::pair<const char*, bool Options::*> kFlagOptions[] = {
+    {"--log", &Options::log},     {"--quiet", &Options::quiet},          {"--verify", &Options::verify},
+    {"--force", &Options::force}, {"--no-records", &Options::noRecords},
+};
 
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        Usage(stderr);
-        return kUsage;
+// Stores one option of the command; false after saying what is wrong with its value.
+bool SetOption(const std::string& name, const std::string& value, bool hasValue, Options& options) {
+    for (const auto& [text, field] : kTextOptions) {
+        if (name == text) {
+            options.*field = value;
+            return true;
+        }
     }
-    const std::string command = argv[1];
-    if (command == "--help" || command == "-h" || command == "help") {
-        Usage(stdout);
-        return kOk;
+    for (const auto& [flag, field] : kFlagOptions) {
+        if (name == flag) {
+            options.*field = true;
+            return true;
+        }
     }
-    // Automatic alignment parses its own options.
-    if (command == "align") return RunAlign(argc, argv);
-    const auto found = Commands().find(command);
-    if (found == Commands().end()) {
-        Fail("unknown command \"" + command + "\"; commands: align, backup, demo, diff, dump, info, records, restore, scan");
-        return kUsage;
+    if (name == "--virtual-radio") {
+        options.virtualRadio = hasValue ? ParseVirtualPreset(value) : VirtualPreset::Variant0;
+        if (!options.virtualRadio) {
+            Fail("unknown virtual radio preset \"" + value + "\"; presets: " + VirtualPresetNames());
+            return false;
+        }
+    } else if (name == "--lang") {
+        if (value != "english" && value != "chinese") {
+            Fail("unknown language \"" + value + "\"; languages: english, chinese");
+            return false;
+        }
+        options.language = value;
+    } else if (name == "--serial") {
+        options.serial = value;
+        options.filterSerial = value;
+    } else if (name == "--limit") {
+        char* rest = nullptr;
+        options.limit = static_cast<int>(std::strtol(value.c_str(), &rest, 10));
+        if (value.empty() || *rest || options.limit < 0) {
+            Fail("--limit needs a number");
+            return false;
+        }
     }
-    const CommandInfo& info = found->second;
+    return true;
+}
 
-    Options options;
-    options.command = command;
+// Reads the arguments and options after the command into `options`; the exit
+// status when they end the command (help, a usage error).
+std::optional<int> ParseArguments(int argc, char** argv, const std::string& command, const CommandInfo& info,
+                                  Options& options) {
     for (int i = 2; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -146,50 +182,18 @@ int main(int argc, char** argv) {
             value = argv[++i];
             hasValue = true;
         }
-        if (name == "--virtual-radio") {
-            options.virtualRadio = hasValue ? ParseVirtualPreset(value) : VirtualPreset::Variant0;
-            if (!options.virtualRadio) {
-                Fail("unknown virtual radio preset \"" + value + "\"; presets: " + VirtualPresetNames());
-                return kUsage;
-            }
-        } else if (name == "--virtual-faults") options.virtualFaults = value;
-        else if (name == "--log") options.log = true;
-        else if (name == "--quiet") options.quiet = true;
-        else if (name == "--verify") options.verify = true;
-        else if (name == "--force") options.force = true;
-        else if (name == "--no-records") options.noRecords = true;
-        else if (name == "--format") options.format = value;
-        else if (name == "--lang") {
-            if (value != "english" && value != "chinese") {
-                Fail("unknown language \"" + value + "\"; languages: english, chinese");
-                return kUsage;
-            }
-            options.language = value;
-        } else if (name == "--serial") { options.serial = value; options.filterSerial = value; }
-        else if (name == "--model") options.filterModel = value;
-        else if (name == "--event") options.filterEvent = value;
-        else if (name == "--since") options.since = value;
-        else if (name == "--until") options.until = value;
-        else if (name == "--output") options.output = value;
-        else if (name == "--limit") {
-            char* rest = nullptr;
-            options.limit = static_cast<int>(std::strtol(value.c_str(), &rest, 10));
-            if (value.empty() || *rest || options.limit < 0) {
-                Fail("--limit needs a number");
-                return kUsage;
-            }
-        }
+        if (!SetOption(name, value, hasValue, options)) return kUsage;
     }
     if (!options.virtualFaults.empty() && !options.virtualRadio) {
         Fail("--virtual-faults needs --virtual-radio");
         return kUsage;
     }
+    return std::nullopt;
+}
 
-    OpenCliLanguage(options);
-    if (command == "diff") return CmdDiff(options);
-    if (command == "dump") return CmdDump(options);
-    if (command == "records") return CmdRecords(options);
-
+// A command that talks to the radio, the virtual one (with its faults) or the
+// one attached to the host.
+int RunRadioCommand(const std::string& command, const Options& options) {
     std::unique_ptr<DeviceBackend> backend;
     VirtualBackend* virtualBackend = nullptr;
     if (options.virtualRadio) {
@@ -219,4 +223,35 @@ int main(int argc, char** argv) {
     radio.Close();
     SetDeviceBackend(nullptr);
     return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        Usage(stderr);
+        return kUsage;
+    }
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        Usage(stdout);
+        return kOk;
+    }
+    // Automatic alignment parses its own options.
+    if (command == "align") return RunAlign(argc, argv);
+    const auto found = Commands().find(command);
+    if (found == Commands().end()) {
+        Fail("unknown command \"" + command + "\"; commands: align, backup, demo, diff, dump, info, records, restore, scan");
+        return kUsage;
+    }
+
+    Options options;
+    options.command = command;
+    if (std::optional<int> status = ParseArguments(argc, argv, command, found->second, options)) return *status;
+
+    OpenCliLanguage(options);
+    if (command == "diff") return CmdDiff(options);
+    if (command == "dump") return CmdDump(options);
+    if (command == "records") return CmdRecords(options);
+    return RunRadioCommand(command, options);
 }

@@ -113,6 +113,48 @@ int CmdBackup(const Options& options, CliRadio& radio) {
     return kOk;
 }
 
+namespace {
+
+bool SameModel(const RadioInfo& a, const RadioInfo& b) {
+    return a.modelName() == b.modelName() && a.modelCode() == b.modelCode() &&
+           a.modelVariant() == b.modelVariant() && a.largeModel() == b.largeModel();
+}
+
+// Prints every byte of the first `exchanged` in which the radio's image
+// differs from the archive's; their number.
+int PrintDifferences(const TunerImage& archiveImage, std::size_t exchanged) {
+    int differences = 0;
+    for (std::size_t i = 0; i < exchanged; ++i) {
+        if (tunerImage[i] == archiveImage[i]) continue;
+        ++differences;
+        std::printf("differs: %s: byte %zu: archive %u, radio %u\n", PlaceOf(static_cast<int>(i)).c_str(), i,
+                    archiveImage[i], tunerImage[i]);
+    }
+    return differences;
+}
+
+// restore --verify: enters tuner mode, reads the image back and compares it
+// with the archive written.
+int VerifyRestore(const Options& options, CliRadio& radio, const std::string& file, const RadioInfo& archiveInfo,
+                  const TunerImage& archiveImage, const RadioInfo& attached) {
+    Progress(options, "verifying: entering tuner mode and reading the tuner image back");
+    if (Error e = radio.Enter(); !e.ok()) return FailInTunerMode(e, radio);
+    RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
+    const std::size_t exchanged = std::min(radioInfo.imageBytes(), archiveInfo.imageBytes());
+    const int differences = PrintDifferences(archiveImage, exchanged);
+    if (Error e = radio.Leave(); !e.ok()) return FailInTunerMode(e, radio);
+    RecordWarning(CalibrationRecorder().Left(tunerImage));
+    if (differences > 0) {
+        Fail("verify failed: " + std::to_string(differences) + " of " + std::to_string(exchanged) +
+             " image bytes differ from " + file);
+        return kVerifyFailed;
+    }
+    std::printf("%s written to %s and verified (%zu bytes)\n", file.c_str(), Identity(attached).c_str(), exchanged);
+    return kOk;
+}
+
+}  // namespace
+
 int CmdRestore(const Options& options, CliRadio& radio) {
     if (options.args.size() != 1) {
         Fail("restore needs exactly one FILE");
@@ -131,10 +173,7 @@ int CmdRestore(const Options& options, CliRadio& radio) {
         Fail(attached.error());
         return ExitCodeFor(attached.error());
     }
-    const bool same = attached->modelName() == archiveInfo.modelName() &&
-                      attached->modelCode() == archiveInfo.modelCode() &&
-                      attached->modelVariant() == archiveInfo.modelVariant() &&
-                      attached->largeModel() == archiveInfo.largeModel();
+    const bool same = SameModel(*attached, archiveInfo);
     if (!same && !options.force) {
         Fail("refusing to restore: " + file + " belongs to " + Identity(archiveInfo) + ", the attached radio is " +
              Identity(*attached) + " (--force writes it anyway)");
@@ -155,26 +194,7 @@ int CmdRestore(const Options& options, CliRadio& radio) {
         std::printf("%s written to %s\n", file.c_str(), Identity(*attached).c_str());
         return kOk;
     }
-    Progress(options, "verifying: entering tuner mode and reading the tuner image back");
-    if (Error e = radio.Enter(); !e.ok()) return FailInTunerMode(e, radio);
-    RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
-    const std::size_t exchanged = std::min(radioInfo.imageBytes(), archiveInfo.imageBytes());
-    int differences = 0;
-    for (std::size_t i = 0; i < exchanged; ++i) {
-        if (tunerImage[i] == archiveImage[i]) continue;
-        ++differences;
-        std::printf("differs: %s: byte %zu: archive %u, radio %u\n", PlaceOf(static_cast<int>(i)).c_str(), i,
-                    archiveImage[i], tunerImage[i]);
-    }
-    if (Error e = radio.Leave(); !e.ok()) return FailInTunerMode(e, radio);
-    RecordWarning(CalibrationRecorder().Left(tunerImage));
-    if (differences > 0) {
-        Fail("verify failed: " + std::to_string(differences) + " of " + std::to_string(exchanged) +
-             " image bytes differ from " + file);
-        return kVerifyFailed;
-    }
-    std::printf("%s written to %s and verified (%zu bytes)\n", file.c_str(), Identity(*attached).c_str(), exchanged);
-    return kOk;
+    return VerifyRestore(options, radio, file, archiveInfo, archiveImage, *attached);
 }
 
 }  // namespace varnel::cli

@@ -31,6 +31,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "align/AlignRecords.h"
@@ -72,6 +73,18 @@ QDir procedureDirectory() {
 
 enum ResultColumn { kStep, kPoint, kTarget, kFinal, kReading, kTries, kResult, kColumns };
 
+QLabel* NamedLabel(QWidget* parent, const char* name) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(QString::fromLatin1(name));
+    return l;
+}
+
+QPushButton* NamedButton(QWidget* parent, const char* name) {
+    auto* b = new QPushButton(parent);
+    b->setObjectName(QString::fromLatin1(name));
+    return b;
+}
+
 }  // namespace
 
 QAction* TAlignForm::AddMenuEntry(QWidget* owner, QMenu* menu) {
@@ -110,17 +123,34 @@ TAlignForm::~TAlignForm() {
 
 void TAlignForm::buildControls() {
     setFont(ui::ProgramFont(FontPointsForDialogs()));
+    QGridLayout* grid = buildChoices();
+    buildStepTable();
+    buildChart();
+    buildResultTable();
+    StatusLabel = NamedLabel(this, "StatusLabel");
+    StatusLabel->setWordWrap(true);
+
+    auto* top = new QSplitter(Qt::Horizontal, this);
+    top->addWidget(StepTable);
+    top->addWidget(ChartView);
+    top->setStretchFactor(1, 1);
+    auto* split = new QSplitter(Qt::Vertical, this);
+    split->addWidget(top);
+    split->addWidget(ResultTable);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addWidget(split, 1);
+    layout->addWidget(StatusLabel);
+
+    connect(RunButton, &QPushButton::clicked, this, &TAlignForm::RunButtonClick);
+    connect(StopButton, &QPushButton::clicked, this, &TAlignForm::StopButtonClick);
+    connect(ProcedureButton, &QPushButton::clicked, this, &TAlignForm::ProcedureButtonClick);
+    connect(ModelButton, &QPushButton::clicked, this, &TAlignForm::ModelButtonClick);
+}
+
+// The instrument, its model and the procedure, with the Run and Stop buttons.
+QGridLayout* TAlignForm::buildChoices() {
     auto* grid = new QGridLayout;
-    auto label = [this](const char* name) {
-        auto* l = new QLabel(this);
-        l->setObjectName(QString::fromLatin1(name));
-        return l;
-    };
-    auto button = [this](const char* name) {
-        auto* b = new QPushButton(this);
-        b->setObjectName(QString::fromLatin1(name));
-        return b;
-    };
     InstrumentBox = new QComboBox(this);
     InstrumentBox->setObjectName(QStringLiteral("InstrumentBox"));
     InstrumentBox->setEditable(true);
@@ -129,27 +159,30 @@ void TAlignForm::buildControls() {
                              QStringLiteral("usbtmc:///dev/usbtmc0")});
     ModelEdit = new QLineEdit(this);
     ModelEdit->setObjectName(QStringLiteral("ModelEdit"));
-    ModelButton = button("ModelButton");
+    ModelButton = NamedButton(this, "ModelButton");
     ProcedureBox = new QComboBox(this);
     ProcedureBox->setObjectName(QStringLiteral("ProcedureBox"));
     ProcedureBox->setEditable(true);
     ProcedureBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    ProcedureButton = button("ProcedureButton");
-    RunButton = button("RunButton");
-    StopButton = button("StopButton");
+    ProcedureButton = NamedButton(this, "ProcedureButton");
+    RunButton = NamedButton(this, "RunButton");
+    StopButton = NamedButton(this, "StopButton");
     StopButton->setEnabled(false);
-    grid->addWidget(label("Label1"), 0, 0);
+    grid->addWidget(NamedLabel(this, "Label1"), 0, 0);
     grid->addWidget(InstrumentBox, 0, 1);
-    grid->addWidget(label("Label2"), 1, 0);
+    grid->addWidget(NamedLabel(this, "Label2"), 1, 0);
     grid->addWidget(ModelEdit, 1, 1);
     grid->addWidget(ModelButton, 1, 2);
-    grid->addWidget(label("Label3"), 2, 0);
+    grid->addWidget(NamedLabel(this, "Label3"), 2, 0);
     grid->addWidget(ProcedureBox, 2, 1);
     grid->addWidget(ProcedureButton, 2, 2);
     grid->addWidget(RunButton, 0, 3);
     grid->addWidget(StopButton, 1, 3);
     grid->setColumnStretch(1, 1);
+    return grid;
+}
 
+void TAlignForm::buildStepTable() {
     StepTable = new QTableWidget(0, 2, this);
     StepTable->setObjectName(QStringLiteral("StepTable"));
     StepTable->verticalHeader()->setVisible(false);
@@ -160,7 +193,10 @@ void TAlignForm::buildControls() {
     StepTable->setWordWrap(false);
     StepTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     StepTable->setSelectionMode(QAbstractItemView::NoSelection);
+}
 
+// The current point's chart: the readings against the value, and the target.
+void TAlignForm::buildChart() {
     chart_ = new QChart;
     chart_->legend()->setAlignment(Qt::AlignBottom);
     trace_ = new QLineSeries;
@@ -186,32 +222,14 @@ void TAlignForm::buildControls() {
     ChartView->setObjectName(QStringLiteral("ChartView"));
     ChartView->setRenderHint(QPainter::Antialiasing);
     ChartView->setMinimumSize(360, 240);
+}
 
+void TAlignForm::buildResultTable() {
     ResultTable = new QTableWidget(0, kColumns, this);
     ResultTable->setObjectName(QStringLiteral("ResultTable"));
     ResultTable->verticalHeader()->setVisible(false);
     ResultTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ResultTable->horizontalHeader()->setSectionResizeMode(kStep, QHeaderView::Stretch);
-
-    StatusLabel = label("StatusLabel");
-    StatusLabel->setWordWrap(true);
-
-    auto* top = new QSplitter(Qt::Horizontal, this);
-    top->addWidget(StepTable);
-    top->addWidget(ChartView);
-    top->setStretchFactor(1, 1);
-    auto* split = new QSplitter(Qt::Vertical, this);
-    split->addWidget(top);
-    split->addWidget(ResultTable);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(grid);
-    layout->addWidget(split, 1);
-    layout->addWidget(StatusLabel);
-
-    connect(RunButton, &QPushButton::clicked, this, &TAlignForm::RunButtonClick);
-    connect(StopButton, &QPushButton::clicked, this, &TAlignForm::StopButtonClick);
-    connect(ProcedureButton, &QPushButton::clicked, this, &TAlignForm::ProcedureButtonClick);
-    connect(ModelButton, &QPushButton::clicked, this, &TAlignForm::ModelButtonClick);
 }
 
 void TAlignForm::ApplyTexts() {
@@ -370,68 +388,67 @@ void TAlignForm::finishPoint(const PointResult& p) {
         bar->setValue(bar->value() + 1);
 }
 
-void TAlignForm::RunButtonClick() {
-    if (engine_ != nullptr) return;
-    Result<Procedure> procedure = LoadProcedure(QDir::fromNativeSeparators(ProcedureBox->currentText()).toStdString());
-    if (!procedure) return fail(QString::fromStdString(procedure.error().Text()));
+// The instrument model of the model file, the virtual test set's without one;
+// nothing after telling the operator why not.
+std::optional<InstrumentModel> TAlignForm::chosenModel() {
     InstrumentModel model = VirtualTestSetModel();
     if (!ModelEdit->text().trimmed().isEmpty()) {
         Result<InstrumentModel> loaded = LoadInstrumentModel(ModelEdit->text().trimmed().toStdString());
-        if (!loaded) return fail(QString::fromStdString(loaded.error().Text()));
+        if (!loaded) {
+            fail(QString::fromStdString(loaded.error().Text()));
+            return std::nullopt;
+        }
         model = loaded.value();
     }
+    return model;
+}
+
+// The instrument's address; "virtual" starts the virtual test set on the
+// virtual radio (once). Nothing after telling the operator why not.
+std::optional<QString> TAlignForm::instrumentUrl() {
     QString url = InstrumentBox->currentText().trimmed();
     if (url == QLatin1String("virtual")) {
         VirtualBackend* host = virtualHost();
-        if (host == nullptr) return fail(QStringLiteral("virtual"));
+        if (host == nullptr) {
+            fail(QStringLiteral("virtual"));
+            return std::nullopt;
+        }
         if (!virtualInstrument_) {
             virtualInstrument_ = std::make_unique<VirtualInstrument>(host->sharedRadio());
             if (Error e = virtualInstrument_->Start(); !e.ok()) {
                 virtualInstrument_.reset();
-                return fail(QString::fromStdString(e.Text()));
+                fail(QString::fromStdString(e.Text()));
+                return std::nullopt;
             }
         }
         url = QString::fromStdString(virtualInstrument_->url());
     }
-    Result<std::unique_ptr<Instrument>> instrument = OpenInstrument(url.toStdString(), std::chrono::milliseconds(2000));
-    if (!instrument) return fail(QString::fromStdString(instrument.error().Text()));
-    if (!ensureTunerMode()) return fail(Tr("A0029"));
+    return url;
+}
 
-    showSteps(procedure.value());
-    RunButton->setEnabled(false);
-    StopButton->setEnabled(true);
-    StopButton->setFocus();
-
-    // One command outstanding at a time: the tuning window's periodic
-    // read-backs stop for the run (the operator keys the page again after).
+// One command outstanding at a time: the tuning window's periodic
+// read-backs stop for the run (the operator keys the page again after).
+void TAlignForm::pauseTuningTimers() {
     if (QWidget* owner = parentWidget()) {
         for (const char* name : {"CheckTimer", "ReadTimer", "ErrorRateTimer", "MandownTimer"})
             for (QTimer* timer : owner->findChildren<QTimer*>(QString::fromLatin1(name))) timer->stop();
     }
-    // The engine verifies every reply itself: the tuning window's verifying
-    // timer must not poll the same replies meanwhile. Its log still shows
-    // every frame.
-    const SenderHooks saved = CurrentSenderHooks();
-    SenderHooks hooks;
-    hooks.logFrame = saved.logFrame;
-    SetSenderHooks(hooks);
+}
 
-    QPointer<TAlignForm> self(this);
-    SendcmdAlignRadio radio([] { QCoreApplication::processEvents(); });
-    AlignEngine engine(procedure.value(), radio, instrument.value().get(), model);
+// The run's progress in the window: steps, chart and results; the window
+// stays alive while the engine waits.
+AlignEvents TAlignForm::runEvents() {
     AlignEvents events;
     events.pointStarted = [this](int step, int, const PointResult& p) { startPoint(step, p); };
     events.tried = [this](const AlignTry& t) { addTry(t); };
     events.pointDone = [this](const PointResult& p) { finishPoint(p); };
     events.idle = [] { QCoreApplication::processEvents(); };
-    engine.SetEvents(events);
-    engine.SetRecordSink(CalibrationRecordSink());
-    engine_ = &engine;
-    report_ = engine.Run();
-    engine_ = nullptr;
-    SetSenderHooks(saved);
-    if (!self) return;
+    return events;
+}
 
+// How the run ended, in the status line; closes the window if asked to
+// while it ran.
+void TAlignForm::showOutcome() {
     RunButton->setEnabled(true);
     StopButton->setEnabled(false);
     if (report_.stopped) {
@@ -446,6 +463,44 @@ void TAlignForm::RunButtonClick() {
         closeAfterRun_ = false;
         close();
     }
+}
+
+void TAlignForm::RunButtonClick() {
+    if (engine_ != nullptr) return;
+    Result<Procedure> procedure = LoadProcedure(QDir::fromNativeSeparators(ProcedureBox->currentText()).toStdString());
+    if (!procedure) return fail(QString::fromStdString(procedure.error().Text()));
+    const std::optional<InstrumentModel> model = chosenModel();
+    if (!model) return;
+    const std::optional<QString> url = instrumentUrl();
+    if (!url) return;
+    Result<std::unique_ptr<Instrument>> instrument = OpenInstrument(url->toStdString(), std::chrono::milliseconds(2000));
+    if (!instrument) return fail(QString::fromStdString(instrument.error().Text()));
+    if (!ensureTunerMode()) return fail(Tr("A0029"));
+
+    showSteps(procedure.value());
+    RunButton->setEnabled(false);
+    StopButton->setEnabled(true);
+    StopButton->setFocus();
+    pauseTuningTimers();
+    // The engine verifies every reply itself: the tuning window's verifying
+    // timer must not poll the same replies meanwhile. Its log still shows
+    // every frame.
+    const SenderHooks saved = CurrentSenderHooks();
+    SenderHooks hooks;
+    hooks.logFrame = saved.logFrame;
+    SetSenderHooks(hooks);
+
+    QPointer<TAlignForm> self(this);
+    SendcmdAlignRadio radio([] { QCoreApplication::processEvents(); });
+    AlignEngine engine(procedure.value(), radio, instrument.value().get(), *model);
+    engine.SetEvents(runEvents());
+    engine.SetRecordSink(CalibrationRecordSink());
+    engine_ = &engine;
+    report_ = engine.Run();
+    engine_ = nullptr;
+    SetSenderHooks(saved);
+    if (!self) return;
+    showOutcome();
 }
 
 void TAlignForm::StopButtonClick() {

@@ -9,6 +9,7 @@
 
 #include <QDialog>
 #include <memory>
+#include <optional>
 
 #include "align/AlignEngine.h"
 
@@ -16,6 +17,7 @@ class QAction;
 class QChart;
 class QChartView;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QLineSeries;
@@ -73,6 +75,10 @@ protected:
 
 private:
     void buildControls();
+    QGridLayout* buildChoices();
+    void buildStepTable();
+    void buildChart();
+    void buildResultTable();
     void fillProcedures();
     void showSteps(const varnel::Procedure& procedure);
     void startPoint(int step, const varnel::PointResult& point);
@@ -80,6 +86,11 @@ private:
     void finishPoint(const varnel::PointResult& point);
     bool ensureTunerMode();
     void fail(const QString& text);
+    std::optional<varnel::InstrumentModel> chosenModel();
+    std::optional<QString> instrumentUrl();
+    void pauseTuningTimers();
+    varnel::AlignEvents runEvents();
+    void showOutcome();
 
     varnel::AlignEngine* engine_ = nullptr;
     varnel::AlignReport report_;

@@ -86,6 +86,17 @@ TParamForm::TParamForm(QWidget* parent) : QDialog(parent), layout_(param::FiveGr
     setSizeGripEnabled(true);
     setModal(true);
 
+    buildBandChooser();
+    buildGrid();
+    buildCellEditor();
+    Image1 = MakeRowMarker();
+    buildButtons();
+    layOutControls();
+    applyLayout();
+}
+
+// The band selector with its caption.
+void TParamForm::buildBandChooser() {
     Label1 = new QLabel(QStringLiteral("Range:"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     ComboBox1 = new QComboBox(this);
@@ -95,7 +106,10 @@ TParamForm::TParamForm(QWidget* parent) : QDialog(parent), layout_(param::FiveGr
     Label1->setBuddy(ComboBox1);
     // activated: only the operator's choice, not the index set on show.
     connect(ComboBox1, &QComboBox::activated, this, &TParamForm::ComboBox1Select);
+}
 
+// The sheet: every cell drawn by the form, whole rows selected.
+void TParamForm::buildGrid() {
     StringGrid1 = new QTableWidget(this);
     StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
     StringGrid1->setHorizontalHeader(new SheetHeader(this));
@@ -122,7 +136,10 @@ TParamForm::TParamForm(QWidget* parent) : QDialog(parent), layout_(param::FiveGr
     connect(StringGrid1, &QTableWidget::cellClicked, this, [this](int row, int col) {
         if (!editorOpen_) StringGrid1SelectCell(col, row + 1);
     });
+}
 
+// The in-place cell editor, hidden until a cell is selected.
+void TParamForm::buildCellEditor() {
     Edit1 = new QLineEdit(StringGrid1->viewport());
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->hide();
@@ -132,9 +149,10 @@ TParamForm::TParamForm(QWidget* parent) : QDialog(parent), layout_(param::FiveGr
     Edit1->setAcceptDrops(false);
     Edit1->setAttribute(Qt::WA_InputMethodEnabled, false);
     Edit1->installEventFilter(this);
+}
 
-    Image1 = MakeRowMarker();
-
+// Confirm and Cancel.
+void TParamForm::buildButtons() {
     Button3 = new QPushButton(this);
     Button3->setObjectName(QStringLiteral("Button3"));
     Button4 = new QPushButton(this);
@@ -144,7 +162,10 @@ TParamForm::TParamForm(QWidget* parent) : QDialog(parent), layout_(param::FiveGr
     Button4->setAutoDefault(false);
     connect(Button3, &QPushButton::clicked, this, &TParamForm::Button3Click);
     connect(Button4, &QPushButton::clicked, this, &TParamForm::Button4Click);
+}
 
+// The band selector above the sheet, the buttons below it on the right.
+void TParamForm::layOutControls() {
     auto* rangeRow = new QHBoxLayout;
     rangeRow->addWidget(Label1);
     rangeRow->addWidget(ComboBox1);
@@ -160,8 +181,6 @@ TParamForm::TParamForm(QWidget* parent) : QDialog(parent), layout_(param::FiveGr
     column->addLayout(rangeRow);
     column->addWidget(StringGrid1, 1);
     column->addLayout(buttonRow);
-
-    applyLayout();
 }
 
 void TParamForm::setConfirmHandler(std::function<void()> handler) { confirmHandler_ = std::move(handler); }

@@ -79,6 +79,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void buildBandChooser();
+    void buildGrid();
+    void buildCellEditor();
+    void buildButtons();
+    void layOutControls();
     void applyLayout();
     void labelGrid();
     void closeEditorWithoutStore();

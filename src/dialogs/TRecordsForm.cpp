@@ -37,6 +37,27 @@ TRecordsForm::TRecordsForm(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("TRecordsForm"));
     resize(980, 480);
     auto* layout = new QVBoxLayout(this);
+    layout->addLayout(buildFilterRow());
+    layout->addWidget(buildGrid(), 1);
+
+    StoreLabel = new QLabel(this);
+    StoreLabel->setObjectName(QStringLiteral("StoreLabel"));
+    StoreLabel->setWordWrap(true);
+    layout->addWidget(StoreLabel);
+    layout->addLayout(buildButtonRow());
+
+    connect(SearchButton, &QPushButton::clicked, this, &TRecordsForm::SearchButtonClick);
+    connect(SerialEdit, &QLineEdit::returnPressed, this, &TRecordsForm::SearchButtonClick);
+    connect(ModelEdit, &QLineEdit::returnPressed, this, &TRecordsForm::SearchButtonClick);
+    connect(ExportButton, &QPushButton::clicked, this, &TRecordsForm::ExportButtonClick);
+    connect(CloseButton, &QPushButton::clicked, this, &QDialog::reject);
+
+    applyTexts();
+    SearchButtonClick();
+}
+
+// Serial number, model and event, each with its caption, then Search.
+QHBoxLayout* TRecordsForm::buildFilterRow() {
     auto* filters = new QHBoxLayout;
     const auto labelled = [&](const char* name, QWidget* field) {
         auto* label = new QLabel(this);
@@ -58,20 +79,21 @@ TRecordsForm::TRecordsForm(QWidget* parent) : QDialog(parent) {
     SearchButton->setObjectName(QStringLiteral("SearchButton"));
     SearchButton->setDefault(true);
     filters->addWidget(SearchButton);
-    layout->addLayout(filters);
+    return filters;
+}
 
+QTableWidget* TRecordsForm::buildGrid() {
     RecordsGrid = new QTableWidget(0, kColumns, this);
     RecordsGrid->setObjectName(QStringLiteral("RecordsGrid"));
     RecordsGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     RecordsGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     RecordsGrid->verticalHeader()->hide();
     RecordsGrid->horizontalHeader()->setStretchLastSection(true);
-    layout->addWidget(RecordsGrid, 1);
+    return RecordsGrid;
+}
 
-    StoreLabel = new QLabel(this);
-    StoreLabel->setObjectName(QStringLiteral("StoreLabel"));
-    StoreLabel->setWordWrap(true);
-    layout->addWidget(StoreLabel);
+// The record count, Export and Close.
+QHBoxLayout* TRecordsForm::buildButtonRow() {
     auto* bottom = new QHBoxLayout;
     CountLabel = new QLabel(this);
     CountLabel->setObjectName(QStringLiteral("CountLabel"));
@@ -82,16 +104,7 @@ TRecordsForm::TRecordsForm(QWidget* parent) : QDialog(parent) {
     CloseButton->setObjectName(QStringLiteral("CloseButton"));
     bottom->addWidget(ExportButton);
     bottom->addWidget(CloseButton);
-    layout->addLayout(bottom);
-
-    connect(SearchButton, &QPushButton::clicked, this, &TRecordsForm::SearchButtonClick);
-    connect(SerialEdit, &QLineEdit::returnPressed, this, &TRecordsForm::SearchButtonClick);
-    connect(ModelEdit, &QLineEdit::returnPressed, this, &TRecordsForm::SearchButtonClick);
-    connect(ExportButton, &QPushButton::clicked, this, &TRecordsForm::ExportButtonClick);
-    connect(CloseButton, &QPushButton::clicked, this, &QDialog::reject);
-
-    applyTexts();
-    SearchButtonClick();
+    return bottom;
 }
 
 void TRecordsForm::applyTexts() {

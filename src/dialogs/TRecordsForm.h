@@ -8,6 +8,7 @@
 #include "records/RecordStore.h"
 
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -35,6 +36,9 @@ public:
     const std::vector<varnel::CalibrationRecord>& shown() const { return records_; }
 
 private:
+    QHBoxLayout* buildFilterRow();
+    QTableWidget* buildGrid();
+    QHBoxLayout* buildButtonRow();
     void applyTexts();
     std::vector<varnel::CalibrationRecord> records_;
 };

@@ -51,6 +51,43 @@ std::string number(double v) {
     return text;
 }
 
+// One line of the remote interface: "HEADER[?] [ARGUMENT]".
+struct ScpiLine {
+    std::string header;  // upper case
+    std::string argument;
+    bool query = false;
+};
+
+ScpiLine splitLine(const std::string& text) {
+    ScpiLine line;
+    const auto space = text.find_first_of(" \t");
+    line.header = upper(text.substr(0, space));
+    line.argument = space == std::string::npos ? std::string() : trim(text.substr(space + 1));
+    line.query = !line.header.empty() && line.header.back() == '?';
+    return line;
+}
+
+// The argument as a number; false when it does not start with one.
+bool toNumber(const std::string& argument, double* out) {
+    char* end = nullptr;
+    const double v = std::strtod(argument.c_str(), &end);
+    if (argument.empty() || end == argument.c_str()) return false;
+    *out = v;
+    return true;
+}
+
+// The measurement queries and what each reads.
+struct MeasureQuery {
+    const char* header;
+    VirtualInstrument::Quantity quantity;
+};
+constexpr MeasureQuery kMeasureQueries[] = {
+    {"MEAS:POW?", VirtualInstrument::Quantity::Power},
+    {"MEAS:FERR?", VirtualInstrument::Quantity::FrequencyError},
+    {"MEAS:DEV?", VirtualInstrument::Quantity::Deviation},
+    {"MEAS:VOLT?", VirtualInstrument::Quantity::Voltage},
+};
+
 }  // namespace
 
 VirtualInstrument::VirtualInstrument(std::shared_ptr<VirtualRadio> radio, std::uint32_t seed)
@@ -152,21 +189,11 @@ std::string VirtualInstrument::handle(const std::string& line, bool* answer) {
     *answer = false;
     const std::string text = trim(line);
     if (text.empty()) return {};
-    const auto space = text.find_first_of(" \t");
-    const std::string header = upper(text.substr(0, space));
-    const std::string argument = space == std::string::npos ? std::string() : trim(text.substr(space + 1));
-    const bool query = !header.empty() && header.back() == '?';
+    const auto [header, argument, query] = splitLine(text);
     if (query) {
         *answer = true;
         ++queries_;
     }
-    auto toNumber = [&](double* out) {
-        char* end = nullptr;
-        const double v = std::strtod(argument.c_str(), &end);
-        if (argument.empty() || end == argument.c_str()) return false;
-        *out = v;
-        return true;
-    };
     if (header == "*IDN?") return "VARNEL,VIRTUAL TEST SET," + std::to_string(seed_) + ",1.0";
     if (header == "*OPC?") return "1";
     if (header == "*RST" || header == "*CLS") {
@@ -188,7 +215,7 @@ std::string VirtualInstrument::handle(const std::string& line, bool* answer) {
     if (header == "RF:FREQ" || header == "GEN:LEV") {
         double v = 0;
         std::lock_guard lock(mutex_);
-        if (!toNumber(&v)) {
+        if (!toNumber(argument, &v)) {
             lastError_ = -104;
             return {};
         }
@@ -204,10 +231,9 @@ std::string VirtualInstrument::handle(const std::string& line, bool* answer) {
         generatorOn_ = upper(argument) == "ON" || argument == "1";
         return {};
     }
-    if (header == "MEAS:POW?") return number(reading(Quantity::Power));
-    if (header == "MEAS:FERR?") return number(reading(Quantity::FrequencyError));
-    if (header == "MEAS:DEV?") return number(reading(Quantity::Deviation));
-    if (header == "MEAS:VOLT?") return number(reading(Quantity::Voltage));
+    for (const MeasureQuery& measure : kMeasureQueries) {
+        if (header == measure.header) return number(reading(measure.quantity));
+    }
     std::lock_guard lock(mutex_);
     lastError_ = -113;
     *answer = false;  // an instrument does not answer a query it does not know

@@ -513,15 +513,11 @@ Error CheckProfileFile(const fs::path& file) {
 
 // ---- writer ----
 
-Error WriteProfileString(const fs::path& file, std::string_view section, std::string_view key,
-                         std::string_view value) {
-    if (const std::string bad = validateArguments(section, key, value); !bad.empty()) {
-        return Error::Make(ErrorCode::BadData, bad, PathText(file));
-    }
-    const std::string_view wantSection = trim(section);
-    const std::string_view wantKey = trim(key);
+namespace {
 
-    // A FIFO, folder or device is refused before anything is read.
+// The profile file's lines as they stand (none when there is no file yet). A
+// FIFO, folder or device is refused before anything is read.
+Result<RawFile> readForUpdate(const fs::path& file) {
     if (Error e = CheckRegularFile(file, true); !e.ok()) return e;
     std::error_code ec;
     const bool exists = fs::exists(file, ec);
@@ -535,71 +531,107 @@ Error WriteProfileString(const fs::path& file, std::string_view section, std::st
         }
         raw = splitRaw(read->bytes);
     }
-    const ProfileEncoding enc = raw.encoding;
-    const auto lineEnd = [&]() -> std::string {
-        for (const RawLine& l : raw.lines) {
-            if (!l.ending.empty()) return l.ending;  // the file's own convention
-        }
-        return encodeText(enc, "\r\n");
-    };
+    return raw;
+}
 
-    // Find the key's first occurrence in the section (all blocks of it, in
-    // file order) and the place to add it: after the last key line of the
-    // section's first block.
-    std::optional<std::size_t> keyLine;
+// Where a key stands in the file, or where it is to be added.
+struct KeyPlace {
+    std::optional<std::size_t> keyLine;  // the key's first occurrence in the section
     std::size_t keyValueStart = 0;
-    std::optional<std::size_t> insertAfter;
+    std::optional<std::size_t> insertAfter;  // the last key line of the section's first block
+};
+
+// Finds the key's first occurrence in the section (all blocks of it, in file
+// order) and the place to add it: after the last key line of the section's
+// first block.
+KeyPlace findKey(const RawFile& raw, std::string_view wantSection, std::string_view wantKey) {
+    KeyPlace place;
     bool inSection = false;
     bool inFirstBlock = false;
-    for (std::size_t i = 0; i < raw.lines.size() && !keyLine; ++i) {
+    for (std::size_t i = 0; i < raw.lines.size() && !place.keyLine; ++i) {
         const std::string text = decodeLine(raw, raw.lines[i].content);
         const ParsedLine p = parseLine(text);
         if (p.kind == LineKind::Section) {
             inSection = equalsIgnoreCase(p.name, wantSection);
-            inFirstBlock = inSection && !insertAfter;
-            if (inFirstBlock) insertAfter = i;
+            inFirstBlock = inSection && !place.insertAfter;
+            if (inFirstBlock) place.insertAfter = i;
         } else if (p.kind == LineKind::Key && inSection) {
             if (equalsIgnoreCase(p.name, wantKey)) {
-                keyLine = i;
-                keyValueStart = p.valueStart;
+                place.keyLine = i;
+                place.keyValueStart = p.valueStart;
             } else if (inFirstBlock) {
-                insertAfter = i;
+                place.insertAfter = i;
             }
         }
     }
+    return place;
+}
 
-    const std::string newLine = encodeText(enc, std::string(wantKey) + "=" + std::string(value));
-    if (keyLine) {
-        RawLine& line = raw.lines[*keyLine];
-        const std::string text = decodeLine(raw, line.content);
-        line.content = encodeText(enc, text.substr(0, keyValueStart) + std::string(value));
-    } else {
-        const std::string ending = lineEnd();
-        std::size_t at;
-        std::vector<RawLine> added;
-        if (insertAfter) {
-            at = *insertAfter + 1;
-        } else {
-            at = raw.lines.size();
-            std::string header;
-            header.reserve(wantSection.size() + 2);
-            header.push_back('[');
-            header.append(wantSection);
-            header.push_back(']');
-            added.push_back({encodeText(enc, header), ending});
-        }
-        added.push_back({newLine, ending});
-        if (at > 0 && raw.lines[at - 1].ending.empty()) raw.lines[at - 1].ending = ending;
-        raw.lines.insert(raw.lines.begin() + static_cast<std::ptrdiff_t>(at), added.begin(), added.end());
+// The line end the file uses already, else CR LF.
+std::string lineEndOf(const RawFile& raw) {
+    for (const RawLine& l : raw.lines) {
+        if (!l.ending.empty()) return l.ending;  // the file's own convention
     }
+    return encodeText(raw.encoding, "\r\n");
+}
 
+// Adds the key's line at its place, with the section's header when the file
+// has no such section yet.
+void insertKeyLine(RawFile& raw, const KeyPlace& place, std::string_view wantSection, const std::string& newLine) {
+    const ProfileEncoding enc = raw.encoding;
+    const std::string ending = lineEndOf(raw);
+    std::size_t at;
+    std::vector<RawLine> added;
+    if (place.insertAfter) {
+        at = *place.insertAfter + 1;
+    } else {
+        at = raw.lines.size();
+        std::string header;
+        header.reserve(wantSection.size() + 2);
+        header.push_back('[');
+        header.append(wantSection);
+        header.push_back(']');
+        added.push_back({encodeText(enc, header), ending});
+    }
+    added.push_back({newLine, ending});
+    if (at > 0 && raw.lines[at - 1].ending.empty()) raw.lines[at - 1].ending = ending;
+    raw.lines.insert(raw.lines.begin() + static_cast<std::ptrdiff_t>(at), added.begin(), added.end());
+}
+
+std::string joinRaw(const RawFile& raw) {
     std::string out = raw.bom;
     for (const RawLine& l : raw.lines) {
         out += l.content;
         out += l.ending;
     }
+    return out;
+}
 
-    return WriteFileSafely(file, out);
+}  // namespace
+
+Error WriteProfileString(const fs::path& file, std::string_view section, std::string_view key,
+                         std::string_view value) {
+    if (const std::string bad = validateArguments(section, key, value); !bad.empty()) {
+        return Error::Make(ErrorCode::BadData, bad, PathText(file));
+    }
+    const std::string_view wantSection = trim(section);
+    const std::string_view wantKey = trim(key);
+
+    Result<RawFile> read = readForUpdate(file);
+    if (!read) return read.error();
+    RawFile& raw = read.value();
+    const ProfileEncoding enc = raw.encoding;
+    const KeyPlace place = findKey(raw, wantSection, wantKey);
+
+    const std::string newLine = encodeText(enc, std::string(wantKey) + "=" + std::string(value));
+    if (place.keyLine) {
+        RawLine& line = raw.lines[*place.keyLine];
+        const std::string text = decodeLine(raw, line.content);
+        line.content = encodeText(enc, text.substr(0, place.keyValueStart) + std::string(value));
+    } else {
+        insertKeyLine(raw, place, wantSection, newLine);
+    }
+    return WriteFileSafely(file, joinRaw(raw));
 }
 
 }  // namespace varnel

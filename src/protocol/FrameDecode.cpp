@@ -48,65 +48,50 @@ bool PerPointItem(int code) {
                      bytes->layout == ItemLayout::Shared);
 }
 
-}  // namespace
+// The checksum of a frame whose stated length fits: the 16-bit sum of the
+// payload bytes after them.
+bool ChecksumMatches(const std::uint8_t* bytes, std::size_t stated) {
+    std::uint16_t sum = 0;
+    for (std::size_t i = 0; i < stated; ++i) sum = static_cast<std::uint16_t>(sum + bytes[5 + i]);
+    return bytes[5 + stated] == static_cast<std::uint8_t>(sum >> 8) &&
+           bytes[6 + stated] == static_cast<std::uint8_t>(sum);
+}
 
-DecodedFrame DecodeFrame(const std::uint8_t* bytes, std::size_t length, bool received) {
-    DecodedFrame frame;
-    frame.received = received;
-    frame.length = length;
-    if (bytes == nullptr || length < 8 || bytes[0] != kFrameStart) return frame;
-    frame.command = static_cast<std::uint16_t>(((bytes[1] << 8) | bytes[2]) & ~cmd::kReplyBit);
-    const std::size_t stated = (std::size_t{bytes[3]} << 8) | bytes[4];
-    // A reply is read with the length its command expects; the stated length
-    // decides where the payload ends.
-    const std::size_t payload = std::min(stated, length - 8);
-    frame.payloadLength = payload;
-    if (stated + 8 <= length && bytes[length - 1] == kFrameEnd) {
-        std::uint16_t sum = 0;
-        for (std::size_t i = 0; i < stated; ++i) sum = static_cast<std::uint16_t>(sum + bytes[5 + i]);
-        frame.wellFormed = bytes[5 + stated] == static_cast<std::uint8_t>(sum >> 8) &&
-                           bytes[6 + stated] == static_cast<std::uint8_t>(sum);
-    }
-    const std::uint8_t* p = bytes + 5;
-
-    if (!received) {
-        switch (frame.command) {
-            case cmd::kSetItem:
-                if (payload >= 8) {
-                    frame.item = p[0];
-                    frame.action = p[1];
-                    frame.point = p[2];
-                    frame.frequency = BigEndian32(p + 3);
-                    if (payload == 8) {
-                        frame.value = p[7];
-                    } else {
-                        frame.dataBytes = payload - 7;  // the FSK record
-                    }
+// A command the program sent: the item, point and value it carries.
+void DecodeCommand(DecodedFrame& frame, const std::uint8_t* p, std::size_t payload) {
+    switch (frame.command) {
+        case cmd::kSetItem:
+            if (payload >= 8) {
+                frame.item = p[0];
+                frame.action = p[1];
+                frame.point = p[2];
+                frame.frequency = BigEndian32(p + 3);
+                if (payload == 8) {
+                    frame.value = p[7];
+                } else {
+                    frame.dataBytes = payload - 7;  // the FSK record
                 }
-                break;
-            case cmd::kSaveItem:
-                if (payload >= 2) {
-                    frame.item = p[0];
-                    frame.dataBytes = p[1];
-                    if (p[1] == 1 && payload >= 3) frame.value = p[2];
-                }
-                break;
-            case cmd::kWriteAll:
-            case cmd::kWriteFactory:
-                frame.dataBytes = payload;
-                break;
-            default:
-                break;
-        }
-        if (frame.item >= 0) frame.band = BandOfCode(frame.item);
-        return frame;
+            }
+            break;
+        case cmd::kSaveItem:
+            if (payload >= 2) {
+                frame.item = p[0];
+                frame.dataBytes = p[1];
+                if (p[1] == 1 && payload >= 3) frame.value = p[2];
+            }
+            break;
+        case cmd::kWriteAll:
+        case cmd::kWriteFactory:
+            frame.dataBytes = payload;
+            break;
+        default:
+            break;
     }
+}
 
-    // Replies.
-    if (payload == 1) {
-        frame.status = p[0];
-        return frame;
-    }
+// A reply longer than a status byte: the readings of a read-back, the data of
+// the reads.
+void DecodeReply(DecodedFrame& frame, const std::uint8_t* p, std::size_t payload, std::size_t length) {
     switch (frame.command) {
         case cmd::kSetItem:
             if (payload >= 1) frame.item = p[0];
@@ -129,6 +114,33 @@ DecodedFrame DecodeFrame(const std::uint8_t* bytes, std::size_t length, bool rec
         default:
             if (payload >= 1) frame.status = p[0];
             break;
+    }
+}
+
+}  // namespace
+
+DecodedFrame DecodeFrame(const std::uint8_t* bytes, std::size_t length, bool received) {
+    DecodedFrame frame;
+    frame.received = received;
+    frame.length = length;
+    if (bytes == nullptr || length < 8 || bytes[0] != kFrameStart) return frame;
+    frame.command = static_cast<std::uint16_t>(((bytes[1] << 8) | bytes[2]) & ~cmd::kReplyBit);
+    const std::size_t stated = (std::size_t{bytes[3]} << 8) | bytes[4];
+    // A reply is read with the length its command expects; the stated length
+    // decides where the payload ends.
+    const std::size_t payload = std::min(stated, length - 8);
+    frame.payloadLength = payload;
+    if (stated + 8 <= length && bytes[length - 1] == kFrameEnd) frame.wellFormed = ChecksumMatches(bytes, stated);
+    const std::uint8_t* p = bytes + 5;
+
+    if (received && payload == 1) {  // a status reply
+        frame.status = p[0];
+        return frame;
+    }
+    if (received) {
+        DecodeReply(frame, p, payload, length);
+    } else {
+        DecodeCommand(frame, p, payload);
     }
     if (frame.item >= 0) frame.band = BandOfCode(frame.item);
     return frame;

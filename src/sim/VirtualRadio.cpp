@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 
 #include "data/ItemTable.h"
 #include "protocol/Sendcmd.h"
@@ -172,6 +173,84 @@ std::optional<ItemBytesInfo> radioBytes(int item, bool large) {
     const std::size_t end = static_cast<std::size_t>(bytes->offset + bytes->length);
     if (end > (large ? kLarge : kSmall)) return std::nullopt;
     return bytes;
+}
+
+// Where the bytes of a saved record go in the image.
+struct Span {
+    std::size_t offset;
+    std::size_t length;
+};
+
+// The spans of the arrays of a power pair or triple; false unless every one
+// is a whole array of points.
+bool ArraySpans(std::initializer_list<int> codes, bool large, std::vector<Span>& spans) {
+    for (int code : codes) {
+        const std::optional<ItemBytesInfo> bytes = radioBytes(code, large);
+        if (!bytes || bytes->length != TunerImage::kPoints) return false;
+        spans.push_back({static_cast<std::size_t>(bytes->offset), TunerImage::kPoints});
+    }
+    return true;
+}
+
+// A whole record of the item: the FSK block or an array of points.
+bool WholeRecordSpan(const std::optional<ItemBytesInfo>& bytes, ItemLayout layout, std::size_t size,
+                     std::vector<Span>& spans) {
+    if (!bytes || bytes->layout != layout) return false;
+    spans.push_back({static_cast<std::size_t>(bytes->offset), size});
+    return true;
+}
+
+// A one-byte record: a single value, or one byte of an array at the point
+// the last live-set chose. False when it fits neither.
+bool SingleByteSpan(const std::optional<ItemBytesInfo>& bytes, const std::optional<VirtualRadio::LiveSet>& lastLiveSet,
+                    std::vector<Span>& spans) {
+    if (!bytes) return false;
+    if (bytes->layout == ItemLayout::Single) {
+        spans.push_back({static_cast<std::size_t>(bytes->offset), 1});
+    } else if (bytes->layout == ItemLayout::Array) {
+        if (!lastLiveSet || lastLiveSet->point < 1 || lastLiveSet->point > TunerImage::kPoints) return false;
+        spans.push_back({static_cast<std::size_t>(bytes->offset + lastLiveSet->point - 1), 1});
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The destinations of a saved record of `size` bytes for the item; nothing
+// when the record does not fit the item. A display-only item keeps nothing.
+std::optional<std::vector<Span>> SaveSpans(int item, std::size_t size, bool large,
+                                           const std::optional<VirtualRadio::LiveSet>& lastLiveSet) {
+    std::vector<Span> spans;
+    const std::optional<ItemBytesInfo> bytes = radioBytes(item, large);
+    bool fits = false;
+    switch (size) {
+        case 16: {
+            const std::optional<PowerPair> pair = PairOf(item);
+            fits = pair && ArraySpans({pair->low, pair->high}, large, spans);
+            break;
+        }
+        case 24: {
+            const std::optional<PowerTriple> triple = TripleOf(item);
+            fits = triple && ArraySpans({triple->low, triple->middle, triple->high}, large, spans);
+            break;
+        }
+        case TunerImage::kFskBlockSize:
+            fits = WholeRecordSpan(bytes, ItemLayout::FskBlock, size, spans);
+            break;
+        case TunerImage::kPoints:
+            fits = WholeRecordSpan(bytes, ItemLayout::Array, size, spans);
+            break;
+        case 1: {
+            const TuningItem* entry = FindItem(item);
+            if (entry != nullptr && entry->layout == ItemLayout::DisplayOnly) return spans;  // nothing kept
+            fits = SingleByteSpan(bytes, lastLiveSet, spans);
+            break;
+        }
+        default:
+            break;
+    }
+    if (!fits) return std::nullopt;
+    return spans;
 }
 
 }  // namespace
@@ -590,61 +669,12 @@ void VirtualRadio::handleSave(const std::uint8_t* payload, std::size_t length) {
 }
 
 bool VirtualRadio::storeSave(int item, const std::uint8_t* data, std::size_t size) {
-    const bool large = info_.largeModel();
     // Collect the destinations first, so a record that does not fit the item
     // changes nothing.
-    struct Span {
-        std::size_t offset;
-        std::size_t length;
-    };
-    std::vector<Span> spans;
-    auto arrayOf = [&](int code) -> bool {
-        const std::optional<ItemBytesInfo> bytes = radioBytes(code, large);
-        if (!bytes || bytes->length != TunerImage::kPoints) return false;
-        spans.push_back({static_cast<std::size_t>(bytes->offset), TunerImage::kPoints});
-        return true;
-    };
-    const std::optional<ItemBytesInfo> bytes = radioBytes(item, large);
-    switch (size) {
-        case 16: {
-            const std::optional<PowerPair> pair = PairOf(item);
-            if (!pair || !arrayOf(pair->low) || !arrayOf(pair->high)) return false;
-            break;
-        }
-        case 24: {
-            const std::optional<PowerTriple> triple = TripleOf(item);
-            if (!triple || !arrayOf(triple->low) || !arrayOf(triple->middle) || !arrayOf(triple->high)) return false;
-            break;
-        }
-        case TunerImage::kFskBlockSize:
-            if (!bytes || bytes->layout != ItemLayout::FskBlock) return false;
-            spans.push_back({static_cast<std::size_t>(bytes->offset), size});
-            break;
-        case TunerImage::kPoints:
-            if (!bytes || bytes->layout != ItemLayout::Array) return false;
-            spans.push_back({static_cast<std::size_t>(bytes->offset), size});
-            break;
-        case 1: {
-            const TuningItem* entry = FindItem(item);
-            if (entry != nullptr && entry->layout == ItemLayout::DisplayOnly) return true;  // nothing kept
-            if (!bytes) return false;
-            if (bytes->layout == ItemLayout::Single) {
-                spans.push_back({static_cast<std::size_t>(bytes->offset), 1});
-            } else if (bytes->layout == ItemLayout::Array) {
-                // One byte of an array goes to the point the last live-set chose.
-                if (!lastLiveSet_ || lastLiveSet_->point < 1 || lastLiveSet_->point > TunerImage::kPoints)
-                    return false;
-                spans.push_back({static_cast<std::size_t>(bytes->offset + lastLiveSet_->point - 1), 1});
-            } else {
-                return false;
-            }
-            break;
-        }
-        default:
-            return false;
-    }
+    const std::optional<std::vector<Span>> spans = SaveSpans(item, size, info_.largeModel(), lastLiveSet_);
+    if (!spans) return false;
     std::size_t from = 0;
-    for (const Span& span : spans) {
+    for (const Span& span : *spans) {
         std::copy(data + from, data + from + span.length, stored_.bytes.begin() + static_cast<std::ptrdiff_t>(span.offset));
         std::copy(data + from, data + from + span.length, live_.bytes.begin() + static_cast<std::ptrdiff_t>(span.offset));
         from += span.length;

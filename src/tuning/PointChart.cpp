@@ -4,6 +4,7 @@
 #include <QChartView>
 #include <QLegendMarker>
 #include <QLineSeries>
+#include <QPen>
 #include <QScatterSeries>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -15,7 +16,6 @@
 #include "ui/FeedbackTexts.h"
 #include "data/Filemanage.h"
 #include "data/Global.h"
-#include "ui/Selection.h"
 #include "data/ItemTable.h"
 #include "data/Safety.h"
 #include "lang/Loadlanguage.h"
@@ -156,13 +156,82 @@ void PointChart::retranslate() {
     refresh();
 }
 
-void PointChart::rebuild() {
-    chart_->removeAllSeries();
+namespace {
+
+// The chart's title: the item's caption in the tree.
+QString ItemTitle(int itemCode) {
     QString caption;
-    if (const TuningItem* item = FindItem(currentItem); item != nullptr && item->treeKey != nullptr) {
+    if (const TuningItem* item = FindItem(itemCode); item != nullptr && item->treeKey != nullptr) {
         caption = QString::fromStdString(Text("TreeView", item->treeKey));
     }
-    chart_->setTitle(caption.isEmpty() ? ui::StatusText("S0017") : caption);
+    return caption.isEmpty() ? ui::StatusText("S0017") : caption;
+}
+
+// The values drawn so far: their range and the last point.
+struct Extent {
+    double low = 255;
+    double high = 0;
+    int lastPoint = 1;
+};
+
+// The pen of the series for array `index`. The reference (dashed) is a broad
+// light band under the radio's own thin line, so that both show where they
+// agree.
+QPen SeriesPen(int index, Qt::PenStyle style) {
+    const QColor colours[] = {QColor(0x1f, 0x6f, 0xd0), QColor(0xd0, 0x5a, 0x10), QColor(0x2a, 0x9a, 0x2a)};
+    QColor colour = colours[index % 3];
+    if (style == Qt::DashLine) colour.setAlpha(80);
+    QPen pen(colour);
+    pen.setWidth(style == Qt::DashLine ? 6 : 2);
+    pen.setStyle(style == Qt::DashLine ? Qt::SolidLine : style);
+    pen.setCapStyle(Qt::RoundCap);
+    return pen;
+}
+
+// One line per array of the item, all of one kind under one legend entry.
+void AddSeries(QChart* chart, QValueAxis* x, QValueAxis* y, const QList<QList<QPointF>>& lists, const QString& name,
+               Qt::PenStyle style, bool markers, Extent& extent) {
+    for (int i = 0; i < lists.size(); ++i) {
+        auto* line = new QLineSeries();
+        line->setName(name);
+        line->append(lists[i]);
+        line->setPen(SeriesPen(i, style));
+        line->setPointsVisible(markers);
+        chart->addSeries(line);
+        line->attachAxis(x);
+        line->attachAxis(y);
+        // One legend entry per kind of series is enough.
+        if (i > 0) {
+            for (QLegendMarker* marker : chart->legend()->markers(line)) marker->setVisible(false);
+        }
+        for (const QPointF& p : lists[i]) {
+            extent.low = std::min(extent.low, p.y());
+            extent.high = std::max(extent.high, p.y());
+            extent.lastPoint = std::max(extent.lastPoint, static_cast<int>(p.x()));
+        }
+    }
+}
+
+// Whole points only, with room for the markers at both ends; the values with
+// a margin (0 to 255 when there are none).
+void SetRanges(QValueAxis* x, QValueAxis* y, Extent extent) {
+    x->setRange(0.7, std::max(extent.lastPoint, 2) + 0.3);
+    x->setTickType(QValueAxis::TicksDynamic);
+    x->setTickAnchor(1);
+    x->setTickInterval(1);
+    if (extent.high < extent.low) {
+        extent.low = 0;
+        extent.high = 255;
+    }
+    const double margin = std::max(4.0, (extent.high - extent.low) * 0.15);
+    y->setRange(std::max(0.0, extent.low - margin), extent.high + margin);
+}
+
+}  // namespace
+
+void PointChart::rebuild() {
+    chart_->removeAllSeries();
+    chart_->setTitle(ItemTitle(currentItem));
 
     // One pair of axes for the chart's life; only titles and ranges change.
     if (x_ == nullptr) {
@@ -173,59 +242,14 @@ void PointChart::rebuild() {
         chart_->addAxis(x_, Qt::AlignBottom);
         chart_->addAxis(y_, Qt::AlignLeft);
     }
-    QValueAxis* x = x_;
-    QValueAxis* y = y_;
-    x->setTitleText(ui::StatusText("S0021"));
-    y->setTitleText(ui::StatusText("S0022"));
+    x_->setTitleText(ui::StatusText("S0021"));
+    y_->setTitleText(ui::StatusText("S0022"));
 
-    double low = 255;
-    double high = 0;
-    int lastPoint = 1;
-    const QColor colours[] = {QColor(0x1f, 0x6f, 0xd0), QColor(0xd0, 0x5a, 0x10), QColor(0x2a, 0x9a, 0x2a)};
-    auto add = [&](const QList<QList<QPointF>>& lists, const QString& name, Qt::PenStyle style, bool markers) {
-        for (int i = 0; i < lists.size(); ++i) {
-            auto* line = new QLineSeries();
-            line->setName(name);
-            line->append(lists[i]);
-            // The reference is a broad light band under the radio's own thin
-            // line, so that both show where they agree.
-            QColor colour = colours[i % 3];
-            if (style == Qt::DashLine) colour.setAlpha(80);
-            QPen pen(colour);
-            pen.setWidth(style == Qt::DashLine ? 6 : 2);
-            pen.setStyle(style == Qt::DashLine ? Qt::SolidLine : style);
-            pen.setCapStyle(Qt::RoundCap);
-            line->setPen(pen);
-            line->setPointsVisible(markers);
-            chart_->addSeries(line);
-            line->attachAxis(x);
-            line->attachAxis(y);
-            // One legend entry per kind of series is enough.
-            if (i > 0) {
-                for (QLegendMarker* marker : chart_->legend()->markers(line)) marker->setVisible(false);
-            }
-            for (const QPointF& p : lists[i]) {
-                low = std::min(low, p.y());
-                high = std::max(high, p.y());
-                lastPoint = std::max(lastPoint, static_cast<int>(p.x()));
-            }
-        }
-    };
-    add(reference_, ui::StatusText("S0019"), Qt::DashLine, false);
-    if (haveFactory_) add(factory_, ui::StatusText("S0020"), Qt::DotLine, false);
-    add(current_, ui::StatusText("S0018"), Qt::SolidLine, true);
-
-    // Whole points only, with room for the markers at both ends.
-    x->setRange(0.7, std::max(lastPoint, 2) + 0.3);
-    x->setTickType(QValueAxis::TicksDynamic);
-    x->setTickAnchor(1);
-    x->setTickInterval(1);
-    if (high < low) {
-        low = 0;
-        high = 255;
-    }
-    const double margin = std::max(4.0, (high - low) * 0.15);
-    y->setRange(std::max(0.0, low - margin), high + margin);
+    Extent extent;
+    AddSeries(chart_, x_, y_, reference_, ui::StatusText("S0019"), Qt::DashLine, false, extent);
+    if (haveFactory_) AddSeries(chart_, x_, y_, factory_, ui::StatusText("S0020"), Qt::DotLine, false, extent);
+    AddSeries(chart_, x_, y_, current_, ui::StatusText("S0018"), Qt::SolidLine, true, extent);
+    SetRanges(x_, y_, extent);
 }
 
 }  // namespace varnel::tuning

@@ -82,7 +82,104 @@ fs::path temporaryIn(const fs::path& directory) {
     return directory.empty() ? fs::path(name) : directory / name;
 }
 
-#ifndef _WIN32
+// The failure of an in-place rewrite (the folder allowed no temporary file),
+// saying whether the file's earlier contents were put back.
+Error inPlaceFailure(int err, const fs::path& named, bool restored) {
+    Error e = systemError(err, named);
+    if (restored) {
+        e.Wrap("the folder allows no temporary file, so %1 was rewritten in place; its earlier contents were put back",
+               PathText(named), "Files:Restored");
+    } else {
+        e.Wrap("the folder allows no temporary file, so %1 was rewritten in place; its earlier contents could not be "
+               "put back",
+               PathText(named), "Files:NotRestored");
+    }
+    return e;
+}
+
+// The existing file may be replaced only when it is a regular file with a
+// write bit.
+Error checkReplaceable(const fs::path& path, const fs::path& target, const fs::file_status& old) {
+    if (Error e = CheckRegularFile(target, false); !e.ok()) {
+        // Name the file the caller gave.
+        Error named = CheckRegularFile(path, false);
+        return named.ok() ? e : named;
+    }
+    if (noWriteBit(old.permissions())) return readOnlyError(path);
+    return {};
+}
+
+#ifdef _WIN32
+
+// Rewrites the existing file in place, keeping its old contents to put back
+// when the new ones cannot be written whole.
+Error rewriteInPlace(const fs::path& target, const fs::path& named, std::string_view bytes) {
+    FILE* file = _wfopen(target.c_str(), L"r+b");
+    if (file == nullptr) return systemError(errno, named);
+    std::string kept;
+    char chunk[8192];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) kept.append(chunk, n);
+    std::rewind(file);
+    bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    int err = errno;
+    if (ok) ok = std::fflush(file) == 0 && _chsize_s(_fileno(file), static_cast<long long>(bytes.size())) == 0 &&
+                 _commit(_fileno(file)) == 0;
+    if (!ok) {
+        err = errno;
+        std::rewind(file);
+        const bool restored = (kept.empty() || std::fwrite(kept.data(), 1, kept.size(), file) == kept.size()) &&
+                              std::fflush(file) == 0 &&
+                              _chsize_s(_fileno(file), static_cast<long long>(kept.size())) == 0;
+        std::fclose(file);
+        return inPlaceFailure(err, named, restored);
+    }
+    if (std::fclose(file) != 0) return systemError(errno, named);
+    return {};
+}
+
+// A new temporary file in the folder (another name is tried while the one
+// chosen exists); null with `err` set when none can be made.
+FILE* createTemporary(const fs::path& directory, fs::path& temp, int& err) {
+    FILE* out = nullptr;
+    for (int attempt = 0; attempt < 16 && out == nullptr; ++attempt) {
+        temp = temporaryIn(directory);
+        errno = 0;
+        out = _wfopen(temp.c_str(), L"wbx");
+        err = errno;
+        if (out == nullptr && err != EEXIST) break;
+    }
+    return out;
+}
+
+// Writes the bytes to the temporary file, commits them and closes it; on a
+// failure the temporary file is removed.
+Error writeTemporary(FILE* out, const fs::path& temp, const fs::path& named, std::string_view bytes) {
+    bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    if (ok) ok = std::fflush(out) == 0;
+    if (ok) ok = _commit(_fileno(out)) == 0;
+    int err = errno;
+    if (std::fclose(out) != 0 && ok) ok = false, err = errno;
+    if (!ok) {
+        std::error_code ec;
+        fs::remove(temp, ec);
+        return systemError(err, named);
+    }
+    return {};
+}
+
+// Moves the written temporary file over the target.
+Error replaceWithTemporary(const fs::path& temp, const fs::path& target, const fs::path& named) {
+    if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD code = GetLastError();
+        std::error_code ec;
+        fs::remove(temp, ec);
+        return Error::Make(code == ERROR_ACCESS_DENIED ? ErrorCode::PermissionDenied : ErrorCode::FileError,
+                           std::system_category().message(static_cast<int>(code)), PathText(named));
+    }
+    return {};
+}
+
+#else  // !_WIN32
 
 Error typeError(mode_t mode, const fs::path& path) {
     const std::string subject = PathText(path);
@@ -174,19 +271,55 @@ Error rewriteInPlace(const fs::path& target, const fs::path& named, std::string_
     const bool restored = writeAll(fd, old.data(), old.size(), 0, ignored) &&
                           ::ftruncate(fd, static_cast<off_t>(old.size())) == 0 && ::fsync(fd) == 0;
     ::close(fd);
-    Error e = systemError(err, named);
-    if (restored) {
-        e.Wrap("the folder allows no temporary file, so %1 was rewritten in place; its earlier contents were put back",
-               PathText(named), "Files:Restored");
-    } else {
-        e.Wrap("the folder allows no temporary file, so %1 was rewritten in place; its earlier contents could not be "
-               "put back",
-               PathText(named), "Files:NotRestored");
+    return inPlaceFailure(err, named, restored);
+}
+
+// A new temporary file in the folder (another name is tried while the one
+// chosen exists); -1 with `err` set when none can be made.
+int createTemporary(const fs::path& directory, fs::path& temp, int& err) {
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        temp = temporaryIn(directory);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        err = errno;
+        if (fd < 0 && err != EEXIST) break;
     }
-    return e;
+    return fd;
+}
+
+// Writes the bytes to the temporary file, syncs and closes it; on a failure
+// the temporary file is removed.
+Error writeTemporary(int fd, const fs::path& temp, const fs::path& named, std::string_view bytes) {
+    int err = 0;
+    bool ok = writeAll(fd, bytes.data(), bytes.size(), 0, err);
+    if (ok && ::fsync(fd) != 0) ok = false, err = errno;
+    if (::close(fd) != 0 && ok) ok = false, err = errno;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return systemError(err, named);
+    }
+    return {};
+}
+
+// Renames the written temporary file over the target and syncs the folder.
+Error replaceWithTemporary(const fs::path& temp, const fs::path& target, const fs::path& named) {
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        return systemError(err, named);
+    }
+    syncDirectory(target.parent_path());
+    return {};
 }
 
 #endif  // !_WIN32
+
+// When no temporary file can be made: an existing file in a folder that
+// allows no new file is rewritten in place.
+Error noTemporaryFile(int err, bool exists, const fs::path& target, const fs::path& named, std::string_view bytes) {
+    if (exists && (err == EACCES || err == EPERM)) return rewriteInPlace(target, named, bytes);
+    return systemError(err, named);
+}
 
 }  // namespace
 
@@ -295,107 +428,25 @@ Error WriteFileSafely(const fs::path& path, std::string_view bytes) {
     const fs::file_status old = fs::status(target, ec);
     const bool exists = fs::exists(old);
     if (exists) {
-        if (Error e = CheckRegularFile(target, false); !e.ok()) {
-            // Name the file the caller gave.
-            Error named = CheckRegularFile(path, false);
-            return named.ok() ? e : named;
-        }
-        if (noWriteBit(old.permissions())) return readOnlyError(path);
+        if (Error e = checkReplaceable(path, target, old); !e.ok()) return e;
     }
     const fs::path directory = target.parent_path();
+    fs::path temp;
+    int err = 0;
 
 #ifdef _WIN32
-    fs::path temp;
-    FILE* out = nullptr;
-    int err = 0;
-    for (int attempt = 0; attempt < 16 && out == nullptr; ++attempt) {
-        temp = temporaryIn(directory);
-        errno = 0;
-        out = _wfopen(temp.c_str(), L"wbx");
-        err = errno;
-        if (out == nullptr && err != EEXIST) break;
-    }
-    if (out == nullptr) {
-        if (exists && (err == EACCES || err == EPERM)) {
-            // In place, keeping the old contents to put back.
-            FILE* file = _wfopen(target.c_str(), L"r+b");
-            if (file == nullptr) return systemError(errno, path);
-            std::string kept;
-            char chunk[8192];
-            for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) kept.append(chunk, n);
-            std::rewind(file);
-            bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-            err = errno;
-            if (ok) ok = std::fflush(file) == 0 && _chsize_s(_fileno(file), static_cast<long long>(bytes.size())) == 0 &&
-                         _commit(_fileno(file)) == 0;
-            if (!ok) {
-                err = errno;
-                std::rewind(file);
-                const bool restored = (kept.empty() || std::fwrite(kept.data(), 1, kept.size(), file) == kept.size()) &&
-                                      std::fflush(file) == 0 &&
-                                      _chsize_s(_fileno(file), static_cast<long long>(kept.size())) == 0;
-                std::fclose(file);
-                Error e = systemError(err, path);
-                return restored ? e.Wrap("the folder allows no temporary file, so %1 was rewritten in place; its "
-                                         "earlier contents were put back",
-                                         PathText(path), "Files:Restored")
-                                : e.Wrap("the folder allows no temporary file, so %1 was rewritten in place; its "
-                                         "earlier contents could not be put back",
-                                         PathText(path), "Files:NotRestored");
-            }
-            if (std::fclose(file) != 0) return systemError(errno, path);
-            return {};
-        }
-        return systemError(err, path);
-    }
-    bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    if (ok) ok = std::fflush(out) == 0;
-    if (ok) ok = _commit(_fileno(out)) == 0;
-    err = errno;
-    if (std::fclose(out) != 0 && ok) ok = false, err = errno;
-    if (!ok) {
-        fs::remove(temp, ec);
-        return systemError(err, path);
-    }
+    FILE* out = createTemporary(directory, temp, err);
+    if (out == nullptr) return noTemporaryFile(err, exists, target, path, bytes);
+    if (Error e = writeTemporary(out, temp, path, bytes); !e.ok()) return e;
     if (exists) fs::permissions(temp, old.permissions(), fs::perm_options::replace, ec);
-    if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const DWORD code = GetLastError();
-        fs::remove(temp, ec);
-        return Error::Make(code == ERROR_ACCESS_DENIED ? ErrorCode::PermissionDenied : ErrorCode::FileError,
-                           std::system_category().message(static_cast<int>(code)), PathText(path));
-    }
-    return {};
 #else
-    fs::path temp;
-    int fd = -1;
-    int err = 0;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temp = temporaryIn(directory);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        err = errno;
-        if (fd < 0 && err != EEXIST) break;
-    }
-    if (fd < 0) {
-        if (exists && (err == EACCES || err == EPERM)) return rewriteInPlace(target, path, bytes);
-        return systemError(err, path);
-    }
+    const int fd = createTemporary(directory, temp, err);
+    if (fd < 0) return noTemporaryFile(err, exists, target, path, bytes);
     // The replacement keeps the permissions of the file it replaces.
     if (exists) (void)::fchmod(fd, static_cast<mode_t>(old.permissions()) & 07777);
-    bool ok = writeAll(fd, bytes.data(), bytes.size(), 0, err);
-    if (ok && ::fsync(fd) != 0) ok = false, err = errno;
-    if (::close(fd) != 0 && ok) ok = false, err = errno;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return systemError(err, path);
-    }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        err = errno;
-        ::unlink(temp.c_str());
-        return systemError(err, path);
-    }
-    syncDirectory(directory);
-    return {};
+    if (Error e = writeTemporary(fd, temp, path, bytes); !e.ok()) return e;
 #endif
+    return replaceWithTemporary(temp, target, path);
 }
 
 }  // namespace varnel
