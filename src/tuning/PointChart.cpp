@@ -16,6 +16,7 @@
 #include "ui/FeedbackTexts.h"
 #include "data/Filemanage.h"
 #include "data/Global.h"
+#include "ui/Selection.h"
 #include "data/ItemTable.h"
 #include "data/Safety.h"
 #include "lang/Loadlanguage.h"

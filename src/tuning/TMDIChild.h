@@ -16,6 +16,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <vector>
 
 #include "data/ItemTable.h"
@@ -297,6 +298,10 @@ private:
     void installSenderHooks();
 
     // Selection helpers.
+    // Keying, measuring and the man-down reading of the earlier selection end.
+    void EndEarlierSelection();
+    void SelectPowerByVariant(const varnel::TuningItem& selection, int code);
+    void RunLoader(varnel::Loader loader);
     void ShowValueLabel();
     void SetUpStability();
     void ClearErrorRateResults();
@@ -304,6 +309,12 @@ private:
     void LoadRow(const varnel::tuning::PageSpec& spec, const varnel::tuning::RowSpec& row,
                  const QList<int>& codes);
     void SetKeyingCaption(const char* button, const char* key);
+    // Point helpers (TMDIChild_points.cpp).
+    void EnableChosenRow(varnel::Page page, int point, std::initializer_list<const char*> buttons);
+    // The live-set of the current item at `point` with actionCode.
+    void SendPointFrame(bool fskRecord, int point, std::uint32_t frequency);
+    std::vector<std::uint8_t> SquelchSaveRecord(const varnel::TuningItem* item);
+    std::vector<std::uint8_t> VoxSaveRecord(const varnel::TuningItem* item);
 
     std::function<bool()> saveHandler_;
     varnel::tuning::TuningPages* pages_ = nullptr;

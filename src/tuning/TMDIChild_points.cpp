@@ -150,6 +150,27 @@ std::uint32_t FrequencyOf(Frequency table, bool transmit, int point) {
 
 }  // namespace
 
+namespace {
+
+// The live-set action of a point double-click: the page's rule, or for pages
+// whose items key either way, the item's own direction; -1 leaves it as it is.
+int PointAction(ActionRule rule, Page page, const TuningItem* item) {
+    switch (rule) {
+        case ActionRule::Transmit: return TransmitRule();
+        case ActionRule::Receive: return ReceiveRule();
+        case ActionRule::ByItem:
+            if (!InFamily(item, page)) return -1;
+            if (item->keying == ItemKeying::Transmit) return TransmitRule();
+            if (item->keying != ItemKeying::Receive) return -1;
+            // The VOX page's receive thresholds follow the transmit flag.
+            if (page == Page::Vox) return txKeyed ? action::kReceiveOn : action::kReceiveOff;
+            return ReceiveRule();
+    }
+    return -1;
+}
+
+}  // namespace
+
 void TMDIChild::PointDoubleClicked(Page page, int point) {
     if (page == Page::ErrorRate) {
         ErrorRatePointSelected(point);
@@ -166,7 +187,24 @@ void TMDIChild::PointDoubleClicked(Page page, int point) {
     currentPoint = point;
     selectedPoints_[static_cast<int>(page)] = point;
     if (auto* button = control<TPointButton>(QString::fromLatin1(row->button))) button->setChecked(true);
+    EnableChosenRow(page, point, rule->buttons);
 
+    const TuningItem* item = FindItem(currentItem);
+    if (LoadsValue(page, item, point)) {
+        const int value = StoredValue(currentItem, point);
+        if (value >= 0) currentValue = value;
+    }
+    if (const int code = PointAction(rule->action, page, item); code >= 0) {
+        actionCode = code;
+        // The CTCSS page's button shows the item's own direction.
+        if (rule->action == ActionRule::ByItem && page == Page::Ctcss) {
+            SetKeyingCaption(PageSpecOf(page).keyingButton, KeyingKey(item->keying));
+        }
+    }
+    SendPointFrame(rule->fskRecord, point, FrequencyOf(rule->frequency, false, point));
+}
+
+void TMDIChild::EnableChosenRow(Page page, int point, std::initializer_list<const char*> buttons) {
     // Only the chosen row's value controls stay enabled: a stale row left
     // enabled would adjust a point that is not selected (the power page's
     // lock leaves rows 6 to 8 alone, and locks the mobile page instead on
@@ -184,40 +222,17 @@ void TMDIChild::PointDoubleClicked(Page page, int point) {
             }
         }
     }
-    for (const char* name : rule->buttons) {
+    for (const char* name : buttons) {
         QWidget* b = control(QString::fromLatin1(name));
         if (b == nullptr) continue;
         b->setEnabled(true);
         if (focus == nullptr) focus = b;
     }
     if (focus != nullptr) focus->setFocus(Qt::OtherFocusReason);
+}
 
-    const TuningItem* item = FindItem(currentItem);
-    if (LoadsValue(page, item, point)) {
-        const int value = StoredValue(currentItem, point);
-        if (value >= 0) currentValue = value;
-    }
-
-    switch (rule->action) {
-        case ActionRule::Transmit: actionCode = TransmitRule(); break;
-        case ActionRule::Receive: actionCode = ReceiveRule(); break;
-        case ActionRule::ByItem:
-            if (!InFamily(item, page)) break;
-            if (item->keying == ItemKeying::Transmit) {
-                actionCode = TransmitRule();
-            } else if (item->keying == ItemKeying::Receive) {
-                // The VOX page's receive thresholds follow the transmit flag.
-                actionCode = page == Page::Vox ? (txKeyed ? action::kReceiveOn : action::kReceiveOff) : ReceiveRule();
-            } else {
-                break;
-            }
-            // The CTCSS page's button shows the item's own direction.
-            if (page == Page::Ctcss) SetKeyingCaption(PageSpecOf(page).keyingButton, KeyingKey(item->keying));
-            break;
-    }
-
-    const std::uint32_t frequency = FrequencyOf(rule->frequency, false, point);
-    if (rule->fskRecord) {
+void TMDIChild::SendPointFrame(bool fskRecord, int point, std::uint32_t frequency) {
+    if (fskRecord) {
         const std::array<std::uint8_t, 8> record = FskRecord(tunerImage, currentItem, point);
         SendSetItemBlock(currentItem, actionCode, point, record.data(), frequency);
     } else {
@@ -269,14 +284,51 @@ void TMDIChild::KeyingButtonClick(Page page) {
         CheckTimer->stop();
         ReadTimer->stop();
     }
-    const std::uint32_t frequency = FrequencyOf(rule->frequency, transmit, currentPoint);
-    if (rule->fskRecord) {
-        const std::array<std::uint8_t, 8> record = FskRecord(tunerImage, currentItem, currentPoint);
-        SendSetItemBlock(currentItem, actionCode, currentPoint, record.data(), frequency);
-    } else {
-        SendSetItem(currentItem, actionCode, currentPoint, currentValue, frequency);
-    }
+    SendPointFrame(rule->fskRecord, currentPoint, FrequencyOf(rule->frequency, transmit, currentPoint));
     if (rule->readBack && on) CheckTimer->start();
+}
+
+namespace {
+
+// The save record of the power pages' buttons; `wide` for the mobile triple.
+std::vector<std::uint8_t> PowerSaveRecord(Page page, const TuningItem* item, int code, bool& wide) {
+    if (page == Page::PowerMobile) {
+        if (!InFamily(item, Page::PowerMobile)) return {};
+        wide = true;
+        return WideSaveRecord(tunerImage, code);
+    }
+    if (item != nullptr && item->family == Page::PowerMobile) {
+        // Item 26 is the middle column of the mobile triple; its only
+        // meaningful save is the triple, as the mobile page sends it (a
+        // 16-byte pair record would put item 10's first byte into item 26).
+        wide = true;
+        return WideSaveRecord(tunerImage, code);
+    }
+    if (InFamily(item, Page::Power) && item->layout == ItemLayout::Array) return SaveRecord(tunerImage, code);
+    return {};
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> TMDIChild::SquelchSaveRecord(const TuningItem* item) {
+    if (!InFamily(item, Page::Sql)) return {};
+    CheckTimer->stop();
+    ReadTimer->stop();
+    SetKeyingCaption("Button7", "C0008");
+    rxKeyed = false;
+    // The last reading (or the loaded value) becomes the point's value.
+    StoreValue(currentItem, currentPoint, currentValue);
+    return SaveRecord(tunerImage, currentItem);
+}
+
+std::vector<std::uint8_t> TMDIChild::VoxSaveRecord(const TuningItem* item) {
+    CheckTimer->stop();
+    ReadTimer->stop();
+    if (InFamily(item, Page::Vox)) StoreValue(currentItem, 1, currentValue);
+    // One byte, the value in force; an item whose save carries more than one
+    // byte has nothing to send here.
+    if (SaveItemSize(currentItem) == 1) return {static_cast<std::uint8_t>(currentValue)};
+    return {};
 }
 
 void TMDIChild::SaveButtonClick(Page page) {
@@ -284,53 +336,22 @@ void TMDIChild::SaveButtonClick(Page page) {
     std::vector<std::uint8_t> record;
     bool wide = false;
     switch (page) {
-        case Page::Power:  // Button2
-            if (item != nullptr && item->family == Page::PowerMobile) {
-                // Item 26 is the middle column of the mobile triple; its only
-                // meaningful save is the triple, as the mobile page sends it
-                // (a 16-byte pair record would put item 10's first byte into
-                // item 26).
-                record = WideSaveRecord(tunerImage, currentItem);
-                wide = true;
-            } else if (InFamily(item, Page::Power) && item->layout == ItemLayout::Array) {
-                record = SaveRecord(tunerImage, currentItem);
-            }
-            break;
+        case Page::Power:        // Button2
         case Page::PowerMobile:  // Button12
-            if (InFamily(item, Page::PowerMobile)) {
-                record = WideSaveRecord(tunerImage, currentItem);
-                wide = true;
-            }
-            break;
-        case Page::Ctcss:  // Button10
-            if (InFamily(item, Page::Ctcss)) record = SaveRecord(tunerImage, currentItem);
+            record = PowerSaveRecord(page, item, currentItem, wide);
             break;
         case Page::Sql:        // Button8
         case Page::ErrorRate:  // Button14 shares Button8's handler
-            if (InFamily(item, Page::Sql)) {
-                CheckTimer->stop();
-                ReadTimer->stop();
-                SetKeyingCaption("Button7", "C0008");
-                rxKeyed = false;
-                // The last reading (or the loaded value) becomes the point's value.
-                StoreValue(currentItem, currentPoint, currentValue);
-                record = SaveRecord(tunerImage, currentItem);
-            }
+            record = SquelchSaveRecord(item);
             break;
         case Page::Vox:   // Button4
         case Page::Temp:  // Button18 shares Button4's handler (never visible)
-            CheckTimer->stop();
-            ReadTimer->stop();
-            if (InFamily(item, Page::Vox)) StoreValue(currentItem, 1, currentValue);
-            // One byte, the value in force; an item whose save carries more
-            // than one byte has nothing to send here.
-            if (SaveItemSize(currentItem) == 1) record = {static_cast<std::uint8_t>(currentValue)};
+            record = VoxSaveRecord(item);
             break;
+        case Page::Ctcss:          // Button10
         case Page::FerqStability:  // Button6
-            if (InFamily(item, Page::FerqStability)) record = SaveRecord(tunerImage, currentItem);
-            break;
-        case Page::Fsk:  // Button20
-            if (InFamily(item, Page::Fsk)) record = SaveRecord(tunerImage, currentItem);
+        case Page::Fsk:            // Button20
+            if (InFamily(item, page)) record = SaveRecord(tunerImage, currentItem);
             break;
         case Page::Mandown: Button16Click(); return;
         case Page::None: return;

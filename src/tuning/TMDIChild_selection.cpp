@@ -58,7 +58,37 @@ void TMDIChild::TreeView1DblClick() {
 
     Panel1->setText(node->text(0));
     RefreshFrequencyLabels(RefreshScope::Selection);
+    EndEarlierSelection();
 
+    const int key = node->data(0, kStateIndexRole).toInt();
+    if (key < 0 || key > 63) return;
+    const TuningItem* s = FindSelection(key);
+    if (s == nullptr) return;
+    const int code = TreeCodeForBand(*s, band);
+
+    if (s->loader == Loader::PowerByVariant) {
+        SelectPowerByVariant(*s, code);
+        return;
+    }
+    ShowPage(static_cast<int>(s->page));
+    if (s->loader == Loader::Mandown) {
+        // Outside tuner mode the man-down page is only shown.
+        if (!inTunerMode) return;
+        currentItem = code;
+        SetUpMandown();
+        return;
+    }
+    currentItem = code;
+    SetKeyingCaption(PageSpecOf(s->page).keyingButton, KeyingKey(s->keying));
+    RunLoader(s->loader);
+    // Readings of an earlier selection are not this one's.
+    if (s->page == Page::Temp) {
+        for (const char* name : {"Label130", "Label132"}) control<QLabel>(QString::fromLatin1(name))->clear();
+    }
+    if (s->firstPoint > 0) PointDoubleClicked(s->page, s->firstPoint);
+}
+
+void TMDIChild::EndEarlierSelection() {
     actionCode = action::kItemSelected;
     txKeyed = false;
     rxKeyed = false;
@@ -69,48 +99,30 @@ void TMDIChild::TreeView1DblClick() {
     control<QPushButton>(QStringLiteral("Button15"))->setEnabled(false);
     mandownShown_ = -1;
     ShowBand();
+}
 
-    const int key = node->data(0, kStateIndexRole).toInt();
-    if (key < 0 || key > 63) return;
-
-    const TuningItem* s = FindSelection(key);
-    if (s == nullptr) return;
-    const int code = TreeCodeForBand(*s, band);
-
-    if (s->loader == Loader::PowerByVariant) {
-        const int variant = radioInfo.modelVariant();
-        currentItem = code;
-        if (variant == 0) {
-            ShowPage(static_cast<int>(Page::Power));
-            SetKeyingCaption(PageSpecOf(Page::Power).keyingButton, KeyingKey(s->keying));
-            LoadPowerPage();
-            PointDoubleClicked(Page::Power, 1);
-        } else if (variant == 1) {
-            ShowPage(static_cast<int>(Page::PowerMobile));
-            SetKeyingCaption(PageSpecOf(Page::PowerMobile).keyingButton, KeyingKey(s->keying));
-            LoadMobilePowerPage();
-            PointDoubleClicked(Page::PowerMobile, 1);
-        } else {
-            // No power page for this model: the page left in front must not
-            // act for item 10/70 with its own values.
-            ShowNoPage();
-        }
-        return;
-    }
-
-    ShowPage(static_cast<int>(s->page));
-
-    if (s->loader == Loader::Mandown) {
-        // Outside tuner mode the man-down page is only shown.
-        if (!inTunerMode) return;
-        currentItem = code;
-        SetUpMandown();
-        return;
-    }
-
+void TMDIChild::SelectPowerByVariant(const TuningItem& selection, int code) {
     currentItem = code;
-    SetKeyingCaption(PageSpecOf(s->page).keyingButton, KeyingKey(s->keying));
-    switch (s->loader) {
+    const int variant = radioInfo.modelVariant();
+    if (variant != 0 && variant != 1) {
+        // No power page for this model: the page left in front must not
+        // act for item 10/70 with its own values.
+        ShowNoPage();
+        return;
+    }
+    const Page page = variant == 0 ? Page::Power : Page::PowerMobile;
+    ShowPage(static_cast<int>(page));
+    SetKeyingCaption(PageSpecOf(page).keyingButton, KeyingKey(selection.keying));
+    if (variant == 0) {
+        LoadPowerPage();
+    } else {
+        LoadMobilePowerPage();
+    }
+    PointDoubleClicked(page, 1);
+}
+
+void TMDIChild::RunLoader(Loader loader) {
+    switch (loader) {
         case Loader::ValueLabelCheck:
             control<QRadioButton>(QStringLiteral("RadioButton6"))->setChecked(true);
             ShowValueLabel();
@@ -136,11 +148,6 @@ void TMDIChild::TreeView1DblClick() {
         case Loader::PowerByVariant:
         case Loader::Mandown: break;
     }
-    // Readings of an earlier selection are not this one's.
-    if (s->page == Page::Temp) {
-        for (const char* name : {"Label130", "Label132"}) control<QLabel>(QString::fromLatin1(name))->clear();
-    }
-    if (s->firstPoint > 0) PointDoubleClicked(s->page, s->firstPoint);
 }
 
 // ---- set-up steps -------------------------------------------------------------
