@@ -139,15 +139,42 @@ void TMDIChild::registerControl(QObject* object) {
 
 // ---- layout -----------------------------------------------------------------
 
+namespace {
+
+QSplitter* NewSplitter(Qt::Orientation orientation, const char* name, QWidget* parent) {
+    auto* splitter = new QSplitter(orientation, parent);
+    splitter->setObjectName(QString::fromLatin1(name));
+    splitter->setHandleWidth(kSplitterWidth);
+    splitter->setChildrenCollapsible(false);
+    return splitter;
+}
+
+// The blue bar above the pages with the selected item's name.
+QLabel* NewItemPanel(QWidget* parent) {
+    auto* panel = new QLabel(parent);
+    panel->setObjectName(QStringLiteral("Panel1"));
+    panel->setFixedHeight(kPanelHeight);
+    panel->setAlignment(Qt::AlignCenter);
+    panel->setAutoFillBackground(true);
+    QPalette pal = panel->palette();
+    pal.setColor(QPalette::Window, kPanelColour);
+    pal.setColor(QPalette::WindowText, Qt::white);
+    panel->setPalette(pal);
+    QFont f = panel->font();
+    f.setPixelSize(16);
+    panel->setFont(f);
+    return panel;
+}
+
+}  // namespace
+
+// The tree on the left; on the right the item panel, the band, and the pages
+// above the log.
 void TMDIChild::buildLayout() {
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
-
-    Splitter1 = new QSplitter(Qt::Horizontal, this);
-    Splitter1->setObjectName(QStringLiteral("Splitter1"));
-    Splitter1->setHandleWidth(kSplitterWidth);
-    Splitter1->setChildrenCollapsible(false);
+    Splitter1 = NewSplitter(Qt::Horizontal, "Splitter1", this);
     outer->addWidget(Splitter1);
 
     TreeView1 = new ItemTree(Splitter1);
@@ -158,34 +185,30 @@ void TMDIChild::buildLayout() {
     auto* right = new QVBoxLayout(ScrollBox1);
     right->setContentsMargins(0, 0, 0, 0);
     right->setSpacing(0);
-
-    Panel1 = new QLabel(ScrollBox1);
-    Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setFixedHeight(kPanelHeight);
-    Panel1->setAlignment(Qt::AlignCenter);
-    Panel1->setAutoFillBackground(true);
-    {
-        QPalette pal = Panel1->palette();
-        pal.setColor(QPalette::Window, kPanelColour);
-        pal.setColor(QPalette::WindowText, Qt::white);
-        Panel1->setPalette(pal);
-        QFont f = Panel1->font();
-        f.setPixelSize(16);
-        Panel1->setFont(f);
-    }
+    Panel1 = NewItemPanel(ScrollBox1);
     right->addWidget(Panel1);
-
     BandLabel = new QLabel(ScrollBox1);
     BandLabel->setObjectName(QStringLiteral("BandLabel"));
     BandLabel->setAlignment(Qt::AlignCenter);
     right->addWidget(BandLabel);
-
-    Splitter2 = new QSplitter(Qt::Vertical, ScrollBox1);
-    Splitter2->setObjectName(QStringLiteral("Splitter2"));
-    Splitter2->setHandleWidth(kSplitterWidth);
-    Splitter2->setChildrenCollapsible(false);
+    Splitter2 = NewSplitter(Qt::Vertical, "Splitter2", ScrollBox1);
     right->addWidget(Splitter2, 1);
+    buildPagesAndLog();
 
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+    Splitter2->setStretchFactor(0, 1);
+    Splitter2->setStretchFactor(1, 0);
+    for (QWidget* w : {static_cast<QWidget*>(TreeView1), static_cast<QWidget*>(Splitter1), ScrollBox1,
+                       static_cast<QWidget*>(Panel1), static_cast<QWidget*>(BandLabel), static_cast<QWidget*>(NoPage),
+                       static_cast<QWidget*>(Splitter2), static_cast<QWidget*>(ListBox1),
+                       static_cast<QWidget*>(PopupMenu1)}) {
+        registerControl(w);
+    }
+    controls_.insert(pages_->controls());
+}
+
+void TMDIChild::buildPagesAndLog() {
     pages_ = new TuningPages(Splitter2);
     NoPage = pages_->neutralPage();
     connect(pages_, &TuningPages::pointDoubleClicked, this, &TMDIChild::PointButtonDblClick);
@@ -204,18 +227,6 @@ void TMDIChild::buildLayout() {
     connect(log_, &TuningLog::frameLogged, this, [this] {
         if (feedback_ != nullptr && feedback_->chart() != nullptr) feedback_->chart()->refresh();
     });
-
-    Splitter1->setStretchFactor(0, 0);
-    Splitter1->setStretchFactor(1, 1);
-    Splitter2->setStretchFactor(0, 1);
-    Splitter2->setStretchFactor(1, 0);
-
-    for (QWidget* w : {static_cast<QWidget*>(TreeView1), static_cast<QWidget*>(Splitter1), ScrollBox1,
-                       static_cast<QWidget*>(Panel1), static_cast<QWidget*>(BandLabel), static_cast<QWidget*>(NoPage), static_cast<QWidget*>(Splitter2),
-                       static_cast<QWidget*>(ListBox1), static_cast<QWidget*>(PopupMenu1)}) {
-        registerControl(w);
-    }
-    controls_.insert(pages_->controls());
 }
 
 void TMDIChild::FormCreate() {

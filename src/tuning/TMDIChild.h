@@ -294,6 +294,7 @@ private:
     void ConnectValueControls();  // TMDIChild_values.cpp
 
     void buildLayout();
+    void buildPagesAndLog();
     void registerControl(QObject* object);
     void installSenderHooks();
 
