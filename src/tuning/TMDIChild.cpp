@@ -26,6 +26,7 @@
 #include "protocol/Sendcmd.h"
 #include "tuning/TuningFeedback.h"
 #include "tuning/ItemTree.h"
+#include "tuning/ReplyPollers.h"
 #include "tuning/TuningLog.h"
 #include "tuning/TuningPages.h"
 #include "tuning/PointChart.h"
@@ -80,11 +81,12 @@ TMDIChild::TMDIChild(QWidget* parent) : QWidget(parent) {
     setFont(base);
 
     CheckTimer = MakeTimer(this, "CheckTimer", 2000);
-    TimeOutTimer = MakeTimer(this, "TimeOutTimer", 10);
+    pollers_ = new ReplyPollers(this);
+    TimeOutTimer = pollers_->liveSetTimer();
     ReadTimer = MakeTimer(this, "ReadTimer", 1000);
     ConnetTimer = MakeTimer(this, "ConnetTimer", 10);
-    SaveTimer = MakeTimer(this, "SaveTimer", 10);
-    SaveItemTimer2 = MakeTimer(this, "SaveItemTimer2", 10);
+    SaveTimer = pollers_->saveTimer();
+    SaveItemTimer2 = pollers_->wideSaveTimer();
     ErrorRateTimer = MakeTimer(this, "ErrorRateTimer", 1000);
     MandownTimer = MakeTimer(this, "MandownTimer", 1000);
 
@@ -113,14 +115,8 @@ void TMDIChild::installSenderHooks() {
             case TuningTimer::TimeOut: TimeOutTimer->start(); break;
             // A save's record is kept for its re-send (the frame is still
             // in lastSentFrame when the sender enables the poller).
-            case TuningTimer::Save:
-                RememberSave(false);
-                SaveTimer->start();
-                break;
-            case TuningTimer::SaveItem2:
-                RememberSave(true);
-                SaveItemTimer2->start();
-                break;
+            case TuningTimer::Save: pollers_->saveSent(false); break;
+            case TuningTimer::SaveItem2: pollers_->saveSent(true); break;
         }
     };
     hooks.logFrame = [this](const std::uint8_t* bytes, std::uint16_t length, int direction) {

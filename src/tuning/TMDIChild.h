@@ -23,6 +23,7 @@
 #include "device/Transfer.h"
 #include "tuning/PageTables.h"
 #include "tuning/ItemTree.h"
+#include "tuning/ReplyPollers.h"
 #include "tuning/TuningControls.h"
 #include "tuning/TuningLog.h"
 
@@ -242,14 +243,9 @@ public:
     void ApplicationEvents1Message(QObject* receiver, QEvent* event, bool& handled);
     QObject* ApplicationEvents1 = nullptr;  // the filter object installed on qApp
 
-    // The item code and record of the last save command sent; a save that
-    // times out is sent again with exactly these bytes.
-    struct SavedRecord {
-        int item = varnel::kNoCode;
-        bool wide = false;  // SendSaveWideItem
-        std::vector<std::uint8_t> record;
-    };
-    const SavedRecord& lastSave() const { return lastSave_; }
+    // The item code and record of the last save command sent.
+    using SavedRecord = varnel::tuning::ReplyPollers::SavedRecord;
+    const SavedRecord& lastSave() const { return pollers_->lastSave(); }
     // USB arrival and removal notices; they start ConnetTimer.
     HotplugWatch* hotplugWatch() const { return hotplug_; }
     // The chart, the radio-lost notice and the keyboard handling.
@@ -260,11 +256,6 @@ public:
 
 private:
     void ConnectPollers();
-    void RememberSave(bool wide);
-    void ResendSave(bool wide);
-    // One tick of a verifying poller (the engine's Verify rule: re-send after
-    // 100 ticks, give up after the third); true when the reply was accepted.
-    bool VerifyTick(QTimer* timer, std::uint16_t expectedCode, const std::function<void()>& resend);
     // One tick of a reading poller (rule Reading: never gives up); true when
     // the reply was accepted.
     static bool ReadingTick(std::uint16_t expectedCode);
@@ -277,7 +268,7 @@ private:
     QTimer* watchFallback_ = nullptr;  // scans every second when no USB notice can come
     bool radioAway_ = false;           // the watch has already acted on the loss
     int linkObserver_ = 0;
-    SavedRecord lastSave_;
+    varnel::tuning::ReplyPollers* pollers_ = nullptr;
     // ---- end of polling and keying
 
 protected:

@@ -1,12 +1,5 @@
-// Reply polling of the tuning window, the periodic read-back and the
-// connection watch.
-//
-// The window never waits for the radio. A sender writes its frame and
-// records the reply length; one of the window's timers then reads on every
-// tick until the reply matches. The verifying pollers (live-set and save)
-// send the command again after 100 ticks without a reply and give up after
-// the third time-out; the reading pollers (read-back) simply keep asking.
-// Every handler is one tick, so tests drive them by calling them.
+// The tuning window's side of reply polling (ReplyPollers.h): what a reading
+// or a give-up shows; the periodic read-back; the connection watch.
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
@@ -102,9 +95,11 @@ void TMDIChild::ApplicationEvents1Message(QObject* receiver, QEvent* event, bool
 
 void TMDIChild::ConnectPollers() {
     const auto unique = Qt::UniqueConnection;
-    connect(TimeOutTimer, &QTimer::timeout, this, &TMDIChild::TimeOutTimerTimer, unique);
-    connect(SaveTimer, &QTimer::timeout, this, &TMDIChild::SaveItemTimer, unique);
-    connect(SaveItemTimer2, &QTimer::timeout, this, &TMDIChild::SaveItemTimer2Timer, unique);
+    connect(pollers_, &ReplyPollers::replyReceived, this,
+            [this](const std::uint8_t* bytes, std::uint16_t length) { LogFrame(bytes, length, 1); });
+    connect(pollers_, &ReplyPollers::liveSetAcknowledged, this, [] { ui::RecordLiveSetAcknowledged(); });
+    connect(pollers_, &ReplyPollers::saveAcknowledged, this, [](int item) { ui::RecordSaveAcknowledged(item); });
+    connect(pollers_, &ReplyPollers::gaveUp, this, &TMDIChild::GiveUp);
     connect(ReadTimer, &QTimer::timeout, this, &TMDIChild::ReadTimerTimer, unique);
     connect(CheckTimer, &QTimer::timeout, this, &TMDIChild::CheckTimerTimer, unique);
     connect(ConnetTimer, &QTimer::timeout, this, &TMDIChild::ConnetTimerTimer, unique);
@@ -146,39 +141,13 @@ void TMDIChild::ConnectPollers() {
     ApplicationEvents1 = new TApplicationEvents(this);
 }
 
-void TMDIChild::RememberSave(bool wide) {
-    // Called by the save senders right after the frame went out: the frame
-    // still lies in lastSentFrame. Payload: item code, size n, n data bytes.
-    if (sentFrameLength < 8 + 2) return;
-    const std::size_t size = lastSentFrame[6];
-    if (7 + size + 3 > sentFrameLength) return;
-    lastSave_.item = lastSentFrame[5];
-    lastSave_.wide = wide;
-    lastSave_.record.assign(lastSentFrame.begin() + 7, lastSentFrame.begin() + 7 + static_cast<std::ptrdiff_t>(size));
-}
-
 // ---- the common poll step --------------------------------------------------------
 
-bool TMDIChild::VerifyTick(QTimer* timer, std::uint16_t expectedCode, const std::function<void()>& resend) {
-    switch (Exchange().tick(expectedCode, PollRule::Verify, resend)) {
-        case TickResult::Matched: return true;
-        case TickResult::GaveUp: GiveUp(timer); return false;
-        default: return false;
-    }
-}
+bool TMDIChild::ReadingTick(std::uint16_t expectedCode) { return ReplyPollers::readingTick(expectedCode); }
 
-bool TMDIChild::ReadingTick(std::uint16_t expectedCode) {
-    return Exchange().tick(expectedCode, PollRule::Reading) == TickResult::Matched;
-}
-
-void TMDIChild::FinishReply(QTimer* timer) {
-    timer->stop();
-    LogFrame(replyBuffer.data(), pendingReplyLength, 1);
-    replyBuffer.fill(0);
-}
+void TMDIChild::FinishReply(QTimer* timer) { pollers_->finish(timer); }
 
 void TMDIChild::GiveUp(QTimer* timer) {
-    timer->stop();
     QString text = QString::fromStdString(Text("MessageBox", "M013"));
     // A radio that merely stayed silent gets the message as it always was;
     // when the transfers themselves failed, the cause follows.
@@ -197,47 +166,11 @@ void TMDIChild::GiveUp(QTimer* timer) {
 
 // ---- verifying pollers --------------------------------------------------------------
 
-void TMDIChild::TimeOutTimerTimer() {
-    // The re-send is the live-set built afresh from the selection, always as
-    // the 8-byte form with the transmit frequency, also after an FSK block
-    // or a receive-frequency set.
-    const bool accepted = VerifyTick(TimeOutTimer, cmd::reply(cmd::kSetItem), [] {
-        SendSetItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
-    });
-    if (accepted) {
-        FinishReply(TimeOutTimer);
-        ui::RecordLiveSetAcknowledged();
-    }
-}
+void TMDIChild::TimeOutTimerTimer() { pollers_->liveSetTick(); }
 
-void TMDIChild::ResendSave(bool wide) {
-    // The same item and the same bytes as the first attempt: the image may
-    // have moved on since, the radio must store what was meant then.
-    if (lastSave_.record.empty() || lastSave_.wide != wide) return;
-    const std::size_t needed = wide ? SaveWideItemSize(lastSave_.item) : SaveItemSize(lastSave_.item);
-    if (lastSave_.record.size() < needed) return;
-    // A copy: the sender's hook replaces lastSave_ while it reads.
-    const SavedRecord save = lastSave_;
-    if (wide) {
-        SendSaveWideItem(save.item, save.record.data());
-    } else {
-        SendSaveItem(save.item, save.record.data());
-    }
-}
+void TMDIChild::SaveItemTimer() { pollers_->saveTick(); }
 
-void TMDIChild::SaveItemTimer() {
-    if (VerifyTick(SaveTimer, cmd::reply(cmd::kSaveItem), [this] { ResendSave(false); })) {
-        FinishReply(SaveTimer);
-        ui::RecordSaveAcknowledged(lastSave_.item);
-    }
-}
-
-void TMDIChild::SaveItemTimer2Timer() {
-    if (VerifyTick(SaveItemTimer2, cmd::reply(cmd::kSaveItem), [this] { ResendSave(true); })) {
-        FinishReply(SaveItemTimer2);
-        ui::RecordSaveAcknowledged(lastSave_.item);
-    }
-}
+void TMDIChild::SaveItemTimer2Timer() { pollers_->wideSaveTick(); }
 
 // ---- reading poller -------------------------------------------------------------------
 
