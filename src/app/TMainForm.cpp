@@ -217,7 +217,7 @@ TMainForm::TMainForm(const app::StartupOptions& options, QWidget* parent) : QMai
     setObjectName(QStringLiteral("TMainForm"));
     setWindowIcon(QIcon(QStringLiteral(":/icons/varnel.png")));
 
-    // 1. The window from its design; the hint handler.
+    // The window from its design; the hint handler.
     MdiArea = new QMdiArea(this);
     MdiArea->setObjectName(QStringLiteral("MdiArea"));
     MdiArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -231,7 +231,23 @@ TMainForm::TMainForm(const app::StartupOptions& options, QWidget* parent) : QMai
     currentFileName.clear();
     qApp->installEventFilter(this);  // ShowHintInStatusBar for every hint of the program
 
-    // 2.-4. setting.ini and the language; the font size follows it.
+    // setting.ini and the language; the font size follows it.
+    applyStartupLanguage();
+
+    // Texts. Until the pointer rests on a control, panel 0 shows the
+    // window's own hint.
+    ApplyMainWindowTexts();
+    ShowHintInStatusBar(statusTip());
+
+    expertMode = false;
+    currentFileName.clear();
+    placeWindow(options);
+    FormCreate(options);
+    watchRadio();
+    refreshRadioStatus();
+}
+
+void TMainForm::applyStartupLanguage() {
     ChooseStartupLanguage();
     // A setting.ini or language file that is a FIFO, folder or device reads
     // as missing; say so once the window is up.
@@ -246,17 +262,10 @@ TMainForm::TMainForm(const app::StartupOptions& options, QWidget* parent) : QMai
     setFont(font);
     // Menus are windows of their own and do not inherit the window's font.
     for (QMenu* menu : {File1, Edit1, L1, TunerAndTest, View1, S1, H1}) menu->setFont(font);
+}
 
-    // 5. Texts. Until the pointer rests on a control, panel 0 shows the
-    // window's own hint.
-    ApplyMainWindowTexts();
-    ShowHintInStatusBar(statusTip());
-
-    // 6.
-    expertMode = false;
-    currentFileName.clear();
-
-    // Client area 1164 x 622 below the menu bar, centred on the desktop.
+// Client area 1164 x 622 below the menu bar, centred on the desktop.
+void TMainForm::placeWindow(const app::StartupOptions& options) {
     resize(1164, 622 + menuBar()->sizeHint().height());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame(QPoint(0, 0), size());
@@ -266,17 +275,16 @@ TMainForm::TMainForm(const app::StartupOptions& options, QWidget* parent) : QMai
     // A picture for the documentation keeps the design size.
     rememberGeometry_ = options.grabPath.empty() && !options.reportStartup;
     if (rememberGeometry_) restoreWindowGeometry();
+}
 
-    FormCreate(options);
-
-    // The status bar follows every exchange and the radio's comings and goings.
+// The status bar follows every exchange and the radio's comings and goings.
+void TMainForm::watchRadio() {
     SetFrameWatcher([this](const std::uint8_t* bytes, std::uint16_t length, bool received) {
         watchFrame(bytes, length, received);
     });
     presenceWatch_ = new HotplugWatch(this);
     connect(presenceWatch_, &HotplugWatch::deviceChanged, this, [this] { QTimer::singleShot(0, this, &TMainForm::rescanPresence); });
     QTimer::singleShot(0, this, &TMainForm::rescanPresence);
-    refreshRadioStatus();
 }
 
 TMainForm::~TMainForm() {

@@ -214,6 +214,9 @@ private:
     void buildToolBar();
     void buildStatusBar();
     void buildTimers();
+    void applyStartupLanguage();
+    void placeWindow(const varnel::app::StartupOptions& options);
+    void watchRadio();
     void switchLanguage(int index);
     void applyTunerModeCaptions();
     void setTunerModeCaptions(const char* captionKey, const char* hintKey);
