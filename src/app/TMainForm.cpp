@@ -27,6 +27,7 @@
 
 #include "ui/AppFonts.h"
 #include "ui/DialogSeam.h"
+#include "ui/Polling.h"
 #include "ui/FeedbackTexts.h"
 #include "app/RadioStatusBar.h"
 #include "app/TAboutBox.h"
@@ -853,16 +854,7 @@ void TMainForm::SpeedButton4Click() {
 }
 
 void TMainForm::ReadInfoTimerTimer() {
-    switch (Exchange().tick(cmd::reply(cmd::kReadInfo), PollRule::OnceKeepRetries)) {
-        case TickResult::Matched:
-            break;
-        case TickResult::Expired:
-            pollExpired(ReadInfoTimer);
-            return;
-        default:
-            return;
-    }
-    ReadInfoTimer->stop();
+    if (!ui::ReplyArrived(ReadInfoTimer, cmd::reply(cmd::kReadInfo), PollRule::OnceKeepRetries, expired_)) return;
     // The block follows the reply's first payload byte (frame bytes 6 to 261).
     radioInfo.assign(replyBuffer.data() + kReplyDataOffset);
     SendEnterTunerMode();  // expects 857 or 521 bytes, from the block just stored
@@ -870,16 +862,7 @@ void TMainForm::ReadInfoTimerTimer() {
 }
 
 void TMainForm::EnterTunerModeTimerTimer() {
-    switch (Exchange().tick(cmd::reply(cmd::kEnterTunerMode), PollRule::OnceKeepRetries)) {
-        case TickResult::Matched:
-            break;
-        case TickResult::Expired:
-            pollExpired(EnterTunerModeTimer);
-            return;
-        default:
-            return;
-    }
-    EnterTunerModeTimer->stop();
+    if (!ui::ReplyArrived(EnterTunerModeTimer, cmd::reply(cmd::kEnterTunerMode), PollRule::OnceKeepRetries, expired_)) return;
     band = 0;
     // The image is taken from the reply now: while the box below is open,
     // other timers keep running and may reuse the reply buffer.
@@ -937,16 +920,7 @@ void TMainForm::backupEntry(const RadioInfo& info, const TunerImage& image) {
 }
 
 void TMainForm::ExitTunerModeTimerTimer() {
-    switch (Exchange().tick(cmd::reply(cmd::kExitTunerMode), PollRule::Once)) {
-        case TickResult::Matched:
-            break;
-        case TickResult::Expired:
-            pollExpired(ExitTunerModeTimer);  // tuner mode stays on
-            return;
-        default:
-            return;
-    }
-    ExitTunerModeTimer->stop();
+    if (!ui::ReplyArrived(ExitTunerModeTimer, cmd::reply(cmd::kExitTunerMode), PollRule::Once, expired_)) return;  // tuner mode stays on
     inTunerMode = false;
     if (tuningWindow != nullptr) tuningWindow->radioLeftTunerMode();
     setTunerModeCaptions("S003", "S0030");
@@ -965,16 +939,7 @@ void TMainForm::SpeedButton1Click() {
 }
 
 void TMainForm::WriteAllCheckTimerTimer() {
-    switch (Exchange().tick(cmd::reply(cmd::kReadInfo), PollRule::Once)) {
-        case TickResult::Matched:
-            break;
-        case TickResult::Expired:
-            pollExpired(WriteAllCheckTimer);
-            return;
-        default:
-            return;
-    }
-    WriteAllCheckTimer->stop();
+    if (!ui::ReplyArrived(WriteAllCheckTimer, cmd::reply(cmd::kReadInfo), PollRule::Once, expired_)) return;
     RadioInfo attached;
     attached.assign(replyBuffer.data() + kReplyDataOffset);
     if (!confirmWriteAll(attached)) return;
@@ -1019,16 +984,7 @@ bool TMainForm::confirmWriteAll(const RadioInfo& attached) {
 }
 
 void TMainForm::WriteAllTunerDataTimerTimer() {
-    switch (Exchange().tick(cmd::reply(cmd::kWriteAll), PollRule::Once)) {
-        case TickResult::Matched:
-            break;
-        case TickResult::Expired:
-            pollExpired(WriteAllTunerDataTimer);
-            return;
-        default:
-            return;
-    }
-    WriteAllTunerDataTimer->stop();
+    if (!ui::ReplyArrived(WriteAllTunerDataTimer, cmd::reply(cmd::kWriteAll), PollRule::Once, expired_)) return;
     ui::RecordWroteAll();
     logNote(Tr("Safety", "L0003"));
     Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M012"),

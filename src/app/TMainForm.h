@@ -12,6 +12,8 @@
 // again.
 #pragma once
 
+#include <functional>
+
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -228,6 +230,7 @@ private:
     bool openRadioLink();
     // A poll gave up: counters 0, link closed, timer stopped.
     void pollExpired(QTimer* timer);
+    const std::function<void(QTimer*)> expired_ = [this](QTimer* timer) { pollExpired(timer); };
     void showArchiveError(const varnel::Error& error);
     QString currentFilePath() const;
     // The file behind currentFileName exactly as the system names it.

@@ -10,6 +10,7 @@
 
 #include "ui/AppFonts.h"
 #include "ui/DialogSeam.h"
+#include "ui/Polling.h"
 #include "ui/FeedbackTexts.h"
 #include "data/Global.h"
 #include "data/Safety.h"
@@ -132,16 +133,7 @@ void TFactroyForm::pollExpired(QTimer* timer) {
 }
 
 void TFactroyForm::ReadFactroyInfoTimerTimer() {
-    switch (Exchange().tick(cmd::reply(cmd::kReadFactory), PollRule::Once)) {
-        case TickResult::Matched:
-            break;
-        case TickResult::Expired:
-            pollExpired(ReadFactroyInfoTimer);
-            return;
-        default:
-            return;
-    }
-    ReadFactroyInfoTimer->stop();
+    if (!ui::ReplyArrived(ReadFactroyInfoTimer, cmd::reply(cmd::kReadFactory), PollRule::Once, expired_)) return;
     // The two band halves; the FSK blocks (512 to 847) are not part of the
     // factory copy and stay as they are. The status byte is not examined.
     std::copy_n(replyBuffer.begin() + kReplyDataOffset, kFactoryDataBytes, tunerImage.bytes.begin());
@@ -153,15 +145,6 @@ void TFactroyForm::ReadFactroyInfoTimerTimer() {
 }
 
 void TFactroyForm::WriteFactroyInfoTimerTimer() {
-    switch (Exchange().tick(cmd::reply(cmd::kWriteFactory), PollRule::Once)) {
-        case TickResult::Matched:
-            break;
-        case TickResult::Expired:
-            pollExpired(WriteFactroyInfoTimer);
-            return;
-        default:
-            return;
-    }
-    WriteFactroyInfoTimer->stop();
+    if (!ui::ReplyArrived(WriteFactroyInfoTimer, cmd::reply(cmd::kWriteFactory), PollRule::Once, expired_)) return;
     ListBox1->addItem(Tr("Factroy", "F0004"));
 }

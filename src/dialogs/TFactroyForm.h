@@ -41,6 +41,7 @@ protected:
 private:
     bool ensureLink();
     void pollExpired(QTimer* timer);
+    const std::function<void(QTimer*)> expired_ = [this](QTimer* timer) { pollExpired(timer); };
 
     std::function<void()> factoryReadHandler_;
 };

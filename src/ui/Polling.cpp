@@ -1,0 +1,16 @@
+#include "ui/Polling.h"
+
+#include <QTimer>
+
+namespace varnel::ui {
+
+bool ReplyArrived(QTimer* timer, std::uint16_t expectedCode, PollRule rule,
+                  const std::function<void(QTimer*)>& expired) {
+    switch (Exchange().tick(expectedCode, rule)) {
+        case TickResult::Matched: timer->stop(); return true;
+        case TickResult::Expired: expired(timer); return false;
+        default: return false;
+    }
+}
+
+}  // namespace varnel::ui

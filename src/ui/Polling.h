@@ -1,0 +1,20 @@
+// One tick of a poll that ends with its reply, as the main window's and the
+// dialogs' exchanges poll (the tuning window's pollers are in
+// tuning/ReplyPollers.h).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "protocol/Exchange.h"
+
+class QTimer;
+
+namespace varnel::ui {
+
+// True when the reply matched: `timer` is stopped and the reply lies in
+// replyBuffer. When the poll expired, `expired` runs with the timer.
+bool ReplyArrived(QTimer* timer, std::uint16_t expectedCode, PollRule rule,
+                  const std::function<void(QTimer*)>& expired);
+
+}  // namespace varnel::ui
