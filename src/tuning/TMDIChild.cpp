@@ -29,6 +29,7 @@
 #include "tuning/ReplyPollers.h"
 #include "tuning/TuningLog.h"
 #include "tuning/TuningPages.h"
+#include "tuning/ValueControls.h"
 #include "tuning/PointChart.h"
 
 using namespace varnel;
@@ -92,7 +93,7 @@ TMDIChild::TMDIChild(QWidget* parent) : QWidget(parent) {
 
     buildLayout();
     FormCreate();
-    ConnectValueControls();
+    values_ = new ValueControls(*pages_, this);
     ConnectPollers();
     installSenderHooks();
     feedback_ = new TuningFeedback(this);
@@ -271,6 +272,26 @@ void TMDIChild::ShowBand() {
     const QString name = band == 1 ? QStringLiteral("136-174 MHz") : QStringLiteral("400-470 MHz");
     BandLabel->setText(T("Safety", "K0001").replace(QStringLiteral("%1"), name));
 }
+
+// ---- value controls -----------------------------------------------------------
+
+void TMDIChild::ApplyTypedByte(QLineEdit* edit, TUpDown* upDown, std::uint8_t& slot) {
+    ValueControls::applyTypedByte(edit, upDown, slot);
+}
+
+void TMDIChild::ApplyTypedWord(QLineEdit* edit, TUpDown* upDown, std::uint8_t* slotLow) {
+    ValueControls::applyTypedWord(edit, upDown, slotLow);
+}
+
+void TMDIChild::ValueUpDownClick(TUpDown* upDown) { values_->upDownClicked(upDown); }
+
+void TMDIChild::ValueEditEnter(QLineEdit* edit) { values_->editEntered(edit); }
+
+void TMDIChild::ValueEditDblClick(QLineEdit* edit) { values_->editDoubleClicked(edit); }
+
+void TMDIChild::ValueEditExit(QLineEdit* edit) { ValueControls::editLeft(edit); }
+
+void TMDIChild::ValueScrollBarEndScroll(QScrollBar* bar, int position) { values_->barScrolled(bar, position); }
 
 // ---- communication log --------------------------------------------------------
 

@@ -1,13 +1,21 @@
 // The tuning window: item tree, ten item pages and the communication log.
 //
-// The window is split over several files:
-//   TMDIChild.cpp            creation, layout of the pages, show and close
+// The window puts together parts that each hold one responsibility:
+//   ItemTree        the tree of items (ItemTree.h)
+//   TuningPages     the item pages built from the page tables, covering and
+//                   locking (TuningPages.h, PageTables.h)
+//   ValueControls   the value edits, up-downs and scroll bars (ValueControls.h)
+//   ReplyPollers    the verifying pollers of live-sets and saves (ReplyPollers.h)
+//   TuningLog       the communication log (TuningLog.h)
+//   TuningFeedback  the chart, the radio-lost notice, the keyboard (TuningFeedback.h)
+// and keeps what ties them together to the selection:
+//   TMDIChild.cpp            creation, layout, show and close, page locks
 //   TMDIChild_selection.cpp  tree double-click and the page loaders
 //   TMDIChild_points.cpp     point, keying and save buttons
-//   TMDIChild_polling.cpp    reply polling, read-back, connection watch
-//   TMDIChild_values.cpp     value edits, up-downs and scroll bars
-// The pages themselves are data (tuning/PageTables.h); every control is
-// named as in those tables and can be found with control<T>(name).
+//   TMDIChild_polling.cpp    read-back, give-up, connection watch
+//   TMDIChild_tests.cpp      bit-error-rate and man-down tests
+// It reports to the main window by signals and never reaches into it. Every
+// control is named as in the page tables and can be found with control<T>(name).
 #pragma once
 
 #include <QHash>
@@ -42,6 +50,7 @@ class HotplugWatch;
 namespace varnel::tuning {
 class TuningFeedback;
 class TuningPages;
+class ValueControls;
 }
 
 class TMDIChild : public QWidget {
@@ -158,7 +167,7 @@ public:
     void MandownTimerTimer();    // reading poller of the man-down reading
     void Button16Click();        // save of the man-down value
 
-    // ---- value adjustment and tests (TMDIChild_values.cpp, TMDIChild_tests.cpp)
+    // ---- value adjustment (ValueControls.h)
     // Typed-entry rules of the value cells: the edit's text is parsed as a
     // signed decimal integer and clamped to the up-down's range; the result
     // is stored in the slot (one byte, or 16 bits little-endian at
@@ -282,7 +291,6 @@ private:
     bool FormCloseQuery();
     void FormClose();
     void ApplyLanguage();
-    void ConnectValueControls();  // TMDIChild_values.cpp
 
     void buildLayout();
     void buildPagesAndLog();
@@ -311,6 +319,7 @@ private:
     std::function<bool()> saveHandler_;
     varnel::tuning::TuningPages* pages_ = nullptr;
     varnel::tuning::TuningLog* log_ = nullptr;
+    varnel::tuning::ValueControls* values_ = nullptr;
     QHash<QString, QWidget*> controls_;
     QString documentName_;
     bool closing_ = false;

@@ -1,15 +1,5 @@
-// Value edits, up-downs and scroll bars of the item pages.
-//
-// Four pages adjust one byte per calibration point (sbox_power,
-// sbox_power_mobile, sbox_ctcss, sbox_ferq_stability) and one page five
-// values per point (sbox_fsk). Every change is written into the tuner image
-// and sent to the radio at once, so the operator sees its effect on the
-// measuring instrument while the radio stays keyed; the save button makes
-// it permanent later.
-//
-// There is one handler per family of controls. Which page, row and column a
-// control belongs to comes from the page tables (FindCell), and which item
-// code and image bytes a column stands for from the item table.
+#include "tuning/ValueControls.h"
+
 #include <algorithm>
 #include <optional>
 
@@ -19,10 +9,9 @@
 #include "ui/Selection.h"
 #include "data/ValueRules.h"
 #include "protocol/Sendcmd.h"
-#include "tuning/TMDIChild.h"
+#include "tuning/TuningPages.h"
 
-using namespace varnel;
-using namespace varnel::tuning;
+namespace varnel::tuning {
 
 namespace {
 
@@ -148,7 +137,7 @@ void SendFskRecord(int action, int recordPoint) {
 
 // ---- typed-entry rules --------------------------------------------------------
 
-void TMDIChild::ApplyTypedByte(QLineEdit* edit, TUpDown* upDown, std::uint8_t& slot) {
+void ValueControls::applyTypedByte(QLineEdit* edit, TUpDown* upDown, std::uint8_t& slot) {
     if (edit == nullptr || upDown == nullptr) return;
     if (const std::optional<int> stored = TypedStoreValue(edit, upDown)) slot = static_cast<std::uint8_t>(*stored & 0xFF);
     // The edit and the up-down show what the slot now holds (setPosition
@@ -156,7 +145,7 @@ void TMDIChild::ApplyTypedByte(QLineEdit* edit, TUpDown* upDown, std::uint8_t& s
     upDown->setPosition(slot * upDown->increment());
 }
 
-void TMDIChild::ApplyTypedWord(QLineEdit* edit, TUpDown* upDown, std::uint8_t* slotLow) {
+void ValueControls::applyTypedWord(QLineEdit* edit, TUpDown* upDown, std::uint8_t* slotLow) {
     if (edit == nullptr || upDown == nullptr || slotLow == nullptr) return;
     if (const std::optional<int> stored = TypedStoreValue(edit, upDown)) {
         slotLow[0] = static_cast<std::uint8_t>(*stored & 0xFF);
@@ -168,41 +157,39 @@ void TMDIChild::ApplyTypedWord(QLineEdit* edit, TUpDown* upDown, std::uint8_t* s
 
 // ---- wiring -------------------------------------------------------------------
 
-void TMDIChild::ConnectValueControls() {
-    for (const Page pageId : {Page::Power, Page::PowerMobile, Page::Ctcss, Page::FerqStability, Page::Fsk}) {
-        const PageSpec& spec = PageSpecOf(pageId);
-        for (const RowSpec& row : spec.rows) {
-            for (std::size_t c = 0; c < row.cells.size() && c < spec.columns.size(); ++c) {
-                const CellSpec& cell = row.cells[c];
-                const QString name = QString::fromLatin1(cell.name);
-                if (spec.columns[c].kind == CellKind::ScrollBar) {
-                    if (auto* bar = control<TScrollBar>(name)) {
-                        connect(bar, &TScrollBar::endScroll, this,
-                                [this, bar](int position) { ValueScrollBarEndScroll(bar, position); });
-                    }
-                    continue;
+ValueControls::ValueControls(TuningPages& pages, QObject* parent) : QObject(parent), pages_(pages) {
+    for (const Page page : {Page::Power, Page::PowerMobile, Page::Ctcss, Page::FerqStability, Page::Fsk}) {
+        connectPage(page);
+    }
+}
+
+void ValueControls::connectPage(Page page) {
+    const PageSpec& spec = PageSpecOf(page);
+    for (const RowSpec& row : spec.rows) {
+        for (std::size_t c = 0; c < row.cells.size() && c < spec.columns.size(); ++c) {
+            const CellSpec& cell = row.cells[c];
+            const QString name = QString::fromLatin1(cell.name);
+            if (spec.columns[c].kind == CellKind::ScrollBar) {
+                if (auto* bar = pages_.control<TScrollBar>(name)) {
+                    connect(bar, &TScrollBar::endScroll, this, [this, bar](int position) { barScrolled(bar, position); });
                 }
-                if (cell.upDown == nullptr) continue;
-                auto* upDown = control<TUpDown>(QString::fromLatin1(cell.upDown));
-                auto* edit = control<TValueEdit>(name);
-                if (upDown == nullptr || edit == nullptr) continue;
-                connect(upDown, &TUpDown::clicked, this, [this, upDown](int) { ValueUpDownClick(upDown); });
-                connect(edit, &QLineEdit::returnPressed, this, [this, edit] { ValueEditEnter(edit); });
-                connect(edit, &TValueEdit::doubleClicked, this, [this, edit] { ValueEditDblClick(edit); });
-                if (pageId == Page::Fsk) {
-                    // Leaving a cell may happen while the window is being
-                    // torn down; the handler uses only the edit's own cell
-                    // and the program's image, never the window.
-                    connect(edit, &TValueEdit::exited, edit, [edit] { ValueEditExit(edit); });
-                }
+                continue;
             }
+            if (cell.upDown == nullptr) continue;
+            auto* upDown = pages_.control<TUpDown>(QString::fromLatin1(cell.upDown));
+            auto* edit = pages_.control<TValueEdit>(name);
+            if (upDown == nullptr || edit == nullptr) continue;
+            connect(upDown, &TUpDown::clicked, this, [this, upDown](int) { upDownClicked(upDown); });
+            connect(edit, &QLineEdit::returnPressed, this, [this, edit] { editEntered(edit); });
+            connect(edit, &TValueEdit::doubleClicked, this, [this, edit] { editDoubleClicked(edit); });
+            if (page == Page::Fsk) connect(edit, &TValueEdit::exited, edit, [edit] { editLeft(edit); });
         }
     }
 }
 
 // ---- handlers -------------------------------------------------------------------
 
-void TMDIChild::ValueUpDownClick(TUpDown* upDown) {
+void ValueControls::upDownClicked(TUpDown* upDown) {
     if (upDown == nullptr) return;
     const std::optional<CellPlace> place = FindCell(upDown->objectName().toStdString());
     if (!place) return;
@@ -224,22 +211,7 @@ void TMDIChild::ValueUpDownClick(TUpDown* upDown) {
             break;
         }
         case Page::Ctcss:
-        case Page::FerqStability: {
-            // The bar follows the fine step; SendSetItem stores the value
-            // for every code of these pages.
-            BarRow cells;
-            for (std::size_t c = 0; c < row.cells.size() && c < spec.columns.size(); ++c) {
-                const QString name = QString::fromLatin1(row.cells[c].name);
-                if (spec.columns[c].kind == CellKind::ValueLabel) cells.label = control<QLabel>(name);
-                if (spec.columns[c].kind == CellKind::ScrollBar) cells.bar = control<QScrollBar>(name);
-            }
-            const int position = upDown->position();
-            if (cells.bar != nullptr) cells.bar->setValue(position);
-            if (cells.label != nullptr) cells.label->setText(QString::number(position));
-            actionCode = action::kValueAdjusted;
-            SendCellValue(upDown);
-            break;
-        }
+        case Page::FerqStability: upDownOnBarPage(upDown, spec, row); break;
         case Page::Fsk: {
             // Only the six FSK items have a record to send; the page loader
             // never leaves another code in force on this page.
@@ -256,7 +228,7 @@ void TMDIChild::ValueUpDownClick(TUpDown* upDown) {
     }
 }
 
-void TMDIChild::ValueEditEnter(QLineEdit* edit) {
+void ValueControls::editEntered(QLineEdit* edit) {
     if (edit == nullptr) return;
     const std::optional<CellPlace> place = FindCell(edit->objectName().toStdString());
     if (!place) return;
@@ -264,7 +236,7 @@ void TMDIChild::ValueEditEnter(QLineEdit* edit) {
     const RowSpec& row = spec.rows[static_cast<std::size_t>(place->row)];
     const ColumnSpec& column = spec.columns[static_cast<std::size_t>(place->column)];
     const CellSpec& cell = row.cells[static_cast<std::size_t>(place->column)];
-    auto* upDown = control<TUpDown>(QString::fromLatin1(cell.upDown));
+    auto* upDown = pages_.control<TUpDown>(QString::fromLatin1(cell.upDown));
     if (upDown == nullptr) return;
 
     switch (place->page) {
@@ -277,36 +249,21 @@ void TMDIChild::ValueEditEnter(QLineEdit* edit) {
                 const int code = PowerColumnCode(place->page, currentItem, column.power, row.extraPoint);
                 if (code != kNoCode) {
                     currentItem = code;
-                    if (std::uint8_t* slot = Slot(code, currentPoint)) ApplyTypedByte(edit, upDown, *slot);
+                    if (std::uint8_t* slot = Slot(code, currentPoint)) applyTypedByte(edit, upDown, *slot);
                 }
             }
             SendCellValue(upDown);
             break;
         }
         case Page::Ctcss:
-        case Page::FerqStability: {
-            if (BarEnterAccepts(place->page, currentItem)) {
-                if (std::uint8_t* slot = Slot(currentItem, currentPoint)) ApplyTypedByte(edit, upDown, *slot);
-            }
-            currentValue = upDown->position() & 0xFF;
-            for (std::size_t c = 0; c < row.cells.size() && c < spec.columns.size(); ++c) {
-                const QString name = QString::fromLatin1(row.cells[c].name);
-                if (spec.columns[c].kind == CellKind::ScrollBar) {
-                    if (auto* bar = control<QScrollBar>(name)) bar->setValue(currentValue);
-                } else if (spec.columns[c].kind == CellKind::ValueLabel) {
-                    if (auto* label = control<QLabel>(name)) label->setText(QString::number(currentValue));
-                }
-            }
-            SendSetItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
-            break;
-        }
+        case Page::FerqStability: enterOnBarPage(edit, upDown, spec, row, place->page); break;
         case Page::Fsk: {
             std::uint8_t* slot = FskSlot(currentItem, column, row.point);
             if (slot == nullptr) break;
             if (column.kind == CellKind::WordEdit) {
-                ApplyTypedWord(edit, upDown, slot);
+                applyTypedWord(edit, upDown, slot);
             } else {
-                ApplyTypedByte(edit, upDown, *slot);
+                applyTypedByte(edit, upDown, *slot);
             }
             // Only the selected row is enabled, so the row's point is currentPoint.
             SendFskRecord(actionCode, row.point);
@@ -316,16 +273,16 @@ void TMDIChild::ValueEditEnter(QLineEdit* edit) {
     }
 }
 
-void TMDIChild::ValueEditDblClick(QLineEdit* edit) {
+void ValueControls::editDoubleClicked(QLineEdit* edit) {
     if (edit == nullptr) return;
     const std::optional<CellPlace> place = FindCell(edit->objectName().toStdString());
     if (!place) return;
     const PageSpec& spec = PageSpecOf(place->page);
     const CellSpec& cell = spec.rows[static_cast<std::size_t>(place->row)].cells[static_cast<std::size_t>(place->column)];
-    if (auto* upDown = control<TUpDown>(QString::fromLatin1(cell.upDown))) ValueUpDownClick(upDown);
+    if (auto* upDown = pages_.control<TUpDown>(QString::fromLatin1(cell.upDown))) upDownClicked(upDown);
 }
 
-void TMDIChild::ValueEditExit(QLineEdit* edit) {
+void ValueControls::editLeft(QLineEdit* edit) {
     if (edit == nullptr) return;
     const std::optional<CellPlace> place = FindCell(edit->objectName().toStdString());
     if (!place || place->page != Page::Fsk || !IsFskItem(currentItem)) return;
@@ -340,13 +297,13 @@ void TMDIChild::ValueEditExit(QLineEdit* edit) {
     std::uint8_t* slot = FskSlot(currentItem, column, row.point);
     if (upDown == nullptr || slot == nullptr) return;
     if (column.kind == CellKind::WordEdit) {
-        ApplyTypedWord(edit, upDown, slot);
+        applyTypedWord(edit, upDown, slot);
     } else {
-        ApplyTypedByte(edit, upDown, *slot);
+        applyTypedByte(edit, upDown, *slot);
     }
 }
 
-void TMDIChild::ValueScrollBarEndScroll(QScrollBar* bar, int position) {
+void ValueControls::barScrolled(QScrollBar* bar, int position) {
     if (bar == nullptr) return;
     const std::optional<CellPlace> place = FindCell(bar->objectName().toStdString());
     if (!place) return;
@@ -356,11 +313,11 @@ void TMDIChild::ValueScrollBarEndScroll(QScrollBar* bar, int position) {
     for (std::size_t c = 0; c < row.cells.size() && c < spec.columns.size(); ++c) {
         const QString name = QString::fromLatin1(row.cells[c].name);
         switch (spec.columns[c].kind) {
-            case CellKind::ValueLabel: cells.label = control<QLabel>(name); break;
+            case CellKind::ValueLabel: cells.label = pages_.control<QLabel>(name); break;
             case CellKind::ByteEdit:
             case CellKind::WordEdit:
-                cells.edit = control<QLineEdit>(name);
-                cells.upDown = control<TUpDown>(QString::fromLatin1(row.cells[c].upDown));
+                cells.edit = pages_.control<QLineEdit>(name);
+                cells.upDown = pages_.control<TUpDown>(QString::fromLatin1(row.cells[c].upDown));
                 break;
             case CellKind::ScrollBar: break;
         }
@@ -375,3 +332,38 @@ void TMDIChild::ValueScrollBarEndScroll(QScrollBar* bar, int position) {
     cells.upDown->setPosition(x);
     SendCellValue(cells.upDown);
 }
+
+// On sbox_ctcss and sbox_ferq_stability the bar follows the fine step;
+// SendSetItem stores the value for every code of these pages.
+void ValueControls::upDownOnBarPage(TUpDown* upDown, const PageSpec& spec, const RowSpec& row) {
+    BarRow cells;
+    for (std::size_t c = 0; c < row.cells.size() && c < spec.columns.size(); ++c) {
+        const QString name = QString::fromLatin1(row.cells[c].name);
+        if (spec.columns[c].kind == CellKind::ValueLabel) cells.label = pages_.control<QLabel>(name);
+        if (spec.columns[c].kind == CellKind::ScrollBar) cells.bar = pages_.control<QScrollBar>(name);
+    }
+    const int position = upDown->position();
+    if (cells.bar != nullptr) cells.bar->setValue(position);
+    if (cells.label != nullptr) cells.label->setText(QString::number(position));
+    actionCode = action::kValueAdjusted;
+    SendCellValue(upDown);
+}
+
+void ValueControls::enterOnBarPage(QLineEdit* edit, TUpDown* upDown, const PageSpec& spec, const RowSpec& row,
+                                   Page page) {
+    if (BarEnterAccepts(page, currentItem)) {
+        if (std::uint8_t* slot = Slot(currentItem, currentPoint)) applyTypedByte(edit, upDown, *slot);
+    }
+    currentValue = upDown->position() & 0xFF;
+    for (std::size_t c = 0; c < row.cells.size() && c < spec.columns.size(); ++c) {
+        const QString name = QString::fromLatin1(row.cells[c].name);
+        if (spec.columns[c].kind == CellKind::ScrollBar) {
+            if (auto* bar = pages_.control<QScrollBar>(name)) bar->setValue(currentValue);
+        } else if (spec.columns[c].kind == CellKind::ValueLabel) {
+            if (auto* label = pages_.control<QLabel>(name)) label->setText(QString::number(currentValue));
+        }
+    }
+    SendSetItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
+}
+
+}  // namespace varnel::tuning
