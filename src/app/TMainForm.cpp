@@ -224,6 +224,8 @@ TMainForm::TMainForm(const app::StartupOptions& options, QWidget* parent) : QMai
     MdiArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     MdiArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(MdiArea);
+    // The document commands follow whether a tuning window is open.
+    connect(MdiArea, &QMdiArea::subWindowActivated, this, &TMainForm::updateDocumentCommands);
     buildActions();
     buildMenus();
     buildToolBar();
@@ -291,7 +293,8 @@ void TMainForm::watchRadio() {
 TMainForm::~TMainForm() {
     SetFrameWatcher({});
     // The tuning windows report to this window; let them go while it is
-    // still whole.
+    // still whole, and without its handlers.
+    disconnect(MdiArea, nullptr, this, nullptr);
     delete MdiArea;
     MdiArea = nullptr;
 }

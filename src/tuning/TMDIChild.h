@@ -43,7 +43,6 @@ class QMenu;
 class QPushButton;
 class QScrollArea;
 class QSplitter;
-class QStackedLayout;
 class QTimer;
 class QTreeWidgetItem;
 class HotplugWatch;
@@ -94,7 +93,6 @@ signals:
     void exchangeFailed(const QString& statusKey, const QString& detail);
 
 public:
-
     // The show routine; the main window runs it again after a language switch.
     void FormShow();
 
