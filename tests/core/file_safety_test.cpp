@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/support/TempFiles.h"
 #include "data/Filemanage.h"
 #include "lang/Loadlanguage.h"
 #include "lang/Profile.h"
@@ -29,16 +30,8 @@ namespace varnel {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeBytes(const fs::path& file, const std::string& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using test::readBytes;
+using test::writeBytes;
 
 [[maybe_unused]] std::string archiveBytes(unsigned seed) {
     std::string s(kArchiveSize, '\0');

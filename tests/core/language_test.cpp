@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/support/TempFiles.h"
 #include "lang/Loadlanguage.h"
 #include "lang/Profile.h"
 
@@ -20,36 +21,9 @@ using namespace varnel;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        static std::atomic<unsigned> counter{0};
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        path_ = fs::temp_directory_path() /
-                ("varnel_lang_" + std::to_string(stamp) + "_" + std::to_string(counter++));
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-void writeBytes(const fs::path& file, const std::string& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string readBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using varnel::test::TempDir;
+using varnel::test::readBytes;
+using varnel::test::writeBytes;
 
 // A program directory with two small language files.
 class LanguageTest : public ::testing::Test {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/support/TempFiles.h"
 #include "lang/Profile.h"
 
 namespace fs = std::filesystem;
@@ -18,45 +19,10 @@ using varnel::WriteProfileString;
 
 namespace {
 
-// A fresh directory under the system's temporary directory, removed at the end.
-class TempDir {
-public:
-    TempDir() {
-        static std::atomic<unsigned> counter{0};
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        path_ = fs::temp_directory_path() /
-                ("varnel_profile_" + std::to_string(stamp) + "_" + std::to_string(counter++));
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-    fs::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    fs::path path_;
-};
-
-void writeBytes(const fs::path& file, const std::string& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string readBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> directoryEntries(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-    return names;
-}
+using varnel::test::TempDir;
+using varnel::test::readBytes;
+using varnel::test::writeBytes;
+using varnel::test::directoryEntries;
 
 // UTF-8 to UTF-16LE for building fixtures (valid input only).
 std::string utf16le(const std::string& utf8) {

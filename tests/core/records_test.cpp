@@ -11,6 +11,7 @@
 #include <set>
 #include <thread>
 
+#include "core/support/TempFiles.h"
 #include "data/RadioInfo.h"
 #include "data/TunerImage.h"
 #include "records/RecordStore.h"
@@ -21,21 +22,7 @@ using namespace varnel;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        path_ = fs::temp_directory_path() / ("varnel-records-" + NewRecordUid());
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using varnel::test::TempDir;
 
 CalibrationRecord Sample(const std::string& serial, const std::string& event, int item = -1) {
     CalibrationRecord r;

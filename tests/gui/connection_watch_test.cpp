@@ -8,58 +8,31 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-#include <memory>
 
 #include "app/TMainForm.h"
-#include "data/Global.h"
-#include "ui/Selection.h"
-#include "lang/Loadlanguage.h"
-#include "protocol/Sendcmd.h"
-#include "support/FakeHost.h"
-#include "support/TestEnvironment.h"
 #include "support/TuningFixture.h"
 #include "tuning/HotplugWatch.h"
-#include "tuning/TMDIChild.h"
 
 using namespace varnel;
 using varnel::test::TestEnvironment;
 
-namespace {
-
-using varnel::test::FakeHost;
-
-// Controls that lockAdjustControls disables (variant 0: sbox_power).
-const char* const kLocked[] = {"Edit7", "UpDown7", "Edit1", "Button1", "Button2", "ScrollBar2", "Edit23",
-                               "Button9", "Button10", "ScrollBar1", "Edit6", "Button5", "Button6"};
-
-}  // namespace
-
-class ConnectionWatchTest : public QObject {
+class ConnectionWatchTest : public test::TuningWindowCase {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestEnvironment> env_;
-    FakeHost host_;
-
     std::unique_ptr<TMDIChild> open() {
         return test::OpenTuningWindow(*env_, host_);
-    }
-    void enableAdjustControls(TMDIChild& w) {
-        for (const char* name : kLocked) w.control<QWidget>(QString::fromLatin1(name))->setEnabled(true);
     }
 
 private slots:
     void init() {
-        env_ = std::make_unique<TestEnvironment>();
-        OpenLanguage(kLanguageEnglish);
+        TuningWindowCase::init();
         env_->backend().setPlugListener([](bool) { HotplugWatch::NotifyAll(); });
-        host_ = FakeHost();
     }
-    void cleanup() { env_.reset(); }
 
     void unplugInTunerModeLocksAndPlugStopsTheWatch() {
         auto w = open();
-        enableAdjustControls(*w);
+        test::EnableAdjustControls(*w);
         QVERIFY(!w->ConnetTimer->isActive());
         QCOMPARE(w->ConnetTimer->interval(), 10);
         env_->unplugRadio();
@@ -67,7 +40,7 @@ private slots:
         w->ConnetTimerTimer();
         QVERIFY(!inTunerMode);
         QCOMPARE(host_.lostCaptions, 1);
-        for (const char* name : kLocked) QVERIFY2(!w->control<QWidget>(name)->isEnabled(), name);
+        for (const char* name : test::kAdjustControls) QVERIFY2(!w->control<QWidget>(name)->isEnabled(), name);
         // No message, and the watch goes on while the radio is away, without
         // setting captions and locks again on every tick.
         QVERIFY(env_->dialogs().messages.isEmpty());
@@ -101,14 +74,14 @@ private slots:
 
     void anotherDeviceStopsTheWatchOnItsFirstTick() {
         auto w = open();
-        enableAdjustControls(*w);
+        test::EnableAdjustControls(*w);
         HotplugWatch::NotifyAll();  // a USB device other than the radio
         QVERIFY(w->ConnetTimer->isActive());
         w->ConnetTimerTimer();
         QVERIFY(!w->ConnetTimer->isActive());
         QVERIFY(inTunerMode);
         QCOMPARE(host_.lostCaptions, 0);
-        for (const char* name : kLocked) QVERIFY2(w->control<QWidget>(name)->isEnabled(), name);
+        for (const char* name : test::kAdjustControls) QVERIFY2(w->control<QWidget>(name)->isEnabled(), name);
     }
 
     void watchRunsOnTheEventLoop() {
@@ -162,35 +135,6 @@ private slots:
         QVERIFY(w->close());
         QVERIFY(env_->dialogs().messages.isEmpty());
         QVERIFY(env_->radio().receivedFrames().empty());
-    }
-
-    void closeInTunerMode_data() {
-        QTest::addColumn<bool>("ok");
-        QTest::newRow("OK") << true;
-        QTest::newRow("Cancel") << false;
-    }
-    void closeInTunerMode() {
-        QFETCH(bool, ok);
-        auto w = open();
-        w->show();
-        env_->dialogs().answers << (ok ? ui::MessageResult::Ok : ui::MessageResult::Cancel);
-        QCOMPARE(w->close(), ok);
-        QCOMPARE(env_->dialogs().messages.size(), 1);
-        QCOMPARE(env_->dialogs().messages.first().text, TestEnvironment::text("MessageBox", "M011"));
-        QCOMPARE(env_->dialogs().messages.first().buttons, ui::MessageButtons::OkCancel);
-        if (ok) {
-            const std::vector<std::vector<std::uint8_t>> exitOnly = {{0xA1, 0x00, 0x61, 0x00, 0x00, 0x00, 0x00, 0xA4}};
-            QCOMPARE(env_->radio().receivedFrames(), exitOnly);
-            QCOMPARE(env_->dialogs().pauses, QList<int>{500});
-            QVERIFY(!inTunerMode);
-            QCOMPARE(host_.leftCaptions, 1);
-            QVERIFY(!w->isVisible());
-        } else {
-            QVERIFY(env_->radio().receivedFrames().empty());
-            QVERIFY(inTunerMode);
-            QCOMPARE(host_.leftCaptions, 0);
-            QVERIFY(w->isVisible());
-        }
     }
 };
 

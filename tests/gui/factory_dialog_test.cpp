@@ -11,21 +11,18 @@
 #include "dialogs/TFactroyForm.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
+#include "support/RadioFrames.h"
 #include "support/TestEnvironment.h"
 
 using namespace varnel;
 using varnel::test::TestEnvironment;
+using varnel::test::Tr;
+using varnel::test::FrameCode;
 
 Q_DECLARE_METATYPE(varnel::VirtualPreset)
 Q_DECLARE_METATYPE(varnel::Fault)
 
 namespace {
-
-QString Tr(const char* section, const char* key) { return TestEnvironment::text(section, key); }
-
-std::uint16_t FrameCode(const std::vector<std::uint8_t>& frame) {
-    return frame.size() >= 3 ? static_cast<std::uint16_t>(frame[1] << 8 | frame[2]) : 0;
-}
 
 // Ticks the timer's handler while the timer runs; returns the number of ticks.
 int RunPoll(QTimer* timer, TFactroyForm& form, void (TFactroyForm::*tick)(), int maxTicks = 1000) {

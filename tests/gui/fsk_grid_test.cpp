@@ -4,27 +4,15 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QTest>
-#include <memory>
 
-#include "data/Global.h"
-#include "ui/Selection.h"
-#include "lang/Loadlanguage.h"
-#include "protocol/Sendcmd.h"
-#include "support/FakeHost.h"
-#include "support/TestEnvironment.h"
 #include "support/TuningFixture.h"
-#include "support/RadioFrames.h"
 #include "tuning/PageTables.h"
-#include "tuning/TMDIChild.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
 using varnel::test::TestEnvironment;
 
 namespace {
-
-using varnel::test::FakeHost;
-
 // One FSK live-set (15-byte payload) as the radio received it.
 using BlockSet = varnel::test::SentLiveSet;
 std::vector<BlockSet> BlockSets(const VirtualRadio& radio) {
@@ -59,16 +47,10 @@ QString UpDownName(int column, int point) {
 
 }  // namespace
 
-class FskGridTest : public QObject {
+class FskGridTest : public test::TuningWindowCase {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestEnvironment> env_;
-    FakeHost host_;
-    std::unique_ptr<TMDIChild> w_;
-
-    VirtualRadio& radio() { return env_->radio(); }
-
     void open(int item, int point) {
         FillImage();
         band = item >= 60 ? 1 : 0;
@@ -111,10 +93,7 @@ private:
     TUpDown* upDown(int column, int point) { return w_->control<TUpDown>(UpDownName(column, point)); }
     QLineEdit* edit(int column, int point) { return w_->control<QLineEdit>(EditName(column, point)); }
 
-    void enter(int column, int point, const QString& text) {
-        edit(column, point)->setText(text);
-        QTest::keyClick(edit(column, point), Qt::Key_Return);
-    }
+    void enter(int column, int point, const QString& text) { test::EnterText(edit(column, point), text); }
 
     static void checkRecord(const BlockSet& s, int item, int point) {
         QCOMPARE(int(s.record[0]), int(fskValue(item, 0, point)));
@@ -125,22 +104,7 @@ private:
         QCOMPARE(s.record[6] | (s.record[7] << 8), int(fskValue(item, 4, point)));
     }
 
-    void activate() {
-        w_->show();
-        QApplication::setActiveWindow(w_.get());
-        QVERIFY(QTest::qWaitForWindowActive(w_.get()));
-    }
-
 private slots:
-    void init() {
-        env_ = std::make_unique<TestEnvironment>();
-        OpenLanguage(kLanguageEnglish);
-    }
-    void cleanup() {
-        w_.reset();
-        env_.reset();
-    }
-
     void upDownStoresAndSendsTheRecord_data() {
         QTest::addColumn<int>("item");
         QTest::addColumn<int>("point");
@@ -236,7 +200,7 @@ private slots:
 
     void leftCellIsCarriedByTheNextRecord() {
         open(33, 2);
-        activate();
+        test::ShowActive(w_.get());
         QLineEdit* b = edit(1, 2);
         b->setFocus();
         QVERIFY(b->hasFocus());
@@ -253,7 +217,7 @@ private slots:
 
     void leavingStoresWithoutSending() {
         open(91, 1);
-        activate();
+        test::ShowActive(w_.get());
         edit(4, 1)->setFocus();
         QVERIFY(edit(4, 1)->hasFocus());
         edit(4, 1)->setText("345");

@@ -16,7 +16,7 @@
 #include "protocol/Sendcmd.h"
 #include "sim/VirtualFaults.h"
 #include "support/FakeHost.h"
-#include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
 #include "tuning/TMDIChild.h"
 
 using namespace varnel;
@@ -27,41 +27,22 @@ namespace {
 // Longer than the 100 ticks of a poll can take on a loaded machine, so that
 // the poll is certainly over while the first transfer still blocks.
 constexpr const char* kHang = "hang=6000";
-const char* const kLocked[] = {"Edit7", "UpDown7", "Edit1", "Button1", "Button2", "ScrollBar2", "Edit23",
-                               "Button9", "Button10", "ScrollBar1", "Edit6", "Button5", "Button6"};
 }  // namespace
 
-class HungRadioTest : public QObject {
+class HungRadioTest : public test::TuningWindowCase {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestEnvironment> env_;
-    FakeHost host_;
-
     std::unique_ptr<TMDIChild> openTuningWindow() {
-        radioInfo = VirtualPresetInfo(VirtualPreset::Variant0);
-        tunerImage = VirtualPresetImage(VirtualPreset::Variant0);
-        auto w = std::make_unique<TMDIChild>();
-        host_.attach(w.get());
-        w->setAttribute(Qt::WA_DeleteOnClose, false);
-        w->FormShow();
-        if (ScanRadioDrives() != 1) qFatal("no virtual radio");
-        linkHandle = OpenRadio();
-        env_->radio().setTunerMode(true);
-        inTunerMode = true;
+        auto w = test::OpenTuningWindow(*env_, host_);
         w->ListBox1->clear();
-        for (const char* name : kLocked) w->control<QWidget>(QString::fromLatin1(name))->setEnabled(true);
+        test::EnableAdjustControls(*w);
         return w;
     }
 
 private slots:
-    void init() {
-        env_ = std::make_unique<TestEnvironment>();
-        OpenLanguage(kLanguageEnglish);
-        host_ = FakeHost();
-    }
     void cleanup() {
-        env_.reset();  // closes the link: what was queued behind the hung transfer is dropped
+        TuningWindowCase::cleanup();  // closes the link: what was queued behind the hung transfer is dropped
         Exchange().setTransport(ExchangeEngine::Transport::Inline);
     }
 
@@ -104,7 +85,7 @@ private slots:
         const QString text = env_->dialogs().messages.front().text;
         QVERIFY2(text.startsWith(TestEnvironment::text("MessageBox", "M013")), qPrintable(text));
         QVERIFY2(text.contains(TestEnvironment::text("Link", "L004")), qPrintable(text));
-        for (const char* name : kLocked) QVERIFY2(!w->control<QWidget>(QString::fromLatin1(name))->isEnabled(), name);
+        for (const char* name : test::kAdjustControls) QVERIFY2(!w->control<QWidget>(QString::fromLatin1(name))->isEnabled(), name);
     }
 
     void refusedCommandsAreLoggedAndNeverConfirmed() {

@@ -8,27 +8,15 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
-#include <memory>
 
-#include "data/Global.h"
-#include "ui/Selection.h"
-#include "lang/Loadlanguage.h"
-#include "protocol/Sendcmd.h"
-#include "support/FakeHost.h"
-#include "support/TestEnvironment.h"
 #include "support/TuningFixture.h"
 #include "tuning/PageTables.h"
-#include "tuning/TMDIChild.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
 using varnel::test::TestEnvironment;
 
 namespace {
-
-using varnel::test::FakeHost;
-
 // Records the point handler the selection runs last, instead of running it.
 class RecordingWindow : public TMDIChild {
 public:
@@ -167,13 +155,10 @@ Expected ExpectedControls(int key, int band, int variant) {
 
 }  // namespace
 
-class ItemSelectionTest : public QObject {
+class ItemSelectionTest : public test::TuningWindowCase {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestEnvironment> env_;
-    FakeHost host_;
-
     std::unique_ptr<RecordingWindow> makeWindow(VirtualPreset preset) {
         FillImage();
         return test::OpenTuningWindow<RecordingWindow>(*env_, host_,
@@ -197,12 +182,6 @@ private:
     }
 
 private slots:
-    void init() {
-        env_ = std::make_unique<TestEnvironment>();
-        OpenLanguage(kLanguageEnglish);
-    }
-    void cleanup() { env_.reset(); }
-
     // ---- the selection table -----------------------------------------------
 
     void selectionRow_data() {

@@ -9,18 +9,9 @@
 #include <QScrollArea>
 #include <QTest>
 #include <QTimer>
-#include <memory>
 
-#include "data/Global.h"
-#include "ui/Selection.h"
-#include "lang/Loadlanguage.h"
-#include "protocol/Sendcmd.h"
-#include "support/FakeHost.h"
-#include "support/RadioFrames.h"
-#include "support/TestEnvironment.h"
 #include "support/TuningFixture.h"
 #include "tuning/PageTables.h"
-#include "tuning/TMDIChild.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
@@ -29,14 +20,7 @@ using varnel::test::TestEnvironment;
 Q_DECLARE_METATYPE(varnel::Page)
 
 namespace {
-
-using varnel::test::FakeHost;
 using namespace varnel::test;
-
-
-
-
-
 
 int Byte(int offset) { return tunerImage[static_cast<std::size_t>(offset)]; }
 int ArrayByte(int code, int point) { return Byte(ItemBytes(code)->offset + point - 1); }
@@ -44,28 +28,18 @@ QString ChildText(const char* key) { return TestEnvironment::text("ChildForm", k
 
 }  // namespace
 
-class KeyingTest : public QObject {
+class KeyingTest : public test::TuningWindowCase {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestEnvironment> env_;
-    FakeHost host_;
-
     std::unique_ptr<TMDIChild> open(VirtualPreset preset = VirtualPreset::Variant0, bool tunerMode = true) {
         return test::OpenTuningWindow(*env_, host_, {.preset = preset, .tunerMode = tunerMode});
     }
-    const std::vector<Frame>& frames() { return env_->radio().receivedFrames(); }
     // Answers the outstanding live-set or save, as the event loop would.
     void settle(TMDIChild& w) { test::SettleVerifyingPolls(w); }
     QPushButton* button(TMDIChild& w, const char* name) { return w.control<QPushButton>(QString::fromLatin1(name)); }
 
 private slots:
-    void init() {
-        env_ = std::make_unique<TestEnvironment>();
-        OpenLanguage(kLanguageEnglish);
-    }
-    void cleanup() { env_.reset(); }
-
     // ---- point double-click ----------------------------------------------------
 
     void powerPointFourSendsTheStoredValue_data() {
@@ -572,16 +546,7 @@ private slots:
 
     void keyingThePowerPageAtPointFourShowsTheKeyedCaption() {
         auto w = open();
-        w->resize(1184, 642);
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        currentItem = 18;
-        w->LoadPowerPage();
-        w->ShowPage(static_cast<int>(Page::Power));
-        w->PointDoubleClicked(Page::Power, 4);
-        settle(*w);
-        w->KeyingButtonClick(Page::Power);
-        settle(*w);
+        QVERIFY(test::KeyPowerPageAtPointFour(*w));
         QCOMPARE(button(*w, "Button1")->text(), ChildText("C0014"));
         w->KeyingButtonClick(Page::Power);
         settle(*w);

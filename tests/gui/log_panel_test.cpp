@@ -10,23 +10,13 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
-#include <memory>
 
-#include "data/Global.h"
-#include "lang/Loadlanguage.h"
-#include "protocol/Sendcmd.h"
-#include "support/FakeHost.h"
-#include "support/TestEnvironment.h"
 #include "support/TuningFixture.h"
-#include "tuning/TMDIChild.h"
 
 using namespace varnel;
 using varnel::test::TestEnvironment;
 
 namespace {
-
-using varnel::test::FakeHost;
-
 // Short date and long time in the interface language (English as in the
 // United States, Chinese as in China).
 QString DateTimeNow() {
@@ -42,13 +32,10 @@ const std::uint8_t kSetItemFrame[16] = {0xA1, 0x00, 0x62, 0x00, 0x08, 0x0A, 0x05
 
 }  // namespace
 
-class LogPanelTest : public QObject {
+class LogPanelTest : public test::TuningWindowCase {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestEnvironment> env_;
-    FakeHost host_;
-
     std::unique_ptr<TMDIChild> makeWindow() {
         return test::OpenTuningWindow(*env_, host_, {.image = test::WindowImage::Kept, .linked = false});
     }
@@ -68,12 +55,6 @@ private:
     }
 
 private slots:
-    void init() {
-        env_ = std::make_unique<TestEnvironment>();
-        OpenLanguage(kLanguageEnglish);
-    }
-    void cleanup() { env_.reset(); }
-
     // ---- line layout ---------------------------------------------------------
 
     void sentFrameLine() {

@@ -28,10 +28,9 @@
 
 using namespace varnel;
 using varnel::test::TestEnvironment;
+using varnel::test::Tr;
 
 namespace {
-
-QString Tr(const char* section, const char* key) { return TestEnvironment::text(section, key); }
 
 // One row of the text table: which control, which property, which text.
 struct TextRow {

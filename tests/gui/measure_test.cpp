@@ -9,45 +9,21 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
-#include <memory>
 
-#include "data/Global.h"
-#include "ui/Selection.h"
-#include "lang/Loadlanguage.h"
-#include "protocol/Sendcmd.h"
-#include "support/RadioFrames.h"
-#include "support/FakeHost.h"
-#include "support/TestEnvironment.h"
 #include "support/TuningFixture.h"
 #include "tuning/PageTables.h"
-#include "tuning/TMDIChild.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
 using varnel::test::TestEnvironment;
 
 namespace {
-
 using varnel::test::Sent;
 using varnel::test::SentFrames;
-
-using varnel::test::FakeHost;
-
-
-
 
 std::vector<std::uint8_t> Counters(std::uint32_t n, std::uint32_t e) {
     return {std::uint8_t(n >> 24), std::uint8_t(n >> 16), std::uint8_t(n >> 8), std::uint8_t(n),
             std::uint8_t(e >> 24), std::uint8_t(e >> 16), std::uint8_t(e >> 8), std::uint8_t(e)};
-}
-
-void FillFrequencies() {
-    for (int b = 0; b < 2; ++b) {
-        for (int i = 0; i < 8; ++i) {
-            tunerImage.setTxFrequencyIn(b, i, (b == 0 ? 435050000u : 150025000u) + 1000000u * static_cast<unsigned>(i));
-            tunerImage.setRxFrequencyIn(b, i, (b == 0 ? 445125000u : 160500000u) + 1000000u * static_cast<unsigned>(i));
-        }
-    }
 }
 
 const char* const kFrames[] = {"Label98", "Label101", "Label104", "Label107", "Label110"};
@@ -56,19 +32,13 @@ const char* const kRates[] = {"Label133", "Label134", "Label135", "Label136", "L
 
 }  // namespace
 
-class MeasureTest : public QObject {
+class MeasureTest : public test::TuningWindowCase {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestEnvironment> env_;
-    FakeHost host_;
-    std::unique_ptr<TMDIChild> w_;
-
-    VirtualRadio& radio() { return env_->radio(); }
-
     void open(int item, int point) {
         tunerImage = VirtualPresetImage(VirtualPreset::Variant0);
-        FillFrequencies();
+        test::FillFrequencies();
         w_ = test::OpenTuningWindow(*env_, host_, {.image = test::WindowImage::Kept});
         QVERIFY(linkHandle);
         currentItem = item;
@@ -102,15 +72,6 @@ private:
     }
 
 private slots:
-    void init() {
-        env_ = std::make_unique<TestEnvironment>();
-        OpenLanguage(kLanguageEnglish);
-    }
-    void cleanup() {
-        w_.reset();
-        env_.reset();
-    }
-
     // ---- bit-error-rate page ---------------------------------------------------
 
     void pointSelectionSendsTheReceiveState_data() {

@@ -20,12 +20,11 @@
 
 using namespace varnel;
 using varnel::test::TestEnvironment;
+using varnel::test::Tr;
 
 Q_DECLARE_METATYPE(varnel::VirtualPreset)
 
 namespace {
-
-QString Tr(const char* section, const char* key) { return TestEnvironment::text(section, key); }
 
 std::uint32_t BigEndianAt(const TunerImage& image, std::size_t offset) {
     return std::uint32_t{image[offset]} << 24 | std::uint32_t{image[offset + 1]} << 16 |
@@ -91,15 +90,6 @@ private slots:
 };
 
 // ---------------------------------------------------------------------------
-
-
-
-
-
-
-
-
-
 
 // ---------------------------------------------------------------------------
 

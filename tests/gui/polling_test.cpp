@@ -11,17 +11,8 @@
 #include <QTimer>
 #include <algorithm>
 #include <functional>
-#include <memory>
 
-#include "data/Global.h"
-#include "ui/Selection.h"
-#include "lang/Loadlanguage.h"
-#include "protocol/Sendcmd.h"
-#include "support/FakeHost.h"
-#include "support/RadioFrames.h"
-#include "support/TestEnvironment.h"
 #include "support/TuningFixture.h"
-#include "tuning/TMDIChild.h"
 
 using namespace varnel;
 using varnel::test::TestEnvironment;
@@ -29,12 +20,7 @@ using varnel::test::TestEnvironment;
 Q_DECLARE_METATYPE(varnel::Page)
 
 namespace {
-
-using varnel::test::FakeHost;
 using namespace varnel::test;
-
-
-
 
 // Calls `tick` while `timer` runs, at most `limit` times; returns the calls.
 int Run(QTimer* timer, const std::function<void()>& tick, int limit = 1000) {
@@ -52,28 +38,18 @@ bool AllZero(const std::array<std::uint8_t, kReplyBufferSize>& buffer) {
 
 }  // namespace
 
-class PollingTest : public QObject {
+class PollingTest : public test::TuningWindowCase {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestEnvironment> env_;
-    FakeHost host_;
-
     // A window on a radio in tuner mode, with the radio's own image.
     std::unique_ptr<TMDIChild> open(VirtualPreset preset = VirtualPreset::Variant0) {
         auto w = test::OpenTuningWindow(*env_, host_, {.preset = preset});
         w->ListBox1->clear();
         return w;
     }
-    const std::vector<Frame>& frames() { return env_->radio().receivedFrames(); }
 
 private slots:
-    void init() {
-        env_ = std::make_unique<TestEnvironment>();
-        OpenLanguage(kLanguageEnglish);
-    }
-    void cleanup() { env_.reset(); }
-
     // ---- verifying pollers -------------------------------------------------
 
     void replyOnTheHundredthTickIsNotExamined_data() {

@@ -29,33 +29,19 @@
 #include "protocol/Sendcmd.h"
 #include "support/RadioFrames.h"
 #include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
 #include "tuning/TMDIChild.h"
 #include "tuning/TuningControls.h"
 
 using namespace varnel;
 using varnel::test::Frame;
 using varnel::test::TestEnvironment;
+using varnel::test::Tr;
+using varnel::test::FrameCode;
+using varnel::test::FrameCodes;
+using varnel::test::NodeWithKey;
 
 namespace {
-
-QString Tr(const char* section, const char* key) { return TestEnvironment::text(section, key); }
-
-std::uint16_t FrameCode(const std::vector<std::uint8_t>& frame) {
-    return frame.size() >= 3 ? static_cast<std::uint16_t>(frame[1] << 8 | frame[2]) : 0;
-}
-
-QList<std::uint16_t> FrameCodes(const VirtualRadio& radio) {
-    QList<std::uint16_t> codes;
-    for (const auto& frame : radio.receivedFrames()) codes << FrameCode(frame);
-    return codes;
-}
-
-QTreeWidgetItem* NodeWithKey(QTreeWidget* tree, int key) {
-    for (QTreeWidgetItem* item : tree->findItems(QString(), Qt::MatchContains | Qt::MatchRecursive)) {
-        if (item->data(0, TMDIChild::kStateIndexRole).toInt() == key) return item;
-    }
-    return nullptr;
-}
 
 // The tree double-click on the node with state index `key`, as the mouse does it.
 void Select(TMDIChild& w, int key) {

@@ -14,27 +14,19 @@
 #include "dialogs/TFactroyForm.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
+#include "support/RadioFrames.h"
 #include "support/TestEnvironment.h"
 #include "tuning/TMDIChild.h"
 
 using namespace varnel;
 using varnel::test::TestEnvironment;
+using varnel::test::Tr;
+using varnel::test::FrameCode;
+using varnel::test::FrameCodes;
 
 Q_DECLARE_METATYPE(varnel::VirtualPreset)
 
 namespace {
-
-QString Tr(const char* section, const char* key) { return TestEnvironment::text(section, key); }
-
-std::uint16_t FrameCode(const std::vector<std::uint8_t>& frame) {
-    return frame.size() >= 3 ? static_cast<std::uint16_t>(frame[1] << 8 | frame[2]) : 0;
-}
-
-QList<std::uint16_t> FrameCodes(const VirtualRadio& radio) {
-    QList<std::uint16_t> codes;
-    for (const auto& frame : radio.receivedFrames()) codes << FrameCode(frame);
-    return codes;
-}
 
 // A picture of everything a refused or abandoned operation must leave alone.
 struct Snapshot {

@@ -13,19 +13,10 @@
 #include <QSplitter>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
 #include <QWheelEvent>
-#include <memory>
 
-#include "data/Global.h"
-#include "ui/Selection.h"
-#include "lang/Loadlanguage.h"
-#include "protocol/Sendcmd.h"
-#include "support/FakeHost.h"
-#include "support/TestEnvironment.h"
 #include "support/TuningFixture.h"
 #include "tuning/PageTables.h"
-#include "tuning/TMDIChild.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
@@ -33,9 +24,6 @@ using varnel::test::TestEnvironment;
 using varnel::test::FillImage;
 
 namespace {
-
-using varnel::test::FakeHost;
-
 // A known image: every byte a function of its offset, frequencies set.
 QString ChildText(const char* key) { return TestEnvironment::text("ChildForm", key); }
 QString TreeText(const char* key) { return TestEnvironment::text("TreeView", key); }
@@ -63,13 +51,10 @@ QList<int> StateIndices(QTreeWidget* tree) {
 
 }  // namespace
 
-class TuningWindowTest : public QObject {
+class TuningWindowTest : public test::TuningWindowCase {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestEnvironment> env_;
-    FakeHost host_;
-
     std::unique_ptr<TMDIChild> makeWindow(VirtualPreset preset = VirtualPreset::Variant0, bool radioImage = false) {
         return test::OpenTuningWindow(
             *env_, host_,
@@ -77,13 +62,6 @@ private:
     }
 
 private slots:
-    void init() {
-        env_ = std::make_unique<TestEnvironment>();
-        OpenLanguage(kLanguageEnglish);
-        host_ = FakeHost();
-    }
-    void cleanup() { env_.reset(); }
-
     // ---- layout ---------------------------------------------------------
 
     void everyPageControlExistsWithItsKind() {
@@ -596,19 +574,20 @@ private slots:
 
     void closeInTunerMode_data() {
         QTest::addColumn<bool>("ok");
-        QTest::newRow("OK") << true;
-        QTest::newRow("Cancel") << false;
+        QTest::addColumn<bool>("radioImage");
+        QTest::newRow("OK") << true << false;
+        QTest::newRow("Cancel") << false << false;
+        QTest::newRow("OK, the radio's image") << true << true;
+        QTest::newRow("Cancel, the radio's image") << false << true;
     }
     void closeInTunerMode() {
         QFETCH(bool, ok);
-        auto w = makeWindow();
+        QFETCH(bool, radioImage);
+        auto w = makeWindow(VirtualPreset::Variant0, radioImage);
         w->show();
         QCOMPARE(ScanRadioDrives(), std::uint16_t{1});
-        linkHandle = OpenRadio();
+        test::LinkTunerMode(*env_, true);
         QVERIFY(linkHandle);
-        env_->radio().setTunerMode(true);
-        env_->radio().clearReceivedFrames();
-        inTunerMode = true;
         env_->dialogs().answers << (ok ? ui::MessageResult::Ok : ui::MessageResult::Cancel);
         QCOMPARE(w->close(), ok);
         QCOMPARE(env_->dialogs().messages.size(), 1);

@@ -6,48 +6,29 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QTimer>
-#include <QTreeWidget>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTest>
-#include <memory>
 
-#include "data/Global.h"
-#include "ui/Selection.h"
-#include "lang/Loadlanguage.h"
-#include "protocol/Sendcmd.h"
-#include "support/FakeHost.h"
-#include "support/TestEnvironment.h"
 #include "support/TuningFixture.h"
-#include "support/RadioFrames.h"
 #include "tuning/PageTables.h"
-#include "tuning/TMDIChild.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
 using varnel::test::TestEnvironment;
 
 namespace {
-
-using varnel::test::FakeHost;
-
 // Live-sets as the radio received them.
 using LiveSet = varnel::test::SentLiveSet;
 std::vector<LiveSet> LiveSets(const VirtualRadio& radio) { return varnel::test::SentLiveSets(radio); }
 
 }  // namespace
 
-class ValueAdjustTest : public QObject {
+class ValueAdjustTest : public test::TuningWindowCase {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestEnvironment> env_;
-    FakeHost host_;
-    std::unique_ptr<TMDIChild> w_;
-
-    VirtualRadio& radio() { return env_->radio(); }
-
     // A window on a radio in tuner mode, with `item` in force at `point`
     // and that row's value controls enabled (as the point selection leaves
     // them).
@@ -83,11 +64,7 @@ private:
     QString labelText(const char* name) { return w_->control<QLabel>(QString::fromLatin1(name))->text(); }
     static int byteAt(int offset) { return tunerImage[static_cast<std::size_t>(offset)]; }
 
-    void enter(const char* editName, const QString& text) {
-        QLineEdit* e = edit(editName);
-        e->setText(text);
-        QTest::keyClick(e, Qt::Key_Return);
-    }
+    void enter(const char* editName, const QString& text) { test::EnterText(edit(editName), text); }
 
     // Centre of a sub-control of a bar (arrow or thumb).
     static QPoint subControlCentre(QScrollBar* b, QStyle::SubControl sc) {
@@ -107,15 +84,6 @@ private:
     }
 
 private slots:
-    void init() {
-        env_ = std::make_unique<TestEnvironment>();
-        OpenLanguage(kLanguageEnglish);
-    }
-    void cleanup() {
-        w_.reset();
-        env_.reset();
-    }
-
     // ---- up-downs: limits, slot, command ----------------------------------------
 
     void upDownStopsAtItsLimits_data() {

@@ -165,16 +165,7 @@ private slots:
     void powerPageKeyed() {
         const QString dir = OutputDirectory();
         auto w = test::OpenTuningWindow(*env_, host_);
-        w->resize(1184, 642);
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        currentItem = 18;
-        w->LoadPowerPage();
-        w->ShowPage(static_cast<int>(Page::Power));
-        w->PointDoubleClicked(Page::Power, 4);
-        test::SettleVerifyingPolls(*w);
-        w->KeyingButtonClick(Page::Power);
-        test::SettleVerifyingPolls(*w);
+        QVERIFY(test::KeyPowerPageAtPointFour(*w));
         SaveGrab(w->page(Page::Power), QDir(dir).filePath("keying-power-point4-keyed.png"));
         w->KeyingButtonClick(Page::Power);
         test::SettleVerifyingPolls(*w);

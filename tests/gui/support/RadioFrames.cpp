@@ -60,6 +60,16 @@ std::vector<Sent> SentFrames(const VirtualRadio& radio) {
     return out;
 }
 
+std::uint16_t FrameCode(const Frame& frame) {
+    return frame.size() >= 3 ? static_cast<std::uint16_t>(frame[1] << 8 | frame[2]) : 0;
+}
+
+QList<std::uint16_t> FrameCodes(const VirtualRadio& radio) {
+    QList<std::uint16_t> codes;
+    for (const Frame& frame : radio.receivedFrames()) codes << FrameCode(frame);
+    return codes;
+}
+
 std::vector<SentLiveSet> SentLiveSets(const VirtualRadio& radio) {
     std::vector<SentLiveSet> out;
     for (const Sent& s : SentFrames(radio)) {

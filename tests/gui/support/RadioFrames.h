@@ -2,6 +2,7 @@
 // splitting the recorded ones, for comparing byte for byte.
 #pragma once
 
+#include <QList>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -29,6 +30,10 @@ struct Sent {
 };
 // Every well-formed frame the radio received, in order.
 std::vector<Sent> SentFrames(const VirtualRadio& radio);
+// The command code of a frame (0 for one too short to have one), and the
+// codes of every frame the radio received, in order.
+std::uint16_t FrameCode(const Frame& frame);
+QList<std::uint16_t> FrameCodes(const VirtualRadio& radio);
 
 // One live-set (8-byte payload) or FSK live-set (15 bytes) as the radio
 // received it: the fields of the payload, and the 8-byte record of the FSK form.

@@ -80,6 +80,9 @@ private:
     ScriptedDialogs dialogs_;
 };
 
+// TestEnvironment::text, short.
+inline QString Tr(const char* section, const char* key) { return TestEnvironment::text(section, key); }
+
 // Drives the main window's poll timers by calling the handler of whichever
 // of ReadInfoTimer, EnterTunerModeTimer, ExitTunerModeTimer,
 // WriteAllCheckTimer and WriteAllTunerDataTimer is active, until none is (or `maxTicks` calls).

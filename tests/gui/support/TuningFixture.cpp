@@ -1,5 +1,8 @@
 #include "support/TuningFixture.h"
 
+#include <QApplication>
+#include <QLineEdit>
+#include <QTest>
 #include <QTimer>
 
 namespace varnel::test {
@@ -8,6 +11,10 @@ void FillImage(int multiplier, int addend) {
     for (std::size_t i = 0; i < TunerImage::kSize; ++i) {
         tunerImage[i] = static_cast<std::uint8_t>((i * static_cast<std::size_t>(multiplier) + static_cast<std::size_t>(addend)) & 0xFF);
     }
+    FillFrequencies();
+}
+
+void FillFrequencies() {
     for (int b = 0; b < 2; ++b) {
         for (int i = 0; i < 8; ++i) {
             tunerImage.setTxFrequencyIn(b, i, (b == 0 ? 435050000u : 150025000u) + 1000000u * static_cast<unsigned>(i));
@@ -57,6 +64,46 @@ bool SelectNode(TMDIChild& w, int key) {
     w.TreeView1->setCurrentItem(node);
     w.TreeView1DblClick();
     return true;
+}
+
+void EnableAdjustControls(TMDIChild& w) {
+    for (const char* name : kAdjustControls) w.control<QWidget>(QString::fromLatin1(name))->setEnabled(true);
+}
+
+bool KeyPowerPageAtPointFour(TMDIChild& w) {
+    w.resize(1184, 642);
+    w.show();
+    const bool exposed = QTest::qWaitForWindowExposed(&w);
+    currentItem = 18;
+    w.LoadPowerPage();
+    w.ShowPage(static_cast<int>(Page::Power));
+    w.PointDoubleClicked(Page::Power, 4);
+    SettleVerifyingPolls(w);
+    w.KeyingButtonClick(Page::Power);
+    SettleVerifyingPolls(w);
+    return exposed;
+}
+
+void EnterText(QLineEdit* edit, const QString& text) {
+    edit->setText(text);
+    QTest::keyClick(edit, Qt::Key_Return);
+}
+
+void ShowActive(QWidget* w) {
+    w->show();
+    QApplication::setActiveWindow(w);
+    QVERIFY(QTest::qWaitForWindowActive(w));
+}
+
+void TuningWindowCase::init() {
+    env_ = std::make_unique<TestEnvironment>();
+    OpenLanguage(kLanguageEnglish);
+    host_ = FakeHost();
+}
+
+void TuningWindowCase::cleanup() {
+    w_.reset();
+    env_.reset();
 }
 
 }  // namespace varnel::test
