@@ -81,15 +81,15 @@ TMDIChild::TMDIChild(QWidget* parent) : QWidget(parent) {
     base.setPointSize(8);
     setFont(base);
 
-    CheckTimer = MakeTimer(this, "CheckTimer", 2000);
+    checkTimer_ = MakeTimer(this, "CheckTimer", 2000);
     pollers_ = new ReplyPollers(this);
-    TimeOutTimer = pollers_->liveSetTimer();
-    ReadTimer = MakeTimer(this, "ReadTimer", 1000);
-    ConnetTimer = MakeTimer(this, "ConnetTimer", 10);
-    SaveTimer = pollers_->saveTimer();
-    SaveItemTimer2 = pollers_->wideSaveTimer();
-    ErrorRateTimer = MakeTimer(this, "ErrorRateTimer", 1000);
-    MandownTimer = MakeTimer(this, "MandownTimer", 1000);
+    timeOutTimer_ = pollers_->liveSetTimer();
+    readTimer_ = MakeTimer(this, "ReadTimer", 1000);
+    connetTimer_ = MakeTimer(this, "ConnetTimer", 10);
+    saveTimer_ = pollers_->saveTimer();
+    saveItemTimer2_ = pollers_->wideSaveTimer();
+    errorRateTimer_ = MakeTimer(this, "ErrorRateTimer", 1000);
+    mandownTimer_ = MakeTimer(this, "MandownTimer", 1000);
 
     buildLayout();
     FormCreate();
@@ -113,7 +113,7 @@ void TMDIChild::installSenderHooks() {
     SenderHooks hooks;
     hooks.enableTimer = [this](TuningTimer timer) {
         switch (timer) {
-            case TuningTimer::TimeOut: TimeOutTimer->start(); break;
+            case TuningTimer::TimeOut: timeOutTimer_->start(); break;
             // A save's record is kept for its re-send (the frame is still
             // in lastSentFrame when the sender enables the poller).
             case TuningTimer::Save: pollers_->saveSent(false); break;
@@ -171,54 +171,51 @@ void TMDIChild::buildLayout() {
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
-    Splitter1 = NewSplitter(Qt::Horizontal, "Splitter1", this);
-    outer->addWidget(Splitter1);
+    splitter1_ = NewSplitter(Qt::Horizontal, "Splitter1", this);
+    outer->addWidget(splitter1_);
 
-    TreeView1 = new ItemTree(Splitter1);
-    connect(TreeView1, &TTreeView::dblClick, this, &TMDIChild::TreeView1DblClick);
+    treeView1_ = new ItemTree(splitter1_);
+    connect(treeView1_, &TTreeView::dblClick, this, &TMDIChild::TreeView1DblClick);
 
-    ScrollBox1 = new QWidget(Splitter1);
-    ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
-    auto* right = new QVBoxLayout(ScrollBox1);
+    scrollBox1_ = new QWidget(splitter1_);
+    scrollBox1_->setObjectName(QStringLiteral("ScrollBox1"));
+    auto* right = new QVBoxLayout(scrollBox1_);
     right->setContentsMargins(0, 0, 0, 0);
     right->setSpacing(0);
-    Panel1 = NewItemPanel(ScrollBox1);
-    right->addWidget(Panel1);
-    BandLabel = new QLabel(ScrollBox1);
-    BandLabel->setObjectName(QStringLiteral("BandLabel"));
-    BandLabel->setAlignment(Qt::AlignCenter);
-    right->addWidget(BandLabel);
-    Splitter2 = NewSplitter(Qt::Vertical, "Splitter2", ScrollBox1);
-    right->addWidget(Splitter2, 1);
+    panel1_ = NewItemPanel(scrollBox1_);
+    right->addWidget(panel1_);
+    bandLabel_ = new QLabel(scrollBox1_);
+    bandLabel_->setObjectName(QStringLiteral("BandLabel"));
+    bandLabel_->setAlignment(Qt::AlignCenter);
+    right->addWidget(bandLabel_);
+    splitter2_ = NewSplitter(Qt::Vertical, "Splitter2", scrollBox1_);
+    right->addWidget(splitter2_, 1);
     buildPagesAndLog();
 
-    Splitter1->setStretchFactor(0, 0);
-    Splitter1->setStretchFactor(1, 1);
-    Splitter2->setStretchFactor(0, 1);
-    Splitter2->setStretchFactor(1, 0);
-    for (QWidget* w : {static_cast<QWidget*>(TreeView1), static_cast<QWidget*>(Splitter1), ScrollBox1,
-                       static_cast<QWidget*>(Panel1), static_cast<QWidget*>(BandLabel), static_cast<QWidget*>(NoPage),
-                       static_cast<QWidget*>(Splitter2), static_cast<QWidget*>(ListBox1),
-                       static_cast<QWidget*>(PopupMenu1)}) {
+    splitter1_->setStretchFactor(0, 0);
+    splitter1_->setStretchFactor(1, 1);
+    splitter2_->setStretchFactor(0, 1);
+    splitter2_->setStretchFactor(1, 0);
+    for (QWidget* w : {static_cast<QWidget*>(treeView1_), static_cast<QWidget*>(splitter1_), scrollBox1_,
+                       static_cast<QWidget*>(panel1_), static_cast<QWidget*>(bandLabel_), static_cast<QWidget*>(noPage_),
+                       static_cast<QWidget*>(splitter2_), static_cast<QWidget*>(listBox1_),
+                       static_cast<QWidget*>(popupMenu1_)}) {
         registerControl(w);
     }
     controls_.insert(pages_->controls());
 }
 
 void TMDIChild::buildPagesAndLog() {
-    pages_ = new TuningPages(Splitter2);
-    NoPage = pages_->neutralPage();
+    pages_ = new TuningPages(splitter2_);
+    noPage_ = pages_->neutralPage();
     connect(pages_, &TuningPages::pointDoubleClicked, this, &TMDIChild::PointButtonDblClick);
     connect(pages_, &TuningPages::pointClicked, this, &TMDIChild::PointButtonClick);
     connect(pages_, &TuningPages::keyingClicked, this, &TMDIChild::KeyingButtonClick);
     connect(pages_, &TuningPages::saveClicked, this, &TMDIChild::SaveButtonClick);
 
-    log_ = new TuningLog(Splitter2);
-    ListBox1 = log_;
-    PopupMenu1 = log_->menu();
-    C1 = log_->clearAction();
-    N1 = log_->separator();
-    S1 = log_->saveAction();
+    log_ = new TuningLog(splitter2_);
+    listBox1_ = log_;
+    popupMenu1_ = log_->menu();
     // Every live change and every selection goes out as a frame: the chart
     // follows at once.
     connect(log_, &TuningLog::frameLogged, this, [this] {
@@ -229,7 +226,6 @@ void TMDIChild::buildPagesAndLog() {
 void TMDIChild::FormCreate() {
     // The selected node stays marked when the tree loses the focus (the
     // delegate draws it grey then).
-    pageList = pages_->pages();
     // Scroll bars ScrollBar1 and ScrollBar2 and the CTCSS buttons start enabled.
     for (const char* name : {"ScrollBar1", "ScrollBar2", "Button9", "Button10"}) {
         if (QWidget* w = control(QString::fromLatin1(name))) w->setEnabled(true);
@@ -247,6 +243,14 @@ void TMDIChild::PointButtonDblClick(TPointButton* button) {
 
 QScrollArea* TMDIChild::page(Page p) const { return pages_->page(p); }
 
+const QList<QScrollArea*>& TMDIChild::pageList() const { return pages_->pages(); }
+
+QAction* TMDIChild::C1() const { return log_->clearAction(); }
+
+QAction* TMDIChild::N1() const { return log_->separator(); }
+
+QAction* TMDIChild::S1() const { return log_->saveAction(); }
+
 QScrollArea* TMDIChild::frontPage() const { return pages_->front(); }
 
 void TMDIChild::ShowPage(int number) { pages_->showPage(number); }
@@ -254,23 +258,23 @@ void TMDIChild::ShowPage(int number) { pages_->showPage(number); }
 void TMDIChild::ShowNoPage() { pages_->showNeutralPage(T("Safety", "Z0001")); }
 
 void TMDIChild::BuildItemTree() {
-    CheckTimer->stop();
+    checkTimer_->stop();
     RefreshFrequencyLabels(RefreshScope::Build);
-    const TuningItem* opening = TreeView1->rebuild();
+    const TuningItem* opening = treeView1_->rebuild();
     // The window opens on the receiver's first item (the CTCSS item), locked
     // until a point is chosen.
     currentItem = opening->code[0];
     ShowPage(static_cast<int>(Page::Ctcss));
     LoadCtcssPage();
     lockCtcssPage();
-    Panel1->setText(QString::fromStdString(Text("TreeView", opening->treeKey)));
+    panel1_->setText(QString::fromStdString(Text("TreeView", opening->treeKey)));
 }
 
 QIcon TMDIChild::TreeIcon(int imageIndex) { return ItemTree::icon(imageIndex); }
 
 void TMDIChild::ShowBand() {
     const QString name = band == 1 ? QStringLiteral("136-174 MHz") : QStringLiteral("400-470 MHz");
-    BandLabel->setText(T("Safety", "K0001").replace(QStringLiteral("%1"), name));
+    bandLabel_->setText(T("Safety", "K0001").replace(QStringLiteral("%1"), name));
 }
 
 // ---- value controls -----------------------------------------------------------
@@ -347,10 +351,10 @@ void TMDIChild::FormShow() {
     band = 0;
     BuildItemTree();
     ApplyLanguage();
-    TreeView1->expandAll();
+    treeView1_->expandAll();
     emit documentShown();
     ShowBand();
-    ListBox1->clear();
+    listBox1_->clear();
     if (feedback_ != nullptr) feedback_->Retranslate();
     if (const auto bytes = ItemBytes(0)) {
         control<QLabel>(QStringLiteral("Label36"))
@@ -391,9 +395,9 @@ void TMDIChild::showEvent(QShowEvent* event) {
     // pages take the rest, also when the window grows.
     splittersPlaced_ = true;
     const int width = std::max(this->width(), kTreeWidth + 2 * kSplitterWidth + 100);
-    Splitter1->setSizes({kTreeWidth, width - kTreeWidth - kSplitterWidth});
+    splitter1_->setSizes({kTreeWidth, width - kTreeWidth - kSplitterWidth});
     const int height = std::max(this->height(), kPanelHeight + kLogHeight + kSplitterWidth + 100);
-    Splitter2->setSizes({height - kPanelHeight - kLogHeight - kSplitterWidth, kLogHeight});
+    splitter2_->setSizes({height - kPanelHeight - kLogHeight - kSplitterWidth, kLogHeight});
 }
 
 void TMDIChild::closeEvent(QCloseEvent* event) {
@@ -432,11 +436,11 @@ void TMDIChild::lockMeasureButtons() {
 }
 
 void TMDIChild::stopMeasuring() {
-    for (QTimer* timer : {MandownTimer, CheckTimer, ErrorRateTimer}) timer->stop();
+    for (QTimer* timer : {mandownTimer_, checkTimer_, errorRateTimer_}) timer->stop();
 }
 
 void TMDIChild::radioLeftTunerMode() {
-    CheckTimer->stop();
+    checkTimer_->stop();
     lockCtcssPage();
     lockPowerPage();
     lockMeasureButtons();

@@ -205,28 +205,29 @@ public:
     }
     QScrollArea* page(varnel::Page page) const;
 
-    varnel::tuning::ItemTree* TreeView1 = nullptr;
-    QSplitter* Splitter1 = nullptr;
-    QWidget* ScrollBox1 = nullptr;
-    QLabel* Panel1 = nullptr;
-    QLabel* BandLabel = nullptr;  // the band in force
-    QLabel* NoPage = nullptr;     // the neutral page
-    QSplitter* Splitter2 = nullptr;
-    QListWidget* ListBox1 = nullptr;
-    QMenu* PopupMenu1 = nullptr;
-    QAction* C1 = nullptr;
-    QAction* N1 = nullptr;
-    QAction* S1 = nullptr;
-    QList<QScrollArea*> pageList;
+    // The window's own controls and timers (named as in the design).
+    varnel::tuning::ItemTree* TreeView1() const { return treeView1_; }
+    QSplitter* Splitter1() const { return splitter1_; }
+    QWidget* ScrollBox1() const { return scrollBox1_; }
+    QLabel* Panel1() const { return panel1_; }
+    QLabel* BandLabel() const { return bandLabel_; }  // the band in force
+    QLabel* NoPage() const { return noPage_; }        // the neutral page
+    QSplitter* Splitter2() const { return splitter2_; }
+    QListWidget* ListBox1() const { return listBox1_; }
+    QMenu* PopupMenu1() const { return popupMenu1_; }
+    QAction* C1() const;  // clear the log
+    QAction* N1() const;
+    QAction* S1() const;  // save the log
+    const QList<QScrollArea*>& pageList() const;
 
-    QTimer* CheckTimer = nullptr;
-    QTimer* TimeOutTimer = nullptr;
-    QTimer* ReadTimer = nullptr;
-    QTimer* ConnetTimer = nullptr;
-    QTimer* SaveTimer = nullptr;
-    QTimer* SaveItemTimer2 = nullptr;
-    QTimer* ErrorRateTimer = nullptr;
-    QTimer* MandownTimer = nullptr;
+    QTimer* CheckTimer() const { return checkTimer_; }
+    QTimer* TimeOutTimer() const { return timeOutTimer_; }
+    QTimer* ReadTimer() const { return readTimer_; }
+    QTimer* ConnetTimer() const { return connetTimer_; }
+    QTimer* SaveTimer() const { return saveTimer_; }
+    QTimer* SaveItemTimer2() const { return saveItemTimer2_; }
+    QTimer* ErrorRateTimer() const { return errorRateTimer_; }
+    QTimer* MandownTimer() const { return mandownTimer_; }
 
     // Tree node data: the state index (item key) and the icon index.
     static constexpr int kStateIndexRole = varnel::tuning::ItemTree::kStateIndexRole;
@@ -315,6 +316,23 @@ private:
     std::vector<std::uint8_t> VoxSaveRecord(const varnel::TuningItem* item);
 
     std::function<bool()> saveHandler_;
+    varnel::tuning::ItemTree* treeView1_ = nullptr;
+    QSplitter* splitter1_ = nullptr;
+    QWidget* scrollBox1_ = nullptr;
+    QLabel* panel1_ = nullptr;
+    QLabel* bandLabel_ = nullptr;
+    QLabel* noPage_ = nullptr;
+    QSplitter* splitter2_ = nullptr;
+    QListWidget* listBox1_ = nullptr;
+    QMenu* popupMenu1_ = nullptr;
+    QTimer* checkTimer_ = nullptr;
+    QTimer* timeOutTimer_ = nullptr;
+    QTimer* readTimer_ = nullptr;
+    QTimer* connetTimer_ = nullptr;
+    QTimer* saveTimer_ = nullptr;
+    QTimer* saveItemTimer2_ = nullptr;
+    QTimer* errorRateTimer_ = nullptr;
+    QTimer* mandownTimer_ = nullptr;
     varnel::tuning::TuningPages* pages_ = nullptr;
     varnel::tuning::TuningLog* log_ = nullptr;
     varnel::tuning::ValueControls* values_ = nullptr;

@@ -281,11 +281,11 @@ void TMDIChild::KeyingButtonClick(Page page) {
     actionCode = transmit ? (on ? action::kTransmitOn : action::kTransmitOff)
                           : (on ? action::kReceiveOn : action::kReceiveOff);
     if (rule->readBack && !on) {
-        CheckTimer->stop();
-        ReadTimer->stop();
+        checkTimer_->stop();
+        readTimer_->stop();
     }
     SendPointFrame(rule->fskRecord, currentPoint, FrequencyOf(rule->frequency, transmit, currentPoint));
-    if (rule->readBack && on) CheckTimer->start();
+    if (rule->readBack && on) checkTimer_->start();
 }
 
 namespace {
@@ -312,8 +312,8 @@ std::vector<std::uint8_t> PowerSaveRecord(Page page, const TuningItem* item, int
 
 std::vector<std::uint8_t> TMDIChild::SquelchSaveRecord(const TuningItem* item) {
     if (!InFamily(item, Page::Sql)) return {};
-    CheckTimer->stop();
-    ReadTimer->stop();
+    checkTimer_->stop();
+    readTimer_->stop();
     SetKeyingCaption("Button7", "C0008");
     rxKeyed = false;
     // The last reading (or the loaded value) becomes the point's value.
@@ -322,8 +322,8 @@ std::vector<std::uint8_t> TMDIChild::SquelchSaveRecord(const TuningItem* item) {
 }
 
 std::vector<std::uint8_t> TMDIChild::VoxSaveRecord(const TuningItem* item) {
-    CheckTimer->stop();
-    ReadTimer->stop();
+    checkTimer_->stop();
+    readTimer_->stop();
     if (InFamily(item, Page::Vox)) StoreValue(currentItem, 1, currentValue);
     // One byte, the value in force; an item whose save carries more than one
     // byte has nothing to send here.

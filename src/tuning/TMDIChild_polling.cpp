@@ -100,15 +100,15 @@ void TMDIChild::ConnectPollers() {
     connect(pollers_, &ReplyPollers::liveSetAcknowledged, this, [] { ui::RecordLiveSetAcknowledged(); });
     connect(pollers_, &ReplyPollers::saveAcknowledged, this, [](int item) { ui::RecordSaveAcknowledged(item); });
     connect(pollers_, &ReplyPollers::gaveUp, this, &TMDIChild::GiveUp);
-    connect(ReadTimer, &QTimer::timeout, this, &TMDIChild::ReadTimerTimer, unique);
-    connect(CheckTimer, &QTimer::timeout, this, &TMDIChild::CheckTimerTimer, unique);
-    connect(ConnetTimer, &QTimer::timeout, this, &TMDIChild::ConnetTimerTimer, unique);
-    connect(ErrorRateTimer, &QTimer::timeout, this, &TMDIChild::ErrorRateTimerTimer, unique);
-    connect(MandownTimer, &QTimer::timeout, this, &TMDIChild::MandownTimerTimer, unique);
+    connect(readTimer_, &QTimer::timeout, this, &TMDIChild::ReadTimerTimer, unique);
+    connect(checkTimer_, &QTimer::timeout, this, &TMDIChild::CheckTimerTimer, unique);
+    connect(connetTimer_, &QTimer::timeout, this, &TMDIChild::ConnetTimerTimer, unique);
+    connect(errorRateTimer_, &QTimer::timeout, this, &TMDIChild::ErrorRateTimerTimer, unique);
+    connect(mandownTimer_, &QTimer::timeout, this, &TMDIChild::MandownTimerTimer, unique);
 
     // Any USB device arriving or leaving starts the rescan.
     hotplug_ = new HotplugWatch(this);
-    connect(hotplug_, &HotplugWatch::deviceChanged, ConnetTimer, qOverload<>(&QTimer::start));
+    connect(hotplug_, &HotplugWatch::deviceChanged, connetTimer_, qOverload<>(&QTimer::start));
     if (!hotplug_->platformWatchActive()) {
         // No notices will come: say so once, and look for the radio every
         // second instead while tuner mode is on.
@@ -125,7 +125,7 @@ void TMDIChild::ConnectPollers() {
         watchFallback_->setObjectName(QStringLiteral("WatchFallbackTimer"));
         watchFallback_->setInterval(kWatchFallbackMs);
         connect(watchFallback_, &QTimer::timeout, this, [this] {
-            if (inTunerMode && !ConnetTimer->isActive() && ScanRadioDrives() == 0) ConnetTimer->start();
+            if (inTunerMode && !connetTimer_->isActive() && ScanRadioDrives() == 0) connetTimer_->start();
         });
         watchFallback_->start();
     }
@@ -154,7 +154,7 @@ void TMDIChild::GiveUp(QTimer* timer) {
     if (Exchange().failure() || Exchange().busy())
         text += QStringLiteral("\n\n") + QString::fromStdString(TranslatedErrorText(Exchange().noAnswerError()));
     // The man-down page has no point to select again: say what helps there.
-    if (timer == SaveTimer && InFamily(currentItem, Page::Mandown)) {
+    if (timer == saveTimer_ && InFamily(currentItem, Page::Mandown)) {
         text += QStringLiteral("\n\n") + QString::fromStdString(Text("Status", "S0013"));
     }
     emit exchangeFailed(QStringLiteral("S0011"),
@@ -193,7 +193,7 @@ void TMDIChild::ReadTimerTimer() {
     }
     // A following save stores the reading.
     currentValue = reading;
-    FinishReply(ReadTimer);
+    FinishReply(readTimer_);
 }
 
 // ---- periodic read-back -----------------------------------------------------------------
@@ -203,14 +203,14 @@ void TMDIChild::CheckTimerTimer() {
     if (InFamily(currentItem, Page::Mandown)) {
         // The man-down sensor has no frequency points.
         SendQueryItem(currentItem, actionCode, 1, currentValue, txFrequency(0));
-        MandownTimer->start();
+        mandownTimer_->start();
         return;
     }
     SendQueryItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
     if (InFamily(currentItem, Page::ErrorRate)) {
-        ErrorRateTimer->start();
+        errorRateTimer_->start();
     } else {
-        ReadTimer->start();
+        readTimer_->start();
     }
 }
 
@@ -218,7 +218,7 @@ void TMDIChild::CheckTimerTimer() {
 
 void TMDIChild::ConnetTimerTimer() {
     if (ScanRadioDrives() > 0) {
-        ConnetTimer->stop();
+        connetTimer_->stop();
         radioAway_ = false;
         if (feedback_ != nullptr) feedback_->RadioFound();
         return;

@@ -52,11 +52,11 @@ void TMDIChild::SetKeyingCaption(const char* button, const char* key) {
 }
 
 void TMDIChild::TreeView1DblClick() {
-    const QList<QTreeWidgetItem*> selected = TreeView1->selectedItems();
+    const QList<QTreeWidgetItem*> selected = treeView1_->selectedItems();
     QTreeWidgetItem* node = selected.isEmpty() ? nullptr : selected.first();
     if (node == nullptr) return;
 
-    Panel1->setText(node->text(0));
+    panel1_->setText(node->text(0));
     RefreshFrequencyLabels(RefreshScope::Selection);
     EndEarlierSelection();
 
@@ -92,9 +92,9 @@ void TMDIChild::EndEarlierSelection() {
     actionCode = action::kItemSelected;
     txKeyed = false;
     rxKeyed = false;
-    CheckTimer->stop();
-    ErrorRateTimer->stop();
-    MandownTimer->stop();
+    checkTimer_->stop();
+    errorRateTimer_->stop();
+    mandownTimer_->stop();
     control<QPushButton>(QStringLiteral("Button16"))->setEnabled(false);
     control<QPushButton>(QStringLiteral("Button15"))->setEnabled(false);
     mandownShown_ = -1;

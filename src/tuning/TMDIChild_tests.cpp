@@ -54,14 +54,14 @@ void TMDIChild::Button13Click() {
         SetKeyingCaption("Button13", "C0015");
         actionCode = action::kReceiveOn;
         SendSetItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
-        CheckTimer->start();
+        checkTimer_->start();
         return;
     }
     rxKeyed = false;
     SetKeyingCaption("Button13", "C0008");
     actionCode = action::kReceiveOff;
-    CheckTimer->stop();
-    ErrorRateTimer->stop();
+    checkTimer_->stop();
+    errorRateTimer_->stop();
     SendSetItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
 }
 
@@ -83,7 +83,7 @@ void TMDIChild::ErrorRateTimerTimer() {
             }
         }
     }
-    FinishReply(ErrorRateTimer);
+    FinishReply(errorRateTimer_);
 }
 
 // ---- man-down page ----------------------------------------------------------------
@@ -96,15 +96,15 @@ void TMDIChild::Button15Click() {
         SetKeyingCaption("Button15", "C0030");
         actionCode = action::kMandownOn;
         SendSetItem(currentItem, actionCode, 1, currentValue, txFrequency(0));
-        CheckTimer->start();
+        checkTimer_->start();
         return;
     }
     rxKeyed = false;
     SetKeyingCaption("Button15", "C0029");
     actionCode = action::kMandownOff;
     SendSetItem(currentItem, actionCode, 1, currentValue, txFrequency(0));
-    CheckTimer->stop();
-    MandownTimer->stop();
+    checkTimer_->stop();
+    mandownTimer_->stop();
 }
 
 void TMDIChild::MandownTimerTimer() {
@@ -113,14 +113,14 @@ void TMDIChild::MandownTimerTimer() {
     if (auto* label = control<QLabel>(QStringLiteral("Label113"))) label->setText(QString::number(reading));
     currentValue = reading;
     mandownShown_ = reading;
-    FinishReply(MandownTimer);
+    FinishReply(mandownTimer_);
 }
 
 void TMDIChild::Button16Click() {
     // Only a value on screen is saved, and exactly that value: currentValue
     // may still hold what another page left behind.
     if (mandownShown_ < 0) return;
-    MandownTimer->stop();
+    mandownTimer_->stop();
     currentValue = mandownShown_;
     // The save of a man-down item carries one byte, the last reading shown.
     // The record has room for the largest save so that an unexpected item

@@ -116,22 +116,22 @@ TuningFeedback::TuningFeedback(TMDIChild* window) : QObject(window), window_(win
     setObjectName(QStringLiteral("TuningFeedback"));
 
     // The notice, between the caption panel and the pages.
-    notice_ = new QLabel(window->ScrollBox1);
+    notice_ = new QLabel(window->ScrollBox1());
     notice_->setObjectName(QStringLiteral("RadioNotice"));
     notice_->setWordWrap(true);
     notice_->hide();
-    if (auto* right = qobject_cast<QVBoxLayout*>(window->ScrollBox1->layout())) right->insertWidget(1, notice_);
+    if (auto* right = qobject_cast<QVBoxLayout*>(window->ScrollBox1()->layout())) right->insertWidget(1, notice_);
 
     // The chart, right of the pages.
-    if (window->Splitter2 != nullptr && window->Splitter2->count() > 0) {
-        QWidget* pages = window->Splitter2->widget(0);
+    if (window->Splitter2() != nullptr && window->Splitter2()->count() > 0) {
+        QWidget* pages = window->Splitter2()->widget(0);
         auto* beside = new QSplitter(Qt::Horizontal);
         beside->setObjectName(QStringLiteral("PagesAndChart"));
         beside->setChildrenCollapsible(false);
-        window->Splitter2->replaceWidget(0, beside);
+        window->Splitter2()->replaceWidget(0, beside);
         beside->addWidget(pages);
         // The pages take what the window gains; the log keeps its height.
-        window->Splitter2->setStretchFactor(0, 1);
+        window->Splitter2()->setStretchFactor(0, 1);
         chart_ = new PointChart(beside);
         beside->addWidget(chart_);
         beside->setStretchFactor(0, 1);
@@ -141,13 +141,13 @@ TuningFeedback::TuningFeedback(TMDIChild* window) : QObject(window), window_(win
     }
 
     // The log scrolls sideways instead of cutting its lines.
-    window->ListBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    window->ListBox1->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    window->ListBox1->setUniformItemSizes(false);
-    window->ListBox1->setItemDelegate(new DecodedLogDelegate(window->ListBox1));
+    window->ListBox1()->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    window->ListBox1()->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    window->ListBox1()->setUniformItemSizes(false);
+    window->ListBox1()->setItemDelegate(new DecodedLogDelegate(window->ListBox1()));
 
     // Keyboard: the tree and every point button.
-    window->TreeView1->installEventFilter(this);
+    window->TreeView1()->installEventFilter(this);
     for (TPointButton* button : window->findChildren<TPointButton*>()) {
         // A button of a covered page keeps no focus until its page comes to
         // the front; then it takes the focus policy it is given here.
@@ -170,7 +170,7 @@ bool TuningFeedback::eventFilter(QObject* watched, QEvent* event) {
             // The press acts; the release is swallowed too, so that a
             // button does not also take Space as a click.
             if (event->type() == QEvent::KeyPress && !key->isAutoRepeat()) {
-                if (watched == window_->TreeView1) {
+                if (watched == window_->TreeView1()) {
                     window_->TreeView1DblClick();
                 } else if (auto* button = qobject_cast<TPointButton*>(watched)) {
                     window_->PointButtonDblClick(button);
@@ -184,7 +184,7 @@ bool TuningFeedback::eventFilter(QObject* watched, QEvent* event) {
 
 void TuningFeedback::focusMoved(QWidget* now) {
     if (ring_ == nullptr) return;
-    if (now == nullptr || now == window_->TreeView1 || now == window_->ListBox1 || !window_->isAncestorOf(now) ||
+    if (now == nullptr || now == window_->TreeView1() || now == window_->ListBox1() || !window_->isAncestorOf(now) ||
         qobject_cast<QScrollArea*>(now) != nullptr) {
         ring_->hide();
         return;
@@ -206,8 +206,8 @@ void TuningFeedback::RadioLost() {
     lost_ = true;
     found_ = false;
     // Nothing is keyed any more, and nothing will answer.
-    for (QTimer* timer : {window_->CheckTimer, window_->ReadTimer, window_->ErrorRateTimer, window_->MandownTimer,
-                          window_->TimeOutTimer, window_->SaveTimer, window_->SaveItemTimer2}) {
+    for (QTimer* timer : {window_->CheckTimer(), window_->ReadTimer(), window_->ErrorRateTimer(), window_->MandownTimer(),
+                          window_->TimeOutTimer(), window_->SaveTimer(), window_->SaveItemTimer2()}) {
         if (timer != nullptr) timer->stop();
     }
     txKeyed = false;

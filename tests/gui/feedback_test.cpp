@@ -70,13 +70,13 @@ private:
     // current, then Enter.
     static bool selectByKeyboard(TMDIChild* w, int itemCode) {
         const QString caption = TestEnvironment::text("TreeView", FindItem(itemCode)->treeKey);
-        w->TreeView1->setFocus(Qt::TabFocusReason);
+        w->TreeView1()->setFocus(Qt::TabFocusReason);
         for (int i = 0; i < 80; ++i) {
-            if (w->TreeView1->currentItem() != nullptr && w->TreeView1->currentItem()->text(0) == caption) {
-                QTest::keyClick(w->TreeView1, Qt::Key_Return);
+            if (w->TreeView1()->currentItem() != nullptr && w->TreeView1()->currentItem()->text(0) == caption) {
+                QTest::keyClick(w->TreeView1(), Qt::Key_Return);
                 return true;
             }
-            QTest::keyClick(w->TreeView1, Qt::Key_Down);
+            QTest::keyClick(w->TreeView1(), Qt::Key_Down);
         }
         return false;
     }
@@ -86,13 +86,13 @@ private:
     TMDIChild* openPowerPointThree(TMainForm& form) {
         if (!test::EnterTunerMode(form)) return nullptr;
         TMDIChild* w = form.tuningWindow;
-        RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+        RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
         if (!selectByKeyboard(w, kPowerItem)) return nullptr;
-        RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+        RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
         auto* point3 = w->control<tuning::TPointButton>(QStringLiteral("RadioButton3"));
         point3->setFocus(Qt::TabFocusReason);
         QTest::keyClick(point3, Qt::Key_Space);
-        RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+        RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
         return w;
     }
 
@@ -137,7 +137,7 @@ private slots:
 
         // Keyed: the transmitter indicator.
         w->control<QPushButton>(QStringLiteral("Button1"))->click();
-        RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+        RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
         form.refreshRadioStatus();
         QVERIFY(txKeyed);
         QCOMPARE(bar->keyingText(), S("S0006"));
@@ -145,8 +145,8 @@ private slots:
 
         // Acknowledged save: "Saved <item>, point 3 ✓ hh:mm:ss".
         w->control<QPushButton>(QStringLiteral("Button2"))->click();
-        QVERIFY(w->SaveTimer->isActive());
-        RunTimer(w->SaveTimer, &TMDIChild::SaveItemTimer, w);
+        QVERIFY(w->SaveTimer()->isActive());
+        RunTimer(w->SaveTimer(), &TMDIChild::SaveItemTimer, w);
         const QString caption = TestEnvironment::text("TreeView", FindItem(kPowerItem)->treeKey);
         const QString saved = S("K0066") + " " + caption + ", " + S("F0002") + " 3 \u2713";
         QVERIFY2(bar->lastActionText().startsWith(saved), qPrintable(bar->lastActionText()));
@@ -203,14 +203,14 @@ private slots:
         QVERIFY(w != nullptr);
         auto* keying = w->control<QPushButton>(QStringLiteral("Button1"));
         keying->click();
-        RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+        RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
         QCOMPARE(keying->text(), Child("C0014"));
         QVERIFY(form.N1->isEnabled());
-        const int logLines = w->ListBox1->count();
+        const int logLines = w->ListBox1()->count();
         const int messages = env_->dialogs().messages.size();  // M001 at entry
 
         env_->unplugRadio();
-        QVERIFY(w->ConnetTimer->isActive());
+        QVERIFY(w->ConnetTimer()->isActive());
         w->ConnetTimerTimer();
 
         // Said without blocking: notice, status bar, log.
@@ -218,12 +218,12 @@ private slots:
         QVERIFY(!w->feedback()->notice()->isHidden());
         QCOMPARE(w->feedback()->notice()->text(), S("S0010"));
         QCOMPARE(form.StatusBar1->currentMessage(), S("S0010"));
-        QCOMPARE(w->ListBox1->count(), logLines + 1);
-        QVERIFY(w->ListBox1->item(logLines)->text().endsWith("  " + S("S0010")));
+        QCOMPARE(w->ListBox1()->count(), logLines + 1);
+        QVERIFY(w->ListBox1()->item(logLines)->text().endsWith("  " + S("S0010")));
         // Keying ends and its caption with it.
         QVERIFY(!txKeyed);
         QCOMPARE(keying->text(), Child("C0007"));
-        QVERIFY(!w->CheckTimer->isActive());
+        QVERIFY(!w->CheckTimer()->isActive());
         // Everything that needs the radio is disabled.
         for (const char* name : {"Button1", "Button2", "Button3", "Button4", "Button7", "Button8", "Button9",
                                  "Button10", "Button13", "Button15", "Button16", "Button19", "Button20", "Edit9"}) {
@@ -232,25 +232,25 @@ private slots:
         QVERIFY(!form.N1->isEnabled());
         // The next ticks say nothing more.
         w->ConnetTimerTimer();
-        QCOMPARE(w->ListBox1->count(), logLines + 1);
+        QCOMPARE(w->ListBox1()->count(), logLines + 1);
 
         env_->plugRadio();
         w->ConnetTimerTimer();
-        QVERIFY(!w->ConnetTimer->isActive());
+        QVERIFY(!w->ConnetTimer()->isActive());
         QCOMPARE(w->feedback()->notice()->text(), S("S0015"));
-        QCOMPARE(w->ListBox1->count(), logLines + 2);
+        QCOMPARE(w->ListBox1()->count(), logLines + 2);
     }
 
     void unansweredManDownSaveGivesPageAdvice() {
         TMainForm form;
         QVERIFY(test::EnterTunerMode(form));
         TMDIChild* w = form.tuningWindow;
-        RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+        RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
         QVERIFY(selectByKeyboard(w, 27));
-        RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+        RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
         env_->radio().setFault(Fault::NoAnswer);
         w->control<QPushButton>(QStringLiteral("Button16"))->click();
-        RunTimer(w->SaveTimer, &TMDIChild::SaveItemTimer, w, 1000);
+        RunTimer(w->SaveTimer(), &TMDIChild::SaveItemTimer, w, 1000);
         QCOMPARE(env_->dialogs().messages.size(), 2);  // M001 at entry, then this one
         const QString text = env_->dialogs().messages.last().text;
         QVERIFY(text.startsWith(TestEnvironment::text("MessageBox", "M013")));
@@ -321,13 +321,13 @@ private slots:
         TMDIChild* w = openPowerPointThree(form);
         QVERIFY(w != nullptr);
         w->control<QPushButton>(QStringLiteral("Button2"))->click();  // save
-        RunTimer(w->SaveTimer, &TMDIChild::SaveItemTimer, w);
+        RunTimer(w->SaveTimer(), &TMDIChild::SaveItemTimer, w);
         form.SpeedButton1Click();  // write all
         test::RunMainWindowPolls(form);
         QVERIFY(test::LeaveTunerMode(form));
 
         QStringList decoded;
-        for (int i = 0; i < w->ListBox1->count(); ++i) decoded << w->ListBox1->item(i)->data(TMDIChild::kDecodedRole).toString();
+        for (int i = 0; i < w->ListBox1()->count(); ++i) decoded << w->ListBox1()->item(i)->data(TMDIChild::kDecodedRole).toString();
         const QString dot = QStringLiteral(" \u00B7 ");
         const QString caption = TestEnvironment::text("TreeView", FindItem(kPowerItem)->treeKey);
         const QString freq = QString::fromStdString(FormatMegahertz(txFrequency(2)));
@@ -348,7 +348,7 @@ private slots:
         };
         for (const QString& line : expected) QVERIFY2(decoded.contains(line), qPrintable(line + "\n in \n" + decoded.join('\n')));
         // The hexadecimal line itself is unchanged: time, label, bytes.
-        QVERIFY(w->ListBox1->item(0)->text().contains("  " + Child("C0021") + ":   A1  00  03  00  00  00  00  A4  "));
+        QVERIFY(w->ListBox1()->item(0)->text().contains("  " + Child("C0021") + ":   A1  00  03  00  00  00  00  A4  "));
     }
 
     void logRepliesWithReadingsAndBadFrames() {
@@ -358,19 +358,19 @@ private slots:
         const std::uint8_t ber[] = {0xA1, 0x80, 0x62, 0x00, 0x09, 22, 0, 0, 0, 1, 0, 0, 0, 1, 0x00, 0x18, 0xA4};
         w->LogFrame(ber, sizeof ber, 1);
         const QString dot = QStringLiteral(" \u00B7 ");
-        QCOMPARE(w->ListBox1->item(w->ListBox1->count() - 1)->data(TMDIChild::kDecodedRole).toString(),
+        QCOMPARE(w->ListBox1()->item(w->ListBox1()->count() - 1)->data(TMDIChild::kDecodedRole).toString(),
                  S("D0002") + dot + S("D0062") + dot + TestEnvironment::text("TreeView", FindItem(22)->treeKey) + dot +
                      "400-470 MHz" + dot + "264 " + S("F0008") + ", 1 " + S("F0009"));
         const std::uint8_t bad[] = {0xA1, 0x80, 0x62, 0x00, 0x01, 0x00, 0x00, 0x01, 0xA4};
         w->LogFrame(bad, sizeof bad, 1);
-        QVERIFY(w->ListBox1->item(w->ListBox1->count() - 1)->data(TMDIChild::kDecodedRole).toString().endsWith(S("F0011")));
+        QVERIFY(w->ListBox1()->item(w->ListBox1()->count() - 1)->data(TMDIChild::kDecodedRole).toString().endsWith(S("F0011")));
     }
 
     void logTimeFollowsTheInterfaceLanguage() {
         useLanguage("chinese");
         TMainForm form;
         QVERIFY(test::EnterTunerMode(form));
-        const QString line = form.tuningWindow->ListBox1->item(0)->text();
+        const QString line = form.tuningWindow->ListBox1()->item(0)->text();
         const QString expectedStart = ui::InterfaceLocale().toString(QDate::currentDate(), QLocale::ShortFormat);
         QVERIFY2(line.startsWith(expectedStart), qPrintable(line));
         QCOMPARE(ui::InterfaceLocale().language(), QLocale::Chinese);
@@ -380,17 +380,17 @@ private slots:
         TMainForm form;
         QVERIFY(test::EnterTunerMode(form));
         TMDIChild* w = form.tuningWindow;
-        const int lines = w->ListBox1->count();
+        const int lines = w->ListBox1()->count();
         QVERIFY(lines >= 4);
         env_->dialogs().answers << ui::MessageResult::Cancel;
-        w->C1->trigger();
+        w->C1()->trigger();
         QCOMPARE(env_->dialogs().messages.size(), 2);  // M001, then the question
         QCOMPARE(env_->dialogs().messages.last().text, S("S0014"));
         QCOMPARE(env_->dialogs().messages.last().buttons, ui::MessageButtons::OkCancel);
-        QCOMPARE(w->ListBox1->count(), lines);
+        QCOMPARE(w->ListBox1()->count(), lines);
 
         env_->dialogs().saveNames << env_->filePath("log.csv");
-        w->S1->trigger();
+        w->S1()->trigger();
         QCOMPARE(env_->dialogs().saveFilters.last(), QString("TET Files (*.txt)| *.txt|CSV Files (*.csv)|*.csv"));
         const QByteArray csv = env_->readFile("log.csv");
         QVERIFY(csv.startsWith("\xEF\xBB\xBF" + (S("H0001") + "," + S("H0002") + "," + S("H0003")).toUtf8()));
@@ -400,8 +400,8 @@ private slots:
         QVERIFY(rows[1].trimmed().endsWith("A4"));
 
         env_->dialogs().answers << ui::MessageResult::Ok;
-        w->C1->trigger();
-        QCOMPARE(w->ListBox1->count(), 0);
+        w->C1()->trigger();
+        QCOMPARE(w->ListBox1()->count(), 0);
     }
 
     // ---- Qt's own texts in Chinese --------------------------------------------------
@@ -452,7 +452,7 @@ private slots:
         auto* edit = w->control<QLineEdit>(QStringLiteral("Edit9"));
         edit->setText(QString::number(after));
         QTest::keyClick(edit, Qt::Key_Return);
-        RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+        RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
         QCOMPARE(int(tunerImage[kPowerArray + 2]), after);
         chart->refresh();
         QCOMPARE(chart->currentValues().first()[2], QPointF(3, after));
@@ -536,13 +536,13 @@ private slots:
             TMDIChild* w = openPowerPointThree(form);
             QVERIFY(w != nullptr);
             w->control<QPushButton>(QStringLiteral("Button2"))->click();
-            RunTimer(w->SaveTimer, &TMDIChild::SaveItemTimer, w);
+            RunTimer(w->SaveTimer(), &TMDIChild::SaveItemTimer, w);
             w->control<QPushButton>(QStringLiteral("Button1"))->click();
-            RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+            RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
             auto* edit = w->control<QLineEdit>(QStringLiteral("Edit9"));
             edit->setText(QString::number(tunerImage[kPowerArray + 2] + 12));
             QTest::keyClick(edit, Qt::Key_Return);
-            RunTimer(w->TimeOutTimer, &TMDIChild::TimeOutTimerTimer, w);
+            RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
             w->feedback()->chart()->refresh();
             form.refreshRadioStatus();
             QApplication::processEvents();

@@ -35,7 +35,7 @@ class HungRadioTest : public test::TuningWindowCase {
 private:
     std::unique_ptr<TMDIChild> openTuningWindow() {
         auto w = test::OpenTuningWindow(*env_, host_);
-        w->ListBox1->clear();
+        w->ListBox1()->clear();
         test::EnableAdjustControls(*w);
         return w;
     }
@@ -76,8 +76,8 @@ private slots:
         currentValue = 40;
         actionCode = 5;
         SendSetItem(18, 5, 2, 40, txFrequency(1));
-        QVERIFY(w->TimeOutTimer->isActive());
-        QTRY_VERIFY_WITH_TIMEOUT(!w->TimeOutTimer->isActive(), 30000);
+        QVERIFY(w->TimeOutTimer()->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->TimeOutTimer()->isActive(), 30000);
         QVERIFY(Exchange().busy());  // given up while the first send still blocks
         QCOMPARE(pollTicks, std::uint16_t{0});
         QCOMPARE(pollRetries, std::uint8_t{0});
@@ -96,13 +96,13 @@ private slots:
         currentValue = 40;
         actionCode = 5;
         SendSetItem(18, 5, 2, 40, txFrequency(1));
-        for (int i = 0; i < 300 && w->TimeOutTimer->isActive(); ++i) w->TimeOutTimerTimer();
-        QVERIFY(!w->TimeOutTimer->isActive());
+        for (int i = 0; i < 300 && w->TimeOutTimer()->isActive(); ++i) w->TimeOutTimerTimer();
+        QVERIFY(!w->TimeOutTimer()->isActive());
         QVERIFY(env_->radio().receivedFrames().empty());
         // Three sends, each with its failure line; never a received line.
         int failures = 0;
-        for (int i = 0; i < w->ListBox1->count(); ++i) {
-            const QListWidgetItem* line = w->ListBox1->item(i);
+        for (int i = 0; i < w->ListBox1()->count(); ++i) {
+            const QListWidgetItem* line = w->ListBox1()->item(i);
             if (!line->text().contains(TestEnvironment::text("Link", "L021"))) continue;
             ++failures;
             // The decoded column names the live-set that failed and why.
@@ -111,7 +111,7 @@ private slots:
             QVERIFY2(decoded.contains(TestEnvironment::text("Status", "D0001")), qPrintable(decoded));
         }
         QCOMPARE(failures, 3);
-        QCOMPARE(w->ListBox1->count(), 6);
+        QCOMPARE(w->ListBox1()->count(), 6);
         QCOMPARE(env_->dialogs().messages.size(), 1);
         QVERIFY2(env_->dialogs().messages.front().text.contains(TestEnvironment::text("Link", "L002")),
                  qPrintable(env_->dialogs().messages.front().text));
@@ -123,7 +123,7 @@ private slots:
         currentItem = 18;
         currentPoint = 2;
         SendSetItem(18, 5, 2, 40, txFrequency(1));
-        for (int i = 0; i < 300 && w->TimeOutTimer->isActive(); ++i) w->TimeOutTimerTimer();
+        for (int i = 0; i < 300 && w->TimeOutTimer()->isActive(); ++i) w->TimeOutTimerTimer();
         QCOMPARE(env_->dialogs().messages.size(), 1);
         QCOMPARE(env_->dialogs().messages.front().text, TestEnvironment::text("MessageBox", "M013"));
     }

@@ -166,9 +166,9 @@ private:
     }
 
     void select(RecordingWindow& w, int key) {
-        QTreeWidgetItem* node = NodeWithKey(w.TreeView1, key);
+        QTreeWidgetItem* node = NodeWithKey(w.TreeView1(), key);
         QVERIFY2(node, qPrintable(QString("no node %1").arg(key)));
-        w.TreeView1->setCurrentItem(node);
+        w.TreeView1()->setCurrentItem(node);
         w.TreeView1DblClick();
     }
 
@@ -266,28 +266,28 @@ private slots:
         // A keyed, measuring state that the selection must end.
         txKeyed = rxKeyed = true;
         actionCode = 0;
-        w->CheckTimer->start();
-        w->ErrorRateTimer->start();
-        w->MandownTimer->start();
+        w->CheckTimer()->start();
+        w->ErrorRateTimer()->start();
+        w->MandownTimer()->start();
         w->control<QPushButton>("Button15")->setEnabled(true);
         w->control<QPushButton>("Button16")->setEnabled(true);
         w->control<QLabel>("Label81")->setText("stale");
 
         select(*w, key);
 
-        QTreeWidgetItem* node = NodeWithKey(w->TreeView1, key);
-        QCOMPARE(w->Panel1->text(), node->text(0));
-        QVERIFY(!w->Panel1->text().isEmpty());
+        QTreeWidgetItem* node = NodeWithKey(w->TreeView1(), key);
+        QCOMPARE(w->Panel1()->text(), node->text(0));
+        QVERIFY(!w->Panel1()->text().isEmpty());
         // A selection without a page of its own puts the neutral page in
         // front, so that the page left there cannot act for the item.
-        QCOMPARE(w->frontPage(), page == kNone ? nullptr : w->pageList.at(page));
+        QCOMPARE(w->frontPage(), page == kNone ? nullptr : w->pageList().at(page));
         QCOMPARE(currentItem, item);
         if (!button.isEmpty()) {
             QCOMPARE(w->control<QPushButton>(button)->text(), ChildText(buttonKey.toLatin1().constData()));
         }
         QCOMPARE(actionCode, 4);
         QVERIFY(!txKeyed && !rxKeyed);
-        QVERIFY(!w->CheckTimer->isActive() && !w->ErrorRateTimer->isActive() && !w->MandownTimer->isActive());
+        QVERIFY(!w->CheckTimer()->isActive() && !w->ErrorRateTimer()->isActive() && !w->MandownTimer()->isActive());
         QVERIFY(!w->control<QPushButton>("Button15")->isEnabled());
         QVERIFY(!w->control<QPushButton>("Button16")->isEnabled());
         // The selection scope of the frequency labels ran (sbox_power_mobile is in it).
@@ -411,7 +411,7 @@ private slots:
         QVERIFY(!w->control("RadioButton06")->isVisible());
         QCOMPARE(w->control<TUpDown>("UpDown7")->position(), low1);
         QCOMPARE(w->control<QLabel>("Label20")->text(), lowCaption);
-        QCOMPARE(w->frontPage(), w->pageList.at(1));
+        QCOMPARE(w->frontPage(), w->pageList().at(1));
     }
 
     void fskCaptionsAndItemMapping() {
@@ -481,38 +481,38 @@ private slots:
         select(*w, 5);  // sbox_sql in front
         w->calls.clear();
         txKeyed = rxKeyed = true;
-        w->CheckTimer->start();
+        w->CheckTimer()->start();
         w->control<QLabel>("Label96")->setText("stale");
         select(*w, key);
-        QCOMPARE(w->Panel1->text(), NodeWithKey(w->TreeView1, key)->text(0));
-        QCOMPARE(w->frontPage(), w->pageList.at(3));
+        QCOMPARE(w->Panel1()->text(), NodeWithKey(w->TreeView1(), key)->text(0));
+        QCOMPARE(w->frontPage(), w->pageList().at(3));
         QCOMPARE(currentItem, 5);
         QVERIFY(!txKeyed && !rxKeyed);
         QCOMPARE(actionCode, 4);
-        QVERIFY(!w->CheckTimer->isActive());
+        QVERIFY(!w->CheckTimer()->isActive());
         QVERIFY(w->calls.isEmpty());
         QCOMPARE(w->control<QLabel>("Label96")->text(), QString::fromStdString(FormatMegahertz(rxFrequency(0))));
     }
 
     void noSelectedNodeDoesNothing() {
         auto w = makeWindow(VirtualPreset::Variant0);
-        w->TreeView1->clearSelection();
-        w->Panel1->setText("kept");
+        w->TreeView1()->clearSelection();
+        w->Panel1()->setText("kept");
         txKeyed = true;
         w->TreeView1DblClick();
-        QCOMPARE(w->Panel1->text(), QString("kept"));
+        QCOMPARE(w->Panel1()->text(), QString("kept"));
         QVERIFY(txKeyed);
     }
 
     void doubleClickOnTheTreeSelects() {
         auto w = makeWindow(VirtualPreset::Variant0);
         w->show();
-        QTreeWidgetItem* node = NodeWithKey(w->TreeView1, 23);
-        const QRect rect = w->TreeView1->visualItemRect(node);
-        QTest::mouseClick(w->TreeView1->viewport(), Qt::LeftButton, {}, rect.center());
-        QTest::mouseDClick(w->TreeView1->viewport(), Qt::LeftButton, {}, rect.center());
+        QTreeWidgetItem* node = NodeWithKey(w->TreeView1(), 23);
+        const QRect rect = w->TreeView1()->visualItemRect(node);
+        QTest::mouseClick(w->TreeView1()->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseDClick(w->TreeView1()->viewport(), Qt::LeftButton, {}, rect.center());
         QCOMPARE(currentItem, 23);
-        QCOMPARE(w->frontPage(), w->pageList.at(4));
+        QCOMPARE(w->frontPage(), w->pageList().at(4));
     }
 
     void variant2PowerNodeShowsNoPage() {
@@ -521,8 +521,8 @@ private slots:
         select(*w, 24);
         QCOMPARE(currentItem, 10);
         QVERIFY(w->frontPage() == nullptr);
-        QVERIFY(!w->NoPage->isHidden());
-        QCOMPARE(w->NoPage->text(), TestEnvironment::text("Safety", "Z0001"));
+        QVERIFY(!w->NoPage()->isHidden());
+        QCOMPARE(w->NoPage()->text(), TestEnvironment::text("Safety", "Z0001"));
         QVERIFY(w->calls.isEmpty());
         QVERIFY(env_->radio().receivedFrames().empty());
     }
@@ -573,7 +573,7 @@ private slots:
         w->control<QPushButton>("Button15")->setText("stale");
         select(*w, key);
 
-        QCOMPARE(w->frontPage(), w->pageList.at(7));
+        QCOMPARE(w->frontPage(), w->pageList().at(7));
         QCOMPARE(currentItem, item);
         const int value = Byte(offset);
         // One live-set: item, action 4, point 1, frequency 0, the item's byte.
@@ -596,8 +596,8 @@ private slots:
         QCOMPARE(currentValue, 199);  // not changed
         QVERIFY(w->calls.isEmpty());
         // The live-set is logged and its reply awaited.
-        QCOMPARE(w->ListBox1->count(), 1);
-        QVERIFY(w->TimeOutTimer->isActive());
+        QCOMPARE(w->ListBox1()->count(), 1);
+        QVERIFY(w->TimeOutTimer()->isActive());
         QCOMPARE(pendingReplyLength, std::uint16_t{9});
     }
 
@@ -607,14 +607,14 @@ private slots:
         w->control<QPushButton>("Button15")->setText("stale");
         w->control<QLabel>("Label113")->setText("7");
         select(*w, 61);
-        QCOMPARE(w->frontPage(), w->pageList.at(7));
+        QCOMPARE(w->frontPage(), w->pageList().at(7));
         QCOMPARE(currentItem, 4);  // unchanged since the show routine
         QVERIFY(env_->radio().receivedFrames().empty());
         QCOMPARE(w->control<QPushButton>("Button15")->text(), QString("stale"));
         QCOMPARE(w->control<QLabel>("Label113")->text(), QString("7"));
         QVERIFY(!w->control<QPushButton>("Button15")->isEnabled());
         QVERIFY(!w->control<QPushButton>("Button16")->isEnabled());
-        QCOMPARE(w->ListBox1->count(), 0);
+        QCOMPARE(w->ListBox1()->count(), 0);
     }
 
     void onlyTheSelectionOfManDownSendsInTunerMode() {

@@ -47,7 +47,7 @@ private:
         const QString before = DateTimeNow();
         w.LogFrame(bytes, length, direction);
         const QString after = DateTimeNow();
-        const QString line = w.ListBox1->item(w.ListBox1->count() - 1)->text();
+        const QString line = w.ListBox1()->item(w.ListBox1()->count() - 1)->text();
         QVERIFY2(line.endsWith(body), qPrintable(line));
         const QString stamp = line.left(line.size() - body.size());
         QVERIFY2(stamp == before || stamp == after, qPrintable(stamp));
@@ -72,7 +72,7 @@ private slots:
         logAndCheck(*w, reply, 9, 1, "  Receive:   A1  80  62  00  01  00  00  00  A4  ");
         // Any direction other than 0 is a received frame.
         logAndCheck(*w, reply, 2, 7, "  Receive:   A1  80  ");
-        QCOMPARE(w->ListBox1->count(), 2);
+        QCOMPARE(w->ListBox1()->count(), 2);
     }
 
     void chineseLabels() {
@@ -99,12 +99,12 @@ private slots:
         for (int i = 0; i < 300; ++i) {
             const std::uint8_t b = static_cast<std::uint8_t>(i);
             w->LogFrame(&b, 1, i % 2);
-            QCOMPARE(w->ListBox1->currentRow(), i);
+            QCOMPARE(w->ListBox1()->currentRow(), i);
         }
-        QCOMPARE(w->ListBox1->count(), 300);
-        QVERIFY(w->ListBox1->item(299)->isSelected());
-        QVERIFY(w->ListBox1->item(299)->text().endsWith(":   2B  "));
-        QVERIFY(w->ListBox1->verticalScrollBar()->value() == w->ListBox1->verticalScrollBar()->maximum());
+        QCOMPARE(w->ListBox1()->count(), 300);
+        QVERIFY(w->ListBox1()->item(299)->isSelected());
+        QVERIFY(w->ListBox1()->item(299)->text().endsWith(":   2B  "));
+        QVERIFY(w->ListBox1()->verticalScrollBar()->value() == w->ListBox1()->verticalScrollBar()->maximum());
     }
 
     void sendersLogThroughTheWindow() {
@@ -113,13 +113,13 @@ private slots:
         linkHandle = OpenRadio();
         QVERIFY(linkHandle);
         SendSetItem(10, 5, 3, 0x7F, 435050000u);
-        QCOMPARE(w->ListBox1->count(), 1);
-        QVERIFY(w->ListBox1->item(0)->text().endsWith(
+        QCOMPARE(w->ListBox1()->count(), 1);
+        QVERIFY(w->ListBox1()->item(0)->text().endsWith(
             "  Send:   A1  00  62  00  08  0A  05  03  19  EE  56  10  7F  01  FE  A4  "));
-        QVERIFY(w->TimeOutTimer->isActive());
+        QVERIFY(w->TimeOutTimer()->isActive());
         // The main window's commands are not logged.
         SendExitTunerMode();
-        QCOMPARE(w->ListBox1->count(), 1);
+        QCOMPARE(w->ListBox1()->count(), 1);
         // Once the window is gone the senders log nowhere.
         w.reset();
         SendSetItem(10, 5, 3, 0x7F, 435050000u);
@@ -131,23 +131,23 @@ private slots:
     void clearEmptiesTheList() {
         auto w = makeWindow();
         for (int i = 0; i < 3; ++i) w->LogFrame(kSetItemFrame, 16, 0);
-        w->C1->trigger();  // asks first; the scripted answer is OK
-        QCOMPARE(w->ListBox1->count(), 0);
+        w->C1()->trigger();  // asks first; the scripted answer is OK
+        QCOMPARE(w->ListBox1()->count(), 0);
         QCOMPARE(env_->dialogs().messages.size(), 1);
         QCOMPARE(env_->dialogs().messages.first().kind, ui::MessageKind::Question);
         // A reply after the clear is the only line.
         w->LogFrame(kSetItemFrame, 9, 1);
-        QCOMPARE(w->ListBox1->count(), 1);
+        QCOMPARE(w->ListBox1()->count(), 1);
     }
 
     void contextMenuOffersClearAndSave() {
         auto w = makeWindow();
         w->show();
-        emit w->ListBox1->customContextMenuRequested(QPoint(5, 5));
-        QVERIFY(w->PopupMenu1->isVisible());
-        w->PopupMenu1->hide();
-        QCOMPARE(w->C1->text(), TestEnvironment::text("ChildForm", "C0022"));
-        QCOMPARE(w->S1->text(), TestEnvironment::text("ChildForm", "C0023"));
+        emit w->ListBox1()->customContextMenuRequested(QPoint(5, 5));
+        QVERIFY(w->PopupMenu1()->isVisible());
+        w->PopupMenu1()->hide();
+        QCOMPARE(w->C1()->text(), TestEnvironment::text("ChildForm", "C0022"));
+        QCOMPARE(w->S1()->text(), TestEnvironment::text("ChildForm", "C0023"));
     }
 
     // ---- save ----------------------------------------------------------------
@@ -156,7 +156,7 @@ private slots:
         auto w = makeWindow();
         const QString path = env_->filePath("empty.txt");
         env_->dialogs().saveNames << path;
-        w->S1->trigger();
+        w->S1()->trigger();
         // The text file first, a CSV table beside it.
         QCOMPARE(env_->dialogs().saveFilters, QStringList{"TET Files (*.txt)| *.txt|CSV Files (*.csv)|*.csv"});
         QCOMPARE(env_->dialogs().saveSuffixes, QStringList{".txt"});
@@ -172,7 +172,7 @@ private slots:
         w->LogFrame(kSetItemFrame, 9, 1);
         w->LogFrame(kSetItemFrame, 1, 0);
         QStringList lines;
-        for (int i = 0; i < 3; ++i) lines << w->ListBox1->item(i)->text();
+        for (int i = 0; i < 3; ++i) lines << w->ListBox1()->item(i)->text();
         env_->writeFile("log.txt", QByteArray(4000, 'x'));  // replaced without a question
         env_->dialogs().saveNames << env_->filePath("log.txt");
         w->S1Click();
@@ -185,7 +185,7 @@ private slots:
         QCOMPARE(bytes.count('\n'), 3);
         QVERIFY(bytes.endsWith(":   A1  \r\n"));
         // The log itself is unchanged.
-        QCOMPARE(w->ListBox1->count(), 3);
+        QCOMPARE(w->ListBox1()->count(), 3);
         QVERIFY(env_->dialogs().messages.isEmpty());
     }
 
@@ -193,7 +193,7 @@ private slots:
         OpenLanguage(kLanguageChinese);
         auto w = makeWindow();
         w->LogFrame(kSetItemFrame, 4, 0);
-        const QString line = w->ListBox1->item(0)->text();
+        const QString line = w->ListBox1()->item(0)->text();
         env_->dialogs().saveNames << env_->filePath("zh.txt");
         w->S1Click();
         QStringEncoder encoder(QStringConverter::System);
@@ -208,14 +208,14 @@ private slots:
         QCOMPARE(env_->dialogs().saveFilters.size(), 1);
         QCOMPARE(QDir(env_->programDirectory()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
         QVERIFY(env_->dialogs().messages.isEmpty());
-        QCOMPARE(w->ListBox1->count(), 1);
+        QCOMPARE(w->ListBox1()->count(), 1);
     }
 
     void fileErrorShowsTheReasonAndKeepsTheLog() {
         auto w = makeWindow();
         w->LogFrame(kSetItemFrame, 16, 0);
         w->LogFrame(kSetItemFrame, 9, 1);
-        const QString first = w->ListBox1->item(0)->text();
+        const QString first = w->ListBox1()->item(0)->text();
         env_->dialogs().saveNames << env_->filePath("no such folder/log.txt");
         w->S1Click();
         QCOMPARE(env_->dialogs().messages.size(), 1);
@@ -224,8 +224,8 @@ private slots:
         QCOMPARE(box.caption, QString("Varnel"));
         QCOMPARE(box.buttons, ui::MessageButtons::Ok);
         QVERIFY(!box.text.isEmpty());
-        QCOMPARE(w->ListBox1->count(), 2);
-        QCOMPARE(w->ListBox1->item(0)->text(), first);
+        QCOMPARE(w->ListBox1()->count(), 2);
+        QCOMPARE(w->ListBox1()->item(0)->text(), first);
         QVERIFY(!QFile::exists(env_->filePath("no such folder/log.txt")));
     }
 };

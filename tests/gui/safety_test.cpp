@@ -45,12 +45,12 @@ namespace {
 
 // The tree double-click on the node with state index `key`, as the mouse does it.
 void Select(TMDIChild& w, int key) {
-    QTreeWidgetItem* node = NodeWithKey(w.TreeView1, key);
+    QTreeWidgetItem* node = NodeWithKey(w.TreeView1(), key);
     QVERIFY2(node != nullptr, qPrintable(QString::number(key)));
-    w.TreeView1->scrollToItem(node);
-    const QRect rect = w.TreeView1->visualItemRect(node);
-    QTest::mouseClick(w.TreeView1->viewport(), Qt::LeftButton, {}, rect.center());
-    QTest::mouseDClick(w.TreeView1->viewport(), Qt::LeftButton, {}, rect.center());
+    w.TreeView1()->scrollToItem(node);
+    const QRect rect = w.TreeView1()->visualItemRect(node);
+    QTest::mouseClick(w.TreeView1()->viewport(), Qt::LeftButton, {}, rect.center());
+    QTest::mouseDClick(w.TreeView1()->viewport(), Qt::LeftButton, {}, rect.center());
 }
 
 // An archive of `preset`'s radio: its information block and its image.
@@ -65,15 +65,15 @@ QByteArray ArchiveOf(VirtualPreset preset) {
 
 // True when `w` lies on a page of the tuning window that is not in front.
 bool OnCoveredPage(TMDIChild& window, QWidget* w) {
-    for (QScrollArea* page : window.pageList) {
+    for (QScrollArea* page : window.pageList()) {
         if (page != window.frontPage() && page->isAncestorOf(w)) return true;
     }
     return false;
 }
 
 bool LogHas(TMDIChild& w, const QString& text) {
-    for (int i = 0; i < w.ListBox1->count(); ++i) {
-        if (w.ListBox1->item(i)->text().contains(text)) return true;
+    for (int i = 0; i < w.ListBox1()->count(); ++i) {
+        if (w.ListBox1()->item(i)->text().contains(text)) return true;
     }
     return false;
 }
@@ -141,14 +141,14 @@ void SafetyTest::powerNodeWithoutPageLeavesNoPageToSend() {
     QVERIFY(test::EnterTunerMode(form));
     TMDIChild& w = *form.tuningWindow;
     Select(w, 5);  // RX sensitivity: sbox_sql in front, its point 1 selected
-    QCOMPARE(w.frontPage(), w.pageList.at(static_cast<int>(Page::Sql)));
+    QCOMPARE(w.frontPage(), w.pageList().at(static_cast<int>(Page::Sql)));
     env.radio().clearReceivedFrames();
 
     Select(w, 24);  // "T0014": this model has no power page
     QCOMPARE(currentItem, 10);
     QVERIFY(w.frontPage() == nullptr);
-    QVERIFY(w.NoPage->isVisible());
-    QCOMPARE(w.NoPage->text(), Tr("Safety", "Z0001"));
+    QVERIFY(w.NoPage()->isVisible());
+    QCOMPARE(w.NoPage()->text(), Tr("Safety", "Z0001"));
     QVERIFY(env.radio().receivedFrames().empty());
 
     // A double-click where the squelch page's first point was lands on the
@@ -157,7 +157,7 @@ void SafetyTest::powerNodeWithoutPageLeavesNoPageToSend() {
     QTest::mouseDClick(point, Qt::LeftButton);
     QVERIFY(env.radio().receivedFrames().empty());
     // Nor can the keyboard reach the covered page.
-    w.TreeView1->setFocus();
+    w.TreeView1()->setFocus();
     for (int i = 0; i < 80; ++i) {
         QVERIFY(QApplication::focusWidget() != nullptr);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -174,7 +174,7 @@ void SafetyTest::powerNodeWithPageSendsTheItem() {
     TMDIChild& w = *form.tuningWindow;
     env.radio().clearReceivedFrames();
     Select(w, 24);
-    QCOMPARE(w.frontPage(), w.pageList.at(static_cast<int>(Page::Power)));
+    QCOMPARE(w.frontPage(), w.pageList().at(static_cast<int>(Page::Power)));
     // Item 10, transmit off (1), point 1, its transmit frequency, its byte 116.
     QCOMPARE(env.radio().receivedFrames().size(), std::size_t{1});
     QCOMPARE(env.radio().receivedFrames().front(),
@@ -206,7 +206,7 @@ void SafetyTest::coveredPageTakesNoKeys() {
     // The power page in front: the CTCSS edit is covered and keeps its
     // enabled state, but neither Tab nor typing reaches it.
     Select(w, 32);
-    QCOMPARE(w.frontPage(), w.pageList.at(static_cast<int>(Page::Power)));
+    QCOMPARE(w.frontPage(), w.pageList().at(static_cast<int>(Page::Power)));
     env.radio().clearReceivedFrames();
     const TunerImage before = tunerImage;
     QVERIFY(edit23->isEnabled());
@@ -591,17 +591,17 @@ void SafetyTest::parameterEditorCancelRestoresTheBandShownInTheWindow() {
     TMainForm form;
     QVERIFY(test::EnterTunerMode(form));
     TMDIChild& w = *form.tuningWindow;
-    QCOMPARE(w.BandLabel->text(), Tr("Safety", "K0001").arg(QStringLiteral("400-470 MHz")));
+    QCOMPARE(w.BandLabel()->text(), Tr("Safety", "K0001").arg(QStringLiteral("400-470 MHz")));
 
     env.dialogs().onDialog = SwitchBandInEditor(1, /*confirm=*/false);
     form.ParamItem->trigger();
     QCOMPARE(band, 0);
-    QCOMPARE(w.BandLabel->text(), Tr("Safety", "K0001").arg(QStringLiteral("400-470 MHz")));
+    QCOMPARE(w.BandLabel()->text(), Tr("Safety", "K0001").arg(QStringLiteral("400-470 MHz")));
 
     env.dialogs().onDialog = SwitchBandInEditor(1, /*confirm=*/true);
     form.ParamItem->trigger();
     QCOMPARE(band, 1);
-    QCOMPARE(w.BandLabel->text(), Tr("Safety", "K0001").arg(QStringLiteral("136-174 MHz")));
+    QCOMPARE(w.BandLabel()->text(), Tr("Safety", "K0001").arg(QStringLiteral("136-174 MHz")));
 }
 
 // ---------------------------------------------------------------------------
@@ -616,8 +616,8 @@ void SafetyTest::chineseTexts() {
     const QString noPage = Tr("Safety", "Z0001");
     QVERIFY(noPage.contains(QStringLiteral("机型")));
     Select(w, 24);
-    QCOMPARE(w.NoPage->text(), noPage);
-    QCOMPARE(w.BandLabel->text(), Tr("Safety", "K0001").arg(QStringLiteral("400-470 MHz")));
+    QCOMPARE(w.NoPage()->text(), noPage);
+    QCOMPARE(w.BandLabel()->text(), Tr("Safety", "K0001").arg(QStringLiteral("400-470 MHz")));
 
     env.dialogs().messages.clear();
     env.dialogs().answers << ui::MessageResult::Cancel;

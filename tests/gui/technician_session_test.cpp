@@ -65,12 +65,12 @@ private slots:
         // The tree: double-click "Digital TX Power" (items 18 and 19).
         const QString caption = TestEnvironment::text("TreeView", "T0022");
         QVERIFY(!caption.isEmpty());
-        const QList<QTreeWidgetItem*> nodes = w->TreeView1->findItems(caption, Qt::MatchExactly | Qt::MatchRecursive);
+        const QList<QTreeWidgetItem*> nodes = w->TreeView1()->findItems(caption, Qt::MatchExactly | Qt::MatchRecursive);
         QCOMPARE(nodes.size(), 1);
-        w->TreeView1->scrollToItem(nodes.first());
-        const QRect rect = w->TreeView1->visualItemRect(nodes.first());
-        QTest::mouseClick(w->TreeView1->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
-        QTest::mouseDClick(w->TreeView1->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+        w->TreeView1()->scrollToItem(nodes.first());
+        const QRect rect = w->TreeView1()->visualItemRect(nodes.first());
+        QTest::mouseClick(w->TreeView1()->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+        QTest::mouseDClick(w->TreeView1()->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
         QCOMPARE(w->frontPage(), w->page(Page::Power));
         QVERIFY(currentItem == 18 || currentItem == 19);
         SettlePolls(*w);

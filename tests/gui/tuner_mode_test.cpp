@@ -192,16 +192,16 @@ void TunerModeTest::enterAndLeave() {
 
     // Leave: the tuning window's periodic polls stop before the leave poll.
     TMDIChild* window = form.tuningWindow;
-    window->CheckTimer->start();
-    window->MandownTimer->start();
-    window->ErrorRateTimer->start();
+    window->CheckTimer()->start();
+    window->MandownTimer()->start();
+    window->ErrorRateTimer()->start();
     radio.clearReceivedFrames();
     env.dialogs().messages.clear();
     form.N2->trigger();
     QVERIFY(form.ExitTunerModeTimer->isActive());
-    QVERIFY(!window->CheckTimer->isActive());
-    QVERIFY(!window->MandownTimer->isActive());
-    QVERIFY(!window->ErrorRateTimer->isActive());
+    QVERIFY(!window->CheckTimer()->isActive());
+    QVERIFY(!window->MandownTimer()->isActive());
+    QVERIFY(!window->ErrorRateTimer()->isActive());
     QCOMPARE(FrameCodes(radio), (QList<std::uint16_t>{cmd::kExitTunerMode}));
     QCOMPARE(pendingReplyLength, std::uint16_t(9));
 

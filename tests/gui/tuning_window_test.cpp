@@ -66,11 +66,11 @@ private slots:
 
     void everyPageControlExistsWithItsKind() {
         auto w = makeWindow();
-        QCOMPARE(w->pageList.size(), kPageCount);
+        QCOMPARE(w->pageList().size(), kPageCount);
         for (int n = 0; n < kPageCount; ++n) {
             const PageSpec& spec = PageSpecOf(static_cast<Page>(n));
-            QCOMPARE(w->pageList.at(n)->objectName(), QString::fromLatin1(spec.name));
-            QVERIFY(w->control<QScrollArea>(QString::fromLatin1(spec.name)) == w->pageList.at(n));
+            QCOMPARE(w->pageList().at(n)->objectName(), QString::fromLatin1(spec.name));
+            QVERIFY(w->control<QScrollArea>(QString::fromLatin1(spec.name)) == w->pageList().at(n));
             for (const char* header : {spec.pointsHeader, spec.rxHeader, spec.txHeader}) {
                 if (header != nullptr) QVERIFY2(w->control<QLabel>(QString::fromLatin1(header)), header);
             }
@@ -163,8 +163,8 @@ private slots:
         QVERIFY(w.control<QPushButton>("Button18")->isHidden());
         // Timers: names, intervals, all stopped.
         const QList<QPair<QTimer*, int>> timers = {
-            {w.CheckTimer, 2000}, {w.TimeOutTimer, 10},  {w.ReadTimer, 1000},     {w.ConnetTimer, 10},
-            {w.SaveTimer, 10},    {w.SaveItemTimer2, 10}, {w.ErrorRateTimer, 1000}, {w.MandownTimer, 1000}};
+            {w.CheckTimer(), 2000}, {w.TimeOutTimer(), 10},  {w.ReadTimer(), 1000},     {w.ConnetTimer(), 10},
+            {w.SaveTimer(), 10},    {w.SaveItemTimer2(), 10}, {w.ErrorRateTimer(), 1000}, {w.MandownTimer(), 1000}};
         const QStringList timerNames = {"CheckTimer", "TimeOutTimer", "ReadTimer", "ConnetTimer",
                                         "SaveTimer", "SaveItemTimer2", "ErrorRateTimer", "MandownTimer"};
         for (int i = 0; i < timers.size(); ++i) {
@@ -173,30 +173,30 @@ private slots:
             QVERIFY(!timers[i].first->isActive());
         }
         // Frame parts.
-        QCOMPARE(w.Panel1->height(), 28);
-        QCOMPARE(w.Panel1->palette().color(QPalette::Window), QColor(0, 170, 240));
-        QCOMPARE(w.Panel1->palette().color(QPalette::WindowText), QColor(Qt::white));
-        QCOMPARE(w.Panel1->font().pixelSize(), 16);
-        QCOMPARE(w.Splitter1->widget(0), static_cast<QWidget*>(w.TreeView1));
-        QCOMPARE(w.Splitter1->widget(1), w.ScrollBox1);
-        QCOMPARE(w.Splitter2->widget(1), static_cast<QWidget*>(w.ListBox1));
+        QCOMPARE(w.Panel1()->height(), 28);
+        QCOMPARE(w.Panel1()->palette().color(QPalette::Window), QColor(0, 170, 240));
+        QCOMPARE(w.Panel1()->palette().color(QPalette::WindowText), QColor(Qt::white));
+        QCOMPARE(w.Panel1()->font().pixelSize(), 16);
+        QCOMPARE(w.Splitter1()->widget(0), static_cast<QWidget*>(w.TreeView1()));
+        QCOMPARE(w.Splitter1()->widget(1), w.ScrollBox1());
+        QCOMPARE(w.Splitter2()->widget(1), static_cast<QWidget*>(w.ListBox1()));
         QCOMPARE(w.size(), QSize(1184, 642));
         w.show();
-        QCOMPARE(w.Splitter1->sizes().first(), 233);
-        QCOMPARE(w.Splitter2->sizes().last(), 144);
+        QCOMPARE(w.Splitter1()->sizes().first(), 233);
+        QCOMPARE(w.Splitter2()->sizes().last(), 144);
         // Maximised, the tree and the log keep their size; the pages grow.
         w.resize(1600, 900);
         QApplication::processEvents();
-        QCOMPARE(w.Splitter1->sizes().first(), 233);
-        QCOMPARE(w.Splitter2->sizes().last(), 144);
-        QCOMPARE(w.Panel1->height(), 28);
-        QCOMPARE(w.TreeView1->indentation(), 19);
-        QCOMPARE(w.PopupMenu1->actions().size(), 3);
-        QCOMPARE(w.PopupMenu1->actions().at(0), w.C1);
-        QVERIFY(w.PopupMenu1->actions().at(1) == w.N1 && w.N1->isSeparator());
-        QCOMPARE(w.PopupMenu1->actions().at(2), w.S1);
-        QCOMPARE(w.C1->objectName(), QString("C1"));
-        QCOMPARE(w.S1->objectName(), QString("S1"));
+        QCOMPARE(w.Splitter1()->sizes().first(), 233);
+        QCOMPARE(w.Splitter2()->sizes().last(), 144);
+        QCOMPARE(w.Panel1()->height(), 28);
+        QCOMPARE(w.TreeView1()->indentation(), 19);
+        QCOMPARE(w.PopupMenu1()->actions().size(), 3);
+        QCOMPARE(w.PopupMenu1()->actions().at(0), w.C1());
+        QVERIFY(w.PopupMenu1()->actions().at(1) == w.N1() && w.N1()->isSeparator());
+        QCOMPARE(w.PopupMenu1()->actions().at(2), w.S1());
+        QCOMPARE(w.C1()->objectName(), QString("C1"));
+        QCOMPARE(w.S1()->objectName(), QString("S1"));
     }
 
     void pageTablesNameEachControlOnce() {
@@ -296,9 +296,9 @@ private slots:
                 expected << node(2, caption(n.first), n.second, 0);
             }
         }
-        QCOMPARE(TreeShape(w->TreeView1), expected);
+        QCOMPARE(TreeShape(w->TreeView1()), expected);
         if (!emptyLanguage) QVERIFY(!TreeText("T0006").isEmpty());
-        for (QTreeWidgetItem* item : w->TreeView1->findItems(QString(), Qt::MatchContains | Qt::MatchRecursive)) {
+        for (QTreeWidgetItem* item : w->TreeView1()->findItems(QString(), Qt::MatchContains | Qt::MatchRecursive)) {
             QVERIFY(!item->icon(0).isNull());
         }
     }
@@ -315,13 +315,13 @@ private slots:
 
     void treeVariantsDifferOnlyWhereTheyShould() {
         auto w0 = makeWindow(VirtualPreset::Variant0);
-        const QList<int> v0 = StateIndices(w0->TreeView1);
+        const QList<int> v0 = StateIndices(w0->TreeView1());
         w0.reset();
         auto w1 = makeWindow(VirtualPreset::Variant1);
-        const QList<int> v1 = StateIndices(w1->TreeView1);
+        const QList<int> v1 = StateIndices(w1->TreeView1());
         w1.reset();
         auto w2 = makeWindow(VirtualPreset::Variant2);
-        const QList<int> v2 = StateIndices(w2->TreeView1);
+        const QList<int> v2 = StateIndices(w2->TreeView1());
         QVERIFY(v0.contains(60) && v0.contains(61) && !v0.contains(34));
         QVERIFY(v1.contains(34) && !v1.contains(60) && !v1.contains(63));
         QVERIFY(!v2.contains(34) && !v2.contains(60));
@@ -330,19 +330,19 @@ private slots:
 
     void treeSelectionColours() {
         auto w = makeWindow();
-        auto* delegate = qobject_cast<TreeSelectionDelegate*>(w->TreeView1->itemDelegate());
+        auto* delegate = qobject_cast<TreeSelectionDelegate*>(w->TreeView1()->itemDelegate());
         QVERIFY(delegate);
         QStyleOptionViewItem option;
         option.state = QStyle::State_Selected | QStyle::State_Enabled;
         w->show();
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
-        w->TreeView1->setFocus();
-        QVERIFY(w->TreeView1->hasFocus());
+        w->TreeView1()->setFocus();
+        QVERIFY(w->TreeView1()->hasFocus());
         QStyleOptionViewItem focused = delegate->selectionOption(option);
         QCOMPARE(focused.palette.color(QPalette::Active, QPalette::Highlight), QColor(54, 153, 254));
         QCOMPARE(focused.palette.color(QPalette::Inactive, QPalette::Highlight), QColor(54, 153, 254));
-        w->ListBox1->setFocus();
-        QVERIFY(!w->TreeView1->hasFocus());
+        w->ListBox1()->setFocus();
+        QVERIFY(!w->TreeView1()->hasFocus());
         QStyleOptionViewItem unfocused = delegate->selectionOption(option);
         QCOMPARE(unfocused.palette.color(QPalette::Active, QPalette::Highlight), QColor(192, 192, 192));
         QCOMPARE(unfocused.palette.color(QPalette::Active, QPalette::HighlightedText), QColor(Qt::black));
@@ -362,12 +362,12 @@ private slots:
         QCOMPARE(band, 0);
         QCOMPARE(currentItem, 4);
         QCOMPARE(w->frontPage(), w->control<QScrollArea>("sbox_ctcss"));
-        QCOMPARE(w->Panel1->text(), TreeText("T0006"));
-        QVERIFY(!w->Panel1->text().isEmpty());
+        QCOMPARE(w->Panel1()->text(), TreeText("T0006"));
+        QVERIFY(!w->Panel1()->text().isEmpty());
         // The selected node is "T0006"; every node is expanded.
-        QCOMPARE(w->TreeView1->selectedItems().size(), 1);
-        QCOMPARE(w->TreeView1->selectedItems().first()->data(0, TMDIChild::kStateIndexRole).toInt(), 4);
-        for (QTreeWidgetItem* item : w->TreeView1->findItems(QString(), Qt::MatchContains | Qt::MatchRecursive)) {
+        QCOMPARE(w->TreeView1()->selectedItems().size(), 1);
+        QCOMPARE(w->TreeView1()->selectedItems().first()->data(0, TMDIChild::kStateIndexRole).toInt(), 4);
+        for (QTreeWidgetItem* item : w->TreeView1()->findItems(QString(), Qt::MatchContains | Qt::MatchRecursive)) {
             if (item->childCount() > 0) QVERIFY(item->isExpanded());
         }
         // sbox_ctcss holds item 4 of band 0 (bytes 68 to 72), locked.
@@ -387,9 +387,9 @@ private slots:
         QVERIFY(!w->control<QPushButton>("Button10")->isEnabled());
         // Label36 shows image byte 64; the log is empty; the host's commands are on.
         QCOMPARE(w->control<QLabel>("Label36")->text(), QString::number(tunerImage[64]));
-        QCOMPARE(w->ListBox1->count(), 0);
+        QCOMPARE(w->ListBox1()->count(), 0);
         QCOMPARE(host_.documentCommands, QList<bool>{true});
-        QVERIFY(!w->CheckTimer->isActive());
+        QVERIFY(!w->CheckTimer()->isActive());
         QCOMPARE(w->statusTip(), TestEnvironment::text("MainForm", "S008"));
     }
 
@@ -419,8 +419,8 @@ private slots:
         QCOMPARE(w->control<QPushButton>("Button13")->text(), ChildText("C0008"));
         QCOMPARE(w->control<QPushButton>("Button15")->text(), ChildText("C0029"));
         QCOMPARE(w->control<QPushButton>("Button16")->text(), ChildText("C0009"));
-        QCOMPARE(w->C1->text(), ChildText("C0022"));
-        QCOMPARE(w->S1->text(), ChildText("C0023"));
+        QCOMPARE(w->C1()->text(), ChildText("C0022"));
+        QCOMPARE(w->S1()->text(), ChildText("C0023"));
         // Fixed and design texts stay.
         QCOMPARE(w->control<QLabel>("Label121")->text(), QString("Temp1"));
         QCOMPARE(w->control<QLabel>("Label122")->text(), QString("Temp2"));
@@ -438,12 +438,12 @@ private slots:
         languageIndex = kLanguageChinese;
         w->FormShow();
         QCOMPARE(w->font().pointSize(), 10);
-        QCOMPARE(w->Panel1->font().pixelSize(), 16);
+        QCOMPARE(w->Panel1()->font().pixelSize(), 16);
         QCOMPARE(w->control<QPushButton>("Button1")->text(), ChildText("C0007"));
-        QCOMPARE(w->Panel1->text(), TreeText("T0006"));
+        QCOMPARE(w->Panel1()->text(), TreeText("T0006"));
         QVERIFY(TreeText("T0006") != QString("RX Sensitivity"));
-        QCOMPARE(w->TreeView1->topLevelItem(0)->child(0)->text(0), TreeText("T0001"));
-        QCOMPARE(w->ListBox1->count(), 0);
+        QCOMPARE(w->TreeView1()->topLevelItem(0)->child(0)->text(0), TreeText("T0001"));
+        QCOMPARE(w->ListBox1()->count(), 0);
         QCOMPARE(host_.documentCommands, (QList<bool>{true, true}));
     }
 
@@ -482,18 +482,18 @@ private slots:
         w->resize(600, 300);
         w->show();
         for (int n = kPageCount - 1; n >= 0; --n) {
-            w->pageList.at(n)->verticalScrollBar()->setValue(w->pageList.at(n)->verticalScrollBar()->maximum());
+            w->pageList().at(n)->verticalScrollBar()->setValue(w->pageList().at(n)->verticalScrollBar()->maximum());
             w->ShowPage(n);
-            QCOMPARE(w->frontPage(), w->pageList.at(n));
-            QCOMPARE(w->pageList.at(n)->verticalScrollBar()->value(), 0);
+            QCOMPARE(w->frontPage(), w->pageList().at(n));
+            QCOMPARE(w->pageList().at(n)->verticalScrollBar()->value(), 0);
             // Pages are never hidden: the others stay visible underneath.
-            for (QScrollArea* page : w->pageList) QVERIFY(page->isVisible());
+            for (QScrollArea* page : w->pageList()) QVERIFY(page->isVisible());
             // The page in front is the topmost child of the stack.
-            QCOMPARE(w->pageList.at(n)->parentWidget()->children().last(), static_cast<QObject*>(w->pageList.at(n)));
+            QCOMPARE(w->pageList().at(n)->parentWidget()->children().last(), static_cast<QObject*>(w->pageList().at(n)));
         }
         w->ShowPage(10);
         w->ShowPage(-1);
-        QCOMPARE(w->frontPage(), w->pageList.at(0));
+        QCOMPARE(w->frontPage(), w->pageList().at(0));
     }
 
     // ---- mouse rules -------------------------------------------------------
@@ -519,12 +519,12 @@ private slots:
         QWidget* target = w->control(pressed);
         QVERIFY(target);
         if (auto* area = qobject_cast<QScrollArea*>(target)) {
-            w->ShowPage(w->pageList.indexOf(area));
+            w->ShowPage(w->pageList().indexOf(area));
             target = area->widget();
         } else {
             QWidget* page = target;
             while (page != nullptr && qobject_cast<QScrollArea*>(page) == nullptr) page = page->parentWidget();
-            w->ShowPage(w->pageList.indexOf(qobject_cast<QScrollArea*>(page)));
+            w->ShowPage(w->pageList().indexOf(qobject_cast<QScrollArea*>(page)));
         }
         QTest::mousePress(target, Qt::LeftButton, {}, QPoint(2, 2));
         QCOMPARE(QApplication::focusWidget(), w->control(focused));
@@ -633,17 +633,17 @@ private slots:
         auto first = makeWindow();
         QVERIFY(CurrentSenderHooks().logFrame && CurrentSenderHooks().enableTimer);
         CurrentSenderHooks().enableTimer(TuningTimer::TimeOut);
-        QVERIFY(first->TimeOutTimer->isActive());
+        QVERIFY(first->TimeOutTimer()->isActive());
         CurrentSenderHooks().enableTimer(TuningTimer::Save);
         CurrentSenderHooks().enableTimer(TuningTimer::SaveItem2);
-        QVERIFY(first->SaveTimer->isActive() && first->SaveItemTimer2->isActive());
+        QVERIFY(first->SaveTimer()->isActive() && first->SaveItemTimer2()->isActive());
         // A replacement installs its own hooks; the old window's end leaves them.
         auto second = makeWindow();
         first.reset();
         QVERIFY(CurrentSenderHooks().logFrame);
         const std::uint8_t frame[] = {0xA1, 0x80, 0x62};
         CurrentSenderHooks().logFrame(frame, 3, 1);
-        QCOMPARE(second->ListBox1->count(), 1);
+        QCOMPARE(second->ListBox1()->count(), 1);
         second.reset();
         QVERIFY(!CurrentSenderHooks().logFrame);
         QVERIFY(!CurrentSenderHooks().enableTimer);

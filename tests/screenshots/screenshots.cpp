@@ -100,10 +100,10 @@ private slots:
                     }
                     linkHandle.reset();
                     inTunerMode = false;
-                    w->TreeView1->setFocus();
+                    w->TreeView1()->setFocus();
                     QApplication::processEvents();
                     SaveGrab(w.get(), QStringLiteral("%1/tuning-window.png").arg(dir));
-                    w->ListBox1->setFocus();
+                    w->ListBox1()->setFocus();
                     QApplication::processEvents();
                     SaveGrab(w.get(), QStringLiteral("%1/tuning-window-tree-unfocused.png").arg(dir));
                 }
@@ -152,7 +152,7 @@ private slots:
                 case Page::ErrorRate:
                     env_->radio().setReading(22, {0, 0, 0x0F, 0xA0, 0, 0, 0, 42});
                     w->CheckTimerTimer();
-                    for (int i = 0; i < 10 && w->ErrorRateTimer->isActive(); ++i) w->ErrorRateTimerTimer();
+                    for (int i = 0; i < 10 && w->ErrorRateTimer()->isActive(); ++i) w->ErrorRateTimerTimer();
                     break;
                 default: break;
             }

@@ -42,12 +42,12 @@ void LinkTunerMode(TestEnvironment& env, bool tunerMode) {
 }
 
 void SettleVerifyingPolls(TMDIChild& w, int limit) {
-    for (int i = 0; i < limit && (w.TimeOutTimer->isActive() || w.SaveTimer->isActive() ||
-                                  w.SaveItemTimer2->isActive());
+    for (int i = 0; i < limit && (w.TimeOutTimer()->isActive() || w.SaveTimer()->isActive() ||
+                                  w.SaveItemTimer2()->isActive());
          ++i) {
-        if (w.TimeOutTimer->isActive()) w.TimeOutTimerTimer();
-        if (w.SaveTimer->isActive()) w.SaveItemTimer();
-        if (w.SaveItemTimer2->isActive()) w.SaveItemTimer2Timer();
+        if (w.TimeOutTimer()->isActive()) w.TimeOutTimerTimer();
+        if (w.SaveTimer()->isActive()) w.SaveItemTimer();
+        if (w.SaveItemTimer2()->isActive()) w.SaveItemTimer2Timer();
     }
 }
 
@@ -59,9 +59,9 @@ QTreeWidgetItem* NodeWithKey(QTreeWidget* tree, int key) {
 }
 
 bool SelectNode(TMDIChild& w, int key) {
-    QTreeWidgetItem* node = NodeWithKey(w.TreeView1, key);
+    QTreeWidgetItem* node = NodeWithKey(w.TreeView1(), key);
     if (node == nullptr) return false;
-    w.TreeView1->setCurrentItem(node);
+    w.TreeView1()->setCurrentItem(node);
     w.TreeView1DblClick();
     return true;
 }
