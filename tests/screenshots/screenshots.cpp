@@ -98,6 +98,8 @@ private slots:
                         ReadFromRadio(linkHandle.get(), reply.data(), 9);
                         w->LogFrame(reply.data(), 9, 1);
                     }
+                    // The replies were read here: the live-set poller has nothing left to wait for.
+                    w->TimeOutTimer()->stop();
                     linkHandle.reset();
                     inTunerMode = false;
                     w->TreeView1()->setFocus();
