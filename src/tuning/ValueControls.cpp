@@ -114,6 +114,25 @@ bool IsPageCode(Page page, int code) {
 bool BarEnterAccepts(Page page, int code) { return InFamily(code, page); }
 
 // The cells of a bar row: value label, scroll bar, edit with up-down.
+// A value control's place in the page tables.
+struct Cell {
+    Page page;
+    const PageSpec& spec;
+    const RowSpec& row;
+    const ColumnSpec& column;
+    const CellSpec& cell;
+};
+
+std::optional<Cell> CellOf(const QObject* control) {
+    if (control == nullptr) return std::nullopt;
+    const std::optional<CellPlace> place = FindCell(control->objectName().toStdString());
+    if (!place) return std::nullopt;
+    const PageSpec& spec = PageSpecOf(place->page);
+    const RowSpec& row = spec.rows[static_cast<std::size_t>(place->row)];
+    return Cell{place->page, spec, row, spec.columns[static_cast<std::size_t>(place->column)],
+                row.cells[static_cast<std::size_t>(place->column)]};
+}
+
 struct BarRow {
     QLabel* label = nullptr;
     QScrollBar* bar = nullptr;
@@ -155,6 +174,19 @@ void ValueControls::applyTypedWord(QLineEdit* edit, TUpDown* upDown, std::uint8_
     upDown->setPosition(value * upDown->increment());
 }
 
+namespace {
+
+// The typed value of an FSK cell: 16 bits in the word columns, a byte elsewhere.
+void ApplyTypedFsk(QLineEdit* edit, TUpDown* upDown, const ColumnSpec& column, std::uint8_t* slot) {
+    if (column.kind == CellKind::WordEdit) {
+        ValueControls::applyTypedWord(edit, upDown, slot);
+    } else {
+        ValueControls::applyTypedByte(edit, upDown, *slot);
+    }
+}
+
+}  // namespace
+
 // ---- wiring -------------------------------------------------------------------
 
 ValueControls::ValueControls(TuningPages& pages, QObject* parent) : QObject(parent), pages_(pages) {
@@ -190,19 +222,15 @@ void ValueControls::connectPage(Page page) {
 // ---- handlers -------------------------------------------------------------------
 
 void ValueControls::upDownClicked(TUpDown* upDown) {
-    if (upDown == nullptr) return;
-    const std::optional<CellPlace> place = FindCell(upDown->objectName().toStdString());
-    if (!place) return;
-    const PageSpec& spec = PageSpecOf(place->page);
-    const RowSpec& row = spec.rows[static_cast<std::size_t>(place->row)];
-    const ColumnSpec& column = spec.columns[static_cast<std::size_t>(place->column)];
+    const std::optional<Cell> at = CellOf(upDown);
+    if (!at) return;
     if (QLineEdit* edit = upDown->associate()) edit->setFocus(Qt::OtherFocusReason);
 
-    switch (place->page) {
+    switch (at->page) {
         case Page::Power:
         case Page::PowerMobile: {
             actionCode = action::kValueAdjusted;
-            const int code = PowerColumnCode(place->page, currentItem, column.power, row.extraPoint);
+            const int code = PowerColumnCode(at->page, currentItem, at->column.power, at->row.extraPoint);
             if (code != kNoCode) {
                 currentItem = code;
                 if (std::uint8_t* slot = Slot(code, currentPoint)) *slot = static_cast<std::uint8_t>(upDown->position() & 0xFF);
@@ -211,16 +239,16 @@ void ValueControls::upDownClicked(TUpDown* upDown) {
             break;
         }
         case Page::Ctcss:
-        case Page::FerqStability: upDownOnBarPage(upDown, spec, row); break;
+        case Page::FerqStability: upDownOnBarPage(upDown, at->spec, at->row); break;
         case Page::Fsk: {
             // Only the six FSK items have a record to send; the page loader
             // never leaves another code in force on this page.
             actionCode = action::kValueAdjusted;
-            std::uint8_t* slot = FskSlot(currentItem, column, currentPoint);
+            std::uint8_t* slot = FskSlot(currentItem, at->column, currentPoint);
             if (slot == nullptr) break;
             const int position = upDown->position();
             slot[0] = static_cast<std::uint8_t>(position & 0xFF);
-            if (column.kind == CellKind::WordEdit) slot[1] = static_cast<std::uint8_t>((position >> 8) & 0xFF);
+            if (at->column.kind == CellKind::WordEdit) slot[1] = static_cast<std::uint8_t>((position >> 8) & 0xFF);
             SendFskRecord(action::kValueAdjusted, currentPoint);
             break;
         }
@@ -229,24 +257,19 @@ void ValueControls::upDownClicked(TUpDown* upDown) {
 }
 
 void ValueControls::editEntered(QLineEdit* edit) {
-    if (edit == nullptr) return;
-    const std::optional<CellPlace> place = FindCell(edit->objectName().toStdString());
-    if (!place) return;
-    const PageSpec& spec = PageSpecOf(place->page);
-    const RowSpec& row = spec.rows[static_cast<std::size_t>(place->row)];
-    const ColumnSpec& column = spec.columns[static_cast<std::size_t>(place->column)];
-    const CellSpec& cell = row.cells[static_cast<std::size_t>(place->column)];
-    auto* upDown = pages_.control<TUpDown>(QString::fromLatin1(cell.upDown));
+    const std::optional<Cell> at = CellOf(edit);
+    if (!at) return;
+    auto* upDown = pages_.control<TUpDown>(QString::fromLatin1(at->cell.upDown));
     if (upDown == nullptr) return;
 
-    switch (place->page) {
+    switch (at->page) {
         case Page::Power:
         case Page::PowerMobile: {
             // An Enter the page does not accept (51 / 52 on sbox_power) is
             // neither validated nor stored; the value still goes out under
             // the code in force.
-            if (PowerEnterAccepts(place->page, currentItem)) {
-                const int code = PowerColumnCode(place->page, currentItem, column.power, row.extraPoint);
+            if (PowerEnterAccepts(at->page, currentItem)) {
+                const int code = PowerColumnCode(at->page, currentItem, at->column.power, at->row.extraPoint);
                 if (code != kNoCode) {
                     currentItem = code;
                     if (std::uint8_t* slot = Slot(code, currentPoint)) applyTypedByte(edit, upDown, *slot);
@@ -256,17 +279,13 @@ void ValueControls::editEntered(QLineEdit* edit) {
             break;
         }
         case Page::Ctcss:
-        case Page::FerqStability: enterOnBarPage(edit, upDown, spec, row, place->page); break;
+        case Page::FerqStability: enterOnBarPage(edit, upDown, at->spec, at->row, at->page); break;
         case Page::Fsk: {
-            std::uint8_t* slot = FskSlot(currentItem, column, row.point);
+            std::uint8_t* slot = FskSlot(currentItem, at->column, at->row.point);
             if (slot == nullptr) break;
-            if (column.kind == CellKind::WordEdit) {
-                applyTypedWord(edit, upDown, slot);
-            } else {
-                applyTypedByte(edit, upDown, *slot);
-            }
+            ApplyTypedFsk(edit, upDown, at->column, slot);
             // Only the selected row is enabled, so the row's point is currentPoint.
-            SendFskRecord(actionCode, row.point);
+            SendFskRecord(actionCode, at->row.point);
             break;
         }
         default: break;
@@ -274,57 +293,43 @@ void ValueControls::editEntered(QLineEdit* edit) {
 }
 
 void ValueControls::editDoubleClicked(QLineEdit* edit) {
-    if (edit == nullptr) return;
-    const std::optional<CellPlace> place = FindCell(edit->objectName().toStdString());
-    if (!place) return;
-    const PageSpec& spec = PageSpecOf(place->page);
-    const CellSpec& cell = spec.rows[static_cast<std::size_t>(place->row)].cells[static_cast<std::size_t>(place->column)];
-    if (auto* upDown = pages_.control<TUpDown>(QString::fromLatin1(cell.upDown))) upDownClicked(upDown);
+    const std::optional<Cell> at = CellOf(edit);
+    if (!at) return;
+    if (auto* upDown = pages_.control<TUpDown>(QString::fromLatin1(at->cell.upDown))) upDownClicked(upDown);
 }
 
 void ValueControls::editLeft(QLineEdit* edit) {
-    if (edit == nullptr) return;
-    const std::optional<CellPlace> place = FindCell(edit->objectName().toStdString());
-    if (!place || place->page != Page::Fsk || !IsFskItem(currentItem)) return;
-    const PageSpec& spec = PageSpecOf(place->page);
-    const RowSpec& row = spec.rows[static_cast<std::size_t>(place->row)];
-    const ColumnSpec& column = spec.columns[static_cast<std::size_t>(place->column)];
+    const std::optional<Cell> at = CellOf(edit);
+    if (!at || at->page != Page::Fsk || !IsFskItem(currentItem)) return;
     // The up-down sits in the same cell box as its edit.
     TUpDown* upDown = nullptr;
     if (QWidget* box = edit->parentWidget()) {
-        upDown = box->findChild<TUpDown*>(QString::fromLatin1(row.cells[static_cast<std::size_t>(place->column)].upDown));
+        upDown = box->findChild<TUpDown*>(QString::fromLatin1(at->cell.upDown));
     }
-    std::uint8_t* slot = FskSlot(currentItem, column, row.point);
+    std::uint8_t* slot = FskSlot(currentItem, at->column, at->row.point);
     if (upDown == nullptr || slot == nullptr) return;
-    if (column.kind == CellKind::WordEdit) {
-        applyTypedWord(edit, upDown, slot);
-    } else {
-        applyTypedByte(edit, upDown, *slot);
-    }
+    ApplyTypedFsk(edit, upDown, at->column, slot);
 }
 
 void ValueControls::barScrolled(QScrollBar* bar, int position) {
-    if (bar == nullptr) return;
-    const std::optional<CellPlace> place = FindCell(bar->objectName().toStdString());
-    if (!place) return;
-    const PageSpec& spec = PageSpecOf(place->page);
-    const RowSpec& row = spec.rows[static_cast<std::size_t>(place->row)];
+    const std::optional<Cell> at = CellOf(bar);
+    if (!at) return;
     BarRow cells;
-    for (std::size_t c = 0; c < row.cells.size() && c < spec.columns.size(); ++c) {
-        const QString name = QString::fromLatin1(row.cells[c].name);
-        switch (spec.columns[c].kind) {
+    for (std::size_t c = 0; c < at->row.cells.size() && c < at->spec.columns.size(); ++c) {
+        const QString name = QString::fromLatin1(at->row.cells[c].name);
+        switch (at->spec.columns[c].kind) {
             case CellKind::ValueLabel: cells.label = pages_.control<QLabel>(name); break;
             case CellKind::ByteEdit:
             case CellKind::WordEdit:
                 cells.edit = pages_.control<QLineEdit>(name);
-                cells.upDown = pages_.control<TUpDown>(QString::fromLatin1(row.cells[c].upDown));
+                cells.upDown = pages_.control<TUpDown>(QString::fromLatin1(at->row.cells[c].upDown));
                 break;
             case CellKind::ScrollBar: break;
         }
     }
     if (cells.upDown == nullptr) return;
     const int x = std::clamp(position, 0, 255);
-    if (IsPageCode(place->page, currentItem)) {
+    if (IsPageCode(at->page, currentItem)) {
         if (std::uint8_t* slot = Slot(currentItem, currentPoint)) *slot = static_cast<std::uint8_t>(x);
     }
     actionCode = action::kValueAdjusted;
