@@ -20,13 +20,10 @@ using namespace varnel::tuning;
 
 namespace {
 
-
 std::uint32_t BigEndian32(const std::uint8_t* p) {
     return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
            (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
 }
-
-bool IsMandownItem(int code) { return InFamily(code, Page::Mandown); }
 
 }  // namespace
 
@@ -89,7 +86,7 @@ void TMDIChild::ErrorRateTimerTimer() {
 // ---- man-down page ----------------------------------------------------------------
 
 void TMDIChild::Button15Click() {
-    if (!IsMandownItem(currentItem)) return;
+    if (!InFamily(currentItem, Page::Mandown)) return;
     // The man-down commands always carry point 1; currentPoint stays.
     if (!rxKeyed) {
         rxKeyed = true;

@@ -1,4 +1,5 @@
 #include "tuning/TuningFeedback.h"
+#include "tuning/TuningPages.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -149,14 +150,7 @@ TuningFeedback::TuningFeedback(TMDIChild* window) : QObject(window), window_(win
     // Keyboard: the tree and every point button.
     window->TreeView1()->installEventFilter(this);
     for (TPointButton* button : window->findChildren<TPointButton*>()) {
-        // A button of a covered page keeps no focus until its page comes to
-        // the front; then it takes the focus policy it is given here.
-        const char* const covered = "varnelCoveredFocusPolicy";
-        if (button->property(covered).isValid()) {
-            button->setProperty(covered, static_cast<int>(Qt::StrongFocus));
-        } else {
-            button->setFocusPolicy(Qt::StrongFocus);
-        }
+        TuningPages::setFocusPolicy(button, Qt::StrongFocus);
         button->installEventFilter(this);
     }
     ring_ = new FocusRing(window);

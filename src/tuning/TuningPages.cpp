@@ -484,6 +484,14 @@ void TuningPages::showNeutralPage(const QString& text) {
     coverPages();
 }
 
+void TuningPages::setFocusPolicy(QWidget* control, Qt::FocusPolicy policy) {
+    if (control->property(kCoveredFocusPolicy).isValid()) {
+        control->setProperty(kCoveredFocusPolicy, static_cast<int>(policy));
+    } else {
+        control->setFocusPolicy(policy);
+    }
+}
+
 void TuningPages::coverPages() {
     // Every page stays on screen under the one in front, so the keyboard
     // (Tab, typing, Enter) could otherwise reach a covered page's controls

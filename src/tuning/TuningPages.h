@@ -53,6 +53,11 @@ public:
     // itself, which only scrolls).
     bool onCoveredPage(const QObject* object) const;
 
+    // Gives a control of a page the focus policy `policy`. A control of a
+    // covered page keeps no focus until its page comes to the front; it
+    // takes the policy then.
+    static void setFocusPolicy(QWidget* control, Qt::FocusPolicy policy);
+
     // Shows or hides rows 6 to 8 of sbox_power.
     void setExtraPowerRowsVisible(bool visible);
     // Writes rxFrequency / txFrequency into the RX and TX labels of the scope's pages.
