@@ -16,6 +16,7 @@
 #include <QToolButton>
 
 #include "ui/AppFonts.h"
+#include "app/RadioStatusBar.h"
 #include "app/StartupOptions.h"
 #include "app/TAboutBox.h"
 #include "app/TMainForm.h"
@@ -679,6 +680,15 @@ void MainWindowTest::tuningWindowReportsSetCommandsAndCaptions() {
     QCOMPARE(form.SpeedButton4->text(), Tr("MainForm", "S003"));
     QCOMPARE(form.N2->text(), Tr("MainForm", "S003"));
     QCOMPARE(form.N2->statusTip(), Tr("MainForm", "S0030"));
+
+    // A poll that gave up reaches the status bar, and stays there in the
+    // other language (the key outlives the text it came in).
+    emit window->exchangeFailed(QString::fromLatin1(QByteArray("S0011")), QStringLiteral("Live set"));
+    QVERIFY(form.RadioStatus->lastActionText().contains(Tr("Status", "S0011")));
+    QVERIFY(form.RadioStatus->lastActionText().contains(QStringLiteral("Live set")));
+    form.N8->trigger();
+    QVERIFY(form.RadioStatus->lastActionText().contains(Tr("Status", "S0011")));
+    form.English1->trigger();
 
     // The window goes: the pointer to it clears itself, the commands go off.
     QVERIFY(form.tuningWindow->parentWidget()->close());
