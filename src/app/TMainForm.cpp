@@ -810,14 +810,7 @@ bool TMainForm::openRadioLink() {
     linkHandle = OpenRadio(&error);
     if (linkHandle) return true;
 
-    QString text = Tr("MessageBox", "M010");
-    // When a radio was found but could not be opened, say why: a missing
-    // udev rule (permission) is the usual cause on Linux.
-    if (error.kind == OpenError::Kind::PermissionDenied || error.kind == OpenError::Kind::Busy ||
-        error.kind == OpenError::Kind::WrongDevice || error.kind == OpenError::Kind::Other) {
-        const QString reason = error.kind == OpenError::Kind::WrongDevice ? QString::fromStdString(DescribeOpenError(LastOpenError())) : ui::OpenFailureReason(LastOpenError());
-        if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
-    }
+    const QString text = ui::OpenRadioFailedText(error);
     radioPresent_ = error.kind != OpenError::Kind::NoRadio;
     RadioStatus->failed("S0001", error.kind == OpenError::Kind::NoRadio ? QString() : ui::OpenFailureReason(LastOpenError()));
     refreshRadioStatus();

@@ -95,13 +95,8 @@ bool TFactroyForm::ensureLink() {
     OpenError error;
     linkHandle = OpenRadio(&error);
     if (linkHandle) return true;
-    QString text = Tr("MessageBox", "M010");
-    if (error.kind == OpenError::Kind::PermissionDenied || error.kind == OpenError::Kind::Busy ||
-        error.kind == OpenError::Kind::WrongDevice || error.kind == OpenError::Kind::Other) {
-        const QString reason = error.kind == OpenError::Kind::WrongDevice ? QString::fromStdString(DescribeOpenError(error)) : varnel::ui::OpenFailureReason(error);
-        if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
-    }
-    ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"), text, ui::MessageButtons::Ok);
+    ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"), ui::OpenRadioFailedText(error),
+                          ui::MessageButtons::Ok);
     return false;
 }
 

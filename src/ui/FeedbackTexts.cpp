@@ -75,4 +75,16 @@ QString OpenFailureReason(const OpenError& error) {
     return text;
 }
 
+QString OpenRadioFailedText(const OpenError& error) {
+    QString text = QString::fromStdString(Text("MessageBox", "M010"));
+    if (error.kind == OpenError::Kind::PermissionDenied || error.kind == OpenError::Kind::Busy ||
+        error.kind == OpenError::Kind::WrongDevice || error.kind == OpenError::Kind::Other) {
+        const QString reason = error.kind == OpenError::Kind::WrongDevice
+                                   ? QString::fromStdString(DescribeOpenError(error))
+                                   : OpenFailureReason(error);
+        if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
+    }
+    return text;
+}
+
 }  // namespace varnel::ui

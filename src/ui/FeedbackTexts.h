@@ -31,5 +31,9 @@ bool InstallQtCatalogue(int languageIndex);
 // Why the radio could not be opened, in the interface language, with the
 // device and the system's detail appended where known.
 QString OpenFailureReason(const OpenError& error);
+// The box when the radio could not be opened: M010, and when a radio was
+// found but could not be opened, why (a missing udev rule, a volume held by
+// another program, another device on the path).
+QString OpenRadioFailedText(const OpenError& error);
 
 }  // namespace varnel::ui
