@@ -5,7 +5,7 @@
 #include "records/RecordStore.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "util/Win32.h"
 #else
 #include <unistd.h>
 #endif

@@ -5,17 +5,7 @@
 
 #include "lang/Profile.h"
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-// <windows.h> maps WriteProfileString to the Win32 function; ours is meant.
-#undef WriteProfileString
-#endif
+#include "util/Win32.h"
 
 namespace fs = std::filesystem;
 

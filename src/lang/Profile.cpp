@@ -14,18 +14,10 @@
 #include <vector>
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <io.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <windows.h>
-// <windows.h> maps WriteProfileString to the Win32 function; ours is meant.
-#undef WriteProfileString
+#include "util/Win32.h"
 #else
 #include <fcntl.h>
 #include <iconv.h>

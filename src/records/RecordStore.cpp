@@ -11,7 +11,7 @@
 #include "lang/Profile.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "util/Win32.h"
 #else
 #include <pwd.h>
 #include <unistd.h>

@@ -10,16 +10,10 @@
 #include <system_error>
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <io.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <windows.h>
+#include "util/Win32.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
