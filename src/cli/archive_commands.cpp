@@ -5,6 +5,7 @@
 #include "data/ArchiveValues.h"
 #include "data/TunerImage.h"
 #include "lang/Loadlanguage.h"
+#include "util/Csv.h"
 
 namespace varnel::cli {
 
@@ -45,16 +46,6 @@ std::string JsonString(const std::string& s) {
                     out += static_cast<char>(c);
                 }
         }
-    }
-    return out + "\"";
-}
-
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"') out += '"';
-        out += c;
     }
     return out + "\"";
 }

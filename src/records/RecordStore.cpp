@@ -9,6 +9,7 @@
 #include <random>
 
 #include "lang/Profile.h"
+#include "util/Csv.h"
 
 #ifdef _WIN32
 #include "util/Win32.h"
@@ -50,17 +51,6 @@ bool TakeSetting(const std::string& value, const std::string& source, RecordsCon
         config.connection = value;
     }
     return true;
-}
-
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    out += '"';
-    return out;
 }
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
