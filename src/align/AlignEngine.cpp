@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "data/ItemTable.h"
+#include "util/Csv.h"
 
 namespace varnel {
 
@@ -416,28 +417,19 @@ std::string AlignReport::ToJson() const {
 }
 
 std::string AlignReport::ToCsv() const {
-    auto field = [](const std::string& s) {
-        if (s.find_first_of(",\"\n") == std::string::npos) return s;
-        std::string out = "\"";
-        for (char c : s) {
-            if (c == '"') out += '"';
-            out += c;
-        }
-        return out + "\"";
-    };
     std::string out = "step,item,band,point,measure,target,tolerance,unit,start_value,final_value,reading,tries,result,note\n";
     char number[64];
     for (const PointResult& p : points) {
-        out += field(p.step) + "," + std::to_string(p.item) + "," + std::to_string(p.band) + "," +
-               std::to_string(p.point) + "," + field(p.measure) + ",";
+        out += CsvField(p.step) + "," + std::to_string(p.item) + "," + std::to_string(p.band) + "," +
+               std::to_string(p.point) + "," + CsvField(p.measure) + ",";
         std::snprintf(number, sizeof number, "%g,%g,", p.target, p.tolerance);
         out += number;
-        out += field(p.unit) + "," + std::to_string(p.startValue) + "," + std::to_string(p.finalValue) + ",";
+        out += CsvField(p.unit) + "," + std::to_string(p.startValue) + "," + std::to_string(p.finalValue) + ",";
         if (p.reading) {
             std::snprintf(number, sizeof number, "%.3f", *p.reading);
             out += number;
         }
-        out += "," + std::to_string(p.tries) + "," + (p.pass ? "pass" : "fail") + "," + field(p.note) + "\n";
+        out += "," + std::to_string(p.tries) + "," + (p.pass ? "pass" : "fail") + "," + CsvField(p.note) + "\n";
     }
     return out;
 }

@@ -453,9 +453,7 @@ void TMainForm::buildStatusBar() {
     StatusBar1->addWidget(panels_, 1);
     RadioStatus = new app::RadioStatusBar(StatusBar1);
     StatusBar1->addPermanentWidget(RadioStatus);
-    StatusRefreshTimer = new QTimer(this);
-    StatusRefreshTimer->setObjectName(QStringLiteral("StatusRefreshTimer"));
-    StatusRefreshTimer->setInterval(250);
+    StatusRefreshTimer = ui::NamedTimer(this, "StatusRefreshTimer", 250);
     connect(StatusRefreshTimer, &QTimer::timeout, this, &TMainForm::refreshRadioStatus);
     StatusRefreshTimer->start();
     // StatusBar1Resize runs from the application-wide event filter.
@@ -463,9 +461,7 @@ void TMainForm::buildStatusBar() {
 
 void TMainForm::buildTimers() {
     auto timer = [this](const char* name, void (TMainForm::*slot)()) {
-        auto* t = new QTimer(this);
-        t->setObjectName(QString::fromLatin1(name));
-        t->setInterval(10);
+        QTimer* t = ui::NamedTimer(this, name, 10);
         connect(t, &QTimer::timeout, this, slot);
         return t;
     };

@@ -53,9 +53,7 @@ TFactroyForm::TFactroyForm(QWidget* parent) : QDialog(parent) {
     connect(Button2, &QPushButton::clicked, this, &TFactroyForm::Button2Click);
 
     auto timer = [this](const char* name, void (TFactroyForm::*slot)()) {
-        auto* t = new QTimer(this);
-        t->setObjectName(QString::fromLatin1(name));
-        t->setInterval(10);
+        QTimer* t = ui::NamedTimer(this, name, 10);
         connect(t, &QTimer::timeout, this, slot);
         return t;
     };

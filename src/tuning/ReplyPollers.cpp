@@ -5,25 +5,15 @@
 #include "data/Global.h"
 #include "protocol/Exchange.h"
 #include "protocol/Sendcmd.h"
+#include "ui/Polling.h"
 #include "ui/Selection.h"
 
 namespace varnel::tuning {
 
-namespace {
-
-QTimer* MakePoller(QObject* parent, const char* name) {
-    auto* timer = new QTimer(parent);
-    timer->setObjectName(QString::fromLatin1(name));
-    timer->setInterval(10);
-    return timer;
-}
-
-}  // namespace
-
 ReplyPollers::ReplyPollers(QObject* parent) : QObject(parent) {
-    liveSet_ = MakePoller(this, "TimeOutTimer");
-    save_ = MakePoller(this, "SaveTimer");
-    wideSave_ = MakePoller(this, "SaveItemTimer2");
+    liveSet_ = ui::NamedTimer(this, "TimeOutTimer", 10);
+    save_ = ui::NamedTimer(this, "SaveTimer", 10);
+    wideSave_ = ui::NamedTimer(this, "SaveItemTimer2", 10);
     connect(liveSet_, &QTimer::timeout, this, &ReplyPollers::liveSetTick);
     connect(save_, &QTimer::timeout, this, &ReplyPollers::saveTick);
     connect(wideSave_, &QTimer::timeout, this, &ReplyPollers::wideSaveTick);

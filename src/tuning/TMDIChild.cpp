@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "ui/DialogSeam.h"
+#include "ui/Polling.h"
 #include "data/Global.h"
 #include "ui/Selection.h"
 #include "data/Safety.h"
@@ -53,13 +54,6 @@ const QColor kPanelColour(0, 170, 240);
 
 QString T(const char* section, const char* key) { return QString::fromStdString(Text(section, key)); }
 
-QTimer* MakeTimer(QObject* parent, const char* name, int interval) {
-    auto* timer = new QTimer(parent);
-    timer->setObjectName(QString::fromLatin1(name));
-    timer->setInterval(interval);
-    return timer;
-}
-
 void SetCaption(QWidget* widget, const QString& text) {
     if (auto* label = qobject_cast<QLabel*>(widget)) {
         label->setText(text);
@@ -81,15 +75,15 @@ TMDIChild::TMDIChild(QWidget* parent) : QWidget(parent) {
     base.setPointSize(8);
     setFont(base);
 
-    checkTimer_ = MakeTimer(this, "CheckTimer", 2000);
+    checkTimer_ = ui::NamedTimer(this, "CheckTimer", 2000);
     pollers_ = new ReplyPollers(this);
     timeOutTimer_ = pollers_->liveSetTimer();
-    readTimer_ = MakeTimer(this, "ReadTimer", 1000);
-    connetTimer_ = MakeTimer(this, "ConnetTimer", 10);
+    readTimer_ = ui::NamedTimer(this, "ReadTimer", 1000);
+    connetTimer_ = ui::NamedTimer(this, "ConnetTimer", 10);
     saveTimer_ = pollers_->saveTimer();
     saveItemTimer2_ = pollers_->wideSaveTimer();
-    errorRateTimer_ = MakeTimer(this, "ErrorRateTimer", 1000);
-    mandownTimer_ = MakeTimer(this, "MandownTimer", 1000);
+    errorRateTimer_ = ui::NamedTimer(this, "ErrorRateTimer", 1000);
+    mandownTimer_ = ui::NamedTimer(this, "MandownTimer", 1000);
 
     buildLayout();
     FormCreate();
@@ -197,12 +191,11 @@ void TMDIChild::buildLayout() {
     splitter2_->setStretchFactor(0, 1);
     splitter2_->setStretchFactor(1, 0);
     for (QWidget* w : {static_cast<QWidget*>(treeView1_), static_cast<QWidget*>(splitter1_), scrollBox1_,
-                       static_cast<QWidget*>(panel1_), static_cast<QWidget*>(bandLabel_), static_cast<QWidget*>(noPage_),
+                       static_cast<QWidget*>(panel1_), static_cast<QWidget*>(bandLabel_),
                        static_cast<QWidget*>(splitter2_), static_cast<QWidget*>(listBox1_),
                        static_cast<QWidget*>(popupMenu1_)}) {
         registerControl(w);
     }
-    controls_.insert(pages_->controls());
 }
 
 void TMDIChild::buildPagesAndLog() {
@@ -239,6 +232,11 @@ void TMDIChild::PointButtonDblClick(TPointButton* button) {
     if (button == nullptr) return;
     const auto place = FindPointButton(button->objectName().toStdString());
     if (place) PointDoubleClicked(place->page, place->point);
+}
+
+QWidget* TMDIChild::control(const QString& name) const {
+    if (QWidget* own = controls_.value(name, nullptr)) return own;
+    return pages_ != nullptr ? pages_->control(name) : nullptr;
 }
 
 QScrollArea* TMDIChild::page(Page p) const { return pages_->page(p); }

@@ -198,7 +198,7 @@ public:
 
     // ---- controls ----------------------------------------------------------
     // The control named `name` (objectName), or nullptr.
-    QWidget* control(const QString& name) const { return controls_.value(name, nullptr); }
+    QWidget* control(const QString& name) const;
     template <class T>
     T* control(const QString& name) const {
         return qobject_cast<T*>(control(name));

@@ -193,8 +193,6 @@ void TuningFeedback::focusMoved(QWidget* now) {
     ring_->follow(now);
 }
 
-void TuningFeedback::addLogNote(const QString& text) { window_->LogNote(text); }
-
 void TuningFeedback::RadioLost() {
     if (lost_) return;
     lost_ = true;
@@ -220,7 +218,7 @@ void TuningFeedback::RadioLost() {
     notice_->setText(text);
     notice_->setStyleSheet(QString::fromLatin1(kLostStyle));
     notice_->show();
-    addLogNote(text);
+    window_->LogNote(text);
     emit window_->radioPresenceChanged(false);
 }
 
@@ -232,7 +230,7 @@ void TuningFeedback::RadioFound() {
     notice_->setText(text);
     notice_->setStyleSheet(QString::fromLatin1(kFoundStyle));
     notice_->show();
-    addLogNote(text);
+    window_->LogNote(text);
     emit window_->radioPresenceChanged(true);
 }
 

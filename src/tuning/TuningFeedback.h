@@ -43,7 +43,6 @@ protected:
 
 private:
     void focusMoved(QWidget* now);
-    void addLogNote(const QString& text);
 
     TMDIChild* window_;
     PointChart* chart_ = nullptr;

@@ -13,6 +13,7 @@
 #include "protocol/Sendcmd.h"
 #include "ui/DialogSeam.h"
 #include "ui/FeedbackTexts.h"
+#include "util/Csv.h"
 
 namespace varnel::tuning {
 
@@ -37,13 +38,8 @@ public:
 // Short date and long time of the interface language.
 QString LocalDateTime() { return ui::InterfaceDateTime(QDateTime::currentDateTime()); }
 
-QString CsvField(QString text) {
-    if (text.contains(QLatin1Char('"')) || text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('\n'))) {
-        text.replace(QStringLiteral("\""), QStringLiteral("\"\""));
-        return QLatin1Char('"') + text + QLatin1Char('"');
-    }
-    return text;
-}
+// One field of the CSV table, by the rule of every CSV file the program writes.
+QString CsvField(const QString& text) { return QString::fromStdString(varnel::CsvField(text.toStdString())); }
 
 // The decoded column and the CSV columns of a line.
 void Describe(QListWidgetItem* line, const QString& when, const DecodedFrame& decoded) {

@@ -37,8 +37,6 @@ public:
     T* control(const QString& name) const {
         return qobject_cast<T*>(control(name));
     }
-    // Every control with a name, for the window's own lookup.
-    const QHash<QString, QWidget*>& controls() const { return controls_; }
 
     const QList<QScrollArea*>& pages() const { return pages_; }
     QScrollArea* page(Page page) const;

@@ -8,9 +8,14 @@
 
 #include "protocol/Exchange.h"
 
+class QObject;
 class QTimer;
 
 namespace varnel::ui {
+
+// A timer named `name` (tests find it by that name) that ticks every
+// `interval` ms once started.
+QTimer* NamedTimer(QObject* parent, const char* name, int interval);
 
 // True when the reply matched: `timer` is stopped and the reply lies in
 // replyBuffer. When the poll expired, `expired` runs with the timer.

@@ -1,4 +1,4 @@
-// The broken-down local time of a moment, on every platform.
+// The broken-down local time and UTC of a moment, on every platform.
 #pragma once
 
 #include <ctime>
@@ -13,6 +13,16 @@ inline std::tm LocalTime(std::time_t moment) {
     localtime_r(&moment, &local);
 #endif
     return local;
+}
+
+inline std::tm UtcTime(std::time_t moment) {
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &moment);
+#else
+    gmtime_r(&moment, &utc);
+#endif
+    return utc;
 }
 
 }  // namespace varnel
