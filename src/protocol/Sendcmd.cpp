@@ -102,8 +102,12 @@ bool MatchReply(const std::uint8_t* buffer, std::uint16_t expectedCode, std::uin
     if (buffer[1] != static_cast<std::uint8_t>(expectedCode >> 8) ||
         buffer[2] != static_cast<std::uint8_t>(expectedCode))
         return false;
+    // Every reply states exactly the payload that fills the expected length.
+    // A shorter frame whose checksum byte happens to be 0xA4 at n - 1 is an
+    // older reply still in the radio (a read-back answer where a live-set
+    // acknowledgement is expected), never the answer to this command.
     const std::size_t stated = (std::size_t{buffer[3]} << 8) | buffer[4];
-    if (6 + stated >= bufferSize) return false;
+    if (stated + 8 != n) return false;
     const std::uint16_t sum = sum16(buffer + 5, stated);
     return buffer[5 + stated] == static_cast<std::uint8_t>(sum >> 8) &&
            buffer[6 + stated] == static_cast<std::uint8_t>(sum);

@@ -41,10 +41,10 @@ constexpr std::uint16_t reply(std::uint16_t code) { return static_cast<std::uint
 // Writes the frame into `frame` (room for length + 8 bytes) and returns its length.
 std::uint16_t BuildFrame(std::uint8_t* frame, std::uint16_t code, const std::uint8_t* payload,
                          std::uint16_t length);
-// The reply test: start byte, end byte at n - 1, code, checksum over the
-// stated payload length (which is not compared with n). `bufferSize` is the
-// number of readable bytes at `buffer` (the reply buffer's 4096 by default);
-// a stated length whose checksum would lie beyond it is not a match.
+// The reply test: start byte, end byte at n - 1, code, a stated payload
+// length of exactly n - 8, and the checksum over that payload. `bufferSize`
+// is the number of readable bytes at `buffer` (the reply buffer's 4096 by
+// default); an expected length beyond it is not a match.
 bool MatchReply(const std::uint8_t* buffer, std::uint16_t expectedCode, std::uint16_t n,
                 std::size_t bufferSize = kReplyBufferSize);
 

@@ -350,35 +350,44 @@ TEST(FrameEdge, EndByteIsSoughtAtTheExpectedLength) {
     EXPECT_FALSE(MatchReply(buffer.data(), 0x8061, 9));
 }
 
-TEST(FrameEdge, ShorterStatedLengthStillMatches) {
-    // One payload byte stated, but read as a 12-byte reply with A4 at byte 11.
+TEST(FrameEdge, StatedLengthMustFillTheExpectedLength) {
     std::array<std::uint8_t, kReplyBufferSize> buffer{};
-    const Bytes bytes{0xA1, 0x80, 0x62, 0x00, 0x01, 0x05, 0x00, 0x05, 0xA4, 0x00, 0x00, 0xA4};
-    std::copy(bytes.begin(), bytes.end(), buffer.begin());
-    EXPECT_TRUE(MatchReply(buffer.data(), 0x8062, 12));
+    const auto load = [&](const Bytes& bytes) {
+        buffer.fill(0);
+        std::copy(bytes.begin(), bytes.end(), buffer.begin());
+    };
+    // The read-back answer a radio still holds after a lost live-set: two
+    // payload bytes, checksum 00 A4, end byte at 9. Read as the 9 bytes of a
+    // live-set acknowledgement its checksum's low byte sits where the end
+    // byte is sought, and its checksum is right over the stated payload.
+    load({0xA1, 0x80, 0x62, 0x00, 0x02, 0x40, 0x64, 0x00, 0xA4, 0xA4});
+    EXPECT_FALSE(MatchReply(buffer.data(), 0x8062, 9));
+    EXPECT_TRUE(MatchReply(buffer.data(), 0x8062, 10));  // as the read-back it is
+    // One payload byte stated, read as a 12-byte reply with A4 at byte 11.
+    load({0xA1, 0x80, 0x62, 0x00, 0x01, 0x05, 0x00, 0x05, 0xA4, 0x00, 0x00, 0xA4});
+    EXPECT_FALSE(MatchReply(buffer.data(), 0x8062, 12));
+    EXPECT_TRUE(MatchReply(buffer.data(), 0x8062, 9));
+    // A stated length longer than the expected one does not match either.
+    load({0xA1, 0x80, 0x62, 0x00, 0x02, 0x05, 0x00, 0x05, 0xA4});
+    EXPECT_FALSE(MatchReply(buffer.data(), 0x8062, 9));
 }
 
-TEST(FrameEdge, ChecksumBeyondTheReplyBufferIsNoMatch) {
+TEST(FrameEdge, ExpectedLengthBeyondTheReplyBufferIsNoMatch) {
     std::array<std::uint8_t, kReplyBufferSize> buffer{};
+    // The longest reply the buffer holds: 4088 payload bytes of zero, so the
+    // checksum is 00 00 and the end byte is the buffer's last byte.
     buffer[0] = 0xA1;
     buffer[1] = 0x80;
     buffer[2] = 0x62;
-    buffer[9] = 0xA4;
-    // The stated payload runs over the end byte at 9, so it sums to 0x00A4.
-    // 4089 bytes: checksum at 4094 and 4095, the buffer's last two bytes.
+    buffer[3] = 4088 >> 8;
+    buffer[4] = 4088 & 0xFF;
     buffer[4095] = 0xA4;
-    buffer[3] = 4089 >> 8;
-    buffer[4] = 4089 & 0xFF;
-    EXPECT_TRUE(MatchReply(buffer.data(), 0x8062, 10));
-    // 4090 bytes: the checksum's low byte would be byte 4096.
-    buffer[3] = 4090 >> 8;
-    buffer[4] = 4090 & 0xFF;
-    EXPECT_FALSE(MatchReply(buffer.data(), 0x8062, 10));
+    EXPECT_TRUE(MatchReply(buffer.data(), 0x8062, 4096));
+    EXPECT_FALSE(MatchReply(buffer.data(), 0x8062, 4096, 4095));  // one byte less readable
+    EXPECT_FALSE(MatchReply(buffer.data(), 0x8062, 4097));
     buffer[3] = 0xFF;
     buffer[4] = 0xFF;
-    EXPECT_FALSE(MatchReply(buffer.data(), 0x8062, 10));
-    // An expected length the buffer cannot hold never matches.
-    EXPECT_FALSE(MatchReply(buffer.data(), 0x8062, 4097));
+    EXPECT_FALSE(MatchReply(buffer.data(), 0x8062, 4096));
 }
 
 TEST_F(ExchangeTest, SendersFixPayloadAndReplyLengths) {
