@@ -413,6 +413,30 @@ TEST_F(EngineTest, SessionRunsAWholeAlignment) {
               std::count(kinds.begin(), kinds.end(), FrameEvent::Kind::Received));
 }
 
+TEST_F(EngineTest, ALostLiveSetIsNotAcknowledgedByTheReadBackStillInTheRadio) {
+    Attach();
+    RadioSession session(std::chrono::milliseconds(0));
+    ASSERT_TRUE(session.Open().ok());
+    ASSERT_TRUE(session.Enter().ok());
+    // Item 64 reads back 100: the 10-byte answer A1 80 62 00 02 40 64 00 A4 A4,
+    // whose checksum's low byte is 0xA4.
+    radio().setReading(64, {100});
+    const Result<std::vector<std::uint8_t>> reading = session.Query(64, 7, 1, 0, txFrequency(0));
+    ASSERT_TRUE(reading.ok()) << reading.error().Text();
+    const std::vector<std::uint8_t> held{0xA1, 0x80, 0x62, 0x00, 0x02, 0x40, 0x64, 0x00, 0xA4, 0xA4};
+    ASSERT_EQ(*reading, held);
+    // The next live-set never reaches the radio; the radio keeps answering
+    // every read with the read-back above.
+    Faults("lose-commands=1");
+    const Error set = session.SetItem(64, 5, 1, 120, txFrequency(0));
+    EXPECT_EQ(set.code(), ErrorCode::NoAnswer) << set.Text();
+    EXPECT_EQ(radio().lastLiveSet()->action, 7);  // the read-back stays the last command acted on
+    // A live-set that arrives is acknowledged by its own 9-byte answer.
+    Faults("none");
+    ASSERT_TRUE(session.SetItem(64, 5, 1, 120, txFrequency(0)).ok());
+    EXPECT_EQ(radio().lastLiveSet()->value, 120);
+}
+
 TEST_F(EngineTest, SessionFailuresCarryTheirCause) {
     RadioSession session(std::chrono::milliseconds(0));
     EXPECT_EQ(session.Open().code(), ErrorCode::NoRadio);
