@@ -70,10 +70,9 @@ public:
     LinuxRadioLink(const LinuxRadioLink&) = delete;
     LinuxRadioLink& operator=(const LinuxRadioLink&) = delete;
 
-    TransferOutcome transferOut(const std::uint8_t* bytes, std::uint16_t length) override;
-    TransferOutcome transferIn(std::uint8_t* buffer, std::uint16_t length) override;
-    // Standard INQUIRY through the same issuer.
-    std::optional<StorageIdentity> inquiry(TransferOutcome* outcome) override;
+    // One SG_IO request through the link's issuer, with the command's
+    // descriptor block, buffer, sense room and time-out.
+    void issue(ScsiCommand& command) override;
 
     int fd() const { return fd_; }
     // The node that was opened ("/dev/sg2", or "/dev/sdb" as a fallback).

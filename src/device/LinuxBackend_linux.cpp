@@ -71,64 +71,56 @@ bool IsDirectory(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// Issues one SCSI command and records what became of it. Request and
-// sense buffer live on the stack and are zeroed for every transfer.
-TransferOutcome IssueCommand(const SgIoIssuer& issue, int fd, TransferDirection direction, const std::uint8_t* cdb,
-                             std::size_t cdbLength, void* data, std::uint16_t length, std::size_t senseLength) {
-    std::array<unsigned char, kSenseBytesIn> sense{};
-    sg_io_hdr_t request;
-    std::memset(&request, 0, sizeof request);
-    request.interface_id = 'S';
-    const bool toRadio = direction == TransferDirection::ToRadio;
-    request.dxfer_direction = toRadio ? SG_DXFER_TO_DEV : SG_DXFER_FROM_DEV;
-    request.cmd_len = static_cast<unsigned char>(cdbLength);
-    request.mx_sb_len = static_cast<unsigned char>(senseLength);
-    request.dxfer_len = length;
-    request.dxferp = data;
-    request.cmdp = const_cast<std::uint8_t*>(cdb);  // SG_IO only reads the CDB
-    request.sbp = sense.data();
-    request.timeout = kSgTimeoutMs;
-    TransferOutcome outcome;
-    outcome.direction = direction;
-    outcome.requested = length;
-    if (!issue) return outcome;
-    const auto start = std::chrono::steady_clock::now();
-    errno = 0;
-    const int result = issue(fd, request);
-    const int error = result < 0 ? (errno != 0 ? errno : EIO) : 0;
-    RecordSgIoOutcome(request, result, error, outcome);
-    outcome.duration =
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-    return outcome;
-}
+// The system's error codes as this program reads them: what a transfer or
+// an open that failed with the code means, and the code's name.
+struct OsErrorRow {
+    int code;
+    const char* name;
+    TransferOutcome::Kind transfer;
+    OpenError::Kind open;
+};
+using TK = TransferOutcome::Kind;
+using OK = OpenError::Kind;
+constexpr OsErrorRow kOsErrors[] = {
+    {EPERM, "EPERM", TK::Permission, OK::PermissionDenied},
+    {EACCES, "EACCES", TK::Permission, OK::PermissionDenied},
+    {ENODEV, "ENODEV", TK::Gone, OK::NoRadio},  // the radio went away after the scan
+    {ENXIO, "ENXIO", TK::Gone, OK::NoRadio},
+    {ENOENT, "ENOENT", TK::Gone, OK::NoRadio},
+    {ENOMEDIUM, "ENOMEDIUM", TK::Gone, OK::NoRadio},
+    {ETIMEDOUT, "ETIMEDOUT", TK::TimedOut, OK::Other},
+    {EBUSY, "EBUSY", TK::DeviceBusy, OK::Busy},
+    {EAGAIN, "EAGAIN", TK::DeviceBusy, OK::Other},
+    {EIO, "EIO", TK::OsError, OK::Other},
+    {EINVAL, "EINVAL", TK::OsError, OK::Other},
+    {ENOTTY, "ENOTTY", TK::OsError, OK::Other},
+};
 
-TransferOutcome IssueVendorCommand(const SgIoIssuer& issue, int fd, TransferDirection direction, void* data,
-                                   std::uint16_t length) {
-    const std::array<std::uint8_t, 16> cdb = VendorCdb(direction);
-    return IssueCommand(issue, fd, direction, cdb.data(), cdb.size(), data, length,
-                        direction == TransferDirection::ToRadio ? kSenseBytesOut : kSenseBytesIn);
-}
-
-OpenError::Kind KindOfErrno(int code) {
-    switch (code) {
-        case EACCES:
-        case EPERM:
-            return OpenError::Kind::PermissionDenied;
-        case EBUSY:
-            return OpenError::Kind::Busy;
-        case ENOENT:
-        case ENXIO:
-        case ENODEV:
-        case ENOMEDIUM:
-            return OpenError::Kind::NoRadio;  // the radio went away after the scan
-        default:
-            return OpenError::Kind::Other;
+const OsErrorRow* FindOsError(int code) {
+    for (const OsErrorRow& row : kOsErrors) {
+        if (row.code == code) return &row;
     }
+    return nullptr;
 }
 
 bool NodeIsMissing(int code) { return code == ENOENT || code == ENXIO || code == ENODEV; }
 
 }  // namespace
+
+OsErrorMeaning MeaningOfOsError(int code) {
+    const OsErrorRow* row = FindOsError(code);
+    if (row == nullptr) return {};
+    return {row->transfer, row->open};
+}
+
+std::string OsErrorName(int code) {
+    const OsErrorRow* row = FindOsError(code);
+    const std::string text = std::strerror(code);
+    return row != nullptr ? text + " (" + row->name + ")" : text + " (errno " + std::to_string(code) + ")";
+}
+
+int PermissionErrorCode() { return EPERM; }
+int DeviceGoneErrorCode() { return ENODEV; }
 
 int IssueSgIo(int fd, sg_io_hdr_t& request) { return ::ioctl(fd, SG_IO, &request); }
 
@@ -174,32 +166,34 @@ LinuxRadioLink::~LinuxRadioLink() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-TransferOutcome LinuxRadioLink::transferOut(const std::uint8_t* bytes, std::uint16_t length) {
-    // SG_IO only reads a data-out buffer; the header's pointer is not const.
-    return IssueVendorCommand(issue_, fd_, TransferDirection::ToRadio, const_cast<std::uint8_t*>(bytes), length);
-}
-
-TransferOutcome LinuxRadioLink::transferIn(std::uint8_t* buffer, std::uint16_t length) {
-    TransferOutcome outcome = IssueVendorCommand(issue_, fd_, TransferDirection::FromRadio, buffer, length);
-    // The sg driver copies back its whole reserve buffer, which may still
-    // hold an earlier reply: only the bytes the device moved are kept.
-    const std::uint32_t kept =
-        (outcome.ok() || outcome.kind() == TransferOutcome::Kind::Short) ? std::min<std::uint32_t>(outcome.transferred, length) : 0;
-    if (buffer != nullptr && kept < length) std::memset(buffer + kept, 0, length - kept);
-    return outcome;
-}
-
-std::optional<StorageIdentity> LinuxRadioLink::inquiry(TransferOutcome* outcome) {
-    std::array<std::uint8_t, kInquiryLength> data{};
-    const std::array<std::uint8_t, 6> cdb = InquiryCdb();
-    TransferOutcome result = IssueCommand(issue_, fd_, TransferDirection::FromRadio, cdb.data(), cdb.size(),
-                                          data.data(), kInquiryLength, kSenseBytesIn);
-    if (outcome != nullptr) *outcome = result;
-    // A device may send fewer than 36 bytes; vendor and product need 32.
-    if (!result.attempted || (!result.ok() && result.kind() != TransferOutcome::Kind::Short) ||
-        result.transferred < 32)
-        return std::nullopt;
-    return ParseInquiry(data.data(), result.transferred);
+void LinuxRadioLink::issue(ScsiCommand& command) {
+    // Request and sense buffer are zeroed for every command.
+    command.sense.fill(0);
+    command.senseReturned = 0;
+    sg_io_hdr_t request;
+    std::memset(&request, 0, sizeof request);
+    request.interface_id = 'S';
+    request.dxfer_direction = command.direction == TransferDirection::ToRadio ? SG_DXFER_TO_DEV : SG_DXFER_FROM_DEV;
+    request.cmd_len = command.cdbLength;
+    request.mx_sb_len = std::min<unsigned char>(command.senseRoom, static_cast<unsigned char>(command.sense.size()));
+    request.dxfer_len = command.length;
+    request.dxferp = command.data;
+    request.cmdp = command.cdb.data();
+    request.sbp = command.sense.data();
+    request.timeout = command.timeoutSeconds * 1000;
+    TransferOutcome& outcome = command.outcome;
+    outcome = TransferOutcome{};
+    outcome.direction = command.direction;
+    outcome.requested = command.length;
+    if (!issue_) return;
+    const auto start = std::chrono::steady_clock::now();
+    errno = 0;
+    const int result = issue_(fd_, request);
+    const int error = result < 0 ? (errno != 0 ? errno : EIO) : 0;
+    RecordSgIoOutcome(request, result, error, outcome);
+    if (result >= 0) command.senseReturned = std::min<unsigned char>(request.sb_len_wr, request.mx_sb_len);
+    outcome.duration =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
 }
 
 // ---- LinuxBackend ----
@@ -309,7 +303,7 @@ std::unique_ptr<RadioLink> LinuxBackend::open(const std::string& volume, OpenErr
         if (fd >= 0) {
             link = std::make_unique<LinuxRadioLink>(fd, node.string(), issuer_);
         } else {
-            result.kind = KindOfErrno(code);
+            result.kind = MeaningOfOsError(code).open;
             result.device = node.string();
             result.detail = std::strerror(code);
         }

@@ -31,6 +31,78 @@ StorageIdentity ParseInquiry(const std::uint8_t* data, std::size_t length) {
     return StorageIdentity{field(8, 8), field(16, 16)};
 }
 
+std::array<std::uint8_t, kInquiryLength> StandardInquiryData(const StorageIdentity& identity) {
+    std::array<std::uint8_t, kInquiryLength> data{};
+    data[0] = 0x00;                  // direct-access block device
+    data[1] = 0x80;                  // removable medium
+    data[2] = 0x04;                  // SPC-2
+    data[3] = 0x02;                  // response data format 2
+    data[4] = kInquiryLength - 5;    // additional length
+    const auto put = [&](std::size_t at, std::size_t size, const std::string& text) {
+        for (std::size_t i = 0; i < size; ++i)
+            data[at + i] = static_cast<std::uint8_t>(i < text.size() ? text[i] : ' ');
+    };
+    put(8, 8, identity.vendor);
+    put(16, 16, identity.product);
+    put(32, 4, "1.00");
+    return data;
+}
+
+ScsiCommand ScsiCommand::Vendor(TransferDirection direction, std::uint8_t* data, std::uint16_t length) {
+    ScsiCommand command;
+    command.cdb = VendorCdb(direction);
+    command.cdbLength = 16;
+    command.direction = direction;
+    command.data = data;
+    command.length = length;
+    command.senseRoom = static_cast<std::uint8_t>(direction == TransferDirection::ToRadio ? kSenseBytesOut
+                                                                                          : kSenseBytesIn);
+    return command;
+}
+
+ScsiCommand ScsiCommand::Inquiry(std::uint8_t* data) {
+    ScsiCommand command;
+    const std::array<std::uint8_t, 6> cdb = InquiryCdb();
+    std::copy(cdb.begin(), cdb.end(), command.cdb.begin());
+    command.cdbLength = static_cast<std::uint8_t>(cdb.size());
+    command.direction = TransferDirection::FromRadio;
+    command.data = data;
+    command.length = kInquiryLength;
+    command.senseRoom = static_cast<std::uint8_t>(kSenseBytesIn);
+    return command;
+}
+
+TransferOutcome RadioLink::transferOut(const std::uint8_t* bytes, std::uint16_t length) {
+    // A data-out command only reads its buffer.
+    ScsiCommand command = ScsiCommand::Vendor(TransferDirection::ToRadio, const_cast<std::uint8_t*>(bytes), length);
+    issue(command);
+    return command.outcome;
+}
+
+TransferOutcome RadioLink::transferIn(std::uint8_t* buffer, std::uint16_t length) {
+    ScsiCommand command = ScsiCommand::Vendor(TransferDirection::FromRadio, buffer, length);
+    issue(command);
+    const TransferOutcome& outcome = command.outcome;
+    const std::uint32_t kept = outcome.ok() || outcome.kind() == TransferOutcome::Kind::Short
+                                   ? std::min<std::uint32_t>(outcome.transferred, length)
+                                   : 0;
+    if (buffer != nullptr && kept < length) std::memset(buffer + kept, 0, length - kept);
+    return outcome;
+}
+
+std::optional<StorageIdentity> RadioLink::inquiry(TransferOutcome* outcome) {
+    std::array<std::uint8_t, kInquiryLength> data{};
+    ScsiCommand command = ScsiCommand::Inquiry(data.data());
+    issue(command);
+    const TransferOutcome& result = command.outcome;
+    if (outcome != nullptr) *outcome = result;
+    // A device may send fewer than 36 bytes; vendor and product need 32.
+    if (!result.attempted || (!result.ok() && result.kind() != TransferOutcome::Kind::Short) ||
+        result.transferred < 32)
+        return std::nullopt;
+    return ParseInquiry(data.data(), std::min<std::size_t>(result.transferred, data.size()));
+}
+
 bool IsRadioIdentity(const StorageIdentity& identity) {
     return identity.vendor == kRadioVendor && identity.product == kRadioProduct;
 }

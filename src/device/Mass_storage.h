@@ -44,25 +44,58 @@ std::array<std::uint8_t, 6> InquiryCdb();
 // Vendor and product out of standard inquiry data (`length` bytes received).
 StorageIdentity ParseInquiry(const std::uint8_t* data, std::size_t length);
 
-// An open raw link to a radio volume. Each transfer returns what became of
-// it; a data-in transfer never leaves bytes beyond what the device moved
-// (they stay as the caller zeroed them).
+// One SCSI command as a backend issues it: the descriptor block, the
+// direction and data buffer, room for sense data and the time-out; after
+// issue() also what became of it. A data-out buffer is only read.
+struct ScsiCommand {
+    std::array<std::uint8_t, 16> cdb{};
+    std::uint8_t cdbLength = 0;
+    TransferDirection direction = TransferDirection::ToRadio;
+    std::uint8_t* data = nullptr;
+    std::uint16_t length = 0;
+    std::array<std::uint8_t, kSenseBytesIn> sense{};
+    std::uint8_t senseRoom = 0;      // sense bytes offered: 24 with data-out, 32 with data-in
+    std::uint8_t senseReturned = 0;  // sense bytes the system wrote back
+    unsigned timeoutSeconds = kTransferTimeoutSeconds;
+    TransferOutcome outcome;         // filled by RadioLink::issue
+
+    std::uint8_t opcode() const { return cdb[0]; }
+
+    // The radio's vendor command carrying `length` bytes in `direction`.
+    static ScsiCommand Vendor(TransferDirection direction, std::uint8_t* data, std::uint16_t length);
+    // Standard INQUIRY for the 36 bytes at `data`.
+    static ScsiCommand Inquiry(std::uint8_t* data);
+};
+
+// An open raw link to a radio volume. Each backend implements one call,
+// issue(); the transfers the protocol layer uses are built on it. A data-in
+// transfer never leaves bytes beyond what the device moved (they stay as the
+// caller zeroed them).
 class RadioLink {
 public:
     virtual ~RadioLink() = default;
-    // One data-out transfer of `length` bytes.
-    virtual TransferOutcome transferOut(const std::uint8_t* bytes, std::uint16_t length) = 0;
-    // One data-in transfer of up to `length` bytes into `buffer`. The caller
-    // has zeroed the buffer; on failure the implementation leaves it alone.
-    virtual TransferOutcome transferIn(std::uint8_t* buffer, std::uint16_t length) = 0;
+    // Issues one command and fills `command.outcome`: attempted, bytes moved,
+    // the OS error of the call, SCSI, host and driver status, the sense key
+    // with its codes (and the sense bytes in `command.sense`), the residual
+    // count and the duration. A link that cannot carry the command leaves
+    // the outcome not attempted.
+    virtual void issue(ScsiCommand& command) = 0;
+
+    // One vendor data-out transfer of `length` bytes.
+    TransferOutcome transferOut(const std::uint8_t* bytes, std::uint16_t length);
+    // One vendor data-in transfer of up to `length` bytes into `buffer`. The
+    // caller has zeroed the buffer; bytes the device did not move are zero
+    // afterwards (the sg driver copies its whole reserve buffer back).
+    TransferOutcome transferIn(std::uint8_t* buffer, std::uint16_t length);
     // The device's own identity, read with INQUIRY on this handle. Nothing
     // when the link cannot ask (then `outcome`, if given, says why; a link
-    // kind that has no such query leaves it not attempted).
-    virtual std::optional<StorageIdentity> inquiry(TransferOutcome* outcome) {
-        if (outcome != nullptr) *outcome = TransferOutcome::NoLinkFor(TransferDirection::FromRadio, kInquiryLength);
-        return std::nullopt;
-    }
+    // that does not carry the query leaves it not attempted).
+    std::optional<StorageIdentity> inquiry(TransferOutcome* outcome);
 };
+
+// The 36 bytes of standard inquiry data a removable direct-access device
+// with `identity` answers (vendor and product space-padded, revision "1.00").
+std::array<std::uint8_t, kInquiryLength> StandardInquiryData(const StorageIdentity& identity);
 
 // Why an open failed, in words for the operator.
 struct OpenError {
@@ -115,6 +148,18 @@ std::unique_ptr<RadioLink> OpenRadio(OpenError* error = nullptr);
 const OpenError& LastOpenError();
 // One sentence for the operator about the last failed open, or empty.
 std::string DescribeOpenError(const OpenError& error);
+
+// What an error code of the system means, from the platform's one table
+// beside its backend (errno values on Linux, Win32 error codes on Windows):
+// the kind of a transfer that failed with it, the kind of an open that failed
+// with it, and its name for messages.
+struct OsErrorMeaning {
+    TransferOutcome::Kind transfer = TransferOutcome::Kind::OsError;
+    OpenError::Kind open = OpenError::Kind::Other;
+};
+OsErrorMeaning MeaningOfOsError(int code);
+// "Operation not permitted (EPERM)" on Linux, "error 5" on Windows.
+std::string OsErrorName(int code);
 
 // Sends `length` bytes; a null handle sends nothing.
 TransferOutcome SendToRadio(RadioLink* handle, const std::uint8_t* bytes, std::uint16_t length);

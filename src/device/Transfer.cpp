@@ -1,78 +1,12 @@
 #include "device/Transfer.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
+
+#include "device/Mass_storage.h"
 
 namespace varnel {
 
 namespace {
-
-#ifdef _WIN32
-// Win32 error codes, without pulling in windows.h here.
-constexpr int kAccessDenied = 5;
-constexpr int kNotReady = 21;
-constexpr int kGenFailure = 31;
-constexpr int kBusy = 170;
-constexpr int kSemTimeout = 121;
-constexpr int kDeviceNotConnected = 1167;
-constexpr int kFileNotFound = 2;
-constexpr int kNoSuchDevice = 433;
-#endif
-
-TransferOutcome::Kind KindOfOsError(int code) {
-#ifdef _WIN32
-    switch (code) {
-        case kAccessDenied: return TransferOutcome::Kind::Permission;
-        case kNotReady:
-        case kDeviceNotConnected:
-        case kFileNotFound:
-        case kNoSuchDevice:
-        case kGenFailure: return TransferOutcome::Kind::Gone;
-        case kSemTimeout: return TransferOutcome::Kind::TimedOut;
-        case kBusy: return TransferOutcome::Kind::DeviceBusy;
-        default: return TransferOutcome::Kind::OsError;
-    }
-#else
-    switch (code) {
-        case EPERM:
-        case EACCES: return TransferOutcome::Kind::Permission;
-        case ENODEV:
-        case ENXIO:
-        case ENOENT:
-        case ENOMEDIUM: return TransferOutcome::Kind::Gone;
-        case ETIMEDOUT: return TransferOutcome::Kind::TimedOut;
-        case EBUSY:
-        case EAGAIN: return TransferOutcome::Kind::DeviceBusy;
-        default: return TransferOutcome::Kind::OsError;
-    }
-#endif
-}
-
-std::string OsErrorName(int code) {
-#ifdef _WIN32
-    return "error " + std::to_string(code);
-#else
-    const char* name = nullptr;
-    switch (code) {
-        case EPERM: name = "EPERM"; break;
-        case EACCES: name = "EACCES"; break;
-        case ENODEV: name = "ENODEV"; break;
-        case ENXIO: name = "ENXIO"; break;
-        case ENOENT: name = "ENOENT"; break;
-        case EIO: name = "EIO"; break;
-        case EBUSY: name = "EBUSY"; break;
-        case EAGAIN: name = "EAGAIN"; break;
-        case EINVAL: name = "EINVAL"; break;
-        case ENOTTY: name = "ENOTTY"; break;
-        case ETIMEDOUT: name = "ETIMEDOUT"; break;
-        case ENOMEDIUM: name = "ENOMEDIUM"; break;
-        default: break;
-    }
-    std::string text = std::strerror(code);
-    return name != nullptr ? text + " (" + name + ")" : text + " (errno " + std::to_string(code) + ")";
-#endif
-}
 
 std::string Hex2(unsigned value) {
     char text[8];
@@ -82,26 +16,10 @@ std::string Hex2(unsigned value) {
 
 }  // namespace
 
-int PermissionErrorCode() {
-#ifdef _WIN32
-    return kAccessDenied;
-#else
-    return EPERM;
-#endif
-}
-
-int DeviceGoneErrorCode() {
-#ifdef _WIN32
-    return kDeviceNotConnected;
-#else
-    return ENODEV;
-#endif
-}
-
 TransferOutcome::Kind TransferOutcome::kind() const {
     if (!attempted) return Kind::NoLink;
     if (timedOut) return Kind::TimedOut;
-    if (osError != 0) return KindOfOsError(osError);
+    if (osError != 0) return MeaningOfOsError(osError).transfer;
     // Linux host codes: DID_TIME_OUT 0x03; anything else non-zero is a link failure.
     if (hostStatus == 0x03) return Kind::TimedOut;
     if (hostStatus != 0) return Kind::HostError;

@@ -84,6 +84,7 @@ namespace varnel {
 // The platform's error codes for a refused command and for a device that is
 // gone (EPERM / ENODEV on Linux, ERROR_ACCESS_DENIED /
 // ERROR_DEVICE_NOT_CONNECTED on Windows); the virtual radio reports these.
+// Defined beside the platform's error table.
 int PermissionErrorCode();
 int DeviceGoneErrorCode();
 }  // namespace varnel

@@ -41,23 +41,47 @@ static_assert(offsetof(PassThroughBlock, sense) == (kWide ? 60 : 48));
 static_assert(sizeof(PassThroughBlock) == (kWide ? 96 : 80));
 static_assert(sizeof(STORAGE_PROPERTY_QUERY) == 12, "the query block is 12 bytes");
 
-// Zeroes the block and fills it for one transfer of `length` bytes at `data`.
-void FillPassThroughBlock(PassThroughBlock& block, TransferDirection direction, const std::uint8_t* cdbBytes,
-                          UCHAR cdbLength, void* data, std::uint16_t length) {
-    const bool toRadio = direction == TransferDirection::ToRadio;
+// Zeroes the block and fills it for one command.
+void FillPassThroughBlock(PassThroughBlock& block, const ScsiCommand& command) {
+    const bool toRadio = command.direction == TransferDirection::ToRadio;
     std::memset(&block, 0, sizeof block);
     SCSI_PASS_THROUGH_DIRECT& r = block.request;
     r.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
     r.TargetId = 1;
-    r.CdbLength = cdbLength;
-    r.SenseInfoLength = static_cast<UCHAR>(toRadio ? kSenseBytesOut : kSenseBytesIn);
+    r.CdbLength = command.cdbLength;
+    r.SenseInfoLength = static_cast<UCHAR>(command.senseRoom < sizeof block.sense ? command.senseRoom
+                                                                                   : sizeof block.sense);
     r.DataIn = toRadio ? SCSI_IOCTL_DATA_OUT : SCSI_IOCTL_DATA_IN;
-    r.DataTransferLength = length;
-    r.TimeOutValue = kTransferTimeoutSeconds;
-    r.DataBuffer = data;
+    r.DataTransferLength = command.length;
+    r.TimeOutValue = command.timeoutSeconds;
+    r.DataBuffer = command.data;
     r.SenseInfoOffset = offsetof(PassThroughBlock, sense);
-    std::memcpy(r.Cdb, cdbBytes, cdbLength);
+    std::memcpy(r.Cdb, command.cdb.data(), command.cdbLength);
 }
+
+// The system's error codes as this program reads them: what a transfer or
+// an open that failed with the code means.
+struct OsErrorRow {
+    DWORD code;
+    TransferOutcome::Kind transfer;
+    OpenError::Kind open;
+};
+using TK = TransferOutcome::Kind;
+using OK = OpenError::Kind;
+constexpr OsErrorRow kOsErrors[] = {
+    {ERROR_ACCESS_DENIED, TK::Permission, OK::PermissionDenied},
+    {ERROR_NOT_READY, TK::Gone, OK::NoRadio},  // the radio went away after the scan
+    {ERROR_FILE_NOT_FOUND, TK::Gone, OK::NoRadio},
+    {ERROR_DEVICE_NOT_CONNECTED, TK::Gone, OK::Other},
+    {433, TK::Gone, OK::Other},  // ERROR_NO_SUCH_DEVICE (not in every SDK's headers)
+    {ERROR_GEN_FAILURE, TK::Gone, OK::Other},
+    {ERROR_SEM_TIMEOUT, TK::TimedOut, OK::Other},
+    {ERROR_BUSY, TK::DeviceBusy, OK::Other},
+    {ERROR_SHARING_VIOLATION, TK::OsError, OK::Busy},
+    {ERROR_LOCK_VIOLATION, TK::OsError, OK::Busy},
+    {ERROR_PATH_NOT_FOUND, TK::OsError, OK::NoRadio},
+    {ERROR_DEV_NOT_EXIST, TK::OsError, OK::NoRadio},
+};
 
 // "\\.\E:" for "E:".
 std::wstring DevicePath(const std::string& volume) {
@@ -82,23 +106,6 @@ std::string SystemMessage(DWORD code) {
     return message;
 }
 
-OpenError::Kind KindOfError(DWORD code) {
-    switch (code) {
-        case ERROR_ACCESS_DENIED:
-            return OpenError::Kind::PermissionDenied;
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-            return OpenError::Kind::Busy;
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_NOT_READY:
-        case ERROR_DEV_NOT_EXIST:
-            return OpenError::Kind::NoRadio;  // the radio went away after the scan
-        default:
-            return OpenError::Kind::Other;
-    }
-}
-
 class WindowsRadioLink : public RadioLink {
 public:
     explicit WindowsRadioLink(HANDLE handle) : handle_(handle) {}
@@ -106,70 +113,62 @@ public:
     WindowsRadioLink(const WindowsRadioLink&) = delete;
     WindowsRadioLink& operator=(const WindowsRadioLink&) = delete;
 
-    TransferOutcome transferOut(const std::uint8_t* bytes, std::uint16_t length) override {
-        // A data-out transfer only reads the buffer; the field is not const.
-        const std::array<std::uint8_t, 16> cdb = VendorCdb(TransferDirection::ToRadio);
-        return transfer(TransferDirection::ToRadio, cdb.data(), 16, const_cast<std::uint8_t*>(bytes), length);
-    }
-    TransferOutcome transferIn(std::uint8_t* buffer, std::uint16_t length) override {
-        const std::array<std::uint8_t, 16> cdb = VendorCdb(TransferDirection::FromRadio);
-        TransferOutcome outcome = transfer(TransferDirection::FromRadio, cdb.data(), 16, buffer, length);
-        const std::uint32_t kept = (outcome.ok() || outcome.kind() == TransferOutcome::Kind::Short)
-                                       ? (outcome.transferred < length ? outcome.transferred : length)
-                                       : 0;
-        if (buffer != nullptr && kept < length) std::memset(buffer + kept, 0, length - kept);
-        return outcome;
-    }
-    std::optional<StorageIdentity> inquiry(TransferOutcome* outcome) override {
-        std::array<std::uint8_t, kInquiryLength> data{};
-        const std::array<std::uint8_t, 6> cdb = InquiryCdb();
-        TransferOutcome result = transfer(TransferDirection::FromRadio, cdb.data(), 6, data.data(), kInquiryLength);
-        if (outcome != nullptr) *outcome = result;
-        if ((!result.ok() && result.kind() != TransferOutcome::Kind::Short) || result.transferred < 32)
-            return std::nullopt;
-        return ParseInquiry(data.data(), result.transferred);
-    }
-
-private:
-    TransferOutcome transfer(TransferDirection direction, const std::uint8_t* cdbBytes, UCHAR cdbLength, void* data,
-                             std::uint16_t length) {
+    void issue(ScsiCommand& command) override {
         PassThroughBlock block;
-        FillPassThroughBlock(block, direction, cdbBytes, cdbLength, data, length);
+        FillPassThroughBlock(block, command);
         SCSI_PASS_THROUGH_DIRECT& r = block.request;
         DWORD returned = 0;
-        TransferOutcome outcome;
-        outcome.direction = direction;
+        TransferOutcome& outcome = command.outcome;
+        outcome = TransferOutcome{};
+        outcome.direction = command.direction;
         outcome.attempted = true;
-        outcome.requested = length;
+        outcome.requested = command.length;
+        command.sense.fill(0);
+        command.senseReturned = 0;
         const ULONGLONG start = GetTickCount64();
         const BOOL ok = DeviceIoControl(handle_, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block, sizeof block, &block,
                                         sizeof block, &returned, nullptr);
         outcome.duration = std::chrono::milliseconds(GetTickCount64() - start);
         if (!ok) {
             outcome.osError = static_cast<int>(GetLastError());
-            outcome.residual = length;
-            return outcome;
+            outcome.residual = command.length;
+            return;
         }
         // The port driver writes back the status, the sense bytes it
         // returned and the number of bytes actually moved.
         outcome.scsiStatus = r.ScsiStatus;
-        if (r.SenseInfoLength > 0)
-            ParseSense(block.sense, r.SenseInfoLength < sizeof block.sense ? r.SenseInfoLength : sizeof block.sense,
-                       outcome.senseKey, outcome.asc, outcome.ascq);
-        outcome.transferred = r.DataTransferLength <= length ? r.DataTransferLength : 0;
-        outcome.residual = static_cast<std::int32_t>(length) - static_cast<std::int32_t>(outcome.transferred);
-        return outcome;
+        if (r.SenseInfoLength > 0) {
+            const std::size_t senseBytes =
+                r.SenseInfoLength < sizeof block.sense ? r.SenseInfoLength : sizeof block.sense;
+            std::memcpy(command.sense.data(), block.sense, senseBytes);
+            command.senseReturned = static_cast<std::uint8_t>(senseBytes);
+            ParseSense(block.sense, senseBytes, outcome.senseKey, outcome.asc, outcome.ascq);
+        }
+        outcome.transferred = r.DataTransferLength <= command.length ? r.DataTransferLength : 0;
+        outcome.residual = static_cast<std::int32_t>(command.length) - static_cast<std::int32_t>(outcome.transferred);
     }
 
+private:
     HANDLE handle_;
 };
 
 }  // namespace
 
+OsErrorMeaning MeaningOfOsError(int code) {
+    for (const OsErrorRow& row : kOsErrors) {
+        if (row.code == static_cast<DWORD>(code)) return {row.transfer, row.open};
+    }
+    return {};
+}
+
+std::string OsErrorName(int code) { return "error " + std::to_string(code); }
+
+int PermissionErrorCode() { return ERROR_ACCESS_DENIED; }
+int DeviceGoneErrorCode() { return ERROR_DEVICE_NOT_CONNECTED; }
+
 std::vector<std::uint8_t> PassThroughRequestBytes(TransferDirection direction, void* data, std::uint16_t length) {
     PassThroughBlock block;
-    const std::array<std::uint8_t, 16> cdb = VendorCdb(direction);
-    FillPassThroughBlock(block, direction, cdb.data(), static_cast<UCHAR>(cdb.size()), data, length);
+    FillPassThroughBlock(block, ScsiCommand::Vendor(direction, static_cast<std::uint8_t*>(data), length));
     std::vector<std::uint8_t> bytes(sizeof block);
     std::memcpy(bytes.data(), &block, sizeof block);
     return bytes;
@@ -233,7 +232,7 @@ std::unique_ptr<RadioLink> WindowsBackend::open(const std::string& volume, OpenE
             result = OpenError{};
         } else {
             const DWORD code = GetLastError();
-            result.kind = KindOfError(code);
+            result.kind = MeaningOfOsError(static_cast<int>(code)).open;
             result.detail = SystemMessage(code);
         }
     }

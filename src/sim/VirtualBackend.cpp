@@ -1,6 +1,8 @@
 #include "sim/VirtualBackend.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -18,60 +20,81 @@ public:
     explicit VirtualLink(std::shared_ptr<VirtualRadio> radio)
         : radio_(std::move(radio)), generation_(radio_->plugGeneration()) {}
 
-    TransferOutcome transferOut(const std::uint8_t* bytes, std::uint16_t length) override {
-        TransferOutcome outcome;
+    void issue(ScsiCommand& command) override {
+        if (command.opcode() == 0x12) {
+            command.outcome = inquire(command.data, command.length);
+            return;
+        }
+        TransferOutcome& outcome = command.outcome;
+        outcome = TransferOutcome{};
         const auto start = std::chrono::steady_clock::now();
-        if (prepare(TransferDirection::ToRadio, length, outcome)) {
-            std::lock_guard lock(radio_->transportMutex());
-            if (alive()) {
-                radio_->receive(bytes, length);
-                outcome.transferred = length;
-            } else {
-                gone(outcome);
-            }
+        if (command.cdbLength != 16 || command.cdb != VendorCdb(command.direction)) {
+            // The radio knows no other command: CHECK CONDITION, ILLEGAL REQUEST.
+            outcome.direction = command.direction;
+            outcome.attempted = true;
+            outcome.requested = command.length;
+            checkCondition(outcome);
+        } else if (command.direction == TransferDirection::ToRadio) {
+            send(command.data, command.length, outcome);
+        } else {
+            read(command.data, command.length, outcome);
         }
         outcome.duration = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-        return outcome;
-    }
-
-    TransferOutcome transferIn(std::uint8_t* buffer, std::uint16_t length) override {
-        TransferOutcome outcome;
-        const auto start = std::chrono::steady_clock::now();
-        if (prepare(TransferDirection::FromRadio, length, outcome)) {
-            std::lock_guard lock(radio_->transportMutex());
-            if (alive()) {
-                // A radio without a reply ready still completes the read: the
-                // buffer holds the zeros it was given.
-                radio_->answer(buffer, length);
-                outcome.transferred = length;
-                if (radio_->linkFaults().refusal == LinkFaults::Refusal::ShortRead) {
-                    outcome.transferred = length / 2;
-                    outcome.residual = static_cast<std::int32_t>(length - outcome.transferred);
-                }
-            } else {
-                gone(outcome);
-            }
-        }
-        outcome.duration = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-        return outcome;
-    }
-
-    std::optional<StorageIdentity> inquiry(TransferOutcome* outcome) override {
-        TransferOutcome result = TransferOutcome::Done(TransferDirection::FromRadio, kInquiryLength);
-        std::optional<StorageIdentity> identity;
-        {
-            std::lock_guard lock(radio_->transportMutex());
-            if (alive()) {
-                identity = StorageIdentity{kRadioVendor, kRadioProduct};
-            } else {
-                gone(result);
-            }
-        }
-        if (outcome != nullptr) *outcome = result;
-        return identity;
     }
 
 private:
+    void send(const std::uint8_t* bytes, std::uint16_t length, TransferOutcome& outcome) {
+        if (!prepare(TransferDirection::ToRadio, length, outcome)) return;
+        std::lock_guard lock(radio_->transportMutex());
+        if (alive()) {
+            radio_->receive(bytes, length);
+            outcome.transferred = length;
+        } else {
+            gone(outcome);
+        }
+    }
+
+    void read(std::uint8_t* buffer, std::uint16_t length, TransferOutcome& outcome) {
+        if (!prepare(TransferDirection::FromRadio, length, outcome)) return;
+        std::lock_guard lock(radio_->transportMutex());
+        if (alive()) {
+            // A radio without a reply ready still completes the read: the
+            // buffer holds the zeros it was given.
+            radio_->answer(buffer, length);
+            outcome.transferred = length;
+            if (radio_->linkFaults().refusal == LinkFaults::Refusal::ShortRead) {
+                outcome.transferred = length / 2;
+                outcome.residual = static_cast<std::int32_t>(length - outcome.transferred);
+            }
+        } else {
+            gone(outcome);
+        }
+    }
+
+    // The identity query is answered by the volume, whatever the firmware's
+    // faults; only a pulled cable stops it.
+    TransferOutcome inquire(std::uint8_t* data, std::uint16_t length) {
+        TransferOutcome result = TransferOutcome::Done(TransferDirection::FromRadio, length);
+        std::lock_guard lock(radio_->transportMutex());
+        if (alive()) {
+            const auto bytes = StandardInquiryData(StorageIdentity{kRadioVendor, kRadioProduct});
+            const std::size_t n = std::min<std::size_t>(length, bytes.size());
+            if (data != nullptr) std::memcpy(data, bytes.data(), n);
+            result.transferred = static_cast<std::uint32_t>(n);
+        } else {
+            gone(result);
+        }
+        return result;
+    }
+
+    static void checkCondition(TransferOutcome& outcome) {
+        outcome.scsiStatus = 0x02;
+        outcome.driverStatus = 0x08;  // DRIVER_SENSE
+        outcome.senseKey = 0x05;      // ILLEGAL REQUEST
+        outcome.asc = 0x20;           // invalid command operation code
+        outcome.residual = static_cast<std::int32_t>(outcome.requested);
+    }
+
     bool alive() const { return radio_->plugged() && radio_->plugGeneration() == generation_; }
 
     void gone(TransferOutcome& outcome) {
@@ -105,11 +128,7 @@ private:
                 outcome.residual = length;
                 return false;
             case LinkFaults::Refusal::CheckCondition:
-                outcome.scsiStatus = 0x02;
-                outcome.driverStatus = 0x08;  // DRIVER_SENSE
-                outcome.senseKey = 0x05;      // ILLEGAL REQUEST
-                outcome.asc = 0x20;           // invalid command operation code
-                outcome.residual = length;
+                checkCondition(outcome);
                 return false;
             case LinkFaults::Refusal::ShortRead:
             case LinkFaults::Refusal::None:

@@ -17,6 +17,7 @@
 #include "protocol/Exchange.h"
 #include "protocol/RadioSession.h"
 #include "protocol/Sendcmd.h"
+#include "core/support/VendorLinkDouble.h"
 #include "sim/VirtualBackend.h"
 #include "sim/VirtualFaults.h"
 
@@ -164,16 +165,16 @@ TEST_F(EngineTest, AReadingPollNeverGivesUp) {
 
 // A link whose sends fail while its reads hand back a perfect, but stale,
 // acknowledgement: what the sg driver's reused reserve buffer can look like.
-class StaleLink : public RadioLink {
+class StaleLink : public varnel::testing::VendorLinkDouble {
 public:
-    TransferOutcome transferOut(const std::uint8_t*, std::uint16_t length) override {
+    TransferOutcome sendBytes(const std::uint8_t*, std::uint16_t length) override {
         ++sends;
         TransferOutcome o = TransferOutcome::Done(TransferDirection::ToRadio, length);
         o.transferred = 0;
         o.osError = PermissionErrorCode();
         return o;
     }
-    TransferOutcome transferIn(std::uint8_t* buffer, std::uint16_t length) override {
+    TransferOutcome readBytes(std::uint8_t* buffer, std::uint16_t length) override {
         ++reads;
         const std::uint8_t ack[9] = {0xA1, 0x80, 0x62, 0x00, 0x01, 0x00, 0x00, 0x00, 0xA4};
         std::memcpy(buffer, ack, std::min<std::size_t>(length, sizeof ack));

@@ -549,50 +549,110 @@ protected:
     }
 };
 
-TEST_F(SgIoTest, DataOutRequest) {
-    std::vector<CapturedRequest> log;
-    auto link = makeLink(Capture(log));
-    const std::array<std::uint8_t, 10> frame{0xA1, 0x00, 0x60, 0x00, 0x01, 0x01, 0x00, 0x01, 0xA4, 0x00};
-    SendToRadio(link.get(), frame.data(), 9);
-    ASSERT_EQ(log.size(), 1u);
-    const CapturedRequest& r = log[0];
-    EXPECT_EQ(r.fd, link->fd());
-    EXPECT_EQ(r.header.interface_id, 'S');
-    EXPECT_EQ(r.header.dxfer_direction, SG_DXFER_TO_DEV);
-    EXPECT_EQ(r.header.cmd_len, 16);
-    EXPECT_EQ(r.cdb, (std::vector<std::uint8_t>{0xFF, 0x2A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x47, 0x50}));
-    EXPECT_EQ(r.header.dxfer_len, 9u);
-    EXPECT_EQ(r.header.dxferp, frame.data());
-    EXPECT_EQ(r.header.mx_sb_len, 24);
-    EXPECT_TRUE(r.senseZeroed);
-    EXPECT_EQ(r.header.timeout, 2000u);
-    EXPECT_EQ(r.header.iovec_count, 0);
-    EXPECT_EQ(r.header.flags, 0u);
+// The request each vendor transfer hands to SG_IO: one row per direction.
+struct VendorRequestCase {
+    const char* name;
+    TransferDirection direction;
+    int sgDirection;
+    std::uint8_t cdbByte1;  // 0x2A data-out, 0x28 data-in
+    std::uint16_t length;
+    unsigned senseRoom;
+};
+
+TEST_F(SgIoTest, VendorRequestsCarryTheRadiosDescriptorBlock) {
+    const VendorRequestCase cases[] = {
+        {"data-out", TransferDirection::ToRadio, SG_DXFER_TO_DEV, 0x2A, 9, 24},
+        {"data-in", TransferDirection::FromRadio, SG_DXFER_FROM_DEV, 0x28, 265, 32},
+    };
+    for (const VendorRequestCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<CapturedRequest> log;
+        auto link = makeLink(Capture(log, 0, [](sg_io_hdr_t& request) {
+            if (request.dxfer_direction != SG_DXFER_FROM_DEV) return;
+            auto* data = static_cast<std::uint8_t*>(request.dxferp);
+            for (unsigned i = 0; i < request.dxfer_len; ++i) data[i] = static_cast<std::uint8_t>(i + 1);
+        }));
+        std::array<std::uint8_t, 300> buffer;
+        buffer.fill(0xEE);
+        if (c.direction == TransferDirection::ToRadio) {
+            SendToRadio(link.get(), buffer.data(), c.length);
+        } else {
+            ReadFromRadio(link.get(), buffer.data(), c.length);
+        }
+        ASSERT_EQ(log.size(), 1u);
+        const CapturedRequest& r = log[0];
+        EXPECT_EQ(r.fd, link->fd());
+        EXPECT_EQ(r.header.interface_id, 'S');
+        EXPECT_EQ(r.header.dxfer_direction, c.sgDirection);
+        EXPECT_EQ(r.header.cmd_len, 16);
+        EXPECT_EQ(r.cdb, (std::vector<std::uint8_t>{0xFF, c.cdbByte1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x47, 0x50}));
+        EXPECT_EQ(r.header.dxfer_len, c.length);
+        EXPECT_EQ(r.header.dxferp, buffer.data());
+        EXPECT_EQ(r.header.mx_sb_len, c.senseRoom);
+        EXPECT_TRUE(r.senseZeroed);
+        EXPECT_EQ(r.header.timeout, 2000u);
+        EXPECT_EQ(r.header.iovec_count, 0);
+        EXPECT_EQ(r.header.flags, 0u);
+        if (c.direction == TransferDirection::FromRadio) {
+            EXPECT_EQ(buffer[0], 1);
+            EXPECT_EQ(buffer[c.length - 1], static_cast<std::uint8_t>(c.length));
+        }
+        EXPECT_EQ(buffer[c.length], 0xEE);  // nothing beyond the requested length
+    }
 }
 
-TEST_F(SgIoTest, DataInRequestFillsTheCallersBuffer) {
-    std::vector<CapturedRequest> log;
-    auto link = makeLink(Capture(log, 0, [](sg_io_hdr_t& request) {
-        auto* data = static_cast<std::uint8_t*>(request.dxferp);
-        for (unsigned i = 0; i < request.dxfer_len; ++i) data[i] = static_cast<std::uint8_t>(i + 1);
-    }));
-    std::array<std::uint8_t, 300> buffer;
-    buffer.fill(0xEE);
-    ReadFromRadio(link.get(), buffer.data(), 265);
-    ASSERT_EQ(log.size(), 1u);
-    const CapturedRequest& r = log[0];
-    EXPECT_EQ(r.header.interface_id, 'S');
-    EXPECT_EQ(r.header.dxfer_direction, SG_DXFER_FROM_DEV);
-    EXPECT_EQ(r.header.cmd_len, 16);
-    EXPECT_EQ(r.cdb, (std::vector<std::uint8_t>{0xFF, 0x28, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x47, 0x50}));
-    EXPECT_EQ(r.header.dxfer_len, 265u);
-    EXPECT_EQ(r.header.dxferp, buffer.data());
-    EXPECT_EQ(r.header.mx_sb_len, 32);
-    EXPECT_TRUE(r.senseZeroed);
-    EXPECT_EQ(r.header.timeout, 2000u);
-    EXPECT_EQ(buffer[0], 1);
-    EXPECT_EQ(buffer[264], static_cast<std::uint8_t>(265));
-    EXPECT_EQ(buffer[265], 0xEE);  // nothing beyond the requested length
+TEST_F(SgIoTest, ACommandKeepsTheSenseBytesTheDriverWrote) {
+    const std::uint8_t sense[18] = {0x70, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x28, 0x00};
+    auto link = makeLink([&](int, sg_io_hdr_t& request) {
+        request.status = 0x02;
+        request.driver_status = 0x08;
+        std::memcpy(request.sbp, sense, sizeof sense);
+        request.sb_len_wr = sizeof sense;
+        return 0;
+    });
+    std::array<std::uint8_t, 9> buffer{};
+    ScsiCommand command = ScsiCommand::Vendor(TransferDirection::FromRadio, buffer.data(), 9);
+    link->issue(command);
+    EXPECT_EQ(command.outcome.kind(), TransferOutcome::Kind::CheckCondition);
+    EXPECT_EQ(command.outcome.senseKey, 0x06);  // UNIT ATTENTION
+    EXPECT_EQ(command.outcome.asc, 0x28);       // medium may have changed
+    ASSERT_EQ(command.senseReturned, sizeof sense);
+    EXPECT_TRUE(std::equal(sense, sense + sizeof sense, command.sense.begin()));
+}
+
+// One table says what a system error means for a transfer and for an open:
+// the same code never reads as a refusal in one place and a lost radio in
+// the other.
+TEST(OsErrorTable, TransfersAndOpensReadEachCodeAlike) {
+    struct Row {
+        int code;
+        TransferOutcome::Kind transfer;
+        OpenError::Kind open;
+        const char* name;
+    };
+    const Row rows[] = {
+        {EPERM, TransferOutcome::Kind::Permission, OpenError::Kind::PermissionDenied, "EPERM"},
+        {EACCES, TransferOutcome::Kind::Permission, OpenError::Kind::PermissionDenied, "EACCES"},
+        {ENODEV, TransferOutcome::Kind::Gone, OpenError::Kind::NoRadio, "ENODEV"},
+        {ENXIO, TransferOutcome::Kind::Gone, OpenError::Kind::NoRadio, "ENXIO"},
+        {ENOENT, TransferOutcome::Kind::Gone, OpenError::Kind::NoRadio, "ENOENT"},
+        {ENOMEDIUM, TransferOutcome::Kind::Gone, OpenError::Kind::NoRadio, "ENOMEDIUM"},
+        {EBUSY, TransferOutcome::Kind::DeviceBusy, OpenError::Kind::Busy, "EBUSY"},
+        {ETIMEDOUT, TransferOutcome::Kind::TimedOut, OpenError::Kind::Other, "ETIMEDOUT"},
+        {EIO, TransferOutcome::Kind::OsError, OpenError::Kind::Other, "EIO"},
+        {EMFILE, TransferOutcome::Kind::OsError, OpenError::Kind::Other, "errno"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TransferOutcome failed = TransferOutcome::Done(TransferDirection::ToRadio, 9);
+        failed.transferred = 0;
+        failed.osError = row.code;
+        EXPECT_EQ(failed.kind(), row.transfer);
+        EXPECT_EQ(MeaningOfOsError(row.code).open, row.open);
+        EXPECT_NE(OsErrorName(row.code).find(row.name), std::string::npos) << OsErrorName(row.code);
+    }
+    EXPECT_EQ(MeaningOfOsError(PermissionErrorCode()).transfer, TransferOutcome::Kind::Permission);
+    EXPECT_EQ(MeaningOfOsError(DeviceGoneErrorCode()).transfer, TransferOutcome::Kind::Gone);
 }
 
 TEST_F(SgIoTest, TheLengthNeverReachesTheCdb) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "device/Mass_storage.h"
+#include "core/support/VendorLinkDouble.h"
 #include "device/WindowsBackend.h"
 
 namespace varnel {
@@ -25,15 +26,15 @@ struct FakeVolume {
     std::optional<StorageIdentity> identity;  // nothing: the probe fails
 };
 
-class FakeLink : public RadioLink {
+class FakeLink : public varnel::testing::VendorLinkDouble {
 public:
     explicit FakeLink(std::string volume, bool readFails = false)
         : volume(std::move(volume)), readFails(readFails) {}
-    TransferOutcome transferOut(const std::uint8_t* bytes, std::uint16_t length) override {
+    TransferOutcome sendBytes(const std::uint8_t* bytes, std::uint16_t length) override {
         sent.assign(bytes, bytes + length);
         return TransferOutcome::Done(TransferDirection::ToRadio, length);
     }
-    TransferOutcome transferIn(std::uint8_t* buffer, std::uint16_t length) override {
+    TransferOutcome readBytes(std::uint8_t* buffer, std::uint16_t length) override {
         // A failed read leaves the buffer as the caller prepared it; record
         // what the caller handed over so the test can look at it.
         seenBeforeRead.assign(buffer, buffer + length);

@@ -894,6 +894,28 @@ TEST(VirtualBackendLink, ForwardsTransfersBothWays) {
     EXPECT_TRUE(std::equal(buffer.begin() + 6, buffer.begin() + 262, backend.radio().info().bytes.begin()));
 }
 
+TEST(VirtualBackendLink, AnswersInquiryAsARemovableDiskAndRefusesOtherCommands) {
+    VirtualBackend backend(VirtualPreset::Variant0);
+    std::unique_ptr<RadioLink> link = backend.open("E:", nullptr);
+    ASSERT_NE(link, nullptr);
+    std::array<std::uint8_t, 36> data{};
+    ScsiCommand inquiry = ScsiCommand::Inquiry(data.data());
+    link->issue(inquiry);
+    ASSERT_TRUE(inquiry.outcome.ok()) << inquiry.outcome.Describe();
+    EXPECT_EQ(inquiry.outcome.transferred, 36u);
+    EXPECT_EQ(data[0] & 0x1F, 0x00);  // direct-access device
+    EXPECT_EQ(data[1], 0x80);         // removable
+    EXPECT_EQ(std::string(data.begin() + 8, data.begin() + 16), "STM     ");
+    EXPECT_EQ(std::string(data.begin() + 16, data.begin() + 32), "microSD Flash   ");
+    // TEST UNIT READY is no command of the radio's.
+    ScsiCommand ready;
+    ready.cdbLength = 6;
+    link->issue(ready);
+    EXPECT_EQ(ready.outcome.kind(), TransferOutcome::Kind::CheckCondition);
+    EXPECT_EQ(ready.outcome.senseKey, 0x05);  // ILLEGAL REQUEST
+    EXPECT_TRUE(backend.radio().receivedFrames().empty());
+}
+
 TEST(VirtualBackendLink, UnplugKillsExistingLinksForGood) {
     auto backend = std::make_unique<VirtualBackend>();
     std::vector<bool> events;

@@ -16,13 +16,15 @@ namespace {
 class ScriptedLink : public RadioLink {
 public:
     explicit ScriptedLink(fuzz::Input& in) : in_(in) {}
-    TransferOutcome transferOut(const std::uint8_t*, std::uint16_t length) override {
-        return outcome(TransferDirection::ToRadio, length, length);
-    }
-    TransferOutcome transferIn(std::uint8_t* buffer, std::uint16_t length) override {
+    void issue(ScsiCommand& command) override {
+        const std::uint16_t length = command.length;
+        if (command.direction == TransferDirection::ToRadio) {
+            command.outcome = outcome(TransferDirection::ToRadio, length, length);
+            return;
+        }
         const std::string_view chunk = in_.bytes(length);
-        std::memcpy(buffer, chunk.data(), chunk.size());
-        return outcome(TransferDirection::FromRadio, length, static_cast<std::uint32_t>(chunk.size()));
+        if (command.data != nullptr) std::memcpy(command.data, chunk.data(), chunk.size());
+        command.outcome = outcome(TransferDirection::FromRadio, length, static_cast<std::uint32_t>(chunk.size()));
     }
 
 private:
