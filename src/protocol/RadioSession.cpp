@@ -9,11 +9,6 @@
 
 namespace varnel {
 
-namespace {
-// The data of a reply start after its first payload byte (frame byte 6).
-constexpr std::size_t kReplyData = 6;
-}  // namespace
-
 RadioSession::RadioSession(std::chrono::milliseconds tick) : tick_(tick) {}
 
 RadioSession::~RadioSession() {
@@ -71,7 +66,7 @@ Result<RadioInfo> RadioSession::ReadInfo() {
     if (await(cmd::reply(cmd::kReadInfo), PollRule::OnceKeepRetries) != TickResult::Matched)
         return failed("cannot read the information block");
     RadioInfo info;
-    info.assign(replyBuffer.data() + kReplyData);
+    info.assign(replyBuffer.data() + kReplyDataOffset);
     return info;
 }
 
@@ -84,7 +79,7 @@ Error RadioSession::Enter() {
         return failed("cannot enter tuner mode");
     band = 0;
     const std::size_t bytes = radioInfo.imageBytes();
-    std::copy_n(replyBuffer.begin() + kReplyData, bytes, tunerImage.bytes.begin());
+    std::copy_n(replyBuffer.begin() + kReplyDataOffset, bytes, tunerImage.bytes.begin());
     inTunerMode = true;
     return {};
 }
@@ -148,7 +143,7 @@ Error RadioSession::ReadFactory() {
     SendReadFactory();
     if (await(cmd::reply(cmd::kReadFactory), PollRule::Once) != TickResult::Matched)
         return failed("cannot read the factory data");
-    std::copy_n(replyBuffer.begin() + kReplyData, TunerImage::kSmallSize, tunerImage.bytes.begin());
+    std::copy_n(replyBuffer.begin() + kReplyDataOffset, TunerImage::kSmallSize, tunerImage.bytes.begin());
     return {};
 }
 
