@@ -109,7 +109,7 @@ void TAboutBox::FormShow() {
     setFont(varnel::ui::ProgramFont(varnel::FontPointsForDialogs()));
     setWindowTitle(Tr("About", "A000"));
     ProductName->setText(Tr("About", "A001"));
-    Version->setText(Tr("About", "A004").replace(QStringLiteral("%1"), ProgramVersion()));
+    Version->setText(Tr("Tuner", "A0001").replace(QStringLiteral("%1"), ProgramVersion()));
     Copyright->setText(Tr("About", "A002"));
     Comments->setText(Tr("About", "A003"));
 }

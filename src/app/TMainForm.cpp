@@ -606,8 +606,8 @@ void TMainForm::ApplyMainWindowTexts() {
     English1->setText(Tr("MainMenu", "M0026"));
     N8->setChecked(languageIndex == kLanguageChinese);
     English1->setChecked(languageIndex != kLanguageChinese);
-    HelpCommandLineItem->setText(Tr("MainMenu", "M0030"));
-    app::SetHint(HelpCommandLineItem, Tr("MainMenu", "M00300"));
+    HelpCommandLineItem->setText(Tr("Tuner", "H0001"));
+    app::SetHint(HelpCommandLineItem, Tr("Tuner", "H0002"));
     S1->setTitle(Tr("MainMenu", "M0028"));
     N1->setText(Tr("MainMenu", "M00280"));
 }
@@ -688,7 +688,7 @@ void TMainForm::HelpAbout1Execute() { Dialogs().execDialog(aboutBox()); }
 
 void TMainForm::HelpCommandLineItemClick() {
     // What --help prints, under a sentence in the interface language.
-    const QString text = Tr("MainMenu", "M0031") + QStringLiteral("\n\n") + QString::fromStdString(app::StartupUsage());
+    const QString text = Tr("Tuner", "H0003") + QStringLiteral("\n\n") + QString::fromStdString(app::StartupUsage());
     Dialogs().message(this, MessageKind::Information, app::kBoxCaption, text, MessageButtons::Ok);
 }
 

@@ -80,7 +80,7 @@ void TFactroyForm::showEvent(QShowEvent* event) {
 
 void TFactroyForm::FormShow() {
     setFont(ui::ProgramFont(FontPointsForDialogs()));
-    setWindowTitle(Tr("Factroy", "F0005"));
+    setWindowTitle(Tr("Tuner", "F0001"));
     Button1->setText(Tr("Factroy", "F0001"));
     Button2->setText(Tr("Factroy", "F0002"));
     ListBox1->clear();

@@ -47,7 +47,8 @@ QString ItemName(int code, int cell) {
 
 QString TMDIChild::ValueName(int code, int point, int cell) {
     QString name = ItemName(code, cell);
-    if (point > 0) name += QStringLiteral(", ") + T("Status", "F0002") + QLatin1Char(' ') + QString::number(point);
+    const QString comma = languageIndex == kLanguageChinese ? QStringLiteral("\uFF0C") : QStringLiteral(", ");
+    if (point > 0) name += comma + T("Status", "F0002") + QLatin1Char(' ') + QString::number(point);
     return name;
 }
 

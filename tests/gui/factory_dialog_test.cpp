@@ -89,7 +89,7 @@ void FactoryDialogTest::showSetsTextsAndEmptiesTheList() {
     form.show();
     // The caption comes from the language file (the design's "Factroy" was
     // shown untranslated and misspelt).
-    QCOMPARE(form.windowTitle(), Tr("Factroy", "F0005"));
+    QCOMPARE(form.windowTitle(), Tr("Tuner", "F0001"));
     QVERIFY(!form.windowTitle().isEmpty());
     QCOMPARE(form.font().pointSize(), points);
     QVERIFY(!Tr("Factroy", "F0001").isEmpty());

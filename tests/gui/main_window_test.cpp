@@ -80,8 +80,8 @@ const TextRow kTextRows[] = {
     {"N5", "hint", "MainMenu", "M00170"},
     {"HelpAboutItem", "text", "MainMenu", "M0015"},
     {"HelpAboutItem", "hint", "MainMenu", "M00150"},
-    {"HelpCommandLineItem", "text", "MainMenu", "M0030"},
-    {"HelpCommandLineItem", "hint", "MainMenu", "M00300"},
+    {"HelpCommandLineItem", "text", "Tuner", "H0001"},
+    {"HelpCommandLineItem", "hint", "Tuner", "H0002"},
     {"FileExitItem", "text", "MainMenu", "M0012"},
     {"FileExitItem", "hint", "MainMenu", "M00120"},
     {"FileSaveAsItem", "text", "MainForm", "S009"},
@@ -658,7 +658,7 @@ void MainWindowTest::aboutBoxTakesLanguageOnShow() {
     QCOMPARE(about->VarnelLabel->text(), QStringLiteral("VARNEL"));
     // The version is the project's (CMake's project version).
     QCOMPARE(TAboutBox::ProgramVersion(), QStringLiteral(VARNEL_TEST_VERSION));
-    QCOMPARE(about->Version->text(), Tr("About", "A004").replace(QStringLiteral("%1"), QStringLiteral(VARNEL_TEST_VERSION)));
+    QCOMPARE(about->Version->text(), Tr("Tuner", "A0001").replace(QStringLiteral("%1"), QStringLiteral(VARNEL_TEST_VERSION)));
     QVERIFY(about->Version->text().contains(QStringLiteral("版本")));
     QVERIFY(about->OKButton->isDefault());
 
@@ -770,7 +770,7 @@ void MainWindowTest::helpShowsTheCommandLine() {
     form.HelpCommandLineItem->trigger();
     QCOMPARE(env.dialogs().messages.size(), 1);
     const QString text = env.dialogs().messages[0].text;
-    QVERIFY(text.startsWith(Tr("MainMenu", "M0031")));
+    QVERIFY(text.startsWith(Tr("Tuner", "H0003")));
     QVERIFY(text.contains(QStringLiteral("README.md")));
     // The options as --help prints them.
     QVERIFY(text.contains(QStringLiteral("--virtual-faults=SPEC")));
