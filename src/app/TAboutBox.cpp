@@ -24,6 +24,8 @@ QLabel* MakeLabel(QWidget* parent, const char* name) {
 
 }  // namespace
 
+QString TAboutBox::ProgramVersion() { return QStringLiteral(VARNEL_VERSION); }
+
 TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("TAboutBox"));
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -90,11 +92,13 @@ QVBoxLayout* TAboutBox::buildTextColumn(QWidget* panel) {
     QFont bold;  // only the weight is set; face and size follow the box
     bold.setBold(true);
     ProductName->setFont(bold);
+    Version = MakeLabel(panel, "Version");
     Copyright = MakeLabel(panel, "Copyright");
     Comments = MakeLabel(panel, "Comments");
 
     auto* textColumn = new QVBoxLayout;
     textColumn->addWidget(ProductName);
+    textColumn->addWidget(Version);
     textColumn->addWidget(Copyright);
     textColumn->addWidget(Comments);
     textColumn->addStretch(1);
@@ -105,6 +109,7 @@ void TAboutBox::FormShow() {
     setFont(varnel::ui::ProgramFont(varnel::FontPointsForDialogs()));
     setWindowTitle(Tr("About", "A000"));
     ProductName->setText(Tr("About", "A001"));
+    Version->setText(Tr("Tuner", "A0001").replace(QStringLiteral("%1"), ProgramVersion()));
     Copyright->setText(Tr("About", "A002"));
     Comments->setText(Tr("About", "A003"));
 }

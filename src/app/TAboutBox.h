@@ -1,5 +1,5 @@
 // The about box: program icon, product name, notice, comments and the fixed
-// "VARNEL" label; closed by its default OK button. It takes its texts and
+// "VARNEL" label, the program's version; closed by its default OK button. It takes its texts and
 // font size from the current language on every show.
 #pragma once
 
@@ -17,9 +17,12 @@ public:
 
     // The show routine: font size and texts of the current language.
     void FormShow();
+    // The program's version, as the build names it (CMake's project version).
+    static QString ProgramVersion();
 
     QLabel* ProgramIcon = nullptr;
     QLabel* ProductName = nullptr;
+    QLabel* Version = nullptr;    // "Version 0.1.0", the project's version
     QLabel* Copyright = nullptr;  // the notice below the product name
     QLabel* Comments = nullptr;
     QLabel* VarnelLabel = nullptr;

@@ -2,6 +2,7 @@
 #include "app/TMainForm.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -15,6 +16,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTimer>
@@ -315,7 +317,10 @@ void TMainForm::buildActions() {
     FileOpenItem = make("FileOpenItem", nullptr);
     FileOpenItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     connect(FileOpenItem, &QAction::triggered, FileOpen1, &QAction::trigger);
-    FileCloseItem = make("FileCloseItem", nullptr);  // no handler in the design
+    // Closes the tuning window with its usual questions (unsaved changes,
+    // tuner mode).
+    FileCloseItem = make("FileCloseItem", &TMainForm::FileCloseItemClick);
+    FileCloseItem->setEnabled(false);
     FileSaveItem = make("FileSaveItem", &TMainForm::FileSaveItemClick);
     FileSaveItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     FileSaveItem->setEnabled(false);
@@ -329,6 +334,13 @@ void TMainForm::buildActions() {
     ParamItem->setEnabled(false);
     N8 = make("N8", &TMainForm::N8Click);
     English1 = make("English1", &TMainForm::English1Click);
+    // The language in use carries the check mark.
+    auto* languages = new QActionGroup(this);
+    languages->setExclusive(true);
+    for (QAction* language : {N8, English1}) {
+        language->setCheckable(true);
+        languages->addAction(language);
+    }
 
     N2 = make("N2", &TMainForm::SpeedButton4Click);
 
@@ -344,6 +356,7 @@ void TMainForm::buildActions() {
 
     HelpAboutItem = make("HelpAboutItem", nullptr);
     connect(HelpAboutItem, &QAction::triggered, HelpAbout1, &QAction::trigger);
+    HelpCommandLineItem = make("HelpCommandLineItem", &TMainForm::HelpCommandLineItemClick);
 }
 
 void TMainForm::buildMenus() {
@@ -386,6 +399,8 @@ void TMainForm::buildMenus() {
     S1->addAction(N1);
 
     H1 = menu("H1");
+    H1->addAction(HelpCommandLineItem);
+    H1->addSeparator();
     H1->addAction(HelpAboutItem);
 }
 
@@ -481,6 +496,7 @@ void TMainForm::attachForms(TAboutBox* about, TParamForm* param, TFactroyForm* f
 
 void TMainForm::attachVirtualRadio(VirtualBackend* backend) {
     if (backend == nullptr || VirtualRadioMenu != nullptr) return;
+    virtualBackend_ = backend;
     VirtualRadioMenu = new QMenu(this);
     VirtualRadioMenu->setObjectName(QStringLiteral("VirtualRadioMenu"));
     menuBar()->insertMenu(H1->menuAction(), VirtualRadioMenu);
@@ -588,6 +604,10 @@ void TMainForm::ApplyMainWindowTexts() {
     FileSaveAsItem->setText(Tr("MainForm", "S009"));
     N8->setText(Tr("MainMenu", "M0025"));
     English1->setText(Tr("MainMenu", "M0026"));
+    N8->setChecked(languageIndex == kLanguageChinese);
+    English1->setChecked(languageIndex != kLanguageChinese);
+    HelpCommandLineItem->setText(Tr("Tuner", "H0001"));
+    app::SetHint(HelpCommandLineItem, Tr("Tuner", "H0002"));
     S1->setTitle(Tr("MainMenu", "M0028"));
     N1->setText(Tr("MainMenu", "M00280"));
 }
@@ -666,13 +686,26 @@ void TMainForm::ParamItemClick() {
 
 void TMainForm::HelpAbout1Execute() { Dialogs().execDialog(aboutBox()); }
 
+void TMainForm::HelpCommandLineItemClick() {
+    // What --help prints, under a sentence in the interface language.
+    const QString text = Tr("Tuner", "H0003") + QStringLiteral("\n\n") + QString::fromStdString(app::StartupUsage());
+    Dialogs().message(this, MessageKind::Information, app::kBoxCaption, text, MessageButtons::Ok);
+}
+
+void TMainForm::FileCloseItemClick() { closeTuningWindows(); }
+
 void TMainForm::N1Click() { Dialogs().execDialog(factroyForm()); }
 
 void TMainForm::FileExit1Execute() { close(); }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-    // The tuning window goes first; its close query may keep the program running.
+    // The tuning window goes first; its close query may keep the program
+    // running. When it saves live values first, the program's close runs
+    // again afterwards.
+    const QList<TMDIChild*> windows = openTuningWindows();
+    for (TMDIChild* child : windows) child->setCloseRetry([this] { close(); });
     if (!closeTuningWindows()) {
+        for (TMDIChild* child : openTuningWindows()) child->setCloseRetry({});
         event->ignore();
         return;
     }
@@ -730,7 +763,7 @@ TMDIChild* TMainForm::OpenTuningWindow(const QString& path) {
     // The exchanges that led here (entering tuner mode) open its log.
     for (const PendingLogLine& line : std::as_const(pendingLog_)) {
         child->LogFrame(reinterpret_cast<const std::uint8_t*>(line.bytes.constData()),
-                        static_cast<std::uint16_t>(line.bytes.size()), line.direction);
+                        static_cast<std::uint16_t>(line.bytes.size()), line.direction, line.when);
     }
     pendingLog_.clear();
     return child;
@@ -749,8 +782,8 @@ void TMainForm::connectTuningWindow(TMDIChild* window) {
 
 void TMainForm::showStatusNote(const QString& text) { panels_->setText(1, text); }
 
-void TMainForm::logNote(const QString& text) {
-    if (tuningWindow != nullptr) tuningWindow->LogNote(text);
+void TMainForm::logNote(const QString& text, const QDateTime& when) {
+    if (tuningWindow != nullptr) tuningWindow->LogNote(text, when);
 }
 
 bool TMainForm::confirmImageReplaced() {
@@ -771,6 +804,7 @@ void TMainForm::updateDocumentCommands() {
     SpeedButton1->setEnabled(enabled);
     SpeedButton3->setEnabled(enabled);
     ParamItem->setEnabled(enabled);
+    FileCloseItem->setEnabled(enabled);
     FileSaveItem->setEnabled(enabled);
     FileSaveAsItem->setEnabled(enabled);
 }
@@ -824,16 +858,38 @@ void TMainForm::pollExpired(QTimer* timer) {
     timer->stop();
     // No box: the expiry stays silent. The status bar says what the
     // transfers reported when they failed, or that the radio hangs.
-    QString note = app::NoAnswerNote();
+    // When the transfers themselves failed or hang, both say why and what
+    // helps (a hung radio: unplug and plug in again), as the CLI does.
+    QString cause;
     if (Exchange().failure() || Exchange().busy())
-        note = QString::fromStdString(TranslatedErrorText(Exchange().noAnswerError()));
-    showStatusNote(note);
-    RadioStatus->failed("S0009");
+        cause = QString::fromStdString(TranslatedErrorText(Exchange().noAnswerError()));
+    showStatusNote(cause.isEmpty() ? app::NoAnswerNote() : cause);
+    if (cause.isEmpty()) {
+        RadioStatus->failed("S0009");
+    } else {
+        RadioStatus->failed("S0024", cause);
+    }
+}
+
+bool TMainForm::entryReplyArrived(QTimer* timer, std::uint16_t command, const std::function<void()>& resend) {
+    // Entering re-sends like every other exchange: a dropped reply costs
+    // one more attempt, and the third time-out gives up as an expiry does.
+    switch (Exchange().tick(cmd::reply(command), PollRule::Verify, resend)) {
+        case TickResult::Matched: timer->stop(); return true;
+        case TickResult::GaveUp: pollExpired(timer); return false;
+        default: return false;
+    }
 }
 
 void TMainForm::SpeedButton4Click() {
     // Entry replaces the image: unsaved changes are offered for saving first.
     if (!inTunerMode && !confirmImageReplaced()) return;
+    // Leaving drops the live values the radio has not stored: asked first;
+    // after "Save them" the leave runs again once the saves are acknowledged.
+    if (inTunerMode && tuningWindow != nullptr &&
+        !tuningWindow->confirmLeavingTunerMode([this] { if (inTunerMode) SpeedButton4Click(); })) {
+        return;
+    }
     if (!openRadioLink()) return;
     if (!inTunerMode) {
         SendReadInfo();
@@ -846,7 +902,7 @@ void TMainForm::SpeedButton4Click() {
 }
 
 void TMainForm::ReadInfoTimerTimer() {
-    if (!ui::ReplyArrived(ReadInfoTimer, cmd::reply(cmd::kReadInfo), PollRule::OnceKeepRetries, expired_)) return;
+    if (!entryReplyArrived(ReadInfoTimer, cmd::kReadInfo, [] { SendReadInfo(); })) return;
     // The block follows the reply's first payload byte (frame bytes 6 to 261).
     radioInfo.assign(replyBuffer.data() + kReplyDataOffset);
     SendEnterTunerMode();  // expects 857 or 521 bytes, from the block just stored
@@ -854,7 +910,10 @@ void TMainForm::ReadInfoTimerTimer() {
 }
 
 void TMainForm::EnterTunerModeTimerTimer() {
-    if (!ui::ReplyArrived(EnterTunerModeTimer, cmd::reply(cmd::kEnterTunerMode), PollRule::OnceKeepRetries, expired_)) return;
+    if (!entryReplyArrived(EnterTunerModeTimer, cmd::kEnterTunerMode, [] { SendEnterTunerMode(); })) return;
+    // Log lines and the entry record carry the time of the exchange, not
+    // that of the box below being closed.
+    const QDateTime entered = QDateTime::currentDateTime();
     band = 0;
     // The image is taken from the reply now: while the box below is open,
     // other timers keep running and may reuse the reply buffer.
@@ -867,6 +926,7 @@ void TMainForm::EnterTunerModeTimerTimer() {
         TunerImage sent = tunerImage;
         std::copy_n(image.begin(), imageBytes, sent.bytes.begin());
         backupEntry(radioInfo, sent);
+        ui::RecordEntered(this, sent);
     }
 
     setTunerModeCaptions("S004", "S0040");
@@ -878,14 +938,14 @@ void TMainForm::EnterTunerModeTimerTimer() {
     // kept for a small model), the new tuning window, tuner mode.
     std::copy_n(image.begin(), imageBytes, tunerImage.bytes.begin());
     MarkImageSaved(tunerImage);  // what the radio holds is no unsaved change
-    imageSource_ = Fill(Tr("Safety", "W0007"), {QTime::currentTime().toString(QStringLiteral("HH:mm"))});
+    imageSource_ = Fill(Tr("Safety", "W0007"), {entered.time().toString(QStringLiteral("HH:mm"))});
     OpenTuningWindow(app::kUntitled);
     inTunerMode = true;
+    if (tuningWindow != nullptr) tuningWindow->radioEntered();
     currentFileName.clear();
     currentFilePath_.clear();
-    ui::RecordEntered(this);
-    logNote(Fill(Tr("Safety", "L0001"), {QString::fromStdString(DescribeRadio(radioInfo))}));
-    if (!lastBackupPath_.isEmpty()) logNote(Fill(Tr("Safety", "B0001"), {lastBackupPath_}));
+    logNote(Fill(Tr("Safety", "L0001"), {QString::fromStdString(DescribeRadio(radioInfo))}), entered);
+    if (!lastBackupPath_.isEmpty()) logNote(Fill(Tr("Safety", "B0001"), {lastBackupPath_}), entered);
     // The status bar says "in tuner mode" at once, not at its next refresh.
     refreshRadioStatus();
 }
@@ -1114,6 +1174,11 @@ void TMainForm::reportFailure(const QString& statusKey, const QString& detail) {
 
 void TMainForm::radioPresenceChanged(bool present) {
     radioPresent_ = present;
+    // The virtual cable's check mark follows a radio that went away on its own.
+    if (VirtualCable != nullptr && virtualBackend_ != nullptr) {
+        const QSignalBlocker quiet(VirtualCable);
+        VirtualCable->setChecked(virtualBackend_->plugged());
+    }
     if (!present) {
         // The factory copy needs the radio in tuner mode.
         N1->setEnabled(false);
@@ -1148,7 +1213,8 @@ void TMainForm::watchFrame(const std::uint8_t* bytes, std::uint16_t length, bool
     if (frame.command == cmd::kReadInfo || frame.command == cmd::kEnterTunerMode) {
         // Entering opens a new tuning window: its log starts with these.
         if (frame.command == cmd::kReadInfo && !received) pendingLog_.clear();
-        pendingLog_.append({QByteArray(reinterpret_cast<const char*>(bytes), length), received ? 1 : 0});
+        pendingLog_.append({QByteArray(reinterpret_cast<const char*>(bytes), length), received ? 1 : 0,
+                            QDateTime::currentDateTime()});
     } else if (frame.command != cmd::kSetItem && frame.command != cmd::kSaveItem && tuningWindow != nullptr) {
         tuningWindow->LogFrame(bytes, length, received ? 1 : 0);
     }

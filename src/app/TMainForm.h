@@ -14,6 +14,7 @@
 
 #include <functional>
 
+#include <QDateTime>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -150,6 +151,7 @@ public:
     QAction* N5 = nullptr;        // status bar on / off
     QAction* N1 = nullptr;        // factory settings
     QAction* HelpAboutItem = nullptr;
+    QAction* HelpCommandLineItem = nullptr;  // the command line and where the manual is
     // Actions behind the menu items and buttons.
     QAction* FileOpen1 = nullptr;
     QAction* FileExit1 = nullptr;
@@ -174,6 +176,8 @@ public slots:
     void FileExit1Execute();
     void ParamItemClick();
     void HelpAbout1Execute();
+    void HelpCommandLineItemClick();
+    void FileCloseItemClick();
     void N8Click();
     void English1Click();
     void N4Click();
@@ -228,6 +232,9 @@ private:
     bool closeTuningWindows();
     // Closes an earlier link, scans and opens the radio; box M010 on failure.
     bool openRadioLink();
+    // One tick of the information or enter poll (re-sent twice, then given
+    // up as an expiry); true when the reply matched.
+    bool entryReplyArrived(QTimer* timer, std::uint16_t command, const std::function<void()>& resend);
     // A poll gave up: counters 0, link closed, timer stopped.
     void pollExpired(QTimer* timer);
     const std::function<void(QTimer*)> expired_ = [this](QTimer* timer) { pollExpired(timer); };
@@ -245,7 +252,7 @@ private:
     bool confirmWriteAll(const varnel::RadioInfo& attached);
     // Saves the block and image of an entry under Default Data/backups/.
     void backupEntry(const varnel::RadioInfo& info, const varnel::TunerImage& image);
-    void logNote(const QString& text);
+    void logNote(const QString& text, const QDateTime& when = {});
     void rebuildWindowList();
 
     // Every frame of the program passes here: acknowledgements and refusals
@@ -258,6 +265,7 @@ private:
 
     varnel::app::StatusPanels* panels_ = nullptr;
     HotplugWatch* presenceWatch_ = nullptr;
+    varnel::VirtualBackend* virtualBackend_ = nullptr;
     bool radioPresent_ = false;
     bool rememberGeometry_ = true;
     varnel::DecodedFrame lastRequest_;
@@ -266,6 +274,7 @@ private:
     struct PendingLogLine {
         QByteArray bytes;
         int direction;
+        QDateTime when;  // when the frame went out or came in
     };
     QList<PendingLogLine> pendingLog_;
     QAction* windowListSeparator_ = nullptr;

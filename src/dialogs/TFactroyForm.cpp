@@ -33,7 +33,7 @@ constexpr std::size_t kFactoryDataBytes = TunerImage::kSmallSize;
 
 TFactroyForm::TFactroyForm(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("TFactroyForm"));
-    setWindowTitle(QStringLiteral("Factroy"));
+    // The caption follows the language (FormShow).
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setModal(true);
@@ -80,6 +80,7 @@ void TFactroyForm::showEvent(QShowEvent* event) {
 
 void TFactroyForm::FormShow() {
     setFont(ui::ProgramFont(FontPointsForDialogs()));
+    setWindowTitle(Tr("Tuner", "F0001"));
     Button1->setText(Tr("Factroy", "F0001"));
     Button2->setText(Tr("Factroy", "F0002"));
     ListBox1->clear();

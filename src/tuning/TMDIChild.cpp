@@ -107,7 +107,11 @@ void TMDIChild::installSenderHooks() {
     SenderHooks hooks;
     hooks.enableTimer = [this](TuningTimer timer) {
         switch (timer) {
-            case TuningTimer::TimeOut: timeOutTimer_->start(); break;
+            case TuningTimer::TimeOut:
+                // The live-set just sent waits for its acknowledgement.
+                radioValues_.liveSetSent(lastSentFrame.data(), sentFrameLength);
+                timeOutTimer_->start();
+                break;
             // A save's record is kept for its re-send (the frame is still
             // in lastSentFrame when the sender enables the poller).
             case TuningTimer::Save: pollers_->saveSent(false); break;
@@ -301,13 +305,13 @@ QString TMDIChild::LogLineBody(const std::uint8_t* bytes, std::uint16_t length, 
     return TuningLog::lineBody(bytes, length, direction);
 }
 
-void TMDIChild::LogFrame(const std::uint8_t* bytes, std::uint16_t length, int direction) {
-    log_->logFrame(bytes, length, direction);
+void TMDIChild::LogFrame(const std::uint8_t* bytes, std::uint16_t length, int direction, const QDateTime& when) {
+    log_->logFrame(bytes, length, direction, when);
 }
 
 void TMDIChild::LogTransferFailure(const TransferOutcome& outcome) { log_->logTransferFailure(outcome); }
 
-void TMDIChild::LogNote(const QString& text) { log_->logNote(text); }
+void TMDIChild::LogNote(const QString& text, const QDateTime& when) { log_->logNote(text, when); }
 
 void TMDIChild::C1Click() { log_->clearAsked(); }
 
@@ -361,7 +365,16 @@ void TMDIChild::FormShow() {
 }
 
 bool TMDIChild::FormCloseQuery() {
-    // Unsaved changes first: Save, Discard or Cancel.
+    // Live values the radio would drop on leaving tuner mode come first.
+    bool leaveAnswered = false;
+    if (inTunerMode) {
+        if (savingLive_) return false;
+        leaveAnswered = !unsavedLiveChanges().isEmpty();
+        std::function<void()> retry = closeRetry_;
+        if (!retry) retry = [this] { closeTuningWindowAgain(); };
+        if (!confirmLeavingTunerMode(std::move(retry))) return false;
+    }
+    // Unsaved changes of the image: Save, Discard or Cancel.
     if (ImageModified(tunerImage) && saveHandler_) {
         const ui::MessageResult keep = ui::Dialogs().message(this, ui::MessageKind::Question, QStringLiteral("Varnel"),
                                                              T("Safety", "M0001"), ui::MessageButtons::SaveDiscardCancel);
@@ -369,14 +382,18 @@ bool TMDIChild::FormCloseQuery() {
         if (keep == ui::MessageResult::Ok && !saveHandler_()) return false;
     }
     if (!inTunerMode) return true;
-    const ui::MessageResult answer =
-        ui::Dialogs().message(this, ui::MessageKind::Question, QStringLiteral("Varnel"), T("MessageBox", "M011"),
-                              ui::MessageButtons::OkCancel);
-    if (answer != ui::MessageResult::Ok) return false;
+    // Leaving without saving was already agreed to.
+    if (!leaveAnswered) {
+        const ui::MessageResult answer =
+            ui::Dialogs().message(this, ui::MessageKind::Question, QStringLiteral("Varnel"), T("MessageBox", "M011"),
+                                  ui::MessageButtons::OkCancel);
+        if (answer != ui::MessageResult::Ok) return false;
+    }
     // The radio leaves tuner mode on its own; its reply is not awaited.
     SendExitTunerMode();
     ui::Dialogs().pause(500);
     inTunerMode = false;
+    radioValues_.forget();
     emit tunerModeLeft();
     return true;
 }
@@ -439,6 +456,7 @@ void TMDIChild::stopMeasuring() {
 
 void TMDIChild::radioLeftTunerMode() {
     checkTimer_->stop();
+    radioValues_.forget();
     lockCtcssPage();
     lockPowerPage();
     lockMeasureButtons();

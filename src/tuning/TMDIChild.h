@@ -14,12 +14,16 @@
 //   TMDIChild_points.cpp     point, keying and save buttons
 //   TMDIChild_polling.cpp    read-back, give-up, connection watch
 //   TMDIChild_tests.cpp      bit-error-rate and man-down tests
+//   TMDIChild_radio.cpp      what the radio holds: unsaved live changes, the
+//                            value shown again after an unconfirmed live-set
 // It reports to the main window by signals and never reaches into it. Every
 // control is named as in the page tables and can be found with control<T>(name).
 #pragma once
 
+#include <QDateTime>
 #include <QHash>
 #include <QList>
+#include <QStringList>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -31,6 +35,7 @@
 #include "device/Transfer.h"
 #include "tuning/PageTables.h"
 #include "tuning/ItemTree.h"
+#include "tuning/RadioValues.h"
 #include "tuning/ReplyPollers.h"
 #include "tuning/TuningControls.h"
 #include "tuning/TuningLog.h"
@@ -75,6 +80,27 @@ public:
     // The factory copy was read: the chart draws it, the page shows the
     // image's values again, and the log says so.
     void factoryImageRead(const QString& note);
+
+    // ---- what the radio holds (TMDIChild_radio.cpp) ----------------------------
+    // Tuner mode was entered with the image now in memory: the radio stores
+    // and runs exactly that.
+    void radioEntered();
+    const varnel::tuning::RadioValues& radioValues() const { return radioValues_; }
+    // The values the radio runs with but has not stored, one named line each.
+    QStringList unsavedLiveChanges() const;
+    // Before the radio leaves tuner mode: when it runs values it has not
+    // stored, asks Save them / Leave without saving / Cancel. True to go on
+    // leaving now. On "Save them" the saves go out (each verified) and false
+    // is returned; `afterSaving` runs once the radio has acknowledged all.
+    bool confirmLeavingTunerMode(std::function<void()> afterSaving);
+    bool savingLiveChanges() const { return savingLive_; }
+    // What the close query runs again once the live changes are saved (the
+    // program's close, when the main window is closing); none: the window's
+    // own close.
+    void setCloseRetry(std::function<void()> retry) { closeRetry_ = std::move(retry); }
+    // "TX Power (High), point 3": an item's caption with its column, the cell
+    // of an FSK block and the point, in the interface language.
+    static QString ValueName(int code, int point, int cell = 0);
 
 signals:
     // The window is shown (its commands apply) or has accepted its close.
@@ -123,8 +149,9 @@ public:
     void setDocumentName(const QString& name);
     QString documentName() const { return documentName_; }
     void refreshModifiedMarker();
-    // Appends a plain line (with date and time) to the communication log.
-    void LogNote(const QString& text);
+    // Appends a plain line (with date and time) to the communication log;
+    // `when` is the time of what it tells (now when it is not valid).
+    void LogNote(const QString& text, const QDateTime& when = {});
     // True once the window has accepted its close.
     bool isClosing() const { return closing_; }
     // Writes rxFrequency / txFrequency into the RX and TX labels of the scope's pages.
@@ -186,7 +213,8 @@ public:
     // ---- communication log -------------------------------------------------
     // Appends the hexadecimal line of a frame (direction 0: sent, else
     // received) and selects it.
-    void LogFrame(const std::uint8_t* bytes, std::uint16_t length, int direction);
+    // `when`: the time of the exchange (now when it is not valid).
+    void LogFrame(const std::uint8_t* bytes, std::uint16_t length, int direction, const QDateTime& when = {});
     // The line LogFrame appends, without the leading date and time.
     static QString LogLineBody(const std::uint8_t* bytes, std::uint16_t length, int direction);
     void C1Click();  // clear the log (asks first)
@@ -272,6 +300,27 @@ private:
     // The third time-out: message M013 (with the cause, when the transfers
     // failed) and the adjustment controls locked.
     void GiveUp(QTimer* timer);
+    // One save of the live values the radio has not stored.
+    struct LiveSave {
+        int item;
+        bool wide;
+        std::vector<std::uint8_t> record;
+        int group;  // the first code of its pair or triple, else the item
+    };
+    std::vector<LiveSave> liveSaves() const;
+    void sendNextLiveSave();
+    void liveSavesStopped();
+    void closeTuningWindowAgain();
+    // A live-set the radio never acknowledged (given up, or the radio went
+    // away): the image byte and the controls show the last confirmed value
+    // again, and the log and status bar say which value the radio holds.
+    void liveSetUnconfirmed(bool lost);
+    varnel::tuning::RadioValues radioValues_;
+    std::vector<LiveSave> saveQueue_;
+    std::function<void()> afterSaving_;
+    std::function<void()> closeRetry_;
+    bool savingLive_ = false;
+    int lastReplyStatus_ = 0;  // status byte of the last accepted 9-byte reply
     HotplugWatch* hotplug_ = nullptr;
     QTimer* watchFallback_ = nullptr;  // scans every second when no USB notice can come
     bool radioAway_ = false;           // the watch has already acted on the loss

@@ -95,10 +95,30 @@ void TMDIChild::ApplicationEvents1Message(QObject* receiver, QEvent* event, bool
 
 void TMDIChild::ConnectPollers() {
     const auto unique = Qt::UniqueConnection;
-    connect(pollers_, &ReplyPollers::replyReceived, this,
-            [this](const std::uint8_t* bytes, std::uint16_t length) { LogFrame(bytes, length, 1); });
-    connect(pollers_, &ReplyPollers::liveSetAcknowledged, this, [] { ui::RecordLiveSetAcknowledged(); });
-    connect(pollers_, &ReplyPollers::saveAcknowledged, this, [](int item) { ui::RecordSaveAcknowledged(item); });
+    connect(pollers_, &ReplyPollers::replyReceived, this, [this](const std::uint8_t* bytes, std::uint16_t length) {
+        lastReplyStatus_ = length == 9 ? bytes[5] : 0;  // the payload's first byte
+        LogFrame(bytes, length, 1);
+    });
+    connect(pollers_, &ReplyPollers::liveSetAcknowledged, this, [this] {
+        // A live-set the radio refused (status byte not 0) changed nothing there.
+        if (lastReplyStatus_ == 0) {
+            radioValues_.liveSetAcknowledged();
+        } else {
+            radioValues_.liveSetAbandoned();
+        }
+        ui::RecordLiveSetAcknowledged();
+    });
+    connect(pollers_, &ReplyPollers::saveAcknowledged, this, [this](int item) {
+        if (lastReplyStatus_ == 0) radioValues_.saveAcknowledged(item, pollers_->lastSave().record);
+        ui::RecordSaveAcknowledged(item);
+        if (savingLive_) {
+            if (lastReplyStatus_ == 0) {
+                sendNextLiveSave();
+            } else {
+                liveSavesStopped();  // refused: the radio stays in tuner mode
+            }
+        }
+    });
     connect(pollers_, &ReplyPollers::gaveUp, this, &TMDIChild::GiveUp);
     connect(readTimer_, &QTimer::timeout, this, &TMDIChild::ReadTimerTimer, unique);
     connect(checkTimer_, &QTimer::timeout, this, &TMDIChild::CheckTimerTimer, unique);
@@ -134,7 +154,13 @@ void TMDIChild::ConnectPollers() {
     // attempt, as the engine reports it).
     QPointer<TMDIChild> self(this);
     linkObserver_ = Exchange().addObserver([self](const FrameEvent& event) {
-        if (self && event.kind == FrameEvent::Kind::Failed) self->LogTransferFailure(event.outcome);
+        if (!self || event.kind != FrameEvent::Kind::Failed) return;
+        self->LogTransferFailure(event.outcome);
+        // A device that went away mid-exchange is looked for at once, as a
+        // USB removal notice would have it (some removals send none).
+        if (event.outcome.kind() == TransferOutcome::Kind::Gone && inTunerMode && !self->connetTimer_->isActive()) {
+            self->connetTimer_->start();
+        }
     });
     connect(this, &QObject::destroyed, [id = linkObserver_] { Exchange().removeObserver(id); });
 
@@ -148,6 +174,9 @@ bool TMDIChild::ReadingTick(std::uint16_t expectedCode) { return ReplyPollers::r
 void TMDIChild::FinishReply(QTimer* timer) { pollers_->finish(timer); }
 
 void TMDIChild::GiveUp(QTimer* timer) {
+    // The screen and the image go back to what the radio confirmed.
+    if (timer == timeOutTimer_) liveSetUnconfirmed(false);
+    if (timer != timeOutTimer_) liveSavesStopped();
     QString text = QString::fromStdString(Text("MessageBox", "M013"));
     // A radio that merely stayed silent gets the message as it always was;
     // when the transfers themselves failed, the cause follows.
@@ -231,6 +260,9 @@ void TMDIChild::ConnetTimerTimer() {
     if (radioAway_ && !inTunerMode) return;
     radioAway_ = true;
     inTunerMode = false;
+    liveSavesStopped();
+    liveSetUnconfirmed(true);
+    radioValues_.forget();
     emit radioLost();
     lockAdjustControls();
     if (feedback_ != nullptr) feedback_->RadioLost();

@@ -35,8 +35,10 @@ public:
     }
 };
 
-// Short date and long time of the interface language.
-QString LocalDateTime() { return ui::InterfaceDateTime(QDateTime::currentDateTime()); }
+// Short date and long time of the interface language, of `when` or of now.
+QString LocalDateTime(const QDateTime& when = {}) {
+    return ui::InterfaceDateTime(when.isValid() ? when : QDateTime::currentDateTime());
+}
 
 // One field of the CSV table, by the rule of every CSV file the program writes.
 QString CsvField(const QString& text) { return QString::fromStdString(varnel::CsvField(text.toStdString())); }
@@ -97,8 +99,8 @@ void TuningLog::appendSelected(QListWidgetItem* line) {
     scrollToBottom();
 }
 
-void TuningLog::logFrame(const std::uint8_t* bytes, std::uint16_t length, int direction) {
-    const QString when = LocalDateTime();
+void TuningLog::logFrame(const std::uint8_t* bytes, std::uint16_t length, int direction, const QDateTime& at) {
+    const QString when = LocalDateTime(at);
     auto* line = new QListWidgetItem(when + lineBody(bytes, length, direction));
     // The decoded column beside the bytes; the saved text keeps the line alone.
     Describe(line, when, DecodeFrame(bytes, length, direction != 0));
@@ -123,7 +125,9 @@ void TuningLog::logTransferFailure(const TransferOutcome& outcome) {
     scrollToBottom();
 }
 
-void TuningLog::logNote(const QString& text) { appendSelected(new QListWidgetItem(LocalDateTime() + QStringLiteral("  ") + text)); }
+void TuningLog::logNote(const QString& text, const QDateTime& when) {
+    appendSelected(new QListWidgetItem(LocalDateTime(when) + QStringLiteral("  ") + text));
+}
 
 void TuningLog::clearAsked() {
     if (count() > 0 &&

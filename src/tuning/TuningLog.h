@@ -4,6 +4,7 @@
 // or as a CSV table).
 #pragma once
 
+#include <QDateTime>
 #include <QListWidget>
 #include <cstdint>
 
@@ -25,14 +26,15 @@ public:
     static constexpr int kFieldsRole = Qt::UserRole + 11;
 
     // Appends the line of a frame (direction 0: sent, else received) and
-    // selects it.
-    void logFrame(const std::uint8_t* bytes, std::uint16_t length, int direction);
+    // selects it. The line carries `when` (the time of the exchange), or the
+    // time of the call when it is not valid.
+    void logFrame(const std::uint8_t* bytes, std::uint16_t length, int direction, const QDateTime& when = {});
     // The line logFrame appends, without the leading date and time.
     static QString lineBody(const std::uint8_t* bytes, std::uint16_t length, int direction);
     // One line for a transfer that failed (send or read).
     void logTransferFailure(const TransferOutcome& outcome);
-    // A plain line (with date and time).
-    void logNote(const QString& text);
+    // A plain line (with date and time: `when`, or now when it is not valid).
+    void logNote(const QString& text, const QDateTime& when = {});
     // The menu's commands: clear (asks first when there are lines) and save.
     void clearAsked();
     void saveAsked();

@@ -62,10 +62,12 @@ void OpenRecordsStore() {
 
 QString LastRecordsError() { return lastError; }
 
-void RecordEntered(QWidget* parent) {
+void RecordEntered(QWidget* parent) { RecordEntered(parent, tunerImage); }
+
+void RecordEntered(QWidget* parent, const TunerImage& image) {
     const std::string ask = settingsFile.empty() ? std::string() : ReadProfileString(settingsFile, "records", "askSerial");
     if (ask == "yes" || ask == "1") CalibrationRecorder().SetSerial(AskSerial(parent).toStdString());
-    Note(CalibrationRecorder().Entered(radioInfo, tunerImage));
+    Note(CalibrationRecorder().Entered(radioInfo, image));
 }
 
 void RecordLeft() { Note(CalibrationRecorder().Left(tunerImage)); }

@@ -7,6 +7,9 @@
 #include <QString>
 
 class QWidget;
+namespace varnel {
+class TunerImage;
+}
 
 namespace varnel::ui {
 
@@ -19,6 +22,9 @@ QString LastRecordsError();
 // has [records] askSerial=yes, asks for the radio's serial number first
 // (skippable).
 void RecordEntered(QWidget* parent);
+// The same with the image the radio sent, recorded as the exchange happens
+// (before it is copied into tunerImage).
+void RecordEntered(QWidget* parent, const TunerImage& image);
 void RecordLeft();
 // The radio acknowledged the live-set of the current selection.
 void RecordLiveSetAcknowledged();

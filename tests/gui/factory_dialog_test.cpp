@@ -87,7 +87,10 @@ void FactoryDialogTest::showSetsTextsAndEmptiesTheList() {
     TFactroyForm form;
     form.ListBox1->addItem(QStringLiteral("left over"));
     form.show();
-    QCOMPARE(form.windowTitle(), QStringLiteral("Factroy"));
+    // The caption comes from the language file (the design's "Factroy" was
+    // shown untranslated and misspelt).
+    QCOMPARE(form.windowTitle(), Tr("Tuner", "F0001"));
+    QVERIFY(!form.windowTitle().isEmpty());
     QCOMPARE(form.font().pointSize(), points);
     QVERIFY(!Tr("Factroy", "F0001").isEmpty());
     QCOMPARE(form.Button1->text(), Tr("Factroy", "F0001"));

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <memory>
 
+#include "app/RadioStatusBar.h"
 #include "app/TMainForm.h"
 #include "data/Global.h"
 #include "ui/Selection.h"
@@ -55,16 +56,22 @@ private slots:
         const std::uint64_t stalledBefore = Exchange().stalledTicks();
         // The timer runs on the event loop; each tick returns at once.
         QTRY_VERIFY_WITH_TIMEOUT(!form.pollRunning(), 20000);
-        // The poll ended on its 100th tick while the first transfer was still
-        // blocked: no tick waited for the device.
+        // The poll ended on the 100th tick of its third attempt (entering
+        // re-sends twice) while the first transfer was still blocked: no
+        // tick waited for the device.
         QVERIFY(Exchange().busy());
-        QCOMPARE(Exchange().stalledTicks() - stalledBefore, std::uint64_t{100});
+        QCOMPARE(Exchange().stalledTicks() - stalledBefore, std::uint64_t{300});
         QVERIFY(!inTunerMode);
         QVERIFY(linkHandle == nullptr);
         QCOMPARE(pollTicks, std::uint16_t{0});
         // Silent as ever (no box), but the status bar says the radio hangs.
         QVERIFY(env_->dialogs().messages.isEmpty());
         QVERIFY2(form.statusPanelText(1).contains(QStringLiteral("hangs")), qPrintable(form.statusPanelText(1)));
+        // The radio's own status says what helps, as the command-line tool does.
+        const QString advice = TestEnvironment::text("Link", "L004");
+        QVERIFY(!advice.isEmpty());
+        QVERIFY2(form.RadioStatus->lastActionText().contains(advice), qPrintable(form.RadioStatus->lastActionText()));
+        QVERIFY(form.RadioStatus->lastActionText().contains(TestEnvironment::text("Status", "S0024")));
     }
 
     void liveSetWithAHungRadioGivesUpAndSaysWhy() {

@@ -2,6 +2,7 @@
 // switch and the command line, hints and the status bar, menus, tool bar,
 // view switches and the modal forms.
 #include <QAction>
+#include <QActionGroup>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QPushButton>
@@ -21,6 +22,7 @@
 #include "app/TAboutBox.h"
 #include "app/TMainForm.h"
 #include "data/Global.h"
+#include "data/Safety.h"
 #include "dialogs/TFactroyForm.h"
 #include "dialogs/TParamForm.h"
 #include "lang/Loadlanguage.h"
@@ -78,6 +80,8 @@ const TextRow kTextRows[] = {
     {"N5", "hint", "MainMenu", "M00170"},
     {"HelpAboutItem", "text", "MainMenu", "M0015"},
     {"HelpAboutItem", "hint", "MainMenu", "M00150"},
+    {"HelpCommandLineItem", "text", "Tuner", "H0001"},
+    {"HelpCommandLineItem", "hint", "Tuner", "H0002"},
     {"FileExitItem", "text", "MainMenu", "M0012"},
     {"FileExitItem", "hint", "MainMenu", "M00120"},
     {"FileSaveAsItem", "text", "MainForm", "S009"},
@@ -150,6 +154,10 @@ private slots:
     void modalFormsGoThroughTheSeam();
     void aboutBoxTakesLanguageOnShow();
     void tuningWindowReportsSetCommandsAndCaptions();
+    void languageMenuMarksTheLanguage();
+    void fileCloseClosesTheTuningWindow_data();
+    void fileCloseClosesTheTuningWindow();
+    void helpShowsTheCommandLine();
 };
 
 // ---------------------------------------------------------------------------
@@ -510,7 +518,7 @@ void MainWindowTest::menusToolBarAndInitialStates() {
     QCOMPARE(names(form.TunerAndTest), (QStringList{"N2", "RecordsItem", "AutoAlignItem"}));
     QCOMPARE(names(form.View1).mid(0, 2), (QStringList{"N4", "N5"}));
     QCOMPARE(names(form.S1), (QStringList{"N1"}));
-    QCOMPARE(names(form.H1), (QStringList{"HelpAboutItem"}));
+    QCOMPARE(names(form.H1), (QStringList{"HelpCommandLineItem", "-", "HelpAboutItem"}));
 
     QCOMPARE(form.FileOpenItem->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
     QCOMPARE(form.FileSaveItem->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
@@ -648,6 +656,10 @@ void MainWindowTest::aboutBoxTakesLanguageOnShow() {
     QCOMPARE(about->Copyright->text(), Tr("About", "A002"));
     QCOMPARE(about->Comments->text(), Tr("About", "A003"));
     QCOMPARE(about->VarnelLabel->text(), QStringLiteral("VARNEL"));
+    // The version is the project's (CMake's project version).
+    QCOMPARE(TAboutBox::ProgramVersion(), QStringLiteral(VARNEL_TEST_VERSION));
+    QCOMPARE(about->Version->text(), Tr("Tuner", "A0001").replace(QStringLiteral("%1"), QStringLiteral(VARNEL_TEST_VERSION)));
+    QVERIFY(about->Version->text().contains(QStringLiteral("版本")));
     QVERIFY(about->OKButton->isDefault());
 
     form.English1->trigger();
@@ -698,3 +710,69 @@ void MainWindowTest::tuningWindowReportsSetCommandsAndCaptions() {
 
 QTEST_MAIN(MainWindowTest)
 #include "main_window_test.moc"
+
+void MainWindowTest::languageMenuMarksTheLanguage() {
+    TestEnvironment env;
+    env.writeSettingsLanguage(QStringLiteral("chinese"));
+    TMainForm form;
+    QVERIFY(form.N8->isCheckable());
+    QVERIFY(form.English1->isCheckable());
+    QVERIFY(form.N8->actionGroup() != nullptr && form.N8->actionGroup()->isExclusive());
+    QCOMPARE(form.N8->actionGroup(), form.English1->actionGroup());
+    QVERIFY(form.N8->isChecked());
+    QVERIFY(!form.English1->isChecked());
+    form.English1->trigger();
+    QCOMPARE(languageIndex, int(kLanguageEnglish));
+    QVERIFY(form.English1->isChecked());
+    QVERIFY(!form.N8->isChecked());
+    form.N8->trigger();
+    QCOMPARE(languageIndex, int(kLanguageChinese));
+    QVERIFY(form.N8->isChecked());
+    QVERIFY(!form.English1->isChecked());
+}
+
+void MainWindowTest::fileCloseClosesTheTuningWindow_data() {
+    QTest::addColumn<bool>("modified");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<bool>("closed");
+    QTest::newRow("unchanged: closes without a question") << false << int(ui::MessageResult::Cancel) << true;
+    QTest::newRow("changed, Discard") << true << int(ui::MessageResult::Discard) << true;
+    QTest::newRow("changed, Cancel") << true << int(ui::MessageResult::Cancel) << false;
+}
+
+void MainWindowTest::fileCloseClosesTheTuningWindow() {
+    QFETCH(bool, modified);
+    QFETCH(int, answer);
+    QFETCH(bool, closed);
+    TestEnvironment env;
+    TMainForm form;
+    QVERIFY(!form.FileCloseItem->isEnabled());  // nothing to close
+    form.OpenTuningWindow(QStringLiteral("a.tdb"));
+    MarkImageSaved(tunerImage);
+    if (modified) tunerImage[116] = static_cast<std::uint8_t>(tunerImage[116] + 1);
+    QVERIFY(form.FileCloseItem->isEnabled());
+    env.dialogs().answers << static_cast<ui::MessageResult>(answer);
+    form.FileCloseItem->trigger();
+    // The usual Save / Discard / Cancel, only when there is something to lose.
+    QCOMPARE(env.dialogs().messages.size(), modified ? 1 : 0);
+    if (modified) {
+        QCOMPARE(env.dialogs().messages[0].buttons, ui::MessageButtons::SaveDiscardCancel);
+        QCOMPARE(env.dialogs().messages[0].text, Tr("Safety", "M0001"));
+    }
+    QCOMPARE(form.openTuningWindows().isEmpty(), closed);
+    QCOMPARE(form.FileCloseItem->isEnabled(), !closed);
+}
+
+void MainWindowTest::helpShowsTheCommandLine() {
+    TestEnvironment env;
+    env.writeSettingsLanguage(QStringLiteral("chinese"));
+    TMainForm form;
+    form.HelpCommandLineItem->trigger();
+    QCOMPARE(env.dialogs().messages.size(), 1);
+    const QString text = env.dialogs().messages[0].text;
+    QVERIFY(text.startsWith(Tr("Tuner", "H0003")));
+    QVERIFY(text.contains(QStringLiteral("README.md")));
+    // The options as --help prints them.
+    QVERIFY(text.contains(QStringLiteral("--virtual-faults=SPEC")));
+    QVERIFY(text.contains(QStringLiteral("--enter-tuner-mode")));
+}

@@ -99,6 +99,8 @@ private slots:
     void radioThatNeverAnswers_data();
     void radioThatNeverAnswers();
     void wrongRepliesAreNotAccepted();
+    void entryResendsADroppedReply_data();
+    void entryResendsADroppedReply();
     void writeAllFromArchive_data();
     void writeAllFromArchive();
     void factoryDialogOnlyInTunerMode();
@@ -366,7 +368,7 @@ void TunerModeTest::radioThatNeverAnswers() {
         tick = &TMainForm::ReadInfoTimerTimer;
     } else if (phase == QLatin1String("image")) {
         form.SpeedButton4->click();
-        env.radio().dropNextReplies(1);  // the enter command goes unanswered
+        env.radio().dropNextReplies(3);  // the enter command and both re-sends go unanswered
         form.ReadInfoTimerTimer();       // the block arrives; the image never does
         QVERIFY(form.EnterTunerModeTimer->isActive());
         timer = form.EnterTunerModeTimer;
@@ -386,13 +388,28 @@ void TunerModeTest::radioThatNeverAnswers() {
     QVERIFY(timer->isActive());
     QVERIFY(linkHandle != nullptr);
 
-    // 99 ticks wait; the 100th gives up.
-    for (int i = 1; i < 100; ++i) {
+    // 99 ticks wait; the 100th gives up. Entering (information and image)
+    // re-sends like every other exchange: the 100th tick of the first and
+    // second attempt sends the command again, that of the third gives up.
+    const bool entering = phase == QLatin1String("information") || phase == QLatin1String("image");
+    const int attempts = entering ? 3 : 1;
+    const std::uint16_t command = phase == QLatin1String("image") ? cmd::kEnterTunerMode : cmd::kReadInfo;
+    const qsizetype sentBefore = FrameCodes(env.radio()).count(command);
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        for (int i = 1; i < 100; ++i) {
+            (form.*tick)();
+            QVERIFY2(timer->isActive(), qPrintable(QString::number(i)));
+            QCOMPARE(int(pollTicks), i);
+        }
+        if (attempt == attempts) break;
         (form.*tick)();
-        QVERIFY2(timer->isActive(), qPrintable(QString::number(i)));
-        QCOMPARE(int(pollTicks), i);
+        QVERIFY(timer->isActive());
+        QCOMPARE(int(pollTicks), 0);
+        QCOMPARE(int(pollRetries), attempt);
+        QCOMPARE(FrameCodes(env.radio()).count(command), sentBefore + attempt);
     }
     (form.*tick)();
+    if (entering) QCOMPARE(FrameCodes(env.radio()).count(command), sentBefore + attempts - 1);
     QVERIFY(!timer->isActive());
     QVERIFY(!form.pollRunning());
     QVERIFY(linkHandle == nullptr);
@@ -445,7 +462,7 @@ void TunerModeTest::wrongRepliesAreNotAccepted() {
         env.radio().setFault(fault);
         form.SpeedButton4->click();
         const int ticks = test::RunMainWindowPolls(form);
-        QCOMPARE(ticks, 100);  // polled to expiry, never matched
+        QCOMPARE(ticks, 300);  // three attempts polled to expiry, never matched
         QVERIFY(!inTunerMode);
         QVERIFY(env.dialogs().messages.isEmpty());
     }
@@ -527,3 +544,39 @@ void TunerModeTest::factoryDialogOnlyInTunerMode() {
 
 QTEST_MAIN(TunerModeTest)
 #include "tuner_mode_test.moc"
+
+// ---------------------------------------------------------------------------
+
+void TunerModeTest::entryResendsADroppedReply_data() {
+    QTest::addColumn<int>("drops");
+    QTest::addColumn<bool>("entered");
+    QTest::addColumn<QList<std::uint16_t>>("codes");
+    const std::uint16_t info = cmd::kReadInfo;
+    const std::uint16_t enter = cmd::kEnterTunerMode;
+    QTest::newRow("no drop: information, enter") << 0 << true << QList<std::uint16_t>{info, enter};
+    QTest::newRow("one dropped reply: sent again") << 1 << true << QList<std::uint16_t>{info, info, enter};
+    QTest::newRow("two dropped replies") << 2 << true << QList<std::uint16_t>{info, info, info, enter};
+    QTest::newRow("three: given up") << 3 << false << QList<std::uint16_t>{info, info, info};
+}
+
+void TunerModeTest::entryResendsADroppedReply() {
+    QFETCH(int, drops);
+    QFETCH(bool, entered);
+    QFETCH(QList<std::uint16_t>, codes);
+    TestEnvironment env;
+    TMainForm form;
+    env.radio().dropNextReplies(static_cast<unsigned>(drops));
+    form.SpeedButton4->click();
+    test::RunMainWindowPolls(form);
+    QCOMPARE(inTunerMode, entered);
+    QCOMPARE(FrameCodes(env.radio()), codes);
+    if (entered) {
+        QCOMPARE(env.dialogs().messages.size(), 1);
+        QCOMPARE(env.dialogs().messages[0].text, Tr("MessageBox", "M001"));
+    } else {
+        // Given up as an expiry: silently, the link closed.
+        QVERIFY(env.dialogs().messages.isEmpty());
+        QVERIFY(linkHandle == nullptr);
+        QCOMPARE(form.SpeedButton4->text(), Tr("MainForm", "S003"));
+    }
+}
