@@ -64,12 +64,26 @@ public:
 };
 
 // An instrument whose reading is a straight line of the fake radio's value
-// at the point last adjusted, with a little alternating noise.
+// at the point last adjusted, with a little alternating noise. It answers
+// the identification, confirmation and error-queue queries of the virtual
+// test set's model; `queries` counts the measurements.
 class FakeInstrument : public Instrument {
 public:
     explicit FakeInstrument(FakeRadio& radio) : radio_(radio) {}
-    Error Send(std::string_view) override { return {}; }
-    Result<std::string> Query(std::string_view) override {
+    Error Send(std::string_view command) override {
+        commands.emplace_back(command);
+        return {};
+    }
+    Result<std::string> Query(std::string_view command) override {
+        commands.emplace_back(command);
+        if (command == "*IDN?") return std::string("VARNEL,VIRTUAL TEST SET,1,1.0");
+        if (command == "*OPC?") return std::string("1");
+        if (command == "SYST:ERR?") {
+            if (errors.empty()) return std::string("0,\"No error\"");
+            std::string entry = errors.front();
+            errors.erase(errors.begin());
+            return entry;
+        }
         if (throwAfter >= 0 && queries >= throwAfter) throw std::runtime_error("instrument driver crashed");
         ++queries;
         int point = 1;
@@ -88,6 +102,8 @@ public:
     double offset = 25.0;
     int queries = 0;
     int throwAfter = -1;
+    std::vector<std::string> errors;    // the error queue
+    std::vector<std::string> commands;  // every command and query, in order
 
 private:
     FakeRadio& radio_;
