@@ -183,7 +183,7 @@ Error giveUpPoint(AlignRadio& radio, const ProcedureStep& step, int point, std::
 // Undoes the keying on every way out of a point.
 class AlignEngine::KeyGuard {
 public:
-    explicit KeyGuard(AlignRadio& radio) : radio_(radio) {}
+    KeyGuard(AlignRadio& radio, const std::function<void(bool, bool)>& notify) : radio_(radio), notify_(notify) {}
     ~KeyGuard() {
         try {
             (void)Release();
@@ -200,18 +200,23 @@ public:
         point_ = point;
         frequency_ = frequency;
         keyed_ = true;  // armed before the command goes out: a lost reply still unkeys
-        return radio_.SetItem(item, receive ? align_action::kReceiveOn : align_action::kTransmitOn, point,
-                              radio_.Value(item, point), frequency);
+        Error e = radio_.SetItem(item, receive ? align_action::kReceiveOn : align_action::kTransmitOn, point,
+                                 radio_.Value(item, point), frequency);
+        if (e.ok() && notify_) notify_(receive, true);
+        return e;
     }
     Error Release() {
         if (!keyed_) return {};
         keyed_ = false;
-        return radio_.SetItem(item_, receive_ ? align_action::kReceiveOff : align_action::kTransmitOff, point_,
-                              radio_.Value(item_, point_), frequency_);
+        Error e = radio_.SetItem(item_, receive_ ? align_action::kReceiveOff : align_action::kTransmitOff, point_,
+                                 radio_.Value(item_, point_), frequency_);
+        if (e.ok() && notify_) notify_(receive_, false);
+        return e;
     }
 
 private:
     AlignRadio& radio_;
+    const std::function<void(bool, bool)>& notify_;
     bool keyed_ = false;
     int item_ = 0;
     bool receive_ = false;
@@ -466,7 +471,7 @@ Error AlignEngine::run(AlignReport& report) {
             if (events_.pointStarted) events_.pointStarted(static_cast<int>(s), static_cast<int>(k), result);
             Error e;
             {
-                KeyGuard guard(radio_);
+                KeyGuard guard(radio_, events_.keying);
                 e = runPoint(step, result.point, result, guard);
             }  // unkeyed here, whatever happened
             if (!e.ok()) {

@@ -104,6 +104,9 @@ struct AlignEvents {
     std::function<void(int step, int pointIndex, const PointResult& point)> pointStarted;
     std::function<void(const AlignTry& attempt)> tried;
     std::function<void(const PointResult& point)> pointDone;
+    // The radio acknowledged keying (on) or unkeying (off) its transmitter
+    // (receive false) or receiver; a window shows it as its own keying.
+    std::function<void(bool receive, bool on)> keying;
     // Runs while the engine waits (settle times); a window keeps its
     // interface alive through it.
     std::function<void()> idle;
