@@ -43,7 +43,6 @@
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "sim/VirtualBackend.h"
-#include "tuning/TMDIChild.h"
 #include "ui/Selection.h"
 
 using namespace varnel;
@@ -433,10 +432,11 @@ std::optional<QString> TAlignForm::instrumentUrl() {
     return url;
 }
 
-// The main window's tuning window, if there is one.
-TMDIChild* TAlignForm::tuningWindow() const {
+// The main window's tuning window, if there is one (the dialogs do not know
+// its class: it is found by its name, like its timers).
+QWidget* TAlignForm::tuningWindow() const {
     QWidget* owner = parentWidget();
-    return owner != nullptr ? owner->findChild<TMDIChild*>() : nullptr;
+    return owner != nullptr ? owner->findChild<QWidget*>(QStringLiteral("MDIChild")) : nullptr;
 }
 
 // One command outstanding at a time: the tuning window's periodic
@@ -510,7 +510,7 @@ void TAlignForm::RunButtonClick() {
     SetSenderHooks(hooks);
 
     // Nothing in the tuning window can send while the run goes on.
-    QPointer<TMDIChild> tuning(tuningWindow());
+    QPointer<QWidget> tuning(tuningWindow());
     if (tuning) tuning->setEnabled(false);
 
     QPointer<TAlignForm> self(this);
@@ -525,8 +525,8 @@ void TAlignForm::RunButtonClick() {
     if (tuning) {
         // The page shows the values the run left, unkeyed as the radio is.
         tuning->setEnabled(true);
-        tuning->ReloadPageValues();
-        tuning->refreshModifiedMarker();
+        QMetaObject::invokeMethod(tuning, "ReloadPageValues");
+        QMetaObject::invokeMethod(tuning, "refreshModifiedMarker");
     }
     if (!self) return;
     showOutcome();

@@ -29,7 +29,6 @@ class QPushButton;
 class QScatterSeries;
 class QTableWidget;
 class QValueAxis;
-class TMDIChild;
 
 namespace varnel {
 class VirtualInstrument;
@@ -93,7 +92,7 @@ private:
     std::optional<varnel::InstrumentModel> chosenModel();
     std::optional<QString> instrumentUrl();
     void pauseTuningTimers();
-    TMDIChild* tuningWindow() const;
+    QWidget* tuningWindow() const;
     varnel::AlignEvents runEvents();
     void showOutcome();
 
