@@ -71,13 +71,15 @@ bool containsNoCase(const std::string& text, const std::string& part) {
     return lower(text).find(lower(part)) != std::string::npos;
 }
 
-// An entry of a SCPI error queue that says the queue is empty ("0,...", "+0, ...").
-bool noErrorEntry(const std::string& entry) {
+// The code of a SCPI error queue entry ("-113,\"Undefined header\""; 0 says
+// the queue is empty); nothing when the reply is not an entry at all.
+std::optional<long> errorEntryCode(const std::string& entry) {
     const char* p = entry.c_str();
     while (*p == ' ') ++p;
     char* end = nullptr;
     const long code = std::strtol(p, &end, 10);
-    return end != p && code == 0;
+    if (end == p) return std::nullopt;
+    return code;
 }
 
 // How far a reading lies beyond the target, counted in the direction the
@@ -398,8 +400,10 @@ Result<std::vector<std::string>> AlignEngine::readErrorQueue() {
         Result<std::string> reply = instrument_->Query(model_.errorQuery);
         ++report_->queries;
         if (!reply) return reply.error().Wrapped("cannot read the instrument's error queue");
-        if (noErrorEntry(reply.value())) break;
+        const std::optional<long> code = errorEntryCode(reply.value());
+        if (code && *code == 0) break;
         entries.push_back(reply.value());
+        if (!code) break;  // not an error queue: asking again tells nothing more
     }
     return entries;
 }

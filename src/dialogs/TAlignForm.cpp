@@ -390,8 +390,9 @@ void TAlignForm::finishPoint(const PointResult& p) {
     }
     if (!p.note.empty()) result->setToolTip(QString::fromStdString(p.note));
     ResultTable->scrollToBottom();
-    if (auto* bar = qobject_cast<QProgressBar*>(StepTable->cellWidget(p.stepIndex, 1)))
-        bar->setValue(bar->value() + 1);
+    // A stopped point is not done.
+    auto* bar = qobject_cast<QProgressBar*>(StepTable->cellWidget(p.stepIndex, 1));
+    if (bar != nullptr && !p.stopped) bar->setValue(bar->value() + 1);
 }
 
 // The instrument model of the model file, the virtual test set's without one;

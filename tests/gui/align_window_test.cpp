@@ -221,6 +221,9 @@ void AlignWindowTest::stopPutsThePointBackAndSaysStopped() {
     QVERIFY(result->foreground().color() != QColor(Qt::red));
     QCOMPARE(align->ResultTable->item(0, 3)->text(), QString::number(before));
     QCOMPARE(align->StatusLabel->text(), Tr("A0025"));
+    auto* bar = qobject_cast<QProgressBar*>(align->StepTable->cellWidget(0, 1));
+    QVERIFY(bar != nullptr);
+    QCOMPARE(bar->value(), 0);  // nothing of the step was done
 
     RecordFilter filter;
     filter.event = record_event::kAlign;
@@ -232,6 +235,8 @@ void AlignWindowTest::stopPutsThePointBackAndSaysStopped() {
     QCOMPARE(records->front().oldValue, before);
     QCOMPARE(records->front().newValue, before);
     QVERIFY2(records->front().detail.rfind("stopped: ", 0) == 0, records->front().detail.c_str());
+    if (!qEnvironmentVariableIsEmpty("VARNEL_ALIGN_GRAB_STOPPED"))
+        align->grab().save(qEnvironmentVariable("VARNEL_ALIGN_GRAB_STOPPED"));
     align->close();
 }
 
