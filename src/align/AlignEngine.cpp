@@ -300,6 +300,7 @@ Error AlignEngine::runPoint(const ProcedureStep& step, int point, PointResult& r
     } catch (...) {
         e = Error::Make(ErrorCode::Other, "unexpected failure");
     }
+    if (e.ok()) e = guard.Release();
     if (!e.ok()) {
         result.pass = false;
         result.stopped = e.code() == ErrorCode::Cancelled;
@@ -309,10 +310,7 @@ Error AlignEngine::runPoint(const ProcedureStep& step, int point, PointResult& r
         putBack(step, point, result);
         return e;
     }
-    if (step.save == SaveWhen::Point) {
-        if (Error saved = radio_.Save(step.item); !saved.ok()) return saved;
-    }
-    return guard.Release();
+    return {};
 }
 
 // A point ended early goes back to the value it had before the run, while
@@ -373,6 +371,7 @@ Error AlignEngine::convergePoint(const ProcedureStep& step, int point, PointResu
         lastSent_ = result.startValue;
         result.note += errorQueueNote();
     }
+    if (step.save == SaveWhen::Point) return radio_.Save(step.item);
     return {};
 }
 
