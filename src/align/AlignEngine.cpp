@@ -1,9 +1,11 @@
 #include "align/AlignEngine.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <thread>
 
@@ -60,19 +62,24 @@ PointResult newPointResult(const ProcedureStep& step, int stepIndex, int point) 
     return result;
 }
 
-// Sets the instrument up for the point and selects the point on the radio as
-// its double-click does (keying off). The instrument follows the radio:
-// analyser on the transmit frequency, generator on the receive frequency.
-Error selectPoint(AlignRadio& radio, Instrument* instrument, const InstrumentModel& model, const ProcedureStep& step,
-                  int point, int value, std::uint32_t tx, std::uint32_t rx) {
-    const bool receive = step.keying == Keying::Receive;
-    if (!step.setup.empty() && instrument != nullptr) {
-        for (const std::string& command : model.SetupCommands(step.setup, receive ? rx : tx, step.levelDbm)) {
-            if (Error e = instrument->Send(command); !e.ok()) return e.Wrap("cannot set up the instrument");
-        }
-    }
-    const int idle = receive ? align_action::kReceiveOff : align_action::kTransmitOff;
-    return radio.SetItem(step.item, idle, point, value, receive ? rx : tx);
+// Letter case aside, whether `text` contains `part`.
+bool containsNoCase(const std::string& text, const std::string& part) {
+    auto lower = [](std::string v) {
+        for (char& c : v) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return v;
+    };
+    return lower(text).find(lower(part)) != std::string::npos;
+}
+
+// The code of a SCPI error queue entry ("-113,\"Undefined header\""; 0 says
+// the queue is empty); nothing when the reply is not an entry at all.
+std::optional<long> errorEntryCode(const std::string& entry) {
+    const char* p = entry.c_str();
+    while (*p == ' ') ++p;
+    char* end = nullptr;
+    const long code = std::strtol(p, &end, 10);
+    if (end == p) return std::nullopt;
+    return code;
 }
 
 // How far a reading lies beyond the target, counted in the direction the
@@ -178,7 +185,7 @@ Error giveUpPoint(AlignRadio& radio, const ProcedureStep& step, int point, std::
 // Undoes the keying on every way out of a point.
 class AlignEngine::KeyGuard {
 public:
-    explicit KeyGuard(AlignRadio& radio) : radio_(radio) {}
+    KeyGuard(AlignRadio& radio, const std::function<void(bool, bool)>& notify) : radio_(radio), notify_(notify) {}
     ~KeyGuard() {
         try {
             (void)Release();
@@ -195,18 +202,23 @@ public:
         point_ = point;
         frequency_ = frequency;
         keyed_ = true;  // armed before the command goes out: a lost reply still unkeys
-        return radio_.SetItem(item, receive ? align_action::kReceiveOn : align_action::kTransmitOn, point,
-                              radio_.Value(item, point), frequency);
+        Error e = radio_.SetItem(item, receive ? align_action::kReceiveOn : align_action::kTransmitOn, point,
+                                 radio_.Value(item, point), frequency);
+        if (e.ok() && notify_) notify_(receive, true);
+        return e;
     }
     Error Release() {
         if (!keyed_) return {};
         keyed_ = false;
-        return radio_.SetItem(item_, receive_ ? align_action::kReceiveOff : align_action::kTransmitOff, point_,
-                              radio_.Value(item_, point_), frequency_);
+        Error e = radio_.SetItem(item_, receive_ ? align_action::kReceiveOff : align_action::kTransmitOff, point_,
+                                 radio_.Value(item_, point_), frequency_);
+        if (e.ok() && notify_) notify_(receive_, false);
+        return e;
     }
 
 private:
     AlignRadio& radio_;
+    const std::function<void(bool, bool)>& notify_;
     bool keyed_ = false;
     int item_ = 0;
     bool receive_ = false;
@@ -239,6 +251,7 @@ Error AlignEngine::wait(int ms, AlignReport& report) {
 
 Result<double> AlignEngine::measure(const ProcedureStep& step, int point, int value, AlignReport& report) {
     const std::uint32_t tx = radio_.Frequency(step.band, point, false);
+    lastSent_ = value;
     if (Error e = radio_.SetItem(step.item, align_action::kValueAdjusted, point, value, tx); !e.ok()) return e;
     const int settle = step.settleMs >= 0 ? step.settleMs : model_.settleMs;
     Error last;
@@ -263,15 +276,70 @@ Result<double> AlignEngine::measure(const ProcedureStep& step, int point, int va
     return last;
 }
 
-Error AlignEngine::runPoint(int, const ProcedureStep& step, int point, PointResult& result, KeyGuard& guard) {
+// The instrument for the point: its set-up on the frequency the radio will
+// use (analyser on the transmit frequency, generator on the receive one),
+// confirmed and checked in the error queue before the radio is keyed.
+Error AlignEngine::setUpPoint(const ProcedureStep& step, std::uint32_t frequency) {
+    if (step.setup.empty() || instrument_ == nullptr) return {};
+    for (const std::string& command : model_.SetupCommands(step.setup, frequency, step.levelDbm)) {
+        if (Error e = instrument_->Send(command); !e.ok()) return e.Wrap("cannot set up the instrument");
+    }
+    if (Error e = confirmInstrument("set-up \"" + step.setup + "\""); !e.ok()) return e;
+    return checkErrorQueue("set-up \"" + step.setup + "\"");
+}
+
+Error AlignEngine::runPoint(const ProcedureStep& step, int point, PointResult& result, KeyGuard& guard) {
     result.startValue = radio_.Value(step.item, point);
     result.finalValue = result.startValue;
-    if (stopping()) return stopped();
+    lastSent_ = result.startValue;
+    Error e;
+    try {
+        e = convergePoint(step, point, result, guard);
+    } catch (const std::exception& x) {
+        e = Error::Make(ErrorCode::Other, std::string("unexpected failure: ") + x.what());
+    } catch (...) {
+        e = Error::Make(ErrorCode::Other, "unexpected failure");
+    }
+    if (e.ok()) e = guard.Release();
+    if (!e.ok()) {
+        result.pass = false;
+        result.stopped = e.code() == ErrorCode::Cancelled;
+        result.note = e.Text();
+        // The instrument's own account, unless it is the one that went silent.
+        if (e.code() != ErrorCode::Instrument) result.note += errorQueueNote();
+        putBack(step, point, result);
+        return e;
+    }
+    return {};
+}
 
+// A point ended early goes back to the value it had before the run, while
+// the radio is still keyed on it, as a point that failed does. What the
+// result says is what the radio acknowledged.
+void AlignEngine::putBack(const ProcedureStep& step, int point, PointResult& result) {
+    result.reading.reset();
+    if (lastSent_ == result.startValue && radio_.Value(step.item, point) == result.startValue) return;
+    const std::uint32_t tx = radio_.Frequency(step.band, point, false);
+    if (Error e = radio_.SetItem(step.item, align_action::kValueAdjusted, point, result.startValue, tx); !e.ok()) {
+        result.finalValue = radio_.Value(step.item, point);
+        result.note += "; the value " + std::to_string(result.startValue) + " could not be put back (" + e.Text() +
+                       "); the radio may hold " + std::to_string(lastSent_);
+        return;
+    }
+    lastSent_ = result.startValue;
+    result.finalValue = result.startValue;
+    result.note += "; put back to " + std::to_string(result.startValue);
+}
+
+Error AlignEngine::convergePoint(const ProcedureStep& step, int point, PointResult& result, KeyGuard& guard) {
+    if (stopping()) return stopped();
     const bool receive = step.keying == Keying::Receive;
     const std::uint32_t tx = radio_.Frequency(step.band, point, false);
     const std::uint32_t rx = radio_.Frequency(step.band, point, true);
-    if (Error e = selectPoint(radio_, instrument_, model_, step, point, result.startValue, tx, rx); !e.ok()) return e;
+    if (Error e = setUpPoint(step, receive ? rx : tx); !e.ok()) return e;
+    // The point selected as its double-click does (keying off), then keyed.
+    const int idle = receive ? align_action::kReceiveOff : align_action::kTransmitOff;
+    if (Error e = radio_.SetItem(step.item, idle, point, result.startValue, receive ? rx : tx); !e.ok()) return e;
     const std::uint32_t keyFrequency = keyingUsesReceiveFrequency(step.item) ? rx : tx;
     if (Error e = guard.Key(step.item, receive, point, keyFrequency); !e.ok()) return e;
 
@@ -300,24 +368,105 @@ Error AlignEngine::runPoint(int, const ProcedureStep& step, int point, PointResu
     }
     if (!result.pass) {
         if (Error e = giveUpPoint(radio_, step, point, tx, search.best, result); !e.ok()) return e;
+        lastSent_ = result.startValue;
+        result.note += errorQueueNote();
     }
-    if (step.save == SaveWhen::Point) {
-        if (Error e = radio_.Save(step.item); !e.ok()) return e;
+    if (step.save == SaveWhen::Point) return radio_.Save(step.item);
+    return {};
+}
+
+// ---- the instrument ------------------------------------------------------------
+
+Error AlignEngine::confirmInstrument(const std::string& what) {
+    if (model_.confirm.empty()) return {};
+    Result<std::string> reply = instrument_->Query(model_.confirm);
+    ++report_->queries;
+    if (!reply) return reply.error().Wrapped("the instrument did not confirm its " + what);
+    Result<double> done = ParseScpiNumber(reply.value());
+    if (!done || done.value() != 1.0)
+        return Error::Make(ErrorCode::Instrument, "the instrument answers \"" + reply.value() + "\" to \"" +
+                                                      model_.confirm + "\" after its " + what + " (1 expected)",
+                           instrument_->Describe());
+    return {};
+}
+
+// The entries of the error queue, oldest first, until it says it is empty
+// (at most 16: an instrument whose queue never empties is not waited for).
+Result<std::vector<std::string>> AlignEngine::readErrorQueue() {
+    std::vector<std::string> entries;
+    if (instrument_ == nullptr || model_.errorQuery.empty()) return entries;
+    for (int i = 0; i < 16; ++i) {
+        Result<std::string> reply = instrument_->Query(model_.errorQuery);
+        ++report_->queries;
+        if (!reply) return reply.error().Wrapped("cannot read the instrument's error queue");
+        const std::optional<long> code = errorEntryCode(reply.value());
+        if (code && *code == 0) break;
+        entries.push_back(reply.value());
+        if (!code) break;  // not an error queue: asking again tells nothing more
     }
-    return guard.Release();
+    return entries;
+}
+
+Error AlignEngine::checkErrorQueue(const std::string& what) {
+    Result<std::vector<std::string>> entries = readErrorQueue();
+    if (!entries) return entries.error();
+    if (entries->empty()) return {};
+    std::string text;
+    for (const std::string& entry : entries.value()) text += (text.empty() ? "" : "; ") + entry;
+    return Error::Make(ErrorCode::Instrument, "the instrument reports errors after its " + what + ": " + text,
+                       instrument_->Describe());
+}
+
+// "; the instrument reports: ..." when its error queue holds entries.
+std::string AlignEngine::errorQueueNote() {
+    if (!instrumentSpokenTo_) return {};
+    Result<std::vector<std::string>> entries = readErrorQueue();
+    if (!entries || entries->empty()) return {};
+    std::string text = "; the instrument reports: ";
+    for (std::size_t i = 0; i < entries->size(); ++i) text += (i == 0 ? "" : "; ") + (*entries)[i];
+    return text;
+}
+
+// Identification, reset, confirmation and an empty error queue.
+Error AlignEngine::setUpInstrument(AlignReport& report) {
+    instrumentSpokenTo_ = true;
+    if (!model_.identify.empty()) {
+        Result<std::string> id = instrument_->Query(model_.identify);
+        ++report.queries;
+        if (!id) return id.error().Wrapped("cannot identify the instrument");
+        report.identity = id.value();
+        if (!model_.identity.empty() && !containsNoCase(id.value(), model_.identity))
+            return Error::Make(ErrorCode::Mismatch,
+                               "the instrument answers \"" + id.value() + "\" to \"" + model_.identify +
+                                   "\"; the instrument model \"" + model_.name + "\" expects \"" + model_.identity +
+                                   "\"",
+                               instrument_->Describe());
+    }
+    for (const std::string& command : model_.reset)
+        if (Error e = instrument_->Send(command); !e.ok()) return e.Wrap("cannot reset the instrument");
+    if (Error e = confirmInstrument("reset"); !e.ok()) return e;
+    return checkErrorQueue("reset");
+}
+
+// The model's finishing commands, whatever ended the run; a failure here
+// changes nothing of the outcome.
+void AlignEngine::finishInstrument() {
+    if (instrument_ == nullptr || !instrumentSpokenTo_) return;
+    for (const std::string& command : model_.finish) {
+        if (Error e = instrument_->Send(command); !e.ok()) break;
+    }
 }
 
 Error AlignEngine::run(AlignReport& report) {
     if (Error e = checkInstrumentSteps(procedure_, instrument_, model_); !e.ok()) return e;
+    if (instrument_ != nullptr) {
+        if (Error e = setUpInstrument(report); !e.ok()) return e;
+    }
     if (Error e = radio_.Prepare(); !e.ok()) return e;
     if (procedure_.largeModel && *procedure_.largeModel != radio_.LargeModel())
         return Error::Make(ErrorCode::Mismatch, std::string("the procedure is written for the ") +
                                                     (*procedure_.largeModel ? "large" : "small") +
                                                     " model, the radio is the other one");
-    if (instrument_ != nullptr) {
-        for (const std::string& command : model_.reset)
-            if (Error e = instrument_->Send(command); !e.ok()) return e.Wrap("cannot reset the instrument");
-    }
     for (std::size_t s = 0; s < procedure_.steps.size(); ++s) {
         const ProcedureStep& step = procedure_.steps[s];
         for (std::size_t k = 0; k < step.points.size(); ++k) {
@@ -325,13 +474,13 @@ Error AlignEngine::run(AlignReport& report) {
             if (events_.pointStarted) events_.pointStarted(static_cast<int>(s), static_cast<int>(k), result);
             Error e;
             {
-                KeyGuard guard(radio_);
-                e = runPoint(static_cast<int>(s), step, result.point, result, guard);
+                KeyGuard guard(radio_, events_.keying);
+                e = runPoint(step, result.point, result, guard);
             }  // unkeyed here, whatever happened
             if (!e.ok()) {
-                result.pass = false;
-                result.note = e.Text();
+                // Recorded too: the records show where and how the run ended.
                 report.points.push_back(result);
+                if (recordSink_) recordSink_(result);
                 if (events_.pointDone) events_.pointDone(result);
                 return e;
             }
@@ -343,9 +492,6 @@ Error AlignEngine::run(AlignReport& report) {
             if (Error e = radio_.Save(step.item); !e.ok()) return e;
         }
     }
-    if (instrument_ != nullptr) {
-        for (const std::string& command : model_.finish) (void)instrument_->Send(command);
-    }
     return {};
 }
 
@@ -355,6 +501,7 @@ AlignReport AlignEngine::Run() {
     report.instrument = instrument_ != nullptr ? instrument_->Describe() : std::string("none");
     report_ = &report;
     stop_ = false;
+    instrumentSpokenTo_ = false;
     const auto start = Clock::now();
     const std::uint64_t exchangesBefore = radio_.Exchanges();
     try {
@@ -363,6 +510,11 @@ AlignReport AlignEngine::Run() {
         report.error = Error::Make(ErrorCode::Other, std::string("unexpected failure: ") + e.what());
     } catch (...) {
         report.error = Error::Make(ErrorCode::Other, "unexpected failure");
+    }
+    try {
+        finishInstrument();
+    } catch (...) {
+        // The outcome stands; the instrument is left as it is.
     }
     report.stopped = report.error.code() == ErrorCode::Cancelled;
     if (!report.error.ok()) report.error.Wrap("alignment ended early");
@@ -379,9 +531,27 @@ int AlignReport::passed() const {
 int AlignReport::failed() const { return static_cast<int>(points.size()) - passed(); }
 
 std::string AlignReport::ToJson() const {
+    try {
+        return toJson();
+    } catch (const std::exception& e) {
+        // Not expected once every text is replaced where it is not UTF-8;
+        // the report still says how the run went.
+        nlohmann::ordered_json j;
+        j["procedure"] = nullptr;
+        j["complete"] = complete();
+        j["stopped"] = stopped;
+        j["passed"] = passed();
+        j["failed"] = failed();
+        j["error"] = std::string("the report could not be written in full: ") + e.what();
+        return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    }
+}
+
+std::string AlignReport::toJson() const {
     nlohmann::ordered_json j;
     j["procedure"] = procedure;
     j["instrument"] = instrument;
+    if (!identity.empty()) j["instrument_identity"] = identity;
     j["complete"] = complete();
     j["stopped"] = stopped;
     if (!error.ok()) j["error"] = error.Text();
@@ -408,12 +578,14 @@ std::string AlignReport::ToJson() const {
         if (p.reading) o["reading"] = std::round(*p.reading * 1000) / 1000;
         else o["reading"] = nullptr;
         o["tries"] = p.tries;
-        o["result"] = p.pass ? "pass" : "fail";
+        o["result"] = p.outcome();
         if (!p.note.empty()) o["note"] = p.note;
         list.push_back(o);
     }
     j["points"] = list;
-    return j.dump(2) + "\n";
+    // Instrument replies, file names and notes may carry bytes that are not
+    // UTF-8: U+FFFD stands in for them.
+    return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 std::string AlignReport::ToCsv() const {
@@ -429,7 +601,7 @@ std::string AlignReport::ToCsv() const {
             std::snprintf(number, sizeof number, "%.3f", *p.reading);
             out += number;
         }
-        out += "," + std::to_string(p.tries) + "," + (p.pass ? "pass" : "fail") + "," + CsvField(p.note) + "\n";
+        out += "," + std::to_string(p.tries) + "," + p.outcome() + "," + CsvField(p.note) + "\n";
     }
     return out;
 }

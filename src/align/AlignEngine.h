@@ -12,7 +12,18 @@
 // value never leaves the step's range. A point that is not within tolerance
 // after "max_tries" readings, or whose bracket has closed to neighbouring
 // values, or whose target lies beyond the range, fails: its value is put
-// back to where it was and the failure is reported, never forced.
+// back to where it was and the failure is reported, never forced. A point
+// ended early (Stop, an instrument or radio failure, an exception) is put
+// back the same way before the radio is unkeyed; the report and the records
+// say whether the radio acknowledged the value put back.
+//
+// The instrument is identified first ("identify", checked against the
+// model's "identity"), reset, and its set-ups are confirmed ("confirm") and
+// followed by a read of its error queue ("error_query"); an entry there ends
+// the run before the radio is keyed on a wrong set-up. The queue is read
+// again on every failure and its entries go into the failure's text. The
+// model's finishing commands run on every way out once the instrument has
+// been spoken to.
 //
 // The transmitter is never left keyed: whatever ends a point (the target
 // reached, a failure, Stop, a silent instrument, a lost radio, an exception)
@@ -55,13 +66,18 @@ struct PointResult {
     std::optional<double> reading;  // the reading at the final value
     int tries = 0;
     bool pass = false;
+    bool stopped = false;           // the operator stopped the run at this point
     std::string note;               // why a point failed
     std::vector<AlignTry> trace;
+
+    // "pass", "fail" or "stopped", as the report and the records say it.
+    const char* outcome() const { return pass ? "pass" : stopped ? "stopped" : "fail"; }
 };
 
 struct AlignReport {
     std::string procedure;
     std::string instrument;
+    std::string identity;    // the instrument's answer to its identification query
     std::vector<PointResult> points;
     Error error;             // why the run ended early; ok when it ran to its end
     bool stopped = false;    // the operator stopped it
@@ -72,18 +88,25 @@ struct AlignReport {
     double nominalSettleSeconds = 0;  // the settle times the procedure asks for, summed
 
     int passed() const;
-    int failed() const;
+    int failed() const;  // every point that did not pass, a stopped one too
     bool complete() const { return error.ok(); }
     // The report as JSON (summary and one object per point) and as CSV
-    // (one line per point, with a header line).
+    // (one line per point, with a header line). Neither throws: text that is
+    // not valid UTF-8 is written with replacement characters.
     std::string ToJson() const;
     std::string ToCsv() const;
+
+private:
+    std::string toJson() const;
 };
 
 struct AlignEvents {
     std::function<void(int step, int pointIndex, const PointResult& point)> pointStarted;
     std::function<void(const AlignTry& attempt)> tried;
     std::function<void(const PointResult& point)> pointDone;
+    // The radio acknowledged keying (on) or unkeying (off) its transmitter
+    // (receive false) or receiver; a window shows it as its own keying.
+    std::function<void(bool receive, bool on)> keying;
     // Runs while the engine waits (settle times); a window keeps its
     // interface alive through it.
     std::function<void()> idle;
@@ -107,7 +130,16 @@ public:
 private:
     class KeyGuard;
     Error run(AlignReport& report);
-    Error runPoint(int stepIndex, const ProcedureStep& step, int point, PointResult& result, KeyGuard& guard);
+    Error runPoint(const ProcedureStep& step, int point, PointResult& result, KeyGuard& guard);
+    Error convergePoint(const ProcedureStep& step, int point, PointResult& result, KeyGuard& guard);
+    void putBack(const ProcedureStep& step, int point, PointResult& result);
+    Error setUpInstrument(AlignReport& report);
+    Error setUpPoint(const ProcedureStep& step, std::uint32_t frequency);
+    Error confirmInstrument(const std::string& what);
+    Error checkErrorQueue(const std::string& what);
+    Result<std::vector<std::string>> readErrorQueue();
+    std::string errorQueueNote();
+    void finishInstrument();
     Result<double> measure(const ProcedureStep& step, int point, int value, AlignReport& report);
     Error wait(int ms, AlignReport& report);
     bool stopping() const;
@@ -122,6 +154,8 @@ private:
     const std::atomic<bool>* externalStop_ = nullptr;
     std::atomic<bool> stop_{false};
     AlignReport* report_ = nullptr;
+    bool instrumentSpokenTo_ = false;
+    int lastSent_ = -1;  // the value of the point's last adjustment sent
 };
 
 }  // namespace varnel

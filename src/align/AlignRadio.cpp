@@ -1,6 +1,7 @@
 #include "align/AlignRadio.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "data/Global.h"
 #include "data/ItemTable.h"
@@ -39,14 +40,20 @@ std::uint32_t SendcmdAlignRadio::Frequency(int b, int point, bool receive) const
 Error SendcmdAlignRadio::SetItem(int item, int action, int point, int value, std::uint32_t frequency) {
     // The value cells store into the slot themselves for the codes the
     // sender does not store (26/86, 51, 52).
+    std::optional<std::size_t> slot;
     if (action == align_action::kValueAdjusted) {
         if (const std::optional<ItemBytesInfo> bytes = ItemBytes(item)) {
             std::size_t at = static_cast<std::size_t>(bytes->offset);
             if (bytes->layout != ItemLayout::Single) at += static_cast<std::size_t>(std::clamp(point, 1, 8) - 1);
-            tunerImage[at] = static_cast<std::uint8_t>(value);
+            slot = at;
         }
     }
-    return session_.SetItem(item, action, point, value, frequency);
+    const std::uint8_t acknowledged = slot ? tunerImage[*slot] : 0;
+    if (slot) tunerImage[*slot] = static_cast<std::uint8_t>(value);
+    Error e = session_.SetItem(item, action, point, value, frequency);
+    // The image keeps the last value the radio acknowledged.
+    if (!e.ok() && slot) tunerImage[*slot] = acknowledged;
+    return e;
 }
 
 Result<int> SendcmdAlignRadio::ReadBack(int item, int point, int value, std::uint32_t frequency) {

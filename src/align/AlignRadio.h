@@ -28,7 +28,8 @@ public:
     // Transmit or receive frequency of a point (1-based) in a band, in Hz.
     virtual std::uint32_t Frequency(int band, int point, bool receive) const = 0;
     // A live-set, verified like the tuning window's (three attempts). The
-    // value is stored in the image before it is sent.
+    // value is stored in the image before it is sent; when the radio does
+    // not acknowledge it, the image gets the value it had back.
     virtual Error SetItem(int item, int action, int point, int value, std::uint32_t frequency) = 0;
     // A read-back (action 7); the radio's reading, the payload byte after the item.
     virtual Result<int> ReadBack(int item, int point, int value, std::uint32_t frequency) = 0;

@@ -10,10 +10,10 @@ namespace varnel {
 std::string AlignRecordDetail(const PointResult& p) {
     char text[160];
     if (p.reading) {
-        std::snprintf(text, sizeof text, "%s: target %g +/- %g %s, reading %.3f %s, %d tries", p.pass ? "pass" : "fail",
+        std::snprintf(text, sizeof text, "%s: target %g +/- %g %s, reading %.3f %s, %d tries", p.outcome(),
                       p.target, p.tolerance, p.unit.c_str(), *p.reading, p.unit.c_str(), p.tries);
     } else {
-        std::snprintf(text, sizeof text, "%s: target %g +/- %g %s, %d tries", p.pass ? "pass" : "fail", p.target,
+        std::snprintf(text, sizeof text, "%s: target %g +/- %g %s, %d tries", p.outcome(), p.target,
                       p.tolerance, p.unit.c_str(), p.tries);
     }
     std::string detail = text;

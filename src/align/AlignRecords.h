@@ -13,8 +13,9 @@
 namespace varnel {
 
 // One record per point through CalibrationRecorder(): item, band, point,
-// the value before and after, and "pass: ..." or "fail: ..." with target,
-// tolerance, reading and tries. A record that cannot be stored is passed to
+// the value before and after, and "pass: ...", "fail: ..." or "stopped: ..."
+// with target, tolerance, reading and tries. A run that ended early has its
+// last point recorded with the outcome and why it ended. A record that cannot be stored is passed to
 // `onError` (the alignment itself goes on).
 std::function<void(const PointResult&)> CalibrationRecordSink(std::function<void(const Error&)> onError = {});
 

@@ -43,6 +43,7 @@
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "sim/VirtualBackend.h"
+#include "ui/Selection.h"
 
 using namespace varnel;
 
@@ -380,12 +381,18 @@ void TAlignForm::finishPoint(const PointResult& p) {
     cell(kFinal, QString::number(p.finalValue));
     cell(kReading, p.reading ? QStringLiteral("%1 %2").arg(*p.reading, 0, 'f', 3).arg(unit) : QStringLiteral("—"));
     cell(kTries, QString::number(p.tries));
-    QTableWidgetItem* result = cell(kResult, p.pass ? Tr("A0018") : Tr("A0019"));
-    result->setForeground(p.pass ? QColor(Qt::darkGreen) : QColor(Qt::red));
+    // A stopped point is neither: it went back to its value before the run.
+    QTableWidgetItem* result = cell(kResult, p.pass ? Tr("A0018") : p.stopped ? Tr("A0030") : Tr("A0019"));
+    if (p.pass) {
+        result->setForeground(QColor(Qt::darkGreen));
+    } else if (!p.stopped) {
+        result->setForeground(QColor(Qt::red));
+    }
     if (!p.note.empty()) result->setToolTip(QString::fromStdString(p.note));
     ResultTable->scrollToBottom();
-    if (auto* bar = qobject_cast<QProgressBar*>(StepTable->cellWidget(p.stepIndex, 1)))
-        bar->setValue(bar->value() + 1);
+    // A stopped point is not done.
+    auto* bar = qobject_cast<QProgressBar*>(StepTable->cellWidget(p.stepIndex, 1));
+    if (bar != nullptr && !p.stopped) bar->setValue(bar->value() + 1);
 }
 
 // The instrument model of the model file, the virtual test set's without one;
@@ -426,6 +433,13 @@ std::optional<QString> TAlignForm::instrumentUrl() {
     return url;
 }
 
+// The main window's tuning window, if there is one (the dialogs do not know
+// its class: it is found by its name, like its timers).
+QWidget* TAlignForm::tuningWindow() const {
+    QWidget* owner = parentWidget();
+    return owner != nullptr ? owner->findChild<QWidget*>(QStringLiteral("MDIChild")) : nullptr;
+}
+
 // One command outstanding at a time: the tuning window's periodic
 // read-backs stop for the run (the operator keys the page again after).
 void TAlignForm::pauseTuningTimers() {
@@ -442,6 +456,8 @@ AlignEvents TAlignForm::runEvents() {
     events.pointStarted = [this](int step, int, const PointResult& p) { startPoint(step, p); };
     events.tried = [this](const AlignTry& t) { addTry(t); };
     events.pointDone = [this](const PointResult& p) { finishPoint(p); };
+    // The run's keying is the program's keying: the status bar shows it.
+    events.keying = [](bool receive, bool on) { (receive ? rxKeyed : txKeyed) = on; };
     events.idle = [] { QCoreApplication::processEvents(); };
     return events;
 }
@@ -475,6 +491,10 @@ void TAlignForm::RunButtonClick() {
     if (!url) return;
     Result<std::unique_ptr<Instrument>> instrument = OpenInstrument(url->toStdString(), std::chrono::milliseconds(2000));
     if (!instrument) return fail(QString::fromStdString(instrument.error().Text()));
+    // The operator's keying and the run's cannot overlap: the run keys and
+    // unkeys points of its own, and would leave the tuning window's keying
+    // showing what the radio no longer does.
+    if (inTunerMode && (txKeyed || rxKeyed)) return fail(Tr("A0031"));
     if (!ensureTunerMode()) return fail(Tr("A0029"));
 
     showSteps(procedure.value());
@@ -490,6 +510,10 @@ void TAlignForm::RunButtonClick() {
     hooks.logFrame = saved.logFrame;
     SetSenderHooks(hooks);
 
+    // Nothing in the tuning window can send while the run goes on.
+    QPointer<QWidget> tuning(tuningWindow());
+    if (tuning) tuning->setEnabled(false);
+
     QPointer<TAlignForm> self(this);
     SendcmdAlignRadio radio([] { QCoreApplication::processEvents(); });
     AlignEngine engine(procedure.value(), radio, instrument.value().get(), *model);
@@ -499,6 +523,12 @@ void TAlignForm::RunButtonClick() {
     report_ = engine.Run();
     engine_ = nullptr;
     SetSenderHooks(saved);
+    if (tuning) {
+        // The page shows the values the run left, unkeyed as the radio is.
+        tuning->setEnabled(true);
+        QMetaObject::invokeMethod(tuning, "ReloadPageValues");
+        QMetaObject::invokeMethod(tuning, "refreshModifiedMarker");
+    }
     if (!self) return;
     showOutcome();
 }

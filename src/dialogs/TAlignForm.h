@@ -5,6 +5,9 @@
 // wait processes the window's events), so Stop, the chart and the tables
 // respond while it runs, and no program state is touched from another
 // thread. The transmitter is unkeyed by the engine whatever ends the run.
+// A run does not start while the tuning window has the radio keyed, and the
+// tuning window takes no input while it runs; the run's keying shows as the
+// program's (txKeyed, rxKeyed) on the status bar.
 #pragma once
 
 #include <QDialog>
@@ -89,6 +92,7 @@ private:
     std::optional<varnel::InstrumentModel> chosenModel();
     std::optional<QString> instrumentUrl();
     void pauseTuningTimers();
+    QWidget* tuningWindow() const;
     varnel::AlignEvents runEvents();
     void showOutcome();
 

@@ -32,6 +32,65 @@ bool splitHostPort(std::string_view rest, std::string* host, int* port) {
 
 }  // namespace
 
+namespace {
+
+// The length of the valid UTF-8 sequence at `s[i]`, 0 when it is not one
+// (overlong forms, surrogates and code points above U+10FFFF included).
+std::size_t utf8Sequence(std::string_view s, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = byte(i);
+    std::size_t n = 0;
+    unsigned lowest = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+        lowest = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        lowest = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        lowest = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size()) return 0;
+    unsigned code = c & (n == 2 ? 0x1F : n == 3 ? 0x0F : 0x07);
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (byte(i + k) & 0x3F);
+    }
+    if (code < lowest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    if (code >= 0x80 && code <= 0x9F) return 0;  // C1 controls are escaped too
+    return n;
+}
+
+}  // namespace
+
+std::string SafeInstrumentText(std::string_view bytes) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c == '\\') {
+            out += "\\\\";
+            ++i;
+        } else if ((c >= 0x20 && c < 0x7F) || c == '\t') {
+            out += static_cast<char>(c);
+            ++i;
+        } else if (const std::size_t n = c >= 0x80 ? utf8Sequence(bytes, i) : 0; n > 0) {
+            out.append(bytes.substr(i, n));
+            i += n;
+        } else {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+            ++i;
+        }
+    }
+    return out;
+}
+
 Result<double> ParseScpiNumber(std::string_view reply) {
     const std::string text = trim(reply);
     if (text.empty()) return Error::Make(ErrorCode::BadData, "empty reply where a number was expected");

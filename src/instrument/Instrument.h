@@ -27,8 +27,9 @@ public:
     virtual ~Instrument() = default;
     // Sends one command line (the transport adds the line end).
     virtual Error Send(std::string_view command) = 0;
-    // Sends a query and returns its reply without the line end. A reply that
-    // does not come within the time-out is ErrorCode::Instrument.
+    // Sends a query and returns its reply without the line end, made safe by
+    // SafeInstrumentText. A reply that does not come within the time-out is
+    // ErrorCode::Instrument.
     virtual Result<std::string> Query(std::string_view command) = 0;
     // Where the instrument is, for messages ("tcp://127.0.0.1:5025").
     virtual std::string Describe() const = 0;
@@ -38,6 +39,12 @@ public:
 // connect and every reply.
 Result<std::unique_ptr<Instrument>> OpenInstrument(const std::string& url,
                                                    std::chrono::milliseconds timeout);
+
+// An instrument's text as the program may show, log and store it: valid
+// UTF-8 is kept, every byte that is not part of a valid UTF-8 sequence and
+// every control character (terminal escapes included; tab aside) becomes
+// "\xNN", a backslash "\\", so the original bytes stay recoverable.
+std::string SafeInstrumentText(std::string_view bytes);
 
 // Reads a SCPI number reply ("+3.71E+01", "-12.5"); the "not a number"
 // value 9.91E37 and anything that is not a number are BadData.

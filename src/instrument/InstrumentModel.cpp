@@ -50,6 +50,9 @@ InstrumentModel VirtualTestSetModel() {
     InstrumentModel m;
     m.name = "Virtual test set";
     m.identify = "*IDN?";
+    m.identity = "VARNEL,VIRTUAL TEST SET";
+    m.errorQuery = "SYST:ERR?";
+    m.confirm = "*OPC?";
     m.reset = {"*RST", "*CLS"};
     m.setups["transmit"] = {"RF:FREQ {freq_hz}"};
     m.setups["receive"] = {"RF:FREQ {freq_hz}", "GEN:LEV {level_dbm}", "GEN:STAT ON"};
@@ -70,9 +73,14 @@ Result<InstrumentModel> ParseInstrumentModel(const JsonDocument& doc) {
         const std::string key = it.key();
         const std::string p = "/" + key;
         const nlohmann::json& v = it.value();
-        if (key == "name" || key == "identify") {
+        if (key == "name" || key == "identify" || key == "identity" || key == "error_query" || key == "confirm") {
             if (!v.is_string()) return doc.Fail(p, "\"" + key + "\" must be a string");
-            (key == "name" ? m.name : m.identify) = v.get<std::string>();
+            std::string& field = key == "name"       ? m.name
+                                 : key == "identify" ? m.identify
+                                 : key == "identity" ? m.identity
+                                 : key == "confirm"  ? m.confirm
+                                                     : m.errorQuery;
+            field = v.get<std::string>();
         } else if (key == "reset" || key == "finish") {
             auto list = stringList(doc, v, p);
             if (!list) return list.error();

@@ -6,6 +6,9 @@
 //   {
 //     "name": "Virtual test set",
 //     "identify": "*IDN?",
+//     "identity": "VARNEL,VIRTUAL TEST SET",
+//     "error_query": "SYST:ERR?",
+//     "confirm": "*OPC?",
 //     "reset": ["*RST", "*CLS"],
 //     "setups": {
 //       "transmit": ["RF:FREQ {freq_hz}"],
@@ -23,6 +26,12 @@
 //
 // Placeholders in set-up commands: {freq_hz}, {freq_mhz} (six decimals),
 // {level_dbm}.
+//
+// "identity" is a text the reply to "identify" must contain (letter case
+// aside); without it any reply is taken. "error_query" reads one entry of
+// the instrument's error queue ("0,..." when it is empty; "" asks nothing).
+// "confirm" is a query answered with 1 once the commands before it are
+// done; it follows the reset and every set-up ("" confirms nothing).
 #pragma once
 
 #include <cstdint>
@@ -42,6 +51,9 @@ struct InstrumentModel {
     };
     std::string name;
     std::string identify = "*IDN?";
+    std::string identity;                 // expected within the identification reply
+    std::string errorQuery = "SYST:ERR?"; // one entry of the error queue
+    std::string confirm;                  // "*OPC?" where the instrument needs it
     std::vector<std::string> reset;
     std::map<std::string, std::vector<std::string>> setups;
     std::vector<std::string> finish;

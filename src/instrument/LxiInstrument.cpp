@@ -39,7 +39,7 @@ public:
                                where_);
         std::string reply(buffer.data(), static_cast<std::size_t>(n));
         while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
-        return reply;
+        return SafeInstrumentText(reply);
     }
 
     std::string Describe() const override { return where_; }

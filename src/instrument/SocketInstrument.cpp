@@ -64,7 +64,7 @@ public:
                 std::string reply = buffer_.substr(0, nl);
                 buffer_.erase(0, nl + 1);
                 if (!reply.empty() && reply.back() == '\r') reply.pop_back();
-                return reply;
+                return SafeInstrumentText(reply);
             }
             if (buffer_.size() > kMaxReply)
                 return Error::Make(ErrorCode::BadData, "the instrument's reply has no line end", where_);

@@ -51,7 +51,7 @@ public:
                                std::string("no reply from the instrument: ") + std::strerror(errno), device_);
         std::string reply(buffer, static_cast<std::size_t>(n));
         while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
-        return reply;
+        return SafeInstrumentText(reply);
     }
 
     std::string Describe() const override { return "usbtmc://" + device_; }

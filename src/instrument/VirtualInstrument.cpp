@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -185,16 +187,47 @@ double VirtualInstrument::reading(Quantity quantity) {
     return value + noise_ * kNoise.at(quantity) * (2.0 * u - 1.0);
 }
 
+void VirtualInstrument::setMisbehaviour(Misbehaviour misbehaviour) {
+    std::lock_guard lock(mutex_);
+    misbehaviour_ = std::move(misbehaviour);
+}
+
+std::vector<std::string> VirtualInstrument::received() const {
+    std::lock_guard lock(mutex_);
+    return {received_.begin(), received_.end()};
+}
+
+// Under the lock.
+void VirtualInstrument::pushError(const std::string& entry) {
+    if (errors_.size() >= 16) {
+        errors_.back() = "-350,\"Queue overflow\"";
+        return;
+    }
+    errors_.push_back(entry);
+}
+
 std::string VirtualInstrument::handle(const std::string& line, bool* answer) {
     *answer = false;
     const std::string text = trim(line);
     if (text.empty()) return {};
     const auto [header, argument, query] = splitLine(text);
+    Misbehaviour odd;
+    {
+        std::lock_guard lock(mutex_);
+        received_.push_back(text);
+        if (received_.size() > 4096) received_.pop_front();
+        odd = misbehaviour_;
+        if (!odd.refuse.empty() && header == odd.refuse) {
+            pushError("-222,\"Data out of range\"");
+            return {};
+        }
+    }
     if (query) {
-        *answer = true;
+        *answer = odd.ignore.empty() || header != odd.ignore;
         ++queries_;
     }
-    if (header == "*IDN?") return "VARNEL,VIRTUAL TEST SET," + std::to_string(seed_) + ",1.0";
+    if (header == "*IDN?")
+        return odd.identity.empty() ? "VARNEL,VIRTUAL TEST SET," + std::to_string(seed_) + ",1.0" : odd.identity;
     if (header == "*OPC?") return "1";
     if (header == "*RST" || header == "*CLS") {
         std::lock_guard lock(mutex_);
@@ -203,20 +236,21 @@ std::string VirtualInstrument::handle(const std::string& line, bool* answer) {
             generatorDbm_ = -120;
             generatorOn_ = false;
         }
-        lastError_ = 0;
+        errors_.clear();
         return {};
     }
     if (header == "SYST:ERR?") {
         std::lock_guard lock(mutex_);
-        const int e = lastError_;
-        lastError_ = 0;
-        return e == 0 ? "0,\"No error\"" : std::to_string(e) + ",\"Undefined header\"";
+        if (errors_.empty()) return "0,\"No error\"";
+        std::string entry = errors_.front();
+        errors_.pop_front();
+        return entry;
     }
     if (header == "RF:FREQ" || header == "GEN:LEV") {
         double v = 0;
         std::lock_guard lock(mutex_);
         if (!toNumber(argument, &v)) {
-            lastError_ = -104;
+            pushError("-104,\"Data type error\"");
             return {};
         }
         (header == "RF:FREQ" ? analyserHz_ : generatorDbm_) = v;
@@ -235,9 +269,39 @@ std::string VirtualInstrument::handle(const std::string& line, bool* answer) {
         if (header == measure.header) return number(reading(measure.quantity));
     }
     std::lock_guard lock(mutex_);
-    lastError_ = -113;
+    pushError("-113,\"Undefined header\"");
     *answer = false;  // an instrument does not answer a query it does not know
     return {};
+}
+
+// The replies to one command line (its parts split at ';'), with the line
+// end; empty when nothing is answered.
+std::string VirtualInstrument::answerLine(const std::string& line) {
+    std::string replies;
+    bool any = false;
+    std::size_t start = 0;
+    for (;;) {
+        const auto semi = line.find(';', start);
+        const std::string part = line.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
+        bool answer = false;
+        std::string reply = handle(part, &answer);
+        if (answer) {
+            if (malformed_) reply = "#MEAS@ERR?" + reply.substr(0, 3) + "\x7f";
+            if (any) replies += ';';
+            replies += reply;
+            any = true;
+        }
+        if (semi == std::string::npos) break;
+        start = semi + 1;
+    }
+    if (!any || silent_) return {};
+    bool nonUtf8 = false;
+    {
+        std::lock_guard lock(mutex_);
+        nonUtf8 = misbehaviour_.nonUtf8;
+    }
+    if (nonUtf8) replies = "\xff\xfe" + replies;
+    return replies + '\n';
 }
 
 #ifndef _WIN32
@@ -253,7 +317,7 @@ Error VirtualInstrument::Start(int port) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0 ||
-        ::listen(listenFd_, 4) < 0) {
+        ::listen(listenFd_, 16) < 0) {
         ::close(listenFd_);
         listenFd_ = -1;
         return Error::Make(ErrorCode::Instrument, "cannot listen on 127.0.0.1:" + std::to_string(port));
@@ -283,62 +347,125 @@ void VirtualInstrument::Stop() {
     listenFd_ = wakeFd_[0] = wakeFd_[1] = -1;
 }
 
+namespace {
+
+// One client of the test set: what it sent that is not a whole line yet, and
+// the replies it has not taken yet.
+struct Client {
+    int fd = -1;
+    std::string input;
+    bool discarding = false;  // inside a line longer than kMaxLine
+    std::string output;
+    std::size_t sent = 0;     // bytes of `output` already sent
+};
+
+void closeClient(Client& client) {
+    if (client.fd >= 0) ::close(client.fd);
+    client.fd = -1;
+}
+
+// Sends what the socket takes without waiting; false when the client is gone.
+bool flush(Client& client) {
+    while (client.sent < client.output.size()) {
+        const ssize_t n = ::send(client.fd, client.output.data() + client.sent, client.output.size() - client.sent,
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            client.sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        return false;
+    }
+    if (client.sent == client.output.size()) {
+        client.output.clear();
+        client.sent = 0;
+    }
+    return true;
+}
+
+}  // namespace
+
 void VirtualInstrument::serve() {
-    struct Client {
-        int fd;
-        std::string buffer;
-    };
     std::vector<Client> clients;
+    std::vector<pollfd> fds;
     while (!stop_) {
-        std::vector<pollfd> fds;
+        fds.clear();
         fds.push_back({wakeFd_[0], POLLIN, 0});
         fds.push_back({listenFd_, POLLIN, 0});
-        for (const Client& c : clients) fds.push_back({c.fd, POLLIN, 0});
+        for (const Client& c : clients)
+            fds.push_back({c.fd, static_cast<short>(POLLIN | (c.output.empty() ? 0 : POLLOUT)), 0});
         if (::poll(fds.data(), fds.size(), -1) < 0) continue;
-        if (fds[0].revents != 0) break;
-        if (fds[1].revents & POLLIN) {
-            const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0) clients.push_back({fd, {}});
-        }
+        if (fds[0].revents != 0 || stop_) break;
         for (std::size_t i = 2; i < fds.size(); ++i) {
-            if (fds[i].revents == 0) continue;
+            const short events = fds[i].revents;
+            if (events == 0) continue;
             Client& client = clients[i - 2];
-            char chunk[1024];
-            const ssize_t n = ::recv(client.fd, chunk, sizeof chunk, 0);
+            if (events & POLLOUT) {
+                if (!flush(client)) {
+                    closeClient(client);
+                    continue;
+                }
+            }
+            if (!(events & (POLLIN | POLLHUP | POLLERR))) continue;
+            char chunk[4096];
+            const ssize_t n = ::recv(client.fd, chunk, sizeof chunk, MSG_DONTWAIT);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
             if (n <= 0) {
-                ::close(client.fd);
-                client.fd = -1;
+                closeClient(client);
                 continue;
             }
-            client.buffer.append(chunk, static_cast<std::size_t>(n));
-            for (auto nl = client.buffer.find('\n'); nl != std::string::npos; nl = client.buffer.find('\n')) {
-                const std::string line = client.buffer.substr(0, nl);
-                client.buffer.erase(0, nl + 1);
-                std::string replies;
-                std::size_t start = 0;
-                while (start <= line.size()) {
-                    const auto semi = line.find(';', start);
-                    const std::string part = line.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
-                    bool answer = false;
-                    std::string reply = handle(part, &answer);
-                    if (answer) {
-                        if (malformed_) reply = "#MEAS@ERR?" + reply.substr(0, 3) + "\x7f";
-                        if (!replies.empty()) replies += ';';
-                        replies += reply;
+            // Whole lines are answered at once; only the unfinished rest is
+            // kept, and never more than kMaxLine bytes of it.
+            std::size_t from = 0;
+            const std::size_t size = static_cast<std::size_t>(n);
+            while (from < size && client.fd >= 0) {
+                const char* nl = static_cast<const char*>(std::memchr(chunk + from, '\n', size - from));
+                const std::size_t end = nl != nullptr ? static_cast<std::size_t>(nl - chunk) : size;
+                if (!client.discarding) {
+                    client.input.append(chunk + from, end - from);
+                    if (client.input.size() > kMaxLine) {
+                        client.input.clear();
+                        client.input.shrink_to_fit();
+                        client.discarding = true;
+                        std::lock_guard lock(mutex_);
+                        pushError("-223,\"Too much data\"");
                     }
-                    if (semi == std::string::npos) break;
-                    start = semi + 1;
+                    largestLine_ = std::max<std::size_t>(largestLine_, client.input.size());
                 }
-                if (!replies.empty() && !silent_) {
-                    replies += '\n';
-                    [[maybe_unused]] const ssize_t w = ::send(client.fd, replies.data(), replies.size(), MSG_NOSIGNAL);
+                if (nl == nullptr) break;
+                from = end + 1;
+                if (client.discarding) {
+                    client.discarding = false;
+                    continue;
+                }
+                const std::string line = std::move(client.input);
+                client.input.clear();
+                client.output += answerLine(line);
+                if (client.output.size() - client.sent > kMaxPending) {
+                    // It does not read what it asks for: it is let go rather
+                    // than kept at the cost of the others.
+                    ++dropped_;
+                    closeClient(client);
+                    break;
                 }
             }
+            if (client.fd >= 0 && !client.output.empty() && !flush(client)) closeClient(client);
         }
         clients.erase(std::remove_if(clients.begin(), clients.end(), [](const Client& c) { return c.fd < 0; }),
                       clients.end());
+        if (fds[1].revents & POLLIN) {
+            const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd >= 0) {
+                if (clients.size() >= kMaxClients) {
+                    ::close(fd);
+                } else {
+                    clients.push_back(Client{fd, {}, false, {}, 0});
+                }
+            }
+        }
     }
-    for (const Client& c : clients) ::close(c.fd);
+    for (Client& c : clients) closeClient(c);
 }
 
 #else

@@ -20,7 +20,14 @@
 //   MEAS:VOLT?  the voltmeter, V
 // A measurement without a carrier on the analyser's frequency answers
 // 9.91E37, the SCPI "not a number". An unknown command is put in the error
-// queue (-113) and a query of it gets no reply.
+// queue (-113) and a query of it gets no reply; SYST:ERR? takes the oldest
+// entry (the queue keeps 16, later ones are lost as -350).
+//
+// Every client is served: the sockets do not block, a line longer than
+// kMaxLine bytes is dropped (-223 in the error queue) without being kept,
+// and a client that does not read its replies is disconnected once
+// kMaxPending bytes wait for it. Stop returns at once, whatever the
+// clients do.
 //
 // Threads: the server runs on a thread of its own; the radio's reports
 // arrive on the radio's thread and are kept under a lock.
@@ -29,10 +36,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "sim/VirtualRadio.h"
 #include "util/Error.h"
@@ -42,6 +51,18 @@ namespace varnel {
 class VirtualInstrument {
 public:
     enum class Quantity { Power, FrequencyError, Deviation, Voltage };
+
+    static constexpr std::size_t kMaxLine = 4096;          // bytes of one command line
+    static constexpr std::size_t kMaxPending = 64 * 1024;  // replies waiting for one client
+    static constexpr std::size_t kMaxClients = 16;
+
+    // How the test set misbehaves, for tests.
+    struct Misbehaviour {
+        bool nonUtf8 = false;   // every reply starts with the bytes FF FE (not UTF-8)
+        std::string identity;   // the reply to *IDN? instead of its own
+        std::string refuse;     // a command header (upper case) it refuses: -222 in the error queue
+        std::string ignore;     // a query header (upper case) it never answers
+    };
 
     // `seed` 0 takes a seed from the radio's preset, so each virtual model
     // has its own curves.
@@ -64,6 +85,13 @@ public:
     // Faults for tests: never answer; answer every query with garbage.
     void setSilent(bool silent) { silent_ = silent; }
     void setMalformed(bool malformed) { malformed_ = malformed; }
+    void setMisbehaviour(Misbehaviour misbehaviour);
+    // Commands and queries received so far, in order (at most the last 4096).
+    std::vector<std::string> received() const;
+    // The most bytes one client's unfinished line has held.
+    std::size_t largestLineBuffer() const { return largestLine_; }
+    // Clients disconnected because they did not read their replies.
+    std::uint64_t clientsDropped() const { return dropped_; }
 
     // The noiseless, settled reading of `item` at `point` with `value` (NaN
     // when the instrument would show nothing for that item).
@@ -81,6 +109,8 @@ private:
     };
     void serve();
     std::string handle(const std::string& line, bool* answer);
+    std::string answerLine(const std::string& line);
+    void pushError(const std::string& entry);
     double reading(Quantity quantity);
     double unit(int item, int point, int salt) const;
 
@@ -97,12 +127,16 @@ private:
     double analyserHz_ = 0;
     double generatorDbm_ = -120;
     bool generatorOn_ = false;
-    int lastError_ = 0;
+    std::deque<std::string> errors_;
+    Misbehaviour misbehaviour_;
+    std::deque<std::string> received_;
 
     std::atomic<bool> silent_{false};
     std::atomic<bool> malformed_{false};
     std::atomic<bool> stop_{false};
     std::atomic<std::uint64_t> queries_{0};
+    std::atomic<std::size_t> largestLine_{0};
+    std::atomic<std::uint64_t> dropped_{0};
     int listenFd_ = -1;
     int wakeFd_[2] = {-1, -1};
     int port_ = 0;

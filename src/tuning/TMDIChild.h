@@ -143,12 +143,12 @@ public:
     void ShowBand();
     // Loads the page of the current item from the image again, as a
     // selection does, without sending anything or touching the keying.
-    void ReloadPageValues();
+    Q_INVOKABLE void ReloadPageValues();
     // The caption's file name; the caption adds "*" while the image differs
     // from what was last read, loaded or saved.
     void setDocumentName(const QString& name);
     QString documentName() const { return documentName_; }
-    void refreshModifiedMarker();
+    Q_INVOKABLE void refreshModifiedMarker();
     // Appends a plain line (with date and time) to the communication log;
     // `when` is the time of what it tells (now when it is not valid).
     void LogNote(const QString& text, const QDateTime& when = {});

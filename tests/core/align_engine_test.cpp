@@ -3,7 +3,13 @@
 // frames), and the transmitter unkeyed on every way a run can end.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cmath>
@@ -64,12 +70,26 @@ public:
 };
 
 // An instrument whose reading is a straight line of the fake radio's value
-// at the point last adjusted, with a little alternating noise.
+// at the point last adjusted, with a little alternating noise. It answers
+// the identification, confirmation and error-queue queries of the virtual
+// test set's model; `queries` counts the measurements.
 class FakeInstrument : public Instrument {
 public:
     explicit FakeInstrument(FakeRadio& radio) : radio_(radio) {}
-    Error Send(std::string_view) override { return {}; }
-    Result<std::string> Query(std::string_view) override {
+    Error Send(std::string_view command) override {
+        commands.emplace_back(command);
+        return {};
+    }
+    Result<std::string> Query(std::string_view command) override {
+        commands.emplace_back(command);
+        if (command == "*IDN?") return std::string("VARNEL,VIRTUAL TEST SET,1,1.0");
+        if (command == "*OPC?") return std::string("1");
+        if (command == "SYST:ERR?") {
+            if (errors.empty()) return std::string("0,\"No error\"");
+            std::string entry = errors.front();
+            errors.erase(errors.begin());
+            return entry;
+        }
         if (throwAfter >= 0 && queries >= throwAfter) throw std::runtime_error("instrument driver crashed");
         ++queries;
         int point = 1;
@@ -88,6 +108,8 @@ public:
     double offset = 25.0;
     int queries = 0;
     int throwAfter = -1;
+    std::vector<std::string> errors;    // the error queue
+    std::vector<std::string> commands;  // every command and query, in order
 
 private:
     FakeRadio& radio_;
@@ -141,6 +163,16 @@ protected:
 
     VirtualRadio& radio() { return backend_->radio(); }
 
+    // What the test set received, once it has dealt with everything sent
+    // before (it answers a client's lines in order); the "*OPC?" of the
+    // synchronisation is left out.
+    std::vector<std::string> instrumentReceived() {
+        EXPECT_TRUE(link_->Query("*OPC?").ok());
+        std::vector<std::string> got = instrument_->received();
+        if (!got.empty() && got.back() == "*OPC?") got.pop_back();
+        return got;
+    }
+
     // The last live-set the radio received (item, action).
     std::pair<int, int> lastKeying() {
         for (auto it = radio().receivedFrames().rbegin(); it != radio().receivedFrames().rend(); ++it) {
@@ -148,6 +180,27 @@ protected:
             if (f.size() >= 16 && f[1] == 0x00 && f[2] == 0x62 && f[6] <= 3) return {f[5], f[6]};
         }
         return {-1, -1};
+    }
+
+    // The live-sets 0x0062 the radio received, in order.
+    struct LiveFrame {
+        int item, action, point, value;
+    };
+    std::vector<LiveFrame> liveSets() {
+        std::vector<LiveFrame> out;
+        for (const std::vector<std::uint8_t>& f : radio().receivedFrames()) {
+            if (f.size() >= 16 && f[1] == 0x00 && f[2] == 0x62) out.push_back({f[5], f[6], f[7], f[12]});
+        }
+        return out;
+    }
+
+    // The byte of `item` at `point` in an image.
+    static std::size_t Offset(int item, int point) {
+        const std::optional<ItemBytesInfo> bytes = ItemBytes(item);
+        EXPECT_TRUE(bytes.has_value());
+        if (!bytes) return 0;
+        return static_cast<std::size_t>(bytes->offset) +
+               (bytes->layout == ItemLayout::Single ? 0 : static_cast<std::size_t>(point - 1));
     }
 
     static Procedure Load(const std::string& name) {
@@ -531,4 +584,460 @@ TEST(AlignRecords, EveryPointIsACalibrationRecord) {
     EXPECT_EQ((*records)[2].newValue, 100);  // put back, not forced
     store.reset();
     std::filesystem::remove(file);
+}
+
+// ---- a point ended early is put back ----------------------------------------------
+
+// Stopped on the second reading of the first point of the large model's
+// procedure: the value tried last is not left in the radio; the value it had
+// goes back (acknowledged, the image too) before the transmit-off, and the
+// point is reported and recorded as stopped.
+TEST_F(AlignVirtual, StopPutsThePointBack) {
+    Attach(VirtualPreset::LargeNewFirmware);
+    SendcmdAlignRadio port;
+    ASSERT_TRUE(port.Prepare().ok());
+    radio().clearReceivedFrames();
+    const Procedure procedure = Load("large");
+    ASSERT_FALSE(procedure.steps.empty());
+    const int item = procedure.steps[0].item;
+    const int point = procedure.steps[0].points[0];
+    const std::size_t at = Offset(item, point);
+    const int before = tunerImage[at];
+    AlignEngine engine(procedure, port, link_.get(), VirtualTestSetModel());
+    AlignEvents events;
+    int tries = 0;
+    events.tried = [&](const AlignTry&) {
+        if (++tries == 2) engine.Stop();
+    };
+    engine.SetEvents(events);
+    std::vector<PointResult> recorded;
+    engine.SetRecordSink([&](const PointResult& p) { recorded.push_back(p); });
+    const AlignReport report = engine.Run();
+
+    ASSERT_TRUE(report.stopped);
+    ASSERT_EQ(report.points.size(), 1u);
+    const PointResult& p = report.points[0];
+    EXPECT_TRUE(p.stopped);
+    EXPECT_FALSE(p.pass);
+    EXPECT_STREQ(p.outcome(), "stopped");
+    EXPECT_EQ(p.startValue, before);
+    EXPECT_EQ(p.finalValue, before);
+    ASSERT_EQ(p.trace.size(), 2u);
+    EXPECT_NE(p.trace[1].value, before);  // the radio had been moved away from it
+    // What the radio runs on and what the program holds.
+    EXPECT_EQ(radio().liveImage()[at], before);
+    EXPECT_EQ(tunerImage[at], before);
+    // The last adjustment carried the old value, then the transmit-off came.
+    const std::vector<LiveFrame> sets = liveSets();
+    ASSERT_GE(sets.size(), 2u);
+    EXPECT_EQ(sets.back().action, align_action::kTransmitOff);
+    const LiveFrame& restore = sets[sets.size() - 2];
+    EXPECT_EQ(restore.action, align_action::kValueAdjusted);
+    EXPECT_EQ(restore.item, item);
+    EXPECT_EQ(restore.point, point);
+    EXPECT_EQ(restore.value, before);
+    EXPECT_FALSE(radio().transmitting());
+    // Recorded, with its outcome.
+    ASSERT_EQ(recorded.size(), 1u);
+    EXPECT_EQ(recorded[0].finalValue, before);
+    EXPECT_EQ(AlignRecordDetail(recorded[0]).rfind("stopped: ", 0), 0u) << AlignRecordDetail(recorded[0]);
+    // The reports say it too.
+    const nlohmann::json json = nlohmann::json::parse(report.ToJson());
+    EXPECT_EQ(json["points"][0]["result"], "stopped");
+    EXPECT_EQ(json["points"][0]["final_value"], before);
+    EXPECT_NE(report.ToCsv().find(",stopped,"), std::string::npos);
+}
+
+// An instrument that stops answering in the middle of a point: the point goes
+// back to its value before the transmit-off, and the report says so.
+TEST_F(AlignVirtual, InstrumentFailurePutsThePointBack) {
+    Attach(VirtualPreset::Variant0);
+    Result<std::unique_ptr<Instrument>> quick = OpenInstrument(instrument_->url(), milliseconds(200));
+    ASSERT_TRUE(quick.ok());
+    SendcmdAlignRadio port;
+    ASSERT_TRUE(port.Prepare().ok());
+    const std::size_t at = Offset(19, 1);
+    const int before = tunerImage[at];
+    AlignEngine engine(Short(), port, quick.value().get(), VirtualTestSetModel());
+    AlignEvents events;
+    std::vector<int> values;
+    events.tried = [&](const AlignTry& t) {
+        values.push_back(t.value);
+        if (values.size() == 2) instrument_->setSilent(true);
+    };
+    engine.SetEvents(events);
+    std::vector<PointResult> recorded;
+    engine.SetRecordSink([&](const PointResult& p) { recorded.push_back(p); });
+    const AlignReport report = engine.Run();
+    EXPECT_EQ(report.error.code(), ErrorCode::Instrument);
+    ASSERT_EQ(report.points.size(), 1u);
+    ASSERT_EQ(values.size(), 2u);
+    ASSERT_NE(values[1], before);
+    const PointResult& p = report.points[0];
+    EXPECT_STREQ(p.outcome(), "fail");
+    EXPECT_EQ(p.finalValue, before);
+    EXPECT_NE(p.note.find("put back to " + std::to_string(before)), std::string::npos) << p.note;
+    EXPECT_EQ(radio().liveImage()[at], before);
+    EXPECT_EQ(tunerImage[at], before);
+    EXPECT_FALSE(radio().transmitting());
+    ASSERT_EQ(recorded.size(), 1u);
+    EXPECT_EQ(recorded[0].finalValue, before);
+}
+
+// A radio that stops answering while a point is moved: nothing claims the
+// value was put back; the image keeps the last value the radio acknowledged.
+TEST_F(AlignVirtual, RadioFailureSaysWhatTheRadioMayHold) {
+    Attach(VirtualPreset::Variant0);
+    SendcmdAlignRadio port;
+    ASSERT_TRUE(port.Prepare().ok());
+    const std::size_t at = Offset(19, 1);
+    const int before = tunerImage[at];
+    AlignEngine engine(Short(), port, link_.get(), VirtualTestSetModel());
+    AlignEvents events;
+    int tries = 0;
+    int acknowledged = -1;
+    events.tried = [&](const AlignTry& t) {
+        if (++tries == 2) {
+            acknowledged = t.value;
+            radio().setFault(Fault::NoAnswer);
+        }
+    };
+    engine.SetEvents(events);
+    const AlignReport report = engine.Run();
+    EXPECT_EQ(report.error.code(), ErrorCode::NoAnswer) << report.error.Text();
+    ASSERT_EQ(report.points.size(), 1u);
+    const PointResult& p = report.points[0];
+    ASSERT_NE(acknowledged, before);
+    EXPECT_EQ(p.finalValue, acknowledged);
+    EXPECT_EQ(tunerImage[at], acknowledged);
+    EXPECT_NE(p.note.find("could not be put back"), std::string::npos) << p.note;
+    radio().setFault(Fault::None);
+}
+
+// ---- the instrument's checks ------------------------------------------------------
+
+TEST_F(AlignVirtual, WrongIdentityIsRefusedBeforeTheRadio) {
+    Attach(VirtualPreset::Variant0);
+    VirtualInstrument::Misbehaviour odd;
+    odd.identity = "ACME,SIGNAL GENERATOR 9000,1,2.0";
+    instrument_->setMisbehaviour(odd);
+    SendcmdAlignRadio port;
+    AlignEngine engine(Short(), port, link_.get(), VirtualTestSetModel());
+    const AlignReport report = engine.Run();
+    EXPECT_EQ(report.error.code(), ErrorCode::Mismatch);
+    EXPECT_NE(report.error.Text().find("ACME,SIGNAL GENERATOR 9000"), std::string::npos) << report.error.Text();
+    EXPECT_NE(report.error.Text().find("VARNEL,VIRTUAL TEST SET"), std::string::npos) << report.error.Text();
+    EXPECT_EQ(report.identity, odd.identity);
+    EXPECT_TRUE(radio().receivedFrames().empty());  // the radio was not even entered
+    EXPECT_TRUE(report.points.empty());
+    // The finishing commands still ran.
+    const std::vector<std::string> received = instrumentReceived();
+    ASSERT_FALSE(received.empty());
+    EXPECT_EQ(received.back(), "GEN:STAT OFF");
+}
+
+// A set-up the instrument refused shows in its error queue: the run ends
+// with the entry in its text, before the radio is keyed for the point.
+TEST_F(AlignVirtual, RefusedSetUpEndsTheRunUnkeyed) {
+    Attach(VirtualPreset::Variant0);
+    VirtualInstrument::Misbehaviour odd;
+    odd.refuse = "RF:FREQ";
+    instrument_->setMisbehaviour(odd);
+    SendcmdAlignRadio port;
+    ASSERT_TRUE(port.Prepare().ok());
+    radio().clearReceivedFrames();
+    AlignEngine engine(Short(), port, link_.get(), VirtualTestSetModel());
+    const AlignReport report = engine.Run();
+    EXPECT_EQ(report.error.code(), ErrorCode::Instrument);
+    EXPECT_NE(report.error.Text().find("-222"), std::string::npos) << report.error.Text();
+    EXPECT_NE(report.error.Text().find("set-up"), std::string::npos) << report.error.Text();
+    for (const LiveFrame& f : liveSets()) EXPECT_NE(f.action, align_action::kTransmitOn);
+    EXPECT_FALSE(radio().transmitting());
+    const std::vector<std::string> received = instrumentReceived();
+    ASSERT_FALSE(received.empty());
+    EXPECT_EQ(received.back(), "GEN:STAT OFF");
+}
+
+// The instrument's checks in order: identity, reset, confirmation, error
+// queue; then per point set-up, confirmation, error queue.
+TEST_F(AlignVirtual, InstrumentIsIdentifiedConfirmedAndChecked) {
+    Attach(VirtualPreset::Variant0);
+    SendcmdAlignRadio port;
+    Procedure p = Short();
+    p.steps[0].points = {1};
+    AlignEngine engine(p, port, link_.get(), VirtualTestSetModel());
+    const AlignReport report = engine.Run();
+    ASSERT_TRUE(report.complete()) << report.error.Text();
+    EXPECT_EQ(report.identity.rfind("VARNEL,VIRTUAL TEST SET,", 0), 0u) << report.identity;
+    const std::vector<std::string> got = instrumentReceived();
+    ASSERT_GE(got.size(), 10u);
+    const std::vector<std::string> opening(got.begin(), got.begin() + 5);
+    EXPECT_EQ(opening, (std::vector<std::string>{"*IDN?", "*RST", "*CLS", "*OPC?", "SYST:ERR?"}));
+    EXPECT_EQ(got[5], "RF:FREQ " + std::to_string(port.Frequency(0, 1, false)));
+    EXPECT_EQ(got[6], "*OPC?");
+    EXPECT_EQ(got[7], "SYST:ERR?");
+    EXPECT_EQ(got.back(), "GEN:STAT OFF");
+}
+
+// Replies with bytes that are not UTF-8 end the run with a readable reason
+// and a report that is valid JSON, the bytes shown escaped.
+TEST_F(AlignVirtual, NonUtf8RepliesCannotBreakTheReport) {
+    Attach(VirtualPreset::Variant0);
+    VirtualInstrument::Misbehaviour odd;
+    odd.nonUtf8 = true;
+    instrument_->setMisbehaviour(odd);
+    InstrumentModel model = VirtualTestSetModel();
+    model.confirm.clear();     // the measurement is reached
+    model.errorQuery.clear();
+    SendcmdAlignRadio port;
+    AlignEngine engine(Short(), port, link_.get(), model);
+    const AlignReport report = engine.Run();
+    EXPECT_EQ(report.error.code(), ErrorCode::BadData) << report.error.Text();
+    EXPECT_NE(report.error.Text().find("\\xFF\\xFE"), std::string::npos) << report.error.Text();
+    EXPECT_EQ(report.identity.rfind("\\xFF\\xFEVARNEL,", 0), 0u) << report.identity;
+    std::string json;
+    ASSERT_NO_THROW(json = report.ToJson());
+    nlohmann::json parsed;
+    ASSERT_NO_THROW(parsed = nlohmann::json::parse(json));
+    EXPECT_EQ(parsed["complete"], false);
+    EXPECT_NE(parsed["points"][0]["note"].get<std::string>().find("\\xFF\\xFE"), std::string::npos);
+    EXPECT_FALSE(radio().transmitting());
+}
+
+// Text that is not UTF-8 from anywhere else (a file name, a step's name)
+// does not make the writer throw either.
+TEST(AlignReport, InvalidBytesAreReplacedNotThrown) {
+    AlignReport report;
+    report.procedure = "bad \xff name";
+    report.instrument = "tcp://\xc3";
+    PointResult p;
+    p.step = "step \xfe";
+    p.note = "reply \"\xff\"";
+    report.points.push_back(p);
+    report.error = Error::Make(ErrorCode::BadData, "cannot read \xff");
+    std::string json;
+    ASSERT_NO_THROW(json = report.ToJson());
+    nlohmann::json parsed;
+    ASSERT_NO_THROW(parsed = nlohmann::json::parse(json));
+    EXPECT_EQ(parsed["procedure"], "bad \xEF\xBF\xBD name");  // U+FFFD
+    EXPECT_EQ(parsed["points"].size(), 1u);
+}
+
+// The error queue goes into the note of a point that failed.
+TEST(AlignEngineFake, FailureNoteCarriesTheErrorQueue) {
+    FakeRadio radio;
+    FakeInstrument meter(radio);
+    AlignEngine engine(oneStep(powerStep({2}, 40.0)), radio, &meter, VirtualTestSetModel());  // unreachable
+    AlignEvents events;
+    events.tried = [&](const AlignTry&) {
+        if (meter.errors.empty()) meter.errors.push_back("-310,\"System error\"");
+    };
+    engine.SetEvents(events);
+    const AlignReport report = engine.Run();
+    ASSERT_EQ(report.points.size(), 1u);
+    EXPECT_FALSE(report.points[0].pass);
+    EXPECT_NE(report.points[0].note.find("the instrument reports: -310,\"System error\""), std::string::npos)
+        << report.points[0].note;
+}
+
+// The finishing commands run however the run ends.
+TEST(AlignEngineFake, FinishingCommandsOnEveryWayOut) {
+    enum class End { Success, Stop, Exception, InstrumentError, RadioMismatch };
+    for (End end : {End::Success, End::Stop, End::Exception, End::InstrumentError, End::RadioMismatch}) {
+        SCOPED_TRACE(static_cast<int>(end));
+        FakeRadio radio;
+        FakeInstrument meter(radio);
+        Procedure p = oneStep(powerStep({1, 2}, 33.0));
+        if (end == End::RadioMismatch) p.largeModel = false;  // the fake is the large model
+        if (end == End::Exception) meter.throwAfter = 1;
+        AlignEngine engine(p, radio, &meter, VirtualTestSetModel());
+        AlignEvents events;
+        events.tried = [&](const AlignTry&) {
+            if (end == End::Stop) engine.Stop();
+            if (end == End::InstrumentError) meter.errors.push_back("-999,\"x\"");
+        };
+        engine.SetEvents(events);
+        const AlignReport report = engine.Run();
+        EXPECT_EQ(report.complete(), end == End::Success) << report.error.Text();
+        if (end == End::InstrumentError) {
+            EXPECT_NE(report.error.Text().find("-999"), std::string::npos);
+        }
+        ASSERT_FALSE(meter.commands.empty());
+        EXPECT_EQ(meter.commands.back(), "GEN:STAT OFF");
+        EXPECT_FALSE(radio.keyed);
+    }
+}
+
+// Positive control: on the normal path every point of the large model's
+// procedure is select, key, the adjustments of its readings (each with its
+// read-back where the radio measures), unkey, and every step ends with its
+// save; no other frame goes out.
+TEST_F(AlignVirtual, NormalRunSendsOnlyThePointsFrames) {
+    Attach(VirtualPreset::LargeNewFirmware);
+    SendcmdAlignRadio port;
+    ASSERT_TRUE(port.Prepare().ok());
+    radio().clearReceivedFrames();
+    const Procedure procedure = Load("large");
+    AlignEngine engine(procedure, port, link_.get(), VirtualTestSetModel());
+    const AlignReport report = engine.Run();
+    ASSERT_TRUE(report.complete()) << report.error.Text();
+    ASSERT_EQ(report.points.size(), 43u);
+    EXPECT_EQ(report.passed(), 43);
+
+    std::vector<LiveFrame> expected;
+    int saves = 0;
+    std::size_t k = 0;
+    for (const ProcedureStep& step : procedure.steps) {
+        const bool receive = step.keying == Keying::Receive;
+        for (std::size_t n = 0; n < step.points.size(); ++n, ++k) {
+            const PointResult& p = report.points[k];
+            expected.push_back({step.item, receive ? 3 : 1, p.point, p.startValue});
+            expected.push_back({step.item, receive ? 2 : 0, p.point, p.startValue});
+            for (const AlignTry& t : p.trace) {
+                expected.push_back({step.item, 5, p.point, t.value});
+                if (step.radioMeasures()) expected.push_back({step.item, 7, p.point, t.value});  // its read-back
+            }
+            expected.push_back({step.item, receive ? 3 : 1, p.point, p.finalValue});
+            if (step.save == SaveWhen::Point) ++saves;
+        }
+        if (step.save == SaveWhen::Step) ++saves;
+    }
+    const std::vector<LiveFrame> got = liveSets();
+    ASSERT_EQ(got.size(), expected.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].item, expected[i].item) << i;
+        EXPECT_EQ(got[i].action, expected[i].action) << i;
+        EXPECT_EQ(got[i].point, expected[i].point) << i;
+        EXPECT_EQ(got[i].value, expected[i].value) << i;
+    }
+    const auto& frames = radio().receivedFrames();
+    const auto saved = std::count_if(frames.begin(), frames.end(), [](const std::vector<std::uint8_t>& f) {
+        return f.size() > 3 && f[1] == 0x00 && f[2] == 0x66;
+    });
+    EXPECT_EQ(saved, saves);
+    EXPECT_EQ(frames.size(), got.size() + static_cast<std::size_t>(saves));
+}
+
+// ---- the virtual test set serves every client ---------------------------------------
+
+namespace {
+
+// A plain loopback client of the test set, non-blocking, that reads only
+// when told to.
+class RawClient {
+public:
+    explicit RawClient(int port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<std::uint16_t>(port));
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0 && errno == EINPROGRESS) {
+            pollfd p{fd_, POLLOUT, 0};
+            ::poll(&p, 1, 2000);
+        }
+    }
+    ~RawClient() { ::close(fd_); }
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    // Sends `bytes` as far as the socket takes them within `rounds` waits of
+    // up to 20 ms; the bytes sent, or -1 once the test set has closed it.
+    long long send(const std::string& bytes, int rounds = 50) {
+        std::size_t done = 0;
+        while (done < bytes.size() && rounds > 0) {
+            const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+                continue;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                pollfd p{fd_, POLLOUT, 0};
+                ::poll(&p, 1, 20);
+                --rounds;
+                continue;
+            }
+            return -1;
+        }
+        return static_cast<long long>(done);
+    }
+    // One reply line, waiting up to `ms` in all.
+    std::optional<std::string> line(int ms = 2000) {
+        for (int waited = 0; waited <= ms; waited += 10) {
+            const auto nl = buffer_.find('\n');
+            if (nl != std::string::npos) {
+                std::string l = buffer_.substr(0, nl);
+                buffer_.erase(0, nl + 1);
+                return l;
+            }
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 10) > 0) {
+                char chunk[4096];
+                const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+                if (n <= 0) return std::nullopt;
+                buffer_.append(chunk, static_cast<std::size_t>(n));
+            }
+        }
+        return std::nullopt;
+    }
+
+private:
+    int fd_ = -1;
+    std::string buffer_;
+};
+
+}  // namespace
+
+// A client that asks and never reads: before, the test set's one thread
+// blocked writing to it and the alignment's queries went unanswered.
+TEST_F(AlignVirtual, ClientThatNeverReadsDoesNotBlockTheOthers) {
+    Attach(VirtualPreset::Variant0);
+    RawClient greedy(instrument_->port());
+    std::string queries;
+    for (int i = 0; i < 4096; ++i) queries += "*IDN?\n";  // 24 KiB of queries, about 160 KiB of replies
+    long long total = 0;
+    for (int round = 0; round < 200; ++round) {  // at most 4.8 MiB
+        const long long n = greedy.send(queries, 5);
+        if (n < 0) break;  // let go by the test set
+        total += n;
+        if (instrument_->clientsDropped() > 0) break;
+    }
+    EXPECT_GT(total, 0);
+    // Let go once its unread replies passed the bound (the test set may
+    // still be working through what the kernel buffered).
+    for (int i = 0; i < 500 && instrument_->clientsDropped() == 0; ++i) usleep(10000);
+    EXPECT_EQ(instrument_->clientsDropped(), 1u);
+    // The other client is answered, whatever the greedy one does.
+    Result<std::unique_ptr<Instrument>> quick = OpenInstrument(instrument_->url(), milliseconds(1000));
+    ASSERT_TRUE(quick.ok()) << quick.error().Text();
+    Result<std::string> opc = quick.value()->Query("*OPC?");
+    ASSERT_TRUE(opc.ok()) << opc.error().Text();
+    EXPECT_EQ(opc.value(), "1");
+    Result<std::string> idn = link_->Query("*IDN?");
+    ASSERT_TRUE(idn.ok()) << idn.error().Text();
+    // And the test set stops with the greedy client still connected.
+    instrument_->Stop();
+}
+
+// A line of 8 MiB without a line end is dropped as it comes, not kept; the
+// client is answered again after it, and the error queue says why.
+TEST_F(AlignVirtual, HugeLineIsDroppedNotKept) {
+    Attach(VirtualPreset::Variant0);
+    RawClient client(instrument_->port());
+    const std::string block(64 * 1024, 'A');
+    long long sent = 0;
+    for (int i = 0; i < 128; ++i) {
+        const long long n = client.send(block);
+        ASSERT_GT(n, 0);
+        sent += n;
+    }
+    EXPECT_EQ(sent, 8ll * 1024 * 1024);
+    ASSERT_EQ(client.send("\n*OPC?\nSYST:ERR?\n"), 17);
+    EXPECT_EQ(client.line(), std::optional<std::string>("1"));
+    EXPECT_EQ(client.line(), std::optional<std::string>("-223,\"Too much data\""));
+    EXPECT_LE(instrument_->largestLineBuffer(), VirtualInstrument::kMaxLine);
+    // A line just within the bound is still a command.
+    const std::string padded = "*OPC?" + std::string(VirtualInstrument::kMaxLine - 5, ' ') + "\n";
+    ASSERT_EQ(client.send(padded), static_cast<long long>(padded.size()));
+    EXPECT_EQ(client.line(), std::optional<std::string>("1"));
 }

@@ -144,6 +144,61 @@ TEST(AlignProcedure, ShippedVirtualModelIsTheBuiltInOne) {
     EXPECT_EQ(m->setups, builtIn.setups);
     EXPECT_EQ(m->settleMs, builtIn.settleMs);
     for (const auto& [name, meas] : builtIn.measurements) EXPECT_EQ(m->measurements.at(name).query, meas.query);
+    EXPECT_EQ(m->identity, builtIn.identity);
+    EXPECT_EQ(m->errorQuery, builtIn.errorQuery);
+    EXPECT_EQ(m->confirm, builtIn.confirm);
+    EXPECT_EQ(m->finish, builtIn.finish);
+}
+
+// The checks a model may ask for; a model written before them loads with
+// the identity unchecked, the error queue read with SYST:ERR? and nothing
+// confirmed.
+TEST(AlignProcedure, InstrumentModelChecks) {
+    const std::string older = "{\"name\": \"old\", \"identify\": \"*IDN?\", \"measurements\": "
+                              "{\"power\": {\"query\": \"FETC:POW?\"}}}";
+    Result<JsonDocument> doc = ParseJsonDocument(older, "old.json");
+    ASSERT_TRUE(doc.ok());
+    Result<InstrumentModel> m = ParseInstrumentModel(doc.value());
+    ASSERT_TRUE(m.ok()) << m.error().Text();
+    EXPECT_EQ(m->identity, "");
+    EXPECT_EQ(m->errorQuery, "SYST:ERR?");
+    EXPECT_EQ(m->confirm, "");
+
+    const std::string newer = "{\"name\": \"new\", \"identity\": \"ACME,CTS\", \"error_query\": \"\", "
+                              "\"confirm\": \"*OPC?\"}";
+    doc = ParseJsonDocument(newer, "new.json");
+    ASSERT_TRUE(doc.ok());
+    m = ParseInstrumentModel(doc.value());
+    ASSERT_TRUE(m.ok()) << m.error().Text();
+    EXPECT_EQ(m->identity, "ACME,CTS");
+    EXPECT_EQ(m->errorQuery, "");
+    EXPECT_EQ(m->confirm, "*OPC?");
+
+    doc = ParseJsonDocument("{\n  \"name\": \"x\",\n  \"confirm\": 1\n}\n", "bad.json");
+    ASSERT_TRUE(doc.ok());
+    m = ParseInstrumentModel(doc.value());
+    ASSERT_FALSE(m.ok());
+    EXPECT_NE(m.error().Text().find("bad.json:3:"), std::string::npos) << m.error().Text();
+}
+
+// Text from an instrument as the program keeps it: valid UTF-8 as it is,
+// everything else escaped so that the bytes stay recoverable.
+TEST(AlignProcedure, InstrumentTextIsMadeSafe) {
+    struct Case {
+        std::string in, out;
+    };
+    const Case cases[] = {
+        {"+3.700000E+01", "+3.700000E+01"},
+        {"ACME,\xff\xfe" "CTS", "ACME,\\xFF\\xFECTS"},
+        {"\x1b[2Jcleared", "\\x1B[2Jcleared"},
+        {"caf\xc3\xa9 \xe4\xb8\xad", "caf\xc3\xa9 \xe4\xb8\xad"},  // é and 中 kept
+        {"\xc3", "\\xC3"},                                              // cut sequence
+        {"\xc0\xaf", "\\xC0\\xAF"},                                      // overlong
+        {"\xed\xa0\x80", "\\xED\\xA0\\x80"},                              // surrogate
+        {"a\\b", "a\\\\b"},
+        {std::string("nul\0x", 5), "nul\\x00x"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(SafeInstrumentText(c.in), c.out) << c.in;
 }
 
 TEST(AlignProcedure, InstrumentModelMistakeNamesItsLine) {

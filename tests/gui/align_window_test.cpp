@@ -13,12 +13,19 @@
 #include <QTableWidget>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTemporaryDir>
 #include <QTimer>
 
+#include "app/RadioStatusBar.h"
 #include "app/TMainForm.h"
 #include "data/Global.h"
+#include "data/ItemTable.h"
 #include "dialogs/TAlignForm.h"
+#include "records/Recorder.h"
+#include "records/RecordStore.h"
 #include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
+#include "ui/Selection.h"
 
 using namespace varnel;
 using varnel::test::TestEnvironment;
@@ -26,6 +33,7 @@ using varnel::test::TestEnvironment;
 namespace {
 
 QString Tr(const char* key) { return TestEnvironment::text("Align", key); }
+QString Tr(const char* section, const char* key) { return TestEnvironment::text(section, key); }
 
 TAlignForm* OpenAlignWindow(TMainForm& form) {
     auto* item = form.findChild<QAction*>(QStringLiteral("AutoAlignItem"));
@@ -53,6 +61,8 @@ private slots:
     void oneClickAlignsTheVirtualRadio();
     void stopUnkeys();
     void badProcedureIsRefusedWithItsLine();
+    void stopPutsThePointBackAndSaysStopped();
+    void keyedTuningWindowRefusesTheRun();
 };
 
 void AlignWindowTest::oneClickAlignsTheVirtualRadio() {
@@ -146,6 +156,152 @@ void AlignWindowTest::badProcedureIsRefusedWithItsLine() {
     QCOMPARE(env.dialogs().messages.first().kind, ui::MessageKind::Error);
     QVERIFY(env.radio().receivedFrames().empty());
     QVERIFY(align->RunButton->isEnabled());
+}
+
+// The large model's procedure stopped on the second reading of its first
+// point: the table says "stopped" (not in the fail colour) with the value the
+// point had, the radio and the image hold that value again, the last
+// adjustment sent carried it, and the stopped point is in the records.
+void AlignWindowTest::stopPutsThePointBackAndSaysStopped() {
+    TestEnvironment env(VirtualPreset::LargeNewFirmware);
+    TMainForm form;
+    form.attachVirtualRadio(&env.backend());
+    form.show();
+    QTemporaryDir dir;
+    Result<std::unique_ptr<RecordStore>> opened =
+        OpenSqliteStore((dir.path() + QStringLiteral("/records.sqlite")).toStdString());
+    QVERIFY(opened.ok());
+    std::shared_ptr<RecordStore> store(std::move(opened.value()));
+    CalibrationRecorder().SetStore(store);
+    TAlignForm* align = OpenAlignWindow(form);
+    QVERIFY(align != nullptr);
+    QVERIFY(align->ProcedureBox->currentText().endsWith(QStringLiteral("large.json")));
+    auto* trace = qobject_cast<QLineSeries*>(align->ChartView->chart()->series().first());
+    QVERIFY(trace != nullptr);
+    QList<int> tried;
+    connect(trace, &QXYSeries::pointAdded, align, [&](int index) {
+        tried << static_cast<int>(trace->at(index).x());
+        if (index == 1 && align->ResultTable->rowCount() == 0 && align->running())
+            QTest::mouseClick(align->StopButton, Qt::LeftButton);
+    });
+    QTest::mouseClick(align->RunButton, Qt::LeftButton);
+    QVERIFY(!align->running());
+    const AlignReport& report = align->lastReport();
+    QVERIFY(report.stopped);
+    QCOMPARE(report.points.size(), std::size_t{1});
+    const PointResult& p = report.points.front();
+    const int before = p.startValue;
+    QCOMPARE(tried.size(), 2);
+    QVERIFY(tried[1] != before);  // the value had been moved
+
+    // Item 19, point 1: image byte 188.
+    QCOMPARE(p.item, 19);
+    QCOMPARE(p.point, 1);
+    QCOMPARE(static_cast<int>(env.radio().liveImage()[188]), before);
+    QCOMPARE(static_cast<int>(tunerImage[188]), before);
+    const std::optional<VirtualRadio::LiveSet>& last = env.radio().lastLiveSet();
+    QVERIFY(last.has_value());
+    QCOMPARE(last->action, static_cast<int>(action::kTransmitOff));
+    // The adjustment before the transmit-off put the value back.
+    int restored = -1;
+    const auto& frames = env.radio().receivedFrames();
+    for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
+        if (it->size() >= 16 && (*it)[2] == 0x62 && (*it)[6] == action::kValueAdjusted) {
+            restored = (*it)[12];
+            break;
+        }
+    }
+    QCOMPARE(restored, before);
+    QVERIFY(!env.radio().transmitting());
+
+    QCOMPARE(align->ResultTable->rowCount(), 1);
+    QTableWidgetItem* result = align->ResultTable->item(0, 6);
+    QCOMPARE(result->text(), Tr("A0030"));
+    QVERIFY(result->text() != Tr("A0019"));
+    QVERIFY(result->foreground().color() != QColor(Qt::red));
+    QCOMPARE(align->ResultTable->item(0, 3)->text(), QString::number(before));
+    QCOMPARE(align->StatusLabel->text(), Tr("A0025"));
+    auto* bar = qobject_cast<QProgressBar*>(align->StepTable->cellWidget(0, 1));
+    QVERIFY(bar != nullptr);
+    QCOMPARE(bar->value(), 0);  // nothing of the step was done
+
+    RecordFilter filter;
+    filter.event = record_event::kAlign;
+    Result<std::vector<CalibrationRecord>> records = store->List(filter);
+    CalibrationRecorder().SetStore(nullptr);
+    QVERIFY(records.ok());
+    QCOMPARE(records->size(), std::size_t{1});
+    QCOMPARE(records->front().point, 1);
+    QCOMPARE(records->front().oldValue, before);
+    QCOMPARE(records->front().newValue, before);
+    QVERIFY2(records->front().detail.rfind("stopped: ", 0) == 0, records->front().detail.c_str());
+    if (!qEnvironmentVariableIsEmpty("VARNEL_ALIGN_GRAB_STOPPED"))
+        align->grab().save(qEnvironmentVariable("VARNEL_ALIGN_GRAB_STOPPED"));
+    align->close();
+}
+
+// With the transmitter keyed in the tuning window the run is refused and
+// nothing is sent; unkeyed, the run goes, the tuning window takes no input
+// while it runs, and afterwards its captions, the status bar and the radio
+// agree that nothing is keyed.
+void AlignWindowTest::keyedTuningWindowRefusesTheRun() {
+    TestEnvironment env(VirtualPreset::Variant0);
+    env.writeFile(QStringLiteral("five.json"), kFivePoints);
+    TMainForm form;
+    form.attachVirtualRadio(&env.backend());
+    form.show();
+    QVERIFY(test::EnterTunerMode(form));
+    TMDIChild* w = form.tuningWindow;
+    QVERIFY(w != nullptr);
+    test::KeyPowerPageAtPointFour(*w);
+    QVERIFY(txKeyed);
+    QVERIFY(env.radio().transmitting());
+    auto* keying = w->control<QPushButton>(QStringLiteral("Button1"));
+    QCOMPARE(keying->text(), Tr("ChildForm", "C0014"));
+
+    TAlignForm* align = OpenAlignWindow(form);
+    QVERIFY(align != nullptr);
+    align->ProcedureBox->setEditText(env.filePath(QStringLiteral("five.json")));
+    env.radio().clearReceivedFrames();
+    env.dialogs().messages.clear();  // entering tuner mode's
+    QSignalSpy finished(align, &TAlignForm::runFinished);
+    QTest::mouseClick(align->RunButton, Qt::LeftButton);
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(env.dialogs().messages.size(), 1);
+    QCOMPARE(env.dialogs().messages.first().text, Tr("A0027").arg(Tr("A0031")));
+    QVERIFY(env.radio().receivedFrames().empty());
+    QVERIFY(env.radio().transmitting());  // the operator's keying, untouched
+    QCOMPARE(keying->text(), Tr("ChildForm", "C0014"));
+
+    // Unkeyed in the tuning window, the run goes.
+    w->KeyingButtonClick(Page::Power);
+    test::SettleVerifyingPolls(*w);
+    QVERIFY(!txKeyed);
+    QVERIFY(!env.radio().transmitting());
+    bool lockedWhileRunning = true;
+    bool keyingShown = true;
+    int checks = 0;
+    auto* trace = qobject_cast<QLineSeries*>(align->ChartView->chart()->series().first());
+    connect(trace, &QXYSeries::pointAdded, align, [&] {
+        ++checks;
+        lockedWhileRunning = lockedWhileRunning && !w->isEnabled();
+        keyingShown = keyingShown && txKeyed == env.radio().transmitting();
+    });
+    QTest::mouseClick(align->RunButton, Qt::LeftButton);
+    QCOMPARE(finished.count(), 1);
+    QVERIFY2(align->lastReport().complete(), align->lastReport().error.Text().c_str());
+    QCOMPARE(align->lastReport().passed(), 5);
+    QVERIFY(checks >= 5);
+    QVERIFY(lockedWhileRunning);
+    QVERIFY(keyingShown);
+    QVERIFY(w->isEnabled());
+    QVERIFY(!txKeyed);
+    QVERIFY(!rxKeyed);
+    QVERIFY(!env.radio().transmitting());
+    QCOMPARE(keying->text(), Tr("ChildForm", "C0007"));
+    form.refreshRadioStatus();
+    QCOMPARE(form.RadioStatus->keyingText(), QString());
+    align->close();
 }
 
 QTEST_MAIN(AlignWindowTest)
