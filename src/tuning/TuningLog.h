@@ -48,6 +48,12 @@ signals:
     // A frame line was appended.
     void frameLogged();
 
+protected:
+    // A blue frame while the log has the keyboard focus.
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
 private:
     void appendSelected(QListWidgetItem* line);
     QByteArray csvBytes() const;
