@@ -45,18 +45,15 @@ QString LocalDateTime() { return ui::InterfaceDateTime(QDateTime::currentDateTim
 // One field of the CSV table, by the rule of every CSV file the program writes.
 QString CsvField(const QString& text) { return QString::fromStdString(varnel::CsvField(text.toStdString())); }
 
-// The widest the decoded column may get: a long failure reason is cut with
-// an ellipsis there, so the bytes stay in view; the tooltip has it whole.
-constexpr int kDecodedColumnMax = 760;
-
-// The decoded column and the CSV columns of a line.
-void Describe(QListWidgetItem* line, const QString& when, const DecodedFrame& decoded, const QFont& font) {
+// The decoded column and the CSV columns of a line; the tooltip shows both
+// whole (the list cuts a long decoded text, TuningLog::kDecodedColumnMax).
+void Describe(QListWidgetItem* line, const QString& when, const DecodedFrame& decoded, const QFont&) {
     QStringList columns{when};
     for (const std::string& field : DescribeFrameFields(decoded, ui::LanguageLookup())) {
         columns << QString::fromStdString(field);
     }
     const QString words = QString::fromStdString(DescribeFrame(decoded, ui::LanguageLookup()));
-    line->setData(TuningLog::kDecodedRole, QFontMetrics(font).elidedText(words, Qt::ElideRight, kDecodedColumnMax));
+    line->setData(TuningLog::kDecodedRole, words);
     line->setData(TuningLog::kFieldsRole, columns);
     line->setToolTip(words + QLatin1Char('\n') + line->text());
 }

@@ -23,6 +23,10 @@ public:
     // its columns for a CSV file (QStringList: time, then the decoded fields).
     static constexpr int kDecodedRole = Qt::UserRole + 10;
     static constexpr int kFieldsRole = Qt::UserRole + 11;
+    // The widest the decoded column is drawn: a longer text (a failure's
+    // reason) is cut in the middle there, so that the bytes stay in view;
+    // the line's tooltip has it whole.
+    static constexpr int kDecodedColumnMax = 760;
 
     // Appends the line of a frame (direction 0: sent, else received) and
     // selects it.

@@ -78,6 +78,7 @@ private slots:
     void receiveItemsLogTheReceiveFrequency();
     void languageSwitchKeepsLogAndSelection();
     void batteryPagesSayWhatTheyAreFor();
+    void longFailureLinesKeepTheColumnsInView();
     void pagesFitBesideTheChart_data();
     void pagesFitBesideTheChart();
 };
@@ -377,6 +378,39 @@ void ScreenAndRadioTest::batteryPagesSayWhatTheyAreFor() {
         QVERIFY(SelectNode(*w_, 2));  // VOX: no such hint
         QVERIFY(hint->isHidden());
         w_.reset();
+    }
+}
+
+void ScreenAndRadioTest::longFailureLinesKeepTheColumnsInView() {
+    w_ = OpenTuningWindow(*env_, host_);
+    QVERIFY(SelectNode(*w_, 32));
+    SettleVerifyingPolls(*w_);
+    TransferOutcome failed;
+    failed.attempted = true;
+    failed.requested = 512;
+    failed.osError = 5;
+    failed.scsiStatus = 0x02;
+    failed.senseKey = 0x0B;
+    failed.asc = 0x47;
+    w_->LogTransferFailure(failed);
+    QListWidget* log = w_->ListBox1();
+    QListWidgetItem* line = log->item(log->count() - 1);
+    const QString words = line->data(TMDIChild::kDecodedRole).toString();
+    // A failure's words are longer than the column may grow.
+    QVERIFY(QFontMetrics(log->font()).horizontalAdvance(words) > TuningLog::kDecodedColumnMax);
+    // The whole text is in the tooltip...
+    QVERIFY(line->toolTip().contains(words));
+    QVERIFY(line->toolTip().contains(line->text()));
+    // ...and no line makes the decoded column wider than its limit.
+    QStyleOptionViewItem option;
+    option.initFrom(log);
+    option.font = log->font();
+    const QFontMetrics metrics(log->font());
+    for (int i = 0; i < log->count(); ++i) {
+        const QModelIndex index = log->model()->index(i, 0);
+        const int width = log->itemDelegate()->sizeHint(option, index).width();
+        QVERIFY2(width <= TuningLog::kDecodedColumnMax + 24 + metrics.horizontalAdvance(log->item(i)->text()),
+                 qPrintable(log->item(i)->text()));
     }
 }
 
