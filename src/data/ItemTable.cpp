@@ -81,7 +81,7 @@ const TuningItem kRows[] = {
     // Codes 51 and 52: band 0 only, on the arrays of items 20 and 21. The
     // tree node "1233" selects 52, and 78 in band 1.
     {.code = {51, kNoCode}, .layout = L::Shared, .offset = {196}, .page = P::Power, .column = C::Low, .powerGroup = 4, .firstPoint = 1, .keying = kTx},
-    {.code = {52, kNoCode}, .treeKey = "1233", .treeFixed = true, .treeGroup = G::Transmitter, .treeState = 35, .treeOrder = 13, .treeBand1Code = 78, .layout = L::Shared, .offset = {204}, .page = P::Power, .column = C::High, .powerGroup = 4, .firstPoint = 1, .keying = kTx, .loader = D::PowerRowsHidden},
+    {.code = {52, kNoCode}, .treeKey = "1233", .treeFixed = true, .treeGroup = G::Transmitter, .treeState = 35, .treeOrder = 13, .treeShown = TreeShown::ExpertMode, .treeBand1Code = 78, .layout = L::Shared, .offset = {204}, .page = P::Power, .column = C::High, .powerGroup = 4, .firstPoint = 1, .keying = kTx, .loader = D::PowerRowsHidden},
 };
 
 int layoutLength(ItemLayout layout) {

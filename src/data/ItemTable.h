@@ -61,7 +61,9 @@ enum class Loader {
 
 // The groups of the tuning tree, and when a node is shown.
 enum class TreeGroup { None, Receiver, Transmitter, Measurement, Mandown };
-enum class TreeShown { Always, MobileVariant, LargeModel };
+// ExpertMode: the raw node "1233", which live-sets the radio's codes 51 and
+// 52 directly, is offered only with the expert switch.
+enum class TreeShown { Always, MobileVariant, LargeModel, ExpertMode };
 
 inline constexpr int kNoCode = -1;
 

@@ -111,11 +111,27 @@ bool IsCellEditable(int col, int row, const GridLayout& layout, int rowCount, bo
     return col <= kArrayPoints;
 }
 
-int EditorMaxLength(int row) { return IsFrequencyRow(row) ? 10 : 3; }
+int EditorMaxLength(int row) { return IsFrequencyRow(row) ? 10 : 8; }
 
-bool EditorAcceptsCharacter(int row, char32_t c) {
-    if (c >= U'0' && c <= U'9') return true;
-    return c == U'.' && IsFrequencyRow(row);
+bool EditorAcceptsCharacter(int /*row*/, char32_t c) { return c >= U' ' && c != 0x7F; }
+
+CellRange RangeOf(const ParamGridRow& row) {
+    if (row.kind == GridRowKind::FskWords) return {0, kFskWordMax};
+    return {0, 255};
+}
+
+std::optional<std::uint32_t> CheckValueText(std::string_view text, const ParamGridRow& row) {
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    std::uint32_t value = 0;
+    for (const char c : text) {
+        if (!IsDigit(c)) return std::nullopt;
+        value = value * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    const CellRange range = RangeOf(row);
+    if (value < static_cast<std::uint32_t>(range.min) || value > static_cast<std::uint32_t>(range.max)) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 std::string NormaliseFrequencyText(std::string_view text) {
@@ -206,6 +222,19 @@ std::string StoreCellText(TunerImage& image, const ParamGridRow& row, int band, 
             return std::move(parsed.text);
         }
     }
+}
+
+std::string StoreCellValue(TunerImage& image, const ParamGridRow& row, int band, int point, std::uint32_t value) {
+    const int offset = CellOffset(row, band, point);
+    if (offset < 0) return CellText(image, row, band, point);
+    const auto at = static_cast<std::size_t>(offset);
+    switch (row.kind) {
+        case GridRowKind::RxFrequency:
+        case GridRowKind::TxFrequency: WriteBigEndian32(image, offset, value); break;
+        case GridRowKind::FskWords: image.setWord(at, static_cast<std::uint16_t>(value)); break;
+        default: image[at] = static_cast<std::uint8_t>(value); break;
+    }
+    return CellText(image, row, band, point);
 }
 
 }  // namespace varnel::param

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -58,11 +59,25 @@ inline bool IsCellLocked(int col, int row, const GridLayout& layout, int rowCoun
 
 // ---- the cell editor ------------------------------------------------------
 
-// Most characters the editor takes: 10 for the frequency rows, 3 elsewhere.
+// Most characters the editor takes: 10 for the frequency rows, 8 elsewhere
+// (room for a wrong entry such as "999.9" to be seen and refused).
 int EditorMaxLength(int row);
-// Characters the editor takes besides backspace: digits everywhere, and the
-// decimal point in the frequency rows.
+// Characters the editor takes besides backspace: every printable character.
+// Nothing typed vanishes; what cannot be stored is refused on leaving the
+// cell (CheckValueText, and the frequency check of the form).
 bool EditorAcceptsCharacter(int row, char32_t c);
+
+// The values a value cell can hold: 0 to 255 for a byte, 0 to 4096 for the
+// 16-bit FSK values (the range of the tuning window's cells).
+struct CellRange {
+    int min;
+    int max;
+};
+CellRange RangeOf(const ParamGridRow& row);
+// The value of a typed text for a value cell: a whole decimal number within
+// the row's range, or nothing (a point, a letter, a sign, a blank, empty, or
+// a number out of range), in which case the cell keeps its old value.
+std::optional<std::uint32_t> CheckValueText(std::string_view text, const ParamGridRow& row);
 
 // ---- reading the editor's text ----------------------------------------------
 
@@ -100,5 +115,8 @@ std::string CellText(const TunerImage& image, const ParamGridRow& row, int band,
 // and returns the text the cell shows afterwards.
 std::string StoreCellText(TunerImage& image, const ParamGridRow& row, int band, int point,
                           std::string_view text);
+// Stores a value that CheckValueText accepted (one byte, or 16 bits
+// little-endian) and returns the text the cell shows.
+std::string StoreCellValue(TunerImage& image, const ParamGridRow& row, int band, int point, std::uint32_t value);
 
 }  // namespace varnel::param

@@ -4,6 +4,7 @@
 #include <QFocusEvent>
 #include <QHBoxLayout>
 #include <algorithm>
+#include <optional>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -390,8 +391,34 @@ void TParamForm::Edit1Exit() {
         }
         return;
     }
+    if (gridRow->kind != GridRowKind::RxFrequency && gridRow->kind != GridRowKind::TxFrequency) {
+        // A value cell stores only a whole number of its range; anything
+        // else is refused with the range, and the old value stays.
+        const std::optional<std::uint32_t> value = param::CheckValueText(text, *gridRow);
+        if (!value) {
+            const std::string old = param::CellText(editImage, *gridRow, band, col);
+            if (QTableWidgetItem* item = StringGrid1->item(row - 1, col)) item->setText(QString::fromStdString(old));
+            // A cleared cell simply keeps its value.
+            if (!QString::fromStdString(text).trimmed().isEmpty()) refuseValueText(text, *gridRow, old);
+            return;
+        }
+        const std::string shown = param::StoreCellValue(editImage, *gridRow, band, col, *value);
+        if (QTableWidgetItem* item = StringGrid1->item(row - 1, col)) item->setText(QString::fromStdString(shown));
+        return;
+    }
     const std::string shown = param::StoreCellText(editImage, *gridRow, band, col, text);
     if (QTableWidgetItem* item = StringGrid1->item(row - 1, col)) item->setText(QString::fromStdString(shown));
+}
+
+void TParamForm::refuseValueText(const std::string& text, const ParamGridRow& row, const std::string& old) {
+    const param::CellRange range = param::RangeOf(row);
+    const QString typed = QString::fromStdString(text).trimmed();
+    const QString refusal = Tr("Pages", "V0001")
+                                .replace(QStringLiteral("%1"), typed.isEmpty() ? QStringLiteral("\"\"") : typed)
+                                .replace(QStringLiteral("%2"), QString::number(range.min))
+                                .replace(QStringLiteral("%3"), QString::number(range.max))
+                                .replace(QStringLiteral("%4"), QString::fromStdString(old));
+    ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"), refusal, ui::MessageButtons::Ok);
 }
 
 void TParamForm::hideEditor() {

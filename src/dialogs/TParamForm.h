@@ -97,5 +97,8 @@ private:
     // A frequency text outside the band's range or unreadable: refused
     // with a message. True when `text` may be stored.
     bool acceptFrequencyText(const std::string& text);
+    // A value text that is not a whole number of the row's range: refused
+    // with a message naming the range and the value the cell keeps.
+    void refuseValueText(const std::string& text, const varnel::ParamGridRow& row, const std::string& old);
     std::function<void()> confirmHandler_;
 };

@@ -34,10 +34,51 @@ std::string BandName(int band) {
     return {};
 }
 
+// The caption of the tree node that selects `code` itself.
+std::string NodeCaption(int code, const TextLookup& text) {
+    const TuningItem* item = FindItem(code);
+    if (item == nullptr || item->treeKey == nullptr || item->treeGroup == TreeGroup::None) return {};
+    if (item->treeFixed) return item->treeKey;
+    return text ? text("TreeView", item->treeKey) : std::string();
+}
+
+// A column of a power pair or the mobile triple, as its page heads it: the
+// basic pair of the triple has its own low and high captions.
+std::string ColumnCaption(int code, const TextLookup& text) {
+    if (!text) return {};
+    if (const std::optional<PowerTriple> triple = TripleOf(code)) {
+        if (code == triple->middle) return text("ChildForm", "C0024");
+        return text("ChildForm", code == triple->low ? "C0012" : "C0013");
+    }
+    if (const std::optional<PowerPair> pair = PairOf(code)) {
+        std::string column = text("ChildForm", code == pair->low ? "C0016" : "C0017");
+        const TuningItem* item = FindItem(code);
+        // The raw codes are told apart by their number.
+        if (item != nullptr && item->layout == ItemLayout::Shared) column += " " + std::to_string(code);
+        return column;
+    }
+    return {};
+}
+
+// The caption the operator knows the item by: its tree node's, and for a
+// column of a power pair or triple the node of the pair with the column.
 std::string ItemCaption(int code, const TextLookup& text) {
     if (code < 0) return {};
-    const char* key = ItemCaptionKey(code);
-    std::string caption = (key != nullptr && text) ? text("TreeView", key) : std::string();
+    std::string caption = NodeCaption(code, text);
+    const std::string column = ColumnCaption(code, text);
+    if (!column.empty()) {
+        std::vector<int> members;
+        if (const std::optional<PowerTriple> triple = TripleOf(code)) members = {triple->low, triple->middle, triple->high};
+        if (const std::optional<PowerPair> pair = PairOf(code)) members.insert(members.end(), {pair->low, pair->high});
+        for (const int member : members) {
+            if (caption.empty()) caption = NodeCaption(member, text);
+        }
+        if (!caption.empty()) caption += " (" + column + ")";
+    }
+    if (caption.empty()) {
+        const char* key = ItemCaptionKey(code);
+        caption = (key != nullptr && text) ? text("TreeView", key) : std::string();
+    }
     if (caption.empty()) caption = Word(text, "F0013") + " " + std::to_string(code);
     return caption;
 }

@@ -130,6 +130,7 @@ std::vector<const TuningItem*> ItemTree::GroupItems(TreeGroup group) {
         if (item.treeGroup != group) continue;
         if (item.treeShown == TreeShown::MobileVariant && variant != 1) continue;
         if (item.treeShown == TreeShown::LargeModel && !radioInfo.largeModel()) continue;
+        if (item.treeShown == TreeShown::ExpertMode && !expertMode) continue;
         nodes.push_back(&item);
     }
     std::stable_sort(nodes.begin(), nodes.end(),

@@ -16,6 +16,7 @@
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTimer>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
 #include "ui/DialogSeam.h"
@@ -337,6 +338,19 @@ void TMDIChild::ApplyLanguage() {
     for (const KeyedControl& keyed : PageLanguageKeys()) {
         SetCaption(control(QString::fromLatin1(keyed.name)), T(keyed.section, keyed.key));
     }
+    // The frequency headers take two lines ("RX Frequency" over "(MHz)"),
+    // so that their columns are no wider than the frequencies.
+    for (int number = static_cast<int>(Page::Vox); number <= static_cast<int>(Page::Fsk); ++number) {
+        const PageSpec& spec = PageSpecOf(static_cast<Page>(number));
+        for (const char* name : {spec.rxHeader, spec.txHeader}) {
+            if (name == nullptr) continue;
+            if (auto* label = control<QLabel>(QString::fromLatin1(name))) {
+                QString text = label->text();
+                const qsizetype unit = text.lastIndexOf(QStringLiteral(" ("));
+                if (unit > 0) label->setText(text.replace(unit, 1, QLatin1Char('\n')));
+            }
+        }
+    }
     log_->retranslate();
     setStatusTip(T("MainForm", "S008"));
 }
@@ -350,6 +364,15 @@ void TMDIChild::FormShow() {
     f.setPointSize(languageIndex == kLanguageChinese ? 10 : 8);
     setFont(f);
     if (auto* bar = control<QScrollBar>(QStringLiteral("ScrollBar1"))) bar->setProperty("pageSize", 10);
+    if (shownOnce_) {
+        // Again after a language switch: every caption and the tree follow
+        // the language; the log, the band, the item, its point and the
+        // keying stay as they are, and nothing is sent.
+        Retranslate();
+        emit documentShown();
+        return;
+    }
+    shownOnce_ = true;
     band = 0;
     BuildItemTree();
     ApplyLanguage();
@@ -362,6 +385,47 @@ void TMDIChild::FormShow() {
         control<QLabel>(QStringLiteral("Label36"))
             ->setText(QString::number(tunerImage[static_cast<std::size_t>(bytes->offset)]));
     }
+}
+
+void TMDIChild::Retranslate() {
+    QTreeWidgetItem* before = treeView1_->currentItem();
+    const int key = before != nullptr ? before->data(0, kStateIndexRole).toInt() : -1;
+    const QString panelSuffix = before != nullptr && panel1_->text().startsWith(before->text(0))
+                                    ? panel1_->text().mid(before->text(0).size())
+                                    : QString();
+    treeView1_->rebuild();
+    treeView1_->expandAll();
+    if (key >= 0) {
+        for (QTreeWidgetItemIterator it(treeView1_); *it != nullptr; ++it) {
+            if ((*it)->data(0, kStateIndexRole).toInt() != key) continue;
+            treeView1_->clearSelection();
+            treeView1_->setCurrentItem(*it);
+            (*it)->setSelected(true);
+            break;
+        }
+    }
+    ApplyLanguage();
+    // The captions that depend on the item and on the keying.
+    if (QTreeWidgetItem* node = treeView1_->currentItem()) {
+        panel1_->setText(node->text(0) + (panelSuffix.isEmpty() ? QString() : panelSuffix));
+        if (const TuningItem* item = FindItem(currentItem); item != nullptr && item->layout == ItemLayout::Shared) {
+            panel1_->setText(node->text(0) + QStringLiteral("  \u2013  ") + T("Pages", "R0001"));
+        }
+    }
+    const TuningItem* item = FindItem(currentItem);
+    Page page = item != nullptr ? item->page : Page::None;
+    if (item != nullptr && item->loader == Loader::PowerByVariant && radioInfo.modelVariant() == 1) page = Page::PowerMobile;
+    if (page != Page::None && page != Page::Mandown && page != Page::ErrorRate && frontPage() == this->page(page)) {
+        const PageSpec& spec = PageSpecOf(page);
+        const bool keyed = txKeyed || rxKeyed;
+        const char* key = keyed ? (txKeyed ? "C0014" : "C0015") : KeyingKey(item->keying);
+        if (spec.keyingButton != nullptr && key != nullptr) SetKeyingCaption(spec.keyingButton, key);
+    }
+    ShowPageHint(FindItem(currentItem));
+    ReloadPageValues();
+    ShowBand();
+    log_->retranslate();
+    if (feedback_ != nullptr) feedback_->Retranslate();
 }
 
 bool TMDIChild::FormCloseQuery() {
@@ -463,7 +527,14 @@ void TMDIChild::radioLeftTunerMode() {
 }
 
 void TMDIChild::imageEdited() {
-    TreeView1DblClick();
+    // The grid editor sends nothing to the radio: the page shows the new
+    // image, the item, point and keying stay as the operator left them, and
+    // the value the next keying frame carries is the one on screen. A new
+    // band takes effect at the next selection.
+    ReloadPageValues();
+    if (BandOfCode(currentItem) == band) RefreshFrequencyLabels(RefreshScope::Selection);
+    ReloadCurrentValue();
+    LogNote(T("Pages", "N0001"));
     refreshModifiedMarker();
 }
 

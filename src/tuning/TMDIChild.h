@@ -278,6 +278,11 @@ public:
     // never dispatched.
     void ApplicationEvents1Message(QObject* receiver, QEvent* event, bool& handled);
     QObject* ApplicationEvents1 = nullptr;  // the filter object installed on qApp
+    // An arrow key on a point button of this window: Up and Left move the
+    // focus to the point before, Down and Right to the point after (visible,
+    // enabled buttons of the same page), as a click on it would; the check
+    // stays with the live point. True when `receiver` is such a button.
+    bool MovePointFocus(QObject* receiver, QKeyEvent* key);
 
     // The item code and record of the last save command sent.
     using SavedRecord = varnel::tuning::ReplyPollers::SavedRecord;
@@ -339,6 +344,8 @@ private:
     bool FormCloseQuery();
     void FormClose();
     void ApplyLanguage();
+    // The show routine after a language switch: captions and tree only.
+    void Retranslate();
 
     void buildLayout();
     void buildPagesAndLog();
@@ -357,8 +364,13 @@ private:
     void LoadRow(const varnel::tuning::PageSpec& spec, const varnel::tuning::RowSpec& row,
                  const QList<int>& codes);
     void SetKeyingCaption(const char* button, const char* key);
+    // The page's hint line for the selected item (empty for most items).
+    void ShowPageHint(const varnel::TuningItem* selection);
     // Point helpers (TMDIChild_points.cpp).
     void EnableChosenRow(varnel::Page page, int point, std::initializer_list<const char*> buttons);
+    // currentValue from the image for the point chosen on the item's page
+    // (after the image changed under the window).
+    void ReloadCurrentValue();
     // The live-set of the current item at `point` with actionCode.
     void SendPointFrame(bool fskRecord, int point, std::uint32_t frequency);
     std::vector<std::uint8_t> SquelchSaveRecord(const varnel::TuningItem* item);
@@ -392,6 +404,7 @@ private:
     int mandownShown_ = -1;
     bool maximisedOnce_ = false;
     bool splittersPlaced_ = false;
+    bool shownOnce_ = false;  // the show routine has run (later runs: a language switch)
     varnel::tuning::TuningFeedback* feedback_ = nullptr;
     // The point last selected on each page (page number -> point).
     QHash<int, int> selectedPoints_;

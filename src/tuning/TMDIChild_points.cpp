@@ -8,6 +8,7 @@
 //
 // Which items a page's handlers accept, and whether an item keys the
 // transmitter or the receiver, are facts of the item table.
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -190,6 +191,13 @@ void TMDIChild::PointDoubleClicked(Page page, int point) {
     EnableChosenRow(page, point, rule->buttons);
 
     const TuningItem* item = FindItem(currentItem);
+    const bool raw = item != nullptr && item->layout == ItemLayout::Shared;
+    if (raw) {
+        // The raw codes keep nothing in the image and cannot be saved: the
+        // page goes back to the values the point sends, and Save stays off.
+        LoadPowerPage();
+        if (QWidget* save = control(QStringLiteral("Button2"))) save->setEnabled(false);
+    }
     if (LoadsValue(page, item, point)) {
         const int value = StoredValue(currentItem, point);
         if (value >= 0) currentValue = value;
@@ -202,6 +210,16 @@ void TMDIChild::PointDoubleClicked(Page page, int point) {
         }
     }
     SendPointFrame(rule->fskRecord, point, FrequencyOf(rule->frequency, false, point));
+}
+
+void TMDIChild::ReloadCurrentValue() {
+    const TuningItem* item = FindItem(currentItem);
+    if (item == nullptr || !inTunerMode) return;
+    const Page page = item->page;
+    if (selectedPoints_.value(static_cast<int>(page), 0) != currentPoint) return;
+    if (!LoadsValue(page, item, currentPoint)) return;
+    const int value = StoredValue(currentItem, currentPoint);
+    if (value >= 0) currentValue = value;
 }
 
 void TMDIChild::EnableChosenRow(Page page, int point, std::initializer_list<const char*> buttons) {
@@ -258,6 +276,29 @@ void TMDIChild::PointButtonClick(TPointButton* button) {
     if (const RowSpec* row = FindRow(place->page, selected)) {
         if (auto* chosen = control<TPointButton>(QString::fromLatin1(row->button))) chosen->forceChecked(true);
     }
+}
+
+bool TMDIChild::MovePointFocus(QObject* receiver, QKeyEvent* key) {
+    auto* button = qobject_cast<TPointButton*>(receiver);
+    if (button == nullptr || control(button->objectName()) != button) return false;
+    const auto place = FindPointButton(button->objectName().toStdString());
+    if (!place) return false;
+    if (key->type() != QEvent::KeyPress) return true;
+    const bool back = key->key() == Qt::Key_Up || key->key() == Qt::Key_Left;
+    const std::vector<RowSpec>& rows = PageSpecOf(place->page).rows;
+    TPointButton* next = nullptr;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const RowSpec& row = back ? rows[rows.size() - 1 - i] : rows[i];
+        if (row.button == nullptr || (back ? row.point >= place->point : row.point <= place->point)) continue;
+        auto* candidate = control<TPointButton>(QString::fromLatin1(row.button));
+        if (candidate == nullptr || !candidate->isVisibleTo(this) || !candidate->isEnabled()) continue;
+        next = candidate;
+        break;
+    }
+    if (next == nullptr) return true;  // the first or last point: the focus stays
+    next->setFocus(back ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+    PointButtonClick(next);
+    return true;
 }
 
 void TMDIChild::KeyingButtonClick(Page page) {

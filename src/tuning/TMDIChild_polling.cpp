@@ -81,6 +81,11 @@ void TMDIChild::ApplicationEvents1Message(QObject* receiver, QEvent* event, bool
     const QEvent::Type type = event->type();
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease) return;
     if (!IsArrowKey(static_cast<QKeyEvent*>(event)->key())) return;
+    // Arrow keys on a point button move to the neighbouring point.
+    if (MovePointFocus(receiver, static_cast<QKeyEvent*>(event))) {
+        handled = true;
+        return;
+    }
     const QString name = receiver->objectName();
     for (const char* filtered : kArrowFilteredButtons) {
         // Only this window's buttons: another window may reuse the names.

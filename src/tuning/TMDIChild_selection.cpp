@@ -5,12 +5,14 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QTreeWidgetItem>
+#include <string_view>
 
 #include "data/Global.h"
 #include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/TMDIChild.h"
+#include "tuning/TuningPages.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
@@ -26,6 +28,7 @@ const TuningItem* FindSelection(int key) {
 }
 
 QString ChildText(const char* key) { return QString::fromStdString(Text("ChildForm", key)); }
+QString T(const char* section, const char* key) { return QString::fromStdString(Text(section, key)); }
 
 // The byte of point p (1-based) of an array item, or the byte of a single item.
 int ItemByte(int code, int point) {
@@ -65,6 +68,16 @@ void TMDIChild::TreeView1DblClick() {
     const TuningItem* s = FindSelection(key);
     if (s == nullptr) return;
     const int code = TreeCodeForBand(*s, band);
+    if (s->layout == ItemLayout::Shared) {
+        // The raw node (expert mode only) live-sets the radio's codes 51 and
+        // 52, which exist in the first band only; in the second band it
+        // would act on a real item and change its values.
+        if (band != 0) {
+            pages_->showNeutralPage(T("Pages", "R0002"));
+            return;
+        }
+        panel1_->setText(node->text(0) + QStringLiteral("  \u2013  ") + T("Pages", "R0001"));
+    }
 
     if (s->loader == Loader::PowerByVariant) {
         SelectPowerByVariant(*s, code);
@@ -81,11 +94,21 @@ void TMDIChild::TreeView1DblClick() {
     currentItem = code;
     SetKeyingCaption(PageSpecOf(s->page).keyingButton, KeyingKey(s->keying));
     RunLoader(s->loader);
+    ShowPageHint(s);
     // Readings of an earlier selection are not this one's.
     if (s->page == Page::Temp) {
         for (const char* name : {"Label130", "Label132"}) control<QLabel>(QString::fromLatin1(name))->clear();
     }
     if (s->firstPoint > 0) PointDoubleClicked(s->page, s->firstPoint);
+}
+
+void TMDIChild::ShowPageHint(const TuningItem* selection) {
+    if (selection == nullptr || selection->page == Page::None) return;
+    // The low-battery thresholds are taken from the radio's own reading of
+    // the supply: the page has no value control, so it says how it works.
+    const bool battery = selection->treeKey != nullptr && (std::string_view(selection->treeKey) == "T0011" ||
+                                                            std::string_view(selection->treeKey) == "T0012");
+    pages_->setHint(selection->page, battery ? T("Pages", "H0001") : QString());
 }
 
 void TMDIChild::EndEarlierSelection() {
@@ -244,8 +267,22 @@ void TMDIChild::LoadSquelchPage() {
 void TMDIChild::LoadPowerPage() {
     const std::optional<PowerPair> pair = PairOf(currentItem);
     const TuningItem* item = FindItem(currentItem);
-    // Codes 51 and 52 ("1233") load nothing and keep the captions.
-    if (!pair || item == nullptr || item->layout == ItemLayout::Shared) return;
+    if (!pair || item == nullptr) return;
+    if (item->layout == ItemLayout::Shared) {
+        // Codes 51 and 52 ("1233"): the page shows exactly what their
+        // live-sets carry, the bytes of the arrays they share, and its
+        // columns say which code each one sends.
+        const PageSpec& spec = PageSpecOf(Page::Power);
+        for (const RowSpec& row : spec.rows) {
+            if (row.extraPoint) continue;
+            QList<int> codes;
+            for (const ColumnSpec& column : spec.columns) codes << (column.power == PowerColumn::Low ? pair->low : pair->high);
+            LoadRow(spec, row, codes);
+        }
+        control<QLabel>(QStringLiteral("Label20"))->setText(ChildText("C0016") + QStringLiteral(" (%1)").arg(pair->low));
+        control<QLabel>(QStringLiteral("Label23"))->setText(ChildText("C0017") + QStringLiteral(" (%1)").arg(pair->high));
+        return;
+    }
     const TuningItem* low = FindItem(pair->low);
     const bool eightPoints = low != nullptr && low->eightPointsWithNewFirmware && BandOfCode(pair->low) == 1 &&
                              radioInfo.newFirmware();

@@ -240,6 +240,21 @@ void TTreeView::drawRow(QPainter* painter, const QStyleOptionViewItem& option, c
     QTreeWidget::drawRow(painter, opt, index);
 }
 
+void DrawFocusFrame(QWidget* viewport) {
+    QPainter p(viewport);
+    QPen pen(QColor(0x33, 0x99, 0xfe));
+    pen.setWidth(2);
+    p.setPen(pen);
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(viewport->rect().adjusted(1, 1, -1, -1));
+}
+
+void TTreeView::paintEvent(QPaintEvent* event) {
+    QTreeWidget::paintEvent(event);
+    // The tree shows that it has the keyboard focus like every other stop.
+    if (hasFocus()) DrawFocusFrame(viewport());
+}
+
 void TTreeView::focusInEvent(QFocusEvent* event) {
     QTreeWidget::focusInEvent(event);
     viewport()->update();

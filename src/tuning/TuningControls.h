@@ -14,6 +14,12 @@
 class QToolButton;
 
 namespace varnel::tuning {
+// A blue frame inside a list's viewport while the list has the keyboard focus
+// (the same colour as the ring around the other controls).
+void DrawFocusFrame(QWidget* viewport);
+}
+
+namespace varnel::tuning {
 
 // A pair of step buttons attached to an edit (its associate). It holds a
 // position within [minimum, maximum], steps by `increment` without wrapping
@@ -140,6 +146,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     // The indent area of a selected row takes the node's selection colour too.
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };

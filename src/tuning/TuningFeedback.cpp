@@ -66,7 +66,8 @@ public:
     using QStyledItemDelegate::QStyledItemDelegate;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         const QFontMetrics metrics(option.font);
-        column_ = std::max(column_, metrics.horizontalAdvance(index.data(TMDIChild::kDecodedRole).toString()));
+        column_ = std::min(std::max(column_, metrics.horizontalAdvance(index.data(TMDIChild::kDecodedRole).toString())),
+                           TuningLog::kDecodedColumnMax);
         return {column_ + 24 + metrics.horizontalAdvance(index.data(Qt::DisplayRole).toString()), 18};
     }
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
@@ -84,7 +85,8 @@ public:
         const QRect area = opt.rect;
         painter->setPen(selected ? text : QColor(0x0b, 0x4f, 0x9c));
         painter->drawText(area.adjusted(4, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                          index.data(TMDIChild::kDecodedRole).toString());
+                          painter->fontMetrics().elidedText(index.data(TMDIChild::kDecodedRole).toString(),
+                                                            Qt::ElideMiddle, column_));
         painter->setPen(selected ? text : QColor(0xc8, 0xc8, 0xc8));
         const int split = area.left() + column_ + 12;
         painter->drawLine(split, area.top(), split, area.bottom());

@@ -3,16 +3,20 @@
 #include <QAction>
 #include <QDateTime>
 #include <QFile>
+#include <QFontMetrics>
 #include <QMenu>
 #include <QStringEncoder>
 #include <QStyledItemDelegate>
 
+#include "data/Global.h"
+#include "data/ItemTable.h"
 #include "lang/FrameLogText.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/FrameDecode.h"
 #include "protocol/Sendcmd.h"
 #include "ui/DialogSeam.h"
 #include "ui/FeedbackTexts.h"
+#include "tuning/TuningControls.h"
 #include "util/Csv.h"
 
 namespace varnel::tuning {
@@ -43,14 +47,30 @@ QString LocalDateTime(const QDateTime& when = {}) {
 // One field of the CSV table, by the rule of every CSV file the program writes.
 QString CsvField(const QString& text) { return QString::fromStdString(varnel::CsvField(text.toStdString())); }
 
-// The decoded column and the CSV columns of a line.
-void Describe(QListWidgetItem* line, const QString& when, const DecodedFrame& decoded) {
+// The decoded column and the CSV columns of a line; the tooltip shows both
+// whole (the list cuts a long decoded text, TuningLog::kDecodedColumnMax).
+void Describe(QListWidgetItem* line, const QString& when, const DecodedFrame& decoded, const QFont&) {
     QStringList columns{when};
     for (const std::string& field : DescribeFrameFields(decoded, ui::LanguageLookup())) {
         columns << QString::fromStdString(field);
     }
-    line->setData(TuningLog::kDecodedRole, QString::fromStdString(DescribeFrame(decoded, ui::LanguageLookup())));
+    const QString words = QString::fromStdString(DescribeFrame(decoded, ui::LanguageLookup()));
+    line->setData(TuningLog::kDecodedRole, words);
     line->setData(TuningLog::kFieldsRole, columns);
+    line->setToolTip(words + QLatin1Char('\n') + line->text());
+}
+
+// A receive item is tuned at the receive frequency of its point: the log
+// names that one, whichever frequency field the frame carries.
+DecodedFrame WithReceiveFrequency(DecodedFrame decoded) {
+    if (decoded.item < 0 || decoded.point < 1 || decoded.point > TunerImage::kPoints || decoded.frequency == 0) {
+        return decoded;
+    }
+    const TuningItem* item = FindItem(decoded.item);
+    const int band = BandOfCode(decoded.item);
+    if (item == nullptr || item->keying != ItemKeying::Receive || band < 0) return decoded;
+    decoded.frequency = tunerImage.rxFrequencyIn(band, decoded.point - 1);
+    return decoded;
 }
 
 }  // namespace
@@ -103,7 +123,7 @@ void TuningLog::logFrame(const std::uint8_t* bytes, std::uint16_t length, int di
     const QString when = LocalDateTime(at);
     auto* line = new QListWidgetItem(when + lineBody(bytes, length, direction));
     // The decoded column beside the bytes; the saved text keeps the line alone.
-    Describe(line, when, DecodeFrame(bytes, length, direction != 0));
+    Describe(line, when, WithReceiveFrequency(DecodeFrame(bytes, length, direction != 0)), font());
     appendSelected(line);
     emit frameLogged();
 }
@@ -120,13 +140,15 @@ void TuningLog::logTransferFailure(const TransferOutcome& outcome) {
     DecodedFrame decoded = received ? DecodeFrame(nullptr, 0, true)
                                     : DecodeFrame(lastSentFrame.data(), sentFrameLength, false);
     decoded.failure = outcome.Describe();
-    Describe(line, when, decoded);
+    Describe(line, when, decoded, font());
     addItem(line);
     scrollToBottom();
 }
 
 void TuningLog::logNote(const QString& text, const QDateTime& when) {
-    appendSelected(new QListWidgetItem(LocalDateTime(when) + QStringLiteral("  ") + text));
+    auto* line = new QListWidgetItem(LocalDateTime(when) + QStringLiteral("  ") + text);
+    line->setToolTip(line->text());
+    appendSelected(line);
 }
 
 void TuningLog::clearAsked() {
@@ -187,6 +209,21 @@ void TuningLog::saveAsked() {
     if (!failure.isEmpty()) {
         ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"), failure, ui::MessageButtons::Ok);
     }
+}
+
+void TuningLog::paintEvent(QPaintEvent* event) {
+    QListWidget::paintEvent(event);
+    if (hasFocus()) DrawFocusFrame(viewport());
+}
+
+void TuningLog::focusInEvent(QFocusEvent* event) {
+    QListWidget::focusInEvent(event);
+    viewport()->update();
+}
+
+void TuningLog::focusOutEvent(QFocusEvent* event) {
+    QListWidget::focusOutEvent(event);
+    viewport()->update();
 }
 
 }  // namespace varnel::tuning

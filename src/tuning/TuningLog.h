@@ -24,6 +24,10 @@ public:
     // its columns for a CSV file (QStringList: time, then the decoded fields).
     static constexpr int kDecodedRole = Qt::UserRole + 10;
     static constexpr int kFieldsRole = Qt::UserRole + 11;
+    // The widest the decoded column is drawn: a longer text (a failure's
+    // reason) is cut in the middle there, so that the bytes stay in view;
+    // the line's tooltip has it whole.
+    static constexpr int kDecodedColumnMax = 760;
 
     // Appends the line of a frame (direction 0: sent, else received) and
     // selects it. The line carries `when` (the time of the exchange), or the
@@ -49,6 +53,12 @@ public:
 signals:
     // A frame line was appended.
     void frameLogged();
+
+protected:
+    // A blue frame while the log has the keyboard focus.
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void appendSelected(QListWidgetItem* line);

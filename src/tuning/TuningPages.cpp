@@ -74,7 +74,9 @@ QWidget* ScrollBarCell(QWidget* parent, const CellSpec& cell, QList<QWidget*>& r
     bar->setRange(0, 255);
     bar->setSingleStep(5);
     bar->setPageStep(5);
-    bar->setMinimumWidth(240);
+    // Wide enough for its scale ("0", "(+5)", "255") and fine steps; the
+    // column takes whatever room the page has beyond that.
+    bar->setMinimumWidth(150);
     bar->setEnabled(false);
     rowWidgets << bar;
     return bar;
@@ -86,8 +88,8 @@ QWidget* EditCell(QWidget* parent, const ColumnSpec& column, const CellSpec& cel
     auto* box = new QWidget(parent);
     box->setObjectName(QString::fromLatin1(cell.name) + QStringLiteral("_cell"));
     auto* h = new QHBoxLayout(box);
-    const int pad = column.group != nullptr ? 3 : 0;  // inside a column band
-    h->setContentsMargins(0, pad, 0, pad);
+    // Room for the focus ring around the edit, which is drawn in this box.
+    h->setContentsMargins(3, 3, 3, 3);
     h->setSpacing(0);
     auto* edit = new TValueEdit(box);
     edit->setObjectName(QString::fromLatin1(cell.name));
@@ -166,10 +168,10 @@ public:
         content_->setObjectName(QString::fromLatin1(spec_.name) + QStringLiteral("_content"));
         content_->setAutoFillBackground(true);
         auto* v = new QVBoxLayout(content_);
-        v->setContentsMargins(18, 14, 18, 14);
+        v->setContentsMargins(6, 12, 6, 12);
         v->setSpacing(14);
         grid_ = new QGridLayout;
-        grid_->setHorizontalSpacing(16);
+        grid_->setHorizontalSpacing(6);
         grid_->setVerticalSpacing(6);
 
         addPointFrame();
@@ -180,6 +182,16 @@ public:
         shapeColumns();
         v->addLayout(tableRow());
         v->addLayout(pageButtons());
+        // What the page is for, where the item needs a word (hidden otherwise).
+        auto* hint = new QLabel(content_);
+        hint->setObjectName(QString::fromLatin1(spec_.name) + QStringLiteral("_hint"));
+        hint->setWordWrap(true);
+        hint->setMaximumWidth(520);
+        QPalette hintPal = hint->palette();
+        hintPal.setColor(QPalette::WindowText, QColor(70, 70, 70));
+        hint->setPalette(hintPal);
+        hint->hide();
+        v->addWidget(hint);
         v->addStretch(1);
 
         area->setWidget(content_);
@@ -217,7 +229,7 @@ private:
                                           "border-radius: 3px; margin: 0px; padding: 0px; }");
             grid_->addWidget(band, firstPointRow_, cellColumn(c), static_cast<int>(spec_.rows.size()), 1);
             // Room around the cells, so the band shows as a column.
-            grid_->setColumnMinimumWidth(cellColumn(c), column.kind == CellKind::WordEdit ? 92 : 80);
+            grid_->setColumnMinimumWidth(cellColumn(c), column.kind == CellKind::WordEdit ? 78 : 66);
         }
     }
 
@@ -528,6 +540,14 @@ bool TuningPages::onCoveredPage(const QObject* object) const {
         }
     }
     return false;
+}
+
+void TuningPages::setHint(Page p, const QString& text) {
+    const PageSpec& spec = PageSpecOf(p);
+    auto* hint = control<QLabel>(QString::fromLatin1(spec.name) + QStringLiteral("_hint"));
+    if (hint == nullptr) return;
+    hint->setText(text);
+    hint->setVisible(!text.isEmpty());
 }
 
 void TuningPages::setExtraPowerRowsVisible(bool visible) {

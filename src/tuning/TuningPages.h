@@ -56,6 +56,8 @@ public:
     // takes the policy then.
     static void setFocusPolicy(QWidget* control, Qt::FocusPolicy policy);
 
+    // The hint line of a page under its buttons; an empty text hides it.
+    void setHint(Page page, const QString& text);
     // Shows or hides rows 6 to 8 of sbox_power.
     void setExtraPowerRowsVisible(bool visible);
     // Writes rxFrequency / txFrequency into the RX and TX labels of the scope's pages.

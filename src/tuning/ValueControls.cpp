@@ -47,6 +47,12 @@ std::uint8_t* FskSlot(int code, const ColumnSpec& column, int point) {
     return at < 0 ? nullptr : &tunerImage[static_cast<std::size_t>(at)];
 }
 
+// Codes 51 and 52 (the raw node): live-sets of their own, bytes of others.
+bool IsRawCode(int code) {
+    const TuningItem* item = FindItem(code);
+    return item != nullptr && item->layout == ItemLayout::Shared;
+}
+
 bool IsFskItem(int code) {
     const std::optional<ItemBytesInfo> bytes = ItemBytes(code);
     return bytes && bytes->layout == ItemLayout::FskBlock;
@@ -233,7 +239,10 @@ void ValueControls::upDownClicked(TUpDown* upDown) {
             const int code = PowerColumnCode(at->page, currentItem, at->column.power, at->row.extraPoint);
             if (code != kNoCode) {
                 currentItem = code;
-                if (std::uint8_t* slot = Slot(code, currentPoint)) *slot = static_cast<std::uint8_t>(upDown->position() & 0xFF);
+                // The raw codes 51 and 52 go to the radio only: their bytes
+                // are items 20 and 21, which this page must not change.
+                std::uint8_t* slot = IsRawCode(code) ? nullptr : Slot(code, currentPoint);
+                if (slot != nullptr) *slot = static_cast<std::uint8_t>(upDown->position() & 0xFF);
             }
             SendCellValue(upDown);
             break;
@@ -274,6 +283,13 @@ void ValueControls::editEntered(QLineEdit* edit) {
                     currentItem = code;
                     if (std::uint8_t* slot = Slot(code, currentPoint)) applyTypedByte(edit, upDown, *slot);
                 }
+            } else if (IsRawCode(currentItem)) {
+                // The raw codes: the typed value, within the cell's range,
+                // is what the edit shows and what goes out; nothing is stored.
+                const int code = PowerColumnCode(at->page, currentItem, at->column.power, at->row.extraPoint);
+                if (code != kNoCode) currentItem = code;
+                auto scratch = static_cast<std::uint8_t>(upDown->storedPosition() & 0xFF);
+                applyTypedByte(edit, upDown, scratch);
             }
             SendCellValue(upDown);
             break;

@@ -46,7 +46,7 @@ TEST(FrameDecode, LiveSetOfPowerPointFour) {
 
     const std::string line = DescribeFrame(d, Keys);
     EXPECT_EQ(line,
-              "<Status/D0001> \xC2\xB7 <Status/D0062> \xC2\xB7 <TreeView/T0022> \xC2\xB7 400-470 MHz \xC2\xB7 "
+              "<Status/D0001> \xC2\xB7 <Status/D0062> \xC2\xB7 <TreeView/T0022> (<ChildForm/C0016>) \xC2\xB7 400-470 MHz \xC2\xB7 "
               "<Status/A0001> \xC2\xB7 <Status/F0002> 4 \xC2\xB7 435.050000 MHz \xC2\xB7 <Status/F0003> 120");
 }
 
@@ -84,7 +84,8 @@ TEST(FrameDecode, SaveOfAPairAndOfOneByte) {
     EXPECT_EQ(d.item, 18);
     EXPECT_EQ(d.dataBytes, 16u);
     EXPECT_EQ(d.value, -1);
-    EXPECT_EQ(DescribeAcknowledged(d, 3, Keys), "<Status/K0066> <TreeView/T0022>, <Status/F0002> 3");
+    // Item 18 is the low column of the pair its tree node selects.
+    EXPECT_EQ(DescribeAcknowledged(d, 3, Keys), "<Status/K0066> <TreeView/T0022> (<ChildForm/C0016>), <Status/F0002> 3");
 
     const auto single = Frame(0x0066, {27, 1, 77});  // man-down value
     const DecodedFrame s = DecodeFrame(single.data(), single.size(), false);
@@ -179,4 +180,22 @@ TEST(FrameDecode, TooShortOrForeignBytes) {
 }
 
 }  // namespace
+// A column of a pair without a tree node of its own is named by the pair's
+// node and its column, not by its number; so are the raw codes.
+TEST(FrameDecode, ColumnsAreNamedByTheirPairsNode) {
+    const auto high = Frame(0x0062, {19, 5, 3, 0x19, 0xEE, 0x56, 0x10, 77});
+    const DecodedFrame d = DecodeFrame(high.data(), high.size(), false);
+    EXPECT_NE(DescribeFrame(d, Keys).find("<TreeView/T0022> (<ChildForm/C0017>)"), std::string::npos);
+    const auto nine = Frame(0x0062, {9, 5, 1, 0x19, 0xEE, 0x56, 0x10, 77});
+    const DecodedFrame n = DecodeFrame(nine.data(), nine.size(), false);
+    EXPECT_NE(DescribeFrame(n, Keys).find("<TreeView/T0014> (<ChildForm/C0013>)"), std::string::npos);
+    const auto middle = Frame(0x0062, {26, 5, 1, 0x19, 0xEE, 0x56, 0x10, 77});
+    const DecodedFrame m = DecodeFrame(middle.data(), middle.size(), false);
+    EXPECT_NE(DescribeFrame(m, Keys).find("<TreeView/T0014> (<ChildForm/C0024>)"), std::string::npos);
+    const auto raw = Frame(0x0062, {51, 5, 1, 0x19, 0xEE, 0x56, 0x10, 77});
+    const DecodedFrame r = DecodeFrame(raw.data(), raw.size(), false);
+    EXPECT_NE(DescribeFrame(r, Keys).find("1233 (<ChildForm/C0016> 51)"), std::string::npos);
+    for (const DecodedFrame& f : {d, n, m, r}) EXPECT_EQ(DescribeFrame(f, Keys).find("<Status/F0013>"), std::string::npos);
+}
+
 }  // namespace varnel

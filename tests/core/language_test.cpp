@@ -310,7 +310,7 @@ TEST_P(ShippedLanguageFile, LayoutIsUtf8CrLfOneBlockPerSectionInTableOrder) {
     // safety questions, status bar, ...), each one block, each known here.
     const std::vector<std::string> laterSections = {"VirtualRadio", "Files",   "Safety", "Status",
                                                     "StatusLog",    "Link",    "Errors", "Records",
-                                                    "Align",        "Cli",    "Tuner"};
+                                                    "Align",        "Cli",    "Tuner",  "Pages"};
     const auto isLater = [&](const std::string& section) {
         return std::find(laterSections.begin(), laterSections.end(), section) != laterSections.end();
     };

@@ -147,7 +147,9 @@ private slots:
         w->control<QPushButton>(QStringLiteral("Button2"))->click();
         QVERIFY(w->SaveTimer()->isActive());
         RunTimer(w->SaveTimer(), &TMDIChild::SaveItemTimer, w);
-        const QString caption = TestEnvironment::text("TreeView", FindItem(kPowerItem)->treeKey);
+        // The low column of the pair, named with its column.
+        const QString caption = TestEnvironment::text("TreeView", FindItem(kPowerItem)->treeKey) + " (" +
+                                TestEnvironment::text("ChildForm", "C0016") + ")";
         const QString saved = S("K0066") + " " + caption + ", " + S("F0002") + " 3 \u2713";
         QVERIFY2(bar->lastActionText().startsWith(saved), qPrintable(bar->lastActionText()));
         QVERIFY(bar->lastActionText().contains(kTimeOfDay));
@@ -329,7 +331,9 @@ private slots:
         QStringList decoded;
         for (int i = 0; i < w->ListBox1()->count(); ++i) decoded << w->ListBox1()->item(i)->data(TMDIChild::kDecodedRole).toString();
         const QString dot = QStringLiteral(" \u00B7 ");
-        const QString caption = TestEnvironment::text("TreeView", FindItem(kPowerItem)->treeKey);
+        // The low column of the pair, named with its column.
+        const QString caption = TestEnvironment::text("TreeView", FindItem(kPowerItem)->treeKey) + " (" +
+                                TestEnvironment::text("ChildForm", "C0016") + ")";
         const QString freq = QString::fromStdString(FormatMegahertz(txFrequency(2)));
         const int value = tunerImage[kPowerArray + 2];
         const QStringList expected = {

@@ -123,10 +123,12 @@ Expected ExpectedControls(int key, int band, int variant) {
             break;
         }
         case 35:
-            if (band == 1) {  // "1233" is item 78 in band 1
+            // "1233" (codes 51 and 52) shows the arrays its codes share with
+            // items 20 and 21; in band 1 it selects nothing.
+            if (band == 0) {
                 for (int p = 0; p < 5; ++p) {
-                    add(QString("UpDown%1").arg(7 + p), Byte(436 + p));
-                    add(QString("UpDown%1").arg(1 + p), Byte(444 + p));
+                    add(QString("UpDown%1").arg(7 + p), Byte(196 + p));
+                    add(QString("UpDown%1").arg(1 + p), Byte(204 + p));
                 }
             }
             break;
@@ -161,6 +163,7 @@ class ItemSelectionTest : public test::TuningWindowCase {
 private:
     std::unique_ptr<RecordingWindow> makeWindow(VirtualPreset preset) {
         FillImage();
+        expertMode = true;  // the raw node "1233" is in the tree
         return test::OpenTuningWindow<RecordingWindow>(*env_, host_,
                                                        {.preset = preset, .image = test::WindowImage::Kept, .linked = false});
     }
@@ -243,6 +246,13 @@ private slots:
         };
         for (const Row& r : rows) {
             for (int band = 0; band < 2; ++band) {
+                if (r.key == 35 && band == 1) {
+                    // The raw codes exist in band 0 only: the neutral page,
+                    // the show routine's item 4 stays, no point handler.
+                    QTest::addRow("key %d, variant preset %d, band %d", r.key, r.preset, band)
+                        << r.preset << r.key << band << kNone << 4 << QString() << QString() << kNone << 0;
+                    continue;
+                }
                 QTest::addRow("key %d, variant preset %d, band %d", r.key, r.preset, band)
                     << r.preset << r.key << band << r.page << (band == 0 ? r.item0 : r.item1)
                     << QString::fromLatin1(r.button) << QString::fromLatin1(r.buttonKey) << r.pointPage << r.point;
@@ -276,7 +286,12 @@ private slots:
         select(*w, key);
 
         QTreeWidgetItem* node = NodeWithKey(w->TreeView1(), key);
-        QCOMPARE(w->Panel1()->text(), node->text(0));
+        // The raw node's caption says what it is for after its name.
+        if (key == 35 && band == 0) {
+            QVERIFY(w->Panel1()->text().startsWith(node->text(0) + "  "));
+        } else {
+            QCOMPARE(w->Panel1()->text(), node->text(0));
+        }
         QVERIFY(!w->Panel1()->text().isEmpty());
         // A selection without a page of its own puts the neutral page in
         // front, so that the page left there cannot act for the item.
@@ -359,7 +374,7 @@ private slots:
         QTest::newRow("T0023, band 1, new firmware") << lg << 1 << 33 << true;
         QTest::newRow("T0022, band 0, new firmware") << lg << 0 << 32 << false;
         QTest::newRow("T0022, band 1, old firmware") << v0 << 1 << 32 << false;
-        QTest::newRow("1233, band 1, new firmware") << lg << 1 << 35 << false;
+        QTest::newRow("1233, band 0, new firmware") << lg << 0 << 35 << false;
     }
     void rowsSixToEightOfThePowerPage() {
         QFETCH(int, preset);
@@ -397,20 +412,21 @@ private slots:
         QCOMPARE(currentItem, 70);
     }
 
-    void node1233KeepsWhatThePreviousSelectionLoaded() {
+    void node1233ShowsTheArraysItSends() {
         auto w = makeWindow(VirtualPreset::LargeNewFirmware);
         w->show();
         varnel::band = 1;
         select(*w, 32);
         QVERIFY(w->control("RadioButton06")->isVisible());
-        const int low1 = w->control<TUpDown>("UpDown7")->position();
-        const QString lowCaption = w->control<QLabel>("Label20")->text();
         varnel::band = 0;
         select(*w, 35);
         QCOMPARE(currentItem, 52);
         QVERIFY(!w->control("RadioButton06")->isVisible());
-        QCOMPARE(w->control<TUpDown>("UpDown7")->position(), low1);
-        QCOMPARE(w->control<QLabel>("Label20")->text(), lowCaption);
+        // Not what the previous selection left: the bytes of codes 51 and 52.
+        QCOMPARE(w->control<TUpDown>("UpDown7")->position(), Byte(196));
+        QCOMPARE(w->control<TUpDown>("UpDown1")->position(), Byte(204));
+        QCOMPARE(w->control<QLabel>("Label20")->text(), ChildText("C0016") + " (51)");
+        QCOMPARE(w->control<QLabel>("Label23")->text(), ChildText("C0017") + " (52)");
         QCOMPARE(w->frontPage(), w->pageList().at(1));
     }
 
@@ -436,7 +452,8 @@ private slots:
         w->control<TUpDown>("UpDown17")->setPosition(55);
         w->control<TUpDown>("UpDown47")->setPosition(44);
         w->control<QLabel>("Label20")->setText("caption");
-        for (const int item : {0, 22, 23, 30, 51, 52, 99}) {
+        // (51 and 52 load the arrays they share: node1233ShowsTheArraysItSends.)
+        for (const int item : {0, 22, 23, 30, 99}) {
             currentItem = item;
             w->LoadCtcssPage();
             w->LoadSquelchPage();
@@ -447,7 +464,7 @@ private slots:
         QCOMPARE(w->control<TUpDown>("UpDown23")->position(), 77);
         QCOMPARE(w->control<QLabel>("Label46")->text(), QString("x"));
         QCOMPARE(w->control<TUpDown>("UpDown7")->position(), 66);
-        QCOMPARE(w->control<QLabel>("Label20")->text(), QString("caption"));  // 51 and 52 keep the captions
+        QCOMPARE(w->control<QLabel>("Label20")->text(), QString("caption"));
         QCOMPARE(w->control<TUpDown>("UpDown17")->position(), 55);
         QCOMPARE(w->control<TUpDown>("UpDown47")->position(), 44);
         // Item 11 (no tree node) is a CTCSS-type array and loads.

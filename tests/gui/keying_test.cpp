@@ -488,8 +488,9 @@ private slots:
         QTest::newRow("RadioButton3") << Page::Power << "RadioButton3" << "RadioButton4" << true;
         QTest::newRow("RadioButton15") << Page::Ctcss << "RadioButton15" << "RadioButton16" << true;
         QTest::newRow("RadioButton19") << Page::Sql << "RadioButton19" << "RadioButton20" << true;
-        // The mobile page's buttons are not filtered: Qt moves the check.
-        QTest::newRow("RadioButton9") << Page::PowerMobile << "RadioButton9" << "RadioButton10" << false;
+        // The other pages' point buttons move the same way.
+        QTest::newRow("RadioButton9") << Page::PowerMobile << "RadioButton9" << "RadioButton10" << true;
+        QTest::newRow("RadioButton35") << Page::Fsk << "RadioButton35" << "RadioButton36" << true;
     }
     void arrowKeysOnFilteredPointButtons() {
         QFETCH(Page, page);
@@ -506,15 +507,17 @@ private slots:
         b->setChecked(true);
         b->setFocus();
         QTRY_VERIFY(b->hasFocus());
+        // Down and Right move to the next point, Up and Left back: two on,
+        // two back, one on ends on the next point.
         for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Right, Qt::Key_Up, Qt::Key_Left, Qt::Key_Down}) {
             QTest::keyClick(QApplication::focusWidget(), key);
-            if (!filtered) break;
         }
-        QCOMPARE(b->isChecked(), filtered);
-        // Qt moves the focus on the buttons it is left with, but the check
-        // stays off a point that the double-click has not made live.
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(n));
+        // The check stays off points that no double-click has made live:
+        // coming back to b acts as a click on it and takes the stray check off.
+        Q_UNUSED(filtered);
+        QVERIFY(!b->isChecked());
         QVERIFY(!n->isChecked());
-        if (!filtered) QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(n));
     }
 
     void filterIsRemovedWithTheWindow() {
@@ -538,8 +541,9 @@ private slots:
         QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier);
         w->ApplicationEvents1Message(w->control("RadioButton3"), &letter, handled);
         QVERIFY(!handled);
+        // The single point of a page: the arrow is taken, the focus stays.
         w->ApplicationEvents1Message(w->control("RadioButton6"), &arrow, handled);
-        QVERIFY(!handled);
+        QVERIFY(handled);
     }
 
     // ---- look ------------------------------------------------------------------------------

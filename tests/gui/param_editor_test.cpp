@@ -72,7 +72,7 @@ private slots:
     void frequencyEntryIsStoredBigEndian();
     void oddFrequencyTexts_data();
     void oddFrequencyTexts();
-    void bytesAboveTheRangeBecome255();
+    void bytesAboveTheRangeAreRefused();
     void clearedCellKeepsItsValue();
     void cellPassedThroughKeepsItsValue();
     void frequencyRowsNeedTheExpertSwitch();
@@ -250,21 +250,24 @@ void ParamEditorTest::oddFrequencyTexts() {
     if (keepsOld) QCOMPARE(env.dialogs().messages.first().kind, ui::MessageKind::Error);
 }
 
-void ParamEditorTest::bytesAboveTheRangeBecome255() {
+void ParamEditorTest::bytesAboveTheRangeAreRefused() {
     TestEnvironment env;
     LoadPreset(VirtualPreset::LargeNewFirmware);
     TParamForm form;
     form.show();
-    TypeIntoCell(form, 3, 3, QStringLiteral("300"));  // item 2, byte 66
-    QCOMPARE(form.editImage[66], std::uint8_t{255});
-    QCOMPARE(form.cellText(3, 3), QStringLiteral("255"));
+    const std::uint8_t old66 = form.editImage[66];
+    TypeIntoCell(form, 3, 3, QStringLiteral("300"));  // item 2, byte 66: refused, kept
+    QCOMPARE(form.editImage[66], old66);
+    QCOMPARE(form.cellText(3, 3), QString::number(old66));
+    QCOMPARE(env.dialogs().messages.size(), 1);
     TypeIntoCell(form, 2, 11, QStringLiteral("42"));  // item 4, point 2: byte 69
     QCOMPARE(form.editImage[69], std::uint8_t{42});
-    TypeIntoCell(form, 1, 34, QStringLiteral("999"));  // item 31 column D, point 1: 536
-    QCOMPARE(form.editImage.word(536), std::uint16_t{255});
-    QCOMPARE(form.cellText(1, 34), QStringLiteral("255"));
+    TypeIntoCell(form, 1, 34, QStringLiteral("999"));  // item 31 column D, point 1: 536 (0 to 4096)
+    QCOMPARE(form.editImage.word(536), std::uint16_t{999});
+    QCOMPARE(form.cellText(1, 34), QStringLiteral("999"));
     TypeIntoCell(form, 5, 45, QStringLiteral("7"));  // item 32 column E, point 5: 568 + 40 + 8
     QCOMPARE(form.editImage.word(616), std::uint16_t{7});
+    QCOMPARE(env.dialogs().messages.size(), 1);  // only the 300
 }
 
 void ParamEditorTest::clearedCellKeepsItsValue() {
@@ -386,19 +389,27 @@ void ParamEditorTest::editorKeysFollowTheRow() {
     expertMode = true;
     TParamForm form;
     form.show();
-    // Byte rows: three digits, nothing else.
+    // Byte rows: nothing typed vanishes (eight characters at most), so a
+    // wrong entry is seen and refused rather than silently changed.
+    const std::uint8_t old68 = form.editImage[68];
     form.StringGrid1SelectCell(1, 11);
     form.Edit1->selectAll();
     QTest::keyClicks(form.Edit1, QStringLiteral("1a.-2 34"));
-    QCOMPARE(form.Edit1->text(), QStringLiteral("123"));
+    QCOMPARE(form.Edit1->text(), QStringLiteral("1a.-2 34"));
+    form.Edit1Exit();
+    QCOMPARE(form.editImage[68], old68);
+    QCOMPARE(env.dialogs().messages.size(), 1);
+    form.StringGrid1SelectCell(1, 11);
+    form.Edit1->selectAll();
+    QTest::keyClicks(form.Edit1, QStringLiteral("123"));
     QTest::keyClick(form.Edit1, Qt::Key_Backspace);
     QCOMPARE(form.Edit1->text(), QStringLiteral("12"));
     form.Edit1Exit();
     QCOMPARE(form.editImage[68], std::uint8_t{12});
-    // Frequency rows: digits and the point, ten characters.
+    // Frequency rows: ten characters.
     form.StringGrid1SelectCell(1, 1);
     form.Edit1->selectAll();
-    QTest::keyClicks(form.Edit1, QStringLiteral("4x35.0500001"));
+    QTest::keyClicks(form.Edit1, QStringLiteral("435.0500001"));
     QCOMPARE(form.Edit1->text(), QStringLiteral("435.050000"));
     // Paste is a keystroke outside the set as well.
     QTest::keyClick(form.Edit1, Qt::Key_V, Qt::ControlModifier);

@@ -280,7 +280,7 @@ private slots:
             {"T0013", 23}, {"T0014", 24}, {"T0011", 21}, {"T0012", 22}, {"T0016", 26}, {"T0017", 27}, {"T0018", 28},
             {"T0023", 33}, {"T0019", 29}, {"T0020", 30}, {"T0021", 31}, {"T0022", 32}};
         for (const auto& n : transmitter) expected << node(2, caption(n.first), n.second, 0);
-        expected << node(2, "1233", 35, 0);
+        if (expertMode) expected << node(2, "1233", 35, 0);  // the raw node: expert mode only
         if (variant == 1) expected << node(2, caption("T0044"), 34, 0);
         if (info.largeModel()) {
             expected << node(2, caption("T0056"), 36, 0) << node(2, caption("T0045"), 37, 0)
@@ -401,7 +401,8 @@ private slots:
             QString text;
             if (auto* label = qobject_cast<QLabel*>(control)) text = label->text();
             if (auto* button = qobject_cast<QAbstractButton*>(control)) text = button->text();
-            QCOMPARE(text, TestEnvironment::text(keyed.section, keyed.key));
+            // The frequency headers break before their unit.
+            QCOMPARE(text.replace(QStringLiteral("\n("), QStringLiteral(" (")), TestEnvironment::text(keyed.section, keyed.key));
         }
         // Spot checks of the table against the language file.
         QCOMPARE(w->control<QRadioButton>("RadioButton13")->text(), ChildText("C0002"));
@@ -409,8 +410,8 @@ private slots:
         QCOMPARE(w->control<QRadioButton>("RadioButton07")->text(), ChildText("C00062"));
         QCOMPARE(w->control<QRadioButton>("RadioButton28")->text(), ChildText("C0004"));
         QCOMPARE(w->control<QLabel>("Label142")->text(), ChildText("C0001"));
-        QCOMPARE(w->control<QLabel>("Label118")->text(), ChildText("C0010"));
-        QCOMPARE(w->control<QLabel>("Label141")->text(), ChildText("C0011"));
+        QCOMPARE(w->control<QLabel>("Label118")->text(), ChildText("C0010").replace(" (", "\n("));
+        QCOMPARE(w->control<QLabel>("Label141")->text(), ChildText("C0011").replace(" (", "\n("));
         QCOMPARE(w->control<QLabel>("Label51")->text(), ChildText("C0019"));
         QCOMPARE(w->control<QLabel>("Label91")->text(), ChildText("C0024"));
         QCOMPARE(w->control<QLabel>("Label112")->text(), ChildText("C0027"));
@@ -443,7 +444,7 @@ private slots:
         QCOMPARE(w->Panel1()->text(), TreeText("T0006"));
         QVERIFY(TreeText("T0006") != QString("RX Sensitivity"));
         QCOMPARE(w->TreeView1()->topLevelItem(0)->child(0)->text(0), TreeText("T0001"));
-        QCOMPARE(w->ListBox1()->count(), 0);
+        QCOMPARE(w->ListBox1()->count(), 1);  // the log is kept
         QCOMPARE(host_.documentCommands, (QList<bool>{true, true}));
     }
 

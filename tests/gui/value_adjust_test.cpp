@@ -226,8 +226,10 @@ private slots:
         QTest::newRow("26 high") << v0 << pw << 26 << 1 << "UpDown1" << 9 << 108;
         QTest::newRow("19 low") << v0 << pw << 19 << 2 << "UpDown8" << 18 << 181;
         QTest::newRow("20 high") << v0 << pw << 20 << 5 << "UpDown5" << 21 << 208;
-        QTest::newRow("52 low: item 20's slot") << v0 << pw << 52 << 1 << "UpDown7" << 51 << 196;
-        QTest::newRow("51 high: item 21's slot") << v0 << pw << 51 << 3 << "UpDown3" << 52 << 206;
+        // The raw codes 51 and 52 are sent, but their bytes are items 20
+        // and 21, which they must not change: no byte changes (-1).
+        QTest::newRow("52 low: sent as 51, no slot") << v0 << pw << 52 << 1 << "UpDown7" << 51 << -1;
+        QTest::newRow("51 high: sent as 52, no slot") << v0 << pw << 51 << 3 << "UpDown3" << 52 << -1;
         QTest::newRow("86 low") << v0 << pw << 86 << 4 << "UpDown10" << 70 << 375;
         QTest::newRow("78 high, point 7") << lg << pw << 78 << 7 << "UpDown07" << 79 << 450;
         QTest::newRow("81 low, point 8") << lg << pw << 81 << 8 << "UpDown014" << 80 << 459;
@@ -249,7 +251,7 @@ private slots:
         QVERIFY(u);
         u->setPosition(200);
         TunerImage expected = tunerImage;
-        expected[static_cast<std::size_t>(offset)] = 201;
+        if (offset >= 0) expected[static_cast<std::size_t>(offset)] = 201;
         u->step(+1);
         QCOMPARE(currentItem, expectedItem);
         QVERIFY2(tunerImage.bytes == expected.bytes, "exactly the column's slot changes");
@@ -265,21 +267,24 @@ private slots:
     void enterUnderSharedArraysStoresNothing_data() {
         QTest::addColumn<int>("inForce");
         QTest::addColumn<QString>("editName");
-        QTest::newRow("51, high column") << 51 << "Edit1";
-        QTest::newRow("52, low column") << 52 << "Edit7";
-        QTest::newRow("26: only 9 and 10 are taken") << 26 << "Edit1";
+        QTest::addColumn<int>("sentItem");
+        // The raw codes switch to the column touched, like the up-downs.
+        QTest::newRow("51, high column") << 51 << "Edit1" << 52;
+        QTest::newRow("52, low column") << 52 << "Edit7" << 51;
+        QTest::newRow("26: only 9 and 10 are taken") << 26 << "Edit1" << 26;
     }
     void enterUnderSharedArraysStoresNothing() {
         QFETCH(int, inForce);
         QFETCH(QString, editName);
+        QFETCH(int, sentItem);
         open(VirtualPreset::Variant0, Page::Power, inForce, 1);
         const TunerImage before = tunerImage;
         enter(editName.toLatin1().constData(), "100");
         QVERIFY(tunerImage.bytes == before.bytes);
-        QCOMPARE(currentItem, inForce);
+        QCOMPARE(currentItem, sentItem);
         const std::vector<LiveSet> sent = LiveSets(radio());
         QCOMPARE(sent.size(), std::size_t{1});
-        QCOMPARE(sent[0].item, inForce);
+        QCOMPARE(sent[0].item, sentItem);
         QCOMPARE(sent[0].value, 100);
         QCOMPARE(sent[0].action, action::kItemSelected);
     }
