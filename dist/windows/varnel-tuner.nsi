@@ -9,7 +9,9 @@
 ; nothing else: archives, backups, records and settings stay.
 ; Silent install: varnel-tuner-setup.exe /S [/D=C:\folder]
 
-Unicode true
+; A 64-bit installer (Debian's nsis has the amd64 stubs and plugins): it runs
+; where the program runs, and under a 64-bit-only Wine.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 !include "MUI2.nsh"
 !include "x64.nsh"
