@@ -4,7 +4,10 @@
 #   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
 #         -DVARNEL_GUI=OFF -DVARNEL_BENCH=OFF
 # builds the core library with the Windows device backend, varnel-cli.exe and
-# core_tests.exe; scripts/windows-tests runs them under wine64.
+# core_tests.exe; scripts/windows-tests runs them under wine64. With
+# -DVARNEL_WINDOWS_PREFIX=$(scripts/windows-qt --print) the records are kept
+# in SQLite, and with -DVARNEL_GUI=ON the desktop program and its tests are
+# built against the Qt there.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(VARNEL_MINGW_TRIPLET x86_64-w64-mingw32)
@@ -24,13 +27,32 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # host build, with the same sources, is clean.
 set(CMAKE_CXX_FLAGS_INIT "-Wno-restrict -Wno-array-bounds")
 
-# Self-contained executables: no MinGW runtime DLLs to carry around.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# The Windows libraries scripts/windows-qt builds from Debian's sources
+# (SQLite; Qt and QCustomPlot for the desktop program), when given:
+#   -DVARNEL_WINDOWS_PREFIX=$(scripts/windows-qt --print)
+if(VARNEL_WINDOWS_PREFIX)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${VARNEL_WINDOWS_PREFIX})
+endif()
 
-# Debian has no MinGW builds of SQLite or libpq: the record stores are left
-# out (opening one says so). Header-only nlohmann-json is taken from the
-# host, without the rest of the host's include folder.
-set(VARNEL_RECORD_STORES OFF CACHE BOOL "" FORCE)
+if(VARNEL_GUI)
+  # The desktop program shares one C++ runtime with the Qt DLLs: the MinGW
+  # runtime DLLs go beside it (libstdc++-6, libgcc_s_seh-1, libwinpthread-1).
+  set(CMAKE_EXE_LINKER_FLAGS_INIT "")
+else()
+  # Self-contained executables: no MinGW runtime DLLs to carry around.
+  set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+endif()
+
+# Debian has no MinGW builds of SQLite or libpq. With SQLite from the prefix
+# above the records are kept in SQLite; PostgreSQL is left out (connecting
+# says so), as is every store without it. Header-only nlohmann-json is taken
+# from the host, without the rest of the host's include folder.
+if(VARNEL_WINDOWS_PREFIX AND EXISTS ${VARNEL_WINDOWS_PREFIX}/.stamp-sqlite3)
+  set(VARNEL_RECORD_STORES ON CACHE BOOL "" FORCE)
+else()
+  set(VARNEL_RECORD_STORES OFF CACHE BOOL "" FORCE)
+endif()
+set(VARNEL_POSTGRES_STORE OFF CACHE BOOL "" FORCE)
 set(VARNEL_HOST_HEADER_ONLY_LIBS /usr/include/nlohmann CACHE STRING "")
 # GoogleTest is built from Debian's source package.
 set(VARNEL_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "")

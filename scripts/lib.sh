@@ -8,7 +8,7 @@ JOBS="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 # Debian packages the build, the tests and the program need.
 VARNEL_PACKAGES=(
   cmake make g++ pkg-config
-  qt6-base-dev qt6-charts-dev libqt6opengl6-dev qt6-translations-l10n libgl-dev libudev-dev
+  qt6-base-dev libqcustomplot-dev qt6-translations-l10n libgl-dev libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-wqy-microhei
   libsqlite3-dev libpq-dev nlohmann-json3-dev

@@ -3,8 +3,6 @@
 #include "lang/DataFolders.h"
 
 #include <QAction>
-#include <QChart>
-#include <QChartView>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -15,17 +13,14 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLineSeries>
 #include <QMenu>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScatterSeries>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
-#include <QValueAxis>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <chrono>
@@ -35,6 +30,7 @@
 #include <thread>
 
 #include "align/AlignRecords.h"
+#include "dialogs/AlignPlot.h"
 #include "ui/AppFonts.h"
 #include "ui/DialogSeam.h"
 #include "data/Global.h"
@@ -198,31 +194,8 @@ void TAlignForm::buildStepTable() {
 
 // The current point's chart: the readings against the value, and the target.
 void TAlignForm::buildChart() {
-    chart_ = new QChart;
-    chart_->legend()->setAlignment(Qt::AlignBottom);
-    trace_ = new QLineSeries;
-    tries_ = new QScatterSeries;
-    tries_->setMarkerSize(8);
-    target_ = new QLineSeries;
-    QPen dashed(Qt::darkGreen);
-    dashed.setStyle(Qt::DashLine);
-    target_->setPen(dashed);
-    chart_->addSeries(trace_);
-    chart_->addSeries(tries_);
-    chart_->addSeries(target_);
-    axisX_ = new QValueAxis;
-    axisY_ = new QValueAxis;
-    axisX_->setLabelFormat(QStringLiteral("%d"));
-    chart_->addAxis(axisX_, Qt::AlignBottom);
-    chart_->addAxis(axisY_, Qt::AlignLeft);
-    for (QAbstractSeries* s : chart_->series()) {
-        s->attachAxis(axisX_);
-        s->attachAxis(axisY_);
-    }
-    ChartView = new QChartView(chart_, this);
+    ChartView = new AlignPlot(this);
     ChartView->setObjectName(QStringLiteral("ChartView"));
-    ChartView->setRenderHint(QPainter::Antialiasing);
-    ChartView->setMinimumSize(360, 240);
 }
 
 void TAlignForm::buildResultTable() {
@@ -246,12 +219,7 @@ void TAlignForm::ApplyTexts() {
     StepTable->setHorizontalHeaderLabels({Tr("A0010"), Tr("A0011")});
     ResultTable->setHorizontalHeaderLabels(
         {Tr("A0010"), Tr("A0012"), Tr("A0013"), Tr("A0014"), Tr("A0015"), Tr("A0016"), Tr("A0017")});
-    chart_->setTitle(Tr("A0022"));
-    trace_->setName(Tr("A0021"));
-    tries_->setName(Tr("A0016"));
-    target_->setName(Tr("A0013"));
-    axisX_->setTitleText(Tr("A0020"));
-    axisY_->setTitleText(Tr("A0021"));
+    ChartView->applyTexts();
 }
 
 QString TAlignForm::defaultProcedure() const {
@@ -334,36 +302,12 @@ void TAlignForm::startPoint(int step, const PointResult& point) {
     currentStep_ = step;
     StepTable->selectRow(step);
     StepTable->scrollToItem(StepTable->item(step, 0));
-    trace_->clear();
-    tries_->clear();
-    target_->clear();
-    targetValue_ = point.target;
-    tolerance_ = point.tolerance;
-    minY_ = point.target - 2 * point.tolerance;
-    maxY_ = point.target + 2 * point.tolerance;
-    minX_ = 256;  // the first reading sets the value range shown
-    maxX_ = -1;
-    axisX_->setRange(0, 255);
-    axisY_->setRange(minY_, maxY_);
-    target_->append(0, point.target);
-    target_->append(255, point.target);
-    chart_->setTitle(QStringLiteral("%1, %2 %3")
-                         .arg(QString::fromStdString(point.step), Tr("A0012"))
-                         .arg(point.point));
+    ChartView->startPoint(QStringLiteral("%1, %2 %3").arg(QString::fromStdString(point.step), Tr("A0012")).arg(point.point),
+                          point.target, point.tolerance);
     StatusLabel->setText(Tr("A0023").arg(QString::fromStdString(point.step)).arg(point.point));
 }
 
-void TAlignForm::addTry(const AlignTry& attempt) {
-    trace_->append(attempt.value, attempt.reading);
-    tries_->append(attempt.value, attempt.reading);
-    minX_ = std::min(minX_, attempt.value - 2);
-    maxX_ = std::max(maxX_, attempt.value + 2);
-    minY_ = std::min(minY_, attempt.reading);
-    maxY_ = std::max(maxY_, attempt.reading);
-    const double pad = (maxY_ - minY_) * 0.08;
-    axisX_->setRange(std::max(0, minX_), std::min(255, maxX_));
-    axisY_->setRange(minY_ - pad, maxY_ + pad);
-}
+void TAlignForm::addTry(const AlignTry& attempt) { ChartView->addTry(attempt.value, attempt.reading); }
 
 void TAlignForm::finishPoint(const PointResult& p) {
     const int row = ResultTable->rowCount();

@@ -16,19 +16,15 @@
 
 #include "align/AlignEngine.h"
 
+class AlignPlot;
 class QAction;
-class QChart;
-class QChartView;
 class QComboBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
-class QLineSeries;
 class QMenu;
 class QPushButton;
-class QScatterSeries;
 class QTableWidget;
-class QValueAxis;
 
 namespace varnel {
 class VirtualInstrument;
@@ -60,7 +56,7 @@ public:
     QPushButton* RunButton = nullptr;
     QPushButton* StopButton = nullptr;
     QTableWidget* StepTable = nullptr;   // one row per step with its progress bar
-    QChartView* ChartView = nullptr;     // reading against value of the current point
+    AlignPlot* ChartView = nullptr;      // reading against value of the current point
     QTableWidget* ResultTable = nullptr; // point, target, final value, reading, result
     QLabel* StatusLabel = nullptr;
 
@@ -100,15 +96,5 @@ private:
     varnel::AlignReport report_;
     std::unique_ptr<varnel::VirtualInstrument> virtualInstrument_;
     bool closeAfterRun_ = false;
-    QChart* chart_ = nullptr;
-    QLineSeries* trace_ = nullptr;
-    QScatterSeries* tries_ = nullptr;
-    QLineSeries* target_ = nullptr;
-    QValueAxis* axisX_ = nullptr;
-    QValueAxis* axisY_ = nullptr;
-    double targetValue_ = 0;
-    double tolerance_ = 0;
-    double minY_ = 0, maxY_ = 0;
-    int minX_ = 0, maxX_ = 0;
     int currentStep_ = -1;
 };

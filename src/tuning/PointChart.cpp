@@ -1,15 +1,11 @@
 #include "tuning/PointChart.h"
 
-#include <QChart>
-#include <QChartView>
-#include <QLegendMarker>
-#include <QLineSeries>
+#include <QEvent>
 #include <QPen>
-#include <QScatterSeries>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QValueAxis>
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <system_error>
 
@@ -20,6 +16,7 @@
 #include "data/ItemTable.h"
 #include "data/Safety.h"
 #include "lang/Loadlanguage.h"
+#include "ui/Plot.h"
 
 namespace varnel::tuning {
 
@@ -104,21 +101,14 @@ QList<QList<QPointF>> ItemPointValues(const TunerImage& image, int itemCode) {
 
 PointChart::PointChart(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("PointChart"));
-    chart_ = new QChart();
-    chart_->setMargins(QMargins(2, 2, 2, 2));
-    chart_->legend()->setAlignment(Qt::AlignBottom);
-    chart_->setBackgroundRoundness(0);
-    {
-        QFont title = chart_->titleFont();
-        title.setPointSize(9);
-        chart_->setTitleFont(title);
-    }
-    view_ = new QChartView(chart_, this);
-    view_->setObjectName(QStringLiteral("PointChartView"));
-    view_->setRenderHint(QPainter::Antialiasing);
+    plot_ = new ui::Plot(this);
+    plot_->setObjectName(QStringLiteral("PointChartView"));
+    // Points are whole numbers, and so are the values of the image.
+    ui::Plot::SetWholeTicks(plot_->xAxis, true);
+    ui::Plot::SetWholeTicks(plot_->yAxis, false);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(view_);
+    layout->addWidget(plot_);
     setMinimumWidth(200);
 
     timer_ = new QTimer(this);
@@ -126,6 +116,14 @@ PointChart::PointChart(QWidget* parent) : QWidget(parent) {
     timer_->setInterval(250);
     connect(timer_, &QTimer::timeout, this, &PointChart::refresh);
     timer_->start();
+}
+
+void PointChart::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange) {
+        plot_->applyFont();
+        plot_->replot(QCustomPlot::rpQueuedReplot);
+    }
+    QWidget::changeEvent(event);
 }
 
 void PointChart::setReference(const TunerImage& image) {
@@ -175,82 +173,56 @@ struct Extent {
     int lastPoint = 1;
 };
 
-// The pen of the series for array `index`. The reference (dashed) is a broad
-// light band under the radio's own thin line, so that both show where they
-// agree.
-QPen SeriesPen(int index, Qt::PenStyle style) {
-    const QColor colours[] = {QColor(0x1f, 0x6f, 0xd0), QColor(0xd0, 0x5a, 0x10), QColor(0x2a, 0x9a, 0x2a)};
-    QColor colour = colours[index % 3];
-    if (style == Qt::DashLine) colour.setAlpha(80);
-    QPen pen(colour);
-    pen.setWidth(style == Qt::DashLine ? 6 : 2);
-    pen.setStyle(style == Qt::DashLine ? Qt::SolidLine : style);
-    pen.setCapStyle(Qt::RoundCap);
-    return pen;
-}
-
 // One line per array of the item, all of one kind under one legend entry.
-void AddSeries(QChart* chart, QValueAxis* x, QValueAxis* y, const QList<QList<QPointF>>& lists, const QString& name,
-               Qt::PenStyle style, bool markers, Extent& extent) {
+// The reference is a broad light band under the radio's own thin line, so
+// that both show where they agree; the radio's values carry markers.
+void AddSeries(ui::Plot* plot, const QList<QList<QPointF>>& lists, const QString& name, Qt::PenStyle style,
+               bool light, bool markers, Extent& extent) {
     for (int i = 0; i < lists.size(); ++i) {
-        auto* line = new QLineSeries();
-        line->setName(name);
-        line->append(lists[i]);
-        line->setPen(SeriesPen(i, style));
-        line->setPointsVisible(markers);
-        chart->addSeries(line);
-        line->attachAxis(x);
-        line->attachAxis(y);
-        // One legend entry per kind of series is enough.
-        if (i > 0) {
-            for (QLegendMarker* marker : chart->legend()->markers(line)) marker->setVisible(false);
-        }
+        QCPGraph* graph = plot->addGraph();
+        graph->setName(name);
+        graph->setPen(ui::Plot::SeriesPen(i, style, light));
+        if (markers) graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, 6));
+        QVector<double> keys, values;
         for (const QPointF& p : lists[i]) {
+            keys << p.x();
+            values << p.y();
             extent.low = std::min(extent.low, p.y());
             extent.high = std::max(extent.high, p.y());
             extent.lastPoint = std::max(extent.lastPoint, static_cast<int>(p.x()));
         }
+        graph->setData(keys, values, true);
+        // One legend entry per kind of series is enough.
+        if (i > 0) graph->removeFromLegend();
     }
 }
 
-// Whole points only, with room for the markers at both ends; the values with
-// a margin (0 to 255 when there are none).
-void SetRanges(QValueAxis* x, QValueAxis* y, Extent extent) {
-    x->setRange(0.7, std::max(extent.lastPoint, 2) + 0.3);
-    x->setTickType(QValueAxis::TicksDynamic);
-    x->setTickAnchor(1);
-    x->setTickInterval(1);
+// Every point, with room for the markers at both ends; the values with a
+// margin (0 to 255 when there are none), on whole numbers.
+void SetRanges(ui::Plot* plot, Extent extent) {
+    plot->xAxis->setRange(0.7, std::max(extent.lastPoint, 2) + 0.3);
     if (extent.high < extent.low) {
         extent.low = 0;
         extent.high = 255;
     }
-    const double margin = std::max(4.0, (extent.high - extent.low) * 0.15);
-    y->setRange(std::max(0.0, extent.low - margin), extent.high + margin);
+    const double margin = std::max(4.0, std::ceil((extent.high - extent.low) * 0.15));
+    plot->yAxis->setRange(std::max(0.0, extent.low - margin), extent.high + margin);
 }
 
 }  // namespace
 
 void PointChart::rebuild() {
-    chart_->removeAllSeries();
-    chart_->setTitle(ItemTitle(currentItem));
-
-    // One pair of axes for the chart's life; only titles and ranges change.
-    if (x_ == nullptr) {
-        x_ = new QValueAxis();
-        x_->setLabelFormat(QStringLiteral("%d"));
-        y_ = new QValueAxis();
-        y_->setLabelFormat(QStringLiteral("%d"));
-        chart_->addAxis(x_, Qt::AlignBottom);
-        chart_->addAxis(y_, Qt::AlignLeft);
-    }
-    x_->setTitleText(ui::StatusText("S0021"));
-    y_->setTitleText(ui::StatusText("S0022"));
+    plot_->clearGraphs();
+    plot_->setTitle(ItemTitle(currentItem));
+    plot_->xAxis->setLabel(ui::StatusText("S0021"));
+    plot_->yAxis->setLabel(ui::StatusText("S0022"));
 
     Extent extent;
-    AddSeries(chart_, x_, y_, reference_, ui::StatusText("S0019"), Qt::DashLine, false, extent);
-    if (haveFactory_) AddSeries(chart_, x_, y_, factory_, ui::StatusText("S0020"), Qt::DotLine, false, extent);
-    AddSeries(chart_, x_, y_, current_, ui::StatusText("S0018"), Qt::SolidLine, true, extent);
-    SetRanges(x_, y_, extent);
+    AddSeries(plot_, reference_, ui::StatusText("S0019"), Qt::SolidLine, true, false, extent);
+    if (haveFactory_) AddSeries(plot_, factory_, ui::StatusText("S0020"), Qt::DotLine, false, false, extent);
+    AddSeries(plot_, current_, ui::StatusText("S0018"), Qt::SolidLine, false, true, extent);
+    SetRanges(plot_, extent);
+    plot_->replot(QCustomPlot::rpQueuedReplot);
 }
 
 }  // namespace varnel::tuning

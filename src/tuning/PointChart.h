@@ -14,10 +14,11 @@
 #include "data/RadioInfo.h"
 #include "data/TunerImage.h"
 
-class QChart;
-class QValueAxis;
-class QChartView;
 class QTimer;
+
+namespace varnel::ui {
+class Plot;
+}
 
 namespace varnel::tuning {
 
@@ -57,15 +58,17 @@ public:
     const QList<QList<QPointF>>& referenceValues() const { return reference_; }
     const QList<QList<QPointF>>& factoryValues() const { return factory_; }
     int shownItem() const { return item_; }
+    // The plot itself (axes, legend, graphs), for tests.
+    ui::Plot* plot() const { return plot_; }
     QSize sizeHint() const override { return {240, 240}; }
+
+protected:
+    void changeEvent(QEvent* event) override;
 
 private:
     void rebuild();
 
-    QChart* chart_ = nullptr;
-    QValueAxis* x_ = nullptr;
-    QValueAxis* y_ = nullptr;
-    QChartView* view_ = nullptr;
+    ui::Plot* plot_ = nullptr;
     QTimer* timer_ = nullptr;
     TunerImage referenceImage_;
     TunerImage factoryImage_;

@@ -262,25 +262,46 @@ TEST(RecordsCsv, QuotesFieldsAndWritesImagesInHex) {
                    "SN-9,live-change,70,0,3,20,77,\"a, \"\"quoted\"\" note\",0AFF,\r\n");
 }
 
+namespace {
+
+// Sets (or, with nullptr, removes) a variable of this process' environment.
+void SetEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value != nullptr ? value : "");
+#else
+    if (value != nullptr) setenv(name, value, 1);
+    else unsetenv(name);
+#endif
+}
+
+}  // namespace
+
 TEST(RecordsConfig, EnvironmentPicksTheBackEnd) {
-    setenv("VARNEL_RECORDS_DB", "sqlite:/tmp/x/records.sqlite", 1);
+    SetEnvironment("VARNEL_RECORDS_DB", "sqlite:/tmp/x/records.sqlite");
     RecordsConfig c = ReadRecordsConfig();
     EXPECT_EQ(c.kind, RecordsConfig::Kind::Sqlite);
     EXPECT_EQ(c.sqliteFile, fs::path("/tmp/x/records.sqlite"));
-    setenv("VARNEL_RECORDS_DB", "host=db.line dbname=tuner", 1);
+    SetEnvironment("VARNEL_RECORDS_DB", "host=db.line dbname=tuner");
     c = ReadRecordsConfig();
     EXPECT_EQ(c.kind, RecordsConfig::Kind::Postgres);
     EXPECT_EQ(c.connection, "host=db.line dbname=tuner");
-    unsetenv("VARNEL_RECORDS_DB");
-    const std::string oldHome = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
-    setenv("XDG_DATA_HOME", "/srv/data", 1);
-    setenv("XDG_CONFIG_HOME", "/nonexistent-config", 1);
+    SetEnvironment("VARNEL_RECORDS_DB", nullptr);
+    // Without a setting: the user's data folder (on Windows %APPDATA%).
+#ifdef _WIN32
+    const char* const dataVariable = "APPDATA";
+    const char* const dataFolder = "C:\\srv\\data";
+#else
+    const char* const dataVariable = "XDG_DATA_HOME";
+    const char* const dataFolder = "/srv/data";
+#endif
+    const std::string oldData = std::getenv(dataVariable) ? std::getenv(dataVariable) : "";
+    SetEnvironment(dataVariable, dataFolder);
+    SetEnvironment("XDG_CONFIG_HOME", "/nonexistent-config");
     c = ReadRecordsConfig();
     EXPECT_EQ(c.kind, RecordsConfig::Kind::Sqlite);
-    EXPECT_EQ(c.sqliteFile, fs::path("/srv/data/varnel-tuner/records.sqlite"));
-    unsetenv("XDG_CONFIG_HOME");
-    if (oldHome.empty()) unsetenv("XDG_DATA_HOME");
-    else setenv("XDG_DATA_HOME", oldHome.c_str(), 1);
+    EXPECT_EQ(c.sqliteFile, fs::path(dataFolder) / "varnel-tuner" / "records.sqlite");
+    SetEnvironment("XDG_CONFIG_HOME", nullptr);
+    SetEnvironment(dataVariable, oldData.empty() ? nullptr : oldData.c_str());
 }
 
 TEST(Recorder, RecordsOldAndNewValueOfALiveChange) {

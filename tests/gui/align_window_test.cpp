@@ -2,11 +2,8 @@
 // click aligns the radio and shows the report; Stop unkeys; a procedure with
 // a mistake is refused before anything is sent.
 #include <QAction>
-#include <QChart>
-#include <QChartView>
 #include <QComboBox>
 #include <QLabel>
-#include <QLineSeries>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -15,11 +12,13 @@
 #include <QTest>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cmath>
 
 #include "app/RadioStatusBar.h"
 #include "app/TMainForm.h"
 #include "data/Global.h"
 #include "data/ItemTable.h"
+#include "dialogs/AlignPlot.h"
 #include "dialogs/TAlignForm.h"
 #include "records/Recorder.h"
 #include "records/RecordStore.h"
@@ -99,9 +98,19 @@ void AlignWindowTest::oneClickAlignsTheVirtualRadio() {
     }
     QCOMPARE(align->StatusLabel->text(), Tr("A0024").arg(report.passed()).arg(0));
     // The chart shows the tries of the last point.
-    auto* trace = qobject_cast<QLineSeries*>(align->ChartView->chart()->series().first());
-    QVERIFY(trace != nullptr);
-    QCOMPARE(trace->count(), report.points.back().tries);
+    QCOMPARE(align->ChartView->tryCount(), report.points.back().tries);
+    // The target across the whole value range, and values on whole numbers.
+    QCOMPARE(align->ChartView->target(), report.points.back().target);
+    QCOMPARE(align->ChartView->targetLine()->dataCount(), 2);
+    QCOMPARE(align->ChartView->targetLine()->data()->at(0)->value, report.points.back().target);
+    QCOMPARE(align->ChartView->targetLine()->data()->at(1)->key, 255.0);
+    align->ChartView->replot();
+    const QVector<double> ticks = align->ChartView->xAxis->tickVector();
+    QVERIFY(!ticks.isEmpty());
+    for (int i = 0; i < ticks.size(); ++i) {
+        QCOMPARE(ticks[i], std::round(ticks[i]));
+        QCOMPARE(align->ChartView->xAxis->tickVectorLabels()[i], QString::number(std::lround(ticks[i])));
+    }
     // The values are in the radio's flash: item 19, point 1 (byte 188).
     QCOMPARE(static_cast<int>(env.radio().storedImage()[188]), report.points.front().finalValue);
     if (!qEnvironmentVariableIsEmpty("VARNEL_ALIGN_GRAB")) align->grab().save(qEnvironmentVariable("VARNEL_ALIGN_GRAB"));
@@ -118,10 +127,8 @@ void AlignWindowTest::stopUnkeys() {
     QVERIFY(align != nullptr);
     align->ProcedureBox->setEditText(env.filePath(QStringLiteral("five.json")));
     // Stop on the second reading of the second point, while the transmitter is keyed.
-    auto* trace = qobject_cast<QLineSeries*>(align->ChartView->chart()->series().first());
-    QVERIFY(trace != nullptr);
     bool keyedWhenStopped = false;
-    connect(trace, &QXYSeries::pointAdded, align, [&](int index) {
+    connect(align->ChartView, &AlignPlot::tryAdded, align, [&](int index) {
         if (index == 1 && align->ResultTable->rowCount() == 1 && align->running()) {
             keyedWhenStopped = env.radio().transmitting();
             QTest::mouseClick(align->StopButton, Qt::LeftButton);

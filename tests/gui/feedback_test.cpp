@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <cmath>
 #include <memory>
 
 #include "ui/FeedbackTexts.h"
@@ -24,6 +25,7 @@
 #include "app/TMainForm.h"
 #include "data/Global.h"
 #include "ui/Selection.h"
+#include "dialogs/TFactroyForm.h"
 #include "dialogs/TParamForm.h"
 #include "data/ItemTable.h"
 #include "lang/Loadlanguage.h"
@@ -34,6 +36,7 @@
 #include "tuning/TMDIChild.h"
 #include "tuning/TuningControls.h"
 #include "tuning/TuningFeedback.h"
+#include "ui/Plot.h"
 
 using namespace varnel;
 using varnel::test::TestEnvironment;
@@ -94,6 +97,43 @@ private:
         QTest::keyClick(point3, Qt::Key_Space);
         RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
         return w;
+    }
+
+    // Factory Settings -> Restore Factory Settings..., agreed: the radio's
+    // factory copy comes into the image and the chart.
+    bool readFactoryCopy(TMainForm& form) {
+        bool read = false;
+        env_->dialogs().onDialog = [&](QDialog* dialog) {
+            auto* f = qobject_cast<TFactroyForm*>(dialog);
+            if (f == nullptr) return int(QDialog::Rejected);
+            f->show();
+            QTest::mouseClick(f->Button1, Qt::LeftButton);
+            for (int i = 0; i < 200 && f->ReadFactroyInfoTimer->isActive(); ++i) f->ReadFactroyInfoTimerTimer();
+            read = f->ListBox1->count() == 1 && f->ListBox1->item(0)->text() == TestEnvironment::text("Factroy", "F0003");
+            f->hide();
+            return int(QDialog::Rejected);
+        };
+        form.N1->trigger();
+        env_->dialogs().onDialog = nullptr;
+        return read;
+    }
+
+    // Every tick of `axis` at a whole number, labelled with that number.
+    static bool ticksAreWhole(QCPAxis* axis, QString* why) {
+        const QVector<double> ticks = axis->tickVector();
+        const QVector<QString> labels = axis->tickVectorLabels();
+        if (ticks.isEmpty() || ticks.size() != labels.size()) {
+            *why = QStringLiteral("%1 ticks, %2 labels").arg(ticks.size()).arg(labels.size());
+            return false;
+        }
+        for (int i = 0; i < ticks.size(); ++i) {
+            if (std::fabs(ticks[i] - std::round(ticks[i])) > 1e-9 ||
+                labels[i] != QString::number(static_cast<long long>(std::llround(ticks[i])))) {
+                *why = QStringLiteral("tick at %1 labelled \"%2\"").arg(ticks[i], 0, 'f', 3).arg(labels[i]);
+                return false;
+            }
+        }
+        return true;
     }
 
 private slots:
@@ -493,6 +533,93 @@ private slots:
         chart->refresh();
         QCOMPARE(chart->referenceValues().first()[2], QPointF(3, image[kPowerArray + 2]));
         QVERIFY(chart->currentValues().first()[2] != chart->referenceValues().first()[2]);
+    }
+
+    // The axes name the values they stand at: points 1 to 5 on the power
+    // item, and only whole values on the value axis, whatever the range the
+    // values give (a tick at 100.5 once read "100").
+    void chartTicksSitOnWholeNumbers_data() {
+        QTest::addColumn<int>("step");
+        for (int step : {0, 1, 3, 7, 17, 60}) QTest::newRow(qPrintable(QString::number(step))) << step;
+    }
+    void chartTicksSitOnWholeNumbers() {
+        QFETCH(int, step);
+        TMainForm form;
+        form.show();
+        TMDIChild* w = openPowerPointThree(form);
+        QVERIFY(w != nullptr);
+        tuning::PointChart* chart = w->feedback()->chart();
+        const int before = tunerImage[kPowerArray + 2];
+        const int value = before > 127 ? before - step : before + step;
+        if (step != 0) {
+            auto* edit = w->control<QLineEdit>(QStringLiteral("Edit9"));
+            edit->setText(QString::number(value));
+            QTest::keyClick(edit, Qt::Key_Return);
+            RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
+        }
+        QCOMPARE(int(tunerImage[kPowerArray + 2]), value);
+        chart->refresh();
+        chart->plot()->replot();
+        QCOMPARE(chart->plot()->xAxis->tickVector(), (QVector<double>{1, 2, 3, 4, 5}));
+        QCOMPARE(chart->plot()->xAxis->tickVectorLabels(), (QVector<QString>{"1", "2", "3", "4", "5"}));
+        QString why;
+        QVERIFY2(ticksAreWhole(chart->plot()->yAxis, &why), qPrintable(why));
+        // The value just set lies inside the value axis.
+        QVERIFY(chart->plot()->yAxis->range().contains(value));
+        // Even a range under two values wide (where a free tick step is 0.5)
+        // shows whole values only.
+        chart->plot()->yAxis->setRange(value - 0.4, value + 1.4);
+        chart->plot()->replot();
+        QVERIFY2(ticksAreWhole(chart->plot()->yAxis, &why), qPrintable(why));
+        QVERIFY(chart->plot()->yAxis->tickVector().contains(value + 1));
+    }
+
+    // After a factory read the legend names all three series (this radio,
+    // the reference, the factory copy), and every entry gets the room its
+    // text needs inside the chart, in both languages at the bench sizes.
+    void chartLegendIsWholeAfterAFactoryRead_data() {
+        QTest::addColumn<QByteArray>("language");
+        QTest::addColumn<QSize>("size");
+        for (const QByteArray& language : {QByteArray("english"), QByteArray("chinese")}) {
+            QTest::newRow(language + "-1366") << language << QSize(1366, 768);
+            QTest::newRow(language + "-1600") << language << QSize(1600, 900);
+        }
+    }
+    void chartLegendIsWholeAfterAFactoryRead() {
+        QFETCH(QByteArray, language);
+        QFETCH(QSize, size);
+        useLanguage(language);
+        TMainForm form;
+        form.setWindowState(Qt::WindowNoState);
+        form.resize(size);
+        form.show();
+        TMDIChild* w = openPowerPointThree(form);
+        QVERIFY(w != nullptr);
+        tuning::PointChart* chart = w->feedback()->chart();
+        QVERIFY(!chart->hasFactory());
+        QCOMPARE(chart->plot()->legend->itemCount(), 2);
+        QVERIFY(readFactoryCopy(form));
+        QVERIFY(chart->hasFactory());
+        QApplication::processEvents();
+        ui::Plot* plot = chart->plot();
+        plot->replot();
+        QCPLegend* legend = plot->legend;
+        QCOMPARE(legend->itemCount(), 3);
+        QStringList names;
+        for (int i = 0; i < legend->itemCount(); ++i) {
+            auto* entry = qobject_cast<QCPPlottableLegendItem*>(legend->item(i));
+            QVERIFY(entry != nullptr);
+            names << entry->plottable()->name();
+            const QCPLayoutElement* element = entry;
+            QVERIFY2(element->outerRect().width() >= element->minimumOuterSizeHint().width() &&
+                         element->outerRect().height() >= element->minimumOuterSizeHint().height(),
+                     qPrintable(names.last()));
+            QVERIFY(legend->outerRect().contains(entry->outerRect()));
+        }
+        QCOMPARE(names, (QStringList{S("S0019"), S("S0020"), S("S0018")}));
+        QVERIFY(plot->rect().contains(legend->outerRect()));
+        QVERIFY(!plot->axisRect()->outerRect().intersects(legend->outerRect()));
+        QVERIFY(plot->width() >= chart->minimumWidth());
     }
 
     // ---- window title and geometry -------------------------------------------------

@@ -1,0 +1,36 @@
+// Stands in for the PostgreSQL record store in a build without libpq (the
+// Windows build): connecting fails with the reason, and the records stay in
+// the SQLite file of this PC.
+#include "records/PostgresStore.h"
+#include "records/RecordStore.h"
+
+namespace varnel {
+
+namespace {
+
+Error unavailable() {
+    return Error::Make(ErrorCode::Database,
+                       "records on a PostgreSQL server are not available in this build (no PostgreSQL client "
+                       "library); the records are kept in the SQLite file of this computer");
+}
+
+class UnavailableStore : public RecordStore {
+public:
+    Error Append(CalibrationRecord&) override { return unavailable(); }
+    Result<std::vector<CalibrationRecord>> List(const RecordFilter&) override { return unavailable(); }
+    Result<CalibrationRecord> Get(std::int64_t) override { return unavailable(); }
+    int SchemaVersion() override { return 0; }
+    std::string Describe() const override { return "PostgreSQL (not in this build)"; }
+};
+
+}  // namespace
+
+int PostgresSchemaVersions() { return 0; }
+
+Result<std::unique_ptr<RecordStore>> OpenPostgresStore(const std::string&) { return unavailable(); }
+std::unique_ptr<RecordStore> NewPostgresStoreUnconnected(const std::string&) {
+    return std::make_unique<UnavailableStore>();
+}
+Error MigratePostgresStore(RecordStore&) { return unavailable(); }
+
+}  // namespace varnel
