@@ -64,7 +64,7 @@ std::string PlaceOf(int offset) {
 int CmdScan(const Options&, DeviceBackend& backend) {
     const std::uint16_t count = ScanRadioDrives();
     std::printf("%u radio(s) found\n", count);
-    for (std::uint16_t i = 0; i < count; ++i) std::printf("  %s\n", backend.describe(radioDriveLetters[i]).c_str());
+    for (std::uint16_t i = 0; i < count; ++i) std::printf("  %s\n", TerminalText(backend.describe(radioDriveLetters[i])).c_str());
     return count == 0 ? kNoRadio : kOk;
 }
 
@@ -143,11 +143,6 @@ int CmdBackup(const Options& options, CliRadio& radio) {
 }
 
 namespace {
-
-bool SameModel(const RadioInfo& a, const RadioInfo& b) {
-    return a.modelName() == b.modelName() && a.modelCode() == b.modelCode() &&
-           a.modelVariant() == b.modelVariant() && a.largeModel() == b.largeModel();
-}
 
 // Prints every byte of the first `exchanged` in which the radio's image
 // differs from the archive's; their number.
@@ -238,7 +233,7 @@ int CmdRestore(const Options& options, CliRadio& radio) {
         Fail(attached.error());
         return ExitCodeFor(attached.error());
     }
-    const bool same = SameModel(*attached, archiveInfo);
+    const bool same = SameRadio(*attached, archiveInfo);  // the window's identity check
     if (!same && !options.force) {
         Fail("refusing to restore: " + file + " belongs to " + Identity(archiveInfo) + ", the attached radio is " +
              Identity(*attached) + " (--force writes it anyway)");

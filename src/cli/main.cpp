@@ -23,7 +23,22 @@ struct CommandInfo {
     const char* summary;
     std::set<std::string> options;  // accepted options (names without value)
     std::size_t maxArguments;       // positional arguments after the command
+    const char* details = "";       // more for `COMMAND --help`
 };
+
+constexpr const char* kAlignDetails =
+    "  --procedure FILE        the procedure (JSON), e.g. procedures/large.json\n"
+    "  --instrument URL        tcp://HOST[:PORT]  raw SCPI socket (port 5025)\n"
+    "                          lxi://HOST[:PORT]  VXI-11, or raw with a port, through liblxi\n"
+    "                          usbtmc:///dev/usbtmcN\n"
+    "                          virtual            the virtual test set (with --virtual-radio)\n"
+    "  --model FILE            the instrument model (JSON); default: the virtual test set's\n"
+    "  --timeout MS            instrument reply time-out, 1 to 600000 (default 2000)\n"
+    "  --format json|csv       the report on standard output (default json)\n"
+    "  --json FILE, --csv FILE  the report also into files (checked before the run)\n"
+    "  --log                   every frame as a log line on standard error\n"
+    "exit status: 0 every point passed, 1 a point failed, 2 usage, 3 procedure for another model,\n"
+    "  5-12 as for every command (radio, files), 15 the instrument failed, 16 Ctrl+C\n";
 
 const std::set<std::string> kRadioOptions = {"--virtual-radio", "--virtual-faults", "--log", "--quiet",
                                              "--lang",          "--serial",         "--no-records"};
@@ -63,7 +78,7 @@ const std::map<std::string, CommandInfo>& Commands() {
           "automatic alignment with a measuring instrument; the report goes to standard output",
           With(kRadioOptions,
                {"--procedure", "--instrument", "--model", "--timeout", "--format", "--json", "--csv"}),
-          0}},
+          0, kAlignDetails}},
     };
     return kCommands;
 }
@@ -105,7 +120,7 @@ void Usage(std::FILE* out) {
 }
 
 void CommandUsage(const CommandInfo& info) {
-    std::printf("usage: varnel-cli %s\n%s\noptions:", info.synopsis, info.summary);
+    std::printf("usage: varnel-cli %s\n%s\n%soptions:", info.synopsis, info.summary, info.details);
     for (const auto& o : info.options) std::printf(" %s", o.c_str());
     std::printf("\n");
 }
