@@ -438,6 +438,18 @@ TEST_F(Cli, AlignIsACommandLikeTheOthers) {
     EXPECT_EQ(unreachable.status, 15) << unreachable.err;
 }
 
+TEST_F(Cli, AFailedPointIsExitCodeOneAndTheReportNeutralisesFormulas) {
+    // One point whose target lies beyond what the radio can reach.
+    const std::string procedure = R"json({"name": "unreachable", "model": "virtual variant0", "large_model": false,
+      "steps": [{"name": "=SUM(1)", "item": 19, "points": [1], "keying": "transmit", "setup": "transmit",
+                 "measure": "power", "target": 99.0, "tolerance": 0.2, "unit": "dBm", "range": [0, 255],
+                 "direction": "raises", "settle_ms": 5, "first_step": 8, "max_tries": 4, "save": "step"}]})json";
+    write("p.json", std::vector<std::uint8_t>(procedure.begin(), procedure.end()));
+    CliRun r = cli("align --procedure " + path("p.json") + " --instrument virtual --virtual-radio --quiet --format csv");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("\n\"'=SUM(1)\","), std::string::npos) << r.out;
+}
+
 TEST_F(Cli, CtrlCStopsTheAlignmentWithItsOwnExitCode) {
     // Ctrl+C once the first point is done (its progress line is on stderr).
     const std::string err = path("err.txt");
