@@ -19,23 +19,32 @@
 
 namespace varnel::cli {
 
-// Exit codes; every failure kind has its own so that scripts can tell them apart.
+// Exit codes; every failure kind has its own so that scripts can tell them
+// apart. The table in the README and in varnel-cli(1) lists the same.
 enum Exit : int {
     kOk = 0,
-    kDiffers = 1,        // diff: the archives differ; other commands: general failure
-    kUsage = 2,          // unknown command or option, missing argument (diff: any error)
+    kDiffers = 1,        // diff: the archives differ; align: a point failed; else a failure without a code
+    kUsage = 2,          // unknown command or option, missing or malformed argument (diff: any error)
     kMismatch = 3,       // restore: the archive belongs to another model
     kVerifyFailed = 4,   // restore --verify: the radio holds other bytes
     kNoRadio = 5,
-    kPermission = 6,
+    kPermission = 6,     // the radio's device may not be opened
     kNoAnswer = 7,
     kWrongSize = 8,
-    kFileError = 9,
+    kFileError = 9,      // a file: missing, unreadable, read-only, not a regular file, exists (backup)
     kDatabase = 10,
     kBusy = 11,
     kDeviceError = 12,
+    kImplausible = 13,   // restore: the archive's block or frequencies are not believable
+    kNoSuchRecord = 14,  // records show: no record with that ID
+    kInstrument = 15,    // align: the measuring instrument failed
+    kStopped = 16,       // align: stopped by the operator (Ctrl+C)
 };
 int ExitCodeFor(const Error& error);
+// The exit code of a failed file operation: every failure is a file error
+// (a read-only file too, which is no matter of the radio's permissions),
+// except an archive of the wrong size.
+int FileExitCode(const Error& error);
 
 struct Options {
     std::string command;
@@ -53,9 +62,25 @@ struct Options {
     std::string output;    // records export: file, empty = stdout
     std::string filterSerial, filterModel, filterEvent, since, until;
     int limit = 0;
+    // align
+    std::string procedure, instrument, instrumentModel, jsonPath, csvPath;
+    int timeoutMs = 2000;
 };
 
-// Messages: "varnel-cli: ..." on stderr.
+// A whole decimal number from low to high, nothing else (no sign other than
+// a leading '-', no spaces, no overflow).
+std::optional<long long> ParseWholeNumber(const std::string& text, long long low, long long high);
+
+// Text for the terminal: control characters (C0, DEL, C1) and bytes that are
+// not UTF-8 are shown as \xNN, so that nothing read from a radio, a file or
+// the records can move the cursor, change colours or retitle the terminal.
+std::string TerminalText(const std::string& text);
+
+// A frequency of the image in MHz with six decimals, read as the unsigned
+// number the image holds (the windows read it signed, as they always have).
+std::string MegahertzText(std::uint32_t hertz);
+
+// Messages: "varnel-cli: ..." on stderr, through TerminalText.
 void Fail(const std::string& message);
 void Fail(const Error& error);
 // A progress line on stderr (unless --quiet).
@@ -66,7 +91,8 @@ void Progress(const Options& options, const std::string& message);
 // the tuner-mode flag kept for leaving after a failure.
 class CliRadio {
 public:
-    explicit CliRadio(const Options& options);
+    // With --log every frame is printed as a log line on `logTo`.
+    explicit CliRadio(const Options& options, std::FILE* logTo = stdout);
     Error Open();
     Result<RadioInfo> ReadInfo();  // 0x0003 only
     Error Enter();                 // 0x0003 then 0x0060: fills radioInfo and tunerImage
@@ -84,6 +110,7 @@ private:
 Error ApplyCliFaults(const std::string& spec, VirtualBackend& backend, CliRadio& radio);
 
 // Loads an archive file into (info, image) without touching the globals.
+// Fails with an error that FileExitCode maps.
 Error ReadArchiveFile(const std::string& path, RadioInfo& info, TunerImage& image);
 
 // Opens the language file for captions and log labels (options.language, else english).
@@ -98,6 +125,25 @@ int CmdRestore(const Options& options, CliRadio& radio);
 int CmdDiff(const Options& options);
 int CmdDump(const Options& options);
 int CmdRecords(const Options& options);
+// Automatic alignment; talks to the radio and the instrument itself.
+int CmdAlign(const Options& options);
+
+// The radio a command talks to (the virtual one with --virtual-radio and its
+// faults, else the host's volumes), set as the device backend for the
+// lifetime of this object.
+class CliBackend {
+public:
+    explicit CliBackend(const Options& options);
+    ~CliBackend();
+    CliBackend(const CliBackend&) = delete;
+    CliBackend& operator=(const CliBackend&) = delete;
+    DeviceBackend& device() { return *backend_; }
+    VirtualBackend* virtualBackend() { return virtual_; }
+
+private:
+    std::unique_ptr<DeviceBackend> backend_;
+    VirtualBackend* virtual_ = nullptr;
+};
 
 // Records the event through the program's recorder (unless --no-records); a
 // failure is reported as a warning, the radio operation stands.

@@ -1,4 +1,5 @@
 // Options, messages, the communication log and the radio session of varnel-cli.
+#include <charconv>
 #include <clocale>
 #include <ctime>
 #include <string>
@@ -7,6 +8,7 @@
 #include "cli/Cli.h"
 #include "data/Filemanage.h"
 #include "data/Global.h"
+#include "device/HostBackend.h"
 #include "lang/DataFolders.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
@@ -28,17 +30,90 @@ int ExitCodeFor(const Error& error) {
         case ErrorCode::NotAFile:
         case ErrorCode::FileError: return kFileError;
         case ErrorCode::Database: return kDatabase;
+        case ErrorCode::NotFound: return kNoSuchRecord;
         case ErrorCode::Refused:
         case ErrorCode::WrongDevice: return kDeviceError;
+        case ErrorCode::Instrument: return kInstrument;
+        case ErrorCode::Cancelled: return kStopped;
         default: return kDiffers;
     }
 }
 
-void Fail(const std::string& message) { std::fprintf(stderr, "varnel-cli: %s\n", message.c_str()); }
+int FileExitCode(const Error& error) {
+    if (error.ok()) return kOk;
+    return error.code() == ErrorCode::WrongSize ? kWrongSize : kFileError;
+}
+
+std::optional<long long> ParseWholeNumber(const std::string& text, long long low, long long high) {
+    long long value = 0;
+    const char* end = text.data() + text.size();
+    const auto [rest, problem] = std::from_chars(text.data(), end, value, 10);
+    if (text.empty() || problem != std::errc() || rest != end || value < low || value > high) return std::nullopt;
+    return value;
+}
+
+namespace {
+
+// The length of the UTF-8 sequence at `at` and its code point; 0 when the
+// bytes there are not well-formed UTF-8.
+std::size_t Utf8Sequence(const std::string& s, std::size_t at, char32_t& code) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char first = byte(at);
+    std::size_t length = 0;
+    if (first < 0x80) return code = first, 1;
+    if (first >= 0xC2 && first <= 0xDF) length = 2, code = first & 0x1F;
+    else if (first >= 0xE0 && first <= 0xEF) length = 3, code = first & 0x0F;
+    else if (first >= 0xF0 && first <= 0xF4) length = 4, code = first & 0x07;
+    else return 0;
+    if (at + length > s.size()) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (byte(at + i) & 0x3F);
+    }
+    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+    if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return length;
+}
+
+void AppendEscaped(std::string& out, const std::string& bytes) {
+    static const char* const kHex = "0123456789ABCDEF";
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        out += "\\x";
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+    }
+}
+
+}  // namespace
+
+std::string TerminalText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        char32_t code = 0;
+        const std::size_t length = Utf8Sequence(text, at, code);
+        const std::size_t taken = length == 0 ? 1 : length;
+        const bool control = length == 0 || code < 0x20 || code == 0x7F || (code >= 0x80 && code <= 0x9F);
+        if (control) AppendEscaped(out, text.substr(at, taken));
+        else out.append(text, at, taken);
+        at += taken;
+    }
+    return out;
+}
+
+std::string MegahertzText(std::uint32_t hertz) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u.%06u", static_cast<unsigned>(hertz / 1000000u),
+                  static_cast<unsigned>(hertz % 1000000u));
+    return text;
+}
+
+void Fail(const std::string& message) { std::fprintf(stderr, "varnel-cli: %s\n", TerminalText(message).c_str()); }
 void Fail(const Error& error) { Fail(error.Text()); }
 
 void Progress(const Options& options, const std::string& message) {
-    if (!options.quiet) std::fprintf(stderr, "varnel-cli: %s\n", message.c_str());
+    if (!options.quiet) std::fprintf(stderr, "varnel-cli: %s\n", TerminalText(message).c_str());
 }
 
 // ---- communication log -------------------------------------------------------
@@ -47,7 +122,7 @@ namespace {
 
 // The tuning window's log line: date and time, two spaces, direction label,
 // ":   ", every byte as two upper-case hex digits and two spaces.
-void PrintLogLine(const std::uint8_t* bytes, std::size_t count, bool sent) {
+void PrintLogLine(std::FILE* to, const std::uint8_t* bytes, std::size_t count, bool sent) {
     char when[96] = {};
     const std::tm local = LocalTime(std::time(nullptr));
     std::strftime(when, sizeof when, "%x %X", &local);
@@ -61,18 +136,18 @@ void PrintLogLine(const std::uint8_t* bytes, std::size_t count, bool sent) {
         line += kHex[bytes[i] & 15];
         line += "  ";
     }
-    std::printf("%s\n", line.c_str());
+    std::fprintf(to, "%s\n", line.c_str());
 }
 
 }  // namespace
 
 // ---- the radio ---------------------------------------------------------------------
 
-CliRadio::CliRadio(const Options& options) {
+CliRadio::CliRadio(const Options& options, std::FILE* logTo) {
     if (options.log) {
-        session_.SetFrameObserver([](const FrameEvent& event) {
+        session_.SetFrameObserver([logTo](const FrameEvent& event) {
             if (event.kind == FrameEvent::Kind::Failed || event.bytes.empty()) return;
-            PrintLogLine(event.bytes.data(), event.bytes.size(), event.kind == FrameEvent::Kind::Sent);
+            PrintLogLine(logTo, event.bytes.data(), event.bytes.size(), event.kind == FrameEvent::Kind::Sent);
         });
     }
 }
@@ -96,6 +171,19 @@ Error CliRadio::WriteAll() {
 Error CliRadio::Leave() { return session_.Leave(); }
 
 void CliRadio::Close() { session_.Close(); }
+
+CliBackend::CliBackend(const Options& options) {
+    if (options.virtualRadio) {
+        auto v = std::make_unique<VirtualBackend>(*options.virtualRadio);
+        virtual_ = v.get();
+        backend_ = std::move(v);
+    } else {
+        backend_ = CreateHostBackend();
+    }
+    SetDeviceBackend(backend_.get());
+}
+
+CliBackend::~CliBackend() { SetDeviceBackend(nullptr); }
 
 // ---- virtual faults ------------------------------------------------------------------
 

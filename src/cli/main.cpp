@@ -1,32 +1,44 @@
 // varnel-cli: the radio and its archives and records from the command line,
 // on the core library only. See `varnel-cli --help`.
 #include <cstdio>
-#include <cstring>
+#include <limits>
 #include <map>
-#include <memory>
 #include <optional>
 #include <set>
 #include <string>
-#include <string_view>
 #include <utility>
 
 #include "cli/Cli.h"
-#include "cli/align.h"
-#include "data/Global.h"
-#include "device/HostBackend.h"
-#include "protocol/Sendcmd.h"
 
 using namespace varnel;
 using namespace varnel::cli;
 
 namespace {
 
+// The longest instrument reply time-out --timeout accepts: ten minutes.
+constexpr long long kMaxTimeoutMs = 600000;
+
 struct CommandInfo {
     const char* synopsis;
     const char* summary;
     std::set<std::string> options;  // accepted options (names without value)
-    bool radio;                     // talks to the radio
+    std::size_t maxArguments;       // positional arguments after the command
+    const char* details = "";       // more for `COMMAND --help`
 };
+
+constexpr const char* kAlignDetails =
+    "  --procedure FILE        the procedure (JSON), e.g. procedures/large.json\n"
+    "  --instrument URL        tcp://HOST[:PORT]  raw SCPI socket (port 5025)\n"
+    "                          lxi://HOST[:PORT]  VXI-11, or raw with a port, through liblxi\n"
+    "                          usbtmc:///dev/usbtmcN\n"
+    "                          virtual            the virtual test set (with --virtual-radio)\n"
+    "  --model FILE            the instrument model (JSON); default: the virtual test set's\n"
+    "  --timeout MS            instrument reply time-out, 1 to 600000 (default 2000)\n"
+    "  --format json|csv       the report on standard output (default json)\n"
+    "  --json FILE, --csv FILE  the report also into files (checked before the run)\n"
+    "  --log                   every frame as a log line on standard error\n"
+    "exit status: 0 every point passed, 1 a point failed, 2 usage, 3 procedure for another model,\n"
+    "  5-12 as for every command (radio, files), 15 the instrument failed, 16 Ctrl+C\n";
 
 const std::set<std::string> kRadioOptions = {"--virtual-radio", "--virtual-faults", "--log", "--quiet",
                                              "--lang",          "--serial",         "--no-records"};
@@ -38,36 +50,49 @@ std::set<std::string> With(std::set<std::string> base, std::initializer_list<con
 
 const std::map<std::string, CommandInfo>& Commands() {
     static const std::map<std::string, CommandInfo> kCommands = {
-        {"scan", {"scan", "list the radios found among the removable drives", kRadioOptions, true}},
-        {"info", {"info", "enter tuner mode, print the information block, leave", kRadioOptions, true}},
-        {"demo", {"demo", "enter tuner mode, print the radio and its calibration points, leave", kRadioOptions, true}},
-        {"backup", {"backup FILE", "enter tuner mode, save the radio's archive (.tdb) atomically, leave", kRadioOptions, true}},
+        {"scan", {"scan", "list the radios found among the removable drives", kRadioOptions, 0}},
+        {"info", {"info", "enter tuner mode, print the information block, leave", kRadioOptions, 0}},
+        {"demo", {"demo", "enter tuner mode, print the radio and its calibration points, leave", kRadioOptions, 0}},
+        {"backup",
+         {"backup FILE [--force]",
+          "enter tuner mode, save the radio's archive (.tdb) atomically, leave; an existing FILE is replaced only "
+          "with --force",
+          With(kRadioOptions, {"--force"}), 1}},
         {"restore",
          {"restore FILE [--verify] [--force]",
-          "write an archive to the radio (refused for another model unless --force); --verify reads it back",
-          With(kRadioOptions, {"--verify", "--force"}), true}},
+          "write an archive to the radio (refused for another model or an archive that is not plausible, unless "
+          "--force); --verify reads it back",
+          With(kRadioOptions, {"--verify", "--force"}), 1}},
         {"diff", {"diff A B [--lang english|chinese]", "compare two archives item by item and point by point",
-                  {"--lang", "--quiet"}, false}},
+                  {"--lang", "--quiet"}, 2}},
         {"dump", {"dump FILE --format json|csv [--lang english|chinese]", "print an archive as named values",
-                  {"--format", "--lang", "--quiet"}, false}},
+                  {"--format", "--lang", "--quiet"}, 1}},
         {"records",
          {"records list|show ID|export [--serial SN] [--model NAME] [--event EVENT] [--since TIME] [--until TIME] "
           "[--limit N] [--output FILE]",
           "the calibration records (history of every radio)",
-          {"--serial", "--model", "--event", "--since", "--until", "--limit", "--output", "--quiet"}, false}},
+          {"--serial", "--model", "--event", "--since", "--until", "--limit", "--output", "--quiet"}, 2}},
+        {"align",
+         {"align --procedure FILE --instrument URL [--model FILE] [--timeout MS] [--format json|csv] [--json FILE] "
+          "[--csv FILE]",
+          "automatic alignment with a measuring instrument; the report goes to standard output",
+          With(kRadioOptions,
+               {"--procedure", "--instrument", "--model", "--timeout", "--format", "--json", "--csv"}),
+          0, kAlignDetails}},
     };
     return kCommands;
 }
 
-const std::set<std::string> kValued = {"--virtual-faults", "--lang", "--serial", "--format", "--model", "--event",
-                                       "--since", "--until", "--limit", "--output"};
+const std::set<std::string> kValued = {"--virtual-faults", "--lang",      "--serial",     "--format",
+                                       "--model",          "--event",     "--since",      "--until",
+                                       "--limit",          "--output",    "--procedure",  "--instrument",
+                                       "--timeout",        "--json",      "--csv"};
 
 void Usage(std::FILE* out) {
     std::fprintf(out, "usage: varnel-cli COMMAND [ARGUMENTS] [OPTIONS]\n\ncommands:\n");
     for (const auto& [name, info] : Commands()) std::fprintf(out, "  %-8s %s\n", name.c_str(), info.summary);
-    std::fprintf(out, "  %-8s %s\n", "align", "automatic alignment with a measuring instrument (align --help)");
     std::fprintf(out,
-                 "\noptions of the radio commands:\n"
+                 "\noptions of the radio commands (align too):\n"
                  "  --virtual-radio[=PRESET]  use the virtual radio (presets: %s)\n"
                  "  --virtual-faults=SPEC     make the virtual radio misbehave, comma-separated:\n"
                  "                            no-radio, permission (open refused), busy, wrong-code,\n"
@@ -78,36 +103,52 @@ void Usage(std::FILE* out) {
                  "                            drop=P, corrupt=P, lose-commands=P, delay=MS,\n"
                  "                            unplug-after=N, seed=N\n"
                  "  --log                     print every frame as a communication-log line\n"
+                 "                            (align: on standard error, the report keeps standard output)\n"
                  "  --serial=SN               the radio's serial number for the calibration records\n"
                  "  --no-records              keep no calibration record of this run\n"
                  "  --quiet                   no progress lines\n"
                  "  --lang=english|chinese    language of captions and log labels\n"
-                 "\nexit codes: 0 done, 1 differs (diff) or failed, 2 usage error (diff: any error),\n"
-                 "  3 model mismatch, 4 verify found differences, 5 no radio, 6 permission denied,\n"
-                 "  7 no answer, 8 wrong file size, 9 file error, 10 records database error,\n"
-                 "  11 device busy, 12 other device error\n"
+                 "  --                        what follows is an argument, not an option\n"
+                 "\nexit codes: 0 done, 1 differs (diff), a point failed (align) or another failure,\n"
+                 "  2 usage error (diff: any error), 3 model mismatch, 4 verify found differences,\n"
+                 "  5 no radio, 6 permission denied on the radio, 7 no answer, 8 wrong file size,\n"
+                 "  9 file error, 10 records database error, 11 device busy, 12 other device error,\n"
+                 "  13 archive not plausible, 14 no such record, 15 instrument failed,\n"
+                 "  16 stopped by the operator\n"
                  "\n`varnel-cli COMMAND --help` describes one command.\n",
                  VirtualPresetNames().c_str());
 }
 
-void CommandUsage(const std::string& name, const CommandInfo& info) {
-    std::printf("usage: varnel-cli %s\n%s\noptions:", info.synopsis, info.summary);
+void CommandUsage(const CommandInfo& info) {
+    std::printf("usage: varnel-cli %s\n%s\n%soptions:", info.synopsis, info.summary, info.details);
     for (const auto& o : info.options) std::printf(" %s", o.c_str());
     std::printf("\n");
-    (void)name;
 }
 
 // Options that set a text or a flag and nothing else.
 const std::pair<const char*, std::string Options::*> kTextOptions[] = {
-    {"--virtual-faults", &Options::virtualFaults}, {"--format", &Options::format},
-    {"--model", &Options::filterModel},           {"--event", &Options::filterEvent},
+    {"--virtual-faults", &Options::virtualFaults}, {"--event", &Options::filterEvent},
     {"--since", &Options::since},                 {"--until", &Options::until},
-    {"--output", &Options::output},
+    {"--output", &Options::output},               {"--procedure", &Options::procedure},
+    {"--instrument", &Options::instrument},       {"--json", &Options::jsonPath},
+    {"--csv", &Options::csvPath},
 };
 const std::pair<const char*, bool Options::*> kFlagOptions[] = {
     {"--log", &Options::log},     {"--quiet", &Options::quiet},          {"--verify", &Options::verify},
     {"--force", &Options::force}, {"--no-records", &Options::noRecords},
 };
+
+// A number option's value from low to high; false after saying what is wrong.
+bool SetNumber(const std::string& name, const std::string& value, long long low, long long high, int& out) {
+    const std::optional<long long> number = ParseWholeNumber(value, low, high);
+    if (!number) {
+        Fail(name + " needs a whole number from " + std::to_string(low) + " to " + std::to_string(high) + ", not \"" +
+             value + "\"");
+        return false;
+    }
+    out = static_cast<int>(*number);
+    return true;
+}
 
 // Stores one option of the command; false after saying what is wrong with its value.
 bool SetOption(const std::string& name, const std::string& value, bool hasValue, Options& options) {
@@ -119,6 +160,10 @@ bool SetOption(const std::string& name, const std::string& value, bool hasValue,
     }
     for (const auto& [flag, field] : kFlagOptions) {
         if (name == flag) {
+            if (hasValue) {
+                Fail("option " + name + " takes no value");
+                return false;
+            }
             options.*field = true;
             return true;
         }
@@ -135,16 +180,22 @@ bool SetOption(const std::string& name, const std::string& value, bool hasValue,
             return false;
         }
         options.language = value;
+    } else if (name == "--format") {
+        if (value != "json" && value != "csv") {
+            Fail("unknown format \"" + value + "\"; formats: json, csv");
+            return false;
+        }
+        options.format = value;
     } else if (name == "--serial") {
         options.serial = value;
         options.filterSerial = value;
+    } else if (name == "--model") {
+        // align: the instrument model file; records: the radio model filter.
+        (options.command == "align" ? options.instrumentModel : options.filterModel) = value;
     } else if (name == "--limit") {
-        char* rest = nullptr;
-        options.limit = static_cast<int>(std::strtol(value.c_str(), &rest, 10));
-        if (value.empty() || *rest || options.limit < 0) {
-            Fail("--limit needs a number");
-            return false;
-        }
+        return SetNumber(name, value, 0, std::numeric_limits<int>::max(), options.limit);
+    } else if (name == "--timeout") {
+        return SetNumber(name, value, 1, kMaxTimeoutMs, options.timeoutMs);
     }
     return true;
 }
@@ -153,19 +204,24 @@ bool SetOption(const std::string& name, const std::string& value, bool hasValue,
 // status when they end the command (help, a usage error).
 std::optional<int> ParseArguments(int argc, char** argv, const std::string& command, const CommandInfo& info,
                                   Options& options) {
+    bool optionsEnded = false;
     for (int i = 2; i < argc; ++i) {
         std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            CommandUsage(command, info);
-            return kOk;
-        }
-        if (arg.size() < 2 || arg.compare(0, 2, "--") != 0 || arg == "--") {
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
             options.args.push_back(arg);
             continue;
         }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            CommandUsage(info);
+            return kOk;
+        }
         std::string name = arg, value;
         bool hasValue = false;
-        if (const auto eq = arg.find('='); eq != std::string::npos) {
+        if (const auto eq = arg.find('='); eq != std::string::npos && arg.compare(0, 2, "--") == 0) {
             name = arg.substr(0, eq);
             value = arg.substr(eq + 1);
             hasValue = true;
@@ -184,6 +240,11 @@ std::optional<int> ParseArguments(int argc, char** argv, const std::string& comm
         }
         if (!SetOption(name, value, hasValue, options)) return kUsage;
     }
+    if (options.args.size() > info.maxArguments) {
+        Fail("unexpected argument \"" + options.args[info.maxArguments] + "\" for " + command + " (see varnel-cli " +
+             command + " --help)");
+        return kUsage;
+    }
     if (!options.virtualFaults.empty() && !options.virtualRadio) {
         Fail("--virtual-faults needs --virtual-radio");
         return kUsage;
@@ -194,34 +255,22 @@ std::optional<int> ParseArguments(int argc, char** argv, const std::string& comm
 // A command that talks to the radio, the virtual one (with its faults) or the
 // one attached to the host.
 int RunRadioCommand(const std::string& command, const Options& options) {
-    std::unique_ptr<DeviceBackend> backend;
-    VirtualBackend* virtualBackend = nullptr;
-    if (options.virtualRadio) {
-        auto v = std::make_unique<VirtualBackend>(*options.virtualRadio);
-        virtualBackend = v.get();
-        backend = std::move(v);
-    } else {
-        backend = CreateHostBackend();
-    }
-    SetDeviceBackend(backend.get());
+    CliBackend backend(options);
     CliRadio radio(options);
-    int status = kOk;
-    if (virtualBackend) {
-        if (Error e = ApplyCliFaults(options.virtualFaults, *virtualBackend, radio); !e.ok()) {
+    if (backend.virtualBackend()) {
+        if (Error e = ApplyCliFaults(options.virtualFaults, *backend.virtualBackend(), radio); !e.ok()) {
             Fail(e);
-            status = kUsage;
+            return kUsage;
         }
     }
-    if (status == kOk) {
-        if (command != "scan") SetUpRecords(options);
-        if (command == "scan") status = CmdScan(options, *backend);
-        else if (command == "info") status = CmdInfo(options, radio);
-        else if (command == "demo") status = CmdDemo(options, radio);
-        else if (command == "backup") status = CmdBackup(options, radio);
-        else if (command == "restore") status = CmdRestore(options, radio);
-    }
+    if (command != "scan") SetUpRecords(options);
+    int status = kOk;
+    if (command == "scan") status = CmdScan(options, backend.device());
+    else if (command == "info") status = CmdInfo(options, radio);
+    else if (command == "demo") status = CmdDemo(options, radio);
+    else if (command == "backup") status = CmdBackup(options, radio);
+    else if (command == "restore") status = CmdRestore(options, radio);
     radio.Close();
-    SetDeviceBackend(nullptr);
     return status;
 }
 
@@ -237,8 +286,6 @@ int main(int argc, char** argv) {
         Usage(stdout);
         return kOk;
     }
-    // Automatic alignment parses its own options.
-    if (command == "align") return RunAlign(argc, argv);
     const auto found = Commands().find(command);
     if (found == Commands().end()) {
         Fail("unknown command \"" + command + "\"; commands: align, backup, demo, diff, dump, info, records, restore, scan");
@@ -253,5 +300,6 @@ int main(int argc, char** argv) {
     if (command == "diff") return CmdDiff(options);
     if (command == "dump") return CmdDump(options);
     if (command == "records") return CmdRecords(options);
+    if (command == "align") return CmdAlign(options);
     return RunRadioCommand(command, options);
 }

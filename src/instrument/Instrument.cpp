@@ -104,6 +104,8 @@ Result<double> ParseScpiNumber(std::string_view reply) {
     return value;
 }
 
+// A malformed address is BadData; an instrument that cannot be reached is
+// an Instrument failure.
 Result<std::unique_ptr<Instrument>> OpenInstrument(const std::string& url,
                                                    std::chrono::milliseconds timeout) {
     const std::string_view u = url;
@@ -111,22 +113,22 @@ Result<std::unique_ptr<Instrument>> OpenInstrument(const std::string& url,
     if (u.rfind("tcp://", 0) == 0) {
         int port = 5025;
         if (!splitHostPort(u.substr(6), &host, &port))
-            return Error::Make(ErrorCode::Instrument, "instrument address \"%1\" is not HOST[:PORT]", url);
+            return Error::Make(ErrorCode::BadData, "instrument address \"%1\" is not HOST[:PORT]", url);
         return OpenSocketInstrument(host, port, timeout);
     }
     if (u.rfind("lxi://", 0) == 0) {
         int port = 0;  // 0: VXI-11
         if (!splitHostPort(u.substr(6), &host, &port))
-            return Error::Make(ErrorCode::Instrument, "instrument address \"%1\" is not HOST[:PORT]", url);
+            return Error::Make(ErrorCode::BadData, "instrument address \"%1\" is not HOST[:PORT]", url);
         return OpenLxiInstrument(host, port, timeout);
     }
     if (u.rfind("usbtmc://", 0) == 0) {
         const std::string device(u.substr(9));
         if (device.empty())
-            return Error::Make(ErrorCode::Instrument, "instrument address \"%1\" names no device", url);
+            return Error::Make(ErrorCode::BadData, "instrument address \"%1\" names no device", url);
         return OpenUsbtmcInstrument(device, timeout);
     }
-    return Error::Make(ErrorCode::Instrument,
+    return Error::Make(ErrorCode::BadData,
                        "unknown instrument address \"%1\" (use tcp://HOST:PORT, lxi://HOST[:PORT] or "
                        "usbtmc:///dev/usbtmcN)",
                        url);

@@ -256,7 +256,7 @@ public:
         ResultGuard r(PQexecParams(conn_, (std::string("SELECT ") + kColumns + " FROM calibration_record WHERE id = $1::bigint").c_str(),
                                    1, nullptr, params, nullptr, nullptr, 0));
         if (PQresultStatus(r.r) != PGRES_TUPLES_OK) return Failure("cannot read the record");
-        if (PQntuples(r.r) == 0) return Error::Make(ErrorCode::Database, "no record with id %1", text);
+        if (PQntuples(r.r) == 0) return Error::Make(ErrorCode::NotFound, "no record with id %1", text);
         return ReadRow(r.r, 0);
     }
 

@@ -212,7 +212,7 @@ public:
         q.integer(1, id);
         if (!q.ok()) return Failure("cannot read the record");
         if (sqlite3_step(q.get()) != SQLITE_ROW)
-            return Error::Make(ErrorCode::Database, "no record with id %1", std::to_string(id));
+            return Error::Make(ErrorCode::NotFound, "no record with id %1", std::to_string(id));
         return ReadRow(q.get());
     }
 

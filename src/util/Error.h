@@ -39,6 +39,7 @@ enum class ErrorCode {
     Cancelled,         // the operator stopped it
     Instrument,        // a measuring instrument failed
     Database,          // the records store failed
+    NotFound,          // the records store holds no record with that ID
     Other,
 };
 

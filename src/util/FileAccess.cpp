@@ -413,17 +413,23 @@ Result<FileBytes> ReadRegularFile(const fs::path& path, std::size_t limit) {
 #endif
 }
 
-Error WriteFileSafely(const fs::path& path, std::string_view bytes) {
+Error CheckWritableTarget(const fs::path& path) {
     if (path.empty() || !path.has_filename()) {
         return Error::Make(ErrorCode::FileError, reasonOf(EINVAL), PathText(path));
     }
     const fs::path target = ResolveWriteTarget(path);
     std::error_code ec;
     const fs::file_status old = fs::status(target, ec);
+    if (!fs::exists(old)) return {};
+    return checkReplaceable(path, target, old);
+}
+
+Error WriteFileSafely(const fs::path& path, std::string_view bytes) {
+    if (Error e = CheckWritableTarget(path); !e.ok()) return e;
+    const fs::path target = ResolveWriteTarget(path);
+    std::error_code ec;
+    const fs::file_status old = fs::status(target, ec);
     const bool exists = fs::exists(old);
-    if (exists) {
-        if (Error e = checkReplaceable(path, target, old); !e.ok()) return e;
-    }
     const fs::path directory = target.parent_path();
     fs::path temp;
     int err = 0;

@@ -50,6 +50,12 @@ Error CheckRegularFile(const std::filesystem::path& path, bool missingIsOk);
 // Reads up to `limit` bytes of the regular file at `path`.
 Result<FileBytes> ReadRegularFile(const std::filesystem::path& path, std::size_t limit);
 
+// Why WriteFileSafely would refuse `path` before writing a byte: it (or the
+// target of its link) exists and is not a regular file, or is read-only.
+// Success when it does not exist yet. For callers that should find out
+// before a long job rather than after it.
+Error CheckWritableTarget(const std::filesystem::path& path);
+
 // Creates or replaces the file at `path` with `bytes` (see above).
 Error WriteFileSafely(const std::filesystem::path& path, std::string_view bytes);
 

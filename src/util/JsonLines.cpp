@@ -1,7 +1,7 @@
 #include "util/JsonLines.h"
 
-#include <fstream>
-#include <sstream>
+#include "util/FileAccess.h"
+
 #include <vector>
 
 namespace varnel {
@@ -148,11 +148,17 @@ Result<JsonDocument> ParseJsonDocument(const std::string& text, const std::strin
 }
 
 Result<JsonDocument> LoadJsonDocument(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return Error::Make(ErrorCode::FileError, "cannot open the file", path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return ParseJsonDocument(text.str(), path);
+    // A regular file only (a FIFO or device is refused at once), and never
+    // more than the limit in memory.
+    Result<FileBytes> file = ReadRegularFile(path, kJsonFileLimit + 1);
+    if (!file) return file.error();
+    if (file->size > kJsonFileLimit || file->bytes.size() > kJsonFileLimit) {
+        return Error::Make(ErrorCode::WrongSize,
+                           "%1 holds " + std::to_string(file->size) + " bytes; a JSON file here is at most " +
+                               std::to_string(kJsonFileLimit) + " bytes",
+                           path);
+    }
+    return ParseJsonDocument(file->bytes, path);
 }
 
 }  // namespace varnel

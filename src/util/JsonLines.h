@@ -3,6 +3,7 @@
 // mistake can be reported as "FILE:LINE: what is wrong".
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 
@@ -25,7 +26,12 @@ struct JsonDocument {
 
 // Parses `text`; a syntax error names the line and column.
 Result<JsonDocument> ParseJsonDocument(const std::string& text, const std::string& name);
-// Reads and parses a file.
+// The largest JSON file LoadJsonDocument takes (procedures and instrument
+// models are a few kilobytes).
+inline constexpr std::size_t kJsonFileLimit = 1024 * 1024;
+
+// Reads and parses a regular file of at most kJsonFileLimit bytes; a folder,
+// FIFO or device is refused at once (util/FileAccess.h).
 Result<JsonDocument> LoadJsonDocument(const std::string& path);
 
 }  // namespace varnel

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -41,12 +42,15 @@ protected:
     void TearDown() override { fs::remove_all(dir_); }
 
     // Runs varnel-cli with its own data and config folders (so records go to a
-    // fresh SQLite file) and captures both streams.
+    // fresh SQLite file) and captures both streams. A run that hangs is ended
+    // after kRunSeconds and reports status 124 (timeout(1)), so a hang fails
+    // its test instead of stopping the suite.
     CliRun cli(const std::string& args) {
         const fs::path out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
         const std::string command = "env -u VARNEL_RECORDS_DB XDG_DATA_HOME='" + (dir_ / "data").string() +
-                                    "' XDG_CONFIG_HOME='" + (dir_ / "config").string() + "' '" VARNEL_CLI_PATH "' " +
-                                    args + " >'" + out.string() + "' 2>'" + err.string() + "'";
+                                    "' XDG_CONFIG_HOME='" + (dir_ / "config").string() + "' timeout -k 5 " +
+                                    std::to_string(kRunSeconds) + " '" VARNEL_CLI_PATH "' " + args + " >'" +
+                                    out.string() + "' 2>'" + err.string() + "'";
         const int raw = std::system(command.c_str());
         CliRun r;
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -65,6 +69,7 @@ protected:
                                                            static_cast<std::streamsize>(b.size()));
     }
 
+    static constexpr int kRunSeconds = 20;
     fs::path dir_;
 };
 
@@ -123,6 +128,7 @@ TEST_F(Cli, BackupAndRestoreRoundTrip) {
     CliRun restore = cli("restore " + path("b.tdb") + " --virtual-radio=large --verify");
     ASSERT_EQ(restore.status, 0) << restore.err << restore.out;
     EXPECT_NE(restore.out.find("verified (848 bytes)"), std::string::npos) << restore.out;
+    EXPECT_EQ(restore.err.find("warning"), std::string::npos) << "a plausible archive of the radio: " << restore.err;
 }
 
 TEST_F(Cli, RestoreRefusesAnotherModelUnlessForced) {
@@ -291,8 +297,253 @@ TEST_F(Cli, RecordsListShowAndExport) {
     ASSERT_EQ(exported.status, 0) << exported.err;
     const std::string csv = ReadAll(dir_ / "r.csv");
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3) << csv;
-    EXPECT_EQ(cli("records show 99").status, 10);
+    CliRun missing = cli("records show 99");
+    EXPECT_EQ(missing.status, 14) << missing.err;
+    EXPECT_NE(missing.err.find("no such record: 99"), std::string::npos) << missing.err;
     CliRun none = cli("info --virtual-radio --no-records --quiet --serial SN-0044");
     EXPECT_EQ(none.status, 0);
     EXPECT_EQ(cli("records list --serial SN-0044 --quiet").out.find("SN-0044"), std::string::npos);
+}
+
+// ---- the archive check, files, options and exit codes ----
+
+namespace {
+
+// Band 0, point 1 transmit frequency: image bytes 0 to 3.
+constexpr std::size_t kBand0Tx1 = kImage + 0;
+
+void PutHertz(std::vector<std::uint8_t>& archive, std::size_t at, std::uint32_t hz) {
+    for (int i = 0; i < 4; ++i) archive[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(hz >> (24 - 8 * i));
+}
+
+const std::string kProcedure = std::string(VARNEL_SOURCE_DIR) + "/procedures/variant0.json";
+
+}  // namespace
+
+TEST_F(Cli, RestoreRefusesAnImplausibleArchiveUnlessForced) {
+    ASSERT_EQ(cli("backup " + path("a.tdb") + " --virtual-radio --quiet").status, 0);
+    auto archive = bytes("a.tdb");
+    PutHertz(archive, kBand0Tx1, 282'600'000);
+    write("odd.tdb", archive);
+
+    CliRun refused = cli("restore " + path("odd.tdb") + " --virtual-radio --verify --log");
+    EXPECT_EQ(refused.status, 13) << refused.err;
+    EXPECT_NE(refused.err.find("point 1: transmit frequency 282.600000 MHz is outside both bands"), std::string::npos)
+        << refused.err;
+    EXPECT_NE(refused.err.find("--force"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.out.find(":   A1  00  63"), std::string::npos) << "no write-all was sent: " << refused.out;
+    ASSERT_EQ(cli("backup " + path("after.tdb") + " --virtual-radio --quiet").status, 0);
+    EXPECT_EQ(bytes("after.tdb"), bytes("a.tdb")) << "the radio holds what it held";
+    EXPECT_EQ(cli("records export --event write-all --quiet").out.find("odd.tdb"), std::string::npos);
+
+    CliRun forced = cli("restore " + path("odd.tdb") + " --virtual-radio --verify --force");
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_NE(forced.err.find("warning: " + path("odd.tdb") + " does not look like a radio's data"), std::string::npos)
+        << forced.err;
+    EXPECT_NE(forced.err.find("282.600000 MHz"), std::string::npos) << forced.err;
+    const std::string records = cli("records export --event write-all --quiet").out;
+    EXPECT_NE(records.find("restore " + path("odd.tdb") + " --force (not plausible)"), std::string::npos) << records;
+}
+
+TEST_F(Cli, BackupReplacesAnExistingFileOnlyWithForce) {
+    write("kept.tdb", std::vector<std::uint8_t>(10, 0xAB));
+    CliRun refused = cli("backup " + path("kept.tdb") + " --virtual-radio --log");
+    EXPECT_EQ(refused.status, 9) << refused.err;
+    EXPECT_NE(refused.err.find("exists; it was not replaced (--force replaces it)"), std::string::npos) << refused.err;
+    EXPECT_EQ(bytes("kept.tdb"), std::vector<std::uint8_t>(10, 0xAB));
+    EXPECT_EQ(refused.out, "") << "the radio was not touched";
+    CliRun forced = cli("backup " + path("kept.tdb") + " --virtual-radio --force --quiet");
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_EQ(bytes("kept.tdb").size(), 1104u);
+}
+
+// Every file the operator names: a FIFO and a device are refused at once
+// (timeout(1) turns a hang into 124), /dev/zero is never read without end or
+// written with success, a read-only file is not replaced.
+TEST_F(Cli, EveryNamedFileIsHandledSafely) {
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+    write("readonly.txt", {'k', 'e', 'p', 't'});
+    fs::permissions(path("readonly.txt"), fs::perms::owner_read | fs::perms::group_read);
+    fs::create_directories(path("folder"));
+    const std::string align = "align --virtual-radio --instrument virtual --quiet ";
+    struct Case {
+        std::string args;
+        const char* says;
+    };
+    const std::string fifo = path("fifo"), ro = path("readonly.txt");
+    const Case cases[] = {
+        {align + "--procedure " + fifo, "pipe (FIFO)"},
+        {align + "--procedure /dev/zero", "is a device"},
+        {align + "--procedure " + path("folder"), "is a folder, not a file"},
+        {align + "--procedure " + kProcedure + " --model " + fifo, "pipe (FIFO)"},
+        {align + "--procedure " + kProcedure + " --model /dev/zero", "is a device"},
+        {align + "--procedure " + kProcedure + " --json " + fifo, "pipe (FIFO)"},
+        {align + "--procedure " + kProcedure + " --json /dev/zero", "is a device"},
+        {align + "--procedure " + kProcedure + " --json " + ro, "read-only"},
+        {align + "--procedure " + kProcedure + " --csv " + fifo, "pipe (FIFO)"},
+        {align + "--procedure " + kProcedure + " --csv " + ro, "read-only"},
+        {"records export --output " + fifo, "pipe (FIFO)"},
+        {"records export --output /dev/zero", "is a device"},
+        {"records export --output " + ro, "read-only"},
+        {"backup " + ro + " --force --virtual-radio", "read-only"},
+        {"backup " + fifo + " --force --virtual-radio", "pipe (FIFO)"},
+        {"restore " + fifo + " --virtual-radio", "pipe (FIFO)"},
+        {"dump /dev/zero", "is a device"},
+    };
+    for (const Case& c : cases) {
+        const CliRun r = cli(c.args);
+        EXPECT_EQ(r.status, 9) << c.args << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << "\n" << r.err;
+        EXPECT_EQ(r.err.find("syntax error"), std::string::npos) << c.args << "\n" << r.err;
+    }
+    EXPECT_EQ(ReadAll(ro), "kept");
+    EXPECT_TRUE(fs::is_fifo(fs::status(fifo)));
+}
+
+TEST_F(Cli, OversizedAndMalformedProceduresAreTold) {
+    write("big.json", std::vector<std::uint8_t>(2 * 1024 * 1024, ' '));
+    write("broken.json", {'{'});
+    const std::string align = "align --virtual-radio --instrument virtual --quiet --procedure ";
+    CliRun big = cli(align + path("big.json"));
+    EXPECT_EQ(big.status, 8) << big.err;
+    EXPECT_NE(big.err.find("at most 1048576 bytes"), std::string::npos) << big.err;
+    CliRun broken = cli(align + path("broken.json"));
+    EXPECT_EQ(broken.status, 2) << broken.err;
+    EXPECT_NE(broken.err.find("broken.json:1:"), std::string::npos) << broken.err;
+}
+
+TEST_F(Cli, AlignIsACommandLikeTheOthers) {
+    // The report on stdout and atomically in both files; the log on stderr.
+    CliRun run = cli("align --procedure " + kProcedure + " --instrument virtual --virtual-radio --log --json " +
+                     path("r.json") + " --csv " + path("r.csv"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto report = nlohmann::json::parse(run.out);
+    EXPECT_EQ(report["failed"], 0);
+    EXPECT_GT(report["passed"].get<int>(), 0);
+    EXPECT_EQ(nlohmann::json::parse(ReadAll(path("r.json"))), report);
+    EXPECT_EQ(ReadAll(path("r.csv")).substr(0, 5), "step,");
+    EXPECT_NE(run.err.find(":   A1  00  03  00  00  00  00  A4  \n"), std::string::npos) << "log lines on stderr";
+    for (const auto& e : fs::directory_iterator(dir_)) EXPECT_NE(e.path().extension(), ".tmp") << e.path();
+
+    CliRun quiet = cli("align --procedure " + kProcedure + " --instrument virtual --virtual-radio --quiet --no-records");
+    EXPECT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_EQ(quiet.err, "");
+    CliRun noRadio =
+        cli("align --procedure " + kProcedure + " --instrument virtual --virtual-radio --virtual-faults=no-radio");
+    EXPECT_EQ(noRadio.status, 5) << noRadio.err;
+    CliRun otherModel = cli("align --procedure " + std::string(VARNEL_SOURCE_DIR) +
+                            "/procedures/large.json --instrument virtual --virtual-radio=variant0 --quiet");
+    EXPECT_EQ(otherModel.status, 3) << otherModel.err;
+    CliRun unreachable = cli("align --procedure " + kProcedure + " --instrument tcp://127.0.0.1:1 --virtual-radio");
+    EXPECT_EQ(unreachable.status, 15) << unreachable.err;
+}
+
+TEST_F(Cli, AFailedPointIsExitCodeOneAndTheReportNeutralisesFormulas) {
+    // One point whose target lies beyond what the radio can reach.
+    const std::string procedure = R"json({"name": "unreachable", "model": "virtual variant0", "large_model": false,
+      "steps": [{"name": "=SUM(1)", "item": 19, "points": [1], "keying": "transmit", "setup": "transmit",
+                 "measure": "power", "target": 99.0, "tolerance": 0.2, "unit": "dBm", "range": [0, 255],
+                 "direction": "raises", "settle_ms": 5, "first_step": 8, "max_tries": 4, "save": "step"}]})json";
+    write("p.json", std::vector<std::uint8_t>(procedure.begin(), procedure.end()));
+    CliRun r = cli("align --procedure " + path("p.json") + " --instrument virtual --virtual-radio --quiet --format csv");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("\n\"'=SUM(1)\","), std::string::npos) << r.out;
+}
+
+TEST_F(Cli, CtrlCStopsTheAlignmentWithItsOwnExitCode) {
+    // Ctrl+C once the first point is done (its progress line is on stderr).
+    const std::string err = path("err.txt");
+    const std::string script = "env -u VARNEL_RECORDS_DB XDG_DATA_HOME='" + path("data") + "' XDG_CONFIG_HOME='" +
+                               path("config") + "' '" VARNEL_CLI_PATH "' align --procedure " + kProcedure +
+                               " --instrument virtual --virtual-radio >/dev/null 2>'" + err +
+                               "' & p=\\$!; until grep -q ' point ' '" + err +
+                               "'; do sleep 0.05; done; kill -INT \\$p; wait \\$p";
+    const int raw = std::system(("timeout -k 5 " + std::to_string(kRunSeconds) + " sh -c \"" + script + "\"").c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    const std::string said = ReadAll(err);
+    EXPECT_EQ(WEXITSTATUS(raw), 16) << said;
+    EXPECT_NE(said.find("stopped by the operator"), std::string::npos) << said;
+}
+
+TEST_F(Cli, OptionsArgumentsAndNumbersAreChecked) {
+    const char* const usage[] = {
+        "info -x --virtual-radio",
+        "info extra --virtual-radio",
+        "diff a.tdb b.tdb c.tdb",
+        "records list extra",
+        "info --virtual-radio --quiet=yes",
+        "align --procedure p.json --instrument virtual --virtual-radio --timeout 99999999999",
+        "align --procedure p.json --instrument virtual --virtual-radio --timeout 0",
+        "align --procedure p.json --instrument virtual --virtual-radio extra",
+        "align --procedure p.json --instrument virtual --virtual-radio --colour",
+        "align --instrument virtual --virtual-radio",
+        "align --procedure p.json --instrument virtual",
+        "records list --limit 99999999999",
+        "records list --limit -1",
+        "records show 99999999999999999999",
+        "records show 0",
+        "records show 12abc",
+        "dump a.tdb --format xml",
+    };
+    for (const char* args : usage) {
+        const CliRun r = cli(args);
+        EXPECT_EQ(r.status, 2) << args << "\n" << r.err;
+        EXPECT_FALSE(r.err.empty()) << args;
+    }
+    CliRun gpib = cli("align --procedure " + kProcedure + " --instrument gpib://7 --virtual-radio");
+    EXPECT_EQ(gpib.status, 2) << "a malformed address is a usage error: " << gpib.err;
+    // "--" ends the options: a file whose name starts with a dash.
+    ASSERT_EQ(cli("backup " + path("a.tdb") + " --virtual-radio --quiet").status, 0);
+    fs::copy_file(path("a.tdb"), dir_ / "-dash.tdb");
+    const std::string dashed = "'" + (dir_ / "-dash.tdb").string() + "'";
+    EXPECT_EQ(cli("dump --format csv -- " + dashed).status, 0);
+}
+
+TEST_F(Cli, RecordsShowANumberThatIsNoRecord) {
+    ASSERT_EQ(cli("info --virtual-radio --quiet").status, 0);
+    EXPECT_EQ(cli("records show 1").status, 0);
+    CliRun r = cli("records show 99999");
+    EXPECT_EQ(r.status, 14) << r.err;
+    EXPECT_NE(r.err.find("no such record: 99999"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("database"), std::string::npos) << r.err;
+}
+
+TEST_F(Cli, ExportsNeutraliseFormulasAndTerminalsSeeNoEscapes) {
+    const std::string formula = "=HYPERLINK(\"http://x\")";
+    ASSERT_EQ(cli("info --virtual-radio --quiet --serial '" + formula + "'").status, 0);
+    ASSERT_EQ(cli("info --virtual-radio --quiet --serial -42").status, 0);
+    ASSERT_EQ(cli("info --virtual-radio --quiet --serial \"$(printf '\\033]0;owned\\007\\033[2J')\"").status, 0);
+    CliRun exported = cli("records export --event enter --output " + path("r.csv"));
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    const std::string csv = ReadAll(path("r.csv"));
+    EXPECT_NE(csv.find(",\"'=HYPERLINK(\"\"http://x\"\")\","), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",-42,"), std::string::npos) << "a plain negative number stays a number: " << csv;
+
+    CliRun list = cli("records list --quiet");
+    ASSERT_EQ(list.status, 0);
+    EXPECT_EQ(list.out.find('\x1b'), std::string::npos) << "no escape reaches the terminal";
+    EXPECT_EQ(list.out.find('\x07'), std::string::npos);
+    EXPECT_NE(list.out.find("\\x1B]0;owned\\x07\\x1B[2J"), std::string::npos) << list.out;
+    CliRun show = cli("records show 5");  // the third run's entry
+    EXPECT_EQ(show.out.find('\x1b'), std::string::npos) << show.out;
+    EXPECT_NE(show.out.find("serial        : \\x1B]0;owned"), std::string::npos) << show.out;
+}
+
+TEST_F(Cli, DumpShowsFrequenciesFromTwoToTheThirtyFirstUnsigned) {
+    ASSERT_EQ(cli("backup " + path("a.tdb") + " --virtual-radio --quiet").status, 0);
+    auto archive = bytes("a.tdb");
+    PutHertz(archive, kBand0Tx1, 0x9000'0000u);  // 2 415 919 104 Hz
+    PutHertz(archive, kBand0Tx1 + 4, 0xFFFF'FFFFu);
+    write("high.tdb", archive);
+    CliRun json = cli("dump " + path("high.tdb") + " --format json");
+    ASSERT_EQ(json.status, 0) << json.err;
+    std::vector<std::string> shown;
+    const auto dumped = nlohmann::json::parse(json.out);
+    for (const auto& v : dumped["values"])
+        if (v["kind"] == "tx-frequency" && v["band"] == 0 && v["point"].get<int>() <= 2)
+            shown.push_back(v["mhz"].get<std::string>());
+    EXPECT_EQ(shown, (std::vector<std::string>{"2415.919104", "4294.967295"}));
+    CliRun csv = cli("dump " + path("high.tdb") + " --format csv");
+    EXPECT_NE(csv.out.find(",1,tx-frequency,0,2415919104,2415.919104\r\n"), std::string::npos) << csv.out;
+    EXPECT_EQ(csv.out.find(",-"), std::string::npos) << csv.out;
 }

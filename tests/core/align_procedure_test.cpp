@@ -236,10 +236,14 @@ TEST(AlignProcedure, ScpiNumbers) {
 
 TEST(AlignProcedure, InstrumentAddresses) {
     using std::chrono::milliseconds;
-    EXPECT_EQ(OpenInstrument("gpib://7", milliseconds(100)).error().code(), ErrorCode::Instrument);
-    EXPECT_EQ(OpenInstrument("tcp://:5025", milliseconds(100)).error().code(), ErrorCode::Instrument);
-    EXPECT_EQ(OpenInstrument("tcp://host:99999", milliseconds(100)).error().code(), ErrorCode::Instrument);
+    // A malformed address is a mistake in the input; a device that is not
+    // there is an instrument failure.
+    EXPECT_EQ(OpenInstrument("gpib://7", milliseconds(100)).error().code(), ErrorCode::BadData);
+    EXPECT_EQ(OpenInstrument("tcp://:5025", milliseconds(100)).error().code(), ErrorCode::BadData);
+    EXPECT_EQ(OpenInstrument("tcp://host:99999", milliseconds(100)).error().code(), ErrorCode::BadData);
+    EXPECT_EQ(OpenInstrument("usbtmc://", milliseconds(100)).error().code(), ErrorCode::BadData);
     Result<std::unique_ptr<Instrument>> none = OpenInstrument("usbtmc:///dev/usbtmc-none", milliseconds(100));
     ASSERT_FALSE(none.ok());
+    EXPECT_EQ(none.error().code(), ErrorCode::Instrument);
     EXPECT_NE(none.error().Text().find("/dev/usbtmc-none"), std::string::npos);
 }

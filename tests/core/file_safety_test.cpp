@@ -19,6 +19,7 @@
 #include "lang/Loadlanguage.h"
 #include "lang/Profile.h"
 #include "util/FileAccess.h"
+#include "util/JsonLines.h"
 
 #ifndef _WIN32
 #include <sys/fsuid.h>
@@ -102,6 +103,48 @@ TEST_F(FileSafety, DeviceArchiveIsRefused) {
     EXPECT_EQ(error.code(), ErrorCode::NotAFile);
     EXPECT_NE(error.Text().find("is a device"), std::string::npos) << error.Text();
     EXPECT_NE(error.Text().find("/dev/zero"), std::string::npos) << error.Text();
+}
+
+// Procedures and instrument models: a FIFO, a device and a folder are
+// refused at once, a file above the limit without reading it into memory.
+TEST_F(FileSafety, JsonFilesAreRegularAndBounded) {
+    makeFifo(dir_ / "pipe.json");
+    struct Case {
+        fs::path path;
+        ErrorCode code;
+        const char* says;
+    };
+    writeBytes(dir_ / "big.json", std::string(kJsonFileLimit + 1, ' '));
+    writeBytes(dir_ / "limit.json", "[" + std::string(kJsonFileLimit - 2, ' ') + "]");
+    const Case cases[] = {
+        {dir_ / "pipe.json", ErrorCode::NotAFile, "pipe (FIFO)"},
+        {"/dev/zero", ErrorCode::NotAFile, "is a device"},
+        {dir_, ErrorCode::NotAFile, "is a folder"},
+        {dir_ / "big.json", ErrorCode::WrongSize, "at most 1048576 bytes"},
+    };
+    for (const Case& c : cases) {
+        Result<JsonDocument> doc = LoadJsonDocument(c.path.string());
+        ASSERT_FALSE(doc.ok()) << c.path;
+        EXPECT_EQ(doc.error().code(), c.code) << c.path;
+        EXPECT_NE(doc.error().Text().find(c.says), std::string::npos) << doc.error().Text();
+    }
+    EXPECT_TRUE(LoadJsonDocument((dir_ / "limit.json").string()).ok()) << "a file of exactly the limit is read";
+}
+
+// The check a long job makes before it starts: what WriteFileSafely would refuse.
+TEST_F(FileSafety, WritableTargetIsCheckedBeforeWriting) {
+    makeFifo(dir_ / "pipe.csv");
+    writeBytes(dir_ / "locked.csv", "old");
+    fs::permissions(dir_ / "locked.csv", fs::perms::owner_read, fs::perm_options::replace);
+    writeBytes(dir_ / "open.csv", "old");
+    EXPECT_EQ(CheckWritableTarget(dir_ / "pipe.csv").code(), ErrorCode::NotAFile);
+    EXPECT_EQ(CheckWritableTarget("/dev/zero").code(), ErrorCode::NotAFile);
+    EXPECT_EQ(CheckWritableTarget(dir_ / "locked.csv").code(), ErrorCode::PermissionDenied);
+    EXPECT_TRUE(CheckWritableTarget(dir_ / "open.csv").ok());
+    EXPECT_TRUE(CheckWritableTarget(dir_ / "new.csv").ok());
+    EXPECT_EQ(WriteFileSafely("/dev/zero", "x").code(), ErrorCode::NotAFile) << "no success on a device";
+    EXPECT_EQ(readBytes(dir_ / "locked.csv"), "old");
+    EXPECT_FALSE(fs::exists(dir_ / "new.csv"));
 }
 
 TEST_F(FileSafety, FifoSettingsFileIsRefusedAtStartUp) {

@@ -845,27 +845,6 @@ TEST_F(SgIoTest, IdentityCheckRefusesADeviceThatDoesNotAnswerIt) {
     EXPECT_EQ(error.kind, OpenError::Kind::WrongDevice);
 }
 
-// ---- the udev rule shipped for this backend ----
-
-TEST(UdevRule, MatchesTheGenericNodeByTheExactPaddedStrings) {
-    std::ifstream in(fs::path(VARNEL_SOURCE_DIR) / "dist" / "60-varnel-radio.rules");
-    ASSERT_TRUE(in) << "dist/60-varnel-radio.rules is missing";
-    const std::string vendor = std::string("ATTRS{vendor}==\"") + kRadioVendor + "\"";
-    const std::string model = std::string("ATTRS{model}==\"") + kRadioProduct + "\"";
-    bool generic = false, block = false;
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        EXPECT_NE(line.find(vendor), std::string::npos) << line;
-        EXPECT_NE(line.find(model), std::string::npos) << line;
-        EXPECT_NE(line.find("TAG+=\"uaccess\""), std::string::npos) << line;
-        if (line.find("SUBSYSTEM==\"scsi_generic\"") != std::string::npos) generic = true;
-        if (line.find("SUBSYSTEM==\"block\"") != std::string::npos) block = true;
-    }
-    EXPECT_TRUE(generic) << "the generic node carries the vendor commands";
-    // The block node cannot carry them for a normal user: no access is given to it.
-    EXPECT_FALSE(block);
-}
-
 }  // namespace
 }  // namespace varnel
 

@@ -111,7 +111,7 @@ void ExerciseStore(RecordStore& store) {
     EXPECT_TRUE(got->imageAtEntry.empty());
     auto missing = store.Get(999999999);
     EXPECT_FALSE(missing.ok());
-    EXPECT_EQ(missing.error().code(), ErrorCode::Database);
+    EXPECT_EQ(missing.error().code(), ErrorCode::NotFound);
 }
 
 // Two stations of a line write at the same time, each with its own connection.

@@ -25,12 +25,22 @@ std::string Caption(const NamedValue& v) {
 }
 
 std::string Shown(const NamedValue& v) {
-    return IsFrequency(v) ? FormatMegahertz(v.value) + " MHz" : std::to_string(v.value);
+    return IsFrequency(v) ? MegahertzText(v.value) + " MHz" : std::to_string(v.value);
 }
 
 std::string JsonString(const std::string& s) {
     std::string out = "\"";
-    for (unsigned char c : s) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        // DEL and the C1 controls (U+0080 to U+009F) are escaped like the C0 ones.
+        const auto next = i + 1 < s.size() ? static_cast<unsigned char>(s[i + 1]) : 0;
+        if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", next);
+            out += buf;
+            ++i;
+            continue;
+        }
         switch (c) {
             case '"': out += "\\\""; break;
             case '\\': out += "\\\\"; break;
@@ -38,7 +48,7 @@ std::string JsonString(const std::string& s) {
             case '\r': out += "\\r"; break;
             case '\t': out += "\\t"; break;
             default:
-                if (c < 0x20) {
+                if (c < 0x20 || c == 0x7F) {
                     char buf[8];
                     std::snprintf(buf, sizeof buf, "\\u%04x", c);
                     out += buf;
@@ -69,7 +79,7 @@ int CmdDiff(const Options& options) {
     }
     int count = 0;
     for (const InfoDifference& d : DiffInfo(infoA, infoB)) {
-        std::printf("%s: %s -> %s\n", d.field.c_str(), d.a.c_str(), d.b.c_str());
+        std::printf("%s\n", TerminalText(d.field + ": " + d.a + " -> " + d.b).c_str());
         ++count;
     }
     // The FSK blocks count when either archive comes from a large-model radio.
@@ -81,10 +91,10 @@ int CmdDiff(const Options& options) {
         if (d.a.point > 0) {
             line += " point " + std::to_string(d.a.point);
             if (!IsFrequency(d.a) && d.a.kind != NamedValue::Kind::Unassigned)
-                line += " (" + FormatMegahertz(imageA.txFrequencyIn(d.a.band, d.a.point - 1)) + " MHz)";
+                line += " (" + MegahertzText(imageA.txFrequencyIn(d.a.band, d.a.point - 1)) + " MHz)";
         }
         line += ": " + Shown(d.a) + " -> " + Shown(d.b);
-        std::printf("%s\n", line.c_str());
+        std::printf("%s\n", TerminalText(line).c_str());
         ++count;
     }
     if (count == 0) return kOk;
@@ -106,7 +116,7 @@ int CmdDump(const Options& options) {
     TunerImage image;
     if (Error e = ReadArchiveFile(options.args[0], info, image); !e.ok()) {
         Fail(e);
-        return ExitCodeFor(e);
+        return FileExitCode(e);
     }
     const auto values = ArchiveValues(image, info.largeModel(), false);
     if (format == "csv") {
@@ -115,7 +125,7 @@ int CmdDump(const Options& options) {
             std::printf("%s,%s,%s,%s,%s,%s,%d,%u,%s\r\n", BandName(v.band), CsvField(Caption(v)).c_str(),
                         CsvField(v.key ? v.key : "").c_str(), v.code >= 0 ? std::to_string(v.code).c_str() : "",
                         v.point > 0 ? std::to_string(v.point).c_str() : "", NamedValueKindName(v.kind), v.offset,
-                        v.value, IsFrequency(v) ? FormatMegahertz(v.value).c_str() : std::to_string(v.value).c_str());
+                        v.value, IsFrequency(v) ? MegahertzText(v.value).c_str() : std::to_string(v.value).c_str());
         }
         return kOk;
     }
@@ -136,7 +146,7 @@ int CmdDump(const Options& options) {
                ", \"point\": " + (v.point > 0 ? std::to_string(v.point) : std::string("null")) +
                ", \"kind\": " + JsonString(NamedValueKindName(v.kind)) + ", \"offset\": " + std::to_string(v.offset) +
                ", \"value\": " + std::to_string(v.value);
-        if (IsFrequency(v)) out += ", \"mhz\": " + JsonString(FormatMegahertz(v.value));
+        if (IsFrequency(v)) out += ", \"mhz\": " + JsonString(MegahertzText(v.value));
         out += i + 1 < values.size() ? "},\n" : "}\n";
     }
     out += "  ]\n}\n";

@@ -1,9 +1,11 @@
 // records list | show ID | export [--output FILE]: the calibration records.
+#include <cstdint>
 #include <cstdio>
-#include <fstream>
+#include <limits>
 
 #include "cli/Cli.h"
 #include "records/RecordStore.h"
+#include "util/FileAccess.h"
 
 namespace varnel::cli {
 
@@ -11,20 +13,28 @@ namespace {
 
 std::string OrDash(int v) { return v < 0 ? std::string("-") : std::to_string(v); }
 
+// A record's text as the terminal may show it.
+std::string T(const std::string& text) { return TerminalText(text); }
+
 // records show ID: every field of one record.
 int ShowRecord(const Options& options, RecordStore& records) {
     if (options.args.size() != 2) {
         Fail("records show needs the ID of a record");
         return kUsage;
     }
-    char* rest = nullptr;
-    const long long id = std::strtoll(options.args[1].c_str(), &rest, 10);
-    if (!rest || *rest || options.args[1].empty()) {
-        Fail("\"" + options.args[1] + "\" is not a record ID");
+    constexpr long long kLastId = std::numeric_limits<std::int64_t>::max();
+    const std::optional<long long> id = ParseWholeNumber(options.args[1], 1, kLastId);
+    if (!id) {
+        Fail("\"" + options.args[1] + "\" is not a record ID (a whole number from 1 to " + std::to_string(kLastId) +
+             ")");
         return kUsage;
     }
-    auto r = records.Get(id);
+    auto r = records.Get(*id);
     if (!r) {
+        if (r.error().code() == ErrorCode::NotFound) {
+            Fail("no such record: " + options.args[1] + " (records list shows the IDs)");
+            return kNoSuchRecord;
+        }
         Fail(r.error());
         return kDatabase;
     }
@@ -33,11 +43,11 @@ int ShowRecord(const Options& options, RecordStore& records) {
                 "model code    : %d\nmodel variant : %d\nserial        : %s\nevent         : %s\n"
                 "item          : %s\nband          : %s\npoint         : %s\nold value     : %s\n"
                 "new value     : %s\ndetail        : %s\nimage bytes   : %zu at entry, %zu now\n",
-                static_cast<long long>(r->id), r->uid.c_str(), r->session.c_str(), r->recordedAt.c_str(),
-                r->station.c_str(), r->operatorName.c_str(), r->modelName.c_str(), r->firmware.c_str(),
-                r->modelCode, r->modelVariant, r->serial.c_str(), r->event.c_str(), OrDash(r->item).c_str(),
+                static_cast<long long>(r->id), T(r->uid).c_str(), T(r->session).c_str(), T(r->recordedAt).c_str(),
+                T(r->station).c_str(), T(r->operatorName).c_str(), T(r->modelName).c_str(), T(r->firmware).c_str(),
+                r->modelCode, r->modelVariant, T(r->serial).c_str(), T(r->event).c_str(), OrDash(r->item).c_str(),
                 OrDash(r->band).c_str(), OrDash(r->point).c_str(), OrDash(r->oldValue).c_str(),
-                OrDash(r->newValue).c_str(), r->detail.c_str(), r->imageAtEntry.size(), r->imageNow.size());
+                OrDash(r->newValue).c_str(), T(r->detail).c_str(), r->imageAtEntry.size(), r->imageNow.size());
     std::size_t changed = 0;
     for (std::size_t i = 0; i < r->imageAtEntry.size() && i < r->imageNow.size(); ++i)
         changed += r->imageAtEntry[i] != r->imageNow[i];
@@ -62,28 +72,26 @@ int ExportRecords(const Options& options, const std::vector<CalibrationRecord>& 
     if (options.output.empty()) {
         std::fwrite(csv.data(), 1, csv.size(), stdout);
     } else {
-        std::ofstream out(options.output, std::ios::binary | std::ios::trunc);
-        out.write(csv.data(), static_cast<std::streamsize>(csv.size()));
-        if (!out.flush()) {
-            Fail("cannot write " + options.output);
-            return kFileError;
+        if (Error e = WriteFileSafely(options.output, csv); !e.ok()) {
+            Fail(e.Wrap("the records were not exported"));
+            return FileExitCode(e);
         }
-        std::fprintf(stderr, "varnel-cli: %zu record(s) written to %s\n", list.size(), options.output.c_str());
+        Progress(options, std::to_string(list.size()) + " record(s) written to " + options.output);
     }
     return kOk;
 }
 
 // records list: one line a record.
 int ListRecords(const Options& options, RecordStore& records, const std::vector<CalibrationRecord>& list) {
-    if (!options.quiet) std::fprintf(stderr, "varnel-cli: %s\n", records.Describe().c_str());
+    Progress(options, records.Describe());
     std::printf("%-6s %-24s %-12s %-10s %-14s %-10s %-12s %5s %4s %5s %9s\n", "ID", "WHEN (UTC)", "STATION",
                 "OPERATOR", "MODEL", "SERIAL", "EVENT", "ITEM", "BAND", "POINT", "OLD->NEW");
     for (const CalibrationRecord& r : list) {
         const std::string change = r.oldValue < 0 && r.newValue < 0 ? std::string("-")
                                                                     : OrDash(r.oldValue) + "->" + OrDash(r.newValue);
         std::printf("%-6lld %-24s %-12s %-10s %-14s %-10s %-12s %5s %4s %5s %9s\n", static_cast<long long>(r.id),
-                    r.recordedAt.c_str(), r.station.c_str(), r.operatorName.c_str(), r.modelName.c_str(),
-                    r.serial.empty() ? "-" : r.serial.c_str(), r.event.c_str(), OrDash(r.item).c_str(),
+                    T(r.recordedAt).c_str(), T(r.station).c_str(), T(r.operatorName).c_str(), T(r.modelName).c_str(),
+                    r.serial.empty() ? "-" : T(r.serial).c_str(), T(r.event).c_str(), OrDash(r.item).c_str(),
                     OrDash(r.band).c_str(), OrDash(r.point).c_str(), change.c_str());
     }
     if (const std::size_t queued = records.Queued(); queued > 0)
@@ -98,6 +106,21 @@ int CmdRecords(const Options& options) {
     if (what != "list" && what != "show" && what != "export") {
         Fail("unknown records command \"" + what + "\"; records commands: list, show ID, export");
         return kUsage;
+    }
+    if (what != "show" && options.args.size() > 1) {
+        Fail("unexpected argument \"" + options.args[1] + "\" for records " + what);
+        return kUsage;
+    }
+    if (!options.output.empty()) {
+        if (what != "export") {
+            Fail("--output is for records export");
+            return kUsage;
+        }
+        // Before the database is asked, as for every file the operator names.
+        if (Error e = CheckWritableTarget(options.output); !e.ok()) {
+            Fail(e.Wrap("the records were not exported"));
+            return FileExitCode(e);
+        }
     }
     const RecordsConfig config = ReadRecordsConfig();
     auto store = OpenConfiguredStore(config);

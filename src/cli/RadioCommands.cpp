@@ -1,22 +1,26 @@
 // Commands that talk to the radio: scan, info, demo, backup, restore.
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "cli/Cli.h"
 #include "data/ArchiveValues.h"
 #include "data/Filemanage.h"
 #include "data/Global.h"
 #include "data/ItemTable.h"
+#include "data/Safety.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "records/Recorder.h"
+#include "util/FileAccess.h"
 
 namespace varnel::cli {
 
 namespace {
 
 void PrintInfo(const RadioInfo& info) {
-    std::printf("model name       : %s\n", info.modelName().c_str());
-    std::printf("firmware version : %s\n", info.firmwareVersion().c_str());
+    std::printf("model name       : %s\n", TerminalText(info.modelName()).c_str());
+    std::printf("firmware version : %s\n", TerminalText(info.firmwareVersion()).c_str());
     std::printf("model code       : %u\n", info.modelCode());
     std::printf("model variant    : %u\n", info.modelVariant());
     std::printf("feature flags    : 0x%02X\n", info.featureFlags());
@@ -60,7 +64,7 @@ std::string PlaceOf(int offset) {
 int CmdScan(const Options&, DeviceBackend& backend) {
     const std::uint16_t count = ScanRadioDrives();
     std::printf("%u radio(s) found\n", count);
-    for (std::uint16_t i = 0; i < count; ++i) std::printf("  %s\n", backend.describe(radioDriveLetters[i]).c_str());
+    for (std::uint16_t i = 0; i < count; ++i) std::printf("  %s\n", TerminalText(backend.describe(radioDriveLetters[i])).c_str());
     return count == 0 ? kNoRadio : kOk;
 }
 
@@ -84,13 +88,28 @@ int CmdDemo(const Options& options, CliRadio& radio) {
         const int points = (b == 1 && radioInfo.newFirmware()) ? 8 : 5;
         std::printf("\n%s        TX (MHz)      RX (MHz)\n", kBands[b]);
         for (int i = 0; i < points; ++i)
-            std::printf("  point %d   %12s  %12s\n", i + 1, FormatMegahertz(tunerImage.txFrequencyIn(b, i)).c_str(),
-                        FormatMegahertz(tunerImage.rxFrequencyIn(b, i)).c_str());
+            std::printf("  point %d   %12s  %12s\n", i + 1, MegahertzText(tunerImage.txFrequencyIn(b, i)).c_str(),
+                        MegahertzText(tunerImage.rxFrequencyIn(b, i)).c_str());
     }
     if (Error e = radio.Leave(); !e.ok()) return FailInTunerMode(e, radio);
     RecordWarning(CalibrationRecorder().Left(tunerImage));
     return kOk;
 }
+
+namespace {
+
+// Why the archive may not be saved at `file`, before the radio is touched:
+// an existing file is replaced only with --force (and never a read-only one,
+// a folder, a FIFO or a device).
+Error CheckBackupTarget(const Options& options, const std::string& file) {
+    std::error_code ec;
+    if (!options.force && std::filesystem::exists(std::filesystem::symlink_status(file, ec))) {
+        return Error::Make(ErrorCode::FileError, "%1 exists; it was not replaced (--force replaces it)", file);
+    }
+    return CheckWritableTarget(file);
+}
+
+}  // namespace
 
 int CmdBackup(const Options& options, CliRadio& radio) {
     if (options.args.size() != 1) {
@@ -98,27 +117,32 @@ int CmdBackup(const Options& options, CliRadio& radio) {
         return kUsage;
     }
     const std::string& file = options.args[0];
+    if (Error e = CheckBackupTarget(options, file); !e.ok()) {
+        Fail(e);
+        return FileExitCode(e);
+    }
     Progress(options, "entering tuner mode and reading the tuner image");
     if (Error e = radio.Enter(); !e.ok()) return FailInTunerMode(e, radio);
     RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
     Progress(options, "saving " + file);
     PackArchive(archiveBuffer);
-    if (Error error = SaveArchive(file, archiveBuffer.data(), kArchiveSize); !error.ok())
-        return FailInTunerMode(error, radio);
+    Error saved = CheckBackupTarget(options, file);  // the file may have appeared meanwhile
+    if (saved.ok()) saved = SaveArchive(file, archiveBuffer.data(), kArchiveSize);
+    if (!saved.ok()) {
+        FailInTunerMode(saved, radio);
+        return FileExitCode(saved);
+    }
     RecordWarning(CalibrationRecorder().Backup(radioInfo, tunerImage, file));
     Progress(options, "leaving tuner mode");
     if (Error e = radio.Leave(); !e.ok()) return FailInTunerMode(e, radio);
     RecordWarning(CalibrationRecorder().Left(tunerImage));
-    std::printf("%s: %s, %zu image bytes saved\n", file.c_str(), Identity(radioInfo).c_str(), radioInfo.imageBytes());
+    std::printf("%s\n", TerminalText(file + ": " + Identity(radioInfo) + ", " + std::to_string(radioInfo.imageBytes()) +
+                                     " image bytes saved")
+                             .c_str());
     return kOk;
 }
 
 namespace {
-
-bool SameModel(const RadioInfo& a, const RadioInfo& b) {
-    return a.modelName() == b.modelName() && a.modelCode() == b.modelCode() &&
-           a.modelVariant() == b.modelVariant() && a.largeModel() == b.largeModel();
-}
 
 // Prints every byte of the first `exchanged` in which the radio's image
 // differs from the archive's; their number.
@@ -127,8 +151,8 @@ int PrintDifferences(const TunerImage& archiveImage, std::size_t exchanged) {
     for (std::size_t i = 0; i < exchanged; ++i) {
         if (tunerImage[i] == archiveImage[i]) continue;
         ++differences;
-        std::printf("differs: %s: byte %zu: archive %u, radio %u\n", PlaceOf(static_cast<int>(i)).c_str(), i,
-                    archiveImage[i], tunerImage[i]);
+        std::printf("differs: %s: byte %zu: archive %u, radio %u\n", TerminalText(PlaceOf(static_cast<int>(i))).c_str(),
+                    i, archiveImage[i], tunerImage[i]);
     }
     return differences;
 }
@@ -149,8 +173,42 @@ int VerifyRestore(const Options& options, CliRadio& radio, const std::string& fi
              " image bytes differ from " + file);
         return kVerifyFailed;
     }
-    std::printf("%s written to %s and verified (%zu bytes)\n", file.c_str(), Identity(attached).c_str(), exchanged);
+    std::printf("%s\n",
+                TerminalText(file + " written to " + Identity(attached) + " and verified (" + std::to_string(exchanged) +
+                             " bytes)")
+                    .c_str());
     return kOk;
+}
+
+const char* BandName(int band) { return band == 0 ? "400-470 MHz" : "136-174 MHz"; }
+
+// One reason why an archive is not believable, as the window names it.
+std::string ProblemText(const PlausibilityProblem& problem) {
+    using Kind = PlausibilityProblem::Kind;
+    switch (problem.kind) {
+        case Kind::ModelName: return "the model name is not printable text";
+        case Kind::ModelVariant: return "the model variant is " + std::to_string(problem.value) + ", not 0, 1 or 2";
+        case Kind::TxFrequency:
+        case Kind::RxFrequency:
+            return std::string(BandName(problem.band)) + " band, point " + std::to_string(problem.point) + ": " +
+                   (problem.kind == Kind::TxFrequency ? "transmit" : "receive") + " frequency " +
+                   MegahertzText(problem.value) + " MHz is outside both bands";
+    }
+    return {};
+}
+
+// The same check as the window's before a write-all: an archive that is not
+// plausible is written only with --force (the window's expert mode).
+bool PlausibleOrForced(const Options& options, const std::string& file, const RadioInfo& info,
+                       const TunerImage& image, bool& overridden) {
+    const std::vector<PlausibilityProblem> problems = PlausibilityProblems(info, image);
+    overridden = !problems.empty();
+    if (problems.empty()) return true;
+    Fail(options.force ? "warning: " + file + " does not look like a radio's data; writing it anyway (--force):"
+                       : "refusing to restore: " + file + " does not look like a radio's data (--force writes it "
+                                                          "anyway):");
+    for (const PlausibilityProblem& problem : problems) Fail("  " + ProblemText(problem));
+    return options.force;
 }
 
 }  // namespace
@@ -165,15 +223,17 @@ int CmdRestore(const Options& options, CliRadio& radio) {
     TunerImage archiveImage;
     if (Error e = ReadArchiveFile(file, archiveInfo, archiveImage); !e.ok()) {
         Fail(e);
-        return ExitCodeFor(e);
+        return FileExitCode(e);
     }
+    bool implausible = false;
+    if (!PlausibleOrForced(options, file, archiveInfo, archiveImage, implausible)) return kImplausible;
     Progress(options, "reading the radio's information block");
     auto attached = radio.ReadInfo();
     if (!attached) {
         Fail(attached.error());
         return ExitCodeFor(attached.error());
     }
-    const bool same = SameModel(*attached, archiveInfo);
+    const bool same = SameRadio(*attached, archiveInfo);  // the window's identity check
     if (!same && !options.force) {
         Fail("refusing to restore: " + file + " belongs to " + Identity(archiveInfo) + ", the attached radio is " +
              Identity(*attached) + " (--force writes it anyway)");
@@ -188,10 +248,17 @@ int CmdRestore(const Options& options, CliRadio& radio) {
         Fail(e);
         return ExitCodeFor(e);
     }
-    RecordWarning(CalibrationRecorder().WroteAll(archiveInfo, archiveImage,
-                                                 "restore " + file + (same ? "" : " --force")));
+    std::string detail = "restore " + file;
+    if (!same || implausible) {
+        detail += " --force (";
+        detail += !same ? "another model" : "";
+        detail += !same && implausible ? ", " : "";
+        detail += implausible ? "not plausible" : "";
+        detail += ")";
+    }
+    RecordWarning(CalibrationRecorder().WroteAll(archiveInfo, archiveImage, detail));
     if (!options.verify) {
-        std::printf("%s written to %s\n", file.c_str(), Identity(*attached).c_str());
+        std::printf("%s\n", TerminalText(file + " written to " + Identity(*attached)).c_str());
         return kOk;
     }
     return VerifyRestore(options, radio, file, archiveInfo, archiveImage, *attached);
