@@ -915,8 +915,8 @@ void TMainForm::EnterTunerModeTimerTimer() {
     // that of the box below being closed.
     const QDateTime entered = QDateTime::currentDateTime();
     band = 0;
-    // The image is taken from the reply now: while the box below is open,
-    // other timers keep running and may reuse the reply buffer.
+    // The image is taken from the reply at once, before anything else can
+    // reuse the reply buffer.
     const std::size_t imageBytes = radioInfo.imageBytes();
     std::array<std::uint8_t, TunerImage::kSize> image{};
     std::copy_n(replyBuffer.begin() + kReplyDataOffset, imageBytes, image.begin());
@@ -931,11 +931,10 @@ void TMainForm::EnterTunerModeTimerTimer() {
 
     setTunerModeCaptions("S004", "S0040");
     N1->setEnabled(true);
-    Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M001"),
-                      MessageButtons::Ok);
 
-    // After the operator has closed the box: the image (the rest of it is
-    // kept for a small model), the new tuning window, tuner mode.
+    // The image (the rest of it is kept for a small model), the new tuning
+    // window, tuner mode; then the box, whose text points at the tree that
+    // is now on screen.
     std::copy_n(image.begin(), imageBytes, tunerImage.bytes.begin());
     MarkImageSaved(tunerImage);  // what the radio holds is no unsaved change
     imageSource_ = Fill(Tr("Safety", "W0007"), {entered.time().toString(QStringLiteral("HH:mm"))});
@@ -948,6 +947,8 @@ void TMainForm::EnterTunerModeTimerTimer() {
     if (!lastBackupPath_.isEmpty()) logNote(Fill(Tr("Safety", "B0001"), {lastBackupPath_}), entered);
     // The status bar says "in tuner mode" at once, not at its next refresh.
     refreshRadioStatus();
+    Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M001"),
+                      MessageButtons::Ok);
 }
 
 void TMainForm::backupEntry(const RadioInfo& info, const TunerImage& image) {

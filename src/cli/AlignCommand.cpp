@@ -103,7 +103,7 @@ AlignReport RunProcedure(const Options& options, const Procedure& procedure, Ali
     engine.SetStopFlag(&interrupted);
     AlignEvents events;
     events.pointDone = [&options](const PointResult& p) {
-        std::string line = p.step + " point " + std::to_string(p.point) + ": " + (p.pass ? "pass" : "FAIL") +
+        std::string line = p.step + " point " + std::to_string(p.point) + ": " + (p.pass ? "pass" : p.stopped ? "stopped" : "FAIL") +
                            ", value " + std::to_string(p.startValue) + " -> " + std::to_string(p.finalValue) + ", " +
                            std::to_string(p.tries) + " tries";
         if (!p.note.empty()) line += ", " + p.note;
@@ -194,7 +194,12 @@ int CmdAlign(const Options& options) {
     const AlignReport report = RunProcedure(options, procedure.value(), radio, links.instrument.get(), model.value());
     LeaveTunerMode(wasInTunerMode);
     const bool written = PrintReport(options, report);
-    if (!report.error.ok()) return ExitCodeFor(report.error);
+    if (!report.error.ok()) {
+        // Once the run is under way, data that make no sense are the
+        // instrument's: a reading that is no number, a model without the
+        // step's measurement.
+        return report.error.code() == ErrorCode::BadData ? kInstrument : ExitCodeFor(report.error);
+    }
     if (!written) return kFileError;
     return report.failed() == 0 ? kOk : kDiffers;
 }

@@ -183,11 +183,9 @@ void AlignWindowTest::stopPutsThePointBackAndSaysStopped() {
     TAlignForm* align = OpenAlignWindow(form);
     QVERIFY(align != nullptr);
     QVERIFY(align->ProcedureBox->currentText().endsWith(QStringLiteral("large.json")));
-    auto* trace = qobject_cast<QLineSeries*>(align->ChartView->chart()->series().first());
-    QVERIFY(trace != nullptr);
     QList<int> tried;
-    connect(trace, &QXYSeries::pointAdded, align, [&](int index) {
-        tried << static_cast<int>(trace->at(index).x());
+    connect(align->ChartView, &AlignPlot::tryAdded, align, [&](int index) {
+        tried << static_cast<int>(align->ChartView->tries()->data()->at(index)->key);
         if (index == 1 && align->ResultTable->rowCount() == 0 && align->running())
             QTest::mouseClick(align->StopButton, Qt::LeftButton);
     });
@@ -288,8 +286,7 @@ void AlignWindowTest::keyedTuningWindowRefusesTheRun() {
     bool lockedWhileRunning = true;
     bool keyingShown = true;
     int checks = 0;
-    auto* trace = qobject_cast<QLineSeries*>(align->ChartView->chart()->series().first());
-    connect(trace, &QXYSeries::pointAdded, align, [&] {
+    connect(align->ChartView, &AlignPlot::tryAdded, align, [&] {
         ++checks;
         lockedWhileRunning = lockedWhileRunning && !w->isEnabled();
         keyingShown = keyingShown && txKeyed == env.radio().transmitting();

@@ -128,17 +128,21 @@ void TunerModeTest::enterAndLeave() {
     band = 1;
     currentFileName = "/somewhere/old.tdb";
 
-    // The box comes before the tuning window, with the captions already set.
+    // The box comes once the tuning window is there: its text points at
+    // the tree, which is on screen behind it, with the captions set.
     bool checkedAtBox = false;
     env.dialogs().onMessage = [&](const test::RecordedMessage& m) {
         if (m.text != Tr("MessageBox", "M001")) return;
         checkedAtBox = true;
-        QVERIFY(form.tuningWindow == nullptr);
-        QVERIFY(form.openTuningWindows().isEmpty());
-        QVERIFY(!inTunerMode);
+        QVERIFY(form.tuningWindow != nullptr);
+        QCOMPARE(form.openTuningWindows().size(), 1);
+        QVERIFY(!form.tuningWindow->TreeView1()->isHidden());
+        QVERIFY(form.tuningWindow->TreeView1()->topLevelItemCount() > 0);
+        QVERIFY(inTunerMode);
         QCOMPARE(form.SpeedButton4->text(), Tr("MainForm", "S004"));
         QVERIFY(form.N1->isEnabled());
-        QCOMPARE(tunerImage.bytes[0], std::uint8_t(0x5A));  // the image is copied after the box
+        QVERIFY(std::equal(tunerImage.bytes.begin(), tunerImage.bytes.begin() + imageBytes,
+                           radio.liveImage().bytes.begin()));  // the image is in place before the box
     };
 
     form.SpeedButton4->click();
