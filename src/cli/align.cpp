@@ -260,6 +260,7 @@ int RunAlign(int argc, char** argv) {
     const AlignReport report = runProcedure(procedure.value(), radio, instrument.value().get(), *model);
     leaveTunerMode(wasInTunerMode);
     const bool written = printReport(report, args);
+    cli::FinishRecords();
 
     linkHandle.reset();
     instrument.value().reset();

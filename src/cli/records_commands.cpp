@@ -4,6 +4,7 @@
 
 #include "cli/Cli.h"
 #include "records/RecordStore.h"
+#include "records/Recorder.h"
 
 namespace varnel::cli {
 
@@ -73,6 +74,21 @@ int ExportRecords(const Options& options, const std::vector<CalibrationRecord>& 
     return kOk;
 }
 
+// What a queued store still holds, as warnings on stderr.
+void WarnAboutQueue(RecordStore& records) {
+    const RecordsQueueState s = records.QueueState();
+    if (!s.queued) return;
+    if (s.waiting > 0) {
+        std::string line = "warning: " + std::to_string(s.waiting) + " calibration record(s) wait in the local queue " +
+                           s.queueFile + " for the server";
+        if (!s.serverAnswering && !s.problem.empty()) line += " (" + s.problem + ")";
+        Fail(line);
+    }
+    if (s.setAside > 0)
+        Fail("warning: " + std::to_string(s.setAside) + " calibration record(s) refused by the server are kept in " +
+             s.queueFile + " and no longer sent");
+}
+
 // records list: one line a record.
 int ListRecords(const Options& options, RecordStore& records, const std::vector<CalibrationRecord>& list) {
     if (!options.quiet) std::fprintf(stderr, "varnel-cli: %s\n", records.Describe().c_str());
@@ -86,12 +102,21 @@ int ListRecords(const Options& options, RecordStore& records, const std::vector<
                     r.serial.empty() ? "-" : r.serial.c_str(), r.event.c_str(), OrDash(r.item).c_str(),
                     OrDash(r.band).c_str(), OrDash(r.point).c_str(), change.c_str());
     }
-    if (const std::size_t queued = records.Queued(); queued > 0)
-        std::fprintf(stderr, "varnel-cli: %zu record(s) wait in the local queue for the server\n", queued);
+    WarnAboutQueue(records);
     return kOk;
 }
 
 }  // namespace
+
+void FinishRecords() {
+    Recorder& recorder = CalibrationRecorder();
+    RecordStore* store = recorder.store();
+    if (store == nullptr) return;
+    // Ends early when the server fails: a stalled server costs one time-out.
+    (void)store->Drain(std::chrono::seconds(10));
+    WarnAboutQueue(*store);
+    recorder.SetStore(nullptr);
+}
 
 int CmdRecords(const Options& options) {
     const std::string what = options.args.empty() ? std::string("list") : options.args[0];

@@ -31,10 +31,13 @@ Result<std::unique_ptr<SqliteRecordStore>> OpenSqliteRecordStore(const std::file
     return unavailable("SQLite");
 }
 Result<std::unique_ptr<RecordStore>> OpenSqliteStore(const std::filesystem::path&) { return unavailable("SQLite"); }
-Result<std::unique_ptr<RecordStore>> OpenPostgresStore(const std::string&) { return unavailable("PostgreSQL"); }
-std::unique_ptr<RecordStore> NewPostgresStoreUnconnected(const std::string&) {
+Result<std::unique_ptr<RecordStore>> OpenPostgresStore(const std::string&, const ServerTimeouts&) {
+    return unavailable("PostgreSQL");
+}
+std::unique_ptr<RecordStore> NewPostgresStoreUnconnected(const std::string&, const ServerTimeouts&) {
     return std::make_unique<UnavailableStore>();
 }
 Error MigratePostgresStore(RecordStore&) { return unavailable("PostgreSQL"); }
+void InterruptPostgresStore(RecordStore&) {}
 
 }  // namespace varnel
