@@ -131,6 +131,9 @@ int CmdRecords(const Options& options) {
         return kDatabase;
     }
     RecordStore& records = **store;
+    // Records an earlier run left in the local queue go to the server first
+    // (ends early when the server fails).
+    (void)records.Drain(std::chrono::seconds(10));
     if (what == "show") return ShowRecord(options, records);
     auto list = records.List(FilterOf(options));
     if (!list) {
