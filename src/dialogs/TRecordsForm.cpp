@@ -205,14 +205,16 @@ void TRecordsForm::SearchButtonClick() {
     StoreLabel->setText(Tr("R0042"));
     const QString where = Tr("R0011") + QLatin1Char(' ');
     const QString waiting = Tr("R0017");
+    const QString setAside = Tr("R0041");
     QPointer<TRecordsForm> self(this);
     // The store answers on a thread of the pool; the answer is shown on the
     // user-interface thread, if the view is still there and asked for it last.
-    QThreadPool::globalInstance()->start([store, filter, self, search, where, waiting] {
+    QThreadPool::globalInstance()->start([store, filter, self, search, where, waiting, setAside] {
         auto list = store->List(filter);
         QString place = where + QString::fromStdString(store->Describe());
         if (const std::size_t queued = store->Queued(); queued > 0)
             place += QStringLiteral("; %1 %2").arg(queued).arg(waiting);
+        if (const std::size_t kept = store->QueueState().setAside; kept > 0) place += QStringLiteral("; ") + setAside.arg(kept);
         QMetaObject::invokeMethod(
             qApp,
             [self, search, list = std::move(list), place] {
