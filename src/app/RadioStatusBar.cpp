@@ -4,6 +4,7 @@
 #include <QLabel>
 
 #include "ui/FeedbackTexts.h"
+#include "ui/Records.h"
 #include "data/Global.h"
 #include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
@@ -39,7 +40,11 @@ RadioStatusBar::RadioStatusBar(QWidget* parent) : QWidget(parent) {
     expert_label_ = MakeLabel(this, "StatusExpert");
     keying_label_ = MakeLabel(this, "StatusKeying");
     action_label_ = MakeLabel(this, "StatusLastAction");
-    for (QLabel* label : {link_label_, model_label_, band_label_, expert_label_, keying_label_, action_label_}) {
+    records_label_ = MakeLabel(this, "StatusRecords");
+    records_label_->setStyleSheet(QString::fromLatin1(kWarningStyle));
+    records_label_->hide();
+    for (QLabel* label : {link_label_, model_label_, band_label_, expert_label_, keying_label_, action_label_,
+                          records_label_}) {
         layout->addWidget(label);
     }
     layout->addSpacing(16);  // clear of the size grip
@@ -57,6 +62,14 @@ void RadioStatusBar::refresh(bool radioPresent) {
     haveInfo_ = !radioInfo.modelName().empty();
     tx_ = inTunerMode && txKeyed;
     rx_ = inTunerMode && rxKeyed;
+    // The records' line: shown once when the server stops answering, kept
+    // (with the count of records waiting) until it answers again.
+    const QString records = ui::RecordsStatusText();
+    if (records != recordsShown_) {
+        recordsShown_ = records;
+        records_label_->setText(records.isEmpty() ? QString() : QStringLiteral("\u26A0 ") + records);
+        records_label_->setVisible(!records.isEmpty());
+    }
     // Drawn again only when something shown changed.
     const QString signature = QStringLiteral("%1|%2|%3|%4|%5|%6|%7")
                                   .arg(static_cast<int>(link_))
@@ -88,7 +101,10 @@ void RadioStatusBar::failed(const char* key, const QString& detail, const QDateT
     render();
 }
 
-void RadioStatusBar::retranslate() { render(); }
+void RadioStatusBar::retranslate() {
+    recordsShown_ = QStringLiteral("\n");  // the records' line is written again at the next refresh
+    render();
+}
 
 QString RadioStatusBar::linkText() const { return link_label_->text(); }
 QString RadioStatusBar::modelText() const { return model_label_->text(); }
@@ -96,6 +112,7 @@ QString RadioStatusBar::bandText() const { return band_label_->text(); }
 QString RadioStatusBar::expertText() const { return expert_label_->isHidden() ? QString() : expert_label_->text(); }
 QString RadioStatusBar::keyingText() const { return keying_label_->isHidden() ? QString() : keying_label_->text(); }
 QString RadioStatusBar::lastActionText() const { return action_label_->text(); }
+QString RadioStatusBar::recordsText() const { return records_label_->isHidden() ? QString() : records_label_->text(); }
 
 void RadioStatusBar::render() {
     switch (link_) {

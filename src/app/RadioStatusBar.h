@@ -42,6 +42,9 @@ public:
     QString expertText() const;
     QString keyingText() const;
     QString lastActionText() const;
+    // The calibration records' line (server not answering, records set
+    // aside), empty when hidden.
+    QString recordsText() const;
     bool showsFailure() const { return failing_; }
 
 private:
@@ -53,6 +56,7 @@ private:
     QLabel* expert_label_;
     QLabel* keying_label_;
     QLabel* action_label_;
+    QLabel* records_label_;
 
     LinkState link_ = LinkState::NoRadio;
     bool haveInfo_ = false;
@@ -66,6 +70,7 @@ private:
     QByteArray failureKey_;  // a key of section "Status"
     QString failureDetail_;
     QString signature_;
+    QString recordsShown_;
 };
 
 }  // namespace varnel::app

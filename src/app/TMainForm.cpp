@@ -108,7 +108,8 @@ QString describeProblem(const PlausibilityProblem& problem) {
     return {};
 }
 
-// "Calibration Records..." in `menu`; it opens the records view.
+// "Calibration Records..." in `menu`; it opens the records view (a window of
+// its own, not modal) or brings it to the front.
 void AddRecordsMenuEntry(QWidget* window, QMenu* menu) {
     auto* entry = menu->addAction(Tr("Records", "R0002"));
     entry->setObjectName(QStringLiteral("RecordsItem"));
@@ -119,10 +120,7 @@ void AddRecordsMenuEntry(QWidget* window, QMenu* menu) {
         entry->setToolTip(hint.section(QLatin1Char('|'), 0, 0));
         entry->setStatusTip(hint);
     });
-    QObject::connect(entry, &QAction::triggered, window, [window] {
-        TRecordsForm form(window);
-        Dialogs().execDialog(&form);
-    });
+    QObject::connect(entry, &QAction::triggered, window, [window] { TRecordsForm::ShowRecordsView(window); });
 }
 
 }  // namespace

@@ -194,6 +194,7 @@ int CmdAlign(const Options& options) {
     const AlignReport report = RunProcedure(options, procedure.value(), radio, links.instrument.get(), model.value());
     LeaveTunerMode(wasInTunerMode);
     const bool written = PrintReport(options, report);
+    FinishRecords();
     if (!report.error.ok()) {
         // Once the run is under way, data that make no sense are the
         // instrument's: a reading that is no number, a model without the

@@ -149,5 +149,9 @@ private:
 // failure is reported as a warning, the radio operation stands.
 void RecordWarning(const Error& error);
 void SetUpRecords(const Options& options);
+// The end of a command that kept records: the local queue gets a bounded time
+// to reach the server, a warning on stderr says what still waits or was set
+// aside, and the store is closed.
+void FinishRecords();
 
 }  // namespace varnel::cli

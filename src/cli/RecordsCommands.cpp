@@ -5,6 +5,7 @@
 
 #include "cli/Cli.h"
 #include "records/RecordStore.h"
+#include "records/Recorder.h"
 #include "util/FileAccess.h"
 
 namespace varnel::cli {
@@ -81,6 +82,21 @@ int ExportRecords(const Options& options, const std::vector<CalibrationRecord>& 
     return kOk;
 }
 
+// What a queued store still holds, as warnings on stderr.
+void WarnAboutQueue(RecordStore& records) {
+    const RecordsQueueState s = records.QueueState();
+    if (!s.queued) return;
+    if (s.waiting > 0) {
+        std::string line = "warning: " + std::to_string(s.waiting) + " calibration record(s) wait in the local queue " +
+                           s.queueFile + " for the server";
+        if (!s.serverAnswering && !s.problem.empty()) line += " (" + s.problem + ")";
+        Fail(line);
+    }
+    if (s.setAside > 0)
+        Fail("warning: " + std::to_string(s.setAside) + " calibration record(s) refused by the server are kept in " +
+             s.queueFile + " and no longer sent");
+}
+
 // records list: one line a record.
 int ListRecords(const Options& options, RecordStore& records, const std::vector<CalibrationRecord>& list) {
     Progress(options, records.Describe());
@@ -94,12 +110,21 @@ int ListRecords(const Options& options, RecordStore& records, const std::vector<
                     r.serial.empty() ? "-" : T(r.serial).c_str(), T(r.event).c_str(), OrDash(r.item).c_str(),
                     OrDash(r.band).c_str(), OrDash(r.point).c_str(), change.c_str());
     }
-    if (const std::size_t queued = records.Queued(); queued > 0)
-        std::fprintf(stderr, "varnel-cli: %zu record(s) wait in the local queue for the server\n", queued);
+    WarnAboutQueue(records);
     return kOk;
 }
 
 }  // namespace
+
+void FinishRecords() {
+    Recorder& recorder = CalibrationRecorder();
+    RecordStore* store = recorder.store();
+    if (store == nullptr) return;
+    // Ends early when the server fails: a stalled server costs one time-out.
+    (void)store->Drain(std::chrono::seconds(10));
+    WarnAboutQueue(*store);
+    recorder.SetStore(nullptr);
+}
 
 int CmdRecords(const Options& options) {
     const std::string what = options.args.empty() ? std::string("list") : options.args[0];
@@ -129,6 +154,9 @@ int CmdRecords(const Options& options) {
         return kDatabase;
     }
     RecordStore& records = **store;
+    // Records an earlier run left in the local queue go to the server first
+    // (ends early when the server fails).
+    (void)records.Drain(std::chrono::seconds(10));
     if (what == "show") return ShowRecord(options, records);
     auto list = records.List(FilterOf(options));
     if (!list) {

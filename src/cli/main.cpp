@@ -270,6 +270,7 @@ int RunRadioCommand(const std::string& command, const Options& options) {
     else if (command == "demo") status = CmdDemo(options, radio);
     else if (command == "backup") status = CmdBackup(options, radio);
     else if (command == "restore") status = CmdRestore(options, radio);
+    if (command != "scan") FinishRecords();
     radio.Close();
     return status;
 }

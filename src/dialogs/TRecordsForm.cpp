@@ -1,5 +1,6 @@
 #include "dialogs/TRecordsForm.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QFormLayout>
@@ -7,13 +8,17 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QThreadPool>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "ui/DialogSeam.h"
 #include "ui/Records.h"
 #include "lang/Loadlanguage.h"
+#include "data/ItemTable.h"
 #include "records/Recorder.h"
 
 using namespace varnel;
@@ -22,9 +27,17 @@ namespace {
 
 QString Tr(const char* key) { return QString::fromStdString(Text("Records", key)); }
 
-const char* const kEvents[] = {record_event::kEnter,  record_event::kLiveChange, record_event::kSaveItem,
-                               record_event::kWriteAll, record_event::kFactoryRead, record_event::kBackup,
-                               record_event::kLeave};
+// The events with the key of their name in section "Records".
+struct EventName {
+    const char* event;
+    const char* key;
+};
+const EventName kEvents[] = {{record_event::kEnter, "R0050"},     {record_event::kLiveChange, "R0051"},
+                             {record_event::kSaveItem, "R0052"},  {record_event::kWriteAll, "R0053"},
+                             {record_event::kFactoryRead, "R0054"}, {record_event::kBackup, "R0055"},
+                             {record_event::kLeave, "R0056"},     {record_event::kAlign, "R0057"}};
+
+QPointer<TRecordsForm> openView;
 const char* const kColumnKeys[] = {"R0020", "R0021", "R0022", "R0023", "R0024", "R0025", "R0026",
                                    "R0027", "R0028", "R0029", "R0030", "R0031", "R0032", "R0033"};
 constexpr int kColumns = static_cast<int>(std::size(kColumnKeys));
@@ -32,6 +45,53 @@ constexpr int kColumns = static_cast<int>(std::size(kColumnKeys));
 QString OrEmpty(int v) { return v < 0 ? QString() : QString::number(v); }
 
 }  // namespace
+
+QString TRecordsForm::ItemCaption(int code) {
+    if (code < 0) return {};
+    const TuningItem* item = FindItem(code);
+    const auto lookup = [](const char* section, const char* key) {
+        return QString::fromStdString(Text(section, key));
+    };
+    QString caption;
+    if (item != nullptr) {
+        // A column of a power pair or triple: the grid's caption names the
+        // column ("TX Power (High)"); any other item: its tree caption.
+        if (item->column != PowerColumn::None && item->gridSection != nullptr && item->gridKey != nullptr)
+            caption = lookup(item->gridSection, item->gridKey);
+        if (caption.isEmpty() && item->treeKey != nullptr)
+            caption = item->treeFixed ? QString::fromLatin1(item->treeKey) : lookup("TreeView", item->treeKey);
+        if (caption.isEmpty() && item->gridKey != nullptr)
+            caption = item->gridSection != nullptr ? lookup(item->gridSection, item->gridKey)
+                                                   : QString::fromLatin1(item->gridKey);
+    }
+    if (caption.isEmpty()) caption = lookup("Status", "F0013") + QLatin1Char(' ') + QString::number(code);
+    return caption;
+}
+
+QString TRecordsForm::EventName(const std::string& event) {
+    for (const auto& e : kEvents)
+        if (event == e.event) {
+            const QString name = Tr(e.key);
+            if (!name.isEmpty()) return name;
+        }
+    return QString::fromStdString(event);
+}
+
+TRecordsForm* TRecordsForm::ShowRecordsView(QWidget* parent) {
+    if (openView.isNull()) {
+        openView = new TRecordsForm(parent);
+        openView->setAttribute(Qt::WA_DeleteOnClose);
+        openView->setModal(false);
+    }
+    openView->show();
+    openView->raise();
+    openView->activateWindow();
+    return openView;
+}
+
+TRecordsForm* TRecordsForm::OpenView() { return openView.data(); }
+
+TRecordsForm::~TRecordsForm() = default;
 
 TRecordsForm::TRecordsForm(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("TRecordsForm"));
@@ -50,7 +110,7 @@ TRecordsForm::TRecordsForm(QWidget* parent) : QDialog(parent) {
     connect(SerialEdit, &QLineEdit::returnPressed, this, &TRecordsForm::SearchButtonClick);
     connect(ModelEdit, &QLineEdit::returnPressed, this, &TRecordsForm::SearchButtonClick);
     connect(ExportButton, &QPushButton::clicked, this, &TRecordsForm::ExportButtonClick);
-    connect(CloseButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(CloseButton, &QPushButton::clicked, this, &QDialog::close);
 
     applyTexts();
     SearchButtonClick();
@@ -117,7 +177,7 @@ void TRecordsForm::applyTexts() {
     findChild<QLabel*>(QStringLiteral("EventLabel"))->setText(Tr("R0006"));
     EventBox->clear();
     EventBox->addItem(Tr("R0007"), QString());
-    for (const char* e : kEvents) EventBox->addItem(QString::fromLatin1(e), QString::fromLatin1(e));
+    for (const auto& e : kEvents) EventBox->addItem(Tr(e.key), QString::fromLatin1(e.event));
     SearchButton->setText(Tr("R0008"));
     ExportButton->setText(Tr("R0009"));
     CloseButton->setText(Tr("R0010"));
@@ -127,10 +187,12 @@ void TRecordsForm::applyTexts() {
 }
 
 void TRecordsForm::SearchButtonClick() {
-    records_.clear();
-    RecordsGrid->setRowCount(0);
-    RecordStore* store = CalibrationRecorder().store();
+    std::shared_ptr<RecordStore> store = CalibrationRecorder().sharedStore();
+    const unsigned search = ++search_;
     if (store == nullptr) {
+        searching_ = false;
+        records_.clear();
+        RecordsGrid->setRowCount(0);
         StoreLabel->setText(Tr("R0012") + QLatin1Char(' ') + ui::LastRecordsError());
         CountLabel->clear();
         return;
@@ -139,17 +201,42 @@ void TRecordsForm::SearchButtonClick() {
     filter.serial = SerialEdit->text().trimmed().toStdString();
     filter.modelName = ModelEdit->text().trimmed().toStdString();
     filter.event = EventBox->currentData().toString().toStdString();
-    auto list = store->List(filter);
-    QString where = Tr("R0011") + QLatin1Char(' ') + QString::fromStdString(store->Describe());
-    if (const std::size_t queued = store->Queued(); queued > 0)
-        where += QStringLiteral("; %1 %2").arg(queued).arg(Tr("R0017"));
+    searching_ = true;
+    StoreLabel->setText(Tr("R0042"));
+    const QString where = Tr("R0011") + QLatin1Char(' ');
+    const QString waiting = Tr("R0017");
+    const QString setAside = Tr("R0041");
+    QPointer<TRecordsForm> self(this);
+    // The store answers on a thread of the pool; the answer is shown on the
+    // user-interface thread, if the view is still there and asked for it last.
+    QThreadPool::globalInstance()->start([store, filter, self, search, where, waiting, setAside] {
+        auto list = store->List(filter);
+        QString place = where + QString::fromStdString(store->Describe());
+        if (const std::size_t queued = store->Queued(); queued > 0)
+            place += QStringLiteral("; %1 %2").arg(queued).arg(waiting);
+        if (const std::size_t kept = store->QueueState().setAside; kept > 0) place += QStringLiteral("; ") + setAside.arg(kept);
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, search, list = std::move(list), place] {
+                if (self.isNull() || self->search_ != search) return;
+                self->showResult(list, place);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TRecordsForm::showResult(const Result<std::vector<CalibrationRecord>>& list, const QString& where) {
+    searching_ = false;
+    records_.clear();
+    RecordsGrid->setRowCount(0);
     if (!list) {
         StoreLabel->setText(Tr("R0012") + QLatin1Char(' ') + QString::fromStdString(list.error().Text()));
         CountLabel->clear();
         return;
     }
     StoreLabel->setText(where);
-    records_ = std::move(*list);
+    // Newest first.
+    records_.assign(list->rbegin(), list->rend());
     RecordsGrid->setRowCount(static_cast<int>(records_.size()));
     for (int row = 0; row < static_cast<int>(records_.size()); ++row) {
         const CalibrationRecord& r = records_[static_cast<std::size_t>(row)];
@@ -160,14 +247,15 @@ void TRecordsForm::SearchButtonClick() {
                                          QString::fromStdString(r.modelName),
                                          QString::fromStdString(r.firmware),
                                          QString::fromStdString(r.serial),
-                                         QString::fromStdString(r.event),
-                                         OrEmpty(r.item),
+                                         EventName(r.event),
+                                         ItemCaption(r.item),
                                          r.band < 0 ? QString() : (r.band == 0 ? QStringLiteral("400-470 MHz") : QStringLiteral("136-174 MHz")),
                                          OrEmpty(r.point),
                                          OrEmpty(r.oldValue),
                                          OrEmpty(r.newValue),
                                          QString::fromStdString(r.detail)};
         for (int c = 0; c < kColumns; ++c) RecordsGrid->setItem(row, c, new QTableWidgetItem(cells[c]));
+        if (r.item >= 0) RecordsGrid->item(row, 8)->setToolTip(QString::number(r.item));
     }
     RecordsGrid->resizeColumnsToContents();
     CountLabel->setText(QStringLiteral("%1 %2").arg(records_.size()).arg(Tr("R0016")));

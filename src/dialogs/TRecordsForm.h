@@ -1,5 +1,8 @@
 // The records view: the calibration history of one radio (by serial number
-// or model), filterable by event, exportable to CSV.
+// or model), filterable by event, exportable to CSV. A window of its own
+// beside the main window (not modal), newest record first; items by their
+// caption and events by their name in the interface language. The search runs
+// in the background, so a slow records server never holds the window up.
 #pragma once
 
 #include <QDialog>
@@ -18,6 +21,18 @@ class TRecordsForm : public QDialog {
     Q_OBJECT
 public:
     explicit TRecordsForm(QWidget* parent = nullptr);
+    ~TRecordsForm() override;
+
+    // Opens the program's one records view beside `parent`, or brings it to
+    // the front when it is open already.
+    static TRecordsForm* ShowRecordsView(QWidget* parent);
+    // The open records view, or nullptr.
+    static TRecordsForm* OpenView();
+
+    // The caption of an item as the operator reads it (with the column of a
+    // power pair), and the name of an event, in the interface language.
+    static QString ItemCaption(int code);
+    static QString EventName(const std::string& event);
 
     QLineEdit* SerialEdit = nullptr;
     QLineEdit* ModelEdit = nullptr;
@@ -29,8 +44,10 @@ public:
     QLabel* StoreLabel = nullptr;
     QLabel* CountLabel = nullptr;
 
-    // Reads the records that match the filter into the grid.
+    // Reads the records that match the filter into the grid (in the
+    // background; searching() is true until they are shown).
     void SearchButtonClick();
+    bool searching() const { return searching_; }
     // Asks for a file (dialog seam) and writes the shown records as CSV.
     void ExportButtonClick();
     const std::vector<varnel::CalibrationRecord>& shown() const { return records_; }
@@ -40,5 +57,8 @@ private:
     QTableWidget* buildGrid();
     QHBoxLayout* buildButtonRow();
     void applyTexts();
+    void showResult(const varnel::Result<std::vector<varnel::CalibrationRecord>>& list, const QString& where);
     std::vector<varnel::CalibrationRecord> records_;
+    bool searching_ = false;
+    unsigned search_ = 0;  // number of the latest search; older answers are dropped
 };

@@ -7,8 +7,11 @@ namespace varnel {
 
 int PostgresSchemaVersions();
 // A store that connects (and migrates) only when first used.
-std::unique_ptr<RecordStore> NewPostgresStoreUnconnected(const std::string& connection);
+std::unique_ptr<RecordStore> NewPostgresStoreUnconnected(const std::string& connection,
+                                                         const ServerTimeouts& timeouts);
 // Connects and applies the missing migrations of a store from NewPostgresStoreUnconnected.
 Error MigratePostgresStore(RecordStore& store);
+// Ends every wait of that store at once, for good (it is about to go).
+void InterruptPostgresStore(RecordStore& store);
 
 }  // namespace varnel

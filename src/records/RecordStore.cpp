@@ -173,6 +173,93 @@ std::string OperatorName() {
 #endif
 }
 
+namespace {
+
+// Length of the valid UTF-8 sequence at text[i] (no overlong forms, no
+// surrogates, at most U+10FFFF), 0 when the byte starts none; NUL counts as
+// invalid here, since the server refuses it in text.
+std::size_t Utf8SequenceAt(const std::string& text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char b = byte(i);
+    if (b == 0) return 0;
+    if (b < 0x80) return 1;
+    std::size_t n = 0;
+    unsigned lo = 0x80, hi = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) n = 2;
+    else if (b == 0xE0) n = 3, lo = 0xA0;
+    else if (b >= 0xE1 && b <= 0xEC) n = 3;
+    else if (b == 0xED) n = 3, hi = 0x9F;
+    else if (b >= 0xEE && b <= 0xEF) n = 3;
+    else if (b == 0xF0) n = 4, lo = 0x90;
+    else if (b >= 0xF1 && b <= 0xF3) n = 4;
+    else if (b == 0xF4) n = 4, hi = 0x8F;
+    else return 0;
+    if (i + n > text.size()) return 0;
+    if (byte(i + 1) < lo || byte(i + 1) > hi) return 0;
+    for (std::size_t k = 2; k < n; ++k)
+        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+    return n;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+bool ServerSafeText(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = Utf8SequenceAt(text, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string EscapeServerText(const std::string& text) {
+    static const char* const kDigits = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = Utf8SequenceAt(text, i);
+        if (n == 0) {
+            const auto b = static_cast<unsigned char>(text[i]);
+            out += "\\x";
+            out += kDigits[b >> 4];
+            out += kDigits[b & 15];
+            ++i;
+        } else if (text[i] == '\\') {
+            out += "\\\\";
+            ++i;
+        } else {
+            out.append(text, i, n);
+            i += n;
+        }
+    }
+    return out;
+}
+
+std::string UnescapeServerText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\\') {
+            out += '\\';
+            ++i;
+        } else if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x' && HexDigit(text[i + 2]) >= 0 &&
+                   HexDigit(text[i + 3]) >= 0) {
+            out += static_cast<char>(HexDigit(text[i + 2]) * 16 + HexDigit(text[i + 3]));
+            i += 3;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 std::string RecordsToCsv(const std::vector<CalibrationRecord>& records) {
     std::string out =
         "id,uid,session,recorded_at,station,operator,model_name,firmware,model_code,model_variant,"

@@ -15,6 +15,7 @@
 // is written in a transaction of its own.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -61,6 +62,27 @@ struct CalibrationRecord {
     std::string detail;        // free text: a file name, "--force", ...
 };
 
+// How long the records wait for a server. A server that accepts a
+// connection and then stops answering costs a statement at most this long;
+// the caller is never the one that waits (see QueuedStore).
+struct ServerTimeouts {
+    std::chrono::milliseconds connect{3000};     // connect_timeout in the connection string wins
+    std::chrono::milliseconds statement{5000};   // every statement, client-side deadline
+    std::chrono::milliseconds retryPause{15000}; // queue: next try after the server failed
+};
+
+// What a local queue holds and whether its server answers, for the status
+// bar and the command-line tool.
+struct RecordsQueueState {
+    bool queued = false;           // the store is a server behind a local queue
+    bool serverAnswering = true;   // false from a failed send until the next successful one
+    std::size_t waiting = 0;       // records in the local queue for the server
+    std::size_t setAside = 0;      // records the server refused for their content, kept in the queue file
+    std::uint64_t stalls = 0;      // times the server stopped answering (answering -> failing)
+    std::string problem;           // the last failure, empty while the server answers
+    std::string queueFile;         // where the waiting and set-aside records are kept
+};
+
 struct RecordFilter {
     std::string serial;     // exact, empty = any
     std::string modelName;  // exact, empty = any
@@ -86,8 +108,14 @@ public:
     virtual std::string Describe() const = 0;
     // Records waiting in a local queue for the server (0 for direct stores).
     virtual std::size_t Queued() { return 0; }
-    // Sends queued records on; returns how many are still waiting.
+    // Sends queued records on, on the calling thread (bounded by the server
+    // time-outs); returns how many are still waiting.
     virtual Result<std::size_t> Flush() { return std::size_t{0}; }
+    // The queue and its server as last seen; never waits for the server.
+    virtual RecordsQueueState QueueState() { return {}; }
+    // Waits until the background sending has emptied the queue, the server
+    // has failed, or `budget` has passed; returns how many records wait.
+    virtual std::size_t Drain(std::chrono::milliseconds /*budget*/) { return 0; }
 };
 
 // Number of the newest migration of both back ends.
@@ -95,12 +123,18 @@ int LatestSchemaVersion();
 
 // A SQLite file (created with its folders when missing).
 Result<std::unique_ptr<RecordStore>> OpenSqliteStore(const std::filesystem::path& file);
-// A PostgreSQL database (libpq connection string or URI).
-Result<std::unique_ptr<RecordStore>> OpenPostgresStore(const std::string& connection);
-// The server store behind a local SQLite queue. Opening succeeds while the
-// server is down; the records then wait in the queue.
+// A PostgreSQL database (libpq connection string or URI). Every connection
+// has TCP keepalives; every statement a client-side deadline.
+Result<std::unique_ptr<RecordStore>> OpenPostgresStore(const std::string& connection,
+                                                       const ServerTimeouts& timeouts = {});
+// The server store behind a local SQLite queue. Append puts the record in the
+// queue and returns; a thread of the store sends the queue to the server in
+// order. Opening never waits for the server; while it is down or stalled the
+// records wait in the queue, and a record the server refuses for its content
+// is set aside (with the reason) so that the others go on.
 Result<std::unique_ptr<RecordStore>> OpenQueuedStore(const std::string& connection,
-                                                     const std::filesystem::path& queueFile);
+                                                     const std::filesystem::path& queueFile,
+                                                     const ServerTimeouts& timeouts = {});
 
 // ---- configuration ----------------------------------------------------------
 // Where the records go, in this order:
@@ -131,6 +165,15 @@ std::string NewRecordUid();
 std::string UtcTimestampNow();
 std::string StationName();   // host name
 std::string OperatorName();  // login name
+
+// Text for a server that takes only UTF-8 without NUL: ServerSafeText says
+// whether `text` already is; EscapeServerText writes every byte that is not
+// part of valid UTF-8 (and NUL) as \xNN and a backslash as \\, and
+// UnescapeServerText gives the original bytes back. Only fields that need it
+// are escaped; the record names them (column escaped_fields).
+bool ServerSafeText(const std::string& text);
+std::string EscapeServerText(const std::string& text);
+std::string UnescapeServerText(const std::string& text);
 
 // CSV of the records (header line, one line per record, RFC 4180 quoting,
 // images as hexadecimal).

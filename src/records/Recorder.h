@@ -24,6 +24,8 @@ public:
 
     void SetStore(std::shared_ptr<RecordStore> store) { store_ = std::move(store); }
     RecordStore* store() const { return store_.get(); }
+    // The store itself, for work that outlives the call (a search in the background).
+    std::shared_ptr<RecordStore> sharedStore() const { return store_; }
     // The serial number typed or scanned at entry; kept until the next entry.
     void SetSerial(std::string serial) { serial_ = std::move(serial); }
     const std::string& serial() const { return serial_; }

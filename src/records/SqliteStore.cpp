@@ -35,6 +35,9 @@ const std::vector<std::string>& Migrations() {
         // 2: the history of one radio is looked up by serial or model
         "CREATE INDEX calibration_record_serial ON calibration_record (serial, recorded_at);"
         "CREATE INDEX calibration_record_model ON calibration_record (model_name, recorded_at)",
+        // 3: a local queue keeps here the records its server refused for their
+        // content, with the server's reason; they are no longer sent
+        "CREATE TABLE set_aside_record (uid TEXT PRIMARY KEY, reason TEXT NOT NULL, set_aside_at TEXT NOT NULL)",
     };
     return kMigrations;
 }
@@ -232,13 +235,41 @@ public:
         return {};
     }
 
-    std::size_t Count() override {
+    Result<std::vector<CalibrationRecord>> Waiting() override {
         std::lock_guard lock(mutex_);
-        Statement q(db_, "SELECT COUNT(*) FROM calibration_record");
-        return q.ok() && sqlite3_step(q.get()) == SQLITE_ROW ? static_cast<std::size_t>(sqlite3_column_int64(q.get(), 0)) : 0;
+        Statement q(db_, std::string("SELECT ") + kColumns +
+                             " FROM calibration_record WHERE uid NOT IN (SELECT uid FROM set_aside_record) ORDER BY id");
+        if (!q.ok()) return Failure("cannot list the queued records");
+        std::vector<CalibrationRecord> out;
+        int rc;
+        while ((rc = sqlite3_step(q.get())) == SQLITE_ROW) out.push_back(ReadRow(q.get()));
+        if (rc != SQLITE_DONE) return Failure("cannot list the queued records");
+        return out;
+    }
+
+    Error SetAside(const std::string& uid, const std::string& reason) override {
+        std::lock_guard lock(mutex_);
+        Statement ins(db_, "INSERT OR REPLACE INTO set_aside_record (uid, reason, set_aside_at) VALUES (?, ?, ?)");
+        ins.text(1, uid);
+        ins.text(2, reason);
+        ins.text(3, UtcTimestampNow());
+        if (!ins.ok() || sqlite3_step(ins.get()) != SQLITE_DONE) return Failure("cannot set a refused record aside");
+        return {};
+    }
+
+    std::size_t Count() override {
+        return CountOf("SELECT COUNT(*) FROM calibration_record WHERE uid NOT IN (SELECT uid FROM set_aside_record)");
+    }
+    std::size_t CountSetAside() override {
+        return CountOf("SELECT COUNT(*) FROM calibration_record WHERE uid IN (SELECT uid FROM set_aside_record)");
     }
 
 private:
+    std::size_t CountOf(const char* sql) {
+        std::lock_guard lock(mutex_);
+        Statement q(db_, sql);
+        return q.ok() && sqlite3_step(q.get()) == SQLITE_ROW ? static_cast<std::size_t>(sqlite3_column_int64(q.get(), 0)) : 0;
+    }
     Error Failure(const std::string& what) const {
         return Error::Make(ErrorCode::Database, sqlite3_errmsg(db_), file_.string()).Wrap(what);
     }

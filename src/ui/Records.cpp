@@ -4,12 +4,12 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStringList>
 #include <QVBoxLayout>
 #include <QtGlobal>
 
 #include "ui/DialogSeam.h"
 #include "data/Global.h"
-#include "ui/Selection.h"
 #include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
 #include "lang/Profile.h"
@@ -20,6 +20,9 @@ namespace varnel::ui {
 namespace {
 
 QString lastError;
+const RecordStore* reportedStore = nullptr;  // the store whose stalls are counted
+std::uint64_t reportedStalls = 0;            // its stall count last reported
+int stallReports = 0;
 
 QString RecordsText(const char* key) { return QString::fromStdString(Text("Records", key)); }
 
@@ -61,6 +64,32 @@ void OpenRecordsStore() {
 }
 
 QString LastRecordsError() { return lastError; }
+
+QString RecordsStatusText(bool* warning) {
+    if (warning) *warning = false;
+    RecordStore* store = CalibrationRecorder().store();
+    if (store == nullptr) return {};
+    const RecordsQueueState state = store->QueueState();
+    if (!state.queued) return {};
+    if (store != reportedStore) {
+        reportedStore = store;
+        reportedStalls = 0;
+    }
+    QStringList parts;
+    if (!state.serverAnswering) {
+        if (state.stalls != reportedStalls) {
+            reportedStalls = state.stalls;
+            ++stallReports;
+        }
+        parts << RecordsText("R0040").arg(state.waiting);
+    }
+    if (state.setAside > 0) parts << RecordsText("R0041").arg(state.setAside);
+    if (parts.isEmpty()) return {};
+    if (warning) *warning = true;
+    return parts.join(QStringLiteral("; "));
+}
+
+int RecordsStallReports() { return stallReports; }
 
 void RecordEntered(QWidget* parent) { RecordEntered(parent, tunerImage); }
 

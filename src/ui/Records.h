@@ -18,6 +18,15 @@ void OpenRecordsStore();
 // The last failure of the store, empty when none.
 QString LastRecordsError();
 
+// The records' line of the status bar, empty while there is nothing to say:
+// the records server not answering (with how many records wait on this
+// station), records the server refused and that are kept aside. Never waits
+// for the server. `warning` tells whether it is a warning.
+QString RecordsStatusText(bool* warning = nullptr);
+// How many stalls of the records server the status bar has reported: one for
+// each time the server stopped answering, however many records then wait.
+int RecordsStallReports();
+
 // Tuner mode entered (radioInfo and tunerImage just filled). When setting.ini
 // has [records] askSerial=yes, asks for the radio's serial number first
 // (skippable).

@@ -16,6 +16,7 @@
 #include "data/TunerImage.h"
 #include "records/RecordStore.h"
 #include "records/Recorder.h"
+#include "records/SqliteStore.h"
 
 namespace fs = std::filesystem;
 using namespace varnel;
@@ -73,7 +74,7 @@ void ExpectSameRecord(const CalibrationRecord& a, const CalibrationRecord& b) {
 
 // Round trip, duplicates and filters: the same checks for every back end.
 void ExerciseStore(RecordStore& store) {
-    EXPECT_EQ(store.SchemaVersion(), 2);
+    EXPECT_EQ(store.SchemaVersion(), 3);
     const std::string serial = "SN-" + NewRecordUid();
     CalibrationRecord first = Sample(serial, record_event::kEnter);
     ASSERT_TRUE(store.Append(first).ok());
@@ -158,6 +159,79 @@ const char* PostgresUrl() {
     return url && *url ? url : nullptr;
 }
 
+// Short time-outs, so that a stalled server costs the tests little.
+ServerTimeouts QuickTimeouts() {
+    ServerTimeouts t;
+    t.connect = std::chrono::milliseconds(2000);
+    t.statement = std::chrono::milliseconds(1000);
+    t.retryPause = std::chrono::milliseconds(300);
+    return t;
+}
+
+// Stops every process of the test server with SIGSTOP (scripts/with-postgres
+// gives the commands) and always lets it go on again, also when the test fails.
+class FrozenServer {
+public:
+    FrozenServer() {
+        const char* freeze = std::getenv("VARNEL_TEST_POSTGRES_FREEZE");
+        const char* thaw = std::getenv("VARNEL_TEST_POSTGRES_THAW");
+        if (freeze && thaw) {
+            thaw_ = thaw;
+            frozen_ = std::system(freeze) == 0;
+        }
+    }
+    ~FrozenServer() { Thaw(); }
+    FrozenServer(const FrozenServer&) = delete;
+    FrozenServer& operator=(const FrozenServer&) = delete;
+    bool frozen() const { return frozen_; }
+    void Thaw() {
+        if (frozen_) (void)std::system(thaw_.c_str());
+        frozen_ = false;
+    }
+
+private:
+    std::string thaw_;
+    bool frozen_ = false;
+};
+
+bool CanFreeze() { return std::getenv("VARNEL_TEST_POSTGRES_FREEZE") && std::getenv("VARNEL_TEST_POSTGRES_THAW"); }
+
+// Waits (at most `seconds`) until `done` holds.
+bool WaitFor(const std::function<bool()>& done, int seconds) {
+    for (int i = 0; i < seconds * 20; ++i) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return done();
+}
+
+// Runs SQL on the test database with psql (from a file, so that nothing of
+// it is read by a shell); true when it worked.
+bool Psql(const std::string& sql) {
+    const fs::path file = fs::temp_directory_path() / ("varnel-records-test-" + NewRecordUid() + ".sql");
+    {
+        std::FILE* f = std::fopen(file.string().c_str(), "wb");
+        if (!f) return false;
+        std::fwrite(sql.data(), 1, sql.size(), f);
+        std::fclose(f);
+    }
+    const std::string command = std::string("psql -q -X -v ON_ERROR_STOP=1 '") + PostgresUrl() + "' -f '" +
+                                file.string() + "' >/dev/null 2>&1";
+    const bool ok = std::system(command.c_str()) == 0;
+    fs::remove(file);
+    return ok;
+}
+
+// A record whose texts are not UTF-8: an archive name in GBK, a host name
+// with a stray byte, a NUL in the model name, and a backslash path.
+CalibrationRecord NotUtf8(const std::string& serial) {
+    CalibrationRecord r = Sample(serial, record_event::kBackup);
+    r.detail = "D:\\\xb5\xe7\\x41\\\xc9\xe8.tdb";
+    r.station = std::string("line-\xff-3");
+    r.modelName = std::string("VR\0" "7200", 7);
+    return r;
+}
+
 }  // namespace
 
 TEST(SqliteRecords, StoresAndListsRecords) {
@@ -207,7 +281,7 @@ TEST(SqliteRecords, UpgradesAFileOfTheFirstSchema) {
     }
     auto store = OpenSqliteStore(file);
     ASSERT_TRUE(store.ok()) << store.error().Text();
-    EXPECT_EQ((*store)->SchemaVersion(), 2);
+    EXPECT_EQ((*store)->SchemaVersion(), 3);
     RecordFilter filter;
     filter.serial = "SN-OLD";
     auto old = (*store)->List(filter);
@@ -396,6 +470,84 @@ TEST(QueuedRecords, AStationWithoutItsServerQueuesLocally) {
     EXPECT_EQ((*waiting)[0].uid, r.uid);
 }
 
+TEST(QueuedRecords, AppendOnlyQueuesAndTheStallIsNotedOnce) {
+    TempDir dir;
+    auto store = OpenQueuedStore("host=127.0.0.1 port=1 dbname=none", dir.path() / "queue.sqlite", QuickTimeouts());
+    ASSERT_TRUE(store.ok()) << store.error().Text();
+    for (int i = 0; i < 3; ++i) {
+        CalibrationRecord r = Sample("SN-Q3", record_event::kLiveChange, 10);
+        EXPECT_TRUE((*store)->Append(r).ok());
+    }
+    EXPECT_EQ((*store)->Drain(std::chrono::seconds(10)), 3u);
+    EXPECT_TRUE(WaitFor([&] { return !(*store)->QueueState().serverAnswering; }, 10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // several tries after the pause
+    const RecordsQueueState state = (*store)->QueueState();
+    EXPECT_TRUE(state.queued);
+    EXPECT_EQ(state.waiting, 3u);
+    EXPECT_EQ(state.stalls, 1u);
+    EXPECT_EQ(state.queueFile, (dir.path() / "queue.sqlite").string());
+    EXPECT_FALSE(state.problem.empty());
+}
+
+TEST(QueuedRecords, DirectStoresHaveNoQueue) {
+    TempDir dir;
+    auto store = OpenSqliteStore(dir.path() / "r.sqlite");
+    ASSERT_TRUE(store.ok());
+    EXPECT_FALSE((*store)->QueueState().queued);
+    EXPECT_EQ((*store)->Drain(std::chrono::milliseconds(10)), 0u);
+}
+
+TEST(SqliteRecords, AQueueSetsARecordAsideWithItsReason) {
+    TempDir dir;
+    auto queue = OpenSqliteRecordStore(dir.path() / "q.sqlite");
+    ASSERT_TRUE(queue.ok());
+    CalibrationRecord a = Sample("SN-A", record_event::kEnter), b = Sample("SN-B", record_event::kEnter),
+                      c = Sample("SN-C", record_event::kEnter);
+    for (CalibrationRecord* r : {&a, &b, &c}) ASSERT_TRUE((*queue)->Append(*r).ok());
+    ASSERT_TRUE((*queue)->SetAside(b.uid, "refused").ok());
+    EXPECT_EQ((*queue)->Count(), 2u);
+    EXPECT_EQ((*queue)->CountSetAside(), 1u);
+    auto waiting = (*queue)->Waiting();
+    ASSERT_TRUE(waiting.ok());
+    ASSERT_EQ(waiting->size(), 2u);
+    EXPECT_EQ((*waiting)[0].uid, a.uid);
+    EXPECT_EQ((*waiting)[1].uid, c.uid);
+}
+
+struct EscapeCase {
+    const char* name;
+    std::string text;
+    bool safe;
+    std::string escaped;  // when not safe
+};
+
+TEST(RecordsText, EscapesOnlyWhatTheServerCannotStore) {
+    const EscapeCase cases[] = {
+        {"ascii", "backup.tdb", true, ""},
+        {"chinese", "\xe6\xa0\xa1\xe5\x87\x86.tdb", true, ""},
+        {"backslash in valid text", "C:\\x41", true, ""},
+        {"gbk file name", "\xb5\xe7.tdb", false, "\\xB5\\xE7.tdb"},
+        {"gbk that is partly utf-8", "\xe7\xcc\xa8", false, "\\xE7\xcc\xa8"},
+        {"stray byte and backslash", "a\\\xff", false, "a\\\\\\xFF"},
+        {"nul", std::string("a\0b", 3), false, "a\\x00b"},
+        {"overlong slash", "\xc0\xaf", false, "\\xC0\\xAF"},
+        {"surrogate", "\xed\xa0\x80", false, "\\xED\\xA0\\x80"},
+        {"cut sequence", "ok\xe6\xa0", false, "ok\\xE6\\xA0"},
+        {"above U+10FFFF", "\xf4\x90\x80\x80", false, "\\xF4\\x90\\x80\\x80"},
+        {"four bytes", "\xf0\x9f\x93\xbb", true, ""},
+    };
+    for (const EscapeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ServerSafeText(c.text), c.safe);
+        const std::string escaped = EscapeServerText(c.text);
+        if (!c.safe) {
+            EXPECT_EQ(escaped, c.escaped);
+            EXPECT_TRUE(ServerSafeText(escaped));
+        }
+        EXPECT_EQ(UnescapeServerText(escaped), c.text);
+    }
+}
+
 // ---- PostgreSQL ---------------------------------------------------------------
 
 TEST(PostgresRecords, StoresAndListsRecords) {
@@ -425,7 +577,7 @@ TEST(PostgresRecords, ServerStoppedMidSessionLosesNothing) {
     const char* start = std::getenv("VARNEL_TEST_POSTGRES_START");
     if (!url || !stop || !start) GTEST_SKIP() << "PostgreSQL tests skipped: no server control commands";
     TempDir dir;
-    auto opened = OpenQueuedStore(url, dir.path() / "queue.sqlite");
+    auto opened = OpenQueuedStore(url, dir.path() / "queue.sqlite", QuickTimeouts());
     ASSERT_TRUE(opened.ok()) << opened.error().Text();
     auto& store = **opened;
     const std::string serial = "SN-stop-" + NewRecordUid();
@@ -438,18 +590,23 @@ TEST(PostgresRecords, ServerStoppedMidSessionLosesNothing) {
     };
     append(1);
     append(2);
+    EXPECT_EQ(store.Drain(std::chrono::seconds(20)), 0u);
     EXPECT_EQ(store.Queued(), 0u);
     ASSERT_EQ(std::system(stop), 0);
     append(3);
     append(4);
     append(5);
+    EXPECT_EQ(store.Drain(std::chrono::seconds(20)), 3u);
     EXPECT_EQ(store.Queued(), 3u);
+    EXPECT_FALSE(store.QueueState().serverAnswering);
     EXPECT_FALSE(store.List({}).ok());
     ASSERT_EQ(std::system(start), 0);
     auto left = store.Flush();
     ASSERT_TRUE(left.ok()) << left.error().Text();
     EXPECT_EQ(*left, 0u);
+    EXPECT_TRUE(store.QueueState().serverAnswering);
     append(6);
+    EXPECT_EQ(store.Drain(std::chrono::seconds(20)), 0u);
     RecordFilter filter;
     filter.serial = serial;
     auto all = store.List(filter);
@@ -459,6 +616,169 @@ TEST(PostgresRecords, ServerStoppedMidSessionLosesNothing) {
         EXPECT_EQ((*all)[i].uid, uids[i]) << "in the order they were made";
         EXPECT_EQ((*all)[i].newValue, static_cast<int>(i + 1));
     }
+}
+
+// A server that accepted the connection and then stopped answering (SIGSTOP):
+// a direct store gives up after the statement's time-out; the queued store
+// takes every record at once, reports the stall once, and sends everything,
+// in order, once the server goes on.
+TEST(PostgresRecords, AStalledServerHoldsNothingUp) {
+    const char* url = PostgresUrl();
+    if (!url || !CanFreeze()) GTEST_SKIP() << "PostgreSQL tests skipped: no server to stop with SIGSTOP";
+    TempDir dir;
+    auto direct = OpenPostgresStore(url, QuickTimeouts());
+    ASSERT_TRUE(direct.ok()) << direct.error().Text();
+    auto queued = OpenQueuedStore(url, dir.path() / "queue.sqlite", QuickTimeouts());
+    ASSERT_TRUE(queued.ok()) << queued.error().Text();
+    RecordStore& store = **queued;
+    const std::string serial = "SN-stall-" + NewRecordUid();
+    std::vector<std::string> uids;
+    const auto append = [&](int value) {
+        CalibrationRecord r = Sample(serial, record_event::kLiveChange, 10);
+        r.newValue = value;
+        uids.push_back(r.uid);
+        EXPECT_TRUE(store.Append(r).ok());
+    };
+    append(1);
+    ASSERT_EQ(store.Drain(std::chrono::seconds(20)), 0u);
+    CalibrationRecord before = Sample(serial + "-direct", record_event::kEnter);
+    ASSERT_TRUE((*direct)->Append(before).ok());
+
+    FrozenServer server;
+    ASSERT_TRUE(server.frozen());
+    // The direct store: its connection is open, the server does not answer.
+    CalibrationRecord stalled = Sample(serial + "-direct", record_event::kLeave);
+    const Error e = (*direct)->Append(stalled);
+    ASSERT_FALSE(e.ok());
+    EXPECT_EQ(e.code(), ErrorCode::Database);
+    EXPECT_NE(e.Text().find("did not answer within 1 s"), std::string::npos) << e.Text();
+    EXPECT_FALSE((*direct)->List({}).ok());
+
+    // The queued store: records are taken, the stall is noted once.
+    append(2);
+    append(3);
+    EXPECT_EQ(store.Drain(std::chrono::seconds(20)), 2u);
+    RecordsQueueState state = store.QueueState();
+    EXPECT_TRUE(state.queued);
+    EXPECT_FALSE(state.serverAnswering);
+    EXPECT_EQ(state.waiting, 2u);
+    EXPECT_EQ(state.stalls, 1u);
+    EXPECT_NE(state.problem.find("did not answer"), std::string::npos) << state.problem;
+    append(4);
+    // It tries again after the pause and fails again: still one stall.
+    EXPECT_TRUE(WaitFor([&] { return store.QueueState().waiting == 3; }, 10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(store.QueueState().stalls, 1u);
+    EXPECT_EQ(store.Queued(), 3u);
+
+    server.Thaw();
+    EXPECT_TRUE(WaitFor([&] { return store.Queued() == 0 && store.QueueState().serverAnswering; }, 30));
+    RecordFilter filter;
+    filter.serial = serial;
+    auto all = store.List(filter);
+    ASSERT_TRUE(all.ok()) << all.error().Text();
+    ASSERT_EQ(all->size(), 4u);
+    for (std::size_t i = 0; i < all->size(); ++i) {
+        EXPECT_EQ((*all)[i].uid, uids[i]) << "in the order they were made";
+        EXPECT_EQ((*all)[i].newValue, static_cast<int>(i + 1));
+    }
+    // The direct store connects again.
+    CalibrationRecord after = Sample(serial + "-direct", record_event::kLeave);
+    EXPECT_TRUE((*direct)->Append(after).ok());
+}
+
+TEST(PostgresRecords, TextThatIsNotUtf8IsStoredAndReadBackByteForByte) {
+    const char* url = PostgresUrl();
+    if (!url) GTEST_SKIP() << "PostgreSQL tests skipped: VARNEL_TEST_POSTGRES is not set";
+    auto store = OpenPostgresStore(url, QuickTimeouts());
+    ASSERT_TRUE(store.ok()) << store.error().Text();
+    const std::string serial = "SN-gbk-" + NewRecordUid();
+    CalibrationRecord odd = NotUtf8(serial);
+    const Error e = (*store)->Append(odd);
+    ASSERT_TRUE(e.ok()) << e.Text();
+    // A record with backslashes in valid UTF-8 is stored as it is.
+    CalibrationRecord plain = Sample(serial, record_event::kBackup);
+    plain.detail = "C:\\data\\x41\\校准.tdb";
+    ASSERT_TRUE((*store)->Append(plain).ok());
+    auto got = (*store)->Get(odd.id);
+    ASSERT_TRUE(got.ok()) << got.error().Text();
+    ExpectSameRecord(*got, odd);
+    RecordFilter filter;
+    filter.serial = serial;
+    auto all = (*store)->List(filter);
+    ASSERT_TRUE(all.ok()) << all.error().Text();
+    ASSERT_EQ(all->size(), 2u);
+    ExpectSameRecord((*all)[0], odd);
+    ExpectSameRecord((*all)[1], plain);
+    // On the server the escaped text is readable UTF-8.
+    EXPECT_TRUE(Psql("DO $$ BEGIN IF (SELECT detail FROM calibration_record WHERE uid = '" + odd.uid +
+                     "') <> 'D:\\\\\\xB5\\xE7\\\\x41\\\\\\xC9\\xE8.tdb'"
+                     " THEN RAISE EXCEPTION 'detail'; END IF; END $$"));
+    EXPECT_TRUE(Psql("DO $$ BEGIN IF (SELECT detail || '|' || escaped_fields FROM calibration_record WHERE uid = '" +
+                     plain.uid + "') <> 'C:\\data\\x41\\校准.tdb|' THEN RAISE EXCEPTION 'plain'; END IF; END $$"));
+}
+
+// A record the server refuses for its content is set aside with the reason;
+// the records after it reach the server.
+TEST(PostgresRecords, ARefusedRecordIsSetAsideAndTheOthersGoOn) {
+    const char* url = PostgresUrl();
+    if (!url) GTEST_SKIP() << "PostgreSQL tests skipped: VARNEL_TEST_POSTGRES is not set";
+    TempDir dir;
+    {
+        auto schema = OpenPostgresStore(url, QuickTimeouts());  // the table exists
+        ASSERT_TRUE(schema.ok()) << schema.error().Text();
+    }
+    const std::string serial = "SN-refused-" + NewRecordUid();
+    // A rule of the line's database that one record breaks.
+    ASSERT_TRUE(Psql("ALTER TABLE calibration_record ADD CONSTRAINT varnel_test_refused CHECK (serial <> '" + serial +
+                     "-bad') NOT VALID"));
+    struct DropRule {
+        ~DropRule() { Psql("ALTER TABLE calibration_record DROP CONSTRAINT IF EXISTS varnel_test_refused"); }
+    } dropRule;
+    // The server is away while they are made: all four wait in the queue.
+    const fs::path queueFile = dir.path() / "queue.sqlite";
+    std::vector<CalibrationRecord> made = {Sample(serial, record_event::kEnter), Sample(serial + "-bad", record_event::kSaveItem, 9),
+                                           NotUtf8(serial), Sample(serial, record_event::kLeave)};
+    {
+        auto queue = OpenSqliteStore(queueFile);
+        ASSERT_TRUE(queue.ok());
+        for (CalibrationRecord r : made) ASSERT_TRUE((*queue)->Append(r).ok());
+    }
+    auto store = OpenQueuedStore(url, queueFile, QuickTimeouts());
+    ASSERT_TRUE(store.ok()) << store.error().Text();
+    EXPECT_EQ((*store)->Drain(std::chrono::seconds(20)), 0u);
+    const RecordsQueueState state = (*store)->QueueState();
+    EXPECT_TRUE(state.serverAnswering);
+    EXPECT_EQ(state.waiting, 0u);
+    EXPECT_EQ(state.setAside, 1u);
+    RecordFilter filter;
+    filter.serial = serial;
+    auto all = (*store)->List(filter);
+    ASSERT_TRUE(all.ok()) << all.error().Text();
+    ASSERT_EQ(all->size(), 3u);
+    ExpectSameRecord((*all)[0], made[0]);
+    ExpectSameRecord((*all)[1], made[2]);
+    ExpectSameRecord((*all)[2], made[3]);
+    store = Result<std::unique_ptr<RecordStore>>(Error::Make(ErrorCode::Other, "closed"));
+    // The refused one is kept, with the server's reason, and not sent again.
+    auto queue = OpenSqliteRecordStore(queueFile);
+    ASSERT_TRUE(queue.ok());
+    EXPECT_EQ((*queue)->Count(), 0u);
+    EXPECT_EQ((*queue)->CountSetAside(), 1u);
+    auto kept = (*queue)->List({});
+    ASSERT_TRUE(kept.ok());
+    ASSERT_EQ(kept->size(), 1u);
+    ExpectSameRecord((*kept)[0], made[1]);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(queueFile.string().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* q = nullptr;
+    sqlite3_prepare_v2(db, "SELECT reason FROM set_aside_record", -1, &q, nullptr);
+    ASSERT_EQ(sqlite3_step(q), SQLITE_ROW);
+    const std::string reason = reinterpret_cast<const char*>(sqlite3_column_text(q, 0));
+    EXPECT_NE(reason.find("varnel_test_refused"), std::string::npos) << reason;
+    EXPECT_NE(reason.find("23514"), std::string::npos) << reason;
+    sqlite3_finalize(q);
+    sqlite3_close(db);
 }
 
 TEST(PostgresRecords, ARecordBothSentAndQueuedIsStoredOnce) {
@@ -479,6 +799,8 @@ TEST(PostgresRecords, ARecordBothSentAndQueuedIsStoredOnce) {
     }
     auto store = OpenQueuedStore(url, dir.path() / "queue.sqlite");
     ASSERT_TRUE(store.ok());
+    // The store sends what it found in the queue in the background.
+    EXPECT_EQ((*store)->Drain(std::chrono::seconds(20)), 0u);
     EXPECT_EQ((*store)->Queued(), 0u);
     RecordFilter filter;
     filter.serial = serial;

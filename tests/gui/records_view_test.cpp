@@ -2,6 +2,9 @@
 // the main window, the serial-number prompt, live changes, and the records
 // view with its filter and CSV export.
 #include <QAction>
+#include <QApplication>
+#include <QPointer>
+#include <QPushButton>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -17,11 +20,13 @@
 #include "data/Global.h"
 #include "ui/Selection.h"
 #include "dialogs/TRecordsForm.h"
+#include "lang/Loadlanguage.h"
 #include "records/Recorder.h"
 #include "support/TestEnvironment.h"
 
 using namespace varnel;
 using varnel::test::TestEnvironment;
+using varnel::test::Tr;
 
 class RecordsViewTest : public QObject {
     Q_OBJECT
@@ -38,8 +43,9 @@ private:
 
 private slots:
     void init() {
-        auto opened = OpenSqliteStore((dir_.path() + QStringLiteral("/records-%1.sqlite")
-                                                         .arg(QString::fromLatin1(QTest::currentTestFunction())))
+        auto opened = OpenSqliteStore((dir_.path() + QStringLiteral("/records-%1-%2.sqlite")
+                                                         .arg(QString::fromLatin1(QTest::currentTestFunction()),
+                                                              QString::fromLatin1(QTest::currentDataTag())))
                                           .toStdString());
         QVERIFY(opened.ok());
         store_ = std::move(*opened);
@@ -86,13 +92,28 @@ private slots:
         emit form.TunerAndTest->aboutToShow();
         QCOMPARE(entry->text(), TestEnvironment::text("Records", "R0002"));
         QVERIFY(!entry->text().isEmpty());
-        bool shown = false;
-        env.dialogs().onDialog = [&](QDialog* dialog) {
-            shown = qobject_cast<TRecordsForm*>(dialog) != nullptr;
-            return 0;
-        };
+        int dialogs = 0;
+        env.dialogs().onDialog = [&](QDialog*) { return ++dialogs, 0; };
         entry->trigger();
-        QVERIFY(shown);
+        // A window of its own, not modal: the main window stays usable.
+        QCOMPARE(dialogs, 0);
+        QPointer<TRecordsForm> view = TRecordsForm::OpenView();
+        QVERIFY(view != nullptr);
+        QVERIFY(view->isVisible());
+        QVERIFY(!view->isModal());
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        QTRY_VERIFY(!view->searching());
+        QCOMPARE(view->RecordsGrid->rowCount(), 3);
+        // Newest first.
+        QCOMPARE(view->RecordsGrid->item(0, 7)->text(), TestEnvironment::text("Records", "R0056"));
+        QCOMPARE(view->RecordsGrid->item(2, 7)->text(), TestEnvironment::text("Records", "R0050"));
+        // The menu again brings the same view to the front.
+        entry->trigger();
+        QCOMPARE(TRecordsForm::OpenView(), view.data());
+        QCOMPARE(form.findChildren<TRecordsForm*>().size(), 1);
+        view->CloseButton->click();
+        QTRY_VERIFY(view.isNull());
+        QCOMPARE(TRecordsForm::OpenView(), nullptr);
     }
 
     void serialNumberIsAskedWhenTheSettingsSaySo() {
@@ -161,23 +182,30 @@ private slots:
 
     void recordsViewFiltersAndExports() {
         TestEnvironment env;
+        OpenLanguage(kLanguageEnglish);
+        QVERIFY(!TestEnvironment::text("Records", "R0053").isEmpty());
         for (const char* serial : {"SN-1", "SN-2", "SN-1"}) {
             CalibrationRecorder().SetSerial(serial);
             ui::RecordEntered(nullptr);
         }
         ui::RecordWroteAll();  // SN-1
         TRecordsForm form;
+        QTRY_VERIFY(!form.searching());
         QCOMPARE(form.RecordsGrid->rowCount(), 4);
         QVERIFY(form.StoreLabel->text().contains(QStringLiteral("SQLite")));
         QCOMPARE(form.RecordsGrid->horizontalHeaderItem(6)->text(), TestEnvironment::text("Records", "R0026"));
         form.SerialEdit->setText(QStringLiteral("SN-1"));
         form.SearchButtonClick();
+        QVERIFY(form.searching());
+        QTRY_VERIFY(!form.searching());
         QCOMPARE(form.RecordsGrid->rowCount(), 3);
         QCOMPARE(form.RecordsGrid->item(0, 6)->text(), QStringLiteral("SN-1"));
         form.EventBox->setCurrentIndex(form.EventBox->findData(QStringLiteral("write-all")));
+        QCOMPARE(form.EventBox->currentText(), TestEnvironment::text("Records", "R0053"));
         form.SearchButtonClick();
+        QTRY_VERIFY(!form.searching());
         QCOMPARE(form.RecordsGrid->rowCount(), 1);
-        QCOMPARE(form.RecordsGrid->item(0, 7)->text(), QStringLiteral("write-all"));
+        QCOMPARE(form.RecordsGrid->item(0, 7)->text(), TestEnvironment::text("Records", "R0053"));
 
         const QString csv = dir_.path() + QStringLiteral("/history.csv");
         env.dialogs().saveNames << csv;
@@ -190,10 +218,70 @@ private slots:
         QVERIFY(lines[1].contains(",SN-1,write-all,"));
     }
 
+    // Items by their caption (with the column of a power pair) and events by
+    // their name, in the interface language; newest first.
+    void recordsViewShowsCaptionsAndNamesInTheInterfaceLanguage_data() {
+        QTest::addColumn<QString>("language");
+        QTest::newRow("english") << QStringLiteral("english");
+        QTest::newRow("chinese") << QStringLiteral("chinese");
+    }
+    void recordsViewShowsCaptionsAndNamesInTheInterfaceLanguage() {
+        QFETCH(QString, language);
+        TestEnvironment env;
+        env.writeSettingsLanguage(language);
+        OpenLanguage(language == QStringLiteral("chinese") ? kLanguageChinese : kLanguageEnglish);
+        ui::RecordEntered(nullptr);
+        // Item 10 (TX power, low column), item 9 (its high column), item 79
+        // (digital TX power, high column, band 1), item 12 (a CTCSS item).
+        struct Change {
+            int item, point, offset;
+        };
+        for (const Change c : {Change{10, 3, 118}, Change{9, 2, 109}, Change{79, 1, 444}, Change{12, 1, 132}}) {
+            currentItem = c.item;
+            currentPoint = c.point;
+            actionCode = action::kValueAdjusted;
+            tunerImage[static_cast<std::size_t>(c.offset)] = static_cast<std::uint8_t>(tunerImage[static_cast<std::size_t>(c.offset)] + 1);
+            ui::RecordLiveSetAcknowledged();
+        }
+        ui::RecordSaveAcknowledged(9);
+        QCOMPARE(all().size(), std::size_t{6});
+        TRecordsForm form;
+        QTRY_VERIFY(!form.searching());
+        QCOMPARE(form.RecordsGrid->rowCount(), 6);
+        const auto cell = [&](int row, int column) { return form.RecordsGrid->item(row, column)->text(); };
+        // Newest first: the save, then the four changes backwards, the entry last.
+        QCOMPARE(cell(0, 7), Tr("Records", "R0052"));
+        QCOMPARE(cell(0, 8), Tr("Param", "P0014"));
+        QCOMPARE(cell(1, 8), Tr("TreeView", "T0016"));
+        QCOMPARE(cell(2, 8), Tr("TreeView", "T0028"));
+        QCOMPARE(cell(3, 8), Tr("Param", "P0014"));
+        QCOMPARE(cell(4, 8), Tr("Param", "P0013"));
+        QCOMPARE(cell(4, 7), Tr("Records", "R0051"));
+        QCOMPARE(cell(5, 7), Tr("Records", "R0050"));
+        QCOMPARE(cell(5, 8), QString());
+        for (int row = 0; row < 6; ++row) {
+            QVERIFY(!cell(row, 7).isEmpty());
+            QVERIFY2(cell(row, 7) != QString::fromStdString(all()[static_cast<std::size_t>(5 - row)].event),
+                     "an event name, not its stored word");
+        }
+        QVERIFY(!cell(1, 8).isEmpty());
+        QVERIFY(!cell(1, 8).contains(QStringLiteral("12")));
+        if (language == QStringLiteral("chinese")) {
+            QCOMPARE(cell(3, 8), QStringLiteral("发射功率（高）"));
+            QCOMPARE(cell(0, 7), QStringLiteral("保存项目"));
+            QCOMPARE(form.EventBox->itemText(form.EventBox->findData(QStringLiteral("live-change"))),
+                     QStringLiteral("修改数值"));
+        } else {
+            QCOMPARE(cell(3, 8), QStringLiteral("TX Power (High)"));
+        }
+        OpenLanguage(kLanguageEnglish);
+    }
+
     void withoutAStoreTheViewSaysSo() {
         TestEnvironment env;
         CalibrationRecorder().SetStore(nullptr);
         TRecordsForm form;
+        QVERIFY(!form.searching());
         QCOMPARE(form.RecordsGrid->rowCount(), 0);
         QVERIFY(form.StoreLabel->text().startsWith(TestEnvironment::text("Records", "R0012")));
         // Recording without a store is silent.

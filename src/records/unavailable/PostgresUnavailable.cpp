@@ -27,10 +27,13 @@ public:
 
 int PostgresSchemaVersions() { return 0; }
 
-Result<std::unique_ptr<RecordStore>> OpenPostgresStore(const std::string&) { return unavailable(); }
-std::unique_ptr<RecordStore> NewPostgresStoreUnconnected(const std::string&) {
+Result<std::unique_ptr<RecordStore>> OpenPostgresStore(const std::string&, const ServerTimeouts&) {
+    return unavailable();
+}
+std::unique_ptr<RecordStore> NewPostgresStoreUnconnected(const std::string&, const ServerTimeouts&) {
     return std::make_unique<UnavailableStore>();
 }
 Error MigratePostgresStore(RecordStore&) { return unavailable(); }
+void InterruptPostgresStore(RecordStore&) {}
 
 }  // namespace varnel
