@@ -109,6 +109,18 @@ TransferOutcome IssueVendorCommand(const SgIoIssuer& issue, int fd, TransferDire
                         direction == TransferDirection::ToRadio ? kSenseBytesOut : kSenseBytesIn);
 }
 
+// A transfer the host adapter failed may have been in flight when the cable
+// was pulled: usb-storage ends that one in DID_ERROR, and only the commands
+// after it are told DID_NO_CONNECT (or ENODEV, once the disk is removed). A
+// TEST UNIT READY right after the failure tells the two apart.
+void NoteIfGone(const SgIoIssuer& issue, int fd, TransferOutcome& outcome) {
+    if (outcome.kind() != TransferOutcome::Kind::HostError) return;
+    static constexpr std::array<std::uint8_t, 6> kTestUnitReady{};
+    const TransferOutcome probe = IssueCommand(issue, fd, TransferDirection::ToRadio, kTestUnitReady.data(),
+                                               kTestUnitReady.size(), nullptr, 0, kSenseBytesOut);
+    if (probe.kind() == TransferOutcome::Kind::Gone) outcome.deviceGone = true;
+}
+
 OpenError::Kind KindOfErrno(int code) {
     switch (code) {
         case EACCES:
@@ -176,11 +188,15 @@ LinuxRadioLink::~LinuxRadioLink() {
 
 TransferOutcome LinuxRadioLink::transferOut(const std::uint8_t* bytes, std::uint16_t length) {
     // SG_IO only reads a data-out buffer; the header's pointer is not const.
-    return IssueVendorCommand(issue_, fd_, TransferDirection::ToRadio, const_cast<std::uint8_t*>(bytes), length);
+    TransferOutcome outcome =
+        IssueVendorCommand(issue_, fd_, TransferDirection::ToRadio, const_cast<std::uint8_t*>(bytes), length);
+    NoteIfGone(issue_, fd_, outcome);
+    return outcome;
 }
 
 TransferOutcome LinuxRadioLink::transferIn(std::uint8_t* buffer, std::uint16_t length) {
     TransferOutcome outcome = IssueVendorCommand(issue_, fd_, TransferDirection::FromRadio, buffer, length);
+    NoteIfGone(issue_, fd_, outcome);
     // The sg driver copies back its whole reserve buffer, which may still
     // hold an earlier reply: only the bytes the device moved are kept.
     const std::uint32_t kept =
