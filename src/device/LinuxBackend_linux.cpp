@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 namespace varnel {
@@ -110,15 +111,26 @@ TransferOutcome IssueVendorCommand(const SgIoIssuer& issue, int fd, TransferDire
 }
 
 // A transfer the host adapter failed may have been in flight when the cable
-// was pulled: usb-storage ends that one in DID_ERROR, and only the commands
-// after it are told DID_NO_CONNECT (or ENODEV, once the disk is removed). A
-// TEST UNIT READY right after the failure tells the two apart.
+// was pulled: the USB core fails its URBs at once and usb-storage ends it in
+// DID_ERROR; only once its disconnect has begun are commands told
+// DID_NO_CONNECT (and ENODEV when the disk is removed). A TEST UNIT READY
+// after the failure, repeated while it too ends in a host error (at most
+// about a third of a second), tells a pulled cable from a device that is
+// still there.
 void NoteIfGone(const SgIoIssuer& issue, int fd, TransferOutcome& outcome) {
     if (outcome.kind() != TransferOutcome::Kind::HostError) return;
     static constexpr std::array<std::uint8_t, 6> kTestUnitReady{};
-    const TransferOutcome probe = IssueCommand(issue, fd, TransferDirection::ToRadio, kTestUnitReady.data(),
-                                               kTestUnitReady.size(), nullptr, 0, kSenseBytesOut);
-    if (probe.kind() == TransferOutcome::Kind::Gone) outcome.deviceGone = true;
+    for (int probe = 0; probe < 10; ++probe) {
+        const TransferOutcome answer = IssueCommand(issue, fd, TransferDirection::ToRadio, kTestUnitReady.data(),
+                                                    kTestUnitReady.size(), nullptr, 0, kSenseBytesOut);
+        const TransferOutcome::Kind kind = answer.kind();
+        if (kind == TransferOutcome::Kind::Gone) {
+            outcome.deviceGone = true;
+            return;
+        }
+        if (kind != TransferOutcome::Kind::HostError) return;  // the device answered: still there
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
 }
 
 OpenError::Kind KindOfErrno(int code) {

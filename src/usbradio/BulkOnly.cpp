@@ -101,7 +101,12 @@ Served BulkOnlyTransport::ServeOne() {
     }
     const CommandBlock& block = *parsed;
     served.block = block;
-    if (onCommand) onCommand(block);
+    if (onCommand && onCommand(block)) {
+        served.note = "held until the host resets the device";
+        endpoints_.Pause(std::chrono::milliseconds(-1));
+        served.end = Served::End::Interrupted;
+        return served;
+    }
     const std::uint32_t host = block.dataLength;
     const bool hostIn = host > 0 && block.dataIn;
     const bool hostOut = host > 0 && !block.dataIn;

@@ -91,8 +91,10 @@ public:
 
     // Reads one CBW, runs its command and sends the CSW.
     Served ServeOne();
-    // Called with every valid CBW as it arrives, before its data phase.
-    std::function<void(const CommandBlock&)> onCommand;
+    // Called with every valid CBW as it arrives, before its data phase; true
+    // holds the command (no data, no status) until the host resets the
+    // device or the cable goes, as a hung firmware would.
+    std::function<bool(const CommandBlock&)> onCommand;
 
 private:
     // Data phase of a command whose device intent is known; false when the

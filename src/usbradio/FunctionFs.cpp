@@ -71,14 +71,15 @@ std::string FunctionStrings() {
 
 FunctionFsRadio::FunctionFsRadio(ScsiTarget& target, Log log, bool verbose)
     : target_(target), transport_(target, *this), log_(std::move(log)), verbose_(verbose) {
-    if (verbose_) {
-        transport_.onCommand = [this](const CommandBlock& block) {
+    transport_.onCommand = [this](const CommandBlock& block) {
+        if (verbose_) {
             char line[96];
             std::snprintf(line, sizeof line, "command %02X %s %u arrived", block.cdb[0],
                           block.dataLength == 0 ? "none" : block.dataIn ? "in" : "out", block.dataLength);
             log_(line);
-        };
-    }
+        }
+        return holdCommand && holdCommand(block);
+    };
 }
 
 FunctionFsRadio::~FunctionFsRadio() {

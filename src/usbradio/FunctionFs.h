@@ -54,6 +54,10 @@ public:
 
     std::uint64_t resets() const { return resets_; }
 
+    // Asked with every command wrapper as it arrives; true holds the command
+    // until a reset or a disconnect (set before Run()).
+    std::function<bool(const CommandBlock&)> holdCommand;
+
 private:
     // Endpoints
     long ReadOut(std::uint8_t* buffer, std::size_t length) override;

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -45,7 +47,10 @@ void Usage(std::FILE* out) {
                  "  --virtual-radio=PRESET   the radio behind the function (%s; default variant0)\n"
                  "  --virtual-faults=SPEC    the virtual radio's faults (%s);\n"
                  "                           'refuse' cannot come from a device and is refused\n"
-                 "  --control=FIFO           read \"faults SPEC\" lines from this named pipe while running\n"
+                 "  --control=FIFO           read lines from this named pipe while running:\n"
+                 "                           \"faults SPEC\" sets the faults; \"pull-at-write N\" pulls the\n"
+                 "                           cable (--udc-file) when the next data-out of N bytes is announced\n"
+                 "  --udc-file=PATH          the gadget's UDC file in configfs (for pull-at-write)\n"
                  "  --instrument-port=PORT   serve the virtual test set on 127.0.0.1:PORT\n"
                  "  --ready=FILE             create FILE once the function can be bound\n"
                  "  --verbose                log every command wrapper\n",
@@ -73,7 +78,11 @@ bool ApplyFaults(VirtualRadio& radio, const std::string& spec) {
     return true;
 }
 
-// Lines "faults SPEC" from the named pipe, for as long as the program runs.
+// The data-out length at which the cable is pulled, or -1.
+std::atomic<long> pullAtWrite{-1};
+
+// Lines "faults SPEC" and "pull-at-write N" from the named pipe, for as long
+// as the program runs.
 void ControlLoop(const std::string& path, VirtualRadio& radio) {
     // Opened for writing too, so that the pipe never reports end of file
     // between two writers.
@@ -96,8 +105,17 @@ void ControlLoop(const std::string& path, VirtualRadio& radio) {
                 std::string spec = line.substr(6);
                 while (!spec.empty() && spec.front() == ' ') spec.erase(0, 1);
                 ApplyFaults(radio, spec.empty() ? "none" : spec);
+            } else if (line.rfind("pull-at-write ", 0) == 0) {
+                char* rest = nullptr;
+                const long length = std::strtol(line.c_str() + 14, &rest, 10);
+                if (length > 0 && *rest == '\0') {
+                    pullAtWrite = length;
+                    Log("the cable will be pulled when a data-out of " + std::to_string(length) + " bytes is announced");
+                } else {
+                    Log("pull-at-write needs a byte count");
+                }
             } else if (!line.empty()) {
-                Log("unknown control line \"" + line + "\" (expected: faults SPEC)");
+                Log("unknown control line \"" + line + "\" (expected: faults SPEC, pull-at-write N)");
             }
         }
     }
@@ -108,7 +126,7 @@ void ControlLoop(const std::string& path, VirtualRadio& radio) {
 
 int main(int argc, char** argv) {
     VirtualPreset preset = VirtualPreset::Variant0;
-    std::string faults, control, ready, directory;
+    std::string faults, control, ready, directory, udcFile;
     int instrumentPort = -1;
     bool verbose = false;
     for (int i = 1; i < argc; ++i) {
@@ -135,6 +153,8 @@ int main(int argc, char** argv) {
             faults = *v;
         } else if (auto v = value("--control")) {
             control = *v;
+        } else if (auto v = value("--udc-file")) {
+            udcFile = *v;
         } else if (auto v = value("--ready")) {
             ready = *v;
         } else if (auto v = value("--instrument-port")) {
@@ -176,6 +196,26 @@ int main(int argc, char** argv) {
         Log(e.Text());
         return 1;
     }
+    function.holdCommand = [udcFile](const CommandBlock& block) {
+        const long armed = pullAtWrite.load();
+        if (armed < 0 || block.cdb[0] != 0xFF || block.dataIn || block.dataLength != static_cast<std::uint32_t>(armed))
+            return false;
+        pullAtWrite = -1;
+        if (udcFile.empty()) {
+            Log("pull-at-write: no --udc-file to pull the cable with");
+            return false;
+        }
+        Log("pulling the cable: the data-out of " + std::to_string(block.dataLength) +
+            " bytes was announced and is not taken");
+        // The unbind reports back through ep0, which the control thread
+        // reads: it runs on a thread of its own while this command is held.
+        std::thread([udcFile] {
+            const int fd = ::open(udcFile.c_str(), O_WRONLY | O_CLOEXEC);
+            if (fd < 0 || ::write(fd, "\n", 1) != 1) Log("cannot unbind through " + udcFile + ": " + std::strerror(errno));
+            if (fd >= 0) ::close(fd);
+        }).detach();
+        return true;
+    };
     if (!control.empty()) std::thread([control, radio] { ControlLoop(control, *radio); }).detach();
     Log(std::string("radio \"") + std::string(VirtualPresetName(preset)) + "\" ready on " + directory);
     if (!ready.empty()) {

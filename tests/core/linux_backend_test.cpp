@@ -736,13 +736,20 @@ TEST_F(SgIoTest, ShortTransferKeepsOnlyTheBytesTheDeviceMoved) {
 }
 
 // A command in flight when the cable is pulled: usb-storage ends it in
-// DID_ERROR, and the next command (here the link's TEST UNIT READY) is told
-// DID_NO_CONNECT. The transfer is reported as a device that went away.
+// DID_ERROR, so do the commands right after it, until its disconnect has
+// begun and they are told DID_NO_CONNECT. The link's TEST UNIT READY asks
+// again while it gets DID_ERROR; the transfer is reported as a device that
+// went away.
 TEST_F(SgIoTest, HostErrorOfAPulledCableIsReportedAsGone) {
     std::vector<std::uint8_t> opcodes;
+    int probes = 0;
     auto link = makeLink(StaleReplyThen([&](sg_io_hdr_t& request) {
         opcodes.push_back(request.cmdp[0]);
-        request.host_status = request.cmdp[0] == 0xFF ? 0x07 : 0x01;  // DID_ERROR, then DID_NO_CONNECT
+        if (request.cmdp[0] == 0xFF) {
+            request.host_status = 0x07;  // DID_ERROR
+        } else {
+            request.host_status = ++probes < 3 ? 0x07 : 0x01;  // DID_ERROR twice, then DID_NO_CONNECT
+        }
         request.resid = static_cast<int>(request.dxfer_len);
         return 0;
     }));
@@ -751,10 +758,11 @@ TEST_F(SgIoTest, HostErrorOfAPulledCableIsReportedAsGone) {
     EXPECT_EQ(out.hostStatus, 0x07) << "the transfer's own status is kept";
     EXPECT_NE(out.Describe().find("DID_ERROR"), std::string::npos) << out.Describe();
     EXPECT_NE(out.Describe().find("DID_NO_CONNECT"), std::string::npos) << out.Describe();
-    EXPECT_EQ(opcodes, (std::vector<std::uint8_t>{0xFF, 0x00}));
+    EXPECT_EQ(opcodes, (std::vector<std::uint8_t>{0xFF, 0x00, 0x00, 0x00}));
     std::array<std::uint8_t, 9> buffer{};
     const TransferOutcome in = ReadFromRadio(link.get(), buffer.data(), 9);
     EXPECT_EQ(in.kind(), TransferOutcome::Kind::Gone);
+    EXPECT_EQ(opcodes.size(), 6u) << "the read's probe is told DID_NO_CONNECT at once";
     EXPECT_EQ(buffer, (std::array<std::uint8_t, 9>{}));
 }
 
