@@ -114,7 +114,7 @@ Served BulkOnlyTransport::ServeOne() {
     Intent intent;
     if (block.lun != 0) {
         intent = Intent{};
-        target_.Prepare(nullptr, 0, hostIn, host);  // clean slate, then the LUN's own sense
+        target_.Refuse(sense::kLogicalUnitNotSupported);
         served.note = "no such logical unit";
     } else {
         intent = target_.Prepare(block.cdb.data(), block.cdbLength, block.dataIn, host);

@@ -50,6 +50,7 @@ inline constexpr Sense kInvalidField{0x05, 0x24, 0x00};
 inline constexpr Sense kLbaOutOfRange{0x05, 0x21, 0x00};
 inline constexpr Sense kWriteProtected{0x07, 0x27, 0x00};
 inline constexpr Sense kParameterListLength{0x05, 0x1A, 0x00};
+inline constexpr Sense kLogicalUnitNotSupported{0x05, 0x25, 0x00};
 }  // namespace sense
 
 // What the device means to do with one command.
@@ -74,6 +75,10 @@ public:
     // 0 GOOD, 1 failed (CHECK CONDITION; the sense says why).
     std::uint8_t Status() const { return failed_ ? 1 : 0; }
     const Sense& CurrentSense() const { return sense_; }
+
+    // Ends the command in hand in CHECK CONDITION with `sense` (a command for
+    // a logical unit the device does not have).
+    void Refuse(const Sense& sense) { fail(sense); }
 
     // A reset of the device (Bulk-Only reset, USB reset): the command in
     // hand is dropped and the sense forgotten.

@@ -194,6 +194,18 @@ TEST_F(BulkOnlyTest, RequestSenseReportsTheLastFailureOnce) {
     EXPECT_EQ(host.in[0][2], 0x00) << "the sense is cleared once reported";
 }
 
+TEST_F(BulkOnlyTest, ACommandForAnotherLogicalUnitIsRefused) {
+    std::vector<std::uint8_t> wrapper = Cbw(7, 36, true, {0x12, 0, 0, 0, 36, 0});
+    wrapper[13] = 1;  // LUN 1: the radio has only LUN 0
+    host.out.push_back(wrapper);
+    transport.ServeOne();
+    EXPECT_EQ(Status().status, kCswFailed);
+    EXPECT_EQ(Status().residue, 36u);
+    Run(18, true, {0x03, 0, 0, 0, 18, 0});
+    EXPECT_EQ(host.in[0][2], 0x05);
+    EXPECT_EQ(host.in[0][12], 0x25);  // logical unit not supported
+}
+
 TEST_F(BulkOnlyTest, ModeSenseReportsAWriteProtectedMedium) {
     Run(192, true, {0x1A, 0, 0x3F, 0, 192, 0});
     ASSERT_EQ(host.in.size(), 2u);
