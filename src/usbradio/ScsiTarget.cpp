@@ -194,8 +194,11 @@ Intent ScsiTarget::inquiry(const std::uint8_t* cdb) {
         return dataIn({0x00, 0x00, 0x00, 0x02, 0x00, 0x80}, allocation);
     }
     if (page == 0x80) {  // unit serial number
-        std::vector<std::uint8_t> data = {0x00, 0x80, 0x00, static_cast<std::uint8_t>(sizeof kSerial - 1)};
-        data.insert(data.end(), kSerial, kSerial + sizeof kSerial - 1);
+        constexpr std::size_t serial = sizeof kSerial - 1;
+        std::vector<std::uint8_t> data(4 + serial, 0);
+        data[1] = 0x80;
+        data[3] = static_cast<std::uint8_t>(serial);
+        std::memcpy(data.data() + 4, kSerial, serial);
         return dataIn(std::move(data), allocation);
     }
     return fail(sense::kInvalidField);
