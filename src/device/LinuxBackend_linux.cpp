@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 namespace varnel {
@@ -103,6 +104,61 @@ const OsErrorRow* FindOsError(int code) {
     return nullptr;
 }
 
+// Runs one command as an SG_IO request through `issue` and fills its
+// outcome. Request and sense buffer are zeroed for every command.
+void RunSgIo(const SgIoIssuer& issue, int fd, ScsiCommand& command) {
+    command.sense.fill(0);
+    command.senseReturned = 0;
+    sg_io_hdr_t request;
+    std::memset(&request, 0, sizeof request);
+    request.interface_id = 'S';
+    request.dxfer_direction = command.direction == TransferDirection::ToRadio ? SG_DXFER_TO_DEV : SG_DXFER_FROM_DEV;
+    request.cmd_len = command.cdbLength;
+    request.mx_sb_len = std::min<unsigned char>(command.senseRoom, static_cast<unsigned char>(command.sense.size()));
+    request.dxfer_len = command.length;
+    request.dxferp = command.data;
+    request.cmdp = command.cdb.data();
+    request.sbp = command.sense.data();
+    request.timeout = command.timeoutSeconds * 1000;
+    TransferOutcome& outcome = command.outcome;
+    outcome = TransferOutcome{};
+    outcome.direction = command.direction;
+    outcome.requested = command.length;
+    if (!issue) return;
+    const auto start = std::chrono::steady_clock::now();
+    errno = 0;
+    const int result = issue(fd, request);
+    const int error = result < 0 ? (errno != 0 ? errno : EIO) : 0;
+    RecordSgIoOutcome(request, result, error, outcome);
+    if (result >= 0) command.senseReturned = std::min<unsigned char>(request.sb_len_wr, request.mx_sb_len);
+    outcome.duration =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+}
+
+// A transfer the host adapter failed may have been in flight when the cable
+// was pulled: the USB core fails its URBs at once and usb-storage ends it in
+// DID_ERROR; only once its disconnect has begun are commands told
+// DID_NO_CONNECT (and ENODEV when the disk is removed). A TEST UNIT READY
+// after the failure, repeated while it too ends in a host error (at most
+// about a third of a second), tells a pulled cable from a device that is
+// still there.
+void NoteIfGone(const SgIoIssuer& issue, int fd, TransferOutcome& outcome) {
+    if (outcome.kind() != TransferOutcome::Kind::HostError) return;
+    for (int probe = 0; probe < 10; ++probe) {
+        ScsiCommand ready;  // TEST UNIT READY: six zero bytes, no data
+        ready.cdbLength = 6;
+        ready.senseRoom = static_cast<std::uint8_t>(kSenseBytesOut);
+        RunSgIo(issue, fd, ready);
+        const TransferOutcome::Kind kind = ready.outcome.kind();
+        if (kind == TransferOutcome::Kind::Gone) {
+            outcome.deviceGone = true;
+            return;
+        }
+        if (kind != TransferOutcome::Kind::HostError) return;  // the device answered: still there
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+}
+
 bool NodeIsMissing(int code) { return code == ENOENT || code == ENXIO || code == ENODEV; }
 
 }  // namespace
@@ -167,33 +223,8 @@ LinuxRadioLink::~LinuxRadioLink() {
 }
 
 void LinuxRadioLink::issue(ScsiCommand& command) {
-    // Request and sense buffer are zeroed for every command.
-    command.sense.fill(0);
-    command.senseReturned = 0;
-    sg_io_hdr_t request;
-    std::memset(&request, 0, sizeof request);
-    request.interface_id = 'S';
-    request.dxfer_direction = command.direction == TransferDirection::ToRadio ? SG_DXFER_TO_DEV : SG_DXFER_FROM_DEV;
-    request.cmd_len = command.cdbLength;
-    request.mx_sb_len = std::min<unsigned char>(command.senseRoom, static_cast<unsigned char>(command.sense.size()));
-    request.dxfer_len = command.length;
-    request.dxferp = command.data;
-    request.cmdp = command.cdb.data();
-    request.sbp = command.sense.data();
-    request.timeout = command.timeoutSeconds * 1000;
-    TransferOutcome& outcome = command.outcome;
-    outcome = TransferOutcome{};
-    outcome.direction = command.direction;
-    outcome.requested = command.length;
-    if (!issue_) return;
-    const auto start = std::chrono::steady_clock::now();
-    errno = 0;
-    const int result = issue_(fd_, request);
-    const int error = result < 0 ? (errno != 0 ? errno : EIO) : 0;
-    RecordSgIoOutcome(request, result, error, outcome);
-    if (result >= 0) command.senseReturned = std::min<unsigned char>(request.sb_len_wr, request.mx_sb_len);
-    outcome.duration =
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    RunSgIo(issue_, fd_, command);
+    if (command.cdbLength == 16 && command.cdb == VendorCdb(command.direction)) NoteIfGone(issue_, fd_, command.outcome);
 }
 
 // ---- LinuxBackend ----

@@ -14,14 +14,31 @@ std::string Hex2(unsigned value) {
     return text;
 }
 
+// Linux host_status values (DID_*) by name, after the number.
+std::string HostStatusText(unsigned status) {
+    static const char* const kNames[] = {"DID_OK",     "DID_NO_CONNECT", "DID_BUS_BUSY", "DID_TIME_OUT",
+                                         "DID_BAD_TARGET", "DID_ABORT",  "DID_PARITY",   "DID_ERROR",
+                                         "DID_RESET",  "DID_BAD_INTR",   "DID_PASSTHROUGH", "DID_SOFT_ERROR",
+                                         "DID_IMM_RETRY", "DID_REQUEUE", "DID_TRANSPORT_DISRUPTED",
+                                         "DID_TRANSPORT_FAILFAST"};
+    std::string text = Hex2(status);
+    if (status < sizeof kNames / sizeof kNames[0]) text += std::string(" (") + kNames[status] + ")";
+    return text;
+}
+
+constexpr std::uint16_t kDidNoConnect = 0x01;
+
 }  // namespace
 
 TransferOutcome::Kind TransferOutcome::kind() const {
     if (!attempted) return Kind::NoLink;
     if (timedOut) return Kind::TimedOut;
+    if (deviceGone) return Kind::Gone;
     if (osError != 0) return MeaningOfOsError(osError).transfer;
-    // Linux host codes: DID_TIME_OUT 0x03; anything else non-zero is a link failure.
+    // Linux host codes: DID_TIME_OUT 0x03, DID_NO_CONNECT 0x01 (the device
+    // is gone); anything else non-zero is a link failure.
     if (hostStatus == 0x03) return Kind::TimedOut;
+    if (hostStatus == kDidNoConnect) return Kind::Gone;
     if (hostStatus != 0) return Kind::HostError;
     switch (scsiStatus & 0xFE) {
         case 0x00: break;
@@ -46,7 +63,15 @@ std::string TransferOutcome::Describe() const {
         case Kind::Ok: text += " done"; break;
         case Kind::NoLink: return text + " not attempted: no link to the radio";
         case Kind::Permission: text += " refused by the system: " + OsErrorName(osError); break;
-        case Kind::Gone: text += " failed, device gone: " + OsErrorName(osError); break;
+        case Kind::Gone:
+            text += " failed, device gone: ";
+            if (osError != 0) {
+                text += OsErrorName(osError);
+            } else {
+                text += "host status " + HostStatusText(hostStatus);
+                if (hostStatus != kDidNoConnect) text += ", then DID_NO_CONNECT";
+            }
+            break;
         case Kind::TimedOut: text += " timed out"; break;
         case Kind::CheckCondition:
             text += " failed: SCSI status " + Hex2(scsiStatus) + (scsiStatus == 0x02 ? " (CHECK CONDITION)" : "");
@@ -57,7 +82,7 @@ std::string TransferOutcome::Describe() const {
             break;
         case Kind::DeviceBusy: text += " failed: device busy (SCSI status " + Hex2(scsiStatus) + ")"; break;
         case Kind::HostError:
-            text += " failed: host status " + Hex2(hostStatus) + ", driver status " + Hex2(driverStatus);
+            text += " failed: host status " + HostStatusText(hostStatus) + ", driver status " + Hex2(driverStatus);
             break;
         case Kind::Short: text += " short"; break;
         case Kind::OsError: text += " failed: " + OsErrorName(osError); break;

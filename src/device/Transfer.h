@@ -45,6 +45,10 @@ struct TransferOutcome {
     std::uint8_t ascq = 0;          // additional sense code qualifier
     std::int32_t residual = 0;      // requested - transferred, as the system reports it
     std::chrono::microseconds duration{0};
+    // The transfer failed and a check right after it found the device gone
+    // (Linux: a command in flight when the cable is pulled ends in DID_ERROR;
+    // only the next one is told DID_NO_CONNECT).
+    bool deviceGone = false;
 
     // A successful, complete transfer.
     static TransferOutcome Done(TransferDirection direction, std::uint32_t bytes) {

@@ -795,6 +795,62 @@ TEST_F(SgIoTest, ShortTransferKeepsOnlyTheBytesTheDeviceMoved) {
     EXPECT_FALSE(MatchReply(buffer.data(), 0x8061, 9, buffer.size()));
 }
 
+// A command in flight when the cable is pulled: usb-storage ends it in
+// DID_ERROR, so do the commands right after it, until its disconnect has
+// begun and they are told DID_NO_CONNECT. The link's TEST UNIT READY asks
+// again while it gets DID_ERROR; the transfer is reported as a device that
+// went away.
+TEST_F(SgIoTest, HostErrorOfAPulledCableIsReportedAsGone) {
+    std::vector<std::uint8_t> opcodes;
+    int probes = 0;
+    auto link = makeLink(StaleReplyThen([&](sg_io_hdr_t& request) {
+        opcodes.push_back(request.cmdp[0]);
+        if (request.cmdp[0] == 0xFF) {
+            request.host_status = 0x07;  // DID_ERROR
+        } else {
+            request.host_status = ++probes < 3 ? 0x07 : 0x01;  // DID_ERROR twice, then DID_NO_CONNECT
+        }
+        request.resid = static_cast<int>(request.dxfer_len);
+        return 0;
+    }));
+    const TransferOutcome out = SendToRadio(link.get(), kExitReply.data(), 9);
+    EXPECT_EQ(out.kind(), TransferOutcome::Kind::Gone) << out.Describe();
+    EXPECT_EQ(out.hostStatus, 0x07) << "the transfer's own status is kept";
+    EXPECT_NE(out.Describe().find("DID_ERROR"), std::string::npos) << out.Describe();
+    EXPECT_NE(out.Describe().find("DID_NO_CONNECT"), std::string::npos) << out.Describe();
+    EXPECT_EQ(opcodes, (std::vector<std::uint8_t>{0xFF, 0x00, 0x00, 0x00}));
+    std::array<std::uint8_t, 9> buffer{};
+    const TransferOutcome in = ReadFromRadio(link.get(), buffer.data(), 9);
+    EXPECT_EQ(in.kind(), TransferOutcome::Kind::Gone);
+    EXPECT_EQ(opcodes.size(), 6u) << "the read's probe is told DID_NO_CONNECT at once";
+    EXPECT_EQ(buffer, (std::array<std::uint8_t, 9>{}));
+}
+
+// A host error with the device still there stays a host error.
+TEST_F(SgIoTest, HostErrorOfADeviceStillThereStaysAHostError) {
+    auto link = makeLink(StaleReplyThen([](sg_io_hdr_t& request) {
+        request.host_status = request.cmdp[0] == 0xFF ? 0x07 : 0x00;
+        request.resid = request.cmdp[0] == 0xFF ? static_cast<int>(request.dxfer_len) : 0;
+        return 0;
+    }));
+    const TransferOutcome out = SendToRadio(link.get(), kExitReply.data(), 9);
+    EXPECT_EQ(out.kind(), TransferOutcome::Kind::HostError);
+    EXPECT_NE(out.Describe().find("0x07 (DID_ERROR)"), std::string::npos) << out.Describe();
+}
+
+// DID_NO_CONNECT itself says the device is gone.
+TEST_F(SgIoTest, NoConnectIsADeviceGone) {
+    auto link = makeLink(StaleReplyThen([](sg_io_hdr_t& request) {
+        request.host_status = 0x01;
+        request.resid = static_cast<int>(request.dxfer_len);
+        return 0;
+    }));
+    std::array<std::uint8_t, 9> buffer{};
+    const TransferOutcome in = ReadFromRadio(link.get(), buffer.data(), 9);
+    EXPECT_EQ(in.kind(), TransferOutcome::Kind::Gone);
+    EXPECT_NE(in.Describe().find("device gone: host status 0x01 (DID_NO_CONNECT)"), std::string::npos) << in.Describe();
+}
+
 TEST_F(SgIoTest, ACompleteTransferIsOk) {
     auto link = makeLink(StaleReplyThen([](sg_io_hdr_t& request) {
         request.resid = 0;
