@@ -15,6 +15,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include "../core/support/FrozenServer.h"
 
 namespace fs = std::filesystem;
 
@@ -25,29 +26,7 @@ std::string ReadAll(const fs::path& p) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-class FrozenServer {
-public:
-    FrozenServer() {
-        const char* freeze = std::getenv("VARNEL_TEST_POSTGRES_FREEZE");
-        const char* thaw = std::getenv("VARNEL_TEST_POSTGRES_THAW");
-        if (freeze && thaw) {
-            thaw_ = thaw;
-            frozen_ = std::system(freeze) == 0;
-        }
-    }
-    ~FrozenServer() { thaw(); }
-    FrozenServer(const FrozenServer&) = delete;
-    FrozenServer& operator=(const FrozenServer&) = delete;
-    bool frozen() const { return frozen_; }
-    void thaw() {
-        if (frozen_) (void)std::system(thaw_.c_str());
-        frozen_ = false;
-    }
-
-private:
-    std::string thaw_;
-    bool frozen_ = false;
-};
+using varnel::testing::FrozenServer;
 
 class CliRecordsServer : public ::testing::Test {
 protected:

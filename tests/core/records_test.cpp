@@ -17,6 +17,7 @@
 #include "records/RecordStore.h"
 #include "records/Recorder.h"
 #include "records/SqliteStore.h"
+#include "core/support/FrozenServer.h"
 
 namespace fs = std::filesystem;
 using namespace varnel;
@@ -168,31 +169,7 @@ ServerTimeouts QuickTimeouts() {
     return t;
 }
 
-// Stops every process of the test server with SIGSTOP (scripts/with-postgres
-// gives the commands) and always lets it go on again, also when the test fails.
-class FrozenServer {
-public:
-    FrozenServer() {
-        const char* freeze = std::getenv("VARNEL_TEST_POSTGRES_FREEZE");
-        const char* thaw = std::getenv("VARNEL_TEST_POSTGRES_THAW");
-        if (freeze && thaw) {
-            thaw_ = thaw;
-            frozen_ = std::system(freeze) == 0;
-        }
-    }
-    ~FrozenServer() { Thaw(); }
-    FrozenServer(const FrozenServer&) = delete;
-    FrozenServer& operator=(const FrozenServer&) = delete;
-    bool frozen() const { return frozen_; }
-    void Thaw() {
-        if (frozen_) (void)std::system(thaw_.c_str());
-        frozen_ = false;
-    }
-
-private:
-    std::string thaw_;
-    bool frozen_ = false;
-};
+using varnel::testing::FrozenServer;
 
 bool CanFreeze() { return std::getenv("VARNEL_TEST_POSTGRES_FREEZE") && std::getenv("VARNEL_TEST_POSTGRES_THAW"); }
 

@@ -19,36 +19,14 @@
 #include "tuning/TMDIChild.h"
 #include "tuning/TuningControls.h"
 #include "ui/Records.h"
+#include "../core/support/FrozenServer.h"
 
 using namespace varnel;
 using varnel::test::TestEnvironment;
 
 namespace {
 
-// SIGSTOP to every server process, SIGCONT always (also when a check fails).
-class FrozenServer {
-public:
-    FrozenServer() {
-        const char* freeze = std::getenv("VARNEL_TEST_POSTGRES_FREEZE");
-        const char* thaw = std::getenv("VARNEL_TEST_POSTGRES_THAW");
-        if (freeze && thaw) {
-            thaw_ = thaw;
-            frozen_ = std::system(freeze) == 0;
-        }
-    }
-    ~FrozenServer() { thaw(); }
-    FrozenServer(const FrozenServer&) = delete;
-    FrozenServer& operator=(const FrozenServer&) = delete;
-    bool frozen() const { return frozen_; }
-    void thaw() {
-        if (frozen_) (void)std::system(thaw_.c_str());
-        frozen_ = false;
-    }
-
-private:
-    std::string thaw_;
-    bool frozen_ = false;
-};
+using varnel::testing::FrozenServer;
 
 ServerTimeouts QuickTimeouts() {
     ServerTimeouts t;
@@ -135,7 +113,7 @@ private slots:
         QVERIFY(env.dialogs().messages.size() <= 1);  // M001 only: no box from the records
 
         // The server goes on: the queue drains, the status bar clears.
-        server.thaw();
+        server.Thaw();
         QTRY_VERIFY_WITH_TIMEOUT(store->Queued() == 0 && form.RadioStatus->recordsText().isEmpty(), 30000);
         RecordFilter filter;
         filter.serial = serial;
