@@ -25,6 +25,10 @@
 #include "support/TuningFixture.h"
 #include "tuning/PageTables.h"
 #include "tuning/TMDIChild.h"
+#include "app/TMainForm.h"
+#include "dialogs/TAlignForm.h"
+#include <QAction>
+#include <QSignalSpy>
 
 using namespace varnel;
 using namespace varnel::tuning;
@@ -172,6 +176,28 @@ private slots:
         w->KeyingButtonClick(Page::Power);
         test::SettleVerifyingPolls(*w);
         SaveGrab(w->page(Page::Power), QDir(dir).filePath("keying-power-point4-unkeyed.png"));
+    }
+
+    // The Auto Align window after a whole run of the large model's procedure
+    // on the virtual radio and the virtual test set.
+    void autoAlign() {
+        const QString dir = OutputDirectory();
+        env_.reset();
+        env_ = std::make_unique<TestEnvironment>(VirtualPreset::LargeNewFirmware);
+        TMainForm form;
+        form.attachVirtualRadio(&env_->backend());
+        form.show();
+        auto* item = form.findChild<QAction*>(QStringLiteral("AutoAlignItem"));
+        QVERIFY(item != nullptr);
+        item->trigger();
+        auto* align = form.findChild<TAlignForm*>(QStringLiteral("TAlignForm"));
+        QVERIFY(align != nullptr);
+        align->resize(980, 640);
+        QSignalSpy finished(align, &TAlignForm::runFinished);
+        QTest::mouseClick(align->RunButton, Qt::LeftButton);
+        QVERIFY(finished.count() == 1 || finished.wait(60000));
+        QCoreApplication::processEvents();
+        SaveGrab(align, QDir(dir).filePath("auto-align.png"));
     }
 };
 
