@@ -3,11 +3,13 @@
 // frames), and the transmitter unkeyed on every way a run can end.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 
@@ -918,6 +920,7 @@ TEST_F(AlignVirtual, NormalRunSendsOnlyThePointsFrames) {
     EXPECT_EQ(frames.size(), got.size() + static_cast<std::size_t>(saves));
 }
 
+#ifndef _WIN32  // the test set serves on POSIX sockets only
 // ---- the virtual test set serves every client ---------------------------------------
 
 namespace {
@@ -1041,3 +1044,5 @@ TEST_F(AlignVirtual, HugeLineIsDroppedNotKept) {
     ASSERT_EQ(client.send(padded), static_cast<long long>(padded.size()));
     EXPECT_EQ(client.line(), std::optional<std::string>("1"));
 }
+
+#endif  // !_WIN32
