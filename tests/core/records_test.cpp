@@ -18,6 +18,7 @@
 #include "records/Recorder.h"
 #include "records/SqliteStore.h"
 #include "core/support/FrozenServer.h"
+#include "core/support/QuickTimeouts.h"
 
 namespace fs = std::filesystem;
 using namespace varnel;
@@ -160,16 +161,8 @@ const char* PostgresUrl() {
     return url && *url ? url : nullptr;
 }
 
-// Short time-outs, so that a stalled server costs the tests little.
-ServerTimeouts QuickTimeouts() {
-    ServerTimeouts t;
-    t.connect = std::chrono::milliseconds(2000);
-    t.statement = std::chrono::milliseconds(1000);
-    t.retryPause = std::chrono::milliseconds(300);
-    return t;
-}
-
 using varnel::testing::FrozenServer;
+using varnel::testing::QuickTimeouts;
 
 bool CanFreeze() { return std::getenv("VARNEL_TEST_POSTGRES_FREEZE") && std::getenv("VARNEL_TEST_POSTGRES_THAW"); }
 
@@ -548,6 +541,19 @@ TEST(PostgresRecords, TwoStationsWriteAtOnce) {
     });
 }
 
+// Live changes of one radio appended in turn, with their ids in that order.
+struct LiveChanges {
+    RecordStore& store;
+    std::string serial;
+    std::vector<std::string> uids;
+    void append(int value) {
+        CalibrationRecord r = Sample(serial, record_event::kLiveChange, 10);
+        r.newValue = value;
+        uids.push_back(r.uid);
+        EXPECT_TRUE(store.Append(r).ok());
+    }
+};
+
 TEST(PostgresRecords, ServerStoppedMidSessionLosesNothing) {
     const char* url = PostgresUrl();
     const char* stop = std::getenv("VARNEL_TEST_POSTGRES_STOP");
@@ -558,13 +564,9 @@ TEST(PostgresRecords, ServerStoppedMidSessionLosesNothing) {
     ASSERT_TRUE(opened.ok()) << opened.error().Text();
     auto& store = **opened;
     const std::string serial = "SN-stop-" + NewRecordUid();
-    std::vector<std::string> uids;
-    const auto append = [&](int value) {
-        CalibrationRecord r = Sample(serial, record_event::kLiveChange, 10);
-        r.newValue = value;
-        uids.push_back(r.uid);
-        EXPECT_TRUE(store.Append(r).ok());
-    };
+    LiveChanges changes{store, serial, {}};
+    const auto append = [&](int value) { changes.append(value); };
+    const std::vector<std::string>& uids = changes.uids;
     append(1);
     append(2);
     EXPECT_EQ(store.Drain(std::chrono::seconds(20)), 0u);
@@ -609,13 +611,9 @@ TEST(PostgresRecords, AStalledServerHoldsNothingUp) {
     ASSERT_TRUE(queued.ok()) << queued.error().Text();
     RecordStore& store = **queued;
     const std::string serial = "SN-stall-" + NewRecordUid();
-    std::vector<std::string> uids;
-    const auto append = [&](int value) {
-        CalibrationRecord r = Sample(serial, record_event::kLiveChange, 10);
-        r.newValue = value;
-        uids.push_back(r.uid);
-        EXPECT_TRUE(store.Append(r).ok());
-    };
+    LiveChanges changes{store, serial, {}};
+    const auto append = [&](int value) { changes.append(value); };
+    const std::vector<std::string>& uids = changes.uids;
     append(1);
     ASSERT_EQ(store.Drain(std::chrono::seconds(20)), 0u);
     CalibrationRecord before = Sample(serial + "-direct", record_event::kEnter);

@@ -20,6 +20,7 @@
 #include "tuning/TuningControls.h"
 #include "ui/Records.h"
 #include "../core/support/FrozenServer.h"
+#include "../core/support/QuickTimeouts.h"
 
 using namespace varnel;
 using varnel::test::TestEnvironment;
@@ -27,14 +28,7 @@ using varnel::test::TestEnvironment;
 namespace {
 
 using varnel::testing::FrozenServer;
-
-ServerTimeouts QuickTimeouts() {
-    ServerTimeouts t;
-    t.connect = std::chrono::milliseconds(2000);
-    t.statement = std::chrono::milliseconds(1000);
-    t.retryPause = std::chrono::milliseconds(300);
-    return t;
-}
+using varnel::testing::QuickTimeouts;
 
 }  // namespace
 
