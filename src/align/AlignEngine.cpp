@@ -479,6 +479,7 @@ Error AlignEngine::run(AlignReport& report) {
             }  // unkeyed here, whatever happened
             if (!e.ok()) {
                 // Recorded too: the records show where and how the run ended.
+                result.endedRun = true;
                 report.points.push_back(result);
                 if (recordSink_) recordSink_(result);
                 if (events_.pointDone) events_.pointDone(result);

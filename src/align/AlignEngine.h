@@ -67,6 +67,7 @@ struct PointResult {
     int tries = 0;
     bool pass = false;
     bool stopped = false;           // the operator stopped the run at this point
+    bool endedRun = false;          // the run ended at this point (stopped, or a failure)
     std::string note;               // why a point failed
     std::vector<AlignTry> trace;
 

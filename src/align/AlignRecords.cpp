@@ -1,9 +1,14 @@
 #include "align/AlignRecords.h"
 
+#include <cmath>
 #include <cstdio>
+#include <memory>
+#include <set>
 
 #include "data/Global.h"
 #include "records/Recorder.h"
+#include "util/FileAccess.h"
+#include "util/Sha256.h"
 
 namespace varnel {
 
@@ -22,12 +27,81 @@ std::string AlignRecordDetail(const PointResult& p) {
     return detail;
 }
 
-std::function<void(const PointResult&)> CalibrationRecordSink(std::function<void(const Error&)> onError) {
-    return [onError](const PointResult& p) {
-        Error e = CalibrationRecorder().Aligned(p.item, p.point, p.startValue, p.finalValue, AlignRecordDetail(p),
-                                                tunerImage);
+const char* AlignVerdict(const PointResult& p) {
+    if (p.pass) {
+        const bool outer = p.reading && std::fabs(*p.reading - p.target) > 0.8 * p.tolerance;
+        return outer ? record_verdict::kMarginal : record_verdict::kPass;
+    }
+    if (p.stopped) return record_verdict::kStopped;
+    return p.endedRun ? record_verdict::kError : record_verdict::kFail;
+}
+
+void TraceProcedureFile(TraceContext& trace, const std::string& path) {
+    trace.procedureName = std::filesystem::path(path).filename().string();
+    auto file = ReadRegularFile(path, 16 * 1024 * 1024);
+    trace.procedureSha256 = file ? Sha256Hex(file->bytes) : std::string();
+}
+
+int CountAlignRuns(RecordStore& store, const std::string& serial, const std::string& runId) {
+    if (serial.empty()) return -1;
+    // A server that is known not to answer is not asked again mid-run.
+    const RecordsQueueState queue = store.QueueState();
+    if (queue.queued && !queue.serverAnswering) return -1;
+    RecordFilter filter;
+    filter.serial = serial;
+    filter.event = record_event::kAlign;
+    std::set<std::string> runs;  // records of one run share its id (older ones their session)
+    const Error e = store.ForEach(filter, [&](const CalibrationRecord& r) {
+        const std::string& run = r.runId.empty() ? r.session : r.runId;
+        if (run != runId) runs.insert(run);
+        return true;
+    });
+    return e.ok() ? static_cast<int>(runs.size()) : -1;
+}
+
+std::function<void(const PointResult&)> CalibrationRecordSink(const TraceContext& trace,
+                                                              std::function<void(const Error&)> onError) {
+    struct Run {
+        TraceContext trace;
+        std::string id = NewRecordUid();
+        std::optional<int> retests;  // looked up at the first point
+    };
+    auto run = std::make_shared<Run>();
+    run->trace = trace;
+    return [run, onError](const PointResult& p) {
+        Recorder& recorder = CalibrationRecorder();
+        if (!run->retests)
+            run->retests = recorder.store() ? CountAlignRuns(*recorder.store(), recorder.serial(), run->id) : -1;
+        const TraceContext& t = run->trace;
+        CalibrationRecord r;
+        r.item = p.item;
+        r.point = p.point;
+        r.oldValue = p.startValue;
+        r.newValue = p.finalValue;
+        r.detail = AlignRecordDetail(p);
+        r.stationId = t.stationId;
+        r.operatorName = t.operatorName;
+        r.fixtureId = t.fixtureId;
+        r.pathLoss = t.pathLoss;
+        r.instrumentIdn = t.instrumentIdn;
+        r.calibrationDue = t.calibrationDue;
+        r.softwareVersion = t.softwareVersion;
+        r.procedureName = t.procedureName;
+        r.procedureSha256 = t.procedureSha256;
+        r.runId = run->id;
+        r.limitLow = p.target - p.tolerance;
+        r.limitHigh = p.target + p.tolerance;
+        r.reading = p.reading;
+        r.tries = p.tries;
+        r.verdict = AlignVerdict(p);
+        r.retestCount = *run->retests;
+        Error e = recorder.Aligned(r, tunerImage);
         if (!e.ok() && onError) onError(e);
     };
+}
+
+std::function<void(const PointResult&)> CalibrationRecordSink(std::function<void(const Error&)> onError) {
+    return CalibrationRecordSink(TraceContext{}, std::move(onError));
 }
 
 }  // namespace varnel

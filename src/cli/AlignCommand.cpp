@@ -67,6 +67,7 @@ struct Links {
     CliRadio logRadio;  // --log prints every frame of the run (on stderr: the report owns stdout)
     std::unique_ptr<VirtualInstrument> virtualInstrument;
     std::unique_ptr<Instrument> instrument;
+    std::string identity;  // the instrument's answer to its identification query
 };
 
 // Starts the virtual test set on the virtual radio for the URL "virtual" and
@@ -88,15 +89,17 @@ std::optional<int> OpenTheInstrument(const Options& options, const InstrumentMod
         return instrument.error().code() == ErrorCode::BadData ? kUsage : ExitCodeFor(instrument.error());
     }
     links.instrument = std::move(instrument.value());
-    if (Result<std::string> id = links.instrument->Query(model.identify); id)
+    if (Result<std::string> id = links.instrument->Query(model.identify); id) {
+        links.identity = id.value();
         Progress(options, "instrument: " + id.value() + " (" + links.instrument->Describe() + ")");
+    }
     return std::nullopt;
 }
 
 // Runs the procedure with Ctrl+C wired to the engine's stop flag, printing
 // each point as it ends.
 AlignReport RunProcedure(const Options& options, const Procedure& procedure, AlignRadio& radio,
-                         Instrument* instrument, const InstrumentModel& model) {
+                         Instrument* instrument, const InstrumentModel& model, const TraceContext& trace) {
     interrupted = false;
     auto previousHandler = std::signal(SIGINT, OnInterrupt);
     AlignEngine engine(procedure, radio, instrument, model);
@@ -110,7 +113,7 @@ AlignReport RunProcedure(const Options& options, const Procedure& procedure, Ali
         Progress(options, line);
     };
     engine.SetEvents(events);
-    engine.SetRecordSink(CalibrationRecordSink([](const Error& e) { RecordWarning(e); }));
+    engine.SetRecordSink(CalibrationRecordSink(trace, [](const Error& e) { RecordWarning(e); }));
     const AlignReport report = engine.Run();
     std::signal(SIGINT, previousHandler);
     return report;
@@ -191,7 +194,11 @@ int CmdAlign(const Options& options) {
     SetUpRecords(options);
     if (!wasInTunerMode) RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
 
-    const AlignReport report = RunProcedure(options, procedure.value(), radio, links.instrument.get(), model.value());
+    TraceContext trace;
+    TraceProcedureFile(trace, options.procedure);
+    trace.instrumentIdn = links.identity;
+    const AlignReport report =
+        RunProcedure(options, procedure.value(), radio, links.instrument.get(), model.value(), trace);
     LeaveTunerMode(wasInTunerMode);
     const bool written = PrintReport(options, report);
     FinishRecords();

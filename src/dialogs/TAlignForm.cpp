@@ -427,7 +427,8 @@ void TAlignForm::showOutcome() {
 
 void TAlignForm::RunButtonClick() {
     if (engine_ != nullptr) return;
-    Result<Procedure> procedure = LoadProcedure(QDir::fromNativeSeparators(ProcedureBox->currentText()).toStdString());
+    const std::string procedureFile = QDir::fromNativeSeparators(ProcedureBox->currentText()).toStdString();
+    Result<Procedure> procedure = LoadProcedure(procedureFile);
     if (!procedure) return fail(QString::fromStdString(procedure.error().Text()));
     const std::optional<InstrumentModel> model = chosenModel();
     if (!model) return;
@@ -462,7 +463,11 @@ void TAlignForm::RunButtonClick() {
     SendcmdAlignRadio radio([] { QCoreApplication::processEvents(); });
     AlignEngine engine(procedure.value(), radio, instrument.value().get(), *model);
     engine.SetEvents(runEvents());
-    engine.SetRecordSink(CalibrationRecordSink());
+    // What the records tell about the run's set-up.
+    TraceContext trace;
+    TraceProcedureFile(trace, procedureFile);
+    if (Result<std::string> id = instrument.value()->Query(model->identify); id) trace.instrumentIdn = id.value();
+    engine.SetRecordSink(CalibrationRecordSink(trace));
     engine_ = &engine;
     report_ = engine.Run();
     engine_ = nullptr;

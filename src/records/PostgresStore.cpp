@@ -31,6 +31,7 @@
 #endif
 
 #include "records/PostgresStore.h"
+#include "records/RecordColumns.h"
 #include "records/RecordStore.h"
 
 namespace varnel {
@@ -41,28 +42,16 @@ namespace {
 const std::vector<std::string>& Migrations() {
     static const std::vector<std::string> kMigrations = {
         // 1: the records
-        "CREATE TABLE calibration_record ("
-        " id BIGSERIAL PRIMARY KEY,"
-        " uid TEXT NOT NULL UNIQUE,"
-        " session TEXT NOT NULL DEFAULT '',"
-        " recorded_at TEXT NOT NULL,"
-        " station TEXT NOT NULL,"
-        " operator TEXT NOT NULL,"
-        " model_name TEXT NOT NULL,"
-        " firmware TEXT NOT NULL,"
-        " model_code INTEGER NOT NULL,"
-        " model_variant INTEGER NOT NULL,"
-        " serial TEXT NOT NULL DEFAULT '',"
-        " event TEXT NOT NULL,"
-        " item INTEGER, band INTEGER, point INTEGER, old_value INTEGER, new_value INTEGER,"
-        " image_at_entry BYTEA, image_now BYTEA,"
-        " detail TEXT NOT NULL DEFAULT '')",
+        CreateRecordTableSql(SqlDialect::Postgres),
         // 2: the history of one radio is looked up by serial or model
         "CREATE INDEX calibration_record_serial ON calibration_record (serial, recorded_at);"
         "CREATE INDEX calibration_record_model ON calibration_record (model_name, recorded_at)",
         // 3: text fields that held bytes the server cannot store (not UTF-8,
         // NUL) are kept escaped (EscapeServerText); the names of those fields
         "ALTER TABLE calibration_record ADD COLUMN escaped_fields TEXT NOT NULL DEFAULT ''",
+        // 4: traceability of every record (station, fixture, instrument,
+        // procedure, limits, verdict, retests)
+        AddedColumnsSql(SqlDialect::Postgres, 4),
     };
     return kMigrations;
 }
@@ -70,9 +59,34 @@ const std::vector<std::string>& Migrations() {
 // Any number; serialises the migrations of stations that start at once.
 constexpr const char* kMigrationLock = "SELECT pg_advisory_xact_lock(7461023)";
 
-constexpr const char* kColumns =
-    "id, uid, session, recorded_at, station, operator, model_name, firmware, model_code, model_variant,"
-    " serial, event, item, band, point, old_value, new_value, image_at_entry, image_now, detail, escaped_fields";
+// The record's columns, then the names of its escaped fields.
+const std::string& SelectColumns() {
+    static const std::string kColumns = ColumnListSql(NewestColumnVersion(), true) + ", escaped_fields";
+    return kColumns;
+}
+
+// One statement, one transaction: insert unless the uid is there, and give
+// the id either way.
+const std::string& InsertSql() {
+    static const std::string kInsert = [] {
+        std::string values;
+        int n = 0;
+        for (const RecordColumn& c : RecordColumns()) {
+            if (c.kind == ColumnKind::Id) continue;
+            if (n > 0) values += ',';
+            values += '$' + std::to_string(++n);
+            if (c.kind == ColumnKind::Int || c.kind == ColumnKind::OptionalInt) values += "::integer";
+            if (c.kind == ColumnKind::OptionalReal) values += "::double precision";
+            if (c.kind == ColumnKind::Blob) values += "::bytea";
+        }
+        values += ",$" + std::to_string(++n);
+        return "WITH ins AS (INSERT INTO calibration_record (" + ColumnListSql(NewestColumnVersion(), false) +
+               ", escaped_fields) VALUES (" + values +
+               ") ON CONFLICT (uid) DO NOTHING RETURNING id)"
+               " SELECT id FROM ins UNION ALL SELECT id FROM calibration_record WHERE uid = $1 LIMIT 1";
+    }();
+    return kInsert;
+}
 
 struct ResultDeleter {
     void operator()(PGresult* r) const { PQclear(r); }
@@ -81,29 +95,16 @@ using ResultPtr = std::unique_ptr<PGresult, ResultDeleter>;
 
 using Clock = std::chrono::steady_clock;
 
-// The text fields of a record, by column name, in the order of the insert.
-struct TextField {
-    const char* column;
-    std::string CalibrationRecord::*member;
-};
-constexpr TextField kTextFields[] = {
-    {"uid", &CalibrationRecord::uid},           {"session", &CalibrationRecord::session},
-    {"recorded_at", &CalibrationRecord::recordedAt}, {"station", &CalibrationRecord::station},
-    {"operator", &CalibrationRecord::operatorName}, {"model_name", &CalibrationRecord::modelName},
-    {"firmware", &CalibrationRecord::firmware}, {"serial", &CalibrationRecord::serial},
-    {"event", &CalibrationRecord::event},       {"detail", &CalibrationRecord::detail},
-};
-
 // The record with every text field the server could not store escaped, and
 // the names of those fields ("detail,station"), empty when none.
 CalibrationRecord ForServer(const CalibrationRecord& record, std::string& escaped) {
     CalibrationRecord out = record;
     escaped.clear();
-    for (const TextField& f : kTextFields) {
-        if (ServerSafeText(record.*f.member)) continue;
-        out.*f.member = EscapeServerText(record.*f.member);
+    for (const RecordColumn& f : RecordColumns()) {
+        if (f.kind != ColumnKind::Text || ServerSafeText(record.*f.text)) continue;
+        out.*f.text = EscapeServerText(record.*f.text);
         if (!escaped.empty()) escaped += ',';
-        escaped += f.column;
+        escaped += f.name;
     }
     return out;
 }
@@ -115,8 +116,8 @@ void FromServer(CalibrationRecord& record, const std::string& escaped) {
     while (from <= escaped.size()) {
         const std::size_t comma = escaped.find(',', from);
         const std::string name = escaped.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
-        for (const TextField& f : kTextFields)
-            if (name == f.column) record.*f.member = UnescapeServerText(record.*f.member);
+        for (const RecordColumn& f : RecordColumns())
+            if (f.kind == ColumnKind::Text && name == f.name) record.*f.text = UnescapeServerText(record.*f.text);
         if (comma == std::string::npos) break;
         from = comma + 1;
     }
@@ -150,28 +151,30 @@ std::vector<std::uint8_t> Bytea(PGresult* r, int row, int col) {
 
 CalibrationRecord ReadRow(PGresult* r, int row) {
     CalibrationRecord c;
-    c.id = std::atoll(PQgetvalue(r, row, 0));
-    c.uid = PQgetvalue(r, row, 1);
-    c.session = PQgetvalue(r, row, 2);
-    c.recordedAt = PQgetvalue(r, row, 3);
-    c.station = PQgetvalue(r, row, 4);
-    c.operatorName = PQgetvalue(r, row, 5);
-    c.modelName = PQgetvalue(r, row, 6);
-    c.firmware = PQgetvalue(r, row, 7);
-    c.modelCode = std::atoi(PQgetvalue(r, row, 8));
-    c.modelVariant = std::atoi(PQgetvalue(r, row, 9));
-    c.serial = PQgetvalue(r, row, 10);
-    c.event = PQgetvalue(r, row, 11);
-    c.item = OptionalInt(r, row, 12);
-    c.band = OptionalInt(r, row, 13);
-    c.point = OptionalInt(r, row, 14);
-    c.oldValue = OptionalInt(r, row, 15);
-    c.newValue = OptionalInt(r, row, 16);
-    c.imageAtEntry = Bytea(r, row, 17);
-    c.imageNow = Bytea(r, row, 18);
-    c.detail = PQgetvalue(r, row, 19);
-    FromServer(c, PQgetvalue(r, row, 20));
+    int col = 0;
+    for (const RecordColumn& f : RecordColumns()) {
+        const char* value = PQgetvalue(r, row, col);
+        switch (f.kind) {
+            case ColumnKind::Id: c.id = std::atoll(value); break;
+            case ColumnKind::Text: c.*f.text = value; break;
+            case ColumnKind::Int: c.*f.number = std::atoi(value); break;
+            case ColumnKind::OptionalInt: c.*f.number = OptionalInt(r, row, col); break;
+            case ColumnKind::OptionalReal:
+                if (!PQgetisnull(r, row, col)) c.*f.real = std::strtod(value, nullptr);
+                break;
+            case ColumnKind::Blob: c.*f.bytes = Bytea(r, row, col); break;
+        }
+        ++col;
+    }
+    FromServer(c, PQgetvalue(r, row, col));
     return c;
+}
+
+// A number as text that reads back as the same double.
+std::string RealText(double v) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return text;
 }
 
 // The connection string without its password, for messages.
@@ -246,52 +249,47 @@ public:
         std::lock_guard lock(mutex_);
         std::string escaped;
         const CalibrationRecord record = ForServer(original, escaped);
-        const std::string modelCode = std::to_string(record.modelCode);
-        const std::string modelVariant = std::to_string(record.modelVariant);
-        const std::string ints[5] = {std::to_string(record.item), std::to_string(record.band),
-                                     std::to_string(record.point), std::to_string(record.oldValue),
-                                     std::to_string(record.newValue)};
-        const int values5[5] = {record.item, record.band, record.point, record.oldValue, record.newValue};
-        const char* params[20];
-        int lengths[20] = {};
-        int formats[20] = {};
-        params[0] = record.uid.c_str();
-        params[1] = record.session.c_str();
-        params[2] = record.recordedAt.c_str();
-        params[3] = record.station.c_str();
-        params[4] = record.operatorName.c_str();
-        params[5] = record.modelName.c_str();
-        params[6] = record.firmware.c_str();
-        params[7] = modelCode.c_str();
-        params[8] = modelVariant.c_str();
-        params[9] = record.serial.c_str();
-        params[10] = record.event.c_str();
-        for (int i = 0; i < 5; ++i) params[11 + i] = values5[i] < 0 ? nullptr : ints[i].c_str();
-        const auto blob = [&](int i, const std::vector<std::uint8_t>& b) {
-            params[i] = b.empty() ? nullptr : reinterpret_cast<const char*>(b.data());
-            lengths[i] = static_cast<int>(b.size());
-            formats[i] = 1;
-        };
-        blob(16, record.imageAtEntry);
-        blob(17, record.imageNow);
-        params[18] = record.detail.c_str();
-        params[19] = escaped.c_str();
-        // One statement, one transaction: insert unless the uid is there, and
-        // give the id either way. Sent again once on a connection found
-        // broken: the uid keeps it from being stored twice.
+        // The parameters in column order; numbers as text, images binary.
+        std::vector<std::string> texts;
+        std::vector<const char*> params;
+        std::vector<int> lengths, formats;
+        texts.reserve(RecordColumns().size() + 1);
+        for (const RecordColumn& c : RecordColumns()) {
+            const char* value = nullptr;
+            int length = 0, format = 0;
+            switch (c.kind) {
+                case ColumnKind::Id: continue;
+                case ColumnKind::Text: value = (record.*c.text).c_str(); break;
+                case ColumnKind::Int:
+                case ColumnKind::OptionalInt:
+                    if (c.kind == ColumnKind::Int || record.*c.number >= 0)
+                        value = texts.emplace_back(std::to_string(record.*c.number)).c_str();
+                    break;
+                case ColumnKind::OptionalReal:
+                    if (record.*c.real) value = texts.emplace_back(RealText(*(record.*c.real))).c_str();
+                    break;
+                case ColumnKind::Blob: {
+                    const std::vector<std::uint8_t>& b = record.*c.bytes;
+                    value = b.empty() ? nullptr : reinterpret_cast<const char*>(b.data());
+                    length = static_cast<int>(b.size());
+                    format = 1;
+                    break;
+                }
+            }
+            params.push_back(value);
+            lengths.push_back(length);
+            formats.push_back(format);
+        }
+        params.push_back(escaped.c_str());
+        lengths.push_back(0);
+        formats.push_back(0);
+        // Sent again once on a connection found broken: the uid keeps it
+        // from being stored twice.
         return WithConnection([&]() -> Error {
             auto r = Run(
                 [&] {
-                    return PQsendQueryParams(
-                        conn_,
-                        "WITH ins AS (INSERT INTO calibration_record (uid, session, recorded_at, station, operator,"
-                        " model_name, firmware, model_code, model_variant, serial, event, item, band, point,"
-                        " old_value, new_value, image_at_entry, image_now, detail, escaped_fields)"
-                        " VALUES ($1,$2,$3,$4,$5,$6,$7,$8::integer,$9::integer,$10,$11,$12::integer,$13::integer,"
-                        "$14::integer,$15::integer,$16::integer,$17::bytea,$18::bytea,$19,$20)"
-                        " ON CONFLICT (uid) DO NOTHING RETURNING id)"
-                        " SELECT id FROM ins UNION ALL SELECT id FROM calibration_record WHERE uid = $1 LIMIT 1",
-                        20, nullptr, params, lengths, formats, 0);
+                    return PQsendQueryParams(conn_, InsertSql().c_str(), static_cast<int>(params.size()), nullptr,
+                                             params.data(), lengths.data(), formats.data(), 0);
                 },
                 PGRES_TUPLES_OK);
             if (!r) return r.error().Wrapped("cannot store the record");
@@ -301,33 +299,63 @@ public:
     }
 
     Result<std::vector<CalibrationRecord>> List(const RecordFilter& filter) override {
-        std::lock_guard lock(mutex_);
-        std::string sql = std::string("SELECT ") + kColumns + " FROM calibration_record WHERE TRUE";
-        std::vector<std::string> args;
-        const auto add = [&](const std::string& value, const char* clause) {
-            if (value.empty()) return;
-            args.push_back(ServerSafeText(value) ? value : EscapeServerText(value));
-            sql += clause + std::to_string(args.size());
-        };
-        add(filter.serial, " AND serial = $");
-        add(filter.modelName, " AND model_name = $");
-        add(filter.event, " AND event = $");
-        add(filter.since, " AND recorded_at >= $");
-        add(filter.until, " AND recorded_at < $");
-        sql += " ORDER BY id";
-        if (filter.limit > 0) sql += " LIMIT " + std::to_string(filter.limit);
-        std::vector<const char*> params;
-        for (const auto& a : args) params.push_back(a.c_str());
         std::vector<CalibrationRecord> out;
-        Error e = WithConnection([&]() -> Error {
-            auto r = Query(sql, params);
-            if (!r) return r.error().Wrapped("cannot list the records");
-            out.clear();
-            for (int i = 0; i < PQntuples(r->get()); ++i) out.push_back(ReadRow(r->get(), i));
-            return {};
+        Error e = ForEach(filter, [&](const CalibrationRecord& r) {
+            out.push_back(r);
+            return true;
         });
         if (!e.ok()) return e;
         return out;
+    }
+
+    // Through a server-side cursor, kFetchRows rows a statement, each with
+    // the statement's time-out. A connection found broken on the way is
+    // made again once and the rows go on after the last one given.
+    Error ForEach(const RecordFilter& filter, const std::function<bool(const CalibrationRecord&)>& each) override {
+        std::lock_guard lock(mutex_);
+        std::int64_t lastId = 0;
+        int given = 0;
+        return WithConnection([&]() -> Error {
+            std::string sql = "DECLARE varnel_records NO SCROLL CURSOR FOR SELECT " + SelectColumns() +
+                              " FROM calibration_record WHERE TRUE";
+            std::vector<std::string> args;
+            const auto add = [&](const std::string& value, const char* clause) {
+                if (value.empty()) return;
+                args.push_back(ServerSafeText(value) ? value : EscapeServerText(value));
+                sql += clause + std::to_string(args.size());
+            };
+            add(filter.serial, " AND serial = $");
+            add(filter.modelName, " AND model_name = $");
+            add(filter.event, " AND event = $");
+            add(filter.firmware, " AND firmware = $");
+            add(filter.since, " AND recorded_at >= $");
+            add(filter.until, " AND recorded_at < $");
+            if (lastId > 0) add(std::to_string(lastId), " AND id > $");
+            if (lastId > 0) sql += "::bigint";
+            sql += " ORDER BY id";
+            if (filter.limit > 0) sql += " LIMIT " + std::to_string(filter.limit - given);
+            std::vector<const char*> params;
+            for (const auto& a : args) params.push_back(a.c_str());
+            if (Error e = Exec("BEGIN"); !e.ok()) return e.Wrap("cannot list the records");
+            const auto end = [&](Error e) {
+                if (conn_) (void)Exec(e.ok() ? "COMMIT" : "ROLLBACK");
+                return e;
+            };
+            if (auto r = Query(sql, params, PGRES_COMMAND_OK); !r) return end(r.error().Wrapped("cannot list the records"));
+            const std::string fetch = "FETCH " + std::to_string(kFetchRows) + " FROM varnel_records";
+            for (;;) {
+                auto r = Query(fetch, {});
+                if (!r) return end(r.error().Wrapped("cannot list the records"));
+                const int rows = PQntuples(r->get());
+                for (int i = 0; i < rows; ++i) {
+                    const CalibrationRecord record = ReadRow(r->get(), i);
+                    lastId = record.id;
+                    ++given;
+                    if (!each(record)) return end({});
+                }
+                if (rows < kFetchRows) return end({});
+            }
+        });
     }
 
     Result<CalibrationRecord> Get(std::int64_t id) override {
@@ -335,7 +363,7 @@ public:
         const std::string text = std::to_string(id);
         std::optional<CalibrationRecord> found;
         Error e = WithConnection([&]() -> Error {
-            auto r = Query(std::string("SELECT ") + kColumns + " FROM calibration_record WHERE id = $1::bigint",
+            auto r = Query("SELECT " + SelectColumns() + " FROM calibration_record WHERE id = $1::bigint",
                            {text.c_str()});
             if (!r) return r.error().Wrapped("cannot read the record");
             if (PQntuples(r->get()) > 0) found = ReadRow(r->get(), 0);
@@ -531,6 +559,8 @@ private:
         if (r) return {};
         return r.error();
     }
+
+    static constexpr int kFetchRows = 500;
 
     std::string connection_;
     std::string described_;

@@ -72,6 +72,11 @@ public:
         return server_->List(filter);
     }
 
+    Error ForEach(const RecordFilter& filter, const std::function<bool(const CalibrationRecord&)>& each) override {
+        if (Error e = EnsureMigrated(); !e.ok()) return e;
+        return server_->ForEach(filter, each);
+    }
+
     Result<CalibrationRecord> Get(std::int64_t id) override {
         if (Error e = EnsureMigrated(); !e.ok()) return e;
         return server_->Get(id);

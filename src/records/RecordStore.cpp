@@ -9,6 +9,7 @@
 #include <random>
 
 #include "lang/Profile.h"
+#include "records/RecordColumns.h"
 #include "util/LocalTime.h"
 #include "util/Csv.h"
 
@@ -66,6 +67,17 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
 }
 
 std::string IntOrEmpty(int v) { return v < 0 ? std::string() : std::to_string(v); }
+
+// Shortest text that reads back as the same number ("12.5", "-0.25").
+std::string RealOrEmpty(const std::optional<double>& v) {
+    if (!v) return {};
+    char text[40];
+    for (int digits = 6; digits <= 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, *v);
+        if (std::strtod(text, nullptr) == *v) break;
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -157,6 +169,24 @@ std::string StationName() {
     char name[256] = {};
     if (gethostname(name, sizeof name - 1) == 0 && name[0]) return name;
     return EnvOrEmpty("HOSTNAME");
+#endif
+}
+
+std::string ConfiguredStationId() {
+    const std::string env = EnvOrEmpty("VARNEL_STATION_ID");
+    if (!env.empty()) return env;
+    std::string id = ReadProfileString(UserConfigFolder() / "records.ini", "records", "station_id");
+#ifndef _WIN32
+    if (id.empty()) id = ReadProfileString("/etc/varnel-tuner/records.ini", "records", "station_id");
+#endif
+    return id.empty() ? StationName() : id;
+}
+
+std::string SoftwareVersion() {
+#ifdef VARNEL_VERSION
+    return VARNEL_VERSION;
+#else
+    return "unknown";
 #endif
 }
 
@@ -260,19 +290,44 @@ std::string UnescapeServerText(const std::string& text) {
     return out;
 }
 
-std::string RecordsToCsv(const std::vector<CalibrationRecord>& records) {
-    std::string out =
-        "id,uid,session,recorded_at,station,operator,model_name,firmware,model_code,model_variant,"
-        "serial,event,item,band,point,old_value,new_value,detail,image_at_entry,image_now\r\n";
-    for (const CalibrationRecord& r : records) {
-        out += std::to_string(r.id) + ',' + CsvField(r.uid) + ',' + CsvField(r.session) + ',' +
-               CsvField(r.recordedAt) + ',' + CsvField(r.station) + ',' + CsvField(r.operatorName) + ',' +
-               CsvField(r.modelName) + ',' + CsvField(r.firmware) + ',' + std::to_string(r.modelCode) + ',' +
-               std::to_string(r.modelVariant) + ',' + CsvField(r.serial) + ',' + CsvField(r.event) + ',' +
-               IntOrEmpty(r.item) + ',' + IntOrEmpty(r.band) + ',' + IntOrEmpty(r.point) + ',' +
-               IntOrEmpty(r.oldValue) + ',' + IntOrEmpty(r.newValue) + ',' + CsvField(r.detail) + ',' +
-               Hex(r.imageAtEntry) + ',' + Hex(r.imageNow) + "\r\n";
+Error RecordStore::ForEach(const RecordFilter& filter, const std::function<bool(const CalibrationRecord&)>& each) {
+    auto list = List(filter);
+    if (!list) return list.error();
+    for (const CalibrationRecord& r : *list)
+        if (!each(r)) break;
+    return {};
+}
+
+std::string RecordsCsvHeader() {
+    std::string out;
+    for (const RecordColumn& c : RecordColumns()) {
+        if (!out.empty()) out += ',';
+        out += c.name;
     }
+    return out + "\r\n";
+}
+
+std::string RecordCsvLine(const CalibrationRecord& r) {
+    std::string out;
+    bool first = true;
+    for (const RecordColumn& c : RecordColumns()) {
+        if (!first) out += ',';
+        first = false;
+        switch (c.kind) {
+            case ColumnKind::Id: out += std::to_string(r.id); break;
+            case ColumnKind::Text: out += CsvField(r.*c.text); break;
+            case ColumnKind::Int: out += std::to_string(r.*c.number); break;
+            case ColumnKind::OptionalInt: out += IntOrEmpty(r.*c.number); break;
+            case ColumnKind::OptionalReal: out += RealOrEmpty(r.*c.real); break;
+            case ColumnKind::Blob: out += Hex(r.*c.bytes); break;
+        }
+    }
+    return out + "\r\n";
+}
+
+std::string RecordsToCsv(const std::vector<CalibrationRecord>& records) {
+    std::string out = RecordsCsvHeader();
+    for (const CalibrationRecord& r : records) out += RecordCsvLine(r);
     return out;
 }
 

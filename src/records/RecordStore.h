@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -60,7 +61,33 @@ struct CalibrationRecord {
     std::vector<std::uint8_t> imageAtEntry;  // the image when the session began (848 bytes or empty)
     std::vector<std::uint8_t> imageNow;      // the image after the event (the session's end for "leave")
     std::string detail;        // free text: a file name, "--force", ...
+    // Traceability (schema 4): where, with what and against which limits.
+    // Empty text, -1 and no value where unknown (and in older records).
+    std::string stationId;       // the configured station id, else the host name
+    std::string fixtureId;       // the test fixture the radio sat in
+    std::string pathLoss;        // the fixture's path-loss table, "freqMHz:dB;..."
+    std::string instrumentIdn;   // the instrument's answer to *IDN?
+    std::string calibrationDue;  // the instrument's calibration due date
+    std::string softwareVersion; // this program's version
+    std::string procedureName;   // the procedure file's name
+    std::string procedureSha256; // SHA-256 of the procedure file, hexadecimal
+    std::string runId;           // one alignment run (all its points share it)
+    std::optional<double> limitLow;   // the point's acceptance limits
+    std::optional<double> limitHigh;
+    std::optional<double> reading;    // the reading at the final value
+    int tries = -1;              // readings taken for the point
+    std::string verdict;         // one of record_verdict
+    int retestCount = -1;        // earlier alignment runs of this serial when recorded
 };
+
+// The verdict of an alignment point, as stored in the `verdict` column.
+namespace record_verdict {
+inline constexpr const char* kPass = "pass";
+inline constexpr const char* kFail = "fail";
+inline constexpr const char* kMarginal = "marginal";  // passed in the outer fifth of the tolerance
+inline constexpr const char* kStopped = "stopped";    // the operator stopped the run there
+inline constexpr const char* kError = "error";        // the radio or instrument failed there
+}  // namespace record_verdict
 
 // How long the records wait for a server. A server that accepts a
 // connection and then stops answering costs a statement at most this long;
@@ -87,6 +114,7 @@ struct RecordFilter {
     std::string serial;     // exact, empty = any
     std::string modelName;  // exact, empty = any
     std::string event;      // exact, empty = any
+    std::string firmware;   // exact, empty = any
     std::string since;      // recordedAt >= since (ISO text), empty = any
     std::string until;      // recordedAt < until, empty = any
     int limit = 0;          // 0 = all
@@ -100,6 +128,11 @@ public:
     virtual Error Append(CalibrationRecord& record) = 0;
     // Matching records, oldest first.
     virtual Result<std::vector<CalibrationRecord>> List(const RecordFilter& filter) = 0;
+    // Calls `each` with every matching record, oldest first, one at a time:
+    // memory stays the same however many records match. `each` returns
+    // false to stop early. It runs while the store is busy with this call,
+    // so it must not use the same store.
+    virtual Error ForEach(const RecordFilter& filter, const std::function<bool(const CalibrationRecord&)>& each);
     // The record with that id.
     virtual Result<CalibrationRecord> Get(std::int64_t id) = 0;
     // The schema version the store is at.
@@ -164,6 +197,10 @@ Result<std::unique_ptr<RecordStore>> OpenConfiguredStore(const RecordsConfig& co
 std::string NewRecordUid();
 std::string UtcTimestampNow();
 std::string StationName();   // host name
+// The station's id for the records: VARNEL_STATION_ID, else key station_id of
+// section [records] in records.ini (user's, then /etc), else the host name.
+std::string ConfiguredStationId();
+std::string SoftwareVersion();  // this program's version, "0.1.0"
 std::string OperatorName();  // login name
 
 // Text for a server that takes only UTF-8 without NUL: ServerSafeText says
@@ -176,7 +213,9 @@ std::string EscapeServerText(const std::string& text);
 std::string UnescapeServerText(const std::string& text);
 
 // CSV of the records (header line, one line per record, RFC 4180 quoting,
-// images as hexadecimal).
+// images as hexadecimal). The columns are those of RecordColumns(), in order.
 std::string RecordsToCsv(const std::vector<CalibrationRecord>& records);
+std::string RecordsCsvHeader();
+std::string RecordCsvLine(const CalibrationRecord& record);
 
 }  // namespace varnel

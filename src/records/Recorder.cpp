@@ -26,7 +26,7 @@ int Recorder::ValueAt(const TunerImage& image, int code, int point) {
     return -1;
 }
 
-CalibrationRecord Recorder::Base(const char* event, const TunerImage& image) const {
+CalibrationRecord Recorder::Base(const char* event, const TunerImage& image) {
     CalibrationRecord r;
     r.uid = NewRecordUid();
     r.session = session_;
@@ -39,6 +39,9 @@ CalibrationRecord Recorder::Base(const char* event, const TunerImage& image) con
     r.modelVariant = info_.modelVariant();
     r.serial = serial_;
     r.event = event;
+    if (stationId_.empty()) stationId_ = ConfiguredStationId();
+    r.stationId = stationId_;
+    r.softwareVersion = SoftwareVersion();
     if (inSession_) r.imageAtEntry.assign(entry_.bytes.begin(), entry_.bytes.end());
     r.imageNow.assign(image.bytes.begin(), image.bytes.end());
     return r;
@@ -88,6 +91,34 @@ Error Recorder::Aligned(int code, int point, int oldValue, int newValue, const s
     r.oldValue = oldValue;
     r.newValue = newValue;
     r.detail = detail;
+    shadow_ = image;
+    return Store(std::move(r));
+}
+
+Error Recorder::Aligned(const CalibrationRecord& point, const TunerImage& image) {
+    CalibrationRecord r = Base(record_event::kAlign, image);
+    r.item = point.item;
+    r.band = BandOfCode(point.item);
+    r.point = point.point;
+    r.oldValue = point.oldValue;
+    r.newValue = point.newValue;
+    r.detail = point.detail;
+    if (!point.stationId.empty()) r.stationId = point.stationId;
+    if (!point.operatorName.empty()) r.operatorName = point.operatorName;
+    if (!point.softwareVersion.empty()) r.softwareVersion = point.softwareVersion;
+    r.fixtureId = point.fixtureId;
+    r.pathLoss = point.pathLoss;
+    r.instrumentIdn = point.instrumentIdn;
+    r.calibrationDue = point.calibrationDue;
+    r.procedureName = point.procedureName;
+    r.procedureSha256 = point.procedureSha256;
+    r.runId = point.runId;
+    r.limitLow = point.limitLow;
+    r.limitHigh = point.limitHigh;
+    r.reading = point.reading;
+    r.tries = point.tries;
+    r.verdict = point.verdict;
+    r.retestCount = point.retestCount;
     shadow_ = image;
     return Store(std::move(r));
 }

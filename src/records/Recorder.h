@@ -47,15 +47,20 @@ public:
     // and after, and the outcome in `detail` ("pass: ...", "fail: ...").
     Error Aligned(int code, int point, int oldValue, int newValue, const std::string& detail,
                   const TunerImage& image);
+    // The same with the point's traceability: item, point, old and new
+    // value, detail and the fields of schema 4 come from `point`; station id
+    // and operator only when set there.
+    Error Aligned(const CalibrationRecord& point, const TunerImage& image);
 
     const std::string& session() const { return session_; }
 
 private:
-    CalibrationRecord Base(const char* event, const TunerImage& image) const;
+    CalibrationRecord Base(const char* event, const TunerImage& image);
     Error Store(CalibrationRecord record);
     static int ValueAt(const TunerImage& image, int code, int point);
 
     std::shared_ptr<RecordStore> store_;
+    std::string stationId_;  // ConfiguredStationId(), read at the first record
     std::string serial_;
     std::string session_;
     RadioInfo info_;

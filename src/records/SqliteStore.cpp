@@ -5,6 +5,7 @@
 
 #include <mutex>
 
+#include "records/RecordColumns.h"
 #include "records/RecordStore.h"
 #include "records/SqliteStore.h"
 
@@ -16,35 +17,24 @@ namespace {
 const std::vector<std::string>& Migrations() {
     static const std::vector<std::string> kMigrations = {
         // 1: the records
-        "CREATE TABLE calibration_record ("
-        " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-        " uid TEXT NOT NULL UNIQUE,"
-        " session TEXT NOT NULL DEFAULT '',"
-        " recorded_at TEXT NOT NULL,"
-        " station TEXT NOT NULL,"
-        " operator TEXT NOT NULL,"
-        " model_name TEXT NOT NULL,"
-        " firmware TEXT NOT NULL,"
-        " model_code INTEGER NOT NULL,"
-        " model_variant INTEGER NOT NULL,"
-        " serial TEXT NOT NULL DEFAULT '',"
-        " event TEXT NOT NULL,"
-        " item INTEGER, band INTEGER, point INTEGER, old_value INTEGER, new_value INTEGER,"
-        " image_at_entry BLOB, image_now BLOB,"
-        " detail TEXT NOT NULL DEFAULT '')",
+        CreateRecordTableSql(SqlDialect::Sqlite),
         // 2: the history of one radio is looked up by serial or model
         "CREATE INDEX calibration_record_serial ON calibration_record (serial, recorded_at);"
         "CREATE INDEX calibration_record_model ON calibration_record (model_name, recorded_at)",
         // 3: a local queue keeps here the records its server refused for their
         // content, with the server's reason; they are no longer sent
         "CREATE TABLE set_aside_record (uid TEXT PRIMARY KEY, reason TEXT NOT NULL, set_aside_at TEXT NOT NULL)",
+        // 4: traceability of every record (station, fixture, instrument,
+        // procedure, limits, verdict, retests)
+        AddedColumnsSql(SqlDialect::Sqlite, 4),
     };
     return kMigrations;
 }
 
-constexpr const char* kColumns =
-    "id, uid, session, recorded_at, station, operator, model_name, firmware, model_code, model_variant,"
-    " serial, event, item, band, point, old_value, new_value, image_at_entry, image_now, detail";
+const std::string& SelectColumns() {
+    static const std::string kColumns = ColumnListSql(NewestColumnVersion(), true);
+    return kColumns;
+}
 
 class Statement {
 public:
@@ -59,6 +49,10 @@ public:
     void optionalInt(int i, int v) {
         if (v < 0) sqlite3_bind_null(stmt_, i);
         else sqlite3_bind_int64(stmt_, i, v);
+    }
+    void optionalReal(int i, const std::optional<double>& v) {
+        if (!v) sqlite3_bind_null(stmt_, i);
+        else sqlite3_bind_double(stmt_, i, *v);
     }
     void blob(int i, const std::vector<std::uint8_t>& b) {
         if (b.empty()) sqlite3_bind_null(stmt_, i);
@@ -86,27 +80,48 @@ std::vector<std::uint8_t> ColumnBlob(sqlite3_stmt* s, int i) {
 
 CalibrationRecord ReadRow(sqlite3_stmt* s) {
     CalibrationRecord r;
-    r.id = sqlite3_column_int64(s, 0);
-    r.uid = ColumnText(s, 1);
-    r.session = ColumnText(s, 2);
-    r.recordedAt = ColumnText(s, 3);
-    r.station = ColumnText(s, 4);
-    r.operatorName = ColumnText(s, 5);
-    r.modelName = ColumnText(s, 6);
-    r.firmware = ColumnText(s, 7);
-    r.modelCode = sqlite3_column_int(s, 8);
-    r.modelVariant = sqlite3_column_int(s, 9);
-    r.serial = ColumnText(s, 10);
-    r.event = ColumnText(s, 11);
-    r.item = ColumnOptionalInt(s, 12);
-    r.band = ColumnOptionalInt(s, 13);
-    r.point = ColumnOptionalInt(s, 14);
-    r.oldValue = ColumnOptionalInt(s, 15);
-    r.newValue = ColumnOptionalInt(s, 16);
-    r.imageAtEntry = ColumnBlob(s, 17);
-    r.imageNow = ColumnBlob(s, 18);
-    r.detail = ColumnText(s, 19);
+    int i = 0;
+    for (const RecordColumn& c : RecordColumns()) {
+        switch (c.kind) {
+            case ColumnKind::Id: r.id = sqlite3_column_int64(s, i); break;
+            case ColumnKind::Text: r.*c.text = ColumnText(s, i); break;
+            case ColumnKind::Int: r.*c.number = sqlite3_column_int(s, i); break;
+            case ColumnKind::OptionalInt: r.*c.number = ColumnOptionalInt(s, i); break;
+            case ColumnKind::OptionalReal:
+                if (sqlite3_column_type(s, i) != SQLITE_NULL) r.*c.real = sqlite3_column_double(s, i);
+                break;
+            case ColumnKind::Blob: r.*c.bytes = ColumnBlob(s, i); break;
+        }
+        ++i;
+    }
     return r;
+}
+
+// Binds the record's fields to the insert's placeholders, in column order.
+void BindRecord(Statement& ins, const CalibrationRecord& record) {
+    int i = 1;
+    for (const RecordColumn& c : RecordColumns()) {
+        switch (c.kind) {
+            case ColumnKind::Id: continue;
+            case ColumnKind::Text: ins.text(i, record.*c.text); break;
+            case ColumnKind::Int: ins.integer(i, record.*c.number); break;
+            case ColumnKind::OptionalInt: ins.optionalInt(i, record.*c.number); break;
+            case ColumnKind::OptionalReal: ins.optionalReal(i, record.*c.real); break;
+            case ColumnKind::Blob: ins.blob(i, record.*c.bytes); break;
+        }
+        ++i;
+    }
+}
+
+const std::string& InsertSql() {
+    static const std::string kInsert = [] {
+        std::string marks;
+        for (const RecordColumn& c : RecordColumns())
+            if (c.kind != ColumnKind::Id) marks += marks.empty() ? "?" : ",?";
+        return "INSERT OR IGNORE INTO calibration_record (" + ColumnListSql(NewestColumnVersion(), false) +
+               ") VALUES (" + marks + ")";
+    }();
+    return kInsert;
 }
 
 class SqliteStore final : public SqliteRecordStore {
@@ -144,34 +159,12 @@ public:
     Error Append(CalibrationRecord& record) override {
         std::lock_guard lock(mutex_);
         if (Error e = Exec("BEGIN IMMEDIATE"); !e.ok()) return e.Wrap("cannot store the record");
-        Statement ins(db_,
-                      "INSERT OR IGNORE INTO calibration_record (uid, session, recorded_at, station, operator,"
-                      " model_name, firmware, model_code, model_variant, serial, event, item, band, point,"
-                      " old_value, new_value, image_at_entry, image_now, detail)"
-                      " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+        Statement ins(db_, InsertSql());
         if (!ins.ok()) {
             Exec("ROLLBACK");
             return Failure("cannot prepare the insert");
         }
-        ins.text(1, record.uid);
-        ins.text(2, record.session);
-        ins.text(3, record.recordedAt);
-        ins.text(4, record.station);
-        ins.text(5, record.operatorName);
-        ins.text(6, record.modelName);
-        ins.text(7, record.firmware);
-        ins.integer(8, record.modelCode);
-        ins.integer(9, record.modelVariant);
-        ins.text(10, record.serial);
-        ins.text(11, record.event);
-        ins.optionalInt(12, record.item);
-        ins.optionalInt(13, record.band);
-        ins.optionalInt(14, record.point);
-        ins.optionalInt(15, record.oldValue);
-        ins.optionalInt(16, record.newValue);
-        ins.blob(17, record.imageAtEntry);
-        ins.blob(18, record.imageNow);
-        ins.text(19, record.detail);
+        BindRecord(ins, record);
         if (sqlite3_step(ins.get()) != SQLITE_DONE) {
             Error e = Failure("cannot store the record");
             Exec("ROLLBACK");
@@ -184,8 +177,18 @@ public:
     }
 
     Result<std::vector<CalibrationRecord>> List(const RecordFilter& filter) override {
+        std::vector<CalibrationRecord> out;
+        Error e = ForEach(filter, [&](const CalibrationRecord& r) {
+            out.push_back(r);
+            return true;
+        });
+        if (!e.ok()) return e;
+        return out;
+    }
+
+    Error ForEach(const RecordFilter& filter, const std::function<bool(const CalibrationRecord&)>& each) override {
         std::lock_guard lock(mutex_);
-        std::string sql = std::string("SELECT ") + kColumns + " FROM calibration_record WHERE 1=1";
+        std::string sql = "SELECT " + SelectColumns() + " FROM calibration_record WHERE 1=1";
         std::vector<std::string> args;
         const auto add = [&](const std::string& value, const char* clause) {
             if (value.empty()) return;
@@ -195,6 +198,7 @@ public:
         add(filter.serial, " AND serial = ?");
         add(filter.modelName, " AND model_name = ?");
         add(filter.event, " AND event = ?");
+        add(filter.firmware, " AND firmware = ?");
         add(filter.since, " AND recorded_at >= ?");
         add(filter.until, " AND recorded_at < ?");
         sql += " ORDER BY id";
@@ -202,16 +206,16 @@ public:
         Statement q(db_, sql);
         if (!q.ok()) return Failure("cannot list the records");
         for (std::size_t i = 0; i < args.size(); ++i) q.text(static_cast<int>(i + 1), args[i]);
-        std::vector<CalibrationRecord> out;
         int rc;
-        while ((rc = sqlite3_step(q.get())) == SQLITE_ROW) out.push_back(ReadRow(q.get()));
+        while ((rc = sqlite3_step(q.get())) == SQLITE_ROW)
+            if (!each(ReadRow(q.get()))) return {};
         if (rc != SQLITE_DONE) return Failure("cannot list the records");
-        return out;
+        return {};
     }
 
     Result<CalibrationRecord> Get(std::int64_t id) override {
         std::lock_guard lock(mutex_);
-        Statement q(db_, std::string("SELECT ") + kColumns + " FROM calibration_record WHERE id = ?");
+        Statement q(db_, "SELECT " + SelectColumns() + " FROM calibration_record WHERE id = ?");
         q.integer(1, id);
         if (!q.ok()) return Failure("cannot read the record");
         if (sqlite3_step(q.get()) != SQLITE_ROW)
@@ -237,7 +241,7 @@ public:
 
     Result<std::vector<CalibrationRecord>> Waiting() override {
         std::lock_guard lock(mutex_);
-        Statement q(db_, std::string("SELECT ") + kColumns +
+        Statement q(db_, "SELECT " + SelectColumns() +
                              " FROM calibration_record WHERE uid NOT IN (SELECT uid FROM set_aside_record) ORDER BY id");
         if (!q.ok()) return Failure("cannot list the queued records");
         std::vector<CalibrationRecord> out;

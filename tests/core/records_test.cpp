@@ -14,6 +14,7 @@
 #include "core/support/TempFiles.h"
 #include "data/RadioInfo.h"
 #include "data/TunerImage.h"
+#include "records/RecordColumns.h"
 #include "records/RecordStore.h"
 #include "records/Recorder.h"
 #include "records/SqliteStore.h"
@@ -52,6 +53,25 @@ CalibrationRecord Sample(const std::string& serial, const std::string& event, in
     return r;
 }
 
+// The traceability fields of an alignment point.
+void Traced(CalibrationRecord& r) {
+    r.stationId = "bench-2";
+    r.fixtureId = "FX-07";
+    r.pathLoss = "-1.5:0.8;450:1.1";
+    r.instrumentIdn = "ACME,T1,1,2.0";
+    r.calibrationDue = "2027-03-31";
+    r.softwareVersion = "0.1.0";
+    r.procedureName = "tx.json";
+    r.procedureSha256 = "ab12";
+    r.runId = "run-9";
+    r.limitLow = -1.5;
+    r.limitHigh = 2.5;
+    r.reading = 2.25;
+    r.tries = 3;
+    r.verdict = record_verdict::kMarginal;
+    r.retestCount = 2;
+}
+
 void ExpectSameRecord(const CalibrationRecord& a, const CalibrationRecord& b) {
     EXPECT_EQ(a.uid, b.uid);
     EXPECT_EQ(a.session, b.session);
@@ -72,11 +92,18 @@ void ExpectSameRecord(const CalibrationRecord& a, const CalibrationRecord& b) {
     EXPECT_EQ(a.imageAtEntry, b.imageAtEntry);
     EXPECT_EQ(a.imageNow, b.imageNow);
     EXPECT_EQ(a.detail, b.detail);
+    for (const RecordColumn& c : RecordColumns()) {
+        SCOPED_TRACE(c.name);
+        if (c.text) EXPECT_EQ(a.*c.text, b.*c.text);
+        if (c.number) EXPECT_EQ(a.*c.number, b.*c.number);
+        if (c.real) EXPECT_EQ(a.*c.real, b.*c.real);
+        if (c.bytes) EXPECT_EQ(a.*c.bytes, b.*c.bytes);
+    }
 }
 
 // Round trip, duplicates and filters: the same checks for every back end.
 void ExerciseStore(RecordStore& store) {
-    EXPECT_EQ(store.SchemaVersion(), 3);
+    EXPECT_EQ(store.SchemaVersion(), 4);
     const std::string serial = "SN-" + NewRecordUid();
     CalibrationRecord first = Sample(serial, record_event::kEnter);
     ASSERT_TRUE(store.Append(first).ok());
@@ -84,8 +111,11 @@ void ExerciseStore(RecordStore& store) {
     CalibrationRecord change = Sample(serial, record_event::kLiveChange, 10);
     ASSERT_TRUE(store.Append(change).ok());
     EXPECT_GT(change.id, first.id);
-    CalibrationRecord other = Sample("SN-other-" + NewRecordUid(), record_event::kEnter);
+    CalibrationRecord other = Sample("SN-other-" + NewRecordUid(), record_event::kAlign, 10);
     other.imageAtEntry.clear();
+    Traced(other);
+    other.stationId = "\xe5\xb7\xa5\xe4\xbd\x8d-2";  // a station id in Chinese
+    other.limitLow = std::nullopt;
     ASSERT_TRUE(store.Append(other).ok());
 
     // The same uid again is not a second record.
@@ -251,7 +281,7 @@ TEST(SqliteRecords, UpgradesAFileOfTheFirstSchema) {
     }
     auto store = OpenSqliteStore(file);
     ASSERT_TRUE(store.ok()) << store.error().Text();
-    EXPECT_EQ((*store)->SchemaVersion(), 3);
+    EXPECT_EQ((*store)->SchemaVersion(), 4);
     RecordFilter filter;
     filter.serial = "SN-OLD";
     auto old = (*store)->List(filter);
@@ -300,10 +330,20 @@ TEST(RecordsCsv, QuotesFieldsAndWritesImagesInHex) {
     ASSERT_NE(eol, std::string::npos);
     EXPECT_EQ(csv.substr(0, eol),
               "id,uid,session,recorded_at,station,operator,model_name,firmware,model_code,model_variant,"
-              "serial,event,item,band,point,old_value,new_value,detail,image_at_entry,image_now");
+              "serial,event,item,band,point,old_value,new_value,detail,image_at_entry,image_now,"
+              "station_id,fixture_id,path_loss,instrument_idn,calibration_due,software_version,procedure_name,"
+              "procedure_sha256,run_id,limit_low,limit_high,reading,tries,verdict,retest_count");
     const std::string row = csv.substr(eol + 2);
     EXPECT_EQ(row, "12," + r.uid + ",session-1,2026-12-09T10:00:00.000Z,line-station-3,kim,VR-7200,V2.3,5,1,"
-                   "SN-9,live-change,70,0,3,20,77,\"a, \"\"quoted\"\" note\",0AFF,\r\n");
+                   "SN-9,live-change,70,0,3,20,77,\"a, \"\"quoted\"\" note\",0AFF,,,,,,,,,,,,,,,,\r\n");
+    // The traceability of an alignment point: limits and reading as plain
+    // numbers, the path-loss table as text.
+    Traced(r);
+    const std::string traced = RecordCsvLine(r);
+    EXPECT_NE(traced.find(",0AFF,,bench-2,FX-07,\"'-1.5:0.8;450:1.1\",\"ACME,T1,1,2.0\",2027-03-31,0.1.0,tx.json,"
+                          "ab12,run-9,-1.5,2.5,2.25,3,marginal,2\r\n"),
+              std::string::npos)
+        << traced;
 }
 
 namespace {
