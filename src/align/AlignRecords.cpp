@@ -89,6 +89,8 @@ std::function<void(const PointResult&)> CalibrationRecordSink(const TraceContext
         r.procedureName = t.procedureName;
         r.procedureSha256 = t.procedureSha256;
         r.runId = run->id;
+        r.step = p.step;
+        r.unit = p.unit;
         r.limitLow = p.target - p.tolerance;
         r.limitHigh = p.target + p.tolerance;
         r.reading = p.reading;

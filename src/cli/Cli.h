@@ -61,6 +61,7 @@ struct Options {
     std::string serial;
     std::string output;    // records export: file, empty = stdout
     std::string filterSerial, filterModel, filterEvent, since, until;
+    std::string by;        // records stats: station or day, empty = the whole line
     int limit = 0;
     // align
     std::string procedure, instrument, instrumentModel, jsonPath, csvPath;

@@ -68,10 +68,13 @@ const std::map<std::string, CommandInfo>& Commands() {
         {"dump", {"dump FILE --format json|csv [--lang english|chinese]", "print an archive as named values",
                   {"--format", "--lang", "--quiet"}, 1}},
         {"records",
-         {"records list|show ID|export [--serial SN] [--model NAME] [--event EVENT] [--since TIME] [--until TIME] "
-          "[--limit N] [--output FILE]",
-          "the calibration records (history of every radio)",
-          {"--serial", "--model", "--event", "--since", "--until", "--limit", "--output", "--quiet"}, 2}},
+         {"records list|show ID|export|stats [--serial SN] [--model NAME] [--event EVENT] [--since TIME] "
+          "[--until TIME] [--limit N] [--output FILE] [--format csv|ocp] [--by station|day]",
+          "the calibration records (history of every radio); export as CSV or OCP Test and Validation "
+          "output; stats: radios per hour, first-pass yield and tries per point",
+          {"--serial", "--model", "--event", "--since", "--until", "--limit", "--output", "--format", "--by",
+           "--quiet"},
+          2}},
         {"align",
          {"align --procedure FILE --instrument URL [--model FILE] [--timeout MS] [--format json|csv] [--json FILE] "
           "[--csv FILE]",
@@ -86,7 +89,7 @@ const std::map<std::string, CommandInfo>& Commands() {
 const std::set<std::string> kValued = {"--virtual-faults", "--lang",      "--serial",     "--format",
                                        "--model",          "--event",     "--since",      "--until",
                                        "--limit",          "--output",    "--procedure",  "--instrument",
-                                       "--timeout",        "--json",      "--csv"};
+                                       "--timeout",        "--json",      "--csv",        "--by"};
 
 void Usage(std::FILE* out) {
     std::fprintf(out, "usage: varnel-cli COMMAND [ARGUMENTS] [OPTIONS]\n\ncommands:\n");
@@ -131,7 +134,7 @@ const std::pair<const char*, std::string Options::*> kTextOptions[] = {
     {"--since", &Options::since},                 {"--until", &Options::until},
     {"--output", &Options::output},               {"--procedure", &Options::procedure},
     {"--instrument", &Options::instrument},       {"--json", &Options::jsonPath},
-    {"--csv", &Options::csvPath},
+    {"--csv", &Options::csvPath},                 {"--by", &Options::by},
 };
 const std::pair<const char*, bool Options::*> kFlagOptions[] = {
     {"--log", &Options::log},     {"--quiet", &Options::quiet},          {"--verify", &Options::verify},
@@ -181,8 +184,9 @@ bool SetOption(const std::string& name, const std::string& value, bool hasValue,
         }
         options.language = value;
     } else if (name == "--format") {
-        if (value != "json" && value != "csv") {
-            Fail("unknown format \"" + value + "\"; formats: json, csv");
+        const bool records = options.command == "records";
+        if (records ? value != "csv" && value != "ocp" : value != "json" && value != "csv") {
+            Fail("unknown format \"" + value + "\"; formats: " + (records ? "csv, ocp" : "json, csv"));
             return false;
         }
         options.format = value;

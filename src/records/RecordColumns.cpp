@@ -52,6 +52,8 @@ const std::vector<RecordColumn>& Table() {
         Text("procedure_name", 4, &R::procedureName),
         Text("procedure_sha256", 4, &R::procedureSha256),
         Text("run_id", 4, &R::runId),
+        Text("step", 4, &R::step),
+        Text("unit", 4, &R::unit),
         Real("limit_low", 4, &R::limitLow),
         Real("limit_high", 4, &R::limitHigh),
         Real("reading", 4, &R::reading),

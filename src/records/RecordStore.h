@@ -72,6 +72,8 @@ struct CalibrationRecord {
     std::string procedureName;   // the procedure file's name
     std::string procedureSha256; // SHA-256 of the procedure file, hexadecimal
     std::string runId;           // one alignment run (all its points share it)
+    std::string step;            // the procedure step of an alignment point
+    std::string unit;            // the unit of its limits and reading
     std::optional<double> limitLow;   // the point's acceptance limits
     std::optional<double> limitHigh;
     std::optional<double> reading;    // the reading at the final value

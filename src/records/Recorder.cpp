@@ -113,6 +113,8 @@ Error Recorder::Aligned(const CalibrationRecord& point, const TunerImage& image)
     r.procedureName = point.procedureName;
     r.procedureSha256 = point.procedureSha256;
     r.runId = point.runId;
+    r.step = point.step;
+    r.unit = point.unit;
     r.limitLow = point.limitLow;
     r.limitHigh = point.limitHigh;
     r.reading = point.reading;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <system_error>
 
 #ifdef _WIN32
@@ -447,6 +448,33 @@ Error WriteFileSafely(const fs::path& path, std::string_view bytes) {
     if (Error e = writeTemporary(fd, temp, path, bytes); !e.ok()) return e;
 #endif
     return replaceWithTemporary(temp, target, path);
+}
+
+Error WriteFileStreamed(const fs::path& path, const std::function<Error(const PieceWriter& write)>& produce) {
+    if (Error e = CheckWritableTarget(path); !e.ok()) return e;
+    const fs::path target = ResolveWriteTarget(path);
+    std::error_code ec;
+    const fs::file_status old = fs::status(target, ec);
+    const bool exists = fs::exists(old);
+    static std::atomic<unsigned> counter{0};
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count() % 1000000;
+    const fs::path temp = target.parent_path() / ("." + std::to_string(stamp) + "-" + std::to_string(counter++) + ".part");
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (!out) return systemError(errno ? errno : EACCES, path);
+    Error e = produce([&](std::string_view piece) -> Error {
+        out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+        if (!out) return systemError(errno ? errno : EIO, path);
+        return {};
+    });
+    out.close();
+    if (e.ok() && out.fail()) e = systemError(errno ? errno : EIO, path);
+    if (e.ok() && exists) fs::permissions(temp, old.permissions(), fs::perm_options::replace, ec);
+    if (e.ok()) {
+        fs::rename(temp, target, ec);
+        if (ec) e = systemError(ec.value(), path);
+    }
+    if (!e.ok()) fs::remove(temp, ec);
+    return e;
 }
 
 }  // namespace varnel

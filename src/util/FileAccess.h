@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -58,6 +59,14 @@ Error CheckWritableTarget(const std::filesystem::path& path);
 
 // Creates or replaces the file at `path` with `bytes` (see above).
 Error WriteFileSafely(const std::filesystem::path& path, std::string_view bytes);
+
+// Creates or replaces the file at `path` with bytes that come in pieces, in
+// memory that does not grow with the file: `produce` hands each piece to
+// `write`. The pieces go to a temporary file beside the target (links
+// followed, the old file's permissions kept), which replaces the target only
+// when `produce` succeeded; a failure leaves the old file as it was.
+using PieceWriter = std::function<Error(std::string_view piece)>;
+Error WriteFileStreamed(const std::filesystem::path& path, const std::function<Error(const PieceWriter& write)>& produce);
 
 // The file a write to `path` ends up in: symbolic links followed to their
 // final target (which need not exist yet). Returns `path` itself when it is
