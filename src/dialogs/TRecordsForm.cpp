@@ -19,6 +19,7 @@
 #include "ui/Records.h"
 #include "lang/Loadlanguage.h"
 #include "data/ItemTable.h"
+#include "records/RecordExport.h"
 #include "records/Recorder.h"
 
 using namespace varnel;
@@ -110,6 +111,7 @@ TRecordsForm::TRecordsForm(QWidget* parent) : QDialog(parent) {
     connect(SerialEdit, &QLineEdit::returnPressed, this, &TRecordsForm::SearchButtonClick);
     connect(ModelEdit, &QLineEdit::returnPressed, this, &TRecordsForm::SearchButtonClick);
     connect(ExportButton, &QPushButton::clicked, this, &TRecordsForm::ExportButtonClick);
+    connect(StatsButton, &QPushButton::clicked, this, &TRecordsForm::StatsButtonClick);
     connect(CloseButton, &QPushButton::clicked, this, &QDialog::close);
 
     applyTexts();
@@ -160,6 +162,9 @@ QHBoxLayout* TRecordsForm::buildButtonRow() {
     bottom->addWidget(CountLabel, 1);
     ExportButton = new QPushButton(this);
     ExportButton->setObjectName(QStringLiteral("ExportButton"));
+    StatsButton = new QPushButton(this);
+    StatsButton->setObjectName(QStringLiteral("StatsButton"));
+    bottom->addWidget(StatsButton);
     CloseButton = new QPushButton(this);
     CloseButton->setObjectName(QStringLiteral("CloseButton"));
     bottom->addWidget(ExportButton);
@@ -180,6 +185,7 @@ void TRecordsForm::applyTexts() {
     for (const auto& e : kEvents) EventBox->addItem(Tr(e.key), QString::fromLatin1(e.event));
     SearchButton->setText(Tr("R0008"));
     ExportButton->setText(Tr("R0009"));
+    StatsButton->setText(Tr("R0060"));
     CloseButton->setText(Tr("R0010"));
     QStringList headers;
     for (const char* key : kColumnKeys) headers << Tr(key);
@@ -197,10 +203,7 @@ void TRecordsForm::SearchButtonClick() {
         CountLabel->clear();
         return;
     }
-    RecordFilter filter;
-    filter.serial = SerialEdit->text().trimmed().toStdString();
-    filter.modelName = ModelEdit->text().trimmed().toStdString();
-    filter.event = EventBox->currentData().toString().toStdString();
+    const RecordFilter filter = currentFilter();
     searching_ = true;
     StoreLabel->setText(Tr("R0042"));
     const QString where = Tr("R0011") + QLatin1Char(' ');
@@ -272,4 +275,90 @@ void TRecordsForm::ExportButtonClick() {
         ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"),
                               path + QStringLiteral(": ") + file.errorString(), ui::MessageButtons::Ok);
     }
+}
+
+RecordFilter TRecordsForm::currentFilter() const {
+    RecordFilter filter;
+    filter.serial = SerialEdit->text().trimmed().toStdString();
+    filter.modelName = ModelEdit->text().trimmed().toStdString();
+    filter.event = EventBox->currentData().toString().toStdString();
+    return filter;
+}
+
+void TRecordsForm::StatsButtonClick() {
+    if (stats_ == nullptr) {
+        stats_ = new QDialog(this);
+        stats_->setObjectName(QStringLiteral("StatsView"));
+        stats_->setModal(false);
+        stats_->resize(720, 320);
+        stats_->setFont(font());
+        stats_->setWindowTitle(Tr("R0061"));
+        auto* layout = new QVBoxLayout(stats_);
+        auto* byBox = new QComboBox(stats_);
+        byBox->setObjectName(QStringLiteral("StatsByBox"));
+        byBox->addItem(Tr("R0062"), static_cast<int>(LineStats::By::Station));
+        byBox->addItem(Tr("R0063"), static_cast<int>(LineStats::By::Day));
+        layout->addWidget(byBox);
+        auto* grid = new QTableWidget(0, 6, stats_);
+        grid->setObjectName(QStringLiteral("StatsGrid"));
+        grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        grid->verticalHeader()->hide();
+        grid->horizontalHeader()->setStretchLastSection(true);
+        grid->setHorizontalHeaderLabels({Tr("R0064"), Tr("R0065"), Tr("R0069"), Tr("R0066"), Tr("R0067"), Tr("R0068")});
+        layout->addWidget(grid, 1);
+        connect(byBox, &QComboBox::currentIndexChanged, this, [this] { refreshStats(); });
+    }
+    stats_->show();
+    stats_->raise();
+    refreshStats();
+}
+
+// The statistics of the records of the current filter (every event: the
+// runs end with their sessions), from a thread of the pool.
+void TRecordsForm::refreshStats() {
+    std::shared_ptr<RecordStore> store = CalibrationRecorder().sharedStore();
+    auto* grid = stats_->findChild<QTableWidget*>(QStringLiteral("StatsGrid"));
+    const auto by = static_cast<LineStats::By>(stats_->findChild<QComboBox*>(QStringLiteral("StatsByBox"))->currentData().toInt());
+    const unsigned run = ++statsRun_;
+    grid->setRowCount(0);
+    stats_->setProperty("statsReady", false);
+    if (store == nullptr) return;
+    RecordFilter filter = currentFilter();
+    filter.event.clear();
+    QPointer<TRecordsForm> self(this);
+    QThreadPool::globalInstance()->start([store, filter, by, self, run] {
+        LineStats stats(by);
+        const Error e = store->ForEach(filter, [&](const CalibrationRecord& r) {
+            stats.Add(r);
+            return true;
+        });
+        std::vector<LineStatsRow> rows = stats.Finish();
+        const QString problem = e.ok() ? QString() : QString::fromStdString(e.Text());
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, run, rows = std::move(rows), problem] {
+                if (self.isNull() || self->statsRun_ != run || self->stats_ == nullptr) return;
+                auto* grid = self->stats_->findChild<QTableWidget*>(QStringLiteral("StatsGrid"));
+                self->stats_->setToolTip(problem);
+                grid->setRowCount(static_cast<int>(rows.size()));
+                for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
+                    const LineStatsRow& row = rows[static_cast<std::size_t>(i)];
+                    const QString cells[6] = {
+                        QString::fromStdString(row.group),
+                        QString::number(row.runs),
+                        QString::number(row.hours, 'f', 2),
+                        row.hours > 0 ? QString::number(row.radiosPerHour(), 'f', 1) : QStringLiteral("-"),
+                        row.firstRuns > 0 ? QStringLiteral("%1% (%2/%3)")
+                                                .arg(100.0 * row.firstPassYield(), 0, 'f', 1)
+                                                .arg(row.firstPassed)
+                                                .arg(row.firstRuns)
+                                          : QStringLiteral("-"),
+                        QString::number(row.triesPerPoint(), 'f', 2)};
+                    for (int c = 0; c < 6; ++c) grid->setItem(i, c, new QTableWidgetItem(cells[c]));
+                }
+                grid->resizeColumnsToContents();
+                self->stats_->setProperty("statsReady", true);
+            },
+            Qt::QueuedConnection);
+    });
 }

@@ -39,6 +39,7 @@ public:
     QComboBox* EventBox = nullptr;
     QPushButton* SearchButton = nullptr;
     QPushButton* ExportButton = nullptr;
+    QPushButton* StatsButton = nullptr;
     QPushButton* CloseButton = nullptr;
     QTableWidget* RecordsGrid = nullptr;
     QLabel* StoreLabel = nullptr;
@@ -51,6 +52,11 @@ public:
     // Asks for a file (dialog seam) and writes the shown records as CSV.
     void ExportButtonClick();
     const std::vector<varnel::CalibrationRecord>& shown() const { return records_; }
+    // Opens the line statistics of the records that match the filter:
+    // radios per hour, first-pass yield and tries per point, per station or
+    // per day (computed in the background, streaming).
+    void StatsButtonClick();
+    QDialog* statsView() const { return stats_; }
 
 private:
     QHBoxLayout* buildFilterRow();
@@ -58,7 +64,11 @@ private:
     QHBoxLayout* buildButtonRow();
     void applyTexts();
     void showResult(const varnel::Result<std::vector<varnel::CalibrationRecord>>& list, const QString& where);
+    varnel::RecordFilter currentFilter() const;
+    void refreshStats();
     std::vector<varnel::CalibrationRecord> records_;
+    QDialog* stats_ = nullptr;
+    unsigned statsRun_ = 0;
     bool searching_ = false;
     unsigned search_ = 0;  // number of the latest search; older answers are dropped
 };

@@ -64,6 +64,8 @@ void Traced(CalibrationRecord& r) {
     r.procedureName = "tx.json";
     r.procedureSha256 = "ab12";
     r.runId = "run-9";
+    r.step = "TX power";
+    r.unit = "dBm";
     r.limitLow = -1.5;
     r.limitHigh = 2.5;
     r.reading = 2.25;
@@ -332,16 +334,16 @@ TEST(RecordsCsv, QuotesFieldsAndWritesImagesInHex) {
               "id,uid,session,recorded_at,station,operator,model_name,firmware,model_code,model_variant,"
               "serial,event,item,band,point,old_value,new_value,detail,image_at_entry,image_now,"
               "station_id,fixture_id,path_loss,instrument_idn,calibration_due,software_version,procedure_name,"
-              "procedure_sha256,run_id,limit_low,limit_high,reading,tries,verdict,retest_count");
+              "procedure_sha256,run_id,step,unit,limit_low,limit_high,reading,tries,verdict,retest_count");
     const std::string row = csv.substr(eol + 2);
     EXPECT_EQ(row, "12," + r.uid + ",session-1,2026-12-09T10:00:00.000Z,line-station-3,kim,VR-7200,V2.3,5,1,"
-                   "SN-9,live-change,70,0,3,20,77,\"a, \"\"quoted\"\" note\",0AFF,,,,,,,,,,,,,,,,\r\n");
+                   "SN-9,live-change,70,0,3,20,77,\"a, \"\"quoted\"\" note\",0AFF,,,,,,,,,,,,,,,,,,\r\n");
     // The traceability of an alignment point: limits and reading as plain
     // numbers, the path-loss table as text.
     Traced(r);
     const std::string traced = RecordCsvLine(r);
     EXPECT_NE(traced.find(",0AFF,,bench-2,FX-07,\"'-1.5:0.8;450:1.1\",\"ACME,T1,1,2.0\",2027-03-31,0.1.0,tx.json,"
-                          "ab12,run-9,-1.5,2.5,2.25,3,marginal,2\r\n"),
+                          "ab12,run-9,TX power,dBm,-1.5,2.5,2.25,3,marginal,2\r\n"),
               std::string::npos)
         << traced;
 }

@@ -288,6 +288,68 @@ private slots:
         ui::RecordEntered(nullptr);
         QVERIFY(env.dialogs().messages.isEmpty());
     }
+
+    // Line statistics per station: two stations, three runs; the expected
+    // figures are counted by hand from the runs below.
+    void statisticsViewShowsTheLinePerStation() {
+        TestEnvironment env;
+        struct Point {
+            const char* station;
+            const char* run;
+            const char* when;
+            const char* verdict;
+            int tries;
+            int retests;
+        };
+        const Point points[] = {
+            {"bench-1", "r1", "2026-12-09T08:00:00.000Z", "pass", 2, 0},
+            {"bench-1", "r1", "2026-12-09T08:10:00.000Z", "marginal", 4, 0},
+            {"bench-1", "r2", "2026-12-09T08:30:00.000Z", "fail", 6, 0},
+            {"bench-1", "r2", "2026-12-09T09:00:00.000Z", "pass", 2, 0},
+            {"bench-2", "r3", "2026-12-09T08:00:00.000Z", "pass", 3, 1},
+        };
+        for (const Point& p : points) {
+            CalibrationRecord r;
+            r.uid = NewRecordUid();
+            r.session = std::string("s-") + p.run;
+            r.runId = p.run;
+            r.recordedAt = p.when;
+            r.station = "host";
+            r.stationId = p.station;
+            r.operatorName = "kim";
+            r.modelName = "VR-7200";
+            r.event = record_event::kAlign;
+            r.verdict = p.verdict;
+            r.tries = p.tries;
+            r.retestCount = p.retests;
+            QVERIFY(store_->Append(r).ok());
+        }
+        TRecordsForm view;
+        QTRY_VERIFY(!view.searching());
+        QCOMPARE(view.StatsButton->text(), TestEnvironment::text("Records", "R0060"));
+        view.StatsButtonClick();
+        QDialog* stats = view.statsView();
+        QVERIFY(stats != nullptr);
+        QCOMPARE(stats->windowTitle(), TestEnvironment::text("Records", "R0061"));
+        QTRY_VERIFY(stats->property("statsReady").toBool());
+        auto* grid = stats->findChild<QTableWidget*>(QStringLiteral("StatsGrid"));
+        QCOMPARE(grid->horizontalHeaderItem(4)->text(), TestEnvironment::text("Records", "R0067"));
+        QCOMPARE(grid->rowCount(), 2);
+        // bench-1: 2 radios in the hour from 08:00 to 09:00, one of two first runs passed, 14 tries on 4 points.
+        const QStringList bench1 = {"bench-1", "2", "1.00", "2.0", "50.0% (1/2)", "3.50"};
+        // bench-2: one radio, a retest (no first run), 3 tries on 1 point.
+        const QStringList bench2 = {"bench-2", "1", "0.00", "-", "-", "3.00"};
+        for (int c = 0; c < 6; ++c) {
+            QCOMPARE(grid->item(0, c)->text(), bench1[c]);
+            QCOMPARE(grid->item(1, c)->text(), bench2[c]);
+        }
+        // By day: one row for the whole line.
+        stats->findChild<QComboBox*>(QStringLiteral("StatsByBox"))->setCurrentIndex(1);
+        QTRY_VERIFY(stats->property("statsReady").toBool());
+        QCOMPARE(grid->rowCount(), 1);
+        QCOMPARE(grid->item(0, 0)->text(), QStringLiteral("2026-12-09"));
+        QCOMPARE(grid->item(0, 1)->text(), QStringLiteral("3"));
+    }
 };
 
 QTEST_MAIN(RecordsViewTest)
