@@ -18,6 +18,7 @@
 #include "records/RecordStore.h"
 #include "records/Recorder.h"
 #include "records/SqliteStore.h"
+#include "align/AlignRecords.h"
 #include "core/support/FrozenServer.h"
 #include "core/support/QuickTimeouts.h"
 
@@ -96,10 +97,15 @@ void ExpectSameRecord(const CalibrationRecord& a, const CalibrationRecord& b) {
     EXPECT_EQ(a.detail, b.detail);
     for (const RecordColumn& c : RecordColumns()) {
         SCOPED_TRACE(c.name);
-        if (c.text) EXPECT_EQ(a.*c.text, b.*c.text);
-        if (c.number) EXPECT_EQ(a.*c.number, b.*c.number);
-        if (c.real) EXPECT_EQ(a.*c.real, b.*c.real);
-        if (c.bytes) EXPECT_EQ(a.*c.bytes, b.*c.bytes);
+        if (c.text) {
+            EXPECT_EQ(a.*c.text, b.*c.text);
+        } else if (c.number) {
+            EXPECT_EQ(a.*c.number, b.*c.number);
+        } else if (c.real) {
+            EXPECT_EQ(a.*c.real, b.*c.real);
+        } else if (c.bytes) {
+            EXPECT_EQ(a.*c.bytes, b.*c.bytes);
+        }
     }
 }
 
@@ -139,6 +145,19 @@ void ExerciseStore(RecordStore& store) {
     ASSERT_TRUE(changes.ok());
     ASSERT_EQ(changes->size(), 1u);
     EXPECT_EQ((*changes)[0].newValue, 77);
+
+    // One at a time, stopped after the first; by firmware.
+    int seen = 0;
+    ASSERT_TRUE(store.ForEach(bySerial, [&](const CalibrationRecord&) { return ++seen < 1; }).ok());
+    EXPECT_EQ(seen, 1);
+    RecordFilter byFirmware;
+    byFirmware.serial = serial;
+    byFirmware.firmware = "V2.3";
+    auto same = store.List(byFirmware);
+    ASSERT_TRUE(same.ok());
+    EXPECT_EQ(same->size(), 2u);
+    byFirmware.firmware = "V9.9";
+    EXPECT_TRUE(store.List(byFirmware)->empty());
 
     auto got = store.Get(other.id);
     ASSERT_TRUE(got.ok());
@@ -234,6 +253,75 @@ CalibrationRecord NotUtf8(const std::string& serial) {
     return r;
 }
 
+// The schema as earlier versions of the program made it: migrations 1 to 3
+// of each store, word for word, and one record of that time.
+const char* const kSqliteHistory[] = {
+    "CREATE TABLE calibration_record (id INTEGER PRIMARY KEY AUTOINCREMENT, uid TEXT NOT NULL UNIQUE,"
+    " session TEXT NOT NULL DEFAULT '', recorded_at TEXT NOT NULL, station TEXT NOT NULL,"
+    " operator TEXT NOT NULL, model_name TEXT NOT NULL, firmware TEXT NOT NULL,"
+    " model_code INTEGER NOT NULL, model_variant INTEGER NOT NULL, serial TEXT NOT NULL DEFAULT '',"
+    " event TEXT NOT NULL, item INTEGER, band INTEGER, point INTEGER, old_value INTEGER,"
+    " new_value INTEGER, image_at_entry BLOB, image_now BLOB, detail TEXT NOT NULL DEFAULT '')",
+    "CREATE INDEX calibration_record_serial ON calibration_record (serial, recorded_at);"
+    "CREATE INDEX calibration_record_model ON calibration_record (model_name, recorded_at)",
+    "CREATE TABLE set_aside_record (uid TEXT PRIMARY KEY, reason TEXT NOT NULL, set_aside_at TEXT NOT NULL)",
+};
+const char* const kPostgresHistory[] = {
+    "CREATE TABLE calibration_record (id BIGSERIAL PRIMARY KEY, uid TEXT NOT NULL UNIQUE,"
+    " session TEXT NOT NULL DEFAULT '', recorded_at TEXT NOT NULL, station TEXT NOT NULL,"
+    " operator TEXT NOT NULL, model_name TEXT NOT NULL, firmware TEXT NOT NULL,"
+    " model_code INTEGER NOT NULL, model_variant INTEGER NOT NULL, serial TEXT NOT NULL DEFAULT '',"
+    " event TEXT NOT NULL, item INTEGER, band INTEGER, point INTEGER, old_value INTEGER,"
+    " new_value INTEGER, image_at_entry BYTEA, image_now BYTEA, detail TEXT NOT NULL DEFAULT '')",
+    "CREATE INDEX calibration_record_serial ON calibration_record (serial, recorded_at);"
+    "CREATE INDEX calibration_record_model ON calibration_record (model_name, recorded_at)",
+    "ALTER TABLE calibration_record ADD COLUMN escaped_fields TEXT NOT NULL DEFAULT ''",
+};
+
+// The SQL that leaves a database at `version` with one old record, SN-OLD.
+std::string LegacySchema(const char* const (&history)[3], int version) {
+    std::string sql = "CREATE TABLE schema_migrations (version INTEGER PRIMARY KEY, applied_at TEXT NOT NULL);";
+    for (int v = 1; v <= version; ++v) {
+        sql += std::string(history[v - 1]) + ";";
+        sql += "INSERT INTO schema_migrations VALUES (" + std::to_string(v) + ", '2026-01-01T00:00:00.000Z');";
+    }
+    return sql +
+           "INSERT INTO calibration_record (uid, recorded_at, station, operator, model_name, firmware,"
+           " model_code, model_variant, serial, event, item, band, point, old_value, new_value, detail)"
+           " VALUES ('u-old', '2026-01-01T00:00:00.000Z', 's', 'o', 'VR-7200', 'V2.1', 4, 0, 'SN-OLD',"
+           " 'align', 10, 0, 3, 20, 22, 'pass: target 37 +/- 0.2 dBm, reading 37.010 dBm, 3 tries, TX');";
+}
+
+// After the migration: the old record as it was, its new fields empty, and
+// a record with every new field stored and read back.
+void ExpectMigrated(RecordStore& store) {
+    EXPECT_EQ(store.SchemaVersion(), 4);
+    RecordFilter filter;
+    filter.serial = "SN-OLD";
+    auto old = store.List(filter);
+    ASSERT_TRUE(old.ok()) << old.error().Text();
+    ASSERT_EQ(old->size(), 1u);
+    const CalibrationRecord& r = (*old)[0];
+    EXPECT_EQ(r.uid, "u-old");
+    EXPECT_EQ(r.newValue, 22);
+    EXPECT_EQ(r.detail.substr(0, 5), "pass:");
+    EXPECT_EQ(r.stationId, "");
+    EXPECT_EQ(r.verdict, "");
+    EXPECT_EQ(r.tries, -1);
+    EXPECT_EQ(r.retestCount, -1);
+    EXPECT_FALSE(r.reading.has_value());
+    CalibrationRecord traced = Sample("SN-OLD", record_event::kAlign, 10);
+    Traced(traced);
+    ASSERT_TRUE(store.Append(traced).ok());
+    auto got = store.Get(traced.id);
+    ASSERT_TRUE(got.ok()) << got.error().Text();
+    ExpectSameRecord(*got, traced);
+    // The old record is counted as an earlier run of the serial.
+    EXPECT_EQ(CountAlignRuns(store, "SN-OLD", "another-run"), 2);
+    EXPECT_EQ(CountAlignRuns(store, "SN-OLD", traced.runId), 1);
+    EXPECT_EQ(CountAlignRuns(store, "", "x"), -1);
+}
+
 }  // namespace
 
 TEST(SqliteRecords, StoresAndListsRecords) {
@@ -301,6 +389,21 @@ TEST(SqliteRecords, UpgradesAFileOfTheFirstSchema) {
     EXPECT_EQ(sqlite3_column_int(q, 0), 1);
     sqlite3_finalize(q);
     sqlite3_close(db);
+}
+
+TEST(SqliteRecords, MigratesAnExistingFileOfEveryEarlierSchema) {
+    for (int version = 1; version <= 3; ++version) {
+        SCOPED_TRACE("schema " + std::to_string(version));
+        TempDir dir;
+        const fs::path file = dir.path() / "line.sqlite";
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.string().c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, LegacySchema(kSqliteHistory, version).c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+        auto store = OpenSqliteStore(file);
+        ASSERT_TRUE(store.ok()) << store.error().Text();
+        ExpectMigrated(**store);
+    }
 }
 
 TEST(SqliteRecords, TwoStationsWriteAtOnce) {
@@ -572,6 +675,22 @@ TEST(PostgresRecords, StoresAndListsRecords) {
     auto again = OpenPostgresStore(url);
     ASSERT_TRUE(again.ok());
     EXPECT_EQ((*again)->SchemaVersion(), LatestSchemaVersion());
+}
+
+TEST(PostgresRecords, MigratesAnExistingSchemaOfVersion3) {
+    const char* url = PostgresUrl();
+    if (!url) GTEST_SKIP() << "PostgreSQL tests skipped: VARNEL_TEST_POSTGRES is not set";
+    // A schema of its own on the test server, as a line's database of the
+    // previous version would be.
+    const std::string schema = "legacy_" + NewRecordUid().substr(0, 8);
+    ASSERT_TRUE(Psql("CREATE SCHEMA " + schema + "; SET search_path TO " + schema + ";" +
+                     LegacySchema(kPostgresHistory, 3)));
+    {
+        auto store = OpenPostgresStore(std::string(url) + " options='-csearch_path=" + schema + "'");
+        ASSERT_TRUE(store.ok()) << store.error().Text();
+        ExpectMigrated(**store);
+    }
+    EXPECT_TRUE(Psql("DROP SCHEMA " + schema + " CASCADE"));
 }
 
 TEST(PostgresRecords, TwoStationsWriteAtOnce) {
