@@ -438,6 +438,36 @@ TEST_F(Cli, AlignIsACommandLikeTheOthers) {
     EXPECT_EQ(unreachable.status, 15) << unreachable.err;
 }
 
+TEST_F(Cli, AlignmentRunsExportAsOcpOutputAndLineStatistics) {
+    for (int run = 0; run < 2; ++run)
+        ASSERT_EQ(cli("align --procedure " + kProcedure + " --instrument virtual --virtual-radio --quiet --serial SN-7")
+                      .status,
+                  0);
+    CliRun ocp = cli("records export --format ocp --serial SN-7 --quiet");
+    ASSERT_EQ(ocp.status, 0) << ocp.err;
+    std::vector<nlohmann::json> starts;
+    std::size_t from = 0;
+    for (std::size_t eol; (eol = ocp.out.find('\n', from)) != std::string::npos; from = eol + 1) {
+        const auto line = nlohmann::json::parse(ocp.out.substr(from, eol - from));
+        if (line.contains("testRunArtifact") && line["testRunArtifact"].contains("testRunStart"))
+            starts.push_back(line["testRunArtifact"]["testRunStart"]);
+    }
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(starts[0]["parameters"]["retestCount"], 0);
+    EXPECT_EQ(starts[1]["parameters"]["retestCount"], 1);
+    EXPECT_EQ(starts[1]["parameters"]["procedureSha256"].get<std::string>().size(), 64u);
+    EXPECT_EQ(starts[1]["dutInfo"]["dutInfoId"], "SN-7");
+    // The same into a file.
+    ASSERT_EQ(cli("records export --format ocp --serial SN-7 --quiet --output " + path("run.ocp")).status, 0);
+    EXPECT_EQ(ReadAll(path("run.ocp")), ocp.out);
+    // Two runs of the radio, the first one its first pass; one row for this station.
+    CliRun stats = cli("records stats --by station --quiet");
+    ASSERT_EQ(stats.status, 0) << stats.err;
+    EXPECT_EQ(stats.out.substr(0, 7), "STATION");
+    EXPECT_NE(stats.out.find(" 2 "), std::string::npos) << stats.out;
+    EXPECT_NE(stats.out.find(" 1/1 "), std::string::npos) << stats.out;
+}
+
 TEST_F(Cli, AFailedPointIsExitCodeOneAndTheReportNeutralisesFormulas) {
     // One point whose target lies beyond what the radio can reach.
     const std::string procedure = R"json({"name": "unreachable", "model": "virtual variant0", "large_model": false,
@@ -483,6 +513,10 @@ TEST_F(Cli, OptionsArgumentsAndNumbersAreChecked) {
         "records show 99999999999999999999",
         "records show 0",
         "records show 12abc",
+        "records stats --by week",
+        "records list --by station",
+        "records export --format json",
+        "records list --format ocp",
         "dump a.tdb --format xml",
     };
     for (const char* args : usage) {
