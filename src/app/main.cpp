@@ -1,4 +1,8 @@
 // Program entry of the desktop alignment tool.
+#ifdef _WIN32
+#include <windows.h>
+#include <psapi.h>
+#endif
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
@@ -65,6 +69,12 @@ public:
 
 // Resident memory of this process in kilobytes, or -1 where unknown.
 long ResidentKilobytes() {
+#ifdef _WIN32
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return -1;
+    return static_cast<long>(counters.WorkingSetSize / 1024);
+#else
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly | QIODevice::Text)) return -1;
     QTextStream in(&status);
@@ -74,6 +84,7 @@ long ResidentKilobytes() {
         }
     }
     return -1;
+#endif
 }
 
 // What happens once the main window is up: the archive of the command line,

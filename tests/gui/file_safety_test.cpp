@@ -8,7 +8,9 @@
 #include <fstream>
 #include <iterator>
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include "app/TMainForm.h"
 #include "data/Filemanage.h"
@@ -54,6 +56,9 @@ private slots:
 };
 
 void FileSafetyTest::fifoSettingsFileIsReportedAndDoesNotHang() {
+#ifdef _WIN32
+    QSKIP("Windows has no named pipes in the file system");
+#else
     TestEnvironment env;
     const fs::path settings = Native(env.filePath(QStringLiteral("setting.ini")));
     fs::remove(settings);
@@ -72,13 +77,22 @@ void FileSafetyTest::fifoSettingsFileIsReportedAndDoesNotHang() {
     QCOMPARE(env.dialogs().messages.size(), 2);
     QVERIFY(env.dialogs().messages.last().text.contains(QLatin1String("settings file")));
     QVERIFY(fs::is_fifo(settings));
+#endif
 }
 
 void FileSafetyTest::nonUtf8ArchiveNameOpensAndSavesBack() {
     TestEnvironment env;
     TMainForm form;
     const fs::path dir = Native(env.defaultDataDirectory());
+#ifdef _WIN32
+    // Windows names are UTF-16: a name outside the ANSI code page is the
+    // awkward case there.
+    const fs::path file = dir / fs::path(L"\u7535\u53F0-\u00E9.tdb");
+    const std::string expectedName = app::NarrowFileName(app::FromNativePath(file));
+#else
     const fs::path file = dir / std::string("radio-\xFF\xFE.tdb");
+    const std::string expectedName = file.native();
+#endif
     WriteNative(file, test::PatternArchive(21));
     QVERIFY(form.OpenArchive(file));
     // Only the warning that the pattern is no plausible radio's data.
@@ -86,7 +100,7 @@ void FileSafetyTest::nonUtf8ArchiveNameOpensAndSavesBack() {
     QVERIFY(env.dialogs().messages.first().text.startsWith(TestEnvironment::text("Safety", "P0001")));
     env.dialogs().messages.clear();
     QVERIFY(form.tuningWindow != nullptr);
-    QCOMPARE(currentFileName, file.native());
+    QCOMPARE(currentFileName, expectedName);
 
     SetMemory(test::PatternArchive(22));
     form.FileSaveItemClick();
@@ -119,7 +133,13 @@ void FileSafetyTest::saveThroughLinkKeepsTheLink() {
     TMainForm form;
     env.writeFile(QStringLiteral("real.tdb"), test::PatternArchive(25));
     const fs::path link = Native(env.filePath(QStringLiteral("link.tdb")));
-    fs::create_symlink("real.tdb", link);
+    std::error_code linkError;
+    fs::create_symlink("real.tdb", link, linkError);
+#ifdef _WIN32
+    // Windows lets only administrators and developer mode make links.
+    if (linkError) QSKIP("this user may not create symbolic links");
+#endif
+    QVERIFY2(!linkError, linkError.message().c_str());
     QVERIFY(form.OpenArchive(env.filePath(QStringLiteral("link.tdb"))));
     env.dialogs().messages.clear();  // the pattern's plausibility warning
     QCOMPARE(form.tuningWindow->windowTitle(), QStringLiteral("link.tdb"));

@@ -29,6 +29,10 @@
 #include "support/TestEnvironment.h"
 #include "tuning/TMDIChild.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 using namespace varnel;
 using varnel::test::TestEnvironment;
 using varnel::test::Tr;
@@ -191,6 +195,12 @@ void MainWindowTest::startupLanguageAndStoredValue() {
     QFETCH(bool, switchLanguage);
     QFETCH(QString, stored);
 
+#ifdef _WIN32
+    // A settings file that is not UTF-8 is read as GB18030, a code page that
+    // Windows always has and Wine does not.
+    if (!IsValidCodePage(54936) && QString::fromUtf8(settings).toUtf8() != settings)
+        QSKIP("this system has no GB18030 code page");
+#endif
     TestEnvironment env;
     if (settings != "-") env.writeSettings(settings);
     {
