@@ -163,6 +163,36 @@ std::optional<int> nextValue(const ProcedureStep& step, PointSearch& search, con
     return stepTowards(step, search.previous, value, e, note);
 }
 
+// The first correction after a miss at the predicted value: as far as the
+// history's slope says the target is; nothing when the slope is unknown or
+// goes the wrong way for the step, or moves nothing.
+std::optional<int> correctedStep(const ProcedureStep& step, const AlignTry& attempt, std::optional<double> slope) {
+    if (!slope || (*slope > 0) != step.raises) return std::nullopt;
+    const int move = static_cast<int>(std::lround((step.target - attempt.reading) / *slope));
+    const int next = std::clamp(attempt.value + move, step.minValue, step.maxValue);
+    if (next == attempt.value) return std::nullopt;
+    return next;
+}
+
+// Reading per value step on this radio: the last try against the nearest
+// other one at least three values away (a closer pair is mostly noise), else
+// against the farthest.
+std::optional<double> measuredSlope(const std::vector<AlignTry>& trace) {
+    if (trace.size() < 2) return std::nullopt;
+    const AlignTry& last = trace.back();
+    const AlignTry* partner = nullptr;
+    const AlignTry* farthest = nullptr;
+    for (std::size_t i = 0; i + 1 < trace.size(); ++i) {
+        const int d = std::abs(trace[i].value - last.value);
+        if (d == 0) continue;
+        if (d >= 3 && (partner == nullptr || d < std::abs(partner->value - last.value))) partner = &trace[i];
+        if (farthest == nullptr || d > std::abs(farthest->value - last.value)) farthest = &trace[i];
+    }
+    if (partner == nullptr) partner = farthest;
+    if (partner == nullptr) return std::nullopt;
+    return (last.reading - partner->reading) / (last.value - partner->value);
+}
+
 // A point that did not pass: the note says why and names the closest try;
 // not forced, the point goes back to the value it had.
 Error giveUpPoint(AlignRadio& radio, const ProcedureStep& step, int point, std::uint32_t tx,
@@ -343,8 +373,14 @@ Error AlignEngine::convergePoint(const ProcedureStep& step, int point, PointResu
     const std::uint32_t keyFrequency = keyingUsesReceiveFrequency(step.item) ? rx : tx;
     if (Error e = guard.Key(step.item, receive, point, keyFrequency); !e.ok()) return e;
 
+    Prediction prediction;
+    if (predictor_) prediction = predictor_->Predict(step.item, point, ownOffsets_);
+    result.historySize = prediction.historySize;
+    result.predictedValue = prediction.value;
+    result.predictedSlope = prediction.slope;
+
     PointSearch search;
-    int value = std::clamp(result.startValue, step.minValue, step.maxValue);
+    int value = std::clamp(prediction.value.value_or(result.startValue), step.minValue, step.maxValue);
     while (result.tries < step.maxTries) {
         if (stopping()) return stopped();
         Result<double> reading = measure(step, point, value, *report_);
@@ -361,10 +397,20 @@ Error AlignEngine::convergePoint(const ProcedureStep& step, int point, PointResu
             result.reading = attempt.reading;
             break;
         }
-        const std::optional<int> next = nextValue(step, search, attempt, result.note);
+        std::optional<int> next = nextValue(step, search, attempt, result.note);
         if (!next) break;
+        if (result.tries == 1 && prediction.value) {
+            if (std::optional<int> corrected = correctedStep(step, attempt, prediction.slope)) next = corrected;
+        }
         search.previous = attempt;
         value = *next;
+    }
+    result.slope = measuredSlope(result.trace);
+    if (!result.slope) result.slope = prediction.slope;
+    if (result.pass && prediction.base) ownOffsets_.push_back(result.finalValue - *prediction.base);
+    if (result.pass && predictor_) {
+        result.deviation = predictor_->DeviationOf(step.item, point, result.finalValue);
+        result.standsOut = result.deviation && Predictor::StandsOut(*result.deviation);
     }
     if (!result.pass) {
         if (Error e = giveUpPoint(radio_, step, point, tx, search.best, result); !e.ok()) return e;
@@ -469,6 +515,7 @@ Error AlignEngine::run(AlignReport& report) {
                                                     " model, the radio is the other one");
     for (std::size_t s = 0; s < procedure_.steps.size(); ++s) {
         const ProcedureStep& step = procedure_.steps[s];
+        ownOffsets_.clear();
         for (std::size_t k = 0; k < step.points.size(); ++k) {
             PointResult result = newPointResult(step, static_cast<int>(s), step.points[k]);
             if (events_.pointStarted) events_.pointStarted(static_cast<int>(s), static_cast<int>(k), result);
@@ -531,6 +578,10 @@ int AlignReport::passed() const {
 
 int AlignReport::failed() const { return static_cast<int>(points.size()) - passed(); }
 
+bool AlignReport::outlier() const {
+    return std::any_of(points.begin(), points.end(), [](const PointResult& p) { return p.standsOut; });
+}
+
 std::string AlignReport::ToJson() const {
     try {
         return toJson();
@@ -563,7 +614,10 @@ std::string AlignReport::toJson() const {
     j["instrument_queries"] = queries;
     j["settle_seconds"] = std::round(settleSeconds * 1000) / 1000;
     j["nominal_settle_seconds"] = std::round(nominalSettleSeconds * 1000) / 1000;
+    j["outlier"] = outlier();
+    nlohmann::ordered_json standing = nlohmann::ordered_json::array();
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    const auto rounded = [](double v, double scale) { return std::round(v * scale) / scale; };
     for (const PointResult& p : points) {
         nlohmann::ordered_json o;
         o["step"] = p.step;
@@ -581,8 +635,31 @@ std::string AlignReport::toJson() const {
         o["tries"] = p.tries;
         o["result"] = p.outcome();
         if (!p.note.empty()) o["note"] = p.note;
+        if (p.historySize > 0) {
+            nlohmann::ordered_json pred;
+            pred["history"] = p.historySize;
+            if (p.predictedValue) pred["value"] = *p.predictedValue;
+            pred["slope"] = p.predictedSlope ? nlohmann::ordered_json(rounded(*p.predictedSlope, 1e6)) : nullptr;
+            o["prediction"] = pred;
+        } else {
+            o["prediction"] = nullptr;
+        }
+        if (p.slope) o["slope"] = rounded(*p.slope, 1e6);
+        if (p.deviation) o["deviations"] = rounded(p.deviation->deviations, 100);
+        if (p.standsOut) {
+            o["stands_out"] = true;
+            nlohmann::ordered_json s;
+            s["step"] = p.step;
+            s["item"] = p.item;
+            s["point"] = p.point;
+            s["final_value"] = p.finalValue;
+            s["history_median"] = p.deviation->median;
+            s["deviations"] = rounded(p.deviation->deviations, 100);
+            standing.push_back(s);
+        }
         list.push_back(o);
     }
+    j["outlier_points"] = standing;
     j["points"] = list;
     // Instrument replies, file names and notes may carry bytes that are not
     // UTF-8: U+FFFD stands in for them.

@@ -25,6 +25,12 @@
 // model's finishing commands run on every way out once the instrument has
 // been spoken to.
 //
+// With a history of earlier radios (SetPredictor) a point starts where the
+// predictor says instead of at the value the radio holds, and the first
+// miss is corrected with the history's slope; what follows is the search
+// above, with the tries made so far. Without history (the first radio of a
+// model, or history switched off) every point runs as described above.
+//
 // The transmitter is never left keyed: whatever ends a point (the target
 // reached, a failure, Stop, a silent instrument, a lost radio, an exception)
 // the keying is undone with the transmit-off (action 1) or receive-off
@@ -39,6 +45,7 @@
 #include <vector>
 
 #include "align/AlignRadio.h"
+#include "align/Predictor.h"
 #include "align/Procedure.h"
 #include "instrument/Instrument.h"
 #include "instrument/InstrumentModel.h"
@@ -70,6 +77,15 @@ struct PointResult {
     bool endedRun = false;          // the run ended at this point (stopped, or a failure)
     std::string note;               // why a point failed
     std::vector<AlignTry> trace;
+    // What the history of earlier radios offered (historySize 0: nothing).
+    int historySize = 0;
+    std::optional<int> predictedValue;
+    std::optional<double> predictedSlope;
+    // Reading per value step on this radio (from its tries), else the history's.
+    std::optional<double> slope;
+    // How far the final value lies from the history (enough history only).
+    std::optional<Deviation> deviation;
+    bool standsOut = false;         // further from the history than kOutlierDeviations
 
     // "pass", "fail" or "stopped", as the report and the records say it.
     const char* outcome() const { return pass ? "pass" : stopped ? "stopped" : "fail"; }
@@ -90,6 +106,8 @@ struct AlignReport {
 
     int passed() const;
     int failed() const;  // every point that did not pass, a stopped one too
+    // A point's final value lies far outside the history of its model.
+    bool outlier() const;
     bool complete() const { return error.ok(); }
     // The report as JSON (summary and one object per point) and as CSV
     // (one line per point, with a header line). Neither throws: text that is
@@ -121,6 +139,9 @@ public:
     void SetEvents(AlignEvents events) { events_ = std::move(events); }
     // Where each point's result is recorded (the calibration records).
     void SetRecordSink(std::function<void(const PointResult&)> sink) { recordSink_ = std::move(sink); }
+    // The history of earlier radios of the model; none (the default): every
+    // point starts at the value the radio holds.
+    void SetPredictor(std::optional<Predictor> predictor) { predictor_ = std::move(predictor); }
     // A flag that stops the run when set (Ctrl+C in the command-line tool).
     void SetStopFlag(const std::atomic<bool>* flag) { externalStop_ = flag; }
     // Asks the run to stop at the next exchange; safe from any thread.
@@ -157,6 +178,8 @@ private:
     AlignReport* report_ = nullptr;
     bool instrumentSpokenTo_ = false;
     int lastSent_ = -1;  // the value of the point's last adjustment sent
+    std::optional<Predictor> predictor_;
+    std::vector<int> ownOffsets_;  // this radio against the history on the step's points so far
 };
 
 }  // namespace varnel

@@ -5,6 +5,7 @@
 #include <memory>
 #include <set>
 
+#include "align/AlignHistory.h"
 #include "data/Global.h"
 #include "records/Recorder.h"
 #include "util/FileAccess.h"
@@ -22,6 +23,8 @@ std::string AlignRecordDetail(const PointResult& p) {
                       p.tolerance, p.unit.c_str(), p.tries);
     }
     std::string detail = text;
+    if (const std::string pred = PredictorDetail(p.predictedValue, p.slope, p.historySize); !pred.empty())
+        detail += ", " + pred;
     detail += ", " + p.step;
     if (!p.note.empty()) detail += "; " + p.note;
     return detail;

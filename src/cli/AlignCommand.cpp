@@ -4,6 +4,11 @@
 // instrument over its remote interface, and prints the report. Ctrl+C stops
 // the run at the next exchange; the transmitter is unkeyed before the tool
 // exits. The options and exit codes are those of every command (Cli.h).
+//
+// Each point starts from the history of the radios of the same model and
+// firmware in the calibration records (unless --no-history). With
+// --batch N and the virtual radio, N virtual radios with serials of their
+// own are aligned one after the other, each learning from those before.
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -12,13 +17,18 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "align/AlignEngine.h"
+#include "align/AlignHistory.h"
 #include "align/AlignRecords.h"
 #include "cli/Cli.h"
 #include "data/Global.h"
 #include "instrument/VirtualInstrument.h"
 #include "protocol/RadioSession.h"
+#include "protocol/Sendcmd.h"
 #include "records/Recorder.h"
 #include "util/FileAccess.h"
 
@@ -96,6 +106,21 @@ std::optional<int> OpenTheInstrument(const Options& options, const InstrumentMod
     return std::nullopt;
 }
 
+// The history of the radio's model and firmware in the calibration
+// records; nothing with --no-history, without records or without history.
+std::optional<Predictor> LoadPredictor(const Options& options) {
+    RecordStore* store = CalibrationRecorder().store();
+    if (options.noHistory || store == nullptr) return std::nullopt;
+    Result<std::vector<HistoryEntry>> history =
+        LoadAlignHistory(*store, radioInfo.modelName(), radioInfo.firmwareVersion());
+    if (!history) {
+        RecordWarning(history.error().Wrapped("the points start at the radio's values"));
+        return std::nullopt;
+    }
+    if (history->empty()) return std::nullopt;
+    return Predictor(history.value());
+}
+
 // Runs the procedure with Ctrl+C wired to the engine's stop flag, printing
 // each point as it ends.
 AlignReport RunProcedure(const Options& options, const Procedure& procedure, AlignRadio& radio,
@@ -103,6 +128,7 @@ AlignReport RunProcedure(const Options& options, const Procedure& procedure, Ali
     interrupted = false;
     auto previousHandler = std::signal(SIGINT, OnInterrupt);
     AlignEngine engine(procedure, radio, instrument, model);
+    engine.SetPredictor(LoadPredictor(options));
     engine.SetStopFlag(&interrupted);
     AlignEvents events;
     events.pointDone = [&options](const PointResult& p) {
@@ -129,11 +155,9 @@ void LeaveTunerMode(bool wasInTunerMode) {
     }
 }
 
-// The report on standard output and in the files asked for, the summary on
-// stderr; false when a file could not be written.
-bool PrintReport(const Options& options, const AlignReport& report) {
-    const std::string json = report.ToJson();
-    const std::string csv = report.ToCsv();
+// The reports on standard output and in the files asked for; false when a
+// file could not be written.
+bool WriteReports(const Options& options, const std::string& json, const std::string& csv) {
     std::fputs(options.format == "csv" ? csv.c_str() : json.c_str(), stdout);
     std::fflush(stdout);
     bool written = true;
@@ -144,12 +168,177 @@ bool PrintReport(const Options& options, const AlignReport& report) {
             written = false;
         }
     }
+    return written;
+}
+
+double TriesPerPoint(const AlignReport& report) {
+    if (report.points.empty()) return 0;
+    int tries = 0;
+    for (const PointResult& p : report.points) tries += p.tries;
+    return static_cast<double>(tries) / static_cast<double>(report.points.size());
+}
+
+// "; stands out: High power 400-470 MHz point 3 (value 201, 6.2 deviations)" for an outlier.
+std::string OutlierText(const AlignReport& report) {
+    if (!report.outlier()) return {};
+    std::string text = "; stands out from its model's history:";
+    char part[64];
+    bool first = true;
+    for (const PointResult& p : report.points) {
+        if (!p.standsOut) continue;
+        std::snprintf(part, sizeof part, " point %d (value %d, %.1f deviations)", p.point, p.finalValue,
+                      p.deviation->deviations);
+        text += (first ? " " : ", ") + p.step + part;
+        first = false;
+    }
+    return text;
+}
+
+// The summary of one run on stderr.
+void PrintSummary(const Options& options, const AlignReport& report) {
     char summary[160];
     std::snprintf(summary, sizeof summary, "%d passed, %d failed, %.2f s, %llu exchanges", report.passed(),
                   report.failed(), report.seconds, static_cast<unsigned long long>(report.exchanges));
-    Progress(options, summary);
+    Progress(options, summary + OutlierText(report));
     if (!report.error.ok()) Fail(report.error.Wrapped("the run ended early"));
-    return written;
+}
+
+// The exit status of a run that has been reported.
+int RunExitCode(const AlignReport& report) {
+    // Once the run is under way, data that make no sense are the
+    // instrument's: a reading that is no number, a model without the step's
+    // measurement.
+    if (!report.error.ok()) return report.error.code() == ErrorCode::BadData ? kInstrument : ExitCodeFor(report.error);
+    return report.failed() == 0 ? kOk : kDiffers;
+}
+
+// One radio of the run: open it and the instrument, enter tuner mode, run,
+// leave. The exit status when it could not start, else its report.
+struct RadioRun {
+    std::optional<int> refused;
+    AlignReport report;
+};
+
+RadioRun AlignOneRadio(const Options& options, const Procedure& procedure, const InstrumentModel& model,
+                       bool openRecords) {
+    RadioRun run;
+    Links links(options);
+    if (VirtualBackend* virtualBackend = links.backend.virtualBackend()) {
+        if (Error e = ApplyCliFaults(options.virtualFaults, *virtualBackend, links.logRadio); !e.ok()) {
+            Fail(e);
+            run.refused = kUsage;
+            return run;
+        }
+        // A serial makes the virtual radio one of its kind (VirtualRadio::setSerial).
+        if (!options.serial.empty()) virtualBackend->radio().setSerial(options.serial);
+    }
+    if (std::optional<int> status = OpenTheInstrument(options, model, links)) {
+        run.refused = status;
+        return run;
+    }
+
+    // Tuner mode first, so that the calibration records know the radio.
+    SendcmdAlignRadio radio;
+    const bool wasInTunerMode = inTunerMode;
+    if (Error e = radio.Prepare(); !e.ok()) {
+        Fail(e);
+        run.refused = ExitCodeFor(e);
+        return run;
+    }
+    if (openRecords) SetUpRecords(options);
+    CalibrationRecorder().SetSerial(options.serial);
+    if (!wasInTunerMode) RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
+
+    TraceContext trace;
+    TraceProcedureFile(trace, options.procedure);
+    trace.instrumentIdn = links.identity;
+    run.report = RunProcedure(options, procedure, radio, links.instrument.get(), model, trace);
+    LeaveTunerMode(wasInTunerMode);
+    return run;
+}
+
+// The serial of radio `index` (1-based) of a batch: the given serial with
+// "-N", else "VB" and nine digits (12 characters, as the information block
+// holds them).
+std::string BatchSerial(const Options& options, int index) {
+    char text[32];
+    if (!options.serial.empty()) {
+        std::snprintf(text, sizeof text, "-%d", index);
+        return options.serial + text;
+    }
+    std::snprintf(text, sizeof text, "VB%010d", index);
+    return text;
+}
+
+// --batch N: N virtual radios one after the other, each recorded, so that
+// each one learns from those before it.
+int AlignBatch(const Options& options, const Procedure& procedure, const InstrumentModel& model) {
+    nlohmann::ordered_json radios = nlohmann::ordered_json::array();
+    int firstPass = 0, status = kOk, done = 0;
+    long tries = 0, points = 0, laterTries = 0, laterPoints = 0;
+    double seconds = 0, firstTries = 0;
+    for (int i = 1; i <= options.batch && !interrupted; ++i) {
+        Options one = options;
+        one.serial = BatchSerial(options, i);
+        ResetPollState();
+        RadioRun run = AlignOneRadio(one, procedure, model, i == 1);
+        if (run.refused) {
+            status = *run.refused;
+            break;
+        }
+        const AlignReport& report = run.report;
+        ++done;
+        const bool passed = report.complete() && report.failed() == 0;
+        firstPass += passed ? 1 : 0;
+        seconds += report.seconds;
+        for (const PointResult& p : report.points) {
+            tries += p.tries;
+            if (i == 1) firstTries += p.tries;
+            else laterTries += p.tries;
+            ++points;
+            if (i > 1) ++laterPoints;
+        }
+        int history = 0;
+        for (const PointResult& p : report.points) history = std::max(history, p.historySize);
+        char line[200];
+        std::snprintf(line, sizeof line, "radio %d/%d %s: %d passed, %d failed, %.2f tries per point, %.2f s, history of %d radios",
+                      i, options.batch, one.serial.c_str(), report.passed(), report.failed(), TriesPerPoint(report),
+                      report.seconds, history);
+        Progress(options, line + OutlierText(report));
+        nlohmann::ordered_json entry;
+        entry["serial"] = one.serial;
+        entry["report"] = nlohmann::ordered_json::parse(report.ToJson(), nullptr, false);
+        radios.push_back(entry);
+        if (!report.error.ok()) {
+            Fail(report.error.Wrapped("the run of " + one.serial + " ended early"));
+            status = RunExitCode(report);
+            break;
+        }
+        if (status == kOk) status = RunExitCode(report);
+    }
+    char line[240];
+    const double yield = done > 0 ? 100.0 * firstPass / done : 0;
+    std::snprintf(line, sizeof line,
+                  "batch: %d radios, %d passed first time (%.1f %%), %.2f tries per point (radio 1 %.2f, later radios "
+                  "%.2f), %.2f s",
+                  done, firstPass, yield, points > 0 ? static_cast<double>(tries) / points : 0.0,
+                  points - laterPoints > 0 ? firstTries / static_cast<double>(points - laterPoints) : 0.0,
+                  laterPoints > 0 ? static_cast<double>(laterTries) / laterPoints : 0.0, seconds);
+    Progress(options, line);
+    nlohmann::ordered_json j;
+    j["radios_aligned"] = done;
+    j["first_pass"] = firstPass;
+    j["first_pass_yield"] = std::round(yield * 10) / 10;
+    j["tries_per_point"] = points > 0 ? std::round(1000.0 * tries / points) / 1000 : 0.0;
+    j["later_tries_per_point"] = laterPoints > 0 ? std::round(1000.0 * laterTries / laterPoints) / 1000 : 0.0;
+    j["seconds"] = std::round(seconds * 1000) / 1000;
+    j["history"] = !options.noHistory;
+    j["radios"] = radios;
+    const std::string json = j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    const bool written = WriteReports(options, json, json);
+    FinishRecords();
+    if (status == kOk && !written) return kFileError;
+    return status;
 }
 
 }  // namespace
@@ -157,6 +346,14 @@ bool PrintReport(const Options& options, const AlignReport& report) {
 int CmdAlign(const Options& options) {
     if (options.procedure.empty() || options.instrument.empty()) {
         Fail("align needs --procedure FILE and --instrument URL (see varnel-cli align --help)");
+        return kUsage;
+    }
+    if (options.batch > 0 && !options.virtualRadio) {
+        Fail("--batch aligns virtual radios only (add --virtual-radio)");
+        return kUsage;
+    }
+    if (options.batch > 0 && (options.format == "csv" || !options.csvPath.empty())) {
+        Fail("--batch writes its report as JSON only (no --format csv, no --csv)");
         return kUsage;
     }
     if (options.instrument == "virtual" && !options.virtualRadio) {
@@ -175,41 +372,16 @@ int CmdAlign(const Options& options) {
         return InputFileExitCode(model.error());
     }
 
-    Links links(options);
-    if (VirtualBackend* virtualBackend = links.backend.virtualBackend()) {
-        if (Error e = ApplyCliFaults(options.virtualFaults, *virtualBackend, links.logRadio); !e.ok()) {
-            Fail(e);
-            return kUsage;
-        }
-    }
-    if (std::optional<int> status = OpenTheInstrument(options, model.value(), links)) return *status;
+    if (options.batch > 0) return AlignBatch(options, procedure.value(), model.value());
 
-    // Tuner mode first, so that the calibration records know the radio.
-    SendcmdAlignRadio radio;
-    const bool wasInTunerMode = inTunerMode;
-    if (Error e = radio.Prepare(); !e.ok()) {
-        Fail(e);
-        return ExitCodeFor(e);
-    }
-    SetUpRecords(options);
-    if (!wasInTunerMode) RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
-
-    TraceContext trace;
-    TraceProcedureFile(trace, options.procedure);
-    trace.instrumentIdn = links.identity;
-    const AlignReport report =
-        RunProcedure(options, procedure.value(), radio, links.instrument.get(), model.value(), trace);
-    LeaveTunerMode(wasInTunerMode);
-    const bool written = PrintReport(options, report);
+    const RadioRun run = AlignOneRadio(options, procedure.value(), model.value(), true);
+    if (run.refused) return *run.refused;
+    const bool written = WriteReports(options, run.report.ToJson(), run.report.ToCsv());
+    PrintSummary(options, run.report);
     FinishRecords();
-    if (!report.error.ok()) {
-        // Once the run is under way, data that make no sense are the
-        // instrument's: a reading that is no number, a model without the
-        // step's measurement.
-        return report.error.code() == ErrorCode::BadData ? kInstrument : ExitCodeFor(report.error);
-    }
+    if (!run.report.error.ok()) return RunExitCode(run.report);
     if (!written) return kFileError;
-    return report.failed() == 0 ? kOk : kDiffers;
+    return RunExitCode(run.report);
 }
 
 }  // namespace varnel::cli

@@ -66,6 +66,8 @@ struct Options {
     // align
     std::string procedure, instrument, instrumentModel, jsonPath, csvPath;
     int timeoutMs = 2000;
+    int batch = 0;           // --batch N: N virtual radios one after the other
+    bool noHistory = false;  // every point starts at the radio's value
 };
 
 // A whole decimal number from low to high, nothing else (no sign other than

@@ -17,6 +17,8 @@ namespace {
 
 // The longest instrument reply time-out --timeout accepts: ten minutes.
 constexpr long long kMaxTimeoutMs = 600000;
+// The most virtual radios one --batch aligns.
+constexpr long long kMaxBatch = 1000;
 
 struct CommandInfo {
     const char* synopsis;
@@ -37,6 +39,9 @@ constexpr const char* kAlignDetails =
     "  --format json|csv       the report on standard output (default json)\n"
     "  --json FILE, --csv FILE  the report also into files (checked before the run)\n"
     "  --log                   every frame as a log line on standard error\n"
+    "  --no-history            start every point at the radio's value, not from the radios before\n"
+    "  --batch N               align N virtual radios (with --virtual-radio) one after the other,\n"
+    "                          each with its own serial, each learning from those before (1 to 1000)\n"
     "exit status: 0 every point passed, 1 a point failed, 2 usage, 3 procedure for another model,\n"
     "  5-12 as for every command (radio, files), 15 the instrument failed, 16 Ctrl+C\n";
 
@@ -77,10 +82,11 @@ const std::map<std::string, CommandInfo>& Commands() {
           2}},
         {"align",
          {"align --procedure FILE --instrument URL [--model FILE] [--timeout MS] [--format json|csv] [--json FILE] "
-          "[--csv FILE]",
+          "[--csv FILE] [--no-history] [--batch N]",
           "automatic alignment with a measuring instrument; the report goes to standard output",
           With(kRadioOptions,
-               {"--procedure", "--instrument", "--model", "--timeout", "--format", "--json", "--csv"}),
+               {"--procedure", "--instrument", "--model", "--timeout", "--format", "--json", "--csv",
+                "--no-history", "--batch"}),
           0, kAlignDetails}},
     };
     return kCommands;
@@ -89,7 +95,8 @@ const std::map<std::string, CommandInfo>& Commands() {
 const std::set<std::string> kValued = {"--virtual-faults", "--lang",      "--serial",     "--format",
                                        "--model",          "--event",     "--since",      "--until",
                                        "--limit",          "--output",    "--procedure",  "--instrument",
-                                       "--timeout",        "--json",      "--csv",        "--by"};
+                                       "--timeout",        "--json",      "--csv",        "--by",
+                                       "--batch"};
 
 void Usage(std::FILE* out) {
     std::fprintf(out, "usage: varnel-cli COMMAND [ARGUMENTS] [OPTIONS]\n\ncommands:\n");
@@ -139,6 +146,7 @@ const std::pair<const char*, std::string Options::*> kTextOptions[] = {
 const std::pair<const char*, bool Options::*> kFlagOptions[] = {
     {"--log", &Options::log},     {"--quiet", &Options::quiet},          {"--verify", &Options::verify},
     {"--force", &Options::force}, {"--no-records", &Options::noRecords},
+    {"--no-history", &Options::noHistory},
 };
 
 // A number option's value from low to high; false after saying what is wrong.
@@ -200,6 +208,8 @@ bool SetOption(const std::string& name, const std::string& value, bool hasValue,
         return SetNumber(name, value, 0, std::numeric_limits<int>::max(), options.limit);
     } else if (name == "--timeout") {
         return SetNumber(name, value, 1, kMaxTimeoutMs, options.timeoutMs);
+    } else if (name == "--batch") {
+        return SetNumber(name, value, 1, kMaxBatch, options.batch);
     }
     return true;
 }

@@ -139,27 +139,34 @@ double VirtualInstrument::SteadyReading(Quantity quantity, int item, int point, 
     const TuningItem* entry = FindItem(item);
     const Page page = entry != nullptr ? entry->page : Page::None;
     const double v = value;
+    // This radio around its model's curve: mostly shared by the points of an
+    // item (an amplifier, a crystal, a modulator of its own), a little per point.
+    const VirtualRadio& radio = *radio_;
     switch (quantity) {
         case Quantity::Power: {
             if (page != Page::Power && page != Page::PowerMobile) return 36.0;  // the carrier as it is
             double pmax = 6.0 + 1.0 * unit(item, point, 1);
             if (entry->column == PowerColumn::Low) pmax = 1.6 + 0.4 * unit(item, point, 1);
             if (entry->column == PowerColumn::Middle) pmax = 3.5 + 0.5 * unit(item, point, 1);
-            const double gamma = 1.6 + 0.4 * unit(item, point, 2);
+            pmax *= 1.0 + 0.12 * radio.spread(item, 0, 11) + 0.03 * radio.spread(item, point, 12);
+            const double gamma = 1.6 + 0.4 * unit(item, point, 2) + 0.03 * radio.spread(item, 0, 13);
             const double watts = pmax * std::pow((v + 8.0) / 263.0, gamma);
             return 10.0 * std::log10(watts * 1000.0);
         }
         case Quantity::FrequencyError: {
             if (page != Page::FerqStability) return 0.0;
-            const double center = 100.0 + 56.0 * unit(item, point, 3);
-            const double slope = 10.0 + 4.0 * unit(item, point, 4);
+            const double center = 100.0 + 56.0 * unit(item, point, 3) + 5.0 * radio.spread(0, 0, 21) +
+                                  1.0 * radio.spread(item, point, 22);
+            const double slope = (10.0 + 4.0 * unit(item, point, 4)) * (1.0 + 0.05 * radio.spread(item, 0, 23));
             return (v - center) * slope;
         }
         case Quantity::Deviation: {
             if (page != Page::Ctcss || entry->keying != ItemKeying::Transmit)
                 return 0.0;
-            const double slope = 3.0 + 1.5 * unit(item, point, 5);
-            const double offset = 20.0 + 40.0 * unit(item, point, 6);
+            const double slope = (3.0 + 1.5 * unit(item, point, 5)) *
+                                 (1.0 + 0.05 * radio.spread(item, 0, 31) + 0.01 * radio.spread(item, point, 32));
+            const double offset = 20.0 + 40.0 * unit(item, point, 6) + 12.0 * radio.spread(item, 0, 33) +
+                                  3.0 * radio.spread(item, point, 34);
             return slope * v + offset;
         }
         case Quantity::Voltage:
@@ -183,7 +190,8 @@ double VirtualInstrument::reading(Quantity quantity) {
     }
     static const std::map<Quantity, double> kNoise = {
         {Quantity::Power, 0.02}, {Quantity::FrequencyError, 2.0}, {Quantity::Deviation, 2.0}};
-    const double u = unit(-1, 0, static_cast<int>(++noiseCounter_ & 0x7FFFFFF));
+    // The noise of this radio's readings: its own seeded sequence.
+    const double u = unit(-1, static_cast<int>(radio_->spreadSeed() & 0xFFFFFF), static_cast<int>(++noiseCounter_ & 0x7FFFFFF));
     return value + noise_ * kNoise.at(quantity) * (2.0 * u - 1.0);
 }
 

@@ -7,8 +7,10 @@
 // reported to the instrument (VirtualRadio::setLiveObserver), and the
 // reading of the item being transmitted comes from a response curve of the
 // item's value. The curves are monotonic in the value, differ per radio
-// (seeded), per item and per point, carry a little noise and need a settle
-// time after each change before they show the new value.
+// model (seeded), per item and per point, carry a little noise and need a
+// settle time after each change before they show the new value. A radio with
+// a serial (VirtualRadio::setSerial) lies around its model's curves by its
+// own offsets and slopes, with its own noise.
 //
 // Commands (case-insensitive):
 //   *IDN?  *RST  *CLS  *OPC?  SYST:ERR?

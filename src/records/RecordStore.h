@@ -115,8 +115,8 @@ struct RecordsQueueState {
 struct RecordFilter {
     std::string serial;     // exact, empty = any
     std::string modelName;  // exact, empty = any
-    std::string event;      // exact, empty = any
     std::string firmware;   // exact, empty = any
+    std::string event;      // exact, empty = any
     std::string since;      // recordedAt >= since (ISO text), empty = any
     std::string until;      // recordedAt < until, empty = any
     int limit = 0;          // 0 = all

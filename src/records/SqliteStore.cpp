@@ -197,8 +197,8 @@ public:
         };
         add(filter.serial, " AND serial = ?");
         add(filter.modelName, " AND model_name = ?");
-        add(filter.event, " AND event = ?");
         add(filter.firmware, " AND firmware = ?");
+        add(filter.event, " AND event = ?");
         add(filter.since, " AND recorded_at >= ?");
         add(filter.until, " AND recorded_at < ?");
         sql += " ORDER BY id";

@@ -335,6 +335,26 @@ VirtualRadio::VirtualRadio(VirtualPreset preset)
       live_(stored_),
       factory_(VirtualPresetFactoryImage(preset)) {}
 
+void VirtualRadio::setSerial(const std::string& serial) {
+    serial_ = serial;
+    for (std::size_t i = 0; i < 12; ++i) info_.bytes[96 + i] = i < serial.size() ? static_cast<std::uint8_t>(serial[i]) : 0;
+    // FNV-1a of the serial; 0 is kept for "no spread".
+    std::uint32_t h = 2166136261u;
+    for (unsigned char c : serial) h = (h ^ c) * 16777619u;
+    spreadSeed_ = serial.empty() ? 0 : (h == 0 ? 1 : h);
+}
+
+double VirtualRadio::spread(int item, int point, int salt) const {
+    if (spreadSeed_ == 0) return 0;
+    std::uint64_t x = (static_cast<std::uint64_t>(spreadSeed_) << 32) ^ (static_cast<std::uint64_t>(item & 0xFFFF) << 16) ^
+                      (static_cast<std::uint64_t>(point & 0xFF) << 8) ^ static_cast<std::uint64_t>(salt & 0xFF);
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    x ^= x >> 31;
+    return static_cast<double>(x >> 11) / 4503599627370496.0 - 1.0;  // [-1, 1)
+}
+
 void VirtualRadio::setStoredImage(const TunerImage& image) {
     stored_ = image;
     live_ = image;
@@ -646,8 +666,10 @@ std::vector<std::uint8_t> VirtualRadio::reading(int item, int point, std::size_t
             value = live_[at];
         }
         if (page == Page::Sql) {
-            // The measured threshold wanders a little around the set value.
-            value = clampByte(value + triangle(clock_, 8, 6) - 3);
+            // The measured threshold wanders a little around the set value;
+            // each radio's receiver sits a little off its model's.
+            const int own = static_cast<int>(std::lround(6.0 * spread(item, 0, 1) + 1.5 * spread(item, point, 2)));
+            value = clampByte(value + own + triangle(clock_, 8, 6) - 3);
         }
         out.push_back(value);
     }

@@ -184,6 +184,21 @@ public:
     using LiveObserver = std::function<void(const LiveSet& set, bool transmitting, bool receiving)>;
     void setLiveObserver(LiveObserver observer) { liveObserver_ = std::move(observer); }
 
+    // ---- spread between radios ---------------------------------------------
+    // The serial number, also in the information block (bytes 96 to 107, cut
+    // to 12 characters). A radio given one differs from the other radios of
+    // its model as real ones do: its own squelch reading and the coupled test
+    // set's curves move by offsets and slopes seeded by the serial, and the
+    // test set's reading noise follows the same seed, so one serial always
+    // gives the same radio. Without a serial (seed 0) every radio of a preset
+    // is the same.
+    void setSerial(const std::string& serial);
+    const std::string& serial() const { return serial_; }
+    std::uint32_t spreadSeed() const { return spreadSeed_; }
+    // This radio's share of the spread for (item, point, salt), in [-1, 1);
+    // 0 without a serial.
+    double spread(int item, int point, int salt) const;
+
     // ---- readings --------------------------------------------------------
     // Fixes what read-backs of `itemCode` report: the bytes after the item
     // byte (cut or zero-padded to the reply's room). Stays until cleared.
@@ -264,6 +279,9 @@ private:
     unsigned keyedQueries_ = 0;  // read-backs since the transmitter was keyed
     std::optional<LiveSet> lastLiveSet_;
     LiveObserver liveObserver_;
+
+    std::string serial_;
+    std::uint32_t spreadSeed_ = 0;
 
     std::map<int, std::vector<std::uint8_t>> fixedReadings_;
     std::uint32_t frames_ = 0;

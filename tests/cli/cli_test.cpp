@@ -480,6 +480,61 @@ TEST_F(Cli, AFailedPointIsExitCodeOneAndTheReportNeutralisesFormulas) {
     EXPECT_NE(r.out.find("\n\"'=SUM(1)\","), std::string::npos) << r.out;
 }
 
+// Three virtual radios in a row, each recorded: the second and the third
+// start from the records of those before and need fewer tries; with
+// --no-history every radio searches from its own values.
+TEST_F(Cli, AlignBatchLearnsFromTheRadiosBefore) {
+    std::ofstream(path("p.json")) << R"({"name": "Power", "steps": [
+      {"name": "High power", "item": 19, "points": [1, 2, 3, 4, 5], "keying": "transmit", "setup": "transmit",
+       "measure": "power", "target": 37.0, "tolerance": 0.2, "unit": "dBm", "settle_ms": 25},
+      {"name": "Low power", "item": 18, "points": [1, 2, 3, 4, 5], "keying": "transmit", "setup": "transmit",
+       "measure": "power", "target": 30.0, "tolerance": 0.2, "unit": "dBm", "settle_ms": 25}]})";
+    const std::string align = "align --procedure " + path("p.json") + " --instrument virtual --virtual-radio ";
+    struct Case {
+        const char* options;
+        int radios;
+        bool history;
+    };
+    const Case cases[] = {{"--batch 3", 3, true}, {"--batch 2 --no-history", 2, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        fs::remove_all(dir_ / "data");
+        const CliRun r = cli(align + c.options);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const nlohmann::json batch = nlohmann::json::parse(r.out);
+        ASSERT_EQ(batch["radios"].size(), static_cast<std::size_t>(c.radios));
+        EXPECT_EQ(batch["first_pass_yield"], 100.0);
+        std::vector<double> tries;
+        for (int i = 0; i < c.radios; ++i) {
+            const nlohmann::json& report = batch["radios"][static_cast<std::size_t>(i)]["report"];
+            ASSERT_EQ(report["points"].size(), 10u);
+            int sum = 0;
+            for (const nlohmann::json& p : report["points"]) {
+                EXPECT_EQ(p["result"], "pass");
+                EXPECT_NEAR(p["reading"].get<double>(), p["target"].get<double>(), p["tolerance"].get<double>());
+                sum += p["tries"].get<int>();
+                if (i == 0 || !c.history) {
+                    EXPECT_TRUE(p["prediction"].is_null());
+                } else {
+                    EXPECT_EQ(p["prediction"]["history"], i);
+                }
+            }
+            tries.push_back(sum / 10.0);
+            EXPECT_NE(r.err.find("radio " + std::to_string(i + 1) + "/" + std::to_string(c.radios) + " "),
+                      std::string::npos) << r.err;
+        }
+        if (c.history) {
+            EXPECT_LT(tries[1], tries[0]);
+            EXPECT_LT(tries[2], tries[0]);
+        }
+        EXPECT_NE(r.err.find("batch: " + std::to_string(c.radios) + " radios"), std::string::npos) << r.err;
+        // Each radio went to the records under a serial of its own.
+        const CliRun listed = cli("records list --serial VB0000000002 --event align");
+        EXPECT_EQ(listed.status, 0) << listed.err;
+        EXPECT_NE(listed.out.find("VB0000000002"), std::string::npos) << listed.out;
+    }
+}
+
 TEST_F(Cli, CtrlCStopsTheAlignmentWithItsOwnExitCode) {
     // Ctrl+C once the first point is done (its progress line is on stderr).
     const std::string err = path("err.txt");
@@ -508,6 +563,10 @@ TEST_F(Cli, OptionsArgumentsAndNumbersAreChecked) {
         "align --procedure p.json --instrument virtual --virtual-radio --colour",
         "align --instrument virtual --virtual-radio",
         "align --procedure p.json --instrument virtual",
+        "align --procedure p.json --instrument virtual --virtual-radio --batch 0",
+        "align --procedure p.json --instrument virtual --virtual-radio --batch 1001",
+        "align --procedure p.json --instrument tcp://127.0.0.1:1 --batch 3",
+        "align --procedure p.json --instrument virtual --virtual-radio --batch 3 --format csv",
         "records list --limit 99999999999",
         "records list --limit -1",
         "records show 99999999999999999999",

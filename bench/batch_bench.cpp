@@ -1,0 +1,257 @@
+// A line's day in small: ten large virtual radios with serials of their own
+// (each lies around the model's curves by its own offsets, slopes and
+// noise), aligned one after the other with the whole example procedure,
+// each recorded in a fresh SQLite records file so that radios 2 to 10 start
+// from the history of those before; then the same batch with history off.
+//
+// The one-try floor of a radio is what its run cannot go below if every
+// point passes on its first reading: per point one selection, one keying,
+// one live-set and one unkeying (four exchanges), one settle time and one
+// reading, plus the saves of the steps and the instrument's set-up commands,
+// each at the cost this run measured for it. Goals: radios 2 to 10 average
+// at most 1.5 tries per point and at most 1.5 times their floor, and the
+// batch's first-pass yield is not below the search's.
+//
+//   build/varnel_bench --benchmark_filter=AlignBatch
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "align/AlignEngine.h"
+#include "align/AlignHistory.h"
+#include "align/AlignRecords.h"
+#include "data/Global.h"
+#include "instrument/VirtualInstrument.h"
+#include "protocol/Sendcmd.h"
+#include "records/Recorder.h"
+#include "sim/VirtualBackend.h"
+
+namespace {
+
+using namespace varnel;
+using Clock = std::chrono::steady_clock;
+
+double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// The radio with the time of its exchanges counted.
+class TimedRadio : public AlignRadio {
+public:
+    Error Prepare() override { return inner_.Prepare(); }
+    bool LargeModel() const override { return inner_.LargeModel(); }
+    int Value(int item, int point) const override { return inner_.Value(item, point); }
+    std::uint32_t Frequency(int band, int point, bool receive) const override {
+        return inner_.Frequency(band, point, receive);
+    }
+    Error SetItem(int item, int action, int point, int value, std::uint32_t frequency) override {
+        return timed([&] { return inner_.SetItem(item, action, point, value, frequency); });
+    }
+    Result<int> ReadBack(int item, int point, int value, std::uint32_t frequency) override {
+        // A reading of the radio's own: counted as a reading, not as an exchange.
+        const auto start = Clock::now();
+        Result<int> r = inner_.ReadBack(item, point, value, frequency);
+        readSeconds += since(start);
+        ++readings;
+        return r;
+    }
+    Error Save(int item) override {
+        ++saves;
+        return timed([&] { return inner_.Save(item); });
+    }
+    std::uint64_t Exchanges() const override { return inner_.Exchanges(); }
+
+    double seconds = 0, readSeconds = 0;
+    std::uint64_t exchanges = 0, readings = 0, saves = 0;
+
+private:
+    template <class F>
+    Error timed(F f) {
+        const std::uint64_t before = inner_.Exchanges();
+        const auto start = Clock::now();
+        Error e = f();
+        seconds += since(start);
+        exchanges += inner_.Exchanges() - before;
+        return e;
+    }
+    SendcmdAlignRadio inner_;
+};
+
+// The instrument with the time of its measurements and of everything else counted.
+class TimedInstrument : public Instrument {
+public:
+    explicit TimedInstrument(Instrument& inner) : inner_(inner) {}
+    Error Send(std::string_view command) override {
+        const auto start = Clock::now();
+        Error e = inner_.Send(command);
+        otherSeconds += since(start);
+        return e;
+    }
+    Result<std::string> Query(std::string_view command) override {
+        const auto start = Clock::now();
+        Result<std::string> r = inner_.Query(command);
+        const bool reading = command.rfind("MEAS:", 0) == 0;
+        (reading ? readSeconds : otherSeconds) += since(start);
+        if (reading) ++readings;
+        return r;
+    }
+    std::string Describe() const override { return inner_.Describe(); }
+
+    double readSeconds = 0, otherSeconds = 0;
+    std::uint64_t readings = 0;
+
+private:
+    Instrument& inner_;
+};
+
+struct RadioFigures {
+    double tries = 0;   // per point
+    double seconds = 0;
+    double floor = 0;
+    bool passed = false;
+};
+
+// One virtual radio with serial `serial`, recorded in `store`; with history
+// the run starts from the records of the radios before.
+RadioFigures AlignOne(const Procedure& procedure, const std::string& serial, std::shared_ptr<RecordStore> store,
+                      bool history, std::string& problem) {
+    RadioFigures out;
+    ResetGlobalState();
+    ResetPollState();
+    VirtualBackend backend(VirtualPreset::LargeNewFirmware);
+    backend.radio().setSerial(serial);
+    SetDeviceBackend(&backend);
+    VirtualInstrument test(backend.sharedRadio());
+    if (Error e = test.Start(); !e.ok()) {
+        problem = e.Text();
+        return out;
+    }
+    Result<std::unique_ptr<Instrument>> link = OpenInstrument(test.url(), std::chrono::milliseconds(2000));
+    if (!link) {
+        problem = link.error().Text();
+        return out;
+    }
+    TimedInstrument instrument(*link.value());
+    TimedRadio radio;
+    if (Error e = radio.Prepare(); !e.ok()) {
+        problem = e.Text();
+        return out;
+    }
+    Recorder& recorder = CalibrationRecorder();
+    recorder.SetStore(store);
+    recorder.SetSerial(serial);
+    (void)recorder.Entered(radioInfo, tunerImage);
+    AlignEngine engine(procedure, radio, &instrument, VirtualTestSetModel());
+    if (history) {
+        Result<std::vector<HistoryEntry>> entries =
+            LoadAlignHistory(*store, radioInfo.modelName(), radioInfo.firmwareVersion());
+        if (entries && !entries->empty()) engine.SetPredictor(Predictor(entries.value()));
+    }
+    engine.SetRecordSink(CalibrationRecordSink());
+    const AlignReport report = engine.Run();
+    (void)recorder.Left(tunerImage);
+    out.passed = report.complete() && report.failed() == 0;
+    out.seconds = report.seconds;
+    int tries = 0;
+    for (const PointResult& p : report.points) tries += p.tries;
+    out.tries = report.points.empty() ? 0 : static_cast<double>(tries) / static_cast<double>(report.points.size());
+
+    const double perExchange = radio.exchanges > 0 ? radio.seconds / static_cast<double>(radio.exchanges) : 0;
+    const double perInstrumentReading =
+        instrument.readings > 0 ? instrument.readSeconds / static_cast<double>(instrument.readings) : 0;
+    const double perRadioReading = radio.readings > 0 ? radio.readSeconds / static_cast<double>(radio.readings) : 0;
+    double floor = static_cast<double>(radio.saves) * perExchange + instrument.otherSeconds;
+    for (const PointResult& p : report.points) {
+        const ProcedureStep& step = procedure.steps[static_cast<std::size_t>(p.stepIndex)];
+        const int settle = step.settleMs >= 0 ? step.settleMs : VirtualTestSetModel().settleMs;
+        floor += 4 * perExchange + settle / 1000.0 + (step.radioMeasures() ? perRadioReading : perInstrumentReading);
+    }
+    out.floor = floor;
+    linkHandle.reset();
+    SetDeviceBackend(nullptr);
+    return out;
+}
+
+struct BatchFigures {
+    std::vector<RadioFigures> radios;
+    double laterTries = 0, laterOverFloor = 0, yield = 0;
+};
+
+BatchFigures AlignBatch(const Procedure& procedure, int count, bool history, const std::string& tag,
+                        std::string& problem) {
+    BatchFigures out;
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("varnel-batch-bench-" + tag + "-" +
+                                        std::to_string(Clock::now().time_since_epoch().count()) + ".sqlite");
+    Result<std::unique_ptr<RecordStore>> opened = OpenSqliteStore(file);
+    if (!opened) {
+        problem = opened.error().Text();
+        return out;
+    }
+    std::shared_ptr<RecordStore> store(std::move(opened.value()));
+    int passed = 0;
+    for (int i = 1; i <= count && problem.empty(); ++i) {
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "VB%010d", i);
+        out.radios.push_back(AlignOne(procedure, serial, store, history, problem));
+        const RadioFigures& r = out.radios.back();
+        passed += r.passed ? 1 : 0;
+        if (i > 1) {
+            out.laterTries += r.tries / (count - 1);
+            out.laterOverFloor += (r.floor > 0 ? r.seconds / r.floor : 0) / (count - 1);
+        }
+    }
+    CalibrationRecorder().SetStore(nullptr);
+    store.reset();
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
+    out.yield = count > 0 ? 100.0 * passed / count : 0;
+    return out;
+}
+
+void BM_AlignBatch(benchmark::State& state) {
+    Result<Procedure> procedure = LoadProcedure(std::string(VARNEL_SOURCE_DIR) + "/procedures/large.json");
+    if (!procedure) {
+        state.SkipWithError(procedure.error().Text().c_str());
+        return;
+    }
+    constexpr int kRadios = 10;
+    for (auto _ : state) {
+        std::string problem;
+        const BatchFigures with = AlignBatch(procedure.value(), kRadios, true, "history", problem);
+        const BatchFigures without = AlignBatch(procedure.value(), kRadios, false, "search", problem);
+        if (!problem.empty()) {
+            state.SkipWithError(problem.c_str());
+            break;
+        }
+        double seconds = 0;
+        for (const RadioFigures& r : with.radios) seconds += r.seconds;
+        state.SetIterationTime(seconds);
+        const RadioFigures& first = with.radios.front();
+        std::printf("radio 1 (no history yet): %.2f tries per point, %.2f s, floor %.2f s (%.2f x)\n", first.tries,
+                    first.seconds, first.floor, first.seconds / first.floor);
+        std::printf("radios 2-%d with history: %.2f tries per point, %.2f x one-try floor, first-pass yield %.0f %%\n",
+                    kRadios, with.laterTries, with.laterOverFloor, with.yield);
+        std::printf("radios 2-%d without:      %.2f tries per point, %.2f x one-try floor, first-pass yield %.0f %%\n",
+                    kRadios, without.laterTries, without.laterOverFloor, without.yield);
+        for (std::size_t i = 0; i < with.radios.size(); ++i)
+            std::printf("  radio %2zu: %.2f tries %.2f s (floor %.2f s) | without history %.2f tries %.2f s\n", i + 1,
+                        with.radios[i].tries, with.radios[i].seconds, with.radios[i].floor,
+                        without.radios[i].tries, without.radios[i].seconds);
+        std::printf("batch alignment: later radios %.2f tries per point, %.2f x one-try floor\n", with.laterTries,
+                    with.laterOverFloor);
+        state.counters["later_tries_per_point"] = with.laterTries;
+        state.counters["later_over_floor"] = with.laterOverFloor;
+        state.counters["search_tries_per_point"] = without.laterTries;
+        state.counters["search_over_floor"] = without.laterOverFloor;
+        state.counters["yield_pct"] = with.yield;
+        state.counters["search_yield_pct"] = without.yield;
+        if (with.yield < without.yield) state.SkipWithError("the history lowered the first-pass yield");
+    }
+}
+BENCHMARK(BM_AlignBatch)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
