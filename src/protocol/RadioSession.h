@@ -1,6 +1,7 @@
-// Blocking radio operations over the exchange engine, for the command-line
-// tool, soak runs and automatic alignment. Each operation sends its command
-// and polls every 10 ms in a plain loop with the same rules as the windows:
+// Blocking radio operations, for the command-line tool, soak runs and
+// automatic alignment. Each runs one operation of protocol/RadioOperations.h
+// (the same ones the windows tick from their timers), polling every 10 ms in
+// a plain loop:
 // the information, enter, leave, write-all and factory polls give up silently
 // after 100 ticks (the link is closed and reopened by the next operation),
 // live-sets and saves are re-sent twice before they fail, read-backs are
@@ -21,6 +22,7 @@
 
 #include "data/RadioInfo.h"
 #include "protocol/Exchange.h"
+#include "protocol/RadioOperations.h"
 #include "util/Error.h"
 
 namespace varnel {
@@ -59,8 +61,10 @@ public:
 
 private:
     Error ensureLink();
-    // Polls until the rule's end; Matched is success.
-    TickResult await(std::uint16_t expectedCode, PollRule rule, const std::function<void()>& resend = {});
+    // Ticks an operation every poll interval until it is done, failed or
+    // waits for consent.
+    template <typename Tick>
+    OpStatus run(Tick tick);
     Error failed(const char* what) const;
 
     std::chrono::milliseconds tick_;
