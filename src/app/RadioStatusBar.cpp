@@ -11,6 +11,9 @@
 
 namespace varnel::app {
 
+int StatusPanelWidth(int statusBarWidth) { return statusBarWidth * 94 / 100; }
+
+
 namespace {
 
 QLabel* MakeLabel(QWidget* parent, const char* name) {

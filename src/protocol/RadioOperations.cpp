@@ -52,6 +52,8 @@ int ReplyDataByte(const std::vector<std::uint8_t>& frame, std::size_t index) {
     return at < frame.size() ? frame[at] : 0;
 }
 
+int AcknowledgementStatus(const std::vector<std::uint8_t>& reply) { return reply.size() == 9 ? reply[5] : 0; }
+
 std::uint32_t ReadBackReply::counter(std::size_t index) const {
     // N and E, 32-bit big-endian after the item byte.
     std::uint32_t value = 0;
@@ -242,26 +244,28 @@ void SaveOperation::sent(bool wide) {
     if (7 + size + 3 > sentFrameLength) return;
     record_.item = lastSentFrame[5];
     record_.wide = wide;
-    record_.bytes.assign(lastSentFrame.begin() + 7, lastSentFrame.begin() + 7 + static_cast<std::ptrdiff_t>(size));
+    record_.record.assign(lastSentFrame.begin() + 7, lastSentFrame.begin() + 7 + static_cast<std::ptrdiff_t>(size));
 }
 
 void SaveOperation::send() const {
     // The same item and the same bytes as the first attempt: the image may
     // have moved on since, the radio must store what was meant then.
-    if (record_.bytes.empty()) return;
+    if (record_.record.empty()) return;
     const std::size_t needed = record_.wide ? SaveWideItemSize(record_.item) : SaveItemSize(record_.item);
-    if (record_.bytes.size() < needed) return;
+    if (record_.record.size() < needed) return;
     // A copy: a sender's hook may replace the record while it reads.
     const Record again = record_;
     if (again.wide) {
-        SendSaveWideItem(again.item, again.bytes.data());
+        SendSaveWideItem(again.item, again.record.data());
     } else {
-        SendSaveItem(again.item, again.bytes.data());
+        SendSaveItem(again.item, again.record.data());
     }
 }
 
-OpStatus SaveOperation::tick() {
-    const TickResult result = Tick(cmd::kSaveItem, PollRule::Verify, [this] { send(); });
+OpStatus SaveOperation::tick(bool wide) {
+    const TickResult result = Tick(cmd::kSaveItem, PollRule::Verify, [this, wide] {
+        if (record_.wide == wide) send();
+    });
     if (result == TickResult::GaveUp) return OpStatus::Failed;
     if (result != TickResult::Matched) return OpStatus::Running;
     reply_ = TakeReply();

@@ -54,6 +54,10 @@ bool EnsureRadioLink(OpenError* error);
 // as the cleared reply buffer reads there.
 int ReplyDataByte(const std::vector<std::uint8_t>& frame, std::size_t index);
 
+// The status byte of an acknowledgement (the single payload byte of a 9-byte
+// reply): 0 "done", anything else a refusal; 0 for a longer reply.
+int AcknowledgementStatus(const std::vector<std::uint8_t>& reply);
+
 // The reply of a read-back request: its frame (as long as the command
 // expected) and what it carries.
 struct ReadBackReply {
@@ -174,6 +178,7 @@ public:
     // gives up. Done: reply() holds the acknowledgement, replyBuffer is clear.
     OpStatus tick(const LiveSetRequest& again);
     const std::vector<std::uint8_t>& reply() const { return reply_; }
+    int status() const { return AcknowledgementStatus(reply_); }
 
 private:
     std::vector<std::uint8_t> reply_;
@@ -185,7 +190,7 @@ public:
     struct Record {
         int item = -1;
         bool wide = false;  // SendSaveWideItem
-        std::vector<std::uint8_t> bytes;
+        std::vector<std::uint8_t> record;
     };
     // Builds the record from tunerImage (the 24-byte wide record where the
     // item needs it) and sends 0x0066. False when the item has no record.
@@ -195,9 +200,13 @@ public:
     void sent(bool wide);
     // One tick; a time-out sends exactly the same record again, the third
     // gives up. Done: reply() holds the acknowledgement, replyBuffer is clear.
-    OpStatus tick();
+    OpStatus tick() { return tick(record_.wide); }
+    // The same for the poller of one kind of save: a record of the other
+    // kind is not sent again by it.
+    OpStatus tick(bool wide);
     const Record& record() const { return record_; }
     const std::vector<std::uint8_t>& reply() const { return reply_; }
+    int status() const { return AcknowledgementStatus(reply_); }
 
 private:
     void send() const;
