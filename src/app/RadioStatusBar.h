@@ -30,6 +30,11 @@ public:
     // mode, keying) and shows it; `radioPresent` says whether a radio volume
     // was seen at the last scan.
     void refresh(bool radioPresent);
+    // Every frame of the program, decoded: a reply to the last request shows
+    // as its acknowledgement (read-backs excepted: every two seconds they
+    // would hide what the operator did) or, with a status byte other than
+    // "done", as a refusal. `point` names the point of a save.
+    void followFrame(const DecodedFrame& frame, int point);
     // A request the radio acknowledged; `point` names the point of a save.
     void acknowledged(const DecodedFrame& request, int point, const QDateTime& when = QDateTime::currentDateTime());
     // A failure, kept in the warning colour until the next acknowledgement.
@@ -67,6 +72,7 @@ private:
     bool rx_ = false;
     bool failing_ = false;
     bool haveAck_ = false;
+    DecodedFrame lastRequest_;
     DecodedFrame ack_;
     int ackPoint_ = 0;
     QDateTime when_;

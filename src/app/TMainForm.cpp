@@ -5,8 +5,6 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QIcon>
 #include <QKeySequence>
@@ -14,22 +12,17 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPainter>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTimer>
 #include <QToolBar>
-#include <QTime>
 #include <QToolButton>
-#include <algorithm>
-#include <ctime>
-#include <system_error>
 
 #include "ui/AppFonts.h"
-#include "ui/DialogSeam.h"
 #include "ui/Polling.h"
+#include "ui/DialogSeam.h"
 #include "ui/FeedbackTexts.h"
 #include "app/AppTexts.h"
 #include "app/ArchiveCommands.h"
@@ -38,7 +31,6 @@
 #include "app/TAboutBox.h"
 #include "data/Global.h"
 #include "ui/Selection.h"
-#include "data/Safety.h"
 #include "dialogs/TFactroyForm.h"
 #include "dialogs/TParamForm.h"
 #include "dialogs/TRecordsForm.h"
@@ -46,14 +38,10 @@
 #include "dialogs/TAlignForm.h"
 #include "lang/Loadlanguage.h"
 #include "lang/ErrorText.h"
-#include "protocol/Exchange.h"
 #include "lang/Profile.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/HotplugWatch.h"
-#include "tuning/PointChart.h"
 #include "tuning/TMDIChild.h"
-#include "tuning/TuningFeedback.h"
-#include "util/LocalTime.h"
 
 // The icons live in the library's resources; a static library needs them
 // registered by name.
@@ -83,30 +71,6 @@ void AddRecordsMenuEntry(QWidget* window, QMenu* menu) {
 }
 
 }  // namespace
-
-QString ShortHint(const QString& hint) {
-    const qsizetype bar = hint.indexOf(QLatin1Char('|'));
-    return bar < 0 ? hint : hint.left(bar);
-}
-
-QString LongHint(const QString& hint) {
-    const qsizetype bar = hint.indexOf(QLatin1Char('|'));
-    return bar < 0 ? hint : hint.mid(bar + 1);
-}
-
-QString DescribeProblem(const PlausibilityProblem& problem) {
-    switch (problem.kind) {
-        case PlausibilityProblem::Kind::ModelName: return Tr("Safety", "P0002");
-        case PlausibilityProblem::Kind::ModelVariant: return Fill(Tr("Safety", "P0003"), {QString::number(problem.value)});
-        case PlausibilityProblem::Kind::TxFrequency:
-        case PlausibilityProblem::Kind::RxFrequency: {
-            const char* key = problem.kind == PlausibilityProblem::Kind::TxFrequency ? "P0004" : "P0005";
-            return Fill(Tr("Safety", key), {QString::number(problem.band), QString::number(problem.point),
-                                            QString::fromStdString(FormatMegahertz(problem.value))});
-        }
-    }
-    return {};
-}
 
 }  // namespace varnel::app
 
@@ -749,21 +713,8 @@ void TMainForm::radioPresenceChanged(bool present) {
 
 void TMainForm::watchFrame(const std::uint8_t* bytes, std::uint16_t length, bool received) {
     const DecodedFrame frame = DecodeFrame(bytes, length, received);
-    if (received) {
-        radioPresent_ = true;
-        if (frame.command == lastRequest_.command && frame.wellFormed) {
-            if (frame.status > 0 && frame.readings.empty()) {
-                // The radio answered, but not with "done".
-                RadioStatus->failed("S0012", QString::fromStdString(Text("Status", CommandNameKey(lastRequest_.command, lastRequest_.action))) +
-                                                 QStringLiteral(" (") + QString::number(frame.status) + QLatin1Char(')'));
-            } else if (!(lastRequest_.command == cmd::kSetItem && lastRequest_.action == 7)) {
-                // Read-backs every two seconds would hide what the operator did.
-                RadioStatus->acknowledged(lastRequest_, currentPoint);
-            }
-        }
-    } else {
-        lastRequest_ = frame;
-    }
+    if (received) radioPresent_ = true;
+    RadioStatus->followFrame(frame, currentPoint);
     // The tuning window logs its own live-sets, read-backs and saves; the
     // other commands (information, enter, leave, write all, factory) are
     // logged here.

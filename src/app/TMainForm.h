@@ -224,7 +224,6 @@ private:
     varnel::VirtualBackend* virtualBackend_ = nullptr;
     bool radioPresent_ = false;
     bool rememberGeometry_ = true;
-    varnel::DecodedFrame lastRequest_;
     // Exchanges of the main window made while no tuning window was open
     // (entering tuner mode): they open the next window's log.
     struct PendingLogLine {

@@ -64,6 +64,7 @@ struct ReadBackReply {
     std::vector<std::uint8_t> frame;
     // Reading `index` (the data bytes after the first payload byte).
     int reading(std::size_t index = 0) const { return ReplyDataByte(frame, index); }
+    bool hasReading(std::size_t index = 0) const { return kReplyDataOffset + index < frame.size(); }
     // The bit-error test's 32-bit big-endian counters: 0 frames, 1 errors.
     std::uint32_t counter(std::size_t index) const;
 };

@@ -82,13 +82,12 @@ Error RadioSession::SetItem(int code, int action, int point, int value, std::uin
     return {};
 }
 
-Result<std::vector<std::uint8_t>> RadioSession::Query(int code, int action, int point, int value,
-                                                       std::uint32_t frequency) {
+Result<ReadBackReply> RadioSession::Query(int code, int action, int point, int value, std::uint32_t frequency) {
     if (Error e = ensureLink(); !e.ok()) return e.Wrap("cannot read back the item");
     ReadBackOperation query(3);
     query.start({code, action, point, value, frequency});
     if (run([&] { return query.tick(); }) != OpStatus::Done) return failed("cannot read back the item");
-    return query.reply().frame;
+    return query.reply();
 }
 
 Error RadioSession::SaveItem(int code) {
@@ -99,10 +98,22 @@ Error RadioSession::SaveItem(int code) {
     return {};
 }
 
-Error RadioSession::WriteAll() {
-    if (Error e = ensureLink(); !e.ok()) return e.Wrap("cannot write the tuner data");
+Error RadioSession::WriteAll(const std::function<bool(const RadioInfo& attached)>& consent) {
     WriteAllOperation write;
-    write.startWrite();
+    if (consent) {
+        if (Error e = ensureLink(); !e.ok()) return e.Wrap("cannot read the information block");
+        write.start();
+        if (run([&] { return write.tick(); }) != OpStatus::NeedsConsent)
+            return failed("cannot read the information block");
+        if (!consent(write.attached())) {
+            write.decline();
+            return Error::Make(ErrorCode::Refused, "the tuner data were not written to this radio");
+        }
+        write.proceed();
+    } else {
+        if (Error e = ensureLink(); !e.ok()) return e.Wrap("cannot write the tuner data");
+        write.startWrite();
+    }
     if (run([&] { return write.tick(); }) != OpStatus::Done) return failed("cannot write the tuner data");
     return {};
 }

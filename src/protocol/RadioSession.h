@@ -41,12 +41,15 @@ public:
     Result<RadioInfo> ReadInfo();       // 0x0003 only
     // 0x0062: stores the value in tunerImage, verified, re-sent as the tuning window does.
     Error SetItem(int code, int action, int point, int value, std::uint32_t frequency);
-    // 0x0062 read-back: the reply frame's bytes (pendingReplyLength of them).
-    Result<std::vector<std::uint8_t>> Query(int code, int action, int point, int value, std::uint32_t frequency);
+    // 0x0062 read-back: the reply (pendingReplyLength bytes) and its readings.
+    Result<ReadBackReply> Query(int code, int action, int point, int value, std::uint32_t frequency);
     // 0x0066 with the item's record from tunerImage (the 24-byte wide record
     // where the item needs it), verified.
     Error SaveItem(int code);
-    Error WriteAll();                   // 0x0063, the whole image
+    // 0x0063, the whole image. With `consent`: first 0x0003 asks the
+    // attached radio who it is, and the image goes only when consent(its
+    // block) says yes (Refused otherwise).
+    Error WriteAll(const std::function<bool(const RadioInfo& attached)>& consent = {});
     Error ReadFactory();                // 0x0065: image bytes 0 to 511 from the factory copy
     Error Leave();                      // 0x0061
     void Close();
