@@ -278,6 +278,12 @@ void ReadBackOperation::start(const LiveSetRequest& r) {
     if (asks_ > 0) pollRetries = 0;
 }
 
+void ReadBackOperation::takeReadingAsValue(int item, int point) const {
+    if (const int at = PointByteOfCode(item, point); at >= 0) {
+        tunerImage[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(reply_.reading(0));
+    }
+}
+
 OpStatus ReadBackOperation::tick() {
     const TickResult result = Tick(cmd::kSetItem, PollRule::Reading);
     if (result == TickResult::Matched) {

@@ -228,6 +228,9 @@ public:
     // Done: reply() holds the decoded reply, replyBuffer is clear.
     OpStatus tick();
     const ReadBackReply& reply() const { return reply_; }
+    // The first reading becomes `item`'s value at `point` in tunerImage (a
+    // measured squelch level); nothing for an item without such a byte.
+    void takeReadingAsValue(int item, int point) const;
 
 private:
     int asks_;

@@ -49,6 +49,7 @@ public:
     // One tick of a reading poller: the decoded reply once it is in, else
     // nullptr. The caller shows it, then calls finish().
     const ReadBackReply* readingTick();
+    const ReadBackOperation& readBack() const { return readBackOperation_; }
     // Stops a reading poller and reports its reply.
     void finish(QTimer* timer);
 

@@ -210,9 +210,7 @@ void TMDIChild::ReadTimerTimer() {
         control<QLabel>(QStringLiteral("Label36"))->setText(QString::number(reading));
     } else if (InFamily(currentItem, Page::Sql)) {
         // The measured level becomes the item's value at the point.
-        if (const int at = PointByteOfCode(currentItem, currentPoint); at >= 0) {
-            tunerImage[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(reading);
-        }
+        pollers_->readBack().takeReadingAsValue(currentItem, currentPoint);
     } else if (InFamily(currentItem, Page::Temp)) {
         control<QLabel>(QStringLiteral("Label130"))->setText(QString::number(reading));
         control<QLabel>(QStringLiteral("Label132"))->setText(QString::number(reply->reading(1)));
