@@ -113,6 +113,13 @@ void TunerModeControl::pollExpired(QTimer* timer) {
     }
 }
 
+bool TunerModeControl::reached(OpStatus status, OpStatus wanted, QTimer* timer) {
+    if (status == OpStatus::Failed) pollExpired(timer);
+    if (status != wanted) return false;
+    timer->stop();
+    return true;
+}
+
 // ---- entering and leaving -----------------------------------------------------------------
 
 void TunerModeControl::toggle() {
@@ -139,25 +146,13 @@ void TunerModeControl::ReadInfoTimerTimer() {
     if (enter_.stage() != EnterOperation::Stage::ReadingInfo) return;
     // Entering re-sends like every other exchange: a dropped reply costs
     // one more attempt, and the third time-out gives up as an expiry does.
-    switch (enter_.tick()) {
-        case OpStatus::NextStep:
-            // The block is in radioInfo; the enter command went out.
-            ReadInfoTimer->stop();
-            EnterTunerModeTimer->start();
-            return;
-        case OpStatus::Failed: pollExpired(ReadInfoTimer); return;
-        default: return;
-    }
+    // Once the block is in radioInfo, the enter command has gone out.
+    if (reached(enter_.tick(), OpStatus::NextStep, ReadInfoTimer)) EnterTunerModeTimer->start();
 }
 
 void TunerModeControl::EnterTunerModeTimerTimer() {
     if (enter_.stage() != EnterOperation::Stage::Entering) return;
-    switch (enter_.tick()) {
-        case OpStatus::Done: break;
-        case OpStatus::Failed: pollExpired(EnterTunerModeTimer); return;
-        default: return;
-    }
-    EnterTunerModeTimer->stop();
+    if (!reached(enter_.tick(), OpStatus::Done, EnterTunerModeTimer)) return;
     // Log lines and the entry record carry the time of the exchange, not
     // that of the box below being closed.
     const QDateTime entered = QDateTime::currentDateTime();
@@ -189,12 +184,8 @@ void TunerModeControl::EnterTunerModeTimerTimer() {
 }
 
 void TunerModeControl::ExitTunerModeTimerTimer() {
-    switch (leave_.tick()) {
-        case OpStatus::Done: break;
-        case OpStatus::Failed: pollExpired(ExitTunerModeTimer); return;  // tuner mode stays on
-        default: return;
-    }
-    ExitTunerModeTimer->stop();
+    // An unanswered leave keeps tuner mode on.
+    if (!reached(leave_.tick(), OpStatus::Done, ExitTunerModeTimer)) return;
     inTunerMode = false;
     if (window_.tuningWindow != nullptr) window_.tuningWindow->radioLeftTunerMode();
     setCaptions("S003", "S0030");
@@ -215,12 +206,7 @@ void TunerModeControl::writeAll() {
 
 void TunerModeControl::WriteAllCheckTimerTimer() {
     if (writeAll_.stage() != WriteAllOperation::Stage::Checking) return;
-    switch (writeAll_.tick()) {
-        case OpStatus::NeedsConsent: break;
-        case OpStatus::Failed: pollExpired(WriteAllCheckTimer); return;
-        default: return;
-    }
-    WriteAllCheckTimer->stop();
+    if (!reached(writeAll_.tick(), OpStatus::NeedsConsent, WriteAllCheckTimer)) return;
     const RadioInfo attached = writeAll_.attached();
     if (!confirmWriteAll(attached, writeAll_.sameRadio())) {
         writeAll_.decline();
@@ -266,12 +252,7 @@ bool TunerModeControl::confirmWriteAll(const RadioInfo& attached, bool same) {
 
 void TunerModeControl::WriteAllTunerDataTimerTimer() {
     if (writeAll_.stage() != WriteAllOperation::Stage::Writing) return;
-    switch (writeAll_.tick()) {
-        case OpStatus::Done: break;
-        case OpStatus::Failed: pollExpired(WriteAllTunerDataTimer); return;
-        default: return;
-    }
-    WriteAllTunerDataTimer->stop();
+    if (!reached(writeAll_.tick(), OpStatus::Done, WriteAllTunerDataTimer)) return;
     ui::RecordWroteAll();
     logNote(Tr("Safety", "L0003"));
     Dialogs().message(&window_, MessageKind::Information, kBoxCaption, Tr("MessageBox", "M012"), MessageButtons::Ok);

@@ -56,6 +56,9 @@ private:
     void setCaptions(const char* captionKey, const char* hintKey);
     // Closes an earlier link, scans and opens the radio; box M010 on failure.
     bool openRadioLink();
+    // True when an operation's tick came to `wanted`; the timer is then
+    // stopped. A failure ends the poll as pollExpired does.
+    bool reached(OpStatus status, OpStatus wanted, QTimer* timer);
     // A poll gave up: the timer stopped, the cause in the status bar.
     void pollExpired(QTimer* timer);
     // The write-all questions: identity and plausibility, then consent.

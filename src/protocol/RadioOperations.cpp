@@ -16,6 +16,12 @@ TickResult Tick(std::uint16_t command, PollRule rule, const std::function<void()
     return Exchange().tick(cmd::reply(command), rule, resend);
 }
 
+// A one-attempt exchange: done on the match, failed on the expiry.
+OpStatus OnceStatus(TickResult result) {
+    if (result == TickResult::Matched) return OpStatus::Done;
+    return result == TickResult::Expired ? OpStatus::Failed : OpStatus::Running;
+}
+
 bool Ended(TickResult result) { return result == TickResult::Expired || result == TickResult::GaveUp; }
 
 // The reply as long as the command expected it.
@@ -132,11 +138,7 @@ OpStatus EnterOperation::tick() {
 
 void LeaveOperation::start() { SendExitTunerMode(); }
 
-OpStatus LeaveOperation::tick() {
-    const TickResult result = Tick(cmd::kExitTunerMode, PollRule::Once);
-    if (result == TickResult::Matched) return OpStatus::Done;
-    return result == TickResult::Expired ? OpStatus::Failed : OpStatus::Running;
-}
+OpStatus LeaveOperation::tick() { return OnceStatus(Tick(cmd::kExitTunerMode, PollRule::Once)); }
 
 // ---- writing the whole image --------------------------------------------------------------
 
@@ -166,15 +168,13 @@ OpStatus WriteAllOperation::tick() {
             }
         case Stage::Writing: {
             // The single payload byte of the reply is not examined.
-            const TickResult result = Tick(cmd::kWriteAll, PollRule::Once);
-            if (result == TickResult::Matched) {
-                stage_ = Stage::Written;
-                return OpStatus::Done;
+            const OpStatus status = OnceStatus(Tick(cmd::kWriteAll, PollRule::Once));
+            if (status == OpStatus::Done) stage_ = Stage::Written;
+            if (status == OpStatus::Failed) {
+                failedStage_ = Stage::Writing;
+                stage_ = Stage::Failed;
             }
-            if (result != TickResult::Expired) return OpStatus::Running;
-            failedStage_ = Stage::Writing;
-            stage_ = Stage::Failed;
-            return OpStatus::Failed;
+            return status;
         }
         case Stage::AwaitingConsent: return OpStatus::NeedsConsent;
         case Stage::Written: return OpStatus::Done;
@@ -190,9 +190,8 @@ OpStatus WriteAllOperation::tick() {
 void FactoryReadOperation::start() { SendReadFactory(); }
 
 OpStatus FactoryReadOperation::tick() {
-    const TickResult result = Tick(cmd::kReadFactory, PollRule::Once);
-    if (result == TickResult::Expired) return OpStatus::Failed;
-    if (result != TickResult::Matched) return OpStatus::Running;
+    const OpStatus status = OnceStatus(Tick(cmd::kReadFactory, PollRule::Once));
+    if (status != OpStatus::Done) return status;
     // The two band halves; the status byte is not examined.
     std::copy_n(replyBuffer.begin() + kReplyDataOffset, TunerImage::kSmallSize, tunerImage.bytes.begin());
     return OpStatus::Done;
@@ -200,11 +199,7 @@ OpStatus FactoryReadOperation::tick() {
 
 void FactoryWriteOperation::start() { SendWriteFactory(); }
 
-OpStatus FactoryWriteOperation::tick() {
-    const TickResult result = Tick(cmd::kWriteFactory, PollRule::Once);
-    if (result == TickResult::Matched) return OpStatus::Done;
-    return result == TickResult::Expired ? OpStatus::Failed : OpStatus::Running;
-}
+OpStatus FactoryWriteOperation::tick() { return OnceStatus(Tick(cmd::kWriteFactory, PollRule::Once)); }
 
 // ---- live-sets, saves, read-backs -------------------------------------------------------------
 
