@@ -57,11 +57,11 @@ Error SendcmdAlignRadio::SetItem(int item, int action, int point, int value, std
 }
 
 Result<int> SendcmdAlignRadio::ReadBack(int item, int point, int value, std::uint32_t frequency) {
-    Result<std::vector<std::uint8_t>> reply = session_.Query(item, align_action::kReadBack, point, value, frequency);
+    Result<ReadBackReply> reply = session_.Query(item, align_action::kReadBack, point, value, frequency);
     if (!reply) return reply.error();
-    if (reply->size() <= kReplyDataOffset)
+    if (!reply->hasReading(0))
         return Error::Make(ErrorCode::BadData, "the read-back reply of item %1 is too short", std::to_string(item));
-    return static_cast<int>((*reply)[kReplyDataOffset]);
+    return reply->reading(0);
 }
 
 Error SendcmdAlignRadio::Save(int item) { return session_.SaveItem(item); }

@@ -8,8 +8,27 @@
 #include "data/Global.h"
 #include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
+#include "protocol/Sendcmd.h"
 
 namespace varnel::app {
+
+int StatusPanelWidth(int statusBarWidth) { return statusBarWidth * 94 / 100; }
+
+void RadioStatusBar::followFrame(const DecodedFrame& frame, int point) {
+    if (!frame.received) {
+        lastRequest_ = frame;
+        return;
+    }
+    if (frame.command != lastRequest_.command || !frame.wellFormed) return;
+    if (frame.status > 0 && frame.readings.empty()) {
+        // The radio answered, but not with "done".
+        failed("S0012", QString::fromStdString(Text("Status", CommandNameKey(lastRequest_.command, lastRequest_.action))) +
+                            QStringLiteral(" (") + QString::number(frame.status) + QLatin1Char(')'));
+    } else if (!(lastRequest_.command == cmd::kSetItem && lastRequest_.action == 7)) {
+        acknowledged(lastRequest_, point);
+    }
+}
+
 
 namespace {
 

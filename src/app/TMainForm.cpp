@@ -5,8 +5,6 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QIcon>
 #include <QKeySequence>
@@ -14,28 +12,25 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPainter>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTimer>
 #include <QToolBar>
-#include <QTime>
 #include <QToolButton>
-#include <algorithm>
-#include <ctime>
-#include <system_error>
 
 #include "ui/AppFonts.h"
-#include "ui/DialogSeam.h"
 #include "ui/Polling.h"
+#include "ui/DialogSeam.h"
 #include "ui/FeedbackTexts.h"
+#include "app/AppTexts.h"
+#include "app/ArchiveCommands.h"
 #include "app/RadioStatusBar.h"
+#include "app/TunerModeControl.h"
 #include "app/TAboutBox.h"
 #include "data/Global.h"
 #include "ui/Selection.h"
-#include "data/Safety.h"
 #include "dialogs/TFactroyForm.h"
 #include "dialogs/TParamForm.h"
 #include "dialogs/TRecordsForm.h"
@@ -43,14 +38,10 @@
 #include "dialogs/TAlignForm.h"
 #include "lang/Loadlanguage.h"
 #include "lang/ErrorText.h"
-#include "protocol/Exchange.h"
 #include "lang/Profile.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/HotplugWatch.h"
-#include "tuning/PointChart.h"
 #include "tuning/TMDIChild.h"
-#include "tuning/TuningFeedback.h"
-#include "util/LocalTime.h"
 
 // The icons live in the library's resources; a static library needs them
 // registered by name.
@@ -63,50 +54,6 @@ using varnel::ui::MessageKind;
 namespace varnel::app {
 
 namespace {
-
-const QString kBoxCaption = QStringLiteral("Varnel");
-const QString kOpenFilter = QStringLiteral("Archive Files(*.tdb)|*.tdb");
-const QString kSaveFilter = QStringLiteral("TDB Files (*.tdb) | *.tdb");
-const QString kDefaultSuffix = QStringLiteral(".tdb");
-const QString kUntitled = QStringLiteral("Untitled.tdb");
-
-QString Tr(const char* section, const char* key) { return QString::fromStdString(Text(section, key)); }
-
-// Puts the arguments into %1, %2, ... of a language text; a missing text
-// (or placeholder) gives no warning.
-QString Fill(QString text, std::initializer_list<QString> args) {
-    int n = 0;
-    for (const QString& arg : args) text.replace(QStringLiteral("%") + QString::number(++n), arg);
-    return text;
-}
-
-void SetHint(QWidget* widget, const QString& hint) {
-    widget->setToolTip(ShortHint(hint));
-    widget->setStatusTip(hint);
-}
-
-void SetHint(QAction* action, const QString& hint) {
-    action->setToolTip(ShortHint(hint));
-    action->setStatusTip(hint);
-}
-
-// What the operator sees in panel 1 after a poll gave up.
-QString NoAnswerNote() { return ui::StatusText("S0009"); }
-
-// One line of a plausibility warning.
-QString describeProblem(const PlausibilityProblem& problem) {
-    switch (problem.kind) {
-        case PlausibilityProblem::Kind::ModelName: return Tr("Safety", "P0002");
-        case PlausibilityProblem::Kind::ModelVariant: return Fill(Tr("Safety", "P0003"), {QString::number(problem.value)});
-        case PlausibilityProblem::Kind::TxFrequency:
-        case PlausibilityProblem::Kind::RxFrequency: {
-            const char* key = problem.kind == PlausibilityProblem::Kind::TxFrequency ? "P0004" : "P0005";
-            return Fill(Tr("Safety", key), {QString::number(problem.band), QString::number(problem.point),
-                                            QString::fromStdString(FormatMegahertz(problem.value))});
-        }
-    }
-    return {};
-}
 
 // "Calibration Records..." in `menu`; it opens the records view (a window of
 // its own, not modal) or brings it to the front.
@@ -125,90 +72,10 @@ void AddRecordsMenuEntry(QWidget* window, QMenu* menu) {
 
 }  // namespace
 
-int StatusPanelWidth(int statusBarWidth) { return statusBarWidth * 94 / 100; }
-
-QString ShortHint(const QString& hint) {
-    const qsizetype bar = hint.indexOf(QLatin1Char('|'));
-    return bar < 0 ? hint : hint.left(bar);
-}
-
-QString LongHint(const QString& hint) {
-    const qsizetype bar = hint.indexOf(QLatin1Char('|'));
-    return bar < 0 ? hint : hint.mid(bar + 1);
-}
-
-std::filesystem::path NativePath(const QString& path) {
-#ifdef _WIN32
-    return std::filesystem::path(path.toStdWString());
-#else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-#endif
-}
-
-std::string NarrowFileName(const QString& path) { return QFile::encodeName(path).toStdString(); }
-
-QString FromNarrowFileName(const std::string& name) { return QFile::decodeName(QByteArray::fromStdString(name)); }
-
-QString FromNativePath(const std::filesystem::path& path) {
-#ifdef _WIN32
-    return QString::fromStdWString(path.wstring());
-#else
-    return QFile::decodeName(QByteArray::fromStdString(path.string()));
-#endif
-}
-
-QString DefaultDataDirectory() {
-    return QDir(FromNativePath(ProgramDirectory())).filePath(QStringLiteral("Default Data")) + QLatin1Char('/');
-}
-
-// The two panels of the status bar, drawn without bevels. Panel 0 has the
-// width StatusBar1Resize gives it; panel 1 takes what is left.
-class StatusPanels : public QWidget {
-public:
-    explicit StatusPanels(QWidget* parent) : QWidget(parent) {
-        setObjectName(QStringLiteral("StatusPanels"));
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    }
-    QString text(int panel) const { return texts_[Index(panel)]; }
-    void setText(int panel, const QString& text) {
-        texts_[Index(panel)] = text;
-        update();
-    }
-    int panelWidth(int panel) const {
-        if (Index(panel) == 0) return width0_;
-        return std::max(0, width() - width0_);
-    }
-    void setPanel0Width(int width) {
-        width0_ = width;
-        update();
-    }
-    QSize sizeHint() const override { return {200, fontMetrics().height() + 4}; }
-    QSize minimumSizeHint() const override { return {0, fontMetrics().height() + 4}; }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        const int pad = 3;
-        const QRect first(pad, 0, std::max(0, width0_ - 2 * pad), height());
-        painter.drawText(first, Qt::AlignVCenter | Qt::AlignLeft,
-                         fontMetrics().elidedText(texts_[0], Qt::ElideRight, first.width()));
-        const QRect second(width0_ + pad, 0, std::max(0, width() - width0_ - 2 * pad), height());
-        painter.drawText(second, Qt::AlignVCenter | Qt::AlignLeft,
-                         fontMetrics().elidedText(texts_[1], Qt::ElideRight, second.width()));
-    }
-
-private:
-    static int Index(int panel) { return panel == 0 ? 0 : 1; }
-    QString texts_[2];
-    int width0_ = 0;
-};
-
 }  // namespace varnel::app
 
 using namespace varnel;
 using varnel::app::Tr;
-using varnel::app::describeProblem;
-using varnel::app::Fill;
 
 // ---------------------------------------------------------------------------
 // Construction
@@ -230,7 +97,7 @@ TMainForm::TMainForm(const app::StartupOptions& options, QWidget* parent) : QMai
     buildMenus();
     buildToolBar();
     buildStatusBar();
-    buildTimers();
+    buildParts();
     currentFileName.clear();
     qApp->installEventFilter(this);  // ShowHintInStatusBar for every hint of the program
 
@@ -472,17 +339,14 @@ void TMainForm::buildStatusBar() {
     // StatusBar1Resize runs from the application-wide event filter.
 }
 
-void TMainForm::buildTimers() {
-    auto timer = [this](const char* name, void (TMainForm::*slot)()) {
-        QTimer* t = ui::NamedTimer(this, name, 10);
-        connect(t, &QTimer::timeout, this, slot);
-        return t;
-    };
-    ReadInfoTimer = timer("ReadInfoTimer", &TMainForm::ReadInfoTimerTimer);
-    EnterTunerModeTimer = timer("EnterTunerModeTimer", &TMainForm::EnterTunerModeTimerTimer);
-    ExitTunerModeTimer = timer("ExitTunerModeTimer", &TMainForm::ExitTunerModeTimerTimer);
-    WriteAllTunerDataTimer = timer("WriteAllTunerDataTimer", &TMainForm::WriteAllTunerDataTimerTimer);
-    WriteAllCheckTimer = timer("WriteAllCheckTimer", &TMainForm::WriteAllCheckTimerTimer);
+void TMainForm::buildParts() {
+    archive_ = new app::ArchiveCommands(*this);
+    tunerMode_ = new app::TunerModeControl(*this, *archive_);
+    ReadInfoTimer = tunerMode_->ReadInfoTimer;
+    EnterTunerModeTimer = tunerMode_->EnterTunerModeTimer;
+    ExitTunerModeTimer = tunerMode_->ExitTunerModeTimer;
+    WriteAllTunerDataTimer = tunerMode_->WriteAllTunerDataTimer;
+    WriteAllCheckTimer = tunerMode_->WriteAllCheckTimer;
 }
 
 void TMainForm::attachForms(TAboutBox* about, TParamForm* param, TFactroyForm* factory) {
@@ -638,25 +502,10 @@ void TMainForm::switchLanguage(int index) {
     ApplyMainWindowTexts();
     RadioStatus->retranslate();
     applyVirtualRadioTexts();
-    applyTunerModeCaptions();
+    tunerMode_->showCaptions();
     ShowHintInStatusBar(statusTip());
     StatusBar1->update();
     if (tuningWindow != nullptr) tuningWindow->FormShow();
-}
-
-void TMainForm::setTunerModeCaptions(const char* captionKey, const char* hintKey) {
-    SpeedButton4->setText(Tr("MainForm", captionKey));
-    app::SetHint(SpeedButton4, Tr("MainForm", hintKey));
-    N2->setText(Tr("MainForm", captionKey));
-    app::SetHint(N2, Tr("MainForm", hintKey));
-}
-
-void TMainForm::applyTunerModeCaptions() {
-    if (inTunerMode) {
-        setTunerModeCaptions("S004", "S0040");
-    } else {
-        setTunerModeCaptions("S003", "S0030");
-    }
 }
 
 // ---------------------------------------------------------------------------
@@ -768,32 +617,17 @@ TMDIChild* TMainForm::OpenTuningWindow(const QString& path) {
 }
 
 void TMainForm::connectTuningWindow(TMDIChild* window) {
-    window->setSaveHandler([this] { return saveImage(); });
+    window->setSaveHandler([this] { return archive_->save(); });
     connect(window, &TMDIChild::documentShown, this, &TMainForm::updateDocumentCommands);
     connect(window, &TMDIChild::documentClosed, this, &TMainForm::updateDocumentCommands);
-    connect(window, &TMDIChild::tunerModeLeft, this, &TMainForm::showTunerModeLeftCaptions);
-    connect(window, &TMDIChild::radioLost, this, &TMainForm::showRadioLostCaptions);
+    connect(window, &TMDIChild::tunerModeLeft, tunerMode_, &app::TunerModeControl::showLeftCaptions);
+    connect(window, &TMDIChild::radioLost, tunerMode_, &app::TunerModeControl::showRadioLostCaptions);
     connect(window, &TMDIChild::radioPresenceChanged, this, &TMainForm::radioPresenceChanged);
     connect(window, &TMDIChild::linkNote, this, &TMainForm::showLinkNote);
     connect(window, &TMDIChild::exchangeFailed, this, &TMainForm::reportFailure);
 }
 
 void TMainForm::showStatusNote(const QString& text) { panels_->setText(1, text); }
-
-void TMainForm::logNote(const QString& text, const QDateTime& when) {
-    if (tuningWindow != nullptr) tuningWindow->LogNote(text, when);
-}
-
-bool TMainForm::confirmImageReplaced() {
-    if (tuningWindow == nullptr || !ImageModified(tunerImage)) return true;
-    switch (Dialogs().message(this, MessageKind::Question, app::kBoxCaption, Tr("Safety", "M0001"),
-                              MessageButtons::SaveDiscardCancel)) {
-        case ui::MessageResult::Ok: return saveImage();
-        case ui::MessageResult::Discard: return true;
-        case ui::MessageResult::Cancel: return false;
-    }
-    return false;
-}
 
 void TMainForm::updateDocumentCommands() {
     // A window that closes while another one stays leaves them on.
@@ -807,352 +641,40 @@ void TMainForm::updateDocumentCommands() {
     FileSaveAsItem->setEnabled(enabled);
 }
 
-void TMainForm::showTunerModeLeftCaptions() {
-    // The hints follow the captions, so that they do not offer to leave a
-    // mode that is already off.
-    setTunerModeCaptions("S003", "S0030");
-}
-
-void TMainForm::showRadioLostCaptions() {
-    SpeedButton4->setText(Tr("MainForm", "S003"));
-    app::SetHint(SpeedButton4, Tr("MainForm", "S0030"));
-    N2->setText(Tr("MainMenu", "M0022"));
-    app::SetHint(N2, Tr("MainForm", "S0030"));
-}
-
 // ---------------------------------------------------------------------------
-// Tuner-mode control
+// Tuner-mode control and archives: the parts that do the work
 
-bool TMainForm::pollRunning() const {
-    return ReadInfoTimer->isActive() || EnterTunerModeTimer->isActive() || ExitTunerModeTimer->isActive() ||
-           WriteAllTunerDataTimer->isActive() || WriteAllCheckTimer->isActive();
-}
+bool TMainForm::pollRunning() const { return tunerMode_->pollRunning(); }
 
-bool TMainForm::openRadioLink() {
-    // Only the newest link is ever used; an older one is closed first so
-    // that the volume is not held open twice.
-    linkHandle.reset();
-    panels_->setText(1, QString());
-    ScanRadioDrives();
-    OpenError error;
-    linkHandle = OpenRadio(&error);
-    if (linkHandle) return true;
+void TMainForm::SpeedButton4Click() { tunerMode_->toggle(); }
 
-    const QString text = ui::OpenRadioFailedText(error);
-    radioPresent_ = error.kind != OpenError::Kind::NoRadio;
-    RadioStatus->failed("S0001", error.kind == OpenError::Kind::NoRadio ? QString() : ui::OpenFailureReason(LastOpenError()));
-    refreshRadioStatus();
-    Dialogs().message(this, MessageKind::Error, app::kBoxCaption, text, MessageButtons::Ok);
-    return false;
-}
+void TMainForm::SpeedButton1Click() { tunerMode_->writeAll(); }
+
+void TMainForm::ReadInfoTimerTimer() { tunerMode_->ReadInfoTimerTimer(); }
+
+void TMainForm::EnterTunerModeTimerTimer() { tunerMode_->EnterTunerModeTimerTimer(); }
+
+void TMainForm::ExitTunerModeTimerTimer() { tunerMode_->ExitTunerModeTimerTimer(); }
+
+void TMainForm::WriteAllCheckTimerTimer() { tunerMode_->WriteAllCheckTimerTimer(); }
+
+void TMainForm::WriteAllTunerDataTimerTimer() { tunerMode_->WriteAllTunerDataTimerTimer(); }
 
 void TMainForm::showLinkNote(const QString& note) { panels_->setText(1, note); }
 
-void TMainForm::pollExpired(QTimer* timer) {
-    // Counters 0 and the link closed: the engine's tick (rule Once) has
-    // done so already; this keeps a handler that ticks with the bare
-    // PollStep to the same end.
-    AbandonPoll();
-    timer->stop();
-    // No box: the expiry stays silent. The status bar says what the
-    // transfers reported when they failed, or that the radio hangs.
-    // When the transfers themselves failed or hang, both say why and what
-    // helps (a hung radio: unplug and plug in again), as the CLI does.
-    QString cause;
-    if (Exchange().failure() || Exchange().busy())
-        cause = QString::fromStdString(TranslatedErrorText(Exchange().noAnswerError()));
-    showStatusNote(cause.isEmpty() ? app::NoAnswerNote() : cause);
-    if (cause.isEmpty()) {
-        RadioStatus->failed("S0009");
-    } else {
-        RadioStatus->failed("S0024", cause);
-    }
-}
+void TMainForm::FileOpen1Execute() { archive_->open(); }
 
-bool TMainForm::entryReplyArrived(QTimer* timer, std::uint16_t command, const std::function<void()>& resend) {
-    // Entering re-sends like every other exchange: a dropped reply costs
-    // one more attempt, and the third time-out gives up as an expiry does.
-    switch (Exchange().tick(cmd::reply(command), PollRule::Verify, resend)) {
-        case TickResult::Matched: timer->stop(); return true;
-        case TickResult::GaveUp: pollExpired(timer); return false;
-        default: return false;
-    }
-}
+bool TMainForm::OpenArchive(const QString& path) { return archive_->openArchive(app::NativePath(path)); }
 
-void TMainForm::SpeedButton4Click() {
-    // Entry replaces the image: unsaved changes are offered for saving first.
-    if (!inTunerMode && !confirmImageReplaced()) return;
-    // Leaving drops the live values the radio has not stored: asked first;
-    // after "Save them" the leave runs again once the saves are acknowledged.
-    if (inTunerMode && tuningWindow != nullptr &&
-        !tuningWindow->confirmLeavingTunerMode([this] { if (inTunerMode) SpeedButton4Click(); })) {
-        return;
-    }
-    if (!openRadioLink()) return;
-    if (!inTunerMode) {
-        SendReadInfo();
-        ReadInfoTimer->start();
-    } else {
-        SendExitTunerMode();
-        ExitTunerModeTimer->start();
-        if (tuningWindow != nullptr) tuningWindow->stopMeasuring();
-    }
-}
+bool TMainForm::OpenArchive(const std::filesystem::path& path) { return archive_->openArchive(path); }
 
-void TMainForm::ReadInfoTimerTimer() {
-    if (!entryReplyArrived(ReadInfoTimer, cmd::kReadInfo, [] { SendReadInfo(); })) return;
-    // The block follows the reply's first payload byte (frame bytes 6 to 261).
-    radioInfo.assign(replyBuffer.data() + kReplyDataOffset);
-    SendEnterTunerMode();  // expects 857 or 521 bytes, from the block just stored
-    EnterTunerModeTimer->start();
-}
+void TMainForm::FileSaveItemClick() { archive_->save(); }
 
-void TMainForm::EnterTunerModeTimerTimer() {
-    if (!entryReplyArrived(EnterTunerModeTimer, cmd::kEnterTunerMode, [] { SendEnterTunerMode(); })) return;
-    // Log lines and the entry record carry the time of the exchange, not
-    // that of the box below being closed.
-    const QDateTime entered = QDateTime::currentDateTime();
-    band = 0;
-    // The image is taken from the reply at once, before anything else can
-    // reuse the reply buffer.
-    const std::size_t imageBytes = radioInfo.imageBytes();
-    std::array<std::uint8_t, TunerImage::kSize> image{};
-    std::copy_n(replyBuffer.begin() + kReplyDataOffset, imageBytes, image.begin());
-    {
-        // The backup holds the image as the radio sent it; a small model's
-        // bytes 512 to 847 are what memory holds, as in any archive.
-        TunerImage sent = tunerImage;
-        std::copy_n(image.begin(), imageBytes, sent.bytes.begin());
-        backupEntry(radioInfo, sent);
-        ui::RecordEntered(this, sent);
-    }
+void TMainForm::FileSaveAsItemClick() { archive_->saveAs(); }
 
-    setTunerModeCaptions("S004", "S0040");
-    N1->setEnabled(true);
+QString TMainForm::imageSource() const { return archive_->imageSource(); }
 
-    // The image (the rest of it is kept for a small model), the new tuning
-    // window, tuner mode; then the box, whose text points at the tree that
-    // is now on screen.
-    std::copy_n(image.begin(), imageBytes, tunerImage.bytes.begin());
-    MarkImageSaved(tunerImage);  // what the radio holds is no unsaved change
-    imageSource_ = Fill(Tr("Safety", "W0007"), {entered.time().toString(QStringLiteral("HH:mm"))});
-    OpenTuningWindow(app::kUntitled);
-    inTunerMode = true;
-    if (tuningWindow != nullptr) tuningWindow->radioEntered();
-    currentFileName.clear();
-    currentFilePath_.clear();
-    logNote(Fill(Tr("Safety", "L0001"), {QString::fromStdString(DescribeRadio(radioInfo))}), entered);
-    if (!lastBackupPath_.isEmpty()) logNote(Fill(Tr("Safety", "B0001"), {lastBackupPath_}), entered);
-    // The status bar says "in tuner mode" at once, not at its next refresh.
-    refreshRadioStatus();
-    Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M001"),
-                      MessageButtons::Ok);
-}
-
-void TMainForm::backupEntry(const RadioInfo& info, const TunerImage& image) {
-    lastBackupPath_.clear();
-    const std::tm local = LocalTime(std::time(nullptr));
-    const QString folder = app::DefaultDataDirectory() + QString::fromLatin1(kBackupFolder);
-    const QString path = folder + QLatin1Char('/') + QString::fromStdString(BackupFileName(info.modelName(), local));
-    std::error_code ec;
-    std::filesystem::create_directories(app::NativePath(folder), ec);
-    std::array<std::uint8_t, kArchiveSize> bytes{};
-    std::copy(info.bytes.begin(), info.bytes.end(), bytes.begin());
-    std::copy(image.bytes.begin(), image.bytes.end(), bytes.begin() + RadioInfo::kSize);
-    const Error error = ec ? Error::Make(ErrorCode::FileError, ec.message(), folder.toStdString())
-                           : SaveArchive(app::NativePath(path), bytes.data(), kArchiveSize);
-    if (!error.ok()) {
-        // Tuning goes on; the operator sees that there is no backup.
-        const std::string reason = ErrorText(error);
-        showStatusNote(Fill(Tr("Safety", "B0002"), {QString::fromStdString(reason)}));
-        return;
-    }
-    lastBackupPath_ = path;
-}
-
-void TMainForm::ExitTunerModeTimerTimer() {
-    if (!ui::ReplyArrived(ExitTunerModeTimer, cmd::reply(cmd::kExitTunerMode), PollRule::Once, expired_)) return;  // tuner mode stays on
-    inTunerMode = false;
-    if (tuningWindow != nullptr) tuningWindow->radioLeftTunerMode();
-    setTunerModeCaptions("S003", "S0030");
-    N1->setEnabled(false);
-    ui::RecordLeft();
-    Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M002"),
-                      MessageButtons::Ok);
-}
-
-void TMainForm::SpeedButton1Click() {
-    if (!openRadioLink()) return;
-    // First ask the attached radio who it is (0x0003); the write follows
-    // only when it is the image's radio and the operator agrees.
-    SendReadInfo();
-    WriteAllCheckTimer->start();
-}
-
-void TMainForm::WriteAllCheckTimerTimer() {
-    if (!ui::ReplyArrived(WriteAllCheckTimer, cmd::reply(cmd::kReadInfo), PollRule::Once, expired_)) return;
-    RadioInfo attached;
-    attached.assign(replyBuffer.data() + kReplyDataOffset);
-    if (!confirmWriteAll(attached)) return;
-    SendWriteAll();  // 848 or 512 image bytes, as the information block says
-    WriteAllTunerDataTimer->start();
-    logNote(Fill(Tr("Safety", "L0002"), {QString::fromStdString(DescribeRadio(attached))}));
-}
-
-bool TMainForm::confirmWriteAll(const RadioInfo& attached) {
-    const QString attachedName = QString::fromStdString(DescribeRadio(attached));
-    const QString imageName = QString::fromStdString(DescribeRadio(radioInfo));
-    const bool same = SameRadio(attached, radioInfo);
-    const std::vector<PlausibilityProblem> problems = PlausibilityProblems(radioInfo, tunerImage);
-    if (same && problems.empty()) {
-        const QString text = Fill(Tr("Safety", "W0006"), {imageSource_, attachedName});
-        return Dialogs().message(this, MessageKind::Question, app::kBoxCaption, text, MessageButtons::OkCancel) ==
-               ui::MessageResult::Ok;
-    }
-    QStringList lines;
-    if (!same) {
-        lines << Tr("Safety", "W0001") << QString() << Fill(Tr("Safety", "W0002"), {attachedName})
-              << Fill(Tr("Safety", "W0003"), {imageName});
-    }
-    if (!problems.empty()) {
-        if (!lines.isEmpty()) lines << QString();
-        lines << Tr("Safety", "W0008");
-        for (const PlausibilityProblem& problem : problems) lines << describeProblem(problem);
-    }
-    if (!expertMode) {
-        Dialogs().message(this, MessageKind::Error, app::kBoxCaption, lines.join(QLatin1Char('\n')),
-                          MessageButtons::Ok);
-        return false;
-    }
-    lines << QString() << Tr("Safety", same ? "W0009" : "W0004");
-    if (Dialogs().message(this, MessageKind::Question, app::kBoxCaption, lines.join(QLatin1Char('\n')),
-                          MessageButtons::OkCancel) != ui::MessageResult::Ok) {
-        return false;
-    }
-    // The override is a second, explicit decision.
-    return Dialogs().message(this, MessageKind::Question, app::kBoxCaption, Fill(Tr("Safety", "W0005"), {attachedName}),
-                             MessageButtons::OkCancel) == ui::MessageResult::Ok;
-}
-
-void TMainForm::WriteAllTunerDataTimerTimer() {
-    if (!ui::ReplyArrived(WriteAllTunerDataTimer, cmd::reply(cmd::kWriteAll), PollRule::Once, expired_)) return;
-    ui::RecordWroteAll();
-    logNote(Tr("Safety", "L0003"));
-    Dialogs().message(this, MessageKind::Information, app::kBoxCaption, Tr("MessageBox", "M012"),
-                      MessageButtons::Ok);
-}
-
-// ---------------------------------------------------------------------------
-// Archives
-
-void TMainForm::showArchiveError(const Error& error) {
-    Dialogs().message(this, MessageKind::Error, app::kBoxCaption, QString::fromStdString(ErrorText(error)),
-                      MessageButtons::Ok);
-}
-
-void TMainForm::FileOpen1Execute() {
-    const QString path = Dialogs().openFileName(this, app::DefaultDataDirectory(), app::kOpenFilter);
-    if (path.isEmpty()) return;
-    OpenArchive(path);
-}
-
-bool TMainForm::OpenArchive(const QString& path) { return OpenArchive(app::NativePath(path)); }
-
-bool TMainForm::OpenArchive(const std::filesystem::path& path) {
-    // Only a whole archive is taken: anything else is refused and nothing in
-    // memory changes.
-    std::array<std::uint8_t, kArchiveSize> loaded = archiveBuffer;
-    if (const Error error = LoadArchive(path, loaded); !error.ok()) {
-        showArchiveError(error);
-        return false;
-    }
-    // The open tuning window goes first (its unsaved changes and tuner mode
-    // are asked about); when it stays, the open is cancelled, so that no
-    // second window can reach the radio with another model's image.
-    if (!closeTuningWindows()) return false;
-    archiveBuffer = loaded;
-    UnpackArchive(archiveBuffer);
-    MarkImageSaved(tunerImage);
-    const QString shown = app::FromNativePath(path);
-    imageSource_ = QFileInfo(shown).fileName();
-    OpenTuningWindow(shown);
-#ifdef _WIN32
-    currentFileName = app::NarrowFileName(shown);
-#else
-    currentFileName = path.native();  // the system's own bytes
-#endif
-    currentFilePath_ = shown;
-    const std::vector<PlausibilityProblem> problems = PlausibilityProblems(radioInfo, tunerImage);
-    if (!problems.empty()) {
-        QStringList lines{Tr("Safety", "P0001")};
-        for (const PlausibilityProblem& problem : problems) lines << describeProblem(problem);
-        lines << QString() << Tr("Safety", "P0006");
-        Dialogs().message(this, MessageKind::Error, app::kBoxCaption, lines.join(QLatin1Char('\n')),
-                          MessageButtons::Ok);
-    }
-    return true;
-}
-
-std::filesystem::path TMainForm::currentNativePath() const {
-#ifdef _WIN32
-    return app::NativePath(currentFilePath());
-#else
-    return std::filesystem::path(currentFileName);
-#endif
-}
-
-QString TMainForm::currentFilePath() const {
-    // currentFileName is the program-wide record; the exact path is kept
-    // beside it for names the narrow form cannot hold.
-    if (!currentFilePath_.isEmpty() && app::NarrowFileName(currentFilePath_) == currentFileName) {
-        return currentFilePath_;
-    }
-    return app::FromNarrowFileName(currentFileName);
-}
-
-void TMainForm::FileSaveItemClick() { saveImage(); }
-
-bool TMainForm::saveImage() {
-    if (currentFileName.empty()) return saveImageAs();
-    PackArchive(archiveBuffer);
-    if (const Error error = SaveArchive(currentNativePath(), archiveBuffer.data(), kArchiveSize); !error.ok()) {
-        showArchiveError(error);
-        return false;
-    }
-    ui::RecordArchiveSaved(currentFilePath());
-    imageSaved(currentFilePath());
-    return true;
-}
-
-void TMainForm::imageSaved(const QString& path) {
-    MarkImageSaved(tunerImage);
-    imageSource_ = QFileInfo(path).fileName();
-    if (tuningWindow != nullptr) tuningWindow->refreshModifiedMarker();
-}
-
-void TMainForm::FileSaveAsItemClick() { saveImageAs(); }
-
-bool TMainForm::saveImageAs() {
-    QString directory = app::DefaultDataDirectory();
-    if (!currentFileName.empty()) directory = QFileInfo(currentFilePath()).absolutePath();
-    QString path = Dialogs().saveFileName(this, directory, app::kSaveFilter, app::kDefaultSuffix);
-    if (path.isEmpty()) return false;
-    // The dialog appends the extension to a bare name; so does this, for
-    // dialogs that do not.
-    if (QFileInfo(path).suffix().isEmpty() && !path.endsWith(QLatin1Char('.'))) path += app::kDefaultSuffix;
-
-    PackArchive(archiveBuffer);
-    if (const Error error = SaveArchive(app::NativePath(path), archiveBuffer.data(), kArchiveSize); !error.ok()) {
-        showArchiveError(error);
-        return false;
-    }
-    ui::RecordArchiveSaved(path);
-    currentFileName = app::NarrowFileName(path);
-    currentFilePath_ = path;
-    if (tuningWindow != nullptr) tuningWindow->setDocumentName(QFileInfo(path).fileName());
-    imageSaved(path);
-    return true;
-}
+QString TMainForm::lastBackupPath() const { return archive_->lastBackupPath(); }
 
 // ---------------------------------------------------------------------------
 // The radio's state in the status bar
@@ -1191,21 +713,8 @@ void TMainForm::radioPresenceChanged(bool present) {
 
 void TMainForm::watchFrame(const std::uint8_t* bytes, std::uint16_t length, bool received) {
     const DecodedFrame frame = DecodeFrame(bytes, length, received);
-    if (received) {
-        radioPresent_ = true;
-        if (frame.command == lastRequest_.command && frame.wellFormed) {
-            if (frame.status > 0 && frame.readings.empty()) {
-                // The radio answered, but not with "done".
-                RadioStatus->failed("S0012", QString::fromStdString(Text("Status", CommandNameKey(lastRequest_.command, lastRequest_.action))) +
-                                                 QStringLiteral(" (") + QString::number(frame.status) + QLatin1Char(')'));
-            } else if (!(lastRequest_.command == cmd::kSetItem && lastRequest_.action == 7)) {
-                // Read-backs every two seconds would hide what the operator did.
-                RadioStatus->acknowledged(lastRequest_, currentPoint);
-            }
-        }
-    } else {
-        lastRequest_ = frame;
-    }
+    if (received) radioPresent_ = true;
+    RadioStatus->followFrame(frame, currentPoint);
     // The tuning window logs its own live-sets, read-backs and saves; the
     // other commands (information, enter, leave, write all, factory) are
     // logged here.

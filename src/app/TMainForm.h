@@ -1,15 +1,11 @@
 // The main window: a multiple-document frame that hosts the tuning window,
 // with the File / Edit / Tuning / View / Factory / Help menus, the tool bar
-// and a two-panel status bar. It owns tuner-mode control (enter, leave,
-// write the whole image), opens and saves archives, switches the language
-// and stores it in setting.ini at close.
-//
-// Tuner mode is a chain of short steps: a click finds and opens the radio,
-// sends one command and starts a 10 ms poll timer; the timer's handler reads
-// the answer on every tick and, once the expected reply is there, does the
-// next step. No handler waits for the radio. A poll that gets no answer in
-// 100 ticks gives up quietly: the link is closed and the operator may click
-// again.
+// and the status bar. It builds the controls, switches the language (and
+// stores it in setting.ini at close), replaces the tuning window and keeps
+// the status bar following the radio. The work behind the commands is done
+// by its parts: TunerModeControl (enter, leave, write the whole image) and
+// ArchiveCommands (open, save, save as, the entry backup); the slots below
+// hand over to them.
 #pragma once
 
 #include <functional>
@@ -20,6 +16,9 @@
 #include <QString>
 #include <filesystem>
 
+#include "app/AppTexts.h"
+#include "app/ArchiveCommands.h"
+#include "app/RadioStatusBar.h"
 #include "app/StartupOptions.h"
 #include "data/Filemanage.h"
 #include "device/Mass_storage.h"
@@ -43,24 +42,8 @@ class TMDIChild;
 class TParamForm;
 
 namespace varnel::app {
-class StatusPanels;
-class RadioStatusBar;
-
-// Panel 0 of the status bar takes 94 % of the bar's width, truncated.
-int StatusPanelWidth(int statusBarWidth);
-// The parts of a hint "short|long": the short part is the tool tip, the long
-// part goes to the status bar. Without '|' both are the whole hint.
-QString ShortHint(const QString& hint);
-QString LongHint(const QString& hint);
-
-// Paths: the archive functions take a filesystem path; currentFileName keeps
-// the narrow form (system code page) of the same path.
-std::filesystem::path NativePath(const QString& path);
-std::string NarrowFileName(const QString& path);
-QString FromNarrowFileName(const std::string& name);
-QString FromNativePath(const std::filesystem::path& path);
-// "<program directory>/Default Data/", where the open dialog starts.
-QString DefaultDataDirectory();
+class ArchiveCommands;
+class TunerModeControl;
 }  // namespace varnel::app
 
 class TMainForm : public QMainWindow {
@@ -111,9 +94,9 @@ public:
     void showStatusNote(const QString& text);
     // Where the image in memory came from: a file name, or "read from this
     // radio at HH:MM".
-    QString imageSource() const { return imageSource_; }
+    QString imageSource() const;
     // The file of the last automatic backup, empty when it failed.
-    QString lastBackupPath() const { return lastBackupPath_; }
+    QString lastBackupPath() const;
 
     // The radio's state at a glance, right of the two panels; refreshed by
     // StatusRefreshTimer and by every acknowledged or failed exchange.
@@ -122,6 +105,9 @@ public:
     void refreshRadioStatus();
     // Whether a radio volume was seen at the last scan.
     bool radioPresent() const { return radioPresent_; }
+    void setRadioPresent(bool present) { radioPresent_ = present; }
+    // Asks every tuning window to close; true when none is left open.
+    bool closeTuningWindows();
 
     // ---- controls (named as in the design; tests find them by name) ----
     QMdiArea* MdiArea = nullptr;
@@ -157,12 +143,11 @@ public:
     QAction* FileExit1 = nullptr;
     QAction* HelpAbout1 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
+    // Tuner-mode control's poll timers (see TunerModeControl).
     QTimer* ReadInfoTimer = nullptr;
     QTimer* EnterTunerModeTimer = nullptr;
     QTimer* ExitTunerModeTimer = nullptr;
     QTimer* WriteAllTunerDataTimer = nullptr;
-    // Reads the attached radio's information block before a write-all, so
-    // that the image goes only into the radio it belongs to.
     QTimer* WriteAllCheckTimer = nullptr;
 
     // The tuning window this window opened last, or none.
@@ -208,8 +193,6 @@ private:
     void updateDocumentCommands();
     // What the tuning window reports.
     void connectTuningWindow(TMDIChild* window);
-    void showTunerModeLeftCaptions();
-    void showRadioLostCaptions();
     void showLinkNote(const QString& note);
     void reportFailure(const QString& statusKey, const QString& detail);
     void radioPresenceChanged(bool present);
@@ -219,40 +202,13 @@ private:
     void buildMenus();
     void buildToolBar();
     void buildStatusBar();
-    void buildTimers();
+    void buildParts();
     void applyStartupLanguage();
     void placeWindow(const varnel::app::StartupOptions& options);
     void watchRadio();
     void switchLanguage(int index);
-    void applyTunerModeCaptions();
-    void setTunerModeCaptions(const char* captionKey, const char* hintKey);
     // Stores the language (FormClose).
     void FormClose();
-    // Asks every tuning window to close; true when none is left open.
-    bool closeTuningWindows();
-    // Closes an earlier link, scans and opens the radio; box M010 on failure.
-    bool openRadioLink();
-    // One tick of the information or enter poll (re-sent twice, then given
-    // up as an expiry); true when the reply matched.
-    bool entryReplyArrived(QTimer* timer, std::uint16_t command, const std::function<void()>& resend);
-    // A poll gave up: counters 0, link closed, timer stopped.
-    void pollExpired(QTimer* timer);
-    const std::function<void(QTimer*)> expired_ = [this](QTimer* timer) { pollExpired(timer); };
-    void showArchiveError(const varnel::Error& error);
-    QString currentFilePath() const;
-    // The file behind currentFileName exactly as the system names it.
-    std::filesystem::path currentNativePath() const;
-    bool saveImage();
-    bool saveImageAs();
-    void imageSaved(const QString& path);
-    // Before the image in memory is replaced: Save / Discard / Cancel when
-    // it has unsaved changes. True when the operator lets it go.
-    bool confirmImageReplaced();
-    // The write-all questions: identity and plausibility, then consent.
-    bool confirmWriteAll(const varnel::RadioInfo& attached);
-    // Saves the block and image of an entry under Default Data/backups/.
-    void backupEntry(const varnel::RadioInfo& info, const varnel::TunerImage& image);
-    void logNote(const QString& text, const QDateTime& when = {});
     void rebuildWindowList();
 
     // Every frame of the program passes here: acknowledgements and refusals
@@ -268,7 +224,6 @@ private:
     varnel::VirtualBackend* virtualBackend_ = nullptr;
     bool radioPresent_ = false;
     bool rememberGeometry_ = true;
-    varnel::DecodedFrame lastRequest_;
     // Exchanges of the main window made while no tuning window was open
     // (entering tuner mode): they open the next window's log.
     struct PendingLogLine {
@@ -281,9 +236,6 @@ private:
     QPointer<TAboutBox> aboutBox_;
     QPointer<TParamForm> paramForm_;
     QPointer<TFactroyForm> factroyForm_;
-    // The exact path behind currentFileName (which is narrow and may lose
-    // characters on Windows).
-    QString currentFilePath_;
-    QString imageSource_;
-    QString lastBackupPath_;
+    varnel::app::ArchiveCommands* archive_ = nullptr;
+    varnel::app::TunerModeControl* tunerMode_ = nullptr;
 };

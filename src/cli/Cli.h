@@ -99,7 +99,9 @@ public:
     Error Open();
     Result<RadioInfo> ReadInfo();  // 0x0003 only
     Error Enter();                 // 0x0003 then 0x0060: fills radioInfo and tunerImage
-    Error WriteAll();              // 0x0063 from tunerImage, size from radioInfo
+    // 0x0063 from tunerImage, size from radioInfo; with `consent` after the
+    // attached radio's block (0x0003) and only when consent agrees.
+    Error WriteAll(const std::function<bool(const RadioInfo& attached)>& consent = {});
     Error Leave();
     void Close();
     // Run after an acknowledged write-all (virtual faults hook in here).

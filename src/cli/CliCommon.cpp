@@ -162,8 +162,8 @@ Error CliRadio::Enter() {
     return {};
 }
 
-Error CliRadio::WriteAll() {
-    if (Error e = session_.WriteAll(); !e.ok()) return e;
+Error CliRadio::WriteAll(const std::function<bool(const RadioInfo& attached)>& consent) {
+    if (Error e = session_.WriteAll(consent); !e.ok()) return e;
     if (afterWriteAll) afterWriteAll();
     return {};
 }

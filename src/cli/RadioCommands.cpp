@@ -228,25 +228,31 @@ int CmdRestore(const Options& options, CliRadio& radio) {
     bool implausible = false;
     if (!PlausibleOrForced(options, file, archiveInfo, archiveImage, implausible)) return kImplausible;
     Progress(options, "reading the radio's information block");
-    auto attached = radio.ReadInfo();
-    if (!attached) {
-        Fail(attached.error());
-        return ExitCodeFor(attached.error());
-    }
-    const bool same = SameRadio(*attached, archiveInfo);  // the window's identity check
-    if (!same && !options.force) {
-        Fail("refusing to restore: " + file + " belongs to " + Identity(archiveInfo) + ", the attached radio is " +
-             Identity(*attached) + " (--force writes it anyway)");
-        return kMismatch;
-    }
-    if (!same) Fail("warning: writing an archive of " + Identity(archiveInfo) + " to " + Identity(*attached));
-    // The archive's block decides how many bytes go out, as in the program.
-    radioInfo = archiveInfo;
-    tunerImage = archiveImage;
-    Progress(options, "writing " + std::to_string(radioInfo.imageBytes()) + " image bytes");
-    if (Error e = radio.WriteAll(); !e.ok()) {
-        Fail(e);
-        return ExitCodeFor(e);
+    // The window's identity check, inside the write-all: the image goes only
+    // to the archive's radio unless --force says otherwise.
+    RadioInfo attached;
+    bool same = false;
+    int refused = kOk;
+    const Error written = radio.WriteAll([&](const RadioInfo& seen) {
+        attached = seen;
+        same = SameRadio(seen, archiveInfo);
+        if (!same && !options.force) {
+            Fail("refusing to restore: " + file + " belongs to " + Identity(archiveInfo) + ", the attached radio is " +
+                 Identity(seen) + " (--force writes it anyway)");
+            refused = kMismatch;
+            return false;
+        }
+        if (!same) Fail("warning: writing an archive of " + Identity(archiveInfo) + " to " + Identity(seen));
+        // The archive's block decides how many bytes go out, as in the program.
+        radioInfo = archiveInfo;
+        tunerImage = archiveImage;
+        Progress(options, "writing " + std::to_string(radioInfo.imageBytes()) + " image bytes");
+        return true;
+    });
+    if (refused != kOk) return refused;
+    if (!written.ok()) {
+        Fail(written);
+        return ExitCodeFor(written);
     }
     std::string detail = "restore " + file;
     if (!same || implausible) {
@@ -258,10 +264,10 @@ int CmdRestore(const Options& options, CliRadio& radio) {
     }
     RecordWarning(CalibrationRecorder().WroteAll(archiveInfo, archiveImage, detail));
     if (!options.verify) {
-        std::printf("%s\n", TerminalText(file + " written to " + Identity(*attached)).c_str());
+        std::printf("%s\n", TerminalText(file + " written to " + Identity(attached)).c_str());
         return kOk;
     }
-    return VerifyRestore(options, radio, file, archiveInfo, archiveImage, *attached);
+    return VerifyRestore(options, radio, file, archiveInfo, archiveImage, attached);
 }
 
 }  // namespace varnel::cli

@@ -25,10 +25,6 @@ namespace {
 
 QString Tr(const char* section, const char* key) { return QString::fromStdString(Text(section, key)); }
 
-// The factory read reply: A1, code, length, status byte, 512 data bytes,
-// checksum, A4. The data start at frame byte 6.
-constexpr std::size_t kFactoryDataBytes = TunerImage::kSmallSize;
-
 }  // namespace
 
 TFactroyForm::TFactroyForm(QWidget* parent) : QDialog(parent) {
@@ -87,13 +83,10 @@ void TFactroyForm::FormShow() {
 }
 
 bool TFactroyForm::ensureLink() {
-    if (linkHandle) return true;
     // An expired poll closed the link that tuner mode opened; without this
     // a second press could never reach the radio.
-    ScanRadioDrives();
     OpenError error;
-    linkHandle = OpenRadio(&error);
-    if (linkHandle) return true;
+    if (EnsureRadioLink(&error)) return true;
     ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"), ui::OpenRadioFailedText(error),
                           ui::MessageButtons::Ok);
     return false;
@@ -110,27 +103,25 @@ void TFactroyForm::Button1Click() {
         return;
     }
     if (!ensureLink()) return;
-    SendReadFactory();  // 0x0065, reply of 521 bytes
+    read_.start();  // 0x0065, reply of 521 bytes
     ReadFactroyInfoTimer->start();
 }
 
 void TFactroyForm::Button2Click() {
     if (!ensureLink()) return;
-    SendWriteFactory();  // 0x0064 with the whole image, reply of 9 bytes
+    write_.start();  // 0x0064 with the whole image, reply of 9 bytes
     WriteFactroyInfoTimer->start();
 }
 
-void TFactroyForm::pollExpired(QTimer* timer) {
-    // Silent, as the main window's polls: the empty list is the only sign.
-    // The engine has already set both counters to 0 and closed the link.
-    timer->stop();
-}
+// An expiry is silent, as the main window's polls: the empty list is the
+// only sign. The operation has set both counters to 0 and closed the link.
 
 void TFactroyForm::ReadFactroyInfoTimerTimer() {
-    if (!ui::ReplyArrived(ReadFactroyInfoTimer, cmd::reply(cmd::kReadFactory), PollRule::Once, expired_)) return;
-    // The two band halves; the FSK blocks (512 to 847) are not part of the
-    // factory copy and stay as they are. The status byte is not examined.
-    std::copy_n(replyBuffer.begin() + kReplyDataOffset, kFactoryDataBytes, tunerImage.bytes.begin());
+    const OpStatus status = read_.tick();
+    if (status == OpStatus::Running) return;
+    ReadFactroyInfoTimer->stop();
+    if (status != OpStatus::Done) return;
+    // The operation has put the two band halves into the image.
     ListBox1->addItem(Tr("Factroy", "F0003"));
     ui::RecordFactoryRead();
     if (factoryReadHandler_) factoryReadHandler_();
@@ -139,6 +130,8 @@ void TFactroyForm::ReadFactroyInfoTimerTimer() {
 }
 
 void TFactroyForm::WriteFactroyInfoTimerTimer() {
-    if (!ui::ReplyArrived(WriteFactroyInfoTimer, cmd::reply(cmd::kWriteFactory), PollRule::Once, expired_)) return;
-    ListBox1->addItem(Tr("Factroy", "F0004"));
+    const OpStatus status = write_.tick();
+    if (status == OpStatus::Running) return;
+    WriteFactroyInfoTimer->stop();
+    if (status == OpStatus::Done) ListBox1->addItem(Tr("Factroy", "F0004"));
 }

@@ -8,6 +8,8 @@
 #include <QDialog>
 #include <functional>
 
+#include "protocol/RadioOperations.h"
+
 class QListWidget;
 class QPushButton;
 class QTimer;
@@ -40,8 +42,9 @@ protected:
 
 private:
     bool ensureLink();
-    void pollExpired(QTimer* timer);
-    const std::function<void(QTimer*)> expired_ = [this](QTimer* timer) { pollExpired(timer); };
+
+    varnel::FactoryReadOperation read_;
+    varnel::FactoryWriteOperation write_;
 
     std::function<void()> factoryReadHandler_;
 };

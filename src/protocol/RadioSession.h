@@ -1,6 +1,7 @@
-// Blocking radio operations over the exchange engine, for the command-line
-// tool, soak runs and automatic alignment. Each operation sends its command
-// and polls every 10 ms in a plain loop with the same rules as the windows:
+// Blocking radio operations, for the command-line tool, soak runs and
+// automatic alignment. Each runs one operation of protocol/RadioOperations.h
+// (the same ones the windows tick from their timers), polling every 10 ms in
+// a plain loop:
 // the information, enter, leave, write-all and factory polls give up silently
 // after 100 ticks (the link is closed and reopened by the next operation),
 // live-sets and saves are re-sent twice before they fail, read-backs are
@@ -21,6 +22,7 @@
 
 #include "data/RadioInfo.h"
 #include "protocol/Exchange.h"
+#include "protocol/RadioOperations.h"
 #include "util/Error.h"
 
 namespace varnel {
@@ -39,12 +41,15 @@ public:
     Result<RadioInfo> ReadInfo();       // 0x0003 only
     // 0x0062: stores the value in tunerImage, verified, re-sent as the tuning window does.
     Error SetItem(int code, int action, int point, int value, std::uint32_t frequency);
-    // 0x0062 read-back: the reply frame's bytes (pendingReplyLength of them).
-    Result<std::vector<std::uint8_t>> Query(int code, int action, int point, int value, std::uint32_t frequency);
+    // 0x0062 read-back: the reply (pendingReplyLength bytes) and its readings.
+    Result<ReadBackReply> Query(int code, int action, int point, int value, std::uint32_t frequency);
     // 0x0066 with the item's record from tunerImage (the 24-byte wide record
     // where the item needs it), verified.
     Error SaveItem(int code);
-    Error WriteAll();                   // 0x0063, the whole image
+    // 0x0063, the whole image. With `consent`: first 0x0003 asks the
+    // attached radio who it is, and the image goes only when consent(its
+    // block) says yes (Refused otherwise).
+    Error WriteAll(const std::function<bool(const RadioInfo& attached)>& consent = {});
     Error ReadFactory();                // 0x0065: image bytes 0 to 511 from the factory copy
     Error Leave();                      // 0x0061
     void Close();
@@ -59,8 +64,10 @@ public:
 
 private:
     Error ensureLink();
-    // Polls until the rule's end; Matched is success.
-    TickResult await(std::uint16_t expectedCode, PollRule rule, const std::function<void()>& resend = {});
+    // Ticks an operation every poll interval until it is done, failed or
+    // waits for consent.
+    template <typename Tick>
+    OpStatus run(Tick tick);
     Error failed(const char* what) const;
 
     std::chrono::milliseconds tick_;

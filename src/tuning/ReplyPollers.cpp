@@ -3,8 +3,6 @@
 #include <QTimer>
 
 #include "data/Global.h"
-#include "protocol/Exchange.h"
-#include "protocol/Sendcmd.h"
 #include "ui/Polling.h"
 #include "ui/Selection.h"
 
@@ -19,24 +17,23 @@ ReplyPollers::ReplyPollers(QObject* parent) : QObject(parent) {
     connect(wideSave_, &QTimer::timeout, this, &ReplyPollers::wideSaveTick);
 }
 
+void ReplyPollers::liveSetSent() {
+    liveSetOperation_.sent();
+    liveSet_->start();
+}
+
 void ReplyPollers::saveSent(bool wide) {
-    // Payload: item code, size n, n data bytes.
-    if (sentFrameLength >= 8 + 2) {
-        const std::size_t size = lastSentFrame[6];
-        if (7 + size + 3 <= sentFrameLength) {
-            lastSave_.item = lastSentFrame[5];
-            lastSave_.wide = wide;
-            lastSave_.record.assign(lastSentFrame.begin() + 7,
-                                    lastSentFrame.begin() + 7 + static_cast<std::ptrdiff_t>(size));
-        }
-    }
+    saveOperation_.sent(wide);
     (wide ? wideSave_ : save_)->start();
 }
 
-bool ReplyPollers::verifyTick(QTimer* timer, std::uint16_t expectedCode, const std::function<void()>& resend) {
-    switch (Exchange().tick(expectedCode, PollRule::Verify, resend)) {
-        case TickResult::Matched: return true;
-        case TickResult::GaveUp:
+bool ReplyPollers::verified(QTimer* timer, OpStatus status, const std::vector<std::uint8_t>& reply) {
+    switch (status) {
+        case OpStatus::Done:
+            timer->stop();
+            emit replyReceived(reply.data(), static_cast<std::uint16_t>(reply.size()));
+            return true;
+        case OpStatus::Failed:
             timer->stop();
             emit gaveUp(timer);
             return false;
@@ -44,53 +41,33 @@ bool ReplyPollers::verifyTick(QTimer* timer, std::uint16_t expectedCode, const s
     }
 }
 
-bool ReplyPollers::readingTick(std::uint16_t expectedCode) {
-    return Exchange().tick(expectedCode, PollRule::Reading) == TickResult::Matched;
-}
-
-void ReplyPollers::finish(QTimer* timer) {
-    timer->stop();
-    emit replyReceived(replyBuffer.data(), pendingReplyLength);
-    replyBuffer.fill(0);
-}
-
 void ReplyPollers::liveSetTick() {
     // The re-send is the live-set built afresh from the selection, always as
     // the 8-byte form with the transmit frequency, also after an FSK block
     // or a receive-frequency set.
-    const bool accepted = verifyTick(liveSet_, cmd::reply(cmd::kSetItem), [] {
-        SendSetItem(currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1));
-    });
-    if (!accepted) return;
-    finish(liveSet_);
-    emit liveSetAcknowledged();
-}
-
-void ReplyPollers::resendSave(bool wide) {
-    // The same item and the same bytes as the first attempt: the image may
-    // have moved on since, the radio must store what was meant then.
-    if (lastSave_.record.empty() || lastSave_.wide != wide) return;
-    const std::size_t needed = wide ? SaveWideItemSize(lastSave_.item) : SaveItemSize(lastSave_.item);
-    if (lastSave_.record.size() < needed) return;
-    // A copy: the sender's hook replaces lastSave_ while it reads.
-    const SavedRecord again = lastSave_;
-    if (wide) {
-        SendSaveWideItem(again.item, again.record.data());
-    } else {
-        SendSaveItem(again.item, again.record.data());
-    }
+    const LiveSetRequest again{currentItem, actionCode, currentPoint, currentValue, txFrequency(currentPoint - 1)};
+    if (!verified(liveSet_, liveSetOperation_.tick(again), liveSetOperation_.reply())) return;
+    emit liveSetAcknowledged(liveSetOperation_.status());
 }
 
 void ReplyPollers::saveTick() {
-    if (!verifyTick(save_, cmd::reply(cmd::kSaveItem), [this] { resendSave(false); })) return;
-    finish(save_);
-    emit saveAcknowledged(lastSave_.item);
+    if (!verified(save_, saveOperation_.tick(false), saveOperation_.reply())) return;
+    emit saveAcknowledged(saveOperation_.record().item, saveOperation_.status());
 }
 
 void ReplyPollers::wideSaveTick() {
-    if (!verifyTick(wideSave_, cmd::reply(cmd::kSaveItem), [this] { resendSave(true); })) return;
-    finish(wideSave_);
-    emit saveAcknowledged(lastSave_.item);
+    if (!verified(wideSave_, saveOperation_.tick(true), saveOperation_.reply())) return;
+    emit saveAcknowledged(saveOperation_.record().item, saveOperation_.status());
+}
+
+const ReadBackReply* ReplyPollers::readingTick() {
+    return readBackOperation_.tick() == OpStatus::Done ? &readBackOperation_.reply() : nullptr;
+}
+
+void ReplyPollers::finish(QTimer* timer) {
+    timer->stop();
+    const std::vector<std::uint8_t>& frame = readBackOperation_.reply().frame;
+    emit replyReceived(frame.data(), static_cast<std::uint16_t>(frame.size()));
 }
 
 }  // namespace varnel::tuning

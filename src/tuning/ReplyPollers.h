@@ -1,7 +1,7 @@
 // The pollers that wait for the radio's replies to the tuning window's
 // commands. The window never waits: a sender writes its frame and records
-// the reply length; a timer then reads on every tick until the reply
-// matches.
+// the reply length; a timer then ticks the exchange's operation
+// (protocol/RadioOperations.h) until the reply is in.
 //
 //   verifying pollers   live-set (TimeOutTimer) and save (SaveTimer, and
 //                       SaveItemTimer2 for the mobile page's 24-byte save):
@@ -14,10 +14,10 @@
 
 #include <QObject>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "data/ItemTable.h"
+#include "protocol/RadioOperations.h"
 
 class QTimer;
 
@@ -34,12 +34,10 @@ public:
 
     // The item code and record of the last save command sent; a save that
     // times out is sent again with exactly these bytes.
-    struct SavedRecord {
-        int item = kNoCode;
-        bool wide = false;  // SendSaveWideItem
-        std::vector<std::uint8_t> record;
-    };
-    const SavedRecord& lastSave() const { return lastSave_; }
+    using SavedRecord = SaveOperation::Record;
+    const SavedRecord& lastSave() const { return saveOperation_.record(); }
+    // A live-set (or an FSK block) has just gone out: starts its poller.
+    void liveSetSent();
     // A save command has just gone out (its frame is still in lastSentFrame):
     // keeps its record and starts the save's poller.
     void saveSent(bool wide);
@@ -48,28 +46,32 @@ public:
     void liveSetTick();
     void saveTick();
     void wideSaveTick();
-    // One tick of a reading poller; true when the reply matched. The caller
-    // takes the readings from replyBuffer, then calls finish().
-    static bool readingTick(std::uint16_t expectedCode);
-    // Stops the poller, reports the accepted reply and clears the reply buffer.
+    // One tick of a reading poller: the decoded reply once it is in, else
+    // nullptr. The caller shows it, then calls finish().
+    const ReadBackReply* readingTick();
+    const ReadBackOperation& readBack() const { return readBackOperation_; }
+    // Stops a reading poller and reports its reply.
     void finish(QTimer* timer);
 
 signals:
     // An accepted reply, for the log.
     void replyReceived(const std::uint8_t* bytes, std::uint16_t length);
-    void liveSetAcknowledged();
-    void saveAcknowledged(int itemCode);
+    // `status`: the reply's status byte, 0 when the radio did it.
+    void liveSetAcknowledged(int status);
+    void saveAcknowledged(int itemCode, int status);
     // The third time-out of a verifying poller (already stopped).
     void gaveUp(QTimer* timer);
 
 private:
-    bool verifyTick(QTimer* timer, std::uint16_t expectedCode, const std::function<void()>& resend);
-    void resendSave(bool wide);
+    // A verifying poller's tick came to `status`; true when acknowledged.
+    bool verified(QTimer* timer, OpStatus status, const std::vector<std::uint8_t>& reply);
 
     QTimer* liveSet_ = nullptr;
     QTimer* save_ = nullptr;
     QTimer* wideSave_ = nullptr;
-    SavedRecord lastSave_;
+    LiveSetOperation liveSetOperation_;
+    SaveOperation saveOperation_;
+    ReadBackOperation readBackOperation_;
 };
 
 }  // namespace varnel::tuning

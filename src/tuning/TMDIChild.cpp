@@ -111,7 +111,7 @@ void TMDIChild::installSenderHooks() {
             case TuningTimer::TimeOut:
                 // The live-set just sent waits for its acknowledgement.
                 radioValues_.liveSetSent(lastSentFrame.data(), sentFrameLength);
-                timeOutTimer_->start();
+                pollers_->liveSetSent();
                 break;
             // A save's record is kept for its re-send (the frame is still
             // in lastSentFrame when the sender enables the poller).

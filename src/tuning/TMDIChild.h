@@ -297,10 +297,8 @@ public:
 
 private:
     void ConnectPollers();
-    // One tick of a reading poller (rule Reading: never gives up); true when
-    // the reply was accepted.
-    static bool ReadingTick(std::uint16_t expectedCode);
-    // Stops the poller, logs the accepted reply and clears the reply buffer.
+    // Stops a reading poller (its reply decoded by ReplyPollers'
+    // read-back operation) and logs the reply.
     void FinishReply(QTimer* timer);
     // The third time-out: message M013 (with the cause, when the transfers
     // failed) and the adjustment controls locked.
@@ -325,7 +323,6 @@ private:
     std::function<void()> afterSaving_;
     std::function<void()> closeRetry_;
     bool savingLive_ = false;
-    int lastReplyStatus_ = 0;  // status byte of the last accepted 9-byte reply
     HotplugWatch* hotplug_ = nullptr;
     QTimer* watchFallback_ = nullptr;  // scans every second when no USB notice can come
     bool radioAway_ = false;           // the watch has already acted on the loss

@@ -27,9 +27,6 @@ using namespace varnel::tuning;
 
 namespace {
 
-// The readings of a read-back reply follow its first payload byte (the item code).
-constexpr std::size_t kReadingByte = kReplyDataOffset;
-constexpr std::size_t kSecondReadingByte = kReplyDataOffset + 1;
 // Without USB notices the watch looks for the radio this often.
 constexpr int kWatchFallbackMs = 1000;
 // The notice that the USB watch could not start is shown once per run.
@@ -101,23 +98,22 @@ void TMDIChild::ApplicationEvents1Message(QObject* receiver, QEvent* event, bool
 void TMDIChild::ConnectPollers() {
     const auto unique = Qt::UniqueConnection;
     connect(pollers_, &ReplyPollers::replyReceived, this, [this](const std::uint8_t* bytes, std::uint16_t length) {
-        lastReplyStatus_ = length == 9 ? bytes[5] : 0;  // the payload's first byte
         LogFrame(bytes, length, 1);
     });
-    connect(pollers_, &ReplyPollers::liveSetAcknowledged, this, [this] {
+    connect(pollers_, &ReplyPollers::liveSetAcknowledged, this, [this](int status) {
         // A live-set the radio refused (status byte not 0) changed nothing there.
-        if (lastReplyStatus_ == 0) {
+        if (status == 0) {
             radioValues_.liveSetAcknowledged();
         } else {
             radioValues_.liveSetAbandoned();
         }
         ui::RecordLiveSetAcknowledged();
     });
-    connect(pollers_, &ReplyPollers::saveAcknowledged, this, [this](int item) {
-        if (lastReplyStatus_ == 0) radioValues_.saveAcknowledged(item, pollers_->lastSave().record);
+    connect(pollers_, &ReplyPollers::saveAcknowledged, this, [this](int item, int status) {
+        if (status == 0) radioValues_.saveAcknowledged(item, pollers_->lastSave().record);
         ui::RecordSaveAcknowledged(item);
         if (savingLive_) {
-            if (lastReplyStatus_ == 0) {
+            if (status == 0) {
                 sendNextLiveSave();
             } else {
                 liveSavesStopped();  // refused: the radio stays in tuner mode
@@ -174,8 +170,6 @@ void TMDIChild::ConnectPollers() {
 
 // ---- the common poll step --------------------------------------------------------
 
-bool TMDIChild::ReadingTick(std::uint16_t expectedCode) { return ReplyPollers::readingTick(expectedCode); }
-
 void TMDIChild::FinishReply(QTimer* timer) { pollers_->finish(timer); }
 
 void TMDIChild::GiveUp(QTimer* timer) {
@@ -209,18 +203,17 @@ void TMDIChild::SaveItemTimer2Timer() { pollers_->wideSaveTick(); }
 // ---- reading poller -------------------------------------------------------------------
 
 void TMDIChild::ReadTimerTimer() {
-    if (!ReadingTick(cmd::reply(cmd::kSetItem))) return;
-    const int reading = replyBuffer[kReadingByte];
+    const ReadBackReply* reply = pollers_->readingTick();
+    if (reply == nullptr) return;
+    const int reading = reply->reading(0);
     if (InFamily(currentItem, Page::Vox)) {
         control<QLabel>(QStringLiteral("Label36"))->setText(QString::number(reading));
     } else if (InFamily(currentItem, Page::Sql)) {
         // The measured level becomes the item's value at the point.
-        if (const int at = PointByteOfCode(currentItem, currentPoint); at >= 0) {
-            tunerImage[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(reading);
-        }
+        pollers_->readBack().takeReadingAsValue(currentItem, currentPoint);
     } else if (InFamily(currentItem, Page::Temp)) {
         control<QLabel>(QStringLiteral("Label130"))->setText(QString::number(reading));
-        control<QLabel>(QStringLiteral("Label132"))->setText(QString::number(replyBuffer[kSecondReadingByte]));
+        control<QLabel>(QStringLiteral("Label132"))->setText(QString::number(reply->reading(1)));
     }
     if (const RowSpec* row = FindRow(Page::Sql, currentPoint); row != nullptr && currentPoint <= 5) {
         control<QLabel>(QString::fromLatin1(row->cells.front().name))->setText(QString::number(reading));

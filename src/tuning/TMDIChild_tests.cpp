@@ -18,15 +18,6 @@
 using namespace varnel;
 using namespace varnel::tuning;
 
-namespace {
-
-std::uint32_t BigEndian32(const std::uint8_t* p) {
-    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
-}
-
-}  // namespace
-
 // ---- bit-error-rate page --------------------------------------------------------
 
 void TMDIChild::ErrorRatePointSelected(int point) {
@@ -65,11 +56,12 @@ void TMDIChild::Button13Click() {
 // Like every reading poller it never gives up: after 100 ticks without a
 // reply it counts a retry and waits again, rather than stalling for good.
 void TMDIChild::ErrorRateTimerTimer() {
-    if (!ReadingTick(cmd::reply(cmd::kSetItem))) return;
-    // N (frames counted) and E (errors), 32-bit big-endian after the item
-    // byte. Both products wrap modulo 2^32, as the radio's own counters do.
-    const std::uint32_t frames = BigEndian32(&replyBuffer[kReplyDataOffset]);
-    const std::uint32_t errors = BigEndian32(&replyBuffer[kReplyDataOffset + 4]);
+    const ReadBackReply* reply = pollers_->readingTick();
+    if (reply == nullptr) return;
+    // N (frames counted) and E (errors). Both products wrap modulo 2^32, as
+    // the radio's own counters do.
+    const std::uint32_t frames = reply->counter(0);
+    const std::uint32_t errors = reply->counter(1);
     const BitErrorFigures figures = BitErrorRate(frames, errors);
     if (currentPoint >= 1 && currentPoint <= 5) {
         if (const RowSpec* row = FindRow(Page::ErrorRate, currentPoint)) {
@@ -105,8 +97,9 @@ void TMDIChild::Button15Click() {
 }
 
 void TMDIChild::MandownTimerTimer() {
-    if (!ReadingTick(cmd::reply(cmd::kSetItem))) return;
-    const int reading = replyBuffer[kReplyDataOffset];
+    const ReadBackReply* reply = pollers_->readingTick();
+    if (reply == nullptr) return;
+    const int reading = reply->reading(0);
     if (auto* label = control<QLabel>(QStringLiteral("Label113"))) label->setText(QString::number(reading));
     currentValue = reading;
     mandownShown_ = reading;

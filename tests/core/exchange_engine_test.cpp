@@ -397,9 +397,9 @@ TEST_F(EngineTest, SessionRunsAWholeAlignment) {
     ASSERT_TRUE(session.SetItem(18, 4, 2, 40, tunerImage.txFrequencyIn(0, 1)).ok());
     EXPECT_EQ(radio().lastLiveSet()->item, 18);
     EXPECT_EQ(radio().lastLiveSet()->value, 40);
-    const Result<std::vector<std::uint8_t>> reading = session.Query(30, 7, 1, 0, tunerImage.txFrequencyIn(0, 0));
+    const Result<ReadBackReply> reading = session.Query(30, 7, 1, 0, tunerImage.txFrequencyIn(0, 0));
     ASSERT_TRUE(reading.ok()) << reading.error().Text();
-    EXPECT_EQ(reading->size(), 11u);  // the temperature read-back is 11 bytes
+    EXPECT_EQ(reading->frame.size(), 11u);  // the temperature read-back is 11 bytes
     ASSERT_TRUE(session.SaveItem(18).ok());
     EXPECT_EQ(radio().storedImage().bytes, tunerImage.bytes);
     ASSERT_TRUE(session.WriteAll().ok());
@@ -422,10 +422,11 @@ TEST_F(EngineTest, ALostLiveSetIsNotAcknowledgedByTheReadBackStillInTheRadio) {
     // Item 64 reads back 100: the 10-byte answer A1 80 62 00 02 40 64 00 A4 A4,
     // whose checksum's low byte is 0xA4.
     radio().setReading(64, {100});
-    const Result<std::vector<std::uint8_t>> reading = session.Query(64, 7, 1, 0, txFrequency(0));
+    const Result<ReadBackReply> reading = session.Query(64, 7, 1, 0, txFrequency(0));
     ASSERT_TRUE(reading.ok()) << reading.error().Text();
     const std::vector<std::uint8_t> held{0xA1, 0x80, 0x62, 0x00, 0x02, 0x40, 0x64, 0x00, 0xA4, 0xA4};
-    ASSERT_EQ(*reading, held);
+    ASSERT_EQ(reading->frame, held);
+    EXPECT_EQ(reading->reading(0), 100);
     // The next live-set never reaches the radio; the radio keeps answering
     // every read with the read-back above.
     Faults("lose-commands=1");

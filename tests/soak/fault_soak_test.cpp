@@ -277,12 +277,12 @@ TEST_F(FaultSoak, ThousandRoundsThroughTheExchangeEngine) {
 
         // Read-back.
         watched = cmd::kSetItem;
-        const Result<std::vector<std::uint8_t>> reading = session_->Query(code, 7, point, value, frequency);
+        const Result<ReadBackReply> reading = session_->Query(code, 7, point, value, frequency);
         Exchange().waitIdle();
         if (reading.ok()) {
             ++readBacks.acked;
-            ASSERT_EQ(reading->size(), QueryReplyLength(code)) << "round " << round;
-            expectNotStale(static_cast<int>((*reading)[5]) == code, round, "read-back answered for another item");
+            ASSERT_EQ(reading->frame.size(), QueryReplyLength(code)) << "round " << round;
+            expectNotStale(static_cast<int>(reading->frame[5]) == code, round, "read-back answered for another item");
         } else if (!unplugNow && reading.error().code() == ErrorCode::NoAnswer) {
             ++readBacks.surfaced;
         } else {

@@ -1,0 +1,261 @@
+#include "app/TunerModeControl.h"
+
+#include <QDateTime>
+#include <QStringList>
+#include <QTimer>
+#include <QToolButton>
+#include <vector>
+
+#include "app/AppTexts.h"
+#include "app/ArchiveCommands.h"
+#include "app/RadioStatusBar.h"
+#include "app/TMainForm.h"
+#include "data/Global.h"
+#include "data/Safety.h"
+#include "lang/ErrorText.h"
+#include "tuning/TMDIChild.h"
+#include "ui/DialogSeam.h"
+#include "ui/FeedbackTexts.h"
+#include "ui/Polling.h"
+#include "ui/Records.h"
+
+using varnel::ui::Dialogs;
+using varnel::ui::MessageButtons;
+using varnel::ui::MessageKind;
+
+namespace varnel::app {
+
+TunerModeControl::TunerModeControl(TMainForm& window, ArchiveCommands& archive)
+    : QObject(&window), window_(window), archive_(archive) {
+    setObjectName(QStringLiteral("TunerModeControl"));
+    auto timer = [this](const char* name, void (TunerModeControl::*slot)()) {
+        QTimer* t = ui::NamedTimer(this, name, 10);
+        connect(t, &QTimer::timeout, this, slot);
+        return t;
+    };
+    ReadInfoTimer = timer("ReadInfoTimer", &TunerModeControl::ReadInfoTimerTimer);
+    EnterTunerModeTimer = timer("EnterTunerModeTimer", &TunerModeControl::EnterTunerModeTimerTimer);
+    ExitTunerModeTimer = timer("ExitTunerModeTimer", &TunerModeControl::ExitTunerModeTimerTimer);
+    WriteAllTunerDataTimer = timer("WriteAllTunerDataTimer", &TunerModeControl::WriteAllTunerDataTimerTimer);
+    WriteAllCheckTimer = timer("WriteAllCheckTimer", &TunerModeControl::WriteAllCheckTimerTimer);
+}
+
+bool TunerModeControl::pollRunning() const {
+    return ReadInfoTimer->isActive() || EnterTunerModeTimer->isActive() || ExitTunerModeTimer->isActive() ||
+           WriteAllTunerDataTimer->isActive() || WriteAllCheckTimer->isActive();
+}
+
+void TunerModeControl::logNote(const QString& text) {
+    if (window_.tuningWindow != nullptr) window_.tuningWindow->LogNote(text, {});
+}
+
+// ---- captions -----------------------------------------------------------------------
+
+void TunerModeControl::setCaptions(const char* captionKey, const char* hintKey) {
+    window_.SpeedButton4->setText(Tr("MainForm", captionKey));
+    SetHint(window_.SpeedButton4, Tr("MainForm", hintKey));
+    window_.N2->setText(Tr("MainForm", captionKey));
+    SetHint(window_.N2, Tr("MainForm", hintKey));
+}
+
+void TunerModeControl::showCaptions() {
+    if (inTunerMode) {
+        setCaptions("S004", "S0040");
+    } else {
+        setCaptions("S003", "S0030");
+    }
+}
+
+void TunerModeControl::showLeftCaptions() {
+    // The hints follow the captions, so that they do not offer to leave a
+    // mode that is already off.
+    setCaptions("S003", "S0030");
+}
+
+void TunerModeControl::showRadioLostCaptions() {
+    window_.SpeedButton4->setText(Tr("MainForm", "S003"));
+    SetHint(window_.SpeedButton4, Tr("MainForm", "S0030"));
+    window_.N2->setText(Tr("MainMenu", "M0022"));
+    SetHint(window_.N2, Tr("MainForm", "S0030"));
+}
+
+// ---- the link and unanswered polls --------------------------------------------------------
+
+bool TunerModeControl::openRadioLink() {
+    window_.showStatusNote(QString());
+    OpenError error;
+    if (OpenRadioLink(&error)) return true;
+
+    const QString text = ui::OpenRadioFailedText(error);
+    window_.setRadioPresent(error.kind != OpenError::Kind::NoRadio);
+    window_.RadioStatus->failed("S0001",
+                                error.kind == OpenError::Kind::NoRadio ? QString() : ui::OpenFailureReason(LastOpenError()));
+    window_.refreshRadioStatus();
+    Dialogs().message(&window_, MessageKind::Error, kBoxCaption, text, MessageButtons::Ok);
+    return false;
+}
+
+void TunerModeControl::pollExpired(QTimer* timer) {
+    // The operation has set both counters to 0 and closed the link.
+    timer->stop();
+    // No box: the expiry stays silent. The status bar says what the
+    // transfers reported when they failed, or that the radio hangs.
+    // When the transfers themselves failed or hang, both say why and what
+    // helps (a hung radio: unplug and plug in again), as the CLI does.
+    QString cause;
+    if (Exchange().failure() || Exchange().busy())
+        cause = QString::fromStdString(TranslatedErrorText(Exchange().noAnswerError()));
+    window_.showStatusNote(cause.isEmpty() ? ui::StatusText("S0009") : cause);
+    if (cause.isEmpty()) {
+        window_.RadioStatus->failed("S0009");
+    } else {
+        window_.RadioStatus->failed("S0024", cause);
+    }
+}
+
+bool TunerModeControl::reached(OpStatus status, OpStatus wanted, QTimer* timer) {
+    if (status == OpStatus::Failed) pollExpired(timer);
+    if (status != wanted) return false;
+    timer->stop();
+    return true;
+}
+
+// ---- entering and leaving -----------------------------------------------------------------
+
+void TunerModeControl::toggle() {
+    // Entry replaces the image: unsaved changes are offered for saving first.
+    if (!inTunerMode && !archive_.confirmImageReplaced()) return;
+    // Leaving drops the live values the radio has not stored: asked first;
+    // after "Save them" the leave runs again once the saves are acknowledged.
+    if (inTunerMode && window_.tuningWindow != nullptr &&
+        !window_.tuningWindow->confirmLeavingTunerMode([this] { if (inTunerMode) toggle(); })) {
+        return;
+    }
+    if (!openRadioLink()) return;
+    if (!inTunerMode) {
+        enter_.start();
+        ReadInfoTimer->start();
+    } else {
+        leave_.start();
+        ExitTunerModeTimer->start();
+        if (window_.tuningWindow != nullptr) window_.tuningWindow->stopMeasuring();
+    }
+}
+
+void TunerModeControl::ReadInfoTimerTimer() {
+    if (enter_.stage() != EnterOperation::Stage::ReadingInfo) return;
+    // Entering re-sends like every other exchange: a dropped reply costs
+    // one more attempt, and the third time-out gives up as an expiry does.
+    // Once the block is in radioInfo, the enter command has gone out.
+    if (reached(enter_.tick(), OpStatus::NextStep, ReadInfoTimer)) EnterTunerModeTimer->start();
+}
+
+void TunerModeControl::EnterTunerModeTimerTimer() {
+    if (enter_.stage() != EnterOperation::Stage::Entering) return;
+    if (!reached(enter_.tick(), OpStatus::Done, EnterTunerModeTimer)) return;
+    // Log lines and the entry record carry the time of the exchange, not
+    // that of the box below being closed.
+    const QDateTime entered = QDateTime::currentDateTime();
+    // The operation has taken the image into tunerImage (a small model's
+    // bytes 512 to 847 are what memory held, as in any archive) and set
+    // band 0. The backup holds the image as the radio sent it.
+    archive_.backupEntry(radioInfo, tunerImage);
+    ui::RecordEntered(&window_, tunerImage);
+
+    setCaptions("S004", "S0040");
+    window_.N1->setEnabled(true);
+
+    // The new tuning window, tuner mode; then the box, whose text points at
+    // the tree that is now on screen.
+    archive_.imageReadFromRadio(entered.time().toString(QStringLiteral("HH:mm")));
+    window_.OpenTuningWindow(kUntitled);
+    inTunerMode = true;
+    if (window_.tuningWindow != nullptr) window_.tuningWindow->radioEntered();
+    archive_.forgetFile();
+    if (window_.tuningWindow != nullptr) {
+        window_.tuningWindow->LogNote(Fill(Tr("Safety", "L0001"), {QString::fromStdString(DescribeRadio(radioInfo))}),
+                                      entered);
+        if (!archive_.lastBackupPath().isEmpty())
+            window_.tuningWindow->LogNote(Fill(Tr("Safety", "B0001"), {archive_.lastBackupPath()}), entered);
+    }
+    // The status bar says "in tuner mode" at once, not at its next refresh.
+    window_.refreshRadioStatus();
+    Dialogs().message(&window_, MessageKind::Information, kBoxCaption, Tr("MessageBox", "M001"), MessageButtons::Ok);
+}
+
+void TunerModeControl::ExitTunerModeTimerTimer() {
+    // An unanswered leave keeps tuner mode on.
+    if (!reached(leave_.tick(), OpStatus::Done, ExitTunerModeTimer)) return;
+    inTunerMode = false;
+    if (window_.tuningWindow != nullptr) window_.tuningWindow->radioLeftTunerMode();
+    setCaptions("S003", "S0030");
+    window_.N1->setEnabled(false);
+    ui::RecordLeft();
+    Dialogs().message(&window_, MessageKind::Information, kBoxCaption, Tr("MessageBox", "M002"), MessageButtons::Ok);
+}
+
+// ---- writing the whole image ----------------------------------------------------------------
+
+void TunerModeControl::writeAll() {
+    if (!openRadioLink()) return;
+    // First ask the attached radio who it is (0x0003); the write follows
+    // only when it is the image's radio and the operator agrees.
+    writeAll_.start();
+    WriteAllCheckTimer->start();
+}
+
+void TunerModeControl::WriteAllCheckTimerTimer() {
+    if (writeAll_.stage() != WriteAllOperation::Stage::Checking) return;
+    if (!reached(writeAll_.tick(), OpStatus::NeedsConsent, WriteAllCheckTimer)) return;
+    const RadioInfo attached = writeAll_.attached();
+    if (!confirmWriteAll(attached, writeAll_.sameRadio())) {
+        writeAll_.decline();
+        return;
+    }
+    writeAll_.proceed();
+    WriteAllTunerDataTimer->start();
+    logNote(Fill(Tr("Safety", "L0002"), {QString::fromStdString(DescribeRadio(attached))}));
+}
+
+bool TunerModeControl::confirmWriteAll(const RadioInfo& attached, bool same) {
+    const QString attachedName = QString::fromStdString(DescribeRadio(attached));
+    const QString imageName = QString::fromStdString(DescribeRadio(radioInfo));
+    const std::vector<PlausibilityProblem> problems = PlausibilityProblems(radioInfo, tunerImage);
+    if (same && problems.empty()) {
+        const QString text = Fill(Tr("Safety", "W0006"), {archive_.imageSource(), attachedName});
+        return Dialogs().message(&window_, MessageKind::Question, kBoxCaption, text, MessageButtons::OkCancel) ==
+               ui::MessageResult::Ok;
+    }
+    QStringList lines;
+    if (!same) {
+        lines << Tr("Safety", "W0001") << QString() << Fill(Tr("Safety", "W0002"), {attachedName})
+              << Fill(Tr("Safety", "W0003"), {imageName});
+    }
+    if (!problems.empty()) {
+        if (!lines.isEmpty()) lines << QString();
+        lines << Tr("Safety", "W0008");
+        for (const PlausibilityProblem& problem : problems) lines << DescribeProblem(problem);
+    }
+    if (!expertMode) {
+        Dialogs().message(&window_, MessageKind::Error, kBoxCaption, lines.join(QLatin1Char('\n')), MessageButtons::Ok);
+        return false;
+    }
+    lines << QString() << Tr("Safety", same ? "W0009" : "W0004");
+    if (Dialogs().message(&window_, MessageKind::Question, kBoxCaption, lines.join(QLatin1Char('\n')),
+                          MessageButtons::OkCancel) != ui::MessageResult::Ok) {
+        return false;
+    }
+    // The override is a second, explicit decision.
+    return Dialogs().message(&window_, MessageKind::Question, kBoxCaption, Fill(Tr("Safety", "W0005"), {attachedName}),
+                             MessageButtons::OkCancel) == ui::MessageResult::Ok;
+}
+
+void TunerModeControl::WriteAllTunerDataTimerTimer() {
+    if (writeAll_.stage() != WriteAllOperation::Stage::Writing) return;
+    if (!reached(writeAll_.tick(), OpStatus::Done, WriteAllTunerDataTimer)) return;
+    ui::RecordWroteAll();
+    logNote(Tr("Safety", "L0003"));
+    Dialogs().message(&window_, MessageKind::Information, kBoxCaption, Tr("MessageBox", "M012"), MessageButtons::Ok);
+}
+
+}  // namespace varnel::app
