@@ -473,16 +473,11 @@ void TMainForm::buildStatusBar() {
 }
 
 void TMainForm::buildTimers() {
-    auto timer = [this](const char* name, void (TMainForm::*slot)()) {
-        QTimer* t = ui::NamedTimer(this, name, 10);
-        connect(t, &QTimer::timeout, this, slot);
-        return t;
-    };
-    ReadInfoTimer = timer("ReadInfoTimer", &TMainForm::ReadInfoTimerTimer);
-    EnterTunerModeTimer = timer("EnterTunerModeTimer", &TMainForm::EnterTunerModeTimerTimer);
-    ExitTunerModeTimer = timer("ExitTunerModeTimer", &TMainForm::ExitTunerModeTimerTimer);
-    WriteAllTunerDataTimer = timer("WriteAllTunerDataTimer", &TMainForm::WriteAllTunerDataTimerTimer);
-    WriteAllCheckTimer = timer("WriteAllCheckTimer", &TMainForm::WriteAllCheckTimerTimer);
+    ReadInfoTimer = ui::NamedTimer(this, "ReadInfoTimer", 10, &TMainForm::ReadInfoTimerTimer);
+    EnterTunerModeTimer = ui::NamedTimer(this, "EnterTunerModeTimer", 10, &TMainForm::EnterTunerModeTimerTimer);
+    ExitTunerModeTimer = ui::NamedTimer(this, "ExitTunerModeTimer", 10, &TMainForm::ExitTunerModeTimerTimer);
+    WriteAllTunerDataTimer = ui::NamedTimer(this, "WriteAllTunerDataTimer", 10, &TMainForm::WriteAllTunerDataTimerTimer);
+    WriteAllCheckTimer = ui::NamedTimer(this, "WriteAllCheckTimer", 10, &TMainForm::WriteAllCheckTimerTimer);
 }
 
 void TMainForm::attachForms(TAboutBox* about, TParamForm* param, TFactroyForm* factory) {
