@@ -49,7 +49,6 @@
 #include "tuning/HotplugWatch.h"
 #include "tuning/PointChart.h"
 #include "tuning/TMDIChild.h"
-#include "tuning/TuningFeedback.h"
 #include "util/LocalTime.h"
 
 // The icons live in the library's resources; a static library needs them

@@ -14,6 +14,7 @@
 #include "data/ValueRules.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/TMDIChild.h"
+#include "tuning/TuningPages.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
@@ -31,7 +32,7 @@ std::uint32_t BigEndian32(const std::uint8_t* p) {
 
 void TMDIChild::ErrorRatePointSelected(int point) {
     if (!inTunerMode) return;
-    lockMeasureButtons();
+    pages_->lockMeasureButtons();
     // The counters of another point are not this point's.
     if (selectedPoints_.value(static_cast<int>(Page::ErrorRate), point) != point) ClearErrorRateResults();
     selectedPoints_[static_cast<int>(Page::ErrorRate)] = point;
