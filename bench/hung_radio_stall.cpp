@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
                 SendSetItem(18, 5, 2, 40, txFrequency(1));
                 started = true;
             },
-            [&] { return started && !window.TimeOutTimer()->isActive(); });
+            [&] { return started && !window.findChild<QTimer*>(QStringLiteral("TimeOutTimer"))->isActive(); });
         std::printf("hung radio: longest UI stall %lld ms (tuning-window poll%s)\n", static_cast<long long>(stall),
                     inlineTransfers ? ", transfers inline" : "");
         std::fflush(stdout);

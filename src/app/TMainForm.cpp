@@ -42,6 +42,7 @@
 #include "protocol/Sendcmd.h"
 #include "tuning/HotplugWatch.h"
 #include "tuning/TMDIChild.h"
+#include "util/LocalTime.h"
 
 // The icons live in the library's resources; a static library needs them
 // registered by name.

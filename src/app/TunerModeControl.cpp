@@ -28,16 +28,12 @@ namespace varnel::app {
 TunerModeControl::TunerModeControl(TMainForm& window, ArchiveCommands& archive)
     : QObject(&window), window_(window), archive_(archive) {
     setObjectName(QStringLiteral("TunerModeControl"));
-    auto timer = [this](const char* name, void (TunerModeControl::*slot)()) {
-        QTimer* t = ui::NamedTimer(this, name, 10);
-        connect(t, &QTimer::timeout, this, slot);
-        return t;
-    };
-    ReadInfoTimer = timer("ReadInfoTimer", &TunerModeControl::ReadInfoTimerTimer);
-    EnterTunerModeTimer = timer("EnterTunerModeTimer", &TunerModeControl::EnterTunerModeTimerTimer);
-    ExitTunerModeTimer = timer("ExitTunerModeTimer", &TunerModeControl::ExitTunerModeTimerTimer);
-    WriteAllTunerDataTimer = timer("WriteAllTunerDataTimer", &TunerModeControl::WriteAllTunerDataTimerTimer);
-    WriteAllCheckTimer = timer("WriteAllCheckTimer", &TunerModeControl::WriteAllCheckTimerTimer);
+    using C = TunerModeControl;
+    ReadInfoTimer = ui::NamedTimer(this, "ReadInfoTimer", 10, &C::ReadInfoTimerTimer);
+    EnterTunerModeTimer = ui::NamedTimer(this, "EnterTunerModeTimer", 10, &C::EnterTunerModeTimerTimer);
+    ExitTunerModeTimer = ui::NamedTimer(this, "ExitTunerModeTimer", 10, &C::ExitTunerModeTimerTimer);
+    WriteAllTunerDataTimer = ui::NamedTimer(this, "WriteAllTunerDataTimer", 10, &C::WriteAllTunerDataTimerTimer);
+    WriteAllCheckTimer = ui::NamedTimer(this, "WriteAllCheckTimer", 10, &C::WriteAllCheckTimerTimer);
 }
 
 bool TunerModeControl::pollRunning() const {

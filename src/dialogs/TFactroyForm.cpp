@@ -48,13 +48,8 @@ TFactroyForm::TFactroyForm(QWidget* parent) : QDialog(parent) {
     connect(Button1, &QPushButton::clicked, this, &TFactroyForm::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TFactroyForm::Button2Click);
 
-    auto timer = [this](const char* name, void (TFactroyForm::*slot)()) {
-        QTimer* t = ui::NamedTimer(this, name, 10);
-        connect(t, &QTimer::timeout, this, slot);
-        return t;
-    };
-    ReadFactroyInfoTimer = timer("ReadFactroyInfoTimer", &TFactroyForm::ReadFactroyInfoTimerTimer);
-    WriteFactroyInfoTimer = timer("WriteFactroyInfoTimer", &TFactroyForm::WriteFactroyInfoTimerTimer);
+    ReadFactroyInfoTimer = ui::NamedTimer(this, "ReadFactroyInfoTimer", 10, &TFactroyForm::ReadFactroyInfoTimerTimer);
+    WriteFactroyInfoTimer = ui::NamedTimer(this, "WriteFactroyInfoTimer", 10, &TFactroyForm::WriteFactroyInfoTimerTimer);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(Button1);

@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-#include "records/RecordStore.h"
+#include "util/ConfigFolder.h"
 
 #ifdef _WIN32
 #include "util/Win32.h"

@@ -10,6 +10,7 @@
 
 #include "lang/Profile.h"
 #include "records/RecordColumns.h"
+#include "util/ConfigFolder.h"
 #include "util/LocalTime.h"
 #include "util/Csv.h"
 
@@ -27,18 +28,6 @@ namespace {
 std::string EnvOrEmpty(const char* name) {
     const char* v = std::getenv(name);
     return v ? std::string(v) : std::string();
-}
-
-std::filesystem::path HomeFolder() {
-#ifdef _WIN32
-    const std::string profile = EnvOrEmpty("USERPROFILE");
-    return profile.empty() ? std::filesystem::path(".") : std::filesystem::path(profile);
-#else
-    const std::string home = EnvOrEmpty("HOME");
-    if (!home.empty()) return home;
-    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
-    return ".";
-#endif
 }
 
 // Applies one "database" setting to the configuration; false when empty.
@@ -80,27 +69,6 @@ std::string RealOrEmpty(const std::optional<double>& v) {
 }
 
 }  // namespace
-
-std::filesystem::path UserDataFolder() {
-#ifdef _WIN32
-    const std::string appData = EnvOrEmpty("APPDATA");
-    return (appData.empty() ? HomeFolder() : std::filesystem::path(appData)) / "varnel-tuner";
-#else
-    const std::string xdg = EnvOrEmpty("XDG_DATA_HOME");
-    if (!xdg.empty() && std::filesystem::path(xdg).is_absolute()) return std::filesystem::path(xdg) / "varnel-tuner";
-    return HomeFolder() / ".local" / "share" / "varnel-tuner";
-#endif
-}
-
-std::filesystem::path UserConfigFolder() {
-#ifdef _WIN32
-    return UserDataFolder();
-#else
-    const std::string xdg = EnvOrEmpty("XDG_CONFIG_HOME");
-    if (!xdg.empty() && std::filesystem::path(xdg).is_absolute()) return std::filesystem::path(xdg) / "varnel-tuner";
-    return HomeFolder() / ".config" / "varnel-tuner";
-#endif
-}
 
 std::filesystem::path DefaultRecordsFile() { return UserDataFolder() / "records.sqlite"; }
 std::filesystem::path DefaultRecordsQueueFile() { return UserDataFolder() / "records-queue.sqlite"; }

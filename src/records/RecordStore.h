@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "util/ConfigFolder.h"  // UserDataFolder, UserConfigFolder
 #include "util/Error.h"
 
 namespace varnel {
@@ -186,10 +187,6 @@ struct RecordsConfig {
     std::string source;      // where the setting came from, for messages
 };
 RecordsConfig ReadRecordsConfig();
-// $XDG_DATA_HOME/varnel-tuner (else ~/.local/share/varnel-tuner; %APPDATA% on Windows).
-std::filesystem::path UserDataFolder();
-// $XDG_CONFIG_HOME/varnel-tuner (else ~/.config/varnel-tuner; %APPDATA% on Windows).
-std::filesystem::path UserConfigFolder();
 std::filesystem::path DefaultRecordsFile();      // <data folder>/records.sqlite
 std::filesystem::path DefaultRecordsQueueFile(); // <data folder>/records-queue.sqlite
 // The store the configuration names (PostgreSQL behind the local queue).

@@ -9,12 +9,9 @@
 namespace varnel::tuning {
 
 ReplyPollers::ReplyPollers(QObject* parent) : QObject(parent) {
-    liveSet_ = ui::NamedTimer(this, "TimeOutTimer", 10);
-    save_ = ui::NamedTimer(this, "SaveTimer", 10);
-    wideSave_ = ui::NamedTimer(this, "SaveItemTimer2", 10);
-    connect(liveSet_, &QTimer::timeout, this, &ReplyPollers::liveSetTick);
-    connect(save_, &QTimer::timeout, this, &ReplyPollers::saveTick);
-    connect(wideSave_, &QTimer::timeout, this, &ReplyPollers::wideSaveTick);
+    liveSet_ = ui::NamedTimer(this, "TimeOutTimer", 10, &ReplyPollers::liveSetTick);
+    save_ = ui::NamedTimer(this, "SaveTimer", 10, &ReplyPollers::saveTick);
+    wideSave_ = ui::NamedTimer(this, "SaveItemTimer2", 10, &ReplyPollers::wideSaveTick);
 }
 
 void ReplyPollers::liveSetSent() {

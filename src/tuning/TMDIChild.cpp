@@ -76,22 +76,24 @@ TMDIChild::TMDIChild(QWidget* parent) : QWidget(parent) {
     base.setPointSize(8);
     setFont(base);
 
-    checkTimer_ = ui::NamedTimer(this, "CheckTimer", 2000);
+    checkTimer_ = ui::NamedTimer(this, "CheckTimer", 2000, &TMDIChild::CheckTimerTimer);
     pollers_ = new ReplyPollers(this);
     timeOutTimer_ = pollers_->liveSetTimer();
-    readTimer_ = ui::NamedTimer(this, "ReadTimer", 1000);
-    connetTimer_ = ui::NamedTimer(this, "ConnetTimer", 10);
+    readTimer_ = ui::NamedTimer(this, "ReadTimer", 1000, &TMDIChild::ReadTimerTimer);
+    connetTimer_ = ui::NamedTimer(this, "ConnetTimer", 10, &TMDIChild::ConnetTimerTimer);
     saveTimer_ = pollers_->saveTimer();
     saveItemTimer2_ = pollers_->wideSaveTimer();
-    errorRateTimer_ = ui::NamedTimer(this, "ErrorRateTimer", 1000);
-    mandownTimer_ = ui::NamedTimer(this, "MandownTimer", 1000);
+    errorRateTimer_ = ui::NamedTimer(this, "ErrorRateTimer", 1000, &TMDIChild::ErrorRateTimerTimer);
+    mandownTimer_ = ui::NamedTimer(this, "MandownTimer", 1000, &TMDIChild::MandownTimerTimer);
 
     buildLayout();
     FormCreate();
     values_ = new ValueControls(*pages_, this);
     ConnectPollers();
     installSenderHooks();
-    feedback_ = new TuningFeedback(this);
+    feedback_ = new TuningFeedback({this, scrollBox1_, splitter2_, listBox1_, treeView1_}, this);
+    connect(feedback_, &TuningFeedback::treeActivated, this, &TMDIChild::TreeView1DblClick);
+    connect(feedback_, &TuningFeedback::pointActivated, this, &TMDIChild::PointButtonDblClick);
 }
 
 TMDIChild::~TMDIChild() {
@@ -269,11 +271,9 @@ void TMDIChild::BuildItemTree() {
     currentItem = opening->code[0];
     ShowPage(static_cast<int>(Page::Ctcss));
     LoadCtcssPage();
-    lockCtcssPage();
+    pages_->lockCtcssPage();
     panel1_->setText(QString::fromStdString(Text("TreeView", opening->treeKey)));
 }
-
-QIcon TMDIChild::TreeIcon(int imageIndex) { return ItemTree::icon(imageIndex); }
 
 void TMDIChild::ShowBand() {
     const QString name = band == 1 ? QStringLiteral("136-174 MHz") : QStringLiteral("400-470 MHz");
@@ -282,29 +282,9 @@ void TMDIChild::ShowBand() {
 
 // ---- value controls -----------------------------------------------------------
 
-void TMDIChild::ApplyTypedByte(QLineEdit* edit, TUpDown* upDown, std::uint8_t& slot) {
-    ValueControls::applyTypedByte(edit, upDown, slot);
-}
-
-void TMDIChild::ApplyTypedWord(QLineEdit* edit, TUpDown* upDown, std::uint8_t* slotLow) {
-    ValueControls::applyTypedWord(edit, upDown, slotLow);
-}
-
-void TMDIChild::ValueUpDownClick(TUpDown* upDown) { values_->upDownClicked(upDown); }
-
-void TMDIChild::ValueEditEnter(QLineEdit* edit) { values_->editEntered(edit); }
-
-void TMDIChild::ValueEditDblClick(QLineEdit* edit) { values_->editDoubleClicked(edit); }
-
-void TMDIChild::ValueEditExit(QLineEdit* edit) { ValueControls::editLeft(edit); }
-
 void TMDIChild::ValueScrollBarEndScroll(QScrollBar* bar, int position) { values_->barScrolled(bar, position); }
 
 // ---- communication log --------------------------------------------------------
-
-QString TMDIChild::LogLineBody(const std::uint8_t* bytes, std::uint16_t length, int direction) {
-    return TuningLog::lineBody(bytes, length, direction);
-}
 
 void TMDIChild::LogFrame(const std::uint8_t* bytes, std::uint16_t length, int direction, const QDateTime& when) {
     log_->logFrame(bytes, length, direction, when);
@@ -313,8 +293,6 @@ void TMDIChild::LogFrame(const std::uint8_t* bytes, std::uint16_t length, int di
 void TMDIChild::LogTransferFailure(const TransferOutcome& outcome) { log_->logTransferFailure(outcome); }
 
 void TMDIChild::LogNote(const QString& text, const QDateTime& when) { log_->logNote(text, when); }
-
-void TMDIChild::C1Click() { log_->clearAsked(); }
 
 void TMDIChild::S1Click() { log_->saveAsked(); }
 
@@ -389,7 +367,7 @@ void TMDIChild::FormShow() {
 
 void TMDIChild::Retranslate() {
     QTreeWidgetItem* before = treeView1_->currentItem();
-    const int key = before != nullptr ? before->data(0, kStateIndexRole).toInt() : -1;
+    const int key = before != nullptr ? before->data(0, ItemTree::kStateIndexRole).toInt() : -1;
     const QString panelSuffix = before != nullptr && panel1_->text().startsWith(before->text(0))
                                     ? panel1_->text().mid(before->text(0).size())
                                     : QString();
@@ -397,7 +375,7 @@ void TMDIChild::Retranslate() {
     treeView1_->expandAll();
     if (key >= 0) {
         for (QTreeWidgetItemIterator it(treeView1_); *it != nullptr; ++it) {
-            if ((*it)->data(0, kStateIndexRole).toInt() != key) continue;
+            if ((*it)->data(0, ItemTree::kStateIndexRole).toInt() != key) continue;
             treeView1_->clearSelection();
             treeView1_->setCurrentItem(*it);
             (*it)->setSelected(true);
@@ -490,30 +468,6 @@ void TMDIChild::closeEvent(QCloseEvent* event) {
 
 // ---- page locks -------------------------------------------------------------
 
-void TMDIChild::lockPowerPage() {
-    if (radioInfo.modelVariant() == 1) {
-        pages_->disableCells(PageSpecOf(Page::PowerMobile), 5);
-        pages_->disableButtons({"Button11", "Button12"});
-    } else {
-        pages_->disableCells(PageSpecOf(Page::Power), 5);
-        pages_->disableButtons({"Button1", "Button2"});
-    }
-}
-
-void TMDIChild::lockCtcssPage() {
-    pages_->disableCells(PageSpecOf(Page::Ctcss), 8);
-    pages_->disableButtons({"Button9", "Button10"});
-}
-
-void TMDIChild::lockStabilityPage() {
-    pages_->disableCells(PageSpecOf(Page::FerqStability), 8);
-    pages_->disableButtons({"Button5", "Button6"});
-}
-
-void TMDIChild::lockMeasureButtons() {
-    pages_->disableButtons({"Button3", "Button4", "Button7", "Button8", "Button13", "Button14"});
-}
-
 void TMDIChild::stopMeasuring() {
     for (QTimer* timer : {mandownTimer_, checkTimer_, errorRateTimer_}) timer->stop();
 }
@@ -521,9 +475,9 @@ void TMDIChild::stopMeasuring() {
 void TMDIChild::radioLeftTunerMode() {
     checkTimer_->stop();
     radioValues_.forget();
-    lockCtcssPage();
-    lockPowerPage();
-    lockMeasureButtons();
+    pages_->lockCtcssPage();
+    pages_->lockPowerPage();
+    pages_->lockMeasureButtons();
 }
 
 void TMDIChild::imageEdited() {
@@ -543,10 +497,4 @@ void TMDIChild::factoryImageRead(const QString& note) {
     if (feedback_ != nullptr) feedback_->FactoryRead();
     ReloadPageValues();
     LogNote(note);
-}
-
-void TMDIChild::lockAdjustControls() {
-    lockPowerPage();
-    lockCtcssPage();
-    lockStabilityPage();
 }

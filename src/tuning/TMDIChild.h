@@ -8,6 +8,9 @@
 //   ReplyPollers    the verifying pollers of live-sets and saves (ReplyPollers.h)
 //   TuningLog       the communication log (TuningLog.h)
 //   TuningFeedback  the chart, the radio-lost notice, the keyboard (TuningFeedback.h)
+//   RadioValues     what the radio stores and runs (RadioValues.h)
+// Each part knows only its own widgets; it reports by signals, and every
+// change of the window's state (timers, keying, locks) is the window's own.
 // and keeps what ties them together to the selection:
 //   TMDIChild.cpp            creation, layout, show and close, page locks
 //   TMDIChild_selection.cpp  tree double-click and the page loaders
@@ -17,7 +20,9 @@
 //   TMDIChild_radio.cpp      what the radio holds: unsaved live changes, the
 //                            value shown again after an unconfirmed live-set
 // It reports to the main window by signals and never reaches into it. Every
-// control is named as in the page tables and can be found with control<T>(name).
+// control is named as in the page tables and can be found with control<T>(name);
+// every timer has the name of its handler's timer and can be found with
+// findChild<QTimer*>(name).
 #pragma once
 
 #include <QDateTime>
@@ -33,8 +38,8 @@
 
 #include "data/ItemTable.h"
 #include "device/Transfer.h"
-#include "tuning/PageTables.h"
 #include "tuning/ItemTree.h"
+#include "tuning/PageTables.h"
 #include "tuning/RadioValues.h"
 #include "tuning/ReplyPollers.h"
 #include "tuning/TuningControls.h"
@@ -69,6 +74,8 @@ public:
     void setSaveHandler(std::function<bool()> save) { saveHandler_ = std::move(save); }
 
     // ---- what the main window asks of it -------------------------------------
+    // The show routine; the main window runs it again after a language switch.
+    void FormShow();
     // The radio left tuner mode: measuring and read-back stop, the pages
     // that send lock.
     void radioLeftTunerMode();
@@ -80,12 +87,22 @@ public:
     // The factory copy was read: the chart draws it, the page shows the
     // image's values again, and the log says so.
     void factoryImageRead(const QString& note);
+    // Shows the band in force (BandLabel).
+    void ShowBand();
+    // Loads the page of the current item from the image again, as a
+    // selection does, without sending anything or touching the keying.
+    Q_INVOKABLE void ReloadPageValues();
+    // The caption's file name; the caption adds "*" while the image differs
+    // from what was last read, loaded or saved.
+    void setDocumentName(const QString& name);
+    Q_INVOKABLE void refreshModifiedMarker();
+    // True once the window has accepted its close.
+    bool isClosing() const { return closing_; }
 
     // ---- what the radio holds (TMDIChild_radio.cpp) ----------------------------
     // Tuner mode was entered with the image now in memory: the radio stores
     // and runs exactly that.
     void radioEntered();
-    const varnel::tuning::RadioValues& radioValues() const { return radioValues_; }
     // The values the radio runs with but has not stored, one named line each.
     QStringList unsavedLiveChanges() const;
     // Before the radio leaves tuner mode: when it runs values it has not
@@ -93,7 +110,6 @@ public:
     // leaving now. On "Save them" the saves go out (each verified) and false
     // is returned; `afterSaving` runs once the radio has acknowledged all.
     bool confirmLeavingTunerMode(std::function<void()> afterSaving);
-    bool savingLiveChanges() const { return savingLive_; }
     // What the close query runs again once the live changes are saved (the
     // program's close, when the main window is closing); none: the window's
     // own close.
@@ -101,6 +117,18 @@ public:
     // "TX Power (High), point 3": an item's caption with its column, the cell
     // of an FSK block and the point, in the interface language.
     static QString ValueName(int code, int point, int cell = 0);
+
+    // ---- communication log -------------------------------------------------
+    // Appends the hexadecimal line of a frame (direction 0: sent, else
+    // received) and selects it.
+    // `when`: the time of the exchange (now when it is not valid).
+    void LogFrame(const std::uint8_t* bytes, std::uint16_t length, int direction, const QDateTime& when = {});
+    // Appends a plain line (with date and time) to the communication log;
+    // `when` is the time of what it tells (now when it is not valid).
+    void LogNote(const QString& text, const QDateTime& when = {});
+    // One line in the log for a transfer that failed (send or read).
+    void LogTransferFailure(const varnel::TransferOutcome& outcome);
+    void S1Click();  // save the log
 
 signals:
     // The window is shown (its commands apply) or has accepted its close.
@@ -119,47 +147,13 @@ signals:
     void exchangeFailed(const QString& statusKey, const QString& detail);
 
 public:
-    // The show routine; the main window runs it again after a language switch.
-    void FormShow();
-
-    // Page locks (disable the adjustment controls of a page).
-    void lockPowerPage();
-    void lockCtcssPage();
-    void lockStabilityPage();
-    void lockMeasureButtons();
-    void lockAdjustControls();
-
-    // ---- pages and tree ----------------------------------------------------
-    // Clears and rebuilds the tree, selects "T0006" and sets up sbox_ctcss.
-    void BuildItemTree();
+    // ---- pages and item selection ---------------------------------------------
     // Brings page `page` (0..9) of pageList to the front, scrolled to the top.
     void ShowPage(int page);
     // The page in front (nullptr while the neutral page NoPage is in front).
     QScrollArea* frontPage() const;
-    // Brings the neutral page to the front: it says that the model has no
-    // page for the selected item, and nothing on it can send.
-    void ShowNoPage();
-    // Shows the band in force (BandLabel).
-    void ShowBand();
-    // Loads the page of the current item from the image again, as a
-    // selection does, without sending anything or touching the keying.
-    Q_INVOKABLE void ReloadPageValues();
-    // The caption's file name; the caption adds "*" while the image differs
-    // from what was last read, loaded or saved.
-    void setDocumentName(const QString& name);
-    QString documentName() const { return documentName_; }
-    Q_INVOKABLE void refreshModifiedMarker();
-    // Appends a plain line (with date and time) to the communication log;
-    // `when` is the time of what it tells (now when it is not valid).
-    void LogNote(const QString& text, const QDateTime& when = {});
-    // True once the window has accepted its close.
-    bool isClosing() const { return closing_; }
     // Writes rxFrequency / txFrequency into the RX and TX labels of the scope's pages.
     void RefreshFrequencyLabels(varnel::tuning::RefreshScope scope);
-    // Shows or hides rows 6 to 8 of sbox_power.
-    void setExtraPowerRowsVisible(bool visible);
-
-    // ---- item selection ----------------------------------------------------
     // The tree's double-click: makes the selected node's item current.
     void TreeView1DblClick();
     // Page loaders; each does nothing unless currentItem is one of its items.
@@ -169,19 +163,15 @@ public:
     void LoadMobilePowerPage();
     void LoadFskPage();
 
-    // The double-click of any point button: looks up the button's page and
-    // point in the page tables and runs PointDoubleClicked.
-    void PointButtonDblClick(varnel::tuning::TPointButton* button);
-
     // ---- point, keying and save buttons (TMDIChild_points.cpp) -------------
     // The double-click of a point button; also run by the tree selection for
     // the first point of the page it brings to the front.
     virtual void PointDoubleClicked(varnel::Page page, int point);
-    // The single click shared by every point button.
-    virtual void PointButtonClick(varnel::tuning::TPointButton* button);
     // The keying and save buttons of a page.
-    virtual void KeyingButtonClick(varnel::Page page);
-    virtual void SaveButtonClick(varnel::Page page);
+    void KeyingButtonClick(varnel::Page page);
+    void SaveButtonClick(varnel::Page page);
+    // The end of a scroll of any value bar (ValueControls.h).
+    void ValueScrollBarEndScroll(QScrollBar* bar, int position);
 
     // ---- bit-error-rate and man-down tests (TMDIChild_tests.cpp) -----------
     // Point selection on sbox_error_rate (points 1 to 5).
@@ -192,38 +182,6 @@ public:
     void MandownTimerTimer();    // reading poller of the man-down reading
     void Button16Click();        // save of the man-down value
 
-    // ---- value adjustment (ValueControls.h)
-    // Typed-entry rules of the value cells: the edit's text is parsed as a
-    // signed decimal integer and clamped to the up-down's range; the result
-    // is stored in the slot (one byte, or 16 bits little-endian at
-    // slotLow[0..1]) and shown again by edit and up-down. Text that is not
-    // an integer shows the stored value again. Nothing is sent.
-    static void ApplyTypedByte(QLineEdit* edit, varnel::tuning::TUpDown* upDown, std::uint8_t& slot);
-    static void ApplyTypedWord(QLineEdit* edit, varnel::tuning::TUpDown* upDown, std::uint8_t* slotLow);
-    // One handler per family of value controls, driven by the page tables:
-    // the step of any up-down, Enter / double-click / leaving in any value
-    // edit, the end of a scroll of any value bar.
-    void ValueUpDownClick(varnel::tuning::TUpDown* upDown);
-    void ValueEditEnter(QLineEdit* edit);
-    void ValueEditDblClick(QLineEdit* edit);
-    static void ValueEditExit(QLineEdit* edit);
-    void ValueScrollBarEndScroll(QScrollBar* bar, int position);
-    // ---- end of value adjustment and tests
-
-    // ---- communication log -------------------------------------------------
-    // Appends the hexadecimal line of a frame (direction 0: sent, else
-    // received) and selects it.
-    // `when`: the time of the exchange (now when it is not valid).
-    void LogFrame(const std::uint8_t* bytes, std::uint16_t length, int direction, const QDateTime& when = {});
-    // The line LogFrame appends, without the leading date and time.
-    static QString LogLineBody(const std::uint8_t* bytes, std::uint16_t length, int direction);
-    void C1Click();  // clear the log (asks first)
-    // Item data of a log line: the decoded words beside the bytes (QString)
-    // and its columns for a CSV file (QStringList: time, then the decoded fields).
-    static constexpr int kDecodedRole = varnel::tuning::TuningLog::kDecodedRole;
-    static constexpr int kFieldsRole = varnel::tuning::TuningLog::kFieldsRole;
-    void S1Click();  // save the log
-
     // ---- controls ----------------------------------------------------------
     // The control named `name` (objectName), or nullptr.
     QWidget* control(const QString& name) const;
@@ -233,7 +191,7 @@ public:
     }
     QScrollArea* page(varnel::Page page) const;
 
-    // The window's own controls and timers (named as in the design).
+    // The window's own controls (named as in the design).
     varnel::tuning::ItemTree* TreeView1() const { return treeView1_; }
     QSplitter* Splitter1() const { return splitter1_; }
     QWidget* ScrollBox1() const { return scrollBox1_; }
@@ -248,21 +206,7 @@ public:
     QAction* S1() const;  // save the log
     const QList<QScrollArea*>& pageList() const;
 
-    QTimer* CheckTimer() const { return checkTimer_; }
-    QTimer* TimeOutTimer() const { return timeOutTimer_; }
-    QTimer* ReadTimer() const { return readTimer_; }
-    QTimer* ConnetTimer() const { return connetTimer_; }
-    QTimer* SaveTimer() const { return saveTimer_; }
-    QTimer* SaveItemTimer2() const { return saveItemTimer2_; }
-    QTimer* ErrorRateTimer() const { return errorRateTimer_; }
-    QTimer* MandownTimer() const { return mandownTimer_; }
-
-    // Tree node data: the state index (item key) and the icon index.
-    static constexpr int kStateIndexRole = varnel::tuning::ItemTree::kStateIndexRole;
-    static constexpr int kImageIndexRole = varnel::tuning::ItemTree::kImageIndexRole;
-    static QIcon TreeIcon(int imageIndex);
-
-    // ---- polling and keying (TMDIChild_polling.cpp, TMDIChild_points.cpp) ----
+    // ---- polling (TMDIChild_polling.cpp) ---------------------------------------
 public slots:
     // One call is one tick of the timer of the same name.
     void TimeOutTimerTimer();    // verifies a live-set (0x8062, 9 bytes)
@@ -278,60 +222,14 @@ public:
     // never dispatched.
     void ApplicationEvents1Message(QObject* receiver, QEvent* event, bool& handled);
     QObject* ApplicationEvents1 = nullptr;  // the filter object installed on qApp
-    // An arrow key on a point button of this window: Up and Left move the
-    // focus to the point before, Down and Right to the point after (visible,
-    // enabled buttons of the same page), as a click on it would; the check
-    // stays with the live point. True when `receiver` is such a button.
-    bool MovePointFocus(QObject* receiver, QKeyEvent* key);
 
     // The item code and record of the last save command sent.
     using SavedRecord = varnel::tuning::ReplyPollers::SavedRecord;
     const SavedRecord& lastSave() const { return pollers_->lastSave(); }
-    // USB arrival and removal notices; they start ConnetTimer.
-    HotplugWatch* hotplugWatch() const { return hotplug_; }
     // The chart, the radio-lost notice and the keyboard handling.
     varnel::tuning::TuningFeedback* feedback() const { return feedback_; }
 
-    // One line in the log for a transfer that failed (send or read).
-    void LogTransferFailure(const varnel::TransferOutcome& outcome);
-
-private:
-    void ConnectPollers();
-    // Stops a reading poller (its reply decoded by ReplyPollers'
-    // read-back operation) and logs the reply.
-    void FinishReply(QTimer* timer);
-    // The third time-out: message M013 (with the cause, when the transfers
-    // failed) and the adjustment controls locked.
-    void GiveUp(QTimer* timer);
-    // One save of the live values the radio has not stored.
-    struct LiveSave {
-        int item;
-        bool wide;
-        std::vector<std::uint8_t> record;
-        int group;  // the first code of its pair or triple, else the item
-    };
-    std::vector<LiveSave> liveSaves() const;
-    void sendNextLiveSave();
-    void liveSavesStopped();
-    void closeTuningWindowAgain();
-    // A live-set the radio never acknowledged (given up, or the radio went
-    // away): the image byte and the controls show the last confirmed value
-    // again, and the log and status bar say which value the radio holds.
-    void liveSetUnconfirmed(bool lost);
-    varnel::tuning::RadioValues radioValues_;
-    std::vector<LiveSave> saveQueue_;
-    std::function<void()> afterSaving_;
-    std::function<void()> closeRetry_;
-    bool savingLive_ = false;
-    HotplugWatch* hotplug_ = nullptr;
-    QTimer* watchFallback_ = nullptr;  // scans every second when no USB notice can come
-    bool radioAway_ = false;           // the watch has already acted on the loss
-    int linkObserver_ = 0;
-    varnel::tuning::ReplyPollers* pollers_ = nullptr;
-    // ---- end of polling and keying
-
 protected:
-    friend class varnel::tuning::TuningFeedback;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -348,6 +246,26 @@ private:
     void buildPagesAndLog();
     void registerControl(QObject* object);
     void installSenderHooks();
+    void ConnectPollers();
+
+    // Clears and rebuilds the tree, selects "T0006" and sets up sbox_ctcss.
+    void BuildItemTree();
+    // Brings the neutral page to the front: it says that the model has no
+    // page for the selected item, and nothing on it can send.
+    void ShowNoPage();
+    // Shows or hides rows 6 to 8 of sbox_power.
+    void setExtraPowerRowsVisible(bool visible);
+
+    // The double-click of any point button: looks up the button's page and
+    // point in the page tables and runs PointDoubleClicked.
+    void PointButtonDblClick(varnel::tuning::TPointButton* button);
+    // The single click shared by every point button.
+    void PointButtonClick(varnel::tuning::TPointButton* button);
+    // An arrow key on a point button of this window: Up and Left move the
+    // focus to the point before, Down and Right to the point after (visible,
+    // enabled buttons of the same page), as a click on it would; the check
+    // stays with the live point. True when `receiver` is such a button.
+    bool MovePointFocus(QObject* receiver, QKeyEvent* key);
 
     // Selection helpers.
     // Keying, measuring and the man-down reading of the earlier selection end.
@@ -372,6 +290,50 @@ private:
     void SendPointFrame(bool fskRecord, int point, std::uint32_t frequency);
     std::vector<std::uint8_t> SquelchSaveRecord(const varnel::TuningItem* item);
     std::vector<std::uint8_t> VoxSaveRecord(const varnel::TuningItem* item);
+
+    // Polling helpers.
+    // One tick of a reading poller (rule Reading: never gives up); true when
+    // the reply was accepted.
+    static bool ReadingTick(std::uint16_t expectedCode);
+    // Stops the poller, logs the accepted reply and clears the reply buffer.
+    void FinishReply(QTimer* timer);
+    // The third time-out: message M013 (with the cause, when the transfers
+    // failed) and the adjustment controls locked.
+    void GiveUp(QTimer* timer);
+    // The connection watch found no radio: the pollers stop, keying ends,
+    // every control that needs the radio is disabled, and the notice, the
+    // log and the host say so (once per loss).
+    void StopForLostRadio();
+    // The connection watch found a radio again after a loss.
+    void RadioBack();
+
+    // One save of the live values the radio has not stored.
+    struct LiveSave {
+        int item;
+        bool wide;
+        std::vector<std::uint8_t> record;
+        int group;  // the first code of its pair or triple, else the item
+    };
+    std::vector<LiveSave> liveSaves() const;
+    void sendNextLiveSave();
+    void liveSavesStopped();
+    void closeTuningWindowAgain();
+    // A live-set the radio never acknowledged (given up, or the radio went
+    // away): the image byte and the controls show the last confirmed value
+    // again, and the log and status bar say which value the radio holds.
+    void liveSetUnconfirmed(bool lost);
+
+    varnel::tuning::RadioValues radioValues_;
+    std::vector<LiveSave> saveQueue_;
+    std::function<void()> afterSaving_;
+    std::function<void()> closeRetry_;
+    bool savingLive_ = false;
+    int lastReplyStatus_ = 0;  // status byte of the last accepted 9-byte reply
+    HotplugWatch* hotplug_ = nullptr;  // USB arrival and removal notices; they start ConnetTimer
+    QTimer* watchFallback_ = nullptr;  // scans every second when no USB notice can come
+    bool radioAway_ = false;           // the watch has already acted on the loss
+    int linkObserver_ = 0;
+    varnel::tuning::ReplyPollers* pollers_ = nullptr;
 
     std::function<bool()> saveHandler_;
     varnel::tuning::ItemTree* treeView1_ = nullptr;

@@ -18,6 +18,7 @@
 #include "ui/Selection.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/TMDIChild.h"
+#include "tuning/TuningPages.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
@@ -52,7 +53,7 @@ enum class ActionRule { Transmit, Receive, ByItem };
 struct PointRule {
     Page page;
     LockTime lockTime;
-    void (TMDIChild::*lock)();
+    void (TuningPages::*lock)();
     std::initializer_list<const char*> buttons;  // enabled with the point
     ActionRule action;
     Frequency frequency;
@@ -60,17 +61,17 @@ struct PointRule {
 };
 
 const PointRule kPointRules[] = {
-    {Page::Power, LockTime::AfterTest, &TMDIChild::lockPowerPage, {"Button1", "Button2"}, ActionRule::Transmit,
+    {Page::Power, LockTime::AfterTest, &TuningPages::lockPowerPage, {"Button1", "Button2"}, ActionRule::Transmit,
      Frequency::Transmit, false},
-    {Page::PowerMobile, LockTime::AfterTest, &TMDIChild::lockPowerPage, {"Button11", "Button12"},
+    {Page::PowerMobile, LockTime::AfterTest, &TuningPages::lockPowerPage, {"Button11", "Button12"},
      ActionRule::Transmit, Frequency::Transmit, false},
-    {Page::Ctcss, LockTime::BeforeTest, &TMDIChild::lockCtcssPage, {"Button9", "Button10"}, ActionRule::ByItem,
+    {Page::Ctcss, LockTime::BeforeTest, &TuningPages::lockCtcssPage, {"Button9", "Button10"}, ActionRule::ByItem,
      Frequency::Transmit, false},
-    {Page::Sql, LockTime::AfterTest, &TMDIChild::lockMeasureButtons, {"Button7", "Button8"}, ActionRule::Receive,
+    {Page::Sql, LockTime::AfterTest, &TuningPages::lockMeasureButtons, {"Button7", "Button8"}, ActionRule::Receive,
      Frequency::Receive, false},
-    {Page::Vox, LockTime::AfterTest, &TMDIChild::lockMeasureButtons, {"Button3", "Button4"}, ActionRule::ByItem,
+    {Page::Vox, LockTime::AfterTest, &TuningPages::lockMeasureButtons, {"Button3", "Button4"}, ActionRule::ByItem,
      Frequency::Receive, false},
-    {Page::FerqStability, LockTime::BeforeTest, &TMDIChild::lockStabilityPage, {"Button5", "Button6"},
+    {Page::FerqStability, LockTime::BeforeTest, &TuningPages::lockStabilityPage, {"Button5", "Button6"},
      ActionRule::Transmit, Frequency::Transmit, false},
     {Page::Temp, LockTime::None, nullptr, {"Button17"}, ActionRule::ByItem, Frequency::Receive, false},
     {Page::Fsk, LockTime::None, nullptr, {"Button19", "Button20"}, ActionRule::Transmit, Frequency::Transmit, true},
@@ -181,9 +182,9 @@ void TMDIChild::PointDoubleClicked(Page page, int point) {
     const RowSpec* row = FindRow(page, point);
     if (rule == nullptr || row == nullptr) return;
 
-    if (rule->lockTime == LockTime::BeforeTest) (this->*rule->lock)();
+    if (rule->lockTime == LockTime::BeforeTest) (pages_->*rule->lock)();
     if (!inTunerMode) return;
-    if (rule->lockTime == LockTime::AfterTest) (this->*rule->lock)();
+    if (rule->lockTime == LockTime::AfterTest) (pages_->*rule->lock)();
 
     currentPoint = point;
     selectedPoints_[static_cast<int>(page)] = point;

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 
 #include "ui/Records.h"
@@ -21,6 +22,7 @@
 #include "tuning/HotplugWatch.h"
 #include "tuning/TuningFeedback.h"
 #include "tuning/TMDIChild.h"
+#include "tuning/TuningPages.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
@@ -96,7 +98,6 @@ void TMDIChild::ApplicationEvents1Message(QObject* receiver, QEvent* event, bool
 // ---- wiring -------------------------------------------------------------------
 
 void TMDIChild::ConnectPollers() {
-    const auto unique = Qt::UniqueConnection;
     connect(pollers_, &ReplyPollers::replyReceived, this, [this](const std::uint8_t* bytes, std::uint16_t length) {
         LogFrame(bytes, length, 1);
     });
@@ -121,11 +122,6 @@ void TMDIChild::ConnectPollers() {
         }
     });
     connect(pollers_, &ReplyPollers::gaveUp, this, &TMDIChild::GiveUp);
-    connect(readTimer_, &QTimer::timeout, this, &TMDIChild::ReadTimerTimer, unique);
-    connect(checkTimer_, &QTimer::timeout, this, &TMDIChild::CheckTimerTimer, unique);
-    connect(connetTimer_, &QTimer::timeout, this, &TMDIChild::ConnetTimerTimer, unique);
-    connect(errorRateTimer_, &QTimer::timeout, this, &TMDIChild::ErrorRateTimerTimer, unique);
-    connect(mandownTimer_, &QTimer::timeout, this, &TMDIChild::MandownTimerTimer, unique);
 
     // Any USB device arriving or leaving starts the rescan.
     hotplug_ = new HotplugWatch(this);
@@ -189,7 +185,7 @@ void TMDIChild::GiveUp(QTimer* timer) {
                         QString::fromStdString(Text("Status", CommandNameKey(lastSentFrame[2], lastSentFrame[6]))));
     ui::Dialogs().message(this, ui::MessageKind::Plain, QGuiApplication::applicationDisplayName(), text,
                           ui::MessageButtons::Ok);
-    lockAdjustControls();
+    pages_->lockAdjustControls();
 }
 
 // ---- verifying pollers --------------------------------------------------------------
@@ -247,7 +243,7 @@ void TMDIChild::ConnetTimerTimer() {
     if (ScanRadioDrives() > 0) {
         connetTimer_->stop();
         radioAway_ = false;
-        if (feedback_ != nullptr) feedback_->RadioFound();
+        RadioBack();
         return;
     }
     // The radio is gone: tuner mode with it. The watch keeps scanning until
@@ -262,6 +258,44 @@ void TMDIChild::ConnetTimerTimer() {
     liveSetUnconfirmed(true);
     radioValues_.forget();
     emit radioLost();
-    lockAdjustControls();
-    if (feedback_ != nullptr) feedback_->RadioLost();
+    pages_->lockAdjustControls();
+    StopForLostRadio();
+}
+
+namespace {
+
+// Keying captions while keyed, and the caption each goes back to.
+struct CaptionReset {
+    const char* on;
+    const char* off;
+};
+constexpr CaptionReset kCaptionResets[] = {{"C0014", "C0007"}, {"C0015", "C0008"}, {"C0030", "C0029"}};
+
+}  // namespace
+
+void TMDIChild::StopForLostRadio() {
+    if (feedback_ == nullptr || feedback_->radioLost()) return;
+    // Nothing is keyed any more, and nothing will answer.
+    for (QTimer* timer : {checkTimer_, readTimer_, errorRateTimer_, mandownTimer_, timeOutTimer_, saveTimer_, saveItemTimer2_}) {
+        if (timer != nullptr) timer->stop();
+    }
+    txKeyed = false;
+    rxKeyed = false;
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        for (const CaptionReset& reset : kCaptionResets) {
+            const QString on = QString::fromStdString(Text("ChildForm", reset.on));
+            if (!on.isEmpty() && button->text() == on) button->setText(QString::fromStdString(Text("ChildForm", reset.off)));
+        }
+        // Keying, save and test buttons all need the radio.
+        if (button->objectName().startsWith(QLatin1String("Button"))) button->setEnabled(false);
+    }
+    pages_->lockMeasureButtons();
+    LogNote(feedback_->RadioLost());
+    emit radioPresenceChanged(false);
+}
+
+void TMDIChild::RadioBack() {
+    if (feedback_ == nullptr || !feedback_->radioLost()) return;
+    LogNote(feedback_->RadioFound());
+    emit radioPresenceChanged(true);
 }

@@ -63,7 +63,7 @@ void TMDIChild::TreeView1DblClick() {
     RefreshFrequencyLabels(RefreshScope::Selection);
     EndEarlierSelection();
 
-    const int key = node->data(0, kStateIndexRole).toInt();
+    const int key = node->data(0, ItemTree::kStateIndexRole).toInt();
     if (key < 0 || key > 63) return;
     const TuningItem* s = FindSelection(key);
     if (s == nullptr) return;
@@ -153,7 +153,7 @@ void TMDIChild::RunLoader(Loader loader) {
         case Loader::ValueLabel: ShowValueLabel(); break;
         case Loader::Ctcss:
             LoadCtcssPage();
-            lockCtcssPage();
+            pages_->lockCtcssPage();
             break;
         case Loader::Squelch: LoadSquelchPage(); break;
         case Loader::Stability: SetUpStability(); break;

@@ -14,6 +14,7 @@
 #include "data/ValueRules.h"
 #include "protocol/Sendcmd.h"
 #include "tuning/TMDIChild.h"
+#include "tuning/TuningPages.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
@@ -22,7 +23,7 @@ using namespace varnel::tuning;
 
 void TMDIChild::ErrorRatePointSelected(int point) {
     if (!inTunerMode) return;
-    lockMeasureButtons();
+    pages_->lockMeasureButtons();
     // The counters of another point are not this point's.
     if (selectedPoints_.value(static_cast<int>(Page::ErrorRate), point) != point) ClearErrorRateResults();
     selectedPoints_[static_cast<int>(Page::ErrorRate)] = point;

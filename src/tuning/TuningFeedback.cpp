@@ -7,20 +7,17 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
-#include <QPushButton>
 #include <QScrollArea>
 #include <QSplitter>
 #include <QStyledItemDelegate>
-#include <algorithm>
-#include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
-#include "ui/FeedbackTexts.h"
 #include "data/Global.h"
-#include "ui/Selection.h"
-#include "lang/Loadlanguage.h"
 #include "tuning/PointChart.h"
-#include "tuning/TMDIChild.h"
+#include "tuning/TuningControls.h"
+#include "tuning/TuningLog.h"
+#include "ui/FeedbackTexts.h"
 
 namespace varnel::tuning {
 
@@ -66,7 +63,7 @@ public:
     using QStyledItemDelegate::QStyledItemDelegate;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         const QFontMetrics metrics(option.font);
-        column_ = std::min(std::max(column_, metrics.horizontalAdvance(index.data(TMDIChild::kDecodedRole).toString())),
+        column_ = std::min(std::max(column_, metrics.horizontalAdvance(index.data(TuningLog::kDecodedRole).toString())),
                            TuningLog::kDecodedColumnMax);
         return {column_ + 24 + metrics.horizontalAdvance(index.data(Qt::DisplayRole).toString()), 18};
     }
@@ -85,7 +82,7 @@ public:
         const QRect area = opt.rect;
         painter->setPen(selected ? text : QColor(0x0b, 0x4f, 0x9c));
         painter->drawText(area.adjusted(4, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                          painter->fontMetrics().elidedText(index.data(TMDIChild::kDecodedRole).toString(),
+                          painter->fontMetrics().elidedText(index.data(TuningLog::kDecodedRole).toString(),
                                                             Qt::ElideMiddle, column_));
         painter->setPen(selected ? text : QColor(0xc8, 0xc8, 0xc8));
         const int split = area.left() + column_ + 12;
@@ -102,39 +99,33 @@ private:
 const char* kLostStyle = "QLabel { background: #ffd24d; color: #5a0000; font-weight: bold; padding: 4px; }";
 const char* kFoundStyle = "QLabel { background: #d8f0d8; color: #11581a; font-weight: bold; padding: 4px; }";
 
-// Keying captions while keyed, and the caption each goes back to.
-struct CaptionReset {
-    const char* on;
-    const char* off;
-};
-constexpr CaptionReset kCaptionResets[] = {{"C0014", "C0007"}, {"C0015", "C0008"}, {"C0030", "C0029"}};
-
 bool IsActivationKey(const QKeyEvent* key) {
     return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Space;
 }
 
 }  // namespace
 
-TuningFeedback::TuningFeedback(TMDIChild* window) : QObject(window), window_(window) {
+TuningFeedback::TuningFeedback(const FeedbackWidgets& widgets, QObject* parent)
+    : QObject(parent), widgets_(widgets) {
     setObjectName(QStringLiteral("TuningFeedback"));
 
     // The notice, between the caption panel and the pages.
-    notice_ = new QLabel(window->ScrollBox1());
+    notice_ = new QLabel(widgets_.rightPane);
     notice_->setObjectName(QStringLiteral("RadioNotice"));
     notice_->setWordWrap(true);
     notice_->hide();
-    if (auto* right = qobject_cast<QVBoxLayout*>(window->ScrollBox1()->layout())) right->insertWidget(1, notice_);
+    if (auto* right = qobject_cast<QVBoxLayout*>(widgets_.rightPane->layout())) right->insertWidget(1, notice_);
 
     // The chart, right of the pages.
-    if (window->Splitter2() != nullptr && window->Splitter2()->count() > 0) {
-        QWidget* pages = window->Splitter2()->widget(0);
+    if (QSplitter* split = widgets_.pagesAndLog; split != nullptr && split->count() > 0) {
+        QWidget* pages = split->widget(0);
         auto* beside = new QSplitter(Qt::Horizontal);
         beside->setObjectName(QStringLiteral("PagesAndChart"));
         beside->setChildrenCollapsible(false);
-        window->Splitter2()->replaceWidget(0, beside);
+        split->replaceWidget(0, beside);
         beside->addWidget(pages);
         // The pages take what the window gains; the log keeps its height.
-        window->Splitter2()->setStretchFactor(0, 1);
+        split->setStretchFactor(0, 1);
         chart_ = new PointChart(beside);
         beside->addWidget(chart_);
         beside->setStretchFactor(0, 1);
@@ -144,18 +135,19 @@ TuningFeedback::TuningFeedback(TMDIChild* window) : QObject(window), window_(win
     }
 
     // The log scrolls sideways instead of cutting its lines.
-    window->ListBox1()->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    window->ListBox1()->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    window->ListBox1()->setUniformItemSizes(false);
-    window->ListBox1()->setItemDelegate(new DecodedLogDelegate(window->ListBox1()));
+    QListWidget* log = widgets_.log;
+    log->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    log->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    log->setUniformItemSizes(false);
+    log->setItemDelegate(new DecodedLogDelegate(log));
 
     // Keyboard: the tree and every point button.
-    window->TreeView1()->installEventFilter(this);
-    for (TPointButton* button : window->findChildren<TPointButton*>()) {
+    widgets_.tree->installEventFilter(this);
+    for (TPointButton* button : widgets_.window->findChildren<TPointButton*>()) {
         TuningPages::setFocusPolicy(button, Qt::StrongFocus);
         button->installEventFilter(this);
     }
-    ring_ = new FocusRing(window);
+    ring_ = new FocusRing(widgets_.window);
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { focusMoved(now); });
 }
 
@@ -166,10 +158,10 @@ bool TuningFeedback::eventFilter(QObject* watched, QEvent* event) {
             // The press acts; the release is swallowed too, so that a
             // button does not also take Space as a click.
             if (event->type() == QEvent::KeyPress && !key->isAutoRepeat()) {
-                if (watched == window_->TreeView1()) {
-                    window_->TreeView1DblClick();
+                if (watched == widgets_.tree) {
+                    emit treeActivated();
                 } else if (auto* button = qobject_cast<TPointButton*>(watched)) {
-                    window_->PointButtonDblClick(button);
+                    emit pointActivated(button);
                 }
             }
             return true;
@@ -180,13 +172,14 @@ bool TuningFeedback::eventFilter(QObject* watched, QEvent* event) {
 
 void TuningFeedback::focusMoved(QWidget* now) {
     if (ring_ == nullptr) return;
-    if (now == nullptr || now == window_->TreeView1() || now == window_->ListBox1() || !window_->isAncestorOf(now) ||
+    QWidget* window = widgets_.window;
+    if (now == nullptr || now == widgets_.tree || now == widgets_.log || !window->isAncestorOf(now) ||
         qobject_cast<QScrollArea*>(now) != nullptr) {
         ring_->hide();
         return;
     }
     // The page scrolls to bring the focused control into view.
-    for (QWidget* w = now->parentWidget(); w != nullptr && w != window_; w = w->parentWidget()) {
+    for (QWidget* w = now->parentWidget(); w != nullptr && w != window; w = w->parentWidget()) {
         if (auto* area = qobject_cast<QScrollArea*>(w)) {
             area->ensureWidgetVisible(now, 8, 8);
             break;
@@ -195,45 +188,24 @@ void TuningFeedback::focusMoved(QWidget* now) {
     ring_->follow(now);
 }
 
-void TuningFeedback::RadioLost() {
-    if (lost_) return;
+QString TuningFeedback::RadioLost() {
     lost_ = true;
     found_ = false;
-    // Nothing is keyed any more, and nothing will answer.
-    for (QTimer* timer : {window_->CheckTimer(), window_->ReadTimer(), window_->ErrorRateTimer(), window_->MandownTimer(),
-                          window_->TimeOutTimer(), window_->SaveTimer(), window_->SaveItemTimer2()}) {
-        if (timer != nullptr) timer->stop();
-    }
-    txKeyed = false;
-    rxKeyed = false;
-    for (QPushButton* button : window_->findChildren<QPushButton*>()) {
-        for (const CaptionReset& reset : kCaptionResets) {
-            const QString on = QString::fromStdString(Text("ChildForm", reset.on));
-            if (!on.isEmpty() && button->text() == on) button->setText(QString::fromStdString(Text("ChildForm", reset.off)));
-        }
-        // Keying, save and test buttons all need the radio.
-        if (button->objectName().startsWith(QLatin1String("Button"))) button->setEnabled(false);
-    }
-    window_->lockMeasureButtons();
-
     const QString text = ui::StatusText("S0010");
     notice_->setText(text);
     notice_->setStyleSheet(QString::fromLatin1(kLostStyle));
     notice_->show();
-    window_->LogNote(text);
-    emit window_->radioPresenceChanged(false);
+    return text;
 }
 
-void TuningFeedback::RadioFound() {
-    if (!lost_) return;
+QString TuningFeedback::RadioFound() {
     lost_ = false;
     found_ = true;
     const QString text = ui::StatusText("S0015");
     notice_->setText(text);
     notice_->setStyleSheet(QString::fromLatin1(kFoundStyle));
     notice_->show();
-    window_->LogNote(text);
-    emit window_->radioPresenceChanged(true);
+    return text;
 }
 
 void TuningFeedback::FactoryRead() {

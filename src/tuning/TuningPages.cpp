@@ -592,6 +592,36 @@ void TuningPages::disableButtons(std::initializer_list<const char*> names) {
     }
 }
 
+void TuningPages::lockPowerPage() {
+    if (radioInfo.modelVariant() == 1) {
+        disableCells(PageSpecOf(Page::PowerMobile), 5);
+        disableButtons({"Button11", "Button12"});
+    } else {
+        disableCells(PageSpecOf(Page::Power), 5);
+        disableButtons({"Button1", "Button2"});
+    }
+}
+
+void TuningPages::lockCtcssPage() {
+    disableCells(PageSpecOf(Page::Ctcss), 8);
+    disableButtons({"Button9", "Button10"});
+}
+
+void TuningPages::lockStabilityPage() {
+    disableCells(PageSpecOf(Page::FerqStability), 8);
+    disableButtons({"Button5", "Button6"});
+}
+
+void TuningPages::lockMeasureButtons() {
+    disableButtons({"Button3", "Button4", "Button7", "Button8", "Button13", "Button14"});
+}
+
+void TuningPages::lockAdjustControls() {
+    lockPowerPage();
+    lockCtcssPage();
+    lockStabilityPage();
+}
+
 void TuningPages::pressOnPage(Page target) {
     // A press gives the keyboard focus to a fixed page (sbox_vox, sbox_power
     // or sbox_ctcss), whichever page received it.

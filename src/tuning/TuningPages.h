@@ -67,6 +67,15 @@ public:
     // and the named buttons; labels stay as they are.
     void disableCells(const PageSpec& spec, int lastPoint);
     void disableButtons(std::initializer_list<const char*> names);
+    // Page locks: the adjustment controls and the keying and save buttons
+    // of the power page (the mobile one when modelVariant is 1), the CTCSS
+    // page and the frequency-stability page; the measuring pages' buttons;
+    // the first three together.
+    void lockPowerPage();
+    void lockCtcssPage();
+    void lockStabilityPage();
+    void lockMeasureButtons();
+    void lockAdjustControls();
 
 signals:
     void pointDoubleClicked(TPointButton* button);

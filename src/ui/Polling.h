@@ -3,19 +3,24 @@
 // tuning/ReplyPollers.h).
 #pragma once
 
+#include <QTimer>
 #include <cstdint>
 #include <functional>
 
 #include "protocol/Exchange.h"
-
-class QObject;
-class QTimer;
 
 namespace varnel::ui {
 
 // A timer named `name` (tests find it by that name) that ticks every
 // `interval` ms once started.
 QTimer* NamedTimer(QObject* parent, const char* name, int interval);
+// The same, each tick running `handler` of `owner` (which also owns the timer).
+template <class Owner>
+QTimer* NamedTimer(Owner* owner, const char* name, int interval, void (Owner::*handler)()) {
+    QTimer* timer = NamedTimer(owner, name, interval);
+    QObject::connect(timer, &QTimer::timeout, owner, handler);
+    return timer;
+}
 
 // True when the reply matched: `timer` is stopped and the reply lies in
 // replyBuffer. When the poll expired, `expired` runs with the timer.

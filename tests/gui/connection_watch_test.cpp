@@ -33,10 +33,10 @@ private slots:
     void unplugInTunerModeLocksAndPlugStopsTheWatch() {
         auto w = open();
         test::EnableAdjustControls(*w);
-        QVERIFY(!w->ConnetTimer()->isActive());
-        QCOMPARE(w->ConnetTimer()->interval(), 10);
+        QVERIFY(!test::TimerOf(*w, "ConnetTimer")->isActive());
+        QCOMPARE(test::TimerOf(*w, "ConnetTimer")->interval(), 10);
         env_->unplugRadio();
-        QVERIFY(w->ConnetTimer()->isActive());
+        QVERIFY(test::TimerOf(*w, "ConnetTimer")->isActive());
         w->ConnetTimerTimer();
         QVERIFY(!inTunerMode);
         QCOMPARE(host_.lostCaptions, 1);
@@ -47,11 +47,11 @@ private slots:
         w->ConnetTimerTimer();
         w->ConnetTimerTimer();
         QCOMPARE(host_.lostCaptions, 1);
-        QVERIFY(w->ConnetTimer()->isActive());
+        QVERIFY(test::TimerOf(*w, "ConnetTimer")->isActive());
         env_->plugRadio();
-        QVERIFY(w->ConnetTimer()->isActive());
+        QVERIFY(test::TimerOf(*w, "ConnetTimer")->isActive());
         w->ConnetTimerTimer();
-        QVERIFY(!w->ConnetTimer()->isActive());
+        QVERIFY(!test::TimerOf(*w, "ConnetTimer")->isActive());
         QCOMPARE(host_.lostCaptions, 1);
         QVERIFY(!inTunerMode);  // entered again from the main window only
     }
@@ -62,12 +62,12 @@ private slots:
         auto w = open();
         currentItem = 5;
         rxKeyed = true;
-        w->CheckTimer()->start();
+        test::TimerOf(*w, "CheckTimer")->start();
         SendSetItem(5, 3, 1, 0, txFrequency(0));
         env_->unplugRadio();
         w->ConnetTimerTimer();
-        QVERIFY(!w->CheckTimer()->isActive());
-        QVERIFY(!w->TimeOutTimer()->isActive());
+        QVERIFY(!test::TimerOf(*w, "CheckTimer")->isActive());
+        QVERIFY(!test::TimerOf(*w, "TimeOutTimer")->isActive());
         QVERIFY(!rxKeyed);
         QVERIFY(linkHandle != nullptr);  // the handle stays open
     }
@@ -76,9 +76,9 @@ private slots:
         auto w = open();
         test::EnableAdjustControls(*w);
         HotplugWatch::NotifyAll();  // a USB device other than the radio
-        QVERIFY(w->ConnetTimer()->isActive());
+        QVERIFY(test::TimerOf(*w, "ConnetTimer")->isActive());
         w->ConnetTimerTimer();
-        QVERIFY(!w->ConnetTimer()->isActive());
+        QVERIFY(!test::TimerOf(*w, "ConnetTimer")->isActive());
         QVERIFY(inTunerMode);
         QCOMPARE(host_.lostCaptions, 0);
         for (const char* name : test::kAdjustControls) QVERIFY2(w->control<QWidget>(name)->isEnabled(), name);
@@ -89,10 +89,10 @@ private slots:
         env_->unplugRadio();
         QTRY_VERIFY(host_.lostCaptions >= 1);
         QTest::qWait(100);  // several more ticks of the 10 ms watch
-        QVERIFY(w->ConnetTimer()->isActive());
+        QVERIFY(test::TimerOf(*w, "ConnetTimer")->isActive());
         QCOMPARE(host_.lostCaptions, 1);
         env_->plugRadio();
-        QTRY_VERIFY(!w->ConnetTimer()->isActive());
+        QTRY_VERIFY(!test::TimerOf(*w, "ConnetTimer")->isActive());
     }
 
     void aSecondLossIsActedOnAgain() {
@@ -101,7 +101,7 @@ private slots:
         w->ConnetTimerTimer();
         env_->plugRadio();
         w->ConnetTimerTimer();
-        QVERIFY(!w->ConnetTimer()->isActive());
+        QVERIFY(!test::TimerOf(*w, "ConnetTimer")->isActive());
         inTunerMode = true;  // entered again
         env_->unplugRadio();
         w->ConnetTimerTimer();
@@ -115,7 +115,7 @@ private slots:
         TMDIChild* w = form.tuningWindow;
         QVERIFY(w != nullptr);
         env_->unplugRadio();
-        QVERIFY(w->ConnetTimer()->isActive());
+        QVERIFY(test::TimerOf(*w, "ConnetTimer")->isActive());
         w->ConnetTimerTimer();
         QVERIFY(!inTunerMode);
         QCOMPARE(form.N2->text(), TestEnvironment::text("MainMenu", "M0022"));
@@ -123,7 +123,7 @@ private slots:
         QVERIFY(!w->control<QWidget>("Button9")->isEnabled());
         env_->plugRadio();
         w->ConnetTimerTimer();
-        QVERIFY(!w->ConnetTimer()->isActive());
+        QVERIFY(!test::TimerOf(*w, "ConnetTimer")->isActive());
     }
 
     // ---- close query ---------------------------------------------------------

@@ -31,6 +31,7 @@
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
 #include "tuning/HotplugWatch.h"
 #include "tuning/PointChart.h"
 #include "tuning/TMDIChild.h"
@@ -89,13 +90,13 @@ private:
     TMDIChild* openPowerPointThree(TMainForm& form) {
         if (!test::EnterTunerMode(form)) return nullptr;
         TMDIChild* w = form.tuningWindow;
-        RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
+        RunTimer(test::TimerOf(*w, "TimeOutTimer"), &TMDIChild::TimeOutTimerTimer, w);
         if (!selectByKeyboard(w, kPowerItem)) return nullptr;
-        RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
+        RunTimer(test::TimerOf(*w, "TimeOutTimer"), &TMDIChild::TimeOutTimerTimer, w);
         auto* point3 = w->control<tuning::TPointButton>(QStringLiteral("RadioButton3"));
         point3->setFocus(Qt::TabFocusReason);
         QTest::keyClick(point3, Qt::Key_Space);
-        RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
+        RunTimer(test::TimerOf(*w, "TimeOutTimer"), &TMDIChild::TimeOutTimerTimer, w);
         return w;
     }
 
@@ -177,7 +178,7 @@ private slots:
 
         // Keyed: the transmitter indicator.
         w->control<QPushButton>(QStringLiteral("Button1"))->click();
-        RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
+        RunTimer(test::TimerOf(*w, "TimeOutTimer"), &TMDIChild::TimeOutTimerTimer, w);
         form.refreshRadioStatus();
         QVERIFY(txKeyed);
         QCOMPARE(bar->keyingText(), S("S0006"));
@@ -185,8 +186,8 @@ private slots:
 
         // Acknowledged save: "Saved <item>, point 3 ✓ hh:mm:ss".
         w->control<QPushButton>(QStringLiteral("Button2"))->click();
-        QVERIFY(w->SaveTimer()->isActive());
-        RunTimer(w->SaveTimer(), &TMDIChild::SaveItemTimer, w);
+        QVERIFY(test::TimerOf(*w, "SaveTimer")->isActive());
+        RunTimer(test::TimerOf(*w, "SaveTimer"), &TMDIChild::SaveItemTimer, w);
         // The low column of the pair, named with its column.
         const QString caption = TestEnvironment::text("TreeView", FindItem(kPowerItem)->treeKey) + " (" +
                                 TestEnvironment::text("ChildForm", "C0016") + ")";
@@ -245,14 +246,14 @@ private slots:
         QVERIFY(w != nullptr);
         auto* keying = w->control<QPushButton>(QStringLiteral("Button1"));
         keying->click();
-        RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
+        RunTimer(test::TimerOf(*w, "TimeOutTimer"), &TMDIChild::TimeOutTimerTimer, w);
         QCOMPARE(keying->text(), Child("C0014"));
         QVERIFY(form.N1->isEnabled());
         const int logLines = w->ListBox1()->count();
         const int messages = env_->dialogs().messages.size();  // M001 at entry
 
         env_->unplugRadio();
-        QVERIFY(w->ConnetTimer()->isActive());
+        QVERIFY(test::TimerOf(*w, "ConnetTimer")->isActive());
         w->ConnetTimerTimer();
 
         // Said without blocking: notice, status bar, log.
@@ -265,7 +266,7 @@ private slots:
         // Keying ends and its caption with it.
         QVERIFY(!txKeyed);
         QCOMPARE(keying->text(), Child("C0007"));
-        QVERIFY(!w->CheckTimer()->isActive());
+        QVERIFY(!test::TimerOf(*w, "CheckTimer")->isActive());
         // Everything that needs the radio is disabled.
         for (const char* name : {"Button1", "Button2", "Button3", "Button4", "Button7", "Button8", "Button9",
                                  "Button10", "Button13", "Button15", "Button16", "Button19", "Button20", "Edit9"}) {
@@ -278,7 +279,7 @@ private slots:
 
         env_->plugRadio();
         w->ConnetTimerTimer();
-        QVERIFY(!w->ConnetTimer()->isActive());
+        QVERIFY(!test::TimerOf(*w, "ConnetTimer")->isActive());
         QCOMPARE(w->feedback()->notice()->text(), S("S0015"));
         QCOMPARE(w->ListBox1()->count(), logLines + 2);
     }
@@ -287,12 +288,12 @@ private slots:
         TMainForm form;
         QVERIFY(test::EnterTunerMode(form));
         TMDIChild* w = form.tuningWindow;
-        RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
+        RunTimer(test::TimerOf(*w, "TimeOutTimer"), &TMDIChild::TimeOutTimerTimer, w);
         QVERIFY(selectByKeyboard(w, 27));
-        RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
+        RunTimer(test::TimerOf(*w, "TimeOutTimer"), &TMDIChild::TimeOutTimerTimer, w);
         env_->radio().setFault(Fault::NoAnswer);
         w->control<QPushButton>(QStringLiteral("Button16"))->click();
-        RunTimer(w->SaveTimer(), &TMDIChild::SaveItemTimer, w, 1000);
+        RunTimer(test::TimerOf(*w, "SaveTimer"), &TMDIChild::SaveItemTimer, w, 1000);
         QCOMPARE(env_->dialogs().messages.size(), 2);  // M001 at entry, then this one
         const QString text = env_->dialogs().messages.last().text;
         QVERIFY(text.startsWith(TestEnvironment::text("MessageBox", "M013")));
@@ -363,13 +364,13 @@ private slots:
         TMDIChild* w = openPowerPointThree(form);
         QVERIFY(w != nullptr);
         w->control<QPushButton>(QStringLiteral("Button2"))->click();  // save
-        RunTimer(w->SaveTimer(), &TMDIChild::SaveItemTimer, w);
+        RunTimer(test::TimerOf(*w, "SaveTimer"), &TMDIChild::SaveItemTimer, w);
         form.SpeedButton1Click();  // write all
         test::RunMainWindowPolls(form);
         QVERIFY(test::LeaveTunerMode(form));
 
         QStringList decoded;
-        for (int i = 0; i < w->ListBox1()->count(); ++i) decoded << w->ListBox1()->item(i)->data(TMDIChild::kDecodedRole).toString();
+        for (int i = 0; i < w->ListBox1()->count(); ++i) decoded << w->ListBox1()->item(i)->data(tuning::TuningLog::kDecodedRole).toString();
         const QString dot = QStringLiteral(" \u00B7 ");
         // The low column of the pair, named with its column.
         const QString caption = TestEnvironment::text("TreeView", FindItem(kPowerItem)->treeKey) + " (" +
@@ -402,12 +403,12 @@ private slots:
         const std::uint8_t ber[] = {0xA1, 0x80, 0x62, 0x00, 0x09, 22, 0, 0, 0, 1, 0, 0, 0, 1, 0x00, 0x18, 0xA4};
         w->LogFrame(ber, sizeof ber, 1);
         const QString dot = QStringLiteral(" \u00B7 ");
-        QCOMPARE(w->ListBox1()->item(w->ListBox1()->count() - 1)->data(TMDIChild::kDecodedRole).toString(),
+        QCOMPARE(w->ListBox1()->item(w->ListBox1()->count() - 1)->data(tuning::TuningLog::kDecodedRole).toString(),
                  S("D0002") + dot + S("D0062") + dot + TestEnvironment::text("TreeView", FindItem(22)->treeKey) + dot +
                      "400-470 MHz" + dot + "264 " + S("F0008") + ", 1 " + S("F0009"));
         const std::uint8_t bad[] = {0xA1, 0x80, 0x62, 0x00, 0x01, 0x00, 0x00, 0x01, 0xA4};
         w->LogFrame(bad, sizeof bad, 1);
-        QVERIFY(w->ListBox1()->item(w->ListBox1()->count() - 1)->data(TMDIChild::kDecodedRole).toString().endsWith(S("F0011")));
+        QVERIFY(w->ListBox1()->item(w->ListBox1()->count() - 1)->data(tuning::TuningLog::kDecodedRole).toString().endsWith(S("F0011")));
     }
 
     void logTimeFollowsTheInterfaceLanguage() {
@@ -496,7 +497,7 @@ private slots:
         auto* edit = w->control<QLineEdit>(QStringLiteral("Edit9"));
         edit->setText(QString::number(after));
         QTest::keyClick(edit, Qt::Key_Return);
-        RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
+        RunTimer(test::TimerOf(*w, "TimeOutTimer"), &TMDIChild::TimeOutTimerTimer, w);
         QCOMPARE(int(tunerImage[kPowerArray + 2]), after);
         chart->refresh();
         QCOMPARE(chart->currentValues().first()[2], QPointF(3, after));
@@ -555,7 +556,7 @@ private slots:
             auto* edit = w->control<QLineEdit>(QStringLiteral("Edit9"));
             edit->setText(QString::number(value));
             QTest::keyClick(edit, Qt::Key_Return);
-            RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
+            RunTimer(test::TimerOf(*w, "TimeOutTimer"), &TMDIChild::TimeOutTimerTimer, w);
         }
         QCOMPARE(int(tunerImage[kPowerArray + 2]), value);
         chart->refresh();
@@ -667,13 +668,13 @@ private slots:
             TMDIChild* w = openPowerPointThree(form);
             QVERIFY(w != nullptr);
             w->control<QPushButton>(QStringLiteral("Button2"))->click();
-            RunTimer(w->SaveTimer(), &TMDIChild::SaveItemTimer, w);
+            RunTimer(test::TimerOf(*w, "SaveTimer"), &TMDIChild::SaveItemTimer, w);
             w->control<QPushButton>(QStringLiteral("Button1"))->click();
-            RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
+            RunTimer(test::TimerOf(*w, "TimeOutTimer"), &TMDIChild::TimeOutTimerTimer, w);
             auto* edit = w->control<QLineEdit>(QStringLiteral("Edit9"));
             edit->setText(QString::number(tunerImage[kPowerArray + 2] + 12));
             QTest::keyClick(edit, Qt::Key_Return);
-            RunTimer(w->TimeOutTimer(), &TMDIChild::TimeOutTimerTimer, w);
+            RunTimer(test::TimerOf(*w, "TimeOutTimer"), &TMDIChild::TimeOutTimerTimer, w);
             w->feedback()->chart()->refresh();
             form.refreshRadioStatus();
             QApplication::processEvents();

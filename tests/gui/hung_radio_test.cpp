@@ -83,8 +83,8 @@ private slots:
         currentValue = 40;
         actionCode = 5;
         SendSetItem(18, 5, 2, 40, txFrequency(1));
-        QVERIFY(w->TimeOutTimer()->isActive());
-        QTRY_VERIFY_WITH_TIMEOUT(!w->TimeOutTimer()->isActive(), 30000);
+        QVERIFY(test::TimerOf(*w, "TimeOutTimer")->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!test::TimerOf(*w, "TimeOutTimer")->isActive(), 30000);
         QVERIFY(Exchange().busy());  // given up while the first send still blocks
         QCOMPARE(pollTicks, std::uint16_t{0});
         QCOMPARE(pollRetries, std::uint8_t{0});
@@ -103,8 +103,8 @@ private slots:
         currentValue = 40;
         actionCode = 5;
         SendSetItem(18, 5, 2, 40, txFrequency(1));
-        for (int i = 0; i < 300 && w->TimeOutTimer()->isActive(); ++i) w->TimeOutTimerTimer();
-        QVERIFY(!w->TimeOutTimer()->isActive());
+        for (int i = 0; i < 300 && test::TimerOf(*w, "TimeOutTimer")->isActive(); ++i) w->TimeOutTimerTimer();
+        QVERIFY(!test::TimerOf(*w, "TimeOutTimer")->isActive());
         QVERIFY(env_->radio().receivedFrames().empty());
         // Three sends, each with its failure line; never a received line.
         int failures = 0;
@@ -113,7 +113,7 @@ private slots:
             if (!line->text().contains(TestEnvironment::text("Link", "L021"))) continue;
             ++failures;
             // The decoded column names the live-set that failed and why.
-            const QString decoded = line->data(TMDIChild::kDecodedRole).toString();
+            const QString decoded = line->data(tuning::TuningLog::kDecodedRole).toString();
             QVERIFY2(decoded.contains(TestEnvironment::text("Status", "F0012")), qPrintable(decoded));
             QVERIFY2(decoded.contains(TestEnvironment::text("Status", "D0001")), qPrintable(decoded));
         }
@@ -130,7 +130,7 @@ private slots:
         currentItem = 18;
         currentPoint = 2;
         SendSetItem(18, 5, 2, 40, txFrequency(1));
-        for (int i = 0; i < 300 && w->TimeOutTimer()->isActive(); ++i) w->TimeOutTimerTimer();
+        for (int i = 0; i < 300 && test::TimerOf(*w, "TimeOutTimer")->isActive(); ++i) w->TimeOutTimerTimer();
         QCOMPARE(env_->dialogs().messages.size(), 1);
         QCOMPARE(env_->dialogs().messages.front().text, TestEnvironment::text("MessageBox", "M013"));
     }

@@ -276,9 +276,9 @@ private slots:
         // A keyed, measuring state that the selection must end.
         txKeyed = rxKeyed = true;
         actionCode = 0;
-        w->CheckTimer()->start();
-        w->ErrorRateTimer()->start();
-        w->MandownTimer()->start();
+        test::TimerOf(*w, "CheckTimer")->start();
+        test::TimerOf(*w, "ErrorRateTimer")->start();
+        test::TimerOf(*w, "MandownTimer")->start();
         w->control<QPushButton>("Button15")->setEnabled(true);
         w->control<QPushButton>("Button16")->setEnabled(true);
         w->control<QLabel>("Label81")->setText("stale");
@@ -302,7 +302,7 @@ private slots:
         }
         QCOMPARE(actionCode, 4);
         QVERIFY(!txKeyed && !rxKeyed);
-        QVERIFY(!w->CheckTimer()->isActive() && !w->ErrorRateTimer()->isActive() && !w->MandownTimer()->isActive());
+        QVERIFY(!test::TimerOf(*w, "CheckTimer")->isActive() && !test::TimerOf(*w, "ErrorRateTimer")->isActive() && !test::TimerOf(*w, "MandownTimer")->isActive());
         QVERIFY(!w->control<QPushButton>("Button15")->isEnabled());
         QVERIFY(!w->control<QPushButton>("Button16")->isEnabled());
         // The selection scope of the frequency labels ran (sbox_power_mobile is in it).
@@ -498,7 +498,7 @@ private slots:
         select(*w, 5);  // sbox_sql in front
         w->calls.clear();
         txKeyed = rxKeyed = true;
-        w->CheckTimer()->start();
+        test::TimerOf(*w, "CheckTimer")->start();
         w->control<QLabel>("Label96")->setText("stale");
         select(*w, key);
         QCOMPARE(w->Panel1()->text(), NodeWithKey(w->TreeView1(), key)->text(0));
@@ -506,7 +506,7 @@ private slots:
         QCOMPARE(currentItem, 5);
         QVERIFY(!txKeyed && !rxKeyed);
         QCOMPARE(actionCode, 4);
-        QVERIFY(!w->CheckTimer()->isActive());
+        QVERIFY(!test::TimerOf(*w, "CheckTimer")->isActive());
         QVERIFY(w->calls.isEmpty());
         QCOMPARE(w->control<QLabel>("Label96")->text(), QString::fromStdString(FormatMegahertz(rxFrequency(0))));
     }
@@ -614,7 +614,7 @@ private slots:
         QVERIFY(w->calls.isEmpty());
         // The live-set is logged and its reply awaited.
         QCOMPARE(w->ListBox1()->count(), 1);
-        QVERIFY(w->TimeOutTimer()->isActive());
+        QVERIFY(test::TimerOf(*w, "TimeOutTimer")->isActive());
         QCOMPARE(pendingReplyLength, std::uint16_t{9});
     }
 

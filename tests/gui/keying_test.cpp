@@ -68,7 +68,7 @@ private slots:
         for (const char* name : {"Edit7", "UpDown7", "Edit1", "Edit9", "Edit11", "Edit5", "Edit012", "Edit08"}) {
             QVERIFY2(!w->control<QWidget>(name)->isEnabled(), name);
         }
-        QVERIFY(w->TimeOutTimer()->isActive());
+        QVERIFY(TimerOf(*w, "TimeOutTimer")->isActive());
         QCOMPARE(w->ListBox1()->count(), 1);
     }
 
@@ -334,10 +334,10 @@ private slots:
         QCOMPARE(b->text(), ChildText(transmit ? "C0014" : "C0015"));
         QCOMPARE(actionCode, transmit ? 0 : 2);
         QCOMPARE(frames().back(), LiveSet(item, transmit ? 0 : 2, 5, f, 99));
-        QCOMPARE(w->CheckTimer()->isActive(), readBack);
+        QCOMPARE(TimerOf(*w, "CheckTimer")->isActive(), readBack);
         if (readBack) {
             w->CheckTimerTimer();  // read-back in between: actionCode 7
-            QVERIFY(w->ReadTimer()->isActive());
+            QVERIFY(TimerOf(*w, "ReadTimer")->isActive());
             QCOMPARE(actionCode, 7);
         }
         settle(*w);
@@ -347,9 +347,9 @@ private slots:
         QCOMPARE(b->text(), ChildText(transmit ? "C0007" : "C0008"));
         QCOMPARE(actionCode, transmit ? 1 : 3);
         QCOMPARE(frames().back(), LiveSet(item, transmit ? 1 : 3, 5, f, 99));
-        QVERIFY(!w->CheckTimer()->isActive());
-        QVERIFY(!w->ReadTimer()->isActive());
-        QVERIFY(w->TimeOutTimer()->isActive());
+        QVERIFY(!TimerOf(*w, "CheckTimer")->isActive());
+        QVERIFY(!TimerOf(*w, "ReadTimer")->isActive());
+        QVERIFY(TimerOf(*w, "TimeOutTimer")->isActive());
     }
 
     void readBackButtonsIgnoreOtherItems_data() {
@@ -373,7 +373,7 @@ private slots:
         QCOMPARE(b->text(), QString("idle"));
         QCOMPARE(actionCode, 4);
         QVERIFY(!txKeyed && !rxKeyed);
-        QVERIFY(!w->CheckTimer()->isActive());
+        QVERIFY(!TimerOf(*w, "CheckTimer")->isActive());
     }
 
     void keyingIgnoresTunerMode() {
@@ -426,16 +426,16 @@ private slots:
         QVERIFY(tunerImage.bytes == before.bytes);
         if (saved < 0) {
             QVERIFY(frames().empty());
-            QVERIFY(!w->SaveTimer()->isActive() && !w->SaveItemTimer2()->isActive());
+            QVERIFY(!TimerOf(*w, "SaveTimer")->isActive() && !TimerOf(*w, "SaveItemTimer2")->isActive());
             return;
         }
         QCOMPARE(frames().size(), std::size_t{1});
         QCOMPARE(frames()[0], Save(saved, wide ? WideSaveRecord(tunerImage, item) : SaveRecord(tunerImage, item)));
-        QCOMPARE(w->SaveTimer()->isActive(), !wide);
-        QCOMPARE(w->SaveItemTimer2()->isActive(), wide);
-        QVERIFY(!w->TimeOutTimer()->isActive());  // no live-set
+        QCOMPARE(TimerOf(*w, "SaveTimer")->isActive(), !wide);
+        QCOMPARE(TimerOf(*w, "SaveItemTimer2")->isActive(), wide);
+        QVERIFY(!TimerOf(*w, "TimeOutTimer")->isActive());  // no live-set
         settle(*w);
-        QVERIFY(!w->SaveTimer()->isActive() && !w->SaveItemTimer2()->isActive());
+        QVERIFY(!TimerOf(*w, "SaveTimer")->isActive() && !TimerOf(*w, "SaveItemTimer2")->isActive());
         QVERIFY(env_->dialogs().messages.isEmpty());
     }
 
@@ -450,13 +450,13 @@ private slots:
         w->CheckTimerTimer();
         w->ReadTimerTimer();
         QCOMPARE(currentValue, 201);
-        w->CheckTimer()->start();
+        TimerOf(*w, "CheckTimer")->start();
         env_->radio().clearReceivedFrames();
         w->SaveButtonClick(Page::Sql);
         QCOMPARE(button(*w, "Button7")->text(), ChildText("C0008"));
         QVERIFY(!rxKeyed);
-        QVERIFY(!w->CheckTimer()->isActive());
-        QVERIFY(!w->ReadTimer()->isActive());
+        QVERIFY(!TimerOf(*w, "CheckTimer")->isActive());
+        QVERIFY(!TimerOf(*w, "ReadTimer")->isActive());
         QCOMPARE(ArrayByte(6, 4), 201);
         // Only the save goes out: no receive-off command.
         QCOMPARE(frames().size(), std::size_t{1});
@@ -469,10 +469,10 @@ private slots:
         auto w = open();
         currentItem = 62;
         currentValue = 0x3C;
-        w->CheckTimer()->start();
-        w->ReadTimer()->start();
+        TimerOf(*w, "CheckTimer")->start();
+        TimerOf(*w, "ReadTimer")->start();
         w->SaveButtonClick(Page::Vox);
-        QVERIFY(!w->CheckTimer()->isActive() && !w->ReadTimer()->isActive());
+        QVERIFY(!TimerOf(*w, "CheckTimer")->isActive() && !TimerOf(*w, "ReadTimer")->isActive());
         QCOMPARE(Byte(ItemBytes(62)->offset), 0x3C);
         QCOMPARE(frames().size(), std::size_t{1});
         QCOMPARE(frames()[0], Save(62, {0x3C}));

@@ -116,7 +116,7 @@ private slots:
         QCOMPARE(w->ListBox1()->count(), 1);
         QVERIFY(w->ListBox1()->item(0)->text().endsWith(
             "  Send:   A1  00  62  00  08  0A  05  03  19  EE  56  10  7F  01  FE  A4  "));
-        QVERIFY(w->TimeOutTimer()->isActive());
+        QVERIFY(test::TimerOf(*w, "TimeOutTimer")->isActive());
         // The main window's commands are not logged.
         SendExitTunerMode();
         QCOMPARE(w->ListBox1()->count(), 1);

@@ -68,7 +68,7 @@ private:
 
     void readErrorCounters(std::uint32_t n, std::uint32_t e) {
         radio().setReading(22, Counters(n, e));
-        readBack(w_->ErrorRateTimer(), &TMDIChild::ErrorRateTimerTimer);
+        readBack(test::TimerOf(*w_, "ErrorRateTimer"), &TMDIChild::ErrorRateTimerTimer);
     }
 
 private slots:
@@ -123,16 +123,16 @@ private slots:
         QVERIFY(rxKeyed);
         QCOMPARE(text("Button13"), TestEnvironment::text("ChildForm", "C0015"));
         QCOMPARE(actionCode, action::kReceiveOn);
-        QVERIFY(w_->CheckTimer()->isActive());
+        QVERIFY(test::TimerOf(*w_, "CheckTimer")->isActive());
         QVERIFY(radio().receiving());
         w_->CheckTimerTimer();
-        QVERIFY(w_->ErrorRateTimer()->isActive());
+        QVERIFY(test::TimerOf(*w_, "ErrorRateTimer")->isActive());
         w_->Button13Click();
         QVERIFY(!rxKeyed);
         QCOMPARE(text("Button13"), TestEnvironment::text("ChildForm", "C0008"));
         QCOMPARE(actionCode, action::kReceiveOff);
-        QVERIFY(!w_->CheckTimer()->isActive());
-        QVERIFY(!w_->ErrorRateTimer()->isActive());
+        QVERIFY(!test::TimerOf(*w_, "CheckTimer")->isActive());
+        QVERIFY(!test::TimerOf(*w_, "ErrorRateTimer")->isActive());
         const std::vector<Sent> sent = SentFrames(radio());
         QCOMPARE(sent.size(), std::size_t{3});  // on, read-back, off
         for (std::size_t i : {std::size_t{0}, std::size_t{2}}) {
@@ -170,7 +170,7 @@ private slots:
         open(22, point);
         const int lines = w_->ListBox1()->count();
         readErrorCounters(n, e);
-        QVERIFY(!w_->ErrorRateTimer()->isActive());
+        QVERIFY(!test::TimerOf(*w_, "ErrorRateTimer")->isActive());
         QCOMPARE(text(kFrames[point - 1]), frames);
         QCOMPARE(text(kErrors[point - 1]), errors);
         QCOMPARE(text(kRates[point - 1]), rate);
@@ -189,7 +189,7 @@ private slots:
         open(22, 2);
         w_->Button13Click();
         radio().setErrorCounters(1, 1);
-        readBack(w_->ErrorRateTimer(), &TMDIChild::ErrorRateTimerTimer);
+        readBack(test::TimerOf(*w_, "ErrorRateTimer"), &TMDIChild::ErrorRateTimerTimer);
         QCOMPARE(text("Label101"), QString("264"));
         QCOMPARE(text("Label124"), QString("1"));
         QCOMPARE(text("Label134"), QString("0.38%"));
@@ -198,7 +198,7 @@ private slots:
     void pointOutsideTheTableShowsNothing() {
         open(22, 6);
         readErrorCounters(5, 5);
-        QVERIFY(!w_->ErrorRateTimer()->isActive());
+        QVERIFY(!test::TimerOf(*w_, "ErrorRateTimer")->isActive());
         for (int p = 0; p < 5; ++p) {
             QCOMPARE(text(kFrames[p]), QString());
             QCOMPARE(text(kRates[p]), QString());
@@ -214,10 +214,10 @@ private slots:
         for (int i = 0; i < 100; ++i) w_->ErrorRateTimerTimer();
         QCOMPARE(pollTicks, std::uint16_t{0});
         QCOMPARE(pollRetries, std::uint8_t{1});
-        QVERIFY(w_->ErrorRateTimer()->isActive());
+        QVERIFY(test::TimerOf(*w_, "ErrorRateTimer")->isActive());
         radio().setFault(Fault::None);
         radio().setReading(22, Counters(2, 0));
-        readBack(w_->ErrorRateTimer(), &TMDIChild::ErrorRateTimerTimer);
+        readBack(test::TimerOf(*w_, "ErrorRateTimer"), &TMDIChild::ErrorRateTimerTimer);
         QCOMPARE(text("Label98"), QString("528"));
         QCOMPARE(pollRetries, std::uint8_t{0});
     }
@@ -227,7 +227,7 @@ private slots:
         open(22, 3);
         pollTicks = 150;
         radio().setReading(22, Counters(1, 0));
-        readBack(w_->ErrorRateTimer(), &TMDIChild::ErrorRateTimerTimer);
+        readBack(test::TimerOf(*w_, "ErrorRateTimer"), &TMDIChild::ErrorRateTimerTimer);
         QCOMPARE(text("Label104"), QString("264"));
     }
 
@@ -247,7 +247,7 @@ private slots:
         QVERIFY(!rxKeyed);
         QCOMPARE(actionCode, action::kItemSelected);
         QCOMPARE(text("Button15"), QString("idle"));
-        QVERIFY(!w_->CheckTimer()->isActive());
+        QVERIFY(!test::TimerOf(*w_, "CheckTimer")->isActive());
         QVERIFY(radio().receivedFrames().empty());
     }
 
@@ -268,14 +268,14 @@ private slots:
         QVERIFY(rxKeyed);
         QCOMPARE(text("Button15"), TestEnvironment::text("ChildForm", "C0030"));
         QCOMPARE(actionCode, action::kMandownOn);
-        QVERIFY(w_->CheckTimer()->isActive());
+        QVERIFY(test::TimerOf(*w_, "CheckTimer")->isActive());
         QVERIFY(radio().mandownReceiving());
         w_->Button15Click();
         QVERIFY(!rxKeyed);
         QCOMPARE(text("Button15"), TestEnvironment::text("ChildForm", "C0029"));
         QCOMPARE(actionCode, action::kMandownOff);
-        QVERIFY(!w_->CheckTimer()->isActive());
-        QVERIFY(!w_->MandownTimer()->isActive());
+        QVERIFY(!test::TimerOf(*w_, "CheckTimer")->isActive());
+        QVERIFY(!test::TimerOf(*w_, "MandownTimer")->isActive());
         QCOMPARE(currentPoint, 4);
         const std::vector<Sent> sent = SentFrames(radio());
         QCOMPARE(sent.size(), std::size_t{2});
@@ -294,12 +294,12 @@ private slots:
         w_->Button15Click();
         radio().setReading(28, {201});
         const int lines = w_->ListBox1()->count();
-        readBack(w_->MandownTimer(), &TMDIChild::MandownTimerTimer);
-        QVERIFY(!w_->MandownTimer()->isActive());
+        readBack(test::TimerOf(*w_, "MandownTimer"), &TMDIChild::MandownTimerTimer);
+        QVERIFY(!test::TimerOf(*w_, "MandownTimer")->isActive());
         QCOMPARE(text("Label113"), QString("201"));
         QCOMPARE(currentValue, 201);
         QCOMPARE(w_->ListBox1()->count(), lines + 2);
-        QVERIFY(w_->CheckTimer()->isActive());
+        QVERIFY(test::TimerOf(*w_, "CheckTimer")->isActive());
     }
 
     void manDownPollerKeepsPolling() {
@@ -307,7 +307,7 @@ private slots:
         radio().setFault(Fault::NoAnswer);
         w_->CheckTimerTimer();
         for (int i = 0; i < 250; ++i) w_->MandownTimerTimer();
-        QVERIFY(w_->MandownTimer()->isActive());
+        QVERIFY(test::TimerOf(*w_, "MandownTimer")->isActive());
         QCOMPARE(pollRetries, std::uint8_t{2});
         QCOMPARE(pollTicks, std::uint16_t{50});
     }
@@ -316,24 +316,24 @@ private slots:
         open(29, 1);
         w_->Button15Click();
         radio().setReading(29, {77});
-        readBack(w_->MandownTimer(), &TMDIChild::MandownTimerTimer);
+        readBack(test::TimerOf(*w_, "MandownTimer"), &TMDIChild::MandownTimerTimer);
         w_->CheckTimerTimer();  // a new request is outstanding
-        QVERIFY(w_->MandownTimer()->isActive());
+        QVERIFY(test::TimerOf(*w_, "MandownTimer")->isActive());
         radio().clearReceivedFrames();
         w_->Button16Click();
-        QVERIFY(!w_->MandownTimer()->isActive());
-        QVERIFY(w_->CheckTimer()->isActive());
-        QVERIFY(w_->SaveTimer()->isActive());
+        QVERIFY(!test::TimerOf(*w_, "MandownTimer")->isActive());
+        QVERIFY(test::TimerOf(*w_, "CheckTimer")->isActive());
+        QVERIFY(test::TimerOf(*w_, "SaveTimer")->isActive());
         const std::vector<Sent> sent = SentFrames(radio());
         QCOMPARE(sent.size(), std::size_t{1});
         QCOMPARE(sent[0].code, int(cmd::kSaveItem));
         QCOMPARE(int(sent[0].payload[0]), 29);
         QCOMPARE(int(sent[0].payload.back()), 77);
         // The save is confirmed; the next read-back tick starts the poller again.
-        for (int i = 0; i < 300 && w_->SaveTimer()->isActive(); ++i) w_->SaveItemTimer();
+        for (int i = 0; i < 300 && test::TimerOf(*w_, "SaveTimer")->isActive(); ++i) w_->SaveItemTimer();
         QCOMPARE(int(radio().storedImage()[234]), 77);
         w_->CheckTimerTimer();
-        QVERIFY(w_->MandownTimer()->isActive());
+        QVERIFY(test::TimerOf(*w_, "MandownTimer")->isActive());
     }
 };
 

@@ -68,14 +68,14 @@ private slots:
         currentValue = 40;
         actionCode = 1;
         SendSetItem(18, 1, 2, 40, txFrequency(1));
-        QVERIFY(w->TimeOutTimer()->isActive());
+        QVERIFY(TimerOf(*w, "TimeOutTimer")->isActive());
         for (unsigned i = 0; i < readsUntilReply; ++i) w->TimeOutTimerTimer();
         if (accepted) {
-            QVERIFY(!w->TimeOutTimer()->isActive());
+            QVERIFY(!TimerOf(*w, "TimeOutTimer")->isActive());
             QCOMPARE(frames().size(), std::size_t{1});
             QCOMPARE(w->ListBox1()->count(), 2);  // sent and received
         } else {
-            QVERIFY(w->TimeOutTimer()->isActive());
+            QVERIFY(TimerOf(*w, "TimeOutTimer")->isActive());
             QCOMPARE(frames().size(), std::size_t{2});
             QCOMPARE(frames()[1], frames()[0]);
             QCOMPARE(pollRetries, std::uint8_t{1});
@@ -92,7 +92,7 @@ private slots:
         w->control<QWidget>("Edit6")->setEnabled(true);
         QVERIFY(w->control<QWidget>("Edit7")->isEnabled());
         const Frame first = frames().front();
-        const int ticks = Run(w->TimeOutTimer(), [&] { w->TimeOutTimerTimer(); });
+        const int ticks = Run(TimerOf(*w, "TimeOutTimer"), [&] { w->TimeOutTimerTimer(); });
         QCOMPARE(ticks, 300);
         QCOMPARE(frames().size(), std::size_t{3});
         // The re-sends rebuild the same live-set from the selection.
@@ -118,7 +118,7 @@ private slots:
         auto w = open();
         env_->radio().dropNextReplies(2);
         SendSetItem(10, 1, 1, 9, txFrequency(0));
-        Run(w->TimeOutTimer(), [&] { w->TimeOutTimerTimer(); });
+        Run(TimerOf(*w, "TimeOutTimer"), [&] { w->TimeOutTimerTimer(); });
         QCOMPARE(frames().size(), std::size_t{3});
         QVERIFY(env_->dialogs().messages.isEmpty());
         QCOMPARE(pollRetries, std::uint8_t{0});
@@ -147,7 +147,7 @@ private slots:
         w->PointDoubleClicked(Page::Fsk, 2);
         QCOMPARE(frames().size(), std::size_t{1});
         QCOMPARE(frames()[0].size(), std::size_t{15 + 8});
-        Run(w->TimeOutTimer(), [&] { w->TimeOutTimerTimer(); });
+        Run(TimerOf(*w, "TimeOutTimer"), [&] { w->TimeOutTimerTimer(); });
         QCOMPARE(frames().size(), std::size_t{2});
         QCOMPARE(frames()[1], LiveSet(31, action::kTransmitOff, 2, txFrequency(1), 77));
         QVERIFY(env_->dialogs().messages.isEmpty());
@@ -190,9 +190,9 @@ private slots:
         // The operator changes the image while the save waits: the re-send
         // must still carry the first bytes.
         for (std::size_t i = 0; i < TunerImage::kSize; ++i) tunerImage[i] = static_cast<std::uint8_t>(~tunerImage[i]);
-        QTimer* timer = wide ? w->SaveItemTimer2() : w->SaveTimer();
+        QTimer* timer = wide ? TimerOf(*w, "SaveItemTimer2") : TimerOf(*w, "SaveTimer");
         QVERIFY(timer->isActive());
-        QVERIFY(!(wide ? w->SaveTimer() : w->SaveItemTimer2())->isActive());
+        QVERIFY(!(wide ? TimerOf(*w, "SaveTimer") : TimerOf(*w, "SaveItemTimer2"))->isActive());
         const int ticks = Run(timer, [&] { wide ? w->SaveItemTimer2Timer() : w->SaveItemTimer(); });
         QCOMPARE(ticks, 101);  // 100 without a reply, then the re-send answered
         QCOMPARE(frames().size(), std::size_t{2});
@@ -206,7 +206,7 @@ private slots:
         env_->radio().setFault(Fault::NoAnswer);
         currentItem = 20;
         w->SaveButtonClick(Page::Power);
-        Run(w->SaveTimer(), [&] { w->SaveItemTimer(); });
+        Run(TimerOf(*w, "SaveTimer"), [&] { w->SaveItemTimer(); });
         QCOMPARE(frames().size(), std::size_t{3});
         QCOMPARE(frames()[2], Save(20, SaveRecord(VirtualPresetImage(VirtualPreset::Variant0), 20)));
         QCOMPARE(env_->dialogs().messages.size(), 1);
@@ -218,10 +218,10 @@ private slots:
         auto w = open();
         SendSetItem(4, 3, 1, 12, txFrequency(0));
         w->TimeOutTimerTimer();
-        QVERIFY(!w->TimeOutTimer()->isActive());
+        QVERIFY(!TimerOf(*w, "TimeOutTimer")->isActive());
         QCOMPARE(w->ListBox1()->count(), 2);
         QCOMPARE(env_->radio().pendingReply().size(), std::size_t{9});
-        const QString body = TMDIChild::LogLineBody(env_->radio().pendingReply().data(), 9, 1);
+        const QString body = tuning::TuningLog::lineBody(env_->radio().pendingReply().data(), 9, 1);
         QVERIFY2(w->ListBox1()->item(1)->text().endsWith(body), qPrintable(w->ListBox1()->item(1)->text()));
         QVERIFY(AllZero(replyBuffer));
         QCOMPARE(pollTicks, std::uint16_t{0});
@@ -254,10 +254,10 @@ private slots:
         QCOMPARE(frames().size(), std::size_t{1});
         QCOMPARE(frames()[0], LiveSet(item, 7, pointSent, txFrequency(pointSent - 1), 21));
         QCOMPARE(pendingReplyLength, static_cast<std::uint16_t>(replyLength));
-        for (QTimer* t : {w->ReadTimer(), w->ErrorRateTimer(), w->MandownTimer()}) {
+        for (QTimer* t : {TimerOf(*w, "ReadTimer"), TimerOf(*w, "ErrorRateTimer"), TimerOf(*w, "MandownTimer")}) {
             QCOMPARE(t->isActive(), t->objectName() == poller);
         }
-        QVERIFY(!w->TimeOutTimer()->isActive());
+        QVERIFY(!TimerOf(*w, "TimeOutTimer")->isActive());
     }
 
     void squelchReadingIsStoredInTheImage() {
@@ -267,7 +267,7 @@ private slots:
         env_->radio().setReading(5, {123});
         const TunerImage before = tunerImage;
         w->CheckTimerTimer();
-        QCOMPARE(Run(w->ReadTimer(), [&] { w->ReadTimerTimer(); }), 1);
+        QCOMPARE(Run(TimerOf(*w, "ReadTimer"), [&] { w->ReadTimerTimer(); }), 1);
         const int offset = ItemBytes(5)->offset + 2;
         QCOMPARE(static_cast<int>(tunerImage[static_cast<std::size_t>(offset)]), 123);
         for (std::size_t i = 0; i < TunerImage::kSize; ++i) {
@@ -307,7 +307,7 @@ private slots:
         currentPoint = point;
         env_->radio().setReading(item, std::vector<std::uint8_t>(reading.begin(), reading.end()));
         w->CheckTimerTimer();
-        Run(w->ReadTimer(), [&] { w->ReadTimerTimer(); });
+        Run(TimerOf(*w, "ReadTimer"), [&] { w->ReadTimerTimer(); });
         for (const QString& name : watched) {
             QString expected = "-";
             for (const QString& l : labels) {
@@ -331,7 +331,7 @@ private slots:
         currentItem = 6;
         w->CheckTimerTimer();
         for (int i = 0; i < 250; ++i) w->ReadTimerTimer();
-        QVERIFY(w->ReadTimer()->isActive());
+        QVERIFY(TimerOf(*w, "ReadTimer")->isActive());
         QCOMPARE(pollRetries, std::uint8_t{2});
         QCOMPARE(pollTicks, std::uint16_t{50});
         QCOMPARE(frames().size(), std::size_t{1});  // no re-send
@@ -348,7 +348,7 @@ private slots:
         qint64 last = -1;
         qint64 longest = 0;
         int ticks = 0;
-        connect(w->TimeOutTimer(), &QTimer::timeout, this, [&] {
+        connect(TimerOf(*w, "TimeOutTimer"), &QTimer::timeout, this, [&] {
             const qint64 now = clock.nsecsElapsed();
             if (last >= 0) longest = std::max(longest, now - last);
             last = now;
@@ -356,7 +356,7 @@ private slots:
         });
         clock.start();
         SendSetItem(10, 1, 1, 5, txFrequency(0));
-        QTRY_VERIFY_WITH_TIMEOUT(!w->TimeOutTimer()->isActive(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!TimerOf(*w, "TimeOutTimer")->isActive(), 30000);
         QCOMPARE(ticks, 300);
         QCOMPARE(env_->dialogs().messages.size(), 1);
         qInfo("TimeOutTimer on a silent radio: 300 ticks in %.1f ms, longest gap between ticks %.2f ms",

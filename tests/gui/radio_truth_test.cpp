@@ -43,17 +43,17 @@ void Drive(TMainForm& form, int rounds = 2000) {
         RunMainWindowPolls(form, 1);
         bool any = form.pollRunning();
         if (TMDIChild* w = form.tuningWindow) {
-            if (w->ConnetTimer()->isActive()) {
+            if (TimerOf(*w, "ConnetTimer")->isActive()) {
                 w->ConnetTimerTimer();
                 // A radio that stays away keeps the watch running: one scan says enough.
-                if (!inTunerMode) w->ConnetTimer()->stop();
+                if (!inTunerMode) TimerOf(*w, "ConnetTimer")->stop();
                 any = true;
             }
-            for (QTimer* timer : {w->TimeOutTimer(), w->SaveTimer(), w->SaveItemTimer2()}) {
+            for (QTimer* timer : {TimerOf(*w, "TimeOutTimer"), TimerOf(*w, "SaveTimer"), TimerOf(*w, "SaveItemTimer2")}) {
                 if (!timer->isActive()) continue;
                 any = true;
-                if (timer == w->TimeOutTimer()) w->TimeOutTimerTimer();
-                else if (timer == w->SaveTimer()) w->SaveItemTimer();
+                if (timer == TimerOf(*w, "TimeOutTimer")) w->TimeOutTimerTimer();
+                else if (timer == TimerOf(*w, "SaveTimer")) w->SaveItemTimer();
                 else w->SaveItemTimer2Timer();
             }
         }

@@ -303,7 +303,7 @@ void ScreenAndRadioTest::logAndStatusNameTheColumn() {
                             TestEnvironment::text("ChildForm", "C0017") + ")";
     bool named = false;
     for (int i = 0; i < w_->ListBox1()->count(); ++i) {
-        const QString words = w_->ListBox1()->item(i)->data(TMDIChild::kDecodedRole).toString();
+        const QString words = w_->ListBox1()->item(i)->data(tuning::TuningLog::kDecodedRole).toString();
         QVERIFY2(!words.contains(QStringLiteral("item 19")), qPrintable(words));
         named = named || words.contains(caption);
     }
@@ -332,7 +332,7 @@ void ScreenAndRadioTest::receiveItemsLogTheReceiveFrequency() {
     const QString tx = QString::fromStdString(FormatMegahertz(Tx(3)));
     bool found = false;
     for (int i = 0; i < w_->ListBox1()->count(); ++i) {
-        const QString words = w_->ListBox1()->item(i)->data(TMDIChild::kDecodedRole).toString();
+        const QString words = w_->ListBox1()->item(i)->data(tuning::TuningLog::kDecodedRole).toString();
         if (qEnvironmentVariableIsSet("VARNEL_SHOTS")) qInfo() << words;
         if (!words.contains(QStringLiteral("3"))) continue;
         QVERIFY2(!words.contains(tx), qPrintable(words));
@@ -359,7 +359,7 @@ void ScreenAndRadioTest::languageSwitchKeepsLogAndSelection() {
     QCOMPARE(currentPoint, 3);
     QVERIFY(txKeyed);
     QCOMPARE(w_->frontPage(), w_->page(Page::Power));
-    QCOMPARE(w_->TreeView1()->currentItem()->data(0, TMDIChild::kStateIndexRole).toInt(), 32);
+    QCOMPARE(w_->TreeView1()->currentItem()->data(0, tuning::ItemTree::kStateIndexRole).toInt(), 32);
     QCOMPARE(w_->Panel1()->text(), TestEnvironment::text("TreeView", "T0022"));
     QCOMPARE(w_->control<QPushButton>("Button1")->text(), TestEnvironment::text("ChildForm", "C0014"));
     QVERIFY(w_->control<QLineEdit>("Edit9")->isEnabled());
@@ -395,7 +395,7 @@ void ScreenAndRadioTest::longFailureLinesKeepTheColumnsInView() {
     w_->LogTransferFailure(failed);
     QListWidget* log = w_->ListBox1();
     QListWidgetItem* line = log->item(log->count() - 1);
-    const QString words = line->data(TMDIChild::kDecodedRole).toString();
+    const QString words = line->data(tuning::TuningLog::kDecodedRole).toString();
     // A failure's words are longer than the column may grow.
     QVERIFY(QFontMetrics(log->font()).horizontalAdvance(words) > TuningLog::kDecodedColumnMax);
     // The whole text is in the tooltip...

@@ -16,6 +16,7 @@
 #include "protocol/Sendcmd.h"
 #include "support/RadioFrames.h"
 #include "support/TestEnvironment.h"
+#include "support/TuningFixture.h"
 #include "tuning/TMDIChild.h"
 
 using namespace varnel;
@@ -198,16 +199,16 @@ void TunerModeTest::enterAndLeave() {
 
     // Leave: the tuning window's periodic polls stop before the leave poll.
     TMDIChild* window = form.tuningWindow;
-    window->CheckTimer()->start();
-    window->MandownTimer()->start();
-    window->ErrorRateTimer()->start();
+    test::TimerOf(*window, "CheckTimer")->start();
+    test::TimerOf(*window, "MandownTimer")->start();
+    test::TimerOf(*window, "ErrorRateTimer")->start();
     radio.clearReceivedFrames();
     env.dialogs().messages.clear();
     form.N2->trigger();
     QVERIFY(form.ExitTunerModeTimer->isActive());
-    QVERIFY(!window->CheckTimer()->isActive());
-    QVERIFY(!window->MandownTimer()->isActive());
-    QVERIFY(!window->ErrorRateTimer()->isActive());
+    QVERIFY(!test::TimerOf(*window, "CheckTimer")->isActive());
+    QVERIFY(!test::TimerOf(*window, "MandownTimer")->isActive());
+    QVERIFY(!test::TimerOf(*window, "ErrorRateTimer")->isActive());
     QCOMPARE(FrameCodes(radio), (QList<std::uint16_t>{cmd::kExitTunerMode}));
     QCOMPARE(pendingReplyLength, std::uint16_t(9));
 

@@ -35,8 +35,8 @@ QStringList TreeShape(QTreeWidget* tree) {
         out << QStringLiteral("%1:%2:%3:%4")
                    .arg(depth)
                    .arg(node->text(0))
-                   .arg(node->data(0, TMDIChild::kStateIndexRole).toInt())
-                   .arg(node->data(0, TMDIChild::kImageIndexRole).toInt());
+                   .arg(node->data(0, tuning::ItemTree::kStateIndexRole).toInt())
+                   .arg(node->data(0, tuning::ItemTree::kImageIndexRole).toInt());
         for (int i = 0; i < node->childCount(); ++i) walk(node->child(i), depth + 1);
     };
     for (int i = 0; i < tree->topLevelItemCount(); ++i) walk(tree->topLevelItem(i), 0);
@@ -163,8 +163,8 @@ private slots:
         QVERIFY(w.control<QPushButton>("Button18")->isHidden());
         // Timers: names, intervals, all stopped.
         const QList<QPair<QTimer*, int>> timers = {
-            {w.CheckTimer(), 2000}, {w.TimeOutTimer(), 10},  {w.ReadTimer(), 1000},     {w.ConnetTimer(), 10},
-            {w.SaveTimer(), 10},    {w.SaveItemTimer2(), 10}, {w.ErrorRateTimer(), 1000}, {w.MandownTimer(), 1000}};
+            {test::TimerOf(w, "CheckTimer"), 2000}, {test::TimerOf(w, "TimeOutTimer"), 10},  {test::TimerOf(w, "ReadTimer"), 1000},     {test::TimerOf(w, "ConnetTimer"), 10},
+            {test::TimerOf(w, "SaveTimer"), 10},    {test::TimerOf(w, "SaveItemTimer2"), 10}, {test::TimerOf(w, "ErrorRateTimer"), 1000}, {test::TimerOf(w, "MandownTimer"), 1000}};
         const QStringList timerNames = {"CheckTimer", "TimeOutTimer", "ReadTimer", "ConnetTimer",
                                         "SaveTimer", "SaveItemTimer2", "ErrorRateTimer", "MandownTimer"};
         for (int i = 0; i < timers.size(); ++i) {
@@ -306,7 +306,7 @@ private slots:
     void treeIconsDifferByIndex() {
         QList<QImage> images;
         for (const int index : {0, 16, 18, 28, 29}) {
-            const QImage image = TMDIChild::TreeIcon(index).pixmap(16, 16).toImage();
+            const QImage image = tuning::ItemTree::icon(index).pixmap(16, 16).toImage();
             QCOMPARE(image.size(), QSize(16, 16));
             QVERIFY(!images.contains(image));
             images << image;
@@ -366,7 +366,7 @@ private slots:
         QVERIFY(!w->Panel1()->text().isEmpty());
         // The selected node is "T0006"; every node is expanded.
         QCOMPARE(w->TreeView1()->selectedItems().size(), 1);
-        QCOMPARE(w->TreeView1()->selectedItems().first()->data(0, TMDIChild::kStateIndexRole).toInt(), 4);
+        QCOMPARE(w->TreeView1()->selectedItems().first()->data(0, tuning::ItemTree::kStateIndexRole).toInt(), 4);
         for (QTreeWidgetItem* item : w->TreeView1()->findItems(QString(), Qt::MatchContains | Qt::MatchRecursive)) {
             if (item->childCount() > 0) QVERIFY(item->isExpanded());
         }
@@ -389,7 +389,7 @@ private slots:
         QCOMPARE(w->control<QLabel>("Label36")->text(), QString::number(tunerImage[64]));
         QCOMPARE(w->ListBox1()->count(), 0);
         QCOMPARE(host_.documentCommands, QList<bool>{true});
-        QVERIFY(!w->CheckTimer()->isActive());
+        QVERIFY(!test::TimerOf(*w, "CheckTimer")->isActive());
         QCOMPARE(w->statusTip(), TestEnvironment::text("MainForm", "S008"));
     }
 
@@ -634,10 +634,10 @@ private slots:
         auto first = makeWindow();
         QVERIFY(CurrentSenderHooks().logFrame && CurrentSenderHooks().enableTimer);
         CurrentSenderHooks().enableTimer(TuningTimer::TimeOut);
-        QVERIFY(first->TimeOutTimer()->isActive());
+        QVERIFY(test::TimerOf(*first, "TimeOutTimer")->isActive());
         CurrentSenderHooks().enableTimer(TuningTimer::Save);
         CurrentSenderHooks().enableTimer(TuningTimer::SaveItem2);
-        QVERIFY(first->SaveTimer()->isActive() && first->SaveItemTimer2()->isActive());
+        QVERIFY(test::TimerOf(*first, "SaveTimer")->isActive() && test::TimerOf(*first, "SaveItemTimer2")->isActive());
         // A replacement installs its own hooks; the old window's end leaves them.
         auto second = makeWindow();
         first.reset();

@@ -13,6 +13,7 @@
 
 #include "support/TuningFixture.h"
 #include "tuning/PageTables.h"
+#include "tuning/ValueControls.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
@@ -193,14 +194,14 @@ private slots:
         u.setAssociate(&e);
         std::uint8_t slot[2] = {0x34, 0x12};
         e.setText("5000");
-        TMDIChild::ApplyTypedWord(&e, &u, slot);
+        tuning::ValueControls::applyTypedWord(&e, &u, slot);
         QCOMPARE(int(slot[0]), 0x00);
         QCOMPARE(int(slot[1]), 0x10);
         QCOMPARE(u.position(), 4096);
         e.setText("4,096");  // shown grouped, but not an integer
         slot[0] = 0xE8;
         slot[1] = 0x03;  // 1000
-        TMDIChild::ApplyTypedWord(&e, &u, slot);
+        tuning::ValueControls::applyTypedWord(&e, &u, slot);
         QCOMPARE(u.position(), 1000);
         QCOMPARE(e.text(), u.displayText(1000));
         QCOMPARE(int(slot[0]), 0xE8);

@@ -103,7 +103,7 @@ private slots:
                         w->LogFrame(reply.data(), 9, 1);
                     }
                     // The replies were read here: the live-set poller has nothing left to wait for.
-                    w->TimeOutTimer()->stop();
+                    test::TimerOf(*w, "TimeOutTimer")->stop();
                     linkHandle.reset();
                     inTunerMode = false;
                     w->TreeView1()->setFocus();
@@ -158,7 +158,7 @@ private slots:
                 case Page::ErrorRate:
                     env_->radio().setReading(22, {0, 0, 0x0F, 0xA0, 0, 0, 0, 42});
                     w->CheckTimerTimer();
-                    for (int i = 0; i < 10 && w->ErrorRateTimer()->isActive(); ++i) w->ErrorRateTimerTimer();
+                    for (int i = 0; i < 10 && test::TimerOf(*w, "ErrorRateTimer")->isActive(); ++i) w->ErrorRateTimerTimer();
                     break;
                 default: break;
             }

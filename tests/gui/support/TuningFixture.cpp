@@ -42,18 +42,18 @@ void LinkTunerMode(TestEnvironment& env, bool tunerMode) {
 }
 
 void SettleVerifyingPolls(TMDIChild& w, int limit) {
-    for (int i = 0; i < limit && (w.TimeOutTimer()->isActive() || w.SaveTimer()->isActive() ||
-                                  w.SaveItemTimer2()->isActive());
+    for (int i = 0; i < limit && (TimerOf(w, "TimeOutTimer")->isActive() || TimerOf(w, "SaveTimer")->isActive() ||
+                                  TimerOf(w, "SaveItemTimer2")->isActive());
          ++i) {
-        if (w.TimeOutTimer()->isActive()) w.TimeOutTimerTimer();
-        if (w.SaveTimer()->isActive()) w.SaveItemTimer();
-        if (w.SaveItemTimer2()->isActive()) w.SaveItemTimer2Timer();
+        if (TimerOf(w, "TimeOutTimer")->isActive()) w.TimeOutTimerTimer();
+        if (TimerOf(w, "SaveTimer")->isActive()) w.SaveItemTimer();
+        if (TimerOf(w, "SaveItemTimer2")->isActive()) w.SaveItemTimer2Timer();
     }
 }
 
 QTreeWidgetItem* NodeWithKey(QTreeWidget* tree, int key) {
     for (QTreeWidgetItem* item : tree->findItems(QString(), Qt::MatchContains | Qt::MatchRecursive)) {
-        if (item->data(0, TMDIChild::kStateIndexRole).toInt() == key) return item;
+        if (item->data(0, tuning::ItemTree::kStateIndexRole).toInt() == key) return item;
     }
     return nullptr;
 }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QObject>
+#include <QTimer>
 #include <QTreeWidget>
 #include <memory>
 #include <vector>
@@ -65,6 +66,12 @@ std::unique_ptr<Window> OpenTuningWindow(TestEnvironment& env, FakeHost& host, W
 // Answers the outstanding live-set or save by calling the verifying pollers'
 // handlers, as the event loop would, until none runs (at most `limit` rounds).
 void SettleVerifyingPolls(TMDIChild& w, int limit = 400);
+
+// The window's timer named `name`: each timer is named after its handler's
+// timer (CheckTimer, TimeOutTimer, SaveTimer, ...), the pollers' ones included.
+inline QTimer* TimerOf(const QObject& window, const char* name) {
+    return window.findChild<QTimer*>(QLatin1String(name));
+}
 
 // The tree node with the state index `key`, or nullptr.
 QTreeWidgetItem* NodeWithKey(QTreeWidget* tree, int key);
