@@ -368,80 +368,98 @@ TEST_F(AlignVirtual, UnreachableTargetFailsThatPointOnly) {
     EXPECT_FALSE(radio().transmitting());
 }
 
-TEST_F(AlignVirtual, SilentInstrumentUnkeys) {
+// ---- a run interrupted while the radio transmits ----------------------------------
+
+// What a case of the table can reach while the run goes on.
+struct InterruptedRun {
+    VirtualRadio& radio;
+    VirtualBackend& backend;
+    VirtualInstrument& instrument;
+    AlignEngine& engine;
+    int tries = 0;             // readings so far
+    bool interrupted = false;  // the case has done its part
+};
+
+// One way to interrupt a run: what happens on each reading and what the
+// report then says. Every way ends with the radio unkeyed.
+struct Interruption {
+    const char* name;
+    bool quickLink;  // the engine talks over a link of its own that waits 200 ms, not the usual one
+    void (*onTry)(InterruptedRun&);
+    void (*check)(const AlignReport&, const InterruptedRun&);
+    bool transmitOffIsTheLastLiveSet;  // false where the radio takes no more frames
+};
+
+const Interruption kInterruptions[] = {
+    {"SilentInstrument", true,
+     [](InterruptedRun& run) {
+         if (++run.tries == 4) run.instrument.setSilent(true);
+         EXPECT_TRUE(run.radio.transmitting());
+     },
+     [](const AlignReport& report, const InterruptedRun&) { EXPECT_EQ(report.error.code(), ErrorCode::Instrument); },
+     true},
+    {"Stop", false,
+     [](InterruptedRun& run) {
+         if (run.radio.transmitting()) run.engine.Stop();
+     },
+     [](const AlignReport& report, const InterruptedRun&) { EXPECT_TRUE(report.stopped); }, true},
+    {"Exception", false,
+     [](InterruptedRun& run) {
+         if (run.radio.transmitting()) throw std::runtime_error("chart failed");
+     },
+     [](const AlignReport& report, const InterruptedRun&) {
+         EXPECT_FALSE(report.complete());
+         EXPECT_NE(report.error.Text().find("chart failed"), std::string::npos);
+     },
+     true},
+    {"UnpluggedRadio", false,
+     [](InterruptedRun& run) {
+         if (!run.interrupted && run.radio.transmitting()) {
+             run.interrupted = true;
+             run.backend.unplug();
+         }
+     },
+     [](const AlignReport& report, const InterruptedRun& run) {
+         EXPECT_TRUE(run.interrupted);
+         // The pulled cable shows as a radio that stopped answering, or, once
+         // the expired poll has closed the link, as a radio no longer found.
+         EXPECT_TRUE(report.error.code() == ErrorCode::NoAnswer || report.error.code() == ErrorCode::NoRadio)
+             << report.error.Text();
+         // The transmit-off was the last thing the engine tried: after the
+         // unplug the radio took no more frames, so the attempt shows in the
+         // frame count.
+         EXPECT_GE(report.exchanges, 3u);
+     },
+     false},
+};
+
+class AlignInterrupted : public AlignVirtual, public ::testing::WithParamInterface<Interruption> {};
+
+TEST_P(AlignInterrupted, EndsUnkeyed) {
+    const Interruption& way = GetParam();
     Attach(VirtualPreset::Variant0);
-    Result<std::unique_ptr<Instrument>> quick = OpenInstrument(instrument_->url(), milliseconds(200));
-    ASSERT_TRUE(quick.ok());
+    std::unique_ptr<Instrument> quick;
+    if (way.quickLink) {
+        Result<std::unique_ptr<Instrument>> link = OpenInstrument(instrument_->url(), milliseconds(200));
+        ASSERT_TRUE(link.ok());
+        quick = std::move(link.value());
+    }
     SendcmdAlignRadio port;
-    AlignEngine engine(Short(), port, quick.value().get(), VirtualTestSetModel());
+    AlignEngine engine(Short(), port, quick ? quick.get() : link_.get(), VirtualTestSetModel());
+    InterruptedRun run{radio(), *backend_, *instrument_, engine};
     AlignEvents events;
-    int tries = 0;
-    events.tried = [&](const AlignTry&) {
-        if (++tries == 4) instrument_->setSilent(true);
-        EXPECT_TRUE(radio().transmitting());
-    };
+    events.tried = [&](const AlignTry&) { way.onTry(run); };
     engine.SetEvents(events);
     const AlignReport report = engine.Run();
-    EXPECT_EQ(report.error.code(), ErrorCode::Instrument);
+    way.check(report, run);
     EXPECT_FALSE(radio().transmitting());
-    EXPECT_EQ(lastKeying(), std::make_pair(19, align_action::kTransmitOff));
+    if (way.transmitOffIsTheLastLiveSet) {
+        EXPECT_EQ(lastKeying(), std::make_pair(19, align_action::kTransmitOff));
+    }
 }
 
-TEST_F(AlignVirtual, StopUnkeys) {
-    Attach(VirtualPreset::Variant0);
-    SendcmdAlignRadio port;
-    AlignEngine engine(Short(), port, link_.get(), VirtualTestSetModel());
-    AlignEvents events;
-    events.tried = [&](const AlignTry&) {
-        if (radio().transmitting()) engine.Stop();
-    };
-    engine.SetEvents(events);
-    const AlignReport report = engine.Run();
-    EXPECT_TRUE(report.stopped);
-    EXPECT_FALSE(radio().transmitting());
-    EXPECT_EQ(lastKeying(), std::make_pair(19, align_action::kTransmitOff));
-}
-
-TEST_F(AlignVirtual, ExceptionUnkeys) {
-    Attach(VirtualPreset::Variant0);
-    SendcmdAlignRadio port;
-    AlignEngine engine(Short(), port, link_.get(), VirtualTestSetModel());
-    AlignEvents events;
-    events.tried = [&](const AlignTry&) {
-        if (radio().transmitting()) throw std::runtime_error("chart failed");
-    };
-    engine.SetEvents(events);
-    const AlignReport report = engine.Run();
-    EXPECT_FALSE(report.complete());
-    EXPECT_NE(report.error.Text().find("chart failed"), std::string::npos);
-    EXPECT_FALSE(radio().transmitting());
-    EXPECT_EQ(lastKeying(), std::make_pair(19, align_action::kTransmitOff));
-}
-
-TEST_F(AlignVirtual, UnpluggedRadioEndsTheRun) {
-    Attach(VirtualPreset::Variant0);
-    SendcmdAlignRadio port;
-    AlignEngine engine(Short(), port, link_.get(), VirtualTestSetModel());
-    AlignEvents events;
-    bool pulled = false;
-    events.tried = [&](const AlignTry&) {
-        if (!pulled && radio().transmitting()) {
-            pulled = true;
-            backend_->unplug();
-        }
-    };
-    engine.SetEvents(events);
-    const AlignReport report = engine.Run();
-    EXPECT_TRUE(pulled);
-    // The pulled cable shows as a radio that stopped answering, or, once the
-    // expired poll has closed the link, as a radio no longer found.
-    EXPECT_TRUE(report.error.code() == ErrorCode::NoAnswer || report.error.code() == ErrorCode::NoRadio)
-        << report.error.Text();
-    EXPECT_FALSE(radio().transmitting());
-    // The transmit-off was the last thing the engine tried: after the unplug
-    // the radio took no more frames, so the attempt shows in the frame count.
-    EXPECT_GE(report.exchanges, 3u);
-}
+INSTANTIATE_TEST_SUITE_P(Ways, AlignInterrupted, ::testing::ValuesIn(kInterruptions),
+                         [](const ::testing::TestParamInfo<Interruption>& info) { return info.param.name; });
 
 // ---- calibration records -------------------------------------------------------
 

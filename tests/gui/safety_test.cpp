@@ -27,6 +27,7 @@
 #include "dialogs/TFactroyForm.h"
 #include "dialogs/TParamForm.h"
 #include "protocol/Sendcmd.h"
+#include "support/MainWindowCase.h"
 #include "support/RadioFrames.h"
 #include "support/TestEnvironment.h"
 #include "support/TuningFixture.h"
@@ -97,7 +98,7 @@ std::function<int(QDialog*)> SwitchBandInEditor(int newBand, bool confirm) {
 
 }  // namespace
 
-class SafetyTest : public QObject {
+class SafetyTest : public test::MainWindowCase {
     Q_OBJECT
 
 private slots:
@@ -134,28 +135,25 @@ private slots:
 // 1.
 
 void SafetyTest::powerNodeWithoutPageLeavesNoPageToSend() {
-    TestEnvironment env(VirtualPreset::Variant2);
-    TMainForm form;
-    form.show();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
-    QVERIFY(test::EnterTunerMode(form));
-    TMDIChild& w = *form.tuningWindow;
+    start(VirtualPreset::Variant2);
+    QVERIFY(tune(Shown::Active));
+    TMDIChild& w = tuned();
     Select(w, 5);  // RX sensitivity: sbox_sql in front, its point 1 selected
     QCOMPARE(w.frontPage(), w.pageList().at(static_cast<int>(Page::Sql)));
-    env.radio().clearReceivedFrames();
+    env().radio().clearReceivedFrames();
 
     Select(w, 24);  // "T0014": this model has no power page
     QCOMPARE(currentItem, 10);
     QVERIFY(w.frontPage() == nullptr);
     QVERIFY(w.NoPage()->isVisible());
     QCOMPARE(w.NoPage()->text(), Tr("Safety", "Z0001"));
-    QVERIFY(env.radio().receivedFrames().empty());
+    QVERIFY(env().radio().receivedFrames().empty());
 
     // A double-click where the squelch page's first point was lands on the
     // neutral page: item 10 never gets the squelch page's values.
     auto* point = w.control<QWidget>(QStringLiteral("RadioButton12"));
     QTest::mouseDClick(point, Qt::LeftButton);
-    QVERIFY(env.radio().receivedFrames().empty());
+    QVERIFY(env().radio().receivedFrames().empty());
     // Nor can the keyboard reach the covered page.
     w.TreeView1()->setFocus();
     for (int i = 0; i < 80; ++i) {
@@ -163,51 +161,46 @@ void SafetyTest::powerNodeWithoutPageLeavesNoPageToSend() {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QVERIFY(!OnCoveredPage(w, QApplication::focusWidget()));
     }
-    QVERIFY(env.radio().receivedFrames().empty());
+    QVERIFY(env().radio().receivedFrames().empty());
 }
 
 void SafetyTest::powerNodeWithPageSendsTheItem() {
-    TestEnvironment env(VirtualPreset::Variant0);
-    TMainForm form;
-    form.show();
-    QVERIFY(test::EnterTunerMode(form));
-    TMDIChild& w = *form.tuningWindow;
-    env.radio().clearReceivedFrames();
+    start(VirtualPreset::Variant0);
+    QVERIFY(tune(Shown::Yes));
+    TMDIChild& w = tuned();
+    env().radio().clearReceivedFrames();
     Select(w, 24);
     QCOMPARE(w.frontPage(), w.pageList().at(static_cast<int>(Page::Power)));
     // Item 10, transmit off (1), point 1, its transmit frequency, its byte 116.
-    QCOMPARE(env.radio().receivedFrames().size(), std::size_t{1});
-    QCOMPARE(env.radio().receivedFrames().front(),
+    QCOMPARE(env().radio().receivedFrames().size(), std::size_t{1});
+    QCOMPARE(env().radio().receivedFrames().front(),
              test::LiveSet(10, 1, 1, tunerImage.txFrequencyIn(0, 0), tunerImage[116]));
 }
 
 void SafetyTest::coveredPageTakesNoKeys() {
-    TestEnvironment env(VirtualPreset::Variant0);
-    TMainForm form;
-    form.show();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
-    QVERIFY(test::EnterTunerMode(form));
-    TMDIChild& w = *form.tuningWindow;
+    start(VirtualPreset::Variant0);
+    QVERIFY(tune(Shown::Active));
+    TMDIChild& w = tuned();
     auto* edit23 = w.control<QLineEdit>(QStringLiteral("Edit23"));
 
     // Normal path: CTCSS item 12 at point 1, 7 typed and Enter.
     Select(w, 26);
     QTest::mouseDClick(w.control<QWidget>(QStringLiteral("RadioButton13")), Qt::LeftButton);
     QVERIFY(edit23->isEnabled());
-    env.radio().clearReceivedFrames();
+    env().radio().clearReceivedFrames();
     edit23->setFocus();
     edit23->selectAll();
     QTest::keyClicks(edit23, QStringLiteral("7"));
     QTest::keyClick(edit23, Qt::Key_Return);
-    QCOMPARE(env.radio().receivedFrames().size(), std::size_t{1});
-    QCOMPARE(env.radio().receivedFrames().front(), test::LiveSet(12, 1, 1, tunerImage.txFrequencyIn(0, 0), 7));
+    QCOMPARE(env().radio().receivedFrames().size(), std::size_t{1});
+    QCOMPARE(env().radio().receivedFrames().front(), test::LiveSet(12, 1, 1, tunerImage.txFrequencyIn(0, 0), 7));
     QCOMPARE(tunerImage[132], std::uint8_t{7});
 
     // The power page in front: the CTCSS edit is covered and keeps its
     // enabled state, but neither Tab nor typing reaches it.
     Select(w, 32);
     QCOMPARE(w.frontPage(), w.pageList().at(static_cast<int>(Page::Power)));
-    env.radio().clearReceivedFrames();
+    env().radio().clearReceivedFrames();
     const TunerImage before = tunerImage;
     QVERIFY(edit23->isEnabled());
     w.control<QWidget>(QStringLiteral("RadioButton1"))->setFocus();
@@ -219,7 +212,7 @@ void SafetyTest::coveredPageTakesNoKeys() {
     }
     QTest::keyClicks(edit23, QStringLiteral("7"));
     QTest::keyClick(edit23, Qt::Key_Return);
-    QVERIFY(env.radio().receivedFrames().empty());
+    QVERIFY(env().radio().receivedFrames().empty());
     QCOMPARE(tunerImage.bytes, before.bytes);
 }
 
@@ -227,24 +220,22 @@ void SafetyTest::coveredPageTakesNoKeys() {
 // 2.
 
 void SafetyTest::mandownSaveSendsTheShownValue() {
-    TestEnvironment env(VirtualPreset::Variant0);
-    TunerImage stored = env.radio().storedImage();
+    start(VirtualPreset::Variant0);
+    TunerImage stored = env().radio().storedImage();
     stored[232] = 140;  // item 27, band 0
-    env.radio().setStoredImage(stored);
-    TMainForm form;
-    form.show();
-    QVERIFY(test::EnterTunerMode(form));
-    TMDIChild& w = *form.tuningWindow;
+    env().radio().setStoredImage(stored);
+    QVERIFY(tune(Shown::Yes));
+    TMDIChild& w = tuned();
     Select(w, 51);  // the bit-error page leaves currentValue at 0
     QCOMPARE(currentValue, 0);
     Select(w, 61);  // "T0041"
     auto* save = w.control<QPushButton>(QStringLiteral("Button16"));
     QCOMPARE(w.control<QLabel>(QStringLiteral("Label113"))->text(), QStringLiteral("140"));
     QVERIFY(save->isEnabled());
-    env.radio().clearReceivedFrames();
+    env().radio().clearReceivedFrames();
     QTest::mouseClick(save, Qt::LeftButton);
-    QCOMPARE(env.radio().receivedFrames().size(), std::size_t{1});
-    QCOMPARE(env.radio().receivedFrames().front(), test::Save(27, {140}));
+    QCOMPARE(env().radio().receivedFrames().size(), std::size_t{1});
+    QCOMPARE(env().radio().receivedFrames().front(), test::Save(27, {140}));
 
     // Another item: no value on the man-down page, and no save.
     Select(w, 5);
@@ -255,136 +246,132 @@ void SafetyTest::mandownSaveSendsTheShownValue() {
 // 3. and 9.
 
 void SafetyTest::writeAllAsksOnceAndSendsTheImage() {
-    TestEnvironment env(VirtualPreset::Variant0);
-    TMainForm form;
-    QVERIFY(test::EnterTunerMode(form));
-    env.radio().clearReceivedFrames();
-    env.dialogs().messages.clear();
-    form.SpeedButton1->click();
-    test::RunMainWindowPolls(form);
+    start(VirtualPreset::Variant0);
+    QVERIFY(tune());
+    env().radio().clearReceivedFrames();
+    env().dialogs().messages.clear();
+    form().SpeedButton1->click();
+    test::RunMainWindowPolls(form());
 
-    QCOMPARE(env.dialogs().messages.size(), 2);
-    const test::RecordedMessage question = env.dialogs().messages.first();
+    QCOMPARE(env().dialogs().messages.size(), 2);
+    const test::RecordedMessage question = env().dialogs().messages.first();
     QCOMPARE(question.kind, ui::MessageKind::Question);
     QCOMPARE(question.buttons, ui::MessageButtons::OkCancel);
     QVERIFY(question.text.contains(QStringLiteral("VR-D200")));
     QVERIFY(question.text.contains(Tr("Safety", "W0007").section(QStringLiteral("%1"), 0, 0)));
-    QCOMPARE(env.dialogs().messages.last().text, Tr("MessageBox", "M012"));
+    QCOMPARE(env().dialogs().messages.last().text, Tr("MessageBox", "M012"));
     // The identity read, then exactly the write-all frame of 512 image bytes.
-    QCOMPARE(FrameCodes(env.radio()), (QList<std::uint16_t>{cmd::kReadInfo, cmd::kWriteAll}));
+    QCOMPARE(FrameCodes(env().radio()), (QList<std::uint16_t>{cmd::kReadInfo, cmd::kWriteAll}));
     const Frame image(tunerImage.bytes.begin(), tunerImage.bytes.begin() + 512);
-    QCOMPARE(env.radio().receivedFrames().back(), test::BuiltFrame(cmd::kWriteAll, image));
-    QVERIFY(LogHas(*form.tuningWindow, Tr("Safety", "L0003")));
+    QCOMPARE(env().radio().receivedFrames().back(), test::BuiltFrame(cmd::kWriteAll, image));
+    QVERIFY(LogHas(*form().tuningWindow, Tr("Safety", "L0003")));
 }
 
 void SafetyTest::writeAllRefusedByTheOperatorSendsNothing() {
-    TestEnvironment env(VirtualPreset::Variant0);
-    TMainForm form;
-    QVERIFY(test::EnterTunerMode(form));
-    const TunerImage radioBefore = env.radio().storedImage();
-    env.radio().clearReceivedFrames();
-    env.dialogs().answers << ui::MessageResult::Cancel;
-    form.SpeedButton1->click();
-    test::RunMainWindowPolls(form);
-    QCOMPARE(FrameCodes(env.radio()), QList<std::uint16_t>{cmd::kReadInfo});
-    QCOMPARE(env.radio().storedImage().bytes, radioBefore.bytes);
-    QVERIFY(!form.pollRunning());
+    start(VirtualPreset::Variant0);
+    QVERIFY(tune());
+    const TunerImage radioBefore = env().radio().storedImage();
+    env().radio().clearReceivedFrames();
+    env().dialogs().answers << ui::MessageResult::Cancel;
+    form().SpeedButton1->click();
+    test::RunMainWindowPolls(form());
+    QCOMPARE(FrameCodes(env().radio()), QList<std::uint16_t>{cmd::kReadInfo});
+    QCOMPARE(env().radio().storedImage().bytes, radioBefore.bytes);
+    QVERIFY(!form().pollRunning());
 }
 
 void SafetyTest::writeAllToAnotherModelIsRefused() {
-    TestEnvironment env(VirtualPreset::Variant0);
-    env.writeFile(QStringLiteral("mobile.tdb"), ArchiveOf(VirtualPreset::Variant1));
-    TMainForm form;
-    QVERIFY(form.OpenArchive(env.filePath(QStringLiteral("mobile.tdb"))));
-    QVERIFY(env.dialogs().messages.isEmpty());  // a plausible archive opens quietly
-    const TunerImage radioBefore = env.radio().storedImage();
-    env.radio().clearReceivedFrames();
-    form.SpeedButton1->click();
-    test::RunMainWindowPolls(form);
+    start(VirtualPreset::Variant0);
+    env().writeFile(QStringLiteral("mobile.tdb"), ArchiveOf(VirtualPreset::Variant1));
+    QVERIFY(open());
+    QVERIFY(form().OpenArchive(env().filePath(QStringLiteral("mobile.tdb"))));
+    QVERIFY(env().dialogs().messages.isEmpty());  // a plausible archive opens quietly
+    const TunerImage radioBefore = env().radio().storedImage();
+    env().radio().clearReceivedFrames();
+    form().SpeedButton1->click();
+    test::RunMainWindowPolls(form());
 
-    QCOMPARE(env.dialogs().messages.size(), 1);
-    const test::RecordedMessage box = env.dialogs().messages.first();
+    QCOMPARE(env().dialogs().messages.size(), 1);
+    const test::RecordedMessage box = env().dialogs().messages.first();
     QCOMPARE(box.kind, ui::MessageKind::Error);
     QVERIFY(box.text.contains(Tr("Safety", "W0001")));
     QVERIFY(box.text.contains(QString::fromStdString(DescribeRadio(VirtualPresetInfo(VirtualPreset::Variant0)))));
     QVERIFY(box.text.contains(QString::fromStdString(DescribeRadio(VirtualPresetInfo(VirtualPreset::Variant1)))));
-    QCOMPARE(FrameCodes(env.radio()), QList<std::uint16_t>{cmd::kReadInfo});
-    QCOMPARE(env.radio().storedImage().bytes, radioBefore.bytes);
+    QCOMPARE(FrameCodes(env().radio()), QList<std::uint16_t>{cmd::kReadInfo});
+    QCOMPARE(env().radio().storedImage().bytes, radioBefore.bytes);
 }
 
 void SafetyTest::expertOverrideNeedsTwoAnswers() {
-    TestEnvironment env(VirtualPreset::Variant0);
-    env.writeFile(QStringLiteral("mobile.tdb"), ArchiveOf(VirtualPreset::Variant1));
+    start(VirtualPreset::Variant0);
+    env().writeFile(QStringLiteral("mobile.tdb"), ArchiveOf(VirtualPreset::Variant1));
     app::StartupOptions options;
     options.expertMode = true;
-    TMainForm form(options);
+    QVERIFY(open(Shown::No, options));
     QVERIFY(expertMode);
-    QVERIFY(form.OpenArchive(env.filePath(QStringLiteral("mobile.tdb"))));
-    env.radio().clearReceivedFrames();
+    QVERIFY(form().OpenArchive(env().filePath(QStringLiteral("mobile.tdb"))));
+    env().radio().clearReceivedFrames();
 
     // Yes to the first question, no to the second: nothing written.
-    env.dialogs().answers << ui::MessageResult::Ok << ui::MessageResult::Cancel;
-    form.SpeedButton1->click();
-    test::RunMainWindowPolls(form);
-    QCOMPARE(env.dialogs().messages.size(), 2);
-    QCOMPARE(env.dialogs().messages[0].kind, ui::MessageKind::Question);
-    QVERIFY(env.dialogs().messages[0].text.contains(Tr("Safety", "W0004")));
-    QVERIFY(env.dialogs().messages[1].text.contains(QStringLiteral("VR-D200 ")));
-    QCOMPARE(FrameCodes(env.radio()), QList<std::uint16_t>{cmd::kReadInfo});
+    env().dialogs().answers << ui::MessageResult::Ok << ui::MessageResult::Cancel;
+    form().SpeedButton1->click();
+    test::RunMainWindowPolls(form());
+    QCOMPARE(env().dialogs().messages.size(), 2);
+    QCOMPARE(env().dialogs().messages[0].kind, ui::MessageKind::Question);
+    QVERIFY(env().dialogs().messages[0].text.contains(Tr("Safety", "W0004")));
+    QVERIFY(env().dialogs().messages[1].text.contains(QStringLiteral("VR-D200 ")));
+    QCOMPARE(FrameCodes(env().radio()), QList<std::uint16_t>{cmd::kReadInfo});
 
     // Yes to both: the image goes out as it is (512 bytes).
-    env.dialogs().messages.clear();
-    env.radio().clearReceivedFrames();
-    form.SpeedButton1->click();
-    test::RunMainWindowPolls(form);
-    QCOMPARE(FrameCodes(env.radio()), (QList<std::uint16_t>{cmd::kReadInfo, cmd::kWriteAll}));
-    QCOMPARE(env.dialogs().messages.last().text, Tr("MessageBox", "M012"));
+    env().dialogs().messages.clear();
+    env().radio().clearReceivedFrames();
+    form().SpeedButton1->click();
+    test::RunMainWindowPolls(form());
+    QCOMPARE(FrameCodes(env().radio()), (QList<std::uint16_t>{cmd::kReadInfo, cmd::kWriteAll}));
+    QCOMPARE(env().dialogs().messages.last().text, Tr("MessageBox", "M012"));
 }
 
 void SafetyTest::implausibleArchiveWarnsAndNeedsExpertMode() {
-    TestEnvironment env(VirtualPreset::Variant0);
+    start(VirtualPreset::Variant0);
     QByteArray bytes = ArchiveOf(VirtualPreset::Variant0);
     bytes[89] = 7;  // modelVariant
     // Point 2 of band half 0: transmit 43.5 MHz (0x0297C1E0), big-endian at image byte 4.
     const char tx[] = {0x02, char(0x97), char(0xC1), char(0xE0)};
     std::memcpy(bytes.data() + RadioInfo::kSize + 4, tx, 4);
-    env.writeFile(QStringLiteral("odd.tdb"), bytes);
-    TMainForm form;
-    QVERIFY(form.OpenArchive(env.filePath(QStringLiteral("odd.tdb"))));
-    QCOMPARE(form.openTuningWindows().size(), 1);  // it opens, with a warning
-    QCOMPARE(env.dialogs().messages.size(), 1);
-    const QString warning = env.dialogs().messages.first().text;
+    env().writeFile(QStringLiteral("odd.tdb"), bytes);
+    QVERIFY(open());
+    QVERIFY(form().OpenArchive(env().filePath(QStringLiteral("odd.tdb"))));
+    QCOMPARE(form().openTuningWindows().size(), 1);  // it opens, with a warning
+    QCOMPARE(env().dialogs().messages.size(), 1);
+    const QString warning = env().dialogs().messages.first().text;
     QVERIFY(warning.contains(Tr("Safety", "P0001")));
     QVERIFY(warning.contains(Tr("Safety", "P0003").arg(7)));
     QVERIFY(warning.contains(Tr("Safety", "P0004").arg(0).arg(2).arg(QStringLiteral("43.500000"))));
 
     // The attached radio has the same identity fields but variant 7 differs:
     // make the radio's block match so that only plausibility speaks.
-    RadioInfo odd = env.radio().info();
+    RadioInfo odd = env().radio().info();
     odd.bytes[89] = 7;
-    env.radio().setInfo(odd);
-    env.dialogs().messages.clear();
-    env.radio().clearReceivedFrames();
-    form.SpeedButton1->click();
-    test::RunMainWindowPolls(form);
-    QCOMPARE(env.dialogs().messages.size(), 1);
-    QCOMPARE(env.dialogs().messages.first().kind, ui::MessageKind::Error);
-    QVERIFY(env.dialogs().messages.first().text.contains(Tr("Safety", "W0008")));
-    QCOMPARE(FrameCodes(env.radio()), QList<std::uint16_t>{cmd::kReadInfo});
+    env().radio().setInfo(odd);
+    env().dialogs().messages.clear();
+    env().radio().clearReceivedFrames();
+    form().SpeedButton1->click();
+    test::RunMainWindowPolls(form());
+    QCOMPARE(env().dialogs().messages.size(), 1);
+    QCOMPARE(env().dialogs().messages.first().kind, ui::MessageKind::Error);
+    QVERIFY(env().dialogs().messages.first().text.contains(Tr("Safety", "W0008")));
+    QCOMPARE(FrameCodes(env().radio()), QList<std::uint16_t>{cmd::kReadInfo});
 }
 
 // ---------------------------------------------------------------------------
 // 4.
 
 void SafetyTest::factoryReadAsksAndSendsNoLiveValue() {
-    TestEnvironment env(VirtualPreset::Variant0);
-    TunerImage factory = env.radio().factoryImage();
+    start(VirtualPreset::Variant0);
+    TunerImage factory = env().radio().factoryImage();
     factory[116] = 33;  // item 10, point 1
-    env.radio().setFactoryImage(factory);
-    TMainForm form;
-    form.show();
-    QVERIFY(test::EnterTunerMode(form));
-    TMDIChild& w = *form.tuningWindow;
+    env().radio().setFactoryImage(factory);
+    QVERIFY(tune(Shown::Yes));
+    TMDIChild& w = tuned();
     Select(w, 24);  // the power page, item 10 sent at point 1
     // A change of the operator's own: one step up in the low column.
     QTest::keyClick(w.control<QLineEdit>(QStringLiteral("Edit7")), Qt::Key_Up);
@@ -392,19 +379,19 @@ void SafetyTest::factoryReadAsksAndSendsNoLiveValue() {
 
     bool refusedAsked = false;
     bool readDone = false;
-    env.dialogs().onDialog = [&](QDialog* dialog) {
+    env().dialogs().onDialog = [&](QDialog* dialog) {
         auto* f = qobject_cast<TFactroyForm*>(dialog);
         if (f == nullptr) return int(QDialog::Rejected);
         f->show();
         // Refused: nothing sent, the image as it was.
         const TunerImage before = tunerImage;
-        env.radio().clearReceivedFrames();
-        env.dialogs().messages.clear();
-        env.dialogs().answers << ui::MessageResult::Cancel;
+        env().radio().clearReceivedFrames();
+        env().dialogs().messages.clear();
+        env().dialogs().answers << ui::MessageResult::Cancel;
         QTest::mouseClick(f->Button1, Qt::LeftButton);
-        refusedAsked = env.dialogs().messages.size() == 1 &&
-                       env.dialogs().messages.first().text.contains(Tr("Safety", "F0002"));
-        if (!env.radio().receivedFrames().empty() || tunerImage.bytes != before.bytes) return int(QDialog::Rejected);
+        refusedAsked = env().dialogs().messages.size() == 1 &&
+                       env().dialogs().messages.first().text.contains(Tr("Safety", "F0002"));
+        if (!env().radio().receivedFrames().empty() || tunerImage.bytes != before.bytes) return int(QDialog::Rejected);
         // Agreed: the factory copy comes in and is shown, not sent.
         QTest::mouseClick(f->Button1, Qt::LeftButton);
         for (int i = 0; i < 200 && f->ReadFactroyInfoTimer->isActive(); ++i) f->ReadFactroyInfoTimerTimer();
@@ -413,10 +400,10 @@ void SafetyTest::factoryReadAsksAndSendsNoLiveValue() {
         f->hide();
         return int(QDialog::Rejected);
     };
-    form.N1->trigger();
+    form().N1->trigger();
     QVERIFY(refusedAsked);
     QVERIFY(readDone);
-    QCOMPARE(FrameCodes(env.radio()), QList<std::uint16_t>{cmd::kReadFactory});
+    QCOMPARE(FrameCodes(env().radio()), QList<std::uint16_t>{cmd::kReadFactory});
     QCOMPARE(tunerImage[116], std::uint8_t{33});
     QCOMPARE(w.control<tuning::TUpDown>(QStringLiteral("UpDown7"))->position(), 33);
     QVERIFY(LogHas(w, Tr("Safety", "L0004")));
@@ -427,58 +414,57 @@ void SafetyTest::factoryReadAsksAndSendsNoLiveValue() {
 // 5.
 
 void SafetyTest::archiveOpenRefusedWhileTunedIsCancelled() {
-    TestEnvironment env(VirtualPreset::Variant0);
-    env.writeFile(QStringLiteral("mobile.tdb"), ArchiveOf(VirtualPreset::Variant1));
-    TMainForm form;
-    QVERIFY(test::EnterTunerMode(form));
-    TMDIChild* window = form.tuningWindow;
+    start(VirtualPreset::Variant0);
+    env().writeFile(QStringLiteral("mobile.tdb"), ArchiveOf(VirtualPreset::Variant1));
+    QVERIFY(tune());
+    TMDIChild* window = form().tuningWindow;
     const RadioInfo info = radioInfo;
     const TunerImage image = tunerImage;
-    env.radio().clearReceivedFrames();
-    env.dialogs().messages.clear();
+    env().radio().clearReceivedFrames();
+    env().dialogs().messages.clear();
 
     // "Leave tuner mode?" answered Cancel: the open is cancelled.
-    env.dialogs().openNames << env.filePath(QStringLiteral("mobile.tdb"));
-    env.dialogs().answers << ui::MessageResult::Cancel;
-    form.SpeedButton2->click();
-    QCOMPARE(env.dialogs().messages.size(), 1);
-    QCOMPARE(env.dialogs().messages.first().text, Tr("MessageBox", "M011"));
-    QCOMPARE(form.openTuningWindows(), QList<TMDIChild*>{window});
-    QCOMPARE(form.tuningWindow.data(), window);
+    env().dialogs().openNames << env().filePath(QStringLiteral("mobile.tdb"));
+    env().dialogs().answers << ui::MessageResult::Cancel;
+    form().SpeedButton2->click();
+    QCOMPARE(env().dialogs().messages.size(), 1);
+    QCOMPARE(env().dialogs().messages.first().text, Tr("MessageBox", "M011"));
+    QCOMPARE(form().openTuningWindows(), QList<TMDIChild*>{window});
+    QCOMPARE(form().tuningWindow.data(), window);
     QVERIFY(radioInfo.bytes == info.bytes);
     QVERIFY(tunerImage.bytes == image.bytes);
     QVERIFY(inTunerMode);
-    QVERIFY(env.radio().receivedFrames().empty());
-    QVERIFY(form.SpeedButton1->isEnabled());
+    QVERIFY(env().radio().receivedFrames().empty());
+    QVERIFY(form().SpeedButton1->isEnabled());
 
     // Answered OK: tuner mode is left, then the archive opens.
-    env.dialogs().openNames << env.filePath(QStringLiteral("mobile.tdb"));
-    form.SpeedButton2->click();
-    QCOMPARE(form.openTuningWindows().size(), 1);
+    env().dialogs().openNames << env().filePath(QStringLiteral("mobile.tdb"));
+    form().SpeedButton2->click();
+    QCOMPARE(form().openTuningWindows().size(), 1);
     QVERIFY(!inTunerMode);
     QCOMPARE(radioInfo.modelVariant(), 1);
-    QCOMPARE(form.tuningWindow->windowTitle(), QStringLiteral("mobile.tdb"));
-    QCOMPARE(FrameCodes(env.radio()), QList<std::uint16_t>{cmd::kExitTunerMode});
+    QCOMPARE(form().tuningWindow->windowTitle(), QStringLiteral("mobile.tdb"));
+    QCOMPARE(FrameCodes(env().radio()), QList<std::uint16_t>{cmd::kExitTunerMode});
 }
 
 void SafetyTest::documentCommandsFollowTheTuningWindow() {
-    TestEnvironment env(VirtualPreset::Variant0);
-    env.writeFile(QStringLiteral("a.tdb"), ArchiveOf(VirtualPreset::Variant0));
-    TMainForm form;
-    const auto on = [&form] {
-        return form.SpeedButton1->isEnabled() && form.SpeedButton3->isEnabled() && form.FileSaveItem->isEnabled() &&
-               form.FileSaveAsItem->isEnabled() && form.ParamItem->isEnabled();
+    start(VirtualPreset::Variant0);
+    env().writeFile(QStringLiteral("a.tdb"), ArchiveOf(VirtualPreset::Variant0));
+    QVERIFY(open());
+    const auto on = [this] {
+        return form().SpeedButton1->isEnabled() && form().SpeedButton3->isEnabled() && form().FileSaveItem->isEnabled() &&
+               form().FileSaveAsItem->isEnabled() && form().ParamItem->isEnabled();
     };
-    const auto off = [&form] {
-        return !form.SpeedButton1->isEnabled() && !form.SpeedButton3->isEnabled() &&
-               !form.FileSaveItem->isEnabled() && !form.FileSaveAsItem->isEnabled() && !form.ParamItem->isEnabled();
+    const auto off = [this] {
+        return !form().SpeedButton1->isEnabled() && !form().SpeedButton3->isEnabled() &&
+               !form().FileSaveItem->isEnabled() && !form().FileSaveAsItem->isEnabled() && !form().ParamItem->isEnabled();
     };
     QVERIFY(off());
-    QVERIFY(form.OpenArchive(env.filePath(QStringLiteral("a.tdb"))));
+    QVERIFY(form().OpenArchive(env().filePath(QStringLiteral("a.tdb"))));
     QVERIFY(on());
-    QVERIFY(form.OpenArchive(env.filePath(QStringLiteral("a.tdb"))));  // the window is replaced
+    QVERIFY(form().OpenArchive(env().filePath(QStringLiteral("a.tdb"))));  // the window is replaced
     QVERIFY(on());
-    QVERIFY(form.tuningWindow->close());
+    QVERIFY(form().tuningWindow->close());
     QVERIFY(off());
 }
 
@@ -486,11 +472,9 @@ void SafetyTest::documentCommandsFollowTheTuningWindow() {
 // 6.
 
 void SafetyTest::modifiedMarkerAndQuestions() {
-    TestEnvironment env(VirtualPreset::Variant0);
-    TMainForm form;
-    form.show();
-    QVERIFY(test::EnterTunerMode(form));
-    TMDIChild& w = *form.tuningWindow;
+    start(VirtualPreset::Variant0);
+    QVERIFY(tune(Shown::Yes));
+    TMDIChild& w = tuned();
     QCOMPARE(w.windowTitle(), QStringLiteral("Untitled.tdb"));
     QVERIFY(LogHas(w, Tr("Safety", "L0001").arg(QString::fromStdString(DescribeRadio(radioInfo)))));
     Select(w, 32);  // selecting sends the stored value: nothing changes
@@ -499,107 +483,102 @@ void SafetyTest::modifiedMarkerAndQuestions() {
     QCOMPARE(w.windowTitle(), QStringLiteral("Untitled.tdb*"));
 
     // Closing asks: Cancel keeps the window and the image.
-    env.dialogs().messages.clear();
-    env.dialogs().answers << ui::MessageResult::Cancel;
+    env().dialogs().messages.clear();
+    env().dialogs().answers << ui::MessageResult::Cancel;
     QVERIFY(!w.close());
-    QCOMPARE(env.dialogs().messages.size(), 1);
-    QCOMPARE(env.dialogs().messages.first().text, Tr("Safety", "M0001"));
-    QCOMPARE(env.dialogs().messages.first().buttons, ui::MessageButtons::SaveDiscardCancel);
+    QCOMPARE(env().dialogs().messages.size(), 1);
+    QCOMPARE(env().dialogs().messages.first().text, Tr("Safety", "M0001"));
+    QCOMPARE(env().dialogs().messages.first().buttons, ui::MessageButtons::SaveDiscardCancel);
     QVERIFY(inTunerMode);
 
     // So does closing the program; Save with a name saves and goes on to
     // the tuner-mode question, answered Cancel here.
-    const QString path = env.defaultDataDirectory() + QStringLiteral("kept.tdb");
-    env.dialogs().messages.clear();
-    env.dialogs().saveNames << path;
-    env.dialogs().answers << ui::MessageResult::Ok << ui::MessageResult::Cancel;
-    QVERIFY(!form.close());
-    QCOMPARE(env.dialogs().messages.size(), 2);
-    QCOMPARE(env.dialogs().messages[1].text, Tr("MessageBox", "M011"));
+    const QString path = env().defaultDataDirectory() + QStringLiteral("kept.tdb");
+    env().dialogs().messages.clear();
+    env().dialogs().saveNames << path;
+    env().dialogs().answers << ui::MessageResult::Ok << ui::MessageResult::Cancel;
+    QVERIFY(!form().close());
+    QCOMPARE(env().dialogs().messages.size(), 2);
+    QCOMPARE(env().dialogs().messages[1].text, Tr("MessageBox", "M011"));
     QVERIFY(QFileInfo::exists(path));
     QCOMPARE(w.windowTitle(), QStringLiteral("kept.tdb"));
     QVERIFY(!ImageModified(tunerImage));
 }
 
 void SafetyTest::enteringOverAModifiedImageAsks() {
-    TestEnvironment env(VirtualPreset::Variant0);
-    TMainForm form;
-    form.show();
-    QVERIFY(test::EnterTunerMode(form));
-    TMDIChild& w = *form.tuningWindow;
+    start(VirtualPreset::Variant0);
+    QVERIFY(tune(Shown::Yes));
+    TMDIChild& w = tuned();
     Select(w, 32);
     QTest::keyClick(w.control<QLineEdit>(QStringLiteral("Edit7")), Qt::Key_Up);
-    QVERIFY(test::LeaveTunerMode(form));
+    QVERIFY(test::LeaveTunerMode(form()));
     const TunerImage changed = tunerImage;
-    env.radio().clearReceivedFrames();
-    env.dialogs().messages.clear();
+    env().radio().clearReceivedFrames();
+    env().dialogs().messages.clear();
 
-    env.dialogs().answers << ui::MessageResult::Cancel;
-    form.SpeedButton4->click();
-    QCOMPARE(env.dialogs().messages.size(), 1);
-    QCOMPARE(env.dialogs().messages.first().text, Tr("Safety", "M0001"));
-    QVERIFY(env.radio().receivedFrames().empty());
+    env().dialogs().answers << ui::MessageResult::Cancel;
+    form().SpeedButton4->click();
+    QCOMPARE(env().dialogs().messages.size(), 1);
+    QCOMPARE(env().dialogs().messages.first().text, Tr("Safety", "M0001"));
+    QVERIFY(env().radio().receivedFrames().empty());
     QCOMPARE(tunerImage.bytes, changed.bytes);
-    QCOMPARE(form.tuningWindow.data(), &w);
+    QCOMPARE(form().tuningWindow.data(), &w);
 
     // Discard: entry goes on with the usual frames and reads the radio anew.
-    env.dialogs().answers << ui::MessageResult::Discard;
-    QVERIFY(test::EnterTunerMode(form));
-    QCOMPARE(FrameCodes(env.radio()), (QList<std::uint16_t>{cmd::kReadInfo, cmd::kEnterTunerMode}));
+    env().dialogs().answers << ui::MessageResult::Discard;
+    QVERIFY(test::EnterTunerMode(form()));
+    QCOMPARE(FrameCodes(env().radio()), (QList<std::uint16_t>{cmd::kReadInfo, cmd::kEnterTunerMode}));
     QVERIFY(!ImageModified(tunerImage));
-    QCOMPARE(form.tuningWindow->windowTitle(), QStringLiteral("Untitled.tdb"));
+    QCOMPARE(form().tuningWindow->windowTitle(), QStringLiteral("Untitled.tdb"));
 }
 
 // ---------------------------------------------------------------------------
 // 7.
 
 void SafetyTest::entryLeavesABackup() {
-    TestEnvironment env(VirtualPreset::LargeNewFirmware);
-    TMainForm form;
-    QVERIFY(test::EnterTunerMode(form));
-    const QDir folder(env.defaultDataDirectory() + QStringLiteral("backups"));
+    start(VirtualPreset::LargeNewFirmware);
+    QVERIFY(tune());
+    const QDir folder(env().defaultDataDirectory() + QStringLiteral("backups"));
     const QStringList files = folder.entryList(QDir::Files);
     QCOMPARE(files.size(), 1);
     QVERIFY(files.first().startsWith(QStringLiteral("VR-D500_")));
     QVERIFY(files.first().endsWith(QStringLiteral(".tdb")));
-    QCOMPARE(form.lastBackupPath(), folder.filePath(files.first()));
+    QCOMPARE(form().lastBackupPath(), folder.filePath(files.first()));
     QFile file(folder.filePath(files.first()));
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll();
     QCOMPARE(bytes.size(), qsizetype(1104));
-    QVERIFY(std::memcmp(bytes.constData(), env.radio().info().bytes.data(), 256) == 0);
-    QVERIFY(std::memcmp(bytes.constData() + 256, env.radio().storedImage().bytes.data(), 848) == 0);
-    QVERIFY(LogHas(*form.tuningWindow, files.first()));
+    QVERIFY(std::memcmp(bytes.constData(), env().radio().info().bytes.data(), 256) == 0);
+    QVERIFY(std::memcmp(bytes.constData() + 256, env().radio().storedImage().bytes.data(), 848) == 0);
+    QVERIFY(LogHas(*form().tuningWindow, files.first()));
 }
 
 void SafetyTest::failedBackupIsShownAndTuningGoesOn() {
-    TestEnvironment env(VirtualPreset::Variant0);
+    start(VirtualPreset::Variant0);
     // A file where the backup folder should be.
-    env.writeFile(QStringLiteral("Default Data/backups"), QByteArray("in the way"));
-    TMainForm form;
-    QVERIFY(test::EnterTunerMode(form));
-    QVERIFY(form.tuningWindow != nullptr);
-    QVERIFY(form.lastBackupPath().isEmpty());
-    QVERIFY(form.statusPanelText(1).startsWith(Tr("Safety", "B0002").section(QStringLiteral("%1"), 0, 0)));
+    env().writeFile(QStringLiteral("Default Data/backups"), QByteArray("in the way"));
+    QVERIFY(tune());
+    QVERIFY(form().tuningWindow != nullptr);
+    QVERIFY(form().lastBackupPath().isEmpty());
+    QVERIFY(form().statusPanelText(1).startsWith(Tr("Safety", "B0002").section(QStringLiteral("%1"), 0, 0)));
 }
 
 // ---------------------------------------------------------------------------
 // 8.
 
 void SafetyTest::parameterEditorCancelRestoresTheBandShownInTheWindow() {
-    TestEnvironment env(VirtualPreset::Variant0);
-    TMainForm form;
-    QVERIFY(test::EnterTunerMode(form));
-    TMDIChild& w = *form.tuningWindow;
+    start(VirtualPreset::Variant0);
+    QVERIFY(tune());
+    TMDIChild& w = tuned();
     QCOMPARE(w.BandLabel()->text(), Tr("Safety", "K0001").arg(QStringLiteral("400-470 MHz")));
 
-    env.dialogs().onDialog = SwitchBandInEditor(1, /*confirm=*/false);
-    form.ParamItem->trigger();
+    env().dialogs().onDialog = SwitchBandInEditor(1, /*confirm=*/false);
+    form().ParamItem->trigger();
     QCOMPARE(band, 0);
     QCOMPARE(w.BandLabel()->text(), Tr("Safety", "K0001").arg(QStringLiteral("400-470 MHz")));
 
-    env.dialogs().onDialog = SwitchBandInEditor(1, /*confirm=*/true);
-    form.ParamItem->trigger();
+    env().dialogs().onDialog = SwitchBandInEditor(1, /*confirm=*/true);
+    form().ParamItem->trigger();
     QCOMPARE(band, 1);
     QCOMPARE(w.BandLabel()->text(), Tr("Safety", "K0001").arg(QStringLiteral("136-174 MHz")));
 }
@@ -607,25 +586,23 @@ void SafetyTest::parameterEditorCancelRestoresTheBandShownInTheWindow() {
 // ---------------------------------------------------------------------------
 
 void SafetyTest::chineseTexts() {
-    TestEnvironment env(VirtualPreset::Variant2);
-    env.writeSettingsLanguage(QStringLiteral("chinese"));
-    TMainForm form;
-    form.show();
-    QVERIFY(test::EnterTunerMode(form));
-    TMDIChild& w = *form.tuningWindow;
+    start(VirtualPreset::Variant2);
+    env().writeSettingsLanguage(QStringLiteral("chinese"));
+    QVERIFY(tune(Shown::Yes));
+    TMDIChild& w = tuned();
     const QString noPage = Tr("Safety", "Z0001");
     QVERIFY(noPage.contains(QStringLiteral("机型")));
     Select(w, 24);
     QCOMPARE(w.NoPage()->text(), noPage);
     QCOMPARE(w.BandLabel()->text(), Tr("Safety", "K0001").arg(QStringLiteral("400-470 MHz")));
 
-    env.dialogs().messages.clear();
-    env.dialogs().answers << ui::MessageResult::Cancel;
-    form.SpeedButton1->click();
-    test::RunMainWindowPolls(form);
-    QCOMPARE(env.dialogs().messages.size(), 1);
-    QVERIFY(env.dialogs().messages.first().text.contains(Tr("Safety", "W0007").section(QStringLiteral("%1"), 0, 0)));
-    QVERIFY(env.dialogs().messages.first().text.startsWith(QStringLiteral("将全部调测数据")));
+    env().dialogs().messages.clear();
+    env().dialogs().answers << ui::MessageResult::Cancel;
+    form().SpeedButton1->click();
+    test::RunMainWindowPolls(form());
+    QCOMPARE(env().dialogs().messages.size(), 1);
+    QVERIFY(env().dialogs().messages.first().text.contains(Tr("Safety", "W0007").section(QStringLiteral("%1"), 0, 0)));
+    QVERIFY(env().dialogs().messages.first().text.startsWith(QStringLiteral("将全部调测数据")));
 }
 
 QTEST_MAIN(SafetyTest)

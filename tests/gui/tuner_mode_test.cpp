@@ -264,22 +264,26 @@ void TunerModeTest::enterReplacesArchiveWindowWithoutQuestion() {
 
 // ---------------------------------------------------------------------------
 
+// Where an operation without a radio starts from.
+enum class Start { Idle, Tuned, Archive };
+Q_DECLARE_METATYPE(Start)
+
 void TunerModeTest::noRadio_data() {
-    QTest::addColumn<QString>("operation");
-    QTest::newRow("enter") << "enter";
-    QTest::newRow("leave") << "leave";
-    QTest::newRow("write all") << "write all";
-    QTest::newRow("write all in tuner mode") << "write all in tuner mode";
+    QTest::addColumn<Start>("start");
+    QTest::addColumn<bool>("writeAll");  // the write-all button, else the tuner-mode button
+    QTest::newRow("enter") << Start::Idle << false;
+    QTest::newRow("leave") << Start::Tuned << false;
+    QTest::newRow("write all") << Start::Archive << true;
+    QTest::newRow("write all in tuner mode") << Start::Tuned << true;
 }
 
 void TunerModeTest::noRadio() {
-    QFETCH(QString, operation);
+    QFETCH(Start, start);
+    QFETCH(bool, writeAll);
     TestEnvironment env;
     TMainForm form;
-    const bool fromTunerMode = operation == QLatin1String("leave") || operation.endsWith(QLatin1String("mode"));
-    if (fromTunerMode) {
-        QVERIFY(test::EnterTunerMode(form));
-    } else if (operation == QLatin1String("write all")) {
+    if (start == Start::Tuned) QVERIFY(test::EnterTunerMode(form));
+    if (start == Start::Archive) {
         WriteArchiveFor(env, QStringLiteral("a.tdb"), VirtualPreset::Variant0, 5);
         QVERIFY(form.OpenArchive(env.filePath(QStringLiteral("a.tdb"))));
     }
@@ -288,12 +292,8 @@ void TunerModeTest::noRadio() {
     env.setRadioPresent(false);
     const Snapshot before = Snapshot::Take(form);
 
-    if (operation.startsWith(QLatin1String("write all"))) {
-        QVERIFY(form.SpeedButton1->isEnabled());
-        form.SpeedButton1->click();
-    } else {
-        form.SpeedButton4->click();
-    }
+    if (writeAll) QVERIFY(form.SpeedButton1->isEnabled());
+    (writeAll ? form.SpeedButton1 : form.SpeedButton4)->click();
 
     QCOMPARE(env.dialogs().messages.size(), 1);
     const test::RecordedMessage box = env.dialogs().messages.first();
@@ -309,14 +309,12 @@ void TunerModeTest::noRadio() {
     // With the radio back the same click works.
     env.setRadioPresent(true);
     env.dialogs().messages.clear();
-    if (operation.startsWith(QLatin1String("write all"))) {
-        form.SpeedButton1->click();
-        test::RunMainWindowPolls(form);
+    (writeAll ? form.SpeedButton1 : form.SpeedButton4)->click();
+    test::RunMainWindowPolls(form);
+    if (writeAll) {
         QCOMPARE(env.dialogs().messages.last().text, Tr("MessageBox", "M012"));
     } else {
-        form.SpeedButton4->click();
-        test::RunMainWindowPolls(form);
-        QCOMPARE(inTunerMode, !fromTunerMode);
+        QCOMPARE(inTunerMode, start != Start::Tuned);
     }
 }
 
@@ -346,49 +344,54 @@ void TunerModeTest::permissionProblemIsExplained() {
 
 // ---------------------------------------------------------------------------
 
+// One exchange the radio leaves unanswered, and where it leads once the
+// radio answers again.
+struct Silence {
+    bool tunedFirst;                    // the case starts in tuner mode
+    QToolButton* TMainForm::*button;    // the click that starts the exchange
+    bool blockArrives;                  // the information block is answered, the image never is
+    QTimer* TMainForm::*timer;          // the poll that waits
+    void (TMainForm::*tick)();          // its handler
+    bool entering;                      // entry re-sends its command up to three times
+    std::uint16_t command;              // the command re-sent
+    int messagesAfter;                  // the boxes of the second click
+    const char* lastMessage;            // ("MessageBox", key) of the last of them
+    bool tunerModeAfter;
+};
+Q_DECLARE_METATYPE(Silence)
+
 void TunerModeTest::radioThatNeverAnswers_data() {
-    QTest::addColumn<QString>("phase");
-    QTest::newRow("information") << "information";
-    QTest::newRow("image") << "image";
-    QTest::newRow("leave") << "leave";
-    QTest::newRow("write all") << "write all";
+    QTest::addColumn<Silence>("silence");
+    QTest::newRow("information") << Silence{false, &TMainForm::SpeedButton4, false, &TMainForm::ReadInfoTimer,
+                                            &TMainForm::ReadInfoTimerTimer, true, cmd::kReadInfo, 1, "M001", true};
+    QTest::newRow("image") << Silence{false, &TMainForm::SpeedButton4, true, &TMainForm::EnterTunerModeTimer,
+                                      &TMainForm::EnterTunerModeTimerTimer, true, cmd::kEnterTunerMode, 1, "M001",
+                                      true};
+    QTest::newRow("leave") << Silence{true, &TMainForm::SpeedButton4, false, &TMainForm::ExitTunerModeTimer,
+                                      &TMainForm::ExitTunerModeTimerTimer, false, cmd::kReadInfo, 1, "M002", false};
+    // The identity read that comes before the write goes unanswered.
+    QTest::newRow("write all") << Silence{true, &TMainForm::SpeedButton1, false, &TMainForm::WriteAllCheckTimer,
+                                          &TMainForm::WriteAllCheckTimerTimer, false, cmd::kReadInfo, 2, "M012",
+                                          true};
 }
 
 void TunerModeTest::radioThatNeverAnswers() {
-    QFETCH(QString, phase);
+    QFETCH(Silence, silence);
     TestEnvironment env;
     TMainForm form;
-    if (phase == QLatin1String("leave") || phase == QLatin1String("write all")) {
-        QVERIFY(test::EnterTunerMode(form));
-    }
+    if (silence.tunedFirst) QVERIFY(test::EnterTunerMode(form));
     env.dialogs().messages.clear();
     const Snapshot before = Snapshot::Take(form);
 
-    QTimer* timer = nullptr;
-    void (TMainForm::*tick)() = nullptr;
-    if (phase == QLatin1String("information")) {
-        env.radio().setFault(Fault::NoAnswer);
-        form.SpeedButton4->click();
-        timer = form.ReadInfoTimer;
-        tick = &TMainForm::ReadInfoTimerTimer;
-    } else if (phase == QLatin1String("image")) {
-        form.SpeedButton4->click();
+    QTimer* timer = form.*silence.timer;
+    if (silence.blockArrives) {
+        (form.*silence.button)->click();
         env.radio().dropNextReplies(3);  // the enter command and both re-sends go unanswered
         form.ReadInfoTimerTimer();       // the block arrives; the image never does
         QVERIFY(form.EnterTunerModeTimer->isActive());
-        timer = form.EnterTunerModeTimer;
-        tick = &TMainForm::EnterTunerModeTimerTimer;
-    } else if (phase == QLatin1String("leave")) {
-        env.radio().setFault(Fault::NoAnswer);
-        form.SpeedButton4->click();
-        timer = form.ExitTunerModeTimer;
-        tick = &TMainForm::ExitTunerModeTimerTimer;
     } else {
-        // The identity read that comes before the write goes unanswered.
         env.radio().setFault(Fault::NoAnswer);
-        form.SpeedButton1->click();
-        timer = form.WriteAllCheckTimer;
-        tick = &TMainForm::WriteAllCheckTimerTimer;
+        (form.*silence.button)->click();
     }
     QVERIFY(timer->isActive());
     QVERIFY(linkHandle != nullptr);
@@ -396,25 +399,24 @@ void TunerModeTest::radioThatNeverAnswers() {
     // 99 ticks wait; the 100th gives up. Entering (information and image)
     // re-sends like every other exchange: the 100th tick of the first and
     // second attempt sends the command again, that of the third gives up.
-    const bool entering = phase == QLatin1String("information") || phase == QLatin1String("image");
-    const int attempts = entering ? 3 : 1;
-    const std::uint16_t command = phase == QLatin1String("image") ? cmd::kEnterTunerMode : cmd::kReadInfo;
+    const int attempts = silence.entering ? 3 : 1;
+    const std::uint16_t command = silence.command;
     const qsizetype sentBefore = FrameCodes(env.radio()).count(command);
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         for (int i = 1; i < 100; ++i) {
-            (form.*tick)();
+            (form.*silence.tick)();
             QVERIFY2(timer->isActive(), qPrintable(QString::number(i)));
             QCOMPARE(int(pollTicks), i);
         }
         if (attempt == attempts) break;
-        (form.*tick)();
+        (form.*silence.tick)();
         QVERIFY(timer->isActive());
         QCOMPARE(int(pollTicks), 0);
         QCOMPARE(int(pollRetries), attempt);
         QCOMPARE(FrameCodes(env.radio()).count(command), sentBefore + attempt);
     }
-    (form.*tick)();
-    if (entering) QCOMPARE(FrameCodes(env.radio()).count(command), sentBefore + attempts - 1);
+    (form.*silence.tick)();
+    if (silence.entering) QCOMPARE(FrameCodes(env.radio()).count(command), sentBefore + attempts - 1);
     QVERIFY(!timer->isActive());
     QVERIFY(!form.pollRunning());
     QVERIFY(linkHandle == nullptr);
@@ -423,7 +425,7 @@ void TunerModeTest::radioThatNeverAnswers() {
     // Silently: no box; the outcome is noted in the status bar.
     QVERIFY(env.dialogs().messages.isEmpty());
     QVERIFY(!form.statusPanelText(1).isEmpty());
-    if (phase == QLatin1String("image")) {
+    if (silence.blockArrives) {
         // The block that did arrive is kept; everything else is as before.
         QVERIFY(radioInfo.bytes == env.radio().info().bytes);
         QVERIFY(tunerImage.bytes == before.image.bytes);
@@ -435,29 +437,17 @@ void TunerModeTest::radioThatNeverAnswers() {
 
     // A second click starts from the beginning, with a full budget.
     env.radio().setFault(Fault::None);
-    if (phase == QLatin1String("write all")) {
-        form.SpeedButton1->click();
-    } else {
-        form.SpeedButton4->click();
-    }
+    (form.*silence.button)->click();
     QVERIFY(linkHandle != nullptr);
     QVERIFY(form.statusPanelText(1).isEmpty());
     const int ticks = test::RunMainWindowPolls(form);
     QVERIFY(ticks >= 1);
     QVERIFY(!form.pollRunning());
     // A write asks for consent first.
-    QCOMPARE(env.dialogs().messages.size(), phase == QLatin1String("write all") ? 2 : 1);
-    if (phase == QLatin1String("write all")) {
-        QCOMPARE(env.dialogs().messages.last().text, Tr("MessageBox", "M012"));
-        QVERIFY(inTunerMode);
-    } else if (phase == QLatin1String("leave")) {
-        QCOMPARE(env.dialogs().messages.first().text, Tr("MessageBox", "M002"));
-        QVERIFY(!inTunerMode);
-    } else {
-        QCOMPARE(env.dialogs().messages.first().text, Tr("MessageBox", "M001"));
-        QVERIFY(inTunerMode);
-        QVERIFY(form.tuningWindow != nullptr);
-    }
+    QCOMPARE(env.dialogs().messages.size(), silence.messagesAfter);
+    QCOMPARE(env.dialogs().messages.last().text, Tr("MessageBox", silence.lastMessage));
+    QCOMPARE(inTunerMode, silence.tunerModeAfter);
+    if (silence.entering) QVERIFY(form.tuningWindow != nullptr);
 }
 
 void TunerModeTest::wrongRepliesAreNotAccepted() {

@@ -1,0 +1,2 @@
+// The moc of MainWindowCase is built with the test support.
+#include "support/MainWindowCase.h"
