@@ -25,11 +25,6 @@ namespace varnel {
 
 namespace {
 
-std::string EnvOrEmpty(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? std::string(v) : std::string();
-}
-
 // Applies one "database" setting to the configuration; false when empty.
 bool TakeSetting(const std::string& value, const std::string& source, RecordsConfig& config) {
     if (value.empty()) return false;

@@ -10,12 +10,12 @@
 
 namespace varnel {
 
-namespace {
-
 std::string EnvOrEmpty(const char* name) {
     const char* v = std::getenv(name);
     return v ? std::string(v) : std::string();
 }
+
+namespace {
 
 std::filesystem::path HomeFolder() {
 #ifdef _WIN32

@@ -3,8 +3,12 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace varnel {
+
+// The environment variable's value, empty when it is not set.
+std::string EnvOrEmpty(const char* name);
 
 // $XDG_DATA_HOME/varnel-tuner (else ~/.local/share/varnel-tuner; %APPDATA% on Windows).
 std::filesystem::path UserDataFolder();
