@@ -300,7 +300,14 @@ Result<double> AlignEngine::measure(const ProcedureStep& step, int point, int va
         ++report.queries;
         if (!reply) return reply.error().Wrapped("cannot read " + step.measure);
         Result<double> number = ParseScpiNumber(reply.value());
-        if (number) return number.value();
+        if (number) {
+            // The fixture's loss between the radio and the instrument, added back.
+            if (model_.measurements.at(step.measure).unit == "dBm") {
+                const bool receive = step.keying == Keying::Receive;
+                return pathLoss_.AtRadio(number.value(), receive ? radio_.Frequency(step.band, point, true) : tx);
+            }
+            return number.value();
+        }
         last = number.error().Wrapped("cannot read " + step.measure + " from \"" + query + "\"", instrument_->Describe());
     }
     return last;
@@ -311,7 +318,9 @@ Result<double> AlignEngine::measure(const ProcedureStep& step, int point, int va
 // confirmed and checked in the error queue before the radio is keyed.
 Error AlignEngine::setUpPoint(const ProcedureStep& step, std::uint32_t frequency) {
     if (step.setup.empty() || instrument_ == nullptr) return {};
-    for (const std::string& command : model_.SetupCommands(step.setup, frequency, step.levelDbm)) {
+    // The generator makes up for the fixture's loss on its way to the radio.
+    const double level = step.levelDbm + pathLoss_.LossAtHz(frequency);
+    for (const std::string& command : model_.SetupCommands(step.setup, frequency, level)) {
         if (Error e = instrument_->Send(command); !e.ok()) return e.Wrap("cannot set up the instrument");
     }
     if (Error e = confirmInstrument("set-up \"" + step.setup + "\""); !e.ok()) return e;

@@ -31,6 +31,13 @@
 // above, with the tries made so far. Without history (the first radio of a
 // model, or history switched off) every point runs as described above.
 //
+// A fixture's path loss (SetPathLoss) lies between the radio and the
+// instrument: every reading in dBm gets the loss at the point's frequency
+// added back (what the radio delivers), and a receive set-up's generator
+// level is raised by it, so that the radio gets the step's level. Readings
+// in other units (Hz, V) and the radio's own read-backs are taken as they
+// are.
+//
 // The transmitter is never left keyed: whatever ends a point (the target
 // reached, a failure, Stop, a silent instrument, a lost radio, an exception)
 // the keying is undone with the transmit-off (action 1) or receive-off
@@ -49,6 +56,7 @@
 #include "align/Procedure.h"
 #include "instrument/Instrument.h"
 #include "instrument/InstrumentModel.h"
+#include "line/LineSettings.h"
 #include "util/Error.h"
 
 namespace varnel {
@@ -142,6 +150,8 @@ public:
     // The history of earlier radios of the model; none (the default): every
     // point starts at the value the radio holds.
     void SetPredictor(std::optional<Predictor> predictor) { predictor_ = std::move(predictor); }
+    // The fixture's path loss (none by default: readings are taken as they are).
+    void SetPathLoss(PathLoss loss) { pathLoss_ = std::move(loss); }
     // A flag that stops the run when set (Ctrl+C in the command-line tool).
     void SetStopFlag(const std::atomic<bool>* flag) { externalStop_ = flag; }
     // Asks the run to stop at the next exchange; safe from any thread.
@@ -179,6 +189,7 @@ private:
     bool instrumentSpokenTo_ = false;
     int lastSent_ = -1;  // the value of the point's last adjustment sent
     std::optional<Predictor> predictor_;
+    PathLoss pathLoss_;
     std::vector<int> ownOffsets_;  // this radio against the history on the step's points so far
 };
 

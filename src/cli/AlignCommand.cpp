@@ -24,26 +24,97 @@
 #include "align/AlignEngine.h"
 #include "align/AlignHistory.h"
 #include "align/AlignRecords.h"
+#include "cli/AlignSteps.h"
 #include "cli/Cli.h"
 #include "data/Global.h"
 #include "instrument/VirtualInstrument.h"
 #include "protocol/RadioSession.h"
 #include "protocol/Sendcmd.h"
 #include "records/Recorder.h"
+#include "lang/DataFolders.h"
 #include "util/FileAccess.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
 
 namespace varnel::cli {
 
+std::atomic<bool> alignInterrupted{false};
+
 namespace {
 
-std::atomic<bool> interrupted{false};
+extern "C" void OnInterrupt(int) { alignInterrupted = true; }
 
-extern "C" void OnInterrupt(int) { interrupted = true; }
+}  // namespace
+
+void CatchInterrupt() {
+#ifdef _WIN32
+    std::signal(SIGINT, OnInterrupt);
+#else
+    // No SA_RESTART: a read from the scanner returns when Ctrl+C comes.
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGINT, &action, nullptr);
+#endif
+}
 
 // A procedure or instrument model that could not be taken: a file the system
 // would not give (a file error) or one whose contents are wrong (a usage
 // mistake, like a wrong option).
 int InputFileExitCode(const Error& error) { return error.code() == ErrorCode::BadData ? kUsage : FileExitCode(error); }
+
+std::string SettingsFileOf(const Options& options) {
+    if (!options.settingsFile.empty()) return options.settingsFile;
+    return (SettingsFolder(ExecutableDirectory()) / "setting.ini").string();
+}
+
+std::optional<int> PrepareLineSetup(const Options& options, const CivilDate& today, LineSetup& setup,
+                                    const std::function<void(const std::string&)>& warn) {
+    const std::string settingsFile = SettingsFileOf(options);
+    const LineSettings settings = ReadLineSettings(settingsFile);
+    setup.trace.fixtureId = options.fixture.empty() ? settings.fixtureId : options.fixture;
+    const std::string lossFile = options.pathLoss.empty() ? settings.pathLossFile : options.pathLoss;
+    if (!lossFile.empty()) {
+        Result<PathLoss> loss = LoadPathLoss(lossFile);
+        if (!loss) {
+            Fail(loss.error());
+            return InputFileExitCode(loss.error());
+        }
+        setup.pathLoss = loss.value();
+        setup.trace.pathLoss = setup.pathLoss.RecordText();
+    }
+    const bool dueFromOption = !options.calibrationDue.empty();
+    Result<CalibrationCheck> due =
+        CheckCalibrationDue(dueFromOption ? options.calibrationDue : settings.calibrationDue, today,
+                            dueFromOption ? "--calibration-due" : settingsFile + " [instrument] calibrationDue");
+    if (!due) {
+        Fail(due.error());
+        return kUsage;
+    }
+    setup.calibration = due.value();
+    setup.trace.calibrationDue = setup.calibration.due;
+    setup.strict = options.strict || settings.strict;
+    if (setup.calibration.state == CalibrationState::Overdue) {
+        if (setup.strict) {
+            Fail(setup.calibration.message + "; strict mode refuses to align with it");
+            return kCalibrationOverdue;
+        }
+        Fail("warning: " + setup.calibration.message + "; aligning anyway (strict mode would refuse)");
+        if (warn) warn(setup.calibration.message);
+    }
+    Result<SerialPattern> pattern = SerialPattern::Make(settings.serialPattern, settingsFile + " [line] serialPattern");
+    if (!pattern) {
+        Fail(pattern.error());
+        return kUsage;
+    }
+    setup.serialPattern = pattern.value();
+    return std::nullopt;
+}
+
+namespace {
 
 // The report files are checked before the radio is touched, so that a run
 // of many minutes does not end in a file that cannot be written.
@@ -58,27 +129,21 @@ std::optional<int> CheckReportFiles(const Options& options) {
     return std::nullopt;
 }
 
+}  // namespace
+
 // The model file's instrument model, the virtual test set's without one.
 Result<InstrumentModel> LoadModel(const Options& options) {
     if (options.instrumentModel.empty()) return VirtualTestSetModel();
     return LoadInstrumentModel(options.instrumentModel);
 }
 
-// What the run talks through, dropped in the reverse order: the instrument
-// and the link handle before the radio's backend.
-struct Links {
-    explicit Links(const Options& options) : backend(options), logRadio(options, stderr) {}
-    ~Links() {
-        instrument.reset();
-        virtualInstrument.reset();
-        linkHandle.reset();
-    }
-    CliBackend backend;
-    CliRadio logRadio;  // --log prints every frame of the run (on stderr: the report owns stdout)
-    std::unique_ptr<VirtualInstrument> virtualInstrument;
-    std::unique_ptr<Instrument> instrument;
-    std::string identity;  // the instrument's answer to its identification query
-};
+Links::Links(const Options& options) : backend(options), logRadio(options, stderr) {}
+
+Links::~Links() {
+    instrument.reset();
+    virtualInstrument.reset();
+    linkHandle.reset();
+}
 
 // Starts the virtual test set on the virtual radio for the URL "virtual" and
 // opens the instrument; the exit status when that fails.
@@ -106,6 +171,8 @@ std::optional<int> OpenTheInstrument(const Options& options, const InstrumentMod
     return std::nullopt;
 }
 
+namespace {
+
 // The history of the radio's model and firmware in the calibration
 // records; nothing with --no-history, without records or without history.
 std::optional<Predictor> LoadPredictor(const Options& options) {
@@ -121,17 +188,18 @@ std::optional<Predictor> LoadPredictor(const Options& options) {
     return Predictor(history.value());
 }
 
-// Runs the procedure with Ctrl+C wired to the engine's stop flag, printing
-// each point as it ends.
+}  // namespace
+
 AlignReport RunProcedure(const Options& options, const Procedure& procedure, AlignRadio& radio,
-                         Instrument* instrument, const InstrumentModel& model, const TraceContext& trace) {
-    interrupted = false;
-    auto previousHandler = std::signal(SIGINT, OnInterrupt);
+                         Instrument* instrument, const InstrumentModel& model, const TraceContext& trace,
+                         const PathLoss& pathLoss, const std::function<void(const PointResult&)>& pointDone) {
     AlignEngine engine(procedure, radio, instrument, model);
     engine.SetPredictor(LoadPredictor(options));
-    engine.SetStopFlag(&interrupted);
+    engine.SetPathLoss(pathLoss);
+    engine.SetStopFlag(&alignInterrupted);
     AlignEvents events;
-    events.pointDone = [&options](const PointResult& p) {
+    events.pointDone = [&options, &pointDone](const PointResult& p) {
+        if (pointDone) pointDone(p);
         std::string line = p.step + " point " + std::to_string(p.point) + ": " + (p.pass ? "pass" : p.stopped ? "stopped" : "FAIL") +
                            ", value " + std::to_string(p.startValue) + " -> " + std::to_string(p.finalValue) + ", " +
                            std::to_string(p.tries) + " tries";
@@ -140,9 +208,7 @@ AlignReport RunProcedure(const Options& options, const Procedure& procedure, Ali
     };
     engine.SetEvents(events);
     engine.SetRecordSink(CalibrationRecordSink(trace, [](const Error& e) { RecordWarning(e); }));
-    const AlignReport report = engine.Run();
-    std::signal(SIGINT, previousHandler);
-    return report;
+    return engine.Run();
 }
 
 // Leaves tuner mode if the run entered it.
@@ -154,6 +220,8 @@ void LeaveTunerMode(bool wasInTunerMode) {
         RecordWarning(CalibrationRecorder().Left(tunerImage));
     }
 }
+
+namespace {
 
 // The reports on standard output and in the files asked for; false when a
 // file could not be written.
@@ -171,12 +239,6 @@ bool WriteReports(const Options& options, const std::string& json, const std::st
     return written;
 }
 
-double TriesPerPoint(const AlignReport& report) {
-    if (report.points.empty()) return 0;
-    int tries = 0;
-    for (const PointResult& p : report.points) tries += p.tries;
-    return static_cast<double>(tries) / static_cast<double>(report.points.size());
-}
 
 // "; stands out: High power 400-470 MHz point 3 (value 201, 6.2 deviations)" for an outlier.
 std::string OutlierText(const AlignReport& report) {
@@ -194,6 +256,31 @@ std::string OutlierText(const AlignReport& report) {
     return text;
 }
 
+}  // namespace
+
+double TriesPerPoint(const AlignReport& report) {
+    if (report.points.empty()) return 0;
+    int tries = 0;
+    for (const PointResult& p : report.points) tries += p.tries;
+    return static_cast<double>(tries) / static_cast<double>(report.points.size());
+}
+
+int RunExitCode(const AlignReport& report) {
+    // Once the run is under way, data that make no sense are the
+    // instrument's: a reading that is no number, a model without the step's
+    // measurement.
+    if (!report.error.ok()) return report.error.code() == ErrorCode::BadData ? kInstrument : ExitCodeFor(report.error);
+    return report.failed() == 0 ? kOk : kDiffers;
+}
+
+const char* RadioVerdict(const AlignReport& report) {
+    if (report.stopped) return record_verdict::kStopped;
+    if (!report.error.ok()) return record_verdict::kError;
+    return report.failed() == 0 ? record_verdict::kPass : record_verdict::kFail;
+}
+
+namespace {
+
 // The summary of one run on stderr.
 void PrintSummary(const Options& options, const AlignReport& report) {
     char summary[160];
@@ -203,14 +290,6 @@ void PrintSummary(const Options& options, const AlignReport& report) {
     if (!report.error.ok()) Fail(report.error.Wrapped("the run ended early"));
 }
 
-// The exit status of a run that has been reported.
-int RunExitCode(const AlignReport& report) {
-    // Once the run is under way, data that make no sense are the
-    // instrument's: a reading that is no number, a model without the step's
-    // measurement.
-    if (!report.error.ok()) return report.error.code() == ErrorCode::BadData ? kInstrument : ExitCodeFor(report.error);
-    return report.failed() == 0 ? kOk : kDiffers;
-}
 
 // One radio of the run: open it and the instrument, enter tuner mode, run,
 // leave. The exit status when it could not start, else its report.
@@ -220,7 +299,7 @@ struct RadioRun {
 };
 
 RadioRun AlignOneRadio(const Options& options, const Procedure& procedure, const InstrumentModel& model,
-                       bool openRecords) {
+                       const LineSetup& setup, bool openRecords) {
     RadioRun run;
     Links links(options);
     if (VirtualBackend* virtualBackend = links.backend.virtualBackend()) {
@@ -249,10 +328,10 @@ RadioRun AlignOneRadio(const Options& options, const Procedure& procedure, const
     CalibrationRecorder().SetSerial(options.serial);
     if (!wasInTunerMode) RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
 
-    TraceContext trace;
+    TraceContext trace = setup.trace;
     TraceProcedureFile(trace, options.procedure);
     trace.instrumentIdn = links.identity;
-    run.report = RunProcedure(options, procedure, radio, links.instrument.get(), model, trace);
+    run.report = RunProcedure(options, procedure, radio, links.instrument.get(), model, trace, setup.pathLoss);
     LeaveTunerMode(wasInTunerMode);
     return run;
 }
@@ -272,16 +351,17 @@ std::string BatchSerial(const Options& options, int index) {
 
 // --batch N: N virtual radios one after the other, each recorded, so that
 // each one learns from those before it.
-int AlignBatch(const Options& options, const Procedure& procedure, const InstrumentModel& model) {
+int AlignBatch(const Options& options, const Procedure& procedure, const InstrumentModel& model,
+               const LineSetup& setup) {
     nlohmann::ordered_json radios = nlohmann::ordered_json::array();
     int firstPass = 0, status = kOk, done = 0;
     long tries = 0, points = 0, laterTries = 0, laterPoints = 0;
     double seconds = 0, firstTries = 0;
-    for (int i = 1; i <= options.batch && !interrupted; ++i) {
+    for (int i = 1; i <= options.batch && !alignInterrupted; ++i) {
         Options one = options;
         one.serial = BatchSerial(options, i);
         ResetPollState();
-        RadioRun run = AlignOneRadio(one, procedure, model, i == 1);
+        RadioRun run = AlignOneRadio(one, procedure, model, setup, i == 1);
         if (run.refused) {
             status = *run.refused;
             break;
@@ -361,6 +441,14 @@ int CmdAlign(const Options& options) {
         return kUsage;
     }
     if (std::optional<int> status = CheckReportFiles(options)) return *status;
+    LineSetup setup;
+    if (std::optional<int> status = PrepareLineSetup(options, LocalToday(), setup)) return *status;
+    if (!options.serial.empty()) {
+        if (const std::string why = setup.serialPattern.Refusal(options.serial); !why.empty()) {
+            Fail(why);
+            return kUsage;
+        }
+    }
     Result<Procedure> procedure = LoadProcedure(options.procedure);
     if (!procedure) {
         Fail(procedure.error());
@@ -372,9 +460,11 @@ int CmdAlign(const Options& options) {
         return InputFileExitCode(model.error());
     }
 
-    if (options.batch > 0) return AlignBatch(options, procedure.value(), model.value());
+    alignInterrupted = false;
+    CatchInterrupt();
+    if (options.batch > 0) return AlignBatch(options, procedure.value(), model.value(), setup);
 
-    const RadioRun run = AlignOneRadio(options, procedure.value(), model.value(), true);
+    const RadioRun run = AlignOneRadio(options, procedure.value(), model.value(), setup, true);
     if (run.refused) return *run.refused;
     const bool written = WriteReports(options, run.report.ToJson(), run.report.ToCsv());
     PrintSummary(options, run.report);

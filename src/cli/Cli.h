@@ -38,7 +38,8 @@ enum Exit : int {
     kImplausible = 13,   // restore: the archive's block or frequencies are not believable
     kNoSuchRecord = 14,  // records show: no record with that ID
     kInstrument = 15,    // align: the measuring instrument failed
-    kStopped = 16,       // align: stopped by the operator (Ctrl+C)
+    kStopped = 16,       // align, line: stopped by the operator (Ctrl+C)
+    kCalibrationOverdue = 17,  // align, line in strict mode: the instrument's calibration is overdue
 };
 int ExitCodeFor(const Error& error);
 // The exit code of a failed file operation: every failure is a file error
@@ -68,6 +69,14 @@ struct Options {
     int timeoutMs = 2000;
     int batch = 0;           // --batch N: N virtual radios one after the other
     bool noHistory = false;  // every point starts at the radio's value
+    // the line's set-up (align and line); empty: setting.ini's
+    std::string settingsFile;    // --settings: setting.ini to read instead of the program's
+    std::string fixture, pathLoss, calibrationDue;
+    bool strict = false;
+    // line
+    int radios = 0;              // --radios N: stop after N radios (0: until the input ends)
+    bool jsonEvents = false;     // --json: progress as JSON lines on stdout
+    std::string dataFolder;      // --data-folder: instead of "Default Data" beside the program
 };
 
 // A whole decimal number from low to high, nothing else (no sign other than
@@ -132,6 +141,8 @@ int CmdDump(const Options& options);
 int CmdRecords(const Options& options);
 // Automatic alignment; talks to the radio and the instrument itself.
 int CmdAlign(const Options& options);
+// The production line's loop: radio after radio (LineCommand.cpp).
+int CmdLine(const Options& options);
 
 // The radio a command talks to (the virtual one with --virtual-radio and its
 // faults, else the host's volumes), set as the device backend for the

@@ -42,8 +42,31 @@ constexpr const char* kAlignDetails =
     "  --no-history            start every point at the radio's value, not from the radios before\n"
     "  --batch N               align N virtual radios (with --virtual-radio) one after the other,\n"
     "                          each with its own serial, each learning from those before (1 to 1000)\n"
+    "  --settings FILE         setting.ini to read instead of the program's (the line's keys below)\n"
+    "  --fixture ID            the test fixture (default: [fixture] id)\n"
+    "  --path-loss FILE        the fixture's loss, one \"freqMHz,dB\" per line (default: [fixture] pathLoss);\n"
+    "                          added back to every reading in dBm\n"
+    "  --calibration-due DATE  the instrument's calibration due date, YYYY-MM-DD\n"
+    "                          (default: [instrument] calibrationDue); overdue: a warning\n"
+    "  --strict                an overdue instrument is refused (also [line] strict=1)\n"
     "exit status: 0 every point passed, 1 a point failed, 2 usage, 3 procedure for another model,\n"
-    "  5-12 as for every command (radio, files), 15 the instrument failed, 16 Ctrl+C\n";
+    "  5-12 as for every command (radio, files), 15 the instrument failed, 16 Ctrl+C,\n"
+    "  17 the instrument's calibration is overdue (strict)\n";
+
+constexpr const char* kLineDetails =
+    "radio after radio: wait for a radio, take its serial (--serial, else one line of standard input\n"
+    "per radio, as a barcode scanner types it, checked against [line] serialPattern), enter tuner mode,\n"
+    "back up the image into Default Data/backups, align, save the aligned archive as\n"
+    "Default Data/SERIAL.tdb, record, leave, wait for the radio to be taken away, next.\n"
+    "  --procedure FILE, --instrument URL, --model FILE, --timeout MS, --no-history  as for align\n"
+    "  --settings FILE, --fixture ID, --path-loss FILE, --calibration-due DATE, --strict  as for align\n"
+    "  --radios N              stop after N radios (1 to 1000; default: until standard input ends)\n"
+    "  --serial SN             the serial of a single radio; with --radios N the radios are SN-1 to SN-N\n"
+    "  --json                  progress as JSON lines on standard output, one object per event\n"
+    "  --data-folder DIR       instead of Default Data beside the program\n"
+    "with --virtual-radio each radio is a new virtual radio of its own serial, plugged in and taken away\n"
+    "exit status: as for align, the worst radio's; 16 Ctrl+C (the radio is unkeyed, its record says\n"
+    "  \"stopped\"), 17 the instrument's calibration is overdue (strict)\n";
 
 const std::set<std::string> kRadioOptions = {"--virtual-radio", "--virtual-faults", "--log", "--quiet",
                                              "--lang",          "--serial",         "--no-records"};
@@ -86,8 +109,17 @@ const std::map<std::string, CommandInfo>& Commands() {
           "automatic alignment with a measuring instrument; the report goes to standard output",
           With(kRadioOptions,
                {"--procedure", "--instrument", "--model", "--timeout", "--format", "--json", "--csv",
-                "--no-history", "--batch"}),
+                "--no-history", "--batch", "--settings", "--fixture", "--path-loss", "--calibration-due",
+                "--strict"}),
           0, kAlignDetails}},
+        {"line",
+         {"line --procedure FILE --instrument URL [--radios N] [--json] [--serial SN] [--data-folder DIR] "
+          "[--fixture ID] [--path-loss FILE] [--calibration-due DATE] [--strict] [--settings FILE]",
+          "the production line's loop: align radio after radio, each backed up, saved and recorded",
+          With(kRadioOptions,
+               {"--procedure", "--instrument", "--model", "--timeout", "--no-history", "--radios", "--json",
+                "--data-folder", "--settings", "--fixture", "--path-loss", "--calibration-due", "--strict"}),
+          0, kLineDetails}},
     };
     return kCommands;
 }
@@ -96,7 +128,8 @@ const std::set<std::string> kValued = {"--virtual-faults", "--lang",      "--ser
                                        "--model",          "--event",     "--since",      "--until",
                                        "--limit",          "--output",    "--procedure",  "--instrument",
                                        "--timeout",        "--json",      "--csv",        "--by",
-                                       "--batch"};
+                                       "--batch",          "--radios",    "--data-folder", "--settings",
+                                       "--fixture",        "--path-loss", "--calibration-due"};
 
 void Usage(std::FILE* out) {
     std::fprintf(out, "usage: varnel-cli COMMAND [ARGUMENTS] [OPTIONS]\n\ncommands:\n");
@@ -124,7 +157,7 @@ void Usage(std::FILE* out) {
                  "  5 no radio, 6 permission denied on the radio, 7 no answer, 8 wrong file size,\n"
                  "  9 file error, 10 records database error, 11 device busy, 12 other device error,\n"
                  "  13 archive not plausible, 14 no such record, 15 instrument failed,\n"
-                 "  16 stopped by the operator\n"
+                 "  16 stopped by the operator, 17 instrument's calibration overdue (strict)\n"
                  "\n`varnel-cli COMMAND --help` describes one command.\n",
                  VirtualPresetNames().c_str());
 }
@@ -142,11 +175,14 @@ const std::pair<const char*, std::string Options::*> kTextOptions[] = {
     {"--output", &Options::output},               {"--procedure", &Options::procedure},
     {"--instrument", &Options::instrument},       {"--json", &Options::jsonPath},
     {"--csv", &Options::csvPath},                 {"--by", &Options::by},
+    {"--data-folder", &Options::dataFolder},      {"--settings", &Options::settingsFile},
+    {"--fixture", &Options::fixture},             {"--path-loss", &Options::pathLoss},
+    {"--calibration-due", &Options::calibrationDue},
 };
 const std::pair<const char*, bool Options::*> kFlagOptions[] = {
     {"--log", &Options::log},     {"--quiet", &Options::quiet},          {"--verify", &Options::verify},
     {"--force", &Options::force}, {"--no-records", &Options::noRecords},
-    {"--no-history", &Options::noHistory},
+    {"--no-history", &Options::noHistory}, {"--strict", &Options::strict},
 };
 
 // A number option's value from low to high; false after saying what is wrong.
@@ -163,6 +199,15 @@ bool SetNumber(const std::string& name, const std::string& value, long long low,
 
 // Stores one option of the command; false after saying what is wrong with its value.
 bool SetOption(const std::string& name, const std::string& value, bool hasValue, Options& options) {
+    // line: --json is the flag of the JSON progress lines (align: a report file).
+    if (name == "--json" && options.command == "line") {
+        if (hasValue) {
+            Fail("option --json of line takes no value");
+            return false;
+        }
+        options.jsonEvents = true;
+        return true;
+    }
     for (const auto& [text, field] : kTextOptions) {
         if (name == text) {
             options.*field = value;
@@ -203,13 +248,15 @@ bool SetOption(const std::string& name, const std::string& value, bool hasValue,
         options.filterSerial = value;
     } else if (name == "--model") {
         // align: the instrument model file; records: the radio model filter.
-        (options.command == "align" ? options.instrumentModel : options.filterModel) = value;
+        (options.command == "records" ? options.filterModel : options.instrumentModel) = value;
     } else if (name == "--limit") {
         return SetNumber(name, value, 0, std::numeric_limits<int>::max(), options.limit);
     } else if (name == "--timeout") {
         return SetNumber(name, value, 1, kMaxTimeoutMs, options.timeoutMs);
     } else if (name == "--batch") {
         return SetNumber(name, value, 1, kMaxBatch, options.batch);
+    } else if (name == "--radios") {
+        return SetNumber(name, value, 1, kMaxBatch, options.radios);
     }
     return true;
 }
@@ -244,7 +291,8 @@ std::optional<int> ParseArguments(int argc, char** argv, const std::string& comm
             Fail("unknown option \"" + name + "\" for " + command + " (see varnel-cli " + command + " --help)");
             return kUsage;
         }
-        if (kValued.count(name) && !hasValue) {
+        const bool valued = kValued.count(name) && !(name == "--json" && command == "line");
+        if (valued && !hasValue) {
             if (i + 1 >= argc) {
                 Fail("option " + name + " needs a value");
                 return kUsage;
@@ -303,7 +351,7 @@ int main(int argc, char** argv) {
     }
     const auto found = Commands().find(command);
     if (found == Commands().end()) {
-        Fail("unknown command \"" + command + "\"; commands: align, backup, demo, diff, dump, info, records, restore, scan");
+        Fail("unknown command \"" + command + "\"; commands: align, backup, demo, diff, dump, info, line, records, restore, scan");
         return kUsage;
     }
 
@@ -316,5 +364,6 @@ int main(int argc, char** argv) {
     if (command == "dump") return CmdDump(options);
     if (command == "records") return CmdRecords(options);
     if (command == "align") return CmdAlign(options);
+    if (command == "line") return CmdLine(options);
     return RunRadioCommand(command, options);
 }

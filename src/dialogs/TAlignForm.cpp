@@ -12,7 +12,9 @@
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QDateTime>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QPointer>
 #include <QProgressBar>
@@ -37,7 +39,10 @@
 #include "instrument/VirtualInstrument.h"
 #include "lang/DataFolders.h"
 #include "lang/Loadlanguage.h"
+#include "line/LineSettings.h"
 #include "protocol/Sendcmd.h"
+#include "records/Recorder.h"
+#include "ui/Records.h"
 #include "sim/VirtualBackend.h"
 #include "ui/Selection.h"
 
@@ -126,6 +131,8 @@ void TAlignForm::buildControls() {
     buildResultTable();
     StatusLabel = NamedLabel(this, "StatusLabel");
     StatusLabel->setWordWrap(true);
+    LogList = new QListWidget(this);
+    LogList->setObjectName(QStringLiteral("LogList"));
 
     auto* top = new QSplitter(Qt::Horizontal, this);
     top->addWidget(StepTable);
@@ -134,6 +141,8 @@ void TAlignForm::buildControls() {
     auto* split = new QSplitter(Qt::Vertical, this);
     split->addWidget(top);
     split->addWidget(ResultTable);
+    split->addWidget(LogList);
+    split->setStretchFactor(1, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addWidget(split, 1);
@@ -263,6 +272,44 @@ void TAlignForm::fail(const QString& text) {
     StatusLabel->setText(Tr("A0027").arg(text));
     ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"), Tr("A0027").arg(text),
                           ui::MessageButtons::Ok);
+}
+
+void TAlignForm::note(const QString& text) {
+    LogList->addItem(QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss  ")) + text);
+    LogList->scrollToBottom();
+}
+
+// The fixture, its path loss and the instrument's calibration from
+// setting.ini; false after telling the operator why the run cannot start.
+bool TAlignForm::prepareLine(TraceContext& trace, PathLoss& loss) {
+    const std::string file = settingsFile.string();
+    const LineSettings settings = ReadLineSettings(settingsFile);
+    trace.fixtureId = settings.fixtureId;
+    if (!settings.pathLossFile.empty()) {
+        Result<PathLoss> table = LoadPathLoss(settings.pathLossFile);
+        if (!table) {
+            fail(QString::fromStdString(table.error().Text()));
+            return false;
+        }
+        loss = table.value();
+        trace.pathLoss = loss.RecordText();
+    }
+    Result<CalibrationCheck> due = CheckCalibrationDue(settings.calibrationDue, LocalToday(), file + " [instrument] calibrationDue");
+    if (!due) {
+        fail(QString::fromStdString(due.error().Text()));
+        return false;
+    }
+    trace.calibrationDue = due->due;
+    if (due->state == CalibrationState::Overdue) {
+        if (settings.strict) {
+            fail(Tr("A0033").arg(QString::fromStdString(due->due)));
+            return false;
+        }
+        note(Tr("A0032").arg(QString::fromStdString(due->due)));
+    }
+    if (!trace.fixtureId.empty() || !trace.pathLoss.empty())
+        note(Tr("A0034").arg(QString::fromStdString(trace.fixtureId), QString::fromStdString(trace.pathLoss)));
+    return true;
 }
 
 bool TAlignForm::ensureTunerMode() {
@@ -440,7 +487,22 @@ void TAlignForm::RunButtonClick() {
     // unkeys points of its own, and would leave the tuning window's keying
     // showing what the radio no longer does.
     if (inTunerMode && (txKeyed || rxKeyed)) return fail(Tr("A0031"));
+    TraceContext trace;
+    PathLoss loss;
+    if (!prepareLine(trace, loss)) return;
     if (!ensureTunerMode()) return fail(Tr("A0029"));
+    // On a line with a serial pattern the radio's serial is scanned first.
+    const std::string patternText = settingsFile.empty() ? std::string() : ReadLineSettings(settingsFile).serialPattern;
+    if (!patternText.empty()) {
+        Result<SerialPattern> pattern = SerialPattern::Make(patternText, "[line] serialPattern");
+        if (!pattern || !pattern->Accepts(CalibrationRecorder().serial())) {
+            const std::optional<QString> serial = ui::AskRadioSerial(this);
+            if (!serial) return;
+            CalibrationRecorder().SetSerial(serial->toStdString());
+        }
+    }
+    if (!CalibrationRecorder().serial().empty())
+        note(Tr("A0035").arg(QString::fromStdString(CalibrationRecorder().serial())));
 
     showSteps(procedure.value());
     RunButton->setEnabled(false);
@@ -463,8 +525,8 @@ void TAlignForm::RunButtonClick() {
     SendcmdAlignRadio radio([] { QCoreApplication::processEvents(); });
     AlignEngine engine(procedure.value(), radio, instrument.value().get(), *model);
     engine.SetEvents(runEvents());
+    engine.SetPathLoss(loss);
     // What the records tell about the run's set-up.
-    TraceContext trace;
     TraceProcedureFile(trace, procedureFile);
     if (Result<std::string> id = instrument.value()->Query(model->identify); id) trace.instrumentIdn = id.value();
     engine.SetRecordSink(CalibrationRecordSink(trace));

@@ -5,6 +5,11 @@
 // wait processes the window's events), so Stop, the chart and the tables
 // respond while it runs, and no program state is touched from another
 // thread. The transmitter is unkeyed by the engine whatever ends the run.
+// The line's set-up comes from setting.ini: the fixture and its path-loss
+// table ([fixture] id, pathLoss), the instrument's calibration due date
+// ([instrument] calibrationDue: overdue is a warning in the window's log,
+// a refusal with [line] strict=1) and the serial pattern ([line]
+// serialPattern: a serial that does not match is asked for before the run).
 // A run does not start while the tuning window has the radio keyed, and the
 // tuning window takes no input while it runs; the run's keying shows as the
 // program's (txKeyed, rxKeyed) on the status bar.
@@ -15,6 +20,7 @@
 #include <optional>
 
 #include "align/AlignEngine.h"
+#include "align/AlignRecords.h"
 
 class AlignPlot;
 class QAction;
@@ -22,6 +28,7 @@ class QComboBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QMenu;
 class QPushButton;
 class QTableWidget;
@@ -59,6 +66,7 @@ public:
     AlignPlot* ChartView = nullptr;      // reading against value of the current point
     QTableWidget* ResultTable = nullptr; // point, target, final value, reading, result
     QLabel* StatusLabel = nullptr;
+    QListWidget* LogList = nullptr;      // the run's notices: serial, fixture, warnings
 
 signals:
     void runFinished();
@@ -91,6 +99,8 @@ private:
     QWidget* tuningWindow() const;
     varnel::AlignEvents runEvents();
     void showOutcome();
+    void note(const QString& text);
+    bool prepareLine(varnel::TraceContext& trace, varnel::PathLoss& loss);
 
     varnel::AlignEngine* engine_ = nullptr;
     varnel::AlignReport report_;

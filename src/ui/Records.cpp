@@ -13,6 +13,7 @@
 #include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
 #include "lang/Profile.h"
+#include "line/LineSettings.h"
 #include "records/Recorder.h"
 
 namespace varnel::ui {
@@ -33,7 +34,7 @@ void Note(const Error& error) {
 }
 
 // The serial-number prompt: one line edit, Enter or OK takes it, Cancel skips.
-QString AskSerial(QWidget* parent) {
+QString AskSerial(QWidget* parent, bool* taken) {
     QDialog dialog(parent);
     dialog.setObjectName(QStringLiteral("SerialDialog"));
     dialog.setWindowTitle(RecordsText("R0014"));
@@ -48,11 +49,32 @@ QString AskSerial(QWidget* parent) {
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     layout->addWidget(buttons);
-    if (Dialogs().execDialog(&dialog) != QDialog::Accepted) return {};
+    *taken = Dialogs().execDialog(&dialog) == QDialog::Accepted;
+    if (!*taken) return {};
     return edit->text().trimmed();
 }
 
 }  // namespace
+
+std::optional<QString> AskRadioSerial(QWidget* parent) {
+    const std::string text = settingsFile.empty() ? std::string() : ReadLineSettings(settingsFile).serialPattern;
+    Result<SerialPattern> pattern = SerialPattern::Make(text, settingsFile.string() + " [line] serialPattern");
+    if (!pattern) {
+        Dialogs().message(parent, MessageKind::Error, QStringLiteral("Varnel"), QString::fromStdString(pattern.error().Text()),
+                          MessageButtons::Ok);
+        return std::nullopt;
+    }
+    for (;;) {
+        bool taken = false;
+        const QString serial = AskSerial(parent, &taken);
+        if (!taken) return std::nullopt;
+        // Without a pattern an empty serial skips, as it always has.
+        if (pattern->text().empty() || pattern->Accepts(serial.toStdString()))
+            return QString::fromStdString(SerialPattern::Trim(serial.toStdString()));
+        Dialogs().message(parent, MessageKind::Error, QStringLiteral("Varnel"),
+                          RecordsText("R0018").arg(serial, QString::fromStdString(pattern->text())), MessageButtons::Ok);
+    }
+}
 
 void OpenRecordsStore() {
     auto store = OpenConfiguredStore(ReadRecordsConfig());
@@ -95,7 +117,7 @@ void RecordEntered(QWidget* parent) { RecordEntered(parent, tunerImage); }
 
 void RecordEntered(QWidget* parent, const TunerImage& image) {
     const std::string ask = settingsFile.empty() ? std::string() : ReadProfileString(settingsFile, "records", "askSerial");
-    if (ask == "yes" || ask == "1") CalibrationRecorder().SetSerial(AskSerial(parent).toStdString());
+    if (ask == "yes" || ask == "1") CalibrationRecorder().SetSerial(AskRadioSerial(parent).value_or(QString()).toStdString());
     Note(CalibrationRecorder().Entered(radioInfo, image));
 }
 

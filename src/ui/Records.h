@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 class QWidget;
 namespace varnel {
@@ -27,9 +28,16 @@ QString RecordsStatusText(bool* warning = nullptr);
 // each time the server stopped answering, however many records then wait.
 int RecordsStallReports();
 
+// The serial-number prompt (a barcode scanner types the serial and presses
+// Enter). With [line] serialPattern in setting.ini a serial that does not
+// match is refused with a message naming the pattern and asked again;
+// without one any serial is taken, an empty one too. Nothing when the
+// operator cancels (or the pattern is no regular expression, which is said).
+std::optional<QString> AskRadioSerial(QWidget* parent);
+
 // Tuner mode entered (radioInfo and tunerImage just filled). When setting.ini
 // has [records] askSerial=yes, asks for the radio's serial number first
-// (skippable).
+// (AskRadioSerial; Cancel skips).
 void RecordEntered(QWidget* parent);
 // The same with the image the radio sent, recorded as the exchange happens
 // (before it is copied into tunerImage).

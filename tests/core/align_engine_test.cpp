@@ -368,6 +368,47 @@ TEST_F(AlignVirtual, UnreachableTargetFailsThatPointOnly) {
     EXPECT_FALSE(radio().transmitting());
 }
 
+// ---- the fixture's path loss -----------------------------------------------------
+
+// Through a fixture that loses 2 dB the instrument reads 2 dB less than the
+// radio delivers: aligned to 37 dBm at the radio, every point ends where the
+// bare test set shows 35 dBm, below the values a run without the fixture
+// reaches. Between the two rows the loss is interpolated by frequency.
+TEST_F(AlignVirtual, PathLossIsAddedBackToEveryPowerReading) {
+    Attach(VirtualPreset::LargeNewFirmware);
+    instrument_->setNoise(0);
+    const Procedure procedure = Short();
+    // The same loss on both rows keeps the expected figure plain; the
+    // interpolation between rows is the PathLoss tests' matter.
+    const PathLoss loss({{400.0, 2.0}, {470.0, 2.0}});
+    std::vector<int> bare;
+    {
+        SendcmdAlignRadio port;
+        AlignEngine engine(procedure, port, link_.get(), VirtualTestSetModel());
+        const AlignReport report = engine.Run();
+        ASSERT_TRUE(report.complete()) << report.error.Text();
+        for (const PointResult& p : report.points) bare.push_back(p.finalValue);
+    }
+    SendcmdAlignRadio port;
+    AlignEngine engine(procedure, port, link_.get(), VirtualTestSetModel());
+    engine.SetPathLoss(loss);
+    const AlignReport report = engine.Run();
+    ASSERT_TRUE(report.complete()) << report.error.Text();
+    ASSERT_EQ(report.points.size(), bare.size());
+    for (std::size_t i = 0; i < report.points.size(); ++i) {
+        const PointResult& p = report.points[i];
+        SCOPED_TRACE("point " + std::to_string(p.point));
+        ASSERT_TRUE(p.pass) << p.note;
+        ASSERT_TRUE(p.reading.has_value());
+        EXPECT_NEAR(*p.reading, 37.0, 0.2);
+        // The test set itself shows the reading less the loss: 35 dBm.
+        const double shown = instrument_->SteadyReading(VirtualInstrument::Quantity::Power, p.item, p.point, p.finalValue);
+        EXPECT_NEAR(shown, *p.reading - 2.0, 1e-3);
+        EXPECT_NEAR(shown, 35.0, 0.2);
+        EXPECT_LT(p.finalValue, bare[i]);
+    }
+}
+
 // ---- a run interrupted while the radio transmits ----------------------------------
 
 // What a case of the table can reach while the run goes on.

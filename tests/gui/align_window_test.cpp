@@ -3,7 +3,11 @@
 // a mistake is refused before anything is sent.
 #include <QAction>
 #include <QComboBox>
+#include <QDate>
+#include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -62,7 +66,26 @@ private slots:
     void badProcedureIsRefusedWithItsLine();
     void stopPutsThePointBackAndSaysStopped();
     void keyedTuningWindowRefusesTheRun();
+    void scannedSerialMustMatchThePattern();
+    void overdueInstrumentWarnsOrIsRefused();
 };
+
+namespace {
+
+// Every line of the window's log.
+QStringList LogLines(const TAlignForm& align) {
+    QStringList lines;
+    for (int i = 0; i < align.LogList->count(); ++i) lines << align.LogList->item(i)->text();
+    return lines;
+}
+
+bool LogHas(const TAlignForm& align, const QString& text) {
+    for (const QString& line : LogLines(align))
+        if (line.endsWith(text)) return true;
+    return false;
+}
+
+}  // namespace
 
 void AlignWindowTest::oneClickAlignsTheVirtualRadio() {
     TestEnvironment env(VirtualPreset::LargeNewFirmware);
@@ -306,6 +329,90 @@ void AlignWindowTest::keyedTuningWindowRefusesTheRun() {
     form.refreshRadioStatus();
     QCOMPARE(form.RadioStatus->keyingText(), QString());
     align->close();
+}
+
+// A scanner types a serial that does not fit the line's pattern: the prompt
+// says so, naming the pattern, and asks again; the good one is taken and the
+// run goes with it.
+void AlignWindowTest::scannedSerialMustMatchThePattern() {
+    TestEnvironment env(VirtualPreset::Variant0);
+    env.writeSettings("[setup]\r\nlanguage=english\r\n[line]\r\nserialPattern=SN[0-9]{6}\r\n");
+    env.writeFile(QStringLiteral("five.json"), kFivePoints);
+    TMainForm form;
+    form.attachVirtualRadio(&env.backend());
+    form.show();
+    TAlignForm* align = OpenAlignWindow(form);
+    QVERIFY(align != nullptr);
+    align->ProcedureBox->setEditText(env.filePath(QStringLiteral("five.json")));
+    CalibrationRecorder().SetSerial({});
+    QStringList typed = {QStringLiteral("SN12"), QStringLiteral("SN123456")};
+    int prompts = 0;
+    env.dialogs().onDialog = [&](QDialog* dialog) {
+        if (dialog->objectName() != QStringLiteral("SerialDialog")) return int(QDialog::Rejected);
+        ++prompts;
+        auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("SerialEdit"));
+        if (edit == nullptr || typed.isEmpty()) return int(QDialog::Rejected);
+        edit->setText(typed.takeFirst());
+        return int(QDialog::Accepted);
+    };
+    env.dialogs().messages.clear();
+    QSignalSpy finished(align, &TAlignForm::runFinished);
+    QTest::mouseClick(align->RunButton, Qt::LeftButton);
+    QCOMPARE(prompts, 2);
+    QCOMPARE(env.dialogs().messages.size(), 1);
+    QCOMPARE(env.dialogs().messages.first().text,
+             Tr("Records", "R0018").arg(QStringLiteral("SN12"), QStringLiteral("SN[0-9]{6}")));
+    QCOMPARE(QString::fromStdString(CalibrationRecorder().serial()), QStringLiteral("SN123456"));
+    QCOMPARE(finished.count(), 1);
+    QVERIFY2(align->lastReport().complete(), align->lastReport().error.Text().c_str());
+    QCOMPARE(align->lastReport().passed(), 5);
+    QVERIFY2(LogHas(*align, Tr("A0035").arg(QStringLiteral("SN123456"))), qPrintable(LogLines(*align).join('\n')));
+
+    // A second run of the same radio: its serial fits, nothing is asked.
+    QTest::mouseClick(align->RunButton, Qt::LeftButton);
+    QCOMPARE(prompts, 2);
+    QCOMPARE(finished.count(), 2);
+}
+
+// The instrument's calibration due date from setting.ini: overdue is a
+// warning in the window's log and the run goes; in strict mode the run is
+// refused before anything is sent to the radio.
+void AlignWindowTest::overdueInstrumentWarnsOrIsRefused() {
+    const QString yesterday = QDate::currentDate().addDays(-1).toString(Qt::ISODate);
+    struct Case {
+        const char* name;
+        bool strict;
+    };
+    for (const Case c : {Case{"warns", false}, Case{"strict", true}}) {
+        TestEnvironment env(VirtualPreset::Variant0);
+        env.writeFile(QStringLiteral("five.json"), kFivePoints);
+        env.writeFile(QStringLiteral("fx.csv"), "400,1.5\n470,2.5\n");
+        env.writeSettings(QStringLiteral("[setup]\r\nlanguage=english\r\n[fixture]\r\nid=FX-07\r\npathLoss=fx.csv\r\n"
+                                         "[instrument]\r\ncalibrationDue=%1\r\n[line]\r\nstrict=%2\r\n")
+                              .arg(yesterday)
+                              .arg(c.strict ? 1 : 0)
+                              .toUtf8());
+        TMainForm form;
+        form.attachVirtualRadio(&env.backend());
+        form.show();
+        TAlignForm* align = OpenAlignWindow(form);
+        QVERIFY(align != nullptr);
+        align->ProcedureBox->setEditText(env.filePath(QStringLiteral("five.json")));
+        env.radio().clearReceivedFrames();
+        QSignalSpy finished(align, &TAlignForm::runFinished);
+        QTest::mouseClick(align->RunButton, Qt::LeftButton);
+        if (c.strict) {
+            QCOMPARE(finished.count(), 0);
+            QCOMPARE(env.dialogs().messages.size(), 1);
+            QCOMPARE(env.dialogs().messages.first().text, Tr("A0027").arg(Tr("A0033").arg(yesterday)));
+            QVERIFY(env.radio().receivedFrames().empty());
+        } else {
+            QCOMPARE(finished.count(), 1);
+            QVERIFY2(align->lastReport().complete(), align->lastReport().error.Text().c_str());
+            QVERIFY2(LogHas(*align, Tr("A0032").arg(yesterday)), qPrintable(LogLines(*align).join('\n')));
+            QVERIFY(LogHas(*align, Tr("A0034").arg(QStringLiteral("FX-07"), QStringLiteral("400.000:1.50;470.000:2.50"))));
+        }
+    }
 }
 
 QTEST_MAIN(AlignWindowTest)

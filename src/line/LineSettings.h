@@ -1,0 +1,133 @@
+// What a production line adds around automatic alignment: the fixture the
+// radio sits in (its path loss between the radio's antenna socket and the
+// instrument), the instrument's calibration due date, and the serial number
+// a barcode scanner types. Pure logic; the front ends read the settings and
+// say what went wrong.
+//
+// setting.ini (beside the program), all keys optional:
+//   [fixture]    id=FX-07            pathLoss=FILE (one "freqMHz,dB" per line)
+//   [instrument] calibrationDue=YYYY-MM-DD
+//   [line]       strict=1            serialPattern=REGEX
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "util/Error.h"
+
+namespace varnel {
+
+// ---- path loss ---------------------------------------------------------------
+
+// The fixture's loss in dB per frequency. Between two rows the loss is
+// interpolated linearly in frequency; below the first row it is the first
+// row's, above the last the last's. An empty table loses nothing.
+class PathLoss {
+public:
+    struct Row {
+        double megahertz = 0;
+        double db = 0;
+    };
+    PathLoss() = default;
+    // Rows in any order; sorted by frequency here (two rows on one frequency
+    // are the caller's mistake, ParsePathLoss refuses them).
+    explicit PathLoss(std::vector<Row> rows);
+
+    bool empty() const { return rows_.empty(); }
+    const std::vector<Row>& rows() const { return rows_; }
+    double LossAt(double megahertz) const;
+    double LossAtHz(std::uint32_t hertz) const { return LossAt(hertz / 1e6); }
+    // What the radio delivers when the instrument reads `readingDbm` through
+    // the fixture at `hertz`: the reading plus the loss.
+    double AtRadio(double readingDbm, std::uint32_t hertz) const { return readingDbm + LossAtHz(hertz); }
+    // The table as the records keep it: "400.000:1.20;470.000:1.45".
+    std::string RecordText() const;
+
+private:
+    std::vector<Row> rows_;
+};
+
+// A path-loss file: one row per line, "freqMHz,dB" (blanks around the
+// numbers allowed); empty lines and lines starting with '#' or ';' are
+// skipped. A line that is not two numbers, a frequency that is not
+// positive, a loss outside -100..100 dB or a frequency given twice is
+// BadData "FILE:LINE: what is wrong". `name` names the file in messages.
+Result<PathLoss> ParsePathLoss(const std::string& text, const std::string& name);
+Result<PathLoss> LoadPathLoss(const std::filesystem::path& file);
+
+// ---- calibration due date -------------------------------------------------------
+
+struct CivilDate {
+    int year = 0, month = 0, day = 0;
+    friend bool operator==(const CivilDate&, const CivilDate&) = default;
+    friend auto operator<=>(const CivilDate&, const CivilDate&) = default;
+};
+
+// "YYYY-MM-DD" with a real day of a real month (leap years included);
+// anything else is nothing.
+std::optional<CivilDate> ParseCivilDate(const std::string& text);
+std::string CivilDateText(const CivilDate& date);
+// Today in local time.
+CivilDate LocalToday();
+
+enum class CalibrationState {
+    None,     // no due date given
+    Valid,    // due today or later
+    Overdue,  // the due date has passed
+};
+
+struct CalibrationCheck {
+    CalibrationState state = CalibrationState::None;
+    std::string due;      // the date as given, for the records ("" when none)
+    std::string message;  // for the operator, empty when valid or none
+};
+
+// Checks the due date `due` (empty: none) against `today`. An instrument is
+// usable through its due day and overdue from the day after. A malformed
+// date is BadData naming what was given and where it came from (`source`:
+// "setting.ini [instrument] calibrationDue", "--calibration-due").
+Result<CalibrationCheck> CheckCalibrationDue(const std::string& due, const CivilDate& today,
+                                            const std::string& source);
+
+// ---- serial numbers ---------------------------------------------------------------
+
+// The pattern serials must match in full (ECMAScript syntax). Empty: any
+// serial that is not empty after trimming.
+class SerialPattern {
+public:
+    SerialPattern() = default;
+    // A pattern that does not compile is BadData naming it and `source`.
+    static Result<SerialPattern> Make(const std::string& pattern, const std::string& source);
+
+    const std::string& text() const { return text_; }
+    // The serial with blanks (and the scanner's CR) trimmed at both ends.
+    static std::string Trim(const std::string& serial);
+    // True when the trimmed serial is taken.
+    bool Accepts(const std::string& serial) const;
+    // Why `serial` is refused ("the serial \"ABC\" does not match the
+    // pattern ^SN[0-9]{6}$"); empty when it is taken.
+    std::string Refusal(const std::string& serial) const;
+
+private:
+    std::string text_;
+    std::optional<std::regex> regex_;
+};
+
+// ---- the settings -----------------------------------------------------------------
+
+struct LineSettings {
+    std::string fixtureId;
+    std::string pathLossFile;
+    std::string calibrationDue;
+    bool strict = false;
+    std::string serialPattern;
+};
+
+// The line's keys of a setting.ini (missing file or keys: empty, not strict).
+// A relative pathLoss file is taken from the folder of setting.ini.
+LineSettings ReadLineSettings(const std::filesystem::path& settingsFile);
+
+}  // namespace varnel

@@ -1,0 +1,314 @@
+// varnel-cli line end to end on the virtual radio and the virtual test set:
+// the JSON events a line controller reads, the records of every radio with
+// the station's trace, the scanner's serials, the calibration due date and
+// Ctrl+C in the middle of a radio.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<json> JsonLines(const std::string& text) {
+    std::vector<json> lines;
+    std::size_t from = 0;
+    for (std::size_t eol; (eol = text.find('\n', from)) != std::string::npos; from = eol + 1)
+        lines.push_back(json::parse(text.substr(from, eol - from)));
+    return lines;
+}
+
+// "YYYY-MM-DD" of today plus `days`, local time (the tool's "today").
+std::string Day(int days) {
+    const std::time_t t = std::time(nullptr) + static_cast<std::time_t>(days) * 86400;
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+    return text;
+}
+
+// Two power steps of five points each, quick to settle.
+const char* const kProcedure = R"({"name": "Power", "steps": [
+  {"name": "High power", "item": 19, "points": [1, 2, 3, 4, 5], "keying": "transmit", "setup": "transmit",
+   "measure": "power", "target": 37.0, "tolerance": 0.2, "unit": "dBm", "settle_ms": 25},
+  {"name": "Low power", "item": 18, "points": [1, 2, 3, 4, 5], "keying": "transmit", "setup": "transmit",
+   "measure": "power", "target": 30.0, "tolerance": 0.2, "unit": "dBm", "settle_ms": 25}]})";
+
+struct Run {
+    int status = -1;
+    std::string out, err;
+};
+
+class Line : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("varnel-line-test-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        std::ofstream(dir_ / "p.json") << kProcedure;
+        std::ofstream(dir_ / "fx07.csv") << "# fixture FX-07\n400,1.5\n470,2.5\n";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+    void settings(const std::string& text) const { std::ofstream(dir_ / "setting.ini") << text; }
+
+    std::string env() const {
+        return "env -u VARNEL_RECORDS_DB XDG_DATA_HOME='" + path("data") + "' XDG_CONFIG_HOME='" + path("config") +
+               "' ";
+    }
+    // The line on the virtual large radio with this test's settings and
+    // data folder; `input` is what the scanner types.
+    Run line(const std::string& args, const std::string& input = "") {
+        std::ofstream(dir_ / "stdin.txt") << input;
+        const std::string command = env() + "timeout -k 5 90 '" VARNEL_CLI_PATH "' line --virtual-radio=large "
+                                    "--instrument virtual --procedure '" + path("p.json") + "' --settings '" +
+                                    path("setting.ini") + "' --data-folder '" + path("Default Data") + "' " + args +
+                                    " <'" + path("stdin.txt") + "' >'" + path("out.txt") + "' 2>'" + path("err.txt") + "'";
+        const int raw = std::system(command.c_str());
+        Run r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = ReadAll(dir_ / "out.txt");
+        r.err = ReadAll(dir_ / "err.txt");
+        return r;
+    }
+    // The OCP export of one serial's runs.
+    std::vector<json> ocp(const std::string& serial) {
+        const std::string command = env() + "'" VARNEL_CLI_PATH "' records export --format ocp --quiet --serial " +
+                                    serial + " >'" + path("ocp.txt") + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return JsonLines(ReadAll(dir_ / "ocp.txt"));
+    }
+
+    fs::path dir_;
+};
+
+// Every artifact of a kind in OCP lines ("testRunStart", "testRunEnd").
+std::vector<json> RunArtifacts(const std::vector<json>& lines, const char* kind) {
+    std::vector<json> found;
+    for (const json& l : lines)
+        if (l.contains("testRunArtifact") && l["testRunArtifact"].contains(kind)) found.push_back(l["testRunArtifact"][kind]);
+    return found;
+}
+
+}  // namespace
+
+// Three radios off the line: a scanned serial that is malformed is refused
+// and asked again; every radio is backed up, aligned through the fixture,
+// saved and recorded with the station's trace; the events tell a line
+// controller what happens, in order.
+TEST_F(Line, ThreeRadiosWithJsonEventsAndTracedRecords) {
+    settings("[fixture]\r\nid=FX-07\r\npathLoss=fx07.csv\r\n"
+             "[instrument]\r\ncalibrationDue=" + Day(1) + "\r\n"
+             "[line]\r\nserialPattern=LN[0-9]{4}\r\n");
+    const Run r = line("--radios 3 --json", "LN0001\nbad serial\nLN0002\nLN0003\nLN0004\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<json> events = JsonLines(r.out);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front()["event"], "line");
+    EXPECT_EQ(events.front()["fixture"], "FX-07");
+    EXPECT_EQ(events.front()["calibration_due"], Day(1));
+    EXPECT_EQ(events.back()["event"], "end");
+    EXPECT_EQ(events.back()["radios"], 3);
+    EXPECT_EQ(events.back()["passed"], 3);
+
+    std::vector<std::string> radios, verdicts;
+    std::map<std::string, int> points, count;
+    std::vector<std::string> order;  // radio, backup, saved, verdict, gone of the first radio
+    for (const json& e : events) {
+        const std::string kind = e["event"];
+        ++count[kind];
+        if (kind == "radio") radios.push_back(e["serial"]);
+        if (kind == "point") {
+            ++points[e["serial"]];
+            EXPECT_TRUE(e["verdict"] == "pass" || e["verdict"] == "marginal") << e;
+            EXPECT_NEAR(e["reading"].get<double>(), e["target"].get<double>(), e["tolerance"].get<double>()) << e;
+        }
+        if (kind == "verdict") verdicts.push_back(e["verdict"]);
+        if (kind == "serial-refused") {
+            EXPECT_EQ(e["serial"], "bad serial");
+            EXPECT_NE(e["reason"].get<std::string>().find("LN[0-9]{4}"), std::string::npos) << e;
+        }
+        const bool step = kind == "radio" || kind == "backup" || kind == "saved" || kind == "verdict" ||
+                          kind == "remove" || kind == "gone";
+        if (radios.size() == 1 && step) order.push_back(kind);
+    }
+    EXPECT_EQ(radios, (std::vector<std::string>{"LN0001", "LN0002", "LN0003"}));
+    EXPECT_EQ(verdicts, (std::vector<std::string>{"pass", "pass", "pass"}));
+    for (const std::string& s : radios) EXPECT_EQ(points[s], 10) << s;
+    EXPECT_EQ(count["serial-refused"], 1);
+    EXPECT_EQ(count["waiting"], 3);
+    EXPECT_EQ(count["gone"], 3);
+    EXPECT_EQ(order, (std::vector<std::string>{"radio", "backup", "saved", "verdict", "remove", "gone"}));
+    EXPECT_NE(r.err.find("does not match the pattern LN[0-9]{4}"), std::string::npos) << r.err;
+
+    // The backups before and the aligned archives after, by serial.
+    int backups = 0;
+    for (const auto& f : fs::directory_iterator(dir_ / "Default Data" / "backups")) {
+        ++backups;
+        EXPECT_EQ(fs::file_size(f.path()), 1104u) << f.path();
+    }
+    EXPECT_EQ(backups, 3);
+    for (const char* s : {"LN0001", "LN0002", "LN0003"})
+        EXPECT_EQ(fs::file_size(dir_ / "Default Data" / (std::string(s) + ".tdb")), 1104u) << s;
+
+    // Each radio's run in the records with the fixture, its table, the
+    // instrument and its due date; the radios differ (serials of their own).
+    std::vector<double> firstReadings;
+    for (const std::string& s : radios) {
+        SCOPED_TRACE(s);
+        const std::vector<json> lines = ocp(s);
+        const std::vector<json> starts = RunArtifacts(lines, "testRunStart");
+        ASSERT_EQ(starts.size(), 1u);
+        const json& p = starts[0]["parameters"];
+        EXPECT_EQ(p["fixtureId"], "FX-07");
+        EXPECT_EQ(p["pathLoss"], "400.000:1.50;470.000:2.50");
+        EXPECT_EQ(p["calibrationDue"], Day(1));
+        EXPECT_EQ(p["procedure"], "p.json");
+        EXPECT_EQ(starts[0]["dutInfo"]["dutInfoId"], s);
+        bool instrument = false;
+        for (const json& h : starts[0]["dutInfo"]["hardwareInfos"])
+            instrument = instrument || (h["hardwareInfoId"] == "instrument" &&
+                                        h["name"].get<std::string>().rfind("VARNEL,VIRTUAL TEST SET", 0) == 0);
+        EXPECT_TRUE(instrument);
+        const std::vector<json> ends = RunArtifacts(lines, "testRunEnd");
+        ASSERT_EQ(ends.size(), 1u);
+        EXPECT_EQ(ends[0]["result"], "PASS");
+    }
+}
+
+// A serial from the options: checked against the pattern before any radio
+// is touched; several radios get "-1" to "-N".
+TEST_F(Line, SerialsFromTheOptionsAreCheckedFirst) {
+    settings("[line]\r\nserialPattern=LN[0-9]{4}(-[0-9])?\r\n");
+    const Run refused = line("--radios 2 --serial XY1234");
+    EXPECT_EQ(refused.status, 2) << refused.err;
+    EXPECT_NE(refused.err.find("\"XY1234-1\" does not match"), std::string::npos) << refused.err;
+    EXPECT_FALSE(fs::exists(dir_ / "Default Data")) << "no radio was touched";
+
+    const Run two = line("--radios 2 --serial LN1234 --json --quiet");
+    ASSERT_EQ(two.status, 0) << two.err;
+    EXPECT_EQ(two.err, "");
+    std::vector<std::string> radios;
+    for (const json& e : JsonLines(two.out))
+        if (e["event"] == "radio") radios.push_back(e["serial"]);
+    EXPECT_EQ(radios, (std::vector<std::string>{"LN1234-1", "LN1234-2"}));
+}
+
+// The instrument's calibration due date: due today is still good, overdue
+// is a warning, in strict mode (option or setting) a refusal before the
+// radio with exit status 17; a date that is no date is a usage error.
+TEST_F(Line, OverdueInstrumentWarnsOrIsRefusedInStrictMode) {
+    struct Case {
+        const char* name;
+        std::string ini;
+        std::string options;
+        int status;
+        bool warns;
+    };
+    const Case cases[] = {
+        {"due today", "", "--calibration-due " + Day(0), 0, false},
+        {"overdue", "", "--calibration-due " + Day(-1), 0, true},
+        {"overdue, option over setting", "[instrument]\r\ncalibrationDue=" + Day(30) + "\r\n",
+         "--calibration-due " + Day(-1), 0, true},
+        {"overdue in setting.ini", "[instrument]\r\ncalibrationDue=" + Day(-1) + "\r\n", "", 0, true},
+        {"strict option", "", "--strict --calibration-due " + Day(-1), 17, false},
+        {"strict setting", "[line]\r\nstrict=1\r\n[instrument]\r\ncalibrationDue=" + Day(-1) + "\r\n", "", 17, false},
+        {"strict, due tomorrow", "[line]\r\nstrict=1\r\n", "--calibration-due " + Day(1), 0, false},
+        {"malformed", "", "--calibration-due 2026-02-30", 2, false},
+        {"malformed in setting.ini", "[instrument]\r\ncalibrationDue=soon\r\n", "", 2, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir_ / "Default Data");
+        settings(c.ini);
+        const Run r = line("--radios 1 --serial SN1 --json --no-records " + c.options);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        bool warned = false;
+        for (const json& e : JsonLines(r.out)) warned = warned || e["event"] == "warning";
+        EXPECT_EQ(warned, c.warns) << r.out;
+        EXPECT_EQ(r.err.find("warning: the instrument's calibration was due") != std::string::npos, c.warns) << r.err;
+        if (c.status != 0) {
+            EXPECT_FALSE(fs::exists(dir_ / "Default Data")) << "refused before the radio";
+            EXPECT_EQ(r.out, "");
+        }
+        if (c.status == 17) EXPECT_NE(r.err.find("strict mode refuses"), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(Line, MalformedPathLossTableIsAUsageErrorNamingFileAndLine) {
+    std::ofstream(dir_ / "bad.csv") << "400,1.5\n470;2.5\n";
+    settings("");
+    const Run r = line("--radios 1 --serial SN1 --path-loss '" + path("bad.csv") + "'");
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("bad.csv:2:"), std::string::npos) << r.err;
+    const Run missing = line("--radios 1 --serial SN1 --path-loss '" + path("none.csv") + "'");
+    EXPECT_EQ(missing.status, 9) << missing.err;
+}
+
+// Ctrl+C while the first radio is aligned: the run stops at the next
+// exchange, the radio is unkeyed (the last live-set sent is a transmit-off),
+// the point's record says "stopped", and the tool exits with 16.
+TEST_F(Line, CtrlCLeavesTheRadioUnkeyedAndTheRecordSaysStopped) {
+    settings("");
+    const std::string script = env() + "'" VARNEL_CLI_PATH "' line --virtual-radio=large --instrument virtual "
+                               "--procedure '" + path("p.json") + "' --settings '" + path("setting.ini") +
+                               "' --data-folder '" + path("Default Data") + "' --serial SN-STOP --radios 3 --json --log "
+                               ">'" + path("out.txt") + "' 2>'" + path("err.txt") + "' </dev/null & p=$!; " +
+                               "until grep -q '\"event\":\"point\"' '" + path("out.txt") +
+                               "' 2>/dev/null; do sleep 0.05; done; kill -INT $p; wait $p";
+    std::ofstream(dir_ / "run.sh") << script;
+    const int raw = std::system(("timeout -k 5 90 sh '" + path("run.sh") + "'").c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    const std::string out = ReadAll(dir_ / "out.txt"), err = ReadAll(dir_ / "err.txt");
+    EXPECT_EQ(WEXITSTATUS(raw), 16) << err;
+    const std::vector<json> events = JsonLines(out);
+    std::vector<std::string> verdicts;
+    for (const json& e : events)
+        if (e["event"] == "verdict") verdicts.push_back(e["verdict"]);
+    EXPECT_EQ(verdicts, (std::vector<std::string>{"stopped"})) << out;
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back()["event"], "end");
+    EXPECT_EQ(events.back()["status"], 16);
+
+    // The last live-set (0x0062) sent: the transmit-off (action 1).
+    std::string lastLiveSet;
+    std::size_t from = 0;
+    for (std::size_t eol; (eol = err.find('\n', from)) != std::string::npos; from = eol + 1) {
+        const std::string l = err.substr(from, eol - from);
+        if (l.find(":   A1  00  62  ") != std::string::npos) lastLiveSet = l;
+    }
+    ASSERT_FALSE(lastLiveSet.empty()) << err;
+    const std::string bytes = lastLiveSet.substr(lastLiveSet.find(":   A1") + 4);
+    // A1, 00 62, length (2 bytes), item, action: the action is the seventh byte.
+    EXPECT_EQ(bytes.substr(6 * 4, 2), "01") << lastLiveSet;
+
+    const std::vector<json> lines = ocp("SN-STOP-1");
+    const std::vector<json> ends = RunArtifacts(lines, "testRunEnd");
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0]["status"], "SKIPPED");
+    bool stoppedLog = false;
+    for (const json& l : lines)
+        if (l.contains("testStepArtifact") && l["testStepArtifact"].contains("log"))
+            stoppedLog = stoppedLog || l["testStepArtifact"]["log"]["message"].get<std::string>().rfind("stopped", 0) == 0;
+    EXPECT_TRUE(stoppedLog);
+}

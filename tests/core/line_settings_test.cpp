@@ -1,0 +1,222 @@
+// What a production line sets around the alignment: the fixture's path-loss
+// table, the instrument's calibration due date and the scanner's serial
+// pattern, and the keys of setting.ini that carry them.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "line/LineSettings.h"
+#include "core/support/TempFiles.h"
+
+using namespace varnel;
+using namespace varnel::test;
+
+namespace {
+
+// Two rows 100 MHz apart with 1 dB between them: 0.01 dB per MHz.
+const PathLoss kTwoRows({{400.0, 1.0}, {500.0, 2.0}});
+
+}  // namespace
+
+// ---- path loss ---------------------------------------------------------------
+
+TEST(PathLoss, InterpolatesBetweenRowsAndClampsAtTheEnds) {
+    struct Case {
+        double mhz, db;
+    };
+    const Case cases[] = {
+        {400.0, 1.0},  // on a row
+        {500.0, 2.0},
+        {450.0, 1.5},  // halfway
+        {425.0, 1.25},
+        {499.0, 1.99},
+        {136.0, 1.0},  // below the first row: the first row's
+        {399.9, 1.0},
+        {900.0, 2.0},  // above the last row: the last row's
+    };
+    for (const Case& c : cases) EXPECT_NEAR(kTwoRows.LossAt(c.mhz), c.db, 1e-9) << c.mhz << " MHz";
+    EXPECT_NEAR(kTwoRows.LossAtHz(450000000u), 1.5, 1e-9);
+    // What the radio delivers is the reading plus the loss.
+    EXPECT_NEAR(kTwoRows.AtRadio(35.0, 450000000u), 36.5, 1e-9);
+    EXPECT_EQ(PathLoss().LossAt(450.0), 0.0);
+}
+
+TEST(PathLoss, RowsInAnyOrderAndThreeSegments) {
+    // The rows as a line might list them, out of order; losses that fall too.
+    const PathLoss loss({{470.0, 1.4}, {136.0, 0.5}, {400.0, 1.2}, {174.0, 0.6}});
+    EXPECT_NEAR(loss.LossAt(155.0), 0.55, 1e-9);
+    EXPECT_NEAR(loss.LossAt(287.0), 0.9, 1e-9);  // halfway from 174 to 400
+    EXPECT_NEAR(loss.LossAt(435.0), 1.3, 1e-9);
+    EXPECT_EQ(loss.RecordText(), "136.000:0.50;174.000:0.60;400.000:1.20;470.000:1.40");
+}
+
+TEST(PathLoss, FileWithCommentsAndBlanksIsRead) {
+    const std::string text = "# fixture FX-07, measured 2026-11-30\r\n"
+                             "\r\n"
+                             "400, 1.20\r\n"
+                             "  470.5 ,1.45  \r\n"
+                             "; the VHF band\n"
+                             "136,-0.25\n";
+    Result<PathLoss> loss = ParsePathLoss(text, "fx07.csv");
+    ASSERT_TRUE(loss.ok()) << loss.error().Text();
+    ASSERT_EQ(loss->rows().size(), 3u);
+    EXPECT_NEAR(loss->LossAt(470.5), 1.45, 1e-9);
+    EXPECT_NEAR(loss->LossAt(136.0), -0.25, 1e-9);
+    EXPECT_EQ(loss->RecordText(), "136.000:-0.25;400.000:1.20;470.500:1.45");
+}
+
+TEST(PathLoss, MalformedFilesNameTheFileAndTheLine) {
+    struct Case {
+        const char* text;
+        const char* where;  // "file:line"
+        const char* says;
+    };
+    const Case cases[] = {
+        {"400,1.2\n470 1.4\n", "loss.csv:2", "is not \"freqMHz,dB\""},
+        {"400,1.2\n\n470,abc\n", "loss.csv:3", "two numbers"},
+        {"400,1.2,3\n", "loss.csv:1", "is not \"freqMHz,dB\""},
+        {"# header\n0,1.0\n", "loss.csv:2", "not positive"},
+        {"-5,1.0\n", "loss.csv:1", "not positive"},
+        {"400,250\n", "loss.csv:1", "not believable"},
+        {"400,1.0\n400.0,1.1\n", "loss.csv:2", "given twice"},
+        {"400,1e1\n", "loss.csv:1", "two numbers"},
+        {"# nothing but comments\n\n", "loss.csv", "no \"freqMHz,dB\" line"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        Result<PathLoss> loss = ParsePathLoss(c.text, "loss.csv");
+        ASSERT_FALSE(loss.ok());
+        EXPECT_EQ(loss.error().code(), ErrorCode::BadData);
+        const std::string text = loss.error().Text();
+        EXPECT_EQ(text.rfind(c.where, 0), 0u) << text;
+        EXPECT_NE(text.find(c.says), std::string::npos) << text;
+    }
+}
+
+TEST(PathLoss, MissingFileIsAFileErrorNamingIt) {
+    TempDir dir;
+    Result<PathLoss> loss = LoadPathLoss(dir / "nowhere.csv");
+    ASSERT_FALSE(loss.ok());
+    EXPECT_NE(loss.error().Text().find("nowhere.csv"), std::string::npos) << loss.error().Text();
+    EXPECT_NE(loss.error().code(), ErrorCode::BadData);
+    writeBytes(dir / "bad.csv", "400,1\nfour hundred,2\n");
+    Result<PathLoss> bad = LoadPathLoss(dir / "bad.csv");
+    ASSERT_FALSE(bad.ok());
+    EXPECT_NE(bad.error().Text().find("bad.csv:2:"), std::string::npos) << bad.error().Text();
+}
+
+// ---- calibration due date -------------------------------------------------------
+
+TEST(CalibrationDue, DueTodayIsValidYesterdayIsOverdue) {
+    const CivilDate today{2026, 3, 1};
+    struct Case {
+        const char* due;
+        CalibrationState state;
+    };
+    const Case cases[] = {
+        {"2026-03-02", CalibrationState::Valid},    // tomorrow
+        {"2026-03-01", CalibrationState::Valid},    // today: still usable
+        {"2026-02-28", CalibrationState::Overdue},  // yesterday (2026 is no leap year)
+        {"2025-12-31", CalibrationState::Overdue},
+        {"2027-01-01", CalibrationState::Valid},
+        {"", CalibrationState::None},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.due);
+        Result<CalibrationCheck> check = CheckCalibrationDue(c.due, today, "--calibration-due");
+        ASSERT_TRUE(check.ok()) << check.error().Text();
+        EXPECT_EQ(check->state, c.state);
+        EXPECT_EQ(check->due, c.due);
+        if (c.state == CalibrationState::Overdue) {
+            EXPECT_NE(check->message.find(c.due), std::string::npos) << check->message;
+            EXPECT_NE(check->message.find("2026-03-01"), std::string::npos) << check->message;
+        } else {
+            EXPECT_EQ(check->message, "");
+        }
+    }
+}
+
+TEST(CalibrationDue, MalformedDatesAreRefusedNamingWhereTheyCameFrom) {
+    for (const char* due : {"2026-13-01", "2026-02-29", "2026-04-31", "2026-3-1", "01.03.2026", "tomorrow",
+                            "2026-03-01x", "0000-01-01"}) {
+        SCOPED_TRACE(due);
+        Result<CalibrationCheck> check = CheckCalibrationDue(due, {2026, 3, 1}, "setting.ini [instrument] calibrationDue");
+        ASSERT_FALSE(check.ok());
+        EXPECT_EQ(check.error().code(), ErrorCode::BadData);
+        EXPECT_NE(check.error().Text().find(due), std::string::npos) << check.error().Text();
+        EXPECT_NE(check.error().Text().find("setting.ini [instrument] calibrationDue"), std::string::npos);
+    }
+    // A leap day is a day.
+    EXPECT_TRUE(ParseCivilDate("2028-02-29").has_value());
+    EXPECT_TRUE(ParseCivilDate("2000-02-29").has_value());
+    EXPECT_FALSE(ParseCivilDate("2100-02-29").has_value());
+    EXPECT_EQ(CivilDateText(*ParseCivilDate("2028-02-29")), "2028-02-29");
+}
+
+// ---- serial pattern ---------------------------------------------------------------
+
+TEST(SerialPattern, FullMatchOnTheTrimmedSerial) {
+    Result<SerialPattern> pattern = SerialPattern::Make("SN[0-9]{6}", "setting.ini [line] serialPattern");
+    ASSERT_TRUE(pattern.ok()) << pattern.error().Text();
+    struct Case {
+        const char* serial;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"SN123456", true},
+        {"SN123456\r", true},  // the scanner's Enter
+        {"  SN123456 ", true},
+        {"SN12345", false},
+        {"SN1234567", false},  // a full match, not a search
+        {"xSN123456", false},
+        {"sn123456", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.serial);
+        EXPECT_EQ(pattern->Accepts(c.serial), c.taken);
+        const std::string why = pattern->Refusal(c.serial);
+        EXPECT_EQ(why.empty(), c.taken) << why;
+        if (!c.taken && *c.serial != '\0') EXPECT_NE(why.find("SN[0-9]{6}"), std::string::npos) << why;
+    }
+}
+
+TEST(SerialPattern, EmptyPatternTakesAnySerialButAnEmptyOne) {
+    Result<SerialPattern> any = SerialPattern::Make("", "--serial-pattern");
+    ASSERT_TRUE(any.ok());
+    EXPECT_TRUE(any->Accepts("anything at all"));
+    EXPECT_FALSE(any->Accepts("   "));
+    EXPECT_EQ(any->Refusal(""), "the serial is empty");
+}
+
+TEST(SerialPattern, APatternThatIsNoRegularExpressionIsRefused) {
+    Result<SerialPattern> bad = SerialPattern::Make("SN[0-9", "setting.ini [line] serialPattern");
+    ASSERT_FALSE(bad.ok());
+    EXPECT_EQ(bad.error().code(), ErrorCode::BadData);
+    EXPECT_NE(bad.error().Text().find("SN[0-9"), std::string::npos) << bad.error().Text();
+    EXPECT_NE(bad.error().Text().find("setting.ini [line] serialPattern"), std::string::npos);
+}
+
+// ---- setting.ini ------------------------------------------------------------------
+
+TEST(LineSettings, KeysOfSettingIni) {
+    TempDir dir;
+    writeBytes(dir / "setting.ini",
+               "[setup]\r\nlanguage=english\r\n"
+               "[fixture]\r\nid=FX-07\r\npathLoss=fx07.csv\r\n"
+               "[instrument]\r\ncalibrationDue=2026-06-30\r\n"
+               "[line]\r\nstrict=1\r\nserialPattern=SN[0-9]{6}\r\n");
+    const LineSettings s = ReadLineSettings(dir / "setting.ini");
+    EXPECT_EQ(s.fixtureId, "FX-07");
+    // A table named without a folder lies beside setting.ini.
+    EXPECT_EQ(std::filesystem::path(s.pathLossFile), dir / "fx07.csv");
+    EXPECT_EQ(s.calibrationDue, "2026-06-30");
+    EXPECT_TRUE(s.strict);
+    EXPECT_EQ(s.serialPattern, "SN[0-9]{6}");
+
+    const LineSettings none = ReadLineSettings(dir / "missing.ini");
+    EXPECT_EQ(none.fixtureId, "");
+    EXPECT_EQ(none.pathLossFile, "");
+    EXPECT_FALSE(none.strict);
+}
