@@ -52,7 +52,7 @@ const char* const kProcedure = R"({"name": "Power", "steps": [
   {"name": "Low power", "item": 18, "points": [1, 2, 3, 4, 5], "keying": "transmit", "setup": "transmit",
    "measure": "power", "target": 30.0, "tolerance": 0.2, "unit": "dBm", "settle_ms": 25}]})";
 
-struct Run {
+struct LineRun {
     int status = -1;
     std::string out, err;
 };
@@ -78,14 +78,14 @@ protected:
     }
     // The line on the virtual large radio with this test's settings and
     // data folder; `input` is what the scanner types.
-    Run line(const std::string& args, const std::string& input = "") {
+    LineRun line(const std::string& args, const std::string& input = "") {
         std::ofstream(dir_ / "stdin.txt") << input;
         const std::string command = env() + "timeout -k 5 90 '" VARNEL_CLI_PATH "' line --virtual-radio=large "
                                     "--instrument virtual --procedure '" + path("p.json") + "' --settings '" +
                                     path("setting.ini") + "' --data-folder '" + path("Default Data") + "' " + args +
                                     " <'" + path("stdin.txt") + "' >'" + path("out.txt") + "' 2>'" + path("err.txt") + "'";
         const int raw = std::system(command.c_str());
-        Run r;
+        LineRun r;
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
         r.out = ReadAll(dir_ / "out.txt");
         r.err = ReadAll(dir_ / "err.txt");
@@ -120,7 +120,7 @@ TEST_F(Line, ThreeRadiosWithJsonEventsAndTracedRecords) {
     settings("[fixture]\r\nid=FX-07\r\npathLoss=fx07.csv\r\n"
              "[instrument]\r\ncalibrationDue=" + Day(1) + "\r\n"
              "[line]\r\nserialPattern=LN[0-9]{4}\r\n");
-    const Run r = line("--radios 3 --json", "LN0001\nbad serial\nLN0002\nLN0003\nLN0004\n");
+    const LineRun r = line("--radios 3 --json", "LN0001\nbad serial\nLN0002\nLN0003\nLN0004\n");
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<json> events = JsonLines(r.out);
     ASSERT_FALSE(events.empty());
@@ -200,12 +200,12 @@ TEST_F(Line, ThreeRadiosWithJsonEventsAndTracedRecords) {
 // is touched; several radios get "-1" to "-N".
 TEST_F(Line, SerialsFromTheOptionsAreCheckedFirst) {
     settings("[line]\r\nserialPattern=LN[0-9]{4}(-[0-9])?\r\n");
-    const Run refused = line("--radios 2 --serial XY1234");
+    const LineRun refused = line("--radios 2 --serial XY1234");
     EXPECT_EQ(refused.status, 2) << refused.err;
     EXPECT_NE(refused.err.find("\"XY1234-1\" does not match"), std::string::npos) << refused.err;
     EXPECT_FALSE(fs::exists(dir_ / "Default Data")) << "no radio was touched";
 
-    const Run two = line("--radios 2 --serial LN1234 --json --quiet");
+    const LineRun two = line("--radios 2 --serial LN1234 --json --quiet");
     ASSERT_EQ(two.status, 0) << two.err;
     EXPECT_EQ(two.err, "");
     std::vector<std::string> radios;
@@ -241,7 +241,7 @@ TEST_F(Line, OverdueInstrumentWarnsOrIsRefusedInStrictMode) {
         SCOPED_TRACE(c.name);
         fs::remove_all(dir_ / "Default Data");
         settings(c.ini);
-        const Run r = line("--radios 1 --serial SN1 --json --no-records " + c.options);
+        const LineRun r = line("--radios 1 --serial SN1 --json --no-records " + c.options);
         EXPECT_EQ(r.status, c.status) << r.err;
         bool warned = false;
         for (const json& e : JsonLines(r.out)) warned = warned || e["event"] == "warning";
@@ -251,17 +251,19 @@ TEST_F(Line, OverdueInstrumentWarnsOrIsRefusedInStrictMode) {
             EXPECT_FALSE(fs::exists(dir_ / "Default Data")) << "refused before the radio";
             EXPECT_EQ(r.out, "");
         }
-        if (c.status == 17) EXPECT_NE(r.err.find("strict mode refuses"), std::string::npos) << r.err;
+        if (c.status == 17) {
+            EXPECT_NE(r.err.find("strict mode refuses"), std::string::npos) << r.err;
+        }
     }
 }
 
 TEST_F(Line, MalformedPathLossTableIsAUsageErrorNamingFileAndLine) {
     std::ofstream(dir_ / "bad.csv") << "400,1.5\n470;2.5\n";
     settings("");
-    const Run r = line("--radios 1 --serial SN1 --path-loss '" + path("bad.csv") + "'");
+    const LineRun r = line("--radios 1 --serial SN1 --path-loss '" + path("bad.csv") + "'");
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_NE(r.err.find("bad.csv:2:"), std::string::npos) << r.err;
-    const Run missing = line("--radios 1 --serial SN1 --path-loss '" + path("none.csv") + "'");
+    const LineRun missing = line("--radios 1 --serial SN1 --path-loss '" + path("none.csv") + "'");
     EXPECT_EQ(missing.status, 9) << missing.err;
 }
 

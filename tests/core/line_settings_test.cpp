@@ -178,7 +178,9 @@ TEST(SerialPattern, FullMatchOnTheTrimmedSerial) {
         EXPECT_EQ(pattern->Accepts(c.serial), c.taken);
         const std::string why = pattern->Refusal(c.serial);
         EXPECT_EQ(why.empty(), c.taken) << why;
-        if (!c.taken && *c.serial != '\0') EXPECT_NE(why.find("SN[0-9]{6}"), std::string::npos) << why;
+        if (!c.taken && *c.serial != '\0') {
+            EXPECT_NE(why.find("SN[0-9]{6}"), std::string::npos) << why;
+        }
     }
 }
 
