@@ -314,3 +314,33 @@ TEST_F(Line, CtrlCLeavesTheRadioUnkeyedAndTheRecordSaysStopped) {
             stoppedLog = stoppedLog || l["testStepArtifact"]["log"]["message"].get<std::string>().rfind("stopped", 0) == 0;
     EXPECT_TRUE(stoppedLog);
 }
+
+// align reads the same set-up: strict mode refuses an overdue instrument
+// there too, and a scanned serial must fit the pattern.
+TEST_F(Line, AlignTakesTheLineSetUpToo) {
+    settings("[line]\r\nstrict=1\r\nserialPattern=SN[0-9]+\r\n");
+    const std::string align = env() + "timeout -k 5 60 '" VARNEL_CLI_PATH "' align --virtual-radio=large --quiet "
+                              "--instrument virtual --procedure '" + path("p.json") + "' --settings '" +
+                              path("setting.ini") + "' ";
+    struct Case {
+        std::string options;
+        int status;
+    };
+    const Case cases[] = {
+        {"--calibration-due " + Day(-1), 17},
+        {"--calibration-due " + Day(0) + " --serial SN12", 0},
+        {"--serial XX12", 2},
+        {"--path-loss '" + path("fx07.csv") + "' --fixture FX-9 --serial SN13", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        const int raw = std::system((align + c.options + " >'" + path("out.txt") + "' 2>'" + path("err.txt") + "'").c_str());
+        ASSERT_TRUE(WIFEXITED(raw));
+        EXPECT_EQ(WEXITSTATUS(raw), c.status) << ReadAll(dir_ / "err.txt");
+    }
+    // The fixture and its table in the records of SN13.
+    const std::vector<json> starts = RunArtifacts(ocp("SN13"), "testRunStart");
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0]["parameters"]["fixtureId"], "FX-9");
+    EXPECT_EQ(starts[0]["parameters"]["pathLoss"], "400.000:1.50;470.000:2.50");
+}
