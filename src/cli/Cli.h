@@ -39,6 +39,8 @@ enum Exit : int {
     kNoSuchRecord = 14,  // records show: no record with that ID
     kInstrument = 15,    // align: the measuring instrument failed
     kStopped = 16,       // align: stopped by the operator (Ctrl+C)
+    kNoRadioRecords = 17,  // report: the radio has no alignment record
+    kNoPdfReports = 18,    // report: this build has no PDF reports (no cairo)
 };
 int ExitCodeFor(const Error& error);
 // The exit code of a failed file operation: every failure is a file error
@@ -68,6 +70,7 @@ struct Options {
     int timeoutMs = 2000;
     int batch = 0;           // --batch N: N virtual radios one after the other
     bool noHistory = false;  // every point starts at the radio's value
+    long long recordId = 0;  // report --record ID
 };
 
 // A whole decimal number from low to high, nothing else (no sign other than
@@ -132,6 +135,8 @@ int CmdDump(const Options& options);
 int CmdRecords(const Options& options);
 // Automatic alignment; talks to the radio and the instrument itself.
 int CmdAlign(const Options& options);
+// The PDF report of a radio from the records.
+int CmdReport(const Options& options);
 
 // The radio a command talks to (the virtual one with --virtual-radio and its
 // faults, else the host's volumes), set as the device backend for the

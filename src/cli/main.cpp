@@ -1,5 +1,6 @@
 // varnel-cli: the radio and its archives and records from the command line,
 // on the core library only. See `varnel-cli --help`.
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <map>
@@ -45,6 +46,14 @@ constexpr const char* kAlignDetails =
     "exit status: 0 every point passed, 1 a point failed, 2 usage, 3 procedure for another model,\n"
     "  5-12 as for every command (radio, files), 15 the instrument failed, 16 Ctrl+C\n";
 
+constexpr const char* kReportDetails =
+    "  --serial SN             the radio; its latest alignment run\n"
+    "  --record ID             the run this record belongs to instead (records list shows IDs)\n"
+    "  -o FILE, --output FILE  the PDF file (default report-SN-TIME.pdf here)\n"
+    "  --lang english|chinese  the language of the page\n"
+    "exit status: 0 written, 2 usage, 9 file error, 10 records database error, 14 no such record,\n"
+    "  17 the radio has no alignment record, 18 this build has no PDF reports\n";
+
 const std::set<std::string> kRadioOptions = {"--virtual-radio", "--virtual-faults", "--log", "--quiet",
                                              "--lang",          "--serial",         "--no-records"};
 
@@ -88,6 +97,12 @@ const std::map<std::string, CommandInfo>& Commands() {
                {"--procedure", "--instrument", "--model", "--timeout", "--format", "--json", "--csv",
                 "--no-history", "--batch"}),
           0, kAlignDetails}},
+        {"report",
+         {"report --serial SN [-o FILE.pdf] [--record ID] [--lang english|chinese]",
+          "the one-page PDF report of a radio's latest alignment run (or of the run of record ID): "
+          "points, limits, readings, verdicts and a chart against its model's history",
+          {"--serial", "--record", "--output", "-o", "--lang", "--quiet"},
+          0, kReportDetails}},
     };
     return kCommands;
 }
@@ -96,7 +111,7 @@ const std::set<std::string> kValued = {"--virtual-faults", "--lang",      "--ser
                                        "--model",          "--event",     "--since",      "--until",
                                        "--limit",          "--output",    "--procedure",  "--instrument",
                                        "--timeout",        "--json",      "--csv",        "--by",
-                                       "--batch"};
+                                       "--batch",          "--record",    "-o"};
 
 void Usage(std::FILE* out) {
     std::fprintf(out, "usage: varnel-cli COMMAND [ARGUMENTS] [OPTIONS]\n\ncommands:\n");
@@ -124,7 +139,8 @@ void Usage(std::FILE* out) {
                  "  5 no radio, 6 permission denied on the radio, 7 no answer, 8 wrong file size,\n"
                  "  9 file error, 10 records database error, 11 device busy, 12 other device error,\n"
                  "  13 archive not plausible, 14 no such record, 15 instrument failed,\n"
-                 "  16 stopped by the operator\n"
+                 "  16 stopped by the operator, 17 the radio has no alignment record (report),\n"
+                 "  18 no PDF reports in this build (report)\n"
                  "\n`varnel-cli COMMAND --help` describes one command.\n",
                  VirtualPresetNames().c_str());
 }
@@ -142,6 +158,7 @@ const std::pair<const char*, std::string Options::*> kTextOptions[] = {
     {"--output", &Options::output},               {"--procedure", &Options::procedure},
     {"--instrument", &Options::instrument},       {"--json", &Options::jsonPath},
     {"--csv", &Options::csvPath},                 {"--by", &Options::by},
+    {"-o", &Options::output},
 };
 const std::pair<const char*, bool Options::*> kFlagOptions[] = {
     {"--log", &Options::log},     {"--quiet", &Options::quiet},          {"--verify", &Options::verify},
@@ -210,6 +227,13 @@ bool SetOption(const std::string& name, const std::string& value, bool hasValue,
         return SetNumber(name, value, 1, kMaxTimeoutMs, options.timeoutMs);
     } else if (name == "--batch") {
         return SetNumber(name, value, 1, kMaxBatch, options.batch);
+    } else if (name == "--record") {
+        const std::optional<long long> id = ParseWholeNumber(value, 1, std::numeric_limits<std::int64_t>::max());
+        if (!id) {
+            Fail("--record needs a record ID (a whole number from 1), not \"" + value + "\"");
+            return false;
+        }
+        options.recordId = *id;
     }
     return true;
 }
@@ -303,7 +327,7 @@ int main(int argc, char** argv) {
     }
     const auto found = Commands().find(command);
     if (found == Commands().end()) {
-        Fail("unknown command \"" + command + "\"; commands: align, backup, demo, diff, dump, info, records, restore, scan");
+        Fail("unknown command \"" + command + "\"; commands: align, backup, demo, diff, dump, info, records, report, restore, scan");
         return kUsage;
     }
 
@@ -316,5 +340,6 @@ int main(int argc, char** argv) {
     if (command == "dump") return CmdDump(options);
     if (command == "records") return CmdRecords(options);
     if (command == "align") return CmdAlign(options);
+    if (command == "report") return CmdReport(options);
     return RunRadioCommand(command, options);
 }

@@ -241,7 +241,7 @@ std::string LimitsText(const ReportPoint& p) {
 }
 
 // The points table between `top` and `bottom`, in one column or two.
-void DrawTable(Page& page, const RadioReport& report, double top, double bottom) {
+double DrawTable(Page& page, const RadioReport& report, double top, double bottom) {
     std::vector<TableLine> lines;
     int number = 0;
     for (const ReportStep& step : report.steps) {
@@ -273,8 +273,11 @@ void DrawTable(Page& page, const RadioReport& report, double top, double bottom)
     const double row = std::min(kMaxRow, available / static_cast<double>(perColumn + 1));
     const double size = std::min(8.0, row * 0.66);
     const double width = (kPageWidth - 2 * kMargin - kGap * (columns - 1)) / columns;
+    std::size_t longest = 0;
+    for (const auto& column : split) longest = std::max(longest, column.size());
+    double end = top + row * static_cast<double>(longest + 1);
     // Column edges as fractions of the width: point, limits, reading, value, tries, verdict.
-    const double edges[] = {0, 0.09, 0.40, 0.58, 0.71, 0.81, 1.0};
+    const double edges[] = {0, 0.10, 0.40, 0.56, 0.69, 0.78, 1.0};
     const char* heads[] = {"P0015", "P0016", "P0017", "P0018", "P0019", "P0020"};
     for (int c = 0; c < columns; ++c) {
         const double x = kMargin + c * (width + kGap);
@@ -321,8 +324,10 @@ void DrawTable(Page& page, const RadioReport& report, double top, double bottom)
     if (report.standingOut > 0) {
         page.Font(7);
         page.Color(kFailInk);
-        page.Left(kMargin, bottom + 9, "* " + T("P0037"));
+        page.Left(kMargin, end + 10, "* " + T("P0037"));
+        end += 12;
     }
+    return end;
 }
 
 // A tick spacing of 1, 2 or 5 times a power of ten, about `span` / 5.
@@ -347,23 +352,33 @@ void DrawChart(Page& page, const RadioReport& report, double top, double bottom)
     }
     page.Font(9, true);
     page.Color(kInk);
-    page.Left(kMargin, top + 10, Fill(T("P0026"), {OrDash(report.modelName), std::to_string(history)}));
-    // Legend on the title's line, right-aligned.
+    const std::string title = Fill(T("P0026"), {OrDash(report.modelName), std::to_string(history)});
+    // The legend on the title's line, right-aligned: band, median, this radio.
     page.Font(7.5);
-    const std::string band = T("P0027"), median = T("P0028"), radio = T("P0029");
-    double x = kPageWidth - kMargin - page.Width(radio);
+    const std::string labels[] = {T("P0027"), T("P0028"), T("P0029")};
+    constexpr double kMark = 12, kSpace = 4, kBetween = 12;
+    double width = 0;
+    for (const std::string& l : labels) width += kMark + kSpace + page.Width(l) + kBetween;
+    const double legendStart = kPageWidth - kMargin - width + kBetween;
+    double x = legendStart;
+    const double mid = top + 7;
+    for (int i = 0; i < 3; ++i) {
+        if (i == 0) page.Fill(x + 2, mid - 4.5, kMark - 4, 9, kBand);
+        if (i == 1) page.Line(x, mid, x + kMark, mid, kMedian, 1.6);
+        if (i == 2) {
+            page.Color(kInk);
+            cairo_new_path(page.cr());
+            cairo_arc(page.cr(), x + kMark / 2, mid, 2.6, 0, 2 * std::numbers::pi);
+            cairo_fill(page.cr());
+        }
+        page.Color(kMuted);
+        page.Left(x + kMark + kSpace, top + 10, labels[i]);
+        x += kMark + kSpace + page.Width(labels[i]) + kBetween;
+    }
+
+    page.Font(9, true);
     page.Color(kInk);
-    page.Left(x, top + 10, radio);
-    x -= 12;
-    page.Color(kInk);
-    cairo_arc(page.cr(), x + 4, top + 7.5, 2.6, 0, 2 * std::numbers::pi);
-    cairo_fill(page.cr());
-    x -= 18 + page.Width(median);
-    page.Left(x + 16, top + 10, median);
-    page.Line(x + 2, top + 7.5, x + 12, top + 7.5, kMedian, 1.6);
-    x -= 18 + page.Width(band);
-    page.Left(x + 16, top + 10, band);
-    page.Fill(x + 4, top + 3, 7, 9, kBand);
+    page.Left(kMargin, top + 10, title, legendStart - kMargin - 12);
 
     const double left = kMargin + 30, right = kPageWidth - kMargin;
     const double plotTop = top + 20, plotBottom = bottom - 24;
@@ -428,6 +443,7 @@ void DrawChart(Page& page, const RadioReport& report, double top, double bottom)
         if (points[i]->finalValue < 0) continue;
         const std::string& v = points[i]->verdict;
         page.Color(v == record_verdict::kPass ? kInk : VerdictInk(v));
+        cairo_new_path(page.cr());
         cairo_arc(page.cr(), X(i), Y(points[i]->finalValue), points[i]->standsOut || v != record_verdict::kPass ? r * 1.4 : r,
                   0, 2 * std::numbers::pi);
         cairo_fill(page.cr());
@@ -461,10 +477,13 @@ Result<std::string> RenderReportPdf(const RadioReport& report) {
         Page page(cr);
         double y = DrawTitle(page, report);
         y = DrawHeader(page, report, y);
-        constexpr double kChart = 232;
-        const double chartTop = kPageHeight - kMargin - 14 - kChart;
-        DrawTable(page, report, y, chartTop - 16);
-        DrawChart(page, report, chartTop, chartTop + kChart);
+        // The chart follows the table: at least kChart high, taller (up to
+        // kTallChart) when the table leaves room.
+        constexpr double kChart = 232, kTallChart = 330, kFooter = 16;
+        const double pageEnd = kPageHeight - kMargin - kFooter;
+        const double tableEnd = DrawTable(page, report, y, pageEnd - kChart - 18);
+        const double chartTop = tableEnd + 18;
+        DrawChart(page, report, chartTop, std::min(pageEnd, chartTop + kTallChart));
         DrawFooter(page, report);
     }
     cairo_show_page(cr);
