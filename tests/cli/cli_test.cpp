@@ -684,8 +684,16 @@ TEST_F(Cli, ReportPrintsOnePageOfTheRadiosLatestRun) {
         for (const char* word : {"SN-R", c.title, c.verdict, static_cast<const char*>(reading)})
             EXPECT_NE(page.find(word), std::string::npos) << word << "\n" << page;
     }
-    // The run of a record, and a record that is not there.
-    CliRun byRecord = cli("report --record 1 --quiet --output " + path("first.pdf"));
-    EXPECT_EQ(byRecord.status, 2) << "record 1 is the entry, no alignment point: " << byRecord.err;
+    // The run of a record (the first alignment point's, from records list),
+    // a record that is no alignment point, and one that is not there.
+    CliRun list = cli("records list --event align --serial SN-R --quiet");
+    ASSERT_EQ(list.status, 0) << list.err;
+    const std::size_t row = list.out.find('\n') + 1;  // after the header line
+    const std::string id = list.out.substr(row, list.out.find(' ', row) - row);
+    CliRun byRecord = cli("report --record " + id + " --quiet --output " + path("first.pdf"));
+    EXPECT_EQ(byRecord.status, 0) << id << ": " << byRecord.err;
+    EXPECT_TRUE(fs::exists(path("first.pdf")));
+    CliRun entry = cli("report --record 1 --quiet --output " + path("entry.pdf"));
+    EXPECT_EQ(entry.status, 2) << "record 1 is the entry, no alignment point: " << entry.err;
     EXPECT_EQ(cli("report --record 999999 --quiet -o " + path("x.pdf")).status, 14);
 }
