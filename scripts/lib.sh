@@ -12,6 +12,7 @@ VARNEL_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-wqy-microhei
   libsqlite3-dev libpq-dev nlohmann-json3-dev
+  libcairo2-dev poppler-utils
   postgresql
   dpkg-dev file lintian
   liblxi-dev libtirpc-dev

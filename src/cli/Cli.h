@@ -40,6 +40,8 @@ enum Exit : int {
     kInstrument = 15,    // align: the measuring instrument failed
     kStopped = 16,       // align, line: stopped by the operator (Ctrl+C)
     kCalibrationOverdue = 17,  // align, line in strict mode: the instrument's calibration is overdue
+    kNoRadioRecords = 18,  // report: the radio has no alignment record
+    kNoPdfReports = 19,    // report: this build has no PDF reports (no cairo)
 };
 int ExitCodeFor(const Error& error);
 // The exit code of a failed file operation: every failure is a file error
@@ -77,6 +79,7 @@ struct Options {
     int radios = 0;              // --radios N: stop after N radios (0: until the input ends)
     bool jsonEvents = false;     // --json: progress as JSON lines on stdout
     std::string dataFolder;      // --data-folder: instead of "Default Data" beside the program
+    long long recordId = 0;  // report --record ID
 };
 
 // A whole decimal number from low to high, nothing else (no sign other than
@@ -143,6 +146,8 @@ int CmdRecords(const Options& options);
 int CmdAlign(const Options& options);
 // The production line's loop: radio after radio (LineCommand.cpp).
 int CmdLine(const Options& options);
+// The PDF report of a radio from the records.
+int CmdReport(const Options& options);
 
 // The radio a command talks to (the virtual one with --virtual-radio and its
 // faults, else the host's volumes), set as the device backend for the

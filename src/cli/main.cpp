@@ -1,5 +1,6 @@
 // varnel-cli: the radio and its archives and records from the command line,
 // on the core library only. See `varnel-cli --help`.
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <map>
@@ -68,6 +69,14 @@ constexpr const char* kLineDetails =
     "exit status: as for align, the worst radio's; 16 Ctrl+C (the radio is unkeyed, its record says\n"
     "  \"stopped\"), 17 the instrument's calibration is overdue (strict)\n";
 
+constexpr const char* kReportDetails =
+    "  --serial SN             the radio; its latest alignment run\n"
+    "  --record ID             the run this record belongs to instead (records list shows IDs)\n"
+    "  -o FILE, --output FILE  the PDF file (default report-SN-TIME.pdf here)\n"
+    "  --lang english|chinese  the language of the page\n"
+    "exit status: 0 written, 2 usage, 9 file error, 10 records database error, 14 no such record,\n"
+    "  18 the radio has no alignment record, 19 this build has no PDF reports\n";
+
 const std::set<std::string> kRadioOptions = {"--virtual-radio", "--virtual-faults", "--log", "--quiet",
                                              "--lang",          "--serial",         "--no-records"};
 
@@ -120,6 +129,12 @@ const std::map<std::string, CommandInfo>& Commands() {
                {"--procedure", "--instrument", "--model", "--timeout", "--no-history", "--radios", "--json",
                 "--data-folder", "--settings", "--fixture", "--path-loss", "--calibration-due", "--strict"}),
           0, kLineDetails}},
+        {"report",
+         {"report --serial SN [-o FILE.pdf] [--record ID] [--lang english|chinese]",
+          "the one-page PDF report of a radio's latest alignment run (or of the run of record ID): "
+          "points, limits, readings, verdicts and a chart against its model's history",
+          {"--serial", "--record", "--output", "-o", "--lang", "--quiet"},
+          0, kReportDetails}},
     };
     return kCommands;
 }
@@ -129,7 +144,7 @@ const std::set<std::string> kValued = {"--virtual-faults", "--lang",      "--ser
                                        "--limit",          "--output",    "--procedure",  "--instrument",
                                        "--timeout",        "--json",      "--csv",        "--by",
                                        "--batch",          "--radios",    "--data-folder", "--settings",
-                                       "--fixture",        "--path-loss", "--calibration-due"};
+                                       "--fixture",        "--path-loss", "--calibration-due", "--record",     "-o"};
 
 void Usage(std::FILE* out) {
     std::fprintf(out, "usage: varnel-cli COMMAND [ARGUMENTS] [OPTIONS]\n\ncommands:\n");
@@ -157,7 +172,9 @@ void Usage(std::FILE* out) {
                  "  5 no radio, 6 permission denied on the radio, 7 no answer, 8 wrong file size,\n"
                  "  9 file error, 10 records database error, 11 device busy, 12 other device error,\n"
                  "  13 archive not plausible, 14 no such record, 15 instrument failed,\n"
-                 "  16 stopped by the operator, 17 instrument's calibration overdue (strict)\n"
+                 "  16 stopped by the operator, 17 instrument's calibration overdue (strict),\n"
+                 "  18 the radio has no alignment record (report),\n"
+                 "  19 no PDF reports in this build (report)\n"
                  "\n`varnel-cli COMMAND --help` describes one command.\n",
                  VirtualPresetNames().c_str());
 }
@@ -178,6 +195,7 @@ const std::pair<const char*, std::string Options::*> kTextOptions[] = {
     {"--data-folder", &Options::dataFolder},      {"--settings", &Options::settingsFile},
     {"--fixture", &Options::fixture},             {"--path-loss", &Options::pathLoss},
     {"--calibration-due", &Options::calibrationDue},
+    {"-o", &Options::output},
 };
 const std::pair<const char*, bool Options::*> kFlagOptions[] = {
     {"--log", &Options::log},     {"--quiet", &Options::quiet},          {"--verify", &Options::verify},
@@ -257,6 +275,13 @@ bool SetOption(const std::string& name, const std::string& value, bool hasValue,
         return SetNumber(name, value, 1, kMaxBatch, options.batch);
     } else if (name == "--radios") {
         return SetNumber(name, value, 1, kMaxBatch, options.radios);
+    } else if (name == "--record") {
+        const std::optional<long long> id = ParseWholeNumber(value, 1, std::numeric_limits<std::int64_t>::max());
+        if (!id) {
+            Fail("--record needs a record ID (a whole number from 1), not \"" + value + "\"");
+            return false;
+        }
+        options.recordId = *id;
     }
     return true;
 }
@@ -351,7 +376,7 @@ int main(int argc, char** argv) {
     }
     const auto found = Commands().find(command);
     if (found == Commands().end()) {
-        Fail("unknown command \"" + command + "\"; commands: align, backup, demo, diff, dump, info, line, records, restore, scan");
+        Fail("unknown command \"" + command + "\"; commands: align, backup, demo, diff, dump, info, line, records, report, restore, scan");
         return kUsage;
     }
 
@@ -365,5 +390,6 @@ int main(int argc, char** argv) {
     if (command == "records") return CmdRecords(options);
     if (command == "align") return CmdAlign(options);
     if (command == "line") return CmdLine(options);
+    if (command == "report") return CmdReport(options);
     return RunRadioCommand(command, options);
 }

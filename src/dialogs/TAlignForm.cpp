@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHeaderView>
@@ -32,6 +33,9 @@
 #include <thread>
 
 #include "align/AlignRecords.h"
+#include "records/Recorder.h"
+#include "report/RadioReport.h"
+#include "report/ReportPdf.h"
 #include "dialogs/AlignPlot.h"
 #include "ui/AppFonts.h"
 #include "ui/DialogSeam.h"
@@ -116,6 +120,7 @@ TAlignForm::TAlignForm(QWidget* parent) : QDialog(parent) {
     buildControls();
     fillProcedures();
     ApplyTexts();
+    UpdateReportButton();
     resize(980, 640);
 }
 
@@ -152,6 +157,7 @@ void TAlignForm::buildControls() {
     connect(StopButton, &QPushButton::clicked, this, &TAlignForm::StopButtonClick);
     connect(ProcedureButton, &QPushButton::clicked, this, &TAlignForm::ProcedureButtonClick);
     connect(ModelButton, &QPushButton::clicked, this, &TAlignForm::ModelButtonClick);
+    connect(ReportButton, &QPushButton::clicked, this, &TAlignForm::ReportButtonClick);
 }
 
 // The instrument, its model and the procedure, with the Run and Stop buttons.
@@ -184,6 +190,8 @@ QGridLayout* TAlignForm::buildChoices() {
     grid->addWidget(ProcedureButton, 2, 2);
     grid->addWidget(RunButton, 0, 3);
     grid->addWidget(StopButton, 1, 3);
+    ReportButton = NamedButton(this, "btn_report");
+    grid->addWidget(ReportButton, 2, 3);
     grid->setColumnStretch(1, 1);
     return grid;
 }
@@ -224,6 +232,8 @@ void TAlignForm::ApplyTexts() {
     ProcedureButton->setText(Tr("A0007"));
     RunButton->setText(Tr("A0008"));
     StopButton->setText(Tr("A0009"));
+    ReportButton->setText(QString::fromStdString(Text("Report", "P0031")));
+    ReportButton->setToolTip(QString::fromStdString(Text("Report", "P0032")).section(QLatin1Char('|'), 1));
     ModelEdit->setPlaceholderText(Tr("A0028"));
     StepTable->setHorizontalHeaderLabels({Tr("A0010"), Tr("A0011")});
     ResultTable->setHorizontalHeaderLabels(
@@ -465,6 +475,7 @@ void TAlignForm::showOutcome() {
     } else {
         StatusLabel->setText(Tr("A0024").arg(report_.passed()).arg(report_.failed()));
     }
+    UpdateReportButton();
     emit runFinished();
     if (closeAfterRun_) {
         closeAfterRun_ = false;
@@ -507,6 +518,7 @@ void TAlignForm::RunButtonClick() {
     showSteps(procedure.value());
     RunButton->setEnabled(false);
     StopButton->setEnabled(true);
+    ReportButton->setEnabled(false);
     StopButton->setFocus();
     pauseTuningTimers();
     // The engine verifies every reply itself: the tuning window's verifying
@@ -531,6 +543,7 @@ void TAlignForm::RunButtonClick() {
     if (Result<std::string> id = instrument.value()->Query(model->identify); id) trace.instrumentIdn = id.value();
     engine.SetRecordSink(CalibrationRecordSink(trace));
     engine_ = &engine;
+    runStartedAt_ = UtcTimestampNow();
     report_ = engine.Run();
     engine_ = nullptr;
     SetSenderHooks(saved);
@@ -557,4 +570,86 @@ void TAlignForm::closeEvent(QCloseEvent* event) {
         return;
     }
     QDialog::closeEvent(event);
+}
+
+// ---- the report -------------------------------------------------------------
+
+namespace {
+
+// The report the window can give: the latest run of the radio's serial, or,
+// for a radio without one, the run this window made in the recorder's
+// session (the records of one session share it).
+std::optional<ReportRequest> CurrentReportRequest(RecordStore& store, const std::string& runStartedAt) {
+    Recorder& recorder = CalibrationRecorder();
+    RecordFilter filter;
+    filter.event = record_event::kAlign;
+    std::optional<ReportRequest> request;
+    if (!recorder.serial().empty()) {
+        filter.serial = recorder.serial();
+        filter.limit = 1;
+        (void)store.ForEach(filter, [&](const CalibrationRecord&) {
+            request = ReportRequest{recorder.serial(), 0};
+            return false;
+        });
+        return request;
+    }
+    if (runStartedAt.empty() || recorder.session().empty()) return std::nullopt;
+    filter.since = runStartedAt;
+    (void)store.ForEach(filter, [&](const CalibrationRecord& r) {
+        if (r.session == recorder.session() && r.serial.empty()) request = ReportRequest{"", r.id};
+        return true;
+    });
+    return request;
+}
+
+// A chosen file name as the system names it.
+std::filesystem::path ReportPath(const QString& file) {
+#ifdef _WIN32
+    return std::filesystem::path(file.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(file).toStdString());
+#endif
+}
+
+}  // namespace
+
+void TAlignForm::UpdateReportButton() {
+    RecordStore* store = CalibrationRecorder().store();
+    ReportButton->setEnabled(engine_ == nullptr && store != nullptr &&
+                             CurrentReportRequest(*store, runStartedAt_).has_value());
+}
+
+void TAlignForm::ReportButtonClick() {
+    const auto say = [this](const char* key, const QString& what) {
+        const QString text = QString::fromStdString(Text("Report", key)).arg(what);
+        StatusLabel->setText(text);
+        return text;
+    };
+    if (!PdfReportsAvailable()) {
+        ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"),
+                              say("P0035", QString::fromStdString(Text("Report", "P0033"))), ui::MessageButtons::Ok);
+        return;
+    }
+    RecordStore* store = CalibrationRecorder().store();
+    if (store == nullptr) return;
+    // Records still on their way to a server are sent first.
+    (void)store->Drain(std::chrono::seconds(5));
+    const std::optional<ReportRequest> request = CurrentReportRequest(*store, runStartedAt_);
+    if (!request) return UpdateReportButton();
+    Result<RadioReport> report = BuildRadioReport(*store, *request);
+    if (!report) {
+        ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"),
+                              say("P0035", QString::fromStdString(ErrorText(report.error()))), ui::MessageButtons::Ok);
+        return;
+    }
+    const QString suggested = QDir::home().filePath(QString::fromStdString(DefaultReportFileName(report.value())));
+    const QString file = ui::Dialogs().saveFileName(this, suggested, QString::fromStdString(Text("Report", "P0036")),
+                                                    QStringLiteral(".pdf"), true);
+    if (file.isEmpty()) return;
+    if (Error e = WriteReportPdf(report.value(), ReportPath(file)); !e.ok()) {
+        ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"),
+                              say("P0035", QString::fromStdString(ErrorText(e))), ui::MessageButtons::Ok);
+        return;
+    }
+    say("P0034", QDir::toNativeSeparators(file));
 }

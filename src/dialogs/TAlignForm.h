@@ -18,6 +18,7 @@
 #include <QDialog>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "align/AlignEngine.h"
 #include "align/AlignRecords.h"
@@ -62,6 +63,7 @@ public:
     QPushButton* ProcedureButton = nullptr;
     QPushButton* RunButton = nullptr;
     QPushButton* StopButton = nullptr;
+    QPushButton* ReportButton = nullptr;  // the PDF report of the radio (btn_report)
     QTableWidget* StepTable = nullptr;   // one row per step with its progress bar
     AlignPlot* ChartView = nullptr;      // reading against value of the current point
     QTableWidget* ResultTable = nullptr; // point, target, final value, reading, result
@@ -76,6 +78,10 @@ public slots:
     void StopButtonClick();
     void ProcedureButtonClick();
     void ModelButtonClick();
+    // Asks for a file and writes the PDF report of the radio's latest run.
+    void ReportButtonClick();
+    // Enables Report when the current radio has an alignment record.
+    void UpdateReportButton();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -107,4 +113,5 @@ private:
     std::unique_ptr<varnel::VirtualInstrument> virtualInstrument_;
     bool closeAfterRun_ = false;
     int currentStep_ = -1;
+    std::string runStartedAt_;  // UTC, the last run's start (its records follow it)
 };

@@ -640,3 +640,60 @@ TEST_F(Cli, DumpShowsFrequenciesFromTwoToTheThirtyFirstUnsigned) {
     EXPECT_NE(csv.out.find(",1,tx-frequency,0,2415919104,2415.919104\r\n"), std::string::npos) << csv.out;
     EXPECT_EQ(csv.out.find(",-"), std::string::npos) << csv.out;
 }
+
+// The report of a radio: one A4 page with its serial, verdict and readings;
+// a radio without records, a record that does not exist and a missing serial
+// have exit codes of their own.
+TEST_F(Cli, ReportPrintsOnePageOfTheRadiosLatestRun) {
+    CliRun none = cli("report --serial SN-NONE --quiet -o " + path("none.pdf"));
+    if (none.status == 18) GTEST_SKIP() << "this build has no PDF reports: " << none.err;
+    EXPECT_EQ(none.status, 18) << none.err;
+    EXPECT_NE(none.err.find("SN-NONE"), std::string::npos) << none.err;
+    EXPECT_FALSE(fs::exists(path("none.pdf")));
+    EXPECT_EQ(cli("report --quiet").status, 2);
+    EXPECT_EQ(cli("report --serial SN-R --record x").status, 2);
+
+    CliRun align = cli("align --procedure " + kProcedure + " --instrument virtual --virtual-radio --quiet --serial SN-R");
+    ASSERT_EQ(align.status, 0) << align.err;
+    const auto result = nlohmann::json::parse(align.out);
+    ASSERT_FALSE(result["points"].empty());
+    char reading[32];
+    std::snprintf(reading, sizeof reading, "%.2f", result["points"][0]["reading"].get<double>());
+
+    struct Case {
+        const char* language;
+        const char* file;
+        const char* title;
+        const char* verdict;
+    };
+    const Case cases[] = {{"english", "en.pdf", "Alignment report", "PASS"},
+                          {"chinese", "zh.pdf", "\u6821\u51c6\u62a5\u544a", "\u5408\u683c"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.language);
+        CliRun report = cli(std::string("report --serial SN-R --lang ") + c.language + " -o " + path(c.file));
+        ASSERT_EQ(report.status, 0) << report.err;
+        EXPECT_NE(report.err.find(path(c.file)), std::string::npos) << report.err;
+        ASSERT_TRUE(fs::exists(path(c.file)));
+        const fs::path text = dir_ / "text.txt", pages = dir_ / "info.txt";
+        ASSERT_EQ(std::system(("pdftotext -layout '" + path(c.file) + "' '" + text.string() + "'").c_str()), 0);
+        ASSERT_EQ(std::system(("pdfinfo '" + path(c.file) + "' > '" + pages.string() + "'").c_str()), 0);
+        const std::string page = ReadAll(text);
+        const std::string info = ReadAll(pages);
+        ASSERT_NE(info.find("Pages:"), std::string::npos) << info;
+        EXPECT_EQ(std::atoi(info.c_str() + info.find("Pages:") + 6), 1) << info;
+        for (const char* word : {"SN-R", c.title, c.verdict, static_cast<const char*>(reading)})
+            EXPECT_NE(page.find(word), std::string::npos) << word << "\n" << page;
+    }
+    // The run of a record (the first alignment point's, from records list),
+    // a record that is no alignment point, and one that is not there.
+    CliRun list = cli("records list --event align --serial SN-R --quiet");
+    ASSERT_EQ(list.status, 0) << list.err;
+    const std::size_t row = list.out.find('\n') + 1;  // after the header line
+    const std::string id = list.out.substr(row, list.out.find(' ', row) - row);
+    CliRun byRecord = cli("report --record " + id + " --quiet --output " + path("first.pdf"));
+    EXPECT_EQ(byRecord.status, 0) << id << ": " << byRecord.err;
+    EXPECT_TRUE(fs::exists(path("first.pdf")));
+    CliRun entry = cli("report --record 1 --quiet --output " + path("entry.pdf"));
+    EXPECT_EQ(entry.status, 2) << "record 1 is the entry, no alignment point: " << entry.err;
+    EXPECT_EQ(cli("report --record 999999 --quiet -o " + path("x.pdf")).status, 14);
+}

@@ -16,6 +16,11 @@
 #include <QTest>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <cmath>
 
 #include "app/RadioStatusBar.h"
@@ -26,6 +31,7 @@
 #include "dialogs/TAlignForm.h"
 #include "records/Recorder.h"
 #include "records/RecordStore.h"
+#include "report/ReportPdf.h"
 #include "support/TestEnvironment.h"
 #include "support/TuningFixture.h"
 #include "ui/Selection.h"
@@ -68,6 +74,7 @@ private slots:
     void keyedTuningWindowRefusesTheRun();
     void scannedSerialMustMatchThePattern();
     void overdueInstrumentWarnsOrIsRefused();
+    void reportButtonWritesThePdfOfTheRun();
 };
 
 namespace {
@@ -414,6 +421,65 @@ void AlignWindowTest::overdueInstrumentWarnsOrIsRefused() {
             QVERIFY2(LogHas(*align, Tr("A0032").arg(yesterday)), qPrintable(LogLines(*align).join('\n')));
             QVERIFY(LogHas(*align, Tr("A0034").arg(QStringLiteral("FX-07"), QStringLiteral("400.000:1.50;470.000:2.50"))));
         }
+    }
+}
+
+// Report: off until the radio has an alignment record; after a run it asks
+// for a file through the dialogs and writes the run's page there. A radio
+// with a serial is reported by its serial, one without by the run's session.
+void AlignWindowTest::reportButtonWritesThePdfOfTheRun() {
+    if (!PdfReportsAvailable()) QSKIP("this build has no PDF reports (cairo was not found)");
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) QSKIP("pdftotext (poppler-utils) missing");
+    const char* const serials[] = {"SN-GUI-7", ""};
+    for (const char* serial : serials) {
+        TestEnvironment env(VirtualPreset::Variant0);
+        env.writeFile(QStringLiteral("five.json"), kFivePoints);
+        QTemporaryDir dir;
+        Result<std::unique_ptr<RecordStore>> opened =
+            OpenSqliteStore((dir.path() + QStringLiteral("/records.sqlite")).toStdString());
+        QVERIFY(opened.ok());
+        CalibrationRecorder().SetStore(std::shared_ptr<RecordStore>(std::move(opened.value())));
+        CalibrationRecorder().SetSerial(serial);
+        TMainForm form;
+        form.attachVirtualRadio(&env.backend());
+        form.show();
+        TAlignForm* align = OpenAlignWindow(form);
+        QVERIFY(align != nullptr);
+        auto* report = align->findChild<QPushButton*>(QStringLiteral("btn_report"));
+        QVERIFY(report == align->ReportButton);
+        QCOMPARE(report->text(), Tr("Report", "P0031"));
+        QVERIFY2(!report->isEnabled(), "no record yet");
+        align->ProcedureBox->setEditText(env.filePath(QStringLiteral("five.json")));
+        QTest::mouseClick(align->RunButton, Qt::LeftButton);
+        QVERIFY2(align->lastReport().complete(), align->lastReport().error.Text().c_str());
+        QVERIFY(report->isEnabled());
+
+        const QString pdf = dir.path() + QStringLiteral("/radio report.pdf");
+        env.dialogs().saveNames << pdf;
+        QTest::mouseClick(report, Qt::LeftButton);
+        QCOMPARE(env.dialogs().saveFilters.size(), 1);
+        QCOMPARE(env.dialogs().saveFilters.front(), Tr("Report", "P0036"));
+        QVERIFY2(QFileInfo::exists(pdf), qPrintable(align->StatusLabel->text()));
+        QCOMPARE(align->StatusLabel->text(), Tr("Report", "P0034").arg(QDir::toNativeSeparators(pdf)));
+        QProcess text;
+        text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        QVERIFY(text.waitForFinished(30000));
+        const QString page = QString::fromUtf8(text.readAllStandardOutput());
+        // The serial, else the model the radio named.
+        const QString expected = *serial ? QString::fromLatin1(serial) : QString::fromStdString(radioInfo.modelName());
+        QVERIFY(!expected.isEmpty());
+        QVERIFY2(page.contains(expected), qPrintable(page));
+        QVERIFY(page.contains(Tr("Report", "P0001")));
+        // Five points of one step, each with its reading.
+        for (const PointResult& p : align->lastReport().points)
+            QVERIFY2(page.contains(QString::number(*p.reading, 'f', 2)), qPrintable(page));
+        // Cancelling the file dialog writes nothing.
+        QVERIFY(QFile::remove(pdf));
+        QTest::mouseClick(report, Qt::LeftButton);
+        QVERIFY(!QFileInfo::exists(pdf));
+        align->close();
+        CalibrationRecorder().SetStore(nullptr);
+        CalibrationRecorder().SetSerial({});
     }
 }
 
