@@ -6,7 +6,7 @@
 # builds the core library with the Windows device backend, varnel-cli.exe and
 # core_tests.exe; scripts/windows-tests runs them under wine64. With
 # -DVARNEL_WINDOWS_PREFIX=$(scripts/windows-qt --print) the records are kept
-# in SQLite, and with -DVARNEL_GUI=ON the desktop program and its tests are
+# in SQLite (and on PostgreSQL when its libpq is built), and with -DVARNEL_GUI=ON the desktop program and its tests are
 # built against the Qt there.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
@@ -43,16 +43,22 @@ else()
   set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 endif()
 
-# Debian has no MinGW builds of SQLite or libpq. With SQLite from the prefix
-# above the records are kept in SQLite; PostgreSQL is left out (connecting
-# says so), as is every store without it. Header-only nlohmann-json is taken
-# from the host, without the rest of the host's include folder.
+# Debian has no MinGW builds of SQLite or libpq; scripts/windows-qt builds
+# both from Debian's sources into the prefix above. With its SQLite the
+# records are kept in SQLite; with its libpq (libpq.dll, without SSL) also on
+# a PostgreSQL server. A store that is not built says so when it is asked
+# for. Header-only nlohmann-json is taken from the host, without the rest of
+# the host's include folder.
 if(VARNEL_WINDOWS_PREFIX AND EXISTS ${VARNEL_WINDOWS_PREFIX}/.stamp-sqlite3)
   set(VARNEL_RECORD_STORES ON CACHE BOOL "" FORCE)
 else()
   set(VARNEL_RECORD_STORES OFF CACHE BOOL "" FORCE)
 endif()
-set(VARNEL_POSTGRES_STORE OFF CACHE BOOL "" FORCE)
+if(VARNEL_RECORD_STORES AND EXISTS ${VARNEL_WINDOWS_PREFIX}/.stamp-libpq)
+  set(VARNEL_POSTGRES_STORE ON CACHE BOOL "" FORCE)
+else()
+  set(VARNEL_POSTGRES_STORE OFF CACHE BOOL "" FORCE)
+endif()
 set(VARNEL_HOST_HEADER_ONLY_LIBS /usr/include/nlohmann CACHE STRING "")
 # GoogleTest is built from Debian's source package.
 set(VARNEL_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "")

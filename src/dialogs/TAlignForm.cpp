@@ -493,7 +493,7 @@ void TAlignForm::RunButtonClick() {
     const std::optional<QString> url = instrumentUrl();
     if (!url) return;
     Result<std::unique_ptr<Instrument>> instrument = OpenInstrument(url->toStdString(), std::chrono::milliseconds(2000));
-    if (!instrument) return fail(QString::fromStdString(instrument.error().Text()));
+    if (!instrument) return fail(QString::fromStdString(ErrorText(instrument.error())));
     // The operator's keying and the run's cannot overlap: the run keys and
     // unkeys points of its own, and would leave the tuning window's keying
     // showing what the radio no longer does.

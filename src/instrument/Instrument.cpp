@@ -120,6 +120,9 @@ Result<std::unique_ptr<Instrument>> OpenInstrument(const std::string& url,
         int port = 0;  // 0: VXI-11
         if (!splitHostPort(u.substr(6), &host, &port))
             return Error::Make(ErrorCode::BadData, "instrument address \"%1\" is not HOST[:PORT]", url);
+        // liblxi's raw mode is the plain SCPI socket this program has of its
+        // own; without liblxi only VXI-11 is missing.
+        if (port > 0 && !LxiAvailable()) return OpenSocketInstrument(host, port, timeout);
         return OpenLxiInstrument(host, port, timeout);
     }
     if (u.rfind("usbtmc://", 0) == 0) {

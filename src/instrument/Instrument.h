@@ -5,10 +5,12 @@
 //
 // Transports:
 //   tcp://HOST:PORT        SCPI over a raw socket (port 5025 on most LAN
-//                          instruments); plain sockets, used for the virtual
-//                          instrument and wherever liblxi is not built in
-//   lxi://HOST             VXI-11 through liblxi
-//   lxi://HOST:PORT        raw socket through liblxi
+//                          instruments), POSIX sockets or Winsock
+//                          (instrument/Net.h); also the virtual instrument's
+//   lxi://HOST             VXI-11 through liblxi; a build without liblxi
+//                          (Windows among them) says so when asked for it
+//   lxi://HOST:PORT        raw socket through liblxi, or through the plain
+//                          socket transport where liblxi is not built in
 //   usbtmc:///dev/usbtmc0  USB Test & Measurement Class through the Linux
 //                          kernel driver
 #pragma once

@@ -70,9 +70,22 @@ Result<std::unique_ptr<Instrument>> OpenLxiInstrument(const std::string& host, i
 
 bool LxiAvailable() { return false; }
 
-Result<std::unique_ptr<Instrument>> OpenLxiInstrument(const std::string& host, int,
+// Said, not left out: an lxi:// address names the missing library and the
+// raw-socket address that does work.
+Result<std::unique_ptr<Instrument>> OpenLxiInstrument(const std::string& host, int port,
                                                       std::chrono::milliseconds) {
-    return Error::Make(ErrorCode::Instrument, "this build has no liblxi; use tcp://HOST:5025", "lxi://" + host);
+    const std::string where = "lxi://" + host + (port > 0 ? ":" + std::to_string(port) : std::string());
+#ifdef _WIN32
+    return Error::Make(ErrorCode::Instrument,
+                       "VXI-11 instruments (lxi://) are not available on Windows: liblxi is not built for "
+                       "Windows. Use the instrument's raw SCPI socket instead: tcp://HOST:5025",
+                       where, "Align:A0040");
+#else
+    return Error::Make(ErrorCode::Instrument,
+                       "this build has no liblxi, so VXI-11 instruments (lxi://) are not available; use the "
+                       "instrument's raw SCPI socket: tcp://HOST:5025",
+                       where, "Align:A0041");
+#endif
 }
 
 #endif

@@ -12,14 +12,6 @@
 
 #include "data/ItemTable.h"
 
-#ifndef _WIN32
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
 
 namespace varnel {
 
@@ -312,32 +304,15 @@ std::string VirtualInstrument::answerLine(const std::string& line) {
     return replies + '\n';
 }
 
-#ifndef _WIN32
-
 Error VirtualInstrument::Start(int port) {
     if (thread_.joinable()) return {};
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0) return Error::Make(ErrorCode::Instrument, "cannot create the virtual instrument's socket");
-    int one = 1;
-    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0 ||
-        ::listen(listenFd_, 16) < 0) {
-        ::close(listenFd_);
-        listenFd_ = -1;
-        return Error::Make(ErrorCode::Instrument, "cannot listen on 127.0.0.1:" + std::to_string(port));
-    }
-    socklen_t length = sizeof address;
-    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    if (::pipe2(wakeFd_, O_CLOEXEC) < 0) {
-        ::close(listenFd_);
-        listenFd_ = -1;
-        return Error::Make(ErrorCode::Instrument, "cannot create the virtual instrument's wake pipe");
-    }
+    Result<net::Socket> listener = net::ListenLoopback(port, &port_);
+    if (!listener) return listener.error().Wrap("the virtual instrument cannot serve");
+    Result<std::pair<net::Socket, net::Socket>> wake = net::WakePair();
+    if (!wake) return wake.error().Wrap("the virtual instrument cannot serve");
+    listener_ = std::move(listener.value());
+    wakeRead_ = std::move(wake.value().first);
+    wakeWrite_ = std::move(wake.value().second);
     stop_ = false;
     thread_ = std::thread([this] { serve(); });
     return {};
@@ -347,12 +322,12 @@ void VirtualInstrument::Stop() {
     if (!thread_.joinable()) return;
     stop_ = true;
     const char byte = 0;
-    [[maybe_unused]] const ssize_t n = ::write(wakeFd_[1], &byte, 1);
+    std::size_t sent = 0;
+    (void)net::SendSome(wakeWrite_, &byte, 1, &sent);
     thread_.join();
-    ::close(listenFd_);
-    ::close(wakeFd_[0]);
-    ::close(wakeFd_[1]);
-    listenFd_ = wakeFd_[0] = wakeFd_[1] = -1;
+    listener_.reset();
+    wakeRead_.reset();
+    wakeWrite_.reset();
 }
 
 namespace {
@@ -360,30 +335,24 @@ namespace {
 // One client of the test set: what it sent that is not a whole line yet, and
 // the replies it has not taken yet.
 struct Client {
-    int fd = -1;
+    net::Socket socket;
     std::string input;
     bool discarding = false;  // inside a line longer than kMaxLine
     std::string output;
     std::size_t sent = 0;     // bytes of `output` already sent
 };
 
-void closeClient(Client& client) {
-    if (client.fd >= 0) ::close(client.fd);
-    client.fd = -1;
-}
+void closeClient(Client& client) { client.socket.reset(); }
 
 // Sends what the socket takes without waiting; false when the client is gone.
 bool flush(Client& client) {
     while (client.sent < client.output.size()) {
-        const ssize_t n = ::send(client.fd, client.output.data() + client.sent, client.output.size() - client.sent,
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            client.sent += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-        return false;
+        std::size_t n = 0;
+        const net::Io io = net::SendSome(client.socket, client.output.data() + client.sent,
+                                         client.output.size() - client.sent, &n);
+        if (io == net::Io::WouldBlock) break;
+        if (io != net::Io::Done) return false;
+        client.sent += n;
     }
     if (client.sent == client.output.size()) {
         client.output.clear();
@@ -396,38 +365,37 @@ bool flush(Client& client) {
 
 void VirtualInstrument::serve() {
     std::vector<Client> clients;
-    std::vector<pollfd> fds;
+    std::vector<net::PollEntry> fds;
     while (!stop_) {
         fds.clear();
-        fds.push_back({wakeFd_[0], POLLIN, 0});
-        fds.push_back({listenFd_, POLLIN, 0});
-        for (const Client& c : clients)
-            fds.push_back({c.fd, static_cast<short>(POLLIN | (c.output.empty() ? 0 : POLLOUT)), 0});
-        if (::poll(fds.data(), fds.size(), -1) < 0) continue;
-        if (fds[0].revents != 0 || stop_) break;
+        fds.push_back({wakeRead_.handle(), true, false});
+        fds.push_back({listener_.handle(), true, false});
+        for (const Client& c : clients) fds.push_back({c.socket.handle(), true, !c.output.empty()});
+        if (net::Poll(fds, -1) < 0) continue;
+        if (fds[0].readable || stop_) break;
         for (std::size_t i = 2; i < fds.size(); ++i) {
-            const short events = fds[i].revents;
-            if (events == 0) continue;
+            const net::PollEntry& ready = fds[i];
+            if (!ready.readable && !ready.writable && !ready.failed) continue;
             Client& client = clients[i - 2];
-            if (events & POLLOUT) {
+            if (ready.writable) {
                 if (!flush(client)) {
                     closeClient(client);
                     continue;
                 }
             }
-            if (!(events & (POLLIN | POLLHUP | POLLERR))) continue;
+            if (!ready.readable && !ready.failed) continue;
             char chunk[4096];
-            const ssize_t n = ::recv(client.fd, chunk, sizeof chunk, MSG_DONTWAIT);
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
-            if (n <= 0) {
+            std::size_t size = 0;
+            const net::Io io = net::ReceiveSome(client.socket, chunk, sizeof chunk, &size);
+            if (io == net::Io::WouldBlock) continue;
+            if (io != net::Io::Done) {
                 closeClient(client);
                 continue;
             }
             // Whole lines are answered at once; only the unfinished rest is
             // kept, and never more than kMaxLine bytes of it.
             std::size_t from = 0;
-            const std::size_t size = static_cast<std::size_t>(n);
-            while (from < size && client.fd >= 0) {
+            while (from < size && client.socket.valid()) {
                 const char* nl = static_cast<const char*>(std::memchr(chunk + from, '\n', size - from));
                 const std::size_t end = nl != nullptr ? static_cast<std::size_t>(nl - chunk) : size;
                 if (!client.discarding) {
@@ -458,32 +426,21 @@ void VirtualInstrument::serve() {
                     break;
                 }
             }
-            if (client.fd >= 0 && !client.output.empty() && !flush(client)) closeClient(client);
+            if (client.socket.valid() && !client.output.empty() && !flush(client)) closeClient(client);
         }
-        clients.erase(std::remove_if(clients.begin(), clients.end(), [](const Client& c) { return c.fd < 0; }),
+        clients.erase(std::remove_if(clients.begin(), clients.end(), [](const Client& c) { return !c.socket.valid(); }),
                       clients.end());
-        if (fds[1].revents & POLLIN) {
-            const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-            if (fd >= 0) {
-                if (clients.size() >= kMaxClients) {
-                    ::close(fd);
-                } else {
-                    clients.push_back(Client{fd, {}, false, {}, 0});
-                }
+        if (fds[1].readable) {
+            net::Socket accepted = net::Accept(listener_);
+            if (accepted.valid() && clients.size() < kMaxClients) {
+                Client c;
+                c.socket = std::move(accepted);
+                clients.push_back(std::move(c));
             }
+            // A client beyond the limit is closed as `accepted` goes.
         }
     }
-    for (Client& c : clients) closeClient(c);
+    clients.clear();
 }
-
-#else
-
-Error VirtualInstrument::Start(int) {
-    return Error::Make(ErrorCode::Instrument, "the virtual instrument is not built on Windows");
-}
-void VirtualInstrument::Stop() {}
-void VirtualInstrument::serve() {}
-
-#endif
 
 }  // namespace varnel

@@ -45,6 +45,7 @@
 #include <thread>
 #include <vector>
 
+#include "instrument/Net.h"
 #include "sim/VirtualRadio.h"
 #include "util/Error.h"
 
@@ -139,8 +140,9 @@ private:
     std::atomic<std::uint64_t> queries_{0};
     std::atomic<std::size_t> largestLine_{0};
     std::atomic<std::uint64_t> dropped_{0};
-    int listenFd_ = -1;
-    int wakeFd_[2] = {-1, -1};
+    net::Socket listener_;
+    net::Socket wakeRead_;   // Stop sends a byte on wakeWrite_ to end the poll
+    net::Socket wakeWrite_;
     int port_ = 0;
     std::thread thread_;
 };

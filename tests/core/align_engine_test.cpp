@@ -3,28 +3,21 @@
 // frames), and the transmitter unkeyed on every way a run can end.
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
-
-#include <cerrno>
-
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "align/AlignEngine.h"
 #include "align/AlignRecords.h"
 #include "data/Global.h"
 #include "data/ItemTable.h"
+#include "instrument/Net.h"
 #include "instrument/VirtualInstrument.h"
 #include "protocol/Sendcmd.h"
 #include "records/RecordStore.h"
@@ -878,7 +871,6 @@ TEST_F(AlignVirtual, NormalRunSendsOnlyThePointsFrames) {
     EXPECT_EQ(frames.size(), got.size() + static_cast<std::size_t>(saves));
 }
 
-#ifndef _WIN32  // the test set serves on POSIX sockets only
 // ---- the virtual test set serves every client ---------------------------------------
 
 namespace {
@@ -888,33 +880,25 @@ namespace {
 class RawClient {
 public:
     explicit RawClient(int port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<std::uint16_t>(port));
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0 && errno == EINPROGRESS) {
-            pollfd p{fd_, POLLOUT, 0};
-            ::poll(&p, 1, 2000);
-        }
+        Result<net::Socket> s = net::Connect("127.0.0.1", port, milliseconds(2000), "test set");
+        EXPECT_TRUE(s.ok()) << s.error().Text();
+        if (s.ok()) socket_ = std::move(s.value());
     }
-    ~RawClient() { ::close(fd_); }
-    RawClient(const RawClient&) = delete;
-    RawClient& operator=(const RawClient&) = delete;
 
     // Sends `bytes` as far as the socket takes them within `rounds` waits of
     // up to 20 ms; the bytes sent, or -1 once the test set has closed it.
     long long send(const std::string& bytes, int rounds = 50) {
         std::size_t done = 0;
         while (done < bytes.size() && rounds > 0) {
-            const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
+            std::size_t n = 0;
+            const net::Io io = net::SendSome(socket_, bytes.data() + done, bytes.size() - done, &n);
+            if (io == net::Io::Done) {
+                done += n;
                 continue;
             }
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                pollfd p{fd_, POLLOUT, 0};
-                ::poll(&p, 1, 20);
+            if (io == net::Io::WouldBlock) {
+                std::vector<net::PollEntry> one{{socket_.handle(), false, true}};
+                net::Poll(one, 20);
                 --rounds;
                 continue;
             }
@@ -931,19 +915,14 @@ public:
                 buffer_.erase(0, nl + 1);
                 return l;
             }
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 10) > 0) {
-                char chunk[4096];
-                const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-                if (n <= 0) return std::nullopt;
-                buffer_.append(chunk, static_cast<std::size_t>(n));
-            }
+            Result<net::Received> got = net::Receive(socket_, &buffer_, 4096, milliseconds(10), "test set");
+            if (!got.ok() || got.value() == net::Received::Closed) return std::nullopt;
         }
         return std::nullopt;
     }
 
 private:
-    int fd_ = -1;
+    net::Socket socket_;
     std::string buffer_;
 };
 
@@ -966,7 +945,7 @@ TEST_F(AlignVirtual, ClientThatNeverReadsDoesNotBlockTheOthers) {
     EXPECT_GT(total, 0);
     // Let go once its unread replies passed the bound (the test set may
     // still be working through what the kernel buffered).
-    for (int i = 0; i < 500 && instrument_->clientsDropped() == 0; ++i) usleep(10000);
+    for (int i = 0; i < 500 && instrument_->clientsDropped() == 0; ++i) std::this_thread::sleep_for(milliseconds(10));
     EXPECT_EQ(instrument_->clientsDropped(), 1u);
     // The other client is answered, whatever the greedy one does.
     Result<std::unique_ptr<Instrument>> quick = OpenInstrument(instrument_->url(), milliseconds(1000));
@@ -1003,4 +982,3 @@ TEST_F(AlignVirtual, HugeLineIsDroppedNotKept) {
     EXPECT_EQ(client.line(), std::optional<std::string>("1"));
 }
 
-#endif  // !_WIN32

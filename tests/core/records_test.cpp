@@ -3,6 +3,9 @@
 // VARNEL_TEST_POSTGRES is not set), and the recorder.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#ifdef VARNEL_TEST_LIBPQ
+#include <libpq-fe.h>
+#endif
 
 #include <atomic>
 #include <cstdlib>
@@ -226,21 +229,28 @@ bool WaitFor(const std::function<bool()>& done, int seconds) {
     return done();
 }
 
-// Runs SQL on the test database with psql (from a file, so that nothing of
-// it is read by a shell); true when it worked.
-bool Psql(const std::string& sql) {
-    const fs::path file = fs::temp_directory_path() / ("varnel-records-test-" + NewRecordUid() + ".sql");
-    {
-        std::FILE* f = std::fopen(file.string().c_str(), "wb");
-        if (!f) return false;
-        std::fwrite(sql.data(), 1, sql.size(), f);
-        std::fclose(f);
+// Runs SQL (several statements, stopping at the first that fails) on the
+// test database through libpq, as psql would, but on every platform the
+// tests run on (Windows has no psql to call); true when it worked.
+bool RunSql(const std::string& sql) {
+#ifdef VARNEL_TEST_LIBPQ
+    PGconn* conn = PQconnectdb(PostgresUrl());
+    bool ok = PQstatus(conn) == CONNECTION_OK;
+    if (ok) {
+        PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);  // as psql -q
+        PGresult* result = PQexec(conn, sql.c_str());
+        const ExecStatusType status = PQresultStatus(result);
+        ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+        PQclear(result);
     }
-    const std::string command = std::string("psql -q -X -v ON_ERROR_STOP=1 '") + PostgresUrl() + "' -f '" +
-                                file.string() + "' >/dev/null 2>&1";
-    const bool ok = std::system(command.c_str()) == 0;
-    fs::remove(file);
+    if (!ok) ADD_FAILURE() << "SQL on the test database failed: " << PQerrorMessage(conn);
+    PQfinish(conn);
     return ok;
+#else
+    ADD_FAILURE() << "this build has no libpq to run SQL on the test database";
+    (void)sql;
+    return false;
+#endif
 }
 
 // A record whose texts are not UTF-8: an archive name in GBK, a host name
@@ -683,14 +693,14 @@ TEST(PostgresRecords, MigratesAnExistingSchemaOfVersion3) {
     // A schema of its own on the test server, as a line's database of the
     // previous version would be.
     const std::string schema = "legacy_" + NewRecordUid().substr(0, 8);
-    ASSERT_TRUE(Psql("CREATE SCHEMA " + schema + "; SET search_path TO " + schema + ";" +
+    ASSERT_TRUE(RunSql("CREATE SCHEMA " + schema + "; SET search_path TO " + schema + ";" +
                      LegacySchema(kPostgresHistory, 3)));
     {
         auto store = OpenPostgresStore(std::string(url) + " options='-csearch_path=" + schema + "'");
         ASSERT_TRUE(store.ok()) << store.error().Text();
         ExpectMigrated(**store);
     }
-    EXPECT_TRUE(Psql("DROP SCHEMA " + schema + " CASCADE"));
+    EXPECT_TRUE(RunSql("DROP SCHEMA " + schema + " CASCADE"));
 }
 
 TEST(PostgresRecords, TwoStationsWriteAtOnce) {
@@ -847,10 +857,10 @@ TEST(PostgresRecords, TextThatIsNotUtf8IsStoredAndReadBackByteForByte) {
     ExpectSameRecord((*all)[0], odd);
     ExpectSameRecord((*all)[1], plain);
     // On the server the escaped text is readable UTF-8.
-    EXPECT_TRUE(Psql("DO $$ BEGIN IF (SELECT detail FROM calibration_record WHERE uid = '" + odd.uid +
+    EXPECT_TRUE(RunSql("DO $$ BEGIN IF (SELECT detail FROM calibration_record WHERE uid = '" + odd.uid +
                      "') <> 'D:\\\\\\xB5\\xE7\\\\x41\\\\\\xC9\\xE8.tdb'"
                      " THEN RAISE EXCEPTION 'detail'; END IF; END $$"));
-    EXPECT_TRUE(Psql("DO $$ BEGIN IF (SELECT detail || '|' || escaped_fields FROM calibration_record WHERE uid = '" +
+    EXPECT_TRUE(RunSql("DO $$ BEGIN IF (SELECT detail || '|' || escaped_fields FROM calibration_record WHERE uid = '" +
                      plain.uid + "') <> 'C:\\data\\x41\\校准.tdb|' THEN RAISE EXCEPTION 'plain'; END IF; END $$"));
 }
 
@@ -866,10 +876,10 @@ TEST(PostgresRecords, ARefusedRecordIsSetAsideAndTheOthersGoOn) {
     }
     const std::string serial = "SN-refused-" + NewRecordUid();
     // A rule of the line's database that one record breaks.
-    ASSERT_TRUE(Psql("ALTER TABLE calibration_record ADD CONSTRAINT varnel_test_refused CHECK (serial <> '" + serial +
+    ASSERT_TRUE(RunSql("ALTER TABLE calibration_record ADD CONSTRAINT varnel_test_refused CHECK (serial <> '" + serial +
                      "-bad') NOT VALID"));
     struct DropRule {
-        ~DropRule() { Psql("ALTER TABLE calibration_record DROP CONSTRAINT IF EXISTS varnel_test_refused"); }
+        ~DropRule() { RunSql("ALTER TABLE calibration_record DROP CONSTRAINT IF EXISTS varnel_test_refused"); }
     } dropRule;
     // The server is away while they are made: all four wait in the queue.
     const fs::path queueFile = dir.path() / "queue.sqlite";
