@@ -198,8 +198,8 @@ int RunForms(const app::StartupOptions& options, DeviceBackend* backend, const Q
     TMainForm mainForm(options);
     TAboutBox aboutBox(&mainForm);
     TParamForm paramForm(&mainForm);
-    TFactroyForm factroyForm(&mainForm);
-    mainForm.attachForms(&aboutBox, &paramForm, &factroyForm);
+    TFactroyForm factoryForm(&mainForm);
+    mainForm.attachForms(&aboutBox, &paramForm, &factoryForm);
     if (options.virtualRadio) mainForm.attachVirtualRadio(static_cast<VirtualBackend*>(backend));
     mainForm.show();
 

@@ -30,7 +30,7 @@ public:
         : fd_(fd), where_(std::move(where)), timeout_(timeout) {}
     ~SocketInstrument() override { ::close(fd_); }
 
-    Error Send(std::string_view command) override {
+    Error send(std::string_view command) override {
         std::string line(command);
         line += '\n';
         const char* p = line.data();
@@ -42,10 +42,10 @@ public:
                 if (errno == EAGAIN || errno == EWOULDBLOCK) {
                     pollfd pfd{fd_, POLLOUT, 0};
                     if (::poll(&pfd, 1, static_cast<int>(timeout_.count())) <= 0)
-                        return Error::Make(ErrorCode::Instrument, "sending to the instrument timed out", where_);
+                        return Error::make(ErrorCode::Instrument, "sending to the instrument timed out", where_);
                     continue;
                 }
-                return Error::Make(ErrorCode::Instrument, std::string("cannot send to the instrument: ") +
+                return Error::make(ErrorCode::Instrument, std::string("cannot send to the instrument: ") +
                                                               std::strerror(errno), where_);
             }
             p += n;
@@ -54,9 +54,9 @@ public:
         return {};
     }
 
-    Result<std::string> Query(std::string_view command) override {
+    Result<std::string> query(std::string_view command) override {
         drainStale();
-        if (Error e = Send(command); !e.ok()) return e;
+        if (Error e = send(command); !e.ok()) return e;
         const auto deadline = std::chrono::steady_clock::now() + timeout_;
         for (;;) {
             const auto nl = buffer_.find('\n');
@@ -67,31 +67,31 @@ public:
                 return SafeInstrumentText(reply);
             }
             if (buffer_.size() > kMaxReply)
-                return Error::Make(ErrorCode::BadData, "the instrument's reply has no line end", where_);
+                return Error::make(ErrorCode::BadData, "the instrument's reply has no line end", where_);
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0)
-                return Error::Make(ErrorCode::Instrument,
+                return Error::make(ErrorCode::Instrument,
                                    "no reply from the instrument within " + std::to_string(timeout_.count()) +
                                        " ms to \"" + std::string(command) + "\"",
                                    where_);
             pollfd pfd{fd_, POLLIN, 0};
             const int ready = ::poll(&pfd, 1, static_cast<int>(left.count()));
             if (ready < 0 && errno != EINTR)
-                return Error::Make(ErrorCode::Instrument, std::strerror(errno), where_);
+                return Error::make(ErrorCode::Instrument, std::strerror(errno), where_);
             if (ready <= 0) continue;
             char chunk[512];
             const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-            if (n == 0) return Error::Make(ErrorCode::Instrument, "the instrument closed the connection", where_);
+            if (n == 0) return Error::make(ErrorCode::Instrument, "the instrument closed the connection", where_);
             if (n < 0) {
                 if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-                return Error::Make(ErrorCode::Instrument, std::strerror(errno), where_);
+                return Error::make(ErrorCode::Instrument, std::strerror(errno), where_);
             }
             buffer_.append(chunk, static_cast<std::size_t>(n));
         }
     }
 
-    std::string Describe() const override { return where_; }
+    std::string describe() const override { return where_; }
 
 private:
     // A reply that came after its query had timed out must not be taken for
@@ -122,9 +122,9 @@ Result<std::unique_ptr<Instrument>> OpenSocketInstrument(const std::string& host
     addrinfo* found = nullptr;
     const std::string service = std::to_string(port);
     if (const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found); rc != 0)
-        return Error::Make(ErrorCode::Instrument, std::string("cannot resolve the instrument's address: ") +
+        return Error::make(ErrorCode::Instrument, std::string("cannot resolve the instrument's address: ") +
                                                       ::gai_strerror(rc), where);
-    Error last = Error::Make(ErrorCode::Instrument, "cannot connect to the instrument", where);
+    Error last = Error::make(ErrorCode::Instrument, "cannot connect to the instrument", where);
     for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
         const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0) continue;
@@ -148,7 +148,7 @@ Result<std::unique_ptr<Instrument>> OpenSocketInstrument(const std::string& host
             ::freeaddrinfo(found);
             return std::unique_ptr<Instrument>(std::make_unique<SocketInstrument>(fd, where, timeout));
         }
-        last = Error::Make(ErrorCode::Instrument,
+        last = Error::make(ErrorCode::Instrument,
                            std::string("cannot connect to the instrument: ") + std::strerror(errno), where);
         ::close(fd);
     }
@@ -160,7 +160,7 @@ Result<std::unique_ptr<Instrument>> OpenSocketInstrument(const std::string& host
 
 Result<std::unique_ptr<Instrument>> OpenSocketInstrument(const std::string& host, int port,
                                                          std::chrono::milliseconds) {
-    return Error::Make(ErrorCode::Instrument, "raw-socket instruments are not built on Windows; use lxi://",
+    return Error::make(ErrorCode::Instrument, "raw-socket instruments are not built on Windows; use lxi://",
                        "tcp://" + host + ":" + std::to_string(port));
 }
 

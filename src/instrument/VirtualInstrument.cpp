@@ -113,7 +113,7 @@ VirtualInstrument::VirtualInstrument(std::shared_ptr<VirtualRadio> radio, std::u
 }
 
 VirtualInstrument::~VirtualInstrument() {
-    Stop();
+    stop();
     radio_->setLiveObserver({});
 }
 
@@ -135,7 +135,7 @@ double VirtualInstrument::unit(int item, int point, int salt) const {
     return static_cast<double>(h >> 11) / 9007199254740992.0;  // [0, 1)
 }
 
-double VirtualInstrument::SteadyReading(Quantity quantity, int item, int point, int value) const {
+double VirtualInstrument::steadyReading(Quantity quantity, int item, int point, int value) const {
     const TuningItem* entry = FindItem(item);
     const Page page = entry != nullptr ? entry->page : Page::None;
     const double v = value;
@@ -154,7 +154,7 @@ double VirtualInstrument::SteadyReading(Quantity quantity, int item, int point, 
             return 10.0 * std::log10(watts * 1000.0);
         }
         case Quantity::FrequencyError: {
-            if (page != Page::FerqStability) return 0.0;
+            if (page != Page::FreqStability) return 0.0;
             const double center = 100.0 + 56.0 * unit(item, point, 3) + 5.0 * radio.spread(0, 0, 21) +
                                   1.0 * radio.spread(item, point, 22);
             const double slope = (10.0 + 4.0 * unit(item, point, 4)) * (1.0 + 0.05 * radio.spread(item, 0, 23));
@@ -180,11 +180,11 @@ double VirtualInstrument::reading(Quantity quantity) {
     if (quantity == Quantity::Voltage) return 7.4 + 0.01 * noise_ * (unit(0, 0, static_cast<int>(++noiseCounter_)) * 2 - 1);
     if (!now_.transmitting) return kNaN;
     if (std::fabs(analyserHz_ - static_cast<double>(now_.frequency)) > 100e3) return kNaN;
-    double value = SteadyReading(quantity, now_.item, now_.point, now_.value);
+    double value = steadyReading(quantity, now_.item, now_.point, now_.value);
     const auto elapsed = std::chrono::steady_clock::now() - changed_;
     if (elapsed < settle_) {
         if (!before_.transmitting) return kNaN;  // the carrier is still coming up
-        const double old = SteadyReading(quantity, before_.item, before_.point, before_.value);
+        const double old = steadyReading(quantity, before_.item, before_.point, before_.value);
         const double share = std::chrono::duration<double>(elapsed) / std::chrono::duration<double>(settle_);
         value = old + (value - old) * share;
     }
@@ -314,10 +314,10 @@ std::string VirtualInstrument::answerLine(const std::string& line) {
 
 #ifndef _WIN32
 
-Error VirtualInstrument::Start(int port) {
+Error VirtualInstrument::start(int port) {
     if (thread_.joinable()) return {};
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0) return Error::Make(ErrorCode::Instrument, "cannot create the virtual instrument's socket");
+    if (listenFd_ < 0) return Error::make(ErrorCode::Instrument, "cannot create the virtual instrument's socket");
     int one = 1;
     ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in address{};
@@ -328,7 +328,7 @@ Error VirtualInstrument::Start(int port) {
         ::listen(listenFd_, 16) < 0) {
         ::close(listenFd_);
         listenFd_ = -1;
-        return Error::Make(ErrorCode::Instrument, "cannot listen on 127.0.0.1:" + std::to_string(port));
+        return Error::make(ErrorCode::Instrument, "cannot listen on 127.0.0.1:" + std::to_string(port));
     }
     socklen_t length = sizeof address;
     ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
@@ -336,14 +336,14 @@ Error VirtualInstrument::Start(int port) {
     if (::pipe2(wakeFd_, O_CLOEXEC) < 0) {
         ::close(listenFd_);
         listenFd_ = -1;
-        return Error::Make(ErrorCode::Instrument, "cannot create the virtual instrument's wake pipe");
+        return Error::make(ErrorCode::Instrument, "cannot create the virtual instrument's wake pipe");
     }
     stop_ = false;
     thread_ = std::thread([this] { serve(); });
     return {};
 }
 
-void VirtualInstrument::Stop() {
+void VirtualInstrument::stop() {
     if (!thread_.joinable()) return;
     stop_ = true;
     const char byte = 0;
@@ -478,10 +478,10 @@ void VirtualInstrument::serve() {
 
 #else
 
-Error VirtualInstrument::Start(int) {
-    return Error::Make(ErrorCode::Instrument, "the virtual instrument is not built on Windows");
+Error VirtualInstrument::start(int) {
+    return Error::make(ErrorCode::Instrument, "the virtual instrument is not built on Windows");
 }
-void VirtualInstrument::Stop() {}
+void VirtualInstrument::stop() {}
 void VirtualInstrument::serve() {}
 
 #endif

@@ -494,7 +494,7 @@ void TMDIChild::imageEdited() {
 
 void TMDIChild::factoryImageRead(const QString& note) {
     // The chart draws the factory copy beside the radio's values.
-    if (feedback_ != nullptr) feedback_->FactoryRead();
+    if (feedback_ != nullptr) feedback_->factoryRead();
     ReloadPageValues();
     LogNote(note);
 }

@@ -208,7 +208,7 @@ QString TuningFeedback::RadioFound() {
     return text;
 }
 
-void TuningFeedback::FactoryRead() {
+void TuningFeedback::factoryRead() {
     if (chart_ != nullptr) chart_->setFactory(tunerImage);
 }
 

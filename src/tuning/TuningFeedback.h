@@ -46,7 +46,7 @@ public:
     // The notice says that the radio is back after a loss; returns its text.
     QString RadioFound();
     // The factory copy was read into the image.
-    void FactoryRead();
+    void factoryRead();
     // Texts again after a language switch.
     void Retranslate();
 

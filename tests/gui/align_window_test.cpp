@@ -115,7 +115,7 @@ void AlignWindowTest::oneClickAlignsTheVirtualRadio() {
     QVERIFY(!env.radio().transmitting());
     QVERIFY(!env.radio().receiving());
     const AlignReport& report = align->lastReport();
-    QVERIFY2(report.complete(), report.error.Text().c_str());
+    QVERIFY2(report.complete(), report.error.text().c_str());
     QCOMPARE(report.failed(), 0);
     QCOMPARE(align->ResultTable->rowCount(), static_cast<int>(report.points.size()));
     QVERIFY(align->ResultTable->rowCount() >= 40);
@@ -209,7 +209,7 @@ void AlignWindowTest::stopPutsThePointBackAndSaysStopped() {
         OpenSqliteStore((dir.path() + QStringLiteral("/records.sqlite")).toStdString());
     QVERIFY(opened.ok());
     std::shared_ptr<RecordStore> store(std::move(opened.value()));
-    CalibrationRecorder().SetStore(store);
+    CalibrationRecorder().setStore(store);
     TAlignForm* align = OpenAlignWindow(form);
     QVERIFY(align != nullptr);
     QVERIFY(align->ProcedureBox->currentText().endsWith(QStringLiteral("large.json")));
@@ -262,8 +262,8 @@ void AlignWindowTest::stopPutsThePointBackAndSaysStopped() {
 
     RecordFilter filter;
     filter.event = record_event::kAlign;
-    Result<std::vector<CalibrationRecord>> records = store->List(filter);
-    CalibrationRecorder().SetStore(nullptr);
+    Result<std::vector<CalibrationRecord>> records = store->list(filter);
+    CalibrationRecorder().setStore(nullptr);
     QVERIFY(records.ok());
     QCOMPARE(records->size(), std::size_t{1});
     QCOMPARE(records->front().point, 1);
@@ -323,7 +323,7 @@ void AlignWindowTest::keyedTuningWindowRefusesTheRun() {
     });
     QTest::mouseClick(align->RunButton, Qt::LeftButton);
     QCOMPARE(finished.count(), 1);
-    QVERIFY2(align->lastReport().complete(), align->lastReport().error.Text().c_str());
+    QVERIFY2(align->lastReport().complete(), align->lastReport().error.text().c_str());
     QCOMPARE(align->lastReport().passed(), 5);
     QVERIFY(checks >= 5);
     QVERIFY(lockedWhileRunning);

@@ -30,7 +30,7 @@ public:
     int outHalts = 0;
     std::size_t packet = 512;
 
-    long ReadOut(std::uint8_t* buffer, std::size_t length) override {
+    long readOut(std::uint8_t* buffer, std::size_t length) override {
         if (out.empty()) return -ESHUTDOWN;
         std::vector<std::uint8_t>& next = out.front();
         const std::size_t n = std::min(length, next.size());
@@ -39,14 +39,14 @@ public:
         if (next.empty()) out.pop_front();
         return static_cast<long>(n);
     }
-    long WriteIn(const std::uint8_t* bytes, std::size_t length) override {
+    long writeIn(const std::uint8_t* bytes, std::size_t length) override {
         in.emplace_back(bytes, bytes + length);
         return static_cast<long>(length);
     }
-    void HaltIn() override { ++inHalts; }
-    void HaltOut() override { ++outHalts; }
-    std::size_t MaxPacket() override { return packet; }
-    bool Pause(std::chrono::milliseconds time) override { return time.count() >= 0; }  // forever: a reset came
+    void haltIn() override { ++inHalts; }
+    void haltOut() override { ++outHalts; }
+    std::size_t maxPacket() override { return packet; }
+    bool pause(std::chrono::milliseconds time) override { return time.count() >= 0; }  // forever: a reset came
 };
 
 std::vector<std::uint8_t> Cbw(std::uint32_t tag, std::uint32_t length, bool in, std::vector<std::uint8_t> cdb) {
@@ -89,11 +89,11 @@ protected:
     BulkOnlyTransport transport{target, host};
 
     // Sends one command (and its data-out bytes) and serves it.
-    Served Run(std::uint32_t length, bool in, std::vector<std::uint8_t> cdb, std::vector<std::uint8_t> data = {}) {
+    Served run(std::uint32_t length, bool in, std::vector<std::uint8_t> cdb, std::vector<std::uint8_t> data = {}) {
         host.in.clear();
         host.out.push_back(Cbw(0x1234, length, in, std::move(cdb)));
         if (!data.empty()) host.out.push_back(std::move(data));
-        return transport.ServeOne();
+        return transport.serveOne();
     }
     Csw Status() { return host.in.empty() ? Csw{} : ParseCsw(host.in.back()); }
 };
@@ -198,7 +198,7 @@ TEST_F(BulkOnlyTest, ACommandForAnotherLogicalUnitIsRefused) {
     std::vector<std::uint8_t> wrapper = Cbw(7, 36, true, {0x12, 0, 0, 0, 36, 0});
     wrapper[13] = 1;  // LUN 1: the radio has only LUN 0
     host.out.push_back(wrapper);
-    transport.ServeOne();
+    transport.serveOne();
     EXPECT_EQ(Status().status, kCswFailed);
     EXPECT_EQ(Status().residue, 36u);
     Run(18, true, {0x03, 0, 0, 0, 18, 0});
@@ -270,7 +270,7 @@ TEST_F(BulkOnlyTest, InvalidWrapperHaltsBothEndpoints) {
     std::vector<std::uint8_t> wrapper = Cbw(1, 0, false, {0x00, 0, 0, 0, 0, 0});
     wrapper.pop_back();  // 30 bytes
     host.out.push_back(wrapper);
-    const Served s = transport.ServeOne();
+    const Served s = transport.serveOne();
     EXPECT_EQ(s.end, Served::End::InvalidCommandBlock);
     EXPECT_EQ(host.inHalts, 1);
     EXPECT_EQ(host.outHalts, 1);
