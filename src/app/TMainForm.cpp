@@ -68,7 +68,7 @@ void AddRecordsMenuEntry(QWidget* window, QMenu* menu) {
         entry->setToolTip(hint.section(QLatin1Char('|'), 0, 0));
         entry->setStatusTip(hint);
     });
-    QObject::connect(entry, &QAction::triggered, window, [window] { TRecordsForm::ShowRecordsView(window); });
+    QObject::connect(entry, &QAction::triggered, window, [window] { TRecordsForm::showRecordsView(window); });
 }
 
 }  // namespace
@@ -252,7 +252,7 @@ void TMainForm::buildMenus() {
     TunerAndTest = menu("TunerAndTest");
     TunerAndTest->addAction(N2);
     app::AddRecordsMenuEntry(this, TunerAndTest);
-    TAlignForm::AddMenuEntry(this, TunerAndTest);
+    TAlignForm::addMenuEntry(this, TunerAndTest);
 
     View1 = menu("View1");
     View1->addAction(N4);

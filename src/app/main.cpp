@@ -188,7 +188,7 @@ std::unique_ptr<DeviceBackend> MakeBackend(const app::StartupOptions& options) {
     auto virtualBackend = std::make_unique<VirtualBackend>(options.virtualPreset);
     if (!options.virtualFaults.empty()) ApplyVirtualFaults(virtualBackend->radio(), options.virtualFaults);
     // Pulling the virtual cable is announced like a real USB removal.
-    virtualBackend->setPlugListener([](bool) { HotplugWatch::NotifyAll(); });
+    virtualBackend->setPlugListener([](bool) { HotplugWatch::notifyAll(); });
     return virtualBackend;
 }
 

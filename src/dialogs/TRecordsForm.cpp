@@ -47,7 +47,7 @@ QString OrEmpty(int v) { return v < 0 ? QString() : QString::number(v); }
 
 }  // namespace
 
-QString TRecordsForm::ItemCaption(int code) {
+QString TRecordsForm::itemCaption(int code) {
     if (code < 0) return {};
     const TuningItem* item = FindItem(code);
     const auto lookup = [](const char* section, const char* key) {
@@ -69,7 +69,7 @@ QString TRecordsForm::ItemCaption(int code) {
     return caption;
 }
 
-QString TRecordsForm::EventName(const std::string& event) {
+QString TRecordsForm::eventName(const std::string& event) {
     for (const auto& e : kEvents)
         if (event == e.event) {
             const QString name = Tr(e.key);
@@ -78,7 +78,7 @@ QString TRecordsForm::EventName(const std::string& event) {
     return QString::fromStdString(event);
 }
 
-TRecordsForm* TRecordsForm::ShowRecordsView(QWidget* parent) {
+TRecordsForm* TRecordsForm::showRecordsView(QWidget* parent) {
     if (openView.isNull()) {
         openView = new TRecordsForm(parent);
         openView->setAttribute(Qt::WA_DeleteOnClose);
@@ -90,7 +90,7 @@ TRecordsForm* TRecordsForm::ShowRecordsView(QWidget* parent) {
     return openView;
 }
 
-TRecordsForm* TRecordsForm::OpenView() { return openView.data(); }
+TRecordsForm* TRecordsForm::currentView() { return openView.data(); }
 
 TRecordsForm::~TRecordsForm() = default;
 
@@ -250,8 +250,8 @@ void TRecordsForm::showResult(const Result<std::vector<CalibrationRecord>>& list
                                          QString::fromStdString(r.modelName),
                                          QString::fromStdString(r.firmware),
                                          QString::fromStdString(r.serial),
-                                         EventName(r.event),
-                                         ItemCaption(r.item),
+                                         eventName(r.event),
+                                         itemCaption(r.item),
                                          r.band < 0 ? QString() : (r.band == 0 ? QStringLiteral("400-470 MHz") : QStringLiteral("136-174 MHz")),
                                          OrEmpty(r.point),
                                          OrEmpty(r.oldValue),

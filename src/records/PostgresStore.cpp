@@ -526,14 +526,14 @@ private:
         if (!kept) return Error::make(ErrorCode::Database, "no result from the records server", described_);
         // Exec asks for PGRES_COMMAND_OK and takes rows too (SELECT pg_advisory_xact_lock).
         if (failed || (expected == PGRES_TUPLES_OK && PQresultStatus(kept.get()) != PGRES_TUPLES_OK))
-            return Refusal(kept.get());
+            return refusal(kept.get());
         return kept;
     }
 
     // The server's refusal of a statement. A refusal for the record's content
     // (SQLSTATE class 22, data exception, or 23, integrity constraint) is
     // BadData: the same record would be refused again, others would not.
-    Error Refusal(PGresult* r) {
+    Error refusal(PGresult* r) {
         const char* message = PQresultErrorMessage(r);
         const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
         const bool content = state && (std::strncmp(state, "22", 2) == 0 || std::strncmp(state, "23", 2) == 0) &&

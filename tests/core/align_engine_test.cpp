@@ -379,15 +379,15 @@ TEST_F(AlignVirtual, PathLossIsAddedBackToEveryPowerReading) {
     {
         SendcmdAlignRadio port;
         AlignEngine engine(procedure, port, link_.get(), VirtualTestSetModel());
-        const AlignReport report = engine.Run();
-        ASSERT_TRUE(report.complete()) << report.error.Text();
+        const AlignReport report = engine.run();
+        ASSERT_TRUE(report.complete()) << report.error.text();
         for (const PointResult& p : report.points) bare.push_back(p.finalValue);
     }
     SendcmdAlignRadio port;
     AlignEngine engine(procedure, port, link_.get(), VirtualTestSetModel());
-    engine.SetPathLoss(loss);
-    const AlignReport report = engine.Run();
-    ASSERT_TRUE(report.complete()) << report.error.Text();
+    engine.setPathLoss(loss);
+    const AlignReport report = engine.run();
+    ASSERT_TRUE(report.complete()) << report.error.text();
     ASSERT_EQ(report.points.size(), bare.size());
     for (std::size_t i = 0; i < report.points.size(); ++i) {
         const PointResult& p = report.points[i];
@@ -396,7 +396,7 @@ TEST_F(AlignVirtual, PathLossIsAddedBackToEveryPowerReading) {
         ASSERT_TRUE(p.reading.has_value());
         EXPECT_NEAR(*p.reading, 37.0, 0.2);
         // The test set itself shows the reading less the loss: 35 dBm.
-        const double shown = instrument_->SteadyReading(VirtualInstrument::Quantity::Power, p.item, p.point, p.finalValue);
+        const double shown = instrument_->steadyReading(VirtualInstrument::Quantity::Power, p.item, p.point, p.finalValue);
         EXPECT_NEAR(shown, *p.reading - 2.0, 1e-3);
         EXPECT_NEAR(shown, 35.0, 0.2);
         EXPECT_LT(p.finalValue, bare[i]);

@@ -351,7 +351,7 @@ void AlignWindowTest::scannedSerialMustMatchThePattern() {
     TAlignForm* align = OpenAlignWindow(form);
     QVERIFY(align != nullptr);
     align->ProcedureBox->setEditText(env.filePath(QStringLiteral("five.json")));
-    CalibrationRecorder().SetSerial({});
+    CalibrationRecorder().setSerial({});
     QStringList typed = {QStringLiteral("SN12"), QStringLiteral("SN123456")};
     int prompts = 0;
     env.dialogs().onDialog = [&](QDialog* dialog) {
@@ -373,7 +373,7 @@ void AlignWindowTest::scannedSerialMustMatchThePattern() {
     QCOMPARE(refusals, 1);
     QCOMPARE(QString::fromStdString(CalibrationRecorder().serial()), QStringLiteral("SN123456"));
     QCOMPARE(finished.count(), 1);
-    QVERIFY2(align->lastReport().complete(), align->lastReport().error.Text().c_str());
+    QVERIFY2(align->lastReport().complete(), align->lastReport().error.text().c_str());
     QCOMPARE(align->lastReport().passed(), 5);
     QVERIFY2(LogHas(*align, Tr("A0035").arg(QStringLiteral("SN123456"))), qPrintable(LogLines(*align).join('\n')));
 
@@ -417,7 +417,7 @@ void AlignWindowTest::overdueInstrumentWarnsOrIsRefused() {
             QVERIFY(env.radio().receivedFrames().empty());
         } else {
             QCOMPARE(finished.count(), 1);
-            QVERIFY2(align->lastReport().complete(), align->lastReport().error.Text().c_str());
+            QVERIFY2(align->lastReport().complete(), align->lastReport().error.text().c_str());
             QVERIFY2(LogHas(*align, Tr("A0032").arg(yesterday)), qPrintable(LogLines(*align).join('\n')));
             QVERIFY(LogHas(*align, Tr("A0034").arg(QStringLiteral("FX-07"), QStringLiteral("400.000:1.50;470.000:2.50"))));
         }
@@ -438,8 +438,8 @@ void AlignWindowTest::reportButtonWritesThePdfOfTheRun() {
         Result<std::unique_ptr<RecordStore>> opened =
             OpenSqliteStore((dir.path() + QStringLiteral("/records.sqlite")).toStdString());
         QVERIFY(opened.ok());
-        CalibrationRecorder().SetStore(std::shared_ptr<RecordStore>(std::move(opened.value())));
-        CalibrationRecorder().SetSerial(serial);
+        CalibrationRecorder().setStore(std::shared_ptr<RecordStore>(std::move(opened.value())));
+        CalibrationRecorder().setSerial(serial);
         TMainForm form;
         form.attachVirtualRadio(&env.backend());
         form.show();
@@ -451,7 +451,7 @@ void AlignWindowTest::reportButtonWritesThePdfOfTheRun() {
         QVERIFY2(!report->isEnabled(), "no record yet");
         align->ProcedureBox->setEditText(env.filePath(QStringLiteral("five.json")));
         QTest::mouseClick(align->RunButton, Qt::LeftButton);
-        QVERIFY2(align->lastReport().complete(), align->lastReport().error.Text().c_str());
+        QVERIFY2(align->lastReport().complete(), align->lastReport().error.text().c_str());
         QVERIFY(report->isEnabled());
 
         const QString pdf = dir.path() + QStringLiteral("/radio report.pdf");
@@ -478,8 +478,8 @@ void AlignWindowTest::reportButtonWritesThePdfOfTheRun() {
         QTest::mouseClick(report, Qt::LeftButton);
         QVERIFY(!QFileInfo::exists(pdf));
         align->close();
-        CalibrationRecorder().SetStore(nullptr);
-        CalibrationRecorder().SetSerial({});
+        CalibrationRecorder().setStore(nullptr);
+        CalibrationRecorder().setSerial({});
     }
 }
 

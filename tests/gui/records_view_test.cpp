@@ -97,7 +97,7 @@ private slots:
         entry->trigger();
         // A window of its own, not modal: the main window stays usable.
         QCOMPARE(dialogs, 0);
-        QPointer<TRecordsForm> view = TRecordsForm::OpenView();
+        QPointer<TRecordsForm> view = TRecordsForm::currentView();
         QVERIFY(view != nullptr);
         QVERIFY(view->isVisible());
         QVERIFY(!view->isModal());
@@ -109,11 +109,11 @@ private slots:
         QCOMPARE(view->RecordsGrid->item(2, 7)->text(), TestEnvironment::text("Records", "R0050"));
         // The menu again brings the same view to the front.
         entry->trigger();
-        QCOMPARE(TRecordsForm::OpenView(), view.data());
+        QCOMPARE(TRecordsForm::currentView(), view.data());
         QCOMPARE(form.findChildren<TRecordsForm*>().size(), 1);
         view->CloseButton->click();
         QTRY_VERIFY(view.isNull());
-        QCOMPARE(TRecordsForm::OpenView(), nullptr);
+        QCOMPARE(TRecordsForm::currentView(), nullptr);
     }
 
     void serialNumberIsAskedWhenTheSettingsSaySo() {
