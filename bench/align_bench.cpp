@@ -25,7 +25,7 @@ using namespace varnel;
 void BM_AlignLargeProcedure(benchmark::State& state) {
     Result<Procedure> procedure = LoadProcedure(std::string(VARNEL_SOURCE_DIR) + "/procedures/large.json");
     if (!procedure) {
-        state.SkipWithError(procedure.error().Text().c_str());
+        state.SkipWithError(procedure.error().text().c_str());
         return;
     }
     double seconds = 0, floor = 0, exchanges = 0, tries = 0, points = 0, queries = 0;
@@ -35,18 +35,18 @@ void BM_AlignLargeProcedure(benchmark::State& state) {
         VirtualBackend backend(VirtualPreset::LargeNewFirmware);
         SetDeviceBackend(&backend);
         VirtualInstrument instrument(backend.sharedRadio());
-        if (Error e = instrument.Start(); !e.ok()) {
-            state.SkipWithError(e.Text().c_str());
+        if (Error e = instrument.start(); !e.ok()) {
+            state.SkipWithError(e.text().c_str());
             break;
         }
         Result<std::unique_ptr<Instrument>> link = OpenInstrument(instrument.url(), std::chrono::milliseconds(2000));
         if (!link) {
-            state.SkipWithError(link.error().Text().c_str());
+            state.SkipWithError(link.error().text().c_str());
             break;
         }
         SendcmdAlignRadio radio;
         AlignEngine engine(procedure.value(), radio, link.value().get(), VirtualTestSetModel());
-        const AlignReport report = engine.Run();
+        const AlignReport report = engine.run();
         if (!report.complete() || report.failed() != 0) state.SkipWithError("the procedure did not pass");
         seconds += report.seconds;
         floor += static_cast<double>(report.exchanges) * 0.010 + report.nominalSettleSeconds;

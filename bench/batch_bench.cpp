@@ -41,26 +41,26 @@ double since(Clock::time_point start) { return std::chrono::duration<double>(Clo
 // The radio with the time of its exchanges counted.
 class TimedRadio : public AlignRadio {
 public:
-    Error Prepare() override { return inner_.Prepare(); }
-    bool LargeModel() const override { return inner_.LargeModel(); }
-    int Value(int item, int point) const override { return inner_.Value(item, point); }
-    std::uint32_t Frequency(int band, int point, bool receive) const override {
-        return inner_.Frequency(band, point, receive);
+    Error prepare() override { return inner_.prepare(); }
+    bool largeModel() const override { return inner_.largeModel(); }
+    int value(int item, int point) const override { return inner_.value(item, point); }
+    std::uint32_t frequency(int band, int point, bool receive) const override {
+        return inner_.frequency(band, point, receive);
     }
-    Error SetItem(int item, int action, int point, int value, std::uint32_t frequency) override {
-        return timed([&] { return inner_.SetItem(item, action, point, value, frequency); });
+    Error setItem(int item, int action, int point, int value, std::uint32_t frequency) override {
+        return timed([&] { return inner_.setItem(item, action, point, value, frequency); });
     }
-    Result<int> ReadBack(int item, int point, int value, std::uint32_t frequency) override {
+    Result<int> readBack(int item, int point, int value, std::uint32_t frequency) override {
         // A reading of the radio's own: counted as a reading, not as an exchange.
         const auto start = Clock::now();
-        Result<int> r = inner_.ReadBack(item, point, value, frequency);
+        Result<int> r = inner_.readBack(item, point, value, frequency);
         readSeconds += since(start);
         ++readings;
         return r;
     }
-    Error Save(int item) override {
+    Error save(int item) override {
         ++saves;
-        return timed([&] { return inner_.Save(item); });
+        return timed([&] { return inner_.save(item); });
     }
     std::uint64_t Exchanges() const override { return inner_.Exchanges(); }
 
@@ -84,21 +84,21 @@ private:
 class TimedInstrument : public Instrument {
 public:
     explicit TimedInstrument(Instrument& inner) : inner_(inner) {}
-    Error Send(std::string_view command) override {
+    Error send(std::string_view command) override {
         const auto start = Clock::now();
-        Error e = inner_.Send(command);
+        Error e = inner_.send(command);
         otherSeconds += since(start);
         return e;
     }
-    Result<std::string> Query(std::string_view command) override {
+    Result<std::string> query(std::string_view command) override {
         const auto start = Clock::now();
-        Result<std::string> r = inner_.Query(command);
+        Result<std::string> r = inner_.query(command);
         const bool reading = command.rfind("MEAS:", 0) == 0;
         (reading ? readSeconds : otherSeconds) += since(start);
         if (reading) ++readings;
         return r;
     }
-    std::string Describe() const override { return inner_.Describe(); }
+    std::string describe() const override { return inner_.describe(); }
 
     double readSeconds = 0, otherSeconds = 0;
     std::uint64_t readings = 0;
@@ -125,34 +125,34 @@ RadioFigures AlignOne(const Procedure& procedure, const std::string& serial, std
     backend.radio().setSerial(serial);
     SetDeviceBackend(&backend);
     VirtualInstrument test(backend.sharedRadio());
-    if (Error e = test.Start(); !e.ok()) {
-        problem = e.Text();
+    if (Error e = test.start(); !e.ok()) {
+        problem = e.text();
         return out;
     }
     Result<std::unique_ptr<Instrument>> link = OpenInstrument(test.url(), std::chrono::milliseconds(2000));
     if (!link) {
-        problem = link.error().Text();
+        problem = link.error().text();
         return out;
     }
     TimedInstrument instrument(*link.value());
     TimedRadio radio;
-    if (Error e = radio.Prepare(); !e.ok()) {
-        problem = e.Text();
+    if (Error e = radio.prepare(); !e.ok()) {
+        problem = e.text();
         return out;
     }
     Recorder& recorder = CalibrationRecorder();
-    recorder.SetStore(store);
-    recorder.SetSerial(serial);
-    (void)recorder.Entered(radioInfo, tunerImage);
+    recorder.setStore(store);
+    recorder.setSerial(serial);
+    (void)recorder.entered(radioInfo, tunerImage);
     AlignEngine engine(procedure, radio, &instrument, VirtualTestSetModel());
     if (history) {
         Result<std::vector<HistoryEntry>> entries =
             LoadAlignHistory(*store, radioInfo.modelName(), radioInfo.firmwareVersion());
-        if (entries && !entries->empty()) engine.SetPredictor(Predictor(entries.value()));
+        if (entries && !entries->empty()) engine.setPredictor(Predictor(entries.value()));
     }
-    engine.SetRecordSink(CalibrationRecordSink());
-    const AlignReport report = engine.Run();
-    (void)recorder.Left(tunerImage);
+    engine.setRecordSink(CalibrationRecordSink());
+    const AlignReport report = engine.run();
+    (void)recorder.left(tunerImage);
     out.passed = report.complete() && report.failed() == 0;
     out.seconds = report.seconds;
     int tries = 0;
@@ -188,7 +188,7 @@ BatchFigures AlignBatch(const Procedure& procedure, int count, bool history, con
                                         std::to_string(Clock::now().time_since_epoch().count()) + ".sqlite");
     Result<std::unique_ptr<RecordStore>> opened = OpenSqliteStore(file);
     if (!opened) {
-        problem = opened.error().Text();
+        problem = opened.error().text();
         return out;
     }
     std::shared_ptr<RecordStore> store(std::move(opened.value()));
@@ -204,7 +204,7 @@ BatchFigures AlignBatch(const Procedure& procedure, int count, bool history, con
             out.laterOverFloor += (r.floor > 0 ? r.seconds / r.floor : 0) / (count - 1);
         }
     }
-    CalibrationRecorder().SetStore(nullptr);
+    CalibrationRecorder().setStore(nullptr);
     store.reset();
     std::error_code ignored;
     std::filesystem::remove(file, ignored);
@@ -215,7 +215,7 @@ BatchFigures AlignBatch(const Procedure& procedure, int count, bool history, con
 void BM_AlignBatch(benchmark::State& state) {
     Result<Procedure> procedure = LoadProcedure(std::string(VARNEL_SOURCE_DIR) + "/procedures/large.json");
     if (!procedure) {
-        state.SkipWithError(procedure.error().Text().c_str());
+        state.SkipWithError(procedure.error().text().c_str());
         return;
     }
     constexpr int kRadios = 10;

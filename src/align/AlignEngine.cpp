@@ -36,12 +36,12 @@ Error checkInstrumentSteps(const Procedure& procedure, const Instrument* instrum
     for (const ProcedureStep& step : procedure.steps) {
         if (step.radioMeasures()) continue;
         if (instrument == nullptr)
-            return Error::Make(ErrorCode::Instrument, "step \"" + step.name + "\" needs an instrument");
+            return Error::make(ErrorCode::Instrument, "step \"" + step.name + "\" needs an instrument");
         if (!model.measurements.count(step.measure))
-            return Error::Make(ErrorCode::BadData, "the instrument model \"" + model.name + "\" has no measurement \"" +
+            return Error::make(ErrorCode::BadData, "the instrument model \"" + model.name + "\" has no measurement \"" +
                                                        step.measure + "\" (step \"" + step.name + "\")");
         if (!step.setup.empty() && !model.setups.count(step.setup))
-            return Error::Make(ErrorCode::BadData, "the instrument model \"" + model.name + "\" has no set-up \"" +
+            return Error::make(ErrorCode::BadData, "the instrument model \"" + model.name + "\" has no set-up \"" +
                                                        step.setup + "\" (step \"" + step.name + "\")");
     }
     return {};
@@ -203,7 +203,7 @@ Error giveUpPoint(AlignRadio& radio, const ProcedureStep& step, int point, std::
         std::snprintf(text, sizeof text, "; closest: value %d, reading %.3f", best->value, best->reading);
         result.note += text;
     }
-    if (Error e = radio.SetItem(step.item, align_action::kValueAdjusted, point, result.startValue, tx); !e.ok())
+    if (Error e = radio.setItem(step.item, align_action::kValueAdjusted, point, result.startValue, tx); !e.ok())
         return e;
     result.finalValue = result.startValue;
     result.reading.reset();
@@ -232,16 +232,16 @@ public:
         point_ = point;
         frequency_ = frequency;
         keyed_ = true;  // armed before the command goes out: a lost reply still unkeys
-        Error e = radio_.SetItem(item, receive ? align_action::kReceiveOn : align_action::kTransmitOn, point,
-                                 radio_.Value(item, point), frequency);
+        Error e = radio_.setItem(item, receive ? align_action::kReceiveOn : align_action::kTransmitOn, point,
+                                 radio_.value(item, point), frequency);
         if (e.ok() && notify_) notify_(receive, true);
         return e;
     }
     Error Release() {
         if (!keyed_) return {};
         keyed_ = false;
-        Error e = radio_.SetItem(item_, receive_ ? align_action::kReceiveOff : align_action::kTransmitOff, point_,
-                                 radio_.Value(item_, point_), frequency_);
+        Error e = radio_.setItem(item_, receive_ ? align_action::kReceiveOff : align_action::kTransmitOff, point_,
+                                 radio_.value(item_, point_), frequency_);
         if (e.ok() && notify_) notify_(receive_, false);
         return e;
     }
@@ -263,7 +263,7 @@ bool AlignEngine::stopping() const {
     return stop_.load() || (externalStop_ != nullptr && externalStop_->load());
 }
 
-Error AlignEngine::stopped() const { return Error::Make(ErrorCode::Cancelled, "stopped by the operator"); }
+Error AlignEngine::stopped() const { return Error::make(ErrorCode::Cancelled, "stopped by the operator"); }
 
 Error AlignEngine::wait(int ms, AlignReport& report) {
     const auto start = Clock::now();
@@ -280,9 +280,9 @@ Error AlignEngine::wait(int ms, AlignReport& report) {
 }
 
 Result<double> AlignEngine::measure(const ProcedureStep& step, int point, int value, AlignReport& report) {
-    const std::uint32_t tx = radio_.Frequency(step.band, point, false);
+    const std::uint32_t tx = radio_.frequency(step.band, point, false);
     lastSent_ = value;
-    if (Error e = radio_.SetItem(step.item, align_action::kValueAdjusted, point, value, tx); !e.ok()) return e;
+    if (Error e = radio_.setItem(step.item, align_action::kValueAdjusted, point, value, tx); !e.ok()) return e;
     const int settle = step.settleMs >= 0 ? step.settleMs : model_.settleMs;
     Error last;
     // A reading that is not there yet (the carrier still coming up) is asked
@@ -291,24 +291,24 @@ Result<double> AlignEngine::measure(const ProcedureStep& step, int point, int va
         report.nominalSettleSeconds += settle / 1000.0;
         if (Error e = wait(settle, report); !e.ok()) return e;
         if (step.radioMeasures()) {
-            Result<int> r = radio_.ReadBack(step.item, point, value, tx);
+            Result<int> r = radio_.readBack(step.item, point, value, tx);
             if (!r) return r.error();
             return static_cast<double>(r.value());
         }
         const std::string& query = model_.measurements.at(step.measure).query;
-        Result<std::string> reply = instrument_->Query(query);
+        Result<std::string> reply = instrument_->query(query);
         ++report.queries;
-        if (!reply) return reply.error().Wrapped("cannot read " + step.measure);
+        if (!reply) return reply.error().wrapped("cannot read " + step.measure);
         Result<double> number = ParseScpiNumber(reply.value());
         if (number) {
             // The fixture's loss between the radio and the instrument, added back.
             if (model_.measurements.at(step.measure).unit == "dBm") {
                 const bool receive = step.keying == Keying::Receive;
-                return pathLoss_.AtRadio(number.value(), receive ? radio_.Frequency(step.band, point, true) : tx);
+                return pathLoss_.atRadio(number.value(), receive ? radio_.frequency(step.band, point, true) : tx);
             }
             return number.value();
         }
-        last = number.error().Wrapped("cannot read " + step.measure + " from \"" + query + "\"", instrument_->Describe());
+        last = number.error().wrapped("cannot read " + step.measure + " from \"" + query + "\"", instrument_->describe());
     }
     return last;
 }
@@ -319,31 +319,31 @@ Result<double> AlignEngine::measure(const ProcedureStep& step, int point, int va
 Error AlignEngine::setUpPoint(const ProcedureStep& step, std::uint32_t frequency) {
     if (step.setup.empty() || instrument_ == nullptr) return {};
     // The generator makes up for the fixture's loss on its way to the radio.
-    const double level = step.levelDbm + pathLoss_.LossAtHz(frequency);
-    for (const std::string& command : model_.SetupCommands(step.setup, frequency, level)) {
-        if (Error e = instrument_->Send(command); !e.ok()) return e.Wrap("cannot set up the instrument");
+    const double level = step.levelDbm + pathLoss_.lossAtHz(frequency);
+    for (const std::string& command : model_.setupCommands(step.setup, frequency, level)) {
+        if (Error e = instrument_->send(command); !e.ok()) return e.wrap("cannot set up the instrument");
     }
     if (Error e = confirmInstrument("set-up \"" + step.setup + "\""); !e.ok()) return e;
     return checkErrorQueue("set-up \"" + step.setup + "\"");
 }
 
 Error AlignEngine::runPoint(const ProcedureStep& step, int point, PointResult& result, KeyGuard& guard) {
-    result.startValue = radio_.Value(step.item, point);
+    result.startValue = radio_.value(step.item, point);
     result.finalValue = result.startValue;
     lastSent_ = result.startValue;
     Error e;
     try {
         e = convergePoint(step, point, result, guard);
     } catch (const std::exception& x) {
-        e = Error::Make(ErrorCode::Other, std::string("unexpected failure: ") + x.what());
+        e = Error::make(ErrorCode::Other, std::string("unexpected failure: ") + x.what());
     } catch (...) {
-        e = Error::Make(ErrorCode::Other, "unexpected failure");
+        e = Error::make(ErrorCode::Other, "unexpected failure");
     }
     if (e.ok()) e = guard.Release();
     if (!e.ok()) {
         result.pass = false;
         result.stopped = e.code() == ErrorCode::Cancelled;
-        result.note = e.Text();
+        result.note = e.text();
         // The instrument's own account, unless it is the one that went silent.
         if (e.code() != ErrorCode::Instrument) result.note += errorQueueNote();
         putBack(step, point, result);
@@ -357,11 +357,11 @@ Error AlignEngine::runPoint(const ProcedureStep& step, int point, PointResult& r
 // result says is what the radio acknowledged.
 void AlignEngine::putBack(const ProcedureStep& step, int point, PointResult& result) {
     result.reading.reset();
-    if (lastSent_ == result.startValue && radio_.Value(step.item, point) == result.startValue) return;
-    const std::uint32_t tx = radio_.Frequency(step.band, point, false);
-    if (Error e = radio_.SetItem(step.item, align_action::kValueAdjusted, point, result.startValue, tx); !e.ok()) {
-        result.finalValue = radio_.Value(step.item, point);
-        result.note += "; the value " + std::to_string(result.startValue) + " could not be put back (" + e.Text() +
+    if (lastSent_ == result.startValue && radio_.value(step.item, point) == result.startValue) return;
+    const std::uint32_t tx = radio_.frequency(step.band, point, false);
+    if (Error e = radio_.setItem(step.item, align_action::kValueAdjusted, point, result.startValue, tx); !e.ok()) {
+        result.finalValue = radio_.value(step.item, point);
+        result.note += "; the value " + std::to_string(result.startValue) + " could not be put back (" + e.text() +
                        "); the radio may hold " + std::to_string(lastSent_);
         return;
     }
@@ -373,17 +373,17 @@ void AlignEngine::putBack(const ProcedureStep& step, int point, PointResult& res
 Error AlignEngine::convergePoint(const ProcedureStep& step, int point, PointResult& result, KeyGuard& guard) {
     if (stopping()) return stopped();
     const bool receive = step.keying == Keying::Receive;
-    const std::uint32_t tx = radio_.Frequency(step.band, point, false);
-    const std::uint32_t rx = radio_.Frequency(step.band, point, true);
+    const std::uint32_t tx = radio_.frequency(step.band, point, false);
+    const std::uint32_t rx = radio_.frequency(step.band, point, true);
     if (Error e = setUpPoint(step, receive ? rx : tx); !e.ok()) return e;
     // The point selected as its double-click does (keying off), then keyed.
     const int idle = receive ? align_action::kReceiveOff : align_action::kTransmitOff;
-    if (Error e = radio_.SetItem(step.item, idle, point, result.startValue, receive ? rx : tx); !e.ok()) return e;
+    if (Error e = radio_.setItem(step.item, idle, point, result.startValue, receive ? rx : tx); !e.ok()) return e;
     const std::uint32_t keyFrequency = keyingUsesReceiveFrequency(step.item) ? rx : tx;
     if (Error e = guard.Key(step.item, receive, point, keyFrequency); !e.ok()) return e;
 
     Prediction prediction;
-    if (predictor_) prediction = predictor_->Predict(step.item, point, ownOffsets_);
+    if (predictor_) prediction = predictor_->predict(step.item, point, ownOffsets_);
     result.historySize = prediction.historySize;
     result.predictedValue = prediction.value;
     result.predictedSlope = prediction.slope;
@@ -418,15 +418,15 @@ Error AlignEngine::convergePoint(const ProcedureStep& step, int point, PointResu
     if (!result.slope) result.slope = prediction.slope;
     if (result.pass && prediction.base) ownOffsets_.push_back(result.finalValue - *prediction.base);
     if (result.pass && predictor_) {
-        result.deviation = predictor_->DeviationOf(step.item, point, result.finalValue);
-        result.standsOut = result.deviation && Predictor::StandsOut(*result.deviation);
+        result.deviation = predictor_->deviationOf(step.item, point, result.finalValue);
+        result.standsOut = result.deviation && Predictor::standsOut(*result.deviation);
     }
     if (!result.pass) {
         if (Error e = giveUpPoint(radio_, step, point, tx, search.best, result); !e.ok()) return e;
         lastSent_ = result.startValue;
         result.note += errorQueueNote();
     }
-    if (step.save == SaveWhen::Point) return radio_.Save(step.item);
+    if (step.save == SaveWhen::Point) return radio_.save(step.item);
     return {};
 }
 
@@ -434,14 +434,14 @@ Error AlignEngine::convergePoint(const ProcedureStep& step, int point, PointResu
 
 Error AlignEngine::confirmInstrument(const std::string& what) {
     if (model_.confirm.empty()) return {};
-    Result<std::string> reply = instrument_->Query(model_.confirm);
+    Result<std::string> reply = instrument_->query(model_.confirm);
     ++report_->queries;
-    if (!reply) return reply.error().Wrapped("the instrument did not confirm its " + what);
+    if (!reply) return reply.error().wrapped("the instrument did not confirm its " + what);
     Result<double> done = ParseScpiNumber(reply.value());
     if (!done || done.value() != 1.0)
-        return Error::Make(ErrorCode::Instrument, "the instrument answers \"" + reply.value() + "\" to \"" +
+        return Error::make(ErrorCode::Instrument, "the instrument answers \"" + reply.value() + "\" to \"" +
                                                       model_.confirm + "\" after its " + what + " (1 expected)",
-                           instrument_->Describe());
+                           instrument_->describe());
     return {};
 }
 
@@ -451,9 +451,9 @@ Result<std::vector<std::string>> AlignEngine::readErrorQueue() {
     std::vector<std::string> entries;
     if (instrument_ == nullptr || model_.errorQuery.empty()) return entries;
     for (int i = 0; i < 16; ++i) {
-        Result<std::string> reply = instrument_->Query(model_.errorQuery);
+        Result<std::string> reply = instrument_->query(model_.errorQuery);
         ++report_->queries;
-        if (!reply) return reply.error().Wrapped("cannot read the instrument's error queue");
+        if (!reply) return reply.error().wrapped("cannot read the instrument's error queue");
         const std::optional<long> code = errorEntryCode(reply.value());
         if (code && *code == 0) break;
         entries.push_back(reply.value());
@@ -468,8 +468,8 @@ Error AlignEngine::checkErrorQueue(const std::string& what) {
     if (entries->empty()) return {};
     std::string text;
     for (const std::string& entry : entries.value()) text += (text.empty() ? "" : "; ") + entry;
-    return Error::Make(ErrorCode::Instrument, "the instrument reports errors after its " + what + ": " + text,
-                       instrument_->Describe());
+    return Error::make(ErrorCode::Instrument, "the instrument reports errors after its " + what + ": " + text,
+                       instrument_->describe());
 }
 
 // "; the instrument reports: ..." when its error queue holds entries.
@@ -486,19 +486,19 @@ std::string AlignEngine::errorQueueNote() {
 Error AlignEngine::setUpInstrument(AlignReport& report) {
     instrumentSpokenTo_ = true;
     if (!model_.identify.empty()) {
-        Result<std::string> id = instrument_->Query(model_.identify);
+        Result<std::string> id = instrument_->query(model_.identify);
         ++report.queries;
-        if (!id) return id.error().Wrapped("cannot identify the instrument");
+        if (!id) return id.error().wrapped("cannot identify the instrument");
         report.identity = id.value();
         if (!model_.identity.empty() && !containsNoCase(id.value(), model_.identity))
-            return Error::Make(ErrorCode::Mismatch,
+            return Error::make(ErrorCode::Mismatch,
                                "the instrument answers \"" + id.value() + "\" to \"" + model_.identify +
                                    "\"; the instrument model \"" + model_.name + "\" expects \"" + model_.identity +
                                    "\"",
-                               instrument_->Describe());
+                               instrument_->describe());
     }
     for (const std::string& command : model_.reset)
-        if (Error e = instrument_->Send(command); !e.ok()) return e.Wrap("cannot reset the instrument");
+        if (Error e = instrument_->send(command); !e.ok()) return e.wrap("cannot reset the instrument");
     if (Error e = confirmInstrument("reset"); !e.ok()) return e;
     return checkErrorQueue("reset");
 }
@@ -508,7 +508,7 @@ Error AlignEngine::setUpInstrument(AlignReport& report) {
 void AlignEngine::finishInstrument() {
     if (instrument_ == nullptr || !instrumentSpokenTo_) return;
     for (const std::string& command : model_.finish) {
-        if (Error e = instrument_->Send(command); !e.ok()) break;
+        if (Error e = instrument_->send(command); !e.ok()) break;
     }
 }
 
@@ -517,9 +517,9 @@ Error AlignEngine::run(AlignReport& report) {
     if (instrument_ != nullptr) {
         if (Error e = setUpInstrument(report); !e.ok()) return e;
     }
-    if (Error e = radio_.Prepare(); !e.ok()) return e;
-    if (procedure_.largeModel && *procedure_.largeModel != radio_.LargeModel())
-        return Error::Make(ErrorCode::Mismatch, std::string("the procedure is written for the ") +
+    if (Error e = radio_.prepare(); !e.ok()) return e;
+    if (procedure_.largeModel && *procedure_.largeModel != radio_.largeModel())
+        return Error::make(ErrorCode::Mismatch, std::string("the procedure is written for the ") +
                                                     (*procedure_.largeModel ? "large" : "small") +
                                                     " model, the radio is the other one");
     for (std::size_t s = 0; s < procedure_.steps.size(); ++s) {
@@ -546,16 +546,16 @@ Error AlignEngine::run(AlignReport& report) {
             if (events_.pointDone) events_.pointDone(result);
         }
         if (step.save == SaveWhen::Step) {
-            if (Error e = radio_.Save(step.item); !e.ok()) return e;
+            if (Error e = radio_.save(step.item); !e.ok()) return e;
         }
     }
     return {};
 }
 
-AlignReport AlignEngine::Run() {
+AlignReport AlignEngine::run() {
     AlignReport report;
     report.procedure = procedure_.name;
-    report.instrument = instrument_ != nullptr ? instrument_->Describe() : std::string("none");
+    report.instrument = instrument_ != nullptr ? instrument_->describe() : std::string("none");
     report_ = &report;
     stop_ = false;
     instrumentSpokenTo_ = false;
@@ -564,9 +564,9 @@ AlignReport AlignEngine::Run() {
     try {
         report.error = run(report);
     } catch (const std::exception& e) {
-        report.error = Error::Make(ErrorCode::Other, std::string("unexpected failure: ") + e.what());
+        report.error = Error::make(ErrorCode::Other, std::string("unexpected failure: ") + e.what());
     } catch (...) {
-        report.error = Error::Make(ErrorCode::Other, "unexpected failure");
+        report.error = Error::make(ErrorCode::Other, "unexpected failure");
     }
     try {
         finishInstrument();
@@ -574,7 +574,7 @@ AlignReport AlignEngine::Run() {
         // The outcome stands; the instrument is left as it is.
     }
     report.stopped = report.error.code() == ErrorCode::Cancelled;
-    if (!report.error.ok()) report.error.Wrap("alignment ended early");
+    if (!report.error.ok()) report.error.wrap("alignment ended early");
     report.exchanges = radio_.Exchanges() - exchangesBefore;
     report.seconds = seconds(Clock::now() - start);
     report_ = nullptr;
@@ -591,9 +591,9 @@ bool AlignReport::outlier() const {
     return std::any_of(points.begin(), points.end(), [](const PointResult& p) { return p.standsOut; });
 }
 
-std::string AlignReport::ToJson() const {
+std::string AlignReport::toJson() const {
     try {
-        return toJson();
+        return jsonOrThrow();
     } catch (const std::exception& e) {
         // Not expected once every text is replaced where it is not UTF-8;
         // the report still says how the run went.
@@ -608,14 +608,14 @@ std::string AlignReport::ToJson() const {
     }
 }
 
-std::string AlignReport::toJson() const {
+std::string AlignReport::jsonOrThrow() const {
     nlohmann::ordered_json j;
     j["procedure"] = procedure;
     j["instrument"] = instrument;
     if (!identity.empty()) j["instrument_identity"] = identity;
     j["complete"] = complete();
     j["stopped"] = stopped;
-    if (!error.ok()) j["error"] = error.Text();
+    if (!error.ok()) j["error"] = error.text();
     j["passed"] = passed();
     j["failed"] = failed();
     j["seconds"] = std::round(seconds * 1000) / 1000;
@@ -675,7 +675,7 @@ std::string AlignReport::toJson() const {
     return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
-std::string AlignReport::ToCsv() const {
+std::string AlignReport::toCsv() const {
     std::string out = "step,item,band,point,measure,target,tolerance,unit,start_value,final_value,reading,tries,result,note\n";
     char number[64];
     for (const PointResult& p : points) {

@@ -120,11 +120,11 @@ struct AlignReport {
     // The report as JSON (summary and one object per point) and as CSV
     // (one line per point, with a header line). Neither throws: text that is
     // not valid UTF-8 is written with replacement characters.
-    std::string ToJson() const;
-    std::string ToCsv() const;
+    std::string toJson() const;
+    std::string toCsv() const;
 
 private:
-    std::string toJson() const;
+    std::string jsonOrThrow() const;
 };
 
 struct AlignEvents {
@@ -144,20 +144,20 @@ public:
     // `instrument` may be null when every step measures with the radio.
     AlignEngine(Procedure procedure, AlignRadio& radio, Instrument* instrument, InstrumentModel model);
 
-    void SetEvents(AlignEvents events) { events_ = std::move(events); }
+    void setEvents(AlignEvents events) { events_ = std::move(events); }
     // Where each point's result is recorded (the calibration records).
-    void SetRecordSink(std::function<void(const PointResult&)> sink) { recordSink_ = std::move(sink); }
+    void setRecordSink(std::function<void(const PointResult&)> sink) { recordSink_ = std::move(sink); }
     // The history of earlier radios of the model; none (the default): every
     // point starts at the value the radio holds.
-    void SetPredictor(std::optional<Predictor> predictor) { predictor_ = std::move(predictor); }
+    void setPredictor(std::optional<Predictor> predictor) { predictor_ = std::move(predictor); }
     // The fixture's path loss (none by default: readings are taken as they are).
-    void SetPathLoss(PathLoss loss) { pathLoss_ = std::move(loss); }
+    void setPathLoss(PathLoss loss) { pathLoss_ = std::move(loss); }
     // A flag that stops the run when set (Ctrl+C in the command-line tool).
-    void SetStopFlag(const std::atomic<bool>* flag) { externalStop_ = flag; }
+    void setStopFlag(const std::atomic<bool>* flag) { externalStop_ = flag; }
     // Asks the run to stop at the next exchange; safe from any thread.
-    void Stop() { stop_ = true; }
+    void stop() { stop_ = true; }
 
-    AlignReport Run();
+    AlignReport run();
 
 private:
     class KeyGuard;

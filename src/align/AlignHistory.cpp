@@ -44,8 +44,8 @@ Result<std::vector<HistoryEntry>> LoadAlignHistory(RecordStore& store, const std
     filter.modelName = model;
     filter.firmware = firmware;
     filter.event = record_event::kAlign;
-    Result<std::vector<CalibrationRecord>> records = store.List(filter);
-    if (!records) return records.error().Wrapped("the alignment history of " + model + " " + firmware + " cannot be read");
+    Result<std::vector<CalibrationRecord>> records = store.list(filter);
+    if (!records) return records.error().wrapped("the alignment history of " + model + " " + firmware + " cannot be read");
     return HistoryFromRecords(records.value());
 }
 

@@ -21,20 +21,20 @@ class AlignRadio {
 public:
     virtual ~AlignRadio() = default;
     // Brings the radio into tuner mode (a no-op when it is already there).
-    virtual Error Prepare() = 0;
-    virtual bool LargeModel() const = 0;
+    virtual Error prepare() = 0;
+    virtual bool largeModel() const = 0;
     // The item's value at a point (1-based) in the program's tuner image.
-    virtual int Value(int item, int point) const = 0;
+    virtual int value(int item, int point) const = 0;
     // Transmit or receive frequency of a point (1-based) in a band, in Hz.
-    virtual std::uint32_t Frequency(int band, int point, bool receive) const = 0;
+    virtual std::uint32_t frequency(int band, int point, bool receive) const = 0;
     // A live-set, verified like the tuning window's (three attempts). The
     // value is stored in the image before it is sent; when the radio does
     // not acknowledge it, the image gets the value it had back.
-    virtual Error SetItem(int item, int action, int point, int value, std::uint32_t frequency) = 0;
+    virtual Error setItem(int item, int action, int point, int value, std::uint32_t frequency) = 0;
     // A read-back (action 7); the radio's reading, the payload byte after the item.
-    virtual Result<int> ReadBack(int item, int point, int value, std::uint32_t frequency) = 0;
+    virtual Result<int> readBack(int item, int point, int value, std::uint32_t frequency) = 0;
     // Saves the item in the radio with its record from the image.
-    virtual Error Save(int item) = 0;
+    virtual Error save(int item) = 0;
     // Frames sent so far (re-sends included).
     virtual std::uint64_t Exchanges() const = 0;
 };
@@ -45,13 +45,13 @@ public:
 class SendcmdAlignRadio : public AlignRadio {
 public:
     explicit SendcmdAlignRadio(std::function<void()> idle = {});
-    Error Prepare() override;
-    bool LargeModel() const override;
-    int Value(int item, int point) const override;
-    std::uint32_t Frequency(int band, int point, bool receive) const override;
-    Error SetItem(int item, int action, int point, int value, std::uint32_t frequency) override;
-    Result<int> ReadBack(int item, int point, int value, std::uint32_t frequency) override;
-    Error Save(int item) override;
+    Error prepare() override;
+    bool largeModel() const override;
+    int value(int item, int point) const override;
+    std::uint32_t frequency(int band, int point, bool receive) const override;
+    Error setItem(int item, int action, int point, int value, std::uint32_t frequency) override;
+    Result<int> readBack(int item, int point, int value, std::uint32_t frequency) override;
+    Error save(int item) override;
     std::uint64_t Exchanges() const override { return exchanges_; }
 
 private:

@@ -48,13 +48,13 @@ void TraceProcedureFile(TraceContext& trace, const std::string& path) {
 int CountAlignRuns(RecordStore& store, const std::string& serial, const std::string& runId) {
     if (serial.empty()) return -1;
     // A server that is known not to answer is not asked again mid-run.
-    const RecordsQueueState queue = store.QueueState();
+    const RecordsQueueState queue = store.queueState();
     if (queue.queued && !queue.serverAnswering) return -1;
     RecordFilter filter;
     filter.serial = serial;
     filter.event = record_event::kAlign;
     std::set<std::string> runs;  // records of one run share its id (older ones their session)
-    const Error e = store.ForEach(filter, [&](const CalibrationRecord& r) {
+    const Error e = store.forEach(filter, [&](const CalibrationRecord& r) {
         const std::string& run = r.runId.empty() ? r.session : r.runId;
         if (run != runId) runs.insert(run);
         return true;
@@ -100,7 +100,7 @@ std::function<void(const PointResult&)> CalibrationRecordSink(const TraceContext
         r.tries = p.tries;
         r.verdict = AlignVerdict(p);
         r.retestCount = *run->retests;
-        Error e = recorder.Aligned(r, tunerImage);
+        Error e = recorder.aligned(r, tunerImage);
         if (!e.ok() && onError) onError(e);
     };
 }

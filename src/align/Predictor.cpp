@@ -29,7 +29,7 @@ Predictor::Predictor(const std::vector<HistoryEntry>& entries, PredictorSettings
     }
 }
 
-Prediction Predictor::Predict(int item, int point, const std::vector<int>& ownOffsets) const {
+Prediction Predictor::predict(int item, int point, const std::vector<int>& ownOffsets) const {
     Prediction p;
     const auto found = points_.find({item, point});
     if (found == points_.end() || found->second.values.empty()) return p;
@@ -44,7 +44,7 @@ Prediction Predictor::Predict(int item, int point, const std::vector<int>& ownOf
     return p;
 }
 
-std::optional<Deviation> Predictor::DeviationOf(int item, int point, int finalValue) const {
+std::optional<Deviation> Predictor::deviationOf(int item, int point, int finalValue) const {
     const auto found = points_.find({item, point});
     if (found == points_.end() || found->second.values.empty()) return std::nullopt;
     const std::vector<double> values(found->second.values.begin(), found->second.values.end());
@@ -60,7 +60,7 @@ std::optional<Deviation> Predictor::DeviationOf(int item, int point, int finalVa
     return d;
 }
 
-bool Predictor::StandsOut(const Deviation& d) {
+bool Predictor::standsOut(const Deviation& d) {
     return d.historySize >= kOutlierHistory && std::fabs(d.deviations) > kOutlierDeviations;
 }
 

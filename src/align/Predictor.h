@@ -71,12 +71,12 @@ public:
     // The start for `point` of `item`. `ownOffsets` are this radio's final
     // values minus the history's median on the points of the same step
     // aligned so far; their median moves the guess.
-    Prediction Predict(int item, int point, const std::vector<int>& ownOffsets = {}) const;
+    Prediction predict(int item, int point, const std::vector<int>& ownOffsets = {}) const;
 
     // How far `finalValue` lies from the history; nothing without enough history.
-    std::optional<Deviation> DeviationOf(int item, int point, int finalValue) const;
+    std::optional<Deviation> deviationOf(int item, int point, int finalValue) const;
     // Enough history, and further from its median than kOutlierDeviations.
-    static bool StandsOut(const Deviation& d);
+    static bool standsOut(const Deviation& d);
 
 private:
     struct PointHistory {

@@ -22,10 +22,10 @@ struct StepSource {
     const std::string which;
 
     // Refuses the step as a whole.
-    Error refuse(const std::string& text) const { return doc.Fail(p, which + ": " + text); }
+    Error refuse(const std::string& text) const { return doc.fail(p, which + ": " + text); }
     // Refuses one field of the step (or a place below it).
     Error refuseField(const std::string& field, const std::string& text) const {
-        return doc.Fail(p + "/" + field, which + ": " + text);
+        return doc.fail(p + "/" + field, which + ": " + text);
     }
 };
 
@@ -168,7 +168,7 @@ Error parseSearch(const StepSource& s, ProcedureStep* step) {
 
 Error parseStep(const JsonDocument& doc, const json& v, const std::string& p, int index, ProcedureStep* step) {
     const StepSource s{doc, v, p, "step " + std::to_string(index + 1)};
-    step->line = doc.LineOf(p);
+    step->line = doc.lineOf(p);
     if (!v.is_object()) return s.refuse("a step must be a JSON object");
     if (Error e = checkFields(s); !e.ok()) return e;
     for (Error (*parse)(const StepSource&, ProcedureStep*) :
@@ -182,26 +182,26 @@ Error parseStep(const JsonDocument& doc, const json& v, const std::string& p, in
 
 Result<Procedure> ParseProcedure(const JsonDocument& doc) {
     const json& r = doc.root;
-    if (!r.is_object()) return doc.Fail("", "a procedure must be a JSON object");
+    if (!r.is_object()) return doc.fail("", "a procedure must be a JSON object");
     Procedure proc;
     proc.file = doc.name;
     static const std::set<std::string> kKnown = {"name", "model", "large_model", "steps", "comment"};
     for (auto it = r.begin(); it != r.end(); ++it)
-        if (!kKnown.count(it.key())) return doc.Fail("/" + it.key(), "unknown field " + quoted(it.key()));
+        if (!kKnown.count(it.key())) return doc.fail("/" + it.key(), "unknown field " + quoted(it.key()));
     if (r.contains("name")) {
-        if (!r["name"].is_string()) return doc.Fail("/name", "\"name\" must be a string");
+        if (!r["name"].is_string()) return doc.fail("/name", "\"name\" must be a string");
         proc.name = r["name"].get<std::string>();
     }
     if (r.contains("model")) {
-        if (!r["model"].is_string()) return doc.Fail("/model", "\"model\" must be a string");
+        if (!r["model"].is_string()) return doc.fail("/model", "\"model\" must be a string");
         proc.model = r["model"].get<std::string>();
     }
     if (r.contains("large_model")) {
-        if (!r["large_model"].is_boolean()) return doc.Fail("/large_model", "\"large_model\" must be true or false");
+        if (!r["large_model"].is_boolean()) return doc.fail("/large_model", "\"large_model\" must be true or false");
         proc.largeModel = r["large_model"].get<bool>();
     }
     if (!r.contains("steps") || !r["steps"].is_array() || r["steps"].empty())
-        return doc.Fail(r.contains("steps") ? "/steps" : "", "a procedure needs a non-empty list \"steps\"");
+        return doc.fail(r.contains("steps") ? "/steps" : "", "a procedure needs a non-empty list \"steps\"");
     const json& steps = r["steps"];
     for (std::size_t i = 0; i < steps.size(); ++i) {
         ProcedureStep step;
@@ -215,17 +215,17 @@ Result<Procedure> ParseProcedure(const JsonDocument& doc) {
 
 Result<Procedure> ParseProcedureText(const std::string& text, const std::string& name) {
     auto doc = ParseJsonDocument(text, name);
-    if (!doc) return doc.error().Wrapped("the procedure is refused");
+    if (!doc) return doc.error().wrapped("the procedure is refused");
     auto proc = ParseProcedure(doc.value());
-    if (!proc) return proc.error().Wrapped("the procedure is refused");
+    if (!proc) return proc.error().wrapped("the procedure is refused");
     return proc;
 }
 
 Result<Procedure> LoadProcedure(const std::string& path) {
     auto doc = LoadJsonDocument(path);
-    if (!doc) return doc.error().Wrapped("the procedure is refused");
+    if (!doc) return doc.error().wrapped("the procedure is refused");
     auto proc = ParseProcedure(doc.value());
-    if (!proc) return proc.error().Wrapped("the procedure is refused");
+    if (!proc) return proc.error().wrapped("the procedure is refused");
     return proc;
 }
 

@@ -196,7 +196,7 @@ void ArchiveCommands::backupEntry(const RadioInfo& info, const TunerImage& image
     std::array<std::uint8_t, kArchiveSize> bytes{};
     std::copy(info.bytes.begin(), info.bytes.end(), bytes.begin());
     std::copy(image.bytes.begin(), image.bytes.end(), bytes.begin() + RadioInfo::kSize);
-    const Error error = ec ? Error::Make(ErrorCode::FileError, ec.message(), folder.toStdString())
+    const Error error = ec ? Error::make(ErrorCode::FileError, ec.message(), folder.toStdString())
                            : SaveArchive(NativePath(path), bytes.data(), kArchiveSize);
     if (!error.ok()) {
         // Tuning goes on; the operator sees that there is no backup.

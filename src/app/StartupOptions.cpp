@@ -30,7 +30,7 @@ bool ReadVirtualPreset(const std::string& name, StartupOptions& options) {
 bool ReadVirtualFaults(const std::string& spec, StartupOptions& options) {
     const Result<VirtualFaultSpec> parsed = ParseVirtualFaults(spec);
     if (!parsed) {
-        options.error = parsed.error().Text();
+        options.error = parsed.error().text();
         return false;
     }
     options.virtualRadio = true;

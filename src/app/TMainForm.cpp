@@ -68,7 +68,7 @@ void AddRecordsMenuEntry(QWidget* window, QMenu* menu) {
         entry->setToolTip(hint.section(QLatin1Char('|'), 0, 0));
         entry->setStatusTip(hint);
     });
-    QObject::connect(entry, &QAction::triggered, window, [window] { TRecordsForm::ShowRecordsView(window); });
+    QObject::connect(entry, &QAction::triggered, window, [window] { TRecordsForm::showRecordsView(window); });
 }
 
 }  // namespace
@@ -252,7 +252,7 @@ void TMainForm::buildMenus() {
     TunerAndTest = menu("TunerAndTest");
     TunerAndTest->addAction(N2);
     app::AddRecordsMenuEntry(this, TunerAndTest);
-    TAlignForm::AddMenuEntry(this, TunerAndTest);
+    TAlignForm::addMenuEntry(this, TunerAndTest);
 
     View1 = menu("View1");
     View1->addAction(N4);
@@ -353,7 +353,7 @@ void TMainForm::buildParts() {
 void TMainForm::attachForms(TAboutBox* about, TParamForm* param, TFactroyForm* factory) {
     aboutBox_ = about;
     paramForm_ = param;
-    factroyForm_ = factory;
+    factoryForm_ = factory;
     connectDialogHooks();
 }
 
@@ -396,7 +396,7 @@ void TMainForm::connectDialogHooks() {
     const auto showFactoryImage = [this] {
         if (tuningWindow != nullptr) tuningWindow->factoryImageRead(Tr("Safety", "L0004"));
     };
-    if (factroyForm_ != nullptr) factroyForm_->setFactoryReadHandler(showFactoryImage);
+    if (factoryForm_ != nullptr) factoryForm_->setFactoryReadHandler(showFactoryImage);
 }
 
 TAboutBox* TMainForm::aboutBox() {
@@ -412,12 +412,12 @@ TParamForm* TMainForm::paramForm() {
     return paramForm_;
 }
 
-TFactroyForm* TMainForm::factroyForm() {
-    if (!factroyForm_) {
-        factroyForm_ = new TFactroyForm(this);
+TFactroyForm* TMainForm::factoryForm() {
+    if (!factoryForm_) {
+        factoryForm_ = new TFactroyForm(this);
         connectDialogHooks();
     }
-    return factroyForm_;
+    return factoryForm_;
 }
 
 // ---------------------------------------------------------------------------
@@ -542,7 +542,7 @@ void TMainForm::HelpCommandLineItemClick() {
 
 void TMainForm::FileCloseItemClick() { closeTuningWindows(); }
 
-void TMainForm::N1Click() { Dialogs().execDialog(factroyForm()); }
+void TMainForm::N1Click() { Dialogs().execDialog(factoryForm()); }
 
 void TMainForm::FileExit1Execute() { close(); }
 

@@ -64,7 +64,7 @@ public:
     QAction* VirtualCable = nullptr;
     TAboutBox* aboutBox();
     TParamForm* paramForm();
-    TFactroyForm* factroyForm();
+    TFactroyForm* factoryForm();
 
     // Reads the command line: the expert switch sets expertMode.
     void FormCreate(const varnel::app::StartupOptions& options);
@@ -235,7 +235,7 @@ private:
     QAction* windowListSeparator_ = nullptr;
     QPointer<TAboutBox> aboutBox_;
     QPointer<TParamForm> paramForm_;
-    QPointer<TFactroyForm> factroyForm_;
+    QPointer<TFactroyForm> factoryForm_;
     varnel::app::ArchiveCommands* archive_ = nullptr;
     varnel::app::TunerModeControl* tunerMode_ = nullptr;
 };

@@ -188,7 +188,7 @@ std::unique_ptr<DeviceBackend> MakeBackend(const app::StartupOptions& options) {
     auto virtualBackend = std::make_unique<VirtualBackend>(options.virtualPreset);
     if (!options.virtualFaults.empty()) ApplyVirtualFaults(virtualBackend->radio(), options.virtualFaults);
     // Pulling the virtual cable is announced like a real USB removal.
-    virtualBackend->setPlugListener([](bool) { HotplugWatch::NotifyAll(); });
+    virtualBackend->setPlugListener([](bool) { HotplugWatch::notifyAll(); });
     return virtualBackend;
 }
 
@@ -198,8 +198,8 @@ int RunForms(const app::StartupOptions& options, DeviceBackend* backend, const Q
     TMainForm mainForm(options);
     TAboutBox aboutBox(&mainForm);
     TParamForm paramForm(&mainForm);
-    TFactroyForm factroyForm(&mainForm);
-    mainForm.attachForms(&aboutBox, &paramForm, &factroyForm);
+    TFactroyForm factoryForm(&mainForm);
+    mainForm.attachForms(&aboutBox, &paramForm, &factoryForm);
     if (options.virtualRadio) mainForm.attachVirtualRadio(static_cast<VirtualBackend*>(backend));
     mainForm.show();
 

@@ -84,7 +84,7 @@ std::optional<int> PrepareLineSetup(const Options& options, const CivilDate& tod
             return InputFileExitCode(loss.error());
         }
         setup.pathLoss = loss.value();
-        setup.trace.pathLoss = setup.pathLoss.RecordText();
+        setup.trace.pathLoss = setup.pathLoss.recordText();
     }
     const bool dueFromOption = !options.calibrationDue.empty();
     Result<CalibrationCheck> due =
@@ -105,7 +105,7 @@ std::optional<int> PrepareLineSetup(const Options& options, const CivilDate& tod
         Fail("warning: " + setup.calibration.message + "; aligning anyway (strict mode would refuse)");
         if (warn) warn(setup.calibration.message);
     }
-    Result<SerialPattern> pattern = SerialPattern::Make(settings.serialPattern, settingsFile + " [line] serialPattern");
+    Result<SerialPattern> pattern = SerialPattern::make(settings.serialPattern, settingsFile + " [line] serialPattern");
     if (!pattern) {
         Fail(pattern.error());
         return kUsage;
@@ -122,7 +122,7 @@ std::optional<int> CheckReportFiles(const Options& options) {
     for (const std::string* path : {&options.jsonPath, &options.csvPath}) {
         if (path->empty()) continue;
         if (Error e = CheckWritableTarget(*path); !e.ok()) {
-            Fail(e.Wrap("the report cannot be written"));
+            Fail(e.wrap("the report cannot be written"));
             return FileExitCode(e);
         }
     }
@@ -151,7 +151,7 @@ std::optional<int> OpenTheInstrument(const Options& options, const InstrumentMod
     std::string url = options.instrument;
     if (url == "virtual") {
         links.virtualInstrument = std::make_unique<VirtualInstrument>(links.backend.virtualBackend()->sharedRadio());
-        if (Error e = links.virtualInstrument->Start(); !e.ok()) {
+        if (Error e = links.virtualInstrument->start(); !e.ok()) {
             Fail(e);
             return ExitCodeFor(e);
         }
@@ -164,9 +164,9 @@ std::optional<int> OpenTheInstrument(const Options& options, const InstrumentMod
         return instrument.error().code() == ErrorCode::BadData ? kUsage : ExitCodeFor(instrument.error());
     }
     links.instrument = std::move(instrument.value());
-    if (Result<std::string> id = links.instrument->Query(model.identify); id) {
+    if (Result<std::string> id = links.instrument->query(model.identify); id) {
         links.identity = id.value();
-        Progress(options, "instrument: " + id.value() + " (" + links.instrument->Describe() + ")");
+        Progress(options, "instrument: " + id.value() + " (" + links.instrument->describe() + ")");
     }
     return std::nullopt;
 }
@@ -181,7 +181,7 @@ std::optional<Predictor> LoadPredictor(const Options& options) {
     Result<std::vector<HistoryEntry>> history =
         LoadAlignHistory(*store, radioInfo.modelName(), radioInfo.firmwareVersion());
     if (!history) {
-        RecordWarning(history.error().Wrapped("the points start at the radio's values"));
+        RecordWarning(history.error().wrapped("the points start at the radio's values"));
         return std::nullopt;
     }
     if (history->empty()) return std::nullopt;
@@ -194,9 +194,9 @@ AlignReport RunProcedure(const Options& options, const Procedure& procedure, Ali
                          Instrument* instrument, const InstrumentModel& model, const TraceContext& trace,
                          const PathLoss& pathLoss, const std::function<void(const PointResult&)>& pointDone) {
     AlignEngine engine(procedure, radio, instrument, model);
-    engine.SetPredictor(LoadPredictor(options));
-    engine.SetPathLoss(pathLoss);
-    engine.SetStopFlag(&alignInterrupted);
+    engine.setPredictor(LoadPredictor(options));
+    engine.setPathLoss(pathLoss);
+    engine.setStopFlag(&alignInterrupted);
     AlignEvents events;
     events.pointDone = [&options, &pointDone](const PointResult& p) {
         if (pointDone) pointDone(p);
@@ -206,18 +206,18 @@ AlignReport RunProcedure(const Options& options, const Procedure& procedure, Ali
         if (!p.note.empty()) line += ", " + p.note;
         Progress(options, line);
     };
-    engine.SetEvents(events);
-    engine.SetRecordSink(CalibrationRecordSink(trace, [](const Error& e) { RecordWarning(e); }));
-    return engine.Run();
+    engine.setEvents(events);
+    engine.setRecordSink(CalibrationRecordSink(trace, [](const Error& e) { RecordWarning(e); }));
+    return engine.run();
 }
 
 // Leaves tuner mode if the run entered it.
 void LeaveTunerMode(bool wasInTunerMode) {
     if (inTunerMode && !wasInTunerMode && linkHandle) {
         RadioSession session;
-        if (Error e = session.Leave(); !e.ok()) RecordWarning(e);
+        if (Error e = session.leave(); !e.ok()) RecordWarning(e);
         inTunerMode = false;
-        RecordWarning(CalibrationRecorder().Left(tunerImage));
+        RecordWarning(CalibrationRecorder().left(tunerImage));
     }
 }
 
@@ -232,7 +232,7 @@ bool WriteReports(const Options& options, const std::string& json, const std::st
     for (const auto& [path, text] : {std::pair{&options.jsonPath, &json}, std::pair{&options.csvPath, &csv}}) {
         if (path->empty()) continue;
         if (Error e = WriteFileSafely(*path, *text); !e.ok()) {
-            Fail(e.Wrap("the report was not written"));
+            Fail(e.wrap("the report was not written"));
             written = false;
         }
     }
@@ -287,7 +287,7 @@ void PrintSummary(const Options& options, const AlignReport& report) {
     std::snprintf(summary, sizeof summary, "%d passed, %d failed, %.2f s, %llu exchanges", report.passed(),
                   report.failed(), report.seconds, static_cast<unsigned long long>(report.exchanges));
     Progress(options, summary + OutlierText(report));
-    if (!report.error.ok()) Fail(report.error.Wrapped("the run ended early"));
+    if (!report.error.ok()) Fail(report.error.wrapped("the run ended early"));
 }
 
 
@@ -319,14 +319,14 @@ RadioRun AlignOneRadio(const Options& options, const Procedure& procedure, const
     // Tuner mode first, so that the calibration records know the radio.
     SendcmdAlignRadio radio;
     const bool wasInTunerMode = inTunerMode;
-    if (Error e = radio.Prepare(); !e.ok()) {
+    if (Error e = radio.prepare(); !e.ok()) {
         Fail(e);
         run.refused = ExitCodeFor(e);
         return run;
     }
     if (openRecords) SetUpRecords(options);
-    CalibrationRecorder().SetSerial(options.serial);
-    if (!wasInTunerMode) RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
+    CalibrationRecorder().setSerial(options.serial);
+    if (!wasInTunerMode) RecordWarning(CalibrationRecorder().entered(radioInfo, tunerImage));
 
     TraceContext trace = setup.trace;
     TraceProcedureFile(trace, options.procedure);
@@ -387,10 +387,10 @@ int AlignBatch(const Options& options, const Procedure& procedure, const Instrum
         Progress(options, line + OutlierText(report));
         nlohmann::ordered_json entry;
         entry["serial"] = one.serial;
-        entry["report"] = nlohmann::ordered_json::parse(report.ToJson(), nullptr, false);
+        entry["report"] = nlohmann::ordered_json::parse(report.toJson(), nullptr, false);
         radios.push_back(entry);
         if (!report.error.ok()) {
-            Fail(report.error.Wrapped("the run of " + one.serial + " ended early"));
+            Fail(report.error.wrapped("the run of " + one.serial + " ended early"));
             status = RunExitCode(report);
             break;
         }
@@ -444,7 +444,7 @@ int CmdAlign(const Options& options) {
     LineSetup setup;
     if (std::optional<int> status = PrepareLineSetup(options, LocalToday(), setup)) return *status;
     if (!options.serial.empty()) {
-        if (const std::string why = setup.serialPattern.Refusal(options.serial); !why.empty()) {
+        if (const std::string why = setup.serialPattern.refusal(options.serial); !why.empty()) {
             Fail(why);
             return kUsage;
         }
@@ -466,7 +466,7 @@ int CmdAlign(const Options& options) {
 
     const RadioRun run = AlignOneRadio(options, procedure.value(), model.value(), setup, true);
     if (run.refused) return *run.refused;
-    const bool written = WriteReports(options, run.report.ToJson(), run.report.ToCsv());
+    const bool written = WriteReports(options, run.report.toJson(), run.report.toCsv());
     PrintSummary(options, run.report);
     FinishRecords();
     if (!run.report.error.ok()) return RunExitCode(run.report);

@@ -108,14 +108,14 @@ class CliRadio {
 public:
     // With --log every frame is printed as a log line on `logTo`.
     explicit CliRadio(const Options& options, std::FILE* logTo = stdout);
-    Error Open();
-    Result<RadioInfo> ReadInfo();  // 0x0003 only
-    Error Enter();                 // 0x0003 then 0x0060: fills radioInfo and tunerImage
+    Error open();
+    Result<RadioInfo> readInfo();  // 0x0003 only
+    Error enter();                 // 0x0003 then 0x0060: fills radioInfo and tunerImage
     // 0x0063 from tunerImage, size from radioInfo; with `consent` after the
     // attached radio's block (0x0003) and only when consent agrees.
-    Error WriteAll(const std::function<bool(const RadioInfo& attached)>& consent = {});
-    Error Leave();
-    void Close();
+    Error writeAll(const std::function<bool(const RadioInfo& attached)>& consent = {});
+    Error leave();
+    void close();
     // Run after an acknowledged write-all (virtual faults hook in here).
     std::function<void()> afterWriteAll;
 

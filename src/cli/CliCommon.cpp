@@ -110,7 +110,7 @@ std::string MegahertzText(std::uint32_t hertz) {
 }
 
 void Fail(const std::string& message) { std::fprintf(stderr, "varnel-cli: %s\n", TerminalText(message).c_str()); }
-void Fail(const Error& error) { Fail(error.Text()); }
+void Fail(const Error& error) { Fail(error.text()); }
 
 void Progress(const Options& options, const std::string& message) {
     if (!options.quiet) std::fprintf(stderr, "varnel-cli: %s\n", TerminalText(message).c_str());
@@ -145,32 +145,32 @@ void PrintLogLine(std::FILE* to, const std::uint8_t* bytes, std::size_t count, b
 
 CliRadio::CliRadio(const Options& options, std::FILE* logTo) {
     if (options.log) {
-        session_.SetFrameObserver([logTo](const FrameEvent& event) {
+        session_.setFrameObserver([logTo](const FrameEvent& event) {
             if (event.kind == FrameEvent::Kind::Failed || event.bytes.empty()) return;
             PrintLogLine(logTo, event.bytes.data(), event.bytes.size(), event.kind == FrameEvent::Kind::Sent);
         });
     }
 }
 
-Error CliRadio::Open() { return session_.Open(); }
+Error CliRadio::open() { return session_.open(); }
 
-Result<RadioInfo> CliRadio::ReadInfo() { return session_.ReadInfo(); }
+Result<RadioInfo> CliRadio::readInfo() { return session_.readInfo(); }
 
-Error CliRadio::Enter() {
-    if (Error e = session_.Enter(); !e.ok()) return e;
+Error CliRadio::enter() {
+    if (Error e = session_.enter(); !e.ok()) return e;
     currentFileName.clear();
     return {};
 }
 
-Error CliRadio::WriteAll(const std::function<bool(const RadioInfo& attached)>& consent) {
-    if (Error e = session_.WriteAll(consent); !e.ok()) return e;
+Error CliRadio::writeAll(const std::function<bool(const RadioInfo& attached)>& consent) {
+    if (Error e = session_.writeAll(consent); !e.ok()) return e;
     if (afterWriteAll) afterWriteAll();
     return {};
 }
 
-Error CliRadio::Leave() { return session_.Leave(); }
+Error CliRadio::leave() { return session_.leave(); }
 
-void CliRadio::Close() { session_.Close(); }
+void CliRadio::close() { session_.close(); }
 
 CliBackend::CliBackend(const Options& options) {
     if (options.virtualRadio) {
@@ -215,7 +215,7 @@ bool ParseFaultNumber(const std::string& text, long low, long high, long& out) {
 Error ApplySlowFault(const std::string& value, const std::string& item, VirtualBackend& backend) {
     long reads = 0;
     if (!ParseFaultNumber(value, 1, 1000, reads))
-        return Error::Make(ErrorCode::Other, "slow needs a number of reads from 1 to 1000", item);
+        return Error::make(ErrorCode::Other, "slow needs a number of reads from 1 to 1000", item);
     backend.radio().setFault(Fault::AnswerAfterReads, static_cast<unsigned>(reads));
     return {};
 }
@@ -229,7 +229,7 @@ Error ApplyByteFault(const std::string& name, const std::string& value, const st
     if (!ParseFaultNumber(value.substr(0, colon), 0, TunerImage::kSize - 1, offset) ||
         (name == "set-byte" &&
          (colon == std::string::npos || !ParseFaultNumber(value.substr(colon + 1), 0, 255, byte))))
-        return Error::Make(ErrorCode::Other,
+        return Error::make(ErrorCode::Other,
                            name == "set-byte" ? "set-byte needs OFFSET:VALUE" : "keep-byte needs OFFSET", item);
     auto radioPtr = backend.sharedRadio();
     const std::uint8_t before = radioPtr->storedImage()[static_cast<std::size_t>(offset)];
@@ -272,7 +272,7 @@ Error ApplyCliFaults(const std::string& spec, VirtualBackend& backend, CliRadio&
     }
     if (shared.empty()) return {};
     return ApplyVirtualFaults(backend.radio(), shared)
-        .Wrap("unknown virtual fault; the tool also knows no-radio, permission, busy, wrong-code, slow=READS, "
+        .wrap("unknown virtual fault; the tool also knows no-radio, permission, busy, wrong-code, slow=READS, "
               "keep-byte=OFFSET, set-byte=OFFSET:VALUE");
 }
 
@@ -293,19 +293,19 @@ void OpenCliLanguage(const Options& options) {
 }
 
 void RecordWarning(const Error& error) {
-    if (!error.ok()) Fail("warning: " + error.Text());
+    if (!error.ok()) Fail("warning: " + error.text());
 }
 
 void SetUpRecords(const Options& options) {
     Recorder& recorder = CalibrationRecorder();
-    recorder.SetSerial(options.serial);
+    recorder.setSerial(options.serial);
     if (options.noRecords) return;
     auto store = OpenConfiguredStore(ReadRecordsConfig());
     if (!store) {
-        RecordWarning(store.error().Wrapped("calibration records are not kept"));
+        RecordWarning(store.error().wrapped("calibration records are not kept"));
         return;
     }
-    recorder.SetStore(std::shared_ptr<RecordStore>(std::move(*store)));
+    recorder.setStore(std::shared_ptr<RecordStore>(std::move(*store)));
 }
 
 }  // namespace varnel::cli

@@ -111,11 +111,11 @@ std::optional<std::string> ScanSerial(const Options& options, const LineSetup& s
         Progress(options, "scan the radio's serial number (or type it and press Enter)");
         std::string line;
         if (alignInterrupted || !std::getline(std::cin, line)) return std::nullopt;
-        const std::string why = setup.serialPattern.Refusal(line);
-        if (why.empty()) return SerialPattern::Trim(line);
+        const std::string why = setup.serialPattern.refusal(line);
+        if (why.empty()) return SerialPattern::trim(line);
         Fail(why + "; scan it again");
         Json e = Event("serial-refused");
-        e["serial"] = SerialPattern::Trim(line);
+        e["serial"] = SerialPattern::trim(line);
         e["reason"] = why;
         e["pattern"] = setup.serialPattern.text();
         events.Emit(e);
@@ -154,7 +154,7 @@ private:
 Error SaveRadioArchive(const fs::path& path) {
     std::error_code ec;
     fs::create_directories(path.parent_path(), ec);
-    if (ec) return Error::Make(ErrorCode::FileError, "cannot create the folder: " + ec.message(), PathText(path.parent_path()));
+    if (ec) return Error::make(ErrorCode::FileError, "cannot create the folder: " + ec.message(), PathText(path.parent_path()));
     PackArchive(archiveBuffer);
     return SaveArchive(path, archiveBuffer.data(), kArchiveSize);
 }
@@ -168,7 +168,7 @@ Result<fs::path> BackUpRadio(const fs::path& dataFolder, const std::string& seri
     std::error_code ec;
     for (int n = 2; fs::exists(path, ec); ++n)
         path = folder / (fs::path(name).stem().string() + "-" + std::to_string(n) + ".tdb");
-    if (Error e = SaveRadioArchive(path); !e.ok()) return e.Wrapped("cannot back up the radio");
+    if (Error e = SaveRadioArchive(path); !e.ok()) return e.wrapped("cannot back up the radio");
     return path;
 }
 
@@ -185,18 +185,18 @@ RadioOutcome AlignLineRadio(const Options& options, const Procedure& procedure, 
                             const std::string& serial, const LineEvents& events) {
     RadioOutcome outcome;
     ResetPollState();
-    CalibrationRecorder().SetSerial(serial);
+    CalibrationRecorder().setSerial(serial);
     SendcmdAlignRadio radio;
-    if (Error e = radio.Prepare(); !e.ok()) {
-        Fail(e.Wrapped("radio " + serial));
+    if (Error e = radio.prepare(); !e.ok()) {
+        Fail(e.wrapped("radio " + serial));
         Json j = Event("error");
         j["serial"] = serial;
-        j["text"] = e.Text();
+        j["text"] = e.text();
         events.Emit(j);
         outcome.status = ExitCodeFor(e);
         return outcome;
     }
-    RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
+    RecordWarning(CalibrationRecorder().entered(radioInfo, tunerImage));
     Json r = Event("radio");
     r["index"] = index;
     r["serial"] = serial;
@@ -215,7 +215,7 @@ RadioOutcome AlignLineRadio(const Options& options, const Procedure& procedure, 
         outcome.endLine = true;
         return outcome;
     }
-    RecordWarning(CalibrationRecorder().Backup(radioInfo, tunerImage, backup->string()));
+    RecordWarning(CalibrationRecorder().backup(radioInfo, tunerImage, backup->string()));
     Json b = Event("backup");
     b["serial"] = serial;
     b["file"] = PathText(backup.value());
@@ -248,12 +248,12 @@ RadioOutcome AlignLineRadio(const Options& options, const Procedure& procedure, 
     if (report.complete()) {
         const fs::path archive = dataFolder / (FileNamePart(serial) + ".tdb");
         if (Error e = SaveRadioArchive(archive); !e.ok()) {
-            Fail(e.Wrapped("the aligned archive was not saved"));
+            Fail(e.wrapped("the aligned archive was not saved"));
             outcome.status = FileExitCode(e);
             outcome.endLine = true;
         } else {
             saved = PathText(archive);
-            RecordWarning(CalibrationRecorder().Backup(radioInfo, tunerImage, saved));
+            RecordWarning(CalibrationRecorder().backup(radioInfo, tunerImage, saved));
             Json s = Event("saved");
             s["serial"] = serial;
             s["file"] = saved;
@@ -274,7 +274,7 @@ RadioOutcome AlignLineRadio(const Options& options, const Procedure& procedure, 
     v["tries_per_point"] = std::round(TriesPerPoint(report) * 100) / 100;
     v["seconds"] = std::round(report.seconds * 1000) / 1000;
     v["outlier"] = report.outlier();
-    if (!report.error.ok()) v["error"] = report.error.Text();
+    if (!report.error.ok()) v["error"] = report.error.text();
     events.Emit(v);
     char line[200];
     std::snprintf(line, sizeof line, "radio %d %s: %s, %d passed, %d failed, %.2f tries per point, %.2f s", index,
@@ -282,7 +282,7 @@ RadioOutcome AlignLineRadio(const Options& options, const Procedure& procedure, 
                   report.seconds);
     Progress(options, line);
     if (!report.error.ok()) {
-        Fail(report.error.Wrapped("the run of " + serial + " ended early"));
+        Fail(report.error.wrapped("the run of " + serial + " ended early"));
         outcome.endLine = true;
     }
     if (outcome.status == kOk) outcome.status = RunExitCode(report);
@@ -311,7 +311,7 @@ int CmdLine(const Options& options) {
     // Every serial the options name is checked before any radio is touched.
     if (!options.serial.empty()) {
         for (int i = 1; i <= std::max(1, options.radios); ++i) {
-            if (const std::string why = setup.serialPattern.Refusal(OptionSerial(options, i)); !why.empty()) {
+            if (const std::string why = setup.serialPattern.refusal(OptionSerial(options, i)); !why.empty()) {
                 Fail(why);
                 return kUsage;
             }

@@ -36,7 +36,7 @@ std::string Identity(const RadioInfo& info) {
 // Leaves tuner mode after a failure in it, keeping the first error.
 int FailInTunerMode(const Error& error, CliRadio& radio) {
     Fail(error);
-    if (inTunerMode) (void)radio.Leave();
+    if (inTunerMode) (void)radio.leave();
     return ExitCodeFor(error);
 }
 
@@ -70,18 +70,18 @@ int CmdScan(const Options&, DeviceBackend& backend) {
 
 int CmdInfo(const Options& options, CliRadio& radio) {
     Progress(options, "entering tuner mode");
-    if (Error e = radio.Enter(); !e.ok()) return FailInTunerMode(e, radio);
-    RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
+    if (Error e = radio.enter(); !e.ok()) return FailInTunerMode(e, radio);
+    RecordWarning(CalibrationRecorder().entered(radioInfo, tunerImage));
     PrintInfo(radioInfo);
-    if (Error e = radio.Leave(); !e.ok()) return FailInTunerMode(e, radio);
-    RecordWarning(CalibrationRecorder().Left(tunerImage));
+    if (Error e = radio.leave(); !e.ok()) return FailInTunerMode(e, radio);
+    RecordWarning(CalibrationRecorder().left(tunerImage));
     return kOk;
 }
 
 int CmdDemo(const Options& options, CliRadio& radio) {
     Progress(options, "entering tuner mode");
-    if (Error e = radio.Enter(); !e.ok()) return FailInTunerMode(e, radio);
-    RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
+    if (Error e = radio.enter(); !e.ok()) return FailInTunerMode(e, radio);
+    RecordWarning(CalibrationRecorder().entered(radioInfo, tunerImage));
     PrintInfo(radioInfo);
     static const char* const kBands[] = {"400-470 MHz", "136-174 MHz"};
     for (int b = 0; b < 2; ++b) {
@@ -91,8 +91,8 @@ int CmdDemo(const Options& options, CliRadio& radio) {
             std::printf("  point %d   %12s  %12s\n", i + 1, MegahertzText(tunerImage.txFrequencyIn(b, i)).c_str(),
                         MegahertzText(tunerImage.rxFrequencyIn(b, i)).c_str());
     }
-    if (Error e = radio.Leave(); !e.ok()) return FailInTunerMode(e, radio);
-    RecordWarning(CalibrationRecorder().Left(tunerImage));
+    if (Error e = radio.leave(); !e.ok()) return FailInTunerMode(e, radio);
+    RecordWarning(CalibrationRecorder().left(tunerImage));
     return kOk;
 }
 
@@ -104,7 +104,7 @@ namespace {
 Error CheckBackupTarget(const Options& options, const std::string& file) {
     std::error_code ec;
     if (!options.force && std::filesystem::exists(std::filesystem::symlink_status(file, ec))) {
-        return Error::Make(ErrorCode::FileError, "%1 exists; it was not replaced (--force replaces it)", file);
+        return Error::make(ErrorCode::FileError, "%1 exists; it was not replaced (--force replaces it)", file);
     }
     return CheckWritableTarget(file);
 }
@@ -122,8 +122,8 @@ int CmdBackup(const Options& options, CliRadio& radio) {
         return FileExitCode(e);
     }
     Progress(options, "entering tuner mode and reading the tuner image");
-    if (Error e = radio.Enter(); !e.ok()) return FailInTunerMode(e, radio);
-    RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
+    if (Error e = radio.enter(); !e.ok()) return FailInTunerMode(e, radio);
+    RecordWarning(CalibrationRecorder().entered(radioInfo, tunerImage));
     Progress(options, "saving " + file);
     PackArchive(archiveBuffer);
     Error saved = CheckBackupTarget(options, file);  // the file may have appeared meanwhile
@@ -132,10 +132,10 @@ int CmdBackup(const Options& options, CliRadio& radio) {
         FailInTunerMode(saved, radio);
         return FileExitCode(saved);
     }
-    RecordWarning(CalibrationRecorder().Backup(radioInfo, tunerImage, file));
+    RecordWarning(CalibrationRecorder().backup(radioInfo, tunerImage, file));
     Progress(options, "leaving tuner mode");
-    if (Error e = radio.Leave(); !e.ok()) return FailInTunerMode(e, radio);
-    RecordWarning(CalibrationRecorder().Left(tunerImage));
+    if (Error e = radio.leave(); !e.ok()) return FailInTunerMode(e, radio);
+    RecordWarning(CalibrationRecorder().left(tunerImage));
     std::printf("%s\n", TerminalText(file + ": " + Identity(radioInfo) + ", " + std::to_string(radioInfo.imageBytes()) +
                                      " image bytes saved")
                              .c_str());
@@ -162,12 +162,12 @@ int PrintDifferences(const TunerImage& archiveImage, std::size_t exchanged) {
 int VerifyRestore(const Options& options, CliRadio& radio, const std::string& file, const RadioInfo& archiveInfo,
                   const TunerImage& archiveImage, const RadioInfo& attached) {
     Progress(options, "verifying: entering tuner mode and reading the tuner image back");
-    if (Error e = radio.Enter(); !e.ok()) return FailInTunerMode(e, radio);
-    RecordWarning(CalibrationRecorder().Entered(radioInfo, tunerImage));
+    if (Error e = radio.enter(); !e.ok()) return FailInTunerMode(e, radio);
+    RecordWarning(CalibrationRecorder().entered(radioInfo, tunerImage));
     const std::size_t exchanged = std::min(radioInfo.imageBytes(), archiveInfo.imageBytes());
     const int differences = PrintDifferences(archiveImage, exchanged);
-    if (Error e = radio.Leave(); !e.ok()) return FailInTunerMode(e, radio);
-    RecordWarning(CalibrationRecorder().Left(tunerImage));
+    if (Error e = radio.leave(); !e.ok()) return FailInTunerMode(e, radio);
+    RecordWarning(CalibrationRecorder().left(tunerImage));
     if (differences > 0) {
         Fail("verify failed: " + std::to_string(differences) + " of " + std::to_string(exchanged) +
              " image bytes differ from " + file);
@@ -233,7 +233,7 @@ int CmdRestore(const Options& options, CliRadio& radio) {
     RadioInfo attached;
     bool same = false;
     int refused = kOk;
-    const Error written = radio.WriteAll([&](const RadioInfo& seen) {
+    const Error written = radio.writeAll([&](const RadioInfo& seen) {
         attached = seen;
         same = SameRadio(seen, archiveInfo);
         if (!same && !options.force) {
@@ -262,7 +262,7 @@ int CmdRestore(const Options& options, CliRadio& radio) {
         detail += implausible ? "not plausible" : "";
         detail += ")";
     }
-    RecordWarning(CalibrationRecorder().WroteAll(archiveInfo, archiveImage, detail));
+    RecordWarning(CalibrationRecorder().wroteAll(archiveInfo, archiveImage, detail));
     if (!options.verify) {
         std::printf("%s\n", TerminalText(file + " written to " + Identity(attached)).c_str());
         return kOk;

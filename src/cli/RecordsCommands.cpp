@@ -34,7 +34,7 @@ int ShowRecord(const Options& options, RecordStore& records) {
              ")");
         return kUsage;
     }
-    auto r = records.Get(*id);
+    auto r = records.get(*id);
     if (!r) {
         if (r.error().code() == ErrorCode::NotFound) {
             Fail("no such record: " + options.args[1] + " (records list shows the IDs)");
@@ -88,7 +88,7 @@ RecordFilter FilterOf(const Options& options) {
 
 // What a queued store still holds, as warnings on stderr.
 void WarnAboutQueue(RecordStore& records) {
-    const RecordsQueueState s = records.QueueState();
+    const RecordsQueueState s = records.queueState();
     if (!s.queued) return;
     if (s.waiting > 0) {
         std::string line = "warning: " + std::to_string(s.waiting) + " calibration record(s) wait in the local queue " +
@@ -110,16 +110,16 @@ Error ExportInto(const Options& options, RecordStore& records, const PieceWriter
     };
     if (options.format == "ocp") {
         OcpExporter ocp([&](const std::string& line) { put(line + "\n"); });
-        Error e = records.ForEach(FilterOf(options), [&](const CalibrationRecord& r) {
-            ocp.Add(r);
+        Error e = records.forEach(FilterOf(options), [&](const CalibrationRecord& r) {
+            ocp.add(r);
             return failed.ok();
         });
-        ocp.Finish();
+        ocp.finish();
         count = static_cast<std::size_t>(ocp.runs());
         return e.ok() ? failed : e;
     }
     if (!put(RecordsCsvHeader())) return failed;
-    Error e = records.ForEach(FilterOf(options), [&](const CalibrationRecord& r) {
+    Error e = records.forEach(FilterOf(options), [&](const CalibrationRecord& r) {
         ++count;
         return put(RecordCsvLine(r));
     });
@@ -132,12 +132,12 @@ int ExportRecords(const Options& options, RecordStore& records) {
     if (options.output.empty()) {
         Error e = ExportInto(options, records, [](std::string_view piece) -> Error {
             if (std::fwrite(piece.data(), 1, piece.size(), stdout) != piece.size())
-                return Error::Make(ErrorCode::FileError, "cannot write to standard output");
+                return Error::make(ErrorCode::FileError, "cannot write to standard output");
             return {};
         }, count);
         std::fflush(stdout);
         if (!e.ok()) {
-            Fail(e.Wrap("the records were not exported"));
+            Fail(e.wrap("the records were not exported"));
             return e.code() == ErrorCode::Database ? kDatabase : kFileError;
         }
         return kOk;
@@ -149,7 +149,7 @@ int ExportRecords(const Options& options, RecordStore& records) {
         return x;
     });
     if (!e.ok()) {
-        Fail(e.Wrap("the records were not exported"));
+        Fail(e.wrap("the records were not exported"));
         return !database.ok() ? kDatabase : FileExitCode(e);
     }
     Progress(options, std::to_string(count) + (options.format == "ocp" ? " alignment run(s)" : " record(s)") +
@@ -165,18 +165,18 @@ int ShowStats(const Options& options, RecordStore& records) {
                                                      : LineStats::By::All;
     LineStats stats(by);
     RecordFilter filter = FilterOf(options);
-    Error e = records.ForEach(filter, [&](const CalibrationRecord& r) {
-        stats.Add(r);
+    Error e = records.forEach(filter, [&](const CalibrationRecord& r) {
+        stats.add(r);
         return true;
     });
     if (!e.ok()) {
         Fail(e);
         return kDatabase;
     }
-    Progress(options, records.Describe());
+    Progress(options, records.describe());
     std::printf("%-24s %6s %9s %8s %15s %7s %11s\n", options.by == "day" ? "DAY" : options.by == "station" ? "STATION" : "LINE",
                 "RADIOS", "RADIOS/H", "HOURS", "FIRST PASS", "FPY", "TRIES/POINT");
-    for (const LineStatsRow& row : stats.Finish()) {
+    for (const LineStatsRow& row : stats.finish()) {
         char fpy[16] = "-", perHour[16] = "-";
         if (row.firstRuns > 0) std::snprintf(fpy, sizeof fpy, "%.1f%%", 100.0 * row.firstPassYield());
         if (row.hours > 0) std::snprintf(perHour, sizeof perHour, "%.1f", row.radiosPerHour());
@@ -190,10 +190,10 @@ int ShowStats(const Options& options, RecordStore& records) {
 
 // records list: one line a record, as they come.
 int ListRecords(const Options& options, RecordStore& records) {
-    Progress(options, records.Describe());
+    Progress(options, records.describe());
     std::printf("%-6s %-24s %-12s %-10s %-14s %-10s %-12s %5s %4s %5s %9s\n", "ID", "WHEN (UTC)", "STATION",
                 "OPERATOR", "MODEL", "SERIAL", "EVENT", "ITEM", "BAND", "POINT", "OLD->NEW");
-    Error e = records.ForEach(FilterOf(options), [](const CalibrationRecord& r) {
+    Error e = records.forEach(FilterOf(options), [](const CalibrationRecord& r) {
         const std::string change = r.oldValue < 0 && r.newValue < 0 ? std::string("-")
                                                                     : OrDash(r.oldValue) + "->" + OrDash(r.newValue);
         std::printf("%-6lld %-24s %-12s %-10s %-14s %-10s %-12s %5s %4s %5s %9s\n", static_cast<long long>(r.id),
@@ -217,9 +217,9 @@ void FinishRecords() {
     RecordStore* store = recorder.store();
     if (store == nullptr) return;
     // Ends early when the server fails: a stalled server costs one time-out.
-    (void)store->Drain(std::chrono::seconds(10));
+    (void)store->drain(std::chrono::seconds(10));
     WarnAboutQueue(*store);
-    recorder.SetStore(nullptr);
+    recorder.setStore(nullptr);
 }
 
 int CmdRecords(const Options& options) {
@@ -248,7 +248,7 @@ int CmdRecords(const Options& options) {
         }
         // Before the database is asked, as for every file the operator names.
         if (Error e = CheckWritableTarget(options.output); !e.ok()) {
-            Fail(e.Wrap("the records were not exported"));
+            Fail(e.wrap("the records were not exported"));
             return FileExitCode(e);
         }
     }
@@ -261,7 +261,7 @@ int CmdRecords(const Options& options) {
     RecordStore& records = **store;
     // Records an earlier run left in the local queue go to the server first
     // (ends early when the server fails).
-    (void)records.Drain(std::chrono::seconds(10));
+    (void)records.drain(std::chrono::seconds(10));
     if (what == "show") return ShowRecord(options, records);
     if (what == "export") return ExportRecords(options, records);
     if (what == "stats") return ShowStats(options, records);

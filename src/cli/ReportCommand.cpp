@@ -32,10 +32,10 @@ int CmdReport(const Options& options) {
         return kDatabase;
     }
     // Records an earlier run left in the local queue go to the server first.
-    (void)(*store)->Drain(std::chrono::seconds(10));
+    (void)(*store)->drain(std::chrono::seconds(10));
     Result<RadioReport> report = BuildRadioReport(**store, request);
     if (!report) {
-        Fail(report.error().Wrapped("no report"));
+        Fail(report.error().wrapped("no report"));
         switch (report.error().code()) {
             case ErrorCode::NotFound: return request.recordId > 0 ? kNoSuchRecord : kNoRadioRecords;
             case ErrorCode::BadData: return kUsage;

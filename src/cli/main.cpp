@@ -358,7 +358,7 @@ int RunRadioCommand(const std::string& command, const Options& options) {
     else if (command == "backup") status = CmdBackup(options, radio);
     else if (command == "restore") status = CmdRestore(options, radio);
     if (command != "scan") FinishRecords();
-    radio.Close();
+    radio.close();
     return status;
 }
 

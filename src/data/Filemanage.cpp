@@ -19,13 +19,13 @@ std::array<std::uint8_t, kArchiveSize> archiveBuffer{};
 Error LoadArchive(const fs::path& path, std::array<std::uint8_t, kArchiveSize>& buffer) {
     // One byte more than an archive holds tells a long file from an exact one.
     Result<FileBytes> file = ReadRegularFile(path, kArchiveSize + 1);
-    if (!file) return file.error().Wrapped("Cannot open the archive; nothing was loaded", {}, "Files:OpenArchive");
+    if (!file) return file.error().wrapped("Cannot open the archive; nothing was loaded", {}, "Files:OpenArchive");
     if (file->bytes.size() != kArchiveSize || file->size != kArchiveSize) {
         const std::uintmax_t size = std::max<std::uintmax_t>(file->size, file->bytes.size());
-        return Error::Make(ErrorCode::WrongSize, "the file holds %1 byte(s); a tuner archive is exactly 1104 bytes",
+        return Error::make(ErrorCode::WrongSize, "the file holds %1 byte(s); a tuner archive is exactly 1104 bytes",
                            std::to_string(size), "Files:ArchiveSize")
-            .Wrap("%1", PathText(path))
-            .Wrap("Cannot open the archive; nothing was loaded", {}, "Files:OpenArchive");
+            .wrap("%1", PathText(path))
+            .wrap("Cannot open the archive; nothing was loaded", {}, "Files:OpenArchive");
     }
     std::copy(file->bytes.begin(), file->bytes.end(), buffer.begin());
     return {};
@@ -33,11 +33,11 @@ Error LoadArchive(const fs::path& path, std::array<std::uint8_t, kArchiveSize>& 
 
 Error SaveArchive(const fs::path& path, const std::uint8_t* data, std::size_t length) {
     if (data == nullptr && length > 0) {
-        return Error::Make(ErrorCode::Other, "nothing to save", PathText(path))
-            .Wrap("Cannot save the archive", {}, "Files:SaveArchive");
+        return Error::make(ErrorCode::Other, "nothing to save", PathText(path))
+            .wrap("Cannot save the archive", {}, "Files:SaveArchive");
     }
     Error e = WriteFileSafely(path, std::string_view(reinterpret_cast<const char*>(data), length));
-    return e.Wrap("Cannot save the archive", {}, "Files:SaveArchive");
+    return e.wrap("Cannot save the archive", {}, "Files:SaveArchive");
 }
 
 void PackArchive(std::array<std::uint8_t, kArchiveSize>& buffer) {

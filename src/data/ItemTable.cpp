@@ -61,7 +61,7 @@ const TuningItem kRows[] = {
     {.code = {21, 81}, .gridSection = kTree, .gridKey = "T0030", .layout = L::Array, .offset = {204}, .page = P::Power, .column = C::High, .powerGroup = 3, .firstPoint = 1, .eightPointsWithNewFirmware = true, .keying = kTx, .liveStore = true, .saveSize = 16},
     // Bit error rate: the read-back reply carries two 32-bit counters.
     {.code = {22, 82}, .treeKey = "T0024", .treeGroup = G::Measurement, .treeState = 51, .treeOrder = 1, .gridSection = kTree, .gridKey = "T0024", .layout = L::Array, .offset = {212}, .page = P::ErrorRate, .firstPoint = 1, .keying = kRx, .loader = D::ClearResults, .queryReplyLength = 17, .saveSize = 8},
-    {.code = {23, 83}, .treeKey = "T0013", .treeGroup = G::Transmitter, .treeState = 23, .treeOrder = 1, .gridSection = kTree, .gridKey = "T0013", .offset = {220}, .page = P::FerqStability, .firstPoint = 3, .keying = kTx, .loader = D::Stability, .liveStore = true},
+    {.code = {23, 83}, .treeKey = "T0013", .treeGroup = G::Transmitter, .treeState = 23, .treeOrder = 1, .gridSection = kTree, .gridKey = "T0013", .offset = {220}, .page = P::FreqStability, .firstPoint = 3, .keying = kTx, .loader = D::Stability, .liveStore = true},
     {.code = {24, 84}, .treeKey = "T0025", .treeGroup = G::Measurement, .treeState = 52, .treeOrder = 2, .gridSection = kTree, .gridKey = "T0025", .offset = {221}, .page = P::Vox, .firstPoint = 3, .keying = kRx, .loader = D::ValueLabel},
     {.code = {25, 85}, .treeKey = "T0026", .treeGroup = G::Measurement, .treeState = 53, .treeOrder = 3, .gridSection = kTree, .gridKey = "T0026", .offset = {222}, .page = P::Vox, .firstPoint = 3, .keying = kRx, .loader = D::ValueLabel},
     // "Ref 1": a grid row only, no codes, never saved.

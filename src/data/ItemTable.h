@@ -26,7 +26,7 @@ enum class Page : int {
     Power = 1,
     Ctcss = 2,
     Sql = 3,
-    FerqStability = 4,
+    FreqStability = 4,
     PowerMobile = 5,
     ErrorRate = 6,
     Mandown = 7,

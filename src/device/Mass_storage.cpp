@@ -48,7 +48,7 @@ std::array<std::uint8_t, kInquiryLength> StandardInquiryData(const StorageIdenti
     return data;
 }
 
-ScsiCommand ScsiCommand::Vendor(TransferDirection direction, std::uint8_t* data, std::uint16_t length) {
+ScsiCommand ScsiCommand::vendor(TransferDirection direction, std::uint8_t* data, std::uint16_t length) {
     ScsiCommand command;
     command.cdb = VendorCdb(direction);
     command.cdbLength = 16;
@@ -60,7 +60,7 @@ ScsiCommand ScsiCommand::Vendor(TransferDirection direction, std::uint8_t* data,
     return command;
 }
 
-ScsiCommand ScsiCommand::Inquiry(std::uint8_t* data) {
+ScsiCommand ScsiCommand::inquiry(std::uint8_t* data) {
     ScsiCommand command;
     const std::array<std::uint8_t, 6> cdb = InquiryCdb();
     std::copy(cdb.begin(), cdb.end(), command.cdb.begin());
@@ -74,13 +74,13 @@ ScsiCommand ScsiCommand::Inquiry(std::uint8_t* data) {
 
 TransferOutcome RadioLink::transferOut(const std::uint8_t* bytes, std::uint16_t length) {
     // A data-out command only reads its buffer.
-    ScsiCommand command = ScsiCommand::Vendor(TransferDirection::ToRadio, const_cast<std::uint8_t*>(bytes), length);
+    ScsiCommand command = ScsiCommand::vendor(TransferDirection::ToRadio, const_cast<std::uint8_t*>(bytes), length);
     issue(command);
     return command.outcome;
 }
 
 TransferOutcome RadioLink::transferIn(std::uint8_t* buffer, std::uint16_t length) {
-    ScsiCommand command = ScsiCommand::Vendor(TransferDirection::FromRadio, buffer, length);
+    ScsiCommand command = ScsiCommand::vendor(TransferDirection::FromRadio, buffer, length);
     issue(command);
     const TransferOutcome& outcome = command.outcome;
     const std::uint32_t kept = outcome.ok() || outcome.kind() == TransferOutcome::Kind::Short
@@ -92,7 +92,7 @@ TransferOutcome RadioLink::transferIn(std::uint8_t* buffer, std::uint16_t length
 
 std::optional<StorageIdentity> RadioLink::inquiry(TransferOutcome* outcome) {
     std::array<std::uint8_t, kInquiryLength> data{};
-    ScsiCommand command = ScsiCommand::Inquiry(data.data());
+    ScsiCommand command = ScsiCommand::inquiry(data.data());
     issue(command);
     const TransferOutcome& result = command.outcome;
     if (outcome != nullptr) *outcome = result;
@@ -148,7 +148,7 @@ std::unique_ptr<RadioLink> OpenRadio(OpenError* error) {
                 link.reset();
             } else if (!identity && outcome.attempted) {
                 result.kind = OpenError::Kind::WrongDevice;
-                result.detail = "it did not answer the identity query: " + outcome.Describe();
+                result.detail = "it did not answer the identity query: " + outcome.describe();
                 link.reset();
             }
         } else if (result.kind == OpenError::Kind::None) {
@@ -196,14 +196,14 @@ std::string DescribeOpenError(const OpenError& error) {
 }
 
 TransferOutcome SendToRadio(RadioLink* handle, const std::uint8_t* bytes, std::uint16_t length) {
-    if (handle == nullptr) return TransferOutcome::NoLinkFor(TransferDirection::ToRadio, length);
+    if (handle == nullptr) return TransferOutcome::noLinkFor(TransferDirection::ToRadio, length);
     return handle->transferOut(bytes, length);
 }
 
 TransferOutcome ReadFromRadio(RadioLink* handle, std::uint8_t* buffer, std::uint16_t length) {
-    if (buffer == nullptr || length == 0) return TransferOutcome::Done(TransferDirection::FromRadio, 0);
+    if (buffer == nullptr || length == 0) return TransferOutcome::done(TransferDirection::FromRadio, 0);
     std::memset(buffer, 0, length);
-    if (handle == nullptr) return TransferOutcome::NoLinkFor(TransferDirection::FromRadio, length);
+    if (handle == nullptr) return TransferOutcome::noLinkFor(TransferDirection::FromRadio, length);
     TransferOutcome outcome = handle->transferIn(buffer, length);
     // Only what the device delivered counts. A failed transfer delivered
     // nothing usable; a short one only its first bytes (the sg driver copies

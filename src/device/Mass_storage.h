@@ -62,9 +62,9 @@ struct ScsiCommand {
     std::uint8_t opcode() const { return cdb[0]; }
 
     // The radio's vendor command carrying `length` bytes in `direction`.
-    static ScsiCommand Vendor(TransferDirection direction, std::uint8_t* data, std::uint16_t length);
+    static ScsiCommand vendor(TransferDirection direction, std::uint8_t* data, std::uint16_t length);
     // Standard INQUIRY for the 36 bytes at `data`.
-    static ScsiCommand Inquiry(std::uint8_t* data);
+    static ScsiCommand inquiry(std::uint8_t* data);
 };
 
 // An open raw link to a radio volume. Each backend implements one call,

@@ -56,7 +56,7 @@ TransferOutcome::Kind TransferOutcome::kind() const {
     return Kind::Ok;
 }
 
-std::string TransferOutcome::Describe() const {
+std::string TransferOutcome::describe() const {
     std::string text = direction == TransferDirection::ToRadio ? "send" : "read";
     const Kind k = kind();
     switch (k) {

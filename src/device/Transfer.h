@@ -51,7 +51,7 @@ struct TransferOutcome {
     bool deviceGone = false;
 
     // A successful, complete transfer.
-    static TransferOutcome Done(TransferDirection direction, std::uint32_t bytes) {
+    static TransferOutcome done(TransferDirection direction, std::uint32_t bytes) {
         TransferOutcome o;
         o.direction = direction;
         o.attempted = true;
@@ -60,7 +60,7 @@ struct TransferOutcome {
         return o;
     }
     // Nothing was tried: no link.
-    static TransferOutcome NoLinkFor(TransferDirection direction, std::uint32_t bytes) {
+    static TransferOutcome noLinkFor(TransferDirection direction, std::uint32_t bytes) {
         TransferOutcome o;
         o.direction = direction;
         o.requested = bytes;
@@ -71,7 +71,7 @@ struct TransferOutcome {
     bool ok() const { return kind() == Kind::Ok; }
     // One line for the communication log and the command-line tool, e.g.
     // "read failed: permission refused (EPERM), 0 of 9 bytes, 0.1 ms".
-    std::string Describe() const;
+    std::string describe() const;
 };
 
 // Sense key, additional sense code and qualifier out of fixed (0x70/0x71) or

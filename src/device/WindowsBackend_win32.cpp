@@ -168,7 +168,7 @@ int DeviceGoneErrorCode() { return ERROR_DEVICE_NOT_CONNECTED; }
 
 std::vector<std::uint8_t> PassThroughRequestBytes(TransferDirection direction, void* data, std::uint16_t length) {
     PassThroughBlock block;
-    FillPassThroughBlock(block, ScsiCommand::Vendor(direction, static_cast<std::uint8_t*>(data), length));
+    FillPassThroughBlock(block, ScsiCommand::vendor(direction, static_cast<std::uint8_t*>(data), length));
     std::vector<std::uint8_t> bytes(sizeof block);
     std::memcpy(bytes.data(), &block, sizeof block);
     return bytes;

@@ -12,8 +12,8 @@ QString Tr(const char* key) { return QString::fromStdString(varnel::Text("Align"
 
 AlignPlot::AlignPlot(QWidget* parent) : varnel::ui::Plot(parent) {
     // Values sent to the radio are whole numbers; readings are not.
-    SetWholeTicks(xAxis, false);
-    SetDecimalTicks(yAxis);
+    setWholeTicks(xAxis, false);
+    setDecimalTicks(yAxis);
 
     band_ = new QCPItemRect(this);
     band_->setPen(Qt::NoPen);
@@ -22,7 +22,7 @@ AlignPlot::AlignPlot(QWidget* parent) : varnel::ui::Plot(parent) {
     band_->setVisible(false);
 
     tries_ = addGraph();
-    tries_->setPen(SeriesPen(0, Qt::SolidLine));
+    tries_->setPen(seriesPen(0, Qt::SolidLine));
     tries_->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, 7));
     targetLine_ = addGraph();
     QPen dashed(Qt::darkGreen);

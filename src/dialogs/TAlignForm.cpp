@@ -93,7 +93,7 @@ QPushButton* NamedButton(QWidget* parent, const char* name) {
 
 }  // namespace
 
-QAction* TAlignForm::AddMenuEntry(QWidget* owner, QMenu* menu) {
+QAction* TAlignForm::addMenuEntry(QWidget* owner, QMenu* menu) {
     auto* action = menu->addAction(Tr("A0001"));
     action->setObjectName(QStringLiteral("AutoAlignItem"));
     SetHint(action, Tr("A0002"));
@@ -105,7 +105,7 @@ QAction* TAlignForm::AddMenuEntry(QWidget* owner, QMenu* menu) {
     QObject::connect(action, &QAction::triggered, owner, [owner] {
         auto* form = owner->findChild<TAlignForm*>(QStringLiteral("TAlignForm"));
         if (form == nullptr) form = new TAlignForm(owner);
-        form->ApplyTexts();
+        form->applyTexts();
         form->show();
         form->raise();
         form->activateWindow();
@@ -119,13 +119,13 @@ TAlignForm::TAlignForm(QWidget* parent) : QDialog(parent) {
     setModal(false);
     buildControls();
     fillProcedures();
-    ApplyTexts();
-    UpdateReportButton();
+    applyTexts();
+    updateReportButton();
     resize(980, 640);
 }
 
 TAlignForm::~TAlignForm() {
-    if (engine_ != nullptr) engine_->Stop();
+    if (engine_ != nullptr) engine_->stop();
 }
 
 void TAlignForm::buildControls() {
@@ -223,7 +223,7 @@ void TAlignForm::buildResultTable() {
     ResultTable->horizontalHeader()->setSectionResizeMode(kStep, QHeaderView::Stretch);
 }
 
-void TAlignForm::ApplyTexts() {
+void TAlignForm::applyTexts() {
     setWindowTitle(Tr("A0003"));
     findChild<QLabel*>(QStringLiteral("Label1"))->setText(Tr("A0004"));
     findChild<QLabel*>(QStringLiteral("Label2"))->setText(Tr("A0005"));
@@ -298,15 +298,15 @@ bool TAlignForm::prepareLine(TraceContext& trace, PathLoss& loss) {
     if (!settings.pathLossFile.empty()) {
         Result<PathLoss> table = LoadPathLoss(settings.pathLossFile);
         if (!table) {
-            fail(QString::fromStdString(table.error().Text()));
+            fail(QString::fromStdString(table.error().text()));
             return false;
         }
         loss = table.value();
-        trace.pathLoss = loss.RecordText();
+        trace.pathLoss = loss.recordText();
     }
     Result<CalibrationCheck> due = CheckCalibrationDue(settings.calibrationDue, LocalToday(), file + " [instrument] calibrationDue");
     if (!due) {
-        fail(QString::fromStdString(due.error().Text()));
+        fail(QString::fromStdString(due.error().text()));
         return false;
     }
     trace.calibrationDue = due->due;
@@ -403,7 +403,7 @@ std::optional<InstrumentModel> TAlignForm::chosenModel() {
     if (!ModelEdit->text().trimmed().isEmpty()) {
         Result<InstrumentModel> loaded = LoadInstrumentModel(ModelEdit->text().trimmed().toStdString());
         if (!loaded) {
-            fail(QString::fromStdString(loaded.error().Text()));
+            fail(QString::fromStdString(loaded.error().text()));
             return std::nullopt;
         }
         model = loaded.value();
@@ -423,9 +423,9 @@ std::optional<QString> TAlignForm::instrumentUrl() {
         }
         if (!virtualInstrument_) {
             virtualInstrument_ = std::make_unique<VirtualInstrument>(host->sharedRadio());
-            if (Error e = virtualInstrument_->Start(); !e.ok()) {
+            if (Error e = virtualInstrument_->start(); !e.ok()) {
                 virtualInstrument_.reset();
-                fail(QString::fromStdString(e.Text()));
+                fail(QString::fromStdString(e.text()));
                 return std::nullopt;
             }
         }
@@ -471,11 +471,11 @@ void TAlignForm::showOutcome() {
     if (report_.stopped) {
         StatusLabel->setText(Tr("A0025"));
     } else if (!report_.error.ok()) {
-        StatusLabel->setText(Tr("A0026").arg(QString::fromStdString(report_.error.Text())));
+        StatusLabel->setText(Tr("A0026").arg(QString::fromStdString(report_.error.text())));
     } else {
         StatusLabel->setText(Tr("A0024").arg(report_.passed()).arg(report_.failed()));
     }
-    UpdateReportButton();
+    updateReportButton();
     emit runFinished();
     if (closeAfterRun_) {
         closeAfterRun_ = false;
@@ -487,7 +487,7 @@ void TAlignForm::RunButtonClick() {
     if (engine_ != nullptr) return;
     const std::string procedureFile = QDir::fromNativeSeparators(ProcedureBox->currentText()).toStdString();
     Result<Procedure> procedure = LoadProcedure(procedureFile);
-    if (!procedure) return fail(QString::fromStdString(procedure.error().Text()));
+    if (!procedure) return fail(QString::fromStdString(procedure.error().text()));
     const std::optional<InstrumentModel> model = chosenModel();
     if (!model) return;
     const std::optional<QString> url = instrumentUrl();
@@ -505,11 +505,11 @@ void TAlignForm::RunButtonClick() {
     // On a line with a serial pattern the radio's serial is scanned first.
     const std::string patternText = settingsFile.empty() ? std::string() : ReadLineSettings(settingsFile).serialPattern;
     if (!patternText.empty()) {
-        Result<SerialPattern> pattern = SerialPattern::Make(patternText, "[line] serialPattern");
-        if (!pattern || !pattern->Accepts(CalibrationRecorder().serial())) {
+        Result<SerialPattern> pattern = SerialPattern::make(patternText, "[line] serialPattern");
+        if (!pattern || !pattern->accepts(CalibrationRecorder().serial())) {
             const std::optional<QString> serial = ui::AskRadioSerial(this);
             if (!serial) return;
-            CalibrationRecorder().SetSerial(serial->toStdString());
+            CalibrationRecorder().setSerial(serial->toStdString());
         }
     }
     if (!CalibrationRecorder().serial().empty())
@@ -536,15 +536,15 @@ void TAlignForm::RunButtonClick() {
     QPointer<TAlignForm> self(this);
     SendcmdAlignRadio radio([] { QCoreApplication::processEvents(); });
     AlignEngine engine(procedure.value(), radio, instrument.value().get(), *model);
-    engine.SetEvents(runEvents());
-    engine.SetPathLoss(loss);
+    engine.setEvents(runEvents());
+    engine.setPathLoss(loss);
     // What the records tell about the run's set-up.
     TraceProcedureFile(trace, procedureFile);
-    if (Result<std::string> id = instrument.value()->Query(model->identify); id) trace.instrumentIdn = id.value();
-    engine.SetRecordSink(CalibrationRecordSink(trace));
+    if (Result<std::string> id = instrument.value()->query(model->identify); id) trace.instrumentIdn = id.value();
+    engine.setRecordSink(CalibrationRecordSink(trace));
     engine_ = &engine;
     runStartedAt_ = UtcTimestampNow();
-    report_ = engine.Run();
+    report_ = engine.run();
     engine_ = nullptr;
     SetSenderHooks(saved);
     if (tuning) {
@@ -558,13 +558,13 @@ void TAlignForm::RunButtonClick() {
 }
 
 void TAlignForm::StopButtonClick() {
-    if (engine_ != nullptr) engine_->Stop();
+    if (engine_ != nullptr) engine_->stop();
 }
 
 void TAlignForm::closeEvent(QCloseEvent* event) {
     if (engine_ != nullptr) {
         // The run unwinds first (and unkeys); the window closes after it.
-        engine_->Stop();
+        engine_->stop();
         closeAfterRun_ = true;
         event->ignore();
         return;
@@ -587,7 +587,7 @@ std::optional<ReportRequest> CurrentReportRequest(RecordStore& store, const std:
     if (!recorder.serial().empty()) {
         filter.serial = recorder.serial();
         filter.limit = 1;
-        (void)store.ForEach(filter, [&](const CalibrationRecord&) {
+        (void)store.forEach(filter, [&](const CalibrationRecord&) {
             request = ReportRequest{recorder.serial(), 0};
             return false;
         });
@@ -595,7 +595,7 @@ std::optional<ReportRequest> CurrentReportRequest(RecordStore& store, const std:
     }
     if (runStartedAt.empty() || recorder.session().empty()) return std::nullopt;
     filter.since = runStartedAt;
-    (void)store.ForEach(filter, [&](const CalibrationRecord& r) {
+    (void)store.forEach(filter, [&](const CalibrationRecord& r) {
         if (r.session == recorder.session() && r.serial.empty()) request = ReportRequest{"", r.id};
         return true;
     });
@@ -613,7 +613,7 @@ std::filesystem::path ReportPath(const QString& file) {
 
 }  // namespace
 
-void TAlignForm::UpdateReportButton() {
+void TAlignForm::updateReportButton() {
     RecordStore* store = CalibrationRecorder().store();
     ReportButton->setEnabled(engine_ == nullptr && store != nullptr &&
                              CurrentReportRequest(*store, runStartedAt_).has_value());
@@ -633,9 +633,9 @@ void TAlignForm::ReportButtonClick() {
     RecordStore* store = CalibrationRecorder().store();
     if (store == nullptr) return;
     // Records still on their way to a server are sent first.
-    (void)store->Drain(std::chrono::seconds(5));
+    (void)store->drain(std::chrono::seconds(5));
     const std::optional<ReportRequest> request = CurrentReportRequest(*store, runStartedAt_);
-    if (!request) return UpdateReportButton();
+    if (!request) return updateReportButton();
     Result<RadioReport> report = BuildRadioReport(*store, *request);
     if (!report) {
         ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"),

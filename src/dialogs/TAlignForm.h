@@ -46,10 +46,10 @@ public:
 
     // Adds the menu entry `AutoAlignItem` to `menu`; it opens the window (one
     // per main window) beside `owner`. Its caption follows the language.
-    static QAction* AddMenuEntry(QWidget* owner, QMenu* menu);
+    static QAction* addMenuEntry(QWidget* owner, QMenu* menu);
 
     // Sets every caption from section [Align] of the language file.
-    void ApplyTexts();
+    void applyTexts();
     bool running() const { return engine_ != nullptr; }
     const varnel::AlignReport& lastReport() const { return report_; }
     // The procedure file chosen for the radio in tuner mode (or the virtual
@@ -81,7 +81,7 @@ public slots:
     // Asks for a file and writes the PDF report of the radio's latest run.
     void ReportButtonClick();
     // Enables Report when the current radio has an alignment record.
-    void UpdateReportButton();
+    void updateReportButton();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

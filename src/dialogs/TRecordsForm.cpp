@@ -47,7 +47,7 @@ QString OrEmpty(int v) { return v < 0 ? QString() : QString::number(v); }
 
 }  // namespace
 
-QString TRecordsForm::ItemCaption(int code) {
+QString TRecordsForm::itemCaption(int code) {
     if (code < 0) return {};
     const TuningItem* item = FindItem(code);
     const auto lookup = [](const char* section, const char* key) {
@@ -69,7 +69,7 @@ QString TRecordsForm::ItemCaption(int code) {
     return caption;
 }
 
-QString TRecordsForm::EventName(const std::string& event) {
+QString TRecordsForm::eventName(const std::string& event) {
     for (const auto& e : kEvents)
         if (event == e.event) {
             const QString name = Tr(e.key);
@@ -78,7 +78,7 @@ QString TRecordsForm::EventName(const std::string& event) {
     return QString::fromStdString(event);
 }
 
-TRecordsForm* TRecordsForm::ShowRecordsView(QWidget* parent) {
+TRecordsForm* TRecordsForm::showRecordsView(QWidget* parent) {
     if (openView.isNull()) {
         openView = new TRecordsForm(parent);
         openView->setAttribute(Qt::WA_DeleteOnClose);
@@ -90,7 +90,7 @@ TRecordsForm* TRecordsForm::ShowRecordsView(QWidget* parent) {
     return openView;
 }
 
-TRecordsForm* TRecordsForm::OpenView() { return openView.data(); }
+TRecordsForm* TRecordsForm::currentView() { return openView.data(); }
 
 TRecordsForm::~TRecordsForm() = default;
 
@@ -213,11 +213,11 @@ void TRecordsForm::SearchButtonClick() {
     // The store answers on a thread of the pool; the answer is shown on the
     // user-interface thread, if the view is still there and asked for it last.
     QThreadPool::globalInstance()->start([store, filter, self, search, where, waiting, setAside] {
-        auto list = store->List(filter);
-        QString place = where + QString::fromStdString(store->Describe());
-        if (const std::size_t queued = store->Queued(); queued > 0)
+        auto list = store->list(filter);
+        QString place = where + QString::fromStdString(store->describe());
+        if (const std::size_t queued = store->queued(); queued > 0)
             place += QStringLiteral("; %1 %2").arg(queued).arg(waiting);
-        if (const std::size_t kept = store->QueueState().setAside; kept > 0) place += QStringLiteral("; ") + setAside.arg(kept);
+        if (const std::size_t kept = store->queueState().setAside; kept > 0) place += QStringLiteral("; ") + setAside.arg(kept);
         QMetaObject::invokeMethod(
             qApp,
             [self, search, list = std::move(list), place] {
@@ -233,7 +233,7 @@ void TRecordsForm::showResult(const Result<std::vector<CalibrationRecord>>& list
     records_.clear();
     RecordsGrid->setRowCount(0);
     if (!list) {
-        StoreLabel->setText(Tr("R0012") + QLatin1Char(' ') + QString::fromStdString(list.error().Text()));
+        StoreLabel->setText(Tr("R0012") + QLatin1Char(' ') + QString::fromStdString(list.error().text()));
         CountLabel->clear();
         return;
     }
@@ -250,8 +250,8 @@ void TRecordsForm::showResult(const Result<std::vector<CalibrationRecord>>& list
                                          QString::fromStdString(r.modelName),
                                          QString::fromStdString(r.firmware),
                                          QString::fromStdString(r.serial),
-                                         EventName(r.event),
-                                         ItemCaption(r.item),
+                                         eventName(r.event),
+                                         itemCaption(r.item),
                                          r.band < 0 ? QString() : (r.band == 0 ? QStringLiteral("400-470 MHz") : QStringLiteral("136-174 MHz")),
                                          OrEmpty(r.point),
                                          OrEmpty(r.oldValue),
@@ -328,12 +328,12 @@ void TRecordsForm::refreshStats() {
     QPointer<TRecordsForm> self(this);
     QThreadPool::globalInstance()->start([store, filter, by, self, run] {
         LineStats stats(by);
-        const Error e = store->ForEach(filter, [&](const CalibrationRecord& r) {
-            stats.Add(r);
+        const Error e = store->forEach(filter, [&](const CalibrationRecord& r) {
+            stats.add(r);
             return true;
         });
-        std::vector<LineStatsRow> rows = stats.Finish();
-        const QString problem = e.ok() ? QString() : QString::fromStdString(e.Text());
+        std::vector<LineStatsRow> rows = stats.finish();
+        const QString problem = e.ok() ? QString() : QString::fromStdString(e.text());
         QMetaObject::invokeMethod(
             qApp,
             [self, run, rows = std::move(rows), problem] {

@@ -25,14 +25,14 @@ public:
 
     // Opens the program's one records view beside `parent`, or brings it to
     // the front when it is open already.
-    static TRecordsForm* ShowRecordsView(QWidget* parent);
+    static TRecordsForm* showRecordsView(QWidget* parent);
     // The open records view, or nullptr.
-    static TRecordsForm* OpenView();
+    static TRecordsForm* currentView();
 
     // The caption of an item as the operator reads it (with the column of a
     // power pair), and the name of an event, in the interface language.
-    static QString ItemCaption(int code);
-    static QString EventName(const std::string& event);
+    static QString itemCaption(int code);
+    static QString eventName(const std::string& event);
 
     QLineEdit* SerialEdit = nullptr;
     QLineEdit* ModelEdit = nullptr;

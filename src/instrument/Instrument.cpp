@@ -93,14 +93,14 @@ std::string SafeInstrumentText(std::string_view bytes) {
 
 Result<double> ParseScpiNumber(std::string_view reply) {
     const std::string text = trim(reply);
-    if (text.empty()) return Error::Make(ErrorCode::BadData, "empty reply where a number was expected");
+    if (text.empty()) return Error::make(ErrorCode::BadData, "empty reply where a number was expected");
     char* end = nullptr;
     errno = 0;
     const double value = std::strtod(text.c_str(), &end);
     if (end == text.c_str() || *end != '\0' || errno == ERANGE || !std::isfinite(value))
-        return Error::Make(ErrorCode::BadData, "reply \"%1\" is not a number", text);
+        return Error::make(ErrorCode::BadData, "reply \"%1\" is not a number", text);
     if (std::fabs(value) >= 9.9e37)
-        return Error::Make(ErrorCode::BadData, "the instrument has no reading (%1)", text);
+        return Error::make(ErrorCode::BadData, "the instrument has no reading (%1)", text);
     return value;
 }
 
@@ -113,13 +113,13 @@ Result<std::unique_ptr<Instrument>> OpenInstrument(const std::string& url,
     if (u.rfind("tcp://", 0) == 0) {
         int port = 5025;
         if (!splitHostPort(u.substr(6), &host, &port))
-            return Error::Make(ErrorCode::BadData, "instrument address \"%1\" is not HOST[:PORT]", url);
+            return Error::make(ErrorCode::BadData, "instrument address \"%1\" is not HOST[:PORT]", url);
         return OpenSocketInstrument(host, port, timeout);
     }
     if (u.rfind("lxi://", 0) == 0) {
         int port = 0;  // 0: VXI-11
         if (!splitHostPort(u.substr(6), &host, &port))
-            return Error::Make(ErrorCode::BadData, "instrument address \"%1\" is not HOST[:PORT]", url);
+            return Error::make(ErrorCode::BadData, "instrument address \"%1\" is not HOST[:PORT]", url);
         // liblxi's raw mode is the plain SCPI socket this program has of its
         // own; without liblxi only VXI-11 is missing.
         if (port > 0 && !LxiAvailable()) return OpenSocketInstrument(host, port, timeout);
@@ -128,10 +128,10 @@ Result<std::unique_ptr<Instrument>> OpenInstrument(const std::string& url,
     if (u.rfind("usbtmc://", 0) == 0) {
         const std::string device(u.substr(9));
         if (device.empty())
-            return Error::Make(ErrorCode::BadData, "instrument address \"%1\" names no device", url);
+            return Error::make(ErrorCode::BadData, "instrument address \"%1\" names no device", url);
         return OpenUsbtmcInstrument(device, timeout);
     }
-    return Error::Make(ErrorCode::BadData,
+    return Error::make(ErrorCode::BadData,
                        "unknown instrument address \"%1\" (use tcp://HOST:PORT, lxi://HOST[:PORT] or "
                        "usbtmc:///dev/usbtmcN)",
                        url);

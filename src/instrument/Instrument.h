@@ -28,13 +28,13 @@ class Instrument {
 public:
     virtual ~Instrument() = default;
     // Sends one command line (the transport adds the line end).
-    virtual Error Send(std::string_view command) = 0;
+    virtual Error send(std::string_view command) = 0;
     // Sends a query and returns its reply without the line end, made safe by
     // SafeInstrumentText. A reply that does not come within the time-out is
     // ErrorCode::Instrument.
-    virtual Result<std::string> Query(std::string_view command) = 0;
+    virtual Result<std::string> query(std::string_view command) = 0;
     // Where the instrument is, for messages ("tcp://127.0.0.1:5025").
-    virtual std::string Describe() const = 0;
+    virtual std::string describe() const = 0;
 };
 
 // Opens an instrument by its address (see above). `timeout` bounds the

@@ -18,9 +18,9 @@ Result<std::vector<std::string>> stringList(const JsonDocument& doc, const nlohm
         out.push_back(v.get<std::string>());
         return out;
     }
-    if (!v.is_array()) return doc.Fail(pointer, "expected a command or a list of commands");
+    if (!v.is_array()) return doc.fail(pointer, "expected a command or a list of commands");
     for (std::size_t i = 0; i < v.size(); ++i) {
-        if (!v[i].is_string()) return doc.Fail(pointer + "/" + std::to_string(i), "a command must be a string");
+        if (!v[i].is_string()) return doc.fail(pointer + "/" + std::to_string(i), "a command must be a string");
         out.push_back(v[i].get<std::string>());
     }
     return out;
@@ -28,7 +28,7 @@ Result<std::vector<std::string>> stringList(const JsonDocument& doc, const nlohm
 
 }  // namespace
 
-std::vector<std::string> InstrumentModel::SetupCommands(const std::string& setup, std::uint32_t frequencyHz,
+std::vector<std::string> InstrumentModel::setupCommands(const std::string& setup, std::uint32_t frequencyHz,
                                                         double levelDbm) const {
     std::vector<std::string> out;
     const auto it = setups.find(setup);
@@ -67,14 +67,14 @@ InstrumentModel VirtualTestSetModel() {
 
 Result<InstrumentModel> ParseInstrumentModel(const JsonDocument& doc) {
     const nlohmann::json& r = doc.root;
-    if (!r.is_object()) return doc.Fail("", "an instrument model must be a JSON object");
+    if (!r.is_object()) return doc.fail("", "an instrument model must be a JSON object");
     InstrumentModel m;
     for (auto it = r.begin(); it != r.end(); ++it) {
         const std::string key = it.key();
         const std::string p = "/" + key;
         const nlohmann::json& v = it.value();
         if (key == "name" || key == "identify" || key == "identity" || key == "error_query" || key == "confirm") {
-            if (!v.is_string()) return doc.Fail(p, "\"" + key + "\" must be a string");
+            if (!v.is_string()) return doc.fail(p, "\"" + key + "\" must be a string");
             std::string& field = key == "name"       ? m.name
                                  : key == "identify" ? m.identify
                                  : key == "identity" ? m.identity
@@ -86,42 +86,42 @@ Result<InstrumentModel> ParseInstrumentModel(const JsonDocument& doc) {
             if (!list) return list.error();
             (key == "reset" ? m.reset : m.finish) = list.value();
         } else if (key == "setups") {
-            if (!v.is_object()) return doc.Fail(p, "\"setups\" must map set-up names to commands");
+            if (!v.is_object()) return doc.fail(p, "\"setups\" must map set-up names to commands");
             for (auto s = v.begin(); s != v.end(); ++s) {
                 auto list = stringList(doc, s.value(), p + "/" + s.key());
                 if (!list) return list.error();
                 m.setups[s.key()] = list.value();
             }
         } else if (key == "measurements") {
-            if (!v.is_object()) return doc.Fail(p, "\"measurements\" must map names to queries");
+            if (!v.is_object()) return doc.fail(p, "\"measurements\" must map names to queries");
             for (auto s = v.begin(); s != v.end(); ++s) {
                 const std::string mp = p + "/" + s.key();
                 const nlohmann::json& q = s.value();
                 if (!q.is_object() || !q.contains("query") || !q["query"].is_string())
-                    return doc.Fail(mp, "a measurement needs {\"query\": \"...\", \"unit\": \"...\"}");
+                    return doc.fail(mp, "a measurement needs {\"query\": \"...\", \"unit\": \"...\"}");
                 InstrumentModel::Measurement meas;
                 meas.query = q["query"].get<std::string>();
                 if (q.contains("unit")) {
-                    if (!q["unit"].is_string()) return doc.Fail(mp + "/unit", "\"unit\" must be a string");
+                    if (!q["unit"].is_string()) return doc.fail(mp + "/unit", "\"unit\" must be a string");
                     meas.unit = q["unit"].get<std::string>();
                 }
                 m.measurements[s.key()] = meas;
             }
         } else if (key == "settle_ms") {
             if (!v.is_number_integer() || v.get<long long>() < 0 || v.get<long long>() > 60000)
-                return doc.Fail(p, "\"settle_ms\" must be a whole number of milliseconds from 0 to 60000");
+                return doc.fail(p, "\"settle_ms\" must be a whole number of milliseconds from 0 to 60000");
             m.settleMs = v.get<int>();
         } else {
-            return doc.Fail(p, "unknown field \"" + key + "\"");
+            return doc.fail(p, "unknown field \"" + key + "\"");
         }
     }
-    if (m.name.empty()) return doc.Fail("", "the instrument model has no \"name\"");
+    if (m.name.empty()) return doc.fail("", "the instrument model has no \"name\"");
     return m;
 }
 
 Result<InstrumentModel> LoadInstrumentModel(const std::string& path) {
     auto doc = LoadJsonDocument(path);
-    if (!doc) return doc.error().Wrapped("cannot read the instrument model");
+    if (!doc) return doc.error().wrapped("cannot read the instrument model");
     return ParseInstrumentModel(doc.value());
 }
 

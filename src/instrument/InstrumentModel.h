@@ -61,7 +61,7 @@ struct InstrumentModel {
     int settleMs = 0;
 
     // The set-up commands named `setup` with the placeholders filled in.
-    std::vector<std::string> SetupCommands(const std::string& setup, std::uint32_t frequencyHz,
+    std::vector<std::string> setupCommands(const std::string& setup, std::uint32_t frequencyHz,
                                            double levelDbm) const;
 };
 

@@ -20,20 +20,20 @@ public:
         : device_(device), where_(std::move(where)), timeout_(timeout) {}
     ~LxiInstrument() override { lxi_disconnect(device_); }
 
-    Error Send(std::string_view command) override {
+    Error send(std::string_view command) override {
         std::string line(command);
         line += '\n';
         if (lxi_send(device_, line.data(), static_cast<int>(line.size()), ms()) < 0)
-            return Error::Make(ErrorCode::Instrument, "cannot send \"" + std::string(command) + "\"", where_);
+            return Error::make(ErrorCode::Instrument, "cannot send \"" + std::string(command) + "\"", where_);
         return {};
     }
 
-    Result<std::string> Query(std::string_view command) override {
-        if (Error e = Send(command); !e.ok()) return e;
+    Result<std::string> query(std::string_view command) override {
+        if (Error e = send(command); !e.ok()) return e;
         std::vector<char> buffer(65536);
         const int n = lxi_receive(device_, buffer.data(), static_cast<int>(buffer.size()), ms());
         if (n < 0)
-            return Error::Make(ErrorCode::Instrument,
+            return Error::make(ErrorCode::Instrument,
                                "no reply from the instrument within " + std::to_string(timeout_.count()) +
                                    " ms to \"" + std::string(command) + "\"",
                                where_);
@@ -42,7 +42,7 @@ public:
         return SafeInstrumentText(reply);
     }
 
-    std::string Describe() const override { return where_; }
+    std::string describe() const override { return where_; }
 
 private:
     int ms() const { return static_cast<int>(timeout_.count()); }
@@ -62,7 +62,7 @@ Result<std::unique_ptr<Instrument>> OpenLxiInstrument(const std::string& host, i
     const std::string where = "lxi://" + host + (port > 0 ? ":" + std::to_string(port) : std::string());
     const int device = port > 0 ? lxi_connect(host.c_str(), port, nullptr, static_cast<int>(timeout.count()), RAW)
                                 : lxi_connect(host.c_str(), 0, "inst0", static_cast<int>(timeout.count()), VXI11);
-    if (device == LXI_ERROR) return Error::Make(ErrorCode::Instrument, "cannot connect to the instrument", where);
+    if (device == LXI_ERROR) return Error::make(ErrorCode::Instrument, "cannot connect to the instrument", where);
     return std::unique_ptr<Instrument>(std::make_unique<LxiInstrument>(device, where, timeout));
 }
 
@@ -76,12 +76,12 @@ Result<std::unique_ptr<Instrument>> OpenLxiInstrument(const std::string& host, i
                                                       std::chrono::milliseconds) {
     const std::string where = "lxi://" + host + (port > 0 ? ":" + std::to_string(port) : std::string());
 #ifdef _WIN32
-    return Error::Make(ErrorCode::Instrument,
+    return Error::make(ErrorCode::Instrument,
                        "VXI-11 instruments (lxi://) are not available on Windows: liblxi is not built for "
                        "Windows. Use the instrument's raw SCPI socket instead: tcp://HOST:5025",
                        where, "Align:A0040");
 #else
-    return Error::Make(ErrorCode::Instrument,
+    return Error::make(ErrorCode::Instrument,
                        "this build has no liblxi, so VXI-11 instruments (lxi://) are not available; use the "
                        "instrument's raw SCPI socket: tcp://HOST:5025",
                        where, "Align:A0041");

@@ -38,7 +38,7 @@ Error StartWinsock() {
         result = ::WSAStartup(MAKEWORD(2, 2), &data);
     });
     if (result != 0)
-        return Error::Make(ErrorCode::Instrument, "cannot start Windows sockets (WSAStartup): " + ErrorText(result));
+        return Error::make(ErrorCode::Instrument, "cannot start Windows sockets (WSAStartup): " + ErrorText(result));
     return {};
 }
 
@@ -91,11 +91,11 @@ int WaitOne(const Socket& socket, bool write, std::chrono::milliseconds timeout)
 }
 
 Error Failure(std::string what, int code, const std::string& subject) {
-    return Error::Make(ErrorCode::Instrument, std::move(what) + ": " + ErrorText(code), subject);
+    return Error::make(ErrorCode::Instrument, std::move(what) + ": " + ErrorText(code), subject);
 }
 // A failure whose context the caller gives: only the system's reason.
 Error Reason(int code, const std::string& subject) {
-    return Error::Make(ErrorCode::Instrument, ErrorText(code), subject);
+    return Error::make(ErrorCode::Instrument, ErrorText(code), subject);
 }
 
 // Connects one socket to one address within `timeout`; 0 or the error code.
@@ -195,7 +195,7 @@ std::string ErrorText(int code) {
 
 Result<Socket> Connect(const std::string& host, int port, std::chrono::milliseconds timeout,
                        const std::string& subject) {
-    if (Error e = StartWinsock(); !e.ok()) return e.Wrap("cannot connect", subject);
+    if (Error e = StartWinsock(); !e.ok()) return e.wrap("cannot connect", subject);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -207,9 +207,9 @@ Result<Socket> Connect(const std::string& host, int port, std::chrono::milliseco
 #else
         const std::string why = rc == EAI_SYSTEM ? ErrorText(errno) : ::gai_strerror(rc);
 #endif
-        return Error::Make(ErrorCode::Instrument, "cannot resolve the address: " + why, subject);
+        return Error::make(ErrorCode::Instrument, "cannot resolve the address: " + why, subject);
     }
-    Error last = Error::Make(ErrorCode::Instrument, "the name has no address", subject);
+    Error last = Error::make(ErrorCode::Instrument, "the name has no address", subject);
     for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
 #ifdef _WIN32
         Socket s(static_cast<SocketHandle>(::WSASocketW(a->ai_family, a->ai_socktype, a->ai_protocol, nullptr, 0,
@@ -237,7 +237,7 @@ Result<Socket> Connect(const std::string& host, int port, std::chrono::milliseco
 #else
         const bool timedOut = code == ETIMEDOUT;
 #endif
-        last = timedOut ? Error::Make(ErrorCode::Instrument,
+        last = timedOut ? Error::make(ErrorCode::Instrument,
                                       "no answer within " + std::to_string(timeout.count()) + " ms", subject)
                         : Reason(code, subject);
     }
@@ -259,7 +259,7 @@ Error SendAll(const Socket& socket, std::string_view bytes, std::chrono::millise
             case Io::WouldBlock: {
                 const int ready = WaitOne(socket, true, timeout);
                 if (ready == 0)
-                    return Error::Make(ErrorCode::Instrument, "sending timed out", subject);
+                    return Error::make(ErrorCode::Instrument, "sending timed out", subject);
                 if (ready < 0) return Failure("cannot send", LastError(), subject);
                 break;
             }
@@ -346,7 +346,7 @@ Io ReceiveSome(const Socket& socket, char* data, std::size_t size, std::size_t* 
 
 Result<Socket> ListenLoopback(int port, int* boundPort) {
     const std::string where = "127.0.0.1:" + std::to_string(port);
-    if (Error e = StartWinsock(); !e.ok()) return e.Wrap("cannot listen", where);
+    if (Error e = StartWinsock(); !e.ok()) return e.wrap("cannot listen", where);
 #ifdef _WIN32
     Socket s(static_cast<SocketHandle>(
         ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT)));
@@ -408,9 +408,9 @@ Result<std::pair<Socket, Socket>> WakePair() {
 #ifdef _WIN32
     int port = 0;
     Result<Socket> listener = ListenLoopback(0, &port);
-    if (!listener) return listener.error().Wrap("cannot make a wake-up connection");
+    if (!listener) return listener.error().wrap("cannot make a wake-up connection");
     Result<Socket> writer = Connect("127.0.0.1", port, std::chrono::milliseconds(2000), "127.0.0.1");
-    if (!writer) return writer.error().Wrap("cannot make a wake-up connection");
+    if (!writer) return writer.error().wrap("cannot make a wake-up connection");
     Socket reader;
     for (int i = 0; i < 200 && !reader.valid(); ++i) {
         std::vector<PollEntry> one{{listener.value().handle(), true, false}};

@@ -15,20 +15,20 @@ public:
     SocketInstrument(net::Socket socket, std::string where, std::chrono::milliseconds timeout)
         : socket_(std::move(socket)), where_(std::move(where)), timeout_(timeout) {}
 
-    Error Send(std::string_view command) override {
+    Error send(std::string_view command) override {
         std::string line(command);
         line += '\n';
         if (Error e = net::SendAll(socket_, line, timeout_, where_); !e.ok())
-            return e.Wrap("cannot send \"" + std::string(command) + "\" to the instrument");
+            return e.wrap("cannot send \"" + std::string(command) + "\" to the instrument");
         return {};
     }
 
-    Result<std::string> Query(std::string_view command) override {
+    Result<std::string> query(std::string_view command) override {
         // A reply that came after its query had timed out must not be taken
         // for the answer to the next one.
         buffer_.clear();
         net::Discard(socket_);
-        if (Error e = Send(command); !e.ok()) return e;
+        if (Error e = send(command); !e.ok()) return e;
         const auto deadline = std::chrono::steady_clock::now() + timeout_;
         for (;;) {
             const auto nl = buffer_.find('\n');
@@ -39,22 +39,22 @@ public:
                 return SafeInstrumentText(reply);
             }
             if (buffer_.size() > kMaxReply)
-                return Error::Make(ErrorCode::BadData, "the instrument's reply has no line end", where_);
+                return Error::make(ErrorCode::BadData, "the instrument's reply has no line end", where_);
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0)
-                return Error::Make(ErrorCode::Instrument,
+                return Error::make(ErrorCode::Instrument,
                                    "no reply from the instrument within " + std::to_string(timeout_.count()) +
                                        " ms to \"" + std::string(command) + "\"",
                                    where_);
             Result<net::Received> got = net::Receive(socket_, &buffer_, kMaxReply + 1, left, where_);
-            if (!got) return got.error().Wrap("no reply to \"" + std::string(command) + "\"");
+            if (!got) return got.error().wrap("no reply to \"" + std::string(command) + "\"");
             if (got.value() == net::Received::Closed)
-                return Error::Make(ErrorCode::Instrument, "the instrument closed the connection", where_);
+                return Error::make(ErrorCode::Instrument, "the instrument closed the connection", where_);
         }
     }
 
-    std::string Describe() const override { return where_; }
+    std::string describe() const override { return where_; }
 
 private:
     net::Socket socket_;
@@ -69,7 +69,7 @@ Result<std::unique_ptr<Instrument>> OpenSocketInstrument(const std::string& host
                                                          std::chrono::milliseconds timeout) {
     const std::string where = "tcp://" + host + ":" + std::to_string(port);
     Result<net::Socket> socket = net::Connect(host, port, timeout, where);
-    if (!socket) return socket.error().Wrap("cannot connect to the instrument");
+    if (!socket) return socket.error().wrap("cannot connect to the instrument");
     return std::unique_ptr<Instrument>(std::make_unique<SocketInstrument>(std::move(socket.value()), where, timeout));
 }
 

@@ -26,35 +26,35 @@ public:
         : fd_(fd), device_(std::move(device)), timeout_(timeout) {}
     ~UsbtmcInstrument() override { ::close(fd_); }
 
-    Error Send(std::string_view command) override {
+    Error send(std::string_view command) override {
         std::string line(command);
         line += '\n';
         const ssize_t n = ::write(fd_, line.data(), line.size());
         if (n != static_cast<ssize_t>(line.size()))
-            return Error::Make(ErrorCode::Instrument,
+            return Error::make(ErrorCode::Instrument,
                                std::string("cannot send to the instrument: ") + std::strerror(errno), device_);
         return {};
     }
 
-    Result<std::string> Query(std::string_view command) override {
-        if (Error e = Send(command); !e.ok()) return e;
+    Result<std::string> query(std::string_view command) override {
+        if (Error e = send(command); !e.ok()) return e;
         pollfd pfd{fd_, POLLIN, 0};
         if (::poll(&pfd, 1, static_cast<int>(timeout_.count())) <= 0)
-            return Error::Make(ErrorCode::Instrument,
+            return Error::make(ErrorCode::Instrument,
                                "no reply from the instrument within " + std::to_string(timeout_.count()) +
                                    " ms to \"" + std::string(command) + "\"",
                                device_);
         char buffer[4096];
         const ssize_t n = ::read(fd_, buffer, sizeof buffer);
         if (n < 0)
-            return Error::Make(ErrorCode::Instrument,
+            return Error::make(ErrorCode::Instrument,
                                std::string("no reply from the instrument: ") + std::strerror(errno), device_);
         std::string reply(buffer, static_cast<std::size_t>(n));
         while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
         return SafeInstrumentText(reply);
     }
 
-    std::string Describe() const override { return "usbtmc://" + device_; }
+    std::string describe() const override { return "usbtmc://" + device_; }
 
 private:
     int fd_;
@@ -69,7 +69,7 @@ Result<std::unique_ptr<Instrument>> OpenUsbtmcInstrument(const std::string& devi
     const int fd = ::open(device.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         const ErrorCode code = errno == EACCES ? ErrorCode::PermissionDenied : ErrorCode::Instrument;
-        return Error::Make(code, std::string("cannot open the instrument: ") + std::strerror(errno), device);
+        return Error::make(code, std::string("cannot open the instrument: ") + std::strerror(errno), device);
     }
 #ifdef USBTMC_IOCTL_SET_TIMEOUT
     unsigned int ms = static_cast<unsigned int>(timeout.count());
@@ -81,7 +81,7 @@ Result<std::unique_ptr<Instrument>> OpenUsbtmcInstrument(const std::string& devi
 #else
 
 Result<std::unique_ptr<Instrument>> OpenUsbtmcInstrument(const std::string& device, std::chrono::milliseconds) {
-    return Error::Make(ErrorCode::Instrument, "USBTMC instruments need the Linux usbtmc driver", device);
+    return Error::make(ErrorCode::Instrument, "USBTMC instruments need the Linux usbtmc driver", device);
 }
 
 #endif

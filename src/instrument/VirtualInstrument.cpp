@@ -105,7 +105,7 @@ VirtualInstrument::VirtualInstrument(std::shared_ptr<VirtualRadio> radio, std::u
 }
 
 VirtualInstrument::~VirtualInstrument() {
-    Stop();
+    stop();
     radio_->setLiveObserver({});
 }
 
@@ -127,7 +127,7 @@ double VirtualInstrument::unit(int item, int point, int salt) const {
     return static_cast<double>(h >> 11) / 9007199254740992.0;  // [0, 1)
 }
 
-double VirtualInstrument::SteadyReading(Quantity quantity, int item, int point, int value) const {
+double VirtualInstrument::steadyReading(Quantity quantity, int item, int point, int value) const {
     const TuningItem* entry = FindItem(item);
     const Page page = entry != nullptr ? entry->page : Page::None;
     const double v = value;
@@ -146,7 +146,7 @@ double VirtualInstrument::SteadyReading(Quantity quantity, int item, int point, 
             return 10.0 * std::log10(watts * 1000.0);
         }
         case Quantity::FrequencyError: {
-            if (page != Page::FerqStability) return 0.0;
+            if (page != Page::FreqStability) return 0.0;
             const double center = 100.0 + 56.0 * unit(item, point, 3) + 5.0 * radio.spread(0, 0, 21) +
                                   1.0 * radio.spread(item, point, 22);
             const double slope = (10.0 + 4.0 * unit(item, point, 4)) * (1.0 + 0.05 * radio.spread(item, 0, 23));
@@ -172,11 +172,11 @@ double VirtualInstrument::reading(Quantity quantity) {
     if (quantity == Quantity::Voltage) return 7.4 + 0.01 * noise_ * (unit(0, 0, static_cast<int>(++noiseCounter_)) * 2 - 1);
     if (!now_.transmitting) return kNaN;
     if (std::fabs(analyserHz_ - static_cast<double>(now_.frequency)) > 100e3) return kNaN;
-    double value = SteadyReading(quantity, now_.item, now_.point, now_.value);
+    double value = steadyReading(quantity, now_.item, now_.point, now_.value);
     const auto elapsed = std::chrono::steady_clock::now() - changed_;
     if (elapsed < settle_) {
         if (!before_.transmitting) return kNaN;  // the carrier is still coming up
-        const double old = SteadyReading(quantity, before_.item, before_.point, before_.value);
+        const double old = steadyReading(quantity, before_.item, before_.point, before_.value);
         const double share = std::chrono::duration<double>(elapsed) / std::chrono::duration<double>(settle_);
         value = old + (value - old) * share;
     }
@@ -304,12 +304,12 @@ std::string VirtualInstrument::answerLine(const std::string& line) {
     return replies + '\n';
 }
 
-Error VirtualInstrument::Start(int port) {
+Error VirtualInstrument::start(int port) {
     if (thread_.joinable()) return {};
     Result<net::Socket> listener = net::ListenLoopback(port, &port_);
-    if (!listener) return listener.error().Wrap("the virtual instrument cannot serve");
+    if (!listener) return listener.error().wrap("the virtual instrument cannot serve");
     Result<std::pair<net::Socket, net::Socket>> wake = net::WakePair();
-    if (!wake) return wake.error().Wrap("the virtual instrument cannot serve");
+    if (!wake) return wake.error().wrap("the virtual instrument cannot serve");
     listener_ = std::move(listener.value());
     wakeRead_ = std::move(wake.value().first);
     wakeWrite_ = std::move(wake.value().second);
@@ -318,7 +318,7 @@ Error VirtualInstrument::Start(int port) {
     return {};
 }
 
-void VirtualInstrument::Stop() {
+void VirtualInstrument::stop() {
     if (!thread_.joinable()) return;
     stop_ = true;
     const char byte = 0;

@@ -75,8 +75,8 @@ public:
     VirtualInstrument& operator=(const VirtualInstrument&) = delete;
 
     // Listens on 127.0.0.1 (port 0: any free port) and starts serving.
-    Error Start(int port = 0);
-    void Stop();
+    Error start(int port = 0);
+    void stop();
     int port() const { return port_; }
     // "tcp://127.0.0.1:PORT"
     std::string url() const;
@@ -98,7 +98,7 @@ public:
 
     // The noiseless, settled reading of `item` at `point` with `value` (NaN
     // when the instrument would show nothing for that item).
-    double SteadyReading(Quantity quantity, int item, int point, int value) const;
+    double steadyReading(Quantity quantity, int item, int point, int value) const;
     // Queries answered so far.
     std::uint64_t queries() const { return queries_; }
 

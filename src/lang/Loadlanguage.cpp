@@ -94,25 +94,25 @@ Error StoreLanguageSetting() {
     if (settingsFile.empty()) OpenSettings();
     const std::string_view value = languageIndex == kLanguageChinese ? kChineseValue : kEnglishValue;
     return WriteProfileString(settingsFile, kSettingsSection, kSettingsKey, value)
-        .Wrap("Cannot store the language in the settings file", {}, "Files:StoreSettings");
+        .wrap("Cannot store the language in the settings file", {}, "Files:StoreSettings");
 }
 
 Error CheckLanguageFiles() {
     if (!settingsFile.empty()) {
         if (Error e = CheckProfileFile(settingsFile); !e.ok()) {
-            return e.Wrap("Cannot read the settings file; English is used", {}, "Files:ReadSettings");
+            return e.wrap("Cannot read the settings file; English is used", {}, "Files:ReadSettings");
         }
     }
     if (!languageFile.empty()) {
         if (Error e = CheckProfileFile(languageFile); !e.ok()) {
-            return e.Wrap("Cannot read the language file; its texts stay empty", {}, "Files:ReadLanguage");
+            return e.wrap("Cannot read the language file; its texts stay empty", {}, "Files:ReadLanguage");
         }
     }
     return {};
 }
 
 std::string ErrorText(const Error& error) {
-    return error.Text([](std::string_view key) -> std::string {
+    return error.text([](std::string_view key) -> std::string {
         const std::size_t colon = key.find(':');
         if (colon == std::string_view::npos) return Text("Errors", key);
         return Text(key.substr(0, colon), key.substr(colon + 1));

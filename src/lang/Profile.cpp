@@ -519,7 +519,7 @@ Result<RawFile> readForUpdate(const fs::path& file) {
         Result<FileBytes> read = ReadRegularFile(file, kMaxProfileSize + 1);
         if (!read) return read.error();
         if (read->bytes.size() > kMaxProfileSize) {
-            return Error::Make(ErrorCode::WrongSize, "%1 is too large for a profile file", PathText(file));
+            return Error::make(ErrorCode::WrongSize, "%1 is too large for a profile file", PathText(file));
         }
         raw = splitRaw(read->bytes);
     }
@@ -604,7 +604,7 @@ std::string joinRaw(const RawFile& raw) {
 Error WriteProfileString(const fs::path& file, std::string_view section, std::string_view key,
                          std::string_view value) {
     if (const std::string bad = validateArguments(section, key, value); !bad.empty()) {
-        return Error::Make(ErrorCode::BadData, bad, PathText(file));
+        return Error::make(ErrorCode::BadData, bad, PathText(file));
     }
     const std::string_view wantSection = trim(section);
     const std::string_view wantKey = trim(key);

@@ -18,7 +18,7 @@ PathLoss::PathLoss(std::vector<Row> rows) : rows_(std::move(rows)) {
     std::sort(rows_.begin(), rows_.end(), [](const Row& a, const Row& b) { return a.megahertz < b.megahertz; });
 }
 
-double PathLoss::LossAt(double megahertz) const {
+double PathLoss::lossAt(double megahertz) const {
     if (rows_.empty()) return 0;
     if (megahertz <= rows_.front().megahertz) return rows_.front().db;
     if (megahertz >= rows_.back().megahertz) return rows_.back().db;
@@ -30,7 +30,7 @@ double PathLoss::LossAt(double megahertz) const {
     return lo.db + share * (hi.db - lo.db);
 }
 
-std::string PathLoss::RecordText() const {
+std::string PathLoss::recordText() const {
     std::string text;
     char part[64];
     for (const Row& r : rows_) {
@@ -74,7 +74,7 @@ Result<PathLoss> ParsePathLoss(const std::string& text, const std::string& name)
         from = end + 1;
         ++lineNumber;
         const auto bad = [&](const std::string& why) {
-            return Error::Make(ErrorCode::BadData, name + ":" + std::to_string(lineNumber) + ": " + why);
+            return Error::make(ErrorCode::BadData, name + ":" + std::to_string(lineNumber) + ": " + why);
         };
         if (!line.empty() && line[0] != '#' && line[0] != ';') {
             const auto comma = line.find(',');
@@ -91,15 +91,15 @@ Result<PathLoss> ParsePathLoss(const std::string& text, const std::string& name)
         }
         if (end == text.size()) break;
     }
-    if (rows.empty()) return Error::Make(ErrorCode::BadData, name + ": no \"freqMHz,dB\" line");
+    if (rows.empty()) return Error::make(ErrorCode::BadData, name + ": no \"freqMHz,dB\" line");
     return PathLoss(std::move(rows));
 }
 
 Result<PathLoss> LoadPathLoss(const std::filesystem::path& file) {
     Result<FileBytes> read = ReadRegularFile(file, 1024 * 1024);
-    if (!read) return read.error().Wrapped("cannot read the fixture's path-loss table");
+    if (!read) return read.error().wrapped("cannot read the fixture's path-loss table");
     if (read->size > read->bytes.size())
-        return Error::Make(ErrorCode::BadData, "the path-loss table is larger than 1 MiB", PathText(file));
+        return Error::make(ErrorCode::BadData, "the path-loss table is larger than 1 MiB", PathText(file));
     return ParsePathLoss(read->bytes, PathText(file));
 }
 
@@ -139,7 +139,7 @@ Result<CalibrationCheck> CheckCalibrationDue(const std::string& due, const Civil
     if (text.empty()) return check;
     const std::optional<CivilDate> date = ParseCivilDate(text);
     if (!date)
-        return Error::Make(ErrorCode::BadData, "the calibration due date \"" + text + "\" is not a date YYYY-MM-DD",
+        return Error::make(ErrorCode::BadData, "the calibration due date \"" + text + "\" is not a date YYYY-MM-DD",
                            source);
     check.due = text;
     if (*date < today) {
@@ -153,25 +153,25 @@ Result<CalibrationCheck> CheckCalibrationDue(const std::string& due, const Civil
 
 // ---- serial numbers ---------------------------------------------------------------
 
-Result<SerialPattern> SerialPattern::Make(const std::string& pattern, const std::string& source) {
+Result<SerialPattern> SerialPattern::make(const std::string& pattern, const std::string& source) {
     SerialPattern p;
     p.text_ = pattern;
     if (pattern.empty()) return p;
     try {
         p.regex_.emplace(pattern, std::regex::ECMAScript);
     } catch (const std::regex_error& e) {
-        return Error::Make(ErrorCode::BadData,
+        return Error::make(ErrorCode::BadData,
                            "the serial pattern \"" + pattern + "\" is no regular expression (" + e.what() + ")", source);
     }
     return p;
 }
 
-std::string SerialPattern::Trim(const std::string& serial) { return TrimBlanks(serial); }
+std::string SerialPattern::trim(const std::string& serial) { return TrimBlanks(serial); }
 
-bool SerialPattern::Accepts(const std::string& serial) const { return Refusal(serial).empty(); }
+bool SerialPattern::accepts(const std::string& serial) const { return refusal(serial).empty(); }
 
-std::string SerialPattern::Refusal(const std::string& serial) const {
-    const std::string s = Trim(serial);
+std::string SerialPattern::refusal(const std::string& serial) const {
+    const std::string s = trim(serial);
     if (s.empty()) return "the serial is empty";
     if (!regex_) return {};
     if (std::regex_match(s, *regex_)) return {};

@@ -38,13 +38,13 @@ public:
 
     bool empty() const { return rows_.empty(); }
     const std::vector<Row>& rows() const { return rows_; }
-    double LossAt(double megahertz) const;
-    double LossAtHz(std::uint32_t hertz) const { return LossAt(hertz / 1e6); }
+    double lossAt(double megahertz) const;
+    double lossAtHz(std::uint32_t hertz) const { return lossAt(hertz / 1e6); }
     // What the radio delivers when the instrument reads `readingDbm` through
     // the fixture at `hertz`: the reading plus the loss.
-    double AtRadio(double readingDbm, std::uint32_t hertz) const { return readingDbm + LossAtHz(hertz); }
+    double atRadio(double readingDbm, std::uint32_t hertz) const { return readingDbm + lossAtHz(hertz); }
     // The table as the records keep it: "400.000:1.20;470.000:1.45".
-    std::string RecordText() const;
+    std::string recordText() const;
 
 private:
     std::vector<Row> rows_;
@@ -100,16 +100,16 @@ class SerialPattern {
 public:
     SerialPattern() = default;
     // A pattern that does not compile is BadData naming it and `source`.
-    static Result<SerialPattern> Make(const std::string& pattern, const std::string& source);
+    static Result<SerialPattern> make(const std::string& pattern, const std::string& source);
 
     const std::string& text() const { return text_; }
     // The serial with blanks (and the scanner's CR) trimmed at both ends.
-    static std::string Trim(const std::string& serial);
+    static std::string trim(const std::string& serial);
     // True when the trimmed serial is taken.
-    bool Accepts(const std::string& serial) const;
+    bool accepts(const std::string& serial) const;
     // Why `serial` is refused ("the serial \"ABC\" does not match the
     // pattern ^SN[0-9]{6}$"); empty when it is taken.
-    std::string Refusal(const std::string& serial) const;
+    std::string refusal(const std::string& serial) const;
 
 private:
     std::string text_;

@@ -130,7 +130,7 @@ Error OpenErrorToError(const OpenError& error) {
         case OpenError::Kind::WrongDevice: code = ErrorCode::WrongDevice; break;
         case OpenError::Kind::Other: code = ErrorCode::Refused; break;
     }
-    return Error::Make(code, DescribeOpenError(error), {}, key);
+    return Error::make(code, DescribeOpenError(error), {}, key);
 }
 
 Error ExchangeEngine::open() {
@@ -331,7 +331,7 @@ TransferOutcome ExchangeEngine::send(const std::uint8_t* frame, std::uint16_t le
     sendJob_ = job->id;
     worker_->queue.push_back(std::move(job));
     worker_->wake.notify_one();
-    return TransferOutcome::Done(TransferDirection::ToRadio, length);
+    return TransferOutcome::done(TransferDirection::ToRadio, length);
 }
 
 PollResult ExchangeEngine::step(std::uint16_t expectedCode) {
@@ -420,7 +420,7 @@ TickResult ExchangeEngine::tick(std::uint16_t expectedCode, PollRule rule, const
 Error ExchangeEngine::noAnswerError() const {
     const auto explain = [](ErrorCode code, std::string english, const std::string& key,
                             const TransferOutcome& outcome) {
-        return Error::Make(code, outcome.Describe()).Wrap(std::move(english), {}, key);
+        return Error::make(code, outcome.describe()).wrap(std::move(english), {}, key);
     };
     if (failure_) {
         const TransferOutcome& o = *failure_;
@@ -428,7 +428,7 @@ Error ExchangeEngine::noAnswerError() const {
             case TransferOutcome::Kind::Ok:
                 break;
             case TransferOutcome::Kind::NoLink:
-                return Error::Make(ErrorCode::NoRadio,
+                return Error::make(ErrorCode::NoRadio,
                                    "there is no open link to the radio; enter tuner mode again", {}, "Link:L008");
             case TransferOutcome::Kind::Permission:
                 return explain(ErrorCode::PermissionDenied,
@@ -453,12 +453,12 @@ Error ExchangeEngine::noAnswerError() const {
         }
     }
     if (busy()) {
-        return Error::Make(ErrorCode::NoAnswer,
+        return Error::make(ErrorCode::NoAnswer,
                            "the radio did not complete a transfer in time (it hangs): unplug it and plug it in "
                            "again",
                            {}, "Link:L004");
     }
-    return Error::Make(ErrorCode::NoAnswer, "no answer from the radio", {}, "Link:L001");
+    return Error::make(ErrorCode::NoAnswer, "no answer from the radio", {}, "Link:L001");
 }
 
 void ExchangeEngine::reset() {

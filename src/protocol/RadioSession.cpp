@@ -16,14 +16,14 @@ RadioSession::~RadioSession() {
     if (observer_ != 0) Exchange().removeObserver(observer_);
 }
 
-void RadioSession::SetFrameObserver(std::function<void(const FrameEvent&)> observer) {
+void RadioSession::setFrameObserver(std::function<void(const FrameEvent&)> observer) {
     if (observer_ != 0) Exchange().removeObserver(observer_);
     observer_ = observer ? Exchange().addObserver(std::move(observer)) : 0;
 }
 
-Error RadioSession::Open() { return Exchange().open(); }
+Error RadioSession::open() { return Exchange().open(); }
 
-void RadioSession::Close() { Exchange().close(); }
+void RadioSession::close() { Exchange().close(); }
 
 Error RadioSession::ensureLink() {
     if (linkHandle) return {};
@@ -49,31 +49,31 @@ OpStatus RadioSession::run(Tick tick) {
     }
 }
 
-Error RadioSession::failed(const char* what) const { return Exchange().noAnswerError().Wrap(what); }
+Error RadioSession::failed(const char* what) const { return Exchange().noAnswerError().wrap(what); }
 
-Result<RadioInfo> RadioSession::ReadInfo() {
-    if (Error e = ensureLink(); !e.ok()) return e.Wrap("cannot read the information block");
+Result<RadioInfo> RadioSession::readInfo() {
+    if (Error e = ensureLink(); !e.ok()) return e.wrap("cannot read the information block");
     ReadInfoOperation read;
     read.start();
     if (run([&] { return read.tick(); }) != OpStatus::Done) return failed("cannot read the information block");
     return read.info();
 }
 
-Error RadioSession::Enter() {
-    if (Error e = ensureLink(); !e.ok()) return e.Wrap("cannot read the information block").Wrapped("cannot enter tuner mode");
+Error RadioSession::enter() {
+    if (Error e = ensureLink(); !e.ok()) return e.wrap("cannot read the information block").wrapped("cannot enter tuner mode");
     EnterOperation enter(PollRule::OnceKeepRetries);
     enter.start();
     if (run([&] { return enter.tick(); }) != OpStatus::Done) {
         if (enter.failedStage() == EnterOperation::Stage::ReadingInfo)
-            return failed("cannot read the information block").Wrapped("cannot enter tuner mode");
+            return failed("cannot read the information block").wrapped("cannot enter tuner mode");
         return failed("cannot enter tuner mode");
     }
     inTunerMode = true;
     return {};
 }
 
-Error RadioSession::SetItem(int code, int action, int point, int value, std::uint32_t frequency) {
-    if (Error e = ensureLink(); !e.ok()) return e.Wrap("cannot set the item");
+Error RadioSession::setItem(int code, int action, int point, int value, std::uint32_t frequency) {
+    if (Error e = ensureLink(); !e.ok()) return e.wrap("cannot set the item");
     const LiveSetRequest request{code, action, point, value, frequency};
     LiveSetOperation set;
     set.start(request);
@@ -82,52 +82,52 @@ Error RadioSession::SetItem(int code, int action, int point, int value, std::uin
     return {};
 }
 
-Result<ReadBackReply> RadioSession::Query(int code, int action, int point, int value, std::uint32_t frequency) {
-    if (Error e = ensureLink(); !e.ok()) return e.Wrap("cannot read back the item");
+Result<ReadBackReply> RadioSession::query(int code, int action, int point, int value, std::uint32_t frequency) {
+    if (Error e = ensureLink(); !e.ok()) return e.wrap("cannot read back the item");
     ReadBackOperation query(3);
     query.start({code, action, point, value, frequency});
     if (run([&] { return query.tick(); }) != OpStatus::Done) return failed("cannot read back the item");
     return query.reply();
 }
 
-Error RadioSession::SaveItem(int code) {
-    if (Error e = ensureLink(); !e.ok()) return e.Wrap("cannot save the item");
+Error RadioSession::saveItem(int code) {
+    if (Error e = ensureLink(); !e.ok()) return e.wrap("cannot save the item");
     SaveOperation save;
-    if (!save.start(code)) return Error::Make(ErrorCode::BadData, "the item has no record to save", std::to_string(code));
+    if (!save.start(code)) return Error::make(ErrorCode::BadData, "the item has no record to save", std::to_string(code));
     if (run([&] { return save.tick(); }) != OpStatus::Done) return failed("the radio did not confirm the save");
     return {};
 }
 
-Error RadioSession::WriteAll(const std::function<bool(const RadioInfo& attached)>& consent) {
+Error RadioSession::writeAll(const std::function<bool(const RadioInfo& attached)>& consent) {
     WriteAllOperation write;
     if (consent) {
-        if (Error e = ensureLink(); !e.ok()) return e.Wrap("cannot read the information block");
+        if (Error e = ensureLink(); !e.ok()) return e.wrap("cannot read the information block");
         write.start();
         if (run([&] { return write.tick(); }) != OpStatus::NeedsConsent)
             return failed("cannot read the information block");
         if (!consent(write.attached())) {
             write.decline();
-            return Error::Make(ErrorCode::Refused, "the tuner data were not written to this radio");
+            return Error::make(ErrorCode::Refused, "the tuner data were not written to this radio");
         }
         write.proceed();
     } else {
-        if (Error e = ensureLink(); !e.ok()) return e.Wrap("cannot write the tuner data");
+        if (Error e = ensureLink(); !e.ok()) return e.wrap("cannot write the tuner data");
         write.startWrite();
     }
     if (run([&] { return write.tick(); }) != OpStatus::Done) return failed("cannot write the tuner data");
     return {};
 }
 
-Error RadioSession::ReadFactory() {
-    if (Error e = ensureLink(); !e.ok()) return e.Wrap("cannot read the factory data");
+Error RadioSession::readFactory() {
+    if (Error e = ensureLink(); !e.ok()) return e.wrap("cannot read the factory data");
     FactoryReadOperation read;
     read.start();
     if (run([&] { return read.tick(); }) != OpStatus::Done) return failed("cannot read the factory data");
     return {};
 }
 
-Error RadioSession::Leave() {
-    if (Error e = ensureLink(); !e.ok()) return e.Wrap("cannot leave tuner mode");
+Error RadioSession::leave() {
+    if (Error e = ensureLink(); !e.ok()) return e.wrap("cannot leave tuner mode");
     LeaveOperation leave;
     leave.start();
     if (run([&] { return leave.tick(); }) != OpStatus::Done) return failed("cannot leave tuner mode");

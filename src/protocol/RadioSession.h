@@ -36,29 +36,29 @@ public:
     RadioSession(const RadioSession&) = delete;
     RadioSession& operator=(const RadioSession&) = delete;
 
-    Error Open();                       // scan, open, identity check
-    Error Enter();                      // 0x0003 then 0x0060: fills radioInfo and tunerImage
-    Result<RadioInfo> ReadInfo();       // 0x0003 only
+    Error open();                       // scan, open, identity check
+    Error enter();                      // 0x0003 then 0x0060: fills radioInfo and tunerImage
+    Result<RadioInfo> readInfo();       // 0x0003 only
     // 0x0062: stores the value in tunerImage, verified, re-sent as the tuning window does.
-    Error SetItem(int code, int action, int point, int value, std::uint32_t frequency);
+    Error setItem(int code, int action, int point, int value, std::uint32_t frequency);
     // 0x0062 read-back: the reply (pendingReplyLength bytes) and its readings.
-    Result<ReadBackReply> Query(int code, int action, int point, int value, std::uint32_t frequency);
+    Result<ReadBackReply> query(int code, int action, int point, int value, std::uint32_t frequency);
     // 0x0066 with the item's record from tunerImage (the 24-byte wide record
     // where the item needs it), verified.
-    Error SaveItem(int code);
+    Error saveItem(int code);
     // 0x0063, the whole image. With `consent`: first 0x0003 asks the
     // attached radio who it is, and the image goes only when consent(its
     // block) says yes (Refused otherwise).
-    Error WriteAll(const std::function<bool(const RadioInfo& attached)>& consent = {});
-    Error ReadFactory();                // 0x0065: image bytes 0 to 511 from the factory copy
-    Error Leave();                      // 0x0061
-    void Close();
+    Error writeAll(const std::function<bool(const RadioInfo& attached)>& consent = {});
+    Error readFactory();                // 0x0065: image bytes 0 to 511 from the factory copy
+    Error leave();                      // 0x0061
+    void close();
 
     // Every frame sent and received, and failed transfers, with outcomes.
-    void SetFrameObserver(std::function<void(const FrameEvent&)> observer);
+    void setFrameObserver(std::function<void(const FrameEvent&)> observer);
 
     // Runs on every poll tick (a window keeps its interface alive through it).
-    void SetIdle(std::function<void()> idle) { idle_ = std::move(idle); }
+    void setIdle(std::function<void()> idle) { idle_ = std::move(idle); }
     // Ticks polled by the last operation (all attempts).
     unsigned lastTicks() const { return lastTicks_; }
 

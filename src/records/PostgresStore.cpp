@@ -221,9 +221,9 @@ public:
                 e = Exec("CREATE TABLE IF NOT EXISTS schema_migrations (version INTEGER PRIMARY KEY, applied_at TEXT NOT NULL)");
             int current = 0;
             if (e.ok()) {
-                auto r = Query("SELECT COALESCE(MAX(version), 0) FROM schema_migrations", {});
+                auto r = query("SELECT COALESCE(MAX(version), 0) FROM schema_migrations", {});
                 if (r) current = std::atoi(PQgetvalue(r->get(), 0, 0));
-                else e = r.error().Wrapped("cannot read the schema version");
+                else e = r.error().wrapped("cannot read the schema version");
             }
             const auto& migrations = Migrations();
             for (int v = current + 1; e.ok() && v <= static_cast<int>(migrations.size()); ++v) {
@@ -231,11 +231,11 @@ public:
                 if (e.ok()) {
                     const std::string version = std::to_string(v);
                     const std::string when = UtcTimestampNow();
-                    auto r = Query("INSERT INTO schema_migrations (version, applied_at) VALUES ($1, $2)",
+                    auto r = query("INSERT INTO schema_migrations (version, applied_at) VALUES ($1, $2)",
                                    {version.c_str(), when.c_str()}, PGRES_COMMAND_OK);
-                    if (!r) e = r.error().Wrapped("cannot record the schema version");
+                    if (!r) e = r.error().wrapped("cannot record the schema version");
                 }
-                if (!e.ok()) e.Wrap("schema migration " + std::to_string(v) + " failed");
+                if (!e.ok()) e.wrap("schema migration " + std::to_string(v) + " failed");
             }
             if (!e.ok()) {
                 if (conn_) (void)Exec("ROLLBACK");
@@ -245,7 +245,7 @@ public:
         });
     }
 
-    Error Append(CalibrationRecord& original) override {
+    Error append(CalibrationRecord& original) override {
         std::lock_guard lock(mutex_);
         std::string escaped;
         const CalibrationRecord record = ForServer(original, escaped);
@@ -286,21 +286,21 @@ public:
         // Sent again once on a connection found broken: the uid keeps it
         // from being stored twice.
         return WithConnection([&]() -> Error {
-            auto r = Run(
+            auto r = run(
                 [&] {
                     return PQsendQueryParams(conn_, InsertSql().c_str(), static_cast<int>(params.size()), nullptr,
                                              params.data(), lengths.data(), formats.data(), 0);
                 },
                 PGRES_TUPLES_OK);
-            if (!r) return r.error().Wrapped("cannot store the record");
+            if (!r) return r.error().wrapped("cannot store the record");
             if (PQntuples(r->get()) > 0) original.id = std::atoll(PQgetvalue(r->get(), 0, 0));
             return {};
         });
     }
 
-    Result<std::vector<CalibrationRecord>> List(const RecordFilter& filter) override {
+    Result<std::vector<CalibrationRecord>> list(const RecordFilter& filter) override {
         std::vector<CalibrationRecord> out;
-        Error e = ForEach(filter, [&](const CalibrationRecord& r) {
+        Error e = forEach(filter, [&](const CalibrationRecord& r) {
             out.push_back(r);
             return true;
         });
@@ -311,7 +311,7 @@ public:
     // Through a server-side cursor, kFetchRows rows a statement, each with
     // the statement's time-out. A connection found broken on the way is
     // made again once and the rows go on after the last one given.
-    Error ForEach(const RecordFilter& filter, const std::function<bool(const CalibrationRecord&)>& each) override {
+    Error forEach(const RecordFilter& filter, const std::function<bool(const CalibrationRecord&)>& each) override {
         std::lock_guard lock(mutex_);
         std::int64_t lastId = 0;
         int given = 0;
@@ -336,16 +336,16 @@ public:
             if (filter.limit > 0) sql += " LIMIT " + std::to_string(filter.limit - given);
             std::vector<const char*> params;
             for (const auto& a : args) params.push_back(a.c_str());
-            if (Error e = Exec("BEGIN"); !e.ok()) return e.Wrap("cannot list the records");
+            if (Error e = Exec("BEGIN"); !e.ok()) return e.wrap("cannot list the records");
             const auto end = [&](Error e) {
                 if (conn_) (void)Exec(e.ok() ? "COMMIT" : "ROLLBACK");
                 return e;
             };
-            if (auto r = Query(sql, params, PGRES_COMMAND_OK); !r) return end(r.error().Wrapped("cannot list the records"));
+            if (auto r = query(sql, params, PGRES_COMMAND_OK); !r) return end(r.error().wrapped("cannot list the records"));
             const std::string fetch = "FETCH " + std::to_string(kFetchRows) + " FROM varnel_records";
             for (;;) {
-                auto r = Query(fetch, {});
-                if (!r) return end(r.error().Wrapped("cannot list the records"));
+                auto r = query(fetch, {});
+                if (!r) return end(r.error().wrapped("cannot list the records"));
                 const int rows = PQntuples(r->get());
                 for (int i = 0; i < rows; ++i) {
                     const CalibrationRecord record = ReadRow(r->get(), i);
@@ -358,27 +358,27 @@ public:
         });
     }
 
-    Result<CalibrationRecord> Get(std::int64_t id) override {
+    Result<CalibrationRecord> get(std::int64_t id) override {
         std::lock_guard lock(mutex_);
         const std::string text = std::to_string(id);
         std::optional<CalibrationRecord> found;
         Error e = WithConnection([&]() -> Error {
-            auto r = Query("SELECT " + SelectColumns() + " FROM calibration_record WHERE id = $1::bigint",
+            auto r = query("SELECT " + SelectColumns() + " FROM calibration_record WHERE id = $1::bigint",
                            {text.c_str()});
-            if (!r) return r.error().Wrapped("cannot read the record");
+            if (!r) return r.error().wrapped("cannot read the record");
             if (PQntuples(r->get()) > 0) found = ReadRow(r->get(), 0);
             return {};
         });
         if (!e.ok()) return e;
-        if (!found) return Error::Make(ErrorCode::NotFound, "no record with id %1", text);
+        if (!found) return Error::make(ErrorCode::NotFound, "no record with id %1", text);
         return *found;
     }
 
-    int SchemaVersion() override {
+    int schemaVersion() override {
         std::lock_guard lock(mutex_);
         int version = 0;
         (void)WithConnection([&]() -> Error {
-            auto r = Query("SELECT COALESCE(MAX(version), 0) FROM schema_migrations", {});
+            auto r = query("SELECT COALESCE(MAX(version), 0) FROM schema_migrations", {});
             if (!r) return r.error();
             version = std::atoi(PQgetvalue(r->get(), 0, 0));
             return {};
@@ -386,7 +386,7 @@ public:
         return version;
     }
 
-    std::string Describe() const override { return described_; }
+    std::string describe() const override { return described_; }
 
 private:
     enum class Wait { Ready, TimedOut, Interrupted, Failed };
@@ -436,15 +436,15 @@ private:
         Error e;
         if (w == Wait::TimedOut) {
             timedOut_ = true;
-            e = Error::Make(ErrorCode::Database, std::string("the records server did not answer within ") + Seconds(budget),
+            e = Error::make(ErrorCode::Database, std::string("the records server did not answer within ") + Seconds(budget),
                             described_);
         } else if (w == Wait::Interrupted) {
-            e = Error::Make(ErrorCode::Database, "stopped waiting for the records server", described_);
+            e = Error::make(ErrorCode::Database, "stopped waiting for the records server", described_);
         } else {
-            e = Error::Make(ErrorCode::Database, conn_ ? Trimmed(PQerrorMessage(conn_)) : "connection lost", described_);
+            e = Error::make(ErrorCode::Database, conn_ ? Trimmed(PQerrorMessage(conn_)) : "connection lost", described_);
         }
         Drop();
-        return e.Wrap(what);
+        return e.wrap(what);
     }
 
     Error Connect() {
@@ -456,7 +456,7 @@ private:
                               "keepalives_count", "tcp_user_timeout", "dbname",          nullptr};
         const char* values[] = {"varnel-tuner", "1", "10", "5", "3", "15000", connection_.c_str(), nullptr};
         conn_ = PQconnectStartParams(keys, values, 1);
-        if (!conn_) return Error::Make(ErrorCode::Database, "out of memory", described_).Wrap("cannot reach the records server");
+        if (!conn_) return Error::make(ErrorCode::Database, "out of memory", described_).wrap("cannot reach the records server");
         const auto deadline = Clock::now() + timeouts_.connect;
         PostgresPollingStatusType status = PGRES_POLLING_WRITING;
         while (PQstatus(conn_) != CONNECTION_BAD && status != PGRES_POLLING_OK && status != PGRES_POLLING_FAILED) {
@@ -465,21 +465,21 @@ private:
             status = PQconnectPoll(conn_);
         }
         if (PQstatus(conn_) != CONNECTION_OK) {
-            Error e = Error::Make(ErrorCode::Database, Trimmed(PQerrorMessage(conn_)), described_)
-                          .Wrap("cannot reach the records server");
+            Error e = Error::make(ErrorCode::Database, Trimmed(PQerrorMessage(conn_)), described_)
+                          .wrap("cannot reach the records server");
             Drop();
             return e;
         }
         PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
         if (PQsetnonblocking(conn_, 1) != 0) {
-            Error e = Error::Make(ErrorCode::Database, Trimmed(PQerrorMessage(conn_)), described_)
-                          .Wrap("cannot reach the records server");
+            Error e = Error::make(ErrorCode::Database, Trimmed(PQerrorMessage(conn_)), described_)
+                          .wrap("cannot reach the records server");
             Drop();
             return e;
         }
         // A server that answers but is slow (locks) ends the statement itself.
         const std::string limit = "SET statement_timeout = " + std::to_string(timeouts_.statement.count());
-        if (Error e = Exec(limit); !e.ok()) return e.Wrap("cannot reach the records server");
+        if (Error e = Exec(limit); !e.ok()) return e.wrap("cannot reach the records server");
         return {};
     }
 
@@ -491,10 +491,10 @@ private:
 
     // Sends with `send` and collects every result before the statement's
     // deadline; the first failed result wins, else the last one.
-    Result<ResultPtr> Run(const std::function<int()>& send, ExecStatusType expected) {
+    Result<ResultPtr> run(const std::function<int()>& send, ExecStatusType expected) {
         const auto deadline = Clock::now() + timeouts_.statement;
         if (!send()) {
-            Error e = Error::Make(ErrorCode::Database, Trimmed(PQerrorMessage(conn_)), described_);
+            Error e = Error::make(ErrorCode::Database, Trimmed(PQerrorMessage(conn_)), described_);
             if (PQstatus(conn_) != CONNECTION_OK) Drop();
             return e;
         }
@@ -523,29 +523,29 @@ private:
                 kept = std::move(r);
             }
         }
-        if (!kept) return Error::Make(ErrorCode::Database, "no result from the records server", described_);
+        if (!kept) return Error::make(ErrorCode::Database, "no result from the records server", described_);
         // Exec asks for PGRES_COMMAND_OK and takes rows too (SELECT pg_advisory_xact_lock).
         if (failed || (expected == PGRES_TUPLES_OK && PQresultStatus(kept.get()) != PGRES_TUPLES_OK))
-            return Refusal(kept.get());
+            return refusal(kept.get());
         return kept;
     }
 
     // The server's refusal of a statement. A refusal for the record's content
     // (SQLSTATE class 22, data exception, or 23, integrity constraint) is
     // BadData: the same record would be refused again, others would not.
-    Error Refusal(PGresult* r) {
+    Error refusal(PGresult* r) {
         const char* message = PQresultErrorMessage(r);
         const char* state = PQresultErrorField(r, PG_DIAG_SQLSTATE);
         const bool content = state && (std::strncmp(state, "22", 2) == 0 || std::strncmp(state, "23", 2) == 0) &&
                              conn_ && PQstatus(conn_) == CONNECTION_OK;
         std::string text = Trimmed(message && *message ? message : PQerrorMessage(conn_));
         if (state && *state) text += std::string(" (SQLSTATE ") + state + ")";
-        return Error::Make(content ? ErrorCode::BadData : ErrorCode::Database, text, described_);
+        return Error::make(content ? ErrorCode::BadData : ErrorCode::Database, text, described_);
     }
 
-    Result<ResultPtr> Query(const std::string& sql, const std::vector<const char*>& params,
+    Result<ResultPtr> query(const std::string& sql, const std::vector<const char*>& params,
                             ExecStatusType expected = PGRES_TUPLES_OK) {
-        return Run(
+        return run(
             [&] {
                 return PQsendQueryParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr, params.data(),
                                          nullptr, nullptr, 0);
@@ -555,7 +555,7 @@ private:
 
     // A statement without parameters (may be several, separated by ';').
     Error Exec(const std::string& sql) {
-        auto r = Run([&] { return PQsendQuery(conn_, sql.c_str()); }, PGRES_COMMAND_OK);
+        auto r = run([&] { return PQsendQuery(conn_, sql.c_str()); }, PGRES_COMMAND_OK);
         if (r) return {};
         return r.error();
     }

@@ -31,8 +31,8 @@ public:
         : server_(std::move(server)), queue_(std::move(queue)), timeouts_(timeouts) {
         state_.queued = true;
         state_.queueFile = queueFile.string();
-        state_.waiting = queue_->Count();
-        state_.setAside = queue_->CountSetAside();
+        state_.waiting = queue_->count();
+        state_.setAside = queue_->countSetAside();
         // What an earlier run left behind goes first.
         wake_ = true;
         sender_ = std::thread([this] { SendLoop(); });
@@ -41,7 +41,7 @@ public:
     ~QueuedStore() override {
         // A short last chance for the records of the end of the run, when
         // the server answers; a stalled one is not waited for.
-        (void)Drain(std::chrono::milliseconds(2000));
+        (void)drain(std::chrono::milliseconds(2000));
         {
             std::lock_guard lock(stateMutex_);
             stop_ = true;
@@ -51,13 +51,13 @@ public:
         sender_.join();
     }
 
-    Error Append(CalibrationRecord& record) override {
+    Error append(CalibrationRecord& record) override {
         CalibrationRecord local = record;
         local.id = 0;
-        Error e = queue_->Append(local);
-        if (!e.ok()) return e.Wrap("cannot keep the record in the local queue");
+        Error e = queue_->append(local);
+        if (!e.ok()) return e.wrap("cannot keep the record in the local queue");
         record.id = 0;  // the server gives the id when the record arrives
-        const std::size_t waiting = queue_->Count();
+        const std::size_t waiting = queue_->count();
         {
             std::lock_guard lock(stateMutex_);
             state_.waiting = waiting;
@@ -67,40 +67,40 @@ public:
         return {};
     }
 
-    Result<std::vector<CalibrationRecord>> List(const RecordFilter& filter) override {
+    Result<std::vector<CalibrationRecord>> list(const RecordFilter& filter) override {
         if (Error e = EnsureMigrated(); !e.ok()) return e;
-        return server_->List(filter);
+        return server_->list(filter);
     }
 
-    Error ForEach(const RecordFilter& filter, const std::function<bool(const CalibrationRecord&)>& each) override {
+    Error forEach(const RecordFilter& filter, const std::function<bool(const CalibrationRecord&)>& each) override {
         if (Error e = EnsureMigrated(); !e.ok()) return e;
-        return server_->ForEach(filter, each);
+        return server_->forEach(filter, each);
     }
 
-    Result<CalibrationRecord> Get(std::int64_t id) override {
+    Result<CalibrationRecord> get(std::int64_t id) override {
         if (Error e = EnsureMigrated(); !e.ok()) return e;
-        return server_->Get(id);
+        return server_->get(id);
     }
 
-    int SchemaVersion() override { return EnsureMigrated().ok() ? server_->SchemaVersion() : 0; }
+    int schemaVersion() override { return EnsureMigrated().ok() ? server_->schemaVersion() : 0; }
 
-    std::string Describe() const override {
-        return server_->Describe() + " (queue: " + queue_->Describe() + ")";
+    std::string describe() const override {
+        return server_->describe() + " (queue: " + queue_->describe() + ")";
     }
 
-    std::size_t Queued() override { return queue_->Count(); }
+    std::size_t queued() override { return queue_->count(); }
 
-    Result<std::size_t> Flush() override {
+    Result<std::size_t> flush() override {
         if (Error e = SendQueue(); !e.ok()) return e;
-        return queue_->Count();
+        return queue_->count();
     }
 
-    RecordsQueueState QueueState() override {
+    RecordsQueueState queueState() override {
         std::lock_guard lock(stateMutex_);
         return state_;
     }
 
-    std::size_t Drain(std::chrono::milliseconds budget) override {
+    std::size_t drain(std::chrono::milliseconds budget) override {
         std::unique_lock lock(stateMutex_);
         if (!state_.serverAnswering) return state_.waiting;
         const std::uint64_t failures = failures_;
@@ -151,7 +151,7 @@ private:
         std::lock_guard send(sendMutex_);
         Error e = EnsureMigrated();
         if (e.ok()) {
-            auto waiting = queue_->Waiting();
+            auto waiting = queue_->waiting();
             if (!waiting) return Failed(waiting.error(), false);
             for (CalibrationRecord& record : *waiting) {
                 {
@@ -159,22 +159,22 @@ private:
                     if (stop_) break;
                 }
                 record.id = 0;
-                e = server_->Append(record);
+                e = server_->append(record);
                 if (e.code() == ErrorCode::BadData) {
-                    if (Error kept = queue_->SetAside(record.uid, e.Text()); !kept.ok()) return Failed(kept, false);
+                    if (Error kept = queue_->setAside(record.uid, e.text()); !kept.ok()) return Failed(kept, false);
                     e = {};
                     continue;
                 }
                 if (!e.ok()) break;
-                if (Error removed = queue_->Remove(record.uid); !removed.ok()) return Failed(removed, false);
+                if (Error removed = queue_->remove(record.uid); !removed.ok()) return Failed(removed, false);
             }
         }
-        if (!e.ok()) return Failed(e.Wrap("queued records wait for the server"), true);
+        if (!e.ok()) return Failed(e.wrap("queued records wait for the server"), true);
         std::lock_guard lock(stateMutex_);
         state_.serverAnswering = true;
         state_.problem.clear();
-        state_.waiting = queue_->Count();
-        state_.setAside = queue_->CountSetAside();
+        state_.waiting = queue_->count();
+        state_.setAside = queue_->countSetAside();
         return {};
     }
 
@@ -186,9 +186,9 @@ private:
             state_.serverAnswering = false;
             ++state_.stalls;
         }
-        state_.problem = e.Text();
-        state_.waiting = queue_->Count();
-        state_.setAside = queue_->CountSetAside();
+        state_.problem = e.text();
+        state_.waiting = queue_->count();
+        state_.setAside = queue_->countSetAside();
         retryAt_ = Clock::now() + timeouts_.retryPause;
         ++failures_;
         done_.notify_all();
@@ -225,7 +225,7 @@ Result<std::unique_ptr<RecordStore>> OpenQueuedStore(const std::string& connecti
                                                      const std::filesystem::path& queueFile,
                                                      const ServerTimeouts& timeouts) {
     auto queue = OpenSqliteRecordStore(queueFile);
-    if (!queue) return queue.error().Wrapped("cannot open the local queue of the records");
+    if (!queue) return queue.error().wrapped("cannot open the local queue of the records");
     return std::unique_ptr<RecordStore>(
         std::make_unique<QueuedStore>(NewPostgresStoreUnconnected(connection, timeouts), std::move(*queue), queueFile,
                                       timeouts));

@@ -44,7 +44,7 @@ std::string VerdictOf(const CalibrationRecord& r) {
 
 // ---- runs -------------------------------------------------------------------
 
-void AlignRunCollector::Add(const CalibrationRecord& record) {
+void AlignRunCollector::add(const CalibrationRecord& record) {
     const bool align = record.event == record_event::kAlign;
     const auto open = session_.find(record.session);
     const bool ends = record.event == record_event::kEnter || record.event == record_event::kLeave;
@@ -74,7 +74,7 @@ void AlignRunCollector::complete(const std::string& key) {
     if (completed_) completed_(done);
 }
 
-void AlignRunCollector::Finish() {
+void AlignRunCollector::finish() {
     while (!order_.empty()) complete(order_.front());
 }
 
@@ -207,8 +207,8 @@ void LineStats::count(const AlignRun& run) {
     row.hours = (span.last - span.first) / 3600.0;
 }
 
-std::vector<LineStatsRow> LineStats::Finish() {
-    runs_.Finish();
+std::vector<LineStatsRow> LineStats::finish() {
+    runs_.finish();
     std::vector<LineStatsRow> out;
     for (const auto& [group, row] : rows_) out.push_back(row);
     return out;

@@ -29,8 +29,8 @@ class AlignRunCollector {
 public:
     static constexpr std::size_t kOpenRuns = 64;
     explicit AlignRunCollector(std::function<void(const AlignRun&)> completed) : completed_(std::move(completed)) {}
-    void Add(const CalibrationRecord& record);
-    void Finish();
+    void add(const CalibrationRecord& record);
+    void finish();
 
 private:
     void complete(const std::string& key);
@@ -51,8 +51,8 @@ std::string VerdictOf(const CalibrationRecord& record);
 class OcpExporter {
 public:
     explicit OcpExporter(std::function<void(const std::string& line)> write);
-    void Add(const CalibrationRecord& record) { runs_.Add(record); }
-    void Finish() { runs_.Finish(); }
+    void add(const CalibrationRecord& record) { runs_.add(record); }
+    void finish() { runs_.finish(); }
     int runs() const { return runs_count_; }
 
 private:
@@ -80,9 +80,9 @@ class LineStats {
 public:
     enum class By { All, Station, Day };
     explicit LineStats(By by);
-    void Add(const CalibrationRecord& record) { runs_.Add(record); }
+    void add(const CalibrationRecord& record) { runs_.add(record); }
     // Completes the open runs; the rows sorted by group.
-    std::vector<LineStatsRow> Finish();
+    std::vector<LineStatsRow> finish();
 
 private:
     struct Span {

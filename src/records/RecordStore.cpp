@@ -253,10 +253,10 @@ std::string UnescapeServerText(const std::string& text) {
     return out;
 }
 
-Error RecordStore::ForEach(const RecordFilter& filter, const std::function<bool(const CalibrationRecord&)>& each) {
-    auto list = List(filter);
-    if (!list) return list.error();
-    for (const CalibrationRecord& r : *list)
+Error RecordStore::forEach(const RecordFilter& filter, const std::function<bool(const CalibrationRecord&)>& each) {
+    auto records = list(filter);
+    if (!records) return records.error();
+    for (const CalibrationRecord& r : *records)
         if (!each(r)) break;
     return {};
 }

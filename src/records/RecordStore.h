@@ -128,30 +128,30 @@ public:
     virtual ~RecordStore() = default;
     // Stores the record in one transaction; fills in its id. A record whose
     // uid is already stored is accepted and not stored again.
-    virtual Error Append(CalibrationRecord& record) = 0;
+    virtual Error append(CalibrationRecord& record) = 0;
     // Matching records, oldest first.
-    virtual Result<std::vector<CalibrationRecord>> List(const RecordFilter& filter) = 0;
+    virtual Result<std::vector<CalibrationRecord>> list(const RecordFilter& filter) = 0;
     // Calls `each` with every matching record, oldest first, one at a time:
     // memory stays the same however many records match. `each` returns
     // false to stop early. It runs while the store is busy with this call,
     // so it must not use the same store.
-    virtual Error ForEach(const RecordFilter& filter, const std::function<bool(const CalibrationRecord&)>& each);
+    virtual Error forEach(const RecordFilter& filter, const std::function<bool(const CalibrationRecord&)>& each);
     // The record with that id.
-    virtual Result<CalibrationRecord> Get(std::int64_t id) = 0;
+    virtual Result<CalibrationRecord> get(std::int64_t id) = 0;
     // The schema version the store is at.
-    virtual int SchemaVersion() = 0;
+    virtual int schemaVersion() = 0;
     // "SQLite /home/a/.local/share/varnel-tuner/records.sqlite", "PostgreSQL host=... dbname=..."
-    virtual std::string Describe() const = 0;
+    virtual std::string describe() const = 0;
     // Records waiting in a local queue for the server (0 for direct stores).
-    virtual std::size_t Queued() { return 0; }
+    virtual std::size_t queued() { return 0; }
     // Sends queued records on, on the calling thread (bounded by the server
     // time-outs); returns how many are still waiting.
-    virtual Result<std::size_t> Flush() { return std::size_t{0}; }
+    virtual Result<std::size_t> flush() { return std::size_t{0}; }
     // The queue and its server as last seen; never waits for the server.
-    virtual RecordsQueueState QueueState() { return {}; }
+    virtual RecordsQueueState queueState() { return {}; }
     // Waits until the background sending has emptied the queue, the server
     // has failed, or `budget` has passed; returns how many records wait.
-    virtual std::size_t Drain(std::chrono::milliseconds /*budget*/) { return 0; }
+    virtual std::size_t drain(std::chrono::milliseconds /*budget*/) { return 0; }
 };
 
 // Number of the newest migration of both back ends.

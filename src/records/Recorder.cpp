@@ -9,7 +9,7 @@ Recorder& CalibrationRecorder() {
     return recorder;
 }
 
-int Recorder::ValueAt(const TunerImage& image, int code, int point) {
+int Recorder::valueAt(const TunerImage& image, int code, int point) {
     const auto bytes = ItemBytes(code);
     if (!bytes) return -1;
     switch (bytes->layout) {
@@ -26,7 +26,7 @@ int Recorder::ValueAt(const TunerImage& image, int code, int point) {
     return -1;
 }
 
-CalibrationRecord Recorder::Base(const char* event, const TunerImage& image) {
+CalibrationRecord Recorder::base(const char* event, const TunerImage& image) {
     CalibrationRecord r;
     r.uid = NewRecordUid();
     r.session = session_;
@@ -47,32 +47,32 @@ CalibrationRecord Recorder::Base(const char* event, const TunerImage& image) {
     return r;
 }
 
-Error Recorder::Store(CalibrationRecord record) {
+Error Recorder::store(CalibrationRecord record) {
     if (!store_) return {};
-    return store_->Append(record).Wrap("the calibration record was not stored");
+    return store_->append(record).wrap("the calibration record was not stored");
 }
 
-Error Recorder::Entered(const RadioInfo& info, const TunerImage& image) {
+Error Recorder::entered(const RadioInfo& info, const TunerImage& image) {
     info_ = info;
     entry_ = image;
     shadow_ = image;
     session_ = NewRecordUid();
     inSession_ = true;
-    return Store(Base(record_event::kEnter, image));
+    return store(base(record_event::kEnter, image));
 }
 
-Error Recorder::LiveChange(int code, int point, const TunerImage& image) {
-    CalibrationRecord r = Base(record_event::kLiveChange, image);
+Error Recorder::liveChange(int code, int point, const TunerImage& image) {
+    CalibrationRecord r = base(record_event::kLiveChange, image);
     r.item = code;
     r.band = BandOfCode(code);
     r.point = point;
-    r.oldValue = ValueAt(shadow_, code, point);
-    r.newValue = ValueAt(image, code, point);
+    r.oldValue = valueAt(shadow_, code, point);
+    r.newValue = valueAt(image, code, point);
     shadow_ = image;
-    return Store(std::move(r));
+    return store(std::move(r));
 }
 
-bool Recorder::WouldChange(int code, const TunerImage& image) const {
+bool Recorder::wouldChange(int code, const TunerImage& image) const {
     const auto bytes = ItemBytes(code);
     if (!bytes) return false;
     for (int i = 0; i < bytes->length; ++i) {
@@ -82,9 +82,9 @@ bool Recorder::WouldChange(int code, const TunerImage& image) const {
     return false;
 }
 
-Error Recorder::Aligned(int code, int point, int oldValue, int newValue, const std::string& detail,
+Error Recorder::aligned(int code, int point, int oldValue, int newValue, const std::string& detail,
                         const TunerImage& image) {
-    CalibrationRecord r = Base(record_event::kAlign, image);
+    CalibrationRecord r = base(record_event::kAlign, image);
     r.item = code;
     r.band = BandOfCode(code);
     r.point = point;
@@ -92,11 +92,11 @@ Error Recorder::Aligned(int code, int point, int oldValue, int newValue, const s
     r.newValue = newValue;
     r.detail = detail;
     shadow_ = image;
-    return Store(std::move(r));
+    return store(std::move(r));
 }
 
-Error Recorder::Aligned(const CalibrationRecord& point, const TunerImage& image) {
-    CalibrationRecord r = Base(record_event::kAlign, image);
+Error Recorder::aligned(const CalibrationRecord& point, const TunerImage& image) {
+    CalibrationRecord r = base(record_event::kAlign, image);
     r.item = point.item;
     r.band = BandOfCode(point.item);
     r.point = point.point;
@@ -122,39 +122,39 @@ Error Recorder::Aligned(const CalibrationRecord& point, const TunerImage& image)
     r.verdict = point.verdict;
     r.retestCount = point.retestCount;
     shadow_ = image;
-    return Store(std::move(r));
+    return store(std::move(r));
 }
 
-Error Recorder::Saved(int code, const TunerImage& image) {
-    CalibrationRecord r = Base(record_event::kSaveItem, image);
+Error Recorder::saved(int code, const TunerImage& image) {
+    CalibrationRecord r = base(record_event::kSaveItem, image);
     r.item = code;
     r.band = BandOfCode(code);
     shadow_ = image;
-    return Store(std::move(r));
+    return store(std::move(r));
 }
 
-Error Recorder::WroteAll(const RadioInfo& info, const TunerImage& image, const std::string& detail) {
+Error Recorder::wroteAll(const RadioInfo& info, const TunerImage& image, const std::string& detail) {
     if (!inSession_) info_ = info;
-    CalibrationRecord r = Base(record_event::kWriteAll, image);
+    CalibrationRecord r = base(record_event::kWriteAll, image);
     r.detail = detail;
     shadow_ = image;
-    return Store(std::move(r));
+    return store(std::move(r));
 }
 
-Error Recorder::FactoryRead(const TunerImage& image) {
+Error Recorder::factoryRead(const TunerImage& image) {
     shadow_ = image;
-    return Store(Base(record_event::kFactoryRead, image));
+    return store(base(record_event::kFactoryRead, image));
 }
 
-Error Recorder::Backup(const RadioInfo& info, const TunerImage& image, const std::string& file) {
+Error Recorder::backup(const RadioInfo& info, const TunerImage& image, const std::string& file) {
     if (!inSession_) info_ = info;
-    CalibrationRecord r = Base(record_event::kBackup, image);
+    CalibrationRecord r = base(record_event::kBackup, image);
     r.detail = file;
-    return Store(std::move(r));
+    return store(std::move(r));
 }
 
-Error Recorder::Left(const TunerImage& image) {
-    Error e = Store(Base(record_event::kLeave, image));
+Error Recorder::left(const TunerImage& image) {
+    Error e = store(base(record_event::kLeave, image));
     inSession_ = false;
     return e;
 }

@@ -22,42 +22,42 @@ public:
     Recorder() = default;
     explicit Recorder(std::shared_ptr<RecordStore> store) : store_(std::move(store)) {}
 
-    void SetStore(std::shared_ptr<RecordStore> store) { store_ = std::move(store); }
+    void setStore(std::shared_ptr<RecordStore> store) { store_ = std::move(store); }
     RecordStore* store() const { return store_.get(); }
     // The store itself, for work that outlives the call (a search in the background).
     std::shared_ptr<RecordStore> sharedStore() const { return store_; }
     // The serial number typed or scanned at entry; kept until the next entry.
-    void SetSerial(std::string serial) { serial_ = std::move(serial); }
+    void setSerial(std::string serial) { serial_ = std::move(serial); }
     const std::string& serial() const { return serial_; }
 
     // Tuner mode entered: starts a session with this image.
-    Error Entered(const RadioInfo& info, const TunerImage& image);
+    Error entered(const RadioInfo& info, const TunerImage& image);
     // The radio acknowledged a live change of item `code` at `point`; `image`
     // holds the new value. FSK items record the point's column A value.
-    Error LiveChange(int code, int point, const TunerImage& image);
+    Error liveChange(int code, int point, const TunerImage& image);
     // True when the item's bytes in `image` differ from the last acknowledged ones.
-    bool WouldChange(int code, const TunerImage& image) const;
+    bool wouldChange(int code, const TunerImage& image) const;
     // The radio acknowledged saving item `code`.
-    Error Saved(int code, const TunerImage& image);
-    Error WroteAll(const RadioInfo& info, const TunerImage& image, const std::string& detail = {});
-    Error FactoryRead(const TunerImage& image);
-    Error Backup(const RadioInfo& info, const TunerImage& image, const std::string& file);
-    Error Left(const TunerImage& image);
+    Error saved(int code, const TunerImage& image);
+    Error wroteAll(const RadioInfo& info, const TunerImage& image, const std::string& detail = {});
+    Error factoryRead(const TunerImage& image);
+    Error backup(const RadioInfo& info, const TunerImage& image, const std::string& file);
+    Error left(const TunerImage& image);
     // Automatic alignment finished a point of item `code`: the value before
     // and after, and the outcome in `detail` ("pass: ...", "fail: ...").
-    Error Aligned(int code, int point, int oldValue, int newValue, const std::string& detail,
+    Error aligned(int code, int point, int oldValue, int newValue, const std::string& detail,
                   const TunerImage& image);
     // The same with the point's traceability: item, point, old and new
     // value, detail and the fields of schema 4 come from `point`; station id
     // and operator only when set there.
-    Error Aligned(const CalibrationRecord& point, const TunerImage& image);
+    Error aligned(const CalibrationRecord& point, const TunerImage& image);
 
     const std::string& session() const { return session_; }
 
 private:
-    CalibrationRecord Base(const char* event, const TunerImage& image);
-    Error Store(CalibrationRecord record);
-    static int ValueAt(const TunerImage& image, int code, int point);
+    CalibrationRecord base(const char* event, const TunerImage& image);
+    Error store(CalibrationRecord record);
+    static int valueAt(const TunerImage& image, int code, int point);
 
     std::shared_ptr<RecordStore> store_;
     std::string stationId_;  // ConfiguredStationId(), read at the first record

@@ -150,15 +150,15 @@ public:
             }
             if (!e.ok()) {
                 Exec("ROLLBACK");
-                return e.Wrap("schema migration " + std::to_string(v) + " failed");
+                return e.wrap("schema migration " + std::to_string(v) + " failed");
             }
         }
         return Exec("COMMIT");
     }
 
-    Error Append(CalibrationRecord& record) override {
+    Error append(CalibrationRecord& record) override {
         std::lock_guard lock(mutex_);
-        if (Error e = Exec("BEGIN IMMEDIATE"); !e.ok()) return e.Wrap("cannot store the record");
+        if (Error e = Exec("BEGIN IMMEDIATE"); !e.ok()) return e.wrap("cannot store the record");
         Statement ins(db_, InsertSql());
         if (!ins.ok()) {
             Exec("ROLLBACK");
@@ -176,9 +176,9 @@ public:
         return Exec("COMMIT");
     }
 
-    Result<std::vector<CalibrationRecord>> List(const RecordFilter& filter) override {
+    Result<std::vector<CalibrationRecord>> list(const RecordFilter& filter) override {
         std::vector<CalibrationRecord> out;
-        Error e = ForEach(filter, [&](const CalibrationRecord& r) {
+        Error e = forEach(filter, [&](const CalibrationRecord& r) {
             out.push_back(r);
             return true;
         });
@@ -186,7 +186,7 @@ public:
         return out;
     }
 
-    Error ForEach(const RecordFilter& filter, const std::function<bool(const CalibrationRecord&)>& each) override {
+    Error forEach(const RecordFilter& filter, const std::function<bool(const CalibrationRecord&)>& each) override {
         std::lock_guard lock(mutex_);
         std::string sql = "SELECT " + SelectColumns() + " FROM calibration_record WHERE 1=1";
         std::vector<std::string> args;
@@ -213,25 +213,25 @@ public:
         return {};
     }
 
-    Result<CalibrationRecord> Get(std::int64_t id) override {
+    Result<CalibrationRecord> get(std::int64_t id) override {
         std::lock_guard lock(mutex_);
         Statement q(db_, "SELECT " + SelectColumns() + " FROM calibration_record WHERE id = ?");
         q.integer(1, id);
         if (!q.ok()) return Failure("cannot read the record");
         if (sqlite3_step(q.get()) != SQLITE_ROW)
-            return Error::Make(ErrorCode::NotFound, "no record with id %1", std::to_string(id));
+            return Error::make(ErrorCode::NotFound, "no record with id %1", std::to_string(id));
         return ReadRow(q.get());
     }
 
-    int SchemaVersion() override {
+    int schemaVersion() override {
         std::lock_guard lock(mutex_);
         Statement q(db_, "SELECT COALESCE(MAX(version), 0) FROM schema_migrations");
         return q.ok() && sqlite3_step(q.get()) == SQLITE_ROW ? sqlite3_column_int(q.get(), 0) : 0;
     }
 
-    std::string Describe() const override { return "SQLite " + file_.string(); }
+    std::string describe() const override { return "SQLite " + file_.string(); }
 
-    Error Remove(const std::string& uid) override {
+    Error remove(const std::string& uid) override {
         std::lock_guard lock(mutex_);
         Statement del(db_, "DELETE FROM calibration_record WHERE uid = ?");
         del.text(1, uid);
@@ -239,7 +239,7 @@ public:
         return {};
     }
 
-    Result<std::vector<CalibrationRecord>> Waiting() override {
+    Result<std::vector<CalibrationRecord>> waiting() override {
         std::lock_guard lock(mutex_);
         Statement q(db_, "SELECT " + SelectColumns() +
                              " FROM calibration_record WHERE uid NOT IN (SELECT uid FROM set_aside_record) ORDER BY id");
@@ -251,7 +251,7 @@ public:
         return out;
     }
 
-    Error SetAside(const std::string& uid, const std::string& reason) override {
+    Error setAside(const std::string& uid, const std::string& reason) override {
         std::lock_guard lock(mutex_);
         Statement ins(db_, "INSERT OR REPLACE INTO set_aside_record (uid, reason, set_aside_at) VALUES (?, ?, ?)");
         ins.text(1, uid);
@@ -261,10 +261,10 @@ public:
         return {};
     }
 
-    std::size_t Count() override {
+    std::size_t count() override {
         return CountOf("SELECT COUNT(*) FROM calibration_record WHERE uid NOT IN (SELECT uid FROM set_aside_record)");
     }
-    std::size_t CountSetAside() override {
+    std::size_t countSetAside() override {
         return CountOf("SELECT COUNT(*) FROM calibration_record WHERE uid IN (SELECT uid FROM set_aside_record)");
     }
 
@@ -275,12 +275,12 @@ private:
         return q.ok() && sqlite3_step(q.get()) == SQLITE_ROW ? static_cast<std::size_t>(sqlite3_column_int64(q.get(), 0)) : 0;
     }
     Error Failure(const std::string& what) const {
-        return Error::Make(ErrorCode::Database, sqlite3_errmsg(db_), file_.string()).Wrap(what);
+        return Error::make(ErrorCode::Database, sqlite3_errmsg(db_), file_.string()).wrap(what);
     }
     Error Exec(const std::string& sql) {
         char* message = nullptr;
         if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-            Error e = Error::Make(ErrorCode::Database, message ? message : "SQLite error", file_.string());
+            Error e = Error::make(ErrorCode::Database, message ? message : "SQLite error", file_.string());
             sqlite3_free(message);
             return e;
         }
@@ -303,8 +303,8 @@ Result<std::unique_ptr<SqliteRecordStore>> OpenSqliteRecordStore(const std::file
     const int rc = sqlite3_open_v2(file.string().c_str(), &db,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
     if (rc != SQLITE_OK) {
-        Error e = Error::Make(ErrorCode::Database, db ? sqlite3_errmsg(db) : "cannot open", file.string())
-                      .Wrap("cannot open the records file");
+        Error e = Error::make(ErrorCode::Database, db ? sqlite3_errmsg(db) : "cannot open", file.string())
+                      .wrap("cannot open the records file");
         sqlite3_close(db);
         return e;
     }
@@ -312,7 +312,7 @@ Result<std::unique_ptr<SqliteRecordStore>> OpenSqliteRecordStore(const std::file
     sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     sqlite3_exec(db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
     auto store = std::make_unique<SqliteStore>(db, file);
-    if (Error e = store->Migrate(); !e.ok()) return e.Wrap("cannot prepare the records file", file.string());
+    if (Error e = store->Migrate(); !e.ok()) return e.wrap("cannot prepare the records file", file.string());
     return std::unique_ptr<SqliteRecordStore>(std::move(store));
 }
 

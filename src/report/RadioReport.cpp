@@ -24,28 +24,28 @@ bool Later(const CalibrationRecord& a, const CalibrationRecord& b) {
     return a.recordedAt != b.recordedAt ? a.recordedAt > b.recordedAt : a.id > b.id;
 }
 
-Error StoreFailed(const Error& e, const std::string& what) { return e.Wrapped(what); }
+Error StoreFailed(const Error& e, const std::string& what) { return e.wrapped(what); }
 
 // The record the request names, or the radio's latest alignment record.
 Result<CalibrationRecord> TargetRecord(RecordStore& store, const ReportRequest& request) {
     if (request.recordId > 0) {
-        Result<CalibrationRecord> r = store.Get(request.recordId);
+        Result<CalibrationRecord> r = store.get(request.recordId);
         const std::string id = std::to_string(request.recordId);
-        if (!r) return r.error().Wrapped("record " + id + " cannot be reported");
+        if (!r) return r.error().wrapped("record " + id + " cannot be reported");
         if (r->event != record_event::kAlign)
-            return Error::Make(ErrorCode::BadData, "record %1 is no point of an alignment run (event \"" + r->event + "\")",
+            return Error::make(ErrorCode::BadData, "record %1 is no point of an alignment run (event \"" + r->event + "\")",
                                id);
         if (!request.serial.empty() && r->serial != request.serial)
-            return Error::Make(ErrorCode::BadData,
+            return Error::make(ErrorCode::BadData,
                                "record %1 belongs to radio \"" + r->serial + "\", not to \"" + request.serial + "\"", id);
         return r;
     }
-    if (request.serial.empty()) return Error::Make(ErrorCode::BadData, "a report needs the radio's serial or a record ID");
+    if (request.serial.empty()) return Error::make(ErrorCode::BadData, "a report needs the radio's serial or a record ID");
     RecordFilter filter;
     filter.serial = request.serial;
     filter.event = record_event::kAlign;
     std::optional<CalibrationRecord> latest;
-    Error e = store.ForEach(filter, [&](const CalibrationRecord& r) {
+    Error e = store.forEach(filter, [&](const CalibrationRecord& r) {
         if (!latest || Later(r, *latest)) {
             latest = r;
             latest->imageAtEntry.clear();
@@ -55,7 +55,7 @@ Result<CalibrationRecord> TargetRecord(RecordStore& store, const ReportRequest& 
     });
     if (!e.ok()) return StoreFailed(e, "the records of radio " + request.serial + " cannot be read");
     if (!latest)
-        return Error::Make(ErrorCode::NotFound, "radio %1 has no alignment record in " + store.Describe(), request.serial);
+        return Error::make(ErrorCode::NotFound, "radio %1 has no alignment record in " + store.describe(), request.serial);
     return *latest;
 }
 
@@ -109,7 +109,7 @@ void AddPoint(RadioReport& report, const CalibrationRecord& r) {
 // The final values of the last radios on one point, one per radio.
 struct PointWindow {
     std::deque<std::pair<std::string, int>> radios;  // radio, value; oldest first
-    void Add(const std::string& radio, int value) {
+    void add(const std::string& radio, int value) {
         const auto same = std::find_if(radios.begin(), radios.end(), [&](const auto& e) { return e.first == radio; });
         if (same != radios.end()) radios.erase(same);
         radios.emplace_back(radio, value);
@@ -140,7 +140,7 @@ Error AddHistory(RecordStore& store, RadioReport& report) {
     filter.firmware = report.firmware;
     filter.event = record_event::kAlign;
     filter.until = report.startedAt;
-    Error e = store.ForEach(filter, [&](const CalibrationRecord& r) {
+    Error e = store.forEach(filter, [&](const CalibrationRecord& r) {
         if (RunKeyOf(r) == report.runId || r.newValue < 0) return true;
         if (!report.serial.empty() && r.serial == report.serial) return true;
         // An empty model or firmware in the filter means any: keep to this radio's.
@@ -148,7 +148,7 @@ Error AddHistory(RecordStore& store, RadioReport& report) {
         if (!Passed(VerdictOf(r))) return true;
         const auto window = windows.find({r.item, r.point});
         if (window == windows.end()) return true;
-        window->second.Add(r.serial.empty() ? RunKeyOf(r) : r.serial, r.newValue);
+        window->second.add(r.serial.empty() ? RunKeyOf(r) : r.serial, r.newValue);
         return true;
     });
     if (!e.ok()) return StoreFailed(e, "the history of " + report.modelName + " " + report.firmware + " cannot be read");
@@ -160,9 +160,9 @@ Error AddHistory(RecordStore& store, RadioReport& report) {
     for (ReportStep& step : report.steps) {
         for (ReportPoint& p : step.points) {
             p.history = windows[{p.item, p.point}].Spread();
-            if (const std::optional<Deviation> d = predictor.DeviationOf(p.item, p.point, p.finalValue); d) {
+            if (const std::optional<Deviation> d = predictor.deviationOf(p.item, p.point, p.finalValue); d) {
                 p.deviations = d->deviations;
-                p.standsOut = p.finalValue >= 0 && Predictor::StandsOut(*d);
+                p.standsOut = p.finalValue >= 0 && Predictor::standsOut(*d);
             }
             report.standingOut += p.standsOut;
         }
@@ -190,7 +190,7 @@ Result<RadioReport> BuildRadioReport(RecordStore& store, const ReportRequest& re
     filter.serial = target->serial;  // empty: any, the run key tells
     filter.event = record_event::kAlign;
     bool first = true;
-    Error e = store.ForEach(filter, [&](const CalibrationRecord& r) {
+    Error e = store.forEach(filter, [&](const CalibrationRecord& r) {
         if (RunKeyOf(r) != key || r.serial != target->serial) return true;
         if (first) TakeHeader(report, r);
         first = false;
@@ -200,7 +200,7 @@ Result<RadioReport> BuildRadioReport(RecordStore& store, const ReportRequest& re
         return true;
     });
     if (!e.ok()) return StoreFailed(e, "the alignment run of radio " + target->serial + " cannot be read");
-    if (first) return Error::Make(ErrorCode::NotFound, "the alignment run %1 has no records", key);
+    if (first) return Error::make(ErrorCode::NotFound, "the alignment run %1 has no records", key);
 
     std::vector<std::string> verdicts;
     for (const ReportStep& step : report.steps) {

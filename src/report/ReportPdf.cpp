@@ -32,9 +32,9 @@ std::string DefaultReportFileName(const RadioReport& report) {
 
 Error WriteReportPdf(const RadioReport& report, const std::filesystem::path& file) {
     Result<std::string> pdf = RenderReportPdf(report);
-    if (!pdf) return pdf.error().Wrapped("the report of radio %1 was not written", report.serial);
+    if (!pdf) return pdf.error().wrapped("the report of radio %1 was not written", report.serial);
     Error e = WriteFileSafely(file, pdf.value());
-    if (!e.ok()) e.Wrap("the report of radio %1 was not written", report.serial);
+    if (!e.ok()) e.wrap("the report of radio %1 was not written", report.serial);
     return e;
 }
 
@@ -43,7 +43,7 @@ Error WriteReportPdf(const RadioReport& report, const std::filesystem::path& fil
 bool PdfReportsAvailable() { return false; }
 
 Result<std::string> RenderReportPdf(const RadioReport&) {
-    return Error::Make(ErrorCode::Other, "PDF reports are not available in this build (it was made without cairo)", {},
+    return Error::make(ErrorCode::Other, "PDF reports are not available in this build (it was made without cairo)", {},
                        "Report:P0033");
 }
 
@@ -140,7 +140,7 @@ public:
         }
         return "\u2026";
     }
-    void Left(double x, double y, const std::string& s, double width = 0) { Put(x, y, width > 0 ? Fit(s, width) : s); }
+    void left(double x, double y, const std::string& s, double width = 0) { Put(x, y, width > 0 ? Fit(s, width) : s); }
     void Right(double x, double y, const std::string& s) { Put(x - Width(s), y, s); }
     void Center(double x, double y, const std::string& s) { Put(x - Width(s) / 2, y, s); }
     void Line(double x0, double y0, double x1, double y1, const Rgb& c, double width) {
@@ -171,14 +171,14 @@ double DrawTitle(Page& page, const RadioReport& report) {
     double y = kMargin;
     page.Font(18, true);
     page.Color(kInk);
-    page.Left(kMargin, y + 17, T("P0001"));
+    page.left(kMargin, y + 17, T("P0001"));
     const std::string verdict = VerdictText(report.verdict);
     page.Font(13, true);
     const double w = page.Width(verdict) + 24;
     const double x = kPageWidth - kMargin - w;
     page.Fill(x, y, w, 24, VerdictInk(report.verdict));
     page.Color({1, 1, 1});
-    page.Left(x + 12, y + 17, verdict);
+    page.left(x + 12, y + 17, verdict);
     page.Font(8.5);
     page.Color(kMuted);
     page.Right(x - 10, y + 15, Fill(T("P0030"), {std::to_string(report.passed - report.marginal),
@@ -212,11 +212,11 @@ double DrawHeader(Page& page, const RadioReport& report, double y) {
             yy += kRow;
             page.Font(7.5);
             page.Color(kMuted);
-            page.Left(x, yy, T(key), labelWidth - 4);
+            page.left(x, yy, T(key), labelWidth - 4);
             const bool strong = std::string(key) == "P0003" || std::string(key) == "P0002";
             page.Font(strong ? 10 : 8.5, strong);
             page.Color(kInk);
-            page.Left(x + labelWidth, yy, OrDash(value), valueWidth);
+            page.left(x + labelWidth, yy, OrDash(value), valueWidth);
         }
         return yy;
     };
@@ -288,7 +288,7 @@ double DrawTable(Page& page, const RadioReport& report, double top, double botto
         page.Color(kInk);
         for (int i = 0; i < 6; ++i) {
             const std::string head = page.Fit(T(heads[i]), (edges[i + 1] - edges[i]) * width - 6);
-            if (i == 0 || i == 5) page.Left(at(i) + 3, y + row * 0.72, head);
+            if (i == 0 || i == 5) page.left(at(i) + 3, y + row * 0.72, head);
             else page.Right(at(i + 1) - 4, y + row * 0.72, head);
         }
         y += row;
@@ -300,7 +300,7 @@ double DrawTable(Page& page, const RadioReport& report, double top, double botto
                 std::string head = std::to_string(line->stepNumber) + "  " + line->step->name;
                 const std::string unit = line->step->points.empty() ? std::string() : line->step->points.front().unit;
                 if (!unit.empty()) head += "  (" + unit + ")";
-                page.Left(x + 3, base, head, width - 6);
+                page.left(x + 3, base, head, width - 6);
                 page.Line(x, y + row, x + width, y + row, kRule, 0.4);
             } else {
                 const ReportPoint& p = *line->point;
@@ -309,14 +309,14 @@ double DrawTable(Page& page, const RadioReport& report, double top, double botto
                 else if (p.verdict == record_verdict::kMarginal) page.Fill(x, y, width, row, kMarginalFill);
                 page.Font(size);
                 page.Color(kInk);
-                page.Left(at(0) + 3, base, std::to_string(p.point));
+                page.left(at(0) + 3, base, std::to_string(p.point));
                 page.Right(at(2) - 4, base, LimitsText(p));
                 page.Right(at(3) - 4, base, p.reading ? Number(*p.reading) : std::string("\u2014"));
                 page.Right(at(4) - 4, base, (p.standsOut ? "* " : "") + (p.finalValue < 0 ? std::string("\u2014") : std::to_string(p.finalValue)));
                 page.Right(at(5) - 4, base, p.tries < 0 ? std::string("\u2014") : std::to_string(p.tries));
                 page.Font(size, p.verdict != record_verdict::kPass);
                 page.Color(VerdictInk(p.verdict));
-                page.Left(at(5) + 3, base, VerdictText(p.verdict), (edges[6] - edges[5]) * width - 6);
+                page.left(at(5) + 3, base, VerdictText(p.verdict), (edges[6] - edges[5]) * width - 6);
             }
             y += row;
         }
@@ -324,7 +324,7 @@ double DrawTable(Page& page, const RadioReport& report, double top, double botto
     if (report.standingOut > 0) {
         page.Font(7);
         page.Color(kFailInk);
-        page.Left(kMargin, end + 10, "* " + T("P0037"));
+        page.left(kMargin, end + 10, "* " + T("P0037"));
         end += 12;
     }
     return end;
@@ -372,13 +372,13 @@ void DrawChart(Page& page, const RadioReport& report, double top, double bottom)
             cairo_fill(page.cr());
         }
         page.Color(kMuted);
-        page.Left(x + kMark + kSpace, top + 10, labels[i]);
+        page.left(x + kMark + kSpace, top + 10, labels[i]);
         x += kMark + kSpace + page.Width(labels[i]) + kBetween;
     }
 
     page.Font(9, true);
     page.Color(kInk);
-    page.Left(kMargin, top + 10, title, legendStart - kMargin - 12);
+    page.left(kMargin, top + 10, title, legendStart - kMargin - 12);
 
     const double left = kMargin + 30, right = kPageWidth - kMargin;
     const double plotTop = top + 20, plotBottom = bottom - 24;
@@ -455,7 +455,7 @@ void DrawFooter(Page& page, const RadioReport& report) {
     page.Line(kMargin, y - 10, kPageWidth - kMargin, y - 10, kRule, 0.5);
     page.Font(6.5);
     page.Color(kMuted);
-    page.Left(kMargin, y, Fill(T("P0038"), {OrDash(report.runId)}), 300);
+    page.left(kMargin, y, Fill(T("P0038"), {OrDash(report.runId)}), 300);
     page.Right(kPageWidth - kMargin, y, Fill(T("P0040"), {WhenText(report.startedAt), WhenText(report.finishedAt)}));
 }
 
@@ -494,7 +494,7 @@ Result<std::string> RenderReportPdf(const RadioReport& report) {
     cairo_surface_destroy(surface);
     const cairo_status_t status = drawn != CAIRO_STATUS_SUCCESS ? drawn : finished;
     if (status != CAIRO_STATUS_SUCCESS)
-        return Error::Make(ErrorCode::Other, std::string("the PDF page could not be drawn: ") + cairo_status_to_string(status));
+        return Error::make(ErrorCode::Other, std::string("the PDF page could not be drawn: ") + cairo_status_to_string(status));
     return bytes;
 }
 

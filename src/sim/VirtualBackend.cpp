@@ -74,7 +74,7 @@ private:
     // The identity query is answered by the volume, whatever the firmware's
     // faults; only a pulled cable stops it.
     TransferOutcome inquire(std::uint8_t* data, std::uint16_t length) {
-        TransferOutcome result = TransferOutcome::Done(TransferDirection::FromRadio, length);
+        TransferOutcome result = TransferOutcome::done(TransferDirection::FromRadio, length);
         std::lock_guard lock(radio_->transportMutex());
         if (alive()) {
             const auto bytes = StandardInquiryData(StorageIdentity{kRadioVendor, kRadioProduct});
@@ -211,7 +211,7 @@ void VirtualBackend::setOpenFailure(OpenError::Kind kind, std::string detail) {
     openFailureDetail_ = std::move(detail);
 }
 
-std::string VirtualBackend::SlotName(int slot) {
+std::string VirtualBackend::slotName(int slot) {
     std::string name(1, static_cast<char>('A' + checkedSlot(slot)));
     return name + ":";
 }
@@ -240,7 +240,7 @@ VirtualBackend::Slot* VirtualBackend::find(const std::string& volume) {
 std::vector<std::string> VirtualBackend::volumeSlots() {
     std::vector<std::string> names(kScanSlots);
     for (int n = 0; n < kScanSlots; ++n) {
-        if (present(slots_[static_cast<std::size_t>(n)])) names[static_cast<std::size_t>(n)] = SlotName(n);
+        if (present(slots_[static_cast<std::size_t>(n)])) names[static_cast<std::size_t>(n)] = slotName(n);
     }
     return names;
 }

@@ -66,7 +66,7 @@ public:
     int openCount() const { return opens_; }
 
     // "A:" for slot 0 ... "X:" for slot 23.
-    static std::string SlotName(int slot);
+    static std::string slotName(int slot);
 
     // DeviceBackend
     std::vector<std::string> volumeSlots() override;

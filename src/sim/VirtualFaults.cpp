@@ -48,7 +48,7 @@ Result<VirtualFaultSpec> ParseVirtualFaults(std::string_view spec) {
         unsigned long long number = 0;
         double probability = 0.0;
         const auto bad = [&](const char* what) {
-            return Error::Make(ErrorCode::BadData,
+            return Error::make(ErrorCode::BadData,
                                "bad virtual fault \"" + std::string(item) + "\": " + what + " (faults: " +
                                    VirtualFaultNames() + ")");
         };

@@ -98,7 +98,7 @@ int itemValue(const TuningItem& item, int ordinal, int band, int k, bool retuned
             return 36 + 14 * (ordinal % 4) + 2 * k + band * 4 + (retuned ? 1 : 0);
         case Page::Vox:
             return 40 + 6 * (ordinal % 6) + band * 2 + (retuned ? 1 : 0);
-        case Page::FerqStability:
+        case Page::FreqStability:
             return 128 + (band == 0 ? 3 : -2) + (retuned ? 1 : 0);
         case Page::Mandown:
             return 90 + 50 * (ordinal % 3) + band * 5;

@@ -149,7 +149,7 @@ bool HotplugWatch::platformWatchActive() const { return false; }
 
 QString HotplugWatch::platformFailure() const { return platform_->failure; }
 
-void HotplugWatch::NotifyAll() {
+void HotplugWatch::notifyAll() {
     // Copy: a receiver may create or destroy watches.
     const QList<HotplugWatch*> current = watches();
     for (HotplugWatch* watch : current) {

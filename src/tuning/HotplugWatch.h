@@ -5,7 +5,7 @@
 // read through a QSocketNotifier; on Windows a hidden native window is
 // registered for device-interface notifications of the USB device class and
 // watches WM_DEVICECHANGE. The virtual radio's cable raises the same signal
-// through NotifyAll(), so the program and its tests see a virtual unplug
+// through notifyAll(), so the program and its tests see a virtual unplug
 // exactly as they see a real one.
 #pragma once
 
@@ -25,7 +25,7 @@ public:
     QString platformFailure() const;
 
     // Raises deviceChanged() on every watch of the program.
-    static void NotifyAll();
+    static void notifyAll();
 
 signals:
     // A USB device arrived or was removed.

@@ -123,7 +123,7 @@ QTreeWidgetItem* ItemTree::addNode(QTreeWidgetItem* parent, const QString& capti
     return node;
 }
 
-std::vector<const TuningItem*> ItemTree::GroupItems(TreeGroup group) {
+std::vector<const TuningItem*> ItemTree::groupItems(TreeGroup group) {
     const int variant = radioInfo.modelVariant();
     std::vector<const TuningItem*> nodes;
     for (const TuningItem& item : TuningItems()) {
@@ -161,7 +161,7 @@ const TuningItem* ItemTree::rebuild() {
     for (const Group& g : groups) {
         if (!g.shown) continue;
         QTreeWidgetItem* groupNode = addNode(root, TreeText(g.key), g.state, kGroupIcon);
-        for (const TuningItem* item : GroupItems(g.group)) {
+        for (const TuningItem* item : groupItems(g.group)) {
             const QString caption = item->treeFixed ? QString::fromLatin1(item->treeKey) : TreeText(item->treeKey);
             QTreeWidgetItem* node = addNode(groupNode, caption, item->treeState, kItemIcon);
             if (selected == nullptr) {  // the receiver's first item

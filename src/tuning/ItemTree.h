@@ -28,7 +28,7 @@ public:
 private:
     QTreeWidgetItem* addNode(QTreeWidgetItem* parent, const QString& caption, int stateIndex, int imageIndex);
     // The items of `group` the radio has, in tree order.
-    static std::vector<const TuningItem*> GroupItems(TreeGroup group);
+    static std::vector<const TuningItem*> groupItems(TreeGroup group);
 };
 
 }  // namespace varnel::tuning

@@ -130,9 +130,9 @@ PageSpec SqlPage() {
 }
 
 // Page 4: frequency stability at point 3.
-PageSpec FerqStabilityPage() {
+PageSpec FreqStabilityPage() {
     return PageSpec{
-        Page::FerqStability, "sbox_ferq_stability", "GroupBox11", "Label24", "Label17", "Label22",
+        Page::FreqStability, "sbox_ferq_stability", "GroupBox11", "Label24", "Label17", "Label22",
         {Column("Label25", "C0018", "调测值", K::ValueLabel), BarColumn(),
          Column("Label32", "C0019", "细调", K::ByteEdit)},
         {"Label29", "Label30", "Label31"},
@@ -258,7 +258,7 @@ PageSpec FskPage() {
 std::vector<PageSpec> BuildPages() {
     std::vector<PageSpec> pages;
     pages.reserve(kPageCount);
-    for (PageSpec (*make)() : {VoxPage, PowerPage, CtcssPage, SqlPage, FerqStabilityPage, PowerMobilePage,
+    for (PageSpec (*make)() : {VoxPage, PowerPage, CtcssPage, SqlPage, FreqStabilityPage, PowerMobilePage,
                                ErrorRatePage, MandownPage, TempPage, FskPage}) {
         pages.push_back(make());
     }
@@ -318,9 +318,9 @@ const RowSpec* FindRow(Page page, int point) {
 
 const std::vector<Page>& PagesOfScope(RefreshScope scope) {
     static const std::vector<Page> build = {Page::Vox, Page::Power, Page::Sql,
-                                            Page::Ctcss, Page::FerqStability, Page::Temp};
+                                            Page::Ctcss, Page::FreqStability, Page::Temp};
     static const std::vector<Page> selection = {Page::Vox, Page::Power, Page::Sql, Page::Ctcss,
-                                                Page::FerqStability, Page::PowerMobile,
+                                                Page::FreqStability, Page::PowerMobile,
                                                 Page::ErrorRate, Page::Fsk};
     return scope == RefreshScope::Build ? build : selection;
 }

@@ -104,8 +104,8 @@ PointChart::PointChart(QWidget* parent) : QWidget(parent) {
     plot_ = new ui::Plot(this);
     plot_->setObjectName(QStringLiteral("PointChartView"));
     // Points are whole numbers, and so are the values of the image.
-    ui::Plot::SetWholeTicks(plot_->xAxis, true);
-    ui::Plot::SetWholeTicks(plot_->yAxis, false);
+    ui::Plot::setWholeTicks(plot_->xAxis, true);
+    ui::Plot::setWholeTicks(plot_->yAxis, false);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(plot_);
@@ -181,7 +181,7 @@ void AddSeries(ui::Plot* plot, const QList<QList<QPointF>>& lists, const QString
     for (int i = 0; i < lists.size(); ++i) {
         QCPGraph* graph = plot->addGraph();
         graph->setName(name);
-        graph->setPen(ui::Plot::SeriesPen(i, style, light));
+        graph->setPen(ui::Plot::seriesPen(i, style, light));
         if (markers) graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, 6));
         QVector<double> keys, values;
         for (const QPointF& p : lists[i]) {

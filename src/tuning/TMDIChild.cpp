@@ -346,7 +346,7 @@ void TMDIChild::FormShow() {
         // Again after a language switch: every caption and the tree follow
         // the language; the log, the band, the item, its point and the
         // keying stay as they are, and nothing is sent.
-        Retranslate();
+        retranslate();
         emit documentShown();
         return;
     }
@@ -358,14 +358,14 @@ void TMDIChild::FormShow() {
     emit documentShown();
     ShowBand();
     listBox1_->clear();
-    if (feedback_ != nullptr) feedback_->Retranslate();
+    if (feedback_ != nullptr) feedback_->retranslate();
     if (const auto bytes = ItemBytes(0)) {
         control<QLabel>(QStringLiteral("Label36"))
             ->setText(QString::number(tunerImage[static_cast<std::size_t>(bytes->offset)]));
     }
 }
 
-void TMDIChild::Retranslate() {
+void TMDIChild::retranslate() {
     QTreeWidgetItem* before = treeView1_->currentItem();
     const int key = before != nullptr ? before->data(0, ItemTree::kStateIndexRole).toInt() : -1;
     const QString panelSuffix = before != nullptr && panel1_->text().startsWith(before->text(0))
@@ -403,7 +403,7 @@ void TMDIChild::Retranslate() {
     ReloadPageValues();
     ShowBand();
     log_->retranslate();
-    if (feedback_ != nullptr) feedback_->Retranslate();
+    if (feedback_ != nullptr) feedback_->retranslate();
 }
 
 bool TMDIChild::FormCloseQuery() {
@@ -494,7 +494,7 @@ void TMDIChild::imageEdited() {
 
 void TMDIChild::factoryImageRead(const QString& note) {
     // The chart draws the factory copy beside the radio's values.
-    if (feedback_ != nullptr) feedback_->FactoryRead();
+    if (feedback_ != nullptr) feedback_->factoryRead();
     ReloadPageValues();
     LogNote(note);
 }

@@ -240,7 +240,7 @@ private:
     void FormClose();
     void ApplyLanguage();
     // The show routine after a language switch: captions and tree only.
-    void Retranslate();
+    void retranslate();
 
     void buildLayout();
     void buildPagesAndLog();

@@ -71,7 +71,7 @@ const PointRule kPointRules[] = {
      Frequency::Receive, false},
     {Page::Vox, LockTime::AfterTest, &TuningPages::lockMeasureButtons, {"Button3", "Button4"}, ActionRule::ByItem,
      Frequency::Receive, false},
-    {Page::FerqStability, LockTime::BeforeTest, &TuningPages::lockStabilityPage, {"Button5", "Button6"},
+    {Page::FreqStability, LockTime::BeforeTest, &TuningPages::lockStabilityPage, {"Button5", "Button6"},
      ActionRule::Transmit, Frequency::Transmit, false},
     {Page::Temp, LockTime::None, nullptr, {"Button17"}, ActionRule::ByItem, Frequency::Receive, false},
     {Page::Fsk, LockTime::None, nullptr, {"Button19", "Button20"}, ActionRule::Transmit, Frequency::Transmit, true},
@@ -97,7 +97,7 @@ bool LoadsValue(Page page, const TuningItem* item, int point) {
         case Page::Ctcss:
         case Page::Sql:
         case Page::Vox:
-        case Page::FerqStability: return InFamily(item, page);
+        case Page::FreqStability: return InFamily(item, page);
         default: return false;
     }
 }
@@ -117,7 +117,7 @@ struct KeyingRule {
 
 const KeyingRule kKeyingRules[] = {
     {Page::Power, "Button1", Flag::Transmit, Frequency::Transmit, false, false},
-    {Page::FerqStability, "Button5", Flag::Transmit, Frequency::Transmit, false, false},
+    {Page::FreqStability, "Button5", Flag::Transmit, Frequency::Transmit, false, false},
     {Page::PowerMobile, "Button11", Flag::Transmit, Frequency::Transmit, false, false},
     {Page::Fsk, "Button19", Flag::Transmit, Frequency::Transmit, true, false},
     {Page::Ctcss, "Button9", Flag::ByItem, Frequency::ByItem, false, false},
@@ -391,7 +391,7 @@ void TMDIChild::SaveButtonClick(Page page) {
             record = VoxSaveRecord(item);
             break;
         case Page::Ctcss:          // Button10
-        case Page::FerqStability:  // Button6
+        case Page::FreqStability:  // Button6
         case Page::Fsk:            // Button20
             if (InFamily(item, page)) record = SaveRecord(tunerImage, currentItem);
             break;

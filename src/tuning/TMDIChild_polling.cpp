@@ -290,12 +290,12 @@ void TMDIChild::StopForLostRadio() {
         if (button->objectName().startsWith(QLatin1String("Button"))) button->setEnabled(false);
     }
     pages_->lockMeasureButtons();
-    LogNote(feedback_->RadioLost());
+    LogNote(feedback_->showRadioLost());
     emit radioPresenceChanged(false);
 }
 
 void TMDIChild::RadioBack() {
     if (feedback_ == nullptr || !feedback_->radioLost()) return;
-    LogNote(feedback_->RadioFound());
+    LogNote(feedback_->showRadioFound());
     emit radioPresenceChanged(true);
 }

@@ -218,7 +218,7 @@ void TMDIChild::ReloadPageValues() {
     const TuningItem* item = FindItem(currentItem);
     if (item == nullptr) return;
     if (item->page == Page::Vox) ShowValueLabel();
-    if (item->page == Page::FerqStability) SetUpStability();
+    if (item->page == Page::FreqStability) SetUpStability();
     if (item->page == Page::Mandown && mandownShown_ >= 0) {
         const int value = ItemByte(currentItem, 1);
         if (value >= 0) {

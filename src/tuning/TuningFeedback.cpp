@@ -188,7 +188,7 @@ void TuningFeedback::focusMoved(QWidget* now) {
     ring_->follow(now);
 }
 
-QString TuningFeedback::RadioLost() {
+QString TuningFeedback::showRadioLost() {
     lost_ = true;
     found_ = false;
     const QString text = ui::StatusText("S0010");
@@ -198,7 +198,7 @@ QString TuningFeedback::RadioLost() {
     return text;
 }
 
-QString TuningFeedback::RadioFound() {
+QString TuningFeedback::showRadioFound() {
     lost_ = false;
     found_ = true;
     const QString text = ui::StatusText("S0015");
@@ -208,11 +208,11 @@ QString TuningFeedback::RadioFound() {
     return text;
 }
 
-void TuningFeedback::FactoryRead() {
+void TuningFeedback::factoryRead() {
     if (chart_ != nullptr) chart_->setFactory(tunerImage);
 }
 
-void TuningFeedback::Retranslate() {
+void TuningFeedback::retranslate() {
     if (lost_) {
         notice_->setText(ui::StatusText("S0010"));
     } else if (found_) {

@@ -42,13 +42,13 @@ public:
     bool radioLost() const { return lost_; }
 
     // The notice says that the radio is lost; returns its text.
-    QString RadioLost();
+    QString showRadioLost();
     // The notice says that the radio is back after a loss; returns its text.
-    QString RadioFound();
+    QString showRadioFound();
     // The factory copy was read into the image.
-    void FactoryRead();
+    void factoryRead();
     // Texts again after a language switch.
-    void Retranslate();
+    void retranslate();
 
 signals:
     // Enter or Space on the tree, or on a point button.

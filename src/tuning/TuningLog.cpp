@@ -133,13 +133,13 @@ void TuningLog::logTransferFailure(const TransferOutcome& outcome) {
     if (label.isEmpty()) label = QStringLiteral("Transfer failed:");
     const QString when = LocalDateTime();
     auto* line = new QListWidgetItem(when + QStringLiteral("  ") + label + QLatin1Char(' ') +
-                                     QString::fromStdString(outcome.Describe()));
+                                     QString::fromStdString(outcome.describe()));
     // The decoded column names the command that failed (the frame just sent)
     // and the reason.
     const bool received = outcome.direction == TransferDirection::FromRadio;
     DecodedFrame decoded = received ? DecodeFrame(nullptr, 0, true)
                                     : DecodeFrame(lastSentFrame.data(), sentFrameLength, false);
-    decoded.failure = outcome.Describe();
+    decoded.failure = outcome.describe();
     Describe(line, when, decoded, font());
     addItem(line);
     scrollToBottom();

@@ -608,7 +608,7 @@ void TuningPages::lockCtcssPage() {
 }
 
 void TuningPages::lockStabilityPage() {
-    disableCells(PageSpecOf(Page::FerqStability), 8);
+    disableCells(PageSpecOf(Page::FreqStability), 8);
     disableButtons({"Button5", "Button6"});
 }
 

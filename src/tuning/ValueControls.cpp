@@ -196,7 +196,7 @@ void ApplyTypedFsk(QLineEdit* edit, TUpDown* upDown, const ColumnSpec& column, s
 // ---- wiring -------------------------------------------------------------------
 
 ValueControls::ValueControls(TuningPages& pages, QObject* parent) : QObject(parent), pages_(pages) {
-    for (const Page page : {Page::Power, Page::PowerMobile, Page::Ctcss, Page::FerqStability, Page::Fsk}) {
+    for (const Page page : {Page::Power, Page::PowerMobile, Page::Ctcss, Page::FreqStability, Page::Fsk}) {
         connectPage(page);
     }
 }
@@ -248,7 +248,7 @@ void ValueControls::upDownClicked(TUpDown* upDown) {
             break;
         }
         case Page::Ctcss:
-        case Page::FerqStability: upDownOnBarPage(upDown, at->spec, at->row); break;
+        case Page::FreqStability: upDownOnBarPage(upDown, at->spec, at->row); break;
         case Page::Fsk: {
             // Only the six FSK items have a record to send; the page loader
             // never leaves another code in force on this page.
@@ -295,7 +295,7 @@ void ValueControls::editEntered(QLineEdit* edit) {
             break;
         }
         case Page::Ctcss:
-        case Page::FerqStability: enterOnBarPage(edit, upDown, at->spec, at->row, at->page); break;
+        case Page::FreqStability: enterOnBarPage(edit, upDown, at->spec, at->row, at->page); break;
         case Page::Fsk: {
             std::uint8_t* slot = FskSlot(currentItem, at->column, at->row.point);
             if (slot == nullptr) break;

@@ -55,7 +55,7 @@ void Plot::setTitle(const QString& title) { title_->setText(title); }
 
 QString Plot::title() const { return title_->text(); }
 
-void Plot::SetWholeTicks(QCPAxis* axis, bool everyOne) {
+void Plot::setWholeTicks(QCPAxis* axis, bool everyOne) {
     QSharedPointer<QCPAxisTickerFixed> ticker(new QCPAxisTickerFixed);
     ticker->setTickStep(1.0);
     ticker->setScaleStrategy(everyOne ? QCPAxisTickerFixed::ssNone : QCPAxisTickerFixed::ssMultiples);
@@ -65,7 +65,7 @@ void Plot::SetWholeTicks(QCPAxis* axis, bool everyOne) {
     axis->setNumberPrecision(0);
 }
 
-void Plot::SetDecimalTicks(QCPAxis* axis) {
+void Plot::setDecimalTicks(QCPAxis* axis) {
     QSharedPointer<QCPAxisTicker> ticker(new DecimalTicker);
     ticker->setTickCount(5);
     axis->setTicker(ticker);
@@ -83,7 +83,7 @@ void Plot::applyFont() {
     }
 }
 
-QPen Plot::SeriesPen(int index, Qt::PenStyle style, bool light) {
+QPen Plot::seriesPen(int index, Qt::PenStyle style, bool light) {
     const QColor colours[] = {QColor(0x1f, 0x6f, 0xd0), QColor(0xd0, 0x5a, 0x10), QColor(0x2a, 0x9a, 0x2a)};
     QColor colour = colours[index % 3];
     if (light) colour.setAlpha(80);

@@ -23,17 +23,17 @@ public:
     // whole number when `everyOne` (points 1, 2, 3...), else whole multiples
     // chosen for about five ticks (0, 50, 100...). A tick never falls between
     // two whole numbers, so no label can stand for a value it is not at.
-    static void SetWholeTicks(QCPAxis* axis, bool everyOne);
+    static void setWholeTicks(QCPAxis* axis, bool everyOne);
     // Ticks as the axis' range suggests, labelled with as many decimals as
     // the tick step needs.
-    static void SetDecimalTicks(QCPAxis* axis);
+    static void setDecimalTicks(QCPAxis* axis);
 
     // Takes the fonts again from the widget (after a change of language).
     void applyFont();
 
     // The pen of line `index` of a kind of series; `light` for a broad band
     // drawn under the others.
-    static QPen SeriesPen(int index, Qt::PenStyle style, bool light = false);
+    static QPen seriesPen(int index, Qt::PenStyle style, bool light = false);
 
 private:
     QCPTextElement* title_ = nullptr;

@@ -29,7 +29,7 @@ QString RecordsText(const char* key) { return QString::fromStdString(Text("Recor
 
 void Note(const Error& error) {
     if (error.ok()) return;
-    lastError = RecordsText("R0013") + QLatin1Char(' ') + QString::fromStdString(error.Text());
+    lastError = RecordsText("R0013") + QLatin1Char(' ') + QString::fromStdString(error.text());
     qWarning("varnel-tuner: %s", qPrintable(lastError));
 }
 
@@ -58,9 +58,9 @@ QString AskSerial(QWidget* parent, bool* taken) {
 
 std::optional<QString> AskRadioSerial(QWidget* parent) {
     const std::string text = settingsFile.empty() ? std::string() : ReadLineSettings(settingsFile).serialPattern;
-    Result<SerialPattern> pattern = SerialPattern::Make(text, settingsFile.string() + " [line] serialPattern");
+    Result<SerialPattern> pattern = SerialPattern::make(text, settingsFile.string() + " [line] serialPattern");
     if (!pattern) {
-        Dialogs().message(parent, MessageKind::Error, QStringLiteral("Varnel"), QString::fromStdString(pattern.error().Text()),
+        Dialogs().message(parent, MessageKind::Error, QStringLiteral("Varnel"), QString::fromStdString(pattern.error().text()),
                           MessageButtons::Ok);
         return std::nullopt;
     }
@@ -69,8 +69,8 @@ std::optional<QString> AskRadioSerial(QWidget* parent) {
         const QString serial = AskSerial(parent, &taken);
         if (!taken) return std::nullopt;
         // Without a pattern an empty serial skips, as it always has.
-        if (pattern->text().empty() || pattern->Accepts(serial.toStdString()))
-            return QString::fromStdString(SerialPattern::Trim(serial.toStdString()));
+        if (pattern->text().empty() || pattern->accepts(serial.toStdString()))
+            return QString::fromStdString(SerialPattern::trim(serial.toStdString()));
         Dialogs().message(parent, MessageKind::Error, QStringLiteral("Varnel"),
                           RecordsText("R0018").arg(serial, QString::fromStdString(pattern->text())), MessageButtons::Ok);
     }
@@ -82,7 +82,7 @@ void OpenRecordsStore() {
         Note(store.error());
         return;
     }
-    CalibrationRecorder().SetStore(std::shared_ptr<RecordStore>(std::move(*store)));
+    CalibrationRecorder().setStore(std::shared_ptr<RecordStore>(std::move(*store)));
 }
 
 QString LastRecordsError() { return lastError; }
@@ -91,7 +91,7 @@ QString RecordsStatusText(bool* warning) {
     if (warning) *warning = false;
     RecordStore* store = CalibrationRecorder().store();
     if (store == nullptr) return {};
-    const RecordsQueueState state = store->QueueState();
+    const RecordsQueueState state = store->queueState();
     if (!state.queued) return {};
     if (store != reportedStore) {
         reportedStore = store;
@@ -117,28 +117,28 @@ void RecordEntered(QWidget* parent) { RecordEntered(parent, tunerImage); }
 
 void RecordEntered(QWidget* parent, const TunerImage& image) {
     const std::string ask = settingsFile.empty() ? std::string() : ReadProfileString(settingsFile, "records", "askSerial");
-    if (ask == "yes" || ask == "1") CalibrationRecorder().SetSerial(AskRadioSerial(parent).value_or(QString()).toStdString());
-    Note(CalibrationRecorder().Entered(radioInfo, image));
+    if (ask == "yes" || ask == "1") CalibrationRecorder().setSerial(AskRadioSerial(parent).value_or(QString()).toStdString());
+    Note(CalibrationRecorder().entered(radioInfo, image));
 }
 
-void RecordLeft() { Note(CalibrationRecorder().Left(tunerImage)); }
+void RecordLeft() { Note(CalibrationRecorder().left(tunerImage)); }
 
 void RecordLiveSetAcknowledged() {
     // Keying and read-back live-sets change no value; selecting a point
     // sends the value it already has.
     if (actionCode != action::kValueAdjusted && actionCode != action::kItemSelected) return;
-    if (!CalibrationRecorder().WouldChange(currentItem, tunerImage)) return;
-    Note(CalibrationRecorder().LiveChange(currentItem, currentPoint, tunerImage));
+    if (!CalibrationRecorder().wouldChange(currentItem, tunerImage)) return;
+    Note(CalibrationRecorder().liveChange(currentItem, currentPoint, tunerImage));
 }
 
-void RecordSaveAcknowledged(int itemCode) { Note(CalibrationRecorder().Saved(itemCode, tunerImage)); }
+void RecordSaveAcknowledged(int itemCode) { Note(CalibrationRecorder().saved(itemCode, tunerImage)); }
 
-void RecordWroteAll() { Note(CalibrationRecorder().WroteAll(radioInfo, tunerImage)); }
+void RecordWroteAll() { Note(CalibrationRecorder().wroteAll(radioInfo, tunerImage)); }
 
-void RecordFactoryRead() { Note(CalibrationRecorder().FactoryRead(tunerImage)); }
+void RecordFactoryRead() { Note(CalibrationRecorder().factoryRead(tunerImage)); }
 
 void RecordArchiveSaved(const QString& path) {
-    Note(CalibrationRecorder().Backup(radioInfo, tunerImage, path.toStdString()));
+    Note(CalibrationRecorder().backup(radioInfo, tunerImage, path.toStdString()));
 }
 
 }  // namespace varnel::ui

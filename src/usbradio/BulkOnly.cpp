@@ -51,7 +51,7 @@ std::array<std::uint8_t, kCswLength> BuildStatus(std::uint32_t tag, std::uint32_
 bool BulkOnlyTransport::sendIn(const Intent& intent, std::uint32_t count, Served& served) {
     std::uint32_t sent = 0;
     while (sent < count) {
-        const long n = endpoints_.WriteIn(intent.data.data() + sent, count - sent);
+        const long n = endpoints_.writeIn(intent.data.data() + sent, count - sent);
         if (n < 0) return false;
         if (n == 0) break;
         sent += static_cast<std::uint32_t>(n);
@@ -68,20 +68,20 @@ bool BulkOnlyTransport::takeOut(std::uint32_t count, bool use, Served& served) {
     while (taken < count) {
         const std::size_t want = use ? count - taken : std::min<std::size_t>(count - taken, kDiscardChunk);
         std::uint8_t* into = use ? data.data() + taken : scratch.data();
-        const long n = endpoints_.ReadOut(into, want);
+        const long n = endpoints_.readOut(into, want);
         if (n < 0) return false;
         if (n == 0) break;
         taken += static_cast<std::uint32_t>(n);
     }
     served.moved = taken;
-    if (use) target_.ReceiveOut(data.data(), taken);
+    if (use) target_.receiveOut(data.data(), taken);
     return true;
 }
 
-Served BulkOnlyTransport::ServeOne() {
+Served BulkOnlyTransport::serveOne() {
     Served served;
     std::array<std::uint8_t, kCbwRoom> raw{};
-    const long got = endpoints_.ReadOut(raw.data(), raw.size());
+    const long got = endpoints_.readOut(raw.data(), raw.size());
     if (got < 0) {
         served.end = Served::End::Interrupted;
         served.note = "waiting for a command";
@@ -91,19 +91,19 @@ Served BulkOnlyTransport::ServeOne() {
     if (!parsed) {
         // Not a valid CBW: both bulk endpoints stay halted until the host's
         // reset recovery.
-        endpoints_.HaltIn();
-        endpoints_.HaltOut();
+        endpoints_.haltIn();
+        endpoints_.haltOut();
         served.end = Served::End::InvalidCommandBlock;
         served.haltedIn = served.haltedOut = true;
         served.note = "invalid command block wrapper (" + std::to_string(got) + " bytes)";
-        endpoints_.Pause(std::chrono::milliseconds(-1));
+        endpoints_.pause(std::chrono::milliseconds(-1));
         return served;
     }
     const CommandBlock& block = *parsed;
     served.block = block;
     if (onCommand && onCommand(block)) {
         served.note = "held until the host resets the device";
-        endpoints_.Pause(std::chrono::milliseconds(-1));
+        endpoints_.pause(std::chrono::milliseconds(-1));
         served.end = Served::End::Interrupted;
         return served;
     }
@@ -114,21 +114,21 @@ Served BulkOnlyTransport::ServeOne() {
     Intent intent;
     if (block.lun != 0) {
         intent = Intent{};
-        target_.Refuse(sense::kLogicalUnitNotSupported);
+        target_.refuse(sense::kLogicalUnitNotSupported);
         served.note = "no such logical unit";
     } else {
-        intent = target_.Prepare(block.cdb.data(), block.cdbLength, block.dataIn, host);
+        intent = target_.prepare(block.cdb.data(), block.cdbLength, block.dataIn, host);
     }
     std::uint8_t status = block.lun != 0 ? kCswFailed : target_.Status();
 
     if (intent.hang) {
         // A hung command: no data, no status, until the host resets the device.
         served.note = "held until the host resets the device";
-        endpoints_.Pause(std::chrono::milliseconds(-1));
+        endpoints_.pause(std::chrono::milliseconds(-1));
         served.end = Served::End::Interrupted;
         return served;
     }
-    if (intent.delay.count() > 0 && !endpoints_.Pause(intent.delay)) {
+    if (intent.delay.count() > 0 && !endpoints_.pause(intent.delay)) {
         served.end = Served::End::Interrupted;
         served.note = "reset during the delay";
         return served;
@@ -142,7 +142,7 @@ Served BulkOnlyTransport::ServeOne() {
         if (device > 0) status = kCswPhaseError;
     } else if (hostIn) {
         if (intent.phase == Phase::Out) {
-            endpoints_.HaltIn();
+            endpoints_.haltIn();
             served.haltedIn = true;
             status = kCswPhaseError;
             residue = host;
@@ -151,11 +151,11 @@ Served BulkOnlyTransport::ServeOne() {
             ok = sendIn(intent, count, served);
             if (ok && device > host) status = kCswPhaseError;
             if (ok && served.moved < host) {
-                const std::size_t packet = std::max<std::size_t>(endpoints_.MaxPacket(), 1);
+                const std::size_t packet = std::max<std::size_t>(endpoints_.maxPacket(), 1);
                 // A short packet ends the transfer by itself; an empty or
                 // whole-packet end needs the halt.
                 if (served.moved % packet == 0) {
-                    endpoints_.HaltIn();
+                    endpoints_.haltIn();
                     served.haltedIn = true;
                 }
             }
@@ -163,7 +163,7 @@ Served BulkOnlyTransport::ServeOne() {
         }
     } else {  // hostOut
         if (intent.phase == Phase::In) {
-            endpoints_.HaltOut();
+            endpoints_.haltOut();
             served.haltedOut = true;
             status = kCswPhaseError;
             residue = host;
@@ -189,7 +189,7 @@ Served BulkOnlyTransport::ServeOne() {
     served.status = status;
     served.residue = residue;
     const std::array<std::uint8_t, kCswLength> csw = BuildStatus(block.tag, residue, status);
-    if (endpoints_.WriteIn(csw.data(), csw.size()) < 0) {
+    if (endpoints_.writeIn(csw.data(), csw.size()) < 0) {
         served.end = Served::End::Interrupted;
         served.note = "reset or disconnect before the status";
     }

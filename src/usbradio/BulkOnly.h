@@ -63,14 +63,14 @@ std::array<std::uint8_t, kCswLength> BuildStatus(std::uint32_t tag, std::uint32_
 class Endpoints {
 public:
     virtual ~Endpoints() = default;
-    virtual long ReadOut(std::uint8_t* buffer, std::size_t length) = 0;
-    virtual long WriteIn(const std::uint8_t* bytes, std::size_t length) = 0;
-    virtual void HaltIn() = 0;
-    virtual void HaltOut() = 0;
-    virtual std::size_t MaxPacket() = 0;
+    virtual long readOut(std::uint8_t* buffer, std::size_t length) = 0;
+    virtual long writeIn(const std::uint8_t* bytes, std::size_t length) = 0;
+    virtual void haltIn() = 0;
+    virtual void haltOut() = 0;
+    virtual std::size_t maxPacket() = 0;
     // Waits up to `time` (forever for a negative time); false when a reset
     // or a disconnect came first.
-    virtual bool Pause(std::chrono::milliseconds time) = 0;
+    virtual bool pause(std::chrono::milliseconds time) = 0;
 };
 
 // What became of one command, for the log and the tests.
@@ -90,7 +90,7 @@ public:
     BulkOnlyTransport(ScsiTarget& target, Endpoints& endpoints) : target_(target), endpoints_(endpoints) {}
 
     // Reads one CBW, runs its command and sends the CSW.
-    Served ServeOne();
+    Served serveOne();
     // Called with every valid CBW as it arrives, before its data phase; true
     // holds the command (no data, no status) until the host resets the
     // device or the cable goes, as a hung firmware would.

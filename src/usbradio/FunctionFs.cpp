@@ -83,16 +83,16 @@ FunctionFsRadio::FunctionFsRadio(ScsiTarget& target, Log log, bool verbose)
 }
 
 FunctionFsRadio::~FunctionFsRadio() {
-    Stop();
+    stop();
     if (bulk_.joinable()) bulk_.join();
     for (int fd : {in_, out_, ep0_}) {
         if (fd >= 0) ::close(fd);
     }
 }
 
-Error FunctionFsRadio::Start(const std::string& directory) {
+Error FunctionFsRadio::start(const std::string& directory) {
     const auto failure = [&](const std::string& what, const std::string& file) {
-        return Error::Make(ErrorCode::Other, what + ": " + std::strerror(errno), file);
+        return Error::make(ErrorCode::Other, what + ": " + std::strerror(errno), file);
     };
     const std::string ep0 = directory + "/ep0";
     ep0_ = ::open(ep0.c_str(), O_RDWR | O_CLOEXEC);
@@ -118,7 +118,7 @@ Error FunctionFsRadio::Start(const std::string& directory) {
     return {};
 }
 
-void FunctionFsRadio::Run() {
+void FunctionFsRadio::run() {
     bulk_ = std::thread([this] { bulkLoop(); });
     {
         std::lock_guard lock(mutex_);
@@ -126,11 +126,11 @@ void FunctionFsRadio::Run() {
         bulkRunning_ = true;
     }
     controlLoop();
-    Stop();
+    stop();
     if (bulk_.joinable()) bulk_.join();
 }
 
-void FunctionFsRadio::Stop() {
+void FunctionFsRadio::stop() {
     if (stop_.exchange(true)) return;
     generation_.fetch_add(1);
     changed_.notify_all();
@@ -147,11 +147,11 @@ void FunctionFsRadio::bulkLoop() {
             std::lock_guard lock(mutex_);
             if (seenGeneration_ != now) {
                 seenGeneration_ = now;
-                target_.Reset();
+                target_.reset();
             }
         }
         changed_.notify_all();
-        const Served served = transport_.ServeOne();
+        const Served served = transport_.serveOne();
         if (served.end == Served::End::Interrupted) {
             if (verbose_ && !stop_) log_("command interrupted: " + served.note);
             if (generation_.load() == now && !stop_) {
@@ -168,7 +168,7 @@ void FunctionFsRadio::bulkLoop() {
         if (verbose_) {
             char line[200];
             std::snprintf(line, sizeof line, "%02X %s: host %s %u, moved %u, status %u, residue %u%s%s",
-                          served.block.cdb[0], ScsiTarget::OpcodeName(served.block.cdb[0]),
+                          served.block.cdb[0], ScsiTarget::opcodeName(served.block.cdb[0]),
                           served.block.dataLength == 0 ? "none" : served.block.dataIn ? "in" : "out",
                           served.block.dataLength, served.moved, served.status, served.residue,
                           served.haltedIn ? ", bulk IN halted" : "", served.haltedOut ? ", bulk OUT halted" : "");
@@ -179,7 +179,7 @@ void FunctionFsRadio::bulkLoop() {
     bulkRunning_ = false;
 }
 
-long FunctionFsRadio::ReadOut(std::uint8_t* buffer, std::size_t length) {
+long FunctionFsRadio::readOut(std::uint8_t* buffer, std::size_t length) {
     const std::uint64_t at = generation_.load();
     for (;;) {
         if (stop_ || generation_.load() != at) return -EINTR;
@@ -190,7 +190,7 @@ long FunctionFsRadio::ReadOut(std::uint8_t* buffer, std::size_t length) {
     }
 }
 
-long FunctionFsRadio::WriteIn(const std::uint8_t* bytes, std::size_t length) {
+long FunctionFsRadio::writeIn(const std::uint8_t* bytes, std::size_t length) {
     const std::uint64_t at = generation_.load();
     for (;;) {
         if (stop_ || generation_.load() != at) return -EINTR;
@@ -202,26 +202,26 @@ long FunctionFsRadio::WriteIn(const std::uint8_t* bytes, std::size_t length) {
 }
 
 // FunctionFS halts an endpoint on I/O in the wrong direction (EBADMSG).
-void FunctionFsRadio::HaltIn() {
+void FunctionFsRadio::haltIn() {
     std::uint8_t none = 0;
     if (::read(in_, &none, 0) < 0 && errno != EBADMSG && verbose_)
         log_(std::string("halting bulk IN failed: ") + std::strerror(errno));
 }
 
-void FunctionFsRadio::HaltOut() {
+void FunctionFsRadio::haltOut() {
     std::uint8_t none = 0;
     if (::write(out_, &none, 0) < 0 && errno != EBADMSG && verbose_)
         log_(std::string("halting bulk OUT failed: ") + std::strerror(errno));
 }
 
-std::size_t FunctionFsRadio::MaxPacket() {
+std::size_t FunctionFsRadio::maxPacket() {
     usb_endpoint_descriptor descriptor{};
     if (::ioctl(in_, FUNCTIONFS_ENDPOINT_DESC, &descriptor) == 0 && descriptor.wMaxPacketSize != 0)
         maxPacket_ = descriptor.wMaxPacketSize & 0x7FF;
     return maxPacket_;
 }
 
-bool FunctionFsRadio::Pause(std::chrono::milliseconds time) {
+bool FunctionFsRadio::pause(std::chrono::milliseconds time) {
     const std::uint64_t at = generation_.load();
     std::unique_lock lock(mutex_);
     const auto same = [&] { return stop_ || generation_.load() != at; };

@@ -1,7 +1,7 @@
 // The radio as a USB function implemented in user space through FunctionFS.
 //
 // Set-up: the FunctionFS instance is mounted (mount -t functionfs NAME DIR);
-// Start(DIR) writes the descriptors of one mass-storage interface (class 08h,
+// start(DIR) writes the descriptors of one mass-storage interface (class 08h,
 // subclass 06h SCSI transparent, protocol 50h bulk-only; bulk IN and bulk
 // OUT, full and high speed) and its string to DIR/ep0, after which the
 // kernel creates DIR/ep1 (bulk IN) and DIR/ep2 (bulk OUT) and the gadget may
@@ -47,25 +47,25 @@ public:
 
     // Writes the descriptors and opens the endpoints; after this the gadget
     // may be bound to a controller.
-    Error Start(const std::string& directory);
-    // Serves until Stop() (or ep0 fails, e.g. the instance is unmounted).
-    void Run();
-    void Stop();
+    Error start(const std::string& directory);
+    // Serves until stop() (or ep0 fails, e.g. the instance is unmounted).
+    void run();
+    void stop();
 
     std::uint64_t resets() const { return resets_; }
 
     // Asked with every command wrapper as it arrives; true holds the command
-    // until a reset or a disconnect (set before Run()).
+    // until a reset or a disconnect (set before run()).
     std::function<bool(const CommandBlock&)> holdCommand;
 
 private:
     // Endpoints
-    long ReadOut(std::uint8_t* buffer, std::size_t length) override;
-    long WriteIn(const std::uint8_t* bytes, std::size_t length) override;
-    void HaltIn() override;
-    void HaltOut() override;
-    std::size_t MaxPacket() override;
-    bool Pause(std::chrono::milliseconds time) override;
+    long readOut(std::uint8_t* buffer, std::size_t length) override;
+    long writeIn(const std::uint8_t* bytes, std::size_t length) override;
+    void haltIn() override;
+    void haltOut() override;
+    std::size_t maxPacket() override;
+    bool pause(std::chrono::milliseconds time) override;
 
     void bulkLoop();
     void controlLoop();

@@ -42,7 +42,7 @@ std::size_t CdbLengthFor(std::uint8_t opcode) {
 
 ScsiTarget::ScsiTarget(std::shared_ptr<VirtualRadio> radio) : radio_(std::move(radio)) {}
 
-const char* ScsiTarget::OpcodeName(std::uint8_t opcode) {
+const char* ScsiTarget::opcodeName(std::uint8_t opcode) {
     switch (opcode) {
         case 0x00: return "TEST UNIT READY";
         case 0x03: return "REQUEST SENSE";
@@ -70,7 +70,7 @@ const char* ScsiTarget::OpcodeName(std::uint8_t opcode) {
     }
 }
 
-void ScsiTarget::Reset() {
+void ScsiTarget::reset() {
     sense_ = sense::kNone;
     failed_ = false;
     pending_ = Pending::None;
@@ -93,7 +93,7 @@ Intent ScsiTarget::dataIn(std::vector<std::uint8_t> data, std::uint32_t allocati
     return intent;
 }
 
-Intent ScsiTarget::Prepare(const std::uint8_t* cdb, std::size_t cdbLength, bool hostIn, std::uint32_t hostLength) {
+Intent ScsiTarget::prepare(const std::uint8_t* cdb, std::size_t cdbLength, bool hostIn, std::uint32_t hostLength) {
     pending_ = Pending::None;
     if (cdb == nullptr || cdbLength == 0) return fail(sense::kInvalidOpcode);
     const std::uint8_t opcode = cdb[0];
@@ -288,7 +288,7 @@ Intent ScsiTarget::vendor(const std::uint8_t* cdb, std::size_t cdbLength, bool h
     return intent;
 }
 
-void ScsiTarget::ReceiveOut(const std::uint8_t* data, std::size_t length) {
+void ScsiTarget::receiveOut(const std::uint8_t* data, std::size_t length) {
     if (pending_ != Pending::VendorOut) return;
     pending_ = Pending::None;
     ++vendorOut_;

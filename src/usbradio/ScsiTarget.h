@@ -15,9 +15,9 @@
 // hang (the command is held until the host resets the device), delay,
 // check-condition (05/20/00) and short (a data-in moves half its bytes).
 //
-// A command runs in two steps: Prepare() says which data phase the device
+// A command runs in two steps: prepare() says which data phase the device
 // intends and, for data-in, produces the bytes; data-out commands then get
-// their bytes in ReceiveOut(). Status() and the sense describe the result.
+// their bytes in receiveOut(). Status() and the sense describe the result.
 // Not thread-safe by itself; the radio is touched under its transport mutex.
 #pragma once
 
@@ -68,28 +68,28 @@ public:
 
     // `hostIn`/`hostLength`: the direction and length the host's wrapper
     // announces (the vendor commands take their length from it).
-    Intent Prepare(const std::uint8_t* cdb, std::size_t cdbLength, bool hostIn, std::uint32_t hostLength);
+    Intent prepare(const std::uint8_t* cdb, std::size_t cdbLength, bool hostIn, std::uint32_t hostLength);
     // The data-out bytes of the prepared command (`length` may be less than
     // intended when the host sent less).
-    void ReceiveOut(const std::uint8_t* data, std::size_t length);
+    void receiveOut(const std::uint8_t* data, std::size_t length);
     // 0 GOOD, 1 failed (CHECK CONDITION; the sense says why).
     std::uint8_t Status() const { return failed_ ? 1 : 0; }
-    const Sense& CurrentSense() const { return sense_; }
+    const Sense& currentSense() const { return sense_; }
 
     // Ends the command in hand in CHECK CONDITION with `sense` (a command for
     // a logical unit the device does not have).
-    void Refuse(const Sense& sense) { fail(sense); }
+    void refuse(const Sense& sense) { fail(sense); }
 
     // A reset of the device (Bulk-Only reset, USB reset): the command in
     // hand is dropped and the sense forgotten.
-    void Reset();
+    void reset();
 
     // Counters for the log.
     std::uint64_t vendorOut() const { return vendorOut_; }
     std::uint64_t vendorIn() const { return vendorIn_; }
 
     // Opcodes and the commands seen, for the log ("12 INQUIRY" ...).
-    static const char* OpcodeName(std::uint8_t opcode);
+    static const char* opcodeName(std::uint8_t opcode);
 
 private:
     Intent fail(const Sense& sense);

@@ -68,12 +68,12 @@ int main(int argc, char** argv) {
     SetDeviceBackend(backend.get());
 
     RadioSession session(std::chrono::milliseconds(0));
-    if (Error e = session.Open(); !e.ok()) {
-        std::fprintf(stderr, "varnel-link-timing: %s\n", e.Text().c_str());
+    if (Error e = session.open(); !e.ok()) {
+        std::fprintf(stderr, "varnel-link-timing: %s\n", e.text().c_str());
         return 1;
     }
-    if (Error e = session.Enter(); !e.ok()) {
-        std::fprintf(stderr, "varnel-link-timing: %s\n", e.Text().c_str());
+    if (Error e = session.enter(); !e.ok()) {
+        std::fprintf(stderr, "varnel-link-timing: %s\n", e.text().c_str());
         return 1;
     }
     // A live-set and a save of high power 400-470 MHz, point 1, at the value
@@ -91,11 +91,11 @@ int main(int argc, char** argv) {
         std::function<bool()> run;
     };
     const std::vector<Kind> kinds = {
-        {"information", "265", [&] { return session.ReadInfo().ok(); }},
+        {"information", "265", [&] { return session.readInfo().ok(); }},
         {"image", imageBytes, [] { return ImageExchange(); }},
-        {"live-set", "9", [&] { return session.SetItem(item, 5, point, value, frequency).ok(); }},
-        {"save", "9", [&] { return session.SaveItem(item).ok(); }},
-        {"write-all", "9", [&] { return session.WriteAll().ok(); }},
+        {"live-set", "9", [&] { return session.setItem(item, 5, point, value, frequency).ok(); }},
+        {"save", "9", [&] { return session.saveItem(item).ok(); }},
+        {"write-all", "9", [&] { return session.writeAll().ok(); }},
     };
     int status = 0;
     for (const Kind& kind : kinds) {
@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
             const Clock::time_point start = Clock::now();
             if (!kind.run()) {
                 std::fprintf(stderr, "varnel-link-timing: %s exchange %d failed: %s\n", kind.name, i + 1,
-                             Exchange().noAnswerError().Text().c_str());
+                             Exchange().noAnswerError().text().c_str());
                 status = 1;
                 break;
             }
@@ -115,8 +115,8 @@ int main(int argc, char** argv) {
         std::printf("timing: %s %s median %.3f ms (min %.3f, max %.3f, %zu exchanges)\n", kind.name,
                     kind.bytes.c_str(), ms[ms.size() / 2], ms.front(), ms.back(), ms.size());
     }
-    if (Error e = session.Leave(); !e.ok()) std::fprintf(stderr, "varnel-link-timing: %s\n", e.Text().c_str());
-    session.Close();
+    if (Error e = session.leave(); !e.ok()) std::fprintf(stderr, "varnel-link-timing: %s\n", e.text().c_str());
+    session.close();
     SetDeviceBackend(nullptr);
     return status;
 }

@@ -62,7 +62,7 @@ void Usage(std::FILE* out) {
 bool ApplyFaults(VirtualRadio& radio, const std::string& spec) {
     Result<VirtualFaultSpec> parsed = ParseVirtualFaults(spec);
     if (!parsed) {
-        Log(parsed.error().Text());
+        Log(parsed.error().text());
         return false;
     }
     if (parsed->link.refusal == LinkFaults::Refusal::Permission) {
@@ -71,7 +71,7 @@ bool ApplyFaults(VirtualRadio& radio, const std::string& spec) {
         return false;
     }
     if (Error e = ApplyVirtualFaults(radio, spec); !e.ok()) {
-        Log(e.Text());
+        Log(e.text());
         return false;
     }
     Log("faults now: " + (spec.empty() ? std::string("none") : spec));
@@ -183,8 +183,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<VirtualInstrument> instrument;
     if (instrumentPort > 0) {
         instrument = std::make_unique<VirtualInstrument>(radio);
-        if (Error e = instrument->Start(instrumentPort); !e.ok()) {
-            Log("the virtual test set could not start: " + e.Text());
+        if (Error e = instrument->start(instrumentPort); !e.ok()) {
+            Log("the virtual test set could not start: " + e.text());
             return 1;
         }
         Log("virtual test set on " + instrument->url());
@@ -192,8 +192,8 @@ int main(int argc, char** argv) {
 
     ScsiTarget target(radio);
     FunctionFsRadio function(target, Log, verbose);
-    if (Error e = function.Start(directory); !e.ok()) {
-        Log(e.Text());
+    if (Error e = function.start(directory); !e.ok()) {
+        Log(e.text());
         return 1;
     }
     function.holdCommand = [udcFile](const CommandBlock& block) {
@@ -222,7 +222,7 @@ int main(int argc, char** argv) {
         const int fd = ::open(ready.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd >= 0) ::close(fd);
     }
-    function.Run();
+    function.run();
     Log("stopped");
     return 0;
 }

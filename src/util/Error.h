@@ -9,9 +9,9 @@
 // subject. The code says what kind of failure it is, for exit codes and for
 // advice.
 //
-//   Error e = Error::Make(ErrorCode::NoAnswer, "no answer from the radio", "/dev/sg2")
-//                 .Wrap("cannot enter tuner mode");
-//   e.Text()  ->  "cannot enter tuner mode: /dev/sg2: no answer from the radio"
+//   Error e = Error::make(ErrorCode::NoAnswer, "no answer from the radio", "/dev/sg2")
+//                 .wrap("cannot enter tuner mode");
+//   e.text()  ->  "cannot enter tuner mode: /dev/sg2: no answer from the radio"
 #pragma once
 
 #include <functional>
@@ -55,7 +55,7 @@ public:
 
     // A new failure. `english` may contain %1, replaced by `subject`; when it
     // does not, a non-empty subject is put before the text ("E:: busy").
-    static Error Make(ErrorCode code, std::string english, std::string subject = {},
+    static Error make(ErrorCode code, std::string english, std::string subject = {},
                       std::string key = {}) {
         Error e;
         e.code_ = code;
@@ -64,14 +64,14 @@ public:
     }
 
     // Adds the caller's context around the failure. A no-op on success.
-    Error& Wrap(std::string english, std::string subject = {}, std::string key = {}) {
+    Error& wrap(std::string english, std::string subject = {}, std::string key = {}) {
         if (ok()) return *this;
         links_.push_back({std::move(key), std::move(english), std::move(subject)});
         return *this;
     }
-    Error Wrapped(std::string english, std::string subject = {}, std::string key = {}) const {
+    Error wrapped(std::string english, std::string subject = {}, std::string key = {}) const {
         Error copy = *this;
-        copy.Wrap(std::move(english), std::move(subject), std::move(key));
+        copy.wrap(std::move(english), std::move(subject), std::move(key));
         return copy;
     }
 
@@ -81,7 +81,7 @@ public:
 
     // The chain, outermost first, joined by ": ". `translate(key)` returns
     // the interface-language text of a key, or empty to keep the English.
-    std::string Text(const std::function<std::string(std::string_view key)>& translate = {}) const {
+    std::string text(const std::function<std::string(std::string_view key)>& translate = {}) const {
         std::string out;
         for (auto it = links_.rbegin(); it != links_.rend(); ++it) {
             std::string text = it->english;

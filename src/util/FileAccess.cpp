@@ -49,11 +49,11 @@ std::string reasonOf(int err) {
 
 // A failure of the system with errno `err` on the file the caller named.
 Error systemError(int err, const fs::path& path) {
-    return Error::Make(codeOf(err), reasonOf(err), PathText(path));
+    return Error::make(codeOf(err), reasonOf(err), PathText(path));
 }
 
 Error readOnlyError(const fs::path& path) {
-    return Error::Make(ErrorCode::PermissionDenied, "%1 is read-only; it was not replaced", PathText(path),
+    return Error::make(ErrorCode::PermissionDenied, "%1 is read-only; it was not replaced", PathText(path),
                        "Files:ReadOnly");
 }
 
@@ -82,10 +82,10 @@ fs::path temporaryIn(const fs::path& directory) {
 Error inPlaceFailure(int err, const fs::path& named, bool restored) {
     Error e = systemError(err, named);
     if (restored) {
-        e.Wrap("the folder allows no temporary file, so %1 was rewritten in place; its earlier contents were put back",
+        e.wrap("the folder allows no temporary file, so %1 was rewritten in place; its earlier contents were put back",
                PathText(named), "Files:Restored");
     } else {
-        e.Wrap("the folder allows no temporary file, so %1 was rewritten in place; its earlier contents could not be "
+        e.wrap("the folder allows no temporary file, so %1 was rewritten in place; its earlier contents could not be "
                "put back",
                PathText(named), "Files:NotRestored");
     }
@@ -168,7 +168,7 @@ Error replaceWithTemporary(const fs::path& temp, const fs::path& target, const f
         const DWORD code = GetLastError();
         std::error_code ec;
         fs::remove(temp, ec);
-        return Error::Make(code == ERROR_ACCESS_DENIED ? ErrorCode::PermissionDenied : ErrorCode::FileError,
+        return Error::make(code == ERROR_ACCESS_DENIED ? ErrorCode::PermissionDenied : ErrorCode::FileError,
                            std::system_category().message(static_cast<int>(code)), PathText(named));
     }
     return {};
@@ -178,16 +178,16 @@ Error replaceWithTemporary(const fs::path& temp, const fs::path& target, const f
 
 Error typeError(mode_t mode, const fs::path& path) {
     const std::string subject = PathText(path);
-    if (S_ISDIR(mode)) return Error::Make(ErrorCode::NotAFile, "%1 is a folder, not a file", subject, "Files:Folder");
+    if (S_ISDIR(mode)) return Error::make(ErrorCode::NotAFile, "%1 is a folder, not a file", subject, "Files:Folder");
     if (S_ISFIFO(mode)) {
-        return Error::Make(ErrorCode::NotAFile, "%1 is a pipe (FIFO), not a file; it was not opened", subject,
+        return Error::make(ErrorCode::NotAFile, "%1 is a pipe (FIFO), not a file; it was not opened", subject,
                            "Files:Pipe");
     }
     if (S_ISCHR(mode) || S_ISBLK(mode)) {
-        return Error::Make(ErrorCode::NotAFile, "%1 is a device, not a file; it was not opened", subject,
+        return Error::make(ErrorCode::NotAFile, "%1 is a device, not a file; it was not opened", subject,
                            "Files:Device");
     }
-    return Error::Make(ErrorCode::NotAFile, "%1 is not a regular file; it was not opened", subject, "Files:Special");
+    return Error::make(ErrorCode::NotAFile, "%1 is not a regular file; it was not opened", subject, "Files:Special");
 }
 
 bool writeAll(int fd, const char* data, std::size_t length, off_t offset, int& err) {
@@ -348,10 +348,10 @@ Error CheckRegularFile(const fs::path& path, bool missingIsOk) {
         return systemError(ENOENT, path);
     }
     if (fs::is_directory(st)) {
-        return Error::Make(ErrorCode::NotAFile, "%1 is a folder, not a file", PathText(path), "Files:Folder");
+        return Error::make(ErrorCode::NotAFile, "%1 is a folder, not a file", PathText(path), "Files:Folder");
     }
     if (!fs::is_regular_file(st)) {
-        return Error::Make(ErrorCode::NotAFile, "%1 is not a regular file; it was not opened", PathText(path),
+        return Error::make(ErrorCode::NotAFile, "%1 is not a regular file; it was not opened", PathText(path),
                            "Files:Special");
     }
     return {};
@@ -377,7 +377,7 @@ Result<FileBytes> ReadRegularFile(const fs::path& path, std::size_t limit) {
     struct _stat64 st {};
     if (_fstat64(_fileno(in), &st) != 0 || (st.st_mode & _S_IFREG) == 0) {
         std::fclose(in);
-        return Error::Make(ErrorCode::NotAFile, "%1 is not a regular file; it was not opened", PathText(path),
+        return Error::make(ErrorCode::NotAFile, "%1 is not a regular file; it was not opened", PathText(path),
                            "Files:Special");
     }
     out.size = static_cast<std::uintmax_t>(st.st_size);
@@ -416,7 +416,7 @@ Result<FileBytes> ReadRegularFile(const fs::path& path, std::size_t limit) {
 
 Error CheckWritableTarget(const fs::path& path) {
     if (path.empty() || !path.has_filename()) {
-        return Error::Make(ErrorCode::FileError, reasonOf(EINVAL), PathText(path));
+        return Error::make(ErrorCode::FileError, reasonOf(EINVAL), PathText(path));
     }
     const fs::path target = ResolveWriteTarget(path);
     std::error_code ec;

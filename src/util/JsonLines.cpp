@@ -23,7 +23,7 @@ std::string escapePointerToken(const std::string& key) {
 class LineScanner {
 public:
     LineScanner(const std::string& text, std::map<std::string, int>& lines) : s_(text), lines_(lines) {}
-    void Run() {
+    void run() {
         skipSpace();
         value("");
     }
@@ -105,7 +105,7 @@ private:
 
 }  // namespace
 
-int JsonDocument::LineOf(const std::string& pointer) const {
+int JsonDocument::lineOf(const std::string& pointer) const {
     std::string p = pointer;
     for (;;) {
         const auto it = lines.find(p);
@@ -116,8 +116,8 @@ int JsonDocument::LineOf(const std::string& pointer) const {
     }
 }
 
-Error JsonDocument::Fail(const std::string& pointer, const std::string& text) const {
-    return Error::Make(ErrorCode::BadData, name + ":" + std::to_string(LineOf(pointer)) + ": " + text);
+Error JsonDocument::fail(const std::string& pointer, const std::string& text) const {
+    return Error::make(ErrorCode::BadData, name + ":" + std::to_string(lineOf(pointer)) + ": " + text);
 }
 
 Result<JsonDocument> ParseJsonDocument(const std::string& text, const std::string& name) {
@@ -140,10 +140,10 @@ Result<JsonDocument> ParseJsonDocument(const std::string& text, const std::strin
         // "[json.exception.parse_error.101] parse error at line 3, column 5: syntax error ..."
         const auto colon = what.find(": ");
         if (colon != std::string::npos) what = what.substr(colon + 2);
-        return Error::Make(ErrorCode::BadData, name + ":" + std::to_string(line) + ": column " +
+        return Error::make(ErrorCode::BadData, name + ":" + std::to_string(line) + ": column " +
                                                    std::to_string(at - lineStart + 1) + ": " + what);
     }
-    LineScanner(text, doc.lines).Run();
+    LineScanner(text, doc.lines).run();
     return doc;
 }
 
@@ -153,7 +153,7 @@ Result<JsonDocument> LoadJsonDocument(const std::string& path) {
     Result<FileBytes> file = ReadRegularFile(path, kJsonFileLimit + 1);
     if (!file) return file.error();
     if (file->size > kJsonFileLimit || file->bytes.size() > kJsonFileLimit) {
-        return Error::Make(ErrorCode::WrongSize,
+        return Error::make(ErrorCode::WrongSize,
                            "%1 holds " + std::to_string(file->size) + " bytes; a JSON file here is at most " +
                                std::to_string(kJsonFileLimit) + " bytes",
                            path);

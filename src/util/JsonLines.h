@@ -19,9 +19,9 @@ struct JsonDocument {
     std::map<std::string, int> lines;  // JSON pointer ("/steps/0/item") -> 1-based line
 
     // The line of the value at `pointer`, or of its nearest enclosing value.
-    int LineOf(const std::string& pointer) const;
+    int lineOf(const std::string& pointer) const;
     // A BadData error "NAME:LINE: text" for the value at `pointer`.
-    Error Fail(const std::string& pointer, const std::string& text) const;
+    Error fail(const std::string& pointer, const std::string& text) const;
 };
 
 // Parses `text`; a syntax error names the line and column.

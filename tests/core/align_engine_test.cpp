@@ -24,6 +24,7 @@
 #include "records/Recorder.h"
 #include "sim/VirtualBackend.h"
 #include "core/support/AlignFakes.h"
+#include "core/support/VirtualRadioCase.h"
 
 using namespace varnel;
 using namespace varnel::test;
@@ -33,35 +34,29 @@ namespace {
 
 // ---- the virtual radio and instrument --------------------------------------
 
-class AlignVirtual : public ::testing::Test {
+class AlignVirtual : public test::VirtualRadioCase {
 protected:
     void TearDown() override {
         instrument_.reset();
         link_.reset();
-        ResetGlobalState();
-        ResetPollState();
-        SetDeviceBackend(nullptr);
+        VirtualRadioCase::TearDown();
     }
 
     void Attach(VirtualPreset preset) {
-        ResetGlobalState();
-        ResetPollState();
-        backend_ = std::make_unique<VirtualBackend>(preset);
-        SetDeviceBackend(backend_.get());
+        ResetRadioState();
+        InstallRadio(preset);
         instrument_ = std::make_unique<VirtualInstrument>(backend_->sharedRadio());
-        ASSERT_TRUE(instrument_->Start().ok());
+        ASSERT_TRUE(instrument_->start().ok());
         Result<std::unique_ptr<Instrument>> link = OpenInstrument(instrument_->url(), milliseconds(500));
-        ASSERT_TRUE(link.ok()) << link.error().Text();
+        ASSERT_TRUE(link.ok()) << link.error().text();
         link_ = std::move(link.value());
     }
-
-    VirtualRadio& radio() { return backend_->radio(); }
 
     // What the test set received, once it has dealt with everything sent
     // before (it answers a client's lines in order); the "*OPC?" of the
     // synchronisation is left out.
     std::vector<std::string> instrumentReceived() {
-        EXPECT_TRUE(link_->Query("*OPC?").ok());
+        EXPECT_TRUE(link_->query("*OPC?").ok());
         std::vector<std::string> got = instrument_->received();
         if (!got.empty() && got.back() == "*OPC?") got.pop_back();
         return got;
@@ -99,7 +94,7 @@ protected:
 
     static Procedure Load(const std::string& name) {
         Result<Procedure> p = LoadProcedure(std::string(VARNEL_SOURCE_DIR) + "/procedures/" + name + ".json");
-        EXPECT_TRUE(p.ok()) << (p.ok() ? "" : p.error().Text());
+        EXPECT_TRUE(p.ok()) << (p.ok() ? "" : p.error().text());
         return p.ok() ? p.value() : Procedure{};
     }
 
@@ -112,7 +107,6 @@ protected:
         return p;
     }
 
-    std::unique_ptr<VirtualBackend> backend_;
     std::unique_ptr<VirtualInstrument> instrument_;
     std::unique_ptr<Instrument> link_;
 };
@@ -125,8 +119,8 @@ TEST(AlignEngineFake, ConvergesAndUnkeys) {
     FakeRadio radio;
     FakeInstrument meter(radio);
     AlignEngine engine(oneStep(powerStep({1, 2, 3}, 33.0)), radio, &meter, VirtualTestSetModel());
-    const AlignReport report = engine.Run();
-    ASSERT_TRUE(report.complete()) << report.error.Text();
+    const AlignReport report = engine.run();
+    ASSERT_TRUE(report.complete()) << report.error.text();
     ASSERT_EQ(report.points.size(), 3u);
     for (const PointResult& p : report.points) {
         EXPECT_TRUE(p.pass) << p.note;
@@ -152,7 +146,7 @@ TEST(AlignEngineFake, ValuesStayInTheRange) {
     s.minValue = 120;
     s.maxValue = 140;  // 33 needs 160: beyond the range
     AlignEngine engine(oneStep(s), radio, &meter, VirtualTestSetModel());
-    const AlignReport report = engine.Run();
+    const AlignReport report = engine.run();
     ASSERT_TRUE(report.complete());
     ASSERT_EQ(report.points.size(), 1u);
     EXPECT_FALSE(report.points[0].pass);
@@ -168,7 +162,7 @@ TEST(AlignEngineFake, UnreachablePointIsReportedNotForced) {
     FakeInstrument meter(radio);
     // 0.05 per step: 40.0 needs 300, beyond 255.
     AlignEngine engine(oneStep(powerStep({2}, 40.0)), radio, &meter, VirtualTestSetModel());
-    const AlignReport report = engine.Run();
+    const AlignReport report = engine.run();
     ASSERT_TRUE(report.complete());
     ASSERT_EQ(report.points.size(), 1u);
     const PointResult& p = report.points[0];
@@ -187,7 +181,7 @@ TEST(AlignEngineFake, TooCoarseAValueFailsOnTheClosedBracket) {
     meter.slope = 1.0;  // one step moves the reading by 1.0, the tolerance is 0.1
     meter.offset = 0.5;
     AlignEngine engine(oneStep(powerStep({1}, 120.0)), radio, &meter, VirtualTestSetModel());
-    const AlignReport report = engine.Run();
+    const AlignReport report = engine.run();
     ASSERT_EQ(report.points.size(), 1u);
     EXPECT_FALSE(report.points[0].pass);
     EXPECT_NE(report.points[0].note.find("no value reaches"), std::string::npos) << report.points[0].note;
@@ -199,9 +193,9 @@ TEST(AlignEngineFake, ExceptionUnkeys) {
     FakeInstrument meter(radio);
     meter.throwAfter = 2;
     AlignEngine engine(oneStep(powerStep({1, 2}, 33.0)), radio, &meter, VirtualTestSetModel());
-    const AlignReport report = engine.Run();
+    const AlignReport report = engine.run();
     EXPECT_FALSE(report.complete());
-    EXPECT_NE(report.error.Text().find("instrument driver crashed"), std::string::npos);
+    EXPECT_NE(report.error.text().find("instrument driver crashed"), std::string::npos);
     EXPECT_FALSE(radio.keyed);
     ASSERT_FALSE(radio.sent.empty());
     EXPECT_EQ(radio.sent.back().action, align_action::kTransmitOff);
@@ -212,9 +206,9 @@ TEST(AlignEngineFake, StopUnkeys) {
     FakeInstrument meter(radio);
     AlignEngine engine(oneStep(powerStep({1, 2, 3}, 33.0)), radio, &meter, VirtualTestSetModel());
     AlignEvents events;
-    events.tried = [&](const AlignTry&) { engine.Stop(); };
-    engine.SetEvents(events);
-    const AlignReport report = engine.Run();
+    events.tried = [&](const AlignTry&) { engine.stop(); };
+    engine.setEvents(events);
+    const AlignReport report = engine.run();
     EXPECT_TRUE(report.stopped);
     EXPECT_EQ(report.error.code(), ErrorCode::Cancelled);
     EXPECT_FALSE(radio.keyed);
@@ -227,13 +221,13 @@ TEST(AlignEngineFake, ResultsGoToTheRecordSink) {
     FakeInstrument meter(radio);
     AlignEngine engine(oneStep(powerStep({1, 2}, 33.0)), radio, &meter, VirtualTestSetModel());
     std::vector<int> recorded;
-    engine.SetRecordSink([&](const PointResult& p) { recorded.push_back(p.point); });
-    const AlignReport report = engine.Run();
+    engine.setRecordSink([&](const PointResult& p) { recorded.push_back(p.point); });
+    const AlignReport report = engine.run();
     EXPECT_EQ(recorded, (std::vector<int>{1, 2}));
-    const std::string csv = report.ToCsv();
+    const std::string csv = report.toCsv();
     EXPECT_EQ(csv.rfind("step,item,band,point,", 0), 0u);
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3);
-    const nlohmann::json json = nlohmann::json::parse(report.ToJson());
+    const nlohmann::json json = nlohmann::json::parse(report.toJson());
     EXPECT_EQ(json["points"].size(), 2u);
     EXPECT_EQ(json["points"][0]["result"], "pass");
     EXPECT_EQ(json["passed"], 2);
@@ -243,15 +237,15 @@ TEST(AlignEngineFake, ResultsGoToTheRecordSink) {
 
 TEST_F(AlignVirtual, ScpiOverLoopback) {
     Attach(VirtualPreset::LargeNewFirmware);
-    Result<std::string> idn = link_->Query("*IDN?");
-    ASSERT_TRUE(idn.ok()) << idn.error().Text();
+    Result<std::string> idn = link_->query("*IDN?");
+    ASSERT_TRUE(idn.ok()) << idn.error().text();
     EXPECT_EQ(idn.value().rfind("VARNEL,VIRTUAL TEST SET,", 0), 0u);
     // Nothing transmitted: no reading.
-    Result<std::string> idle = link_->Query("MEAS:POW?");
+    Result<std::string> idle = link_->query("MEAS:POW?");
     ASSERT_TRUE(idle.ok());
     EXPECT_FALSE(ParseScpiNumber(idle.value()).ok());
     // Two queries on one line, answered on one line.
-    Result<std::string> two = link_->Query("meas:volt?; *OPC?");
+    Result<std::string> two = link_->query("meas:volt?; *OPC?");
     ASSERT_TRUE(two.ok());
     ASSERT_GE(two.value().size(), 3u);
     EXPECT_EQ(two.value().substr(two.value().size() - 2), ";1");
@@ -263,23 +257,23 @@ TEST_F(AlignVirtual, ScpiTimeOutAndRecovery) {
     Result<std::unique_ptr<Instrument>> quick = OpenInstrument(instrument_->url(), milliseconds(150));
     ASSERT_TRUE(quick.ok());
     instrument_->setSilent(true);
-    Result<std::string> r = quick.value()->Query("*IDN?");
+    Result<std::string> r = quick.value()->query("*IDN?");
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error().code(), ErrorCode::Instrument);
-    EXPECT_NE(r.error().Text().find("no reply"), std::string::npos) << r.error().Text();
+    EXPECT_NE(r.error().text().find("no reply"), std::string::npos) << r.error().text();
     instrument_->setSilent(false);
-    Result<std::string> again = quick.value()->Query("*OPC?");
+    Result<std::string> again = quick.value()->query("*OPC?");
     ASSERT_TRUE(again.ok());
     EXPECT_EQ(again.value(), "1");
     // A query the instrument does not know gets no reply; it is in the error queue.
-    EXPECT_FALSE(quick.value()->Query("MEAS:NOSUCH?").ok());
-    EXPECT_EQ(quick.value()->Query("SYST:ERR?").value().rfind("-113,", 0), 0u);
+    EXPECT_FALSE(quick.value()->query("MEAS:NOSUCH?").ok());
+    EXPECT_EQ(quick.value()->query("SYST:ERR?").value().rfind("-113,", 0), 0u);
 }
 
 TEST_F(AlignVirtual, ScpiMalformedReply) {
     Attach(VirtualPreset::Variant0);
     instrument_->setMalformed(true);
-    Result<std::string> r = link_->Query("MEAS:VOLT?");
+    Result<std::string> r = link_->query("MEAS:VOLT?");
     ASSERT_TRUE(r.ok());
     Result<double> n = ParseScpiNumber(r.value());
     ASSERT_FALSE(n.ok());
@@ -289,27 +283,27 @@ TEST_F(AlignVirtual, ScpiMalformedReply) {
 TEST_F(AlignVirtual, ReadingsFollowTheRadio) {
     Attach(VirtualPreset::LargeNewFirmware);
     SendcmdAlignRadio port;
-    ASSERT_TRUE(port.Prepare().ok());
+    ASSERT_TRUE(port.prepare().ok());
     instrument_->setNoise(0);
     instrument_->setSettle(milliseconds(0));
-    const std::uint32_t f = port.Frequency(0, 2, false);
+    const std::uint32_t f = port.frequency(0, 2, false);
     ASSERT_EQ(f, 415125000u);
-    ASSERT_TRUE(link_->Send("RF:FREQ 415125000").ok());
-    ASSERT_TRUE(port.SetItem(19, align_action::kTransmitOn, 2, port.Value(19, 2), f).ok());
+    ASSERT_TRUE(link_->send("RF:FREQ 415125000").ok());
+    ASSERT_TRUE(port.setItem(19, align_action::kTransmitOn, 2, port.value(19, 2), f).ok());
     ASSERT_TRUE(radio().transmitting());
     double previous = -1e9;
     for (int v : {60, 120, 180, 240}) {
-        ASSERT_TRUE(port.SetItem(19, align_action::kValueAdjusted, 2, v, f).ok());
-        Result<double> dbm = ParseScpiNumber(link_->Query("MEAS:POW?").value());
+        ASSERT_TRUE(port.setItem(19, align_action::kValueAdjusted, 2, v, f).ok());
+        Result<double> dbm = ParseScpiNumber(link_->query("MEAS:POW?").value());
         ASSERT_TRUE(dbm.ok());
-        EXPECT_NEAR(dbm.value(), instrument_->SteadyReading(VirtualInstrument::Quantity::Power, 19, 2, v), 1e-5);
+        EXPECT_NEAR(dbm.value(), instrument_->steadyReading(VirtualInstrument::Quantity::Power, 19, 2, v), 1e-5);
         EXPECT_GT(dbm.value(), previous);
         previous = dbm.value();
     }
     // Off the carrier's frequency the analyser sees nothing.
-    ASSERT_TRUE(link_->Send("RF:FREQ 435050000").ok());
-    EXPECT_FALSE(ParseScpiNumber(link_->Query("MEAS:POW?").value()).ok());
-    ASSERT_TRUE(port.SetItem(19, align_action::kTransmitOff, 2, 240, f).ok());
+    ASSERT_TRUE(link_->send("RF:FREQ 435050000").ok());
+    EXPECT_FALSE(ParseScpiNumber(link_->query("MEAS:POW?").value()).ok());
+    ASSERT_TRUE(port.setItem(19, align_action::kTransmitOff, 2, 240, f).ok());
 }
 
 // ---- whole procedures --------------------------------------------------------
@@ -322,8 +316,8 @@ TEST_P(AlignExample, EveryPointConverges) {
     const Procedure procedure = Load(name);
     SendcmdAlignRadio port;
     AlignEngine engine(procedure, port, link_.get(), VirtualTestSetModel());
-    const AlignReport report = engine.Run();
-    ASSERT_TRUE(report.complete()) << report.error.Text();
+    const AlignReport report = engine.run();
+    ASSERT_TRUE(report.complete()) << report.error.text();
     ASSERT_EQ(static_cast<int>(report.points.size()), procedure.pointCount());
     int tries = 0;
     for (const PointResult& p : report.points) {
@@ -353,8 +347,8 @@ TEST_F(AlignVirtual, UnreachableTargetFailsThatPointOnly) {
     p.steps.push_back(impossible);
     SendcmdAlignRadio port;
     AlignEngine engine(p, port, link_.get(), VirtualTestSetModel());
-    const AlignReport report = engine.Run();
-    ASSERT_TRUE(report.complete()) << report.error.Text();
+    const AlignReport report = engine.run();
+    ASSERT_TRUE(report.complete()) << report.error.text();
     ASSERT_EQ(report.points.size(), 6u);
     EXPECT_EQ(report.passed(), 5);
     EXPECT_FALSE(report.points[5].pass);
@@ -378,15 +372,15 @@ TEST_F(AlignVirtual, PathLossIsAddedBackToEveryPowerReading) {
     {
         SendcmdAlignRadio port;
         AlignEngine engine(procedure, port, link_.get(), VirtualTestSetModel());
-        const AlignReport report = engine.Run();
-        ASSERT_TRUE(report.complete()) << report.error.Text();
+        const AlignReport report = engine.run();
+        ASSERT_TRUE(report.complete()) << report.error.text();
         for (const PointResult& p : report.points) bare.push_back(p.finalValue);
     }
     SendcmdAlignRadio port;
     AlignEngine engine(procedure, port, link_.get(), VirtualTestSetModel());
-    engine.SetPathLoss(loss);
-    const AlignReport report = engine.Run();
-    ASSERT_TRUE(report.complete()) << report.error.Text();
+    engine.setPathLoss(loss);
+    const AlignReport report = engine.run();
+    ASSERT_TRUE(report.complete()) << report.error.text();
     ASSERT_EQ(report.points.size(), bare.size());
     for (std::size_t i = 0; i < report.points.size(); ++i) {
         const PointResult& p = report.points[i];
@@ -395,7 +389,7 @@ TEST_F(AlignVirtual, PathLossIsAddedBackToEveryPowerReading) {
         ASSERT_TRUE(p.reading.has_value());
         EXPECT_NEAR(*p.reading, 37.0, 0.2);
         // The test set itself shows the reading less the loss: 35 dBm.
-        const double shown = instrument_->SteadyReading(VirtualInstrument::Quantity::Power, p.item, p.point, p.finalValue);
+        const double shown = instrument_->steadyReading(VirtualInstrument::Quantity::Power, p.item, p.point, p.finalValue);
         EXPECT_NEAR(shown, *p.reading - 2.0, 1e-3);
         EXPECT_NEAR(shown, 35.0, 0.2);
         EXPECT_LT(p.finalValue, bare[i]);
@@ -434,7 +428,7 @@ const Interruption kInterruptions[] = {
      true},
     {"Stop", false,
      [](InterruptedRun& run) {
-         if (run.radio.transmitting()) run.engine.Stop();
+         if (run.radio.transmitting()) run.engine.stop();
      },
      [](const AlignReport& report, const InterruptedRun&) { EXPECT_TRUE(report.stopped); }, true},
     {"Exception", false,
@@ -443,7 +437,7 @@ const Interruption kInterruptions[] = {
      },
      [](const AlignReport& report, const InterruptedRun&) {
          EXPECT_FALSE(report.complete());
-         EXPECT_NE(report.error.Text().find("chart failed"), std::string::npos);
+         EXPECT_NE(report.error.text().find("chart failed"), std::string::npos);
      },
      true},
     {"UnpluggedRadio", false,
@@ -458,7 +452,7 @@ const Interruption kInterruptions[] = {
          // The pulled cable shows as a radio that stopped answering, or, once
          // the expired poll has closed the link, as a radio no longer found.
          EXPECT_TRUE(report.error.code() == ErrorCode::NoAnswer || report.error.code() == ErrorCode::NoRadio)
-             << report.error.Text();
+             << report.error.text();
          // The transmit-off was the last thing the engine tried: after the
          // unplug the radio took no more frames, so the attempt shows in the
          // frame count.
@@ -483,8 +477,8 @@ TEST_P(AlignInterrupted, EndsUnkeyed) {
     InterruptedRun run{radio(), *backend_, *instrument_, engine};
     AlignEvents events;
     events.tried = [&](const AlignTry&) { way.onTry(run); };
-    engine.SetEvents(events);
-    const AlignReport report = engine.Run();
+    engine.setEvents(events);
+    const AlignReport report = engine.run();
     way.check(report, run);
     EXPECT_FALSE(radio().transmitting());
     if (way.transmitOffIsTheLastLiveSet) {
@@ -502,9 +496,9 @@ TEST(AlignRecords, EveryPointIsACalibrationRecord) {
         std::filesystem::temp_directory_path() / ("align_records_" + std::to_string(::getpid()) + ".sqlite");
     std::filesystem::remove(file);
     Result<std::unique_ptr<RecordStore>> opened = OpenSqliteStore(file);
-    ASSERT_TRUE(opened.ok()) << opened.error().Text();
+    ASSERT_TRUE(opened.ok()) << opened.error().text();
     std::shared_ptr<RecordStore> store(std::move(opened.value()));
-    CalibrationRecorder().SetStore(store);
+    CalibrationRecorder().setStore(store);
 
     FakeRadio radio;
     FakeInstrument meter(radio);
@@ -513,15 +507,15 @@ TEST(AlignRecords, EveryPointIsACalibrationRecord) {
     Procedure p = oneStep(reachable);
     p.steps.push_back(unreachable);
     AlignEngine engine(p, radio, &meter, VirtualTestSetModel());
-    engine.SetRecordSink(CalibrationRecordSink());
-    const AlignReport report = engine.Run();
-    CalibrationRecorder().SetStore(nullptr);
+    engine.setRecordSink(CalibrationRecordSink());
+    const AlignReport report = engine.run();
+    CalibrationRecorder().setStore(nullptr);
     ASSERT_TRUE(report.complete());
 
     RecordFilter filter;
     filter.event = record_event::kAlign;
-    Result<std::vector<CalibrationRecord>> records = store->List(filter);
-    ASSERT_TRUE(records.ok()) << records.error().Text();
+    Result<std::vector<CalibrationRecord>> records = store->list(filter);
+    ASSERT_TRUE(records.ok()) << records.error().text();
     ASSERT_EQ(records->size(), 3u);
     std::sort(records->begin(), records->end(), [](const auto& a, const auto& b) { return a.point < b.point; });
     for (int i = 0; i < 3; ++i) {
@@ -548,7 +542,7 @@ TEST(AlignRecords, EveryPointIsACalibrationRecord) {
 TEST_F(AlignVirtual, StopPutsThePointBack) {
     Attach(VirtualPreset::LargeNewFirmware);
     SendcmdAlignRadio port;
-    ASSERT_TRUE(port.Prepare().ok());
+    ASSERT_TRUE(port.prepare().ok());
     radio().clearReceivedFrames();
     const Procedure procedure = Load("large");
     ASSERT_FALSE(procedure.steps.empty());
@@ -560,12 +554,12 @@ TEST_F(AlignVirtual, StopPutsThePointBack) {
     AlignEvents events;
     int tries = 0;
     events.tried = [&](const AlignTry&) {
-        if (++tries == 2) engine.Stop();
+        if (++tries == 2) engine.stop();
     };
-    engine.SetEvents(events);
+    engine.setEvents(events);
     std::vector<PointResult> recorded;
-    engine.SetRecordSink([&](const PointResult& p) { recorded.push_back(p); });
-    const AlignReport report = engine.Run();
+    engine.setRecordSink([&](const PointResult& p) { recorded.push_back(p); });
+    const AlignReport report = engine.run();
 
     ASSERT_TRUE(report.stopped);
     ASSERT_EQ(report.points.size(), 1u);
@@ -595,10 +589,10 @@ TEST_F(AlignVirtual, StopPutsThePointBack) {
     EXPECT_EQ(recorded[0].finalValue, before);
     EXPECT_EQ(AlignRecordDetail(recorded[0]).rfind("stopped: ", 0), 0u) << AlignRecordDetail(recorded[0]);
     // The reports say it too.
-    const nlohmann::json json = nlohmann::json::parse(report.ToJson());
+    const nlohmann::json json = nlohmann::json::parse(report.toJson());
     EXPECT_EQ(json["points"][0]["result"], "stopped");
     EXPECT_EQ(json["points"][0]["final_value"], before);
-    EXPECT_NE(report.ToCsv().find(",stopped,"), std::string::npos);
+    EXPECT_NE(report.toCsv().find(",stopped,"), std::string::npos);
 }
 
 // An instrument that stops answering in the middle of a point: the point goes
@@ -608,7 +602,7 @@ TEST_F(AlignVirtual, InstrumentFailurePutsThePointBack) {
     Result<std::unique_ptr<Instrument>> quick = OpenInstrument(instrument_->url(), milliseconds(200));
     ASSERT_TRUE(quick.ok());
     SendcmdAlignRadio port;
-    ASSERT_TRUE(port.Prepare().ok());
+    ASSERT_TRUE(port.prepare().ok());
     const std::size_t at = Offset(19, 1);
     const int before = tunerImage[at];
     AlignEngine engine(Short(), port, quick.value().get(), VirtualTestSetModel());
@@ -618,10 +612,10 @@ TEST_F(AlignVirtual, InstrumentFailurePutsThePointBack) {
         values.push_back(t.value);
         if (values.size() == 2) instrument_->setSilent(true);
     };
-    engine.SetEvents(events);
+    engine.setEvents(events);
     std::vector<PointResult> recorded;
-    engine.SetRecordSink([&](const PointResult& p) { recorded.push_back(p); });
-    const AlignReport report = engine.Run();
+    engine.setRecordSink([&](const PointResult& p) { recorded.push_back(p); });
+    const AlignReport report = engine.run();
     EXPECT_EQ(report.error.code(), ErrorCode::Instrument);
     ASSERT_EQ(report.points.size(), 1u);
     ASSERT_EQ(values.size(), 2u);
@@ -642,7 +636,7 @@ TEST_F(AlignVirtual, InstrumentFailurePutsThePointBack) {
 TEST_F(AlignVirtual, RadioFailureSaysWhatTheRadioMayHold) {
     Attach(VirtualPreset::Variant0);
     SendcmdAlignRadio port;
-    ASSERT_TRUE(port.Prepare().ok());
+    ASSERT_TRUE(port.prepare().ok());
     const std::size_t at = Offset(19, 1);
     const int before = tunerImage[at];
     AlignEngine engine(Short(), port, link_.get(), VirtualTestSetModel());
@@ -655,9 +649,9 @@ TEST_F(AlignVirtual, RadioFailureSaysWhatTheRadioMayHold) {
             radio().setFault(Fault::NoAnswer);
         }
     };
-    engine.SetEvents(events);
-    const AlignReport report = engine.Run();
-    EXPECT_EQ(report.error.code(), ErrorCode::NoAnswer) << report.error.Text();
+    engine.setEvents(events);
+    const AlignReport report = engine.run();
+    EXPECT_EQ(report.error.code(), ErrorCode::NoAnswer) << report.error.text();
     ASSERT_EQ(report.points.size(), 1u);
     const PointResult& p = report.points[0];
     ASSERT_NE(acknowledged, before);
@@ -676,10 +670,10 @@ TEST_F(AlignVirtual, WrongIdentityIsRefusedBeforeTheRadio) {
     instrument_->setMisbehaviour(odd);
     SendcmdAlignRadio port;
     AlignEngine engine(Short(), port, link_.get(), VirtualTestSetModel());
-    const AlignReport report = engine.Run();
+    const AlignReport report = engine.run();
     EXPECT_EQ(report.error.code(), ErrorCode::Mismatch);
-    EXPECT_NE(report.error.Text().find("ACME,SIGNAL GENERATOR 9000"), std::string::npos) << report.error.Text();
-    EXPECT_NE(report.error.Text().find("VARNEL,VIRTUAL TEST SET"), std::string::npos) << report.error.Text();
+    EXPECT_NE(report.error.text().find("ACME,SIGNAL GENERATOR 9000"), std::string::npos) << report.error.text();
+    EXPECT_NE(report.error.text().find("VARNEL,VIRTUAL TEST SET"), std::string::npos) << report.error.text();
     EXPECT_EQ(report.identity, odd.identity);
     EXPECT_TRUE(radio().receivedFrames().empty());  // the radio was not even entered
     EXPECT_TRUE(report.points.empty());
@@ -697,13 +691,13 @@ TEST_F(AlignVirtual, RefusedSetUpEndsTheRunUnkeyed) {
     odd.refuse = "RF:FREQ";
     instrument_->setMisbehaviour(odd);
     SendcmdAlignRadio port;
-    ASSERT_TRUE(port.Prepare().ok());
+    ASSERT_TRUE(port.prepare().ok());
     radio().clearReceivedFrames();
     AlignEngine engine(Short(), port, link_.get(), VirtualTestSetModel());
-    const AlignReport report = engine.Run();
+    const AlignReport report = engine.run();
     EXPECT_EQ(report.error.code(), ErrorCode::Instrument);
-    EXPECT_NE(report.error.Text().find("-222"), std::string::npos) << report.error.Text();
-    EXPECT_NE(report.error.Text().find("set-up"), std::string::npos) << report.error.Text();
+    EXPECT_NE(report.error.text().find("-222"), std::string::npos) << report.error.text();
+    EXPECT_NE(report.error.text().find("set-up"), std::string::npos) << report.error.text();
     for (const LiveFrame& f : liveSets()) EXPECT_NE(f.action, align_action::kTransmitOn);
     EXPECT_FALSE(radio().transmitting());
     const std::vector<std::string> received = instrumentReceived();
@@ -719,14 +713,14 @@ TEST_F(AlignVirtual, InstrumentIsIdentifiedConfirmedAndChecked) {
     Procedure p = Short();
     p.steps[0].points = {1};
     AlignEngine engine(p, port, link_.get(), VirtualTestSetModel());
-    const AlignReport report = engine.Run();
-    ASSERT_TRUE(report.complete()) << report.error.Text();
+    const AlignReport report = engine.run();
+    ASSERT_TRUE(report.complete()) << report.error.text();
     EXPECT_EQ(report.identity.rfind("VARNEL,VIRTUAL TEST SET,", 0), 0u) << report.identity;
     const std::vector<std::string> got = instrumentReceived();
     ASSERT_GE(got.size(), 10u);
     const std::vector<std::string> opening(got.begin(), got.begin() + 5);
     EXPECT_EQ(opening, (std::vector<std::string>{"*IDN?", "*RST", "*CLS", "*OPC?", "SYST:ERR?"}));
-    EXPECT_EQ(got[5], "RF:FREQ " + std::to_string(port.Frequency(0, 1, false)));
+    EXPECT_EQ(got[5], "RF:FREQ " + std::to_string(port.frequency(0, 1, false)));
     EXPECT_EQ(got[6], "*OPC?");
     EXPECT_EQ(got[7], "SYST:ERR?");
     EXPECT_EQ(got.back(), "GEN:STAT OFF");
@@ -744,12 +738,12 @@ TEST_F(AlignVirtual, NonUtf8RepliesCannotBreakTheReport) {
     model.errorQuery.clear();
     SendcmdAlignRadio port;
     AlignEngine engine(Short(), port, link_.get(), model);
-    const AlignReport report = engine.Run();
-    EXPECT_EQ(report.error.code(), ErrorCode::BadData) << report.error.Text();
-    EXPECT_NE(report.error.Text().find("\\xFF\\xFE"), std::string::npos) << report.error.Text();
+    const AlignReport report = engine.run();
+    EXPECT_EQ(report.error.code(), ErrorCode::BadData) << report.error.text();
+    EXPECT_NE(report.error.text().find("\\xFF\\xFE"), std::string::npos) << report.error.text();
     EXPECT_EQ(report.identity.rfind("\\xFF\\xFEVARNEL,", 0), 0u) << report.identity;
     std::string json;
-    ASSERT_NO_THROW(json = report.ToJson());
+    ASSERT_NO_THROW(json = report.toJson());
     nlohmann::json parsed;
     ASSERT_NO_THROW(parsed = nlohmann::json::parse(json));
     EXPECT_EQ(parsed["complete"], false);
@@ -767,9 +761,9 @@ TEST(AlignReport, InvalidBytesAreReplacedNotThrown) {
     p.step = "step \xfe";
     p.note = "reply \"\xff\"";
     report.points.push_back(p);
-    report.error = Error::Make(ErrorCode::BadData, "cannot read \xff");
+    report.error = Error::make(ErrorCode::BadData, "cannot read \xff");
     std::string json;
-    ASSERT_NO_THROW(json = report.ToJson());
+    ASSERT_NO_THROW(json = report.toJson());
     nlohmann::json parsed;
     ASSERT_NO_THROW(parsed = nlohmann::json::parse(json));
     EXPECT_EQ(parsed["procedure"], "bad \xEF\xBF\xBD name");  // U+FFFD
@@ -785,8 +779,8 @@ TEST(AlignEngineFake, FailureNoteCarriesTheErrorQueue) {
     events.tried = [&](const AlignTry&) {
         if (meter.errors.empty()) meter.errors.push_back("-310,\"System error\"");
     };
-    engine.SetEvents(events);
-    const AlignReport report = engine.Run();
+    engine.setEvents(events);
+    const AlignReport report = engine.run();
     ASSERT_EQ(report.points.size(), 1u);
     EXPECT_FALSE(report.points[0].pass);
     EXPECT_NE(report.points[0].note.find("the instrument reports: -310,\"System error\""), std::string::npos)
@@ -806,14 +800,14 @@ TEST(AlignEngineFake, FinishingCommandsOnEveryWayOut) {
         AlignEngine engine(p, radio, &meter, VirtualTestSetModel());
         AlignEvents events;
         events.tried = [&](const AlignTry&) {
-            if (end == End::Stop) engine.Stop();
+            if (end == End::Stop) engine.stop();
             if (end == End::InstrumentError) meter.errors.push_back("-999,\"x\"");
         };
-        engine.SetEvents(events);
-        const AlignReport report = engine.Run();
-        EXPECT_EQ(report.complete(), end == End::Success) << report.error.Text();
+        engine.setEvents(events);
+        const AlignReport report = engine.run();
+        EXPECT_EQ(report.complete(), end == End::Success) << report.error.text();
         if (end == End::InstrumentError) {
-            EXPECT_NE(report.error.Text().find("-999"), std::string::npos);
+            EXPECT_NE(report.error.text().find("-999"), std::string::npos);
         }
         ASSERT_FALSE(meter.commands.empty());
         EXPECT_EQ(meter.commands.back(), "GEN:STAT OFF");
@@ -828,12 +822,12 @@ TEST(AlignEngineFake, FinishingCommandsOnEveryWayOut) {
 TEST_F(AlignVirtual, NormalRunSendsOnlyThePointsFrames) {
     Attach(VirtualPreset::LargeNewFirmware);
     SendcmdAlignRadio port;
-    ASSERT_TRUE(port.Prepare().ok());
+    ASSERT_TRUE(port.prepare().ok());
     radio().clearReceivedFrames();
     const Procedure procedure = Load("large");
     AlignEngine engine(procedure, port, link_.get(), VirtualTestSetModel());
-    const AlignReport report = engine.Run();
-    ASSERT_TRUE(report.complete()) << report.error.Text();
+    const AlignReport report = engine.run();
+    ASSERT_TRUE(report.complete()) << report.error.text();
     ASSERT_EQ(report.points.size(), 43u);
     EXPECT_EQ(report.passed(), 43);
 
@@ -881,7 +875,7 @@ class RawClient {
 public:
     explicit RawClient(int port) {
         Result<net::Socket> s = net::Connect("127.0.0.1", port, milliseconds(2000), "test set");
-        EXPECT_TRUE(s.ok()) << s.error().Text();
+        EXPECT_TRUE(s.ok()) << s.error().text();
         if (s.ok()) socket_ = std::move(s.value());
     }
 
@@ -949,14 +943,14 @@ TEST_F(AlignVirtual, ClientThatNeverReadsDoesNotBlockTheOthers) {
     EXPECT_EQ(instrument_->clientsDropped(), 1u);
     // The other client is answered, whatever the greedy one does.
     Result<std::unique_ptr<Instrument>> quick = OpenInstrument(instrument_->url(), milliseconds(1000));
-    ASSERT_TRUE(quick.ok()) << quick.error().Text();
-    Result<std::string> opc = quick.value()->Query("*OPC?");
-    ASSERT_TRUE(opc.ok()) << opc.error().Text();
+    ASSERT_TRUE(quick.ok()) << quick.error().text();
+    Result<std::string> opc = quick.value()->query("*OPC?");
+    ASSERT_TRUE(opc.ok()) << opc.error().text();
     EXPECT_EQ(opc.value(), "1");
-    Result<std::string> idn = link_->Query("*IDN?");
-    ASSERT_TRUE(idn.ok()) << idn.error().Text();
+    Result<std::string> idn = link_->query("*IDN?");
+    ASSERT_TRUE(idn.ok()) << idn.error().text();
     // And the test set stops with the greedy client still connected.
-    instrument_->Stop();
+    instrument_->stop();
 }
 
 // A line of 8 MiB without a line end is dropped as it comes, not kept; the

@@ -61,7 +61,7 @@ TEST(Predictor, StartsFromTheMedianOfTheLastRadios) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Prediction p = Predictor(c.history).Predict(19, 1, c.ownOffsets);
+        const Prediction p = Predictor(c.history).predict(19, 1, c.ownOffsets);
         EXPECT_EQ(p.historySize, c.historySize);
         EXPECT_EQ(p.value, c.value);
         ASSERT_EQ(p.slope.has_value(), c.slope.has_value());
@@ -90,12 +90,12 @@ TEST(Predictor, FlagsValuesFarOutsideTheSpread) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::optional<Deviation> d = Predictor(c.history).DeviationOf(19, 1, c.value);
+        const std::optional<Deviation> d = Predictor(c.history).deviationOf(19, 1, c.value);
         ASSERT_TRUE(d.has_value());
-        EXPECT_EQ(Predictor::StandsOut(*d), c.standsOut) << d->deviations;
+        EXPECT_EQ(Predictor::standsOut(*d), c.standsOut) << d->deviations;
         EXPECT_GT(kOutlierDeviations, 0);
     }
-    EXPECT_FALSE(Predictor().DeviationOf(19, 1, 150).has_value());
+    EXPECT_FALSE(Predictor().deviationOf(19, 1, 150).has_value());
 }
 
 // ---- the engine with a history ----------------------------------------------------
@@ -126,9 +126,9 @@ TEST(AlignPredict, HistoryPresentAbsentOrMisleading) {
         FakeRadio radio;
         FakeInstrument meter(radio);
         AlignEngine engine(oneStep(powerStep({1, 2, 3}, 33.0)), radio, &meter, VirtualTestSetModel());
-        if (c.history) engine.SetPredictor(Predictor(*c.history));
-        const AlignReport report = engine.Run();
-        ASSERT_TRUE(report.complete()) << report.error.Text();
+        if (c.history) engine.setPredictor(Predictor(*c.history));
+        const AlignReport report = engine.run();
+        ASSERT_TRUE(report.complete()) << report.error.text();
         ASSERT_EQ(report.points.size(), 3u);
         for (const PointResult& p : report.points) {
             EXPECT_TRUE(p.pass) << p.note;
@@ -141,7 +141,7 @@ TEST(AlignPredict, HistoryPresentAbsentOrMisleading) {
             EXPECT_EQ(p.standsOut, c.standsOut);
         }
         EXPECT_FALSE(radio.keyed);
-        const nlohmann::json json = nlohmann::json::parse(report.ToJson());
+        const nlohmann::json json = nlohmann::json::parse(report.toJson());
         EXPECT_EQ(json["outlier"], c.standsOut);
         if (c.history) {
             EXPECT_EQ(json["points"][0]["prediction"]["history"], 5);
@@ -160,12 +160,12 @@ TEST(AlignPredict, ARadioFarFromItsModelIsFlagged) {
     FakeRadio radio;
     FakeInstrument meter(radio);
     AlignEngine engine(oneStep(powerStep({1, 2, 3}, 33.0)), radio, &meter, VirtualTestSetModel());
-    engine.SetPredictor(Predictor(history));
-    const AlignReport report = engine.Run();
-    ASSERT_TRUE(report.complete()) << report.error.Text();
+    engine.setPredictor(Predictor(history));
+    const AlignReport report = engine.run();
+    ASSERT_TRUE(report.complete()) << report.error.text();
     EXPECT_EQ(report.failed(), 0);
     EXPECT_TRUE(report.outlier());
-    const nlohmann::json json = nlohmann::json::parse(report.ToJson());
+    const nlohmann::json json = nlohmann::json::parse(report.toJson());
     EXPECT_EQ(json["outlier"], true);
     ASSERT_EQ(json["outlier_points"].size(), 3u);
     EXPECT_EQ(json["outlier_points"][0]["item"], 19);
@@ -246,10 +246,10 @@ TEST(VirtualSpread, ReproduciblePerSerialAndDifferentBetweenSerials) {
     VirtualInstrument atModel(model), atA(a), atAgain(again), atB(b);
     for (const Reading& r : readings) {
         SCOPED_TRACE(r.item);
-        const double m = atModel.SteadyReading(r.quantity, r.item, r.point, r.value);
-        const double x = atA.SteadyReading(r.quantity, r.item, r.point, r.value);
-        EXPECT_EQ(x, atAgain.SteadyReading(r.quantity, r.item, r.point, r.value));
-        EXPECT_NE(x, atB.SteadyReading(r.quantity, r.item, r.point, r.value));
+        const double m = atModel.steadyReading(r.quantity, r.item, r.point, r.value);
+        const double x = atA.steadyReading(r.quantity, r.item, r.point, r.value);
+        EXPECT_EQ(x, atAgain.steadyReading(r.quantity, r.item, r.point, r.value));
+        EXPECT_NE(x, atB.steadyReading(r.quantity, r.item, r.point, r.value));
         EXPECT_NE(x, m);
     }
     EXPECT_EQ(model->spreadSeed(), 0u);

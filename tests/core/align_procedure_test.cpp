@@ -47,14 +47,14 @@ std::string withLine(int line, const std::string& text) {
 std::string refusal(const std::string& text) {
     Result<Procedure> p = ParseProcedureText(text, "power.json");
     EXPECT_FALSE(p.ok());
-    return p.ok() ? std::string() : p.error().Text();
+    return p.ok() ? std::string() : p.error().text();
 }
 
 }  // namespace
 
 TEST(AlignProcedure, ReadsEveryField) {
     Result<Procedure> p = ParseProcedureText(kGood, "power.json");
-    ASSERT_TRUE(p.ok()) << p.error().Text();
+    ASSERT_TRUE(p.ok()) << p.error().text();
     EXPECT_EQ(p->name, "Power only");
     ASSERT_TRUE(p->largeModel.has_value());
     EXPECT_TRUE(*p->largeModel);
@@ -125,13 +125,13 @@ TEST(AlignProcedure, ShippedProceduresAndModelsLoad) {
     for (const char* name : {"large", "variant0", "variant1", "variant2"}) {
         const std::string path = std::string(VARNEL_SOURCE_DIR) + "/procedures/" + name + ".json";
         Result<Procedure> p = LoadProcedure(path);
-        ASSERT_TRUE(p.ok()) << p.error().Text();
+        ASSERT_TRUE(p.ok()) << p.error().text();
         EXPECT_GT(p->pointCount(), 10) << name;
     }
     for (const char* name : {"virtual-test-set", "generic-scpi-test-set"}) {
         const std::string path = std::string(VARNEL_SOURCE_DIR) + "/procedures/instruments/" + name + ".json";
         Result<InstrumentModel> m = LoadInstrumentModel(path);
-        ASSERT_TRUE(m.ok()) << m.error().Text();
+        ASSERT_TRUE(m.ok()) << m.error().text();
         EXPECT_EQ(m->measurements.count("power"), 1u) << name;
     }
 }
@@ -139,7 +139,7 @@ TEST(AlignProcedure, ShippedProceduresAndModelsLoad) {
 TEST(AlignProcedure, ShippedVirtualModelIsTheBuiltInOne) {
     Result<InstrumentModel> m =
         LoadInstrumentModel(std::string(VARNEL_SOURCE_DIR) + "/procedures/instruments/virtual-test-set.json");
-    ASSERT_TRUE(m.ok()) << m.error().Text();
+    ASSERT_TRUE(m.ok()) << m.error().text();
     const InstrumentModel builtIn = VirtualTestSetModel();
     EXPECT_EQ(m->setups, builtIn.setups);
     EXPECT_EQ(m->settleMs, builtIn.settleMs);
@@ -159,7 +159,7 @@ TEST(AlignProcedure, InstrumentModelChecks) {
     Result<JsonDocument> doc = ParseJsonDocument(older, "old.json");
     ASSERT_TRUE(doc.ok());
     Result<InstrumentModel> m = ParseInstrumentModel(doc.value());
-    ASSERT_TRUE(m.ok()) << m.error().Text();
+    ASSERT_TRUE(m.ok()) << m.error().text();
     EXPECT_EQ(m->identity, "");
     EXPECT_EQ(m->errorQuery, "SYST:ERR?");
     EXPECT_EQ(m->confirm, "");
@@ -169,7 +169,7 @@ TEST(AlignProcedure, InstrumentModelChecks) {
     doc = ParseJsonDocument(newer, "new.json");
     ASSERT_TRUE(doc.ok());
     m = ParseInstrumentModel(doc.value());
-    ASSERT_TRUE(m.ok()) << m.error().Text();
+    ASSERT_TRUE(m.ok()) << m.error().text();
     EXPECT_EQ(m->identity, "ACME,CTS");
     EXPECT_EQ(m->errorQuery, "");
     EXPECT_EQ(m->confirm, "*OPC?");
@@ -178,7 +178,7 @@ TEST(AlignProcedure, InstrumentModelChecks) {
     ASSERT_TRUE(doc.ok());
     m = ParseInstrumentModel(doc.value());
     ASSERT_FALSE(m.ok());
-    EXPECT_NE(m.error().Text().find("bad.json:3:"), std::string::npos) << m.error().Text();
+    EXPECT_NE(m.error().text().find("bad.json:3:"), std::string::npos) << m.error().text();
 }
 
 // Text from an instrument as the program keeps it: valid UTF-8 as it is,
@@ -207,18 +207,18 @@ TEST(AlignProcedure, InstrumentModelMistakeNamesItsLine) {
     ASSERT_TRUE(doc.ok());
     Result<InstrumentModel> m = ParseInstrumentModel(doc.value());
     ASSERT_FALSE(m.ok());
-    EXPECT_NE(m.error().Text().find("model.json:3:"), std::string::npos) << m.error().Text();
+    EXPECT_NE(m.error().text().find("model.json:3:"), std::string::npos) << m.error().text();
 }
 
 TEST(AlignProcedure, SetupCommandsCarryThePointsFrequency) {
     const InstrumentModel m = VirtualTestSetModel();
-    const std::vector<std::string> c = m.SetupCommands("receive", 435050000u, -118.0);
+    const std::vector<std::string> c = m.setupCommands("receive", 435050000u, -118.0);
     ASSERT_EQ(c.size(), 3u);
     EXPECT_EQ(c[0], "RF:FREQ 435050000");
     EXPECT_EQ(c[1], "GEN:LEV -118.00");
     InstrumentModel mhz;
     mhz.setups["x"] = {"FREQ {freq_mhz} MHZ"};
-    EXPECT_EQ(mhz.SetupCommands("x", 435050000u, 0)[0], "FREQ 435.050000 MHZ");
+    EXPECT_EQ(mhz.setupCommands("x", 435050000u, 0)[0], "FREQ 435.050000 MHZ");
 }
 
 TEST(AlignProcedure, ScpiNumbers) {
@@ -245,5 +245,5 @@ TEST(AlignProcedure, InstrumentAddresses) {
     Result<std::unique_ptr<Instrument>> none = OpenInstrument("usbtmc:///dev/usbtmc-none", milliseconds(100));
     ASSERT_FALSE(none.ok());
     EXPECT_EQ(none.error().code(), ErrorCode::Instrument);
-    EXPECT_NE(none.error().Text().find("/dev/usbtmc-none"), std::string::npos);
+    EXPECT_NE(none.error().text().find("/dev/usbtmc-none"), std::string::npos);
 }

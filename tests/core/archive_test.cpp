@@ -106,14 +106,14 @@ TEST_F(ArchiveTest, SaveThenLoadBringsBackEveryByte) {
 
     const fs::path file = dir_ / "result.tdb";
     Error error = SaveArchive(file, archiveBuffer.data(), kArchiveSize);
-    ASSERT_TRUE(error.ok()) << error.Text();
+    ASSERT_TRUE(error.ok()) << error.text();
     EXPECT_EQ(fs::file_size(file), kArchiveSize);
     EXPECT_EQ(entries(dir_), std::vector<std::string>{"result.tdb"});
 
     ResetGlobalState();
     archiveBuffer.fill(0);
     error = LoadArchive(file, archiveBuffer);
-    ASSERT_TRUE(error.ok()) << error.Text();
+    ASSERT_TRUE(error.ok()) << error.text();
     UnpackArchive(archiveBuffer);
     EXPECT_EQ(radioInfo.bytes, info.bytes);
     EXPECT_EQ(tunerImage.bytes, image.bytes);
@@ -153,7 +153,7 @@ TEST_P(ArchiveSizeTest, RefusedFileChangesNothing) {
     EXPECT_EQ(radioInfo.bytes, info.bytes);
     EXPECT_EQ(tunerImage.bytes, image.bytes);
 
-    const std::string text = error.Text();
+    const std::string text = error.text();
     EXPECT_NE(text.find(file.string()), std::string::npos) << text;
     EXPECT_NE(text.find(c.describes), std::string::npos) << text;
     EXPECT_NE(text.find("1104"), std::string::npos) << text;
@@ -173,7 +173,7 @@ TEST_F(ArchiveTest, MissingFileIsCannotOpenWithTheReason) {
     const Error error = LoadArchive(file, archiveBuffer);
     EXPECT_EQ(error.code(), ErrorCode::FileError);
     EXPECT_TRUE(std::equal(staged.begin(), staged.end(), archiveBuffer.begin()));
-    const std::string text = error.Text();
+    const std::string text = error.text();
     EXPECT_NE(text.find(file.string()), std::string::npos) << text;
     EXPECT_NE(text.find(std::make_error_code(std::errc::no_such_file_or_directory).message()), std::string::npos)
         << text;
@@ -182,7 +182,7 @@ TEST_F(ArchiveTest, MissingFileIsCannotOpenWithTheReason) {
 TEST_F(ArchiveTest, DirectoryIsNotAnArchive) {
     const Error error = LoadArchive(dir_, archiveBuffer);
     EXPECT_EQ(error.code(), ErrorCode::NotAFile);
-    EXPECT_NE(error.Text().find("is a folder"), std::string::npos) << error.Text();
+    EXPECT_NE(error.text().find("is a folder"), std::string::npos) << error.text();
 }
 
 TEST_F(ArchiveTest, SaveIntoAMissingDirectoryFails) {
@@ -190,7 +190,7 @@ TEST_F(ArchiveTest, SaveIntoAMissingDirectoryFails) {
     const Error error = SaveArchive(file, archiveBuffer.data(), kArchiveSize);
     EXPECT_FALSE(error.ok());
     EXPECT_TRUE(entries(dir_).empty());
-    const std::string text = error.Text();
+    const std::string text = error.text();
     EXPECT_NE(text.find(file.string()), std::string::npos) << text;
     EXPECT_NE(text.find(std::make_error_code(std::errc::no_such_file_or_directory).message()), std::string::npos)
         << text;
@@ -228,7 +228,7 @@ TEST_F(ArchiveTest, WriteFailingMidwayKeepsTheOldFile) {
     std::signal(SIGXFSZ, previousHandler);
 
     EXPECT_FALSE(error.ok());
-    const std::string text = error.Text();
+    const std::string text = error.text();
     EXPECT_NE(text.find(std::make_error_code(std::errc::file_too_large).message()), std::string::npos) << text;
     EXPECT_NE(text.find(file.string()), std::string::npos) << text;
     EXPECT_EQ(text.find(".tmp"), std::string::npos) << text;

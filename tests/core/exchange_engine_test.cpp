@@ -19,34 +19,26 @@
 #include "protocol/Sendcmd.h"
 #include "core/support/VendorLinkDouble.h"
 #include "sim/VirtualBackend.h"
+#include "core/support/VirtualRadioCase.h"
 #include "sim/VirtualFaults.h"
 
 using namespace varnel;
 
 namespace {
 
-class EngineTest : public ::testing::Test {
+class EngineTest : public test::VirtualRadioCase {
 protected:
-    void SetUp() override { ResetAll(); }
     void TearDown() override {
         Exchange().waitIdle();
         Exchange().setTransport(ExchangeEngine::Transport::Inline);
-        ResetAll();
-        backend_.reset();
-    }
-    static void ResetAll() {
-        ResetGlobalState();
-        ResetPollState();
-        SetDeviceBackend(nullptr);
+        VirtualRadioCase::TearDown();
     }
 
     void Attach(VirtualPreset preset = VirtualPreset::Variant0) {
-        backend_ = std::make_unique<VirtualBackend>(preset);
-        SetDeviceBackend(backend_.get());
+        InstallRadio(preset);
         ASSERT_TRUE(Exchange().open().ok());
         ASSERT_NE(linkHandle, nullptr);
     }
-    VirtualRadio& radio() { return backend_->radio(); }
     void Faults(const char* spec) { ASSERT_TRUE(ApplyVirtualFaults(radio(), spec).ok()) << spec; }
 
     struct Run {
@@ -69,8 +61,6 @@ protected:
         }
         return run;
     }
-
-    std::unique_ptr<VirtualBackend> backend_;
 };
 
 // ---- one-attempt polls (main window, factory dialog) --------------------------
@@ -88,7 +78,7 @@ TEST_F(EngineTest, ASilentRadioExpiresOnTheHundredthTickAndTheLinkIsClosed) {
     EXPECT_EQ(linkHandle, nullptr);
     const Error why = Exchange().noAnswerError();
     EXPECT_EQ(why.code(), ErrorCode::NoAnswer);
-    EXPECT_EQ(why.Text(), "no answer from the radio");
+    EXPECT_EQ(why.text(), "no answer from the radio");
 }
 
 TEST_F(EngineTest, AReplyOnTheNinetyNinthTickIsTakenOnTheHundredthItIsNot) {
@@ -99,7 +89,7 @@ TEST_F(EngineTest, AReplyOnTheNinetyNinthTickIsTakenOnTheHundredthItIsNot) {
         const Run run = Poll(cmd::reply(cmd::kExitTunerMode), PollRule::Once);
         EXPECT_EQ(run.result, reads == 99 ? TickResult::Matched : TickResult::Expired) << reads;
         EXPECT_EQ(run.ticks, static_cast<int>(reads)) << reads;
-        ResetAll();
+        ResetRadioState();
     }
 }
 
@@ -169,7 +159,7 @@ class StaleLink : public varnel::testing::VendorLinkDouble {
 public:
     TransferOutcome sendBytes(const std::uint8_t*, std::uint16_t length) override {
         ++sends;
-        TransferOutcome o = TransferOutcome::Done(TransferDirection::ToRadio, length);
+        TransferOutcome o = TransferOutcome::done(TransferDirection::ToRadio, length);
         o.transferred = 0;
         o.osError = PermissionErrorCode();
         return o;
@@ -178,7 +168,7 @@ public:
         ++reads;
         const std::uint8_t ack[9] = {0xA1, 0x80, 0x62, 0x00, 0x01, 0x00, 0x00, 0x00, 0xA4};
         std::memcpy(buffer, ack, std::min<std::size_t>(length, sizeof ack));
-        return TransferOutcome::Done(TransferDirection::FromRadio, length);
+        return TransferOutcome::done(TransferDirection::FromRadio, length);
     }
     int sends = 0;
     int reads = 0;
@@ -211,9 +201,9 @@ TEST_F(EngineTest, RefusedTransfersAreReportedAsPermission) {
     EXPECT_EQ(Exchange().lastSend().kind(), TransferOutcome::Kind::Permission);
     const Error why = Exchange().noAnswerError();
     EXPECT_EQ(why.code(), ErrorCode::PermissionDenied);
-    EXPECT_NE(why.Text().find("the radio refused the command (permission): load the sg module or install the udev rule"),
+    EXPECT_NE(why.text().find("the radio refused the command (permission): load the sg module or install the udev rule"),
               std::string::npos)
-        << why.Text();
+        << why.text();
     ASSERT_EQ(events.size(), 2u);  // the frame sent (with its outcome) and one failure
     EXPECT_EQ(events[0].kind, FrameEvent::Kind::Sent);
     EXPECT_EQ(events[1].kind, FrameEvent::Kind::Failed);
@@ -229,7 +219,7 @@ TEST_F(EngineTest, CheckConditionIsReportedAndNeverAcknowledged) {
     EXPECT_EQ(run.result, TickResult::GaveUp);
     const Error why = Exchange().noAnswerError();
     EXPECT_EQ(why.code(), ErrorCode::Refused);
-    EXPECT_NE(why.Text().find("ILLEGAL REQUEST"), std::string::npos) << why.Text();
+    EXPECT_NE(why.text().find("ILLEGAL REQUEST"), std::string::npos) << why.text();
 }
 
 TEST_F(EngineTest, ShortReadsAreReportedAndNeverAcknowledged) {
@@ -293,7 +283,7 @@ TEST_F(EngineTest, OnTheIoThreadAHungRadioExpiresAfterItsTicks) {
     EXPECT_EQ(linkHandle, nullptr);
     const Error why = Exchange().noAnswerError();
     EXPECT_EQ(why.code(), ErrorCode::NoAnswer);
-    EXPECT_NE(why.Text().find("hangs"), std::string::npos) << why.Text();
+    EXPECT_NE(why.text().find("hangs"), std::string::npos) << why.text();
     Exchange().waitIdle();
 }
 
@@ -317,7 +307,7 @@ TEST_F(EngineTest, OnTheIoThreadAReadOfThePreviousCommandIsNeverTestedAgainstThe
 TEST(VirtualFaults, ParsesEveryItem) {
     const Result<VirtualFaultSpec> spec = ParseVirtualFaults(
         "hang, drop=0.2,corrupt=0.1 ,lose-commands=0.05,delay=7,unplug-after=12,seed=42,late=3");
-    ASSERT_TRUE(spec.ok()) << spec.error().Text();
+    ASSERT_TRUE(spec.ok()) << spec.error().text();
     EXPECT_TRUE(spec->link.hang);
     EXPECT_EQ(spec->link.hangTime, std::chrono::milliseconds(2000));
     EXPECT_DOUBLE_EQ(spec->link.dropReply, 0.2);
@@ -356,7 +346,7 @@ TEST_F(EngineTest, TheSameSeedGivesTheSameRandomFaults) {
             SendExitTunerMode();
             answered[pass].push_back(radio().hasPendingReply());
         }
-        ResetAll();
+        ResetRadioState();
     }
     EXPECT_EQ(answered[0], answered[1]);
     const auto dropped = std::count(answered[0].begin(), answered[0].end(), false);
@@ -388,26 +378,26 @@ TEST_F(EngineTest, SessionRunsAWholeAlignment) {
     Attach(VirtualPreset::LargeNewFirmware);
     RadioSession session(std::chrono::milliseconds(0));
     std::vector<FrameEvent::Kind> kinds;
-    session.SetFrameObserver([&](const FrameEvent& e) { kinds.push_back(e.kind); });
-    ASSERT_TRUE(session.Open().ok());
-    ASSERT_TRUE(session.Enter().ok());
+    session.setFrameObserver([&](const FrameEvent& e) { kinds.push_back(e.kind); });
+    ASSERT_TRUE(session.open().ok());
+    ASSERT_TRUE(session.enter().ok());
     EXPECT_TRUE(inTunerMode);
     EXPECT_TRUE(radioInfo.largeModel());
     EXPECT_EQ(tunerImage.bytes, radio().storedImage().bytes);
-    ASSERT_TRUE(session.SetItem(18, 4, 2, 40, tunerImage.txFrequencyIn(0, 1)).ok());
+    ASSERT_TRUE(session.setItem(18, 4, 2, 40, tunerImage.txFrequencyIn(0, 1)).ok());
     EXPECT_EQ(radio().lastLiveSet()->item, 18);
     EXPECT_EQ(radio().lastLiveSet()->value, 40);
-    const Result<ReadBackReply> reading = session.Query(30, 7, 1, 0, tunerImage.txFrequencyIn(0, 0));
-    ASSERT_TRUE(reading.ok()) << reading.error().Text();
+    const Result<ReadBackReply> reading = session.query(30, 7, 1, 0, tunerImage.txFrequencyIn(0, 0));
+    ASSERT_TRUE(reading.ok()) << reading.error().text();
     EXPECT_EQ(reading->frame.size(), 11u);  // the temperature read-back is 11 bytes
-    ASSERT_TRUE(session.SaveItem(18).ok());
+    ASSERT_TRUE(session.saveItem(18).ok());
     EXPECT_EQ(radio().storedImage().bytes, tunerImage.bytes);
-    ASSERT_TRUE(session.WriteAll().ok());
-    ASSERT_TRUE(session.ReadFactory().ok());
-    ASSERT_TRUE(session.Leave().ok());
+    ASSERT_TRUE(session.writeAll().ok());
+    ASSERT_TRUE(session.readFactory().ok());
+    ASSERT_TRUE(session.leave().ok());
     EXPECT_FALSE(inTunerMode);
     EXPECT_FALSE(radio().inTunerMode());
-    session.Close();
+    session.close();
     EXPECT_EQ(linkHandle, nullptr);
     EXPECT_EQ(std::count(kinds.begin(), kinds.end(), FrameEvent::Kind::Failed), 0);
     EXPECT_EQ(std::count(kinds.begin(), kinds.end(), FrameEvent::Kind::Sent),
@@ -417,44 +407,44 @@ TEST_F(EngineTest, SessionRunsAWholeAlignment) {
 TEST_F(EngineTest, ALostLiveSetIsNotAcknowledgedByTheReadBackStillInTheRadio) {
     Attach();
     RadioSession session(std::chrono::milliseconds(0));
-    ASSERT_TRUE(session.Open().ok());
-    ASSERT_TRUE(session.Enter().ok());
+    ASSERT_TRUE(session.open().ok());
+    ASSERT_TRUE(session.enter().ok());
     // Item 64 reads back 100: the 10-byte answer A1 80 62 00 02 40 64 00 A4 A4,
     // whose checksum's low byte is 0xA4.
     radio().setReading(64, {100});
-    const Result<ReadBackReply> reading = session.Query(64, 7, 1, 0, txFrequency(0));
-    ASSERT_TRUE(reading.ok()) << reading.error().Text();
+    const Result<ReadBackReply> reading = session.query(64, 7, 1, 0, txFrequency(0));
+    ASSERT_TRUE(reading.ok()) << reading.error().text();
     const std::vector<std::uint8_t> held{0xA1, 0x80, 0x62, 0x00, 0x02, 0x40, 0x64, 0x00, 0xA4, 0xA4};
     ASSERT_EQ(reading->frame, held);
     EXPECT_EQ(reading->reading(0), 100);
     // The next live-set never reaches the radio; the radio keeps answering
     // every read with the read-back above.
     Faults("lose-commands=1");
-    const Error set = session.SetItem(64, 5, 1, 120, txFrequency(0));
-    EXPECT_EQ(set.code(), ErrorCode::NoAnswer) << set.Text();
+    const Error set = session.setItem(64, 5, 1, 120, txFrequency(0));
+    EXPECT_EQ(set.code(), ErrorCode::NoAnswer) << set.text();
     EXPECT_EQ(radio().lastLiveSet()->action, 7);  // the read-back stays the last command acted on
     // A live-set that arrives is acknowledged by its own 9-byte answer.
     Faults("none");
-    ASSERT_TRUE(session.SetItem(64, 5, 1, 120, txFrequency(0)).ok());
+    ASSERT_TRUE(session.setItem(64, 5, 1, 120, txFrequency(0)).ok());
     EXPECT_EQ(radio().lastLiveSet()->value, 120);
 }
 
 TEST_F(EngineTest, SessionFailuresCarryTheirCause) {
     RadioSession session(std::chrono::milliseconds(0));
-    EXPECT_EQ(session.Open().code(), ErrorCode::NoRadio);
+    EXPECT_EQ(session.open().code(), ErrorCode::NoRadio);
     Attach();
     Faults("no-answer");
     RadioSession silent(std::chrono::milliseconds(0));
-    const Error e = silent.Enter();
+    const Error e = silent.enter();
     EXPECT_EQ(e.code(), ErrorCode::NoAnswer);
-    EXPECT_NE(e.Text().find("cannot enter tuner mode"), std::string::npos) << e.Text();
+    EXPECT_NE(e.text().find("cannot enter tuner mode"), std::string::npos) << e.text();
     EXPECT_FALSE(inTunerMode);
     Faults("refuse");
-    EXPECT_EQ(silent.Enter().code(), ErrorCode::PermissionDenied);  // the session reopens the closed link
+    EXPECT_EQ(silent.enter().code(), ErrorCode::PermissionDenied);  // the session reopens the closed link
     Faults("none");
     radio().setTunerMode(true);
     radio().dropNextReplies(3);
-    EXPECT_EQ(silent.SetItem(18, 5, 2, 40, 400000000).code(), ErrorCode::NoAnswer);
+    EXPECT_EQ(silent.setItem(18, 5, 2, 40, 400000000).code(), ErrorCode::NoAnswer);
     EXPECT_EQ(silent.lastTicks(), 300u);
 }
 

@@ -14,6 +14,7 @@
 #include "data/ItemTable.h"
 #include "protocol/Sendcmd.h"
 #include "sim/VirtualBackend.h"
+#include "core/support/VirtualRadioCase.h"
 
 using namespace varnel;
 
@@ -26,27 +27,15 @@ struct Outcome {
     std::uint16_t ticks;
 };
 
-class ExchangeTest : public ::testing::Test {
+class ExchangeTest : public test::VirtualRadioCase {
 protected:
-    void SetUp() override { ResetAll(); }
-    void TearDown() override { ResetAll(); }
-
-    static void ResetAll() {
-        ResetGlobalState();
-        ResetPollState();
-        SetDeviceBackend(nullptr);
-    }
-
     // Installs a virtual radio and opens it the way the main window does.
     void Attach(VirtualPreset preset) {
-        backend_ = std::make_unique<VirtualBackend>(preset);
-        SetDeviceBackend(backend_.get());
+        InstallRadio(preset);
         ASSERT_EQ(ScanRadioDrives(), 1);
         linkHandle = OpenRadio();
         ASSERT_NE(linkHandle, nullptr);
     }
-
-    VirtualRadio& radio() { return backend_->radio(); }
 
     // Ticks until a match or an expiry (or `limit` ticks); the counter as the
     // poll left it.
@@ -67,7 +56,7 @@ protected:
     }
 
     // Information, then the image, as tuner-mode entry runs them.
-    void Enter() {
+    void enter() {
         SendReadInfo();
         ASSERT_EQ(pendingReplyLength, 265);
         ASSERT_NO_FATAL_FAILURE(Complete(0x8003));
@@ -78,8 +67,6 @@ protected:
     }
 
     const Bytes& LastFrameSeen() { return radio().receivedFrames().back(); }
-
-    std::unique_ptr<VirtualBackend> backend_;
 };
 
 std::uint16_t StatedPayload(const Bytes& frame) { return static_cast<std::uint16_t>((frame[3] << 8) | frame[4]); }
@@ -131,7 +118,7 @@ TEST_F(ExchangeTest, SmallModelEnterWriteAllLeave) {
 
 TEST_F(ExchangeTest, LargeModelTakesAndWritesAll848Bytes) {
     ASSERT_NO_FATAL_FAILURE(Attach(VirtualPreset::LargeNewFirmware));
-    ASSERT_NO_FATAL_FAILURE(Enter());
+    ASSERT_NO_FATAL_FAILURE(enter());
     EXPECT_TRUE(radioInfo.largeModel());
     EXPECT_TRUE(radioInfo.newFirmware());
     EXPECT_EQ(StatedPayload(Bytes(replyBuffer.begin(), replyBuffer.begin() + 8)), 849);
@@ -149,7 +136,7 @@ TEST_F(ExchangeTest, EnterReplyLengthFollowsTheInformationJustRead) {
     // An archive from a large radio was loaded; then a small radio is entered.
     radioInfo = VirtualPresetInfo(VirtualPreset::LargeNewFirmware);
     ASSERT_NO_FATAL_FAILURE(Attach(VirtualPreset::Variant0));
-    ASSERT_NO_FATAL_FAILURE(Enter());
+    ASSERT_NO_FATAL_FAILURE(enter());
     EXPECT_EQ(pendingReplyLength, 521);
     // Write-all after loading a large archive sends 848 bytes to any radio.
     radioInfo = VirtualPresetInfo(VirtualPreset::LargeNewFirmware);
@@ -160,7 +147,7 @@ TEST_F(ExchangeTest, EnterReplyLengthFollowsTheInformationJustRead) {
 
 TEST_F(ExchangeTest, AdjustSaveAndReadBackAnItem) {
     ASSERT_NO_FATAL_FAILURE(Attach(VirtualPreset::Variant0));
-    ASSERT_NO_FATAL_FAILURE(Enter());
+    ASSERT_NO_FATAL_FAILURE(enter());
     const TunerImage stored = radio().storedImage();
 
     // Live-set item 10 point 3: program image and radio's live image change.
@@ -209,7 +196,7 @@ TEST_F(ExchangeTest, AdjustSaveAndReadBackAnItem) {
 
 TEST_F(ExchangeTest, FactoryReadAndHiddenWrite) {
     ASSERT_NO_FATAL_FAILURE(Attach(VirtualPreset::LargeNewFirmware));
-    ASSERT_NO_FATAL_FAILURE(Enter());
+    ASSERT_NO_FATAL_FAILURE(enter());
     const TunerImage before = tunerImage;
     SendReadFactory();
     EXPECT_EQ(pendingReplyLength, 521);
@@ -242,7 +229,7 @@ TEST_F(ExchangeTest, EveryFaultExpiresExactlyOnTheHundredthTick) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ResetAll();
+        ResetRadioState();
         ASSERT_NO_FATAL_FAILURE(Attach(VirtualPreset::Variant0));
         c.inject(*backend_);
         SendReadInfo();
@@ -265,7 +252,7 @@ TEST_F(ExchangeTest, AReplyOnTickNinetyNineStillMatches) {
 
 TEST_F(ExchangeTest, ResendAfterTwoExpiriesIsAnsweredTheThirdTime) {
     ASSERT_NO_FATAL_FAILURE(Attach(VirtualPreset::Variant0));
-    ASSERT_NO_FATAL_FAILURE(Enter());
+    ASSERT_NO_FATAL_FAILURE(enter());
     radio().dropNextReplies(2);
     radio().clearReceivedFrames();
     SendSetItem(12, action::kItemSelected, 1, 100, txFrequency(0));

@@ -89,8 +89,8 @@ TEST_F(FileSafety, FifoArchiveIsRefusedAtOnce) {
     archiveBuffer.fill(0x5A);
     const Error error = LoadArchive(fifo, archiveBuffer);
     EXPECT_EQ(error.code(), ErrorCode::NotAFile);
-    EXPECT_NE(error.Text().find("pipe (FIFO)"), std::string::npos) << error.Text();
-    EXPECT_NE(error.Text().find(fifo.string()), std::string::npos) << error.Text();
+    EXPECT_NE(error.text().find("pipe (FIFO)"), std::string::npos) << error.text();
+    EXPECT_NE(error.text().find(fifo.string()), std::string::npos) << error.text();
     EXPECT_TRUE(std::all_of(archiveBuffer.begin(), archiveBuffer.end(), [](std::uint8_t b) { return b == 0x5A; }));
     // Saving over it does not open it either.
     const Error save = SaveArchive(fifo, archiveBuffer.data(), kArchiveSize);
@@ -101,8 +101,8 @@ TEST_F(FileSafety, FifoArchiveIsRefusedAtOnce) {
 TEST_F(FileSafety, DeviceArchiveIsRefused) {
     const Error error = LoadArchive("/dev/zero", archiveBuffer);
     EXPECT_EQ(error.code(), ErrorCode::NotAFile);
-    EXPECT_NE(error.Text().find("is a device"), std::string::npos) << error.Text();
-    EXPECT_NE(error.Text().find("/dev/zero"), std::string::npos) << error.Text();
+    EXPECT_NE(error.text().find("is a device"), std::string::npos) << error.text();
+    EXPECT_NE(error.text().find("/dev/zero"), std::string::npos) << error.text();
 }
 
 // Procedures and instrument models: a FIFO, a device and a folder are
@@ -126,7 +126,7 @@ TEST_F(FileSafety, JsonFilesAreRegularAndBounded) {
         Result<JsonDocument> doc = LoadJsonDocument(c.path.string());
         ASSERT_FALSE(doc.ok()) << c.path;
         EXPECT_EQ(doc.error().code(), c.code) << c.path;
-        EXPECT_NE(doc.error().Text().find(c.says), std::string::npos) << doc.error().Text();
+        EXPECT_NE(doc.error().text().find(c.says), std::string::npos) << doc.error().text();
     }
     EXPECT_TRUE(LoadJsonDocument((dir_ / "limit.json").string()).ok()) << "a file of exactly the limit is read";
 }
@@ -155,8 +155,8 @@ TEST_F(FileSafety, FifoSettingsFileIsRefusedAtStartUp) {
     EXPECT_EQ(Text("Application", "Title"), "Varnel Tuner");
     const Error problem = CheckLanguageFiles();
     EXPECT_EQ(problem.code(), ErrorCode::NotAFile);
-    EXPECT_NE(problem.Text().find((dir_ / "setting.ini").string()), std::string::npos) << problem.Text();
-    EXPECT_NE(problem.Text().find("settings file"), std::string::npos) << problem.Text();
+    EXPECT_NE(problem.text().find((dir_ / "setting.ini").string()), std::string::npos) << problem.text();
+    EXPECT_NE(problem.text().find("settings file"), std::string::npos) << problem.text();
     // Storing the language at close refuses it as well, without waiting.
     const Error store = StoreLanguageSetting();
     EXPECT_EQ(store.code(), ErrorCode::NotAFile);
@@ -171,8 +171,8 @@ TEST_F(FileSafety, FifoLanguageFileReadsEmptyAndSaysWhy) {
     EXPECT_EQ(Text("MainForm", "S001"), "");
     const Error problem = CheckLanguageFiles();
     EXPECT_EQ(problem.code(), ErrorCode::NotAFile);
-    EXPECT_NE(problem.Text().find((dir_ / "chinese.lang").string()), std::string::npos) << problem.Text();
-    EXPECT_NE(problem.Text().find("language file"), std::string::npos) << problem.Text();
+    EXPECT_NE(problem.text().find((dir_ / "chinese.lang").string()), std::string::npos) << problem.text();
+    EXPECT_NE(problem.text().find("language file"), std::string::npos) << problem.text();
 }
 
 TEST_F(FileSafety, FolderAndDeviceAsProfileFile) {
@@ -191,7 +191,7 @@ TEST_F(FileSafety, SaveThroughSymbolicLinkKeepsTheLink) {
     fs::create_symlink("real/radio.tdb", dir_ / "link.tdb");
     const std::string fresh = archiveBytes(2);
     const Error error = SaveArchive(dir_ / "link.tdb", bufferOf(fresh).data(), kArchiveSize);
-    ASSERT_TRUE(error.ok()) << error.Text();
+    ASSERT_TRUE(error.ok()) << error.text();
     EXPECT_TRUE(fs::is_symlink(dir_ / "link.tdb"));
     EXPECT_EQ(fs::read_symlink(dir_ / "link.tdb"), fs::path("real/radio.tdb"));
     EXPECT_EQ(readBytes(dir_ / "real" / "radio.tdb"), fresh);
@@ -221,8 +221,8 @@ TEST_F(FileSafety, ReadOnlyArchiveIsNotReplaced) {
                     fs::perm_options::replace);
     const Error error = SaveArchive(file, bufferOf(archiveBytes(4)).data(), kArchiveSize);
     EXPECT_EQ(error.code(), ErrorCode::PermissionDenied);
-    EXPECT_NE(error.Text().find("read-only"), std::string::npos) << error.Text();
-    EXPECT_NE(error.Text().find(file.string()), std::string::npos) << error.Text();
+    EXPECT_NE(error.text().find("read-only"), std::string::npos) << error.text();
+    EXPECT_NE(error.text().find(file.string()), std::string::npos) << error.text();
     EXPECT_EQ(readBytes(file), old);
     EXPECT_EQ(entries(), std::vector<std::string>{"locked.tdb"});
 }
@@ -255,15 +255,15 @@ TEST_F(FileSafety, WritableFileInReadOnlyFolderIsSaved) {
         error = SaveArchive(file, bufferOf(fresh).data(), kArchiveSize);
         missing = SaveArchive(folder / "new.tdb", bufferOf(fresh).data(), kArchiveSize);
     });
-    ASSERT_TRUE(error.ok()) << error.Text();
+    ASSERT_TRUE(error.ok()) << error.text();
     EXPECT_EQ(readBytes(file), fresh);
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
     EXPECT_EQ(names, std::vector<std::string>{"radio.tdb"});
     // A new file cannot be made there; the error names the file chosen.
     EXPECT_EQ(missing.code(), ErrorCode::PermissionDenied);
-    EXPECT_NE(missing.Text().find((folder / "new.tdb").string()), std::string::npos) << missing.Text();
-    EXPECT_EQ(missing.Text().find(".tmp"), std::string::npos) << missing.Text();
+    EXPECT_NE(missing.text().find((folder / "new.tdb").string()), std::string::npos) << missing.text();
+    EXPECT_EQ(missing.text().find(".tmp"), std::string::npos) << missing.text();
     fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add);
 }
 
@@ -273,7 +273,7 @@ TEST_F(FileSafety, LongArchiveNamesWork) {
         const fs::path file = dir_ / (std::string(stem, 'r') + ".tdb");
         const std::string bytes = archiveBytes(static_cast<unsigned>(stem));
         const Error saved = SaveArchive(file, bufferOf(bytes).data(), kArchiveSize);
-        ASSERT_TRUE(saved.ok()) << saved.Text();
+        ASSERT_TRUE(saved.ok()) << saved.text();
         ASSERT_TRUE(SaveArchive(file, bufferOf(bytes).data(), kArchiveSize).ok());  // over the existing one
         std::array<std::uint8_t, kArchiveSize> back{};
         ASSERT_TRUE(LoadArchive(file, back).ok());
@@ -290,9 +290,9 @@ TEST_F(FileSafety, NonUtf8NameWorks) {
     ASSERT_TRUE(SaveArchive(file, bufferOf(bytes).data(), kArchiveSize).ok());
     std::array<std::uint8_t, kArchiveSize> back{};
     const Error loaded = LoadArchive(file, back);
-    ASSERT_TRUE(loaded.ok()) << loaded.Text();
+    ASSERT_TRUE(loaded.ok()) << loaded.text();
     EXPECT_EQ(back, bufferOf(bytes));
-    EXPECT_NE(LoadArchive(dir_ / std::string("\xFF-missing.tdb"), back).Text().find("\xFF-missing.tdb"),
+    EXPECT_NE(LoadArchive(dir_ / std::string("\xFF-missing.tdb"), back).text().find("\xFF-missing.tdb"),
               std::string::npos);
 }
 
@@ -341,7 +341,7 @@ TEST_F(FileSafety, ErrorTextUsesTheLanguageFile) {
     const std::string text = ErrorText(error);
     EXPECT_EQ(text.rfind("Archive refused: ", 0), 0u) << text;
     EXPECT_NE(text.find((dir_ / "absent.tdb").string()), std::string::npos) << text;
-    EXPECT_EQ(error.Text().rfind("Cannot open the archive; nothing was loaded: ", 0), 0u) << error.Text();
+    EXPECT_EQ(error.text().rfind("Cannot open the archive; nothing was loaded: ", 0), 0u) << error.text();
 }
 
 TEST_F(FileSafety, ErrorTextInChinese) {

@@ -235,7 +235,7 @@ TEST(ItemTablePages, PointsAndKeyingFollowThePage) {
         SCOPED_TRACE(testing::Message() << "code " << item.code[0]);
         switch (item.page) {
             case Page::Vox:
-            case Page::FerqStability:
+            case Page::FreqStability:
             case Page::Temp:
                 EXPECT_EQ(item.firstPoint, 3);
                 EXPECT_EQ(item.lastPoint, 3);
@@ -277,7 +277,7 @@ TEST(ItemTablePages, PagesHoldTheirItems) {
     EXPECT_EQ(codesOn(Page::PowerMobile), (std::vector<int>{26}));
     EXPECT_EQ(codesOn(Page::Ctcss), (std::vector<int>{4, 12, 13, 14, 15, 16, 17}));
     EXPECT_EQ(codesOn(Page::Sql), (std::vector<int>{5, 6, 7, 8}));
-    EXPECT_EQ(codesOn(Page::FerqStability), (std::vector<int>{23}));
+    EXPECT_EQ(codesOn(Page::FreqStability), (std::vector<int>{23}));
     EXPECT_EQ(codesOn(Page::ErrorRate), (std::vector<int>{22}));
     EXPECT_EQ(codesOn(Page::Mandown), (std::vector<int>{27, 28, 29}));
     EXPECT_EQ(codesOn(Page::Temp), (std::vector<int>{30}));

@@ -145,7 +145,7 @@ TEST_F(LanguageTest, StoreAfterSwitchingAndRestart) {
     OpenLanguage(kLanguageEnglish);  // the language switch
     EXPECT_EQ(FontPointsForMainWindow(), 8);
     const Error stored = StoreLanguageSetting();
-    ASSERT_TRUE(stored.ok()) << stored.Text();
+    ASSERT_TRUE(stored.ok()) << stored.text();
     EXPECT_EQ(readBytes(settings()), "; written by the tuner\r\n[setup]\r\nlanguage=english\r\n");
 
     // Next start.
@@ -179,8 +179,8 @@ TEST_F(LanguageTest, StoreFailureIsReported) {
     const Error error = StoreLanguageSetting();
     EXPECT_FALSE(error.ok());
     // The chain names the settings file the program chose.
-    EXPECT_NE(error.Text().find((dir.path() / "missing-directory" / "setting.ini").string()), std::string::npos)
-        << error.Text();
+    EXPECT_NE(error.text().find((dir.path() / "missing-directory" / "setting.ini").string()), std::string::npos)
+        << error.text();
 }
 
 TEST_F(LanguageTest, ResetRestoresTheStartState) {

@@ -35,20 +35,20 @@ TEST(PathLoss, InterpolatesBetweenRowsAndClampsAtTheEnds) {
         {399.9, 1.0},
         {900.0, 2.0},  // above the last row: the last row's
     };
-    for (const Case& c : cases) EXPECT_NEAR(kTwoRows.LossAt(c.mhz), c.db, 1e-9) << c.mhz << " MHz";
-    EXPECT_NEAR(kTwoRows.LossAtHz(450000000u), 1.5, 1e-9);
+    for (const Case& c : cases) EXPECT_NEAR(kTwoRows.lossAt(c.mhz), c.db, 1e-9) << c.mhz << " MHz";
+    EXPECT_NEAR(kTwoRows.lossAtHz(450000000u), 1.5, 1e-9);
     // What the radio delivers is the reading plus the loss.
-    EXPECT_NEAR(kTwoRows.AtRadio(35.0, 450000000u), 36.5, 1e-9);
-    EXPECT_EQ(PathLoss().LossAt(450.0), 0.0);
+    EXPECT_NEAR(kTwoRows.atRadio(35.0, 450000000u), 36.5, 1e-9);
+    EXPECT_EQ(PathLoss().lossAt(450.0), 0.0);
 }
 
 TEST(PathLoss, RowsInAnyOrderAndThreeSegments) {
     // The rows as a line might list them, out of order; losses that fall too.
     const PathLoss loss({{470.0, 1.4}, {136.0, 0.5}, {400.0, 1.2}, {174.0, 0.6}});
-    EXPECT_NEAR(loss.LossAt(155.0), 0.55, 1e-9);
-    EXPECT_NEAR(loss.LossAt(287.0), 0.9, 1e-9);  // halfway from 174 to 400
-    EXPECT_NEAR(loss.LossAt(435.0), 1.3, 1e-9);
-    EXPECT_EQ(loss.RecordText(), "136.000:0.50;174.000:0.60;400.000:1.20;470.000:1.40");
+    EXPECT_NEAR(loss.lossAt(155.0), 0.55, 1e-9);
+    EXPECT_NEAR(loss.lossAt(287.0), 0.9, 1e-9);  // halfway from 174 to 400
+    EXPECT_NEAR(loss.lossAt(435.0), 1.3, 1e-9);
+    EXPECT_EQ(loss.recordText(), "136.000:0.50;174.000:0.60;400.000:1.20;470.000:1.40");
 }
 
 TEST(PathLoss, FileWithCommentsAndBlanksIsRead) {
@@ -59,11 +59,11 @@ TEST(PathLoss, FileWithCommentsAndBlanksIsRead) {
                              "; the VHF band\n"
                              "136,-0.25\n";
     Result<PathLoss> loss = ParsePathLoss(text, "fx07.csv");
-    ASSERT_TRUE(loss.ok()) << loss.error().Text();
+    ASSERT_TRUE(loss.ok()) << loss.error().text();
     ASSERT_EQ(loss->rows().size(), 3u);
-    EXPECT_NEAR(loss->LossAt(470.5), 1.45, 1e-9);
-    EXPECT_NEAR(loss->LossAt(136.0), -0.25, 1e-9);
-    EXPECT_EQ(loss->RecordText(), "136.000:-0.25;400.000:1.20;470.500:1.45");
+    EXPECT_NEAR(loss->lossAt(470.5), 1.45, 1e-9);
+    EXPECT_NEAR(loss->lossAt(136.0), -0.25, 1e-9);
+    EXPECT_EQ(loss->recordText(), "136.000:-0.25;400.000:1.20;470.500:1.45");
 }
 
 TEST(PathLoss, MalformedFilesNameTheFileAndTheLine) {
@@ -88,7 +88,7 @@ TEST(PathLoss, MalformedFilesNameTheFileAndTheLine) {
         Result<PathLoss> loss = ParsePathLoss(c.text, "loss.csv");
         ASSERT_FALSE(loss.ok());
         EXPECT_EQ(loss.error().code(), ErrorCode::BadData);
-        const std::string text = loss.error().Text();
+        const std::string text = loss.error().text();
         EXPECT_EQ(text.rfind(c.where, 0), 0u) << text;
         EXPECT_NE(text.find(c.says), std::string::npos) << text;
     }
@@ -98,12 +98,12 @@ TEST(PathLoss, MissingFileIsAFileErrorNamingIt) {
     TempDir dir;
     Result<PathLoss> loss = LoadPathLoss(dir / "nowhere.csv");
     ASSERT_FALSE(loss.ok());
-    EXPECT_NE(loss.error().Text().find("nowhere.csv"), std::string::npos) << loss.error().Text();
+    EXPECT_NE(loss.error().text().find("nowhere.csv"), std::string::npos) << loss.error().text();
     EXPECT_NE(loss.error().code(), ErrorCode::BadData);
     writeBytes(dir / "bad.csv", "400,1\nfour hundred,2\n");
     Result<PathLoss> bad = LoadPathLoss(dir / "bad.csv");
     ASSERT_FALSE(bad.ok());
-    EXPECT_NE(bad.error().Text().find("bad.csv:2:"), std::string::npos) << bad.error().Text();
+    EXPECT_NE(bad.error().text().find("bad.csv:2:"), std::string::npos) << bad.error().text();
 }
 
 // ---- calibration due date -------------------------------------------------------
@@ -125,7 +125,7 @@ TEST(CalibrationDue, DueTodayIsValidYesterdayIsOverdue) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.due);
         Result<CalibrationCheck> check = CheckCalibrationDue(c.due, today, "--calibration-due");
-        ASSERT_TRUE(check.ok()) << check.error().Text();
+        ASSERT_TRUE(check.ok()) << check.error().text();
         EXPECT_EQ(check->state, c.state);
         EXPECT_EQ(check->due, c.due);
         if (c.state == CalibrationState::Overdue) {
@@ -144,8 +144,8 @@ TEST(CalibrationDue, MalformedDatesAreRefusedNamingWhereTheyCameFrom) {
         Result<CalibrationCheck> check = CheckCalibrationDue(due, {2026, 3, 1}, "setting.ini [instrument] calibrationDue");
         ASSERT_FALSE(check.ok());
         EXPECT_EQ(check.error().code(), ErrorCode::BadData);
-        EXPECT_NE(check.error().Text().find(due), std::string::npos) << check.error().Text();
-        EXPECT_NE(check.error().Text().find("setting.ini [instrument] calibrationDue"), std::string::npos);
+        EXPECT_NE(check.error().text().find(due), std::string::npos) << check.error().text();
+        EXPECT_NE(check.error().text().find("setting.ini [instrument] calibrationDue"), std::string::npos);
     }
     // A leap day is a day.
     EXPECT_TRUE(ParseCivilDate("2028-02-29").has_value());
@@ -157,8 +157,8 @@ TEST(CalibrationDue, MalformedDatesAreRefusedNamingWhereTheyCameFrom) {
 // ---- serial pattern ---------------------------------------------------------------
 
 TEST(SerialPattern, FullMatchOnTheTrimmedSerial) {
-    Result<SerialPattern> pattern = SerialPattern::Make("SN[0-9]{6}", "setting.ini [line] serialPattern");
-    ASSERT_TRUE(pattern.ok()) << pattern.error().Text();
+    Result<SerialPattern> pattern = SerialPattern::make("SN[0-9]{6}", "setting.ini [line] serialPattern");
+    ASSERT_TRUE(pattern.ok()) << pattern.error().text();
     struct Case {
         const char* serial;
         bool taken;
@@ -175,8 +175,8 @@ TEST(SerialPattern, FullMatchOnTheTrimmedSerial) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.serial);
-        EXPECT_EQ(pattern->Accepts(c.serial), c.taken);
-        const std::string why = pattern->Refusal(c.serial);
+        EXPECT_EQ(pattern->accepts(c.serial), c.taken);
+        const std::string why = pattern->refusal(c.serial);
         EXPECT_EQ(why.empty(), c.taken) << why;
         if (!c.taken && *c.serial != '\0') {
             EXPECT_NE(why.find("SN[0-9]{6}"), std::string::npos) << why;
@@ -185,19 +185,19 @@ TEST(SerialPattern, FullMatchOnTheTrimmedSerial) {
 }
 
 TEST(SerialPattern, EmptyPatternTakesAnySerialButAnEmptyOne) {
-    Result<SerialPattern> any = SerialPattern::Make("", "--serial-pattern");
+    Result<SerialPattern> any = SerialPattern::make("", "--serial-pattern");
     ASSERT_TRUE(any.ok());
-    EXPECT_TRUE(any->Accepts("anything at all"));
-    EXPECT_FALSE(any->Accepts("   "));
-    EXPECT_EQ(any->Refusal(""), "the serial is empty");
+    EXPECT_TRUE(any->accepts("anything at all"));
+    EXPECT_FALSE(any->accepts("   "));
+    EXPECT_EQ(any->refusal(""), "the serial is empty");
 }
 
 TEST(SerialPattern, APatternThatIsNoRegularExpressionIsRefused) {
-    Result<SerialPattern> bad = SerialPattern::Make("SN[0-9", "setting.ini [line] serialPattern");
+    Result<SerialPattern> bad = SerialPattern::make("SN[0-9", "setting.ini [line] serialPattern");
     ASSERT_FALSE(bad.ok());
     EXPECT_EQ(bad.error().code(), ErrorCode::BadData);
-    EXPECT_NE(bad.error().Text().find("SN[0-9"), std::string::npos) << bad.error().Text();
-    EXPECT_NE(bad.error().Text().find("setting.ini [line] serialPattern"), std::string::npos);
+    EXPECT_NE(bad.error().text().find("SN[0-9"), std::string::npos) << bad.error().text();
+    EXPECT_NE(bad.error().text().find("setting.ini [line] serialPattern"), std::string::npos);
 }
 
 // ---- setting.ini ------------------------------------------------------------------

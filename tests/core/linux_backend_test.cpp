@@ -611,7 +611,7 @@ TEST_F(SgIoTest, ACommandKeepsTheSenseBytesTheDriverWrote) {
         return 0;
     });
     std::array<std::uint8_t, 9> buffer{};
-    ScsiCommand command = ScsiCommand::Vendor(TransferDirection::FromRadio, buffer.data(), 9);
+    ScsiCommand command = ScsiCommand::vendor(TransferDirection::FromRadio, buffer.data(), 9);
     link->issue(command);
     EXPECT_EQ(command.outcome.kind(), TransferOutcome::Kind::CheckCondition);
     EXPECT_EQ(command.outcome.senseKey, 0x06);  // UNIT ATTENTION
@@ -644,7 +644,7 @@ TEST(OsErrorTable, TransfersAndOpensReadEachCodeAlike) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        TransferOutcome failed = TransferOutcome::Done(TransferDirection::ToRadio, 9);
+        TransferOutcome failed = TransferOutcome::done(TransferDirection::ToRadio, 9);
         failed.transferred = 0;
         failed.osError = row.code;
         EXPECT_EQ(failed.kind(), row.transfer);
@@ -756,7 +756,7 @@ TEST_F(SgIoTest, PermissionRefusalIsRecordedAndNeverLeavesReplyBytes) {
     EXPECT_FALSE(MatchReply(buffer.data(), 0x8061, 9, buffer.size()));
     const TransferOutcome out = SendToRadio(link.get(), kExitReply.data(), 8);
     EXPECT_EQ(out.kind(), TransferOutcome::Kind::Permission);
-    EXPECT_NE(out.Describe().find("EPERM"), std::string::npos) << out.Describe();
+    EXPECT_NE(out.describe().find("EPERM"), std::string::npos) << out.describe();
 }
 
 TEST_F(SgIoTest, CheckConditionIsRecordedWithItsSenseAndNeverLeavesReplyBytes) {
@@ -778,7 +778,7 @@ TEST_F(SgIoTest, CheckConditionIsRecordedWithItsSenseAndNeverLeavesReplyBytes) {
     EXPECT_EQ(in.senseKey, 0x05);  // ILLEGAL REQUEST
     EXPECT_EQ(in.asc, 0x20);
     EXPECT_EQ(buffer, (std::array<std::uint8_t, 9>{}));
-    EXPECT_NE(in.Describe().find("ILLEGAL REQUEST"), std::string::npos) << in.Describe();
+    EXPECT_NE(in.describe().find("ILLEGAL REQUEST"), std::string::npos) << in.describe();
 }
 
 TEST_F(SgIoTest, ShortTransferKeepsOnlyTheBytesTheDeviceMoved) {
@@ -814,10 +814,10 @@ TEST_F(SgIoTest, HostErrorOfAPulledCableIsReportedAsGone) {
         return 0;
     }));
     const TransferOutcome out = SendToRadio(link.get(), kExitReply.data(), 9);
-    EXPECT_EQ(out.kind(), TransferOutcome::Kind::Gone) << out.Describe();
+    EXPECT_EQ(out.kind(), TransferOutcome::Kind::Gone) << out.describe();
     EXPECT_EQ(out.hostStatus, 0x07) << "the transfer's own status is kept";
-    EXPECT_NE(out.Describe().find("DID_ERROR"), std::string::npos) << out.Describe();
-    EXPECT_NE(out.Describe().find("DID_NO_CONNECT"), std::string::npos) << out.Describe();
+    EXPECT_NE(out.describe().find("DID_ERROR"), std::string::npos) << out.describe();
+    EXPECT_NE(out.describe().find("DID_NO_CONNECT"), std::string::npos) << out.describe();
     EXPECT_EQ(opcodes, (std::vector<std::uint8_t>{0xFF, 0x00, 0x00, 0x00}));
     std::array<std::uint8_t, 9> buffer{};
     const TransferOutcome in = ReadFromRadio(link.get(), buffer.data(), 9);
@@ -835,7 +835,7 @@ TEST_F(SgIoTest, HostErrorOfADeviceStillThereStaysAHostError) {
     }));
     const TransferOutcome out = SendToRadio(link.get(), kExitReply.data(), 9);
     EXPECT_EQ(out.kind(), TransferOutcome::Kind::HostError);
-    EXPECT_NE(out.Describe().find("0x07 (DID_ERROR)"), std::string::npos) << out.Describe();
+    EXPECT_NE(out.describe().find("0x07 (DID_ERROR)"), std::string::npos) << out.describe();
 }
 
 // DID_NO_CONNECT itself says the device is gone.
@@ -848,7 +848,7 @@ TEST_F(SgIoTest, NoConnectIsADeviceGone) {
     std::array<std::uint8_t, 9> buffer{};
     const TransferOutcome in = ReadFromRadio(link.get(), buffer.data(), 9);
     EXPECT_EQ(in.kind(), TransferOutcome::Kind::Gone);
-    EXPECT_NE(in.Describe().find("device gone: host status 0x01 (DID_NO_CONNECT)"), std::string::npos) << in.Describe();
+    EXPECT_NE(in.describe().find("device gone: host status 0x01 (DID_NO_CONNECT)"), std::string::npos) << in.describe();
 }
 
 TEST_F(SgIoTest, ACompleteTransferIsOk) {
@@ -859,7 +859,7 @@ TEST_F(SgIoTest, ACompleteTransferIsOk) {
     }));
     std::array<std::uint8_t, 9> buffer{};
     const TransferOutcome in = ReadFromRadio(link.get(), buffer.data(), 9);
-    EXPECT_TRUE(in.ok()) << in.Describe();
+    EXPECT_TRUE(in.ok()) << in.describe();
     EXPECT_EQ(buffer, kExitReply);
 }
 

@@ -431,7 +431,7 @@ TEST_F(ProfileWrite, RejectsArgumentsThatWouldBreakTheFile) {
     for (const Case& c : cases) {
         const varnel::Error error = WriteProfileString(f, c.section, c.key, c.value);
         EXPECT_FALSE(error.ok()) << c.key;
-        EXPECT_FALSE(error.Text().empty());
+        EXPECT_FALSE(error.text().empty());
     }
     EXPECT_EQ(readBytes(f), before);
 }
@@ -443,7 +443,7 @@ TEST_F(ProfileWrite, ReadOnlyFileIsLeftAlone) {
                     fs::perm_options::replace);
     const varnel::Error error = WriteProfileString(f, "Setup", "language", "chinese");
     EXPECT_FALSE(error.ok());
-    EXPECT_NE(error.Text().find("read-only"), std::string::npos) << error.Text();
+    EXPECT_NE(error.text().find("read-only"), std::string::npos) << error.text();
     fs::permissions(f, fs::perms::owner_write, fs::perm_options::add);
     EXPECT_EQ(readBytes(f), before);
 }
@@ -452,7 +452,7 @@ TEST_F(ProfileWrite, UnwritableLocationsReportFailure) {
     // A directory that does not exist.
     varnel::Error error = WriteProfileString(dir / "no-such-dir" / "setting.ini", "s", "k", "v");
     EXPECT_FALSE(error.ok());
-    EXPECT_NE(error.Text().find("setting.ini"), std::string::npos) << error.Text();
+    EXPECT_NE(error.text().find("setting.ini"), std::string::npos) << error.text();
     EXPECT_FALSE(fs::exists(dir / "no-such-dir"));
 
     // A directory where the file should be.
@@ -468,7 +468,7 @@ TEST_F(ProfileWrite, NameAtTheSystemLimitIsWritten) {
     const fs::path longName = dir / (std::string(251, 'x') + ".ini");
     writeBytes(longName, "; keep me\r\n[Setup]\r\nlanguage=english\r\n");
     const varnel::Error error = WriteProfileString(longName, "Setup", "language", "chinese");
-    ASSERT_TRUE(error.ok()) << error.Text();
+    ASSERT_TRUE(error.ok()) << error.text();
     EXPECT_EQ(readBytes(longName), "; keep me\r\n[Setup]\r\nlanguage=chinese\r\n");
     EXPECT_EQ(directoryEntries(dir.path()).size(), 1u);
 }

@@ -16,21 +16,21 @@
 #include "protocol/RadioOperations.h"
 #include "protocol/Sendcmd.h"
 #include "sim/VirtualBackend.h"
+#include "core/support/VirtualRadioCase.h"
 #include "sim/VirtualFaults.h"
 
 using namespace varnel;
 
 namespace {
 
-class OperationsTest : public ::testing::Test {
+class OperationsTest : public test::VirtualRadioCase {
 protected:
     void SetUp() override { Fresh(); }
     void TearDown() override { Clear(); }
     // A new radio on a new link, nothing sent yet.
     void Fresh() {
         Clear();
-        backend_ = std::make_unique<VirtualBackend>(VirtualPreset::Variant0);
-        SetDeviceBackend(backend_.get());
+        InstallRadio();
         OpenError error;
         ASSERT_TRUE(OpenRadioLink(&error));
         observer_ = Exchange().addObserver([this](const FrameEvent& event) {
@@ -42,15 +42,9 @@ protected:
         if (observer_ != 0) Exchange().removeObserver(observer_);
         observer_ = 0;
         sent_.clear();
-        ResetAll();
+        ResetRadioState();
         backend_.reset();
     }
-    static void ResetAll() {
-        ResetGlobalState();
-        ResetPollState();
-        SetDeviceBackend(nullptr);
-    }
-    VirtualRadio& radio() { return backend_->radio(); }
 
     // Ticks until the operation leaves Running (or `limit` ticks); the
     // number of ticks it took.
@@ -62,7 +56,6 @@ protected:
         return limit;
     }
 
-    std::unique_ptr<VirtualBackend> backend_;
     std::vector<std::uint16_t> sent_;
     int observer_ = 0;
 };

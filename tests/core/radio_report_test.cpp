@@ -128,7 +128,7 @@ Filled Fill(RecordStore& store, const Line& line) {
     int index = 0;
     for (const Pt& p : kHistory) {
         CalibrationRecord r = RecordOf(line, p, index++);
-        EXPECT_TRUE(store.Append(r).ok());
+        EXPECT_TRUE(store.append(r).ok());
         if (std::string(p.run) == "t1") f.earlierRunRecord = r.id;
         if (std::string(p.run) == "r2" && !f.otherRadioRecord) f.otherRadioRecord = r.id;
     }
@@ -138,7 +138,7 @@ Filled Fill(RecordStore& store, const Line& line) {
     other.serial = line.S("S9");
     other.runId = line.S("r9");
     other.newValue = 10;
-    EXPECT_TRUE(store.Append(other).ok());
+    EXPECT_TRUE(store.append(other).ok());
     CalibrationRecord enter;
     enter.uid = NewRecordUid();
     enter.recordedAt = "2026-01-05T07:59:00.000Z";
@@ -146,7 +146,7 @@ Filled Fill(RecordStore& store, const Line& line) {
     enter.firmware = "2.3";
     enter.serial = line.S("S1");
     enter.event = record_event::kEnter;
-    EXPECT_TRUE(store.Append(enter).ok());
+    EXPECT_TRUE(store.append(enter).ok());
     f.enterRecord = enter.id;
     return f;
 }
@@ -165,7 +165,7 @@ const Spread kExpectedSpread[] = {
 
 void CheckLatestReport(RecordStore& store, const Line& line) {
     Result<RadioReport> built = BuildRadioReport(store, {line.S("TX-0042"), 0});
-    ASSERT_TRUE(built.ok()) << built.error().Text();
+    ASSERT_TRUE(built.ok()) << built.error().text();
     const RadioReport& r = built.value();
     EXPECT_EQ(r.runId, line.S("t2"));
     EXPECT_EQ(r.modelName, line.model);
@@ -223,7 +223,7 @@ void CheckLatestReport(RecordStore& store, const Line& line) {
 void CheckEarlierRunAndRefusals(RecordStore& store, const Line& line, const Filled& f) {
     // The run of a given record: the radio's first one.
     Result<RadioReport> earlier = BuildRadioReport(store, {"", f.earlierRunRecord});
-    ASSERT_TRUE(earlier.ok()) << earlier.error().Text();
+    ASSERT_TRUE(earlier.ok()) << earlier.error().text();
     EXPECT_EQ(earlier->runId, line.S("t1"));
     EXPECT_EQ(earlier->verdict, "pass");
     ASSERT_EQ(earlier->steps.size(), 1u);
@@ -249,8 +249,8 @@ void CheckEarlierRunAndRefusals(RecordStore& store, const Line& line, const Fill
         SCOPED_TRACE(c.what);
         Result<RadioReport> r = BuildRadioReport(store, c.request);
         ASSERT_FALSE(r.ok());
-        EXPECT_EQ(r.error().code(), c.code) << r.error().Text();
-        EXPECT_FALSE(r.error().Text().empty());
+        EXPECT_EQ(r.error().code(), c.code) << r.error().text();
+        EXPECT_FALSE(r.error().text().empty());
     }
 }
 
@@ -264,7 +264,7 @@ void CheckOutlier(RecordStore& store, const Line& base) {
         CalibrationRecord r = RecordOf(line, p, n);
         r.serial = line.S("O") + std::to_string(n);
         r.runId = r.session = line.S("o") + std::to_string(n++);
-        ASSERT_TRUE(store.Append(r).ok());
+        ASSERT_TRUE(store.append(r).ok());
     }
     struct Case {
         const char* serial;
@@ -280,9 +280,9 @@ void CheckOutlier(RecordStore& store, const Line& base) {
         CalibrationRecord r = RecordOf(line, p, 0);
         r.serial = line.S(c.serial);
         r.runId = r.session = line.S(c.serial) + "-run";
-        ASSERT_TRUE(store.Append(r).ok());
+        ASSERT_TRUE(store.append(r).ok());
         Result<RadioReport> report = BuildRadioReport(store, {r.serial, 0});
-        ASSERT_TRUE(report.ok()) << report.error().Text();
+        ASSERT_TRUE(report.ok()) << report.error().text();
         const ReportPoint& point = report->steps.at(0).points.at(0);
         EXPECT_EQ(point.history.radios, 5);
         EXPECT_DOUBLE_EQ(point.history.median, 102);
@@ -301,7 +301,7 @@ const char* PostgresUrl() {
 TEST(RadioReport, LatestRunWithItsModelsHistoryOnSqlite) {
     TempDir dir;
     auto store = OpenSqliteStore(dir / "records.sqlite");
-    ASSERT_TRUE(store.ok()) << store.error().Text();
+    ASSERT_TRUE(store.ok()) << store.error().text();
     const Line line{"VX-300", ""};
     const Filled f = Fill(**store, line);
     CheckLatestReport(**store, line);
@@ -311,7 +311,7 @@ TEST(RadioReport, LatestRunWithItsModelsHistoryOnSqlite) {
 TEST(RadioReport, FlagsAValueFarFromTheHistoryOnSqlite) {
     TempDir dir;
     auto store = OpenSqliteStore(dir / "records.sqlite");
-    ASSERT_TRUE(store.ok()) << store.error().Text();
+    ASSERT_TRUE(store.ok()) << store.error().text();
     CheckOutlier(**store, Line{"VX-300", ""});
 }
 
@@ -333,7 +333,7 @@ TEST(PostgresRecords, RadioReportOfTheLatestRunWithItsModelsHistory) {
     const char* url = PostgresUrl();
     if (!url) GTEST_SKIP() << "PostgreSQL tests skipped: VARNEL_TEST_POSTGRES is not set (scripts/with-postgres sets it)";
     auto store = OpenPostgresStore(url);
-    ASSERT_TRUE(store.ok()) << store.error().Text();
+    ASSERT_TRUE(store.ok()) << store.error().text();
     // The server is shared: a model and serials of this test's own.
     const std::string suffix = "-" + NewRecordUid().substr(0, 8);
     const Line line{"VX-REPORT" + suffix, suffix};
@@ -391,7 +391,7 @@ TEST(ReportPdf, OnePageA4WithTheRadioItsVerdictAndReadings) {
     const Line line{"VX-300", ""};
     Fill(**store, line);
     Result<RadioReport> report = BuildRadioReport(**store, {"TX-0042", 0});
-    ASSERT_TRUE(report.ok()) << report.error().Text();
+    ASSERT_TRUE(report.ok()) << report.error().text();
     for (const Language& l : languages) {
         SCOPED_TRACE(l.file);
         OpenLanguage(l.index);

@@ -131,13 +131,13 @@ TEST(OcpOutput, RunsHaveTheRequiredFieldsOfTheSchema) {
         CalibrationRecord enter;
         enter.session = "s-run";
         enter.event = record_event::kEnter;
-        ocp.Add(enter);
+        ocp.add(enter);
         for (std::size_t i = 0; i < c.verdicts.size(); ++i) {
             const bool read = std::string(c.verdicts[i]) != "stopped" && std::string(c.verdicts[i]) != "error";
-            ocp.Add(Point("run", i < 2 ? "TX power" : "RX squelch", static_cast<int>(i + 1), c.verdicts[i],
+            ocp.add(Point("run", i < 2 ? "TX power" : "RX squelch", static_cast<int>(i + 1), c.verdicts[i],
                           read ? std::optional<double>(37.0) : std::nullopt));
         }
-        ocp.Finish();
+        ocp.finish();
         ASSERT_EQ(ocp.runs(), 1);
         const std::vector<std::string> kinds = CheckRun(lines);
         ASSERT_GE(kinds.size(), 4u);
@@ -156,14 +156,14 @@ TEST(OcpOutput, InterleavedRunsOfTwoStationsComeOutWhole) {
     std::vector<std::string> lines;
     OcpExporter ocp([&](const std::string& line) { lines.push_back(line); });
     for (int i = 1; i <= 3; ++i) {
-        ocp.Add(Point("a", "TX power", i, "pass", 37.0));
-        ocp.Add(Point("b", "TX power", i, "pass", 37.0));
+        ocp.add(Point("a", "TX power", i, "pass", 37.0));
+        ocp.add(Point("b", "TX power", i, "pass", 37.0));
     }
     CalibrationRecord leave;
     leave.session = "s-a";
     leave.event = record_event::kLeave;
-    ocp.Add(leave);
-    ocp.Finish();
+    ocp.add(leave);
+    ocp.finish();
     ASSERT_EQ(ocp.runs(), 2);
     // Each run from its schemaVersion to its testRunEnd, numbered from 0.
     ASSERT_EQ(lines.size() % 2, 0u);

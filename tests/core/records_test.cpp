@@ -114,59 +114,59 @@ void ExpectSameRecord(const CalibrationRecord& a, const CalibrationRecord& b) {
 
 // Round trip, duplicates and filters: the same checks for every back end.
 void ExerciseStore(RecordStore& store) {
-    EXPECT_EQ(store.SchemaVersion(), 4);
+    EXPECT_EQ(store.schemaVersion(), 4);
     const std::string serial = "SN-" + NewRecordUid();
     CalibrationRecord first = Sample(serial, record_event::kEnter);
-    ASSERT_TRUE(store.Append(first).ok());
+    ASSERT_TRUE(store.append(first).ok());
     EXPECT_GT(first.id, 0);
     CalibrationRecord change = Sample(serial, record_event::kLiveChange, 10);
-    ASSERT_TRUE(store.Append(change).ok());
+    ASSERT_TRUE(store.append(change).ok());
     EXPECT_GT(change.id, first.id);
     CalibrationRecord other = Sample("SN-other-" + NewRecordUid(), record_event::kAlign, 10);
     other.imageAtEntry.clear();
     Traced(other);
     other.stationId = "\xe5\xb7\xa5\xe4\xbd\x8d-2";  // a station id in Chinese
     other.limitLow = std::nullopt;
-    ASSERT_TRUE(store.Append(other).ok());
+    ASSERT_TRUE(store.append(other).ok());
 
     // The same uid again is not a second record.
     CalibrationRecord again = change;
     again.id = 0;
-    ASSERT_TRUE(store.Append(again).ok());
+    ASSERT_TRUE(store.append(again).ok());
     EXPECT_EQ(again.id, change.id);
 
     RecordFilter bySerial;
     bySerial.serial = serial;
-    auto history = store.List(bySerial);
-    ASSERT_TRUE(history.ok()) << history.error().Text();
+    auto history = store.list(bySerial);
+    ASSERT_TRUE(history.ok()) << history.error().text();
     ASSERT_EQ(history->size(), 2u);
     ExpectSameRecord((*history)[0], first);
     ExpectSameRecord((*history)[1], change);
 
     bySerial.event = record_event::kLiveChange;
-    auto changes = store.List(bySerial);
+    auto changes = store.list(bySerial);
     ASSERT_TRUE(changes.ok());
     ASSERT_EQ(changes->size(), 1u);
     EXPECT_EQ((*changes)[0].newValue, 77);
 
     // One at a time, stopped after the first; by firmware.
     int seen = 0;
-    ASSERT_TRUE(store.ForEach(bySerial, [&](const CalibrationRecord&) { return ++seen < 1; }).ok());
+    ASSERT_TRUE(store.forEach(bySerial, [&](const CalibrationRecord&) { return ++seen < 1; }).ok());
     EXPECT_EQ(seen, 1);
     RecordFilter byFirmware;
     byFirmware.serial = serial;
     byFirmware.firmware = "V2.3";
-    auto same = store.List(byFirmware);
+    auto same = store.list(byFirmware);
     ASSERT_TRUE(same.ok());
     EXPECT_EQ(same->size(), 2u);
     byFirmware.firmware = "V9.9";
-    EXPECT_TRUE(store.List(byFirmware)->empty());
+    EXPECT_TRUE(store.list(byFirmware)->empty());
 
-    auto got = store.Get(other.id);
+    auto got = store.get(other.id);
     ASSERT_TRUE(got.ok());
     ExpectSameRecord(*got, other);
     EXPECT_TRUE(got->imageAtEntry.empty());
-    auto missing = store.Get(999999999);
+    auto missing = store.get(999999999);
     EXPECT_FALSE(missing.ok());
     EXPECT_EQ(missing.error().code(), ErrorCode::NotFound);
 }
@@ -186,7 +186,7 @@ void TwoStationsAtOnce(const std::function<std::unique_ptr<RecordStore>()>& open
             CalibrationRecord r = Sample(serial, record_event::kLiveChange, 10);
             r.station = name;
             r.newValue = i;
-            if (!store->Append(r).ok()) ++failures;
+            if (!store->append(r).ok()) ++failures;
         }
     };
     std::thread a(station, "station-a"), b(station, "station-b");
@@ -197,7 +197,7 @@ void TwoStationsAtOnce(const std::function<std::unique_ptr<RecordStore>()>& open
     ASSERT_TRUE(store);
     RecordFilter filter;
     filter.serial = serial;
-    auto all = store->List(filter);
+    auto all = store->list(filter);
     ASSERT_TRUE(all.ok());
     ASSERT_EQ(all->size(), 2u * kEach);
     std::set<std::string> uids;
@@ -305,11 +305,11 @@ std::string LegacySchema(const char* const (&history)[3], int version) {
 // After the migration: the old record as it was, its new fields empty, and
 // a record with every new field stored and read back.
 void ExpectMigrated(RecordStore& store) {
-    EXPECT_EQ(store.SchemaVersion(), 4);
+    EXPECT_EQ(store.schemaVersion(), 4);
     RecordFilter filter;
     filter.serial = "SN-OLD";
-    auto old = store.List(filter);
-    ASSERT_TRUE(old.ok()) << old.error().Text();
+    auto old = store.list(filter);
+    ASSERT_TRUE(old.ok()) << old.error().text();
     ASSERT_EQ(old->size(), 1u);
     const CalibrationRecord& r = (*old)[0];
     EXPECT_EQ(r.uid, "u-old");
@@ -322,9 +322,9 @@ void ExpectMigrated(RecordStore& store) {
     EXPECT_FALSE(r.reading.has_value());
     CalibrationRecord traced = Sample("SN-OLD", record_event::kAlign, 10);
     Traced(traced);
-    ASSERT_TRUE(store.Append(traced).ok());
-    auto got = store.Get(traced.id);
-    ASSERT_TRUE(got.ok()) << got.error().Text();
+    ASSERT_TRUE(store.append(traced).ok());
+    auto got = store.get(traced.id);
+    ASSERT_TRUE(got.ok()) << got.error().text();
     ExpectSameRecord(*got, traced);
     // The old record is counted as an earlier run of the serial.
     EXPECT_EQ(CountAlignRuns(store, "SN-OLD", "another-run"), 2);
@@ -337,7 +337,7 @@ void ExpectMigrated(RecordStore& store) {
 TEST(SqliteRecords, StoresAndListsRecords) {
     TempDir dir;
     auto store = OpenSqliteStore(dir.path() / "sub" / "records.sqlite");
-    ASSERT_TRUE(store.ok()) << store.error().Text();
+    ASSERT_TRUE(store.ok()) << store.error().text();
     ExerciseStore(**store);
 }
 
@@ -348,11 +348,11 @@ TEST(SqliteRecords, KeepsRecordsAcrossReopen) {
     {
         auto store = OpenSqliteStore(file);
         ASSERT_TRUE(store.ok());
-        ASSERT_TRUE((*store)->Append(r).ok());
+        ASSERT_TRUE((*store)->append(r).ok());
     }
     auto store = OpenSqliteStore(file);
     ASSERT_TRUE(store.ok());
-    auto all = (*store)->List({});
+    auto all = (*store)->list({});
     ASSERT_TRUE(all.ok());
     ASSERT_EQ(all->size(), 1u);
     ExpectSameRecord((*all)[0], r);
@@ -380,11 +380,11 @@ TEST(SqliteRecords, UpgradesAFileOfTheFirstSchema) {
         sqlite3_close(db);
     }
     auto store = OpenSqliteStore(file);
-    ASSERT_TRUE(store.ok()) << store.error().Text();
-    EXPECT_EQ((*store)->SchemaVersion(), 4);
+    ASSERT_TRUE(store.ok()) << store.error().text();
+    EXPECT_EQ((*store)->schemaVersion(), 4);
     RecordFilter filter;
     filter.serial = "SN-OLD";
-    auto old = (*store)->List(filter);
+    auto old = (*store)->list(filter);
     ASSERT_TRUE(old.ok());
     ASSERT_EQ(old->size(), 1u);
     EXPECT_EQ((*old)[0].item, -1);
@@ -411,7 +411,7 @@ TEST(SqliteRecords, MigratesAnExistingFileOfEveryEarlierSchema) {
         ASSERT_EQ(sqlite3_exec(db, LegacySchema(kSqliteHistory, version).c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
         sqlite3_close(db);
         auto store = OpenSqliteStore(file);
-        ASSERT_TRUE(store.ok()) << store.error().Text();
+        ASSERT_TRUE(store.ok()) << store.error().text();
         ExpectMigrated(**store);
     }
 }
@@ -432,7 +432,7 @@ TEST(SqliteRecords, RefusesAFileThatIsNoDatabase) {
     auto store = OpenSqliteStore(file);
     ASSERT_FALSE(store.ok());
     EXPECT_EQ(store.error().code(), ErrorCode::Database);
-    EXPECT_NE(store.error().Text().find(file.string()), std::string::npos) << store.error().Text();
+    EXPECT_NE(store.error().text().find(file.string()), std::string::npos) << store.error().text();
 }
 
 TEST(RecordsCsv, QuotesFieldsAndWritesImagesInHex) {
@@ -509,7 +509,7 @@ TEST(Recorder, RecordsOldAndNewValueOfALiveChange) {
     ASSERT_TRUE(opened.ok());
     std::shared_ptr<RecordStore> store = std::move(*opened);
     Recorder recorder(store);
-    recorder.SetSerial("SN-42");
+    recorder.setSerial("SN-42");
     RadioInfo info;
     const char name[] = "VR-7200";
     std::copy(name, name + sizeof name - 1, info.bytes.begin());
@@ -519,18 +519,18 @@ TEST(Recorder, RecordsOldAndNewValueOfALiveChange) {
     TunerImage image;
     image[118] = 20;  // item 10, point 3, band 0
     image[374] = 30;  // item 70, point 3, band 1
-    ASSERT_TRUE(recorder.Entered(info, image).ok());
+    ASSERT_TRUE(recorder.entered(info, image).ok());
     const TunerImage atEntry = image;
     image[118] = 77;
-    ASSERT_TRUE(recorder.LiveChange(10, 3, image).ok());
+    ASSERT_TRUE(recorder.liveChange(10, 3, image).ok());
     image[118] = 78;
-    ASSERT_TRUE(recorder.LiveChange(10, 3, image).ok());
+    ASSERT_TRUE(recorder.liveChange(10, 3, image).ok());
     image[374] = 31;
-    ASSERT_TRUE(recorder.LiveChange(70, 3, image).ok());
-    ASSERT_TRUE(recorder.Saved(70, image).ok());
-    ASSERT_TRUE(recorder.Left(image).ok());
+    ASSERT_TRUE(recorder.liveChange(70, 3, image).ok());
+    ASSERT_TRUE(recorder.saved(70, image).ok());
+    ASSERT_TRUE(recorder.left(image).ok());
 
-    auto all = store->List({});
+    auto all = store->list({});
     ASSERT_TRUE(all.ok());
     ASSERT_EQ(all->size(), 6u);
     const auto& r = *all;
@@ -569,27 +569,27 @@ TEST(Recorder, RecordsOldAndNewValueOfALiveChange) {
 TEST(Recorder, WithoutAStoreRecordsNothingAndSucceeds) {
     Recorder recorder;
     TunerImage image;
-    EXPECT_TRUE(recorder.Entered(RadioInfo{}, image).ok());
-    EXPECT_TRUE(recorder.LiveChange(10, 1, image).ok());
+    EXPECT_TRUE(recorder.entered(RadioInfo{}, image).ok());
+    EXPECT_TRUE(recorder.liveChange(10, 1, image).ok());
 }
 
 TEST(QueuedRecords, AStationWithoutItsServerQueuesLocally) {
     TempDir dir;
     // Nothing listens on port 1 of the loopback interface.
     auto store = OpenQueuedStore("host=127.0.0.1 port=1 dbname=none connect_timeout=2", dir.path() / "queue.sqlite");
-    ASSERT_TRUE(store.ok()) << store.error().Text();
+    ASSERT_TRUE(store.ok()) << store.error().text();
     CalibrationRecord r = Sample("SN-Q", record_event::kEnter);
-    EXPECT_TRUE((*store)->Append(r).ok());
-    EXPECT_EQ((*store)->Queued(), 1u);
-    auto flushed = (*store)->Flush();
+    EXPECT_TRUE((*store)->append(r).ok());
+    EXPECT_EQ((*store)->queued(), 1u);
+    auto flushed = (*store)->flush();
     EXPECT_FALSE(flushed.ok());
     EXPECT_EQ(flushed.error().code(), ErrorCode::Database);
-    EXPECT_EQ((*store)->Queued(), 1u);
+    EXPECT_EQ((*store)->queued(), 1u);
     // The queue survives the program.
-    store = Result<std::unique_ptr<RecordStore>>(Error::Make(ErrorCode::Other, "closed"));
+    store = Result<std::unique_ptr<RecordStore>>(Error::make(ErrorCode::Other, "closed"));
     auto local = OpenSqliteStore(dir.path() / "queue.sqlite");
     ASSERT_TRUE(local.ok());
-    auto waiting = (*local)->List({});
+    auto waiting = (*local)->list({});
     ASSERT_TRUE(waiting.ok());
     ASSERT_EQ(waiting->size(), 1u);
     EXPECT_EQ((*waiting)[0].uid, r.uid);
@@ -598,15 +598,15 @@ TEST(QueuedRecords, AStationWithoutItsServerQueuesLocally) {
 TEST(QueuedRecords, AppendOnlyQueuesAndTheStallIsNotedOnce) {
     TempDir dir;
     auto store = OpenQueuedStore("host=127.0.0.1 port=1 dbname=none", dir.path() / "queue.sqlite", QuickTimeouts());
-    ASSERT_TRUE(store.ok()) << store.error().Text();
+    ASSERT_TRUE(store.ok()) << store.error().text();
     for (int i = 0; i < 3; ++i) {
         CalibrationRecord r = Sample("SN-Q3", record_event::kLiveChange, 10);
-        EXPECT_TRUE((*store)->Append(r).ok());
+        EXPECT_TRUE((*store)->append(r).ok());
     }
-    EXPECT_EQ((*store)->Drain(std::chrono::seconds(10)), 3u);
-    EXPECT_TRUE(WaitFor([&] { return !(*store)->QueueState().serverAnswering; }, 10));
+    EXPECT_EQ((*store)->drain(std::chrono::seconds(10)), 3u);
+    EXPECT_TRUE(WaitFor([&] { return !(*store)->queueState().serverAnswering; }, 10));
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // several tries after the pause
-    const RecordsQueueState state = (*store)->QueueState();
+    const RecordsQueueState state = (*store)->queueState();
     EXPECT_TRUE(state.queued);
     EXPECT_EQ(state.waiting, 3u);
     EXPECT_EQ(state.stalls, 1u);
@@ -618,8 +618,8 @@ TEST(QueuedRecords, DirectStoresHaveNoQueue) {
     TempDir dir;
     auto store = OpenSqliteStore(dir.path() / "r.sqlite");
     ASSERT_TRUE(store.ok());
-    EXPECT_FALSE((*store)->QueueState().queued);
-    EXPECT_EQ((*store)->Drain(std::chrono::milliseconds(10)), 0u);
+    EXPECT_FALSE((*store)->queueState().queued);
+    EXPECT_EQ((*store)->drain(std::chrono::milliseconds(10)), 0u);
 }
 
 TEST(SqliteRecords, AQueueSetsARecordAsideWithItsReason) {
@@ -628,11 +628,11 @@ TEST(SqliteRecords, AQueueSetsARecordAsideWithItsReason) {
     ASSERT_TRUE(queue.ok());
     CalibrationRecord a = Sample("SN-A", record_event::kEnter), b = Sample("SN-B", record_event::kEnter),
                       c = Sample("SN-C", record_event::kEnter);
-    for (CalibrationRecord* r : {&a, &b, &c}) ASSERT_TRUE((*queue)->Append(*r).ok());
-    ASSERT_TRUE((*queue)->SetAside(b.uid, "refused").ok());
-    EXPECT_EQ((*queue)->Count(), 2u);
-    EXPECT_EQ((*queue)->CountSetAside(), 1u);
-    auto waiting = (*queue)->Waiting();
+    for (CalibrationRecord* r : {&a, &b, &c}) ASSERT_TRUE((*queue)->append(*r).ok());
+    ASSERT_TRUE((*queue)->setAside(b.uid, "refused").ok());
+    EXPECT_EQ((*queue)->count(), 2u);
+    EXPECT_EQ((*queue)->countSetAside(), 1u);
+    auto waiting = (*queue)->waiting();
     ASSERT_TRUE(waiting.ok());
     ASSERT_EQ(waiting->size(), 2u);
     EXPECT_EQ((*waiting)[0].uid, a.uid);
@@ -679,12 +679,12 @@ TEST(PostgresRecords, StoresAndListsRecords) {
     const char* url = PostgresUrl();
     if (!url) GTEST_SKIP() << "PostgreSQL tests skipped: VARNEL_TEST_POSTGRES is not set (scripts/with-postgres sets it)";
     auto store = OpenPostgresStore(url);
-    ASSERT_TRUE(store.ok()) << store.error().Text();
+    ASSERT_TRUE(store.ok()) << store.error().text();
     ExerciseStore(**store);
     // Opening again finds the schema in place.
     auto again = OpenPostgresStore(url);
     ASSERT_TRUE(again.ok());
-    EXPECT_EQ((*again)->SchemaVersion(), LatestSchemaVersion());
+    EXPECT_EQ((*again)->schemaVersion(), LatestSchemaVersion());
 }
 
 TEST(PostgresRecords, MigratesAnExistingSchemaOfVersion3) {
@@ -697,7 +697,7 @@ TEST(PostgresRecords, MigratesAnExistingSchemaOfVersion3) {
                      LegacySchema(kPostgresHistory, 3)));
     {
         auto store = OpenPostgresStore(std::string(url) + " options='-csearch_path=" + schema + "'");
-        ASSERT_TRUE(store.ok()) << store.error().Text();
+        ASSERT_TRUE(store.ok()) << store.error().text();
         ExpectMigrated(**store);
     }
     EXPECT_TRUE(RunSql("DROP SCHEMA " + schema + " CASCADE"));
@@ -721,7 +721,7 @@ struct LiveChanges {
         CalibrationRecord r = Sample(serial, record_event::kLiveChange, 10);
         r.newValue = value;
         uids.push_back(r.uid);
-        EXPECT_TRUE(store.Append(r).ok());
+        EXPECT_TRUE(store.append(r).ok());
     }
 };
 
@@ -732,7 +732,7 @@ TEST(PostgresRecords, ServerStoppedMidSessionLosesNothing) {
     if (!url || !stop || !start) GTEST_SKIP() << "PostgreSQL tests skipped: no server control commands";
     TempDir dir;
     auto opened = OpenQueuedStore(url, dir.path() / "queue.sqlite", QuickTimeouts());
-    ASSERT_TRUE(opened.ok()) << opened.error().Text();
+    ASSERT_TRUE(opened.ok()) << opened.error().text();
     auto& store = **opened;
     const std::string serial = "SN-stop-" + NewRecordUid();
     LiveChanges changes{store, serial, {}};
@@ -740,27 +740,27 @@ TEST(PostgresRecords, ServerStoppedMidSessionLosesNothing) {
     const std::vector<std::string>& uids = changes.uids;
     append(1);
     append(2);
-    EXPECT_EQ(store.Drain(std::chrono::seconds(20)), 0u);
-    EXPECT_EQ(store.Queued(), 0u);
+    EXPECT_EQ(store.drain(std::chrono::seconds(20)), 0u);
+    EXPECT_EQ(store.queued(), 0u);
     ASSERT_EQ(std::system(stop), 0);
     append(3);
     append(4);
     append(5);
-    EXPECT_EQ(store.Drain(std::chrono::seconds(20)), 3u);
-    EXPECT_EQ(store.Queued(), 3u);
-    EXPECT_FALSE(store.QueueState().serverAnswering);
-    EXPECT_FALSE(store.List({}).ok());
+    EXPECT_EQ(store.drain(std::chrono::seconds(20)), 3u);
+    EXPECT_EQ(store.queued(), 3u);
+    EXPECT_FALSE(store.queueState().serverAnswering);
+    EXPECT_FALSE(store.list({}).ok());
     ASSERT_EQ(std::system(start), 0);
-    auto left = store.Flush();
-    ASSERT_TRUE(left.ok()) << left.error().Text();
+    auto left = store.flush();
+    ASSERT_TRUE(left.ok()) << left.error().text();
     EXPECT_EQ(*left, 0u);
-    EXPECT_TRUE(store.QueueState().serverAnswering);
+    EXPECT_TRUE(store.queueState().serverAnswering);
     append(6);
-    EXPECT_EQ(store.Drain(std::chrono::seconds(20)), 0u);
+    EXPECT_EQ(store.drain(std::chrono::seconds(20)), 0u);
     RecordFilter filter;
     filter.serial = serial;
-    auto all = store.List(filter);
-    ASSERT_TRUE(all.ok()) << all.error().Text();
+    auto all = store.list(filter);
+    ASSERT_TRUE(all.ok()) << all.error().text();
     ASSERT_EQ(all->size(), 6u);
     for (std::size_t i = 0; i < all->size(); ++i) {
         EXPECT_EQ((*all)[i].uid, uids[i]) << "in the order they were made";
@@ -777,34 +777,34 @@ TEST(PostgresRecords, AStalledServerHoldsNothingUp) {
     if (!url || !CanFreeze()) GTEST_SKIP() << "PostgreSQL tests skipped: no server to stop with SIGSTOP";
     TempDir dir;
     auto direct = OpenPostgresStore(url, QuickTimeouts());
-    ASSERT_TRUE(direct.ok()) << direct.error().Text();
+    ASSERT_TRUE(direct.ok()) << direct.error().text();
     auto queued = OpenQueuedStore(url, dir.path() / "queue.sqlite", QuickTimeouts());
-    ASSERT_TRUE(queued.ok()) << queued.error().Text();
+    ASSERT_TRUE(queued.ok()) << queued.error().text();
     RecordStore& store = **queued;
     const std::string serial = "SN-stall-" + NewRecordUid();
     LiveChanges changes{store, serial, {}};
     const auto append = [&](int value) { changes.append(value); };
     const std::vector<std::string>& uids = changes.uids;
     append(1);
-    ASSERT_EQ(store.Drain(std::chrono::seconds(20)), 0u);
+    ASSERT_EQ(store.drain(std::chrono::seconds(20)), 0u);
     CalibrationRecord before = Sample(serial + "-direct", record_event::kEnter);
-    ASSERT_TRUE((*direct)->Append(before).ok());
+    ASSERT_TRUE((*direct)->append(before).ok());
 
     FrozenServer server;
     ASSERT_TRUE(server.frozen());
     // The direct store: its connection is open, the server does not answer.
     CalibrationRecord stalled = Sample(serial + "-direct", record_event::kLeave);
-    const Error e = (*direct)->Append(stalled);
+    const Error e = (*direct)->append(stalled);
     ASSERT_FALSE(e.ok());
     EXPECT_EQ(e.code(), ErrorCode::Database);
-    EXPECT_NE(e.Text().find("did not answer within 1 s"), std::string::npos) << e.Text();
-    EXPECT_FALSE((*direct)->List({}).ok());
+    EXPECT_NE(e.text().find("did not answer within 1 s"), std::string::npos) << e.text();
+    EXPECT_FALSE((*direct)->list({}).ok());
 
     // The queued store: records are taken, the stall is noted once.
     append(2);
     append(3);
-    EXPECT_EQ(store.Drain(std::chrono::seconds(20)), 2u);
-    RecordsQueueState state = store.QueueState();
+    EXPECT_EQ(store.drain(std::chrono::seconds(20)), 2u);
+    RecordsQueueState state = store.queueState();
     EXPECT_TRUE(state.queued);
     EXPECT_FALSE(state.serverAnswering);
     EXPECT_EQ(state.waiting, 2u);
@@ -812,17 +812,17 @@ TEST(PostgresRecords, AStalledServerHoldsNothingUp) {
     EXPECT_NE(state.problem.find("did not answer"), std::string::npos) << state.problem;
     append(4);
     // It tries again after the pause and fails again: still one stall.
-    EXPECT_TRUE(WaitFor([&] { return store.QueueState().waiting == 3; }, 10));
+    EXPECT_TRUE(WaitFor([&] { return store.queueState().waiting == 3; }, 10));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    EXPECT_EQ(store.QueueState().stalls, 1u);
-    EXPECT_EQ(store.Queued(), 3u);
+    EXPECT_EQ(store.queueState().stalls, 1u);
+    EXPECT_EQ(store.queued(), 3u);
 
     server.Thaw();
-    EXPECT_TRUE(WaitFor([&] { return store.Queued() == 0 && store.QueueState().serverAnswering; }, 30));
+    EXPECT_TRUE(WaitFor([&] { return store.queued() == 0 && store.queueState().serverAnswering; }, 30));
     RecordFilter filter;
     filter.serial = serial;
-    auto all = store.List(filter);
-    ASSERT_TRUE(all.ok()) << all.error().Text();
+    auto all = store.list(filter);
+    ASSERT_TRUE(all.ok()) << all.error().text();
     ASSERT_EQ(all->size(), 4u);
     for (std::size_t i = 0; i < all->size(); ++i) {
         EXPECT_EQ((*all)[i].uid, uids[i]) << "in the order they were made";
@@ -830,29 +830,29 @@ TEST(PostgresRecords, AStalledServerHoldsNothingUp) {
     }
     // The direct store connects again.
     CalibrationRecord after = Sample(serial + "-direct", record_event::kLeave);
-    EXPECT_TRUE((*direct)->Append(after).ok());
+    EXPECT_TRUE((*direct)->append(after).ok());
 }
 
 TEST(PostgresRecords, TextThatIsNotUtf8IsStoredAndReadBackByteForByte) {
     const char* url = PostgresUrl();
     if (!url) GTEST_SKIP() << "PostgreSQL tests skipped: VARNEL_TEST_POSTGRES is not set";
     auto store = OpenPostgresStore(url, QuickTimeouts());
-    ASSERT_TRUE(store.ok()) << store.error().Text();
+    ASSERT_TRUE(store.ok()) << store.error().text();
     const std::string serial = "SN-gbk-" + NewRecordUid();
     CalibrationRecord odd = NotUtf8(serial);
-    const Error e = (*store)->Append(odd);
-    ASSERT_TRUE(e.ok()) << e.Text();
+    const Error e = (*store)->append(odd);
+    ASSERT_TRUE(e.ok()) << e.text();
     // A record with backslashes in valid UTF-8 is stored as it is.
     CalibrationRecord plain = Sample(serial, record_event::kBackup);
     plain.detail = "C:\\data\\x41\\校准.tdb";
-    ASSERT_TRUE((*store)->Append(plain).ok());
-    auto got = (*store)->Get(odd.id);
-    ASSERT_TRUE(got.ok()) << got.error().Text();
+    ASSERT_TRUE((*store)->append(plain).ok());
+    auto got = (*store)->get(odd.id);
+    ASSERT_TRUE(got.ok()) << got.error().text();
     ExpectSameRecord(*got, odd);
     RecordFilter filter;
     filter.serial = serial;
-    auto all = (*store)->List(filter);
-    ASSERT_TRUE(all.ok()) << all.error().Text();
+    auto all = (*store)->list(filter);
+    ASSERT_TRUE(all.ok()) << all.error().text();
     ASSERT_EQ(all->size(), 2u);
     ExpectSameRecord((*all)[0], odd);
     ExpectSameRecord((*all)[1], plain);
@@ -872,7 +872,7 @@ TEST(PostgresRecords, ARefusedRecordIsSetAsideAndTheOthersGoOn) {
     TempDir dir;
     {
         auto schema = OpenPostgresStore(url, QuickTimeouts());  // the table exists
-        ASSERT_TRUE(schema.ok()) << schema.error().Text();
+        ASSERT_TRUE(schema.ok()) << schema.error().text();
     }
     const std::string serial = "SN-refused-" + NewRecordUid();
     // A rule of the line's database that one record breaks.
@@ -888,30 +888,30 @@ TEST(PostgresRecords, ARefusedRecordIsSetAsideAndTheOthersGoOn) {
     {
         auto queue = OpenSqliteStore(queueFile);
         ASSERT_TRUE(queue.ok());
-        for (CalibrationRecord r : made) ASSERT_TRUE((*queue)->Append(r).ok());
+        for (CalibrationRecord r : made) ASSERT_TRUE((*queue)->append(r).ok());
     }
     auto store = OpenQueuedStore(url, queueFile, QuickTimeouts());
-    ASSERT_TRUE(store.ok()) << store.error().Text();
-    EXPECT_EQ((*store)->Drain(std::chrono::seconds(20)), 0u);
-    const RecordsQueueState state = (*store)->QueueState();
+    ASSERT_TRUE(store.ok()) << store.error().text();
+    EXPECT_EQ((*store)->drain(std::chrono::seconds(20)), 0u);
+    const RecordsQueueState state = (*store)->queueState();
     EXPECT_TRUE(state.serverAnswering);
     EXPECT_EQ(state.waiting, 0u);
     EXPECT_EQ(state.setAside, 1u);
     RecordFilter filter;
     filter.serial = serial;
-    auto all = (*store)->List(filter);
-    ASSERT_TRUE(all.ok()) << all.error().Text();
+    auto all = (*store)->list(filter);
+    ASSERT_TRUE(all.ok()) << all.error().text();
     ASSERT_EQ(all->size(), 3u);
     ExpectSameRecord((*all)[0], made[0]);
     ExpectSameRecord((*all)[1], made[2]);
     ExpectSameRecord((*all)[2], made[3]);
-    store = Result<std::unique_ptr<RecordStore>>(Error::Make(ErrorCode::Other, "closed"));
+    store = Result<std::unique_ptr<RecordStore>>(Error::make(ErrorCode::Other, "closed"));
     // The refused one is kept, with the server's reason, and not sent again.
     auto queue = OpenSqliteRecordStore(queueFile);
     ASSERT_TRUE(queue.ok());
-    EXPECT_EQ((*queue)->Count(), 0u);
-    EXPECT_EQ((*queue)->CountSetAside(), 1u);
-    auto kept = (*queue)->List({});
+    EXPECT_EQ((*queue)->count(), 0u);
+    EXPECT_EQ((*queue)->countSetAside(), 1u);
+    auto kept = (*queue)->list({});
     ASSERT_TRUE(kept.ok());
     ASSERT_EQ(kept->size(), 1u);
     ExpectSameRecord((*kept)[0], made[1]);
@@ -937,20 +937,20 @@ TEST(PostgresRecords, ARecordBothSentAndQueuedIsStoredOnce) {
         auto server = OpenPostgresStore(url);
         ASSERT_TRUE(server.ok());
         CalibrationRecord copy = r;
-        ASSERT_TRUE((*server)->Append(copy).ok());
+        ASSERT_TRUE((*server)->append(copy).ok());
         auto queue = OpenSqliteStore(dir.path() / "queue.sqlite");
         ASSERT_TRUE(queue.ok());
         copy = r;
-        ASSERT_TRUE((*queue)->Append(copy).ok());
+        ASSERT_TRUE((*queue)->append(copy).ok());
     }
     auto store = OpenQueuedStore(url, dir.path() / "queue.sqlite");
     ASSERT_TRUE(store.ok());
     // The store sends what it found in the queue in the background.
-    EXPECT_EQ((*store)->Drain(std::chrono::seconds(20)), 0u);
-    EXPECT_EQ((*store)->Queued(), 0u);
+    EXPECT_EQ((*store)->drain(std::chrono::seconds(20)), 0u);
+    EXPECT_EQ((*store)->queued(), 0u);
     RecordFilter filter;
     filter.serial = serial;
-    auto all = (*store)->List(filter);
+    auto all = (*store)->list(filter);
     ASSERT_TRUE(all.ok());
     EXPECT_EQ(all->size(), 1u);
 }

@@ -32,20 +32,20 @@ public:
         : volume(std::move(volume)), readFails(readFails) {}
     TransferOutcome sendBytes(const std::uint8_t* bytes, std::uint16_t length) override {
         sent.assign(bytes, bytes + length);
-        return TransferOutcome::Done(TransferDirection::ToRadio, length);
+        return TransferOutcome::done(TransferDirection::ToRadio, length);
     }
     TransferOutcome readBytes(std::uint8_t* buffer, std::uint16_t length) override {
         // A failed read leaves the buffer as the caller prepared it; record
         // what the caller handed over so the test can look at it.
         seenBeforeRead.assign(buffer, buffer + length);
         if (readFails) {
-            TransferOutcome failed = TransferOutcome::Done(TransferDirection::FromRadio, length);
+            TransferOutcome failed = TransferOutcome::done(TransferDirection::FromRadio, length);
             failed.transferred = 0;
             failed.osError = DeviceGoneErrorCode();
             return failed;
         }
         for (std::uint16_t i = 0; i < length; ++i) buffer[i] = 0x5A;
-        return TransferOutcome::Done(TransferDirection::FromRadio, length);
+        return TransferOutcome::done(TransferDirection::FromRadio, length);
     }
     std::string volume;
     bool readFails;

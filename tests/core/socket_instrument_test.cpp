@@ -53,26 +53,26 @@ TEST_P(SocketInstrumentTable, QueryGetsWhatTheFarEndDoes) {
     ScriptedServer server(c.answer, c.reply);
     ASSERT_TRUE(server.ready());
     Result<std::unique_ptr<Instrument>> link = OpenInstrument(server.url(), c.timeout);
-    ASSERT_EQ(link.ok(), c.opens) << (link.ok() ? std::string("opened") : link.error().Text());
+    ASSERT_EQ(link.ok(), c.opens) << (link.ok() ? std::string("opened") : link.error().text());
     if (!c.opens) {
         EXPECT_EQ(link.error().code(), ErrorCode::Instrument);
-        const std::string text = link.error().Text();
+        const std::string text = link.error().text();
         EXPECT_NE(Lower(text).find(c.expected), std::string::npos) << text;
         EXPECT_NE(text.find(server.url()), std::string::npos) << "names the address: " << text;
         EXPECT_NE(text.find("cannot connect to the instrument"), std::string::npos) << text;
         return;
     }
-    EXPECT_EQ(link.value()->Describe(), server.url());
-    Result<std::string> reply = link.value()->Query("MEAS:POW?");
+    EXPECT_EQ(link.value()->describe(), server.url());
+    Result<std::string> reply = link.value()->query("MEAS:POW?");
     if (c.answered) {
-        ASSERT_TRUE(reply.ok()) << reply.error().Text();
+        ASSERT_TRUE(reply.ok()) << reply.error().text();
         EXPECT_EQ(reply.value(), c.expected);
         // One line per command, the line end added by the transport.
         EXPECT_EQ(server.lines(), std::vector<std::string>{"MEAS:POW?"});
     } else {
         ASSERT_FALSE(reply.ok()) << reply.value();
         EXPECT_EQ(reply.error().code(), ErrorCode::Instrument);
-        const std::string text = reply.error().Text();
+        const std::string text = reply.error().text();
         EXPECT_NE(Lower(text).find(c.expected), std::string::npos) << text;
     }
 }
@@ -86,10 +86,10 @@ TEST(SocketInstrument, AnswersEveryQueryOnOneConnection) {
     ScriptedServer server(ScriptedServer::Answer::Reply, "1\n");
     ASSERT_TRUE(server.ready());
     Result<std::unique_ptr<Instrument>> link = OpenInstrument(server.url(), milliseconds(2000));
-    ASSERT_TRUE(link.ok()) << link.error().Text();
+    ASSERT_TRUE(link.ok()) << link.error().text();
     for (const char* query : {"*OPC?", "*IDN?", "SYST:ERR?"}) {
-        Result<std::string> reply = link.value()->Query(query);
-        ASSERT_TRUE(reply.ok()) << query << ": " << reply.error().Text();
+        Result<std::string> reply = link.value()->query(query);
+        ASSERT_TRUE(reply.ok()) << query << ": " << reply.error().text();
         EXPECT_EQ(reply.value(), "1") << query;
     }
     EXPECT_EQ(server.lines(), (std::vector<std::string>{"*OPC?", "*IDN?", "SYST:ERR?"}));
@@ -106,7 +106,7 @@ TEST(LxiAddress, WithoutLiblxiVxi11IsRefusedWithAReason) {
         Result<std::unique_ptr<Instrument>> r = OpenInstrument("lxi://127.0.0.1", milliseconds(2000));
         ASSERT_FALSE(r.ok());
         EXPECT_EQ(r.error().code(), ErrorCode::Instrument);
-        EXPECT_EQ(r.error().Text().find("liblxi"), std::string::npos) << r.error().Text();
+        EXPECT_EQ(r.error().text().find("liblxi"), std::string::npos) << r.error().text();
         return;
     }
     Result<std::unique_ptr<Instrument>> vxi = OpenInstrument("lxi://192.0.2.7", milliseconds(200));
@@ -116,20 +116,20 @@ TEST(LxiAddress, WithoutLiblxiVxi11IsRefusedWithAReason) {
     ASSERT_EQ(e.links().size(), 1u);
 #ifdef _WIN32
     EXPECT_EQ(e.links()[0].key, "Align:A0040");
-    EXPECT_NE(e.Text().find("not available on Windows"), std::string::npos) << e.Text();
+    EXPECT_NE(e.text().find("not available on Windows"), std::string::npos) << e.text();
 #else
     EXPECT_EQ(e.links()[0].key, "Align:A0041");
 #endif
-    EXPECT_NE(e.Text().find("lxi://192.0.2.7"), std::string::npos) << e.Text();
-    EXPECT_NE(e.Text().find("tcp://HOST:5025"), std::string::npos) << e.Text();
+    EXPECT_NE(e.text().find("lxi://192.0.2.7"), std::string::npos) << e.text();
+    EXPECT_NE(e.text().find("tcp://HOST:5025"), std::string::npos) << e.text();
     // The language files carry the message: the English one word for word,
     // the Chinese one with the addresses kept.
     SetProgramDirectory(VARNEL_LANG_DIR);
     OpenLanguage(kLanguageEnglish);
-    EXPECT_EQ(ErrorText(e), e.Text());
+    EXPECT_EQ(ErrorText(e), e.text());
     OpenLanguage(kLanguageChinese);
     const std::string chinese = ErrorText(e);
-    EXPECT_NE(chinese, e.Text());
+    EXPECT_NE(chinese, e.text());
     EXPECT_NE(chinese.find("lxi://192.0.2.7"), std::string::npos) << chinese;
     EXPECT_NE(chinese.find("liblxi"), std::string::npos) << chinese;
     EXPECT_NE(chinese.find("tcp://"), std::string::npos) << chinese;
@@ -139,9 +139,9 @@ TEST(LxiAddress, WithoutLiblxiVxi11IsRefusedWithAReason) {
     ASSERT_TRUE(server.ready());
     Result<std::unique_ptr<Instrument>> raw =
         OpenInstrument("lxi://127.0.0.1:" + std::to_string(server.port()), milliseconds(2000));
-    ASSERT_TRUE(raw.ok()) << raw.error().Text();
-    Result<std::string> reply = raw.value()->Query("*IDN?");
-    ASSERT_TRUE(reply.ok()) << reply.error().Text();
+    ASSERT_TRUE(raw.ok()) << raw.error().text();
+    Result<std::string> reply = raw.value()->query("*IDN?");
+    ASSERT_TRUE(reply.ok()) << reply.error().text();
     EXPECT_EQ(reply.value(), "RAW");
 }
 

@@ -825,8 +825,8 @@ TEST(VirtualBackendScan, PresentsTheRadioInSlotE) {
     EXPECT_EQ(backend.describe("E:"), "virtual radio (E:)");
     EXPECT_FALSE(backend.probe("F:").has_value());
     EXPECT_FALSE(backend.isRemovable("F:"));
-    EXPECT_EQ(VirtualBackend::SlotName(0), "A:");
-    EXPECT_EQ(VirtualBackend::SlotName(23), "X:");
+    EXPECT_EQ(VirtualBackend::slotName(0), "A:");
+    EXPECT_EQ(VirtualBackend::slotName(23), "X:");
 
     SetDeviceBackend(&backend);
     EXPECT_EQ(ScanRadioDrives(), 1);
@@ -899,9 +899,9 @@ TEST(VirtualBackendLink, AnswersInquiryAsARemovableDiskAndRefusesOtherCommands) 
     std::unique_ptr<RadioLink> link = backend.open("E:", nullptr);
     ASSERT_NE(link, nullptr);
     std::array<std::uint8_t, 36> data{};
-    ScsiCommand inquiry = ScsiCommand::Inquiry(data.data());
+    ScsiCommand inquiry = ScsiCommand::inquiry(data.data());
     link->issue(inquiry);
-    ASSERT_TRUE(inquiry.outcome.ok()) << inquiry.outcome.Describe();
+    ASSERT_TRUE(inquiry.outcome.ok()) << inquiry.outcome.describe();
     EXPECT_EQ(inquiry.outcome.transferred, 36u);
     EXPECT_EQ(data[0] & 0x1F, 0x00);  // direct-access device
     EXPECT_EQ(data[1], 0x80);         // removable

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!error.ok()) {
         FUZZ_CHECK(size != kArchiveSize);
         FUZZ_CHECK(std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == 0xC3; }));
-        FUZZ_CHECK(!error.Text().empty());
+        FUZZ_CHECK(!error.text().empty());
         return 0;
     }
     FUZZ_CHECK(size == kArchiveSize);

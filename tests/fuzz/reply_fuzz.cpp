@@ -29,7 +29,7 @@ public:
 
 private:
     TransferOutcome outcome(TransferDirection direction, std::uint16_t length, std::uint32_t moved) {
-        TransferOutcome o = TransferOutcome::Done(direction, length);
+        TransferOutcome o = TransferOutcome::done(direction, length);
         const std::uint8_t how = in_.byte();
         if (how & 0x80) {
             o.transferred = moved;
@@ -38,7 +38,7 @@ private:
         if (how & 0x40) o.osError = how & 0x0F;
         if (how & 0x20) o.scsiStatus = static_cast<std::uint8_t>(how & 0x0E);
         if (how & 0x10) o.timedOut = true;
-        (void)o.Describe();
+        (void)o.describe();
         return o;
     }
 

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     VirtualRadio radio(presets[in.byte() % 4]);
     // The fault-spec parser over any text.
     const Result<VirtualFaultSpec> spec = ParseVirtualFaults(in.bytes(48));
-    if (!spec) FUZZ_CHECK(!spec.error().Text().empty());
+    if (!spec) FUZZ_CHECK(!spec.error().text().empty());
     static const std::uint16_t codes[] = {0x0003, 0x0060, 0x0061, 0x0062, 0x0063, 0x0064, 0x0065, 0x0066};
     std::vector<std::uint8_t> frame(kFrameAreaSize + 8);
     std::vector<std::uint8_t> reply(kReplyBufferSize);

@@ -115,7 +115,7 @@ void AlignWindowTest::oneClickAlignsTheVirtualRadio() {
     QVERIFY(!env.radio().transmitting());
     QVERIFY(!env.radio().receiving());
     const AlignReport& report = align->lastReport();
-    QVERIFY2(report.complete(), report.error.Text().c_str());
+    QVERIFY2(report.complete(), report.error.text().c_str());
     QCOMPARE(report.failed(), 0);
     QCOMPARE(align->ResultTable->rowCount(), static_cast<int>(report.points.size()));
     QVERIFY(align->ResultTable->rowCount() >= 40);
@@ -209,7 +209,7 @@ void AlignWindowTest::stopPutsThePointBackAndSaysStopped() {
         OpenSqliteStore((dir.path() + QStringLiteral("/records.sqlite")).toStdString());
     QVERIFY(opened.ok());
     std::shared_ptr<RecordStore> store(std::move(opened.value()));
-    CalibrationRecorder().SetStore(store);
+    CalibrationRecorder().setStore(store);
     TAlignForm* align = OpenAlignWindow(form);
     QVERIFY(align != nullptr);
     QVERIFY(align->ProcedureBox->currentText().endsWith(QStringLiteral("large.json")));
@@ -262,8 +262,8 @@ void AlignWindowTest::stopPutsThePointBackAndSaysStopped() {
 
     RecordFilter filter;
     filter.event = record_event::kAlign;
-    Result<std::vector<CalibrationRecord>> records = store->List(filter);
-    CalibrationRecorder().SetStore(nullptr);
+    Result<std::vector<CalibrationRecord>> records = store->list(filter);
+    CalibrationRecorder().setStore(nullptr);
     QVERIFY(records.ok());
     QCOMPARE(records->size(), std::size_t{1});
     QCOMPARE(records->front().point, 1);
@@ -323,7 +323,7 @@ void AlignWindowTest::keyedTuningWindowRefusesTheRun() {
     });
     QTest::mouseClick(align->RunButton, Qt::LeftButton);
     QCOMPARE(finished.count(), 1);
-    QVERIFY2(align->lastReport().complete(), align->lastReport().error.Text().c_str());
+    QVERIFY2(align->lastReport().complete(), align->lastReport().error.text().c_str());
     QCOMPARE(align->lastReport().passed(), 5);
     QVERIFY(checks >= 5);
     QVERIFY(lockedWhileRunning);
@@ -351,7 +351,7 @@ void AlignWindowTest::scannedSerialMustMatchThePattern() {
     TAlignForm* align = OpenAlignWindow(form);
     QVERIFY(align != nullptr);
     align->ProcedureBox->setEditText(env.filePath(QStringLiteral("five.json")));
-    CalibrationRecorder().SetSerial({});
+    CalibrationRecorder().setSerial({});
     QStringList typed = {QStringLiteral("SN12"), QStringLiteral("SN123456")};
     int prompts = 0;
     env.dialogs().onDialog = [&](QDialog* dialog) {
@@ -373,7 +373,7 @@ void AlignWindowTest::scannedSerialMustMatchThePattern() {
     QCOMPARE(refusals, 1);
     QCOMPARE(QString::fromStdString(CalibrationRecorder().serial()), QStringLiteral("SN123456"));
     QCOMPARE(finished.count(), 1);
-    QVERIFY2(align->lastReport().complete(), align->lastReport().error.Text().c_str());
+    QVERIFY2(align->lastReport().complete(), align->lastReport().error.text().c_str());
     QCOMPARE(align->lastReport().passed(), 5);
     QVERIFY2(LogHas(*align, Tr("A0035").arg(QStringLiteral("SN123456"))), qPrintable(LogLines(*align).join('\n')));
 
@@ -417,7 +417,7 @@ void AlignWindowTest::overdueInstrumentWarnsOrIsRefused() {
             QVERIFY(env.radio().receivedFrames().empty());
         } else {
             QCOMPARE(finished.count(), 1);
-            QVERIFY2(align->lastReport().complete(), align->lastReport().error.Text().c_str());
+            QVERIFY2(align->lastReport().complete(), align->lastReport().error.text().c_str());
             QVERIFY2(LogHas(*align, Tr("A0032").arg(yesterday)), qPrintable(LogLines(*align).join('\n')));
             QVERIFY(LogHas(*align, Tr("A0034").arg(QStringLiteral("FX-07"), QStringLiteral("400.000:1.50;470.000:2.50"))));
         }
@@ -438,8 +438,8 @@ void AlignWindowTest::reportButtonWritesThePdfOfTheRun() {
         Result<std::unique_ptr<RecordStore>> opened =
             OpenSqliteStore((dir.path() + QStringLiteral("/records.sqlite")).toStdString());
         QVERIFY(opened.ok());
-        CalibrationRecorder().SetStore(std::shared_ptr<RecordStore>(std::move(opened.value())));
-        CalibrationRecorder().SetSerial(serial);
+        CalibrationRecorder().setStore(std::shared_ptr<RecordStore>(std::move(opened.value())));
+        CalibrationRecorder().setSerial(serial);
         TMainForm form;
         form.attachVirtualRadio(&env.backend());
         form.show();
@@ -451,7 +451,7 @@ void AlignWindowTest::reportButtonWritesThePdfOfTheRun() {
         QVERIFY2(!report->isEnabled(), "no record yet");
         align->ProcedureBox->setEditText(env.filePath(QStringLiteral("five.json")));
         QTest::mouseClick(align->RunButton, Qt::LeftButton);
-        QVERIFY2(align->lastReport().complete(), align->lastReport().error.Text().c_str());
+        QVERIFY2(align->lastReport().complete(), align->lastReport().error.text().c_str());
         QVERIFY(report->isEnabled());
 
         const QString pdf = dir.path() + QStringLiteral("/radio report.pdf");
@@ -478,8 +478,8 @@ void AlignWindowTest::reportButtonWritesThePdfOfTheRun() {
         QTest::mouseClick(report, Qt::LeftButton);
         QVERIFY(!QFileInfo::exists(pdf));
         align->close();
-        CalibrationRecorder().SetStore(nullptr);
-        CalibrationRecorder().SetSerial({});
+        CalibrationRecorder().setStore(nullptr);
+        CalibrationRecorder().setSerial({});
     }
 }
 

@@ -27,7 +27,7 @@ private:
 private slots:
     void init() {
         TuningWindowCase::init();
-        env_->backend().setPlugListener([](bool) { HotplugWatch::NotifyAll(); });
+        env_->backend().setPlugListener([](bool) { HotplugWatch::notifyAll(); });
     }
 
     void unplugInTunerModeLocksAndPlugStopsTheWatch() {
@@ -75,7 +75,7 @@ private slots:
     void anotherDeviceStopsTheWatchOnItsFirstTick() {
         auto w = open();
         test::EnableAdjustControls(*w);
-        HotplugWatch::NotifyAll();  // a USB device other than the radio
+        HotplugWatch::notifyAll();  // a USB device other than the radio
         QVERIFY(test::TimerOf(*w, "ConnetTimer")->isActive());
         w->ConnetTimerTimer();
         QVERIFY(!test::TimerOf(*w, "ConnetTimer")->isActive());

@@ -140,7 +140,7 @@ private:
 private slots:
     void init() {
         env_ = std::make_unique<TestEnvironment>();
-        env_->backend().setPlugListener([](bool) { HotplugWatch::NotifyAll(); });
+        env_->backend().setPlugListener([](bool) { HotplugWatch::notifyAll(); });
     }
     void cleanup() { env_.reset(); }
 

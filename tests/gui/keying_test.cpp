@@ -103,7 +103,7 @@ private slots:
         QTest::newRow("ctcss 11 at 4") << VirtualPreset::Variant0 << Page::Ctcss << 11 << 4 << 11;
         QTest::newRow("squelch 67 at 5") << VirtualPreset::Variant0 << Page::Sql << 67 << 5 << 67;
         QTest::newRow("vox 25") << VirtualPreset::Variant0 << Page::Vox << 25 << 3 << 25;
-        QTest::newRow("stability 23") << VirtualPreset::Variant0 << Page::FerqStability << 23 << 3 << 23;
+        QTest::newRow("stability 23") << VirtualPreset::Variant0 << Page::FreqStability << 23 << 3 << 23;
         QTest::newRow("temperature keeps") << VirtualPreset::Variant1 << Page::Temp << 30 << 3 << -1;
     }
     void pointValueLoadedPerPageAndItem() {
@@ -139,7 +139,7 @@ private slots:
         QTest::newRow("ctcss 4, rx keyed") << Page::Ctcss << 4 << 5 << false << true << 2 << false;
         QTest::newRow("ctcss 13, tx keyed") << Page::Ctcss << 13 << 1 << true << false << 0 << false;
         QTest::newRow("ctcss 11 unchanged") << Page::Ctcss << 11 << 1 << true << true << 4 << false;
-        QTest::newRow("stability") << Page::FerqStability << 23 << 3 << false << false << 1 << false;
+        QTest::newRow("stability") << Page::FreqStability << 23 << 3 << false << false << 1 << false;
         QTest::newRow("temperature 30") << Page::Temp << 30 << 3 << true << false << 0 << true;
         QTest::newRow("temperature, other item") << Page::Temp << 5 << 3 << true << false << 4 << true;
     }
@@ -198,7 +198,7 @@ private slots:
         currentItem = 4;
         w->PointDoubleClicked(Page::Ctcss, 1);
         currentItem = 23;
-        w->PointDoubleClicked(Page::FerqStability, 3);
+        w->PointDoubleClicked(Page::FreqStability, 3);
         currentItem = 10;
         w->PointDoubleClicked(Page::Power, 1);
         currentItem = 5;
@@ -306,7 +306,7 @@ private slots:
         QTest::addColumn<bool>("receiveFrequency");
         QTest::addColumn<bool>("readBack");
         QTest::newRow("Button1") << Page::Power << 18 << true << false << false;
-        QTest::newRow("Button5") << Page::FerqStability << 83 << true << false << false;
+        QTest::newRow("Button5") << Page::FreqStability << 83 << true << false << false;
         QTest::newRow("Button11") << Page::PowerMobile << 9 << true << false << false;
         QTest::newRow("Button9 item 4") << Page::Ctcss << 4 << false << true << false;
         QTest::newRow("Button9 item 77") << Page::Ctcss << 77 << true << false << false;
@@ -402,8 +402,8 @@ private slots:
         QTest::newRow("Button12 item 18: nothing") << VirtualPreset::Variant1 << Page::PowerMobile << 18 << -1 << false;
         QTest::newRow("Button10 item 71") << VirtualPreset::Variant0 << Page::Ctcss << 71 << 71 << false;
         QTest::newRow("Button10 item 5: nothing") << VirtualPreset::Variant0 << Page::Ctcss << 5 << -1 << false;
-        QTest::newRow("Button6 item 23") << VirtualPreset::Variant0 << Page::FerqStability << 23 << 23 << false;
-        QTest::newRow("Button6 item 24: nothing") << VirtualPreset::Variant0 << Page::FerqStability << 24 << -1 << false;
+        QTest::newRow("Button6 item 23") << VirtualPreset::Variant0 << Page::FreqStability << 23 << 23 << false;
+        QTest::newRow("Button6 item 24: nothing") << VirtualPreset::Variant0 << Page::FreqStability << 24 << -1 << false;
         QTest::newRow("Button20 item 93") << VirtualPreset::LargeNewFirmware << Page::Fsk << 93 << 93 << false;
         QTest::newRow("Button20 item 9: nothing") << VirtualPreset::LargeNewFirmware << Page::Fsk << 9 << -1 << false;
         QTest::newRow("Button8 item 22: nothing") << VirtualPreset::Variant0 << Page::Sql << 22 << -1 << false;

@@ -163,7 +163,7 @@ private slots:
         QTest::newRow("array 5") << VirtualPreset::Variant0 << Page::Sql << 5 << 8 << false;
         QTest::newRow("array 64") << VirtualPreset::Variant0 << Page::Ctcss << 64 << 8 << false;
         QTest::newRow("single 0") << VirtualPreset::Variant0 << Page::Vox << 0 << 1 << false;
-        QTest::newRow("single 83") << VirtualPreset::Variant0 << Page::FerqStability << 83 << 1 << false;
+        QTest::newRow("single 83") << VirtualPreset::Variant0 << Page::FreqStability << 83 << 1 << false;
         QTest::newRow("FSK 92") << VirtualPreset::LargeNewFirmware << Page::Fsk << 92 << 56 << false;
         QTest::newRow("mobile triple 70") << VirtualPreset::Variant1 << Page::PowerMobile << 70 << 24 << true;
     }

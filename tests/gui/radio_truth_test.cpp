@@ -86,7 +86,7 @@ class RadioTruthTest : public QObject {
     // point 1 selected and the transmitter keyed.
     void startKeyedOnTxPower(const QString& language = QStringLiteral("english")) {
         env_ = std::make_unique<TestEnvironment>();
-        env_->backend().setPlugListener([](bool) { HotplugWatch::NotifyAll(); });
+        env_->backend().setPlugListener([](bool) { HotplugWatch::notifyAll(); });
         env_->writeSettingsLanguage(language);
         form_ = std::make_unique<TMainForm>();
         form_->attachVirtualRadio(&env_->backend());

@@ -36,7 +36,7 @@ class RecordsServerTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void cleanup() { CalibrationRecorder().SetStore(nullptr); }
+    void cleanup() { CalibrationRecorder().setStore(nullptr); }
 
     void aStalledServerNeverFreezesTheWindow_data() {
         QTest::addColumn<QString>("language");
@@ -50,11 +50,11 @@ private slots:
             QSKIP("PostgreSQL tests skipped: no server to stop with SIGSTOP (scripts/with-postgres starts one)");
         QTemporaryDir dir;
         auto opened = OpenQueuedStore(url, (dir.path() + QStringLiteral("/queue.sqlite")).toStdString(), QuickTimeouts());
-        QVERIFY2(opened.ok(), opened.error().Text().c_str());
+        QVERIFY2(opened.ok(), opened.error().text().c_str());
         std::shared_ptr<RecordStore> store = std::move(*opened);
-        CalibrationRecorder().SetStore(store);
+        CalibrationRecorder().setStore(store);
         const std::string serial = "SN-gui-stall-" + NewRecordUid();
-        CalibrationRecorder().SetSerial(serial);
+        CalibrationRecorder().setSerial(serial);
 
         TestEnvironment env;
         env.writeSettingsLanguage(language);
@@ -67,8 +67,8 @@ private slots:
         QVERIFY(w != nullptr);
         (void)test::KeyPowerPageAtPointFour(*w);  // keyed on item 18, point 4
         QVERIFY(txKeyed);
-        QCOMPARE(store->Drain(std::chrono::seconds(20)), std::size_t{0});
-        QVERIFY(store->QueueState().serverAnswering);
+        QCOMPARE(store->drain(std::chrono::seconds(20)), std::size_t{0});
+        QVERIFY(store->queueState().serverAnswering);
         const int reportsBefore = ui::RecordsStallReports();
         QVERIFY(form.RadioStatus->recordsText().isEmpty());
 
@@ -89,12 +89,12 @@ private slots:
         const int start = tunerImage[slot];
         const int sentBefore = static_cast<int>(test::SentLiveSets(env.radio()).size());
         upDown->step(+1);
-        QTRY_COMPARE_WITH_TIMEOUT(store->QueueState().waiting, std::size_t{1}, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(store->queueState().waiting, std::size_t{1}, 10000);
         QCOMPARE(static_cast<int>(test::SentLiveSets(env.radio()).size()), sentBefore + 1);
         QTRY_VERIFY_WITH_TIMEOUT(!form.RadioStatus->recordsText().isEmpty(), 15000);
         QVERIFY(ticks > 0);
         upDown->step(+1);
-        QTRY_COMPARE_WITH_TIMEOUT(store->QueueState().waiting, std::size_t{2}, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(store->queueState().waiting, std::size_t{2}, 10000);
         QCOMPARE(int(tunerImage[slot]), start + 2);
         QCOMPARE(int(env.radio().liveImage()[slot]), start + 2);
         // Said once, with the count of records waiting, in the interface language.
@@ -102,17 +102,17 @@ private slots:
         QVERIFY(!TestEnvironment::text("Records", "R0040").isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(form.RadioStatus->recordsText().contains(expected), 5000);
         QCOMPARE(ui::RecordsStallReports(), reportsBefore + 1);
-        QCOMPARE(store->QueueState().stalls, std::uint64_t{1});
+        QCOMPARE(store->queueState().stalls, std::uint64_t{1});
         QVERIFY(txKeyed);  // still keyed, nothing locked by the records
         QVERIFY(env.dialogs().messages.size() <= 1);  // M001 only: no box from the records
 
         // The server goes on: the queue drains, the status bar clears.
         server.Thaw();
-        QTRY_VERIFY_WITH_TIMEOUT(store->Queued() == 0 && form.RadioStatus->recordsText().isEmpty(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(store->queued() == 0 && form.RadioStatus->recordsText().isEmpty(), 30000);
         RecordFilter filter;
         filter.serial = serial;
-        auto all = store->List(filter);
-        QVERIFY2(all.ok(), all.ok() ? "" : all.error().Text().c_str());
+        auto all = store->list(filter);
+        QVERIFY2(all.ok(), all.ok() ? "" : all.error().text().c_str());
         QCOMPARE(all->size(), std::size_t{3});
         QCOMPARE(QString::fromStdString((*all)[0].event), QStringLiteral("enter"));
         QCOMPARE(QString::fromStdString((*all)[1].event), QStringLiteral("live-change"));
@@ -123,7 +123,7 @@ private slots:
         QCOMPARE((*all)[2].newValue, start + 2);
         heartbeat.stop();
         form.close();
-        CalibrationRecorder().SetSerial({});
+        CalibrationRecorder().setSerial({});
     }
 };
 

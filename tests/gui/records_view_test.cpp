@@ -36,7 +36,7 @@ private:
     std::shared_ptr<RecordStore> store_;
 
     std::vector<CalibrationRecord> all() {
-        auto list = store_->List({});
+        auto list = store_->list({});
         if (!list) return {};
         return *list;
     }
@@ -49,12 +49,12 @@ private slots:
                                           .toStdString());
         QVERIFY(opened.ok());
         store_ = std::move(*opened);
-        CalibrationRecorder().SetStore(store_);
-        CalibrationRecorder().SetSerial({});
+        CalibrationRecorder().setStore(store_);
+        CalibrationRecorder().setSerial({});
     }
     void cleanup() {
-        CalibrationRecorder().SetStore(nullptr);
-        CalibrationRecorder().SetSerial({});
+        CalibrationRecorder().setStore(nullptr);
+        CalibrationRecorder().setSerial({});
         store_.reset();
     }
 
@@ -97,7 +97,7 @@ private slots:
         entry->trigger();
         // A window of its own, not modal: the main window stays usable.
         QCOMPARE(dialogs, 0);
-        QPointer<TRecordsForm> view = TRecordsForm::OpenView();
+        QPointer<TRecordsForm> view = TRecordsForm::currentView();
         QVERIFY(view != nullptr);
         QVERIFY(view->isVisible());
         QVERIFY(!view->isModal());
@@ -109,11 +109,11 @@ private slots:
         QCOMPARE(view->RecordsGrid->item(2, 7)->text(), TestEnvironment::text("Records", "R0050"));
         // The menu again brings the same view to the front.
         entry->trigger();
-        QCOMPARE(TRecordsForm::OpenView(), view.data());
+        QCOMPARE(TRecordsForm::currentView(), view.data());
         QCOMPARE(form.findChildren<TRecordsForm*>().size(), 1);
         view->CloseButton->click();
         QTRY_VERIFY(view.isNull());
-        QCOMPARE(TRecordsForm::OpenView(), nullptr);
+        QCOMPARE(TRecordsForm::currentView(), nullptr);
     }
 
     void serialNumberIsAskedWhenTheSettingsSaySo() {
@@ -185,7 +185,7 @@ private slots:
         OpenLanguage(kLanguageEnglish);
         QVERIFY(!TestEnvironment::text("Records", "R0053").isEmpty());
         for (const char* serial : {"SN-1", "SN-2", "SN-1"}) {
-            CalibrationRecorder().SetSerial(serial);
+            CalibrationRecorder().setSerial(serial);
             ui::RecordEntered(nullptr);
         }
         ui::RecordWroteAll();  // SN-1
@@ -279,7 +279,7 @@ private slots:
 
     void withoutAStoreTheViewSaysSo() {
         TestEnvironment env;
-        CalibrationRecorder().SetStore(nullptr);
+        CalibrationRecorder().setStore(nullptr);
         TRecordsForm form;
         QVERIFY(!form.searching());
         QCOMPARE(form.RecordsGrid->rowCount(), 0);
@@ -322,7 +322,7 @@ private slots:
             r.verdict = p.verdict;
             r.tries = p.tries;
             r.retestCount = p.retests;
-            QVERIFY(store_->Append(r).ok());
+            QVERIFY(store_->append(r).ok());
         }
         TRecordsForm view;
         QTRY_VERIFY(!view.searching());

@@ -26,8 +26,8 @@ private slots:
 
     void translatesEveryLinkThroughItsSectionAndKey() {
         useLanguage("[Errors]\r\nNoAnswer=Radio %1 is silent\r\n[Files]\r\nOpenArchive=Archive not opened\r\n");
-        const Error e = Error::Make(ErrorCode::NoAnswer, "no answer from %1", "E:", "NoAnswer")
-                            .Wrap("cannot open the archive", "a.tdb", "Files:OpenArchive");
+        const Error e = Error::make(ErrorCode::NoAnswer, "no answer from %1", "E:", "NoAnswer")
+                            .wrap("cannot open the archive", "a.tdb", "Files:OpenArchive");
         QCOMPARE(ui::ShowError(nullptr, e), ui::MessageResult::Ok);
         QCOMPARE(env_->dialogs().messages.size(), 1);
         const test::RecordedMessage& m = env_->dialogs().messages.first();
@@ -39,8 +39,8 @@ private slots:
 
     void keepsTheEnglishWhereATextIsMissing() {
         useLanguage("[Errors]\r\nOther=x\r\n");
-        const Error e = Error::Make(ErrorCode::FileError, "cannot read %1", "b.tdb", "Files:Read")
-                            .Wrap("the archive stays as it was");
+        const Error e = Error::make(ErrorCode::FileError, "cannot read %1", "b.tdb", "Files:Read")
+                            .wrap("the archive stays as it was");
         ui::ShowError(nullptr, e);
         QCOMPARE(env_->dialogs().messages.size(), 1);
         QCOMPARE(env_->dialogs().messages.first().text, QStringLiteral("the archive stays as it was: cannot read b.tdb"));
@@ -49,7 +49,7 @@ private slots:
     void chineseTextsInChinese() {
         env_->writeFile(QStringLiteral("chinese.lang"), QStringLiteral("[Errors]\r\nBusy=%1 正忙\r\n").toUtf8());
         OpenLanguage(kLanguageChinese);
-        ui::ShowError(nullptr, Error::Make(ErrorCode::Busy, "%1 is busy", "E:", "Busy"));
+        ui::ShowError(nullptr, Error::make(ErrorCode::Busy, "%1 is busy", "E:", "Busy"));
         QCOMPARE(env_->dialogs().messages.first().text, QStringLiteral("E: 正忙"));
     }
 
@@ -60,7 +60,7 @@ private slots:
 
     void questionBoxAnswers() {
         env_->dialogs().answers << ui::MessageResult::Cancel;
-        const Error e = Error::Make(ErrorCode::Refused, "refused");
+        const Error e = Error::make(ErrorCode::Refused, "refused");
         QCOMPARE(ui::ShowError(nullptr, e, ui::MessageButtons::OkCancel), ui::MessageResult::Cancel);
         QCOMPARE(env_->dialogs().messages.first().buttons, ui::MessageButtons::OkCancel);
     }

@@ -229,7 +229,7 @@ private slots:
                       {"Edit014", Page::Power, 8, 0},     {"UpDown08", Page::Power, 8, 1},
                       {"Edit28", Page::PowerMobile, 2, 1}, {"Edit16", Page::PowerMobile, 5, 2},
                       {"ScrollBar7", Page::Ctcss, 5, 1},  {"Label66", Page::Ctcss, 5, 0},
-                      {"UpDown6", Page::FerqStability, 3, 2}, {"Edit47", Page::Fsk, 1, 0},
+                      {"UpDown6", Page::FreqStability, 3, 2}, {"Edit47", Page::Fsk, 1, 0},
                       {"Edit42", Page::Fsk, 1, 1},        {"UpDown61", Page::Fsk, 5, 3},
                       {"Edit66", Page::Fsk, 5, 4},        {"Label137", Page::ErrorRate, 5, 2}};
         for (const auto& c : kCells) {

@@ -102,7 +102,7 @@ private slots:
         QTest::newRow("power low steps up") << int(Page::Power) << 18 << 4 << "UpDown10" << 41 << 1 << 42 << 18 << 183;
         QTest::newRow("ctcss at 255 up") << int(Page::Ctcss) << 12 << 1 << "UpDown23" << 255 << 1 << 255 << 12 << 132;
         QTest::newRow("ctcss at 0 down") << int(Page::Ctcss) << 72 << 5 << "UpDown27" << 0 << -1 << 0 << 72 << 392;
-        QTest::newRow("stability down") << int(Page::FerqStability) << 23 << 3 << "UpDown6" << 100 << -1 << 99 << 23 << 220;
+        QTest::newRow("stability down") << int(Page::FreqStability) << 23 << 3 << "UpDown6" << 100 << -1 << 99 << 23 << 220;
     }
     void upDownStopsAtItsLimits() {
         QFETCH(int, page);
@@ -408,7 +408,7 @@ private slots:
         QFETCH(int, item);
         QFETCH(int, point);
         QFETCH(int, offset);
-        open(VirtualPreset::Variant0, Page::FerqStability, item, 3);
+        open(VirtualPreset::Variant0, Page::FreqStability, item, 3);
         currentPoint = point;
         band = item == 83 ? 1 : 0;
         TunerImage expected = tunerImage;

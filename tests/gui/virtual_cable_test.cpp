@@ -38,7 +38,7 @@ private slots:
 
     void pullingTheCableIsAnnouncedAndTheScanLosesTheRadio() {
         TestEnvironment env;
-        env.backend().setPlugListener([](bool) { HotplugWatch::NotifyAll(); });
+        env.backend().setPlugListener([](bool) { HotplugWatch::notifyAll(); });
         TMainForm form;
         form.attachVirtualRadio(&env.backend());
         HotplugWatch watch;

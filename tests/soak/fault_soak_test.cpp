@@ -158,7 +158,7 @@ protected:
     // Opens and enters tuner mode, trying again while faults spoil it.
     void enter() {
         for (int attempt = 0; attempt < 20; ++attempt) {
-            if (session_->Open().ok() && session_->Enter().ok()) {
+            if (session_->open().ok() && session_->enter().ok()) {
                 ++enters_;
                 // The image read at entry is the radio's stored image.
                 EXPECT_EQ(tunerImage.bytes, stored().bytes);
@@ -193,7 +193,7 @@ TEST_F(FaultSoak, ThousandRoundsThroughTheExchangeEngine) {
     session_ = std::make_unique<RadioSession>(milliseconds(1));
     int sends = 0;
     std::uint16_t watched = 0;
-    session_->SetFrameObserver([&](const FrameEvent& e) {
+    session_->setFrameObserver([&](const FrameEvent& e) {
         if (e.kind != FrameEvent::Kind::Sent || e.bytes.size() < 3) return;
         const std::uint16_t code = static_cast<std::uint16_t>((e.bytes[1] << 8) | e.bytes[2]);
         if (code == watched) ++sends;
@@ -229,7 +229,7 @@ TEST_F(FaultSoak, ThousandRoundsThroughTheExchangeEngine) {
         // Live-set.
         watched = cmd::kSetItem;
         sends = 0;
-        const Error set = session_->SetItem(code, 5, point, value, frequency);
+        const Error set = session_->setItem(code, 5, point, value, frequency);
         Exchange().waitIdle();
         resends += std::max(0, sends - 1);
         if (set.ok()) {
@@ -242,10 +242,10 @@ TEST_F(FaultSoak, ThousandRoundsThroughTheExchangeEngine) {
         } else if (!unplugNow && set.code() == ErrorCode::NoAnswer) {
             ++liveSets.surfaced;
             if (!hangNow) {
-                EXPECT_EQ(sends, 3) << "round " << round << ": " << set.Text();
+                EXPECT_EQ(sends, 3) << "round " << round << ": " << set.text();
             }
         } else {
-            ASSERT_TRUE(unplugNow || hangNow) << "round " << round << ": " << set.Text();
+            ASSERT_TRUE(unplugNow || hangNow) << "round " << round << ": " << set.text();
             ++liveSets.other;
         }
         if (hangNow) ++hangs;
@@ -254,7 +254,7 @@ TEST_F(FaultSoak, ThousandRoundsThroughTheExchangeEngine) {
         watched = cmd::kSaveItem;
         sends = 0;
         const Region saving = regionOf(tunerImage, code);
-        const Error save = session_->SaveItem(code);
+        const Error save = session_->saveItem(code);
         Exchange().waitIdle();
         resends += std::max(0, sends - 1);
         if (save.ok()) {
@@ -267,17 +267,17 @@ TEST_F(FaultSoak, ThousandRoundsThroughTheExchangeEngine) {
             if (!unplugNow && save.code() == ErrorCode::NoAnswer) {
                 ++saves.surfaced;
                 if (!hangNow) {
-                    EXPECT_EQ(sends, 3) << "round " << round << ": " << save.Text();
+                    EXPECT_EQ(sends, 3) << "round " << round << ": " << save.text();
                 }
             } else {
-                ASSERT_TRUE(unplugNow || hangNow) << "round " << round << ": " << save.Text();
+                ASSERT_TRUE(unplugNow || hangNow) << "round " << round << ": " << save.text();
                 ++saves.other;
             }
         }
 
         // Read-back.
         watched = cmd::kSetItem;
-        const Result<ReadBackReply> reading = session_->Query(code, 7, point, value, frequency);
+        const Result<ReadBackReply> reading = session_->query(code, 7, point, value, frequency);
         Exchange().waitIdle();
         if (reading.ok()) {
             ++readBacks.acked;
@@ -286,7 +286,7 @@ TEST_F(FaultSoak, ThousandRoundsThroughTheExchangeEngine) {
         } else if (!unplugNow && reading.error().code() == ErrorCode::NoAnswer) {
             ++readBacks.surfaced;
         } else {
-            ASSERT_TRUE(unplugNow || hangNow) << "round " << round << ": " << reading.error().Text();
+            ASSERT_TRUE(unplugNow || hangNow) << "round " << round << ": " << reading.error().text();
             ++readBacks.other;
         }
 
@@ -305,8 +305,8 @@ TEST_F(FaultSoak, ThousandRoundsThroughTheExchangeEngine) {
     checkStoredImage("at the end");
     // And the radio agrees when asked for its image once more.
     enter();
-    session_->Leave();
-    session_->Close();
+    session_->leave();
+    session_->close();
 
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::ostringstream report;

@@ -30,7 +30,7 @@ public:
     int outHalts = 0;
     std::size_t packet = 512;
 
-    long ReadOut(std::uint8_t* buffer, std::size_t length) override {
+    long readOut(std::uint8_t* buffer, std::size_t length) override {
         if (out.empty()) return -ESHUTDOWN;
         std::vector<std::uint8_t>& next = out.front();
         const std::size_t n = std::min(length, next.size());
@@ -39,14 +39,14 @@ public:
         if (next.empty()) out.pop_front();
         return static_cast<long>(n);
     }
-    long WriteIn(const std::uint8_t* bytes, std::size_t length) override {
+    long writeIn(const std::uint8_t* bytes, std::size_t length) override {
         in.emplace_back(bytes, bytes + length);
         return static_cast<long>(length);
     }
-    void HaltIn() override { ++inHalts; }
-    void HaltOut() override { ++outHalts; }
-    std::size_t MaxPacket() override { return packet; }
-    bool Pause(std::chrono::milliseconds time) override { return time.count() >= 0; }  // forever: a reset came
+    void haltIn() override { ++inHalts; }
+    void haltOut() override { ++outHalts; }
+    std::size_t maxPacket() override { return packet; }
+    bool pause(std::chrono::milliseconds time) override { return time.count() >= 0; }  // forever: a reset came
 };
 
 std::vector<std::uint8_t> Cbw(std::uint32_t tag, std::uint32_t length, bool in, std::vector<std::uint8_t> cdb) {
@@ -89,17 +89,17 @@ protected:
     BulkOnlyTransport transport{target, host};
 
     // Sends one command (and its data-out bytes) and serves it.
-    Served Run(std::uint32_t length, bool in, std::vector<std::uint8_t> cdb, std::vector<std::uint8_t> data = {}) {
+    Served run(std::uint32_t length, bool in, std::vector<std::uint8_t> cdb, std::vector<std::uint8_t> data = {}) {
         host.in.clear();
         host.out.push_back(Cbw(0x1234, length, in, std::move(cdb)));
         if (!data.empty()) host.out.push_back(std::move(data));
-        return transport.ServeOne();
+        return transport.serveOne();
     }
     Csw Status() { return host.in.empty() ? Csw{} : ParseCsw(host.in.back()); }
 };
 
 TEST_F(BulkOnlyTest, InquiryNamesTheRadioAsARemovableDisk) {
-    const Served s = Run(36, true, {0x12, 0, 0, 0, 36, 0});
+    const Served s = run(36, true, {0x12, 0, 0, 0, 36, 0});
     ASSERT_EQ(host.in.size(), 2u);
     const std::vector<std::uint8_t>& data = host.in[0];
     ASSERT_EQ(data.size(), 36u);
@@ -135,7 +135,7 @@ TEST_P(BulkOnlyCases, FollowTheThirteenCases) {
     const CaseRow& row = GetParam();
     std::vector<std::uint8_t> data;
     if (!row.hostIn && row.hostLength > 0) data.assign(row.hostLength, 0x5A);
-    const Served s = Run(row.hostLength, row.hostIn, row.cdb, data);
+    const Served s = run(row.hostLength, row.hostIn, row.cdb, data);
     EXPECT_EQ(s.moved, row.moved) << row.name;
     EXPECT_EQ(host.inHalts, row.inHalts) << row.name;
     EXPECT_EQ(host.outHalts, row.outHalts) << row.name;
@@ -174,15 +174,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(BulkOnlyTest, VendorCommandOfTheWrongDirectionIsAPhaseError) {
     // case 8 Hi <> Do: the data-out command with a host that expects data in.
-    Run(9, true, VendorCdbBytes(TransferDirection::ToRadio));
+    run(9, true, VendorCdbBytes(TransferDirection::ToRadio));
     EXPECT_EQ(host.inHalts, 1);
     EXPECT_EQ(Status().status, kCswPhaseError);
     EXPECT_EQ(radio->receivedFrames().size(), 0u);
 }
 
 TEST_F(BulkOnlyTest, RequestSenseReportsTheLastFailureOnce) {
-    Run(512, true, {0x28, 0, 0, 0, 0x08, 0, 0, 0, 1, 0});  // LBA 2048: out of range
-    Run(18, true, {0x03, 0, 0, 0, 18, 0});
+    run(512, true, {0x28, 0, 0, 0, 0x08, 0, 0, 0, 1, 0});  // LBA 2048: out of range
+    run(18, true, {0x03, 0, 0, 0, 18, 0});
     ASSERT_EQ(host.in.size(), 2u);
     const std::vector<std::uint8_t>& sense = host.in[0];
     ASSERT_EQ(sense.size(), 18u);
@@ -190,7 +190,7 @@ TEST_F(BulkOnlyTest, RequestSenseReportsTheLastFailureOnce) {
     EXPECT_EQ(sense[2], 0x05);   // ILLEGAL REQUEST
     EXPECT_EQ(sense[12], 0x21);  // logical block address out of range
     EXPECT_EQ(Status().status, kCswPassed);
-    Run(18, true, {0x03, 0, 0, 0, 18, 0});
+    run(18, true, {0x03, 0, 0, 0, 18, 0});
     EXPECT_EQ(host.in[0][2], 0x00) << "the sense is cleared once reported";
 }
 
@@ -198,16 +198,16 @@ TEST_F(BulkOnlyTest, ACommandForAnotherLogicalUnitIsRefused) {
     std::vector<std::uint8_t> wrapper = Cbw(7, 36, true, {0x12, 0, 0, 0, 36, 0});
     wrapper[13] = 1;  // LUN 1: the radio has only LUN 0
     host.out.push_back(wrapper);
-    transport.ServeOne();
+    transport.serveOne();
     EXPECT_EQ(Status().status, kCswFailed);
     EXPECT_EQ(Status().residue, 36u);
-    Run(18, true, {0x03, 0, 0, 0, 18, 0});
+    run(18, true, {0x03, 0, 0, 0, 18, 0});
     EXPECT_EQ(host.in[0][2], 0x05);
     EXPECT_EQ(host.in[0][12], 0x25);  // logical unit not supported
 }
 
 TEST_F(BulkOnlyTest, ModeSenseReportsAWriteProtectedMedium) {
-    Run(192, true, {0x1A, 0, 0x3F, 0, 192, 0});
+    run(192, true, {0x1A, 0, 0x3F, 0, 192, 0});
     ASSERT_EQ(host.in.size(), 2u);
     const std::vector<std::uint8_t>& data = host.in[0];
     ASSERT_GE(data.size(), 4u);
@@ -219,13 +219,13 @@ TEST_F(BulkOnlyTest, ModeSenseReportsAWriteProtectedMedium) {
 TEST_F(BulkOnlyTest, VendorFramesReachTheFirmwareAndItsReplyComesBack) {
     std::vector<std::uint8_t> frame(8);
     frame.resize(BuildFrame(frame.data(), cmd::kReadInfo, nullptr, 0));
-    Run(static_cast<std::uint32_t>(frame.size()), false, VendorCdbBytes(TransferDirection::ToRadio), frame);
+    run(static_cast<std::uint32_t>(frame.size()), false, VendorCdbBytes(TransferDirection::ToRadio), frame);
     EXPECT_EQ(Status().status, kCswPassed);
     EXPECT_EQ(Status().residue, 0u);
     ASSERT_EQ(radio->receivedFrames().size(), 1u);
     EXPECT_EQ(radio->receivedFrames()[0], frame);
 
-    Run(265, true, VendorCdbBytes(TransferDirection::FromRadio));
+    run(265, true, VendorCdbBytes(TransferDirection::FromRadio));
     ASSERT_EQ(host.in.size(), 2u);
     const std::vector<std::uint8_t>& reply = host.in[0];
     ASSERT_EQ(reply.size(), 265u);
@@ -238,11 +238,11 @@ TEST_F(BulkOnlyTest, VendorFramesReachTheFirmwareAndItsReplyComesBack) {
 
 TEST_F(BulkOnlyTest, CheckConditionFaultEndsInIllegalRequestSense) {
     ASSERT_TRUE(ApplyVirtualFaults(*radio, "check-condition").ok());
-    Run(9, true, VendorCdbBytes(TransferDirection::FromRadio));
+    run(9, true, VendorCdbBytes(TransferDirection::FromRadio));
     EXPECT_EQ(Status().status, kCswFailed);
     EXPECT_EQ(Status().residue, 9u);
     EXPECT_EQ(host.inHalts, 1);
-    Run(18, true, {0x03, 0, 0, 0, 18, 0});
+    run(18, true, {0x03, 0, 0, 0, 18, 0});
     EXPECT_EQ(host.in[0][2], 0x05);
     EXPECT_EQ(host.in[0][12], 0x20);
     EXPECT_EQ(host.in[0][13], 0x00);
@@ -250,7 +250,7 @@ TEST_F(BulkOnlyTest, CheckConditionFaultEndsInIllegalRequestSense) {
 
 TEST_F(BulkOnlyTest, ShortFaultMovesHalfAndStatesTheResidue) {
     ASSERT_TRUE(ApplyVirtualFaults(*radio, "short").ok());
-    const Served s = Run(9, true, VendorCdbBytes(TransferDirection::FromRadio));
+    const Served s = run(9, true, VendorCdbBytes(TransferDirection::FromRadio));
     EXPECT_EQ(s.moved, 4u);
     EXPECT_EQ(Status().status, kCswPassed);
     EXPECT_EQ(Status().residue, 5u);
@@ -260,7 +260,7 @@ TEST_F(BulkOnlyTest, HungCommandSendsNothingUntilTheReset) {
     ASSERT_TRUE(ApplyVirtualFaults(*radio, "hang").ok());
     std::vector<std::uint8_t> frame(8);
     frame.resize(BuildFrame(frame.data(), cmd::kReadInfo, nullptr, 0));
-    const Served s = Run(static_cast<std::uint32_t>(frame.size()), false, VendorCdbBytes(TransferDirection::ToRadio), frame);
+    const Served s = run(static_cast<std::uint32_t>(frame.size()), false, VendorCdbBytes(TransferDirection::ToRadio), frame);
     EXPECT_EQ(s.end, Served::End::Interrupted);
     EXPECT_TRUE(host.in.empty()) << "no data and no status while hung";
     EXPECT_EQ(radio->receivedFrames().size(), 0u) << "nothing reaches the firmware";
@@ -270,7 +270,7 @@ TEST_F(BulkOnlyTest, InvalidWrapperHaltsBothEndpoints) {
     std::vector<std::uint8_t> wrapper = Cbw(1, 0, false, {0x00, 0, 0, 0, 0, 0});
     wrapper.pop_back();  // 30 bytes
     host.out.push_back(wrapper);
-    const Served s = transport.ServeOne();
+    const Served s = transport.serveOne();
     EXPECT_EQ(s.end, Served::End::InvalidCommandBlock);
     EXPECT_EQ(host.inHalts, 1);
     EXPECT_EQ(host.outHalts, 1);

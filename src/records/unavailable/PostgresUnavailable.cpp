@@ -9,18 +9,18 @@ namespace varnel {
 namespace {
 
 Error unavailable() {
-    return Error::Make(ErrorCode::Database,
+    return Error::make(ErrorCode::Database,
                        "records on a PostgreSQL server are not available in this build (no PostgreSQL client "
                        "library); the records are kept in the SQLite file of this computer");
 }
 
 class UnavailableStore : public RecordStore {
 public:
-    Error Append(CalibrationRecord&) override { return unavailable(); }
-    Result<std::vector<CalibrationRecord>> List(const RecordFilter&) override { return unavailable(); }
-    Result<CalibrationRecord> Get(std::int64_t) override { return unavailable(); }
-    int SchemaVersion() override { return 0; }
-    std::string Describe() const override { return "PostgreSQL (not in this build)"; }
+    Error append(CalibrationRecord&) override { return unavailable(); }
+    Result<std::vector<CalibrationRecord>> list(const RecordFilter&) override { return unavailable(); }
+    Result<CalibrationRecord> get(std::int64_t) override { return unavailable(); }
+    int schemaVersion() override { return 0; }
+    std::string describe() const override { return "PostgreSQL (not in this build)"; }
 };
 
 }  // namespace

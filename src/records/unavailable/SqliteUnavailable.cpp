@@ -8,7 +8,7 @@ namespace varnel {
 namespace {
 
 Error unavailable() {
-    return Error::Make(ErrorCode::Database, "this build has no SQLite record store (built without SQLite)");
+    return Error::make(ErrorCode::Database, "this build has no SQLite record store (built without SQLite)");
 }
 
 }  // namespace

@@ -20,21 +20,21 @@ public:
     struct Sent {
         int item, action, point, value;
     };
-    Error Prepare() override { return {}; }
-    bool LargeModel() const override { return true; }
-    int Value(int, int point) const override { return values[point]; }
-    std::uint32_t Frequency(int, int point, bool receive) const override {
+    Error prepare() override { return {}; }
+    bool largeModel() const override { return true; }
+    int value(int, int point) const override { return values[point]; }
+    std::uint32_t frequency(int, int point, bool receive) const override {
         return (receive ? 400000000u : 410000000u) + static_cast<std::uint32_t>(point) * 1000000u;
     }
-    Error SetItem(int item, int action, int point, int value, std::uint32_t) override {
+    Error setItem(int item, int action, int point, int value, std::uint32_t) override {
         sent.push_back({item, action, point, value});
         if (action == align_action::kValueAdjusted) values[point] = value;
         if (action == align_action::kTransmitOn) keyed = true;
         if (action == align_action::kTransmitOff) keyed = false;
         return {};
     }
-    Result<int> ReadBack(int, int point, int, std::uint32_t) override { return values[point]; }
-    Error Save(int item) override {
+    Result<int> readBack(int, int point, int, std::uint32_t) override { return values[point]; }
+    Error save(int item) override {
         saves.push_back(item);
         return {};
     }
@@ -53,11 +53,11 @@ public:
 class FakeInstrument : public Instrument {
 public:
     explicit FakeInstrument(FakeRadio& radio) : radio_(radio) {}
-    Error Send(std::string_view command) override {
+    Error send(std::string_view command) override {
         commands.emplace_back(command);
         return {};
     }
-    Result<std::string> Query(std::string_view command) override {
+    Result<std::string> query(std::string_view command) override {
         commands.emplace_back(command);
         if (command == "*IDN?") return std::string("VARNEL,VIRTUAL TEST SET,1,1.0");
         if (command == "*OPC?") return std::string("1");
@@ -79,7 +79,7 @@ public:
         const double noise = (queries % 2 == 0 ? 1 : -1) * 0.01;
         return std::to_string(slope * radio_.values[point] + offset + noise);
     }
-    std::string Describe() const override { return "fake"; }
+    std::string describe() const override { return "fake"; }
 
     double slope = 0.05;
     double offset = 25.0;

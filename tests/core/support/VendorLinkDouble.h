@@ -11,7 +11,7 @@ class VendorLinkDouble : public RadioLink {
 public:
     void issue(ScsiCommand& command) final {
         if (command.cdbLength != 16 || command.cdb != VendorCdb(command.direction)) {
-            command.outcome = TransferOutcome::NoLinkFor(command.direction, command.length);
+            command.outcome = TransferOutcome::noLinkFor(command.direction, command.length);
             return;
         }
         command.outcome = command.direction == TransferDirection::ToRadio ? sendBytes(command.data, command.length)
