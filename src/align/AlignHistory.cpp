@@ -49,6 +49,18 @@ Result<std::vector<HistoryEntry>> LoadAlignHistory(RecordStore& store, const std
     return HistoryFromRecords(records.value());
 }
 
+std::optional<Predictor> PredictorFromRecords(RecordStore* store, const std::string& model,
+                                              const std::string& firmware, Error* warning) {
+    if (store == nullptr) return std::nullopt;
+    Result<std::vector<HistoryEntry>> history = LoadAlignHistory(*store, model, firmware);
+    if (!history) {
+        if (warning != nullptr) *warning = history.error().wrapped("the points start at the radio's values");
+        return std::nullopt;
+    }
+    if (history->empty()) return std::nullopt;
+    return Predictor(history.value());
+}
+
 std::string PredictorDetail(const std::optional<int>& predicted, const std::optional<double>& slope,
                             int historySize) {
     std::string text;

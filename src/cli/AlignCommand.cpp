@@ -176,16 +176,12 @@ namespace {
 // The history of the radio's model and firmware in the calibration
 // records; nothing with --no-history, without records or without history.
 std::optional<Predictor> LoadPredictor(const Options& options) {
-    RecordStore* store = CalibrationRecorder().store();
-    if (options.noHistory || store == nullptr) return std::nullopt;
-    Result<std::vector<HistoryEntry>> history =
-        LoadAlignHistory(*store, radioInfo.modelName(), radioInfo.firmwareVersion());
-    if (!history) {
-        RecordWarning(history.error().wrapped("the points start at the radio's values"));
-        return std::nullopt;
-    }
-    if (history->empty()) return std::nullopt;
-    return Predictor(history.value());
+    if (options.noHistory) return std::nullopt;
+    Error warning;
+    std::optional<Predictor> predictor = PredictorFromRecords(CalibrationRecorder().store(), radioInfo.modelName(),
+                                                              radioInfo.firmwareVersion(), &warning);
+    if (!warning.ok()) RecordWarning(warning);
+    return predictor;
 }
 
 }  // namespace

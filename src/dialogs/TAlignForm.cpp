@@ -1,7 +1,5 @@
 #include "dialogs/TAlignForm.h"
 
-#include "lang/DataFolders.h"
-
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -32,22 +30,22 @@
 #include <optional>
 #include <thread>
 
+#include "align/AlignHistory.h"
 #include "align/AlignRecords.h"
-#include "records/Recorder.h"
-#include "report/RadioReport.h"
-#include "report/ReportPdf.h"
-#include "dialogs/AlignPlot.h"
-#include "ui/AppFonts.h"
-#include "ui/DialogSeam.h"
 #include "data/Global.h"
+#include "dialogs/AlignPlot.h"
 #include "instrument/VirtualInstrument.h"
 #include "lang/DataFolders.h"
 #include "lang/Loadlanguage.h"
 #include "line/LineSettings.h"
 #include "protocol/Sendcmd.h"
 #include "records/Recorder.h"
-#include "ui/Records.h"
+#include "report/RadioReport.h"
+#include "report/ReportPdf.h"
 #include "sim/VirtualBackend.h"
+#include "ui/AppFonts.h"
+#include "ui/DialogSeam.h"
+#include "ui/Records.h"
 #include "ui/Selection.h"
 
 using namespace varnel;
@@ -538,6 +536,14 @@ void TAlignForm::RunButtonClick() {
     AlignEngine engine(procedure.value(), radio, instrument.value().get(), *model);
     engine.setEvents(runEvents());
     engine.setPathLoss(loss);
+    // Each point starts from what the radios of this model and firmware
+    // before it needed, as on the command line.
+    Error historyWarning;
+    std::optional<Predictor> predictor = PredictorFromRecords(
+        CalibrationRecorder().store(), radioInfo.modelName(), radioInfo.firmwareVersion(), &historyWarning);
+    if (!historyWarning.ok()) note(QString::fromStdString(ErrorText(historyWarning)));
+    note(Tr(predictor ? "A0042" : "A0043"));
+    engine.setPredictor(std::move(predictor));
     // What the records tell about the run's set-up.
     TraceProcedureFile(trace, procedureFile);
     if (Result<std::string> id = instrument.value()->query(model->identify); id) trace.instrumentIdn = id.value();

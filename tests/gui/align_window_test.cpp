@@ -75,6 +75,7 @@ private slots:
     void scannedSerialMustMatchThePattern();
     void overdueInstrumentWarnsOrIsRefused();
     void reportButtonWritesThePdfOfTheRun();
+    void laterRadioStartsFromTheRadiosBefore();
 };
 
 namespace {
@@ -485,3 +486,50 @@ void AlignWindowTest::reportButtonWritesThePdfOfTheRun() {
 
 QTEST_MAIN(AlignWindowTest)
 #include "align_window_test.moc"
+
+// The window learns from the records as the command line does: the first
+// radio of a model has no history and each point starts at its own value;
+// the next radio of the model starts every point from the first one's final
+// value (a history of one radio) and still ends on target.
+void AlignWindowTest::laterRadioStartsFromTheRadiosBefore() {
+    QTemporaryDir dir;
+    Result<std::unique_ptr<RecordStore>> opened =
+        OpenSqliteStore((dir.path() + QStringLiteral("/records.sqlite")).toStdString());
+    QVERIFY(opened.ok());
+    CalibrationRecorder().setStore(std::shared_ptr<RecordStore>(std::move(opened.value())));
+    std::vector<int> firstFinals;
+    for (const char* serial : {"SN-HIST-1", "SN-HIST-2"}) {
+        TestEnvironment env(VirtualPreset::Variant0);
+        env.writeFile(QStringLiteral("five.json"), kFivePoints);
+        CalibrationRecorder().setSerial(serial);
+        TMainForm form;
+        form.attachVirtualRadio(&env.backend());
+        form.show();
+        TAlignForm* align = OpenAlignWindow(form);
+        QVERIFY(align != nullptr);
+        align->ProcedureBox->setEditText(env.filePath(QStringLiteral("five.json")));
+        QTest::mouseClick(align->RunButton, Qt::LeftButton);
+        const AlignReport& report = align->lastReport();
+        QVERIFY2(report.complete(), report.error.text().c_str());
+        QCOMPARE(report.passed(), 5);
+        const bool first = firstFinals.empty();
+        QVERIFY2(LogHas(*align, Tr(first ? "A0043" : "A0042")), qPrintable(LogLines(*align).join('\n')));
+        for (std::size_t i = 0; i < report.points.size(); ++i) {
+            const PointResult& p = report.points[i];
+            if (first) {
+                QCOMPARE(p.historySize, 0);
+                QVERIFY(!p.predictedValue.has_value());
+                firstFinals.push_back(p.finalValue);
+            } else {
+                QCOMPARE(p.historySize, 1);
+                QVERIFY(p.predictedValue.has_value());
+                // Another radio of the same build needs what the first one needed.
+                QCOMPARE(*p.predictedValue, firstFinals[i]);
+                QCOMPARE(p.tries, 1);
+            }
+        }
+        align->close();
+    }
+    CalibrationRecorder().setStore(nullptr);
+    CalibrationRecorder().setSerial({});
+}
