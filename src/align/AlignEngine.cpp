@@ -608,6 +608,39 @@ std::string AlignReport::toJson() const {
     }
 }
 
+// One point as the JSON report and the line's progress events show it.
+nlohmann::ordered_json AlignPointJson(const PointResult& p) {
+    const auto rounded = [](double v, double scale) { return std::round(v * scale) / scale; };
+    nlohmann::ordered_json o;
+    o["step"] = p.step;
+    o["item"] = p.item;
+    o["band"] = p.band;
+    o["point"] = p.point;
+    o["measure"] = p.measure;
+    o["target"] = p.target;
+    o["tolerance"] = p.tolerance;
+    o["unit"] = p.unit;
+    o["start_value"] = p.startValue;
+    o["final_value"] = p.finalValue;
+    if (p.reading) o["reading"] = std::round(*p.reading * 1000) / 1000;
+    else o["reading"] = nullptr;
+    o["tries"] = p.tries;
+    o["result"] = p.outcome();
+    if (!p.note.empty()) o["note"] = p.note;
+    if (p.historySize > 0) {
+        nlohmann::ordered_json pred;
+        pred["history"] = p.historySize;
+        if (p.predictedValue) pred["value"] = *p.predictedValue;
+        pred["slope"] = p.predictedSlope ? nlohmann::ordered_json(rounded(*p.predictedSlope, 1e6)) : nullptr;
+        o["prediction"] = pred;
+    } else {
+        o["prediction"] = nullptr;
+    }
+    if (p.slope) o["slope"] = rounded(*p.slope, 1e6);
+    if (p.deviation) o["deviations"] = rounded(p.deviation->deviations, 100);
+    return o;
+}
+
 std::string AlignReport::jsonOrThrow() const {
     nlohmann::ordered_json j;
     j["procedure"] = procedure;
@@ -628,33 +661,7 @@ std::string AlignReport::jsonOrThrow() const {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     const auto rounded = [](double v, double scale) { return std::round(v * scale) / scale; };
     for (const PointResult& p : points) {
-        nlohmann::ordered_json o;
-        o["step"] = p.step;
-        o["item"] = p.item;
-        o["band"] = p.band;
-        o["point"] = p.point;
-        o["measure"] = p.measure;
-        o["target"] = p.target;
-        o["tolerance"] = p.tolerance;
-        o["unit"] = p.unit;
-        o["start_value"] = p.startValue;
-        o["final_value"] = p.finalValue;
-        if (p.reading) o["reading"] = std::round(*p.reading * 1000) / 1000;
-        else o["reading"] = nullptr;
-        o["tries"] = p.tries;
-        o["result"] = p.outcome();
-        if (!p.note.empty()) o["note"] = p.note;
-        if (p.historySize > 0) {
-            nlohmann::ordered_json pred;
-            pred["history"] = p.historySize;
-            if (p.predictedValue) pred["value"] = *p.predictedValue;
-            pred["slope"] = p.predictedSlope ? nlohmann::ordered_json(rounded(*p.predictedSlope, 1e6)) : nullptr;
-            o["prediction"] = pred;
-        } else {
-            o["prediction"] = nullptr;
-        }
-        if (p.slope) o["slope"] = rounded(*p.slope, 1e6);
-        if (p.deviation) o["deviations"] = rounded(p.deviation->deviations, 100);
+        nlohmann::ordered_json o = AlignPointJson(p);
         if (p.standsOut) {
             o["stands_out"] = true;
             nlohmann::ordered_json s;

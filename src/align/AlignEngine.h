@@ -51,6 +51,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "align/AlignRadio.h"
 #include "align/Predictor.h"
 #include "align/Procedure.h"
@@ -126,6 +128,10 @@ struct AlignReport {
 private:
     std::string jsonOrThrow() const;
 };
+
+// One point as the JSON report shows it (step, item, band, point, target and
+// tolerance, start and final value, reading, tries, result, prediction).
+nlohmann::ordered_json AlignPointJson(const PointResult& point);
 
 struct AlignEvents {
     std::function<void(int step, int pointIndex, const PointResult& point)> pointStarted;

@@ -137,6 +137,23 @@ Result<InstrumentModel> LoadModel(const Options& options) {
     return LoadInstrumentModel(options.instrumentModel);
 }
 
+std::optional<int> LoadAlignInputs(const Options& options, std::optional<Procedure>& procedure,
+                                   std::optional<InstrumentModel>& model) {
+    Result<Procedure> loaded = LoadProcedure(options.procedure);
+    if (!loaded) {
+        Fail(loaded.error());
+        return InputFileExitCode(loaded.error());
+    }
+    Result<InstrumentModel> instrumentModel = LoadModel(options);
+    if (!instrumentModel) {
+        Fail(instrumentModel.error());
+        return InputFileExitCode(instrumentModel.error());
+    }
+    procedure = std::move(loaded.value());
+    model = std::move(instrumentModel.value());
+    return std::nullopt;
+}
+
 Links::Links(const Options& options) : backend(options), logRadio(options, stderr) {}
 
 Links::~Links() {
@@ -445,16 +462,9 @@ int CmdAlign(const Options& options) {
             return kUsage;
         }
     }
-    Result<Procedure> procedure = LoadProcedure(options.procedure);
-    if (!procedure) {
-        Fail(procedure.error());
-        return InputFileExitCode(procedure.error());
-    }
-    Result<InstrumentModel> model = LoadModel(options);
-    if (!model) {
-        Fail(model.error());
-        return InputFileExitCode(model.error());
-    }
+    std::optional<Procedure> procedure;
+    std::optional<InstrumentModel> model;
+    if (std::optional<int> status = LoadAlignInputs(options, procedure, model)) return *status;
 
     alignInterrupted = false;
     CatchInterrupt();

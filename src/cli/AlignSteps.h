@@ -49,6 +49,10 @@ std::string SettingsFileOf(const Options& options);
 // a usage error for malformed contents.
 int InputFileExitCode(const Error& error);
 Result<InstrumentModel> LoadModel(const Options& options);
+// The procedure and the instrument model the options name; the exit status
+// when one of them cannot be taken (said on standard error).
+std::optional<int> LoadAlignInputs(const Options& options, std::optional<Procedure>& procedure,
+                                   std::optional<InstrumentModel>& model);
 
 // What the run talks through, dropped in the reverse order: the instrument
 // and the link handle before the radio's backend.

@@ -227,16 +227,7 @@ RadioOutcome AlignLineRadio(const Options& options, const Procedure& procedure, 
     const auto pointDone = [&](const PointResult& p) {
         Json j = Event("point");
         j["serial"] = serial;
-        j["step"] = p.step;
-        j["item"] = p.item;
-        j["point"] = p.point;
-        j["start_value"] = p.startValue;
-        j["value"] = p.finalValue;
-        j["target"] = p.target;
-        j["tolerance"] = p.tolerance;
-        j["unit"] = p.unit;
-        j["reading"] = p.reading ? Json(*p.reading) : Json(nullptr);
-        j["tries"] = p.tries;
+        j.update(AlignPointJson(p));
         j["verdict"] = AlignVerdict(p);
         events.Emit(j);
     };
@@ -317,16 +308,9 @@ int CmdLine(const Options& options) {
             }
         }
     }
-    Result<Procedure> procedure = LoadProcedure(options.procedure);
-    if (!procedure) {
-        Fail(procedure.error());
-        return InputFileExitCode(procedure.error());
-    }
-    Result<InstrumentModel> model = LoadModel(options);
-    if (!model) {
-        Fail(model.error());
-        return InputFileExitCode(model.error());
-    }
+    std::optional<Procedure> procedure;
+    std::optional<InstrumentModel> model;
+    if (std::optional<int> status = LoadAlignInputs(options, procedure, model)) return *status;
     const fs::path dataFolder =
         options.dataFolder.empty() ? ProgramDirectory() / "Default Data" : fs::path(options.dataFolder);
 
