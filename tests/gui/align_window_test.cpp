@@ -52,6 +52,14 @@ TAlignForm* OpenAlignWindow(TMainForm& form) {
     return form.findChild<TAlignForm*>(QStringLiteral("TAlignForm"));
 }
 
+// The main window on the environment's virtual radio, shown, with the Auto
+// Align window opened from its menu.
+TAlignForm* ShowAlignWindow(TMainForm& form, TestEnvironment& env) {
+    form.attachVirtualRadio(&env.backend());
+    form.show();
+    return OpenAlignWindow(form);
+}
+
 const char* const kFivePoints = R"({
   "name": "High power only",
   "steps": [
@@ -98,9 +106,7 @@ bool LogHas(const TAlignForm& align, const QString& text) {
 void AlignWindowTest::oneClickAlignsTheVirtualRadio() {
     TestEnvironment env(VirtualPreset::LargeNewFirmware);
     TMainForm form;
-    form.attachVirtualRadio(&env.backend());
-    form.show();
-    TAlignForm* align = OpenAlignWindow(form);
+    TAlignForm* align = ShowAlignWindow(form, env);
     QVERIFY(align != nullptr);
     QVERIFY(align->isVisible());
     QCOMPARE(align->windowTitle(), Tr("A0003"));
@@ -152,9 +158,7 @@ void AlignWindowTest::stopUnkeys() {
     TestEnvironment env(VirtualPreset::Variant0);
     env.writeFile(QStringLiteral("five.json"), kFivePoints);
     TMainForm form;
-    form.attachVirtualRadio(&env.backend());
-    form.show();
-    TAlignForm* align = OpenAlignWindow(form);
+    TAlignForm* align = ShowAlignWindow(form, env);
     QVERIFY(align != nullptr);
     align->ProcedureBox->setEditText(env.filePath(QStringLiteral("five.json")));
     // Stop on the second reading of the second point, while the transmitter is keyed.
@@ -347,9 +351,7 @@ void AlignWindowTest::scannedSerialMustMatchThePattern() {
     env.writeSettings("[setup]\r\nlanguage=english\r\n[line]\r\nserialPattern=SN[0-9]{6}\r\n");
     env.writeFile(QStringLiteral("five.json"), kFivePoints);
     TMainForm form;
-    form.attachVirtualRadio(&env.backend());
-    form.show();
-    TAlignForm* align = OpenAlignWindow(form);
+    TAlignForm* align = ShowAlignWindow(form, env);
     QVERIFY(align != nullptr);
     align->ProcedureBox->setEditText(env.filePath(QStringLiteral("five.json")));
     CalibrationRecorder().setSerial({});
@@ -403,9 +405,7 @@ void AlignWindowTest::overdueInstrumentWarnsOrIsRefused() {
                               .arg(c.strict ? 1 : 0)
                               .toUtf8());
         TMainForm form;
-        form.attachVirtualRadio(&env.backend());
-        form.show();
-        TAlignForm* align = OpenAlignWindow(form);
+        TAlignForm* align = ShowAlignWindow(form, env);
         QVERIFY(align != nullptr);
         align->ProcedureBox->setEditText(env.filePath(QStringLiteral("five.json")));
         env.radio().clearReceivedFrames();
@@ -442,9 +442,7 @@ void AlignWindowTest::reportButtonWritesThePdfOfTheRun() {
         CalibrationRecorder().setStore(std::shared_ptr<RecordStore>(std::move(opened.value())));
         CalibrationRecorder().setSerial(serial);
         TMainForm form;
-        form.attachVirtualRadio(&env.backend());
-        form.show();
-        TAlignForm* align = OpenAlignWindow(form);
+        TAlignForm* align = ShowAlignWindow(form, env);
         QVERIFY(align != nullptr);
         auto* report = align->findChild<QPushButton*>(QStringLiteral("btn_report"));
         QVERIFY(report == align->ReportButton);
@@ -503,9 +501,7 @@ void AlignWindowTest::laterRadioStartsFromTheRadiosBefore() {
         env.writeFile(QStringLiteral("five.json"), kFivePoints);
         CalibrationRecorder().setSerial(serial);
         TMainForm form;
-        form.attachVirtualRadio(&env.backend());
-        form.show();
-        TAlignForm* align = OpenAlignWindow(form);
+        TAlignForm* align = ShowAlignWindow(form, env);
         QVERIFY(align != nullptr);
         align->ProcedureBox->setEditText(env.filePath(QStringLiteral("five.json")));
         QTest::mouseClick(align->RunButton, Qt::LeftButton);
