@@ -7,7 +7,7 @@ JOBS="${JOBS:-$(nproc 2>/dev/null || echo 2)}"
 
 # Debian packages the build, the tests and the program need.
 VARNEL_PACKAGES=(
-  cmake make g++ pkg-config
+  cmake make g++ pkg-config ccache
   qt6-base-dev libqcustomplot-dev qt6-translations-l10n libgl-dev libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-wqy-microhei
@@ -44,9 +44,17 @@ install_missing_packages() {
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# The compiler cache, when there is one: paths are hashed relative to the
+# checkout, so another clone of the same sources reuses the objects.
+COMPILER_CACHE_ARGS=()
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR="$REPO_ROOT" CCACHE_NOHASHDIR=1
+  COMPILER_CACHE_ARGS=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 configure_and_build() {
   echo "==> Configuring $BUILD_DIR"
-  cmake -S "$REPO_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+  cmake -S "$REPO_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${COMPILER_CACHE_ARGS[@]}" "$@"
   echo "==> Building with $JOBS jobs"
   cmake --build "$BUILD_DIR" -j "$JOBS"
 }
