@@ -108,6 +108,8 @@ public:
             if (backslashes % 2 == 0) --end;
         }
         end_ = end;
+        for (std::size_t k = 0; k < text_.size(); ++k)
+            if (text_[k] >= 0x110000) return fail(k, "the pattern is not UTF-8");
         Node root;
         if (!alternatives(root, 0)) return error_;
         if (at_ != end_) return fail(text_[at_] == ')' ? "a ')' without its '('" : "unexpected character");
