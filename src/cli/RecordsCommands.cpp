@@ -73,6 +73,8 @@ int ShowRecord(const Options& options, RecordStore& records) {
     std::size_t changed = 0;
     for (std::size_t i = 0; i < r->imageAtEntry.size() && i < r->imageNow.size(); ++i)
         changed += r->imageAtEntry[i] != r->imageNow[i];
+    // The table is kept in the run's first record; the others name it.
+    if (!r->pathLossSha256.empty()) std::printf("path loss hash: %s\n", T(r->pathLossSha256).c_str());
     std::printf("changed bytes : %zu since entry\n", changed);
     return kOk;
 }

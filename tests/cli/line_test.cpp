@@ -420,15 +420,15 @@ TEST_F(Line, HostileScansAreRefusedAndAskedAgain) {
 TEST_F(Line, AnUnreadableSettingsFileIsRefused) {
     ASSERT_EQ(::mkfifo(path("fifo.ini").c_str(), 0600), 0);
     fs::create_directories(dir_ / "folder.ini");
-    for (const std::string command : {"line --radios 1 --serial SN1", "align --serial SN1"}) {
+    const std::string lineCommand = "line --radios 1 --serial SN1 --data-folder '" + path("Default Data") + "'";
+    for (const std::string& command : {lineCommand, std::string("align --serial SN1")}) {
         for (const std::string& settingsFile :
              {path("does-not-exist.ini"), path("fifo.ini"), std::string("/dev/zero"), path("folder.ini")}) {
             SCOPED_TRACE(command + " --settings " + settingsFile);
             const std::string run = env() + "timeout -k 5 30 '" VARNEL_CLI_PATH "' " + command +
                                     " --virtual-radio=large --instrument virtual --log --procedure '" +
-                                    path("p.json") + "' --data-folder '" + path("Default Data") + "' --settings '" +
-                                    settingsFile + "' </dev/null >'" + path("out.txt") + "' 2>'" + path("err.txt") +
-                                    "'";
+                                    path("p.json") + "' --settings '" + settingsFile + "' </dev/null >'" +
+                                    path("out.txt") + "' 2>'" + path("err.txt") + "'";
             const int raw = std::system(run.c_str());
             ASSERT_TRUE(WIFEXITED(raw));
             const std::string err = ReadAll(dir_ / "err.txt");
@@ -470,14 +470,15 @@ TEST_F(Line, ProcedureAndModelThatDoNotFitAreRefusedBeforeTheRadio) {
         {"nosetup.json", 2, "has no set-up \"transmit\""},
         {"other.json", 15, "expects \"ACME,CTS-9000\""},
     };
-    for (const std::string command : {"line --radios 1 --serial SN1", "align --serial SN1"}) {
+    const std::string lineCommand = "line --radios 1 --serial SN1 --data-folder '" + path("Default Data") + "'";
+    for (const std::string& command : {lineCommand, std::string("align --serial SN1")}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(command + " --model " + c.model);
             const std::string run = env() + "timeout -k 5 30 '" VARNEL_CLI_PATH "' " + command +
                                     " --virtual-radio=large --instrument virtual --log --procedure '" +
-                                    path("p.json") + "' --model '" + path(c.model) + "' --data-folder '" +
-                                    path("Default Data") + "' --settings '" + path("setting.ini") + "' </dev/null >'" +
-                                    path("out.txt") + "' 2>'" + path("err.txt") + "'";
+                                    path("p.json") + "' --model '" + path(c.model) + "' --settings '" +
+                                    path("setting.ini") + "' </dev/null >'" + path("out.txt") + "' 2>'" +
+                                    path("err.txt") + "'";
             const int raw = std::system(run.c_str());
             ASSERT_TRUE(WIFEXITED(raw));
             const std::string err = ReadAll(dir_ / "err.txt");
