@@ -318,7 +318,7 @@ Result<JsonDocument> ParseJsonDocument(const std::string& text, const std::strin
         }
         std::string what = problem.empty() ? builder.what : problem;
         if (builder.failed && builder.id == 406) {
-            what = "the number " + Shortened(builder.lastToken, 40) + " is beyond the range of a number";
+            what = "the number " + Shortened(builder.lastToken, 40) + " is too large (a number here lies within +/-1.7e308)";
         } else {
             // "[json.exception.parse_error.101] parse error at line 3, column 5: syntax error ..."
             if (const auto bracket = what.find("] "); what.rfind("[json.exception.", 0) == 0 && bracket != std::string::npos)
