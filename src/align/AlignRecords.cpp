@@ -68,9 +68,12 @@ std::function<void(const PointResult&)> CalibrationRecordSink(const TraceContext
         TraceContext trace;
         std::string id = NewRecordUid();
         std::optional<int> retests;  // looked up at the first point
+        bool tableRecorded = false;  // the path-loss table goes into the run's first record only
     };
     auto run = std::make_shared<Run>();
     run->trace = trace;
+    if (run->trace.pathLossSha256.empty() && !run->trace.pathLoss.empty())
+        run->trace.pathLossSha256 = Sha256Hex(run->trace.pathLoss);
     return [run, onError](const PointResult& p) {
         Recorder& recorder = CalibrationRecorder();
         if (!run->retests)
@@ -85,7 +88,9 @@ std::function<void(const PointResult&)> CalibrationRecordSink(const TraceContext
         r.stationId = t.stationId;
         r.operatorName = t.operatorName;
         r.fixtureId = t.fixtureId;
-        r.pathLoss = t.pathLoss;
+        // A table of many rows is stored once per run, not once per point.
+        if (!run->tableRecorded) r.pathLoss = t.pathLoss;
+        r.pathLossSha256 = t.pathLossSha256;
         r.instrumentIdn = t.instrumentIdn;
         r.calibrationDue = t.calibrationDue;
         r.softwareVersion = t.softwareVersion;
@@ -101,6 +106,7 @@ std::function<void(const PointResult&)> CalibrationRecordSink(const TraceContext
         r.verdict = AlignVerdict(p);
         r.retestCount = *run->retests;
         Error e = recorder.aligned(r, tunerImage);
+        if (e.ok()) run->tableRecorded = true;
         if (!e.ok() && onError) onError(e);
     };
 }

@@ -20,7 +20,8 @@ struct TraceContext {
     std::string stationId;        // empty: ConfiguredStationId()
     std::string operatorName;     // empty: the login name
     std::string fixtureId;
-    std::string pathLoss;         // the fixture's path-loss table, "freqMHz:dB;..."
+    std::string pathLoss;         // the fixture's path-loss table, "freqMHz:dB;..." (in the run's first record)
+    std::string pathLossSha256;   // its SHA-256 (in every record); empty: computed from pathLoss
     std::string instrumentIdn;    // the instrument's answer to its identification query
     std::string calibrationDue;   // the instrument's calibration due date
     std::string softwareVersion;  // empty: SoftwareVersion()

@@ -1,9 +1,11 @@
 #include "align/Procedure.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <set>
 
 #include "data/ItemTable.h"
+#include "instrument/InstrumentModel.h"
 
 namespace varnel {
 
@@ -74,7 +76,10 @@ Error parsePoints(const StepSource& s, ProcedureStep* step) {
     for (std::size_t i = 0; i < points.size(); ++i) {
         const std::string at = "points/" + std::to_string(i);
         if (!points[i].is_number_integer()) return s.refuseField(at, "a point must be a whole number");
-        const int point = points[i].get<int>();
+        // Compared as it is written: a huge number must not wrap onto a point.
+        const bool small = points[i].is_number_unsigned() ? points[i].get<unsigned long long>() <= 1000
+                                                          : std::llabs(points[i].get<long long>()) <= 1000;
+        const int point = small ? points[i].get<int>() : -1;
         if (point < first || point > last)
             return s.refuseField(at, "point " + std::to_string(point) + " is not a point of item " +
                                          std::to_string(step->item) + " (" + std::to_string(first) + " to " +
@@ -127,6 +132,12 @@ Error parseValueRange(const StepSource& s, ProcedureStep* step) {
         const json& r = v["range"];
         if (!r.is_array() || r.size() != 2 || !r[0].is_number_integer() || !r[1].is_number_integer())
             return s.refuseField("range", "\"range\" must be [lowest, highest]");
+        const auto within = [](const json& n) {
+            return n.is_number_unsigned() ? n.get<unsigned long long>() <= 255
+                                          : n.get<long long>() >= 0 && n.get<long long>() <= 255;
+        };
+        if (!within(r[0]) || !within(r[1]))
+            return s.refuseField("range", "\"range\" must lie within 0 to 255, lowest first");
         step->minValue = r[0].get<int>();
         step->maxValue = r[1].get<int>();
         if (step->minValue < 0 || step->maxValue > 255 || step->minValue >= step->maxValue)
@@ -144,7 +155,9 @@ Error parseValueRange(const StepSource& s, ProcedureStep* step) {
 Error parseWholeNumber(const StepSource& s, const char* key, int lo, int hi, int* out) {
     if (!s.v.contains(key)) return {};
     const json& n = s.v[key];
-    if (!n.is_number_integer() || n.get<long long>() < lo || n.get<long long>() > hi)
+    const bool fits = n.is_number_unsigned() ? n.get<unsigned long long>() <= static_cast<unsigned long long>(hi)
+                                             : n.is_number_integer() && n.get<long long>() <= hi;
+    if (!n.is_number_integer() || !fits || n.get<long long>() < lo)
         return s.refuseField(key, quoted(key) + " must be a whole number from " + std::to_string(lo) + " to " +
                                       std::to_string(hi));
     *out = n.get<int>();
@@ -227,6 +240,31 @@ Result<Procedure> LoadProcedure(const std::string& path) {
     auto proc = ParseProcedure(doc.value());
     if (!proc) return proc.error().wrapped("the procedure is refused");
     return proc;
+}
+
+Error CheckProcedureAgainstModel(const Procedure& procedure, const InstrumentModel& model) {
+    const auto names = [](const auto& map) {
+        std::string text;
+        for (const auto& [name, unused] : map) text += (text.empty() ? "" : ", ") + quoted(name);
+        return text.empty() ? std::string("none") : text;
+    };
+    for (std::size_t i = 0; i < procedure.steps.size(); ++i) {
+        const ProcedureStep& step = procedure.steps[i];
+        if (step.radioMeasures()) continue;
+        const std::string where = procedure.file + ":" + std::to_string(step.line) + ": step " + std::to_string(i + 1) +
+                                  " (" + quoted(step.name) + "): ";
+        if (!model.measurements.count(step.measure))
+            return Error::make(ErrorCode::BadData, where + "the instrument model " + quoted(model.name) +
+                                                       " has no measurement " + quoted(step.measure) + " (it has " +
+                                                       names(model.measurements) + ")")
+                .wrap("the procedure does not fit the instrument model");
+        if (!step.setup.empty() && !model.setups.count(step.setup))
+            return Error::make(ErrorCode::BadData, where + "the instrument model " + quoted(model.name) +
+                                                       " has no set-up " + quoted(step.setup) + " (it has " +
+                                                       names(model.setups) + ")")
+                .wrap("the procedure does not fit the instrument model");
+    }
+    return {};
 }
 
 }  // namespace varnel

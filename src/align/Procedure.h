@@ -57,4 +57,12 @@ Result<Procedure> ParseProcedure(const JsonDocument& doc);
 Result<Procedure> ParseProcedureText(const std::string& text, const std::string& name);
 Result<Procedure> LoadProcedure(const std::string& path);
 
+struct InstrumentModel;
+
+// Every step the instrument measures names a measurement (and a set-up, when
+// it has one) of `model`: else BadData "FILE:LINE: step N (\"name\"): the
+// instrument model \"X\" has no measurement \"Y\" (it has ...)". Checked when
+// both are loaded, before the instrument or the radio is touched.
+Error CheckProcedureAgainstModel(const Procedure& procedure, const InstrumentModel& model);
+
 }  // namespace varnel

@@ -15,6 +15,7 @@
 #include "data/Global.h"
 #include "data/Safety.h"
 #include "lang/ErrorText.h"
+#include "line/LineSettings.h"
 #include "tuning/TMDIChild.h"
 #include "ui/DialogSeam.h"
 #include "ui/Records.h"
@@ -190,7 +191,8 @@ void ArchiveCommands::backupEntry(const RadioInfo& info, const TunerImage& image
     lastBackupPath_.clear();
     const std::tm local = LocalTime(std::time(nullptr));
     const QString folder = DefaultDataDirectory() + QString::fromLatin1(kBackupFolder);
-    const QString path = folder + QLatin1Char('/') + QString::fromStdString(BackupFileName(info.modelName(), local));
+    // Named as the line names its backups, never replacing an earlier one.
+    const QString path = FromNativePath(FreeBackupPath(NativePath(folder), info.modelName(), std::string(), local));
     std::error_code ec;
     std::filesystem::create_directories(NativePath(folder), ec);
     std::array<std::uint8_t, kArchiveSize> bytes{};

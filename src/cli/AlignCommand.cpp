@@ -74,6 +74,21 @@ std::string SettingsFileOf(const Options& options) {
 std::optional<int> PrepareLineSetup(const Options& options, const CivilDate& today, LineSetup& setup,
                                     const std::function<void(const std::string&)>& warn) {
     const std::string settingsFile = SettingsFileOf(options);
+    // A settings file the operator names must be there and readable: run
+    // without it, a line would align without its fixture's path loss, its
+    // calibration date or its serial pattern. (The program's own setting.ini
+    // may be missing.)
+    if (!options.settingsFile.empty()) {
+        Error e = CheckRegularFile(settingsFile, false);
+        if (e.ok()) {
+            Result<FileBytes> read = ReadRegularFile(settingsFile, 0);
+            if (!read) e = read.error();
+        }
+        if (!e.ok()) {
+            Fail(e.wrap("the settings file --settings names cannot be read"));
+            return FileExitCode(e);
+        }
+    }
     const LineSettings settings = ReadLineSettings(settingsFile);
     setup.trace.fixtureId = options.fixture.empty() ? settings.fixtureId : options.fixture;
     const std::string lossFile = options.pathLoss.empty() ? settings.pathLossFile : options.pathLoss;
@@ -149,6 +164,12 @@ std::optional<int> LoadAlignInputs(const Options& options, std::optional<Procedu
         Fail(instrumentModel.error());
         return InputFileExitCode(instrumentModel.error());
     }
+    // A step the model cannot measure is the files' mistake, found before
+    // the instrument or the radio is touched.
+    if (Error e = CheckProcedureAgainstModel(loaded.value(), instrumentModel.value()); !e.ok()) {
+        Fail(e);
+        return kUsage;
+    }
     procedure = std::move(loaded.value());
     model = std::move(instrumentModel.value());
     return std::nullopt;
@@ -181,10 +202,16 @@ std::optional<int> OpenTheInstrument(const Options& options, const InstrumentMod
         return instrument.error().code() == ErrorCode::BadData ? kUsage : ExitCodeFor(instrument.error());
     }
     links.instrument = std::move(instrument.value());
-    if (Result<std::string> id = links.instrument->query(model.identify); id) {
-        links.identity = id.value();
-        Progress(options, "instrument: " + id.value() + " (" + links.instrument->describe() + ")");
+    // Another instrument than the model's is refused here, before the radio
+    // is entered.
+    Result<std::string> id = IdentifyInstrument(*links.instrument, model);
+    if (!id) {
+        Fail(id.error());
+        return kInstrument;
     }
+    links.identity = id.value();
+    if (!links.identity.empty())
+        Progress(options, "instrument: " + links.identity + " (" + links.instrument->describe() + ")");
     return std::nullopt;
 }
 

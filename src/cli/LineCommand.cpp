@@ -83,17 +83,6 @@ std::string OptionSerial(const Options& options, int index) {
     return options.serial + "-" + std::to_string(index);
 }
 
-// A serial as part of a file name: characters other than letters, digits,
-// '-' and '_' become '_'.
-std::string FileNamePart(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
-        out += plain ? c : '_';
-    }
-    return out.empty() ? std::string("radio") : out;
-}
-
 // Until a radio is among the volumes (`present`) or none is any more; false
 // when Ctrl+C came first.
 bool WaitForRadio(bool present) {
@@ -104,18 +93,58 @@ bool WaitForRadio(bool present) {
     return !alignInterrupted;
 }
 
+// One line of standard input as the scanner types it. At most `limit`
+// bytes are kept; the rest of a longer line is read and dropped (`cut`), so
+// that a line without end costs no memory. Nothing at the end of the input
+// or on Ctrl+C.
+struct ScannedLine {
+    std::string text;
+    bool cut = false;
+};
+
+std::optional<ScannedLine> ReadScannedLine(std::istream& in, std::size_t limit) {
+    ScannedLine line;
+    bool any = false;
+    for (;;) {
+        const int c = in.get();
+        if (c == std::char_traits<char>::eof()) {
+            if (!any || alignInterrupted) return std::nullopt;
+            return line;
+        }
+        any = true;
+        if (c == '\n') return line;
+        if (line.text.size() < limit) line.text += static_cast<char>(c);
+        else line.cut = true;
+    }
+}
+
 // The next serial from standard input, as the scanner types it; a refused
 // one is said and asked again. Nothing at the end of the input or on Ctrl+C.
 std::optional<std::string> ScanSerial(const Options& options, const LineSetup& setup, const LineEvents& events) {
+    // Room for the longest serial in four-byte characters and the blanks
+    // around it; a longer line is no serial.
+    constexpr std::size_t kKept = 8 * kSerialLengthLimit;
     for (;;) {
         Progress(options, "scan the radio's serial number (or type it and press Enter)");
-        std::string line;
-        if (alignInterrupted || !std::getline(std::cin, line)) return std::nullopt;
-        const std::string why = setup.serialPattern.refusal(line);
-        if (why.empty()) return SerialPattern::trim(line);
+        if (alignInterrupted) return std::nullopt;
+        std::optional<ScannedLine> line = ReadScannedLine(std::cin, kKept);
+        if (!line) return std::nullopt;
+        std::string why;
+        if (line->cut)
+            why = "the serial is longer than " + std::to_string(kSerialLengthLimit) +
+                  " characters (the line had more than " + std::to_string(kKept) + " bytes); a barcode is shorter";
+        else why = setup.serialPattern.refusal(line->text);
+        if (why.empty()) return SerialPattern::trim(line->text);
         Fail(why + "; scan it again");
+        std::string shown = SerialPattern::trim(line->text);
+        if (SerialLength(shown) > kSerialLengthLimit || line->cut) {
+            // The start of it is enough to tell which scan it was.
+            std::size_t cut = std::min<std::size_t>(shown.size(), kSerialLengthLimit);
+            while (cut > 0 && cut < shown.size() && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80) --cut;
+            shown = shown.substr(0, cut) + "...";
+        }
         Json e = Event("serial-refused");
-        e["serial"] = SerialPattern::trim(line);
+        e["serial"] = shown;
         e["reason"] = why;
         e["pattern"] = setup.serialPattern.text();
         events.Emit(e);
@@ -160,14 +189,10 @@ Error SaveRadioArchive(const fs::path& path) {
 }
 
 // The backup before the radio is touched: "<model>_<serial>_<date>_<time>.tdb"
-// in the backups folder, never replacing an earlier one.
+// in the backups folder (FreeBackupPath), never replacing an earlier one.
 Result<fs::path> BackUpRadio(const fs::path& dataFolder, const std::string& serial) {
-    const fs::path folder = dataFolder / kBackupFolder;
-    const std::string name = BackupFileName(radioInfo.modelName() + "_" + FileNamePart(serial), LocalTime(std::time(nullptr)));
-    fs::path path = folder / name;
-    std::error_code ec;
-    for (int n = 2; fs::exists(path, ec); ++n)
-        path = folder / (fs::path(name).stem().string() + "-" + std::to_string(n) + ".tdb");
+    const fs::path path = FreeBackupPath(dataFolder / kBackupFolder, radioInfo.modelName(), serial,
+                                         LocalTime(std::time(nullptr)));
     if (Error e = SaveRadioArchive(path); !e.ok()) return e.wrapped("cannot back up the radio");
     return path;
 }
@@ -237,7 +262,8 @@ RadioOutcome AlignLineRadio(const Options& options, const Procedure& procedure, 
     // The aligned radio's archive, by its serial, beside the backups.
     std::string saved;
     if (report.complete()) {
-        const fs::path archive = dataFolder / (FileNamePart(serial) + ".tdb");
+        // Named so that no two serials share a file (AlignedArchivePath).
+        const fs::path archive = AlignedArchivePath(dataFolder, serial);
         if (Error e = SaveRadioArchive(archive); !e.ok()) {
             Fail(e.wrapped("the aligned archive was not saved"));
             outcome.status = FileExitCode(e);
@@ -249,6 +275,7 @@ RadioOutcome AlignLineRadio(const Options& options, const Procedure& procedure, 
             s["serial"] = serial;
             s["file"] = saved;
             events.Emit(s);
+            Progress(options, "radio " + std::to_string(index) + " " + serial + ": aligned archive saved as " + saved);
         }
     }
     LeaveTunerMode(false);

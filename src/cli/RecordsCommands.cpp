@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 #include "cli/Cli.h"
 #include "records/RecordExport.h"
 #include "records/RecordStore.h"
 #include "records/Recorder.h"
 #include "util/FileAccess.h"
+#include "util/UtcTime.h"
 
 namespace varnel::cli {
 
@@ -71,6 +73,8 @@ int ShowRecord(const Options& options, RecordStore& records) {
     std::size_t changed = 0;
     for (std::size_t i = 0; i < r->imageAtEntry.size() && i < r->imageNow.size(); ++i)
         changed += r->imageAtEntry[i] != r->imageNow[i];
+    // The table is kept in the run's first record; the others name it.
+    if (!r->pathLossSha256.empty()) std::printf("path loss hash: %s\n", T(r->pathLossSha256).c_str());
     std::printf("changed bytes : %zu since entry\n", changed);
     return kOk;
 }
@@ -80,8 +84,9 @@ RecordFilter FilterOf(const Options& options) {
     filter.serial = options.filterSerial;
     filter.modelName = options.filterModel;
     filter.event = options.filterEvent;
-    filter.since = options.since;
-    filter.until = options.until;
+    // Checked in CmdRecords: a time, in the form the records keep theirs.
+    filter.since = options.since.empty() ? std::string() : CanonicalUtcTime(options.since).value_or(options.since);
+    filter.until = options.until.empty() ? std::string() : CanonicalUtcTime(options.until).value_or(options.until);
     filter.limit = options.limit;
     return filter;
 }
@@ -236,6 +241,15 @@ int CmdRecords(const Options& options) {
         Fail(what != "stats" ? std::string("--by is for records stats")
                              : "unknown grouping \"" + options.by + "\"; records stats --by station or --by day");
         return kUsage;
+    }
+    // Times are read, never compared as whatever text was given.
+    for (const auto& [option, value] : {std::pair{"--since", &options.since}, std::pair{"--until", &options.until}}) {
+        if (!value->empty() && !CanonicalUtcTime(*value)) {
+            Fail(std::string(option) + " \"" + *value +
+                 "\" is not a time: give an ISO 8601 date or date-time in UTC, such as 2026-12-09 or "
+                 "2026-12-09T14:30:00Z (an offset such as +01:00 is taken back to UTC)");
+            return kUsage;
+        }
     }
     if (what != "show" && options.args.size() > 1) {
         Fail("unexpected argument \"" + options.args[1] + "\" for records " + what);

@@ -488,10 +488,16 @@ void TAlignForm::RunButtonClick() {
     if (!procedure) return fail(QString::fromStdString(procedure.error().text()));
     const std::optional<InstrumentModel> model = chosenModel();
     if (!model) return;
+    // A step the model cannot measure, and another instrument than the
+    // model's, are refused before the radio is touched.
+    if (Error e = CheckProcedureAgainstModel(procedure.value(), *model); !e.ok())
+        return fail(QString::fromStdString(ErrorText(e)));
     const std::optional<QString> url = instrumentUrl();
     if (!url) return;
     Result<std::unique_ptr<Instrument>> instrument = OpenInstrument(url->toStdString(), std::chrono::milliseconds(2000));
     if (!instrument) return fail(QString::fromStdString(ErrorText(instrument.error())));
+    Result<std::string> identity = IdentifyInstrument(*instrument.value(), *model);
+    if (!identity) return fail(QString::fromStdString(ErrorText(identity.error())));
     // The operator's keying and the run's cannot overlap: the run keys and
     // unkeys points of its own, and would leave the tuning window's keying
     // showing what the radio no longer does.
@@ -546,7 +552,7 @@ void TAlignForm::RunButtonClick() {
     engine.setPredictor(std::move(predictor));
     // What the records tell about the run's set-up.
     TraceProcedureFile(trace, procedureFile);
-    if (Result<std::string> id = instrument.value()->query(model->identify); id) trace.instrumentIdn = id.value();
+    trace.instrumentIdn = identity.value();
     engine.setRecordSink(CalibrationRecordSink(trace));
     engine_ = &engine;
     runStartedAt_ = UtcTimestampNow();

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "instrument/Instrument.h"
+
 namespace varnel {
 
 namespace {
@@ -11,16 +13,36 @@ void replaceAll(std::string& s, const std::string& what, const std::string& with
         s.replace(at, what.size(), with);
 }
 
+// A command goes to the instrument as one line: a line end in it would make
+// two commands of it (an embedded "*RST" resets the instrument mid-run), and
+// other control characters have no place in SCPI either.
+Error checkCommand(const JsonDocument& doc, const std::string& pointer, const std::string& command) {
+    for (std::size_t i = 0; i < command.size(); ++i) {
+        const auto c = static_cast<unsigned char>(command[i]);
+        if (c < 0x20 || c == 0x7F) {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\x%02X", c);
+            return doc.fail(pointer, std::string("a command must be one line without control characters; this one has ") +
+                                         (c == '\n' || c == '\r' ? "a line end" : "the control character") + " " + code +
+                                         " at character " + std::to_string(i + 1));
+        }
+    }
+    return {};
+}
+
 Result<std::vector<std::string>> stringList(const JsonDocument& doc, const nlohmann::json& v,
                                             const std::string& pointer) {
     std::vector<std::string> out;
     if (v.is_string()) {
+        if (Error e = checkCommand(doc, pointer, v.get<std::string>()); !e.ok()) return e;
         out.push_back(v.get<std::string>());
         return out;
     }
     if (!v.is_array()) return doc.fail(pointer, "expected a command or a list of commands");
     for (std::size_t i = 0; i < v.size(); ++i) {
-        if (!v[i].is_string()) return doc.fail(pointer + "/" + std::to_string(i), "a command must be a string");
+        const std::string at = pointer + "/" + std::to_string(i);
+        if (!v[i].is_string()) return doc.fail(at, "a command must be a string");
+        if (Error e = checkCommand(doc, at, v[i].get<std::string>()); !e.ok()) return e;
         out.push_back(v[i].get<std::string>());
     }
     return out;
@@ -81,6 +103,9 @@ Result<InstrumentModel> ParseInstrumentModel(const JsonDocument& doc) {
                                  : key == "confirm"  ? m.confirm
                                                      : m.errorQuery;
             field = v.get<std::string>();
+            if (key == "identify" || key == "error_query" || key == "confirm") {
+                if (Error e = checkCommand(doc, p, field); !e.ok()) return e;
+            }
         } else if (key == "reset" || key == "finish") {
             auto list = stringList(doc, v, p);
             if (!list) return list.error();
@@ -101,6 +126,7 @@ Result<InstrumentModel> ParseInstrumentModel(const JsonDocument& doc) {
                     return doc.fail(mp, "a measurement needs {\"query\": \"...\", \"unit\": \"...\"}");
                 InstrumentModel::Measurement meas;
                 meas.query = q["query"].get<std::string>();
+                if (Error e = checkCommand(doc, mp + "/query", meas.query); !e.ok()) return e;
                 if (q.contains("unit")) {
                     if (!q["unit"].is_string()) return doc.fail(mp + "/unit", "\"unit\" must be a string");
                     meas.unit = q["unit"].get<std::string>();
@@ -119,10 +145,39 @@ Result<InstrumentModel> ParseInstrumentModel(const JsonDocument& doc) {
     return m;
 }
 
+Result<InstrumentModel> ParseInstrumentModelText(const std::string& text, const std::string& name) {
+    auto doc = ParseJsonDocument(text, name);
+    if (!doc) return doc.error().wrapped("the instrument model is refused");
+    return ParseInstrumentModel(doc.value());
+}
+
 Result<InstrumentModel> LoadInstrumentModel(const std::string& path) {
     auto doc = LoadJsonDocument(path);
     if (!doc) return doc.error().wrapped("cannot read the instrument model");
     return ParseInstrumentModel(doc.value());
+}
+
+bool IdentityMatches(const InstrumentModel& model, const std::string& answer) {
+    if (model.identity.empty()) return true;
+    const auto lower = [](std::string s) {
+        for (char& c : s)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return s;
+    };
+    return lower(answer).find(lower(model.identity)) != std::string::npos;
+}
+
+Result<std::string> IdentifyInstrument(Instrument& instrument, const InstrumentModel& model) {
+    if (model.identify.empty()) return std::string();
+    Result<std::string> answer = instrument.query(model.identify);
+    if (!answer) return answer.error().wrapped("cannot identify the instrument");
+    if (!IdentityMatches(model, answer.value()))
+        return Error::make(ErrorCode::Instrument,
+                           "the instrument answers \"" + answer.value() + "\" to \"" + model.identify +
+                               "\"; the instrument model \"" + model.name + "\" expects \"" + model.identity +
+                               "\": another instrument is connected, or the wrong model file is chosen",
+                           instrument.describe());
+    return answer;
 }
 
 }  // namespace varnel

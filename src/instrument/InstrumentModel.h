@@ -69,7 +69,22 @@ struct InstrumentModel {
 // procedures/instruments/virtual-test-set.json).
 InstrumentModel VirtualTestSetModel();
 
+// A command or query with a line end or another control character in it is
+// refused ("FILE:LINE: ...") like every other mistake in the file.
 Result<InstrumentModel> ParseInstrumentModel(const JsonDocument& doc);
+Result<InstrumentModel> ParseInstrumentModelText(const std::string& text, const std::string& name);
 Result<InstrumentModel> LoadInstrumentModel(const std::string& path);
+
+class Instrument;
+
+// True when the identification `answer` contains the model's identity
+// (letter case aside), or the model expects none.
+bool IdentityMatches(const InstrumentModel& model, const std::string& answer);
+
+// Asks the instrument's identification (the model's "identify") and checks
+// it against the model's identity: the answer, or an Instrument error that
+// names both (another instrument, or the wrong model file). Used before the
+// radio is touched. Nothing is asked when the model has no query.
+Result<std::string> IdentifyInstrument(Instrument& instrument, const InstrumentModel& model);
 
 }  // namespace varnel

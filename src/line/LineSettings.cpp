@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "data/Safety.h"
 #include "lang/Profile.h"
 #include "util/FileAccess.h"
 #include "util/LocalTime.h"
@@ -64,9 +65,16 @@ std::optional<double> ParseDecimal(const std::string& text) {
 }  // namespace
 
 Result<PathLoss> ParsePathLoss(const std::string& text, const std::string& name) {
-    std::vector<PathLoss::Row> rows;
+    struct Parsed {
+        PathLoss::Row row;
+        int line;
+        std::string frequencyText;
+    };
+    std::vector<Parsed> rows;
+    Error malformed;  // the first line that is not a row, if any
     int lineNumber = 0;
-    std::size_t from = 0;
+    // A spreadsheet's "CSV UTF-8" and Notepad start the file with a BOM.
+    std::size_t from = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (from <= text.size()) {
         std::size_t end = text.find('\n', from);
         if (end == std::string::npos) end = text.size();
@@ -78,28 +86,62 @@ Result<PathLoss> ParsePathLoss(const std::string& text, const std::string& name)
         };
         if (!line.empty() && line[0] != '#' && line[0] != ';') {
             const auto comma = line.find(',');
-            if (comma == std::string::npos || line.find(',', comma + 1) != std::string::npos)
-                return bad("\"" + line + "\" is not \"freqMHz,dB\"");
+            const std::string shown = line.size() > 80 ? line.substr(0, 80) + "..." : line;
+            if (comma == std::string::npos || line.find(',', comma + 1) != std::string::npos) {
+                malformed = bad("\"" + shown + "\" is not \"freqMHz,dB\"");
+                break;
+            }
             const std::optional<double> mhz = ParseDecimal(line.substr(0, comma));
             const std::optional<double> db = ParseDecimal(line.substr(comma + 1));
-            if (!mhz || !db) return bad("\"" + line + "\" is not \"freqMHz,dB\" (two numbers)");
-            if (*mhz <= 0) return bad("the frequency " + TrimBlanks(line.substr(0, comma)) + " MHz is not positive");
-            if (std::fabs(*db) > 100) return bad("the loss " + TrimBlanks(line.substr(comma + 1)) + " dB is not believable");
-            for (const PathLoss::Row& r : rows)
-                if (r.megahertz == *mhz) return bad("the frequency " + TrimBlanks(line.substr(0, comma)) + " MHz is given twice");
-            rows.push_back({*mhz, *db});
+            if (!mhz || !db) {
+                malformed = bad("\"" + shown + "\" is not \"freqMHz,dB\" (two numbers)");
+                break;
+            }
+            if (*mhz <= 0) {
+                malformed = bad("the frequency " + TrimBlanks(line.substr(0, comma)) + " MHz is not positive");
+                break;
+            }
+            if (std::fabs(*db) > 100) {
+                malformed = bad("the loss " + TrimBlanks(line.substr(comma + 1)) + " dB is not believable");
+                break;
+            }
+            rows.push_back({{*mhz, *db}, lineNumber, TrimBlanks(line.substr(0, comma))});
         }
         if (end == text.size()) break;
     }
+    // A frequency given twice, found by sorting (the table may have many
+    // rows): the first line, in file order, that repeats an earlier one.
+    std::vector<std::size_t> order(rows.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return rows[a].row.megahertz < rows[b].row.megahertz; });
+    const Parsed* twice = nullptr;
+    for (std::size_t k = 1; k < order.size(); ++k) {
+        const Parsed& earlier = rows[order[k - 1]];
+        const Parsed& later = rows[order[k]];
+        if (earlier.row.megahertz == later.row.megahertz && (twice == nullptr || later.line < twice->line))
+            twice = &later;
+    }
+    if (twice != nullptr)
+        return Error::make(ErrorCode::BadData, name + ":" + std::to_string(twice->line) + ": the frequency " +
+                                                   twice->frequencyText + " MHz is given twice");
+    if (!malformed.ok()) return malformed;
     if (rows.empty()) return Error::make(ErrorCode::BadData, name + ": no \"freqMHz,dB\" line");
-    return PathLoss(std::move(rows));
+    std::vector<PathLoss::Row> table;
+    table.reserve(rows.size());
+    for (const Parsed& p : rows) table.push_back(p.row);
+    return PathLoss(std::move(table));
 }
 
 Result<PathLoss> LoadPathLoss(const std::filesystem::path& file) {
-    Result<FileBytes> read = ReadRegularFile(file, 1024 * 1024);
+    Result<FileBytes> read = ReadRegularFile(file, kPathLossFileLimit + 1);
     if (!read) return read.error().wrapped("cannot read the fixture's path-loss table");
-    if (read->size > read->bytes.size())
-        return Error::make(ErrorCode::BadData, "the path-loss table is larger than 1 MiB", PathText(file));
+    if (read->size > kPathLossFileLimit || read->bytes.size() > kPathLossFileLimit)
+        return Error::make(ErrorCode::WrongSize,
+                           "%1 holds " + std::to_string(read->size) + " bytes; a path-loss table is at most " +
+                               std::to_string(kPathLossFileLimit) + " bytes",
+                           PathText(file))
+            .wrap("cannot read the fixture's path-loss table");
     return ParsePathLoss(read->bytes, PathText(file));
 }
 
@@ -157,25 +199,125 @@ Result<SerialPattern> SerialPattern::make(const std::string& pattern, const std:
     SerialPattern p;
     p.text_ = pattern;
     if (pattern.empty()) return p;
-    try {
-        p.regex_.emplace(pattern, std::regex::ECMAScript);
-    } catch (const std::regex_error& e) {
+    Result<LinearPattern> compiled = LinearPattern::compile(pattern);
+    if (!compiled)
         return Error::make(ErrorCode::BadData,
-                           "the serial pattern \"" + pattern + "\" is no regular expression (" + e.what() + ")", source);
-    }
+                           "the serial pattern \"" + pattern + "\" is refused: " + compiled.error().text(), source);
+    p.pattern_ = std::move(compiled.value());
     return p;
 }
 
 std::string SerialPattern::trim(const std::string& serial) { return TrimBlanks(serial); }
 
-bool SerialPattern::accepts(const std::string& serial) const { return refusal(serial).empty(); }
+std::size_t SerialLength(const std::string& serial) { return PatternCharacters(serial).size(); }
+
+SerialRefusal SerialPattern::check(const std::string& serial) const {
+    const std::string s = trim(serial);
+    if (s.empty()) return SerialRefusal::Empty;
+    // Counted on the bytes first: a line of megabytes is not decoded.
+    if (s.size() > 4 * kSerialLengthLimit || SerialLength(s) > kSerialLengthLimit) return SerialRefusal::TooLong;
+    if (pattern_ && !pattern_->matchesWhole(s)) return SerialRefusal::NoMatch;
+    return SerialRefusal::None;
+}
 
 std::string SerialPattern::refusal(const std::string& serial) const {
-    const std::string s = trim(serial);
-    if (s.empty()) return "the serial is empty";
-    if (!regex_) return {};
-    if (std::regex_match(s, *regex_)) return {};
-    return "the serial \"" + s + "\" does not match the pattern " + text_;
+    switch (check(serial)) {
+        case SerialRefusal::None: return {};
+        case SerialRefusal::Empty: return "the serial is empty";
+        case SerialRefusal::TooLong:
+            return "the serial is longer than " + std::to_string(kSerialLengthLimit) + " characters (" +
+                   std::to_string(trim(serial).size()) + " bytes); a barcode is shorter";
+        case SerialRefusal::NoMatch: break;
+    }
+    return "the serial \"" + trim(serial) + "\" does not match the pattern " + text_;
+}
+
+// ---- file names of a radio ----------------------------------------------------------
+
+std::string SerialFileName(const std::string& serial) {
+    if (serial.empty()) return "_";
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : serial) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-') {
+            out += c;
+            continue;
+        }
+        const auto b = static_cast<unsigned char>(c);
+        out += '_';
+        out += kHex[b >> 4];
+        out += kHex[b & 0x0F];
+    }
+    return out;
+}
+
+std::optional<std::string> SerialFromFileName(const std::string& name) {
+    if (name == "_") return std::string();
+    const auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    std::string out;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        if (c != '_') {
+            if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'))
+                return std::nullopt;
+            out += c;
+            continue;
+        }
+        if (i + 2 >= name.size()) return std::nullopt;
+        const int high = hex(name[i + 1]), low = hex(name[i + 2]);
+        if (high < 0 || low < 0) return std::nullopt;
+        const char decoded = static_cast<char>(high * 16 + low);
+        // Only what SerialFileName writes: a byte it keeps is never escaped.
+        if ((decoded >= 'A' && decoded <= 'Z') || (decoded >= 'a' && decoded <= 'z') ||
+            (decoded >= '0' && decoded <= '9') || decoded == '-')
+            return std::nullopt;
+        out += decoded;
+        i += 2;
+    }
+    if (out.empty()) return std::nullopt;
+    return out;
+}
+
+std::filesystem::path FreeBackupPath(const std::filesystem::path& folder, const std::string& modelName,
+                                     const std::string& serial, const std::tm& localTime) {
+    std::string stem = BackupFileName(modelName, localTime);
+    stem.resize(stem.size() - 4);  // ".tdb"
+    if (!serial.empty()) {
+        // BackupFileName keeps letters, digits, '-' and '_': the escaped serial goes in as it is.
+        const std::string plain = BackupFileName(modelName, localTime);
+        const std::size_t stamp = plain.size() - std::string("_YYYY-MM-DD_HH-MM-SS.tdb").size();
+        stem = plain.substr(0, stamp) + "_" + SerialFileName(serial) + plain.substr(stamp, plain.size() - stamp - 4);
+    }
+    std::filesystem::path path = folder / (stem + ".tdb");
+    std::error_code ec;
+    for (int n = 2; std::filesystem::exists(path, ec) || std::filesystem::is_symlink(path, ec); ++n)
+        path = folder / (stem + "-" + std::to_string(n) + ".tdb");
+    return path;
+}
+
+std::filesystem::path AlignedArchivePath(const std::filesystem::path& folder, const std::string& serial) {
+    namespace fs = std::filesystem;
+    const std::string stem = SerialFileName(serial);
+    fs::path path = folder / (stem + ".tdb");
+    for (int n = 2; n < 1000; ++n) {
+        std::error_code ec;
+        if (!fs::exists(path, ec) && !fs::is_symlink(path, ec)) return path;
+        // Taken: by this very name (the serial's own archive), or by a name
+        // that differs in case only.
+        bool exact = false;
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+            if (it->path().filename() == path.filename()) {
+                exact = true;
+                break;
+            }
+        if (exact || ec) return path;
+        path = folder / (stem + "~" + std::to_string(n) + ".tdb");
+    }
+    return path;
 }
 
 // ---- the settings -----------------------------------------------------------------

@@ -10,13 +10,14 @@
 //   [line]       strict=1            serialPattern=REGEX
 #pragma once
 
+#include <ctime>
 #include <filesystem>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "util/Error.h"
+#include "util/LinearPattern.h"
 
 namespace varnel {
 
@@ -55,7 +56,11 @@ private:
 // skipped. A line that is not two numbers, a frequency that is not
 // positive, a loss outside -100..100 dB or a frequency given twice is
 // BadData "FILE:LINE: what is wrong". `name` names the file in messages.
+// A UTF-8 byte-order mark at the start is skipped.
 Result<PathLoss> ParsePathLoss(const std::string& text, const std::string& name);
+// The largest path-loss file taken, as for procedures; a larger one is
+// WrongSize.
+inline constexpr std::size_t kPathLossFileLimit = 1024 * 1024;
 Result<PathLoss> LoadPathLoss(const std::filesystem::path& file);
 
 // ---- calibration due date -------------------------------------------------------
@@ -94,27 +99,76 @@ Result<CalibrationCheck> CheckCalibrationDue(const std::string& due, const Civil
 
 // ---- serial numbers ---------------------------------------------------------------
 
-// The pattern serials must match in full (ECMAScript syntax). Empty: any
-// serial that is not empty after trimming.
+// The longest serial taken, in characters (a barcode is shorter); a longer
+// one is refused before it is matched or used in a file name.
+inline constexpr std::size_t kSerialLengthLimit = 64;
+
+// Why a serial is refused.
+enum class SerialRefusal {
+    None,     // taken
+    Empty,    // nothing left after trimming
+    TooLong,  // more than kSerialLengthLimit characters
+    NoMatch,  // the pattern does not match it
+};
+
+// The pattern serials must match in full (the language of LinearPattern: the
+// part of ECMAScript regular expressions a serial needs, matched in time
+// linear in the serial). Empty: any serial that is not empty after trimming.
 class SerialPattern {
 public:
     SerialPattern() = default;
-    // A pattern that does not compile is BadData naming it and `source`.
+    // A pattern outside the language is BadData naming it, where it is
+    // wrong and `source`.
     static Result<SerialPattern> make(const std::string& pattern, const std::string& source);
 
     const std::string& text() const { return text_; }
     // The serial with blanks (and the scanner's CR) trimmed at both ends.
     static std::string trim(const std::string& serial);
+    // Why the trimmed serial is refused (None: it is taken).
+    SerialRefusal check(const std::string& serial) const;
     // True when the trimmed serial is taken.
-    bool accepts(const std::string& serial) const;
+    bool accepts(const std::string& serial) const { return check(serial) == SerialRefusal::None; }
     // Why `serial` is refused ("the serial \"ABC\" does not match the
-    // pattern ^SN[0-9]{6}$"); empty when it is taken.
+    // pattern SN[0-9]{6}"); empty when it is taken.
     std::string refusal(const std::string& serial) const;
 
 private:
     std::string text_;
-    std::optional<std::regex> regex_;
+    std::optional<LinearPattern> pattern_;
 };
+
+// The number of characters of a serial (UTF-8; a byte that is not UTF-8
+// counts as one).
+std::size_t SerialLength(const std::string& serial);
+
+// ---- file names of a radio ----------------------------------------------------------
+
+// A serial as part of a file name, so that two serials never share a file:
+// letters A-Z and a-z, digits and '-' stay, every other byte (a blank, a
+// dot, a slash, each byte of "Ä", '_' itself) becomes '_' and two
+// upper-case hexadecimal digits ("SN 1" -> "SN_201", "SN_1" -> "SN_5F1").
+// The escaping is reversible (SerialFromFileName) and the name needs no
+// case to tell serials apart except where the serials differ in case.
+// An empty serial is "_" (no serial escapes to that).
+std::string SerialFileName(const std::string& serial);
+// The serial a SerialFileName stands for; nothing for a name no serial gives.
+std::optional<std::string> SerialFromFileName(const std::string& name);
+
+// The backup of a radio before it is changed, in `folder`:
+// "<model>[_<serial>]_<date>_<time>.tdb" (the serial as SerialFileName
+// writes it), with "-2", "-3", ... before ".tdb" when that name is taken,
+// so that a backup never replaces another. The program's window and the
+// line's loop name their backups with this.
+std::filesystem::path FreeBackupPath(const std::filesystem::path& folder, const std::string& modelName,
+                                     const std::string& serial, const std::tm& localTime);
+
+// The aligned archive of the radio `serial` in `folder`:
+// "<SerialFileName>.tdb". On a file system that ignores letter case (Windows)
+// a file of that name may belong to a serial that differs only in case; its
+// name on disk then differs from this one, and "<name>~2.tdb", "~3", ... is
+// taken instead ('~' is never part of an escaped serial). A file of exactly
+// this name is the same serial's earlier archive, which the new one replaces.
+std::filesystem::path AlignedArchivePath(const std::filesystem::path& folder, const std::string& serial);
 
 // ---- the settings -----------------------------------------------------------------
 

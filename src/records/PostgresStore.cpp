@@ -52,6 +52,9 @@ const std::vector<std::string>& Migrations() {
         // 4: traceability of every record (station, fixture, instrument,
         // procedure, limits, verdict, retests)
         AddedColumnsSql(SqlDialect::Postgres, 4),
+        // 5: the hash of the path-loss table, which only the first record
+        // of a run holds
+        AddedColumnsSql(SqlDialect::Postgres, 5),
     };
     return kMigrations;
 }

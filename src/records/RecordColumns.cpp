@@ -60,6 +60,8 @@ const std::vector<RecordColumn>& Table() {
         OptInt("tries", 4, &R::tries),
         Text("verdict", 4, &R::verdict),
         OptInt("retest_count", 4, &R::retestCount),
+        // 5: the path-loss table is kept once per run, every record names it by its hash
+        Text("path_loss_sha256", 5, &R::pathLossSha256),
     };
     return kColumns;
 }

@@ -117,6 +117,7 @@ void OcpExporter::writeRun(const AlignRun& run) {
                        {"operator", first.operatorName},     {"fixtureId", first.fixtureId},
                        {"pathLoss", first.pathLoss},         {"calibrationDue", first.calibrationDue},
                        {"session", first.session},           {"runId", run.key}};
+    if (!first.pathLossSha256.empty()) parameters["pathLossSha256"] = first.pathLossSha256;
     if (first.retestCount >= 0) parameters["retestCount"] = first.retestCount;
     emit("testRunArtifact",
          {{"testRunStart",

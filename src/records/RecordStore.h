@@ -81,6 +81,11 @@ struct CalibrationRecord {
     int tries = -1;              // readings taken for the point
     std::string verdict;         // one of record_verdict
     int retestCount = -1;        // earlier alignment runs of this serial when recorded
+    // Schema 5: SHA-256 of the path-loss table (its "freqMHz:dB;..." text).
+    // The table itself is kept once per run, in the run's first record; the
+    // other records of the run carry only this hash (older records carry
+    // the table in every record and no hash).
+    std::string pathLossSha256;
 };
 
 // The verdict of an alignment point, as stored in the `verdict` column.

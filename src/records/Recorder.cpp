@@ -108,6 +108,7 @@ Error Recorder::aligned(const CalibrationRecord& point, const TunerImage& image)
     if (!point.softwareVersion.empty()) r.softwareVersion = point.softwareVersion;
     r.fixtureId = point.fixtureId;
     r.pathLoss = point.pathLoss;
+    r.pathLossSha256 = point.pathLossSha256;
     r.instrumentIdn = point.instrumentIdn;
     r.calibrationDue = point.calibrationDue;
     r.procedureName = point.procedureName;

@@ -27,6 +27,9 @@ const std::vector<std::string>& Migrations() {
         // 4: traceability of every record (station, fixture, instrument,
         // procedure, limits, verdict, retests)
         AddedColumnsSql(SqlDialect::Sqlite, 4),
+        // 5: the hash of the path-loss table, which only the first record
+        // of a run holds
+        AddedColumnsSql(SqlDialect::Sqlite, 5),
     };
     return kMigrations;
 }

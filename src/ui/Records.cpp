@@ -69,10 +69,14 @@ std::optional<QString> AskRadioSerial(QWidget* parent) {
         const QString serial = AskSerial(parent, &taken);
         if (!taken) return std::nullopt;
         // Without a pattern an empty serial skips, as it always has.
-        if (pattern->text().empty() || pattern->accepts(serial.toStdString()))
+        const SerialRefusal refusal = pattern->check(serial.toStdString());
+        if (refusal == SerialRefusal::None || (refusal == SerialRefusal::Empty && pattern->text().empty()))
             return QString::fromStdString(SerialPattern::trim(serial.toStdString()));
-        Dialogs().message(parent, MessageKind::Error, QStringLiteral("Varnel"),
-                          RecordsText("R0018").arg(serial, QString::fromStdString(pattern->text())), MessageButtons::Ok);
+        // A misscan of many characters is named by its length, not shown.
+        const QString why = refusal == SerialRefusal::TooLong
+                                ? RecordsText("R0019").arg(static_cast<int>(kSerialLengthLimit))
+                                : RecordsText("R0018").arg(serial, QString::fromStdString(pattern->text()));
+        Dialogs().message(parent, MessageKind::Error, QStringLiteral("Varnel"), why, MessageButtons::Ok);
     }
 }
 

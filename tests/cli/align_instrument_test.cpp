@@ -177,16 +177,14 @@ TEST_F(AlignInstrument, NonUtf8RepliesEndWithAReport) {
     }
 }
 
-// An instrument that is not the one the model describes is refused before
-// the radio is keyed.
+// An instrument that is not the one the model describes is the
+// instrument's failure (15), refused before the radio is entered.
 TEST_F(AlignInstrument, ForeignIdentityIsRefused) {
     OddInstrument odd("ACME,POWER SUPPLY,1,1.0", "1");
-    const Run r = align(odd.port(), "");  // the virtual test set's model
+    const Run r = align(odd.port(), "--log");  // the virtual test set's model
     ASSERT_TRUE(r.exited) << r.err;
-    EXPECT_EQ(r.status, 3) << r.err;
-    const nlohmann::json report = nlohmann::json::parse(r.out);
-    EXPECT_EQ(report["points"].size(), 0u);
-    const std::string error = report["error"].get<std::string>();
-    EXPECT_NE(error.find("ACME,POWER SUPPLY"), std::string::npos) << error;
-    EXPECT_NE(error.find("VARNEL,VIRTUAL TEST SET"), std::string::npos) << error;
+    EXPECT_EQ(r.status, 15) << r.err;
+    EXPECT_NE(r.err.find("ACME,POWER SUPPLY"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("VARNEL,VIRTUAL TEST SET"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(":   A1  00  03"), std::string::npos) << "the radio was entered: " << r.err;
 }

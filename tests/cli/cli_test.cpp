@@ -697,3 +697,37 @@ TEST_F(Cli, ReportPrintsOnePageOfTheRadiosLatestRun) {
     EXPECT_EQ(entry.status, 2) << "record 1 is the entry, no alignment point: " << entry.err;
     EXPECT_EQ(cli("report --record 999999 --quiet -o " + path("x.pdf")).status, 14);
 }
+
+// --since and --until are times (ISO 8601, UTC); any other text is a usage
+// error, never a text compared with the records' times.
+TEST_F(Cli, RecordsTimesAreReadNotComparedAsText) {
+    ASSERT_EQ(cli("info --virtual-radio --serial SN-TIME --quiet").status, 0);
+    for (const char* bad : {"garbage", "\"' OR '1'='1\"", "2026-13-01", "yesterday", "\"2026-12-09 OR 1\""}) {
+        SCOPED_TRACE(bad);
+        for (const char* option : {"--since", "--until"}) {
+            const CliRun r = cli(std::string("records list ") + option + " " + bad);
+            EXPECT_EQ(r.status, 2) << r.err;
+            EXPECT_NE(r.err.find("is not a time"), std::string::npos) << r.err;
+            EXPECT_EQ(r.out, "") << "nothing listed";
+        }
+        EXPECT_EQ(cli(std::string("records export --since ") + bad).status, 2);
+        EXPECT_EQ(cli(std::string("records stats --until ") + bad).status, 2);
+    }
+    struct Case {
+        std::string options;
+        bool listed;
+    };
+    const Case cases[] = {
+        {"--since 2000-01-01", true},
+        {"--since 2999-01-01", false},
+        {"--until 2000-01-01T00:00:00Z", false},
+        {"--until 2999-12-31T23:59", true},
+        {"--since 2000-01-01T01:00:00+01:00 --until 2999-01-01", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        const CliRun r = cli("records list --serial SN-TIME --quiet " + c.options);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out.find("SN-TIME") != std::string::npos, c.listed) << r.out;
+    }
+}

@@ -4,6 +4,7 @@
 // Ctrl+C in the middle of a radio.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -343,4 +345,147 @@ TEST_F(Line, AlignTakesTheLineSetUpToo) {
     ASSERT_EQ(starts.size(), 1u);
     EXPECT_EQ(starts[0]["parameters"]["fixtureId"], "FX-9");
     EXPECT_EQ(starts[0]["parameters"]["pathLoss"], "400.000:1.50;470.000:2.50");
+}
+
+// Serials that the old file names folded together (SN-Ä-3 and SN-Ö-3 both
+// "SN-__-3", SN 1, SN.1 and SN/1 all "SN_1") each get an archive and a
+// backup of their own, and each "saved" event names its own file.
+TEST_F(Line, SerialsThatDifferOnlyInOddCharactersKeepArchivesOfTheirOwn) {
+    settings("");
+    const char* const serials[] = {"SN-\xC3\x84-3", "SN-\xC3\x96-3", "SN 1", "SN.1", "SN/1", "SN_1"};
+    std::string input;
+    for (const char* s : serials) input += std::string(s) + "\n";
+    const LineRun r = line("--radios 6 --json --quiet", input);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::map<std::string, std::string> saved;  // serial -> file
+    for (const json& e : JsonLines(r.out))
+        if (e["event"] == "saved") saved[e["serial"]] = e["file"];
+    ASSERT_EQ(saved.size(), 6u) << r.out;
+    std::set<std::string> files;
+    for (const char* s : serials) {
+        SCOPED_TRACE(s);
+        ASSERT_TRUE(saved.count(s));
+        const fs::path file = saved[s];
+        EXPECT_TRUE(files.insert(file.string()).second) << "shared with another serial: " << file;
+        EXPECT_EQ(file.parent_path(), dir_ / "Default Data");
+        EXPECT_EQ(fs::file_size(file), 1104u);
+    }
+    EXPECT_EQ(fs::path(saved["SN 1"]).filename(), "SN_201.tdb");
+    EXPECT_EQ(fs::path(saved["SN/1"]).filename(), "SN_2F1.tdb");
+    EXPECT_EQ(fs::path(saved["SN-\xC3\x84-3"]).filename(), "SN-_C3_84-3.tdb");
+    int backups = 0;
+    for (const auto& f : fs::directory_iterator(dir_ / "Default Data" / "backups")) {
+        (void)f;
+        ++backups;
+    }
+    EXPECT_EQ(backups, 6);
+}
+
+// A misscan that a backtracking engine needed 19 s for, and a line of
+// 20,000 characters that crashed it, are refused and the scanner asked
+// again; a --serial of 30,000 characters is refused before any radio.
+TEST_F(Line, HostileScansAreRefusedAndAskedAgain) {
+    settings("[line]\r\nserialPattern=([A-Z0-9]+-?)+\r\n");
+    const std::string input = "SN12345678901234567890123456!\n" + std::string(20000, 'A') + "\nSN-42\n";
+    const LineRun r = line("--radios 1 --json", input);
+    ASSERT_EQ(r.status, 0) << r.err.substr(0, 2000);
+    std::vector<std::string> reasons, radios;
+    for (const json& e : JsonLines(r.out)) {
+        if (e["event"] == "serial-refused") {
+            reasons.push_back(e["reason"]);
+            EXPECT_LE(e["serial"].get<std::string>().size(), 70u) << "a long scan is shown by its start";
+        }
+        if (e["event"] == "radio") radios.push_back(e["serial"]);
+    }
+    ASSERT_EQ(reasons.size(), 2u) << r.out.substr(0, 2000);
+    EXPECT_NE(reasons[0].find("does not match the pattern ([A-Z0-9]+-?)+"), std::string::npos) << reasons[0];
+    EXPECT_NE(reasons[1].find("longer than 64 characters"), std::string::npos) << reasons[1];
+    EXPECT_EQ(radios, (std::vector<std::string>{"SN-42"}));
+    EXPECT_EQ(r.err.find(std::string(100, 'A')), std::string::npos) << "the long line is not echoed";
+
+    // A line without end on standard input: read in bounded pieces, refused.
+    const LineRun endless = line("--radios 1 --json --quiet", std::string(3000000, 'B'));
+    EXPECT_EQ(endless.status, 0) << endless.err.substr(0, 500);
+    EXPECT_NE(endless.out.find("longer than 64 characters"), std::string::npos);
+
+    const LineRun option = line("--radios 1 --serial " + std::string(30000, 'A'));
+    EXPECT_EQ(option.status, 2) << option.err.substr(0, 500);
+    EXPECT_NE(option.err.find("longer than 64 characters"), std::string::npos) << option.err.substr(0, 500);
+    EXPECT_FALSE(fs::exists(dir_ / "Default Data" / "backups" / "x")) << "no radio was touched";
+}
+
+// A settings file named with --settings that cannot be read stops align
+// and line with the file exit code (9), before the radio is touched: a
+// typo must not align radios without the fixture's path loss.
+TEST_F(Line, AnUnreadableSettingsFileIsRefused) {
+    ASSERT_EQ(::mkfifo(path("fifo.ini").c_str(), 0600), 0);
+    fs::create_directories(dir_ / "folder.ini");
+    const std::string lineCommand = "line --radios 1 --serial SN1 --data-folder '" + path("Default Data") + "'";
+    for (const std::string& command : {lineCommand, std::string("align --serial SN1")}) {
+        for (const std::string& settingsFile :
+             {path("does-not-exist.ini"), path("fifo.ini"), std::string("/dev/zero"), path("folder.ini")}) {
+            SCOPED_TRACE(command + " --settings " + settingsFile);
+            const std::string run = env() + "timeout -k 5 30 '" VARNEL_CLI_PATH "' " + command +
+                                    " --virtual-radio=large --instrument virtual --log --procedure '" +
+                                    path("p.json") + "' --settings '" + settingsFile + "' </dev/null >'" +
+                                    path("out.txt") + "' 2>'" + path("err.txt") + "'";
+            const int raw = std::system(run.c_str());
+            ASSERT_TRUE(WIFEXITED(raw));
+            const std::string err = ReadAll(dir_ / "err.txt");
+            EXPECT_EQ(WEXITSTATUS(raw), 9) << err;
+            EXPECT_NE(err.find(settingsFile), std::string::npos) << err;
+            EXPECT_EQ(err.find(":   A1  00  03"), std::string::npos) << "the radio was entered";
+            EXPECT_FALSE(fs::exists(dir_ / "Default Data"));
+        }
+    }
+    // A readable one is read, as before.
+    settings("[fixture]\r\nid=FX-11\r\n");
+    const LineRun r = line("--radios 1 --serial SN1 --json --quiet");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"fixture\":\"FX-11\""), std::string::npos) << r.out;
+}
+
+// A step whose measurement or set-up the instrument model lacks is the
+// files' mistake (2), and another instrument than the model's is the
+// instrument's failure (15): both found before the radio is entered.
+TEST_F(Line, ProcedureAndModelThatDoNotFitAreRefusedBeforeTheRadio) {
+    settings("");
+    std::ofstream(dir_ / "nopower.json") << R"({"name": "No power meter",
+  "identity": "VARNEL,VIRTUAL TEST SET",
+  "setups": {"transmit": ["RF:FREQ {freq_hz}"]},
+  "measurements": {"voltage": {"query": "MEAS:VOLT?", "unit": "V"}}})";
+    std::ofstream(dir_ / "nosetup.json") << R"({"name": "No set-ups",
+  "measurements": {"power": {"query": "MEAS:POW?", "unit": "dBm"}}})";
+    std::ofstream(dir_ / "other.json") << R"({"name": "Other",
+  "identity": "ACME,CTS-9000",
+  "setups": {"transmit": ["RF:FREQ {freq_hz}"]},
+  "measurements": {"power": {"query": "MEAS:POW?", "unit": "dBm"}}})";
+    struct Case {
+        const char* model;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"nopower.json", 2, "p.json:2: step 1 (\"High power\"): the instrument model \"No power meter\" has no measurement \"power\""},
+        {"nosetup.json", 2, "has no set-up \"transmit\""},
+        {"other.json", 15, "expects \"ACME,CTS-9000\""},
+    };
+    const std::string lineCommand = "line --radios 1 --serial SN1 --data-folder '" + path("Default Data") + "'";
+    for (const std::string& command : {lineCommand, std::string("align --serial SN1")}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(command + " --model " + c.model);
+            const std::string run = env() + "timeout -k 5 30 '" VARNEL_CLI_PATH "' " + command +
+                                    " --virtual-radio=large --instrument virtual --log --procedure '" +
+                                    path("p.json") + "' --model '" + path(c.model) + "' --settings '" +
+                                    path("setting.ini") + "' </dev/null >'" + path("out.txt") + "' 2>'" +
+                                    path("err.txt") + "'";
+            const int raw = std::system(run.c_str());
+            ASSERT_TRUE(WIFEXITED(raw));
+            const std::string err = ReadAll(dir_ / "err.txt");
+            EXPECT_EQ(WEXITSTATUS(raw), c.status) << err;
+            EXPECT_NE(err.find(c.says), std::string::npos) << err;
+            EXPECT_EQ(err.find(":   A1  00  03"), std::string::npos) << "the radio was entered: " << err;
+            EXPECT_FALSE(fs::exists(dir_ / "Default Data"));
+        }
+    }
 }

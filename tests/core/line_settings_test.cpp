@@ -3,8 +3,13 @@
 // pattern, and the keys of setting.ini that carry them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <ctime>
+#include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "line/LineSettings.h"
 #include "core/support/TempFiles.h"
@@ -221,4 +226,156 @@ TEST(LineSettings, KeysOfSettingIni) {
     EXPECT_EQ(none.fixtureId, "");
     EXPECT_EQ(none.pathLossFile, "");
     EXPECT_FALSE(none.strict);
+}
+
+// ---- hostile inputs ------------------------------------------------------------------
+
+TEST(PathLoss, ByteOrderMarkIsSkippedAndTheLinesStayRight) {
+    Result<PathLoss> loss = ParsePathLoss("\xEF\xBB\xBF" "400,1.20\r\n470,1.45\r\n", "excel.csv");
+    ASSERT_TRUE(loss.ok()) << loss.error().text();
+    EXPECT_EQ(loss->recordText(), "400.000:1.20;470.000:1.45");
+    Result<PathLoss> bad = ParsePathLoss("\xEF\xBB\xBF" "400,1.20\r\nx,1\r\n", "excel.csv");
+    ASSERT_FALSE(bad.ok());
+    EXPECT_EQ(bad.error().text().rfind("excel.csv:2:", 0), 0u) << bad.error().text();
+}
+
+TEST(PathLoss, DuplicatesAreTheFirstRepeatInFileOrderAndComeBeforeLaterMistakes) {
+    struct Case {
+        const char* text;
+        const char* where;
+        const char* says;
+    };
+    const Case cases[] = {
+        // 470 comes again on line 4, 400 on line 5: line 4 is named.
+        {"400,1\n470,1\n136,1\n470.0,2\n400,2\n", "loss.csv:4", "470.0 MHz is given twice"},
+        // A repeat before a malformed line is found first, as reading goes.
+        {"400,1\n400,2\nnonsense\n", "loss.csv:2", "given twice"},
+        // A malformed line before any repeat is named.
+        {"400,1\nnonsense\n400,2\n", "loss.csv:2", "is not \"freqMHz,dB\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        Result<PathLoss> loss = ParsePathLoss(c.text, "loss.csv");
+        ASSERT_FALSE(loss.ok());
+        EXPECT_EQ(loss.error().text().rfind(c.where, 0), 0u) << loss.error().text();
+        EXPECT_NE(loss.error().text().find(c.says), std::string::npos) << loss.error().text();
+    }
+    // Many rows, one repeated near the end.
+    std::string big;
+    for (int i = 1; i <= 20000; ++i) big += std::to_string(100 + i) + ",0.5\n";
+    Result<PathLoss> many = ParsePathLoss(big, "big.csv");
+    ASSERT_TRUE(many.ok()) << many.error().text();
+    EXPECT_EQ(many->rows().size(), 20000u);
+    big += "150,0.7\n";
+    Result<PathLoss> repeated = ParsePathLoss(big, "big.csv");
+    ASSERT_FALSE(repeated.ok());
+    EXPECT_EQ(repeated.error().text().rfind("big.csv:20001: the frequency 150 MHz is given twice", 0), 0u)
+        << repeated.error().text();
+}
+
+TEST(PathLoss, ATableAboveOneMebibyteIsAFileOfTheWrongSize) {
+    TempDir dir;
+    std::string text = "400,1.0\n";
+    text += std::string(1024 * 1024, '#');
+    writeBytes(dir / "huge.csv", text);
+    Result<PathLoss> loss = LoadPathLoss(dir / "huge.csv");
+    ASSERT_FALSE(loss.ok());
+    EXPECT_EQ(loss.error().code(), ErrorCode::WrongSize);
+    EXPECT_NE(loss.error().text().find("huge.csv"), std::string::npos) << loss.error().text();
+    writeBytes(dir / "limit.csv", "400,1.0\n" + std::string(1024 * 1024 - 8, '\n'));
+    EXPECT_TRUE(LoadPathLoss(dir / "limit.csv").ok()) << "a table of exactly 1 MiB is read";
+}
+
+TEST(SerialPattern, SerialsLongerThanABarcodeAreRefusedBeforeMatching) {
+    Result<SerialPattern> pattern = SerialPattern::make("([A-Z0-9]+-?)+", "setting.ini [line] serialPattern");
+    ASSERT_TRUE(pattern.ok()) << pattern.error().text();
+    const std::string longest(kSerialLengthLimit, 'A');
+    EXPECT_TRUE(pattern->accepts(longest));
+    EXPECT_EQ(pattern->check(longest + "B"), SerialRefusal::TooLong);
+    // Blanks around it do not count.
+    EXPECT_TRUE(pattern->accepts("  " + longest + "\r"));
+    // Characters, not bytes: 64 two-byte letters are a serial.
+    std::string umlauts;
+    for (std::size_t i = 0; i < kSerialLengthLimit; ++i) umlauts += "\xC3\x84";
+    EXPECT_EQ(SerialLength(umlauts), kSerialLengthLimit);
+    EXPECT_NE(pattern->check(umlauts), SerialRefusal::TooLong);
+    for (std::size_t size : {20000u, 30000u}) {
+        SCOPED_TRACE(size);
+        const std::string huge(size, 'A');
+        EXPECT_EQ(pattern->check(huge), SerialRefusal::TooLong);
+        const std::string why = pattern->refusal(huge);
+        EXPECT_NE(why.find("longer than 64 characters"), std::string::npos) << why.substr(0, 200);
+        EXPECT_LT(why.size(), 200u) << "the serial itself is not repeated";
+    }
+    // Without a pattern too.
+    Result<SerialPattern> any = SerialPattern::make("", "--serial");
+    EXPECT_EQ(any->check(std::string(65, 'x')), SerialRefusal::TooLong);
+    EXPECT_EQ(pattern->check("SN12345678901234567890123456!"), SerialRefusal::NoMatch);
+}
+
+TEST(SerialPattern, APatternOutsideTheLanguageNamesWhereAndTheSource) {
+    Result<SerialPattern> bad = SerialPattern::make("(SN)\\1", "/line/setting.ini [line] serialPattern");
+    ASSERT_FALSE(bad.ok());
+    const std::string text = bad.error().text();
+    EXPECT_EQ(text.rfind("/line/setting.ini [line] serialPattern: ", 0), 0u) << text;
+    EXPECT_NE(text.find("at character 5"), std::string::npos) << text;
+}
+
+// ---- file names of a radio ----------------------------------------------------------
+
+TEST(SerialFileName, TwoSerialsNeverShareAName) {
+    struct Case {
+        const char* serial;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"LN0001", "LN0001"},
+        {"SN-\xC3\x84-3", "SN-_C3_84-3"},
+        {"SN-\xC3\x96-3", "SN-_C3_96-3"},
+        {"SN 1", "SN_201"},
+        {"SN.1", "SN_2E1"},
+        {"SN/1", "SN_2F1"},
+        {"SN_1", "SN_5F1"},
+        {"SN\\1", "SN_5C1"},
+        {"..", "_2E_2E"},
+        {"", "_"},
+    };
+    std::vector<std::string> names;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.serial);
+        const std::string name = SerialFileName(c.serial);
+        EXPECT_EQ(name, c.name);
+        EXPECT_EQ(SerialFromFileName(name), std::optional<std::string>(c.serial)) << "reversible";
+        EXPECT_EQ(name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
+                  std::string::npos);
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
+    // Names no serial gives.
+    for (const char* name : {"SN_1", "SN_", "SN_G1", "SN_41", "SN 1", "SN~2"})
+        EXPECT_FALSE(SerialFromFileName(name).has_value()) << name;
+}
+
+TEST(SerialFileName, BackupsAndArchivesNeverReplaceAnotherRadios) {
+    TempDir dir;
+    std::tm when{};
+    when.tm_year = 2026 - 1900, when.tm_mon = 11, when.tm_mday = 10, when.tm_hour = 9, when.tm_min = 5, when.tm_sec = 7;
+    const std::filesystem::path first = FreeBackupPath(dir.path(), "DM-X", "SN 1", when);
+    EXPECT_EQ(first.filename().string(), "DM-X_SN_201_2026-12-10_09-05-07.tdb");
+    writeBytes(first, "x");
+    const std::filesystem::path second = FreeBackupPath(dir.path(), "DM-X", "SN 1", when);
+    EXPECT_EQ(second.filename().string(), "DM-X_SN_201_2026-12-10_09-05-07-2.tdb");
+    EXPECT_EQ(FreeBackupPath(dir.path(), "DM-X", "", when).filename().string(), "DM-X_2026-12-10_09-05-07.tdb");
+
+    // The aligned archive: each serial its own; the same serial's is replaced.
+    std::set<std::string> archives;
+    for (const char* serial : {"SN-\xC3\x84-3", "SN-\xC3\x96-3", "SN 1", "SN.1", "SN/1", "SN_1"}) {
+        const std::filesystem::path p = AlignedArchivePath(dir.path(), serial);
+        EXPECT_EQ(p.parent_path(), dir.path()) << "a slash in a serial makes no folder";
+        EXPECT_TRUE(archives.insert(p.filename().string()).second) << serial;
+        writeBytes(p, serial);
+    }
+    EXPECT_EQ(AlignedArchivePath(dir.path(), "SN 1").filename().string(), "SN_201.tdb");
+    EXPECT_EQ(readBytes(dir / "SN_201.tdb"), "SN 1");
 }

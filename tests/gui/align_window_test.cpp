@@ -198,6 +198,35 @@ void AlignWindowTest::badProcedureIsRefusedWithItsLine() {
     QCOMPARE(env.dialogs().messages.first().kind, ui::MessageKind::Error);
     QVERIFY(env.radio().receivedFrames().empty());
     QVERIFY(align->RunButton->isEnabled());
+
+    // A number beyond a double, nesting without end, and a model that has
+    // not the step's measurement: each refused with its line, the radio
+    // untouched.
+    QByteArray overflow(kFivePoints);
+    overflow.replace("\"target\": 37.0", "\"target\": 1e400");
+    env.writeFile(QStringLiteral("overflow.json"), overflow);
+    env.writeFile(QStringLiteral("deep.json"), "{\"name\": \"deep\",\n\"steps\": " + QByteArray(50000, '[') +
+                                                  QByteArray(50000, ']') + "}");
+    env.writeFile(QStringLiteral("five.json"), kFivePoints);
+    env.writeFile(QStringLiteral("meter.json"), "{\"name\": \"Voltmeter\", \"identity\": \"VARNEL\",\n"
+                                                   "\"measurements\": {\"voltage\": {\"query\": \"MEAS:VOLT?\"}}}");
+    struct Case {
+        const char* procedure;
+        const char* model;
+        const char* says;
+    };
+    for (const Case c : {Case{"overflow.json", "", "overflow.json:5:"}, Case{"deep.json", "", "deep.json:2: arrays and objects nest deeper"},
+                         Case{"five.json", "meter.json", "five.json:4: step 1"}}) {
+        env.dialogs().messages.clear();
+        align->ProcedureBox->setEditText(env.filePath(QString::fromLatin1(c.procedure)));
+        align->ModelEdit->setText(*c.model ? env.filePath(QString::fromLatin1(c.model)) : QString());
+        QTest::mouseClick(align->RunButton, Qt::LeftButton);
+        QCOMPARE(env.dialogs().messages.size(), 1);
+        QVERIFY2(env.dialogs().messages.first().text.contains(QString::fromLatin1(c.says)),
+                 qPrintable(env.dialogs().messages.first().text));
+        QVERIFY(env.radio().receivedFrames().empty());
+        QVERIFY(align->RunButton->isEnabled());
+    }
 }
 
 // The large model's procedure stopped on the second reading of its first
@@ -355,7 +384,8 @@ void AlignWindowTest::scannedSerialMustMatchThePattern() {
     QVERIFY(align != nullptr);
     align->ProcedureBox->setEditText(env.filePath(QStringLiteral("five.json")));
     CalibrationRecorder().setSerial({});
-    QStringList typed = {QStringLiteral("SN12"), QStringLiteral("SN123456")};
+    // A misscan, a scan of 20,000 characters (said by its length), a good one.
+    QStringList typed = {QStringLiteral("SN12"), QString(20000, QLatin1Char('7')), QStringLiteral("SN123456")};
     int prompts = 0;
     env.dialogs().onDialog = [&](QDialog* dialog) {
         if (dialog->objectName() != QStringLiteral("SerialDialog")) return int(QDialog::Rejected);
@@ -368,12 +398,19 @@ void AlignWindowTest::scannedSerialMustMatchThePattern() {
     env.dialogs().messages.clear();
     QSignalSpy finished(align, &TAlignForm::runFinished);
     QTest::mouseClick(align->RunButton, Qt::LeftButton);
-    QCOMPARE(prompts, 2);
-    // One refusal naming the pattern (entering tuner mode has its own box).
+    QCOMPARE(prompts, 3);
+    // One refusal naming the pattern (entering tuner mode has its own box),
+    // one naming the longest serial taken.
     const QString refusal = Tr("Records", "R0018").arg(QStringLiteral("SN12"), QStringLiteral("SN[0-9]{6}"));
-    int refusals = 0;
-    for (const test::RecordedMessage& m : env.dialogs().messages) refusals += m.text == refusal ? 1 : 0;
+    const QString tooLong = Tr("Records", "R0019").arg(64);
+    QVERIFY(tooLong.contains(QStringLiteral("64")));
+    int refusals = 0, tooLongs = 0;
+    for (const test::RecordedMessage& m : env.dialogs().messages) {
+        refusals += m.text == refusal ? 1 : 0;
+        tooLongs += m.text == tooLong ? 1 : 0;
+    }
     QCOMPARE(refusals, 1);
+    QCOMPARE(tooLongs, 1);
     QCOMPARE(QString::fromStdString(CalibrationRecorder().serial()), QStringLiteral("SN123456"));
     QCOMPARE(finished.count(), 1);
     QVERIFY2(align->lastReport().complete(), align->lastReport().error.text().c_str());
@@ -382,7 +419,7 @@ void AlignWindowTest::scannedSerialMustMatchThePattern() {
 
     // A second run of the same radio: its serial fits, nothing is asked.
     QTest::mouseClick(align->RunButton, Qt::LeftButton);
-    QCOMPARE(prompts, 2);
+    QCOMPARE(prompts, 3);
     QCOMPARE(finished.count(), 2);
 }
 
