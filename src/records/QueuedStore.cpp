@@ -243,6 +243,9 @@ private:
             Result<std::vector<CalibrationRecord>> read = reader_->list(filter);
             if (read) {
                 historyCache_[key] = std::move(read.value());
+            } else if (read.error().text().find("SQLSTATE 42P01") != std::string::npos) {
+                // No table yet (the sending has not made it): a database without records.
+                historyCache_[key] = {};
             } else {
                 failed = read.error();
                 // A server that does not answer is not asked again until the sending finds it back.
