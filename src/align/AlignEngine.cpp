@@ -301,12 +301,18 @@ Result<double> AlignEngine::measure(const ProcedureStep& step, int point, int va
         if (!reply) return reply.error().wrapped("cannot read " + step.measure);
         Result<double> number = ParseScpiNumber(reply.value());
         if (number) {
+            double reading = number.value();
             // The fixture's loss between the radio and the instrument, added back.
             if (model_.measurements.at(step.measure).unit == "dBm") {
                 const bool receive = step.keying == Keying::Receive;
-                return pathLoss_.atRadio(number.value(), receive ? radio_.frequency(step.band, point, true) : tx);
+                reading = pathLoss_.atRadio(reading, receive ? radio_.frequency(step.band, point, true) : tx);
             }
-            return number.value();
+            // A reading no radio can give (no carrier seen yet, a meter
+            // drifting off) is asked for again too, then blamed on the
+            // instrument rather than taken as the radio's.
+            last = model_.checkReading(step.measure, reading, instrument_->describe());
+            if (last.ok()) return reading;
+            continue;
         }
         last = number.error().wrapped("cannot read " + step.measure + " from \"" + query + "\"", instrument_->describe());
     }

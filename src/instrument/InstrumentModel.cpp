@@ -1,5 +1,6 @@
 #include "instrument/InstrumentModel.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "instrument/Instrument.h"
@@ -48,7 +49,54 @@ Result<std::vector<std::string>> stringList(const JsonDocument& doc, const nlohm
     return out;
 }
 
+// Readings a radio can give, per kind of measurement in its usual unit: a
+// hand-held or mobile transmitter from its lowest setting to 100 W, a carrier
+// within about 20 ppm at 470 MHz, sub-audio to wide-band deviation, a supply
+// voltage.
+struct KindRange {
+    const char* name;
+    const char* unit;
+    InstrumentModel::Range range;
+};
+constexpr KindRange kKindRanges[] = {
+    {"power", "dBm", {-20, 50}},
+    {"frequency_error", "Hz", {-10000, 10000}},
+    {"deviation", "Hz", {0, 10000}},
+    {"voltage", "V", {0, 30}},
+};
+
+std::string numberText(double v) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.3f", v);
+    std::string s = text;
+    // "37.000" as "37", "-0.500" as "-0.5"
+    while (!s.empty() && s.back() == '0') s.pop_back();
+    if (!s.empty() && s.back() == '.') s.pop_back();
+    return s == "-0" ? std::string("0") : s;
+}
+
 }  // namespace
+
+std::optional<InstrumentModel::Range> InstrumentModel::plausibleRange(const std::string& name) const {
+    const auto it = measurements.find(name);
+    if (it == measurements.end()) return std::nullopt;
+    if (it->second.range) return it->second.range;
+    for (const KindRange& kind : kKindRanges)
+        if (name == kind.name && it->second.unit == kind.unit) return kind.range;
+    return std::nullopt;
+}
+
+Error InstrumentModel::checkReading(const std::string& name, double reading, const std::string& instrument) const {
+    const std::optional<Range> range = plausibleRange(name);
+    if (!range || (reading >= range->lowest && reading <= range->highest)) return {};
+    const auto it = measurements.find(name);
+    const std::string unit = it != measurements.end() && !it->second.unit.empty() ? " " + it->second.unit : "";
+    const std::string what = numberText(reading) + unit + " (" + name + ", plausible from " +
+                             numberText(range->lowest) + " to " + numberText(range->highest) + unit + ")";
+    return Error::make(ErrorCode::Instrument, "the reading %1 is not one a radio can give", what, "Align:A0050")
+        .wrap("the instrument %1 is the likely fault: check it and its connection to the radio", instrument,
+              "Align:A0051");
+}
 
 std::vector<std::string> InstrumentModel::setupCommands(const std::string& setup, std::uint32_t frequencyHz,
                                                         double levelDbm) const {
@@ -79,10 +127,10 @@ InstrumentModel VirtualTestSetModel() {
     m.setups["transmit"] = {"RF:FREQ {freq_hz}"};
     m.setups["receive"] = {"RF:FREQ {freq_hz}", "GEN:LEV {level_dbm}", "GEN:STAT ON"};
     m.finish = {"GEN:STAT OFF"};
-    m.measurements["power"] = {"MEAS:POW?", "dBm"};
-    m.measurements["frequency_error"] = {"MEAS:FERR?", "Hz"};
-    m.measurements["deviation"] = {"MEAS:DEV?", "Hz"};
-    m.measurements["voltage"] = {"MEAS:VOLT?", "V"};
+    m.measurements["power"] = {"MEAS:POW?", "dBm", std::nullopt};
+    m.measurements["frequency_error"] = {"MEAS:FERR?", "Hz", std::nullopt};
+    m.measurements["deviation"] = {"MEAS:DEV?", "Hz", std::nullopt};
+    m.measurements["voltage"] = {"MEAS:VOLT?", "V", std::nullopt};
     m.settleMs = 20;
     return m;
 }
@@ -130,6 +178,17 @@ Result<InstrumentModel> ParseInstrumentModel(const JsonDocument& doc) {
                 if (q.contains("unit")) {
                     if (!q["unit"].is_string()) return doc.fail(mp + "/unit", "\"unit\" must be a string");
                     meas.unit = q["unit"].get<std::string>();
+                }
+                if (q.contains("range")) {
+                    const nlohmann::json& r = q["range"];
+                    const auto finite = [](const nlohmann::json& v) {
+                        return v.is_number() && std::isfinite(v.get<double>());
+                    };
+                    if (!r.is_array() || r.size() != 2 || !finite(r[0]) || !finite(r[1]) ||
+                        !(r[0].get<double>() < r[1].get<double>()))
+                        return doc.fail(mp + "/range",
+                                        "\"range\" must be [lowest, highest]: two numbers, the lowest first");
+                    meas.range = InstrumentModel::Range{r[0].get<double>(), r[1].get<double>()};
                 }
                 m.measurements[s.key()] = meas;
             }

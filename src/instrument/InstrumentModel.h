@@ -32,10 +32,17 @@
 // the instrument's error queue ("0,..." when it is empty; "" asks nothing).
 // "confirm" is a query answered with 1 once the commands before it are
 // done; it follows the reset and every set-up ("" confirms nothing).
+//
+// A measurement may give "range": [lowest, highest], the readings a radio
+// can produce in its unit (at the radio: the fixture's loss added back). A
+// reading outside it is the instrument's fault, not the radio's. Without
+// one, the known kinds have a default range in their usual unit (see
+// plausibleRange); other measurements are not checked.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,9 +52,14 @@
 namespace varnel {
 
 struct InstrumentModel {
+    struct Range {
+        double lowest = 0;
+        double highest = 0;
+    };
     struct Measurement {
         std::string query;
         std::string unit;
+        std::optional<Range> range;  // readings a radio can give
     };
     std::string name;
     std::string identify = "*IDN?";
@@ -63,6 +75,15 @@ struct InstrumentModel {
     // The set-up commands named `setup` with the placeholders filled in.
     std::vector<std::string> setupCommands(const std::string& setup, std::uint32_t frequencyHz,
                                            double levelDbm) const;
+
+    // The readings a radio can give for the measurement `name`: its own
+    // range, else the default of its kind when its unit is the kind's
+    // (power in dBm -20 to 50, frequency_error in Hz -10000 to 10000,
+    // deviation in Hz 0 to 10000, voltage in V 0 to 30); none otherwise.
+    std::optional<Range> plausibleRange(const std::string& name) const;
+    // An Instrument failure naming `instrument` when `reading` lies outside
+    // plausibleRange(name); success otherwise.
+    Error checkReading(const std::string& name, double reading, const std::string& instrument) const;
 };
 
 // The model of the built-in virtual test set (the same as

@@ -190,6 +190,20 @@ double VirtualInstrument::reading(Quantity quantity) {
 void VirtualInstrument::setMisbehaviour(Misbehaviour misbehaviour) {
     std::lock_guard lock(mutex_);
     misbehaviour_ = std::move(misbehaviour);
+    drifted_ = 0;
+}
+
+// The reply to a measurement query, as the misbehaviour makes it.
+std::string VirtualInstrument::measured(Quantity quantity) {
+    std::optional<double> lie;
+    double offset = 0;
+    {
+        std::lock_guard lock(mutex_);
+        lie = misbehaviour_.reading;
+        drifted_ += misbehaviour_.drift;
+        offset = drifted_;
+    }
+    return number((lie ? *lie : reading(quantity)) + offset);
 }
 
 std::vector<std::string> VirtualInstrument::received() const {
@@ -197,16 +211,16 @@ std::vector<std::string> VirtualInstrument::received() const {
     return {received_.begin(), received_.end()};
 }
 
-// Under the lock.
-void VirtualInstrument::pushError(const std::string& entry) {
-    if (errors_.size() >= 16) {
-        errors_.back() = "-350,\"Queue overflow\"";
+// On the server's thread, which alone touches the connections' queues.
+void VirtualInstrument::pushError(ErrorQueue& errors, const std::string& entry) {
+    if (errors.size() >= 16) {
+        errors.back() = "-350,\"Queue overflow\"";
         return;
     }
-    errors_.push_back(entry);
+    errors.push_back(entry);
 }
 
-std::string VirtualInstrument::handle(const std::string& line, bool* answer) {
+std::string VirtualInstrument::handle(const std::string& line, bool* answer, ErrorQueue& errors) {
     *answer = false;
     const std::string text = trim(line);
     if (text.empty()) return {};
@@ -218,7 +232,7 @@ std::string VirtualInstrument::handle(const std::string& line, bool* answer) {
         if (received_.size() > 4096) received_.pop_front();
         odd = misbehaviour_;
         if (!odd.refuse.empty() && header == odd.refuse) {
-            pushError("-222,\"Data out of range\"");
+            pushError(errors, "-222,\"Data out of range\"");
             return {};
         }
     }
@@ -236,21 +250,20 @@ std::string VirtualInstrument::handle(const std::string& line, bool* answer) {
             generatorDbm_ = -120;
             generatorOn_ = false;
         }
-        errors_.clear();
+        errors.clear();
         return {};
     }
     if (header == "SYST:ERR?") {
-        std::lock_guard lock(mutex_);
-        if (errors_.empty()) return "0,\"No error\"";
-        std::string entry = errors_.front();
-        errors_.pop_front();
+        if (errors.empty()) return "0,\"No error\"";
+        std::string entry = errors.front();
+        errors.pop_front();
         return entry;
     }
     if (header == "RF:FREQ" || header == "GEN:LEV") {
         double v = 0;
         std::lock_guard lock(mutex_);
         if (!toNumber(argument, &v)) {
-            pushError("-104,\"Data type error\"");
+            pushError(errors, "-104,\"Data type error\"");
             return {};
         }
         (header == "RF:FREQ" ? analyserHz_ : generatorDbm_) = v;
@@ -266,17 +279,16 @@ std::string VirtualInstrument::handle(const std::string& line, bool* answer) {
         return {};
     }
     for (const MeasureQuery& measure : kMeasureQueries) {
-        if (header == measure.header) return number(reading(measure.quantity));
+        if (header == measure.header) return measured(measure.quantity);
     }
-    std::lock_guard lock(mutex_);
-    pushError("-113,\"Undefined header\"");
+    pushError(errors, "-113,\"Undefined header\"");
     *answer = false;  // an instrument does not answer a query it does not know
     return {};
 }
 
 // The replies to one command line (its parts split at ';'), with the line
 // end; empty when nothing is answered.
-std::string VirtualInstrument::answerLine(const std::string& line) {
+std::string VirtualInstrument::answerLine(const std::string& line, ErrorQueue& errors) {
     std::string replies;
     bool any = false;
     std::size_t start = 0;
@@ -284,7 +296,7 @@ std::string VirtualInstrument::answerLine(const std::string& line) {
         const auto semi = line.find(';', start);
         const std::string part = line.substr(start, semi == std::string::npos ? std::string::npos : semi - start);
         bool answer = false;
-        std::string reply = handle(part, &answer);
+        std::string reply = handle(part, &answer, errors);
         if (answer) {
             if (malformed_) reply = "#MEAS@ERR?" + reply.substr(0, 3) + "\x7f";
             if (any) replies += ';';
@@ -340,6 +352,7 @@ struct Client {
     bool discarding = false;  // inside a line longer than kMaxLine
     std::string output;
     std::size_t sent = 0;     // bytes of `output` already sent
+    std::deque<std::string> errors;  // its own error queue
 };
 
 void closeClient(Client& client) { client.socket.reset(); }
@@ -404,8 +417,7 @@ void VirtualInstrument::serve() {
                         client.input.clear();
                         client.input.shrink_to_fit();
                         client.discarding = true;
-                        std::lock_guard lock(mutex_);
-                        pushError("-223,\"Too much data\"");
+                        pushError(client.errors, "-223,\"Too much data\"");
                     }
                     largestLine_ = std::max<std::size_t>(largestLine_, client.input.size());
                 }
@@ -417,7 +429,7 @@ void VirtualInstrument::serve() {
                 }
                 const std::string line = std::move(client.input);
                 client.input.clear();
-                client.output += answerLine(line);
+                client.output += answerLine(line, client.errors);
                 if (client.output.size() - client.sent > kMaxPending) {
                     // It does not read what it asks for: it is let go rather
                     // than kept at the cost of the others.

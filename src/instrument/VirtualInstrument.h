@@ -23,7 +23,9 @@
 // A measurement without a carrier on the analyser's frequency answers
 // 9.91E37, the SCPI "not a number". An unknown command is put in the error
 // queue (-113) and a query of it gets no reply; SYST:ERR? takes the oldest
-// entry (the queue keeps 16, later ones are lost as -350).
+// entry (the queue keeps 16, later ones are lost as -350). As on a LAN
+// instrument, every connection has an error queue of its own: what one
+// client gets wrong is never read by another, and *CLS clears only its own.
 //
 // Every client is served: the sockets do not block, a line longer than
 // kMaxLine bytes is dropped (-223 in the error queue) without being kept,
@@ -41,6 +43,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,6 +68,12 @@ public:
         std::string identity;   // the reply to *IDN? instead of its own
         std::string refuse;     // a command header (upper case) it refuses: -222 in the error queue
         std::string ignore;     // a query header (upper case) it never answers
+        // A meter that lies: every measurement answers this number instead
+        // of the radio's reading (say -123 dBm from a keyed transmitter).
+        std::optional<double> reading;
+        // A meter that drifts off: each measurement reads this much more than
+        // the one before.
+        double drift = 0;
     };
 
     // `seed` 0 takes a seed from the radio's preset, so each virtual model
@@ -110,10 +119,12 @@ private:
         int value = 0;
         std::uint32_t frequency = 0;
     };
+    using ErrorQueue = std::deque<std::string>;  // one per connection
     void serve();
-    std::string handle(const std::string& line, bool* answer);
-    std::string answerLine(const std::string& line);
-    void pushError(const std::string& entry);
+    std::string handle(const std::string& line, bool* answer, ErrorQueue& errors);
+    std::string answerLine(const std::string& line, ErrorQueue& errors);
+    std::string measured(Quantity quantity);
+    static void pushError(ErrorQueue& errors, const std::string& entry);
     double reading(Quantity quantity);
     double unit(int item, int point, int salt) const;
 
@@ -130,8 +141,8 @@ private:
     double analyserHz_ = 0;
     double generatorDbm_ = -120;
     bool generatorOn_ = false;
-    std::deque<std::string> errors_;
     Misbehaviour misbehaviour_;
+    double drifted_ = 0;  // what the drift has added so far
     std::deque<std::string> received_;
 
     std::atomic<bool> silent_{false};

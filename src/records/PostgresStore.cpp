@@ -196,7 +196,8 @@ std::string Redacted(const std::string& connection) {
 
 class PostgresStore final : public RecordStore {
 public:
-    PostgresStore(std::string connection, const ServerTimeouts& timeouts)
+    // `bounded`: the time-outs given are the most any wait may take.
+    PostgresStore(std::string connection, const ServerTimeouts& timeouts, bool bounded = false)
         : connection_(std::move(connection)), described_("PostgreSQL " + Redacted(connection_)),
           timeouts_(timeouts) {
         // A connect_timeout in the connection string is the operator's choice.
@@ -204,7 +205,8 @@ public:
             for (PQconninfoOption* o = options; o->keyword; ++o) {
                 if (std::strcmp(o->keyword, "connect_timeout") == 0 && o->val && *o->val) {
                     const long seconds = std::strtol(o->val, nullptr, 10);
-                    if (seconds > 0) timeouts_.connect = std::chrono::seconds(seconds);
+                    const std::chrono::milliseconds chosen = std::chrono::seconds(seconds);
+                    if (seconds > 0 && (!bounded || chosen < timeouts_.connect)) timeouts_.connect = chosen;
                 }
             }
             PQconninfoFree(options);
@@ -214,6 +216,19 @@ public:
 
     // Makes every wait end at once (the store is going away).
     void Interrupt() { interrupted_ = true; }
+
+    bool TimedOut() {
+        std::lock_guard lock(mutex_);
+        return timedOut_;
+    }
+
+    Error Ping() {
+        std::lock_guard lock(mutex_);
+        return WithConnection([&]() -> Error {
+            auto r = query("SELECT 1", {});
+            return r ? Error{} : r.error().wrapped("the records server does not answer");
+        });
+    }
 
     Error Migrate() {
         std::lock_guard lock(mutex_);
@@ -593,5 +608,16 @@ std::unique_ptr<RecordStore> NewPostgresStoreUnconnected(const std::string& conn
 Error MigratePostgresStore(RecordStore& store) { return static_cast<PostgresStore&>(store).Migrate(); }
 
 void InterruptPostgresStore(RecordStore& store) { static_cast<PostgresStore&>(store).Interrupt(); }
+
+std::unique_ptr<RecordStore> NewBoundedPostgresReader(const std::string& connection, std::chrono::milliseconds bound) {
+    ServerTimeouts timeouts;
+    timeouts.connect = bound;
+    timeouts.statement = bound;
+    return std::make_unique<PostgresStore>(connection, timeouts, true);
+}
+
+bool PostgresStoreTimedOut(RecordStore& store) { return static_cast<PostgresStore&>(store).TimedOut(); }
+
+Error PingPostgresStore(RecordStore& store) { return static_cast<PostgresStore&>(store).Ping(); }
 
 }  // namespace varnel

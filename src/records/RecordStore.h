@@ -104,6 +104,10 @@ struct ServerTimeouts {
     std::chrono::milliseconds connect{3000};     // connect_timeout in the connection string wins
     std::chrono::milliseconds statement{5000};   // every statement, client-side deadline
     std::chrono::milliseconds retryPause{15000}; // queue: next try after the server failed
+    // The alignment's read of its model's history (QueuedStore): connecting
+    // and every statement; a server that fails it is not asked again until
+    // it answers the queue's sending.
+    std::chrono::milliseconds history{1500};
 };
 
 // What a local queue holds and whether its server answers, for the status

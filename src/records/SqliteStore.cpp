@@ -271,6 +271,19 @@ public:
         return CountOf("SELECT COUNT(*) FROM calibration_record WHERE uid IN (SELECT uid FROM set_aside_record)");
     }
 
+    std::size_t countWaitingOf(const std::vector<std::string>& uids) override {
+        std::lock_guard lock(mutex_);
+        Statement q(db_, "SELECT COUNT(*) FROM calibration_record WHERE uid = ? AND uid NOT IN (SELECT uid FROM set_aside_record)");
+        if (!q.ok()) return uids.size();
+        std::size_t n = 0;
+        for (const std::string& uid : uids) {
+            sqlite3_reset(q.get());
+            q.text(1, uid);
+            if (sqlite3_step(q.get()) == SQLITE_ROW) n += sqlite3_column_int64(q.get(), 0) > 0;
+        }
+        return n;
+    }
+
 private:
     std::size_t CountOf(const char* sql) {
         std::lock_guard lock(mutex_);

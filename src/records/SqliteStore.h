@@ -17,6 +17,8 @@ public:
     // Records not set aside, and records set aside.
     virtual std::size_t count() = 0;
     virtual std::size_t countSetAside() = 0;
+    // How many of the records with these uids still wait (not set aside).
+    virtual std::size_t countWaitingOf(const std::vector<std::string>& uids) = 0;
 };
 
 Result<std::unique_ptr<SqliteRecordStore>> OpenSqliteRecordStore(const std::filesystem::path& file);

@@ -85,6 +85,54 @@ std::string Fill(std::string text, std::initializer_list<std::string> args) {
     return text;
 }
 
+// The length of the valid UTF-8 sequence at `s[at]` and its code point; 0
+// when the bytes there are not one (overlong forms and surrogates included).
+std::size_t Utf8At(const std::string& s, std::size_t at, char32_t& code) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char first = byte(at);
+    std::size_t length = 0;
+    if (first < 0x80) return code = first, 1;
+    if (first >= 0xC2 && first <= 0xDF) length = 2, code = first & 0x1F;
+    else if (first >= 0xE0 && first <= 0xEF) length = 3, code = first & 0x0F;
+    else if (first >= 0xF0 && first <= 0xF4) length = 4, code = first & 0x07;
+    else return 0;
+    if (at + length > s.size()) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (byte(at + i) & 0x3F);
+    }
+    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+    if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return length;
+}
+
+// Valid UTF-8 stays; a byte that is not part of it and every control
+// character (C0, DEL, C1) show as \xNN, as on the terminal. What cairo is
+// given is always valid UTF-8 without controls, whatever a record holds.
+std::string PageText(const std::string& text) {
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        char32_t code = 0;
+        const std::size_t length = Utf8At(text, at, code);
+        const std::size_t taken = length == 0 ? 1 : length;
+        const bool control = length == 0 || code < 0x20 || code == 0x7F || (code >= 0x80 && code <= 0x9F);
+        if (control) {
+            for (std::size_t i = at; i < at + taken; ++i) {
+                const auto b = static_cast<unsigned char>(text[i]);
+                out += "\\x";
+                out += kHex[b >> 4];
+                out += kHex[b & 15];
+            }
+        } else {
+            out.append(text, at, taken);
+        }
+        at += taken;
+    }
+    return out;
+}
+
 std::string OrDash(const std::string& text) { return text.empty() ? std::string("\u2014") : text; }
 std::string Number(double v, int decimals = 2) {
     char text[48];
@@ -123,13 +171,15 @@ public:
         cairo_set_font_size(cr_, size);
     }
     void Color(const Rgb& c) { cairo_set_source_rgb(cr_, c.r, c.g, c.b); }
-    double Width(const std::string& s) {
+    double Width(const std::string& text) {
+        const std::string s = PageText(text);
         cairo_text_extents_t e;
         cairo_text_extents(cr_, s.c_str(), &e);
         return e.x_advance;
     }
     // `s` cut at a character boundary with an ellipsis to fit `width`.
-    std::string Fit(const std::string& s, double width) {
+    std::string Fit(const std::string& text, double width) {
+        const std::string s = PageText(text);
         if (Width(s) <= width) return s;
         std::string cut = s;
         while (!cut.empty()) {
@@ -160,7 +210,7 @@ public:
 private:
     void Put(double x, double y, const std::string& s) {
         cairo_move_to(cr_, x, y);
-        cairo_show_text(cr_, s.c_str());
+        cairo_show_text(cr_, PageText(s).c_str());
     }
     cairo_t* cr_;
     const char* family_;
@@ -231,7 +281,9 @@ struct TableLine {
     const ReportStep* step = nullptr;
     int stepNumber = 0;
     const ReportPoint* point = nullptr;  // null: the heading
+    bool continued = false;              // a heading repeated where its step goes on
 };
+using TableColumns = std::vector<std::vector<TableLine>>;
 
 std::string LimitsText(const ReportPoint& p) {
     if (p.limitLow && p.limitHigh) return Number(*p.limitLow) + " \u2013 " + Number(*p.limitHigh);
@@ -240,70 +292,121 @@ std::string LimitsText(const ReportPoint& p) {
     return "\u2014";
 }
 
-// The points table between `top` and `bottom`, in one column or two.
-double DrawTable(Page& page, const RadioReport& report, double top, double bottom) {
+constexpr double kRow = 12.5;       // one line of the table
+constexpr double kTableText = 8.0;  // its text size
+constexpr double kColumnGap = 14;
+
+std::vector<TableLine> TableLines(const RadioReport& report) {
     std::vector<TableLine> lines;
     int number = 0;
     for (const ReportStep& step : report.steps) {
-        lines.push_back({&step, ++number, nullptr});
-        for (const ReportPoint& p : step.points) lines.push_back({&step, number, &p});
+        lines.push_back({&step, ++number, nullptr, false});
+        for (const ReportPoint& p : step.points) lines.push_back({&step, number, &p, false});
     }
-    constexpr double kGap = 14;
-    constexpr double kMaxRow = 12.5;
-    const double available = bottom - top;
-    const int columns = (static_cast<double>(lines.size()) + 1) * kMaxRow <= available ? 1 : 2;
-    // Lines per column, so that no heading ends a column.
-    std::size_t perColumn = (lines.size() + columns - 1) / columns;
-    std::vector<std::vector<const TableLine*>> split;
-    for (;; ++perColumn) {
-        split.assign(columns, {});
-        std::size_t c = 0;
-        bool fits = true;
-        for (const TableLine& line : lines) {
-            if (split[c].size() == perColumn || (line.point == nullptr && split[c].size() + 1 == perColumn && columns > 1)) {
-                if (++c == split.size()) {
-                    fits = false;
-                    break;
-                }
-            }
-            split[c].push_back(&line);
+    return lines;
+}
+
+// Lines from `from` on into `columns` columns of at most `perColumn` lines:
+// a heading never ends a column, and a column that starts within a step
+// repeats the step's heading. `from` moves past the lines placed.
+TableColumns FillColumns(const std::vector<TableLine>& lines, std::size_t& from, int columns, std::size_t perColumn) {
+    TableColumns out;
+    for (int c = 0; c < columns && from < lines.size(); ++c) {
+        std::vector<TableLine> column;
+        while (from < lines.size() && column.size() < perColumn) {
+            const TableLine& line = lines[from];
+            if (line.point == nullptr && column.size() + 1 == perColumn && !column.empty()) break;
+            if (column.empty() && line.point != nullptr) column.push_back({line.step, line.stepNumber, nullptr, true});
+            column.push_back(line);
+            ++from;
         }
-        if (fits) break;
+        out.push_back(std::move(column));
     }
-    const double row = std::min(kMaxRow, available / static_cast<double>(perColumn + 1));
-    const double size = std::min(8.0, row * 0.66);
-    const double width = (kPageWidth - 2 * kMargin - kGap * (columns - 1)) / columns;
+    return out;
+}
+
+struct TablePage {
+    TableColumns columns;
+    int columnCount = 2;
+};
+
+// The table's pages: the first under the header, in one column when the
+// whole table fits there, else two; then as many pages of two columns as the
+// rest needs. The columns of the last page share its lines evenly.
+std::vector<TablePage> PaginateTable(const std::vector<TableLine>& lines, double firstHeight, double nextHeight) {
+    const auto capacity = [](double height) {
+        const double rows = std::floor(height / kRow) - 1;  // the column heads take one
+        return rows < 2 ? std::size_t{0} : static_cast<std::size_t>(rows);
+    };
+    std::vector<TablePage> pages;
+    std::size_t from = 0;
+    const std::size_t first = capacity(firstHeight);
+    const std::size_t next = std::max<std::size_t>(capacity(nextHeight), 2);
+    if (lines.size() <= first) {
+        pages.push_back({FillColumns(lines, from, 1, first), 1});
+        return pages;
+    }
+    for (bool firstPage = true; from < lines.size() || pages.empty(); firstPage = false) {
+        const std::size_t perColumn = firstPage ? first : next;
+        if (perColumn == 0) {
+            pages.emplace_back();  // no room under the header: the table starts on the next page
+            continue;
+        }
+        // The smallest even share that takes every line left, when one does.
+        std::size_t share = perColumn;
+        const std::size_t left = lines.size() - from;
+        for (std::size_t tryShare = (left + 1) / 2; left <= 2 * perColumn && tryShare < perColumn; ++tryShare) {
+            std::size_t probe = from;
+            FillColumns(lines, probe, 2, std::max<std::size_t>(tryShare, 2));
+            if (probe == lines.size()) {
+                share = std::max<std::size_t>(tryShare, 2);
+                break;
+            }
+        }
+        pages.push_back({FillColumns(lines, from, 2, share), 2});
+    }
+    return pages;
+}
+
+// The columns of one page from `top` on; gives the y below the longest.
+double DrawTable(Page& page, const TableColumns& columns, int columnCount, double top) {
+    const double row = kRow, size = kTableText;
+    const double width = (kPageWidth - 2 * kMargin - kColumnGap * (columnCount - 1)) / columnCount;
     std::size_t longest = 0;
-    for (const auto& column : split) longest = std::max(longest, column.size());
-    double end = top + row * static_cast<double>(longest + 1);
+    for (const auto& column : columns) longest = std::max(longest, column.size());
     // Column edges as fractions of the width: point, limits, reading, value, tries, verdict.
     const double edges[] = {0, 0.10, 0.40, 0.56, 0.69, 0.78, 1.0};
     const char* heads[] = {"P0015", "P0016", "P0017", "P0018", "P0019", "P0020"};
-    for (int c = 0; c < columns; ++c) {
-        const double x = kMargin + c * (width + kGap);
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        const double x = kMargin + static_cast<double>(c) * (width + kColumnGap);
         const auto at = [&](int i) { return x + edges[i] * width; };
         double y = top;
         page.Fill(x, y, width, row, kHeaderFill);
-        page.Font(size, true);
         page.Color(kInk);
         for (int i = 0; i < 6; ++i) {
-            const std::string head = page.Fit(T(heads[i]), (edges[i + 1] - edges[i]) * width - 6);
+            // A head wider than its column is set smaller first, cut only below 5 pt.
+            const double room = (edges[i + 1] - edges[i]) * width - 6;
+            page.Font(size, true);
+            const double wide = page.Width(T(heads[i]));
+            if (wide > room) page.Font(std::max(5.0, size * room / wide), true);
+            const std::string head = page.Fit(T(heads[i]), room);
             if (i == 0 || i == 5) page.left(at(i) + 3, y + row * 0.72, head);
             else page.Right(at(i + 1) - 4, y + row * 0.72, head);
         }
         y += row;
-        for (const TableLine* line : split[c]) {
+        for (const TableLine& line : columns[c]) {
             const double base = y + row * 0.72;
-            if (line->point == nullptr) {
+            if (line.point == nullptr) {
                 page.Font(size, true);
-                page.Color(kInk);
-                std::string head = std::to_string(line->stepNumber) + "  " + line->step->name;
-                const std::string unit = line->step->points.empty() ? std::string() : line->step->points.front().unit;
+                page.Color(line.continued ? kMuted : kInk);
+                std::string head = std::to_string(line.stepNumber) + "  " + line.step->name;
+                const std::string unit = line.step->points.empty() ? std::string() : line.step->points.front().unit;
                 if (!unit.empty()) head += "  (" + unit + ")";
+                if (line.continued) head += "  " + T("P0042");
                 page.left(x + 3, base, head, width - 6);
                 page.Line(x, y + row, x + width, y + row, kRule, 0.4);
             } else {
-                const ReportPoint& p = *line->point;
+                const ReportPoint& p = *line.point;
                 const bool failed = p.verdict == record_verdict::kFail || p.verdict == record_verdict::kError;
                 if (failed) page.Fill(x, y, width, row, kFailFill);
                 else if (p.verdict == record_verdict::kMarginal) page.Fill(x, y, width, row, kMarginalFill);
@@ -321,13 +424,16 @@ double DrawTable(Page& page, const RadioReport& report, double top, double botto
             y += row;
         }
     }
-    if (report.standingOut > 0) {
-        page.Font(7);
-        page.Color(kFailInk);
-        page.left(kMargin, end + 10, "* " + T("P0037"));
-        end += 12;
-    }
-    return end;
+    return top + row * static_cast<double>(longest + 1);
+}
+
+// The note under the first page's table for the values marked "*".
+double DrawStandsOutNote(Page& page, const RadioReport& report, double end) {
+    if (report.standingOut == 0) return end;
+    page.Font(7);
+    page.Color(kFailInk);
+    page.left(kMargin, end + 10, "* " + T("P0037"));
+    return end + 12;
 }
 
 // A tick spacing of 1, 2 or 5 times a power of ten, about `span` / 5.
@@ -415,9 +521,12 @@ void DrawChart(Page& page, const RadioReport& report, double top, double bottom)
             page.Line(bx, plotTop, bx, plotBottom + 16, kRule, 0.5);
             cairo_set_dash(page.cr(), nullptr, 0, 0);
         }
+        // A step too narrow for its number (hundreds of steps) goes without.
         page.Font(7, true);
         page.Color(kInk);
-        page.Center((X(first) + X(i - 1)) / 2, plotBottom + 19, std::to_string(stepOf[first] + 1));
+        const std::string number = std::to_string(stepOf[first] + 1);
+        if (static_cast<double>(i - first) * slot >= page.Width(number) + 2)
+            page.Center((X(first) + X(i - 1)) / 2, plotBottom + 19, number);
         first = i;
     }
     if (slot >= 7) {
@@ -450,12 +559,37 @@ void DrawChart(Page& page, const RadioReport& report, double top, double bottom)
     }
 }
 
-void DrawFooter(Page& page, const RadioReport& report) {
+// The title of a page after the first: the report, the radio and its
+// verdict, so that every page says whose it is; gives the y below.
+double DrawContinuedTitle(Page& page, const RadioReport& report) {
+    double y = kMargin;
+    page.Font(12, true);
+    page.Color(kInk);
+    const std::string verdict = VerdictText(report.verdict);
+    page.Font(10, true);
+    const double w = page.Width(verdict) + 18;
+    const double x = kPageWidth - kMargin - w;
+    page.Fill(x, y, w, 18, VerdictInk(report.verdict));
+    page.Color({1, 1, 1});
+    page.left(x + 9, y + 13, verdict);
+    page.Font(12, true);
+    page.Color(kInk);
+    page.left(kMargin, y + 13, T("P0001"), x - kMargin - 150);
+    page.Font(9);
+    const std::string radio = OrDash(report.modelName) + "  " + OrDash(report.serial);
+    page.Right(x - 10, y + 13, page.Fit(radio, 140));
+    y += 24;
+    page.Line(kMargin, y, kPageWidth - kMargin, y, kInk, 1);
+    return y + 8;
+}
+
+void DrawFooter(Page& page, const RadioReport& report, int number, int pages) {
     const double y = kPageHeight - kMargin + 10;
     page.Line(kMargin, y - 10, kPageWidth - kMargin, y - 10, kRule, 0.5);
     page.Font(6.5);
     page.Color(kMuted);
-    page.left(kMargin, y, Fill(T("P0038"), {OrDash(report.runId)}), 300);
+    page.left(kMargin, y, Fill(T("P0038"), {OrDash(report.runId)}), 200);
+    page.Center(kPageWidth / 2 - 10, y, Fill(T("P0041"), {std::to_string(number), std::to_string(pages)}));
     page.Right(kPageWidth - kMargin, y, Fill(T("P0040"), {WhenText(report.startedAt), WhenText(report.finishedAt)}));
 }
 
@@ -470,21 +604,35 @@ Result<std::string> RenderReportPdf(const RadioReport& report) {
     std::string bytes;
     cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(Append, &bytes, kPageWidth, kPageHeight);
     cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_TITLE,
-                                   (T("P0001") + " " + report.serial).c_str());
+                                   PageText(T("P0001") + " " + report.serial).c_str());
     cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATOR, ("Varnel Tuner " + SoftwareVersion()).c_str());
     cairo_t* cr = cairo_create(surface);
     {
         Page page(cr);
-        double y = DrawTitle(page, report);
-        y = DrawHeader(page, report, y);
-        // The chart follows the table: at least kChart high, taller (up to
-        // kTallChart) when the table leaves room.
+        // The chart follows the table on the first page: at least kChart
+        // high, taller (up to kTallChart) when the table leaves room. A table
+        // longer than the first page has room for goes on over more pages.
         constexpr double kChart = 232, kTallChart = 330, kFooter = 16;
         const double pageEnd = kPageHeight - kMargin - kFooter;
-        const double tableEnd = DrawTable(page, report, y, pageEnd - kChart - 18);
+        double y = DrawTitle(page, report);
+        y = DrawHeader(page, report, y);
+        const std::vector<TableLine> lines = TableLines(report);
+        const double note = report.standingOut > 0 ? 12 : 0;
+        const double nextTop = kMargin + 32;  // below DrawContinuedTitle
+        const std::vector<TablePage> pages = PaginateTable(lines, pageEnd - kChart - 18 - note - y, pageEnd - nextTop);
+        const int count = static_cast<int>(pages.size());
+        double tableEnd = y;
+        if (!pages.front().columns.empty()) tableEnd = DrawTable(page, pages.front().columns, pages.front().columnCount, y);
+        tableEnd = DrawStandsOutNote(page, report, tableEnd);
         const double chartTop = tableEnd + 18;
         DrawChart(page, report, chartTop, std::min(pageEnd, chartTop + kTallChart));
-        DrawFooter(page, report);
+        DrawFooter(page, report, 1, count);
+        for (int n = 1; n < count; ++n) {
+            cairo_show_page(cr);
+            const double top = DrawContinuedTitle(page, report);
+            DrawTable(page, pages[static_cast<std::size_t>(n)].columns, pages[static_cast<std::size_t>(n)].columnCount, top);
+            DrawFooter(page, report, n + 1, count);
+        }
     }
     cairo_show_page(cr);
     const cairo_status_t drawn = cairo_status(cr);

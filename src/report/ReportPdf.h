@@ -1,8 +1,13 @@
-// The report of one radio as a one-page A4 PDF: a title with the overall
-// verdict, the header (radio, station, instrument, software, procedure), a
-// table of every step's points (limits, reading, final value, tries,
-// verdict; marginal and failed points highlighted) and a chart of the final
-// values per point against the model's history (its min-max band and median).
+// The report of one radio as an A4 PDF: a title with the overall verdict,
+// the header (radio, station, instrument, software, procedure), a table of
+// every step's points (limits, reading, final value, tries, verdict;
+// marginal and failed points highlighted) and a chart of the final values
+// per point against the model's history (its min-max band and median). A
+// table longer than the first page holds goes on over more pages, each with
+// the title, the radio, the column heads and "Page N of M".
+//
+// Text from the records may be any bytes: what is not UTF-8, and every
+// control character, is drawn as \xNN.
 //
 // Drawn with cairo. Every text comes from section [Report] of the current
 // language file; Chinese is set in "WenQuanYi Micro Hei" (fontconfig

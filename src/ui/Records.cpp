@@ -21,7 +21,9 @@ namespace varnel::ui {
 namespace {
 
 QString lastError;
-const RecordStore* reportedStore = nullptr;  // the store whose stalls are counted
+// The store whose stalls are counted; weak, so that a new store made where
+// an old one was freed is not taken for it.
+std::weak_ptr<RecordStore> reportedStore;
 std::uint64_t reportedStalls = 0;            // its stall count last reported
 int stallReports = 0;
 
@@ -97,8 +99,8 @@ QString RecordsStatusText(bool* warning) {
     if (store == nullptr) return {};
     const RecordsQueueState state = store->queueState();
     if (!state.queued) return {};
-    if (store != reportedStore) {
-        reportedStore = store;
+    if (reportedStore.lock().get() != store) {
+        reportedStore = CalibrationRecorder().sharedStore();
         reportedStalls = 0;
     }
     QStringList parts;

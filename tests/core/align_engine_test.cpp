@@ -179,8 +179,8 @@ TEST(AlignEngineFake, TooCoarseAValueFailsOnTheClosedBracket) {
     FakeRadio radio;
     FakeInstrument meter(radio);
     meter.slope = 1.0;  // one step moves the reading by 1.0, the tolerance is 0.1
-    meter.offset = 0.5;
-    AlignEngine engine(oneStep(powerStep({1}, 120.0)), radio, &meter, VirtualTestSetModel());
+    meter.offset = -69.5;
+    AlignEngine engine(oneStep(powerStep({1}, 40.0)), radio, &meter, VirtualTestSetModel());
     const AlignReport report = engine.run();
     ASSERT_EQ(report.points.size(), 1u);
     EXPECT_FALSE(report.points[0].pass);

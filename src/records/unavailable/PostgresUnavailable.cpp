@@ -35,5 +35,10 @@ std::unique_ptr<RecordStore> NewPostgresStoreUnconnected(const std::string&, con
 }
 Error MigratePostgresStore(RecordStore&) { return unavailable(); }
 void InterruptPostgresStore(RecordStore&) {}
+std::unique_ptr<RecordStore> NewBoundedPostgresReader(const std::string&, std::chrono::milliseconds) {
+    return std::make_unique<UnavailableStore>();
+}
+bool PostgresStoreTimedOut(RecordStore&) { return false; }
+Error PingPostgresStore(RecordStore&) { return unavailable(); }
 
 }  // namespace varnel
