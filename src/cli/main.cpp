@@ -1,5 +1,6 @@
 // varnel-cli: the radio and its archives and records from the command line,
 // on the core library only. See `varnel-cli --help`.
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -10,6 +11,8 @@
 #include <utility>
 
 #include "cli/Cli.h"
+#include "cli/Stop.h"
+#include "protocol/Exchange.h"
 
 using namespace varnel;
 using namespace varnel::cli;
@@ -156,7 +159,8 @@ void Usage(std::FILE* out) {
                  "                            no-radio, permission (open refused), busy, wrong-code,\n"
                  "                            slow=READS, keep-byte=OFFSET (the radio keeps its byte\n"
                  "                            through a write-all), set-byte=OFFSET:VALUE, and the\n"
-                 "                            faults of every virtual radio: hang[=MS], no-answer,\n"
+                 "                            faults of every virtual radio: hang[=MS],\n"
+                 "                            hang-after=N[:MS] (hangs once N frames were taken), no-answer,\n"
                  "                            late=N, bad-checksum, refuse, check-condition, short,\n"
                  "                            drop=P, corrupt=P, lose-commands=P, delay=MS,\n"
                  "                            unplug-after=N, seed=N\n"
@@ -342,6 +346,8 @@ std::optional<int> ParseArguments(int argc, char** argv, const std::string& comm
 // A command that talks to the radio, the virtual one (with its faults) or the
 // one attached to the host.
 int RunRadioCommand(const std::string& command, const Options& options) {
+    // Every way the command can be ended leaves tuner mode first (Stop.h).
+    CatchInterrupt();
     CliBackend backend(options);
     CliRadio radio(options);
     if (backend.virtualBackend()) {
@@ -359,6 +365,23 @@ int RunRadioCommand(const std::string& command, const Options& options) {
     else if (command == "restore") status = CmdRestore(options, radio);
     if (command != "scan") FinishRecords();
     radio.close();
+    return status;
+}
+
+// The commands that talk to the radio. Their transfers run on the exchange
+// engine's I/O thread, as the window's do, so that no poll tick waits on the
+// device: a radio that hangs costs one poll budget, not a time-out per tick.
+int RunWithRadio(const std::string& command, const Options& options) {
+    Exchange().setTransport(ExchangeEngine::Transport::IoThread);
+    int status = kOk;
+    if (command == "align") status = CmdAlign(options);
+    else if (command == "line") status = CmdLine(options);
+    else status = RunRadioCommand(command, options);
+    // A transfer that hangs is not waited for at the end: the system ends it
+    // (time-out and reset) after the tool has exited.
+    const bool hung = Exchange().hangState() != ExchangeEngine::HangState::None;
+    Exchange().finish(hung ? std::chrono::milliseconds(0) : std::chrono::milliseconds(5000));
+    CleanedUp();
     return status;
 }
 
@@ -388,8 +411,6 @@ int main(int argc, char** argv) {
     if (command == "diff") return CmdDiff(options);
     if (command == "dump") return CmdDump(options);
     if (command == "records") return CmdRecords(options);
-    if (command == "align") return CmdAlign(options);
-    if (command == "line") return CmdLine(options);
     if (command == "report") return CmdReport(options);
-    return RunRadioCommand(command, options);
+    return RunWithRadio(command, options);
 }

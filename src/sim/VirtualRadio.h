@@ -104,6 +104,11 @@ struct LinkFaults {
     // and then fails with a time-out; nothing reaches the radio.
     bool hang = false;
     std::chrono::milliseconds hangTime{2000};
+    // The same (for hangTime), but only once the radio has taken this many
+    // command frames (0: not at all): a radio that takes a frame and then
+    // hangs every later transfer, the reads of that frame's reply too.
+    unsigned hangAfter = 0;
+    bool hangsAfter(std::uint64_t commands) const { return hang || (hangAfter > 0 && commands >= hangAfter); }
     // Every transfer takes this long before it completes normally.
     std::chrono::milliseconds delay{0};
     // How every transfer fails, when it does.
@@ -125,7 +130,7 @@ struct LinkFaults {
     std::uint32_t seed = 1;
 
     bool any() const {
-        return hang || delay.count() > 0 || refusal != Refusal::None || loseCommand > 0 || dropReply > 0 ||
+        return hang || hangAfter > 0 || delay.count() > 0 || refusal != Refusal::None || loseCommand > 0 || dropReply > 0 ||
                corruptReply > 0 || unplugAfter > 0;
     }
 };
