@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/AlignSteps.h"
 #include "cli/Stop.h"
 
 #ifdef _WIN32

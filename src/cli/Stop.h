@@ -7,11 +7,14 @@
 // record saying "stopped", and exits with kStopped.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 
 namespace varnel::cli {
 
+// The stop flag (also declared in AlignSteps.h).
+extern std::atomic<bool> alignInterrupted;
 // Installs the handlers for the whole command (also declared in
 // AlignSteps.h); SIGPIPE is ignored from then on.
 void CatchInterrupt();
