@@ -540,6 +540,9 @@ bool ExchangeEngine::finish(std::chrono::milliseconds wait) {
     // Kept, so that nothing of the thread's is freed under it.
     static auto* leftRunning = new std::vector<std::unique_ptr<Worker>>();
     leftRunning->push_back(std::move(worker_));
+    transport_ = Transport::Inline;
+    linkHandle.reset();
+    seenLink_ = nullptr;
     return false;
 }
 

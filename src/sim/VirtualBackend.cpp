@@ -114,7 +114,7 @@ private:
         {
             std::lock_guard lock(radio_->transportMutex());
             faults = radio_->linkFaults();
-            hangs = faults.hangsAfter(radio_->commandCount());
+            hangs = radio_->transfersHang();
         }
         if (hangs) {
             std::this_thread::sleep_for(faults.hangTime);

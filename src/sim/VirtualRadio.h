@@ -105,10 +105,10 @@ struct LinkFaults {
     bool hang = false;
     std::chrono::milliseconds hangTime{2000};
     // The same (for hangTime), but only once the radio has taken this many
-    // command frames (0: not at all): a radio that takes a frame and then
-    // hangs every later transfer, the reads of that frame's reply too.
+    // command frames since the faults were set (0: not at all): a radio that
+    // takes a frame and then hangs every later transfer, the reads of that
+    // frame's reply too.
     unsigned hangAfter = 0;
-    bool hangsAfter(std::uint64_t commands) const { return hang || (hangAfter > 0 && commands >= hangAfter); }
     // Every transfer takes this long before it completes normally.
     std::chrono::milliseconds delay{0};
     // How every transfer fails, when it does.
@@ -234,6 +234,9 @@ public:
     // from the seed.
     void setLinkFaults(const LinkFaults& faults);
     LinkFaults linkFaults() const;
+    // Whether every transfer hangs now (hang, or hangAfter frames taken
+    // since the faults were set).
+    bool transfersHang() const;
 
     // Held by the link for each transfer and by plug()/unplug(): the link may
     // run its transfers on an I/O thread while the program pulls the virtual
@@ -294,6 +297,7 @@ private:
 
     std::uint64_t clock_ = 0;
     std::uint64_t commands_ = 0;
+    std::uint64_t commandsAtFaults_ = 0;  // commands_ when the link faults were set
 
     Fault fault_ = Fault::None;
     unsigned faultReads_ = 1;

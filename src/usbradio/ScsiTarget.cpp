@@ -251,7 +251,7 @@ Intent ScsiTarget::vendor(const std::uint8_t* cdb, std::size_t cdbLength, bool h
     {
         std::lock_guard lock(radio_->transportMutex());
         faults = radio_->linkFaults();
-        hangs = faults.hangsAfter(radio_->commandCount());
+        hangs = radio_->transfersHang();
     }
     Intent intent;
     intent.phase = isOut ? Phase::Out : Phase::In;
