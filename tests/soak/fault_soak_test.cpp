@@ -249,8 +249,9 @@ TEST_F(FaultSoak, ThousandRoundsThroughTheExchangeEngine) {
                 EXPECT_EQ(sends, 3) << "round " << round << ": " << set.text();
             } else {
                 // The hang ends the exchange: nothing is sent again behind
-                // the hung transfer (the command-line tool's rule).
-                EXPECT_EQ(sends, 1) << "round " << round << ": " << set.text();
+                // the hung transfer (the command-line tool's rule); the first
+                // send itself may still be hanging.
+                EXPECT_LE(sends, 1) << "round " << round << ": " << set.text();
                 ++hungEnded;
             }
         } else {
