@@ -54,7 +54,8 @@ constexpr const char* kAlignDetails =
     "                          (default: [instrument] calibrationDue); overdue: a warning\n"
     "  --strict                an overdue instrument is refused (also [line] strict=1)\n"
     "exit status: 0 every point passed, 1 a point failed, 2 usage, 3 procedure for another model,\n"
-    "  5-12 as for every command (radio, files), 15 the instrument failed, 16 Ctrl+C,\n"
+    "  5-12 as for every command (radio, files), 15 the instrument failed, 16 stopped (Ctrl+C,\n"
+    "  SIGTERM, SIGHUP, SIGQUIT or a closed output; the radio is unkeyed and left),\n"
     "  17 the instrument's calibration is overdue (strict)\n";
 
 constexpr const char* kLineDetails =
@@ -69,8 +70,9 @@ constexpr const char* kLineDetails =
     "  --json                  progress as JSON lines on standard output, one object per event\n"
     "  --data-folder DIR       instead of Default Data beside the program\n"
     "with --virtual-radio each radio is a new virtual radio of its own serial, plugged in and taken away\n"
-    "exit status: as for align, the worst radio's; 16 Ctrl+C (the radio is unkeyed, its record says\n"
-    "  \"stopped\"), 17 the instrument's calibration is overdue (strict)\n";
+    "exit status: as for align, the worst radio's; 16 stopped by Ctrl+C, SIGTERM, SIGHUP, SIGQUIT or a\n"
+    "  closed output (the radio is unkeyed, its record says \"stopped\"), 17 the instrument's calibration\n"
+    "  is overdue (strict)\n";
 
 constexpr const char* kReportDetails =
     "  --serial SN             the radio; its latest alignment run\n"
@@ -174,9 +176,11 @@ void Usage(std::FILE* out) {
                  "\nexit codes: 0 done, 1 differs (diff), a point failed (align) or another failure,\n"
                  "  2 usage error (diff: any error), 3 model mismatch, 4 verify found differences,\n"
                  "  5 no radio, 6 permission denied on the radio, 7 no answer, 8 wrong file size,\n"
-                 "  9 file error, 10 records database error, 11 device busy, 12 other device error,\n"
+                 "  9 file error, 10 records database error, 11 device busy (another program has the\n"
+                 "  radio open), 12 other device error,\n"
                  "  13 archive not plausible, 14 no such record, 15 instrument failed,\n"
-                 "  16 stopped by the operator, 17 instrument's calibration overdue (strict),\n"
+                 "  16 stopped (Ctrl+C, SIGTERM, SIGHUP, SIGQUIT, a closed output),\n"
+                 "  17 instrument's calibration overdue (strict),\n"
                  "  18 the radio has no alignment record (report),\n"
                  "  19 no PDF reports in this build (report)\n"
                  "\n`varnel-cli COMMAND --help` describes one command.\n",
