@@ -23,6 +23,7 @@
 
 #include "ui/Records.h"
 #include "ui/DialogSeam.h"
+#include "app/RadioShutdown.h"
 #include "app/StartupOptions.h"
 #include "app/TAboutBox.h"
 #include "app/TMainForm.h"
@@ -202,6 +203,10 @@ int RunForms(const app::StartupOptions& options, DeviceBackend* backend, const Q
     mainForm.attachForms(&aboutBox, &paramForm, &factoryForm);
     if (options.virtualRadio) mainForm.attachVirtualRadio(static_cast<VirtualBackend*>(backend));
     mainForm.show();
+
+    // SIGTERM, SIGHUP and the end of the desktop session leave the radio
+    // unkeyed and out of tuner mode without asking (RadioShutdown.h).
+    app::TerminationWatch termination;
 
     StartupRun run(mainForm, options, clock);
     QTimer::singleShot(0, &run, [&run] { run.begin(); });

@@ -11,7 +11,6 @@
 // own are aligned one after the other, each learning from those before.
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -26,6 +25,7 @@
 #include "align/AlignRecords.h"
 #include "cli/AlignSteps.h"
 #include "cli/Cli.h"
+#include "cli/Stop.h"
 #include "data/Global.h"
 #include "instrument/VirtualInstrument.h"
 #include "protocol/RadioSession.h"
@@ -34,32 +34,7 @@
 #include "lang/DataFolders.h"
 #include "util/FileAccess.h"
 
-#ifndef _WIN32
-#include <signal.h>
-#endif
-
 namespace varnel::cli {
-
-std::atomic<bool> alignInterrupted{false};
-
-namespace {
-
-extern "C" void OnInterrupt(int) { alignInterrupted = true; }
-
-}  // namespace
-
-void CatchInterrupt() {
-#ifdef _WIN32
-    std::signal(SIGINT, OnInterrupt);
-#else
-    // No SA_RESTART: a read from the scanner returns when Ctrl+C comes.
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
-    sigaction(SIGINT, &action, nullptr);
-#endif
-}
 
 // A procedure or instrument model that could not be taken: a file the system
 // would not give (a file error) or one whose contents are wrong (a usage
@@ -501,6 +476,7 @@ int CmdAlign(const Options& options) {
     if (run.refused) return *run.refused;
     const bool written = WriteReports(options, run.report.toJson(), run.report.toCsv());
     PrintSummary(options, run.report);
+    if (run.report.stopped) Fail(StopMessage());
     FinishRecords();
     if (!run.report.error.ok()) return RunExitCode(run.report);
     if (!written) return kFileError;

@@ -18,10 +18,11 @@
 
 namespace varnel::cli {
 
-// Set by Ctrl+C (SIGINT) while a command of the line runs.
+// Set by Ctrl+C, SIGTERM, SIGHUP, SIGQUIT or a closed standard output or
+// error (Stop.h) while a command of the line runs.
 extern std::atomic<bool> alignInterrupted;
-// Installs the Ctrl+C handler for the whole command (no restart of a
-// blocked read, so a wait for the scanner ends too).
+// Installs the stop handlers for the whole command (no restart of a blocked
+// read, so a wait for the scanner ends too).
 void CatchInterrupt();
 
 // What the line has set up around the run, from setting.ini and the options.

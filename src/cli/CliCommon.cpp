@@ -1,11 +1,14 @@
 // Options, messages, the communication log and the radio session of varnel-cli.
 #include <charconv>
 #include <clocale>
+#include <cstdlib>
+#include <mutex>
 #include <ctime>
 #include <string>
 #include <vector>
 
 #include "cli/Cli.h"
+#include "cli/Stop.h"
 #include "data/Filemanage.h"
 #include "data/Global.h"
 #include "device/HostBackend.h"
@@ -109,11 +112,11 @@ std::string MegahertzText(std::uint32_t hertz) {
     return text;
 }
 
-void Fail(const std::string& message) { std::fprintf(stderr, "varnel-cli: %s\n", TerminalText(message).c_str()); }
+void Fail(const std::string& message) { WriteOutput(stderr, "varnel-cli: " + TerminalText(message) + "\n"); }
 void Fail(const Error& error) { Fail(error.text()); }
 
 void Progress(const Options& options, const std::string& message) {
-    if (!options.quiet) std::fprintf(stderr, "varnel-cli: %s\n", TerminalText(message).c_str());
+    if (!options.quiet) WriteOutput(stderr, "varnel-cli: " + TerminalText(message) + "\n");
 }
 
 // ---- communication log -------------------------------------------------------
@@ -136,7 +139,7 @@ void PrintLogLine(std::FILE* to, const std::uint8_t* bytes, std::size_t count, b
         line += kHex[bytes[i] & 15];
         line += "  ";
     }
-    std::fprintf(to, "%s\n", line.c_str());
+    WriteOutput(to, line + "\n");
 }
 
 }  // namespace
@@ -152,18 +155,44 @@ CliRadio::CliRadio(const Options& options, std::FILE* logTo) {
     }
 }
 
+namespace {
+
+Error StoppedError() { return Error::make(ErrorCode::Cancelled, StopMessage()); }
+
+}  // namespace
+
 Error CliRadio::open() { return session_.open(); }
 
-Result<RadioInfo> CliRadio::readInfo() { return session_.readInfo(); }
+Result<RadioInfo> CliRadio::readInfo() {
+    if (StopRequested()) return StoppedError();
+    return session_.readInfo();
+}
 
 Error CliRadio::enter() {
+    if (StopRequested()) return StoppedError();
     if (Error e = session_.enter(); !e.ok()) return e;
     currentFileName.clear();
+    // A stop asked for while entering ends the command here; the caller
+    // leaves tuner mode again.
+    if (StopRequested()) return StoppedError();
     return {};
 }
 
 Error CliRadio::writeAll(const std::function<bool(const RadioInfo& attached)>& consent) {
-    if (Error e = session_.writeAll(consent); !e.ok()) return e;
+    if (StopRequested()) return StoppedError();
+    bool stopped = false;
+    std::function<bool(const RadioInfo&)> checked;
+    if (consent) {
+        // A stop that came while the radio was asked who it is: nothing is written.
+        checked = [&](const RadioInfo& attached) {
+            if (StopRequested()) {
+                stopped = true;
+                return false;
+            }
+            return consent(attached);
+        };
+    }
+    if (Error e = session_.writeAll(checked); !e.ok()) return stopped ? StoppedError() : e;
     if (afterWriteAll) afterWriteAll();
     return {};
 }
@@ -183,7 +212,48 @@ CliBackend::CliBackend(const Options& options) {
     SetDeviceBackend(backend_.get());
 }
 
-CliBackend::~CliBackend() { SetDeviceBackend(nullptr); }
+namespace {
+
+// VARNEL_VIRTUAL_RADIO_STATE=FILE: the virtual radio's state when the command
+// is done (tuner mode, keying, and the command frames it took, oldest
+// first, in hex), for scripts and tests that check how a command left the
+// radio also when its standard output and error were closed.
+void WriteVirtualRadioState(VirtualBackend& backend) {
+    const char* file = std::getenv("VARNEL_VIRTUAL_RADIO_STATE");
+    if (file == nullptr || *file == '\0') return;
+    VirtualRadio& radio = backend.radio();
+    std::lock_guard lock(radio.transportMutex());
+    std::string text = "{\"tuner_mode\": ";
+    text += radio.inTunerMode() ? "true" : "false";
+    text += ", \"transmitting\": ";
+    text += radio.transmitting() ? "true" : "false";
+    text += ", \"receiving\": ";
+    text += radio.receiving() ? "true" : "false";
+    text += ", \"frames\": [";
+    static const char* const kHex = "0123456789ABCDEF";
+    bool first = true;
+    for (const std::vector<std::uint8_t>& frame : radio.receivedFrames()) {
+        text += first ? "\"" : ", \"";
+        first = false;
+        for (const std::uint8_t b : frame) {
+            text += kHex[b >> 4];
+            text += kHex[b & 15];
+        }
+        text += "\"";
+    }
+    text += "]}\n";
+    if (std::FILE* out = std::fopen(file, "wb")) {
+        std::fputs(text.c_str(), out);
+        std::fclose(out);
+    }
+}
+
+}  // namespace
+
+CliBackend::~CliBackend() {
+    if (virtual_ != nullptr) WriteVirtualRadioState(*virtual_);
+    SetDeviceBackend(nullptr);
+}
 
 // ---- virtual faults ------------------------------------------------------------------
 

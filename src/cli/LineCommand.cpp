@@ -34,6 +34,7 @@
 #include "align/AlignRecords.h"
 #include "cli/AlignSteps.h"
 #include "cli/Cli.h"
+#include "cli/Stop.h"
 #include "data/Filemanage.h"
 #include "data/Global.h"
 #include "data/Safety.h"
@@ -61,9 +62,8 @@ public:
     explicit LineEvents(bool on) : on_(on) {}
     void Emit(const Json& event) const {
         if (!on_) return;
-        const std::string line = event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-        std::fputs(line.c_str(), stdout);
-        std::fflush(stdout);
+        // A controller that went away (EPIPE) stops the line (Stop.h).
+        WriteOutput(stdout, event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
     }
 
 private:
@@ -396,7 +396,7 @@ int CmdLine(const Options& options) {
     char summary[120];
     std::snprintf(summary, sizeof summary, "line: %d radios, %d passed first time", done, passed);
     Progress(options, summary);
-    if (alignInterrupted) Fail("stopped by the operator");
+    if (alignInterrupted) Fail(StopMessage());
     return status;
 }
 

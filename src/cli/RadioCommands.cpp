@@ -33,10 +33,14 @@ std::string Identity(const RadioInfo& info) {
            std::to_string(info.modelVariant()) + (info.largeModel() ? ", large model" : ", small model") + ")";
 }
 
-// Leaves tuner mode after a failure in it, keeping the first error.
+// Leaves tuner mode after a failure in it (a stop too), keeping the first
+// error; the records say it was left.
 int FailInTunerMode(const Error& error, CliRadio& radio) {
     Fail(error);
-    if (inTunerMode) (void)radio.leave();
+    if (inTunerMode) {
+        if (Error e = radio.leave(); e.ok()) RecordWarning(CalibrationRecorder().left(tunerImage));
+        else Fail(e.wrapped("the radio may still be in tuner mode"));
+    }
     return ExitCodeFor(error);
 }
 

@@ -1,5 +1,6 @@
 // varnel-cli: the radio and its archives and records from the command line,
 // on the core library only. See `varnel-cli --help`.
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -10,6 +11,8 @@
 #include <utility>
 
 #include "cli/Cli.h"
+#include "cli/Stop.h"
+#include "protocol/Exchange.h"
 
 using namespace varnel;
 using namespace varnel::cli;
@@ -51,7 +54,8 @@ constexpr const char* kAlignDetails =
     "                          (default: [instrument] calibrationDue); overdue: a warning\n"
     "  --strict                an overdue instrument is refused (also [line] strict=1)\n"
     "exit status: 0 every point passed, 1 a point failed, 2 usage, 3 procedure for another model,\n"
-    "  5-12 as for every command (radio, files), 15 the instrument failed, 16 Ctrl+C,\n"
+    "  5-12 as for every command (radio, files), 15 the instrument failed, 16 stopped (Ctrl+C,\n"
+    "  SIGTERM, SIGHUP, SIGQUIT or a closed output; the radio is unkeyed and left),\n"
     "  17 the instrument's calibration is overdue (strict)\n";
 
 constexpr const char* kLineDetails =
@@ -66,8 +70,9 @@ constexpr const char* kLineDetails =
     "  --json                  progress as JSON lines on standard output, one object per event\n"
     "  --data-folder DIR       instead of Default Data beside the program\n"
     "with --virtual-radio each radio is a new virtual radio of its own serial, plugged in and taken away\n"
-    "exit status: as for align, the worst radio's; 16 Ctrl+C (the radio is unkeyed, its record says\n"
-    "  \"stopped\"), 17 the instrument's calibration is overdue (strict)\n";
+    "exit status: as for align, the worst radio's; 16 stopped by Ctrl+C, SIGTERM, SIGHUP, SIGQUIT or a\n"
+    "  closed output (the radio is unkeyed, its record says \"stopped\"), 17 the instrument's calibration\n"
+    "  is overdue (strict)\n";
 
 constexpr const char* kReportDetails =
     "  --serial SN             the radio; its latest alignment run\n"
@@ -156,7 +161,8 @@ void Usage(std::FILE* out) {
                  "                            no-radio, permission (open refused), busy, wrong-code,\n"
                  "                            slow=READS, keep-byte=OFFSET (the radio keeps its byte\n"
                  "                            through a write-all), set-byte=OFFSET:VALUE, and the\n"
-                 "                            faults of every virtual radio: hang[=MS], no-answer,\n"
+                 "                            faults of every virtual radio: hang[=MS],\n"
+                 "                            hang-after=N[:MS] (hangs once N frames were taken), no-answer,\n"
                  "                            late=N, bad-checksum, refuse, check-condition, short,\n"
                  "                            drop=P, corrupt=P, lose-commands=P, delay=MS,\n"
                  "                            unplug-after=N, seed=N\n"
@@ -170,9 +176,11 @@ void Usage(std::FILE* out) {
                  "\nexit codes: 0 done, 1 differs (diff), a point failed (align) or another failure,\n"
                  "  2 usage error (diff: any error), 3 model mismatch, 4 verify found differences,\n"
                  "  5 no radio, 6 permission denied on the radio, 7 no answer, 8 wrong file size,\n"
-                 "  9 file error, 10 records database error, 11 device busy, 12 other device error,\n"
+                 "  9 file error, 10 records database error, 11 device busy (another program has the\n"
+                 "  radio open), 12 other device error,\n"
                  "  13 archive not plausible, 14 no such record, 15 instrument failed,\n"
-                 "  16 stopped by the operator, 17 instrument's calibration overdue (strict),\n"
+                 "  16 stopped (Ctrl+C, SIGTERM, SIGHUP, SIGQUIT, a closed output),\n"
+                 "  17 instrument's calibration overdue (strict),\n"
                  "  18 the radio has no alignment record (report),\n"
                  "  19 no PDF reports in this build (report)\n"
                  "\n`varnel-cli COMMAND --help` describes one command.\n",
@@ -342,6 +350,8 @@ std::optional<int> ParseArguments(int argc, char** argv, const std::string& comm
 // A command that talks to the radio, the virtual one (with its faults) or the
 // one attached to the host.
 int RunRadioCommand(const std::string& command, const Options& options) {
+    // Every way the command can be ended leaves tuner mode first (Stop.h).
+    CatchInterrupt();
     CliBackend backend(options);
     CliRadio radio(options);
     if (backend.virtualBackend()) {
@@ -359,6 +369,23 @@ int RunRadioCommand(const std::string& command, const Options& options) {
     else if (command == "restore") status = CmdRestore(options, radio);
     if (command != "scan") FinishRecords();
     radio.close();
+    return status;
+}
+
+// The commands that talk to the radio. Their transfers run on the exchange
+// engine's I/O thread, as the window's do, so that no poll tick waits on the
+// device: a radio that hangs costs one poll budget, not a time-out per tick.
+int RunWithRadio(const std::string& command, const Options& options) {
+    Exchange().setTransport(ExchangeEngine::Transport::IoThread);
+    int status = kOk;
+    if (command == "align") status = CmdAlign(options);
+    else if (command == "line") status = CmdLine(options);
+    else status = RunRadioCommand(command, options);
+    // A transfer that hangs is not waited for at the end: the system ends it
+    // (time-out and reset) after the tool has exited.
+    const bool hung = Exchange().hangState() != ExchangeEngine::HangState::None;
+    Exchange().finish(hung ? std::chrono::milliseconds(0) : std::chrono::milliseconds(5000));
+    CleanedUp();
     return status;
 }
 
@@ -388,8 +415,6 @@ int main(int argc, char** argv) {
     if (command == "diff") return CmdDiff(options);
     if (command == "dump") return CmdDump(options);
     if (command == "records") return CmdRecords(options);
-    if (command == "align") return CmdAlign(options);
-    if (command == "line") return CmdLine(options);
     if (command == "report") return CmdReport(options);
-    return RunRadioCommand(command, options);
+    return RunWithRadio(command, options);
 }

@@ -30,6 +30,12 @@
 // O_NONBLOCK makes the open return EBUSY instead of waiting while another
 // program holds the disk exclusively, and lets a disk that reports no medium
 // be opened; SG_IO itself always waits for its command, whatever the flag.
+//
+// One program per radio: the opened node is locked (flock LOCK_EX | LOCK_NB,
+// an advisory lock on the node's inode, released when the program closes it
+// or exits, also when it is killed). A second program of ours is refused at
+// once with Busy naming the node, instead of interleaving its frames and
+// replies with the first one's. The links of one process share the lock.
 #pragma once
 
 #ifndef _WIN32
@@ -38,6 +44,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -77,11 +84,15 @@ public:
     int fd() const { return fd_; }
     // The node that was opened ("/dev/sg2", or "/dev/sdb" as a fallback).
     const std::string& path() const { return path_; }
+    // The exclusive lock on the node (LinuxBackend::open), held as long as
+    // the link lives.
+    void holdLock(std::shared_ptr<void> lock) { lock_ = std::move(lock); }
 
 private:
     int fd_;
     std::string path_;
     SgIoIssuer issue_;
+    std::shared_ptr<void> lock_;
 };
 
 class LinuxBackend : public DeviceBackend {

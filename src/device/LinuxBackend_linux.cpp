@@ -1,6 +1,7 @@
 #include "device/LinuxBackend.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <dirent.h>
@@ -11,6 +12,9 @@
 #include <chrono>
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -213,6 +217,56 @@ bool SlotOrderLess(const std::string& a, const std::string& b) {
     return a < b;
 }
 
+// ---- one program per radio ----
+
+// The exclusive lock on an opened node, shared by every link of this process
+// on that node (a link closed meanwhile may still be finishing its last
+// transfer on the I/O thread when the next one opens). Holds a duplicate of
+// the first link's descriptor: the lock lasts until the last of them closes.
+class NodeLock {
+public:
+    explicit NodeLock(int fd) : fd_(fd) {}
+    ~NodeLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    NodeLock(const NodeLock&) = delete;
+    NodeLock& operator=(const NodeLock&) = delete;
+
+private:
+    int fd_;
+};
+
+// Takes the lock for the node open on `fd`, or shares the one this process
+// already holds; nothing, with the errno in `error`, when another program
+// holds it.
+std::shared_ptr<NodeLock> LockNode(int fd, int& error) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        error = errno;
+        return nullptr;
+    }
+    static std::mutex mutex;
+    static std::map<std::pair<dev_t, ino_t>, std::weak_ptr<NodeLock>> held;
+    std::lock_guard lock(mutex);
+    const auto key = std::make_pair(st.st_dev, st.st_ino);
+    if (auto it = held.find(key); it != held.end()) {
+        if (std::shared_ptr<NodeLock> existing = it->second.lock()) return existing;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = errno;
+        return nullptr;
+    }
+    const int keep = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (keep < 0) {
+        error = errno;
+        ::flock(fd, LOCK_UN);
+        return nullptr;
+    }
+    auto created = std::make_shared<NodeLock>(keep);
+    held[key] = created;
+    return created;
+}
+
 // ---- LinuxRadioLink ----
 
 LinuxRadioLink::LinuxRadioLink(int fd, std::string path, SgIoIssuer issuer)
@@ -331,8 +385,25 @@ std::unique_ptr<RadioLink> LinuxBackend::open(const std::string& volume, OpenErr
             fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
             code = fd < 0 ? errno : 0;
         }
+        std::shared_ptr<NodeLock> held;
         if (fd >= 0) {
-            link = std::make_unique<LinuxRadioLink>(fd, node.string(), issuer_);
+            // One program per radio: a second one is refused at once
+            // instead of mixing its commands and replies with ours.
+            held = LockNode(fd, code);
+            if (!held) {
+                ::close(fd);
+                fd = -1;
+                if (code == EWOULDBLOCK) code = EBUSY;
+            }
+        }
+        if (fd >= 0) {
+            auto opened = std::make_unique<LinuxRadioLink>(fd, node.string(), issuer_);
+            opened->holdLock(std::move(held));
+            link = std::move(opened);
+        } else if (code == EBUSY) {
+            result.kind = OpenError::Kind::Busy;
+            result.device = node.string();
+            result.detail = "another program has it open; close that program, or wait until it is done";
         } else {
             result.kind = MeaningOfOsError(code).open;
             result.device = node.string();

@@ -10,6 +10,9 @@
 #include <array>
 #include <chrono>
 #include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <cstring>
 
@@ -106,9 +109,46 @@ std::string SystemMessage(DWORD code) {
     return message;
 }
 
+// One program per radio: a named mutex per drive letter, held (its handle
+// open) as long as a link of this process is open on that drive. The
+// volume itself stays shared, as the scan's probes need it; the mutex's
+// existence is the lock, so it may be released from any thread (a link
+// closed meanwhile may be finishing its last transfer on the I/O thread).
+class DriveLock {
+public:
+    explicit DriveLock(HANDLE handle) : handle_(handle) {}
+    ~DriveLock() { CloseHandle(handle_); }
+    DriveLock(const DriveLock&) = delete;
+    DriveLock& operator=(const DriveLock&) = delete;
+
+private:
+    HANDLE handle_;
+};
+
+// The drive's lock, shared with this process's other links on it; nothing
+// when another program holds it.
+std::shared_ptr<DriveLock> LockDrive(const std::string& volume) {
+    static std::mutex mutex;
+    static std::map<std::string, std::weak_ptr<DriveLock>> held;
+    std::lock_guard lock(mutex);
+    if (auto it = held.find(volume); it != held.end()) {
+        if (std::shared_ptr<DriveLock> existing = it->second.lock()) return existing;
+    }
+    const std::wstring name = L"Global\\VarnelTunerRadio-" + std::wstring(1, static_cast<wchar_t>(volume[0]));
+    HANDLE handle = CreateMutexW(nullptr, FALSE, name.c_str());
+    if (handle == nullptr) return nullptr;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    auto created = std::make_shared<DriveLock>(handle);
+    held[volume] = created;
+    return created;
+}
+
 class WindowsRadioLink : public RadioLink {
 public:
-    explicit WindowsRadioLink(HANDLE handle) : handle_(handle) {}
+    WindowsRadioLink(HANDLE handle, std::shared_ptr<DriveLock> lock) : handle_(handle), lock_(std::move(lock)) {}
     ~WindowsRadioLink() override { CloseHandle(handle_); }
     WindowsRadioLink(const WindowsRadioLink&) = delete;
     WindowsRadioLink& operator=(const WindowsRadioLink&) = delete;
@@ -150,6 +190,7 @@ public:
 
 private:
     HANDLE handle_;
+    std::shared_ptr<DriveLock> lock_;
 };
 
 }  // namespace
@@ -225,10 +266,17 @@ std::unique_ptr<RadioLink> WindowsBackend::open(const std::string& volume, OpenE
         result.kind = OpenError::Kind::NoRadio;
     } else {
         const std::wstring path = DevicePath(volume);
-        HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
-            link = std::make_unique<WindowsRadioLink>(handle);
+        std::shared_ptr<DriveLock> lock = LockDrive(volume);
+        HANDLE handle = INVALID_HANDLE_VALUE;
+        if (lock) {
+            handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+        }
+        if (!lock) {
+            result.kind = OpenError::Kind::Busy;
+            result.detail = "another program has it open; close that program, or wait until it is done";
+        } else if (handle != INVALID_HANDLE_VALUE) {
+            link = std::make_unique<WindowsRadioLink>(handle, std::move(lock));
             result = OpenError{};
         } else {
             const DWORD code = GetLastError();

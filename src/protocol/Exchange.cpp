@@ -165,8 +165,11 @@ void ExchangeEngine::syncLink() {
     sendJob_ = 0;
     sendFailed_ = false;
     // A new link starts a new account; a closed one keeps the reason it
-    // was closed for.
-    if (linkHandle) failure_.reset();
+    // was closed for. A hang is forgotten only once its transfer has ended.
+    if (linkHandle) {
+        failure_.reset();
+        if (!busy()) hang_ = HangState::None;
+    }
 }
 
 // ---- transfers -------------------------------------------------------------------
@@ -276,6 +279,21 @@ bool ExchangeEngine::queueRead() {
 
 TransferOutcome ExchangeEngine::send(const std::uint8_t* frame, std::uint16_t length) {
     syncLink();
+    if (hangEnds_ && (endedByHang_ || hang_ == HangState::HungAgain || (hang_ != HangState::None && busy()))) {
+        // Not queued behind a transfer that hangs: the command is not
+        // delivered, and the account of the hang is kept.
+        TransferOutcome refused;
+        refused.direction = TransferDirection::ToRadio;
+        refused.attempted = true;
+        refused.requested = length;
+        refused.scsiStatus = 0x08;  // reported as BUSY
+        refused.residual = length;
+        lastSend_ = refused;
+        sendFailed_ = true;
+        readJob_ = 0;
+        readReady_ = false;
+        return refused;
+    }
     // A read of the previous command must not be tested against this one.
     if (readJob_ != 0 && worker_) {
         std::lock_guard lock(worker_->mutex);
@@ -289,6 +307,7 @@ TransferOutcome ExchangeEngine::send(const std::uint8_t* frame, std::uint16_t le
     // A new command (not a re-send) starts a new account of failures.
     if (!resending_) failure_.reset();
     sendFailed_ = false;
+    stallRun_ = 0;
     lastFailedReadKind_.reset();
 
     if (transport_ == Transport::Inline || !linkHandle) {
@@ -357,8 +376,10 @@ PollResult ExchangeEngine::step(std::uint16_t expectedCode) {
                 readReady_ = false;
                 noteOutcome(lastRead_);
                 tested = true;
+                stallRun_ = 0;
             } else {
                 ++stalledTicks_;  // the transfer is still running: a tick without a reply
+                ++stallRun_;
             }
         }
     }
@@ -385,9 +406,42 @@ TickResult ExchangeEngine::tick(std::uint16_t expectedCode, PollRule rule, const
         case PollResult::Match:
             pollTicks = 0;
             if (rule != PollRule::OnceKeepRetries) pollRetries = 0;
+            hang_ = HangState::None;
             return TickResult::Matched;
         case PollResult::Expired:
             break;
+    }
+    // The attempt ran out while its transfer was still running, or a
+    // transfer of it timed out: the radio hangs.
+    const bool hung = stallRun_ >= kPollBudget / 2 ||
+                      (failure_ && failure_->kind() == TransferOutcome::Kind::TimedOut);
+    if (hangEnds_ && hung) {
+        hang_ = hang_ == HangState::None ? HangState::Hung : HangState::HungAgain;
+        endedByHang_ = true;
+        // What waits behind the hung transfer would reach the radio late,
+        // long after its poll gave up: it is dropped.
+        if (worker_) {
+            std::lock_guard lock(worker_->mutex);
+            for (auto& job : worker_->queue) job->cancelled = true;
+        }
+        readJob_ = 0;
+        sendJob_ = 0;
+        readReady_ = false;
+        switch (rule) {
+            case PollRule::Once:
+            case PollRule::OnceKeepRetries:
+                AbandonPoll();
+                syncLink();
+                return TickResult::Expired;
+            case PollRule::Reading:
+                pollTicks = 0;
+                pollRetries = 0;
+                return TickResult::TimedOut;
+            case PollRule::Verify:
+                pollTicks = 0;
+                pollRetries = 0;
+                return TickResult::GaveUp;
+        }
     }
     switch (rule) {
         case PollRule::Once:
@@ -452,13 +506,44 @@ Error ExchangeEngine::noAnswerError() const {
                 return explain(ErrorCode::Refused, "the transfer to the radio failed", "Link:L007", o);
         }
     }
-    if (busy()) {
-        return Error::make(ErrorCode::NoAnswer,
-                           "the radio did not complete a transfer in time (it hangs): unplug it and plug it in "
-                           "again",
-                           {}, "Link:L004");
-    }
+    if (busy()) return hangError();
     return Error::make(ErrorCode::NoAnswer, "no answer from the radio", {}, "Link:L001");
+}
+
+Error ExchangeEngine::hangError() {
+    return Error::make(ErrorCode::NoAnswer,
+                       "the radio did not complete a transfer in time (it hangs): unplug it and plug it in again", {},
+                       "Link:L004");
+}
+
+bool ExchangeEngine::takeEndedByHang() {
+    const bool ended = endedByHang_;
+    endedByHang_ = false;
+    return ended;
+}
+
+bool ExchangeEngine::finish(std::chrono::milliseconds wait) {
+    if (!worker_) return true;
+    {
+        std::lock_guard lock(worker_->mutex);
+        for (auto& job : worker_->queue) job->cancelled = true;
+    }
+    {
+        std::unique_lock lock(worker_->mutex);
+        const bool idle = worker_->idle.wait_for(lock, wait, [this] { return !worker_->running && worker_->queue.empty(); });
+        if (idle) return true;
+        // The thread finishes its transfer and then stops by itself.
+        worker_->stop = true;
+    }
+    worker_->wake.notify_all();
+    worker_->thread.detach();
+    // Kept, so that nothing of the thread's is freed under it.
+    static auto* leftRunning = new std::vector<std::unique_ptr<Worker>>();
+    leftRunning->push_back(std::move(worker_));
+    transport_ = Transport::Inline;
+    linkHandle.reset();
+    seenLink_ = nullptr;
+    return false;
 }
 
 void ExchangeEngine::reset() {
@@ -476,6 +561,9 @@ void ExchangeEngine::reset() {
     lastSend_ = TransferOutcome{};
     lastRead_ = TransferOutcome{};
     failure_.reset();
+    hang_ = HangState::None;
+    endedByHang_ = false;
+    stallRun_ = 0;
 }
 
 }  // namespace varnel

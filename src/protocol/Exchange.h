@@ -26,6 +26,17 @@
 // tests, exactly as one synchronous step); tests and benchmarks use it for
 // determinism.
 //
+// A hung transfer. Callers that block on the radio (RadioSession: the
+// command-line tool, automatic alignment) switch on setHangEndsExchange: an
+// attempt whose poll budget runs out while its transfer is still running (or
+// whose transfer timed out) ends the exchange at once, without a re-send
+// queued behind the hung transfer, and what was queued behind it is dropped.
+// The engine remembers the hang (hangState()): the next command gets one
+// attempt once the hung transfer has ended; when that one hangs too, the
+// radio counts as hung for good and no further command is sent on the link.
+// An accepted reply, or a new link opened after the hung transfer ended,
+// forgets the hang. The windows keep their own rules (they never wait).
+//
 // Outcomes. Every transfer's outcome (OS error, SCSI status, host and driver
 // status, sense, residual count, duration) is kept. A command whose frame
 // could not be delivered is never acknowledged: the reads of that attempt
@@ -34,6 +45,7 @@
 // NoAnswerError() says what the transfers reported.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -76,6 +88,11 @@ struct FrameEvent {
 class ExchangeEngine {
 public:
     enum class Transport { Inline, IoThread };
+    enum class HangState {
+        None,
+        Hung,       // a transfer hung: the next command gets one attempt after it ended
+        HungAgain,  // that attempt hung too: nothing more is sent on this link
+    };
 
     ExchangeEngine();
     ~ExchangeEngine();
@@ -123,6 +140,20 @@ public:
     // Ticks that found the previous transfer still running (since start).
     std::uint64_t stalledTicks() const { return stalledTicks_; }
 
+    // ---- hung transfers (see above) -------------------------------------------
+    void setHangEndsExchange(bool on) { hangEnds_ = on; }
+    bool hangEndsExchange() const { return hangEnds_; }
+    HangState hangState() const { return hang_; }
+    // True once after a tick on which a hang ended the exchange.
+    bool takeEndedByHang();
+    // The operator's sentence for a command not sent because the radio hangs.
+    static Error hangError();
+    // At the end of the program: drops what is queued and waits up to `wait`
+    // for a running transfer; a transfer still running after that (a radio
+    // that hangs) is left to finish on its own, and the program may exit.
+    // False when a transfer was left running.
+    bool finish(std::chrono::milliseconds wait);
+
     // ---- observers -----------------------------------------------------------
     // Every frame sent (with its outcome once known), every reply accepted,
     // and failed transfers (a failed read once per attempt and kind).
@@ -159,6 +190,10 @@ private:
     TransferOutcome lastRead_;
     std::optional<TransferOutcome> failure_;
     std::uint64_t stalledTicks_ = 0;
+    bool hangEnds_ = false;
+    HangState hang_ = HangState::None;
+    bool endedByHang_ = false;
+    unsigned stallRun_ = 0;  // ticks in a row that found the transfer still running
 
     std::vector<std::pair<int, std::function<void(const FrameEvent&)>>> observers_;
     int nextObserver_ = 1;

@@ -26,19 +26,68 @@ Error RadioSession::open() { return Exchange().open(); }
 void RadioSession::close() { Exchange().close(); }
 
 Error RadioSession::ensureLink() {
+    // After a hang: wait for the hung transfer, or refuse at once when the
+    // radio hung again.
+    if (Error e = afterHang(); !e.ok()) return e;
     if (linkHandle) return {};
     // An expired poll closed the link; the next operation opens it again.
     return Exchange().open();
 }
 
+namespace {
+
+// How long the next command waits for a transfer that hangs to end: the
+// transfer's own 2-second time-out and the system's recovery after it (a
+// USB port reset), with room to spare.
+constexpr std::chrono::milliseconds kHangWait{3000};
+
+// A hang ends the exchange while a session polls (see Exchange.h).
+class HangRule {
+public:
+    HangRule() : before_(Exchange().hangEndsExchange()) { Exchange().setHangEndsExchange(true); }
+    ~HangRule() { Exchange().setHangEndsExchange(before_); }
+    HangRule(const HangRule&) = delete;
+    HangRule& operator=(const HangRule&) = delete;
+
+private:
+    bool before_;
+};
+
+}  // namespace
+
+Error RadioSession::afterHang() {
+    ExchangeEngine& engine = Exchange();
+    switch (engine.hangState()) {
+        case ExchangeEngine::HangState::None: return {};
+        case ExchangeEngine::HangState::HungAgain: return ExchangeEngine::hangError();
+        case ExchangeEngine::HangState::Hung: break;
+    }
+    // One more attempt, once the hung transfer has ended.
+    const auto deadline = std::chrono::steady_clock::now() + kHangWait;
+    while (engine.busy() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::max(tick_, std::chrono::milliseconds(1)));
+        if (idle_) idle_();
+    }
+    if (engine.busy()) return ExchangeEngine::hangError();
+    return {};
+}
+
 template <typename Tick>
 OpStatus RadioSession::run(Tick tick) {
     lastTicks_ = 0;
+    const HangRule rule;
+    (void)Exchange().takeEndedByHang();
     for (;;) {
         if (tick_.count() > 0) std::this_thread::sleep_for(tick_);
         if (idle_) idle_();
         const OpStatus status = tick();
         ++lastTicks_;
+        if (Exchange().takeEndedByHang() && status != OpStatus::Done) {
+            // A hung transfer ended the exchange: no more attempts.
+            pollTicks = 0;
+            pollRetries = 0;
+            return OpStatus::Failed;
+        }
         switch (status) {
             case OpStatus::Running: continue;
             case OpStatus::NextStep: lastTicks_ = 0; continue;  // the ticks of the next command count anew

@@ -11,6 +11,13 @@
 // WrongDevice (opening), NoAnswer (the radio stayed silent or hangs),
 // Refused (the transfers themselves failed: SCSI status, sense, short).
 //
+// A transfer that hangs ends its exchange when the attempt's 100 ticks are
+// over (no re-send is queued behind it); the next command waits for the hung
+// transfer to end (its time-out and the system's recovery) and gets one
+// attempt; when that hangs too, every later command fails at once. With the
+// I/O-thread transport no tick waits on the device, so a command-line tool
+// on a hung radio ends within a few seconds.
+//
 // Uses the program-wide state (linkHandle, the poll state, radioInfo,
 // tunerImage, inTunerMode) like the windows do; one session at a time.
 #pragma once
@@ -64,6 +71,9 @@ public:
 
 private:
     Error ensureLink();
+    // Waits for a hung transfer to end before the next command (bounded), or
+    // refuses at once when the radio hung again (see ExchangeEngine).
+    Error afterHang();
     // Ticks an operation every poll interval until it is done, failed or
     // waits for consent.
     template <typename Tick>

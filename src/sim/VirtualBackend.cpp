@@ -110,11 +110,13 @@ private:
         outcome.attempted = true;
         outcome.requested = length;
         LinkFaults faults;
+        bool hangs = false;
         {
             std::lock_guard lock(radio_->transportMutex());
             faults = radio_->linkFaults();
+            hangs = radio_->transfersHang();
         }
-        if (faults.hang) {
+        if (hangs) {
             std::this_thread::sleep_for(faults.hangTime);
             outcome.timedOut = true;
             outcome.hostStatus = 0x03;  // DID_TIME_OUT

@@ -30,7 +30,7 @@ bool ParseProbability(std::string_view text, double& value) {
 }  // namespace
 
 std::string VirtualFaultNames() {
-    return "hang, hang=MS, no-answer, late=N, bad-checksum, refuse, check-condition, short, drop=P, "
+    return "hang, hang=MS, hang-after=N[:MS], no-answer, late=N, bad-checksum, refuse, check-condition, short, drop=P, "
            "corrupt=P, lose-commands=P, delay=MS, unplug-after=N, seed=N, none";
 }
 
@@ -60,6 +60,15 @@ Result<VirtualFaultSpec> ParseVirtualFaults(std::string_view spec) {
                 if (!ParseUnsigned(value, number) || number > 600000) return bad("expected milliseconds");
                 out.link.hangTime = std::chrono::milliseconds(number);
             }
+        } else if (name == "hang-after") {
+            // N or N:MS
+            const std::size_t colon = value.find(':');
+            unsigned long long ms = 0;
+            if (!ParseUnsigned(value.substr(0, colon), number) || number < 1 || number > 0xFFFFFFFFull ||
+                (colon != std::string_view::npos && (!ParseUnsigned(value.substr(colon + 1), ms) || ms > 600000)))
+                return bad("expected a command count of 1 or more, and milliseconds after a colon");
+            out.link.hangAfter = static_cast<unsigned>(number);
+            if (colon != std::string_view::npos) out.link.hangTime = std::chrono::milliseconds(ms);
         } else if (name == "no-answer" && !hasValue) {
             out.firmware = Fault::NoAnswer;
         } else if (name == "bad-checksum" && !hasValue) {

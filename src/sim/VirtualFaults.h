@@ -4,6 +4,9 @@
 // SPEC is a comma-separated list; items may repeat, the last one counts:
 //   hang             every transfer blocks for the full 2-second time-out and fails
 //   hang=MS          the same, blocking MS milliseconds
+//   hang-after=N     the radio takes N command frames, then every later
+//                    transfer hangs for the 2-second time-out and fails
+//   hang-after=N:MS  the same, each blocking MS milliseconds
 //   no-answer        the radio never answers
 //   late=N           a reply appears only on the N-th read after its command
 //   bad-checksum     every reply's checksum is off by one

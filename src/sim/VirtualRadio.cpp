@@ -398,6 +398,11 @@ void VirtualRadio::plug() { plugged_ = true; }
 void VirtualRadio::setLinkFaults(const LinkFaults& faults) {
     linkFaults_ = faults;
     random_.seed(faults.seed);
+    commandsAtFaults_ = commands_;
+}
+
+bool VirtualRadio::transfersHang() const {
+    return linkFaults_.hang || (linkFaults_.hangAfter > 0 && commands_ - commandsAtFaults_ >= linkFaults_.hangAfter);
 }
 
 LinkFaults VirtualRadio::linkFaults() const { return linkFaults_; }

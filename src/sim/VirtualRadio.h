@@ -104,6 +104,11 @@ struct LinkFaults {
     // and then fails with a time-out; nothing reaches the radio.
     bool hang = false;
     std::chrono::milliseconds hangTime{2000};
+    // The same (for hangTime), but only once the radio has taken this many
+    // command frames since the faults were set (0: not at all): a radio that
+    // takes a frame and then hangs every later transfer, the reads of that
+    // frame's reply too.
+    unsigned hangAfter = 0;
     // Every transfer takes this long before it completes normally.
     std::chrono::milliseconds delay{0};
     // How every transfer fails, when it does.
@@ -125,7 +130,7 @@ struct LinkFaults {
     std::uint32_t seed = 1;
 
     bool any() const {
-        return hang || delay.count() > 0 || refusal != Refusal::None || loseCommand > 0 || dropReply > 0 ||
+        return hang || hangAfter > 0 || delay.count() > 0 || refusal != Refusal::None || loseCommand > 0 || dropReply > 0 ||
                corruptReply > 0 || unplugAfter > 0;
     }
 };
@@ -229,6 +234,9 @@ public:
     // from the seed.
     void setLinkFaults(const LinkFaults& faults);
     LinkFaults linkFaults() const;
+    // Whether every transfer hangs now (hang, or hangAfter frames taken
+    // since the faults were set).
+    bool transfersHang() const;
 
     // Held by the link for each transfer and by plug()/unplug(): the link may
     // run its transfers on an I/O thread while the program pulls the virtual
@@ -289,6 +297,7 @@ private:
 
     std::uint64_t clock_ = 0;
     std::uint64_t commands_ = 0;
+    std::uint64_t commandsAtFaults_ = 0;  // commands_ when the link faults were set
 
     Fault fault_ = Fault::None;
     unsigned faultReads_ = 1;

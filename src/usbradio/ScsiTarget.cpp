@@ -247,14 +247,16 @@ Intent ScsiTarget::vendor(const std::uint8_t* cdb, std::size_t cdbLength, bool h
     if (!isOut && !isIn) return fail(sense::kInvalidField);
 
     LinkFaults faults;
+    bool hangs = false;
     {
         std::lock_guard lock(radio_->transportMutex());
         faults = radio_->linkFaults();
+        hangs = radio_->transfersHang();
     }
     Intent intent;
     intent.phase = isOut ? Phase::Out : Phase::In;
     intent.length = hostLength;
-    if (faults.hang) {
+    if (hangs) {
         intent.hang = true;
         return intent;
     }

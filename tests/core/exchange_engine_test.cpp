@@ -287,6 +287,44 @@ TEST_F(EngineTest, OnTheIoThreadAHungRadioExpiresAfterItsTicks) {
     Exchange().waitIdle();
 }
 
+// The blocking session's rule for a hung transfer: the exchange ends when
+// its attempt is over, nothing is re-sent behind the hung transfer; the next
+// command waits for it and gets one attempt; after that second hang every
+// command fails at once. An accepted reply or a fresh link after the hung
+// transfer ended forgets the hang.
+TEST_F(EngineTest, ASessionEndsTheExchangeOfAHungTransferAndThenStopsSending) {
+    Attach();
+    radio().setTunerMode(true);
+    Exchange().setTransport(ExchangeEngine::Transport::IoThread);
+    Faults("hang-after=1:400");
+    RadioSession session(std::chrono::milliseconds(1));
+    int sentLiveSets = 0;
+    session.setFrameObserver([&](const FrameEvent& e) {
+        if (e.kind == FrameEvent::Kind::Sent && e.bytes.size() > 2 && e.bytes[2] == 0x62) ++sentLiveSets;
+    });
+    const Error first = session.setItem(18, 5, 2, 40, 400000000);
+    EXPECT_EQ(first.code(), ErrorCode::NoAnswer);
+    EXPECT_NE(first.text().find("hangs"), std::string::npos) << first.text();
+    EXPECT_EQ(Exchange().hangState(), ExchangeEngine::HangState::Hung);
+    EXPECT_EQ(sentLiveSets, 1);  // taken by the radio, not sent again
+    EXPECT_EQ(radio().commandCount(), 1u);
+
+    const Error second = session.setItem(18, 5, 2, 41, 400000000);
+    EXPECT_EQ(second.code(), ErrorCode::NoAnswer);
+    EXPECT_EQ(Exchange().hangState(), ExchangeEngine::HangState::HungAgain);
+    const Error third = session.leave();
+    EXPECT_EQ(third.code(), ErrorCode::NoAnswer);
+    EXPECT_NE(third.text().find("hangs"), std::string::npos) << third.text();
+    Exchange().waitIdle();
+    EXPECT_EQ(radio().commandCount(), 1u);  // nothing after the first frame reached it
+
+    // The radio recovers; a new link after the hung transfers forgets the hang.
+    Faults("none");
+    ASSERT_TRUE(session.open().ok());
+    EXPECT_EQ(Exchange().hangState(), ExchangeEngine::HangState::None);
+    EXPECT_TRUE(session.leave().ok());
+}
+
 TEST_F(EngineTest, OnTheIoThreadAReadOfThePreviousCommandIsNeverTestedAgainstTheNext) {
     Attach();
     radio().setTunerMode(true);
@@ -323,12 +361,19 @@ TEST(VirtualFaults, ParsesEveryItem) {
     EXPECT_EQ(ParseVirtualFaults("check-condition")->link.refusal, LinkFaults::Refusal::CheckCondition);
     EXPECT_EQ(ParseVirtualFaults("short")->link.refusal, LinkFaults::Refusal::ShortRead);
     EXPECT_EQ(ParseVirtualFaults("hang=150")->link.hangTime, std::chrono::milliseconds(150));
+    const Result<VirtualFaultSpec> after = ParseVirtualFaults("hang-after=3:150");
+    ASSERT_TRUE(after.ok()) << after.error().text();
+    EXPECT_FALSE(after->link.hang);
+    EXPECT_EQ(after->link.hangAfter, 3u);
+    EXPECT_EQ(after->link.hangTime, std::chrono::milliseconds(150));
+    EXPECT_EQ(ParseVirtualFaults("hang-after=1")->link.hangTime, std::chrono::milliseconds(2000));
     EXPECT_FALSE(ParseVirtualFaults("none")->link.any());
 }
 
 TEST(VirtualFaults, RefusesWhatItDoesNotKnow) {
     for (const char* bad : {"drop=1.5", "drop=", "drop=x", "delay=-1", "wobble", "hang=", "late=0", "seed=1e3",
-                            "unplug-after=0", "no-answer=1"}) {
+                            "unplug-after=0", "no-answer=1", "hang-after=0", "hang-after=", "hang-after=2:x",
+                            "hang-after=2:"}) {
         const Result<VirtualFaultSpec> spec = ParseVirtualFaults(bad);
         EXPECT_FALSE(spec.ok()) << bad;
         if (!spec.ok()) {

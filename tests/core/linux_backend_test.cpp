@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -899,6 +900,45 @@ TEST_F(SgIoTest, IdentityCheckRefusesADeviceThatDoesNotAnswerIt) {
     OpenError error;
     EXPECT_EQ(OpenRadio(&error), nullptr);
     EXPECT_EQ(error.kind, OpenError::Kind::WrongDevice);
+}
+
+// One program per radio: the node is locked while a link is open on it. A
+// lock held by another program refuses the open at once as busy, naming the
+// node; the links of one program share the lock, and closing the last of
+// them lets the next program in.
+TEST_F(LinuxBackendTest, ASecondProgramIsRefusedWhileTheRadioIsOpen) {
+    host.addRadio("sdb", "sg1");
+    const fs::path node = host.dev() / "sg1";
+    const auto othersMayLock = [&] {
+        const int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
+        const bool locked = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (fd >= 0) ::close(fd);
+        return locked;
+    };
+    {
+        // Another program holds the radio.
+        const int other = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(other, 0);
+        ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+        OpenError error;
+        EXPECT_EQ(backend.open("sdb", &error), nullptr);
+        EXPECT_EQ(error.kind, OpenError::Kind::Busy);
+        const std::string said = DescribeOpenError(error);
+        EXPECT_NE(said.find(node.string()), std::string::npos) << said;
+        EXPECT_NE(said.find("in use by another program"), std::string::npos) << said;
+        ::close(other);
+    }
+    OpenError error;
+    std::unique_ptr<RadioLink> first = backend.open("sdb", &error);
+    ASSERT_NE(first, nullptr) << DescribeOpenError(error);
+    EXPECT_FALSE(othersMayLock());
+    // This program again (a link still finishing a transfer while the next opens).
+    std::unique_ptr<RadioLink> second = backend.open("sdb", &error);
+    ASSERT_NE(second, nullptr) << DescribeOpenError(error);
+    first.reset();
+    EXPECT_FALSE(othersMayLock());
+    second.reset();
+    EXPECT_TRUE(othersMayLock());
 }
 
 }  // namespace
