@@ -289,6 +289,7 @@ private:
 
     std::uint64_t clock_ = 0;
     std::uint64_t commands_ = 0;
+    bool unpluggedByFault_ = false;  // unplug-after has pulled the cable (once)
 
     Fault fault_ = Fault::None;
     unsigned faultReads_ = 1;

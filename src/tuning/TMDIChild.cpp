@@ -330,6 +330,7 @@ void TMDIChild::ApplyLanguage() {
         }
     }
     log_->retranslate();
+    for (QWidget* scale : findChildren<QWidget*>(QStringLiteral("ScaleCaptions"))) scale->setToolTip(T("Pages", "S0001"));
     setStatusTip(T("MainForm", "S008"));
 }
 
