@@ -535,6 +535,9 @@ int TMainForm::statusPanelWidth(int panel) const { return panels_->panelWidth(pa
 void TMainForm::StatusBar1Resize() { panels_->setPanel0Width(app::StatusPanelWidth(StatusBar1->width())); }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    // The frame's own caption is not passed on to a maximised tuning window,
+    // which would append "- [<document>]" to it again.
+    if (watched == this && event->type() == QEvent::WindowTitleChange && titling_) return true;
     if (event->type() == QEvent::StatusTip) {
         // Every hint of the program ends here, whichever window it came from.
         ShowHintInStatusBar(static_cast<QStatusTipEvent*>(event)->tip());

@@ -484,7 +484,7 @@ bool TParamForm::cellsChanged() const {
     if (editImage.bytes != tunerImage.bytes) return true;
     if (!editorOpen_) return false;
     const QTableWidgetItem* cell = StringGrid1->item(editRow - 1, editCol);
-    return cell != nullptr && Edit1->text() != cell->text();
+    return cell != nullptr && Edit1->isModified() && Edit1->text() != cell->text();
 }
 
 void TParamForm::keyPressEvent(QKeyEvent* event) {

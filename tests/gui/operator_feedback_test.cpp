@@ -134,7 +134,7 @@ void OperatorFeedbackTest::everyMnemonicIsUniquePerWindow() {
     env().dialogs().onDialog = ShowAndClose;
     QVERIFY(open(Shown::Yes));
     form().attachVirtualRadio(&env().backend());
-    QVERIFY(EnterTunerMode(form()));
+    QVERIFY(varnel::test::EnterTunerMode(form()));
     // Menus take their texts when they open.
     for (QMenu* menu : form().menuBar()->findChildren<QMenu*>()) emit menu->aboutToShow();
 
@@ -183,9 +183,9 @@ void OperatorFeedbackTest::statusBarSaysWhereTheArchiveWent() {
 
     // A save that fails says nothing of the kind: an error box instead.
     form().StatusBar1->clearMessage();
-    env().dialogs().saveNames << env().programDirectory();  // a folder
+    env().dialogs().saveNames << env().filePath(QStringLiteral("no-such-folder/x.tdb"));
     form().FileSaveAsItemClick();
-    QVERIFY(form().StatusBar1->currentMessage().isEmpty());
+    QVERIFY2(form().StatusBar1->currentMessage().isEmpty(), qPrintable(form().StatusBar1->currentMessage()));
     QVERIFY(!env().dialogs().messages.isEmpty());
     QCOMPARE(env().dialogs().messages.last().kind, ui::MessageKind::Error);
 }
@@ -197,12 +197,16 @@ void OperatorFeedbackTest::reopeningTheOpenArchiveIsSaid() {
     env().dialogs().saveNames << path;
     form().FileSaveAsItemClick();
     QVERIFY(QFile::exists(path));
-    // Leave tuner mode first, so that closing the window asks nothing.
+    // Leave tuner mode and close the window, so that the archive is opened
+    // afresh first.
     form().SpeedButton4Click();
     QTRY_VERIFY(!inTunerMode);
+    form().FileCloseItemClick();
+    QTRY_VERIFY(form().tuningWindow == nullptr);
     QVERIFY(form().OpenArchive(path));
     const QString first = form().StatusBar1->currentMessage();
     QVERIFY2(first.contains(QDir::toNativeSeparators(path)), qPrintable(first));
+    QVERIFY2(first.startsWith(Tr("Files", "Opened").section(QStringLiteral("%1"), 0, 0)), qPrintable(first));
     QVERIFY(form().tuningWindow != nullptr);
     form().tuningWindow->LogNote(QStringLiteral("a line before the reload"));
     QVERIFY(form().OpenArchive(path));
@@ -250,7 +254,10 @@ void OperatorFeedbackTest::escInTheGridEditorAsksWhenCellsChanged() {
         dialog->show();
         // Row 11 (RX sensitivity), point 1: typed, then left.
         param->StringGrid1SelectCell(1, 11);
-        param->Edit1->setText(QStringLiteral("77"));
+        const int old = param->Edit1->text().toInt();
+        param->Edit1->selectAll();
+        QTest::keyClick(param->Edit1, Qt::Key_Backspace);
+        QTest::keyClicks(param->Edit1, QString::number(old > 0 ? old - 1 : 1));
         param->Edit1Exit();
         changedSeen = param->cellsChanged();
         // Esc asks; Cancel keeps the editor open with the edit.
@@ -313,7 +320,7 @@ void OperatorFeedbackTest::frameNamesTheProgramOnce() {
     start();
     QVERIFY(tune(Shown::Yes));
     const QString program = Tr("Application", "Title");
-    QTRY_VERIFY(form().windowTitle().endsWith(program));
+    QTRY_VERIFY2(form().windowTitle().endsWith(program), qPrintable(form().windowTitle()));
     const QString title = form().windowTitle();
     QCOMPARE(title.count(program), 1);
     // An image read from the radio is named by the radio, not by the
