@@ -133,7 +133,13 @@ public:
         const double natural = Width(s);
         Font(was, bold_);
         if (natural <= width || natural <= 0) return size;
-        return std::max(smallest, size * width / natural);
+        // Text does not shrink quite in proportion (hinting, rounding): the
+        // size found is measured again, a quarter point smaller each time.
+        double fitted = std::max(smallest, size * width / natural);
+        for (Font(fitted, bold_); fitted > smallest && Width(s) > width; Font(fitted, bold_))
+            fitted = std::max(smallest, fitted - 0.25);
+        Font(was, bold_);
+        return fitted;
     }
     // `s` in the current face at the size at which it fits `width` (not
     // below `smallest`, and then cut with an ellipsis).
