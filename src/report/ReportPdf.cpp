@@ -134,9 +134,11 @@ public:
         Font(was, bold_);
         if (natural <= width || natural <= 0) return size;
         // Text does not shrink quite in proportion (hinting, rounding): the
-        // size found is measured again, a quarter point smaller each time.
-        double fitted = std::max(smallest, size * width / natural);
-        for (Font(fitted, bold_); fitted > smallest && Width(s) > width; Font(fitted, bold_))
+        // size found is measured again, a quarter point smaller each time,
+        // with a little room so that a later measure agrees.
+        const double room = width - 0.05;
+        double fitted = std::max(smallest, size * room / natural);
+        for (Font(fitted, bold_); fitted > smallest && Width(s) > room; Font(fitted, bold_))
             fitted = std::max(smallest, fitted - 0.25);
         Font(was, bold_);
         return fitted;

@@ -29,6 +29,7 @@
 #include "dialogs/TAlignForm.h"
 #include "dialogs/TFactroyForm.h"
 #include "dialogs/TParamForm.h"
+#include "records/RecordStore.h"
 #include "records/Recorder.h"
 #include "report/RadioReport.h"
 #include "report/ReportPdf.h"
@@ -40,6 +41,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTemporaryDir>
 
 using namespace varnel;
 using namespace varnel::tuning;
@@ -203,6 +205,7 @@ private slots:
                                                                       : QStringLiteral("english"));
             TMainForm form;
             form.attachVirtualRadio(&env_->backend());
+            form.setWindowState(Qt::WindowNoState);
             form.resize(1366, 768);
             form.show();
             QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -211,9 +214,9 @@ private slots:
             QVERIFY(w != nullptr);
             // The grid editor and the factory dialog, shown as their menu
             // items show them.
-            env_->dialogs().onDialog = [&](QDialog* dialog) {
+            env_->dialogs().onDialog = [&](QDialog* dialog) -> int {
                 dialog->show();
-                QVERIFY(QTest::qWaitForWindowExposed(dialog));
+                (void)QTest::qWaitForWindowExposed(dialog);
                 if (auto* param = qobject_cast<TParamForm*>(dialog)) {
                     param->ComboBox1->setCurrentIndex(1);
                     param->ComboBox1Select(1);
@@ -231,7 +234,7 @@ private slots:
             form.N1Click();
             env_->dialogs().onDialog = {};
             // Keyed on point 3 of the power item, after its save.
-            QVERIFY(test::SelectNode(*w, 2));
+            QVERIFY(test::SelectNode(*w, 32));
             w->PointDoubleClicked(Page::Power, 3);
             test::SettleVerifyingPolls(*w);
             w->KeyingButtonClick(Page::Power);
@@ -254,8 +257,7 @@ private slots:
             }
             // The cable pulled.
             env_->unplugRadio();
-            for (int i = 0; i < 50 && !w->findChild<QWidget*>(QStringLiteral("RadioNotice"))->isVisible(); ++i)
-                QTest::qWait(20);
+            w->ConnetTimerTimer();
             QCoreApplication::processEvents();
             SaveGrab(&form, QDir(dir).filePath(QStringLiteral("radio-lost%1.png").arg(zh.isEmpty() ? "-en" : zh)));
             env_->plugRadio();
@@ -272,6 +274,13 @@ private slots:
         const QString dir = OutputDirectory();
         env_.reset();
         env_ = std::make_unique<TestEnvironment>(VirtualPreset::LargeNewFirmware);
+        // The run's records, for its PDF page.
+        QTemporaryDir records;
+        Result<std::unique_ptr<RecordStore>> opened =
+            OpenSqliteStore((records.path() + QStringLiteral("/records.sqlite")).toStdString());
+        QVERIFY(opened.ok());
+        CalibrationRecorder().setStore(std::shared_ptr<RecordStore>(std::move(opened.value())));
+        CalibrationRecorder().setSerial("SN-0042");
         TMainForm form;
         form.attachVirtualRadio(&env_->backend());
         form.show();
@@ -316,6 +325,8 @@ private slots:
             QVERIFY2(status == 0, "pdftoppm (poppler-utils) turns the PDF page into a picture");
         }
         OpenLanguage(kLanguageEnglish);
+        CalibrationRecorder().setStore(nullptr);
+        CalibrationRecorder().setSerial({});
     }
 };
 
