@@ -274,7 +274,8 @@ private:
             auto* scale = new QWidget(content_);
             // What the three numbers mean is said on hover (retranslated
             // with the window's texts).
-            scale->setObjectName(QStringLiteral("ScaleCaptions"));
+            scale->setObjectName(QString::fromLatin1(spec_.scale[1]) + QStringLiteral("_scale"));
+            scale->setProperty("scaleCaptions", true);
             scale->setToolTip(QString::fromStdString(Text("Pages", "S0001")));
             auto* h = new QHBoxLayout(scale);
             h->setContentsMargins(0, 0, 0, 0);

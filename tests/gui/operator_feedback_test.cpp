@@ -120,6 +120,7 @@ private slots:
     void frameNamesTheProgramOnce();
     void commandLineBoxIsInTheInterfaceLanguage();
     void refBytesRowIsExplained();
+    void scrollBarScaleIsExplained();
 };
 
 void OperatorFeedbackTest::everyMnemonicIsUniquePerWindow_data() {
@@ -381,6 +382,27 @@ void OperatorFeedbackTest::refBytesRowIsExplained() {
     QCOMPARE(label->toolTip(), Tr("Pages", "E0002"));
     QVERIFY(!label->toolTip().isEmpty());
     QCOMPARE(param->windowTitle(), QStringLiteral("Param"));
+}
+
+void OperatorFeedbackTest::scrollBarScaleIsExplained() {
+    start();
+    QVERIFY(tune());
+    const auto scales = [this] {
+        QList<QWidget*> found;
+        for (QWidget* w : form().tuningWindow->findChildren<QWidget*>()) {
+            if (w->property("scaleCaptions").toBool()) found << w;
+        }
+        return found;
+    };
+    // "0", "(+5)", "255" above the bars of the adjustment pages.
+    QVERIFY(!scales().isEmpty());
+    for (QWidget* scale : scales()) {
+        QCOMPARE(scale->toolTip(), Tr("Pages", "S0001"));
+        QVERIFY(scale->toolTip().contains(QStringLiteral("(+5)")));
+    }
+    form().N8->trigger();
+    for (QWidget* scale : scales()) QCOMPARE(scale->toolTip(), Tr("Pages", "S0001"));
+    QVERIFY(scales().first()->toolTip().contains(QStringLiteral("对讲机")));
 }
 
 QTEST_MAIN(OperatorFeedbackTest)
