@@ -14,6 +14,13 @@ QString LongHint(const QString& hint) {
     return bar < 0 ? hint : hint.mid(bar + 1);
 }
 
+QString DescribeRadioText(const RadioInfo& info) {
+    QString name = QString::fromStdString(info.modelName());
+    if (name.isEmpty()) name = QStringLiteral("?");
+    return Fill(Tr("Safety", "D0001"), {name, QString::number(info.modelCode()), QString::number(info.modelVariant()),
+                                        QString::number(info.imageBytes())});
+}
+
 QString DescribeProblem(const PlausibilityProblem& problem) {
     switch (problem.kind) {
         case PlausibilityProblem::Kind::ModelName: return Tr("Safety", "P0002");

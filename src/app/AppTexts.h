@@ -40,6 +40,10 @@ inline void SetHint(QAction* action, const QString& hint) {
     action->setStatusTip(hint);
 }
 
+// A radio as the log and the questions name it, in the interface language:
+// "VR-D500 (model 5, variant 0, 848 bytes)".
+QString DescribeRadioText(const RadioInfo& info);
+
 // One line of a plausibility warning.
 QString DescribeProblem(const PlausibilityProblem& problem);
 

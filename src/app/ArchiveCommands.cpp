@@ -85,11 +85,15 @@ bool ArchiveCommands::openArchive(const std::filesystem::path& path) {
     // The open tuning window goes first (its unsaved changes and tuner mode
     // are asked about); when it stays, the open is cancelled, so that no
     // second window can reach the radio with another model's image.
+    // The archive that is open already is read again from the disk: the
+    // operator is told that the window and its log start afresh.
+    const QString shown = FromNativePath(path);
+    const bool reopened = window_.tuningWindow != nullptr && !currentFileName.empty() &&
+                          QFileInfo(shown).absoluteFilePath() == QFileInfo(currentFilePath()).absoluteFilePath();
     if (!window_.closeTuningWindows()) return false;
     archiveBuffer = loaded;
     UnpackArchive(archiveBuffer);
     MarkImageSaved(tunerImage);
-    const QString shown = FromNativePath(path);
     imageSource_ = QFileInfo(shown).fileName();
     window_.OpenTuningWindow(shown);
 #ifdef _WIN32
@@ -98,6 +102,7 @@ bool ArchiveCommands::openArchive(const std::filesystem::path& path) {
     currentFileName = path.native();  // the system's own bytes
 #endif
     currentFilePath_ = shown;
+    window_.showStatusMessage(Fill(Tr("Files", reopened ? "Reopened" : "Opened"), {QDir::toNativeSeparators(shown)}));
     const std::vector<PlausibilityProblem> problems = PlausibilityProblems(radioInfo, tunerImage);
     if (!problems.empty()) {
         QStringList lines{Tr("Safety", "P0001")};
@@ -135,6 +140,7 @@ bool ArchiveCommands::save() {
     }
     ui::RecordArchiveSaved(currentFilePath());
     imageSaved(currentFilePath());
+    window_.showStatusMessage(Fill(Tr("Files", "Saved"), {QDir::toNativeSeparators(currentFilePath())}));
     return true;
 }
 
@@ -163,6 +169,7 @@ bool ArchiveCommands::saveAs() {
     currentFilePath_ = path;
     if (window_.tuningWindow != nullptr) window_.tuningWindow->setDocumentName(QFileInfo(path).fileName());
     imageSaved(path);
+    window_.showStatusMessage(Fill(Tr("Files", "Saved"), {QDir::toNativeSeparators(path)}));
     return true;
 }
 

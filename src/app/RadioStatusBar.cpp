@@ -17,8 +17,17 @@ int StatusPanelWidth(int statusBarWidth) { return statusBarWidth * 94 / 100; }
 void RadioStatusBar::followFrame(const DecodedFrame& frame, int point) {
     if (!frame.received) {
         lastRequest_ = frame;
+        // A save names the point of the last live-set of its item: the one
+        // the radio holds the value of (an alignment run selects its points
+        // itself, without the tuning window's selection).
+        if (frame.command == cmd::kSetItem && frame.point > 0) {
+            lastSetItem_ = frame.item;
+            lastSetPoint_ = frame.point;
+        }
         return;
     }
+    if (lastRequest_.command == cmd::kSaveItem && lastRequest_.item == lastSetItem_ && lastSetPoint_ > 0)
+        point = lastSetPoint_;
     if (frame.command != lastRequest_.command || !frame.wellFormed) return;
     if (frame.status > 0 && frame.readings.empty()) {
         // The radio answered, but not with "done".

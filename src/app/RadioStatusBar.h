@@ -73,6 +73,8 @@ private:
     bool failing_ = false;
     bool haveAck_ = false;
     DecodedFrame lastRequest_;
+    int lastSetItem_ = -1;   // item and point of the last live-set sent
+    int lastSetPoint_ = 0;
     DecodedFrame ack_;
     int ackPoint_ = 0;
     QDateTime when_;

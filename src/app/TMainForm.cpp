@@ -1,5 +1,6 @@
 #include "ui/Records.h"
 #include "app/TMainForm.h"
+#include "records/Recorder.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -29,6 +30,7 @@
 #include "app/RadioStatusBar.h"
 #include "app/TunerModeControl.h"
 #include "app/TAboutBox.h"
+#include "app/TCommandLineBox.h"
 #include "data/Global.h"
 #include "ui/Selection.h"
 #include "dialogs/TFactroyForm.h"
@@ -129,10 +131,57 @@ void TMainForm::applyStartupLanguage() {
         });
     }
     ui::InstallQtCatalogue(languageIndex);
-    const QFont font = ui::ProgramFont(FontPointsForMainWindow());
-    setFont(font);
-    // Menus are windows of their own and do not inherit the window's font.
-    for (QMenu* menu : {File1, Edit1, L1, TunerAndTest, View1, S1, H1}) menu->setFont(font);
+    setFont(ui::ProgramFont(FontPointsForMainWindow()));
+    applyMenuFonts();
+}
+
+void TMainForm::applyMenuFonts() {
+    // Menus are windows of their own and do not inherit the window's font:
+    // each is given the window's, once, so that all items share one size.
+    for (QMenu* menu : menuBar()->findChildren<QMenu*>()) menu->setFont(font());
+    menuBar()->setFont(font());
+}
+
+QString TMainForm::composedTitle() const {
+    const QString program = Tr("Application", "Title");
+    TMDIChild* child = nullptr;
+    for (TMDIChild* open : openTuningWindows()) {
+        if (!open->isClosing()) child = open;
+    }
+    if (child == nullptr) return program;
+    QString document = child->windowTitle();
+    const bool modified = document.endsWith(QLatin1Char('*'));
+    if (modified) document.chop(1);
+    if (currentFileName.empty()) {
+        // An image read from the radio has no file yet: it is named by the
+        // radio it came from.
+        QStringList radio;
+        const QString model = QString::fromStdString(radioInfo.modelName()).trimmed();
+        if (!model.isEmpty()) radio << model;
+        const QString serial = QString::fromStdString(CalibrationRecorder().serial());
+        if (!serial.isEmpty()) radio << serial;
+        if (serial.isEmpty() && !imageSource().isEmpty()) radio << imageSource();
+        if (!radio.isEmpty()) document = radio.join(QStringLiteral(", "));
+    }
+    if (modified) document += QStringLiteral(" *");
+    // Ending with the program's name, the platform adds it no second time.
+    return document + QStringLiteral(" \u2014 ") + program;
+}
+
+void TMainForm::refreshTitle() {
+    if (titling_) return;
+    const QString title = composedTitle();
+    if (windowTitle() == title) return;
+    titling_ = true;
+    setWindowTitle(title);
+    titling_ = false;
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // A maximised tuning window writes "<frame> - [<document>]" here; the
+    // frame's own caption takes its place again.
+    if (event->type() == QEvent::WindowTitleChange && !titling_) QTimer::singleShot(0, this, &TMainForm::refreshTitle);
 }
 
 // Client area 1164 x 622 below the menu bar, centred on the desktop.
@@ -367,6 +416,7 @@ void TMainForm::attachVirtualRadio(VirtualBackend* backend) {
     VirtualCable->setObjectName(QStringLiteral("VirtualCable"));
     VirtualCable->setCheckable(true);
     VirtualCable->setChecked(backend->plugged());
+    VirtualRadioMenu->setFont(font());
     connect(VirtualCable, &QAction::toggled, this, [backend](bool connected) {
         if (connected) {
             backend->plug();
@@ -429,6 +479,7 @@ void TMainForm::ApplyMainWindowTexts() {
     // followed by the old application title.
     QGuiApplication::setApplicationDisplayName(Tr("Application", "Title"));
     setWindowTitle(Tr("Application", "Title"));
+    refreshTitle();
     SpeedButton2->setText(Tr("MainForm", "S001"));
     app::SetHint(SpeedButton2, Tr("MainForm", "S0001"));
     SpeedButton3->setText(Tr("MainForm", "S002"));
@@ -484,6 +535,9 @@ int TMainForm::statusPanelWidth(int panel) const { return panels_->panelWidth(pa
 void TMainForm::StatusBar1Resize() { panels_->setPanel0Width(app::StatusPanelWidth(StatusBar1->width())); }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    // The frame's own caption is not passed on to a maximised tuning window,
+    // which would append "- [<document>]" to it again.
+    if (watched == this && event->type() == QEvent::WindowTitleChange && titling_) return true;
     if (event->type() == QEvent::StatusTip) {
         // Every hint of the program ends here, whichever window it came from.
         ShowHintInStatusBar(static_cast<QStatusTipEvent*>(event)->tip());
@@ -503,10 +557,16 @@ void TMainForm::switchLanguage(int index) {
     ApplyMainWindowTexts();
     RadioStatus->retranslate();
     applyVirtualRadioTexts();
+    // An open Auto Align window follows the language at once.
+    if (auto* align = findChild<TAlignForm*>(QStringLiteral("TAlignForm"))) align->applyTexts();
     tunerMode_->showCaptions();
     ShowHintInStatusBar(statusTip());
     StatusBar1->update();
-    if (tuningWindow != nullptr) tuningWindow->FormShow();
+    if (tuningWindow != nullptr) {
+        tuningWindow->FormShow();
+        // The lines above stay as they were written; the switch is marked.
+        tuningWindow->LogNote(Tr("Tuner", "L0001"));
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -535,9 +595,11 @@ void TMainForm::ParamItemClick() {
 void TMainForm::HelpAbout1Execute() { Dialogs().execDialog(aboutBox()); }
 
 void TMainForm::HelpCommandLineItemClick() {
-    // What --help prints, under a sentence in the interface language.
-    const QString text = Tr("Tuner", "H0003") + QStringLiteral("\n\n") + QString::fromStdString(app::StartupUsage());
-    Dialogs().message(this, MessageKind::Information, app::kBoxCaption, text, MessageButtons::Ok);
+    // What --help prints, in the interface language, in two columns.
+    auto* box = findChild<TCommandLineBox*>(QStringLiteral("TCommandLineBox"));
+    if (box == nullptr) box = new TCommandLineBox(this);
+    box->applyTexts();
+    Dialogs().execDialog(box);
 }
 
 void TMainForm::FileCloseItemClick() { closeTuningWindows(); }
@@ -626,9 +688,13 @@ void TMainForm::connectTuningWindow(TMDIChild* window) {
     connect(window, &TMDIChild::radioPresenceChanged, this, &TMainForm::radioPresenceChanged);
     connect(window, &TMDIChild::linkNote, this, &TMainForm::showLinkNote);
     connect(window, &TMDIChild::exchangeFailed, this, &TMainForm::reportFailure);
+    connect(window, &QWidget::windowTitleChanged, this, &TMainForm::refreshTitle);
+    connect(window, &QObject::destroyed, this, [this] { QTimer::singleShot(0, this, &TMainForm::refreshTitle); });
 }
 
 void TMainForm::showStatusNote(const QString& text) { panels_->setText(1, text); }
+
+void TMainForm::showStatusMessage(const QString& text) { ui::ShowStatusMessage(this, text); }
 
 void TMainForm::updateDocumentCommands() {
     // A window that closes while another one stays leaves them on.
@@ -680,7 +746,10 @@ QString TMainForm::lastBackupPath() const { return archive_->lastBackupPath(); }
 // ---------------------------------------------------------------------------
 // The radio's state in the status bar
 
-void TMainForm::refreshRadioStatus() { RadioStatus->refresh(radioPresent_); }
+void TMainForm::refreshRadioStatus() {
+    RadioStatus->refresh(radioPresent_);
+    refreshTitle();
+}
 
 void TMainForm::rescanPresence() {
     // A tuning window's connection watch does its own scans and reports.
@@ -706,6 +775,10 @@ void TMainForm::radioPresenceChanged(bool present) {
         N1->setEnabled(false);
         RadioStatus->failed("S0008");
         StatusBar1->showMessage(ui::StatusText("S0010"), 15000);
+    } else if (const QString problem = ui::RadioOpenProblem(); !problem.isEmpty()) {
+        // Seen, but it cannot be opened: entering would fail.
+        RadioStatus->failed("S0026", problem);
+        StatusBar1->showMessage(ui::StatusText("S0025").arg(problem), 15000);
     } else {
         StatusBar1->showMessage(ui::StatusText("S0015"), 15000);
     }

@@ -92,6 +92,9 @@ public:
 
     // A short note in the status bar (a failed backup, a poll that gave up).
     void showStatusNote(const QString& text);
+    // What a command did, across the status bar for a while: where a file
+    // went, what was reloaded.
+    void showStatusMessage(const QString& text);
     // Where the image in memory came from: a file name, or "read from this
     // radio at HH:MM".
     QString imageSource() const;
@@ -186,6 +189,8 @@ protected:
     // the View menu only, whose check marks must match.
     QMenu* createPopupMenu() override { return nullptr; }
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The frame's caption follows the document (see refreshTitle).
+    void changeEvent(QEvent* event) override;
 
 private:
     // Save, Save As, write-all and the grid editor apply exactly while a
@@ -210,6 +215,13 @@ private:
     // Stores the language (FormClose).
     void FormClose();
     void rebuildWindowList();
+    // The caption: the program's name once, after the document of the open
+    // tuning window (its file, or what an image read from the radio is).
+    QString composedTitle() const;
+    void refreshTitle();
+    bool titling_ = false;
+    // Every menu of the window (the virtual radio's too) in the window's font.
+    void applyMenuFonts();
 
     // Every frame of the program passes here: acknowledgements and refusals
     // for the status bar, and the main window's and factory dialog's own

@@ -169,7 +169,7 @@ void TunerModeControl::EnterTunerModeTimerTimer() {
     if (window_.tuningWindow != nullptr) window_.tuningWindow->radioEntered();
     archive_.forgetFile();
     if (window_.tuningWindow != nullptr) {
-        window_.tuningWindow->LogNote(Fill(Tr("Safety", "L0001"), {QString::fromStdString(DescribeRadio(radioInfo))}),
+        window_.tuningWindow->LogNote(Fill(Tr("Safety", "L0001"), {DescribeRadioText(radioInfo)}),
                                       entered);
         if (!archive_.lastBackupPath().isEmpty())
             window_.tuningWindow->LogNote(Fill(Tr("Safety", "B0001"), {archive_.lastBackupPath()}), entered);
@@ -210,12 +210,12 @@ void TunerModeControl::WriteAllCheckTimerTimer() {
     }
     writeAll_.proceed();
     WriteAllTunerDataTimer->start();
-    logNote(Fill(Tr("Safety", "L0002"), {QString::fromStdString(DescribeRadio(attached))}));
+    logNote(Fill(Tr("Safety", "L0002"), {DescribeRadioText(attached)}));
 }
 
 bool TunerModeControl::confirmWriteAll(const RadioInfo& attached, bool same) {
-    const QString attachedName = QString::fromStdString(DescribeRadio(attached));
-    const QString imageName = QString::fromStdString(DescribeRadio(radioInfo));
+    const QString attachedName = DescribeRadioText(attached);
+    const QString imageName = DescribeRadioText(radioInfo);
     const std::vector<PlausibilityProblem> problems = PlausibilityProblems(radioInfo, tunerImage);
     if (same && problems.empty()) {
         const QString text = Fill(Tr("Safety", "W0006"), {archive_.imageSource(), attachedName});

@@ -1,5 +1,6 @@
 // Commands on archive files: diff and dump.
 #include <cstdio>
+#include <utility>
 
 #include "cli/Cli.h"
 #include "data/ArchiveValues.h"
@@ -17,8 +18,27 @@ bool IsFrequency(const NamedValue& v) {
     return v.kind == NamedValue::Kind::RxFrequency || v.kind == NamedValue::Kind::TxFrequency;
 }
 
+// A word of the diff in the language of --lang, English when the file lacks it.
+std::string Word(const char* key, const char* english) {
+    std::string text = Text("Cli", key);
+    return text.empty() ? english : text;
+}
+
+// "<where>: <a> -> <b>" in the language of --lang.
+std::string Change(const std::string& where, const std::string& a, const std::string& b) {
+    std::string line = Word("I0004", "%1: %2 -> %3");
+    for (const auto& [mark, value] : {std::pair<const char*, const std::string*>{"%1", &where}, {"%2", &a}, {"%3", &b}}) {
+        if (const std::size_t at = line.find(mark); at != std::string::npos) line.replace(at, 2, *value);
+    }
+    return line;
+}
+
 std::string Caption(const NamedValue& v) {
-    if (v.kind == NamedValue::Kind::Unassigned) return "byte " + std::to_string(v.offset);
+    if (v.kind == NamedValue::Kind::Unassigned) {
+        std::string text = Word("I0003", "byte %1");
+        if (const std::size_t at = text.find("%1"); at != std::string::npos) text.replace(at, 2, std::to_string(v.offset));
+        return text;
+    }
     if (!v.section) return v.key ? v.key : "";
     std::string text = Text(v.section, v.key);
     return text.empty() ? std::string(v.key) : text;
@@ -79,22 +99,21 @@ int CmdDiff(const Options& options) {
     }
     int count = 0;
     for (const InfoDifference& d : DiffInfo(infoA, infoB)) {
-        std::printf("%s\n", TerminalText(d.field + ": " + d.a + " -> " + d.b).c_str());
+        std::printf("%s\n", TerminalText(Change(d.field, d.a, d.b)).c_str());
         ++count;
     }
     // The FSK blocks count when either archive comes from a large-model radio.
     const bool withFsk = infoA.largeModel() || infoB.largeModel();
     for (const ValueDifference& d : DiffValues(imageA, imageB, withFsk)) {
         std::string line = Caption(d.a);
-        if (d.a.code >= 0) line += " [item " + std::to_string(d.a.code) + "]";
+        if (d.a.code >= 0) line += " [" + Word("I0001", "item") + " " + std::to_string(d.a.code) + "]";
         line += std::string(" ") + BandName(d.a.band);
         if (d.a.point > 0) {
-            line += " point " + std::to_string(d.a.point);
+            line += " " + Word("I0002", "point") + " " + std::to_string(d.a.point);
             if (!IsFrequency(d.a) && d.a.kind != NamedValue::Kind::Unassigned)
                 line += " (" + MegahertzText(imageA.txFrequencyIn(d.a.band, d.a.point - 1)) + " MHz)";
         }
-        line += ": " + Shown(d.a) + " -> " + Shown(d.b);
-        std::printf("%s\n", TerminalText(line).c_str());
+        std::printf("%s\n", TerminalText(Change(line, Shown(d.a), Shown(d.b))).c_str());
         ++count;
     }
     if (count == 0) return kOk;

@@ -8,6 +8,8 @@
 #include <utility>
 
 #include "cli/Cli.h"
+#include "lang/Loadlanguage.h"
+#include "protocol/FrameDecode.h"
 #include "records/RecordExport.h"
 #include "records/RecordStore.h"
 #include "records/Recorder.h"
@@ -193,18 +195,34 @@ int ShowStats(const Options& options, RecordStore& records) {
     return kOk;
 }
 
-// records list: one line a record, as they come.
+// The item of a record as the window names it: its caption in the language
+// of the tool (the code stays in `records show`).
+std::string ItemName(int code) {
+    if (code < 0) return "-";
+    return ItemCaptionText(code, [](const char* section, const char* key) { return Text(section, key); });
+}
+
+std::string BandName(int band) {
+    if (band == 0) return "400-470 MHz";
+    if (band == 1) return "136-174 MHz";
+    return "-";
+}
+
+// records list: one line a record, newest first as in the records window
+// (with --limit N the newest N), item and band by name.
 int ListRecords(const Options& options, RecordStore& records) {
     Progress(options, records.describe());
-    std::printf("%-6s %-24s %-12s %-10s %-14s %-10s %-12s %5s %4s %5s %9s\n", "ID", "WHEN (UTC)", "STATION",
+    std::printf("%-6s %-24s %-12s %-10s %-14s %-10s %-12s %-32s %-11s %5s %9s\n", "ID", "WHEN (UTC)", "STATION",
                 "OPERATOR", "MODEL", "SERIAL", "EVENT", "ITEM", "BAND", "POINT", "OLD->NEW");
-    Error e = records.forEach(FilterOf(options), [](const CalibrationRecord& r) {
+    RecordFilter filter = FilterOf(options);
+    filter.newestFirst = true;
+    Error e = records.forEach(filter, [](const CalibrationRecord& r) {
         const std::string change = r.oldValue < 0 && r.newValue < 0 ? std::string("-")
                                                                     : OrDash(r.oldValue) + "->" + OrDash(r.newValue);
-        std::printf("%-6lld %-24s %-12s %-10s %-14s %-10s %-12s %5s %4s %5s %9s\n", static_cast<long long>(r.id),
+        std::printf("%-6lld %-24s %-12s %-10s %-14s %-10s %-12s %-32s %-11s %5s %9s\n", static_cast<long long>(r.id),
                     T(r.recordedAt).c_str(), T(r.station).c_str(), T(r.operatorName).c_str(), T(r.modelName).c_str(),
-                    r.serial.empty() ? "-" : T(r.serial).c_str(), T(r.event).c_str(), OrDash(r.item).c_str(),
-                    OrDash(r.band).c_str(), OrDash(r.point).c_str(), change.c_str());
+                    r.serial.empty() ? "-" : T(r.serial).c_str(), T(r.event).c_str(), ItemName(r.item).c_str(),
+                    BandName(r.band).c_str(), OrDash(r.point).c_str(), change.c_str());
         return true;
     });
     if (!e.ok()) {

@@ -99,6 +99,10 @@ class LinuxBackend : public DeviceBackend {
 public:
     explicit LinuxBackend(std::filesystem::path sysfsRoot = "/sys",
                           std::filesystem::path devRoot = "/dev");
+    ~LinuxBackend() override;
+    // A copy opens its own block folder at its first listing.
+    LinuxBackend(const LinuxBackend& other);
+    LinuxBackend& operator=(const LinuxBackend& other);
 
     // Links opened from now on send their requests through `issuer`.
     void setSgIoIssuer(SgIoIssuer issuer);
@@ -115,6 +119,13 @@ public:
     // Vendor and model from sysfs, "(NULL)" for a missing attribute; nothing
     // when the device itself has gone.
     std::optional<StorageIdentity> probe(const std::string& volume) override;
+    // volumeSlots() lists removable disks only.
+    bool slotsAreRemovable() const override { return true; }
+    // The vendor attribute decides most disks: the model is read only after
+    // the radio's vendor. Both are read relative to the block folder the
+    // listing opened, so that the system walks three path components, not
+    // the whole sysfs path, for each.
+    bool isRadioVolume(const std::string& volume) override;
     // Opens the disk's generic node (or its block node) for the vendor commands.
     std::unique_ptr<RadioLink> open(const std::string& volume, OpenError* error) override;
     // "/dev/sdb".
@@ -132,6 +143,7 @@ private:
     std::string blockRoot_;  // "<sysfs>/block/"
     SgIoIssuer issuer_;
     std::function<bool()> rawIoAllowed_;
+    int blockFd_ = -1;  // <sysfs>/block, opened by volumeSlots(), -1 before or when it failed
 };
 
 }  // namespace varnel

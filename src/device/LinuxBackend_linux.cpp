@@ -40,8 +40,12 @@ bool IsDeviceName(const std::string& name) {
 // attributes per removable device, so this is kept to open, read, close: an
 // attribute is at most one page and the kernel hands it over in one read, so
 // a read that does not fill the buffer has seen the end.
-std::optional<std::string> ReadAttribute(const std::string& file) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+
+// `file` is relative to the open folder `directory`, or an absolute path
+// when `directory` is -1.
+std::optional<std::string> ReadAttributeAt(int directory, const std::string& file) {
+    const int fd = directory >= 0 ? ::openat(directory, file.c_str(), O_RDONLY | O_CLOEXEC)
+                                  : ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     std::string text;
     std::array<char, 4096> chunk;
@@ -59,6 +63,8 @@ std::optional<std::string> ReadAttribute(const std::string& file) {
     if (!text.empty() && text.back() == '\n') text.pop_back();
     return text;
 }
+
+std::optional<std::string> ReadAttribute(const std::string& file) { return ReadAttributeAt(-1, file); }
 
 // Kernel-made block devices that never stand for a USB drive. They are
 // passed over by name, without reading their attributes: a host with many
@@ -297,14 +303,46 @@ std::string LinuxBackend::blockDir(const std::string& volume) const {
     return blockRoot_ + volume;
 }
 
+LinuxBackend::~LinuxBackend() {
+    if (blockFd_ >= 0) ::close(blockFd_);
+}
+
+LinuxBackend::LinuxBackend(const LinuxBackend& other)
+    : sysfsRoot_(other.sysfsRoot_),
+      devRoot_(other.devRoot_),
+      blockRoot_(other.blockRoot_),
+      issuer_(other.issuer_),
+      rawIoAllowed_(other.rawIoAllowed_) {}
+
+LinuxBackend& LinuxBackend::operator=(const LinuxBackend& other) {
+    if (this == &other) return *this;
+    sysfsRoot_ = other.sysfsRoot_;
+    devRoot_ = other.devRoot_;
+    blockRoot_ = other.blockRoot_;
+    issuer_ = other.issuer_;
+    rawIoAllowed_ = other.rawIoAllowed_;
+    if (blockFd_ >= 0) ::close(blockFd_);
+    blockFd_ = -1;
+    return *this;
+}
+
 std::vector<std::string> LinuxBackend::volumeSlots() {
     std::vector<std::string> removable;
-    DIR* dir = ::opendir(blockRoot_.c_str());
-    if (dir == nullptr) return removable;
+    // The folder is opened once a scan; the attributes below are read
+    // relative to it.
+    if (blockFd_ >= 0) ::close(blockFd_);
+    blockFd_ = ::open(blockRoot_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (blockFd_ < 0) return removable;
+    const int listing = ::dup(blockFd_);
+    DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (dir == nullptr) {
+        if (listing >= 0) ::close(listing);
+        return removable;
+    }
     while (const dirent* entry = ::readdir(dir)) {
         std::string name = entry->d_name;
         if (!IsDeviceName(name) || IsVirtualDevice(name)) continue;
-        if (ReadAttribute(blockDir(name) + "/removable") == "1") removable.push_back(std::move(name));
+        if (ReadAttributeAt(blockFd_, name + "/removable") == "1") removable.push_back(std::move(name));
     }
     ::closedir(dir);
     std::sort(removable.begin(), removable.end(), SlotOrderLess);
@@ -329,6 +367,16 @@ std::optional<StorageIdentity> LinuxBackend::probe(const std::string& volume) {
     identity.vendor = vendor ? std::move(*vendor) : std::string(kAbsent);
     identity.product = model ? std::move(*model) : std::string(kAbsent);
     return identity;
+}
+
+bool LinuxBackend::isRadioVolume(const std::string& volume) {
+    if (!IsDeviceName(volume)) return false;
+    const int at = blockFd_;
+    const std::string device = at >= 0 ? volume : blockDir(volume);
+    const std::optional<std::string> vendor = ReadAttributeAt(at, device + "/device/vendor");
+    if (!vendor || *vendor != kRadioVendor) return false;
+    const std::optional<std::string> model = ReadAttributeAt(at, device + "/device/model");
+    return model && *model == kRadioProduct;
 }
 
 fs::path LinuxBackend::linkNode(const std::string& volume) const {

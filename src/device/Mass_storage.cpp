@@ -119,9 +119,8 @@ std::uint16_t ScanRadioDrives() {
     for (std::size_t n = 0; n < limit; ++n) {
         const std::string& volume = slots[n];
         if (volume.empty()) continue;
-        if (!g_backend->isRemovable(volume)) continue;
-        const std::optional<StorageIdentity> identity = g_backend->probe(volume);
-        if (!identity || !IsRadioIdentity(*identity)) continue;
+        if (!g_backend->slotsAreRemovable() && !g_backend->isRemovable(volume)) continue;
+        if (!g_backend->isRadioVolume(volume)) continue;
         radioDriveLetters[count] = volume;
         ++count;
     }

@@ -107,6 +107,9 @@ struct OpenError {
 
 // The host's view of its volumes. One implementation per platform plus the
 // virtual radio. Probing never opens a volume for writing.
+// True when both strings match the radio's exactly (case and trailing spaces).
+bool IsRadioIdentity(const StorageIdentity& identity);
+
 class DeviceBackend {
 public:
     virtual ~DeviceBackend() = default;
@@ -119,6 +122,15 @@ public:
     // Opens the volume read-only, reads its storage descriptor and closes it.
     // Returns nothing when the open or the query fails.
     virtual std::optional<StorageIdentity> probe(const std::string& volume) = 0;
+    // True when every volume volumeSlots() lists is removable already (the
+    // scan then asks isRemovable() no second time).
+    virtual bool slotsAreRemovable() const { return false; }
+    // Whether the volume reports the radio's identity; the scan's test. A
+    // backend may answer it with less work than a whole probe().
+    virtual bool isRadioVolume(const std::string& volume) {
+        const std::optional<StorageIdentity> identity = probe(volume);
+        return identity && IsRadioIdentity(*identity);
+    }
     // Opens the volume for reading and writing. Only called for volumes that
     // a scan recognised as radios.
     virtual std::unique_ptr<RadioLink> open(const std::string& volume, OpenError* error) = 0;
@@ -126,8 +138,6 @@ public:
     virtual std::string describe(const std::string& volume) { return volume; }
 };
 
-// True when both strings match the radio's exactly (case and trailing spaces).
-bool IsRadioIdentity(const StorageIdentity& identity);
 
 // The backend the scan uses; the program installs one at start-up. Tests may
 // swap it. Not owned.

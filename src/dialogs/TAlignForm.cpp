@@ -156,6 +156,7 @@ void TAlignForm::buildControls() {
     connect(ProcedureButton, &QPushButton::clicked, this, &TAlignForm::ProcedureButtonClick);
     connect(ModelButton, &QPushButton::clicked, this, &TAlignForm::ModelButtonClick);
     connect(ReportButton, &QPushButton::clicked, this, &TAlignForm::ReportButtonClick);
+    connect(CloseButton, &QPushButton::clicked, this, &TAlignForm::reject);
 }
 
 // The instrument, its model and the procedure, with the Run and Stop buttons.
@@ -190,6 +191,9 @@ QGridLayout* TAlignForm::buildChoices() {
     grid->addWidget(StopButton, 1, 3);
     ReportButton = NamedButton(this, "btn_report");
     grid->addWidget(ReportButton, 2, 3);
+    CloseButton = NamedButton(this, "CloseButton");
+    CloseButton->setAutoDefault(false);
+    grid->addWidget(CloseButton, 3, 3);
     grid->setColumnStretch(1, 1);
     return grid;
 }
@@ -222,7 +226,16 @@ void TAlignForm::buildResultTable() {
 }
 
 void TAlignForm::applyTexts() {
+    setFont(ui::ProgramFont(FontPointsForDialogs()));
     setWindowTitle(Tr("A0003"));
+    CloseButton->setText(Tr("A0044"));
+    // The results already shown take the language too.
+    for (int row = 0; row < ResultTable->rowCount(); ++row) {
+        QTableWidgetItem* result = ResultTable->item(row, kResult);
+        const QByteArray key = result != nullptr ? result->data(Qt::UserRole).toByteArray() : QByteArray();
+        if (!key.isEmpty()) result->setText(Tr(key.constData()));
+    }
+    if (status_) StatusLabel->setText(status_());
     findChild<QLabel*>(QStringLiteral("Label1"))->setText(Tr("A0004"));
     findChild<QLabel*>(QStringLiteral("Label2"))->setText(Tr("A0005"));
     findChild<QLabel*>(QStringLiteral("Label3"))->setText(Tr("A0006"));
@@ -277,6 +290,7 @@ void TAlignForm::ModelButtonClick() {
 }
 
 void TAlignForm::fail(const QString& text) {
+    status_ = {};
     StatusLabel->setText(Tr("A0027").arg(text));
     ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"), Tr("A0027").arg(text),
                           ui::MessageButtons::Ok);
@@ -359,7 +373,9 @@ void TAlignForm::startPoint(int step, const PointResult& point) {
     StepTable->scrollToItem(StepTable->item(step, 0));
     ChartView->startPoint(QStringLiteral("%1, %2 %3").arg(QString::fromStdString(point.step), Tr("A0012")).arg(point.point),
                           point.target, point.tolerance);
-    StatusLabel->setText(Tr("A0023").arg(QString::fromStdString(point.step)).arg(point.point));
+    const QString stepName = QString::fromStdString(point.step);
+    const int number = point.point;
+    showStatus([stepName, number] { return Tr("A0023").arg(stepName).arg(number); });
 }
 
 void TAlignForm::addTry(const AlignTry& attempt) { ChartView->addTry(attempt.value, attempt.reading); }
@@ -381,7 +397,9 @@ void TAlignForm::finishPoint(const PointResult& p) {
     cell(kReading, p.reading ? QStringLiteral("%1 %2").arg(*p.reading, 0, 'f', 3).arg(unit) : QStringLiteral("—"));
     cell(kTries, QString::number(p.tries));
     // A stopped point is neither: it went back to its value before the run.
-    QTableWidgetItem* result = cell(kResult, p.pass ? Tr("A0018") : p.stopped ? Tr("A0030") : Tr("A0019"));
+    const char* resultKey = p.pass ? "A0018" : p.stopped ? "A0030" : "A0019";
+    QTableWidgetItem* result = cell(kResult, Tr(resultKey));
+    result->setData(Qt::UserRole, QByteArray(resultKey));
     if (p.pass) {
         result->setForeground(QColor(Qt::darkGreen));
     } else if (!p.stopped) {
@@ -467,11 +485,14 @@ void TAlignForm::showOutcome() {
     RunButton->setEnabled(true);
     StopButton->setEnabled(false);
     if (report_.stopped) {
-        StatusLabel->setText(Tr("A0025"));
+        showStatus([] { return Tr("A0025"); });
     } else if (!report_.error.ok()) {
-        StatusLabel->setText(Tr("A0026").arg(QString::fromStdString(report_.error.text())));
+        const QString reason = QString::fromStdString(report_.error.text());
+        showStatus([reason] { return Tr("A0026").arg(reason); });
     } else {
-        StatusLabel->setText(Tr("A0024").arg(report_.passed()).arg(report_.failed()));
+        const int passed = report_.passed();
+        const int failed = report_.failed();
+        showStatus([passed, failed] { return Tr("A0024").arg(passed).arg(failed); });
     }
     updateReportButton();
     emit runFinished();
@@ -573,6 +594,20 @@ void TAlignForm::StopButtonClick() {
     if (engine_ != nullptr) engine_->stop();
 }
 
+void TAlignForm::showStatus(std::function<QString()> text) {
+    status_ = std::move(text);
+    StatusLabel->setText(status_());
+}
+
+void TAlignForm::reject() {
+    if (engine_ != nullptr) {
+        engine_->stop();
+        closeAfterRun_ = true;
+        return;
+    }
+    QDialog::reject();
+}
+
 void TAlignForm::closeEvent(QCloseEvent* event) {
     if (engine_ != nullptr) {
         // The run unwinds first (and unkeys); the window closes after it.
@@ -634,6 +669,7 @@ void TAlignForm::updateReportButton() {
 void TAlignForm::ReportButtonClick() {
     const auto say = [this](const char* key, const QString& what) {
         const QString text = QString::fromStdString(Text("Report", key)).arg(what);
+        status_ = {};
         StatusLabel->setText(text);
         return text;
     };

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,6 +65,7 @@ public:
     QPushButton* RunButton = nullptr;
     QPushButton* StopButton = nullptr;
     QPushButton* ReportButton = nullptr;  // the PDF report of the radio (btn_report)
+    QPushButton* CloseButton = nullptr;   // closes the window (Esc too); a run is stopped first
     QTableWidget* StepTable = nullptr;   // one row per step with its progress bar
     AlignPlot* ChartView = nullptr;      // reading against value of the current point
     QTableWidget* ResultTable = nullptr; // point, target, final value, reading, result
@@ -82,6 +84,10 @@ public slots:
     void ReportButtonClick();
     // Enables Report when the current radio has an alignment record.
     void updateReportButton();
+
+    // Esc and Close: a running alignment is stopped first (it unkeys), then
+    // the window closes.
+    void reject() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -114,4 +120,7 @@ private:
     bool closeAfterRun_ = false;
     int currentStep_ = -1;
     std::string runStartedAt_;  // UTC, the last run's start (its records follow it)
+    // The status line in the interface language, made again after a switch.
+    std::function<QString()> status_;
+    void showStatus(std::function<QString()> text);
 };

@@ -229,7 +229,10 @@ void TParamForm::labelGrid() {
         const ParamGridRow* row = FindParamGridRow(r);
         if (row == nullptr) continue;
         const QString label = row->section != nullptr ? Tr(row->section, row->key) : QString::fromLatin1(row->key);
-        StringGrid1->setItem(r - 1, 0, new QTableWidgetItem(label));
+        auto* cell = new QTableWidgetItem(label);
+        // The fixed label of the reference byte says what it is on hover.
+        if (row->section == nullptr) cell->setToolTip(Tr("Pages", "E0002"));
+        StringGrid1->setItem(r - 1, 0, cell);
     }
 }
 
@@ -475,6 +478,26 @@ void TParamForm::Button3Click() {
 void TParamForm::Button4Click() {
     closeEditorWithoutStore();
     reject();
+}
+
+bool TParamForm::cellsChanged() const {
+    if (editImage.bytes != tunerImage.bytes) return true;
+    if (!editorOpen_) return false;
+    const QTableWidgetItem* cell = StringGrid1->item(editRow - 1, editCol);
+    return cell != nullptr && Edit1->isModified() && Edit1->text() != cell->text();
+}
+
+void TParamForm::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && cellsChanged()) {
+        event->accept();
+        if (ui::Dialogs().message(this, ui::MessageKind::Question, QStringLiteral("Varnel"), Tr("Pages", "E0001"),
+                                  ui::MessageButtons::OkCancel) != ui::MessageResult::Ok) {
+            return;
+        }
+        reject();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void TParamForm::reject() {

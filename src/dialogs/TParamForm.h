@@ -55,6 +55,9 @@ public:
     QString cellText(int col, int row) const;
     // True while the cell editor is placed over a cell.
     bool editorOpen() const { return editorOpen_; }
+    // True when a cell holds a value that Confirm would store: an edited
+    // cell, or text typed into the open cell editor.
+    bool cellsChanged() const;
 
     // ---- handlers ----
     void FormShow();
@@ -72,6 +75,8 @@ public:
     // Every way of leaving without Confirm (Cancel, Escape, the close box)
     // gives back the band that was in force when the form was shown.
     void reject() override;
+    // Esc asks before edited cells are dropped.
+    void keyPressEvent(QKeyEvent* event) override;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -16,6 +17,7 @@
 #include <algorithm>
 
 #include "ui/DialogSeam.h"
+#include "ui/FeedbackTexts.h"
 #include "ui/Records.h"
 #include "lang/Loadlanguage.h"
 #include "data/ItemTable.h"
@@ -44,6 +46,28 @@ const char* const kColumnKeys[] = {"R0020", "R0021", "R0022", "R0023", "R0024", 
 constexpr int kColumns = static_cast<int>(std::size(kColumnKeys));
 
 QString OrEmpty(int v) { return v < 0 ? QString() : QString::number(v); }
+
+// The detail of a record in the interface language. An alignment point is
+// told from its fields (verdict, limits, reading, tries, step); the stored
+// detail, which is English, stays in the cell's tooltip. Any other detail
+// is a file name or an option and is shown as stored.
+QString DetailText(const CalibrationRecord& r) {
+    const QString stored = QString::fromStdString(r.detail);
+    if (r.event != record_event::kAlign || r.verdict.empty() || !r.limitLow || !r.limitHigh) return stored;
+    const char* verdictKey = r.verdict == record_verdict::kPass       ? "P0021"
+                             : r.verdict == record_verdict::kMarginal ? "P0022"
+                             : r.verdict == record_verdict::kFail     ? "P0023"
+                             : r.verdict == record_verdict::kStopped  ? "P0024"
+                                                                      : "P0025";
+    const QString unit = QString::fromStdString(r.unit);
+    const auto number = [](double v) { return QString::number(v, 'g', 6); };
+    QString text = Tr("R0071").arg(QString::fromStdString(Text("Report", verdictKey)), number(*r.limitLow),
+                                   number(*r.limitHigh), unit);
+    if (r.reading) text += Tr("R0072").arg(QString::number(*r.reading, 'f', 3), unit);
+    if (r.tries >= 0) text += Tr("R0073").arg(r.tries);
+    if (!r.step.empty()) text += Tr("R0074").arg(QString::fromStdString(r.step));
+    return text;
+}
 
 }  // namespace
 
@@ -256,8 +280,9 @@ void TRecordsForm::showResult(const Result<std::vector<CalibrationRecord>>& list
                                          OrEmpty(r.point),
                                          OrEmpty(r.oldValue),
                                          OrEmpty(r.newValue),
-                                         QString::fromStdString(r.detail)};
+                                         DetailText(r)};
         for (int c = 0; c < kColumns; ++c) RecordsGrid->setItem(row, c, new QTableWidgetItem(cells[c]));
+        RecordsGrid->item(row, kColumns - 1)->setToolTip(QString::fromStdString(r.detail));
         if (r.item >= 0) RecordsGrid->item(row, 8)->setToolTip(QString::number(r.item));
     }
     RecordsGrid->resizeColumnsToContents();
@@ -265,7 +290,7 @@ void TRecordsForm::showResult(const Result<std::vector<CalibrationRecord>>& list
 }
 
 void TRecordsForm::ExportButtonClick() {
-    const QString path = ui::Dialogs().saveFileName(this, QString(), QStringLiteral("CSV Files (*.csv)|*.csv"),
+    const QString path = ui::Dialogs().saveFileName(this, QString(), QString::fromStdString(Text("Files", "CsvFilter")),
                                                     QStringLiteral(".csv"));
     if (path.isEmpty()) return;
     const std::string csv = RecordsToCsv(records_);
@@ -274,7 +299,13 @@ void TRecordsForm::ExportButtonClick() {
         file.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size())) {
         ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"),
                               path + QStringLiteral(": ") + file.errorString(), ui::MessageButtons::Ok);
+        return;
     }
+    const QString saved = QString::fromStdString(Text("Files", "Exported"))
+                              .replace(QStringLiteral("%1"), QString::number(records_.size()))
+                              .replace(QStringLiteral("%2"), QDir::toNativeSeparators(path));
+    CountLabel->setText(saved);
+    ui::ShowStatusMessage(parentWidget(), saved);
 }
 
 RecordFilter TRecordsForm::currentFilter() const {

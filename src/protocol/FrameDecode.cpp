@@ -83,6 +83,29 @@ std::string ItemCaption(int code, const TextLookup& text) {
     return caption;
 }
 
+}  // namespace
+
+std::string ItemNodeCaption(int code, const TextLookup& text) {
+    std::string caption = NodeCaption(code, text);
+    std::vector<int> members;
+    if (const std::optional<PowerTriple> triple = TripleOf(code)) members = {triple->low, triple->middle, triple->high};
+    if (const std::optional<PowerPair> pair = PairOf(code)) members.insert(members.end(), {pair->low, pair->high});
+    for (const int member : members) {
+        if (caption.empty()) caption = NodeCaption(member, text);
+    }
+    if (caption.empty()) {
+        const char* key = ItemCaptionKey(code);
+        caption = (key != nullptr && text) ? text("TreeView", key) : std::string();
+    }
+    return caption;
+}
+
+std::string ItemColumnCaption(int code, const TextLookup& text) { return ColumnCaption(code, text); }
+
+std::string ItemCaptionText(int code, const TextLookup& text) { return ItemCaption(code, text); }
+
+namespace {
+
 bool PerPointItem(int code) {
     const std::optional<ItemBytesInfo> bytes = ItemBytes(code);
     return bytes && (bytes->layout == ItemLayout::Array || bytes->layout == ItemLayout::FskBlock ||

@@ -50,6 +50,16 @@ const char* ItemCaptionKey(int itemCode);
 // (section, key) -> text; the program passes its language lookup.
 using TextLookup = std::function<std::string(const char* section, const char* key)>;
 
+// The caption the operator knows an item by, as the log and the status bar
+// name it: its tree node's, a column of a power pair or triple with its
+// column ("Digital TX Power (High Level)"), else "item N".
+std::string ItemCaptionText(int itemCode, const TextLookup& text);
+// The caption of the item's tree node alone; for a column of a power pair or
+// triple, the node of the pair ("Digital TX Power"). Empty when none.
+std::string ItemNodeCaption(int itemCode, const TextLookup& text);
+// The column of a power pair or triple ("Low Level"), empty for any other item.
+std::string ItemColumnCaption(int itemCode, const TextLookup& text);
+
 // One line of words for the log: direction, command, item caption, band,
 // point, frequency, value, reply contents and a failed transfer's reason,
 // joined by " · ".

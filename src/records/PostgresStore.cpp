@@ -348,9 +348,9 @@ public:
             add(filter.firmware, " AND firmware = $");
             add(filter.since, " AND recorded_at >= $");
             add(filter.until, " AND recorded_at < $");
-            if (lastId > 0) add(std::to_string(lastId), " AND id > $");
+            if (lastId > 0) add(std::to_string(lastId), filter.newestFirst ? " AND id < $" : " AND id > $");
             if (lastId > 0) sql += "::bigint";
-            sql += " ORDER BY id";
+            sql += filter.newestFirst ? " ORDER BY id DESC" : " ORDER BY id";
             if (filter.limit > 0) sql += " LIMIT " + std::to_string(filter.limit - given);
             std::vector<const char*> params;
             for (const auto& a : args) params.push_back(a.c_str());

@@ -130,6 +130,7 @@ struct RecordFilter {
     std::string since;      // recordedAt >= since (ISO text), empty = any
     std::string until;      // recordedAt < until, empty = any
     int limit = 0;          // 0 = all
+    bool newestFirst = false;  // the newest records first (with `limit`: the newest `limit`)
 };
 
 class RecordStore {
@@ -138,9 +139,9 @@ public:
     // Stores the record in one transaction; fills in its id. A record whose
     // uid is already stored is accepted and not stored again.
     virtual Error append(CalibrationRecord& record) = 0;
-    // Matching records, oldest first.
+    // Matching records, oldest first (newest first with `newestFirst`).
     virtual Result<std::vector<CalibrationRecord>> list(const RecordFilter& filter) = 0;
-    // Calls `each` with every matching record, oldest first, one at a time:
+    // Calls `each` with every matching record, oldest first (or newest first), one at a time:
     // memory stays the same however many records match. `each` returns
     // false to stop early. It runs while the store is busy with this call,
     // so it must not use the same store.

@@ -204,7 +204,7 @@ public:
         add(filter.event, " AND event = ?");
         add(filter.since, " AND recorded_at >= ?");
         add(filter.until, " AND recorded_at < ?");
-        sql += " ORDER BY id";
+        sql += filter.newestFirst ? " ORDER BY id DESC" : " ORDER BY id";
         if (filter.limit > 0) sql += " LIMIT " + std::to_string(filter.limit);
         Statement q(db_, sql);
         if (!q.ok()) return Failure("cannot list the records");

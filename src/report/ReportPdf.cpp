@@ -169,6 +169,33 @@ public:
         cairo_select_font_face(cr_, family_, CAIRO_FONT_SLANT_NORMAL,
                                bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
         cairo_set_font_size(cr_, size);
+        size_ = size;
+        bold_ = bold;
+    }
+    // The largest size from `size` down to `smallest` at which `s` fits
+    // `width`, measured in the face of the current font; `smallest` when
+    // none does.
+    double SizeToFit(const std::string& s, double width, double size, double smallest) {
+        const double was = size_;
+        Font(size, bold_);
+        const double natural = Width(s);
+        Font(was, bold_);
+        if (natural <= width || natural <= 0) return size;
+        // Text does not shrink quite in proportion (hinting, rounding): the
+        // size found is measured again, a quarter point smaller each time,
+        // with a little room so that a later measure agrees.
+        const double room = width - 0.05;
+        double fitted = std::max(smallest, size * room / natural);
+        for (Font(fitted, bold_); fitted > smallest && Width(s) > room; Font(fitted, bold_))
+            fitted = std::max(smallest, fitted - 0.25);
+        Font(was, bold_);
+        return fitted;
+    }
+    // `s` in the current face at the size at which it fits `width` (not
+    // below `smallest`, and then cut with an ellipsis).
+    std::string FitFont(const std::string& s, double width, double size, double smallest) {
+        Font(SizeToFit(s, width, size, smallest), bold_);
+        return Fit(s, width);
     }
     void Color(const Rgb& c) { cairo_set_source_rgb(cr_, c.r, c.g, c.b); }
     double Width(const std::string& text) {
@@ -214,6 +241,8 @@ private:
     }
     cairo_t* cr_;
     const char* family_;
+    double size_ = 10;
+    bool bold_ = false;
 };
 
 // Title and the overall verdict; gives the y below.
@@ -262,11 +291,11 @@ double DrawHeader(Page& page, const RadioReport& report, double y) {
             yy += kRow;
             page.Font(7.5);
             page.Color(kMuted);
-            page.left(x, yy, T(key), labelWidth - 4);
+            page.left(x, yy, page.FitFont(T(key), labelWidth - 4, 7.5, 5.5));
             const bool strong = std::string(key) == "P0003" || std::string(key) == "P0002";
             page.Font(strong ? 10 : 8.5, strong);
             page.Color(kInk);
-            page.left(x + labelWidth, yy, OrDash(value), valueWidth);
+            page.left(x + labelWidth, yy, page.FitFont(OrDash(value), valueWidth, strong ? 10 : 8.5, 6));
         }
         return yy;
     };
@@ -383,6 +412,11 @@ double DrawTable(Page& page, const TableColumns& columns, int columnCount, doubl
         double y = top;
         page.Fill(x, y, width, row, kHeaderFill);
         page.Color(kInk);
+        // One size for all heads: the largest at which each fits its column.
+        double headSize = size;
+        for (int i = 0; i < 6; ++i)
+            headSize = std::min(headSize, page.SizeToFit(T(heads[i]), (edges[i + 1] - edges[i]) * width - 6, size, 4.5));
+        page.Font(headSize, true);
         for (int i = 0; i < 6; ++i) {
             // A head wider than its column is set smaller first, cut only below 5 pt.
             const double room = (edges[i + 1] - edges[i]) * width - 6;
@@ -403,7 +437,7 @@ double DrawTable(Page& page, const TableColumns& columns, int columnCount, doubl
                 const std::string unit = line.step->points.empty() ? std::string() : line.step->points.front().unit;
                 if (!unit.empty()) head += "  (" + unit + ")";
                 if (line.continued) head += "  " + T("P0042");
-                page.left(x + 3, base, head, width - 6);
+                page.left(x + 3, base, page.FitFont(head, width - 6, size, 4.5));
                 page.Line(x, y + row, x + width, y + row, kRule, 0.4);
             } else {
                 const ReportPoint& p = *line.point;
@@ -419,7 +453,7 @@ double DrawTable(Page& page, const TableColumns& columns, int columnCount, doubl
                 page.Right(at(5) - 4, base, p.tries < 0 ? std::string("\u2014") : std::to_string(p.tries));
                 page.Font(size, p.verdict != record_verdict::kPass);
                 page.Color(VerdictInk(p.verdict));
-                page.left(at(5) + 3, base, VerdictText(p.verdict), (edges[6] - edges[5]) * width - 6);
+                page.left(at(5) + 3, base, page.FitFont(VerdictText(p.verdict), (edges[6] - edges[5]) * width - 6, size, 4.5));
             }
             y += row;
         }
@@ -458,14 +492,25 @@ void DrawChart(Page& page, const RadioReport& report, double top, double bottom)
     }
     page.Font(9, true);
     page.Color(kInk);
-    const std::string title = Fill(T("P0026"), {OrDash(report.modelName), std::to_string(history)});
+    const std::string title =
+        Fill(T(history == 1 ? "P0043" : "P0026"), {OrDash(report.modelName), std::to_string(history)});
     // The legend on the title's line, right-aligned: band, median, this radio.
-    page.Font(7.5);
+    // It keeps at least the title's first half of the line; where it would
+    // need more, its text gets smaller.
     const std::string labels[] = {T("P0027"), T("P0028"), T("P0029")};
     constexpr double kMark = 12, kSpace = 4, kBetween = 12;
+    const double lineWidth = kPageWidth - 2 * kMargin;
+    double legendSize = 7.5;
     double width = 0;
-    for (const std::string& l : labels) width += kMark + kSpace + page.Width(l) + kBetween;
-    const double legendStart = kPageWidth - kMargin - width + kBetween;
+    for (;;) {
+        page.Font(legendSize);
+        width = 0;
+        for (const std::string& l : labels) width += kMark + kSpace + page.Width(l) + kBetween;
+        width -= kBetween;
+        if (width <= lineWidth / 2 || legendSize <= 5) break;
+        legendSize -= 0.5;
+    }
+    const double legendStart = kPageWidth - kMargin - width;
     double x = legendStart;
     const double mid = top + 7;
     for (int i = 0; i < 3; ++i) {
@@ -484,7 +529,7 @@ void DrawChart(Page& page, const RadioReport& report, double top, double bottom)
 
     page.Font(9, true);
     page.Color(kInk);
-    page.left(kMargin, top + 10, title, legendStart - kMargin - 12);
+    page.left(kMargin, top + 10, page.FitFont(title, legendStart - kMargin - 12, 9, 6));
 
     const double left = kMargin + 30, right = kPageWidth - kMargin;
     const double plotTop = top + 20, plotBottom = bottom - 24;
@@ -588,7 +633,7 @@ void DrawFooter(Page& page, const RadioReport& report, int number, int pages) {
     page.Line(kMargin, y - 10, kPageWidth - kMargin, y - 10, kRule, 0.5);
     page.Font(6.5);
     page.Color(kMuted);
-    page.left(kMargin, y, Fill(T("P0038"), {OrDash(report.runId)}), 200);
+    page.left(kMargin, y, page.FitFont(Fill(T("P0038"), {OrDash(report.runId)}), 200, 6.5, 5));
     page.Center(kPageWidth / 2 - 10, y, Fill(T("P0041"), {std::to_string(number), std::to_string(pages)}));
     page.Right(kPageWidth - kMargin, y, Fill(T("P0040"), {WhenText(report.startedAt), WhenText(report.finishedAt)}));
 }

@@ -292,9 +292,16 @@ std::unique_ptr<RadioLink> VirtualBackend::open(const std::string& volume, OpenE
 
 std::string VirtualBackend::describe(const std::string& volume) {
     const int n = (volume.size() == 2 && volume[1] == ':') ? volume[0] - 'A' : -1;
+    // Drive letters are a Windows notion: elsewhere a volume is named by its
+    // slot, as the host's own devices are by their number.
+#ifdef _WIN32
+    const std::string where = volume;
+#else
+    const std::string where = n >= 0 && n < kScanSlots ? "slot " + std::to_string(n + 1) : volume;
+#endif
     if (n >= 0 && n < kScanSlots && slots_[static_cast<std::size_t>(n)].kind == Slot::Kind::Radio)
-        return "virtual radio (" + volume + ")";
-    return "virtual volume (" + volume + ")";
+        return "virtual radio (" + where + ")";
+    return "virtual volume (" + where + ")";
 }
 
 }  // namespace varnel

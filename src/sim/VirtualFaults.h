@@ -17,7 +17,7 @@
 //   corrupt=P        a reply's checksum is spoiled with probability P
 //   lose-commands=P  a command frame is lost on the way with probability P
 //   delay=MS         every transfer takes MS milliseconds
-//   unplug-after=N   the cable is pulled after N commands
+//   unplug-after=N   the cable is pulled after N commands (once: put back in, the radio works)
 //   seed=N           seed of the random faults (default 1)
 //   none             no faults
 // Example: "drop=0.2,corrupt=0.1,seed=7".

@@ -397,6 +397,7 @@ void VirtualRadio::plug() { plugged_ = true; }
 
 void VirtualRadio::setLinkFaults(const LinkFaults& faults) {
     linkFaults_ = faults;
+    unpluggedByFault_ = false;
     random_.seed(faults.seed);
     commandsAtFaults_ = commands_;
 }
@@ -444,7 +445,11 @@ void VirtualRadio::receive(const std::uint8_t* bytes, std::size_t length) {
         std::uint8_t& low = pending_[pending_.size() - 2];  // low checksum byte
         low = static_cast<std::uint8_t>(low + 1);
     }
-    if (linkFaults_.unplugAfter > 0 && commands_ >= linkFaults_.unplugAfter) unplug();
+    // The cable comes out once; put back in, the radio works again.
+    if (linkFaults_.unplugAfter > 0 && !unpluggedByFault_ && commands_ >= linkFaults_.unplugAfter) {
+        unpluggedByFault_ = true;
+        unplug();
+    }
 }
 
 void VirtualRadio::answer(std::uint8_t* buffer, std::size_t length) {

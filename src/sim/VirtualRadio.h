@@ -298,6 +298,7 @@ private:
     std::uint64_t clock_ = 0;
     std::uint64_t commands_ = 0;
     std::uint64_t commandsAtFaults_ = 0;  // commands_ when the link faults were set
+    bool unpluggedByFault_ = false;  // unplug-after has pulled the cable (once)
 
     Fault fault_ = Fault::None;
     unsigned faultReads_ = 1;

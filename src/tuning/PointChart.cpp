@@ -157,13 +157,29 @@ void PointChart::retranslate() {
 
 namespace {
 
-// The chart's title: the item's caption in the tree.
+// The chart's title: the caption of the item's node in the tree, the same
+// for every column of a power pair or triple (whichever column was chosen or
+// saved last).
 QString ItemTitle(int itemCode) {
-    QString caption;
-    if (const TuningItem* item = FindItem(itemCode); item != nullptr && item->treeKey != nullptr) {
-        caption = QString::fromStdString(Text("TreeView", item->treeKey));
-    }
+    const QString caption = QString::fromStdString(ItemNodeCaption(itemCode, ui::LanguageLookup()));
     return caption.isEmpty() ? ui::StatusText("S0017") : caption;
+}
+
+// The names of the radio's own lines: one per column of a power pair or
+// triple ("Low Level", "High Level"), else one line named as the radio.
+QStringList ColumnNames(int itemCode, qsizetype lines) {
+    QList<int> codes;
+    const TuningItem* item = FindItem(itemCode);
+    if (const auto triple = TripleOf(itemCode); triple && item != nullptr && item->page == Page::PowerMobile) {
+        codes = {triple->low, triple->middle, triple->high};
+    } else if (const auto pair = PairOf(itemCode); pair && item != nullptr && item->page == Page::Power) {
+        codes = {pair->low, pair->high};
+    }
+    QStringList names;
+    if (codes.size() == lines && lines > 1) {
+        for (const int code : codes) names << QString::fromStdString(ItemColumnCaption(code, ui::LanguageLookup()));
+    }
+    return names;
 }
 
 // The values drawn so far: their range and the last point.
@@ -177,10 +193,11 @@ struct Extent {
 // The reference is a broad light band under the radio's own thin line, so
 // that both show where they agree; the radio's values carry markers.
 void AddSeries(ui::Plot* plot, const QList<QList<QPointF>>& lists, const QString& name, Qt::PenStyle style,
-               bool light, bool markers, Extent& extent) {
+               bool light, bool markers, Extent& extent, const QStringList& lineNames = {}) {
     for (int i = 0; i < lists.size(); ++i) {
         QCPGraph* graph = plot->addGraph();
-        graph->setName(name);
+        const bool named = i < lineNames.size() && !lineNames[i].isEmpty();
+        graph->setName(named ? lineNames[i] : name);
         graph->setPen(ui::Plot::seriesPen(i, style, light));
         if (markers) graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, 6));
         QVector<double> keys, values;
@@ -192,8 +209,8 @@ void AddSeries(ui::Plot* plot, const QList<QList<QPointF>>& lists, const QString
             extent.lastPoint = std::max(extent.lastPoint, static_cast<int>(p.x()));
         }
         graph->setData(keys, values, true);
-        // One legend entry per kind of series is enough.
-        if (i > 0) graph->removeFromLegend();
+        // One legend entry per kind of series, or per named line.
+        if (i > 0 && !named) graph->removeFromLegend();
     }
 }
 
@@ -220,7 +237,8 @@ void PointChart::rebuild() {
     Extent extent;
     AddSeries(plot_, reference_, ui::StatusText("S0019"), Qt::SolidLine, true, false, extent);
     if (haveFactory_) AddSeries(plot_, factory_, ui::StatusText("S0020"), Qt::DotLine, false, false, extent);
-    AddSeries(plot_, current_, ui::StatusText("S0018"), Qt::SolidLine, false, true, extent);
+    AddSeries(plot_, current_, ui::StatusText("S0018"), Qt::SolidLine, false, true, extent,
+              ColumnNames(currentItem, current_.size()));
     SetRanges(plot_, extent);
     plot_->replot(QCustomPlot::rpQueuedReplot);
 }

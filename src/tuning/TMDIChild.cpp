@@ -330,6 +330,9 @@ void TMDIChild::ApplyLanguage() {
         }
     }
     log_->retranslate();
+    for (QWidget* scale : findChildren<QWidget*>()) {
+        if (scale->property("scaleCaptions").toBool()) scale->setToolTip(T("Pages", "S0001"));
+    }
     setStatusTip(T("MainForm", "S008"));
 }
 

@@ -21,6 +21,7 @@
 #include "protocol/Sendcmd.h"
 #include "tuning/HotplugWatch.h"
 #include "tuning/TuningFeedback.h"
+#include "ui/FeedbackTexts.h"
 #include "tuning/TMDIChild.h"
 #include "tuning/TuningPages.h"
 
@@ -296,6 +297,7 @@ void TMDIChild::StopForLostRadio() {
 
 void TMDIChild::RadioBack() {
     if (feedback_ == nullptr || !feedback_->radioLost()) return;
-    LogNote(feedback_->showRadioFound());
+    // The notice follows what entering tuner mode can do now.
+    LogNote(feedback_->showRadioFound(ui::RadioOpenProblem()));
     emit radioPresenceChanged(true);
 }

@@ -157,7 +157,9 @@ TPointButton::TPointButton(QWidget* parent) : QRadioButton(parent) {
     // The selected calibration point is set in bold, so that the row being
     // adjusted stands out beside the greyed rows.
     connect(this, &QAbstractButton::toggled, this, [this](bool on) {
-        QFont f = font();
+        // Only the weight is the button's own; family and size follow the
+        // window, also after a language switch.
+        QFont f;
         f.setBold(on);
         setFont(f);
     });

@@ -55,9 +55,32 @@ protected:
 
 namespace {
 
+// A decoded line cut to `width` after its last whole word that fits, so that
+// no word is broken; the front (direction, command) is what stays.
+QString ElideAtWords(const QString& text, const QFontMetrics& metrics, int width) {
+    if (metrics.horizontalAdvance(text) <= width) return text;
+    const QString ellipsis = QStringLiteral("\u2026");
+    QString kept;
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype space = text.indexOf(QLatin1Char(' '), from + 1);
+        const QString longer = text.left(space < 0 ? text.size() : space);
+        if (space < 0 || metrics.horizontalAdvance(longer + ellipsis) > width) break;
+        kept = longer;
+        from = space;
+    }
+    // Drop a separator left at the end ("... Live set \u00b7").
+    while (kept.endsWith(QChar(0x00B7)) || kept.endsWith(QLatin1Char(' ')) || kept.endsWith(QLatin1Char(',')) ||
+           kept.endsWith(QLatin1Char(':')))
+        kept.chop(1);
+    if (kept.isEmpty()) return metrics.elidedText(text, Qt::ElideRight, width);
+    return kept + QLatin1Char(' ') + ellipsis;
+}
+
 // Log lines: the decoded words in a column of their own (as wide as the
-// widest so far), then the line itself; nothing is cut, the list scrolls
-// sideways instead.
+// widest so far, but never so wide that fewer than kKeptBytes bytes of the
+// line fit beside it), then the line itself; a cut text ends at a word and
+// shows whole in the tooltip, and the list scrolls sideways for long frames.
 class DecodedLogDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -65,7 +88,7 @@ public:
         const QFontMetrics metrics(option.font);
         column_ = std::min(std::max(column_, metrics.horizontalAdvance(index.data(TuningLog::kDecodedRole).toString())),
                            TuningLog::kDecodedColumnMax);
-        return {column_ + 24 + metrics.horizontalAdvance(index.data(Qt::DisplayRole).toString()), 18};
+        return {columnFor(option) + 24 + metrics.horizontalAdvance(index.data(Qt::DisplayRole).toString()), 18};
     }
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         QStyleOptionViewItem opt(option);
@@ -77,22 +100,32 @@ public:
         style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
         const bool selected = (opt.state & QStyle::State_Selected) != 0;
         const QColor text = selected ? opt.palette.color(QPalette::HighlightedText) : opt.palette.color(QPalette::Text);
+        const int column = columnFor(option);
         painter->save();
         painter->setFont(opt.font);
         const QRect area = opt.rect;
         painter->setPen(selected ? text : QColor(0x0b, 0x4f, 0x9c));
         painter->drawText(area.adjusted(4, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                          painter->fontMetrics().elidedText(index.data(TuningLog::kDecodedRole).toString(),
-                                                            Qt::ElideMiddle, column_));
+                          ElideAtWords(index.data(TuningLog::kDecodedRole).toString(), painter->fontMetrics(), column));
         painter->setPen(selected ? text : QColor(0xc8, 0xc8, 0xc8));
-        const int split = area.left() + column_ + 12;
+        const int split = area.left() + column + 12;
         painter->drawLine(split, area.top(), split, area.bottom());
         painter->setPen(text);
-        painter->drawText(area.adjusted(column_ + 20, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, line);
+        painter->drawText(area.adjusted(column + 20, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, line);
         painter->restore();
     }
 
 private:
+    // The time, the direction and this many bytes of a line stay in view
+    // beside the decoded column.
+    static constexpr int kKeptBytes = 16;
+    int columnFor(const QStyleOptionViewItem& option) const {
+        const auto* view = qobject_cast<const QAbstractScrollArea*>(option.widget);
+        if (view == nullptr) return column_;
+        const QFontMetrics metrics(option.font);
+        const int kept = metrics.horizontalAdvance(QString(36 + 4 * kKeptBytes, QLatin1Char('0')));
+        return std::max(std::min(column_, view->viewport()->width() - kept - 24), std::min(column_, 160));
+    }
     mutable int column_ = 0;
 };
 
@@ -198,12 +231,13 @@ QString TuningFeedback::showRadioLost() {
     return text;
 }
 
-QString TuningFeedback::showRadioFound() {
+QString TuningFeedback::showRadioFound(const QString& problem) {
     lost_ = false;
     found_ = true;
-    const QString text = ui::StatusText("S0015");
+    foundProblem_ = problem;
+    const QString text = problem.isEmpty() ? ui::StatusText("S0015") : ui::StatusText("S0025").arg(problem);
     notice_->setText(text);
-    notice_->setStyleSheet(QString::fromLatin1(kFoundStyle));
+    notice_->setStyleSheet(QString::fromLatin1(problem.isEmpty() ? kFoundStyle : kLostStyle));
     notice_->show();
     return text;
 }
@@ -216,7 +250,7 @@ void TuningFeedback::retranslate() {
     if (lost_) {
         notice_->setText(ui::StatusText("S0010"));
     } else if (found_) {
-        notice_->setText(ui::StatusText("S0015"));
+        notice_->setText(foundProblem_.isEmpty() ? ui::StatusText("S0015") : ui::StatusText("S0025").arg(foundProblem_));
     }
     if (chart_ != nullptr) chart_->retranslate();
 }

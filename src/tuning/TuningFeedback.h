@@ -44,7 +44,9 @@ public:
     // The notice says that the radio is lost; returns its text.
     QString showRadioLost();
     // The notice says that the radio is back after a loss; returns its text.
-    QString showRadioFound();
+    // `problem`: why the radio that is seen again cannot be opened, empty
+    // when it can.
+    QString showRadioFound(const QString& problem = {});
     // The factory copy was read into the image.
     void factoryRead();
     // Texts again after a language switch.
@@ -67,6 +69,7 @@ private:
     FocusRing* ring_ = nullptr;
     bool lost_ = false;
     bool found_ = false;
+    QString foundProblem_;
 };
 
 }  // namespace varnel::tuning

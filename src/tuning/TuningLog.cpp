@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFontMetrics>
 #include <QMenu>
@@ -24,9 +25,17 @@ namespace varnel::tuning {
 namespace {
 
 constexpr int kLogItemHeight = 18;
+constexpr int kLogPoints = 9;
 
-// The text file of the log, and beside it a table of the decoded lines.
-constexpr const char* kLogFilter = "TET Files (*.txt)| *.txt|CSV Files (*.csv)|*.csv";
+// The text file of the log (the design's filter), and beside it a table of
+// the decoded lines (its filter in the interface language).
+constexpr const char* kLogFilter = "TET Files (*.txt)| *.txt";
+
+QString LogFilters() {
+    QString csv = QString::fromStdString(Text("Files", "CsvFilter"));
+    if (csv.isEmpty()) csv = QStringLiteral("CSV (*.csv)|*.csv");
+    return QString::fromLatin1(kLogFilter) + QLatin1Char('|') + csv;
+}
 
 // Log lines are 18 pixels high.
 class LogItemDelegate : public QStyledItemDelegate {
@@ -82,11 +91,13 @@ TuningLog::TuningLog(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setContextMenuPolicy(Qt::CustomContextMenu);
     setMinimumHeight(40);
-    // Hex bytes line up in a fixed-pitch face; the size follows the window.
+    // Hex bytes line up in a fixed-pitch face of one size in both
+    // languages, set here once: a language switch does not change it.
     QFont mono;
     mono.setFamilies({QStringLiteral("Consolas"), QStringLiteral("DejaVu Sans Mono"),
                       QStringLiteral("Liberation Mono"), QStringLiteral("Courier New")});
     mono.setStyleHint(QFont::Monospace);
+    mono.setPointSize(kLogPoints);
     setFont(mono);
 
     menu_ = new QMenu(this);
@@ -137,8 +148,16 @@ void TuningLog::logTransferFailure(const TransferOutcome& outcome) {
     // The decoded column names the command that failed (the frame just sent)
     // and the reason.
     const bool received = outcome.direction == TransferDirection::FromRadio;
-    DecodedFrame decoded = received ? DecodeFrame(nullptr, 0, true)
-                                    : DecodeFrame(lastSentFrame.data(), sentFrameLength, false);
+    DecodedFrame decoded = DecodeFrame(lastSentFrame.data(), sentFrameLength, false);
+    if (received) {
+        // The reply that could not be read: it answers the frame just sent,
+        // so the line names that command, its item and point, but none of the
+        // values the frame carried.
+        decoded.received = true;
+        decoded.action = -1;
+        decoded.value = -1;
+        decoded.dataBytes = 0;
+    }
     decoded.failure = outcome.describe();
     Describe(line, when, decoded, font());
     addItem(line);
@@ -194,7 +213,7 @@ QByteArray TuningLog::textBytes() const {
 }
 
 void TuningLog::saveAsked() {
-    const QString name = ui::Dialogs().saveFileName(this, QString(), QString::fromLatin1(kLogFilter),
+    const QString name = ui::Dialogs().saveFileName(this, QString(), LogFilters(),
                                                      QStringLiteral(".txt"), /*confirmOverwrite=*/false);
     if (name.isEmpty()) return;
     const QByteArray bytes = name.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive) ? csvBytes() : textBytes();
@@ -208,7 +227,9 @@ void TuningLog::saveAsked() {
     file.close();
     if (!failure.isEmpty()) {
         ui::Dialogs().message(this, ui::MessageKind::Error, QStringLiteral("Varnel"), failure, ui::MessageButtons::Ok);
+        return;
     }
+    ui::ShowStatusMessage(this, QString::fromStdString(Text("Files", "SavedLog")).replace(QStringLiteral("%1"), QDir::toNativeSeparators(name)));
 }
 
 void TuningLog::paintEvent(QPaintEvent* event) {

@@ -16,6 +16,7 @@
 
 #include "data/Global.h"
 #include "data/Safety.h"
+#include "lang/Loadlanguage.h"
 
 namespace varnel::tuning {
 
@@ -238,7 +239,7 @@ private:
         label->setObjectName(QString::fromLatin1(name));
         label->setAlignment(Qt::AlignCenter);
         label->setWordWrap(false);
-        QFont f = label->font();
+        QFont f;  // bold only: the size follows the window
         f.setBold(true);
         label->setFont(f);
         grid_->addWidget(label, 0, column, 1, span, Qt::AlignCenter);
@@ -271,6 +272,11 @@ private:
         for (std::size_t c = 0; c < spec_.columns.size(); ++c) {
             if (spec_.columns[c].kind != CellKind::ScrollBar) continue;
             auto* scale = new QWidget(content_);
+            // What the three numbers mean is said on hover (retranslated
+            // with the window's texts).
+            scale->setObjectName(QString::fromLatin1(spec_.scale[1]) + QStringLiteral("_scale"));
+            scale->setProperty("scaleCaptions", true);
+            scale->setToolTip(QString::fromStdString(Text("Pages", "S0001")));
             auto* h = new QHBoxLayout(scale);
             h->setContentsMargins(0, 0, 0, 0);
             for (std::size_t i = 0; i < 3; ++i) {

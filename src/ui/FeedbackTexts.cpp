@@ -2,7 +2,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QApplication>
 #include <QLibraryInfo>
+#include <QMainWindow>
+#include <QStatusBar>
 #include <QTranslator>
 #include <memory>
 #include <vector>
@@ -10,6 +13,17 @@
 #include "lang/Loadlanguage.h"
 
 namespace varnel::ui {
+
+void ShowStatusMessage(QWidget* from, const QString& text) {
+    QMainWindow* main = nullptr;
+    for (QWidget* w = from; w != nullptr && main == nullptr; w = w->parentWidget()) main = qobject_cast<QMainWindow*>(w);
+    if (main == nullptr) {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (main == nullptr) main = qobject_cast<QMainWindow*>(top);
+        }
+    }
+    if (main != nullptr && main->statusBar() != nullptr) main->statusBar()->showMessage(text, 20000);
+}
 
 QString StatusText(const char* key) { return QString::fromStdString(Text("Status", key)); }
 
@@ -57,6 +71,13 @@ bool InstallQtCatalogue(int index) {
         }
     }
     return false;
+}
+
+QString RadioOpenProblem() {
+    OpenError error;
+    if (OpenRadio(&error) != nullptr) return {};
+    const QString reason = OpenFailureReason(error);
+    return reason.isEmpty() ? StatusText("O0004") : reason;
 }
 
 QString OpenFailureReason(const OpenError& error) {

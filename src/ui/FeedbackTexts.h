@@ -7,6 +7,8 @@
 #include <QLocale>
 #include <QString>
 
+class QWidget;
+
 #include "device/Mass_storage.h"
 #include "protocol/FrameDecode.h"
 
@@ -35,5 +37,11 @@ QString OpenFailureReason(const OpenError& error);
 // found but could not be opened, why (a missing udev rule, a volume held by
 // another program, another device on the path).
 QString OpenRadioFailedText(const OpenError& error);
+// Says what a command did (where a file went) across the main window's
+// status bar for a while; `from` is any widget of the program.
+void ShowStatusMessage(QWidget* from, const QString& text);
+// Whether the radio that is seen can be opened now: empty when it can, else
+// why not (in the interface language). Opens and closes the volume.
+QString RadioOpenProblem();
 
 }  // namespace varnel::ui

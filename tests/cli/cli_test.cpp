@@ -230,6 +230,16 @@ TEST_F(Cli, DiffShowsOnlyWhatDiffers) {
     CliRun chinese = cli("diff " + path("a.tdb") + " " + path("b.tdb") + " --lang chinese");
     EXPECT_EQ(chinese.status, 1);
     EXPECT_NE(chinese.out, diff.out) << "captions from the Chinese file";
+    // The words around the values are Chinese too: no "point", "item" or
+    // "->", full-width colon.
+    for (const char* english : {"point", "item", "->", ": "})
+        EXPECT_EQ(chinese.out.find(english), std::string::npos) << english << "\n" << chinese.out;
+    EXPECT_NE(chinese.out.find("[\xE9\xA1\xB9\xE7\x9B\xAE 10] 400-470 MHz \xE9\xA2\x91\xE7\x82\xB9 3"), std::string::npos)
+        << chinese.out;  // [项目 10] ... 频点 3
+    EXPECT_NE(chinese.out.find("\xEF\xBC\x9A" + std::to_string(a[kItem10Point3]) + " \xE2\x86\x92 " +
+                               std::to_string(b[kItem10Point3])),
+              std::string::npos)
+        << chinese.out;  // "：71 → 72"
 
     write("short.tdb", std::vector<std::uint8_t>(300, 0));
     EXPECT_EQ(cli("diff " + path("a.tdb") + " " + path("short.tdb")).status, 2);
@@ -289,6 +299,19 @@ TEST_F(Cli, RecordsListShowAndExport) {
     EXPECT_EQ(list.out.find("SN-0043"), std::string::npos) << list.out;
     // enter, backup, leave, write-all
     EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 5) << list.out;
+    // Newest first, as the records window shows them: the write-all (the
+    // last record of SN-0042) heads the list, and --limit keeps the newest.
+    EXPECT_LT(list.out.find(" write-all "), list.out.find(" backup ")) << list.out;
+    CliRun newest = cli("records list --limit 2 --quiet");
+    ASSERT_EQ(newest.status, 0) << newest.err;
+    EXPECT_EQ(std::count(newest.out.begin(), newest.out.end(), '\n'), 3) << newest.out;
+    EXPECT_NE(newest.out.find("SN-0043"), std::string::npos) << "the info run is the newest: " << newest.out;
+    EXPECT_EQ(newest.out.find(" backup "), std::string::npos) << "the oldest are left out: " << newest.out;
+    std::vector<long long> ids;
+    for (std::size_t at = newest.out.find('\n') + 1; at < newest.out.size(); at = newest.out.find('\n', at) + 1)
+        ids.push_back(std::stoll(newest.out.substr(at)));
+    ASSERT_EQ(ids.size(), 2u) << newest.out;
+    EXPECT_GT(ids[0], ids[1]) << newest.out;
     CliRun show = cli("records show 2");
     ASSERT_EQ(show.status, 0);
     EXPECT_NE(show.out.find("event         : backup"), std::string::npos) << show.out;
@@ -532,6 +555,9 @@ TEST_F(Cli, AlignBatchLearnsFromTheRadiosBefore) {
         const CliRun listed = cli("records list --serial VB0000000002 --event align");
         EXPECT_EQ(listed.status, 0) << listed.err;
         EXPECT_NE(listed.out.find("VB0000000002"), std::string::npos) << listed.out;
+        // Band and item by name, as the records window shows them.
+        EXPECT_NE(listed.out.find(" 400-470 MHz "), std::string::npos) << listed.out;
+        EXPECT_EQ(listed.out.find(" item "), std::string::npos) << "every item has its caption: " << listed.out;
     }
 }
 
@@ -684,7 +710,7 @@ TEST_F(Cli, ReportPrintsOnePageOfTheRadiosLatestRun) {
         for (const char* word : {"SN-R", c.title, c.verdict, static_cast<const char*>(reading)})
             EXPECT_NE(page.find(word), std::string::npos) << word << "\n" << page;
     }
-    // The run of a record (the first alignment point's, from records list),
+    // The run of a record (the newest alignment point's, from records list),
     // a record that is no alignment point, and one that is not there.
     CliRun list = cli("records list --event align --serial SN-R --quiet");
     ASSERT_EQ(list.status, 0) << list.err;
@@ -730,4 +756,42 @@ TEST_F(Cli, RecordsTimesAreReadNotComparedAsText) {
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.out.find("SN-TIME") != std::string::npos, c.listed) << r.out;
     }
+}
+
+// The exit codes are listed in three places: varnel-cli --help, the manual
+// page and the README's table. They name the same codes, and the README
+// says each code's meaning in its table only (its prose quotes the rows).
+TEST_F(Cli, ExitCodesAreOneTable) {
+    const auto codesIn = [](const std::string& text, const std::string& start, const std::string& row,
+                            const std::string& stop) {
+        std::vector<int> codes;
+        std::size_t at = text.find(start);
+        if (at == std::string::npos) return codes;
+        const std::size_t end = text.find(stop, at + start.size());
+        for (at = text.find(row, at); at != std::string::npos && at < end; at = text.find(row, at + 1))
+            codes.push_back(std::atoi(text.c_str() + at + row.size()));
+        return codes;
+    };
+    const std::string readme = ReadAll(fs::path(VARNEL_SOURCE_DIR) / "README.md");
+    const std::string manual = ReadAll(fs::path(VARNEL_SOURCE_DIR) / "dist" / "varnel-cli.1");
+    const std::vector<int> table = codesIn(readme, "| Exit code | Meaning |", "\n| ", "\n\n");
+    const std::vector<int> page = codesIn(manual, ".SH EXIT STATUS", "\n.B ", "\n.SH");
+    std::vector<int> expected(20);
+    for (int i = 0; i < 20; ++i) expected[static_cast<std::size_t>(i)] = i;
+    EXPECT_EQ(table, expected);
+    EXPECT_EQ(page, expected);
+    const CliRun help = cli("--help");
+    const std::size_t listed = help.out.find("exit codes:");
+    ASSERT_NE(listed, std::string::npos) << help.out;
+    for (int code : expected) {
+        EXPECT_NE(help.out.find(" " + std::to_string(code) + " ", listed), std::string::npos) << code << "\n" << help.out;
+    }
+    // No prose of the README says "exits with N" for the report.
+    EXPECT_EQ(readme.find("record exits with"), std::string::npos);
+    // A radio without an alignment record ends as the table's row says.
+    const std::size_t row = readme.find("`report`: the radio has no alignment record |");
+    ASSERT_NE(row, std::string::npos);
+    const std::size_t bar = readme.rfind("\n| ", row);
+    const int code = std::atoi(readme.c_str() + bar + 3);
+    EXPECT_EQ(cli("report --serial NONE-SUCH --quiet -o " + path("none.pdf")).status, code);
 }

@@ -415,6 +415,17 @@ TEST_F(EngineTest, TheCableIsPulledAfterTheGivenCommands) {
     EXPECT_TRUE(radio().plugged());
     SendReadInfo();
     EXPECT_FALSE(radio().plugged());
+    // Put back in, the radio works again: the cable came out once, so the
+    // "radio found again" that follows is true and entering succeeds.
+    radio().plug();
+    RadioSession session(std::chrono::milliseconds(0));
+    ASSERT_TRUE(session.open().ok());
+    const Error entered = session.enter();
+    EXPECT_TRUE(entered.ok()) << entered.text();
+    EXPECT_TRUE(radio().plugged());
+    EXPECT_TRUE(radio().inTunerMode());
+    (void)session.leave();
+    session.close();
 }
 
 // ---- the blocking session ------------------------------------------------------------------

@@ -822,7 +822,12 @@ TEST(VirtualBackendScan, PresentsTheRadioInSlotE) {
     const auto identity = backend.probe("E:");
     ASSERT_TRUE(identity.has_value());
     EXPECT_TRUE(IsRadioIdentity(*identity));
+#ifdef _WIN32
     EXPECT_EQ(backend.describe("E:"), "virtual radio (E:)");
+#else
+    // No drive letter outside Windows: the fifth slot is E:.
+    EXPECT_EQ(backend.describe("E:"), "virtual radio (slot 5)");
+#endif
     EXPECT_FALSE(backend.probe("F:").has_value());
     EXPECT_FALSE(backend.isRemovable("F:"));
     EXPECT_EQ(VirtualBackend::slotName(0), "A:");
@@ -846,7 +851,11 @@ TEST(VirtualBackendScan, OtherVolumesAreProbedButNotTaken) {
     EXPECT_EQ(radioDriveLetters[0], "G:");
     EXPECT_EQ(radioDriveLetters[1], "J:");
     EXPECT_FALSE(backend.isRemovable("D:"));
+#ifdef _WIN32
     EXPECT_EQ(backend.describe("C:"), "virtual volume (C:)");
+#else
+    EXPECT_EQ(backend.describe("C:"), "virtual volume (slot 3)");
+#endif
     // The lower letter is the one opened.
     std::unique_ptr<RadioLink> link = OpenRadio();
     ASSERT_NE(link, nullptr);
@@ -963,7 +972,11 @@ TEST(VirtualBackendLink, OpenFailureCanBeInjected) {
     OpenError error;
     EXPECT_EQ(backend.open("E:", &error), nullptr);
     EXPECT_EQ(error.kind, OpenError::Kind::Busy);
+#ifdef _WIN32
     EXPECT_EQ(error.device, "virtual radio (E:)");
+#else
+    EXPECT_EQ(error.device, "virtual radio (slot 5)");
+#endif
     EXPECT_EQ(error.detail, "held by another program");
     backend.setOpenFailure(OpenError::Kind::None);
     EXPECT_NE(backend.open("E:", &error), nullptr);

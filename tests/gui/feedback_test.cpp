@@ -436,7 +436,7 @@ private slots:
 
         env_->dialogs().saveNames << env_->filePath("log.csv");
         w->S1()->trigger();
-        QCOMPARE(env_->dialogs().saveFilters.last(), QString("TET Files (*.txt)| *.txt|CSV Files (*.csv)|*.csv"));
+        QCOMPARE(env_->dialogs().saveFilters.last(), QString("TET Files (*.txt)| *.txt|") + TestEnvironment::text("Files", "CsvFilter"));
         const QByteArray csv = env_->readFile("log.csv");
         QVERIFY(csv.startsWith("\xEF\xBB\xBF" + (S("H0001") + "," + S("H0002") + "," + S("H0003")).toUtf8()));
         QCOMPARE(csv.count("\r\n"), lines + 1);
@@ -598,14 +598,15 @@ private slots:
         QVERIFY(w != nullptr);
         tuning::PointChart* chart = w->feedback()->chart();
         QVERIFY(!chart->hasFactory());
-        QCOMPARE(chart->plot()->legend->itemCount(), 2);
+        // The backup, and the radio's two columns each under its own name.
+        QCOMPARE(chart->plot()->legend->itemCount(), 3);
         QVERIFY(readFactoryCopy(form));
         QVERIFY(chart->hasFactory());
         QApplication::processEvents();
         ui::Plot* plot = chart->plot();
         plot->replot();
         QCPLegend* legend = plot->legend;
-        QCOMPARE(legend->itemCount(), 3);
+        QCOMPARE(legend->itemCount(), 4);
         QStringList names;
         for (int i = 0; i < legend->itemCount(); ++i) {
             auto* entry = qobject_cast<QCPPlottableLegendItem*>(legend->item(i));
@@ -617,7 +618,8 @@ private slots:
                      qPrintable(names.last()));
             QVERIFY(legend->outerRect().contains(entry->outerRect()));
         }
-        QCOMPARE(names, (QStringList{S("S0019"), S("S0020"), S("S0018")}));
+        QCOMPARE(names, (QStringList{S("S0019"), S("S0020"), TestEnvironment::text("ChildForm", "C0016"),
+                                     TestEnvironment::text("ChildForm", "C0017")}));
         QVERIFY(plot->rect().contains(legend->outerRect()));
         QVERIFY(!plot->axisRect()->outerRect().intersects(legend->outerRect()));
         QVERIFY(plot->width() >= chart->minimumWidth());

@@ -27,8 +27,21 @@
 #include "tuning/TMDIChild.h"
 #include "app/TMainForm.h"
 #include "dialogs/TAlignForm.h"
+#include "dialogs/TFactroyForm.h"
+#include "dialogs/TParamForm.h"
+#include "records/RecordStore.h"
+#include "records/Recorder.h"
+#include "report/RadioReport.h"
+#include "report/ReportPdf.h"
+#include "ui/FeedbackTexts.h"
 #include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QMessageBox>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStatusBar>
+#include <QTemporaryDir>
 
 using namespace varnel;
 using namespace varnel::tuning;
@@ -178,12 +191,96 @@ private slots:
         SaveGrab(w->page(Page::Power), QDir(dir).filePath("keying-power-point4-unkeyed.png"));
     }
 
+    // The main window's own windows as the operator meets them, in both
+    // languages: the grid editor (eight points of the 136-174 MHz band), the
+    // factory dialog, the status bar keyed on point 3 after a save, the
+    // notice after the cable was pulled, and a question with Qt's buttons.
+    void operatorWindows() {
+        const QString dir = OutputDirectory();
+        for (const int language : {kLanguageEnglish, kLanguageChinese}) {
+            const QString zh = language == kLanguageChinese ? QStringLiteral("-zh") : QString();
+            env_.reset();
+            env_ = std::make_unique<TestEnvironment>(VirtualPreset::LargeNewFirmware);
+            env_->writeSettingsLanguage(language == kLanguageChinese ? QStringLiteral("chinese")
+                                                                      : QStringLiteral("english"));
+            TMainForm form;
+            form.attachVirtualRadio(&env_->backend());
+            form.setWindowState(Qt::WindowNoState);
+            form.resize(1366, 768);
+            form.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&form));
+            QVERIFY(test::EnterTunerMode(form));
+            TMDIChild* w = form.tuningWindow;
+            QVERIFY(w != nullptr);
+            // The grid editor and the factory dialog, shown as their menu
+            // items show them.
+            env_->dialogs().onDialog = [&](QDialog* dialog) -> int {
+                dialog->show();
+                (void)QTest::qWaitForWindowExposed(dialog);
+                if (auto* param = qobject_cast<TParamForm*>(dialog)) {
+                    param->ComboBox1->setCurrentIndex(1);
+                    param->ComboBox1Select(1);
+                    QCoreApplication::processEvents();
+                    SaveGrab(dialog, QDir(dir).filePath(QStringLiteral("param-editor%1.png").arg(zh)));
+                    param->ComboBox1Select(0);
+                } else {
+                    QCoreApplication::processEvents();
+                    SaveGrab(dialog, QDir(dir).filePath(QStringLiteral("factory-dialog%1.png").arg(zh)));
+                }
+                dialog->hide();
+                return int(QDialog::Rejected);
+            };
+            form.ParamItemClick();
+            form.N1Click();
+            env_->dialogs().onDialog = {};
+            // Keyed on point 3 of the power item, after its save.
+            QVERIFY(test::SelectNode(*w, 32));
+            w->PointDoubleClicked(Page::Power, 3);
+            test::SettleVerifyingPolls(*w);
+            w->KeyingButtonClick(Page::Power);
+            test::SettleVerifyingPolls(*w);
+            w->SaveButtonClick(Page::Power);
+            test::SettleVerifyingPolls(*w);
+            form.refreshRadioStatus();
+            QCoreApplication::processEvents();
+            SaveGrab(&form, QDir(dir).filePath(QStringLiteral("status-keyed%1.png").arg(zh.isEmpty() ? "-en" : zh)));
+            // A question as the real dialogs ask it.
+            {
+                QMessageBox box(&form);
+                box.setWindowTitle(QStringLiteral("Varnel"));
+                box.setIcon(QMessageBox::Question);
+                box.setText(QString::fromStdString(Text("Pages", "E0001")));
+                box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+                box.show();
+                QVERIFY(QTest::qWaitForWindowExposed(&box));
+                SaveGrab(&box, QDir(dir).filePath(QStringLiteral("question%1.png").arg(zh.isEmpty() ? "-en" : zh)));
+            }
+            // The cable pulled.
+            env_->unplugRadio();
+            w->ConnetTimerTimer();
+            QCoreApplication::processEvents();
+            SaveGrab(&form, QDir(dir).filePath(QStringLiteral("radio-lost%1.png").arg(zh.isEmpty() ? "-en" : zh)));
+            env_->plugRadio();
+            form.close();
+        }
+        OpenLanguage(kLanguageEnglish);
+        ui::InstallQtCatalogue(kLanguageEnglish);
+    }
+
     // The Auto Align window after a whole run of the large model's procedure
-    // on the virtual radio and the virtual test set.
+    // on the virtual radio and the virtual test set, and the PDF page of that
+    // run, in both languages.
     void autoAlign() {
         const QString dir = OutputDirectory();
         env_.reset();
         env_ = std::make_unique<TestEnvironment>(VirtualPreset::LargeNewFirmware);
+        // The run's records, for its PDF page.
+        QTemporaryDir records;
+        Result<std::unique_ptr<RecordStore>> opened =
+            OpenSqliteStore((records.path() + QStringLiteral("/records.sqlite")).toStdString());
+        QVERIFY(opened.ok());
+        CalibrationRecorder().setStore(std::shared_ptr<RecordStore>(std::move(opened.value())));
+        CalibrationRecorder().setSerial("SN-0042");
         TMainForm form;
         form.attachVirtualRadio(&env_->backend());
         form.show();
@@ -198,6 +295,38 @@ private slots:
         QVERIFY(finished.count() == 1 || finished.wait(60000));
         QCoreApplication::processEvents();
         SaveGrab(align, QDir(dir).filePath("auto-align.png"));
+        form.N8->trigger();  // the window follows the language while open
+        QCoreApplication::processEvents();
+        SaveGrab(align, QDir(dir).filePath("auto-align-zh.png"));
+        form.English1->trigger();
+        // The PDF page of the run, drawn and turned into a picture.
+        RecordStore* store = CalibrationRecorder().store();
+        QVERIFY(store != nullptr);
+        (void)store->drain(std::chrono::seconds(5));
+        RecordFilter filter;
+        filter.event = record_event::kAlign;
+        std::int64_t last = 0;
+        (void)store->forEach(filter, [&](const CalibrationRecord& r) {
+            last = r.id;
+            return true;
+        });
+        QVERIFY(last > 0);
+        for (const int language : {kLanguageEnglish, kLanguageChinese}) {
+            OpenLanguage(language);
+            Result<RadioReport> report = BuildRadioReport(*store, ReportRequest{"", last});
+            QVERIFY(report.ok());
+            const QString tag = language == kLanguageEnglish ? QStringLiteral("en") : QStringLiteral("zh");
+            const QString pdf = QDir(dir).filePath(QStringLiteral("report-%1.pdf").arg(tag));
+            QVERIFY(WriteReportPdf(report.value(), std::filesystem::path(pdf.toStdString())).ok());
+            const int status = QProcess::execute(QStringLiteral("pdftoppm"),
+                                                 {QStringLiteral("-png"), QStringLiteral("-r"), QStringLiteral("90"),
+                                                  QStringLiteral("-singlefile"), pdf,
+                                                  QDir(dir).filePath(QStringLiteral("report-page-%1").arg(tag))});
+            QVERIFY2(status == 0, "pdftoppm (poppler-utils) turns the PDF page into a picture");
+        }
+        OpenLanguage(kLanguageEnglish);
+        CalibrationRecorder().setStore(nullptr);
+        CalibrationRecorder().setSerial({});
     }
 };
 
