@@ -88,6 +88,7 @@ std::function<void(const PointResult&)> CalibrationRecordSink(const TraceContext
         r.pathLoss = t.pathLoss;
         r.instrumentIdn = t.instrumentIdn;
         r.calibrationDue = t.calibrationDue;
+        if (t.calibrationOverdue) r.flags = record_flag::kCalibrationOverdue;
         r.softwareVersion = t.softwareVersion;
         r.procedureName = t.procedureName;
         r.procedureSha256 = t.procedureSha256;

@@ -23,6 +23,7 @@ struct TraceContext {
     std::string pathLoss;         // the fixture's path-loss table, "freqMHz:dB;..."
     std::string instrumentIdn;    // the instrument's answer to its identification query
     std::string calibrationDue;   // the instrument's calibration due date
+    bool calibrationOverdue = false;  // the due date had passed: every point is flagged so
     std::string softwareVersion;  // empty: SoftwareVersion()
     std::string procedureName;    // the procedure file's name (without folders)
     std::string procedureSha256;  // SHA-256 of the procedure file's bytes

@@ -175,7 +175,8 @@ std::string SerialPattern::refusal(const std::string& serial) const {
     if (s.empty()) return "the serial is empty";
     if (!regex_) return {};
     if (std::regex_match(s, *regex_)) return {};
-    return "the serial \"" + s + "\" does not match the pattern " + text_;
+    if (!example_.empty()) return s + " is not a serial of this line; a serial looks like " + example_;
+    return s + " does not match this line's serial format";
 }
 
 // ---- the settings -----------------------------------------------------------------
@@ -192,6 +193,11 @@ LineSettings ReadLineSettings(const std::filesystem::path& settingsFile) {
     const std::string strict = ReadProfileString(settingsFile, "line", "strict");
     s.strict = strict == "1" || strict == "yes" || strict == "true";
     s.serialPattern = ReadProfileString(settingsFile, "line", "serialPattern");
+    s.serialExample = TrimBlanks(ReadProfileString(settingsFile, "line", "serialExample"));
+    const std::string radios = TrimBlanks(ReadProfileString(settingsFile, "line", "chartRadios"));
+    if (!radios.empty() && radios.find_first_not_of("0123456789") == std::string::npos && radios.size() < 5)
+        s.chartRadios = std::stoi(radios);
+    s.chartWindow = TrimBlanks(ReadProfileString(settingsFile, "line", "chartLimits")) == "window";
     return s;
 }
 

@@ -52,6 +52,8 @@ const std::vector<std::string>& Migrations() {
         // 4: traceability of every record (station, fixture, instrument,
         // procedure, limits, verdict, retests)
         AddedColumnsSql(SqlDialect::Postgres, 4),
+        // 5: what a record is marked with (record_flag)
+        AddedColumnsSql(SqlDialect::Postgres, 5),
     };
     return kMigrations;
 }

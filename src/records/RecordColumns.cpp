@@ -60,6 +60,8 @@ const std::vector<RecordColumn>& Table() {
         OptInt("tries", 4, &R::tries),
         Text("verdict", 4, &R::verdict),
         OptInt("retest_count", 4, &R::retestCount),
+        // 5: marks (an overdue instrument, the line's drift alarm)
+        Text("flags", 5, &R::flags),
     };
     return kColumns;
 }

@@ -27,6 +27,8 @@ const std::vector<std::string>& Migrations() {
         // 4: traceability of every record (station, fixture, instrument,
         // procedure, limits, verdict, retests)
         AddedColumnsSql(SqlDialect::Sqlite, 4),
+        // 5: what a record is marked with (record_flag)
+        AddedColumnsSql(SqlDialect::Sqlite, 5),
     };
     return kMigrations;
 }
