@@ -125,6 +125,7 @@ struct RadioFigures {
     bool passed = false;
     std::vector<PointResult> points;
     bool alarm = false;  // the line alarm after this radio
+    std::vector<std::string> alarms;
 };
 
 // One virtual radio with serial `serial`, recorded in `store`; with history
@@ -172,7 +173,8 @@ RadioFigures AlignOne(const Procedure& procedure, const std::string& serial, std
     out.points = report.points;
     if (Result<DriftAnalysis> drifting =
             LoadDriftAnalysis(*store, radioInfo.modelName(), radioInfo.firmwareVersion())) {
-        out.alarm = !drifting->alarms.empty();
+            out.alarm = !drifting->alarms.empty();
+        for (const DriftAlarm& a : drifting->alarms) out.alarms.push_back(DriftAlarmText(a));
     } else {
         problem = drifting.error().text();
     }
@@ -300,6 +302,11 @@ void BM_AlignBatch(benchmark::State& state) {
                 break;
             }
         }
+        for (std::size_t i = 0; i < with.radios.size(); ++i)
+            for (const std::string& a : with.radios[i].alarms) std::printf("  clean batch, radio %zu: %s\n", i + 1, a.c_str());
+        for (std::size_t i = 0; i < drifting.radios.size(); ++i)
+            for (const std::string& a : drifting.radios[i].alarms)
+                std::printf("  drift batch, radio %zu: %s\n", i + 1, a.c_str());
         int earlyAlarms = 0;
         for (std::size_t i = 0; i + 1 < kDriftFrom && i < drifting.radios.size(); ++i)
             earlyAlarms += drifting.radios[i].alarm ? 1 : 0;

@@ -197,7 +197,11 @@ std::optional<double> measuredSlope(const std::vector<AlignTry>& trace) {
 // A passing reading further from the target than this share of the
 // tolerance is moved towards the target: once when the slope is known (this
 // radio's tries or the history), else a probe of one value step first.
-constexpr double kCentreShare = 0.25;
+// Half the tolerance keeps the points of a batch capable (Cpk about 1.5 on
+// the virtual line) for about 0.17 tries per point more than stopping at the
+// first passing reading; a quarter costs 0.4 tries, three quarters leaves
+// Cpk near 1.
+constexpr double kCentreShare = 0.5;
 constexpr int kCentringTries = 1;
 constexpr int kCentringTriesWithProbe = 2;
 

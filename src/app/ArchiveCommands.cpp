@@ -11,6 +11,7 @@
 
 #include "app/AppTexts.h"
 #include "app/TMainForm.h"
+#include "records/Recorder.h"
 #include "data/Filemanage.h"
 #include "data/Global.h"
 #include "data/Safety.h"
@@ -190,7 +191,11 @@ void ArchiveCommands::backupEntry(const RadioInfo& info, const TunerImage& image
     lastBackupPath_.clear();
     const std::tm local = LocalTime(std::time(nullptr));
     const QString folder = DefaultDataDirectory() + QString::fromLatin1(kBackupFolder);
-    const QString path = folder + QLatin1Char('/') + QString::fromStdString(BackupFileName(info.modelName(), local));
+    // Named by the radio's serial too, when it has one, as the line names its
+    // backups: "<model>_<serial>_<date>_<time>.tdb".
+    const std::string& serial = CalibrationRecorder().serial();
+    const std::string stem = serial.empty() ? info.modelName() : info.modelName() + "_" + serial;
+    const QString path = folder + QLatin1Char('/') + QString::fromStdString(BackupFileName(stem, local));
     std::error_code ec;
     std::filesystem::create_directories(NativePath(folder), ec);
     std::array<std::uint8_t, kArchiveSize> bytes{};

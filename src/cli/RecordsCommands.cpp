@@ -189,12 +189,12 @@ void ShowControlCharts(const std::map<std::string, std::vector<CalibrationRecord
             if (p.cpk) std::snprintf(cpk, sizeof cpk, "%.2f", *p.cpk);
             std::printf("  %-28s %-28s %-11s %5d %6zu %9s %8s %9s %9s %7d %6s\n", T(p.step).c_str(),
                         T(ItemCaption(p.item)).c_str(), BandCaption(p.band).c_str(), p.point, p.radios.size(), centre,
-                        sigma, lcl, ucl, p.chart.signals(), cpk);
+                        sigma, lcl, ucl, p.chart.signalCount(), cpk);
         }
         for (const LineSeries& line : a.lines) {
             const std::optional<std::size_t> first = line.chart.firstSignal();
             std::printf("  line chart %s: %zu radios, %d signal(s)%s\n", T(line.unit.empty() ? "-" : line.unit).c_str(),
-                        line.values.size(), line.chart.signals(),
+                        line.values.size(), line.chart.signalCount(),
                         first ? (", first at radio " + T(line.radios[*first]) + " (" +
                                  RunRuleText(line.chart.points[*first].rule) + ")")
                                     .c_str()

@@ -46,7 +46,7 @@ const char* RunRuleText(RunRule rule) {
     return "";
 }
 
-int ControlChart::signals() const {
+int ControlChart::signalCount() const {
     return static_cast<int>(
         std::count_if(points.begin(), points.end(), [](const ChartPoint& p) { return p.rule != RunRule::None; }));
 }

@@ -68,7 +68,7 @@ struct ChartPoint {
 struct ControlChart {
     std::vector<ChartPoint> points;
     std::optional<ChartLimits> limits;  // the chart's limits now (for showing it)
-    int signals() const;
+    int signalCount() const;
     // The first point with a signal, if any.
     std::optional<std::size_t> firstSignal() const;
 };

@@ -26,6 +26,7 @@ DriftAnalysis AnalyseDrift(const std::vector<CalibrationRecord>& records, const 
     // Radios in the order they first come, and per point the latest value of each.
     std::map<std::string, int> radioIndex;
     std::vector<std::string> radios;
+    std::vector<std::string> serials;
     struct Latest {
         double finalValue;
         double reading;
@@ -38,7 +39,10 @@ DriftAnalysis AnalyseDrift(const std::vector<CalibrationRecord>& records, const 
         if (!passed(r)) continue;
         const std::string radio = radioOf(r);
         auto [it, fresh] = radioIndex.emplace(radio, static_cast<int>(radios.size()));
-        if (fresh) radios.push_back(radio);
+        if (fresh) {
+            radios.push_back(radio);
+            serials.push_back(r.serial);
+        }
         const Key key{r.item, r.point};
         if (!last.count(key)) order.push_back(key);
         last[key] = &r;
@@ -74,11 +78,21 @@ DriftAnalysis AnalyseDrift(const std::vector<CalibrationRecord>& records, const 
                 if (!std::isnan(v)) readings.push_back(v);
             s.cpk = Cpk(readings, *s.low, *s.high);
         }
+        // The radios of the baseline that no limits judge yet stand against
+        // the first limits there are (those of the first radios), as the
+        // points of a baseline stand against its own limits.
+        std::optional<ChartLimits> first;
+        for (const ChartPoint& p : s.chart.points)
+            if (p.limits) {
+                first = p.limits;
+                break;
+            }
         for (std::size_t k = 0; k < s.chart.points.size(); ++k) {
             const ChartPoint& p = s.chart.points[k];
-            if (!p.limits || !(p.limits->sigma > 0)) continue;
+            const std::optional<ChartLimits>& limits = p.limits ? p.limits : first;
+            if (!limits || !(limits->sigma > 0)) continue;
             auto& sum = lineSums[s.unit][which[k]];
-            sum.first += (p.value - p.limits->centre) / p.limits->sigma;
+            sum.first += (p.value - limits->centre) / limits->sigma;
             sum.second += 1;
         }
         out.points.push_back(std::move(s));
@@ -95,14 +109,24 @@ DriftAnalysis AnalyseDrift(const std::vector<CalibrationRecord>& records, const 
         lineSettings.resolution = 0;
         line.chart = BuildControlChart(line.values, lineSettings);
         const bool newest = !perRadio.empty() && perRadio.rbegin()->first == out.radios - 1;
-        if (newest && !line.chart.points.empty() && line.chart.points.back().rule != RunRule::None) {
-            DriftAlarm a;
-            a.unit = unit;
-            a.rule = line.chart.points.back().rule;
-            a.side = line.chart.points.back().side;
-            a.radio = line.radios.back();
-            a.radios = static_cast<int>(line.values.size());
-            out.alarms.push_back(a);
+        const std::vector<ChartPoint>& points = line.chart.points;
+        if (newest && !points.empty() && points.back().rule != RunRule::None) {
+            // Confirmed by a signal on the same side at one of the two radios before.
+            bool confirmed = false;
+            for (std::size_t back = 2; back <= 3 && back <= points.size(); ++back) {
+                const ChartPoint& before = points[points.size() - back];
+                confirmed = confirmed || (before.rule != RunRule::None && before.side == points.back().side);
+            }
+            if (confirmed) {
+                DriftAlarm a;
+                a.unit = unit;
+                a.rule = points.back().rule;
+                a.side = points.back().side;
+                a.radio = line.radios.back();
+                a.serial = serials[static_cast<std::size_t>(perRadio.rbegin()->first)];
+                a.radios = static_cast<int>(line.values.size());
+                out.alarms.push_back(a);
+            }
         }
         out.lines.push_back(std::move(line));
     }
@@ -131,7 +155,8 @@ Result<DriftAnalysis> LoadDriftAnalysis(RecordStore& store, const std::string& m
 
 std::string DriftAlarmText(const DriftAlarm& alarm) {
     return (alarm.unit.empty() ? std::string("(no unit)") : alarm.unit) + ": " + RunRuleText(alarm.rule) +
-           ", final values " + (alarm.side > 0 ? "rising" : "falling") + " (radio " + alarm.radio + ", " +
+           ", final values " + (alarm.side > 0 ? "rising" : "falling") + " (radio " +
+           (alarm.serial.empty() ? alarm.radio : alarm.serial) + ", " +
            std::to_string(alarm.radios) + " radios)";
 }
 

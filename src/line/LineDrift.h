@@ -10,7 +10,10 @@
 // point's centre line (against the limits that point's chart had for that
 // radio): a shift common to the points adds up there, while the radios' own
 // spreads, independent from step to step, average out. The line alarm is a
-// run rule on the line chart at the newest radio.
+// run rule on the line chart at the newest radio, confirmed: the chart
+// signals on the same side at one of the two radios before it too. On a
+// stable line a run rule fires now and then by chance (about once in a
+// hundred radios per chart, and alone); a drift keeps signalling.
 //
 // The charts are built from the calibration records ("align" events that
 // passed, marginal ones too), one value per radio and point: its latest.
@@ -50,7 +53,8 @@ struct DriftAlarm {
     std::string unit;
     RunRule rule = RunRule::None;
     int side = 0;        // +1: the final values rise, -1: they fall
-    std::string radio;   // the radio at which it fired
+    std::string radio;   // the radio at which it fired (its records' session)
+    std::string serial;  // that radio's serial, "" when it has none
     int radios = 0;      // radios in the line chart up to it
 };
 
@@ -70,6 +74,7 @@ Result<DriftAnalysis> LoadDriftAnalysis(RecordStore& store, const std::string& m
                                         const ChartSettings& settings = {});
 
 // "dBm: 4 of 5 beyond 1 sigma, final values rising (radio SN-17, 22 radios)"
+// (the radio by its serial, else by its records' session)
 std::string DriftAlarmText(const DriftAlarm& alarm);
 
 }  // namespace varnel

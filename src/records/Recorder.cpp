@@ -131,6 +131,7 @@ Error Recorder::aligned(const CalibrationRecord& point, const TunerImage& image)
     r.tries = point.tries;
     r.verdict = point.verdict;
     r.retestCount = point.retestCount;
+    r.flags = point.flags;
     shadow_ = image;
     return store(std::move(r));
 }

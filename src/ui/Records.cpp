@@ -71,8 +71,14 @@ std::optional<QString> AskRadioSerial(QWidget* parent) {
         // Without a pattern an empty serial skips, as it always has.
         if (pattern->text().empty() || pattern->accepts(serial.toStdString()))
             return QString::fromStdString(SerialPattern::trim(serial.toStdString()));
-        Dialogs().message(parent, MessageKind::Error, QStringLiteral("Varnel"),
-                          RecordsText("R0018").arg(serial, QString::fromStdString(pattern->text())), MessageButtons::Ok);
+        // Said as a person would: with the line's example serial, else only
+        // that it is not the line's format (never the raw pattern).
+        const std::string example =
+            settingsFile.empty() ? std::string() : ReadLineSettings(settingsFile).serialExample;
+        const QString shown = serial.trimmed();
+        const QString text = example.empty() ? RecordsText("R0019").arg(shown)
+                                             : RecordsText("R0018").arg(shown, QString::fromStdString(example));
+        Dialogs().message(parent, MessageKind::Error, QStringLiteral("Varnel"), text, MessageButtons::Ok);
     }
 }
 
@@ -113,13 +119,34 @@ QString RecordsStatusText(bool* warning) {
 
 int RecordsStallReports() { return stallReports; }
 
+namespace {
+QString lineAlarm;
+}  // namespace
+
+QString LineAlarmText() { return lineAlarm; }
+void SetLineAlarm(const QString& text) { lineAlarm = text; }
+
 void RecordEntered(QWidget* parent) { RecordEntered(parent, tunerImage); }
 
-void RecordEntered(QWidget* parent, const TunerImage& image) {
+bool AsksSerial() {
     const std::string ask = settingsFile.empty() ? std::string() : ReadProfileString(settingsFile, "records", "askSerial");
-    if (ask == "yes" || ask == "1") CalibrationRecorder().setSerial(AskRadioSerial(parent).value_or(QString()).toStdString());
-    Note(CalibrationRecorder().entered(radioInfo, image));
+    return ask == "yes" || ask == "1";
 }
+
+namespace {
+bool serialTaken = false;
+}  // namespace
+
+void SerialTakenForNextEntry() { serialTaken = true; }
+
+void AskSerialBeforeEntering(QWidget* parent) {
+    const bool taken = serialTaken;
+    serialTaken = false;
+    if (taken) return;
+    if (AsksSerial()) CalibrationRecorder().setSerial(AskRadioSerial(parent).value_or(QString()).toStdString());
+}
+
+void RecordEntered(QWidget*, const TunerImage& image) { Note(CalibrationRecorder().entered(radioInfo, image)); }
 
 void RecordLeft() { Note(CalibrationRecorder().left(tunerImage)); }
 

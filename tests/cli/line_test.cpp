@@ -248,19 +248,22 @@ TEST_F(Line, EverySerialRefusedIsNoSuccess) {
     EXPECT_EQ(line("--json", "").status, 0);
 }
 
-// The fixture's loss creeps from radio 17 on: the line's control charts
-// (limits from the first 8 radios) raise the alarm at the first drifted
-// radio, and not before: a JSON event, a line on standard error, a record
-// flagged as the line's drift, and a section of records stats.
+// The fixture's loss creeps from radio 17 on, 1 dB per radio: the line's
+// control charts (limits from the first 8 radios) signal at radio 17 and
+// raise the alarm at radio 18, confirmed, and not before: a JSON event, a
+// line on standard error, a record flagged as the line's drift, and a
+// section of records stats.
 TEST_F(Line, CreepingFixtureLossRaisesTheLineAlarm) {
     settings("[line]\r\nchartRadios=8\r\n");
-    const LineRun r = line("--radios 17 --serial DR --json --virtual-drift 1.0@17");
-    ASSERT_EQ(r.status, 0) << r.err;
+    const LineRun r = line("--radios 18 --serial DR --json --virtual-drift 1.0@17");
+    // 2 dB lost at radio 18 put high power beyond the range: those points
+    // fail (status 1), the low-power points pass and chart.
+    ASSERT_TRUE(r.status == 0 || r.status == 1) << r.err;
     std::vector<json> alarms;
     for (const json& e : JsonLines(r.out))
         if (e["event"] == "drift") alarms.push_back(e);
     ASSERT_EQ(alarms.size(), 1u) << r.out;
-    EXPECT_EQ(alarms[0]["serial"], "DR-17");
+    EXPECT_EQ(alarms[0]["serial"], "DR-18");
     EXPECT_EQ(alarms[0]["unit"], "dBm");
     EXPECT_EQ(alarms[0]["direction"], "rising");  // less power reaches the instrument: the values go up
     EXPECT_NE(r.err.find("line alarm: dBm"), std::string::npos) << r.err;
@@ -328,7 +331,9 @@ TEST_F(Line, OverdueInstrumentWarnsOrIsRefusedInStrictMode) {
         for (const json& e : JsonLines(r.out)) {
             warned = warned || e["event"] == "warning";
             // The run's header says it where a controller looks.
-            if (e["event"] == "line") EXPECT_EQ(e["calibration_overdue"], c.warns) << e;
+            if (e["event"] == "line") {
+                EXPECT_EQ(e["calibration_overdue"], c.warns) << e;
+            }
         }
         EXPECT_EQ(warned, c.warns) << r.out;
         EXPECT_EQ(r.err.find("warning: the instrument's calibration was due") != std::string::npos, c.warns) << r.err;

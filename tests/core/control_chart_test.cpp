@@ -81,10 +81,10 @@ TEST(ControlChart, EachRunRule) {
     for (int i = 8; i < 15; ++i) EXPECT_EQ(c.points[static_cast<std::size_t>(i)].rule, RunRule::None) << i;
     EXPECT_EQ(c.points[15].rule, RunRule::EightOnOneSide);
     EXPECT_EQ(c.firstSignal(), std::optional<std::size_t>(15));
-    EXPECT_EQ(c.signals(), 1);
+    EXPECT_EQ(c.signalCount(), 1);
     // Values that stay within one sigma on both sides break no rule.
     c = BuildControlChart(baselineThen({11, 12, 11, 12, 11, 12, 11, 12, 11, 12}), firstEight());
-    EXPECT_EQ(c.signals(), 0);
+    EXPECT_EQ(c.signalCount(), 0);
 }
 
 TEST(ControlChart, FirstRadiosOrALastWindow) {
@@ -190,21 +190,31 @@ TEST(LineDrift, AlarmOnACommonShiftOnly) {
     EXPECT_EQ(a.radios, 20);
     ASSERT_EQ(a.points.size(), 5u);
     EXPECT_TRUE(a.alarms.empty());
-    for (const PointSeries& p : a.points) EXPECT_EQ(p.chart.signals(), 0) << p.item << "/" << p.point;
+    for (const PointSeries& p : a.points) EXPECT_EQ(p.chart.signalCount(), 0) << p.item << "/" << p.point;
     // Cpk of the readings: all on target, no spread: none.
     EXPECT_FALSE(a.points[0].cpk.has_value());
 
-    // The 21st radio's power points all 8 steps up (4.5 sigma): the dBm line
-    // chart signals, rising; the Hz points did not move.
+    // The 21st radio's power points all 10 steps up (5 sigma): the dBm line
+    // chart signals, rising, but a signal alone is no alarm yet.
     std::vector<CalibrationRecord> shifted = records;
     addRadio(shifted, 21, 149, 10);
+    a = AnalyseDrift(shifted);
+    ASSERT_EQ(a.lines.size(), 2u);  // dBm and Hz
+    const LineSeries& dbm = a.lines[0].unit == "dBm" ? a.lines[0] : a.lines[1];
+    EXPECT_EQ(dbm.chart.points.back().rule, RunRule::Beyond3Sigma);
+    EXPECT_EQ(dbm.chart.points.back().side, 1);
+    EXPECT_TRUE(a.alarms.empty());
+    // The 22nd too: confirmed, the line alarm, rising; the Hz points did not move.
+    addRadio(shifted, 22, 151, 10);
     a = AnalyseDrift(shifted);
     ASSERT_EQ(a.alarms.size(), 1u);
     EXPECT_EQ(a.alarms[0].unit, "dBm");
     EXPECT_EQ(a.alarms[0].rule, RunRule::Beyond3Sigma);
     EXPECT_EQ(a.alarms[0].side, 1);
-    EXPECT_EQ(a.alarms[0].radio, "radio-21");
-    EXPECT_NE(DriftAlarmText(a.alarms[0]).find("dBm: 1 beyond 3 sigma, final values rising"), std::string::npos)
+    EXPECT_EQ(a.alarms[0].radio, "radio-22");
+    EXPECT_EQ(a.alarms[0].serial, "SN-22");
+    EXPECT_NE(DriftAlarmText(a.alarms[0]).find("dBm: 1 beyond 3 sigma, final values rising (radio SN-22, "),
+              std::string::npos)
         << DriftAlarmText(a.alarms[0]);
 
     // A failed point does not count, and an alarm is only the newest radio's.
@@ -212,6 +222,6 @@ TEST(LineDrift, AlarmOnACommonShiftOnly) {
     for (std::size_t i = failed.size() - 5; i < failed.size(); ++i) failed[i].verdict = record_verdict::kFail;
     EXPECT_TRUE(AnalyseDrift(failed).alarms.empty());
     std::vector<CalibrationRecord> later = shifted;
-    addRadio(later, 22, 151, 0);
-    for (const DriftAlarm& alarm : AnalyseDrift(later).alarms) EXPECT_NE(alarm.radio, "radio-21");
+    addRadio(later, 23, 151, 0);
+    for (const DriftAlarm& alarm : AnalyseDrift(later).alarms) EXPECT_NE(alarm.radio, "radio-22");
 }
