@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/AlignSteps.h"
 #include "cli/Cli.h"
 #include "lang/ItemNames.h"
 #include "line/LineDrift.h"
@@ -242,7 +243,12 @@ int ShowStats(const Options& options, RecordStore& records) {
         std::printf("%-24s %6d %9s %8.2f %15s %7s %11.2f\n", T(row.group).c_str(), row.runs, perHour, row.hours,
                     first.c_str(), fpy, row.triesPerPoint());
     }
-    ShowControlCharts(charted, ChartSettings{});
+    // The line's chart settings of the station's setting.ini ([line] chartRadios, chartLimits).
+    const LineSettings line = ReadLineSettings(SettingsFileOf(options));
+    ChartSettings charts;
+    if (line.chartRadios > 0) charts.radios = line.chartRadios;
+    if (line.chartWindow) charts.limits = ChartSettings::Limits::LastRadios;
+    ShowControlCharts(charted, charts);
     WarnAboutQueue(records);
     return kOk;
 }
