@@ -198,7 +198,7 @@ double DrawHeader(Page& page, const RadioReport& report, double y) {
     const std::string retests = report.retestCount < 0 ? std::string() : std::to_string(report.retestCount);
     // An overdue instrument is said beside its date, on red.
     const std::string due =
-        report.calibrationOverdue ? OrDash(report.calibrationDue) + "  " + T("P0041") : report.calibrationDue;
+        report.calibrationOverdue ? OrDash(report.calibrationDue) + "  " + T("P0050") : report.calibrationDue;
     using Row = std::pair<const char*, std::string>;
     const std::vector<Row> left = {
         {"P0002", report.modelName},  {"P0003", report.serial},       {"P0004", report.firmware},

@@ -76,7 +76,7 @@ std::optional<QString> AskRadioSerial(QWidget* parent) {
         const std::string example =
             settingsFile.empty() ? std::string() : ReadLineSettings(settingsFile).serialExample;
         const QString shown = serial.trimmed();
-        const QString text = example.empty() ? RecordsText("R0019").arg(shown)
+        const QString text = example.empty() ? RecordsText("R0082").arg(shown)
                                              : RecordsText("R0018").arg(shown, QString::fromStdString(example));
         Dialogs().message(parent, MessageKind::Error, QStringLiteral("Varnel"), text, MessageButtons::Ok);
     }
