@@ -162,6 +162,27 @@ private slots:
         QCOMPARE(form.RadioStatus->serialText(), QString());
     }
 
+    // A serial that does not fit the line's pattern, with no example set:
+    // the refusal says only that it is not the line's format, never the pattern.
+    void refusedSerialWithoutAnExampleNamesNoPattern() {
+        TestEnvironment env;
+        env.writeSettings("[setup]\r\nlanguage=english\r\n[line]\r\nserialPattern=SN[0-9]{4}\r\n");
+        TMainForm form;  // reads setting.ini
+        QStringList typed = {QStringLiteral(" XX-1 ")};
+        env.dialogs().onDialog = [&](QDialog* dialog) {
+            auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("SerialEdit"));
+            if (edit == nullptr || typed.isEmpty()) return static_cast<int>(QDialog::Rejected);
+            edit->setText(typed.takeFirst());
+            return static_cast<int>(QDialog::Accepted);
+        };
+        env.dialogs().messages.clear();
+        QVERIFY(!ui::AskRadioSerial(nullptr).has_value());  // refused once, then cancelled
+        QCOMPARE(env.dialogs().messages.size(), 1);
+        QCOMPARE(env.dialogs().messages.first().text,
+                 TestEnvironment::text("Records", "R0082").arg(QStringLiteral("XX-1")));
+        QVERIFY(!env.dialogs().messages.first().text.contains(QStringLiteral("[0-9]")));
+    }
+
     void noSerialPromptByDefault() {
         TestEnvironment env;
         TMainForm form;
