@@ -93,6 +93,7 @@ std::function<void(const PointResult&)> CalibrationRecordSink(const TraceContext
         r.pathLossSha256 = t.pathLossSha256;
         r.instrumentIdn = t.instrumentIdn;
         r.calibrationDue = t.calibrationDue;
+        if (t.calibrationOverdue) r.flags = record_flag::kCalibrationOverdue;
         r.softwareVersion = t.softwareVersion;
         r.procedureName = t.procedureName;
         r.procedureSha256 = t.procedureSha256;

@@ -24,6 +24,7 @@ struct TraceContext {
     std::string pathLossSha256;   // its SHA-256 (in every record); empty: computed from pathLoss
     std::string instrumentIdn;    // the instrument's answer to its identification query
     std::string calibrationDue;   // the instrument's calibration due date
+    bool calibrationOverdue = false;  // the due date had passed: every point is flagged so
     std::string softwareVersion;  // empty: SoftwareVersion()
     std::string procedureName;    // the procedure file's name (without folders)
     std::string procedureSha256;  // SHA-256 of the procedure file's bytes

@@ -110,6 +110,62 @@ Error parseMeasurement(const StepSource& s, ProcedureStep* step) {
     return {};
 }
 
+// The measurements a step can name whose meaning the program knows, and
+// what each one measures. A measurement of another name is the instrument
+// model's own; only the keying is checked for it.
+struct KnownMeasure {
+    const char* name;
+    ItemQuantity quantity;
+    const char* what;
+};
+constexpr KnownMeasure kKnownMeasures[] = {
+    {"power", ItemQuantity::Power, "transmit power"},
+    {"frequency_error", ItemQuantity::FrequencyError, "the carrier's frequency error"},
+    {"deviation", ItemQuantity::SubAudioDeviation, "CTCSS or DCS deviation"},
+    {"max_deviation", ItemQuantity::PeakDeviation, "the maximum deviation"},
+    {"voltage", ItemQuantity::SupplyVoltage, "the supply voltage"},
+    {"radio", ItemQuantity::RadioReading, "a level the radio reads back"},
+};
+
+const KnownMeasure* knownMeasure(const std::string& name) {
+    for (const KnownMeasure& m : kKnownMeasures)
+        if (name == m.name) return &m;
+    return nullptr;
+}
+
+// The codes of the items a measurement aligns, for the refusal ("13/73, 14/74").
+std::string itemsMeasuredBy(ItemQuantity quantity) {
+    std::string list;
+    for (const TuningItem& item : TuningItems()) {
+        if (item.quantity != quantity || item.code[0] == kNoCode) continue;
+        if (!list.empty()) list += ", ";
+        list += std::to_string(item.code[0]);
+        if (item.code[1] != kNoCode) list += "/" + std::to_string(item.code[1]);
+    }
+    return list.empty() ? std::string("none") : list;
+}
+
+// The step's item fits what it measures and how it is keyed: a power step on
+// a power item, a CTCSS deviation step on a CTCSS or DCS deviation item (not
+// on a maximum deviation), a transmit item keyed to transmit.
+Error checkItemFitsMeasure(const StepSource& s, const ProcedureStep& step) {
+    const TuningItem* entry = FindItem(step.item);
+    if (entry == nullptr) return {};
+    const std::string item = "item " + std::to_string(step.item);
+    const bool receiveItem =
+        entry->keying == ItemKeying::Receive || entry->keying == ItemKeying::ManDownReceive;
+    const bool transmitItem = entry->keying == ItemKeying::Transmit;
+    if ((step.keying == Keying::Receive && transmitItem) || (step.keying == Keying::Transmit && receiveItem))
+        return s.refuseField("keying", item + " is aligned with the radio " +
+                                           (transmitItem ? "transmitting" : "receiving") + ", not with \"keying\": \"" +
+                                           (step.keying == Keying::Receive ? "receive" : "transmit") + "\"");
+    const KnownMeasure* measure = knownMeasure(step.measure);
+    if (measure == nullptr || measure->quantity == entry->quantity) return {};
+    return s.refuseField("measure", "\"" + step.measure + "\" measures " + measure->what + ", which " + item +
+                                        " does not set; \"" + step.measure + "\" aligns the items " +
+                                        itemsMeasuredBy(measure->quantity));
+}
+
 // "target", "tolerance" and "unit".
 Error parseTarget(const StepSource& s, ProcedureStep* step) {
     const json& v = s.v;
@@ -188,7 +244,7 @@ Error parseStep(const JsonDocument& doc, const json& v, const std::string& p, in
          {parseItem, parsePoints, parseMeasurement, parseTarget, parseValueRange, parseSearch}) {
         if (Error e = parse(s, step); !e.ok()) return e;
     }
-    return {};
+    return checkItemFitsMeasure(s, *step);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "app/AppTexts.h"
 #include "app/TMainForm.h"
+#include "records/Recorder.h"
 #include "data/Filemanage.h"
 #include "data/Global.h"
 #include "data/Safety.h"
@@ -198,8 +199,10 @@ void ArchiveCommands::backupEntry(const RadioInfo& info, const TunerImage& image
     lastBackupPath_.clear();
     const std::tm local = LocalTime(std::time(nullptr));
     const QString folder = DefaultDataDirectory() + QString::fromLatin1(kBackupFolder);
-    // Named as the line names its backups, never replacing an earlier one.
-    const QString path = FromNativePath(FreeBackupPath(NativePath(folder), info.modelName(), std::string(), local));
+    // Named as the line names its backups ("<model>_<serial>_<date>_<time>.tdb",
+    // the serial when the radio has one), never replacing an earlier one.
+    const QString path = FromNativePath(
+        FreeBackupPath(NativePath(folder), info.modelName(), CalibrationRecorder().serial(), local));
     std::error_code ec;
     std::filesystem::create_directories(NativePath(folder), ec);
     std::array<std::uint8_t, kArchiveSize> bytes{};

@@ -9,6 +9,7 @@
 #include "ui/Selection.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
+#include "records/Recorder.h"
 
 namespace varnel::app {
 
@@ -71,8 +72,14 @@ RadioStatusBar::RadioStatusBar(QWidget* parent) : QWidget(parent) {
     records_label_ = MakeLabel(this, "StatusRecords");
     records_label_->setStyleSheet(QString::fromLatin1(kWarningStyle));
     records_label_->hide();
-    for (QLabel* label : {link_label_, model_label_, band_label_, expert_label_, keying_label_, action_label_,
-                          records_label_}) {
+    serial_label_ = MakeLabel(this, "StatusSerial");
+    serial_label_->setStyleSheet(QString::fromLatin1(kTunerStyle));
+    serial_label_->hide();
+    alarm_label_ = MakeLabel(this, "StatusLineAlarm");
+    alarm_label_->setStyleSheet(QString::fromLatin1(kWarningStyle));
+    alarm_label_->hide();
+    for (QLabel* label : {link_label_, serial_label_, model_label_, band_label_, expert_label_, keying_label_,
+                          action_label_, records_label_, alarm_label_}) {
         layout->addWidget(label);
     }
     layout->addSpacing(16);  // clear of the size grip
@@ -98,15 +105,24 @@ void RadioStatusBar::refresh(bool radioPresent) {
         records_label_->setText(records.isEmpty() ? QString() : QStringLiteral("\u26A0 ") + records);
         records_label_->setVisible(!records.isEmpty());
     }
+    // The control charts' line alarm, kept until a run without one.
+    const QString alarm = ui::LineAlarmText();
+    if (alarm != alarmShown_) {
+        alarmShown_ = alarm;
+        alarm_label_->setText(alarm.isEmpty() ? QString() : QStringLiteral("\u26A0 ") + ui::StatusText("S0026") +
+                                                                QLatin1Char(' ') + alarm);
+        alarm_label_->setVisible(!alarm.isEmpty());
+    }
     // Drawn again only when something shown changed.
-    const QString signature = QStringLiteral("%1|%2|%3|%4|%5|%6|%7")
+    const QString signature = QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8")
                                   .arg(static_cast<int>(link_))
                                   .arg(QString::fromStdString(radioInfo.modelName() + "/" + radioInfo.firmwareVersion()))
                                   .arg(band)
                                   .arg(expertMode)
                                   .arg(tx_)
                                   .arg(rx_)
-                                  .arg(languageIndex);
+                                  .arg(languageIndex)
+                                  .arg(QString::fromStdString(CalibrationRecorder().serial()));
     if (signature == signature_) return;
     signature_ = signature;
     render();
@@ -131,6 +147,7 @@ void RadioStatusBar::failed(const char* key, const QString& detail, const QDateT
 
 void RadioStatusBar::retranslate() {
     recordsShown_ = QStringLiteral("\n");  // the records' line is written again at the next refresh
+    alarmShown_ = QStringLiteral("\n");
     render();
 }
 
@@ -141,6 +158,8 @@ QString RadioStatusBar::expertText() const { return expert_label_->isHidden() ? 
 QString RadioStatusBar::keyingText() const { return keying_label_->isHidden() ? QString() : keying_label_->text(); }
 QString RadioStatusBar::lastActionText() const { return action_label_->text(); }
 QString RadioStatusBar::recordsText() const { return records_label_->isHidden() ? QString() : records_label_->text(); }
+QString RadioStatusBar::serialText() const { return serial_label_->isHidden() ? QString() : serial_label_->text(); }
+QString RadioStatusBar::lineAlarmText() const { return alarm_label_->isHidden() ? QString() : alarm_label_->text(); }
 
 void RadioStatusBar::render() {
     switch (link_) {
@@ -151,6 +170,11 @@ void RadioStatusBar::render() {
             link_label_->setStyleSheet(QString::fromLatin1(kTunerStyle));
             break;
     }
+
+    // The serial the radio was entered with, while it is in tuner mode.
+    const QString serial = QString::fromStdString(CalibrationRecorder().serial());
+    serial_label_->setText(serial.isEmpty() ? QString() : ui::StatusText("S0025") + QLatin1Char(' ') + serial);
+    serial_label_->setVisible(link_ == LinkState::TunerMode && !serial.isEmpty());
 
     const QString model = QString::fromStdString(radioInfo.modelName()).trimmed();
     const QString firmware = QString::fromStdString(radioInfo.firmwareVersion()).trimmed();

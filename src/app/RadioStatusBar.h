@@ -53,6 +53,10 @@ public:
     // The calibration records' line (server not answering, records set
     // aside), empty when hidden.
     QString recordsText() const;
+    // The radio's serial while it is in tuner mode, empty when hidden.
+    QString serialText() const;
+    // The line alarm of the control charts, empty when hidden.
+    QString lineAlarmText() const;
     bool showsFailure() const { return failing_; }
 
 private:
@@ -65,6 +69,8 @@ private:
     QLabel* keying_label_;
     QLabel* action_label_;
     QLabel* records_label_;
+    QLabel* serial_label_;
+    QLabel* alarm_label_;
 
     LinkState link_ = LinkState::NoRadio;
     bool haveInfo_ = false;
@@ -82,6 +88,7 @@ private:
     QString failureDetail_;
     QString signature_;
     QString recordsShown_;
+    QString alarmShown_;
 };
 
 

@@ -127,6 +127,9 @@ void TunerModeControl::toggle() {
         !window_.tuningWindow->confirmLeavingTunerMode([this] { if (inTunerMode) toggle(); })) {
         return;
     }
+    // The radio's serial is asked before anything is sent to it, so that
+    // the backup of its image and every record of the session carry it.
+    if (!inTunerMode) ui::AskSerialBeforeEntering(&window_);
     if (!openRadioLink()) return;
     if (!inTunerMode) {
         enter_.start();

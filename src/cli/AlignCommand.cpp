@@ -86,6 +86,7 @@ std::optional<int> PrepareLineSetup(const Options& options, const CivilDate& tod
     }
     setup.calibration = due.value();
     setup.trace.calibrationDue = setup.calibration.due;
+    setup.trace.calibrationOverdue = setup.calibration.state == CalibrationState::Overdue;
     setup.strict = options.strict || settings.strict;
     if (setup.calibration.state == CalibrationState::Overdue) {
         if (setup.strict) {
@@ -101,6 +102,9 @@ std::optional<int> PrepareLineSetup(const Options& options, const CivilDate& tod
         return kUsage;
     }
     setup.serialPattern = pattern.value();
+    setup.serialPattern.setExample(settings.serialExample);
+    setup.charts.radios = settings.chartRadios > 0 ? settings.chartRadios : setup.charts.radios;
+    if (settings.chartWindow) setup.charts.limits = ChartSettings::Limits::LastRadios;
     return std::nullopt;
 }
 
@@ -169,6 +173,22 @@ std::optional<int> OpenTheInstrument(const Options& options, const InstrumentMod
             return ExitCodeFor(e);
         }
         url = links.virtualInstrument->url();
+        if (!options.virtualDrift.empty()) {
+            // "DB@N": the fixture's loss creeps by DB dB per radio from radio N on.
+            double db = 0;
+            int from = 0;
+            char rest = 0;
+            if (std::sscanf(options.virtualDrift.c_str(), "%lf@%d%c", &db, &from, &rest) != 2 || from < 1 ||
+                !(db >= 0 && db <= 10)) {
+                Fail("--virtual-drift needs DB@N (0 to 10 dB per radio from radio N on, N from 1), not \"" +
+                     options.virtualDrift + "\"");
+                return kUsage;
+            }
+            links.virtualInstrument->setDrift(db, from);
+        }
+    } else if (!options.virtualDrift.empty()) {
+        Fail("--virtual-drift needs --instrument virtual");
+        return kUsage;
     }
     Result<std::unique_ptr<Instrument>> instrument = OpenInstrument(url, std::chrono::milliseconds(options.timeoutMs));
     if (!instrument) {

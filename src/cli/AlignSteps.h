@@ -13,6 +13,7 @@
 #include "align/AlignEngine.h"
 #include "align/AlignRecords.h"
 #include "cli/Cli.h"
+#include "line/ControlChart.h"
 #include "instrument/VirtualInstrument.h"
 #include "line/LineSettings.h"
 
@@ -32,6 +33,7 @@ struct LineSetup {
     SerialPattern serialPattern;
     CalibrationCheck calibration;
     bool strict = false;
+    ChartSettings charts;       // the line's control charts ([line] chartRadios, chartLimits)
 };
 
 // Reads the line's settings (options over setting.ini), loads the path-loss

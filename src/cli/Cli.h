@@ -42,6 +42,7 @@ enum Exit : int {
     kCalibrationOverdue = 17,  // align, line in strict mode: the instrument's calibration is overdue
     kNoRadioRecords = 18,  // report: the radio has no alignment record
     kNoPdfReports = 19,    // report: this build has no PDF reports (no cairo)
+    kSerialsRefused = 20,  // line: no radio aligned, every serial scanned was refused
 };
 int ExitCodeFor(const Error& error);
 // The exit code of a failed file operation: every failure is a file error
@@ -54,6 +55,7 @@ struct Options {
     std::vector<std::string> args;  // positional arguments after the command
     std::optional<VirtualPreset> virtualRadio;
     std::string virtualFaults;
+    std::string virtualDrift;  // --virtual-drift DB@N: the virtual test set's loss creeps by DB per radio from radio N
     bool log = false;
     bool quiet = false;
     bool verify = false;

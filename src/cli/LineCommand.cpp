@@ -38,6 +38,8 @@
 #include "data/Filemanage.h"
 #include "data/Global.h"
 #include "data/Safety.h"
+#include "lang/ItemNames.h"
+#include "line/LineDrift.h"
 #include "lang/Loadlanguage.h"
 #include "protocol/Sendcmd.h"
 #include "records/Recorder.h"
@@ -70,9 +72,23 @@ private:
     bool on_;
 };
 
+// Every event says when it happened (UTC, milliseconds).
 Json Event(const char* name) {
     Json j;
     j["event"] = name;
+    j["time"] = UtcTimestampNow();
+    return j;
+}
+
+// A point's fields with its item and band named as the records window
+// names them; the item's code stays under "item_code", the band's under
+// "band_index".
+Json NamedPoint(const PointResult& p) {
+    Json j = AlignPointJson(p);
+    j["item"] = ItemCaption(p.item);
+    j["item_code"] = p.item;
+    j["band"] = BandCaption(p.band);
+    j["band_index"] = p.band;
     return j;
 }
 
@@ -120,7 +136,8 @@ std::optional<ScannedLine> ReadScannedLine(std::istream& in, std::size_t limit) 
 
 // The next serial from standard input, as the scanner types it; a refused
 // one is said and asked again. Nothing at the end of the input or on Ctrl+C.
-std::optional<std::string> ScanSerial(const Options& options, const LineSetup& setup, const LineEvents& events) {
+std::optional<std::string> ScanSerial(const Options& options, const LineSetup& setup, const LineEvents& events,
+                                      int* refused) {
     // Room for the longest serial in four-byte characters and the blanks
     // around it; a longer line is no serial.
     constexpr std::size_t kKept = 8 * kSerialLengthLimit;
@@ -135,6 +152,7 @@ std::optional<std::string> ScanSerial(const Options& options, const LineSetup& s
                   " characters (the line had more than " + std::to_string(kKept) + " bytes); a barcode is shorter";
         else why = setup.serialPattern.refusal(line->text);
         if (why.empty()) return SerialPattern::trim(line->text);
+        ++*refused;
         Fail(why + "; scan it again");
         std::string shown = SerialPattern::trim(line->text);
         if (SerialLength(shown) > kSerialLengthLimit || line->cut) {
@@ -252,7 +270,7 @@ RadioOutcome AlignLineRadio(const Options& options, const Procedure& procedure, 
     const auto pointDone = [&](const PointResult& p) {
         Json j = Event("point");
         j["serial"] = serial;
-        j.update(AlignPointJson(p));
+        j.update(NamedPoint(p));
         j["verdict"] = AlignVerdict(p);
         events.Emit(j);
     };
@@ -305,6 +323,34 @@ RadioOutcome AlignLineRadio(const Options& options, const Procedure& procedure, 
     }
     if (outcome.status == kOk) outcome.status = RunExitCode(report);
     return outcome;
+}
+
+// After a radio: the control charts of its model over the records, and the
+// line alarm when a line chart signals at this radio (a JSON event, a line
+// on standard error, a record of its own flagged as the line's drift).
+void CheckLineDrift(const LineSetup& setup, const LineEvents& events, const std::string& serial) {
+    RecordStore* store = CalibrationRecorder().store();
+    if (store == nullptr) return;
+    Result<DriftAnalysis> analysis =
+        LoadDriftAnalysis(*store, radioInfo.modelName(), radioInfo.firmwareVersion(), setup.charts);
+    if (!analysis) {
+        RecordWarning(analysis.error());
+        return;
+    }
+    for (const DriftAlarm& alarm : analysis->alarms) {
+        const std::string text = DriftAlarmText(alarm);
+        Json j = Event("drift");
+        j["serial"] = serial;
+        j["model"] = radioInfo.modelName();
+        j["unit"] = alarm.unit;
+        j["rule"] = RunRuleText(alarm.rule);
+        j["direction"] = alarm.side > 0 ? "rising" : "falling";
+        j["radios"] = alarm.radios;
+        j["text"] = text;
+        events.Emit(j);
+        Fail("line alarm: " + text + "; check the fixture, its cables and the instrument before the next radio");
+        RecordWarning(CalibrationRecorder().lineAlarm(radioInfo, text));
+    }
 }
 
 }  // namespace
@@ -360,10 +406,11 @@ int CmdLine(const Options& options) {
     start["fixture"] = setup.trace.fixtureId;
     start["instrument"] = links.identity;
     start["calibration_due"] = setup.trace.calibrationDue;
+    start["calibration_overdue"] = setup.calibration.state == CalibrationState::Overdue;
     start["radios"] = options.radios > 0 ? Json(options.radios) : Json(nullptr);
     events.Emit(start);
 
-    int status = kOk, done = 0, passed = 0;
+    int status = kOk, done = 0, passed = 0, refused = 0;
     for (int i = 1; options.radios == 0 || i <= options.radios; ++i) {
         station.Bring(i);
         events.Emit(Event("waiting"));
@@ -371,13 +418,14 @@ int CmdLine(const Options& options) {
         if (!WaitForRadio(true)) break;
         std::optional<std::string> serial;
         if (!options.serial.empty()) serial = OptionSerial(options, i);
-        else serial = ScanSerial(options, setup, events);
+        else serial = ScanSerial(options, setup, events, &refused);
         if (!serial) break;  // the end of the serials, or Ctrl+C
         station.Name(*serial);
         const RadioOutcome outcome =
             AlignLineRadio(options, procedure.value(), model.value(), setup, links, dataFolder, i, *serial, events);
         ++done;
         passed += outcome.passed ? 1 : 0;
+        CheckLineDrift(setup, events, *serial);
         if (status == kOk) status = outcome.status;
         if (outcome.endLine || alignInterrupted) break;
         station.TakeAway();
@@ -387,10 +435,17 @@ int CmdLine(const Options& options) {
         events.Emit(Event("gone"));
     }
     if (alignInterrupted) status = kStopped;
+    // Serials came and none was taken: the line aligned nothing, which a
+    // line controller must not read as success.
+    if (status == kOk && done == 0 && refused > 0) {
+        status = kSerialsRefused;
+        Fail("no radio was aligned: every serial scanned (" + std::to_string(refused) + ") was refused");
+    }
     FinishRecords();
     Json end = Event("end");
     end["radios"] = done;
     end["passed"] = passed;
+    end["refused_serials"] = refused;
     end["status"] = status;
     events.Emit(end);
     char summary[120];

@@ -5,10 +5,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <map>
+#include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
+#include "cli/AlignSteps.h"
 #include "cli/Cli.h"
+#include "lang/ItemNames.h"
 #include "lang/Loadlanguage.h"
+#include "line/LineDrift.h"
 #include "protocol/FrameDecode.h"
 #include "records/RecordExport.h"
 #include "records/RecordStore.h"
@@ -164,16 +171,68 @@ int ExportRecords(const Options& options, RecordStore& records) {
     return kOk;
 }
 
+// The control charts of the line, per model: per step and point the final
+// values' I-MR chart (radios, centre line, sigma, limits, the points that
+// break a run rule) with the readings' Cpk, then each unit's line chart and
+// whether it raises the line alarm at its newest radio.
+void ShowControlCharts(const std::map<std::string, std::vector<CalibrationRecord>>& byModel,
+                       const ChartSettings& settings) {
+    if (byModel.empty()) return;
+    std::printf("\ncontrol charts of the final values (I-MR; limits from %s %d radios)\n",
+                settings.limits == ChartSettings::Limits::FirstRadios ? "the first" : "a window of the last",
+                settings.radios);
+    for (const auto& [model, records] : byModel) {
+        const DriftAnalysis a = AnalyseDrift(records, settings);
+        std::printf("model %s: %d radios\n", T(model).c_str(), a.radios);
+        std::printf("  %-28s %-28s %-11s %5s %6s %9s %8s %9s %9s %7s %6s\n", "STEP", "ITEM", "BAND", "POINT",
+                    "RADIOS", "CENTRE", "SIGMA", "LCL", "UCL", "SIGNALS", "CPK");
+        for (const PointSeries& p : a.points) {
+            char centre[16] = "-", sigma[16] = "-", lcl[16] = "-", ucl[16] = "-", cpk[16] = "-";
+            if (p.chart.limits) {
+                std::snprintf(centre, sizeof centre, "%.2f", p.chart.limits->centre);
+                std::snprintf(sigma, sizeof sigma, "%.2f", p.chart.limits->sigma);
+                std::snprintf(lcl, sizeof lcl, "%.2f", p.chart.limits->lower);
+                std::snprintf(ucl, sizeof ucl, "%.2f", p.chart.limits->upper);
+            }
+            if (p.cpk) std::snprintf(cpk, sizeof cpk, "%.2f", *p.cpk);
+            std::printf("  %-28s %-28s %-11s %5d %6zu %9s %8s %9s %9s %7d %6s\n", T(p.step).c_str(),
+                        T(ItemCaption(p.item)).c_str(), BandCaption(p.band).c_str(), p.point, p.radios.size(), centre,
+                        sigma, lcl, ucl, p.chart.signalCount(), cpk);
+        }
+        for (const LineSeries& line : a.lines) {
+            const std::optional<std::size_t> first = line.chart.firstSignal();
+            std::printf("  line chart %s: %zu radios, %d signal(s)%s\n", T(line.unit.empty() ? "-" : line.unit).c_str(),
+                        line.values.size(), line.chart.signalCount(),
+                        first ? (", first at radio " + T(line.radios[*first]) + " (" +
+                                 RunRuleText(line.chart.points[*first].rule) + ")")
+                                    .c_str()
+                              : "");
+        }
+        for (const DriftAlarm& alarm : a.alarms) std::printf("  LINE ALARM %s\n", T(DriftAlarmText(alarm)).c_str());
+    }
+}
+
 // records stats: radios per hour, first-pass yield and tries per point, for
-// the whole line, per station or per day.
+// the whole line, per station or per day; then the control charts.
 int ShowStats(const Options& options, RecordStore& records) {
     const LineStats::By by = options.by == "station" ? LineStats::By::Station
                              : options.by == "day"   ? LineStats::By::Day
                                                      : LineStats::By::All;
     LineStats stats(by);
     RecordFilter filter = FilterOf(options);
+    // The passed alignment points per model, for the control charts.
+    std::map<std::string, std::vector<CalibrationRecord>> charted;
     Error e = records.forEach(filter, [&](const CalibrationRecord& r) {
         stats.add(r);
+        const bool passed = r.verdict.empty() ? r.detail.rfind("pass:", 0) == 0
+                                              : r.verdict == record_verdict::kPass || r.verdict == record_verdict::kMarginal;
+        if (r.event == record_event::kAlign && passed) {
+            CalibrationRecord kept = r;
+            kept.imageAtEntry.clear();
+            kept.imageNow.clear();
+            kept.detail = kept.detail.substr(0, 5);
+            charted[r.modelName].push_back(std::move(kept));
+        }
         return true;
     });
     if (!e.ok()) {
@@ -191,6 +250,12 @@ int ShowStats(const Options& options, RecordStore& records) {
         std::printf("%-24s %6d %9s %8.2f %15s %7s %11.2f\n", T(row.group).c_str(), row.runs, perHour, row.hours,
                     first.c_str(), fpy, row.triesPerPoint());
     }
+    // The line's chart settings of the station's setting.ini ([line] chartRadios, chartLimits).
+    const LineSettings line = ReadLineSettings(SettingsFileOf(options));
+    ChartSettings charts;
+    if (line.chartRadios > 0) charts.radios = line.chartRadios;
+    if (line.chartWindow) charts.limits = ChartSettings::Limits::LastRadios;
+    ShowControlCharts(charted, charts);
     WarnAboutQueue(records);
     return kOk;
 }

@@ -70,9 +70,12 @@ constexpr const char* kLineDetails =
     "  --json                  progress as JSON lines on standard output, one object per event\n"
     "  --data-folder DIR       instead of Default Data beside the program\n"
     "with --virtual-radio each radio is a new virtual radio of its own serial, plugged in and taken away\n"
+    "  --virtual-drift DB@N    the virtual test set's fixture loss grows by DB dB per radio from radio N on\n"
+    "after every radio the model's control charts are read: a drift of the line is the JSON event \"drift\",\n"
+    "  a line on standard error and a record \"line-alarm\"\n"
     "exit status: as for align, the worst radio's; 16 stopped by Ctrl+C, SIGTERM, SIGHUP, SIGQUIT or a\n"
     "  closed output (the radio is unkeyed, its record says \"stopped\"), 17 the instrument's calibration\n"
-    "  is overdue (strict)\n";
+    "  is overdue (strict), 20 no radio aligned: every serial scanned was refused\n";
 
 constexpr const char* kReportDetails =
     "  --serial SN             the radio; its latest alignment run\n"
@@ -132,7 +135,8 @@ const std::map<std::string, CommandInfo>& Commands() {
           "the production line's loop: align radio after radio, each backed up, saved and recorded",
           With(kRadioOptions,
                {"--procedure", "--instrument", "--model", "--timeout", "--no-history", "--radios", "--json",
-                "--data-folder", "--settings", "--fixture", "--path-loss", "--calibration-due", "--strict"}),
+                "--data-folder", "--settings", "--fixture", "--path-loss", "--calibration-due", "--strict",
+                "--virtual-drift"}),
           0, kLineDetails}},
         {"report",
          {"report --serial SN [-o FILE.pdf] [--record ID] [--lang english|chinese]",
@@ -149,7 +153,8 @@ const std::set<std::string> kValued = {"--virtual-faults", "--lang",      "--ser
                                        "--limit",          "--output",    "--procedure",  "--instrument",
                                        "--timeout",        "--json",      "--csv",        "--by",
                                        "--batch",          "--radios",    "--data-folder", "--settings",
-                                       "--fixture",        "--path-loss", "--calibration-due", "--record",     "-o"};
+                                       "--fixture",        "--path-loss", "--calibration-due", "--record",     "-o",
+                                       "--virtual-drift"};
 
 void Usage(std::FILE* out) {
     std::fprintf(out, "usage: varnel-cli COMMAND [ARGUMENTS] [OPTIONS]\n\ncommands:\n");
@@ -182,7 +187,8 @@ void Usage(std::FILE* out) {
                  "  16 stopped (Ctrl+C, SIGTERM, SIGHUP, SIGQUIT, a closed output),\n"
                  "  17 instrument's calibration overdue (strict),\n"
                  "  18 the radio has no alignment record (report),\n"
-                 "  19 no PDF reports in this build (report)\n"
+                 "  19 no PDF reports in this build (report),\n"
+                 "  20 no radio aligned, every serial scanned was refused (line)\n"
                  "\n`varnel-cli COMMAND --help` describes one command.\n",
                  VirtualPresetNames().c_str());
 }
@@ -204,6 +210,7 @@ const std::pair<const char*, std::string Options::*> kTextOptions[] = {
     {"--fixture", &Options::fixture},             {"--path-loss", &Options::pathLoss},
     {"--calibration-due", &Options::calibrationDue},
     {"-o", &Options::output},
+    {"--virtual-drift", &Options::virtualDrift},
 };
 const std::pair<const char*, bool Options::*> kFlagOptions[] = {
     {"--log", &Options::log},     {"--quiet", &Options::quiet},          {"--verify", &Options::verify},

@@ -21,6 +21,7 @@ using L = ItemLayout;
 using C = PowerColumn;
 using G = TreeGroup;
 using D = Loader;
+using Q = ItemQuantity;
 constexpr ItemKeying kTx = ItemKeying::Transmit;
 constexpr ItemKeying kRx = ItemKeying::Receive;
 constexpr ItemKeying kManDown = ItemKeying::ManDownReceive;
@@ -48,12 +49,12 @@ const TuningItem kRows[] = {
     // A CTCSS-type array without a tree node: the grid shows it, the CTCSS
     // page's handlers accept it.
     {.code = {11, 71}, .gridSection = kTree, .gridKey = "T0015", .layout = L::Array, .offset = {124}, .family = P::Ctcss, .saveSize = 8},
-    {.code = {12, 72}, .treeKey = "T0016", .treeGroup = G::Transmitter, .treeState = 26, .treeOrder = 5, .gridSection = kTree, .gridKey = "T0016", .layout = L::Array, .offset = {132}, .page = P::Ctcss, .firstPoint = 1, .keying = kTx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8},
-    {.code = {13, 73}, .treeKey = "T0017", .treeGroup = G::Transmitter, .treeState = 27, .treeOrder = 6, .gridSection = kTree, .gridKey = "T0017", .layout = L::Array, .offset = {140}, .page = P::Ctcss, .firstPoint = 1, .keying = kTx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8},
-    {.code = {14, 74}, .treeKey = "T0018", .treeGroup = G::Transmitter, .treeState = 28, .treeOrder = 7, .gridSection = kTree, .gridKey = "T0018", .layout = L::Array, .offset = {148}, .page = P::Ctcss, .firstPoint = 1, .keying = kTx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8},
-    {.code = {15, 75}, .treeKey = "T0019", .treeGroup = G::Transmitter, .treeState = 29, .treeOrder = 9, .gridSection = kTree, .gridKey = "T0019", .layout = L::Array, .offset = {156}, .page = P::Ctcss, .firstPoint = 1, .keying = kTx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8},
-    {.code = {16, 76}, .treeKey = "T0020", .treeGroup = G::Transmitter, .treeState = 30, .treeOrder = 10, .gridSection = kTree, .gridKey = "T0020", .layout = L::Array, .offset = {164}, .page = P::Ctcss, .firstPoint = 1, .keying = kTx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8},
-    {.code = {17, 77}, .treeKey = "T0021", .treeGroup = G::Transmitter, .treeState = 31, .treeOrder = 11, .gridSection = kTree, .gridKey = "T0021", .layout = L::Array, .offset = {172}, .page = P::Ctcss, .firstPoint = 1, .keying = kTx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8},
+    {.code = {12, 72}, .treeKey = "T0016", .treeGroup = G::Transmitter, .treeState = 26, .treeOrder = 5, .gridSection = kTree, .gridKey = "T0016", .layout = L::Array, .offset = {132}, .page = P::Ctcss, .firstPoint = 1, .keying = kTx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8, .quantity = Q::PeakDeviation},
+    {.code = {13, 73}, .treeKey = "T0017", .treeGroup = G::Transmitter, .treeState = 27, .treeOrder = 6, .gridSection = kTree, .gridKey = "T0017", .layout = L::Array, .offset = {140}, .page = P::Ctcss, .firstPoint = 1, .keying = kTx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8, .quantity = Q::SubAudioDeviation},
+    {.code = {14, 74}, .treeKey = "T0018", .treeGroup = G::Transmitter, .treeState = 28, .treeOrder = 7, .gridSection = kTree, .gridKey = "T0018", .layout = L::Array, .offset = {148}, .page = P::Ctcss, .firstPoint = 1, .keying = kTx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8, .quantity = Q::SubAudioDeviation},
+    {.code = {15, 75}, .treeKey = "T0019", .treeGroup = G::Transmitter, .treeState = 29, .treeOrder = 9, .gridSection = kTree, .gridKey = "T0019", .layout = L::Array, .offset = {156}, .page = P::Ctcss, .firstPoint = 1, .keying = kTx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8, .quantity = Q::PeakDeviation},
+    {.code = {16, 76}, .treeKey = "T0020", .treeGroup = G::Transmitter, .treeState = 30, .treeOrder = 10, .gridSection = kTree, .gridKey = "T0020", .layout = L::Array, .offset = {164}, .page = P::Ctcss, .firstPoint = 1, .keying = kTx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8, .quantity = Q::SubAudioDeviation},
+    {.code = {17, 77}, .treeKey = "T0021", .treeGroup = G::Transmitter, .treeState = 31, .treeOrder = 11, .gridSection = kTree, .gridKey = "T0021", .layout = L::Array, .offset = {172}, .page = P::Ctcss, .firstPoint = 1, .keying = kTx, .loader = D::Ctcss, .liveStore = true, .saveSize = 8, .quantity = Q::SubAudioDeviation},
     // The two further power pairs; band 1 shows points 6-8 with new firmware.
     {.code = {18, 78}, .treeKey = "T0022", .treeGroup = G::Transmitter, .treeState = 32, .treeOrder = 12, .gridSection = kTree, .gridKey = "T0027", .layout = L::Array, .offset = {180}, .page = P::Power, .column = C::Low, .powerGroup = 2, .firstPoint = 1, .eightPointsWithNewFirmware = true, .keying = kTx, .loader = D::PowerRowsByRule, .liveStore = true, .saveSize = 16},
     {.code = {19, 79}, .gridSection = kTree, .gridKey = "T0028", .layout = L::Array, .offset = {188}, .page = P::Power, .column = C::High, .powerGroup = 2, .firstPoint = 1, .eightPointsWithNewFirmware = true, .keying = kTx, .liveStore = true, .saveSize = 16},
@@ -103,6 +104,26 @@ TuningItem finish(TuningItem item) {
         item.offset[1] = item.offset[0] + (item.layout == ItemLayout::FskBlock ? kFskBandStep : kHalf);
     }
     if (item.family == Page::None) item.family = item.page;
+    // What a step aligns the item against follows from its page where the
+    // row does not say (the CTCSS page's transmit items do).
+    if (item.quantity == ItemQuantity::None) {
+        switch (item.page) {
+            case Page::Power:
+            case Page::PowerMobile: item.quantity = ItemQuantity::Power; break;
+            case Page::FreqStability: item.quantity = ItemQuantity::FrequencyError; break;
+            case Page::Sql:
+            case Page::Mandown: item.quantity = ItemQuantity::RadioReading; break;
+            case Page::Vox:
+                // Battery thresholds are keyed transmit; the others are levels the radio reads.
+                item.quantity = item.keying == ItemKeying::Transmit ? ItemQuantity::SupplyVoltage
+                                                                    : ItemQuantity::RadioReading;
+                break;
+            case Page::Ctcss:
+                if (item.keying == ItemKeying::Receive) item.quantity = ItemQuantity::RadioReading;
+                break;
+            default: break;
+        }
+    }
     // One-value items offer their one point, arrays and blocks points 1 to 5.
     if (item.firstPoint > 0) {
         const bool oneValue = item.layout == ItemLayout::Single || item.layout == ItemLayout::DisplayOnly;

@@ -67,6 +67,18 @@ enum class TreeShown { Always, MobileVariant, LargeModel, ExpertMode };
 
 inline constexpr int kNoCode = -1;
 
+// What the item's value sets, as an alignment measures it: which reading a
+// procedure step may align the item against.
+enum class ItemQuantity {
+    None,               // nothing a step can align it against
+    Power,              // transmit power (the power pages)
+    FrequencyError,     // carrier frequency error (frequency stability)
+    SubAudioDeviation,  // CTCSS or DCS deviation
+    PeakDeviation,      // maximum (voice) deviation
+    SupplyVoltage,      // a battery threshold, against the supply voltage
+    RadioReading,       // a level the radio reads back itself (squelch, VOX, RSSI, sensor)
+};
+
 // One value cell of an item at a point: where its bytes start in the item's
 // bytes, how wide it is, how far apart the points are, and what it holds.
 struct ItemCell {
@@ -109,6 +121,7 @@ struct TuningItem {
     int queryReplyLength = 10;                  // reply length of a read-back query of the item
     int saveSize = 1;                           // SendSaveItem record length, 0 when never saved
     int wideSaveSize = 0;                       // SendSaveWideItem record length (24 for the mobile triple), else 0
+    ItemQuantity quantity = ItemQuantity::None; // what a step aligns it against (from the page unless the row says)
 };
 
 // Every item of the table, in table order (includes the "Ref 1" byte, which

@@ -37,6 +37,7 @@
 #include "instrument/VirtualInstrument.h"
 #include "lang/DataFolders.h"
 #include "lang/Loadlanguage.h"
+#include "line/LineDrift.h"
 #include "line/LineSettings.h"
 #include "protocol/Sendcmd.h"
 #include "records/Recorder.h"
@@ -134,6 +135,14 @@ void TAlignForm::buildControls() {
     buildResultTable();
     StatusLabel = NamedLabel(this, "StatusLabel");
     StatusLabel->setWordWrap(true);
+    HeaderLabel = NamedLabel(this, "HeaderLabel");
+    HeaderLabel->setWordWrap(true);
+    HeaderLabel->setTextFormat(Qt::PlainText);
+    AlarmLabel = NamedLabel(this, "AlarmLabel");
+    AlarmLabel->setWordWrap(true);
+    AlarmLabel->setTextFormat(Qt::PlainText);
+    AlarmLabel->setStyleSheet(QStringLiteral("QLabel { background: #ffd24d; color: #5a0000; font-weight: bold; }"));
+    AlarmLabel->hide();
     LogList = new QListWidget(this);
     LogList->setObjectName(QStringLiteral("LogList"));
 
@@ -148,6 +157,8 @@ void TAlignForm::buildControls() {
     split->setStretchFactor(1, 1);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
+    layout->addWidget(HeaderLabel);
+    layout->addWidget(AlarmLabel);
     layout->addWidget(split, 1);
     layout->addWidget(StatusLabel);
 
@@ -322,12 +333,18 @@ bool TAlignForm::prepareLine(TraceContext& trace, PathLoss& loss) {
         return false;
     }
     trace.calibrationDue = due->due;
+    overdueSince_.clear();
     if (due->state == CalibrationState::Overdue) {
         if (settings.strict) {
             fail(Tr("A0033").arg(QString::fromStdString(due->due)));
             return false;
         }
         note(Tr("A0032").arg(QString::fromStdString(due->due)));
+        // Where the operator looks: the status line, and the header in red;
+        // every record of the run is flagged.
+        overdueSince_ = due->due;
+        trace.calibrationOverdue = true;
+        showStatus([due = QString::fromStdString(due->due)] { return Tr("A0052").arg(due); });
     }
     if (!trace.fixtureId.empty() || !trace.pathLoss.empty())
         note(Tr("A0034").arg(QString::fromStdString(trace.fixtureId), QString::fromStdString(trace.pathLoss)));
@@ -494,6 +511,11 @@ void TAlignForm::showOutcome() {
         const int failed = report_.failed();
         showStatus([passed, failed] { return Tr("A0024").arg(passed).arg(failed); });
     }
+    if (!overdueSince_.empty()) {
+        const std::function<QString()> outcome = status_;
+        const QString due = QString::fromStdString(overdueSince_);
+        showStatus([outcome, due] { return outcome() + QStringLiteral("  ") + Tr("A0052").arg(due); });
+    }
     updateReportButton();
     emit runFinished();
     if (closeAfterRun_) {
@@ -526,17 +548,8 @@ void TAlignForm::RunButtonClick() {
     TraceContext trace;
     PathLoss loss;
     if (!prepareLine(trace, loss)) return;
+    if (!askSerialFirst()) return;
     if (!ensureTunerMode()) return fail(Tr("A0029"));
-    // On a line with a serial pattern the radio's serial is scanned first.
-    const std::string patternText = settingsFile.empty() ? std::string() : ReadLineSettings(settingsFile).serialPattern;
-    if (!patternText.empty()) {
-        Result<SerialPattern> pattern = SerialPattern::make(patternText, "[line] serialPattern");
-        if (!pattern || !pattern->accepts(CalibrationRecorder().serial())) {
-            const std::optional<QString> serial = ui::AskRadioSerial(this);
-            if (!serial) return;
-            CalibrationRecorder().setSerial(serial->toStdString());
-        }
-    }
     if (!CalibrationRecorder().serial().empty())
         note(Tr("A0035").arg(QString::fromStdString(CalibrationRecorder().serial())));
 
@@ -574,6 +587,7 @@ void TAlignForm::RunButtonClick() {
     // What the records tell about the run's set-up.
     TraceProcedureFile(trace, procedureFile);
     trace.instrumentIdn = identity.value();
+    showHeader(trace);
     engine.setRecordSink(CalibrationRecordSink(trace));
     engine_ = &engine;
     runStartedAt_ = UtcTimestampNow();
@@ -587,7 +601,66 @@ void TAlignForm::RunButtonClick() {
         QMetaObject::invokeMethod(tuning, "refreshModifiedMarker");
     }
     if (!self) return;
+    checkLineDrift();
     showOutcome();
+}
+
+// On a line with a serial pattern the radio's serial is scanned before the
+// radio is touched (before tuner mode is entered for the run); the entry
+// then does not ask again.
+bool TAlignForm::askSerialFirst() {
+    const std::string patternText = settingsFile.empty() ? std::string() : ReadLineSettings(settingsFile).serialPattern;
+    if (patternText.empty()) return true;
+    Result<SerialPattern> pattern = SerialPattern::make(patternText, "[line] serialPattern");
+    if (pattern && pattern->accepts(CalibrationRecorder().serial())) return true;
+    const std::optional<QString> serial = ui::AskRadioSerial(this);
+    if (!serial) return false;
+    CalibrationRecorder().setSerial(serial->toStdString());
+    if (!inTunerMode) ui::SerialTakenForNextEntry();
+    return true;
+}
+
+// The run's header: the instrument and its calibration (an overdue one in
+// red), the fixture and the radio's serial.
+void TAlignForm::showHeader(const TraceContext& trace) {
+    const auto orDash = [](const std::string& s) { return s.empty() ? QStringLiteral("\u2014") : QString::fromStdString(s); };
+    QString due = orDash(trace.calibrationDue);
+    if (!overdueSince_.empty()) due += QStringLiteral(" (") + Tr("A0047") + QLatin1Char(')');
+    HeaderLabel->setText(Tr("A0045").arg(orDash(trace.instrumentIdn), due, orDash(trace.fixtureId),
+                                         orDash(CalibrationRecorder().serial())));
+    HeaderLabel->setStyleSheet(overdueSince_.empty() ? QString()
+                                                     : QStringLiteral("QLabel { color: #c81414; font-weight: bold; }"));
+    HeaderLabel->setProperty("overdue", !overdueSince_.empty());
+}
+
+// The model's control charts after the run: a line chart that signals at
+// this radio is the line alarm (the window's notice, the status bar, a
+// record of its own).
+void TAlignForm::checkLineDrift() {
+    RecordStore* store = CalibrationRecorder().store();
+    if (store == nullptr || report_.points.empty()) return;
+    (void)store->drain(std::chrono::seconds(5));
+    const LineSettings settings = ReadLineSettings(settingsFile);
+    ChartSettings charts;
+    if (settings.chartRadios > 0) charts.radios = settings.chartRadios;
+    if (settings.chartWindow) charts.limits = ChartSettings::Limits::LastRadios;
+    Result<DriftAnalysis> analysis =
+        LoadDriftAnalysis(*store, radioInfo.modelName(), radioInfo.firmwareVersion(), charts);
+    if (!analysis) {
+        note(QString::fromStdString(ErrorText(analysis.error())));
+        return;
+    }
+    QStringList alarms;
+    for (const DriftAlarm& alarm : analysis->alarms) {
+        const std::string text = DriftAlarmText(alarm);
+        alarms << QString::fromStdString(text);
+        (void)CalibrationRecorder().lineAlarm(radioInfo, text);
+    }
+    const QString text = alarms.join(QStringLiteral("; "));
+    ui::SetLineAlarm(text);
+    AlarmLabel->setText(text.isEmpty() ? QString() : Tr("A0046").arg(text));
+    AlarmLabel->setVisible(!text.isEmpty());
+    if (!text.isEmpty()) note(Tr("A0046").arg(text));
 }
 
 void TAlignForm::StopButtonClick() {

@@ -7,9 +7,12 @@
 // thread. The transmitter is unkeyed by the engine whatever ends the run.
 // The line's set-up comes from setting.ini: the fixture and its path-loss
 // table ([fixture] id, pathLoss), the instrument's calibration due date
-// ([instrument] calibrationDue: overdue is a warning in the window's log,
-// a refusal with [line] strict=1) and the serial pattern ([line]
-// serialPattern: a serial that does not match is asked for before the run).
+// ([instrument] calibrationDue: overdue is a warning in the window's status
+// and in red in the run's header, and flags the run's records; a refusal
+// with [line] strict=1) and the serial pattern ([line] serialPattern: a
+// serial that does not match is asked for before the radio is touched).
+// After a run the model's control charts are read: a line alarm is a
+// notice in the window and on the main window's status bar, and a record.
 // A run does not start while the tuning window has the radio keyed, and the
 // tuning window takes no input while it runs; the run's keying shows as the
 // program's (txKeyed, rxKeyed) on the status bar.
@@ -70,6 +73,8 @@ public:
     AlignPlot* ChartView = nullptr;      // reading against value of the current point
     QTableWidget* ResultTable = nullptr; // point, target, final value, reading, result
     QLabel* StatusLabel = nullptr;
+    QLabel* HeaderLabel = nullptr;       // the run's set-up: instrument, calibration due (overdue in red), fixture, serial
+    QLabel* AlarmLabel = nullptr;        // the line alarm of the control charts, hidden when none
     QListWidget* LogList = nullptr;      // the run's notices: serial, fixture, warnings
 
 signals:
@@ -113,6 +118,9 @@ private:
     void showOutcome();
     void note(const QString& text);
     bool prepareLine(varnel::TraceContext& trace, varnel::PathLoss& loss);
+    bool askSerialFirst();
+    void showHeader(const varnel::TraceContext& trace);
+    void checkLineDrift();
 
     varnel::AlignEngine* engine_ = nullptr;
     varnel::AlignReport report_;
@@ -123,4 +131,5 @@ private:
     // The status line in the interface language, made again after a switch.
     std::function<QString()> status_;
     void showStatus(std::function<QString()> text);
+    std::string overdueSince_;  // the due date of an overdue instrument, "" when it is not overdue
 };

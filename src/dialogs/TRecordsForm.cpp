@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QSignalBlocker>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QThreadPool>
@@ -19,6 +20,9 @@
 #include "ui/DialogSeam.h"
 #include "ui/FeedbackTexts.h"
 #include "ui/Records.h"
+#include "lang/ItemNames.h"
+#include "line/LineSettings.h"
+#include "ui/Plot.h"
 #include "lang/Loadlanguage.h"
 #include "data/ItemTable.h"
 #include "records/RecordExport.h"
@@ -38,7 +42,8 @@ struct EventName {
 const EventName kEvents[] = {{record_event::kEnter, "R0050"},     {record_event::kLiveChange, "R0051"},
                              {record_event::kSaveItem, "R0052"},  {record_event::kWriteAll, "R0053"},
                              {record_event::kFactoryRead, "R0054"}, {record_event::kBackup, "R0055"},
-                             {record_event::kLeave, "R0056"},     {record_event::kAlign, "R0057"}};
+                             {record_event::kLeave, "R0056"},     {record_event::kAlign, "R0057"},
+                             {record_event::kLineAlarm, "R0058"}};
 
 QPointer<TRecordsForm> openView;
 const char* const kColumnKeys[] = {"R0020", "R0021", "R0022", "R0023", "R0024", "R0025", "R0026",
@@ -71,27 +76,7 @@ QString DetailText(const CalibrationRecord& r) {
 
 }  // namespace
 
-QString TRecordsForm::itemCaption(int code) {
-    if (code < 0) return {};
-    const TuningItem* item = FindItem(code);
-    const auto lookup = [](const char* section, const char* key) {
-        return QString::fromStdString(Text(section, key));
-    };
-    QString caption;
-    if (item != nullptr) {
-        // A column of a power pair or triple: the grid's caption names the
-        // column ("TX Power (High)"); any other item: its tree caption.
-        if (item->column != PowerColumn::None && item->gridSection != nullptr && item->gridKey != nullptr)
-            caption = lookup(item->gridSection, item->gridKey);
-        if (caption.isEmpty() && item->treeKey != nullptr)
-            caption = item->treeFixed ? QString::fromLatin1(item->treeKey) : lookup("TreeView", item->treeKey);
-        if (caption.isEmpty() && item->gridKey != nullptr)
-            caption = item->gridSection != nullptr ? lookup(item->gridSection, item->gridKey)
-                                                   : QString::fromLatin1(item->gridKey);
-    }
-    if (caption.isEmpty()) caption = lookup("Status", "F0013") + QLatin1Char(' ') + QString::number(code);
-    return caption;
-}
+QString TRecordsForm::itemCaption(int code) { return QString::fromStdString(ItemCaption(code)); }
 
 QString TRecordsForm::eventName(const std::string& event) {
     for (const auto& e : kEvents)
@@ -136,6 +121,7 @@ TRecordsForm::TRecordsForm(QWidget* parent) : QDialog(parent) {
     connect(ModelEdit, &QLineEdit::returnPressed, this, &TRecordsForm::SearchButtonClick);
     connect(ExportButton, &QPushButton::clicked, this, &TRecordsForm::ExportButtonClick);
     connect(StatsButton, &QPushButton::clicked, this, &TRecordsForm::StatsButtonClick);
+    connect(ChartButton, &QPushButton::clicked, this, &TRecordsForm::ChartButtonClick);
     connect(CloseButton, &QPushButton::clicked, this, &QDialog::close);
 
     applyTexts();
@@ -189,6 +175,9 @@ QHBoxLayout* TRecordsForm::buildButtonRow() {
     StatsButton = new QPushButton(this);
     StatsButton->setObjectName(QStringLiteral("StatsButton"));
     bottom->addWidget(StatsButton);
+    ChartButton = new QPushButton(this);
+    ChartButton->setObjectName(QStringLiteral("ChartButton"));
+    bottom->addWidget(ChartButton);
     CloseButton = new QPushButton(this);
     CloseButton->setObjectName(QStringLiteral("CloseButton"));
     bottom->addWidget(ExportButton);
@@ -210,6 +199,7 @@ void TRecordsForm::applyTexts() {
     SearchButton->setText(Tr("R0008"));
     ExportButton->setText(Tr("R0009"));
     StatsButton->setText(Tr("R0060"));
+    ChartButton->setText(Tr("R0090"));
     CloseButton->setText(Tr("R0010"));
     QStringList headers;
     for (const char* key : kColumnKeys) headers << Tr(key);
@@ -276,7 +266,7 @@ void TRecordsForm::showResult(const Result<std::vector<CalibrationRecord>>& list
                                          QString::fromStdString(r.serial),
                                          eventName(r.event),
                                          itemCaption(r.item),
-                                         r.band < 0 ? QString() : (r.band == 0 ? QStringLiteral("400-470 MHz") : QStringLiteral("136-174 MHz")),
+                                         QString::fromStdString(BandCaption(r.band)),
                                          OrEmpty(r.point),
                                          OrEmpty(r.oldValue),
                                          OrEmpty(r.newValue),
@@ -392,4 +382,150 @@ void TRecordsForm::refreshStats() {
             },
             Qt::QueuedConnection);
     });
+}
+
+// ---- control charts ---------------------------------------------------------
+
+void TRecordsForm::ChartButtonClick() {
+    if (chart_ == nullptr) {
+        chart_ = new QDialog(this);
+        chart_->setObjectName(QStringLiteral("ControlChartView"));
+        chart_->setModal(false);
+        chart_->resize(820, 520);
+        chart_->setFont(font());
+        chart_->setWindowTitle(Tr("R0091"));
+        auto* layout = new QVBoxLayout(chart_);
+        auto* pointBox = new QComboBox(chart_);
+        pointBox->setObjectName(QStringLiteral("ChartPointBox"));
+        layout->addWidget(pointBox);
+        auto* plot = new ui::Plot(chart_);
+        plot->setObjectName(QStringLiteral("ControlChartPlot"));
+        plot->setMinimumHeight(320);
+        layout->addWidget(plot, 1);
+        auto* summary = new QLabel(chart_);
+        summary->setObjectName(QStringLiteral("ChartSummary"));
+        summary->setWordWrap(true);
+        summary->setTextFormat(Qt::PlainText);
+        layout->addWidget(summary);
+        connect(pointBox, &QComboBox::currentIndexChanged, this, [this](int index) { drawChart(index); });
+    }
+    chart_->show();
+    chart_->raise();
+    refreshChart();
+}
+
+// The charts of the model in the filter, from a thread of the pool.
+void TRecordsForm::refreshChart() {
+    std::shared_ptr<RecordStore> store = CalibrationRecorder().sharedStore();
+    const unsigned run = ++chartRun_;
+    chart_->setProperty("chartReady", false);
+    auto* pointBox = chart_->findChild<QComboBox*>(QStringLiteral("ChartPointBox"));
+    pointBox->clear();
+    drift_.reset();
+    std::string model = ModelEdit->text().trimmed().toStdString();
+    if (model.empty()) {
+        for (const CalibrationRecord& r : records_)
+            if (r.event == record_event::kAlign) {
+                model = r.modelName;
+                break;
+            }
+    }
+    if (store == nullptr || model.empty()) {
+        chart_->findChild<QLabel*>(QStringLiteral("ChartSummary"))->setText(Tr("R0092"));
+        chart_->setProperty("chartReady", true);
+        return;
+    }
+    const LineSettings settings = ReadLineSettings(settingsFile);
+    ChartSettings charts;
+    if (settings.chartRadios > 0) charts.radios = settings.chartRadios;
+    if (settings.chartWindow) charts.limits = ChartSettings::Limits::LastRadios;
+    QPointer<TRecordsForm> self(this);
+    QThreadPool::globalInstance()->start([store, model, charts, self, run] {
+        Result<DriftAnalysis> analysis = LoadDriftAnalysis(*store, model, std::string(), charts);
+        auto result = analysis ? std::make_shared<DriftAnalysis>(std::move(analysis.value())) : nullptr;
+        const QString problem = analysis ? QString() : QString::fromStdString(analysis.error().text());
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, run, result, problem] {
+                if (self.isNull() || self->chartRun_ != run || self->chart_ == nullptr) return;
+                self->drift_ = result;
+                auto* box = self->chart_->findChild<QComboBox*>(QStringLiteral("ChartPointBox"));
+                auto* summary = self->chart_->findChild<QLabel*>(QStringLiteral("ChartSummary"));
+                if (!result || result->points.empty()) {
+                    summary->setText(problem.isEmpty() ? Tr("R0092") : problem);
+                    self->chart_->setProperty("chartReady", true);
+                    return;
+                }
+                const QSignalBlocker quiet(box);
+                for (const PointSeries& p : result->points)
+                    box->addItem(QStringLiteral("%1 \u00b7 %2 \u00b7 %3 \u00b7 %4 %5")
+                                     .arg(QString::fromStdString(p.step), itemCaption(p.item),
+                                          QString::fromStdString(BandCaption(p.band)), Tr("R0093"))
+                                     .arg(p.point));
+                box->setCurrentIndex(0);
+                self->drawChart(0);
+                self->chart_->setProperty("chartReady", true);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+// One point's chart: its final values over the radios, the centre line and
+// the 3-sigma limits, the points that break a run rule marked.
+void TRecordsForm::drawChart(int series) {
+    if (!drift_ || series < 0 || series >= static_cast<int>(drift_->points.size())) return;
+    const PointSeries& p = drift_->points[static_cast<std::size_t>(series)];
+    auto* plot = chart_->findChild<ui::Plot*>(QStringLiteral("ControlChartPlot"));
+    plot->clearGraphs();
+    QVector<double> x, y, sx, sy;
+    for (std::size_t i = 0; i < p.chart.points.size(); ++i) {
+        x << static_cast<double>(i + 1);
+        y << p.chart.points[i].value;
+        if (p.chart.points[i].rule != RunRule::None) {
+            sx << static_cast<double>(i + 1);
+            sy << p.chart.points[i].value;
+        }
+    }
+    QCPGraph* values = plot->addGraph();
+    values->setName(Tr("R0094"));
+    values->setPen(ui::Plot::seriesPen(0, Qt::SolidLine));
+    values->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, 5));
+    values->setData(x, y, true);
+    const double last = std::max<double>(1, static_cast<double>(x.size()));
+    if (p.chart.limits) {
+        const ChartLimits& l = *p.chart.limits;
+        const auto line = [&](double v, const QString& name, int pen, Qt::PenStyle style) {
+            QCPGraph* g = plot->addGraph();
+            g->setName(name);
+            g->setPen(ui::Plot::seriesPen(pen, style));
+            g->setData({1.0, last}, {v, v}, true);
+        };
+        line(l.centre, Tr("R0095"), 1, Qt::SolidLine);
+        line(l.upper, Tr("R0096"), 2, Qt::DashLine);
+        line(l.lower, Tr("R0096"), 2, Qt::DashLine);
+        plot->graph(plot->graphCount() - 1)->removeFromLegend();
+    }
+    QCPGraph* marked = plot->addGraph();
+    marked->setName(Tr("R0097"));
+    marked->setLineStyle(QCPGraph::lsNone);
+    marked->setPen(QPen(QColor(200, 20, 20)));
+    marked->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, QPen(QColor(200, 20, 20), 2), Qt::NoBrush, 11));
+    marked->setData(sx, sy, true);
+    plot->setTitle(QStringLiteral("%1, %2, %3 %4").arg(itemCaption(p.item), QString::fromStdString(BandCaption(p.band)),
+                                                      Tr("R0093")).arg(p.point));
+    plot->xAxis->setLabel(Tr("R0098"));
+    plot->yAxis->setLabel(Tr("R0099"));
+    ui::Plot::setWholeTicks(plot->xAxis, x.size() <= 30);
+    plot->rescaleAxes();
+    plot->xAxis->setRange(0.5, last + 0.5);
+    plot->yAxis->scaleRange(1.2);
+    plot->replot(QCustomPlot::rpQueuedReplot);
+    // Cpk, the signals, and the line alarm of the model.
+    QStringList lines;
+    lines << Tr("R0100")
+                 .arg(p.cpk ? QString::number(*p.cpk, 'f', 2) : QStringLiteral("\u2014"))
+                 .arg(p.chart.signalCount())
+                 .arg(p.radios.size());
+    for (const DriftAlarm& a : drift_->alarms) lines << Tr("R0101").arg(QString::fromStdString(DriftAlarmText(a)));
+    chart_->findChild<QLabel*>(QStringLiteral("ChartSummary"))->setText(lines.join(QLatin1Char('\n')));
 }

@@ -6,8 +6,10 @@
 #pragma once
 
 #include <QDialog>
+#include <memory>
 #include <vector>
 
+#include "line/LineDrift.h"
 #include "records/RecordStore.h"
 
 class QComboBox;
@@ -40,6 +42,7 @@ public:
     QPushButton* SearchButton = nullptr;
     QPushButton* ExportButton = nullptr;
     QPushButton* StatsButton = nullptr;
+    QPushButton* ChartButton = nullptr;
     QPushButton* CloseButton = nullptr;
     QTableWidget* RecordsGrid = nullptr;
     QLabel* StoreLabel = nullptr;
@@ -57,6 +60,13 @@ public:
     // per day (computed in the background, streaming).
     void StatsButtonClick();
     QDialog* statsView() const { return stats_; }
+    // Opens the control charts of the model in the filter (else of the
+    // first record shown): per step and point the I-MR chart of the final
+    // values over the radios (centre line, 3-sigma limits, the points that
+    // break a run rule), with Cpk, and the line alarm.
+    void ChartButtonClick();
+    QDialog* chartView() const { return chart_; }
+    const varnel::DriftAnalysis* drift() const { return drift_.get(); }
 
 private:
     QHBoxLayout* buildFilterRow();
@@ -66,6 +76,11 @@ private:
     void showResult(const varnel::Result<std::vector<varnel::CalibrationRecord>>& list, const QString& where);
     varnel::RecordFilter currentFilter() const;
     void refreshStats();
+    void refreshChart();
+    void drawChart(int series);
+    QDialog* chart_ = nullptr;
+    std::shared_ptr<varnel::DriftAnalysis> drift_;
+    unsigned chartRun_ = 0;
     std::vector<varnel::CalibrationRecord> records_;
     QDialog* stats_ = nullptr;
     unsigned statsRun_ = 0;

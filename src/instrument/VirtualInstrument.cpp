@@ -121,6 +121,36 @@ void VirtualInstrument::setNoise(double scale) {
     noise_ = scale;
 }
 
+void VirtualInstrument::setDrift(double dbPerRadio, int fromRadio) {
+    std::lock_guard lock(mutex_);
+    drift_.dbPerRadio = dbPerRadio;
+    drift_.fromRadio = fromRadio;
+}
+
+void VirtualInstrument::setRadioNumber(int number) {
+    std::lock_guard lock(mutex_);
+    drift_.radio = number;
+    drift_.counted = false;
+}
+
+double VirtualInstrument::driftLoss() const {
+    std::lock_guard lock(mutex_);
+    return driftLossLocked();
+}
+
+// Under the lock.
+double VirtualInstrument::driftLossLocked() const {
+    if (drift_.counted) {
+        const std::uint32_t seed = radio_->spreadSeed();
+        if (drift_.radio == 0 || seed != drift_.lastSeed) {
+            ++drift_.radio;
+            drift_.lastSeed = seed;
+        }
+    }
+    if (drift_.dbPerRadio == 0 || drift_.fromRadio < 1 || drift_.radio < drift_.fromRadio) return 0;
+    return drift_.dbPerRadio * (drift_.radio - drift_.fromRadio + 1);
+}
+
 double VirtualInstrument::unit(int item, int point, int salt) const {
     const std::uint64_t h = mix(mix(mix(seed_) ^ static_cast<std::uint64_t>(item)) ^
                                 (static_cast<std::uint64_t>(point) << 8) ^ (static_cast<std::uint64_t>(salt) << 20));
@@ -184,6 +214,7 @@ double VirtualInstrument::reading(Quantity quantity) {
         {Quantity::Power, 0.02}, {Quantity::FrequencyError, 2.0}, {Quantity::Deviation, 2.0}};
     // The noise of this radio's readings: its own seeded sequence.
     const double u = unit(-1, static_cast<int>(radio_->spreadSeed() & 0xFFFFFF), static_cast<int>(++noiseCounter_ & 0x7FFFFFF));
+    if (quantity == Quantity::Power) value -= driftLossLocked();
     return value + noise_ * kNoise.at(quantity) * (2.0 * u - 1.0);
 }
 

@@ -98,6 +98,15 @@ public:
     void setSilent(bool silent) { silent_ = silent; }
     void setMalformed(bool malformed) { malformed_ = malformed; }
     void setMisbehaviour(Misbehaviour misbehaviour);
+    // A fixture whose loss creeps: from the `fromRadio`-th radio on (1-based)
+    // every power reading lies `dbPerRadio` dB lower per radio since then
+    // (the radio `fromRadio` itself by one step). The instrument counts the
+    // radios itself, a new serial on the virtual radio being the next one,
+    // unless setRadioNumber says which radio is on the fixture.
+    void setDrift(double dbPerRadio, int fromRadio);
+    void setRadioNumber(int number);
+    // The extra loss that the drift puts on the radio now on the fixture, dB.
+    double driftLoss() const;
     // Commands and queries received so far, in order (at most the last 4096).
     std::vector<std::string> received() const;
     // The most bytes one client's unfinished line has held.
@@ -127,6 +136,7 @@ private:
     static void pushError(ErrorQueue& errors, const std::string& entry);
     double reading(Quantity quantity);
     double unit(int item, int point, int salt) const;
+    double driftLossLocked() const;
 
     std::shared_ptr<VirtualRadio> radio_;
     std::uint32_t seed_;
@@ -137,6 +147,14 @@ private:
     std::chrono::steady_clock::time_point changed_{};
     std::chrono::milliseconds settle_{20};
     double noise_ = 1.0;
+    struct Drift {
+        double dbPerRadio = 0;
+        int fromRadio = 0;
+        int radio = 0;                 // the radio on the fixture, 1-based (0: none seen yet)
+        bool counted = true;           // counted from the serials, not set
+        std::uint32_t lastSeed = 0;    // the serial's spread seed of the radio counted last
+    };
+    mutable Drift drift_;
     std::uint64_t noiseCounter_ = 0;
     double analyserHz_ = 0;
     double generatorDbm_ = -120;

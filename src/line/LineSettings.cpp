@@ -229,7 +229,9 @@ std::string SerialPattern::refusal(const std::string& serial) const {
                    std::to_string(trim(serial).size()) + " bytes); a barcode is shorter";
         case SerialRefusal::NoMatch: break;
     }
-    return "the serial \"" + trim(serial) + "\" does not match the pattern " + text_;
+    const std::string s = trim(serial);
+    if (!example_.empty()) return s + " is not a serial of this line; a serial looks like " + example_;
+    return s + " does not match this line's serial format";
 }
 
 // ---- file names of a radio ----------------------------------------------------------
@@ -334,6 +336,11 @@ LineSettings ReadLineSettings(const std::filesystem::path& settingsFile) {
     const std::string strict = ReadProfileString(settingsFile, "line", "strict");
     s.strict = strict == "1" || strict == "yes" || strict == "true";
     s.serialPattern = ReadProfileString(settingsFile, "line", "serialPattern");
+    s.serialExample = TrimBlanks(ReadProfileString(settingsFile, "line", "serialExample"));
+    const std::string radios = TrimBlanks(ReadProfileString(settingsFile, "line", "chartRadios"));
+    if (!radios.empty() && radios.find_first_not_of("0123456789") == std::string::npos && radios.size() < 5)
+        s.chartRadios = std::stoi(radios);
+    s.chartWindow = TrimBlanks(ReadProfileString(settingsFile, "line", "chartLimits")) == "window";
     return s;
 }
 

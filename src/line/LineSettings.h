@@ -7,7 +7,8 @@
 // setting.ini (beside the program), all keys optional:
 //   [fixture]    id=FX-07            pathLoss=FILE (one "freqMHz,dB" per line)
 //   [instrument] calibrationDue=YYYY-MM-DD
-//   [line]       strict=1            serialPattern=REGEX
+//   [line]       strict=1            serialPattern=REGEX   serialExample=SN-0042
+//                chartRadios=20      chartLimits=first|window
 #pragma once
 
 #include <ctime>
@@ -128,12 +129,18 @@ public:
     SerialRefusal check(const std::string& serial) const;
     // True when the trimmed serial is taken.
     bool accepts(const std::string& serial) const { return check(serial) == SerialRefusal::None; }
-    // Why `serial` is refused ("the serial \"ABC\" does not match the
-    // pattern SN[0-9]{6}"); empty when it is taken.
+    // Why `serial` is refused, as a person says it: "SN-12 is not a serial
+    // of this line; a serial looks like SN-0042" with an example (see
+    // setExample), else "SN-12 does not match this line's serial format";
+    // empty when it is taken.
     std::string refusal(const std::string& serial) const;
+    // A serial of the line that the refusal shows ([line] serialExample).
+    void setExample(std::string example) { example_ = std::move(example); }
+    const std::string& example() const { return example_; }
 
 private:
     std::string text_;
+    std::string example_;
     std::optional<LinearPattern> pattern_;
 };
 
@@ -178,6 +185,12 @@ struct LineSettings {
     std::string calibrationDue;
     bool strict = false;
     std::string serialPattern;
+    std::string serialExample;
+    // The line's control charts: limits from the first `chartRadios` radios
+    // (chartLimits=first, the default) or from a window of the last ones
+    // (chartLimits=window); 0 when not set (the default, 20).
+    int chartRadios = 0;
+    bool chartWindow = false;
 };
 
 // The line's keys of a setting.ini (missing file or keys: empty, not strict).

@@ -55,6 +55,8 @@ const std::vector<std::string>& Migrations() {
         // 5: the hash of the path-loss table, which only the first record
         // of a run holds
         AddedColumnsSql(SqlDialect::Postgres, 5),
+        // 6: what a record is marked with (record_flag)
+        AddedColumnsSql(SqlDialect::Postgres, 6),
     };
     return kMigrations;
 }

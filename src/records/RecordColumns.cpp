@@ -62,6 +62,8 @@ const std::vector<RecordColumn>& Table() {
         OptInt("retest_count", 4, &R::retestCount),
         // 5: the path-loss table is kept once per run, every record names it by its hash
         Text("path_loss_sha256", 5, &R::pathLossSha256),
+        // 6: marks (an overdue instrument, the line's drift alarm)
+        Text("flags", 6, &R::flags),
     };
     return kColumns;
 }

@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "lang/ItemNames.h"
+
 namespace varnel {
 
 namespace {
@@ -34,6 +36,13 @@ double RecordSeconds(const std::string& utc) {
     if (std::sscanf(utc.c_str(), "%d-%d-%dT%d:%d:%lf", &y, &mo, &d, &h, &mi, &s) != 6) return 0;
     return static_cast<double>(DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d))) * 86400.0 +
            h * 3600.0 + mi * 60.0 + s;
+}
+
+std::string OcpPointName(const CalibrationRecord& r) {
+    std::string name = ItemCaption(r.item);
+    const std::string band = BandCaption(r.band);
+    if (!band.empty()) name += ", " + band;
+    return name + ", point " + std::to_string(r.point);
 }
 
 std::string VerdictOf(const CalibrationRecord& r) {
@@ -139,7 +148,7 @@ void OcpExporter::writeRun(const AlignRun& run) {
             body["testStepId"] = stepId;
             emit("testStepArtifact", std::move(body), when);
         };
-        step({{"testStepStart", {{"name", head.step.empty() ? "item " + std::to_string(head.item) : head.step}}}},
+        step({{"testStepStart", {{"name", head.step.empty() ? ItemCaption(head.item) : head.step}}}},
              head.recordedAt);
         bool stepError = false, stepStopped = false;
         std::size_t k = i;
@@ -149,21 +158,35 @@ void OcpExporter::writeRun(const AlignRun& run) {
             stepError = stepError || verdict == record_verdict::kError;
             stepStopped = stepStopped || verdict == record_verdict::kStopped;
             anyFail = anyFail || verdict == record_verdict::kFail;
+            // Named as the records window names the item and the band:
+            // "Digital TX Power (High), 400-470 MHz, point 2".
+            const std::string where = OcpPointName(p);
+            const json subcomponent = {{"type", "FUNCTION"},
+                                       {"name", "point " + std::to_string(p.point)},
+                                       {"location", BandCaption(p.band)}};
             if (p.reading) {
-                json m = {{"name", "item " + std::to_string(p.item) + " point " + std::to_string(p.point)},
+                json m = {{"name", where},
                           {"value", *p.reading},
                           {"unit", p.unit},
                           {"hardwareInfoId", "radio"},
-                          {"subcomponent",
-                           {{"type", "FUNCTION"},
-                            {"name", "point " + std::to_string(p.point)},
-                            {"location", "band " + std::to_string(p.band)}}}};
+                          {"subcomponent", subcomponent}};
                 json validators = json::array();
                 if (p.limitLow) validators.push_back({{"name", "low limit"}, {"type", "GREATER_THAN_OR_EQUAL"}, {"value", *p.limitLow}});
                 if (p.limitHigh) validators.push_back({{"name", "high limit"}, {"type", "LESS_THAN_OR_EQUAL"}, {"value", *p.limitHigh}});
                 if (!validators.empty()) m["validators"] = validators;
                 step({{"measurement", m}}, p.recordedAt);
             }
+            // The value the radio holds after the point, and the one it had.
+            if (p.newValue >= 0)
+                step({{"measurement",
+                       {{"name", where + ", final value"}, {"value", p.newValue}, {"hardwareInfoId", "radio"},
+                        {"subcomponent", subcomponent}}}},
+                     p.recordedAt);
+            if (p.oldValue >= 0)
+                step({{"measurement",
+                       {{"name", where + ", value before"}, {"value", p.oldValue}, {"hardwareInfoId", "radio"},
+                        {"subcomponent", subcomponent}}}},
+                     p.recordedAt);
             if (!Passed(verdict))
                 step({{"log", {{"severity", verdict == record_verdict::kError ? "ERROR" : "WARNING"}, {"message", p.detail}}}},
                      p.recordedAt);

@@ -44,6 +44,11 @@ private:
 // word before the colon of its detail ("pass: ...").
 std::string VerdictOf(const CalibrationRecord& record);
 
+// The name of an alignment point's measurements in the OCP output: the item
+// and the band as the records window names them, and the point
+// ("Digital TX Power (High), 400-470 MHz, point 2").
+std::string OcpPointName(const CalibrationRecord& record);
+
 // OCP Test and Validation output (schema 2.0, line-delimited JSON): each
 // alignment run a test run of its own (schemaVersion, testRunStart, one
 // step per procedure step with a measurement per point, testRunEnd), each

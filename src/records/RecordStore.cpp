@@ -8,6 +8,7 @@
 #include <ctime>
 #include <random>
 
+#include "lang/ItemNames.h"
 #include "lang/Profile.h"
 #include "records/RecordColumns.h"
 #include "util/ConfigFolder.h"
@@ -261,13 +262,27 @@ Error RecordStore::forEach(const RecordFilter& filter, const std::function<bool(
     return {};
 }
 
+bool HasRecordFlag(const std::string& flags, const char* flag) {
+    const std::string word = flag;
+    std::size_t from = 0;
+    while (from <= flags.size()) {
+        std::size_t comma = flags.find(',', from);
+        if (comma == std::string::npos) comma = flags.size();
+        if (flags.compare(from, comma - from, word) == 0 && comma - from == word.size()) return true;
+        from = comma + 1;
+    }
+    return false;
+}
+
 std::string RecordsCsvHeader() {
     std::string out;
     for (const RecordColumn& c : RecordColumns()) {
         if (!out.empty()) out += ',';
         out += c.name;
     }
-    return out + "\r\n";
+    // The item and the band by name, as the records window shows them,
+    // after the stored columns (whose numbers stay where they were).
+    return out + ",item_name,band_name\r\n";
 }
 
 std::string RecordCsvLine(const CalibrationRecord& r) {
@@ -285,6 +300,7 @@ std::string RecordCsvLine(const CalibrationRecord& r) {
             case ColumnKind::Blob: out += Hex(r.*c.bytes); break;
         }
     }
+    out += ',' + CsvField(ItemCaption(r.item)) + ',' + CsvField(BandCaption(r.band));
     return out + "\r\n";
 }
 

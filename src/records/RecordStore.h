@@ -39,7 +39,14 @@ inline constexpr const char* kFactoryRead = "factory-read";
 inline constexpr const char* kBackup = "backup";
 inline constexpr const char* kLeave = "leave";
 inline constexpr const char* kAlign = "align";  // one point of automatic alignment
+inline constexpr const char* kLineAlarm = "line-alarm";  // the line's control charts signal a drift
 }  // namespace record_event
+
+// The words of a record's `flags` column (schema 6), comma-separated.
+namespace record_flag {
+inline constexpr const char* kCalibrationOverdue = "calibration-overdue";  // aligned with an overdue instrument
+inline constexpr const char* kLineDrift = "line-drift";  // the line alarm of the control charts
+}  // namespace record_flag
 
 struct CalibrationRecord {
     std::int64_t id = 0;       // assigned by the store; 0 before
@@ -86,7 +93,12 @@ struct CalibrationRecord {
     // other records of the run carry only this hash (older records carry
     // the table in every record and no hash).
     std::string pathLossSha256;
+    // Schema 6: what the record is marked with (record_flag, comma-separated; "" none).
+    std::string flags;
 };
+
+// Whether `flags` holds the word `flag`.
+bool HasRecordFlag(const std::string& flags, const char* flag);
 
 // The verdict of an alignment point, as stored in the `verdict` column.
 namespace record_verdict {

@@ -52,6 +52,16 @@ Error Recorder::store(CalibrationRecord record) {
     return store_->append(record).wrap("the calibration record was not stored");
 }
 
+Error Recorder::lineAlarm(const RadioInfo& info, const std::string& detail) {
+    if (!inSession_) info_ = info;
+    CalibrationRecord r = base(record_event::kLineAlarm, TunerImage{});
+    r.imageNow.clear();
+    r.imageAtEntry.clear();
+    r.detail = detail;
+    r.flags = record_flag::kLineDrift;
+    return store(std::move(r));
+}
+
 Error Recorder::entered(const RadioInfo& info, const TunerImage& image) {
     info_ = info;
     entry_ = image;
@@ -122,6 +132,7 @@ Error Recorder::aligned(const CalibrationRecord& point, const TunerImage& image)
     r.tries = point.tries;
     r.verdict = point.verdict;
     r.retestCount = point.retestCount;
+    r.flags = point.flags;
     shadow_ = image;
     return store(std::move(r));
 }

@@ -51,6 +51,9 @@ public:
     // value, detail and the fields of schema 4 come from `point`; station id
     // and operator only when set there.
     Error aligned(const CalibrationRecord& point, const TunerImage& image);
+    // The line's control charts signal a drift (event "line-alarm", flagged
+    // record_flag::kLineDrift): `detail` says on what, after which radio.
+    Error lineAlarm(const RadioInfo& info, const std::string& detail);
 
     const std::string& session() const { return session_; }
 

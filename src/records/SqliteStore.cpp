@@ -30,6 +30,8 @@ const std::vector<std::string>& Migrations() {
         // 5: the hash of the path-loss table, which only the first record
         // of a run holds
         AddedColumnsSql(SqlDialect::Sqlite, 5),
+        // 6: what a record is marked with (record_flag)
+        AddedColumnsSql(SqlDialect::Sqlite, 6),
     };
     return kMigrations;
 }

@@ -70,6 +70,10 @@ void TakeHeader(RadioReport& report, const CalibrationRecord& r) {
     report.pathLoss = r.pathLoss;
     report.instrumentIdn = r.instrumentIdn;
     report.calibrationDue = r.calibrationDue;
+    // Usable through its due day, overdue from the day after (UTC day of the run).
+    report.calibrationOverdue = HasRecordFlag(r.flags, record_flag::kCalibrationOverdue) ||
+                                (r.calibrationDue.size() == 10 && r.recordedAt.size() >= 10 &&
+                                 r.calibrationDue < r.recordedAt.substr(0, 10));
     report.softwareVersion = r.softwareVersion;
     report.procedureName = r.procedureName;
     report.procedureSha256 = r.procedureSha256;

@@ -71,6 +71,9 @@ struct RadioReport {
     std::string modelName, serial, firmware;
     std::string stationId, operatorName, fixtureId, pathLoss;
     std::string instrumentIdn, calibrationDue;
+    // The instrument's calibration was overdue when the run began (its
+    // records are flagged so, or the due date lies before the run's day).
+    bool calibrationOverdue = false;
     std::string softwareVersion, procedureName, procedureSha256;
     std::string startedAt, finishedAt;  // the run's first and last record (UTC)
     int retestCount = -1;               // earlier runs of the serial; -1 unknown

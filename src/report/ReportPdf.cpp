@@ -275,13 +275,16 @@ double DrawHeader(Page& page, const RadioReport& report, double y) {
     if (!report.procedureSha256.empty())
         procedure = OrDash(procedure) + "  SHA-256 " + report.procedureSha256.substr(0, 16) + "\u2026";
     const std::string retests = report.retestCount < 0 ? std::string() : std::to_string(report.retestCount);
+    // An overdue instrument is said beside its date, on red.
+    const std::string due =
+        report.calibrationOverdue ? OrDash(report.calibrationDue) + "  " + T("P0050") : report.calibrationDue;
     using Row = std::pair<const char*, std::string>;
     const std::vector<Row> left = {
         {"P0002", report.modelName},  {"P0003", report.serial},       {"P0004", report.firmware},
         {"P0005", report.stationId},  {"P0006", report.operatorName}, {"P0013", retests},
     };
     const std::vector<Row> right = {
-        {"P0008", WhenText(report.finishedAt)}, {"P0009", report.instrumentIdn}, {"P0010", report.calibrationDue},
+        {"P0008", WhenText(report.finishedAt)}, {"P0009", report.instrumentIdn}, {"P0010", due},
         {"P0007", fixture},                     {"P0012", procedure},            {"P0011", report.softwareVersion},
     };
     constexpr double kRow = 14;
@@ -292,9 +295,10 @@ double DrawHeader(Page& page, const RadioReport& report, double y) {
             page.Font(7.5);
             page.Color(kMuted);
             page.left(x, yy, page.FitFont(T(key), labelWidth - 4, 7.5, 5.5));
-            const bool strong = std::string(key) == "P0003" || std::string(key) == "P0002";
+            const bool overdue = std::string(key) == "P0010" && report.calibrationOverdue;
+            const bool strong = std::string(key) == "P0003" || std::string(key) == "P0002" || overdue;
             page.Font(strong ? 10 : 8.5, strong);
-            page.Color(kInk);
+            page.Color(overdue ? kFailInk : kInk);
             page.left(x + labelWidth, yy, page.FitFont(OrDash(value), valueWidth, strong ? 10 : 8.5, 6));
         }
         return yy;

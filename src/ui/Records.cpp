@@ -74,10 +74,16 @@ std::optional<QString> AskRadioSerial(QWidget* parent) {
         const SerialRefusal refusal = pattern->check(serial.toStdString());
         if (refusal == SerialRefusal::None || (refusal == SerialRefusal::Empty && pattern->text().empty()))
             return QString::fromStdString(SerialPattern::trim(serial.toStdString()));
-        // A misscan of many characters is named by its length, not shown.
+        // A misscan of many characters is named by its length, not shown;
+        // any other refusal is said as a person would: with the line's
+        // example serial, else only that it is not the line's format.
+        const std::string example =
+            settingsFile.empty() ? std::string() : ReadLineSettings(settingsFile).serialExample;
+        const QString shown = serial.trimmed();
         const QString why = refusal == SerialRefusal::TooLong
                                 ? RecordsText("R0019").arg(static_cast<int>(kSerialLengthLimit))
-                                : RecordsText("R0018").arg(serial, QString::fromStdString(pattern->text()));
+                            : example.empty() ? RecordsText("R0082").arg(shown)
+                                              : RecordsText("R0018").arg(shown, QString::fromStdString(example));
         Dialogs().message(parent, MessageKind::Error, QStringLiteral("Varnel"), why, MessageButtons::Ok);
     }
 }
@@ -119,13 +125,34 @@ QString RecordsStatusText(bool* warning) {
 
 int RecordsStallReports() { return stallReports; }
 
+namespace {
+QString lineAlarm;
+}  // namespace
+
+QString LineAlarmText() { return lineAlarm; }
+void SetLineAlarm(const QString& text) { lineAlarm = text; }
+
 void RecordEntered(QWidget* parent) { RecordEntered(parent, tunerImage); }
 
-void RecordEntered(QWidget* parent, const TunerImage& image) {
+bool AsksSerial() {
     const std::string ask = settingsFile.empty() ? std::string() : ReadProfileString(settingsFile, "records", "askSerial");
-    if (ask == "yes" || ask == "1") CalibrationRecorder().setSerial(AskRadioSerial(parent).value_or(QString()).toStdString());
-    Note(CalibrationRecorder().entered(radioInfo, image));
+    return ask == "yes" || ask == "1";
 }
+
+namespace {
+bool serialTaken = false;
+}  // namespace
+
+void SerialTakenForNextEntry() { serialTaken = true; }
+
+void AskSerialBeforeEntering(QWidget* parent) {
+    const bool taken = serialTaken;
+    serialTaken = false;
+    if (taken) return;
+    if (AsksSerial()) CalibrationRecorder().setSerial(AskRadioSerial(parent).value_or(QString()).toStdString());
+}
+
+void RecordEntered(QWidget*, const TunerImage& image) { Note(CalibrationRecorder().entered(radioInfo, image)); }
 
 void RecordLeft() { Note(CalibrationRecorder().left(tunerImage)); }
 

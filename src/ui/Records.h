@@ -24,6 +24,11 @@ QString LastRecordsError();
 // station), records the server refused and that are kept aside. Never waits
 // for the server. `warning` tells whether it is a warning.
 QString RecordsStatusText(bool* warning = nullptr);
+// The line alarm of the control charts (the last run's model drifts), for
+// the status bar; empty when none. Set by the Auto Align window after a run.
+QString LineAlarmText();
+void SetLineAlarm(const QString& text);
+
 // How many stalls of the records server the status bar has reported: one for
 // each time the server stopped answering, however many records then wait.
 int RecordsStallReports();
@@ -35,9 +40,17 @@ int RecordsStallReports();
 // operator cancels (or the pattern is no regular expression, which is said).
 std::optional<QString> AskRadioSerial(QWidget* parent);
 
-// Tuner mode entered (radioInfo and tunerImage just filled). When setting.ini
-// has [records] askSerial=yes, asks for the radio's serial number first
-// (AskRadioSerial; Cancel skips).
+// Whether setting.ini has [records] askSerial=yes.
+bool AsksSerial();
+// Before tuner mode is entered (nothing sent to the radio yet): with
+// [records] askSerial=yes, asks for the radio's serial number
+// (AskRadioSerial; Cancel skips: no serial). The backup of the radio's image
+// and every record of the session carry it.
+void AskSerialBeforeEntering(QWidget* parent);
+// The serial was just asked for the radio about to be entered (the Auto
+// Align window asks before it enters): the next entry does not ask again.
+void SerialTakenForNextEntry();
+// Tuner mode entered (radioInfo and tunerImage just filled).
 void RecordEntered(QWidget* parent);
 // The same with the image the radio sent, recorded as the exchange happens
 // (before it is copied into tunerImage).

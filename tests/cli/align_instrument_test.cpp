@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <ctime>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -187,4 +188,69 @@ TEST_F(AlignInstrument, ForeignIdentityIsRefused) {
     EXPECT_NE(r.err.find("ACME,POWER SUPPLY"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("VARNEL,VIRTUAL TEST SET"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find(":   A1  00  03"), std::string::npos) << "the radio was entered: " << r.err;
+}
+
+// A procedure whose step aligns an item its measurement does not measure is
+// refused before anything is touched, with the file and line: CTCSS
+// deviation on "Max Dev. (Wide)" (item 12; CTCSS Dev. (Wide) is 13).
+TEST_F(AlignInstrument, ItemThatDoesNotFitItsMeasureIsRefused) {
+    std::ofstream(dir_ / "wrong.json") << R"({
+  "name": "CTCSS",
+  "steps": [
+    {"name": "CTCSS deviation 400-470 MHz", "item": 12, "points": [1, 2], "keying": "transmit",
+     "setup": "transmit", "measure": "deviation", "target": 700, "tolerance": 25, "unit": "Hz"}
+  ]
+}
+)";
+    const std::string command = "env -u VARNEL_RECORDS_DB '" VARNEL_CLI_PATH "' align --virtual-radio=large --no-records "
+                                "--instrument virtual --procedure '" + (dir_ / "wrong.json").string() + "' >'" +
+                                (dir_ / "out.txt").string() + "' 2>'" + (dir_ / "err.txt").string() + "'";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 2);
+    const std::string err = ReadAll(dir_ / "err.txt");
+    EXPECT_NE(err.find("wrong.json:5:"), std::string::npos) << err;
+    EXPECT_NE(err.find("item 12"), std::string::npos) << err;
+    // The shipped procedure of the large model is taken and aligns it.
+    for (const char* name : {"large"}) {
+        SCOPED_TRACE(name);
+        const std::string check = "env -u VARNEL_RECORDS_DB '" VARNEL_CLI_PATH "' align --virtual-radio=large "
+                                  "--no-records --instrument virtual --procedure '" VARNEL_SOURCE_DIR "/procedures/" +
+                                  std::string(name) + ".json' --format csv >'" + (dir_ / "out.txt").string() +
+                                  "' 2>'" + (dir_ / "err.txt").string() + "'";
+        const int status = std::system(check.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << ReadAll(dir_ / "err.txt");
+        EXPECT_EQ(ReadAll(dir_ / "err.txt").find("is refused"), std::string::npos) << ReadAll(dir_ / "err.txt");
+    }
+}
+
+// An overdue instrument (outside strict mode) flags every point's record,
+// and the report CSV names items and bands besides their numbers.
+TEST_F(AlignInstrument, OverdueInstrumentFlagsTheRecords) {
+    const std::time_t yesterday = std::time(nullptr) - 86400;
+    std::tm local{};
+    localtime_r(&yesterday, &local);
+    char due[16];
+    std::strftime(due, sizeof due, "%Y-%m-%d", &local);
+    const std::string env = "env -u VARNEL_RECORDS_DB XDG_DATA_HOME='" + (dir_ / "data").string() +
+                            "' XDG_CONFIG_HOME='" + (dir_ / "config").string() + "' '" VARNEL_CLI_PATH "' ";
+    const std::string run = env + "align --virtual-radio=large --serial OV-1 --instrument virtual --procedure '" +
+                            (dir_ / "five.json").string() + "' --calibration-due " + due + " --format csv >'" +
+                            (dir_ / "out.txt").string() + "' 2>'" + (dir_ / "err.txt").string() + "'";
+    const int raw = std::system(run.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    ASSERT_EQ(WEXITSTATUS(raw), 0) << ReadAll(dir_ / "err.txt");
+    const std::string report = ReadAll(dir_ / "out.txt");
+    EXPECT_NE(report.find(",item_name,band_name\n"), std::string::npos) << report;
+    EXPECT_NE(report.find(",Digital TX Power (High),400-470 MHz\n"), std::string::npos) << report;
+    ASSERT_EQ(std::system((env + "records export --format csv --quiet --event align --serial OV-1 >'" +
+                           (dir_ / "records.csv").string() + "'").c_str()),
+              0);
+    const std::string csv = ReadAll(dir_ / "records.csv");
+    std::size_t flagged = 0;
+    for (std::size_t at = csv.find(",calibration-overdue,"); at != std::string::npos;
+         at = csv.find(",calibration-overdue,", at + 1))
+        ++flagged;
+    EXPECT_EQ(flagged, 2u) << csv;  // both points
 }

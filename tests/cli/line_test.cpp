@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <set>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -121,7 +122,7 @@ std::vector<json> RunArtifacts(const std::vector<json>& lines, const char* kind)
 TEST_F(Line, ThreeRadiosWithJsonEventsAndTracedRecords) {
     settings("[fixture]\r\nid=FX-07\r\npathLoss=fx07.csv\r\n"
              "[instrument]\r\ncalibrationDue=" + Day(1) + "\r\n"
-             "[line]\r\nserialPattern=LN[0-9]{4}\r\n");
+             "[line]\r\nserialPattern=LN[0-9]{4}\r\nserialExample=LN0042\r\n");
     const LineRun r = line("--radios 3 --json", "LN0001\nbad serial\nLN0002\nLN0003\nLN0004\n");
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<json> events = JsonLines(r.out);
@@ -136,9 +137,21 @@ TEST_F(Line, ThreeRadiosWithJsonEventsAndTracedRecords) {
     std::vector<std::string> radios, verdicts;
     std::map<std::string, int> points, count;
     std::vector<std::string> order;  // radio, backup, saved, verdict, gone of the first radio
+    const std::regex utc(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
     for (const json& e : events) {
         const std::string kind = e["event"];
         ++count[kind];
+        // Every event says when, in UTC with milliseconds.
+        ASSERT_TRUE(e.contains("time")) << e;
+        EXPECT_TRUE(std::regex_match(e["time"].get<std::string>(), utc)) << e;
+        if (kind == "point") {
+            // Item and band as the records window names them; the code kept.
+            const int code = e["item_code"];
+            EXPECT_TRUE(code == 19 || code == 18) << e;
+            EXPECT_EQ(e["item"], code == 19 ? "Digital TX Power (High)" : "Digital TX Power (Low)") << e;
+            EXPECT_EQ(e["band"], "400-470 MHz") << e;
+            EXPECT_EQ(e["band_index"], 0) << e;
+        }
         if (kind == "radio") radios.push_back(e["serial"]);
         if (kind == "point") {
             ++points[e["serial"]];
@@ -148,7 +161,7 @@ TEST_F(Line, ThreeRadiosWithJsonEventsAndTracedRecords) {
         if (kind == "verdict") verdicts.push_back(e["verdict"]);
         if (kind == "serial-refused") {
             EXPECT_EQ(e["serial"], "bad serial");
-            EXPECT_NE(e["reason"].get<std::string>().find("LN[0-9]{4}"), std::string::npos) << e;
+            EXPECT_EQ(e["reason"], "bad serial is not a serial of this line; a serial looks like LN0042") << e;
         }
         const bool step = kind == "radio" || kind == "backup" || kind == "saved" || kind == "verdict" ||
                           kind == "remove" || kind == "gone";
@@ -161,7 +174,9 @@ TEST_F(Line, ThreeRadiosWithJsonEventsAndTracedRecords) {
     EXPECT_EQ(count["waiting"], 3);
     EXPECT_EQ(count["gone"], 3);
     EXPECT_EQ(order, (std::vector<std::string>{"radio", "backup", "saved", "verdict", "remove", "gone"}));
-    EXPECT_NE(r.err.find("does not match the pattern LN[0-9]{4}"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("bad serial is not a serial of this line; a serial looks like LN0042"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("LN[0-9]{4}"), std::string::npos) << r.err;  // said as a person would, not as a pattern
 
     // The backups before and the aligned archives after, by serial.
     int backups = 0;
@@ -195,7 +210,75 @@ TEST_F(Line, ThreeRadiosWithJsonEventsAndTracedRecords) {
         const std::vector<json> ends = RunArtifacts(lines, "testRunEnd");
         ASSERT_EQ(ends.size(), 1u);
         EXPECT_EQ(ends[0]["result"], "PASS");
+        // Each point's reading, final value and value before, named by item,
+        // band and point; the subcomponent's location is the band.
+        std::map<std::string, int> named;
+        for (const json& l : lines) {
+            if (!l.contains("testStepArtifact") || !l["testStepArtifact"].contains("measurement")) continue;
+            const json& m = l["testStepArtifact"]["measurement"];
+            const std::string name = m["name"];
+            EXPECT_EQ(m["subcomponent"]["location"], "400-470 MHz") << m;
+            if (name.find(", final value") != std::string::npos) ++named["final"];
+            else if (name.find(", value before") != std::string::npos) ++named["before"];
+            else ++named["reading"];
+            EXPECT_EQ(name.rfind("Digital TX Power (", 0), 0u) << name;
+            EXPECT_NE(name.find(", 400-470 MHz, point "), std::string::npos) << name;
+        }
+        EXPECT_EQ(named["reading"], 10);
+        EXPECT_EQ(named["final"], 10);
+        EXPECT_EQ(named["before"], 10);
     }
+}
+
+// A line where every scanned serial is refused aligned nothing: that is no
+// success for a line controller.
+TEST_F(Line, EverySerialRefusedIsNoSuccess) {
+    settings("[line]\r\nserialPattern=LN[0-9]{4}\r\n");
+    const LineRun r = line("--json", "bad one\nLN12\n");
+    EXPECT_EQ(r.status, 20) << r.err;
+    const std::vector<json> events = JsonLines(r.out);
+    ASSERT_FALSE(events.empty());
+    int refused = 0;
+    for (const json& e : events) refused += e["event"] == "serial-refused" ? 1 : 0;
+    EXPECT_EQ(refused, 2);
+    EXPECT_EQ(events.back()["event"], "end");
+    EXPECT_EQ(events.back()["radios"], 0);
+    EXPECT_EQ(events.back()["refused_serials"], 2);
+    EXPECT_EQ(events.back()["status"], 20);
+    EXPECT_NE(r.err.find("no radio was aligned"), std::string::npos) << r.err;
+    // No serial at all (the input is empty) refuses nothing: nothing to say.
+    EXPECT_EQ(line("--json", "").status, 0);
+}
+
+// The fixture's loss creeps from radio 17 on, 1 dB per radio: the line's
+// control charts (limits from the first 8 radios) signal at radio 17 and
+// raise the alarm at radio 18, confirmed, and not before: a JSON event, a
+// line on standard error, a record flagged as the line's drift, and a
+// section of records stats.
+TEST_F(Line, CreepingFixtureLossRaisesTheLineAlarm) {
+    settings("[line]\r\nchartRadios=8\r\n");
+    const LineRun r = line("--radios 18 --serial DR --json --virtual-drift 1.0@17");
+    // 2 dB lost at radio 18 put high power beyond the range: those points
+    // fail (status 1), the low-power points pass and chart.
+    ASSERT_TRUE(r.status == 0 || r.status == 1) << r.err;
+    std::vector<json> alarms;
+    for (const json& e : JsonLines(r.out))
+        if (e["event"] == "drift") alarms.push_back(e);
+    ASSERT_EQ(alarms.size(), 1u) << r.out;
+    EXPECT_EQ(alarms[0]["serial"], "DR-18");
+    EXPECT_EQ(alarms[0]["unit"], "dBm");
+    EXPECT_EQ(alarms[0]["direction"], "rising");  // less power reaches the instrument: the values go up
+    EXPECT_NE(r.err.find("line alarm: dBm"), std::string::npos) << r.err;
+    const std::string records = env() + "'" VARNEL_CLI_PATH "' records ";
+    ASSERT_EQ(std::system((records + "export --format csv --quiet --event line-alarm >'" + path("alarm.csv") + "'").c_str()), 0);
+    const std::string csv = ReadAll(dir_ / "alarm.csv");
+    EXPECT_NE(csv.find("line-alarm"), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",line-drift,"), std::string::npos) << csv;
+    ASSERT_EQ(std::system((records + "stats --quiet >'" + path("stats.txt") + "'").c_str()), 0);
+    const std::string stats = ReadAll(dir_ / "stats.txt");
+    EXPECT_NE(stats.find("control charts of the final values"), std::string::npos) << stats;
+    EXPECT_NE(stats.find("Digital TX Power (High)"), std::string::npos) << stats;
+    EXPECT_NE(stats.find("LINE ALARM dBm"), std::string::npos) << stats;
 }
 
 // A serial from the options: checked against the pattern before any radio
@@ -204,7 +287,8 @@ TEST_F(Line, SerialsFromTheOptionsAreCheckedFirst) {
     settings("[line]\r\nserialPattern=LN[0-9]{4}(-[0-9])?\r\n");
     const LineRun refused = line("--radios 2 --serial XY1234");
     EXPECT_EQ(refused.status, 2) << refused.err;
-    EXPECT_NE(refused.err.find("\"XY1234-1\" does not match"), std::string::npos) << refused.err;
+    // Said as a person would: no example is set, so only that it does not fit.
+    EXPECT_NE(refused.err.find("XY1234-1 does not match this line's serial format"), std::string::npos) << refused.err;
     EXPECT_FALSE(fs::exists(dir_ / "Default Data")) << "no radio was touched";
 
     const LineRun two = line("--radios 2 --serial LN1234 --json --quiet");
@@ -246,7 +330,13 @@ TEST_F(Line, OverdueInstrumentWarnsOrIsRefusedInStrictMode) {
         const LineRun r = line("--radios 1 --serial SN1 --json --no-records " + c.options);
         EXPECT_EQ(r.status, c.status) << r.err;
         bool warned = false;
-        for (const json& e : JsonLines(r.out)) warned = warned || e["event"] == "warning";
+        for (const json& e : JsonLines(r.out)) {
+            warned = warned || e["event"] == "warning";
+            // The run's header says it where a controller looks.
+            if (e["event"] == "line") {
+                EXPECT_EQ(e["calibration_overdue"], c.warns) << e;
+            }
+        }
         EXPECT_EQ(warned, c.warns) << r.out;
         EXPECT_EQ(r.err.find("warning: the instrument's calibration was due") != std::string::npos, c.warns) << r.err;
         if (c.status != 0) {

@@ -188,6 +188,125 @@ TEST(AlignEngineFake, TooCoarseAValueFailsOnTheClosedBracket) {
     EXPECT_FALSE(radio.keyed);
 }
 
+// ---- centring on the target ---------------------------------------------------
+
+namespace {
+
+// A radio whose own reading of a squelch level is a straight line of its
+// value, without noise: reading = slope x value + offset.
+class LevelRadio : public FakeRadio {
+public:
+    Result<int> readBack(int, int point, int, std::uint32_t) override {
+        ++readings;
+        return slope * values[point] + offset;
+    }
+    int slope = 1;
+    int offset = -26;
+    int readings = 0;
+};
+
+// The squelch step of the shipped procedures: item 5, 120 +/- 4, the radio's reading.
+ProcedureStep squelchStep(int point) {
+    ProcedureStep s;
+    s.name = "squelch";
+    s.item = 5;
+    s.points = {point};
+    s.keying = Keying::Receive;
+    s.measure = "radio";
+    s.target = 120;
+    s.tolerance = 4;
+    s.settleMs = 0;
+    return s;
+}
+
+// A history of earlier radios that ended point 1 of item 5 at `value` with
+// one reading per value step.
+Predictor squelchHistory(int value) {
+    std::vector<HistoryEntry> entries;
+    for (int i = 0; i < 5; ++i) entries.push_back({"radio-" + std::to_string(i), 5, 1, value, 1.0});
+    return Predictor(entries);
+}
+
+}  // namespace
+
+TEST(AlignEngineFake, PassingPointIsCentredNotLeftAtTheEdge) {
+    // The radio holds 142: reading 116, just inside 120 +/- 4, outside the
+    // middle half (118 to 122). Without a slope the engine probes one step
+    // (143: 117), then aims at 120 (146).
+    LevelRadio radio;
+    radio.values[1] = 142;
+    AlignEngine engine(oneStep(squelchStep(1)), radio, nullptr, VirtualTestSetModel());
+    const AlignReport report = engine.run();
+    ASSERT_TRUE(report.complete()) << report.error.text();
+    ASSERT_EQ(report.points.size(), 1u);
+    const PointResult& p = report.points[0];
+    EXPECT_TRUE(p.pass) << p.note;
+    ASSERT_TRUE(p.reading.has_value());
+    EXPECT_LE(std::fabs(*p.reading - 120), 2.0);  // within half the tolerance
+    EXPECT_EQ(p.finalValue, 146);
+    EXPECT_EQ(radio.values[1], 146);
+    EXPECT_EQ(p.tries, 3);
+    EXPECT_FALSE(radio.keyed);
+}
+
+TEST(AlignEngineFake, CentringWithTheHistorysSlopeCostsOneTry) {
+    // The history says 142 and one reading per step: 116 there, then
+    // straight to 146 (120).
+    LevelRadio radio;
+    AlignEngine engine(oneStep(squelchStep(1)), radio, nullptr, VirtualTestSetModel());
+    engine.setPredictor(squelchHistory(142));
+    AlignReport report = engine.run();
+    ASSERT_EQ(report.points.size(), 1u);
+    EXPECT_TRUE(report.points[0].pass);
+    EXPECT_EQ(report.points[0].tries, 2);
+    EXPECT_EQ(report.points[0].finalValue, 146);
+    EXPECT_DOUBLE_EQ(*report.points[0].reading, 120);
+    // A prediction already within half the tolerance (144: 118) is taken at
+    // once.
+    LevelRadio again;
+    AlignEngine second(oneStep(squelchStep(1)), again, nullptr, VirtualTestSetModel());
+    second.setPredictor(squelchHistory(144));
+    report = second.run();
+    ASSERT_EQ(report.points.size(), 1u);
+    EXPECT_TRUE(report.points[0].pass);
+    EXPECT_EQ(report.points[0].tries, 1);
+    EXPECT_EQ(report.points[0].finalValue, 144);
+}
+
+TEST(AlignEngineFake, CoarseStepKeepsTheClosestPassingValue) {
+    // Seven reading units per value step, more than the middle band 118 to
+    // 122: 60 reads 116, 61 reads 123, both inside 120 +/- 4. From 60 the
+    // probe finds 61 closer and no step gets closer still; 61 stays, with
+    // its reading.
+    LevelRadio radio;
+    radio.slope = 7;
+    radio.offset = -304;
+    radio.values[1] = 60;
+    AlignEngine engine(oneStep(squelchStep(1)), radio, nullptr, VirtualTestSetModel());
+    const AlignReport report = engine.run();
+    ASSERT_EQ(report.points.size(), 1u);
+    const PointResult& p = report.points[0];
+    EXPECT_TRUE(p.pass) << p.note;
+    EXPECT_EQ(p.finalValue, 61);
+    EXPECT_EQ(radio.values[1], 61);
+    EXPECT_DOUBLE_EQ(*p.reading, 123);
+    EXPECT_EQ(p.tries, 2);
+    // From 61 the probe makes it worse (60: 116): the radio is put back on
+    // the closest value it had, 61, and its reading stands.
+    LevelRadio other;
+    other.slope = 7;
+    other.offset = -304;
+    other.values[1] = 61;
+    AlignEngine back(oneStep(squelchStep(1)), other, nullptr, VirtualTestSetModel());
+    const AlignReport r2 = back.run();
+    ASSERT_EQ(r2.points.size(), 1u);
+    EXPECT_TRUE(r2.points[0].pass);
+    EXPECT_EQ(r2.points[0].finalValue, 61);
+    EXPECT_EQ(other.values[1], 61);
+    EXPECT_DOUBLE_EQ(*r2.points[0].reading, 123);
+    EXPECT_EQ(r2.points[0].tries, 2);
+}
+
 TEST(AlignEngineFake, ExceptionUnkeys) {
     FakeRadio radio;
     FakeInstrument meter(radio);

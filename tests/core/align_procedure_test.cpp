@@ -2,6 +2,7 @@
 // a file with a mistake is refused with a message naming its line.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include "align/Procedure.h"
@@ -133,6 +134,95 @@ TEST(AlignProcedure, ShippedProceduresAndModelsLoad) {
         Result<InstrumentModel> m = LoadInstrumentModel(path);
         ASSERT_TRUE(m.ok()) << m.error().text();
         EXPECT_EQ(m->measurements.count("power"), 1u) << name;
+    }
+}
+
+// Every step of every shipped procedure aligns the item its measurement
+// measures. The item table's captions: 9/69, 10/70, 18-21/78-81 and 26/86
+// are transmit powers, 23/83 the frequency stability, 13/73 "CTCSS Dev.
+// (Wide)" (12/72 is "Max Dev. (Wide)"), 5-8/65-68 the squelch levels.
+TEST(AlignProcedure, ShippedProceduresAlignTheRightItems) {
+    const std::set<int> power = {9, 69, 10, 70, 18, 78, 19, 79, 20, 80, 21, 81, 26, 86};
+    const std::set<int> frequency = {23, 83};
+    const std::set<int> ctcss = {13, 73, 16, 76};
+    const std::set<int> squelch = {5, 65, 6, 66, 7, 67, 8, 68};
+    for (const char* name : {"large", "variant0", "variant1", "variant2"}) {
+        const std::string path = std::string(VARNEL_SOURCE_DIR) + "/procedures/" + name + ".json";
+        Result<Procedure> p = LoadProcedure(path);
+        ASSERT_TRUE(p.ok()) << p.error().text();
+        int deviationSteps = 0;
+        for (const ProcedureStep& step : p->steps) {
+            SCOPED_TRACE(std::string(name) + ": " + step.name);
+            if (step.measure == "power") {
+                EXPECT_EQ(power.count(step.item), 1u) << step.item;
+            } else if (step.measure == "frequency_error") {
+                EXPECT_EQ(frequency.count(step.item), 1u) << step.item;
+            } else if (step.measure == "deviation") {
+                EXPECT_EQ(ctcss.count(step.item), 1u) << step.item;
+                ++deviationSteps;
+            } else if (step.measure == "radio") {
+                EXPECT_EQ(squelch.count(step.item), 1u) << step.item;
+            } else {
+                ADD_FAILURE() << "unexpected measure " << step.measure;
+            }
+            EXPECT_EQ(step.keying, squelch.count(step.item) ? Keying::Receive : Keying::Transmit);
+        }
+        EXPECT_EQ(deviationSteps, 2) << name;  // one per band
+    }
+}
+
+namespace {
+
+// A procedure of one step on `item`, points 1 and 2 (3 for one-value items), with the measurement
+// and keying given; "measure" is on line 8 and "keying" on line 7.
+std::string oneStep(int item, const char* measure, const char* keying) {
+    // Items of one value offer point 3 only.
+    const bool single = item == 2 || item == 23 || item == 83;
+    return std::string("{\n  \"steps\": [\n    {\n      \"item\": ") + std::to_string(item) +
+           ",\n      \"points\": " + (single ? "[3]" : "[1, 2]") + ",\n      \"setup\": \"transmit\",\n      \"keying\": \"" + keying +
+           "\",\n      \"measure\": \"" + measure + "\",\n      \"target\": 1,\n      \"tolerance\": 1\n    }\n  ]\n}\n";
+}
+
+}  // namespace
+
+// A step whose item does not fit its measurement or its keying is refused,
+// naming the file and the line of the field.
+TEST(AlignProcedure, ItemThatDoesNotFitTheMeasureIsRefused) {
+    struct Case {
+        int item;
+        const char* measure;
+        const char* keying;
+        const char* line;
+    };
+    const Case refused[] = {
+        {79, "deviation", "transmit", "power.json:8:"},        // CTCSS deviation on a power item
+        {12, "deviation", "transmit", "power.json:8:"},        // ... on "Max Dev. (Wide)"
+        {72, "deviation", "transmit", "power.json:8:"},
+        {15, "deviation", "transmit", "power.json:8:"},        // ... on "Max Dev. (Narrow)"
+        {13, "power", "transmit", "power.json:8:"},            // power on a CTCSS deviation item
+        {19, "frequency_error", "transmit", "power.json:8:"},  // frequency error on a power item
+        {23, "power", "transmit", "power.json:8:"},            // power on the frequency stability
+        {19, "radio", "transmit", "power.json:8:"},            // the radio reads no power
+        {5, "power", "receive", "power.json:8:"},              // a squelch level is no power
+        {5, "radio", "transmit", "power.json:7:"},             // squelch is aligned receiving
+        {19, "power", "receive", "power.json:7:"},             // power is aligned transmitting
+    };
+    for (const Case& c : refused) {
+        SCOPED_TRACE(std::to_string(c.item) + " " + c.measure + " " + c.keying);
+        const std::string text = refusal(oneStep(c.item, c.measure, c.keying));
+        EXPECT_NE(text.find(c.line), std::string::npos) << text;
+        EXPECT_NE(text.find("item " + std::to_string(c.item)), std::string::npos) << text;
+    }
+    // What fits is taken: CTCSS and DCS deviation, power, the squelch, and a
+    // measurement of the instrument model's own (only its keying checked).
+    const Case taken[] = {{13, "deviation", "transmit", ""},     {73, "deviation", "transmit", ""},
+                          {14, "deviation", "transmit", ""},     {12, "max_deviation", "transmit", ""},
+                          {86, "power", "transmit", ""},         {83, "frequency_error", "transmit", ""},
+                          {65, "radio", "receive", ""},          {2, "voltage", "transmit", ""},
+                          {19, "sinad_of_my_model", "transmit", ""}};
+    for (const Case& c : taken) {
+        Result<Procedure> p = ParseProcedureText(oneStep(c.item, c.measure, c.keying), "power.json");
+        EXPECT_TRUE(p.ok()) << c.item << " " << c.measure << ": " << p.error().text();
     }
 }
 

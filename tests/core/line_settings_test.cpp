@@ -184,9 +184,18 @@ TEST(SerialPattern, FullMatchOnTheTrimmedSerial) {
         const std::string why = pattern->refusal(c.serial);
         EXPECT_EQ(why.empty(), c.taken) << why;
         if (!c.taken && *c.serial != '\0') {
-            EXPECT_NE(why.find("SN[0-9]{6}"), std::string::npos) << why;
+            // Said as a person would, never as the raw pattern.
+            EXPECT_EQ(why, SerialPattern::trim(c.serial) + " does not match this line's serial format");
         }
     }
+}
+
+TEST(SerialPattern, RefusalShowsTheLinesExample) {
+    Result<SerialPattern> pattern = SerialPattern::make("SN-[0-9]{4}", "setting.ini [line] serialPattern");
+    ASSERT_TRUE(pattern.ok());
+    pattern->setExample("SN-0042");
+    EXPECT_EQ(pattern->refusal(" SN-12 "), "SN-12 is not a serial of this line; a serial looks like SN-0042");
+    EXPECT_EQ(pattern->refusal("SN-0042"), "");
 }
 
 TEST(SerialPattern, EmptyPatternTakesAnySerialButAnEmptyOne) {
@@ -213,7 +222,8 @@ TEST(LineSettings, KeysOfSettingIni) {
                "[setup]\r\nlanguage=english\r\n"
                "[fixture]\r\nid=FX-07\r\npathLoss=fx07.csv\r\n"
                "[instrument]\r\ncalibrationDue=2026-06-30\r\n"
-               "[line]\r\nstrict=1\r\nserialPattern=SN[0-9]{6}\r\n");
+               "[line]\r\nstrict=1\r\nserialPattern=SN[0-9]{6}\r\nserialExample= SN004200 \r\n"
+               "chartRadios=12\r\nchartLimits=window\r\n");
     const LineSettings s = ReadLineSettings(dir / "setting.ini");
     EXPECT_EQ(s.fixtureId, "FX-07");
     // A table named without a folder lies beside setting.ini.
@@ -221,8 +231,14 @@ TEST(LineSettings, KeysOfSettingIni) {
     EXPECT_EQ(s.calibrationDue, "2026-06-30");
     EXPECT_TRUE(s.strict);
     EXPECT_EQ(s.serialPattern, "SN[0-9]{6}");
+    EXPECT_EQ(s.serialExample, "SN004200");
+    EXPECT_EQ(s.chartRadios, 12);
+    EXPECT_TRUE(s.chartWindow);
 
     const LineSettings none = ReadLineSettings(dir / "missing.ini");
+    EXPECT_EQ(none.serialExample, "");
+    EXPECT_EQ(none.chartRadios, 0);
+    EXPECT_FALSE(none.chartWindow);
     EXPECT_EQ(none.fixtureId, "");
     EXPECT_EQ(none.pathLossFile, "");
     EXPECT_FALSE(none.strict);

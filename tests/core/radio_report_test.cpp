@@ -315,6 +315,38 @@ TEST(RadioReport, FlagsAValueFarFromTheHistoryOnSqlite) {
     CheckOutlier(**store, Line{"VX-300", ""});
 }
 
+// An instrument whose calibration was due before the run's day is marked
+// overdue on the report, and so is a run whose records carry the flag; one
+// due on the run's day is not.
+TEST(RadioReport, MarksAnOverdueInstrument) {
+    struct Case {
+        const char* due;
+        const char* flags;
+        bool overdue;
+    };
+    const Case cases[] = {
+        {"2026-01-04", "", true},                      // the run is on 2026-01-05
+        {"2026-01-05", "", false},                     // due that day: still good
+        {"2027-03-01", "", false},
+        {"2027-03-01", "calibration-overdue", true},  // the station said so when it ran
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.due) + " " + c.flags);
+        TempDir dir;
+        auto store = OpenSqliteStore(dir / "records.sqlite");
+        ASSERT_TRUE(store.ok()) << store.error().text();
+        const Line line{"VX-300", ""};
+        CalibrationRecord r = RecordOf(line, kHistory[0], 0);
+        r.calibrationDue = c.due;
+        r.flags = c.flags;
+        ASSERT_TRUE((*store)->append(r).ok());
+        Result<RadioReport> report = BuildRadioReport(**store, ReportRequest{r.serial, 0});
+        ASSERT_TRUE(report.ok()) << report.error().text();
+        EXPECT_EQ(report->calibrationOverdue, c.overdue);
+        EXPECT_EQ(report->calibrationDue, c.due);
+    }
+}
+
 TEST(RadioReport, OverallVerdictTakesTheWorstPoint) {
     struct Case {
         std::vector<std::string> verdicts;

@@ -3,6 +3,7 @@
 // schema, 2.0), the verdict of a point, and the SHA-256 of procedure files.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
@@ -11,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "align/AlignRecords.h"
+#include "lang/Loadlanguage.h"
 #include "records/RecordExport.h"
 #include "util/Sha256.h"
 
@@ -77,7 +79,24 @@ std::vector<std::string> CheckRun(const std::vector<std::string>& lines) {
             EXPECT_TRUE(kStatus.count(line["testRunArtifact"]["testRunEnd"]["status"]));
             EXPECT_TRUE(kResult.count(line["testRunArtifact"]["testRunEnd"]["result"]));
         }
-        if (kind == "measurement")
+        if (kind == "measurement") {
+            // The schema admits no other fields in a measurement or its subcomponent.
+            static const std::set<std::string> kMeasurementFields = {
+                "name", "value", "unit", "validators", "hardwareInfoId", "subcomponent", "metadata"};
+            static const std::set<std::string> kSubcomponentFields = {"type", "name", "location", "version",
+                                                                      "revision"};
+            const json& m = line["testStepArtifact"]["measurement"];
+            for (const auto& [key, value] : m.items()) {
+                EXPECT_TRUE(kMeasurementFields.count(key)) << key;
+            }
+            if (m.contains("subcomponent")) {
+                for (const auto& [key, value] : m["subcomponent"].items()) {
+                    EXPECT_TRUE(kSubcomponentFields.count(key)) << key;
+                }
+            }
+            EXPECT_TRUE(m["value"].is_number() || m["value"].is_string() || m["value"].is_boolean());
+        }
+        if (kind == "measurement" && line["testStepArtifact"]["measurement"].contains("validators"))
             for (const json& v : line["testStepArtifact"]["measurement"]["validators"]) {
                 EXPECT_TRUE(v.contains("type") && v.contains("value"));
                 EXPECT_TRUE(kValidatorTypes.count(v["type"]));
@@ -150,6 +169,43 @@ TEST(OcpOutput, RunsHaveTheRequiredFieldsOfTheSchema) {
         EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "testStepStart"), c.verdicts.size() > 2 ? 2 : 1);
         EXPECT_EQ(json::parse(lines[1])["testRunArtifact"]["testRunStart"]["dutInfo"]["dutInfoId"], "SN-1");
     }
+}
+
+// A point's measurements are named by its item and band as the records
+// window names them, the subcomponent's location is the band, and the
+// value set in the radio and the one before are measurements of their own.
+TEST(OcpOutput, MeasurementsNameTheItemTheBandAndTheValues) {
+    const std::filesystem::path language = languageFile;
+    languageFile = std::filesystem::path(VARNEL_LANG_DIR) / "english.lang";
+    std::vector<std::string> lines;
+    OcpExporter ocp([&](const std::string& line) { lines.push_back(line); });
+    CalibrationRecord p = Point("run", "High power 136-174 MHz", 2, "pass", 37.01);
+    p.item = 79;  // the band 1 code of item 19: "Digital TX Power (High)"
+    p.band = 1;
+    p.oldValue = 100;
+    p.newValue = 142;
+    ocp.add(p);
+    ocp.finish();
+    languageFile = language;
+    CheckRun(lines);
+    std::map<std::string, json> measurements;
+    for (const std::string& text : lines) {
+        const json line = json::parse(text);
+        if (KindOf(line) != "measurement") continue;
+        const json& m = line["testStepArtifact"]["measurement"];
+        measurements[m["name"].get<std::string>()] = m;
+    }
+    const std::string name = "Digital TX Power (High), 136-174 MHz, point 2";
+    ASSERT_EQ(measurements.count(name), 1u) << lines.size();
+    EXPECT_DOUBLE_EQ(measurements[name]["value"].get<double>(), 37.01);
+    EXPECT_EQ(measurements[name]["unit"], "dBm");
+    EXPECT_EQ(measurements[name]["subcomponent"]["location"], "136-174 MHz");
+    ASSERT_EQ(measurements.count(name + ", final value"), 1u);
+    EXPECT_EQ(measurements[name + ", final value"]["value"], 142);
+    EXPECT_EQ(measurements[name + ", final value"]["subcomponent"]["location"], "136-174 MHz");
+    ASSERT_EQ(measurements.count(name + ", value before"), 1u);
+    EXPECT_EQ(measurements[name + ", value before"]["value"], 100);
+    EXPECT_EQ(measurements.size(), 3u);
 }
 
 TEST(OcpOutput, InterleavedRunsOfTwoStationsComeOutWhole) {

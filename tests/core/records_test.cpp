@@ -17,6 +17,7 @@
 #include "core/support/TempFiles.h"
 #include "data/RadioInfo.h"
 #include "data/TunerImage.h"
+#include "lang/Loadlanguage.h"
 #include "records/RecordColumns.h"
 #include "records/RecordStore.h"
 #include "records/Recorder.h"
@@ -77,6 +78,7 @@ void Traced(CalibrationRecord& r) {
     r.tries = 3;
     r.verdict = record_verdict::kMarginal;
     r.retestCount = 2;
+    r.flags = "calibration-overdue";
 }
 
 void ExpectSameRecord(const CalibrationRecord& a, const CalibrationRecord& b) {
@@ -441,6 +443,10 @@ TEST(RecordsCsv, QuotesFieldsAndWritesImagesInHex) {
     r.id = 12;
     r.imageAtEntry = {0x0A, 0xFF};
     r.imageNow = {};
+    // Item and band by name as the records window shows them, after the
+    // stored columns: item 70 is "TX Power (Low)" in english.lang.
+    const std::filesystem::path language = languageFile;
+    languageFile = std::filesystem::path(VARNEL_LANG_DIR) / "english.lang";
     const std::string csv = RecordsToCsv({r});
     const auto eol = csv.find("\r\n");
     ASSERT_NE(eol, std::string::npos);
@@ -448,18 +454,23 @@ TEST(RecordsCsv, QuotesFieldsAndWritesImagesInHex) {
               "id,uid,session,recorded_at,station,operator,model_name,firmware,model_code,model_variant,"
               "serial,event,item,band,point,old_value,new_value,detail,image_at_entry,image_now,"
               "station_id,fixture_id,path_loss,instrument_idn,calibration_due,software_version,procedure_name,"
-              "procedure_sha256,run_id,step,unit,limit_low,limit_high,reading,tries,verdict,retest_count,path_loss_sha256");
+              "procedure_sha256,run_id,step,unit,limit_low,limit_high,reading,tries,verdict,retest_count,path_loss_sha256,"
+              "flags,item_name,band_name");
     const std::string row = csv.substr(eol + 2);
     EXPECT_EQ(row, "12," + r.uid + ",session-1,2026-12-09T10:00:00.000Z,line-station-3,kim,VR-7200,V2.3,5,1,"
-                   "SN-9,live-change,70,0,3,20,77,\"a, \"\"quoted\"\" note\",0AFF,,,,,,,,,,,,,,,,,,,\r\n");
+                   "SN-9,live-change,70,0,3,20,77,\"a, \"\"quoted\"\" note\",0AFF,,,,,,,,,,,,,,,,,,,,,"
+                   "TX Power (Low),400-470 MHz
+");
     // The traceability of an alignment point: limits and reading as plain
     // numbers, the path-loss table as text.
     Traced(r);
     const std::string traced = RecordCsvLine(r);
     EXPECT_NE(traced.find(",0AFF,,bench-2,FX-07,\"'-1.5:0.8;450:1.1\",\"ACME,T1,1,2.0\",2027-03-31,0.1.0,tx.json,"
-                          "ab12,run-9,TX power,dBm,-1.5,2.5,2.25,3,marginal,2,cd34\r\n"),
+                          "ab12,run-9,TX power,dBm,-1.5,2.5,2.25,3,marginal,2,cd34,calibration-overdue,TX Power (Low),400-470 MHz
+"),
               std::string::npos)
         << traced;
+    languageFile = language;
 }
 
 namespace {

@@ -34,6 +34,7 @@
 #include "report/ReportPdf.h"
 #include "support/TestEnvironment.h"
 #include "support/TuningFixture.h"
+#include "ui/Records.h"
 #include "ui/Selection.h"
 
 using namespace varnel;
@@ -84,6 +85,7 @@ private slots:
     void overdueInstrumentWarnsOrIsRefused();
     void reportButtonWritesThePdfOfTheRun();
     void laterRadioStartsFromTheRadiosBefore();
+    void driftOfTheLineRaisesTheAlarm();
 };
 
 namespace {
@@ -377,7 +379,7 @@ void AlignWindowTest::keyedTuningWindowRefusesTheRun() {
 // run goes with it.
 void AlignWindowTest::scannedSerialMustMatchThePattern() {
     TestEnvironment env(VirtualPreset::Variant0);
-    env.writeSettings("[setup]\r\nlanguage=english\r\n[line]\r\nserialPattern=SN[0-9]{6}\r\n");
+    env.writeSettings("[setup]\r\nlanguage=english\r\n[line]\r\nserialPattern=SN[0-9]{6}\r\nserialExample=SN004200\r\n");
     env.writeFile(QStringLiteral("five.json"), kFivePoints);
     TMainForm form;
     TAlignForm* align = ShowAlignWindow(form, env);
@@ -387,9 +389,12 @@ void AlignWindowTest::scannedSerialMustMatchThePattern() {
     // A misscan, a scan of 20,000 characters (said by its length), a good one.
     QStringList typed = {QStringLiteral("SN12"), QString(20000, QLatin1Char('7')), QStringLiteral("SN123456")};
     int prompts = 0;
+    std::size_t framesAtPrompt = 0;
+    env.radio().clearReceivedFrames();
     env.dialogs().onDialog = [&](QDialog* dialog) {
         if (dialog->objectName() != QStringLiteral("SerialDialog")) return int(QDialog::Rejected);
         ++prompts;
+        framesAtPrompt += env.radio().receivedFrames().size();  // asked before the radio is touched
         auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("SerialEdit"));
         if (edit == nullptr || typed.isEmpty()) return int(QDialog::Rejected);
         edit->setText(typed.takeFirst());
@@ -399,15 +404,18 @@ void AlignWindowTest::scannedSerialMustMatchThePattern() {
     QSignalSpy finished(align, &TAlignForm::runFinished);
     QTest::mouseClick(align->RunButton, Qt::LeftButton);
     QCOMPARE(prompts, 3);
-    // One refusal naming the pattern (entering tuner mode has its own box),
-    // one naming the longest serial taken.
-    const QString refusal = Tr("Records", "R0018").arg(QStringLiteral("SN12"), QStringLiteral("SN[0-9]{6}"));
+    QCOMPARE(framesAtPrompt, std::size_t{0});
+    // One refusal said with the line's example, never the raw pattern
+    // (entering tuner mode has its own box), one naming the longest serial
+    // taken.
+    const QString refusal = Tr("Records", "R0018").arg(QStringLiteral("SN12"), QStringLiteral("SN004200"));
     const QString tooLong = Tr("Records", "R0019").arg(64);
     QVERIFY(tooLong.contains(QStringLiteral("64")));
     int refusals = 0, tooLongs = 0;
     for (const test::RecordedMessage& m : env.dialogs().messages) {
         refusals += m.text == refusal ? 1 : 0;
         tooLongs += m.text == tooLong ? 1 : 0;
+        QVERIFY2(!m.text.contains(QStringLiteral("[0-9]")), qPrintable(m.text));
     }
     QCOMPARE(refusals, 1);
     QCOMPARE(tooLongs, 1);
@@ -457,6 +465,11 @@ void AlignWindowTest::overdueInstrumentWarnsOrIsRefused() {
             QCOMPARE(finished.count(), 1);
             QVERIFY2(align->lastReport().complete(), align->lastReport().error.text().c_str());
             QVERIFY2(LogHas(*align, Tr("A0032").arg(yesterday)), qPrintable(LogLines(*align).join('\n')));
+            // Where the operator looks: the status line and the run's header (in red).
+            QVERIFY2(align->StatusLabel->text().contains(Tr("A0052").arg(yesterday)), qPrintable(align->StatusLabel->text()));
+            QVERIFY(align->HeaderLabel->property("overdue").toBool());
+            QVERIFY2(align->HeaderLabel->text().contains(yesterday + QStringLiteral(" (") + Tr("A0047") + QLatin1Char(')')),
+                     qPrintable(align->HeaderLabel->text()));
             QVERIFY(LogHas(*align, Tr("A0034").arg(QStringLiteral("FX-07"), QStringLiteral("400.000:1.50;470.000:2.50"))));
         }
     }
@@ -556,13 +569,85 @@ void AlignWindowTest::laterRadioStartsFromTheRadiosBefore() {
             } else {
                 QCOMPARE(p.historySize, 1);
                 QVERIFY(p.predictedValue.has_value());
-                // Another radio of the same build needs what the first one needed.
-                QCOMPARE(*p.predictedValue, firstFinals[i]);
-                QCOMPARE(p.tries, 1);
+                // Another radio of the same build needs what the first one
+                // needed: its first reading passes; the readings' noise may
+                // leave it off the middle, which one more try centres, and
+                // that radio's offset moves the next predictions by as much
+                // (half the tolerance and the noise of two readings, 0.14 dB,
+                // is four value steps here).
+                QVERIFY2(std::abs(*p.predictedValue - firstFinals[i]) <= 4,
+                         qPrintable(QStringLiteral("%1 %2").arg(*p.predictedValue).arg(firstFinals[i])));
+                QVERIFY2(p.tries <= 2, qPrintable(QString::number(p.tries)));
+                QVERIFY(p.pass);
             }
         }
         align->close();
     }
+    CalibrationRecorder().setStore(nullptr);
+    CalibrationRecorder().setSerial({});
+}
+
+// Twenty radios of the model ended their five points at 60 or 62, the 21st
+// at 200; this one needs far more than 62 too (37 dBm is near the top of the
+// curve): the line chart of dBm signals again, the line alarm. The window
+// says so, the main window's status bar shows it, and the alarm is a record
+// of its own.
+void AlignWindowTest::driftOfTheLineRaisesTheAlarm() {
+    QTemporaryDir dir;
+    Result<std::unique_ptr<RecordStore>> opened =
+        OpenSqliteStore((dir.path() + QStringLiteral("/records.sqlite")).toStdString());
+    QVERIFY(opened.ok());
+    std::shared_ptr<RecordStore> store(std::move(opened.value()));
+    CalibrationRecorder().setStore(store);
+    TestEnvironment env(VirtualPreset::Variant0);
+    env.writeFile(QStringLiteral("five.json"), kFivePoints);
+    TMainForm form;
+    TAlignForm* align = ShowAlignWindow(form, env);
+    QVERIFY(align != nullptr);
+    align->ProcedureBox->setEditText(env.filePath(QStringLiteral("five.json")));
+    QVERIFY(!align->AlarmLabel->isVisible());
+    // The history: the model and firmware of the virtual radio, as a run records them.
+    const std::string model = env.radio().info().modelName(), firmware = env.radio().info().firmwareVersion();
+    for (int radio = 1; radio <= 21; ++radio) {
+        for (int point = 1; point <= 5; ++point) {
+            CalibrationRecord r;
+            r.uid = NewRecordUid();
+            r.session = "history-" + std::to_string(radio);
+            r.recordedAt = "2026-12-01T08:00:00.000Z";
+            r.modelName = model;
+            r.firmware = firmware;
+            r.serial = "H-" + std::to_string(radio);
+            r.event = record_event::kAlign;
+            r.item = 19;
+            r.band = 0;
+            r.point = point;
+            r.step = "High power 400-470 MHz";
+            r.unit = "dBm";
+            r.newValue = radio == 21 ? 200 : radio % 2 == 0 ? 60 : 62;
+            r.reading = 37.0;
+            r.verdict = "pass";
+            r.detail = "pass: history";
+            QVERIFY(store->append(r).ok());
+        }
+    }
+    CalibrationRecorder().setSerial("SN-DRIFT");
+    QTest::mouseClick(align->RunButton, Qt::LeftButton);
+    QVERIFY2(align->lastReport().complete(), align->lastReport().error.text().c_str());
+    QVERIFY(align->AlarmLabel->isVisible());
+    QVERIFY2(align->AlarmLabel->text().contains(QStringLiteral("dBm: 1 beyond 3 sigma, final values rising")),
+             qPrintable(align->AlarmLabel->text()));
+    QVERIFY(LogHas(*align, align->AlarmLabel->text()));
+    form.refreshRadioStatus();
+    QVERIFY2(form.RadioStatus->lineAlarmText().contains(Tr("Status", "S0026")), qPrintable(form.RadioStatus->lineAlarmText()));
+    RecordFilter filter;
+    filter.event = record_event::kLineAlarm;
+    Result<std::vector<CalibrationRecord>> alarms = store->list(filter);
+    QVERIFY(alarms.ok());
+    QCOMPARE(alarms->size(), std::size_t{1});
+    QCOMPARE(QString::fromStdString(alarms->front().flags), QStringLiteral("line-drift"));
+    QCOMPARE(QString::fromStdString(alarms->front().serial), QStringLiteral("SN-DRIFT"));
+    align->close();
+    ui::SetLineAlarm({});
     CalibrationRecorder().setStore(nullptr);
     CalibrationRecorder().setSerial({});
 }

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,9 +14,12 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cmath>
+#include <qcustomplot.h>
 #include <QToolButton>
 
 #include "ui/Records.h"
+#include "app/RadioStatusBar.h"
 #include "app/TMainForm.h"
 #include "data/Global.h"
 #include "ui/Selection.h"
@@ -121,18 +125,31 @@ private slots:
         env.writeSettings("[setup]\r\nlanguage=english\r\n[records]\r\naskSerial=yes\r\n");
         TMainForm form;
         int asked = 0;
+        std::size_t framesAtPrompt = 99;
+        env.radio().clearReceivedFrames();
         env.dialogs().onDialog = [&](QDialog* dialog) {
             auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("SerialEdit"));
             if (edit == nullptr) return 0;
             ++asked;
+            // Asked before anything is sent to the radio.
+            framesAtPrompt = env.radio().receivedFrames().size();
             edit->setText(QStringLiteral("  SN-0077 "));
             return static_cast<int>(QDialog::Accepted);
         };
         QVERIFY(test::EnterTunerMode(form));
         QCOMPARE(asked, 1);
+        QCOMPARE(framesAtPrompt, std::size_t{0});
         auto records = all();
         QCOMPARE(records.size(), std::size_t{1});
         QCOMPARE(QString::fromStdString(records[0].serial), QStringLiteral("SN-0077"));
+        // Shown while the radio is in tuner mode, and in the backup's name.
+        form.refreshRadioStatus();
+        QCOMPARE(form.RadioStatus->serialText(), TestEnvironment::text("Status", "S0025") + QStringLiteral(" SN-0077"));
+        const QStringList backups =
+            QDir(env.defaultDataDirectory() + QStringLiteral("backups")).entryList({QStringLiteral("*.tdb")}, QDir::Files);
+        QCOMPARE(backups.size(), 1);
+        const QString model = QString::fromStdString(radioInfo.modelName());
+        QVERIFY2(backups.first().startsWith(model + QStringLiteral("_SN-0077_")), qPrintable(backups.first()));
 
         // Skipped: no serial.
         QVERIFY(test::LeaveTunerMode(form));
@@ -141,6 +158,29 @@ private slots:
         records = all();
         QCOMPARE(QString::fromStdString(records.back().event), QStringLiteral("enter"));
         QCOMPARE(QString::fromStdString(records.back().serial), QString());
+        form.refreshRadioStatus();
+        QCOMPARE(form.RadioStatus->serialText(), QString());
+    }
+
+    // A serial that does not fit the line's pattern, with no example set:
+    // the refusal says only that it is not the line's format, never the pattern.
+    void refusedSerialWithoutAnExampleNamesNoPattern() {
+        TestEnvironment env;
+        env.writeSettings("[setup]\r\nlanguage=english\r\n[line]\r\nserialPattern=SN[0-9]{4}\r\n");
+        TMainForm form;  // reads setting.ini
+        QStringList typed = {QStringLiteral(" XX-1 ")};
+        env.dialogs().onDialog = [&](QDialog* dialog) {
+            auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("SerialEdit"));
+            if (edit == nullptr || typed.isEmpty()) return static_cast<int>(QDialog::Rejected);
+            edit->setText(typed.takeFirst());
+            return static_cast<int>(QDialog::Accepted);
+        };
+        env.dialogs().messages.clear();
+        QVERIFY(!ui::AskRadioSerial(nullptr).has_value());  // refused once, then cancelled
+        QCOMPARE(env.dialogs().messages.size(), 1);
+        QCOMPARE(env.dialogs().messages.first().text,
+                 TestEnvironment::text("Records", "R0082").arg(QStringLiteral("XX-1")));
+        QVERIFY(!env.dialogs().messages.first().text.contains(QStringLiteral("[0-9]")));
     }
 
     void noSerialPromptByDefault() {
@@ -291,6 +331,74 @@ private slots:
 
     // Line statistics per station: two stations, three runs; the expected
     // figures are counted by hand from the runs below.
+    // The control charts of a model: one chart per step and point, the
+    // final values over the radios with the centre line and the 3-sigma
+    // limits, the radio that breaks a run rule marked, and the line alarm.
+    void controlChartShowsTheModelsPointsAndTheAlarm() {
+        TestEnvironment env;
+        env.writeSettingsLanguage(QStringLiteral("english"));
+        OpenLanguage(kLanguageEnglish);
+        // Twenty radios alternate between 150 and 152 (centre 151, MR-bar 2,
+        // sigma 1.773, limits 145.68 to 156.32); the 21st and 22nd need 170
+        // on both points: beyond 3 sigma twice, the line alarm.
+        for (int radio = 1; radio <= 22; ++radio) {
+            for (int point = 1; point <= 2; ++point) {
+                CalibrationRecord r;
+                r.uid = NewRecordUid();
+                r.session = "s-" + std::to_string(radio);
+                r.runId = "r-" + std::to_string(radio);
+                r.recordedAt = "2026-12-09T08:" + std::to_string(10 + radio) + ":0" + std::to_string(point) + ".000Z";
+                r.station = "host";
+                r.modelName = "VR-7200";
+                r.serial = "SN-" + std::to_string(radio);
+                r.event = record_event::kAlign;
+                r.item = 19;
+                r.band = 0;
+                r.point = point;
+                r.step = "High power";
+                r.unit = "dBm";
+                r.newValue = radio > 20 ? 170 : (radio % 2 == 0 ? 150 : 152);
+                r.reading = radio % 2 == 0 ? 36.99 : 37.01;
+                r.limitLow = 36.8;
+                r.limitHigh = 37.2;
+                r.verdict = "pass";
+                QVERIFY(store_->append(r).ok());
+            }
+        }
+        TRecordsForm view;
+        QTRY_VERIFY(!view.searching());
+        QCOMPARE(view.ChartButton->text(), TestEnvironment::text("Records", "R0090"));
+        view.ModelEdit->setText(QStringLiteral("VR-7200"));
+        view.ChartButtonClick();
+        QDialog* chart = view.chartView();
+        QVERIFY(chart != nullptr);
+        QTRY_VERIFY(chart->property("chartReady").toBool());
+        auto* box = chart->findChild<QComboBox*>(QStringLiteral("ChartPointBox"));
+        QVERIFY(box != nullptr);
+        QCOMPARE(box->count(), 2);
+        QVERIFY2(box->itemText(0).contains(TRecordsForm::itemCaption(19)), qPrintable(box->itemText(0)));
+        QVERIFY(box->itemText(0).contains(QStringLiteral("400-470 MHz")));
+        auto* plot = chart->findChild<QCustomPlot*>(QStringLiteral("ControlChartPlot"));
+        QVERIFY(plot != nullptr);
+        // Values, centre line, two limits, the marked radio.
+        QCOMPARE(plot->graphCount(), 5);
+        QCOMPARE(plot->graph(0)->data()->size(), 22);
+        QCOMPARE(plot->graph(1)->data()->at(0)->value, 151.0);
+        QVERIFY(std::fabs(plot->graph(2)->data()->at(0)->value - 156.3191) < 1e-3);
+        QVERIFY(std::fabs(plot->graph(3)->data()->at(0)->value - 145.6809) < 1e-3);
+        QCOMPARE(plot->graph(4)->data()->size(), 2);
+        QCOMPARE(plot->graph(4)->data()->at(0)->key, 21.0);
+        QCOMPARE(plot->graph(4)->data()->at(1)->key, 22.0);
+        // Cpk of the readings (mean 37.0, s about 0.01: far above 1) and the alarm.
+        const QString summary = chart->findChild<QLabel*>(QStringLiteral("ChartSummary"))->text();
+        QVERIFY(view.drift() != nullptr);
+        QCOMPARE(view.drift()->alarms.size(), std::size_t{1});
+        QVERIFY2(summary.contains(TestEnvironment::text("Records", "R0101")
+                                      .arg(QString::fromStdString(DriftAlarmText(view.drift()->alarms[0])))),
+                 qPrintable(summary));
+        QVERIFY2(summary.contains(QStringLiteral("Cpk 6.")), qPrintable(summary));
+    }
+
     void statisticsViewShowsTheLinePerStation() {
         TestEnvironment env;
         struct Point {
