@@ -19,6 +19,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "align/AlignEngine.h"
 #include "align/AlignRecords.h"
@@ -97,6 +99,8 @@ private:
     void startPoint(int step, const varnel::PointResult& point);
     void addTry(const varnel::AlignTry& attempt);
     void finishPoint(const varnel::PointResult& point);
+    void settlePoint(const varnel::PointResult& point);
+    void showResult(int row, const varnel::PointResult& point);
     bool ensureTunerMode();
     void fail(const QString& text);
     std::optional<varnel::InstrumentModel> chosenModel();
@@ -113,5 +117,6 @@ private:
     std::unique_ptr<varnel::VirtualInstrument> virtualInstrument_;
     bool closeAfterRun_ = false;
     int currentStep_ = -1;
+    std::vector<std::pair<int, int>> rows_;  // (step, point) of each row of the results
     std::string runStartedAt_;  // UTC, the last run's start (its records follow it)
 };

@@ -125,11 +125,20 @@ Error Recorder::aligned(const CalibrationRecord& point, const TunerImage& image)
     return store(std::move(r));
 }
 
-Error Recorder::saved(int code, const TunerImage& image) {
+Error Recorder::saved(int code, const TunerImage& image, const std::string& detail) {
     CalibrationRecord r = base(record_event::kSaveItem, image);
     r.item = code;
     r.band = BandOfCode(code);
+    r.detail = detail;
     shadow_ = image;
+    return store(std::move(r));
+}
+
+Error Recorder::saveNotConfirmed(int code, const TunerImage& image, const std::string& detail) {
+    CalibrationRecord r = base(record_event::kSaveItem, image);
+    r.item = code;
+    r.band = BandOfCode(code);
+    r.detail = "not confirmed: " + detail;
     return store(std::move(r));
 }
 

@@ -112,7 +112,6 @@ void TMDIChild::installSenderHooks() {
         switch (timer) {
             case TuningTimer::TimeOut:
                 // The live-set just sent waits for its acknowledgement.
-                radioValues_.liveSetSent(lastSentFrame.data(), sentFrameLength);
                 pollers_->liveSetSent();
                 break;
             // A save's record is kept for its re-send (the frame is still
@@ -435,7 +434,7 @@ bool TMDIChild::FormCloseQuery() {
     SendExitTunerMode();
     ui::Dialogs().pause(500);
     inTunerMode = false;
-    radioValues_.forget();
+    HeldValues().forget();
     emit tunerModeLeft();
     return true;
 }
@@ -474,7 +473,7 @@ void TMDIChild::stopMeasuring() {
 
 void TMDIChild::radioLeftTunerMode() {
     checkTimer_->stop();
-    radioValues_.forget();
+    HeldValues().forget();
     pages_->lockCtcssPage();
     pages_->lockPowerPage();
     pages_->lockMeasureButtons();
