@@ -197,6 +197,58 @@ OpStatus WriteAllOperation::tick() {
     return OpStatus::Running;
 }
 
+// ---- reading the image back -----------------------------------------------------------------
+
+void ImageReadBackOperation::start(bool leaveAfter) {
+    leaveAfter_ = leaveAfter;
+    left_ = false;
+    bytes_ = 0;
+    stage_ = Stage::Reading;
+    SendEnterTunerMode();
+}
+
+int ImageReadBackOperation::differences(const TunerImage& sent) const {
+    int n = 0;
+    for (std::size_t i = 0; i < bytes_; ++i) n += image_[i] != sent[i];
+    return n;
+}
+
+OpStatus ImageReadBackOperation::tick() {
+    switch (stage_) {
+        case Stage::Reading: {
+            const TickResult result = Tick(cmd::kEnterTunerMode, PollRule::Verify, [] { SendEnterTunerMode(); });
+            if (Ended(result)) {
+                AbandonPoll();
+                stage_ = Stage::Failed;
+                return OpStatus::Failed;
+            }
+            if (result != TickResult::Matched) return OpStatus::Running;
+            bytes_ = radioInfo.imageBytes();
+            std::copy_n(replyBuffer.begin() + kReplyDataOffset, bytes_, image_.bytes.begin());
+            replyBuffer.fill(0);
+            HeldValues().writeReadBack();
+            if (!leaveAfter_) {
+                stage_ = Stage::Done;
+                return OpStatus::Done;
+            }
+            SendExitTunerMode();
+            stage_ = Stage::Leaving;
+            return OpStatus::NextStep;
+        }
+        case Stage::Leaving: {
+            const OpStatus status = OnceStatus(Tick(cmd::kExitTunerMode, PollRule::Once));
+            if (status == OpStatus::Running) return status;
+            left_ = status == OpStatus::Done;
+            stage_ = Stage::Done;
+            return OpStatus::Done;  // the image is in either way
+        }
+        case Stage::Done: return OpStatus::Done;
+        case Stage::Failed: return OpStatus::Failed;
+        case Stage::Idle: break;
+    }
+    return OpStatus::Running;
+}
+
 // ---- the factory copy -----------------------------------------------------------------------
 
 void FactoryReadOperation::start() { SendReadFactory(); }

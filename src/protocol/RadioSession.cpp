@@ -99,6 +99,7 @@ Error RadioSession::saveItem(int code) {
 }
 
 Error RadioSession::writeAll(const std::function<bool(const RadioInfo& attached)>& consent) {
+    writeUnacknowledged_ = false;
     WriteAllOperation write;
     if (consent) {
         if (Error e = ensureLink(); !e.ok()) return e.wrap("cannot read the information block");
@@ -114,8 +115,21 @@ Error RadioSession::writeAll(const std::function<bool(const RadioInfo& attached)
         if (Error e = ensureLink(); !e.ok()) return e.wrap("cannot write the tuner data");
         write.startWrite();
     }
-    if (run([&] { return write.tick(); }) != OpStatus::Done) return failed("cannot write the tuner data");
+    if (run([&] { return write.tick(); }) != OpStatus::Done) {
+        writeUnacknowledged_ = write.failedStage() == WriteAllOperation::Stage::Writing;
+        if (writeUnacknowledged_)
+            return failed("the radio did not acknowledge the tuner data; whether it took them is not known");
+        return failed("cannot write the tuner data");
+    }
     return {};
+}
+
+Result<TunerImage> RadioSession::readImageBack() {
+    if (Error e = ensureLink(); !e.ok()) return e.wrap("cannot read the radio's image back");
+    ImageReadBackOperation read;
+    read.start(!inTunerMode);
+    if (run([&] { return read.tick(); }) != OpStatus::Done) return failed("cannot read the radio's image back");
+    return read.image();
 }
 
 Error RadioSession::readFactory() {

@@ -150,6 +150,13 @@ Error Recorder::wroteAll(const RadioInfo& info, const TunerImage& image, const s
     return store(std::move(r));
 }
 
+Error Recorder::writeAllUnconfirmed(const RadioInfo& info, const TunerImage& image, const std::string& detail) {
+    if (!inSession_) info_ = info;
+    CalibrationRecord r = base(record_event::kWriteAll, image);
+    r.detail = detail;
+    return store(std::move(r));
+}
+
 Error Recorder::factoryRead(const TunerImage& image) {
     shadow_ = image;
     return store(base(record_event::kFactoryRead, image));

@@ -43,6 +43,9 @@ public:
     // `detail` saying why; the radio's store is not known to have changed.
     Error saveNotConfirmed(int code, const TunerImage& image, const std::string& detail);
     Error wroteAll(const RadioInfo& info, const TunerImage& image, const std::string& detail = {});
+    // A write-all of `image` that the radio did not acknowledge, or whose
+    // read-back found another image: `detail` says what is known.
+    Error writeAllUnconfirmed(const RadioInfo& info, const TunerImage& image, const std::string& detail);
     Error factoryRead(const TunerImage& image);
     Error backup(const RadioInfo& info, const TunerImage& image, const std::string& file);
     Error left(const TunerImage& image);
