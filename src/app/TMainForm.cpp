@@ -347,6 +347,7 @@ void TMainForm::buildParts() {
     EnterTunerModeTimer = tunerMode_->EnterTunerModeTimer;
     ExitTunerModeTimer = tunerMode_->ExitTunerModeTimer;
     WriteAllTunerDataTimer = tunerMode_->WriteAllTunerDataTimer;
+    WriteAllReadBackTimer = tunerMode_->WriteAllReadBackTimer;
     WriteAllCheckTimer = tunerMode_->WriteAllCheckTimer;
 }
 
@@ -660,6 +661,7 @@ void TMainForm::ExitTunerModeTimerTimer() { tunerMode_->ExitTunerModeTimerTimer(
 void TMainForm::WriteAllCheckTimerTimer() { tunerMode_->WriteAllCheckTimerTimer(); }
 
 void TMainForm::WriteAllTunerDataTimerTimer() { tunerMode_->WriteAllTunerDataTimerTimer(); }
+void TMainForm::WriteAllReadBackTimerTimer() { tunerMode_->WriteAllReadBackTimerTimer(); }
 
 void TMainForm::showLinkNote(const QString& note) { panels_->setText(1, note); }
 
