@@ -383,9 +383,9 @@ void TAlignForm::finishPoint(const PointResult& p) {
     showResult(row, p);
     rows_.push_back({p.stepIndex, p.point});
     ResultTable->scrollToBottom();
-    // A stopped point is not done.
+    // A stopped point is not done, nor one the run did not come to.
     auto* bar = qobject_cast<QProgressBar*>(StepTable->cellWidget(p.stepIndex, 1));
-    if (bar != nullptr && !p.stopped) bar->setValue(bar->value() + 1);
+    if (bar != nullptr && !p.stopped && p.reached()) bar->setValue(bar->value() + 1);
 }
 
 // The result of a point as far as it is known: once its step is saved it
