@@ -717,15 +717,21 @@ std::string AlignReport::toJson() const {
         j["procedure"] = nullptr;
         j["complete"] = complete();
         j["stopped"] = stopped;
-        const PointCounts c = counts();
-        j["passed"] = c.passed;
-        j["marginal"] = c.marginal;
-        j["failed"] = c.failed;
-        j["stopped_points"] = c.stopped;
-        j["not_reached"] = c.notReached;
+        j.update(PointCountsJson(counts()));
         j["error"] = std::string("the report could not be written in full: ") + e.what();
         return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     }
+}
+
+nlohmann::ordered_json PointCountsJson(const PointCounts& c) {
+    nlohmann::ordered_json j;
+    j["passed"] = c.passed;
+    j["marginal"] = c.marginal;
+    j["failed"] = c.failed;
+    j["stopped_points"] = c.stopped;
+    j["not_reached"] = c.notReached;
+    j["point_count"] = c.total();
+    return j;
 }
 
 // One point as the JSON report and the line's progress events show it.
@@ -773,13 +779,7 @@ std::string AlignReport::jsonOrThrow() const {
     j["complete"] = complete();
     j["stopped"] = stopped;
     if (!error.ok()) j["error"] = error.text();
-    const PointCounts c = counts();
-    j["passed"] = c.passed;
-    j["marginal"] = c.marginal;
-    j["failed"] = c.failed;
-    j["stopped_points"] = c.stopped;
-    j["not_reached"] = c.notReached;
-    j["point_count"] = c.total();
+    j.update(PointCountsJson(counts()));
     j["seconds"] = std::round(seconds * 1000) / 1000;
     j["exchanges"] = exchanges;
     j["instrument_queries"] = queries;

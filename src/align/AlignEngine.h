@@ -173,6 +173,10 @@ private:
     std::string jsonOrThrow() const;
 };
 
+// The counts as the JSON report and the line's verdict event give them:
+// passed, marginal, failed, stopped_points, not_reached and point_count.
+nlohmann::ordered_json PointCountsJson(const PointCounts& counts);
+
 // One point as the JSON report shows it (step, item, band, point, target and
 // tolerance, start and final value, reading, tries, result, prediction).
 nlohmann::ordered_json AlignPointJson(const PointResult& point);

@@ -260,13 +260,7 @@ RadioOutcome AlignLineRadio(const Options& options, const Procedure& procedure, 
     Json v = Event("verdict");
     v["serial"] = serial;
     v["verdict"] = RadioVerdict(report);
-    const PointCounts counts = report.counts();
-    v["passed"] = counts.passed;
-    v["marginal"] = counts.marginal;
-    v["failed"] = counts.failed;
-    v["stopped"] = counts.stopped;
-    v["not_reached"] = counts.notReached;
-    v["points"] = counts.total();
+    v.update(PointCountsJson(report.counts()));
     v["tries_per_point"] = std::round(TriesPerPoint(report) * 100) / 100;
     v["seconds"] = std::round(report.seconds * 1000) / 1000;
     v["outlier"] = report.outlier();
