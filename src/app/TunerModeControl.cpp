@@ -19,6 +19,7 @@
 #include "ui/FeedbackTexts.h"
 #include "ui/Polling.h"
 #include "ui/Records.h"
+#include "protocol/TunerMode.h"
 
 using varnel::ui::Dialogs;
 using varnel::ui::MessageButtons;
@@ -167,7 +168,7 @@ void TunerModeControl::EnterTunerModeTimerTimer() {
     // the tree that is now on screen.
     archive_.imageReadFromRadio(entered.time().toString(QStringLiteral("HH:mm")));
     window_.OpenTuningWindow(kUntitled);
-    inTunerMode = true;
+    EnteredTunerMode();
     if (window_.tuningWindow != nullptr) window_.tuningWindow->radioEntered();
     archive_.forgetFile();
     if (window_.tuningWindow != nullptr) {
@@ -184,7 +185,7 @@ void TunerModeControl::EnterTunerModeTimerTimer() {
 void TunerModeControl::ExitTunerModeTimerTimer() {
     // An unanswered leave keeps tuner mode on.
     if (!reached(leave_.tick(), OpStatus::Done, ExitTunerModeTimer)) return;
-    inTunerMode = false;
+    LeftTunerMode();
     if (window_.tuningWindow != nullptr) window_.tuningWindow->radioLeftTunerMode();
     setCaptions("S003", "S0030");
     window_.N1->setEnabled(false);

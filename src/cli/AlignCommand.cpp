@@ -33,6 +33,7 @@
 #include "records/Recorder.h"
 #include "lang/DataFolders.h"
 #include "util/FileAccess.h"
+#include "protocol/TunerMode.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -233,7 +234,7 @@ void LeaveTunerMode(bool wasInTunerMode) {
     if (inTunerMode && !wasInTunerMode && linkHandle) {
         RadioSession session;
         if (Error e = session.leave(); !e.ok()) RecordWarning(e);
-        inTunerMode = false;
+        LeftTunerMode();
         RecordWarning(CalibrationRecorder().left(tunerImage));
     }
 }

@@ -7,6 +7,7 @@
 #include "data/ItemTable.h"
 #include "protocol/RadioOperations.h"
 #include "protocol/Sendcmd.h"
+#include "protocol/TunerMode.h"
 
 namespace varnel {
 
@@ -68,7 +69,7 @@ Error RadioSession::enter() {
             return failed("cannot read the information block").wrapped("cannot enter tuner mode");
         return failed("cannot enter tuner mode");
     }
-    inTunerMode = true;
+    EnteredTunerMode();
     return {};
 }
 
@@ -145,7 +146,7 @@ Error RadioSession::leave() {
     LeaveOperation leave;
     leave.start();
     if (run([&] { return leave.tick(); }) != OpStatus::Done) return failed("cannot leave tuner mode");
-    inTunerMode = false;
+    LeftTunerMode();
     return {};
 }
 

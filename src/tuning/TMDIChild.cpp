@@ -33,6 +33,7 @@
 #include "tuning/TuningPages.h"
 #include "tuning/ValueControls.h"
 #include "tuning/PointChart.h"
+#include "protocol/TunerMode.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
@@ -433,7 +434,7 @@ bool TMDIChild::FormCloseQuery() {
     // The radio leaves tuner mode on its own; its reply is not awaited.
     SendExitTunerMode();
     ui::Dialogs().pause(500);
-    inTunerMode = false;
+    LeftTunerMode();
     HeldValues().forget();
     emit tunerModeLeft();
     return true;

@@ -23,6 +23,7 @@
 #include "tuning/TuningFeedback.h"
 #include "tuning/TMDIChild.h"
 #include "tuning/TuningPages.h"
+#include "protocol/TunerMode.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
@@ -246,7 +247,7 @@ void TMDIChild::ConnetTimerTimer() {
     // entering tuner mode again, which the flag notices.
     if (radioAway_ && !inTunerMode) return;
     radioAway_ = true;
-    inTunerMode = false;
+    LeftTunerMode();
     liveSavesStopped();
     liveSetUnconfirmed(true);
     HeldValues().forget();
