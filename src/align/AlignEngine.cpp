@@ -497,7 +497,6 @@ Error AlignEngine::convergePoint(const ProcedureStep& step, int point, PointResu
         lastSent_ = result.startValue;
         result.note += errorQueueNote();
     }
-    if (step.save == SaveWhen::Point) return radio_.save(step.item);
     return {};
 }
 
@@ -583,6 +582,62 @@ void AlignEngine::finishInstrument() {
     }
 }
 
+// The item save of a step's points that are still open (all of the step's
+// points, or the one point of a step saved point by point), awaited; then
+// each of them is settled with what the radio keeps. A step whose points
+// all went back to their values needs no save: the radio's store already
+// holds them. Runs also when the run is being stopped, so that the points
+// that passed are not lost when the radio leaves tuner mode.
+Error AlignEngine::saveStep(const ProcedureStep& step, std::vector<PointResult*> points) {
+    const bool anyPassed =
+        std::any_of(points.begin(), points.end(), [](const PointResult* p) { return p->pass; });
+    Error saved;
+    const bool saving = anyPassed && step.save != SaveWhen::Never;
+    if (saving) {
+        try {
+            saved = radio_.save(step.item);
+        } catch (const std::exception& x) {
+            saved = Error::make(ErrorCode::Other, std::string("unexpected failure: ") + x.what());
+        }
+        if (!saved.ok()) saved.wrap("the item was not saved in the radio");
+        if (saveSink_) saveSink_(step.name, step.item, saved);
+    }
+    for (PointResult* p : points) {
+        if (p->kept != PointKept::Pending) continue;
+        if (!p->pass) {
+            p->kept = PointKept::PutBack;
+            p->storedValue = p->startValue;
+        } else if (step.save == SaveWhen::Never) {
+            p->kept = PointKept::NotSaved;
+            p->storedValue = p->startValue;
+            p->note += std::string(p->note.empty() ? "" : "; ") + "not saved (the procedure saves nothing): the radio runs " +
+                       std::to_string(p->finalValue) + " until it leaves tuner mode and stores " +
+                       std::to_string(p->startValue);
+        } else if (saved.ok()) {
+            p->kept = PointKept::Stored;
+            p->storedValue = p->finalValue;
+        } else {
+            // Reached, but not known to be in the radio's store: not a pass.
+            p->kept = PointKept::NotStored;
+            p->reachedValue = p->finalValue;
+            p->storedValue = p->startValue;
+            p->pass = false;
+            p->note += std::string(p->note.empty() ? "" : "; ") + "reached " + std::to_string(p->finalValue) +
+                       ", but the radio did not confirm the save (" + saved.text() + "); it stores " +
+                       std::to_string(p->startValue) + " (" + std::to_string(p->finalValue) +
+                       " only if the save reached it)";
+            p->finalValue = p->startValue;
+        }
+    }
+    return saved;
+}
+
+// A point's outcome is final: recorded, and shown as such.
+void AlignEngine::settle(PointResult& point) {
+    if (recordSink_) recordSink_(point);
+    if (events_.pointSettled) events_.pointSettled(point);
+}
+
 Error AlignEngine::run(AlignReport& report) {
     if (Error e = checkInstrumentSteps(procedure_, instrument_, model_); !e.ok()) return e;
     if (instrument_ != nullptr) {
@@ -593,9 +648,30 @@ Error AlignEngine::run(AlignReport& report) {
         return Error::make(ErrorCode::Mismatch, std::string("the procedure is written for the ") +
                                                     (*procedure_.largeModel ? "large" : "small") +
                                                     " model, the radio is the other one");
+    // The points after the one where the run ended: listed, recorded and
+    // counted as not reached.
+    const auto notReachedFrom = [&](std::size_t s0, std::size_t k0) {
+        for (std::size_t s = s0; s < procedure_.steps.size(); ++s) {
+            const ProcedureStep& step = procedure_.steps[s];
+            for (std::size_t k = s == s0 ? k0 : 0; k < step.points.size(); ++k) {
+                PointResult result = newPointResult(step, static_cast<int>(s), step.points[k]);
+                result.startValue = result.finalValue = result.storedValue = radio_.value(step.item, step.points[k]);
+                result.kept = PointKept::NotReached;
+                result.note = "not reached: the run ended before this point";
+                report.notReached.push_back(result);
+                settle(report.notReached.back());
+            }
+        }
+    };
     for (std::size_t s = 0; s < procedure_.steps.size(); ++s) {
         const ProcedureStep& step = procedure_.steps[s];
         ownOffsets_.clear();
+        const std::size_t first = report.points.size();
+        const auto openPoints = [&] {
+            std::vector<PointResult*> open;
+            for (std::size_t i = first; i < report.points.size(); ++i) open.push_back(&report.points[i]);
+            return open;
+        };
         for (std::size_t k = 0; k < step.points.size(); ++k) {
             PointResult result = newPointResult(step, static_cast<int>(s), step.points[k]);
             if (events_.pointStarted) events_.pointStarted(static_cast<int>(s), static_cast<int>(k), result);
@@ -604,20 +680,31 @@ Error AlignEngine::run(AlignReport& report) {
                 KeyGuard guard(radio_, events_.keying);
                 e = runPoint(step, result.point, result, guard);
             }  // unkeyed here, whatever happened
+            // Recorded too when the run ends here: the records show where and how.
+            if (!e.ok()) result.endedRun = true;
+            report.points.push_back(result);
+            if (events_.pointDone) events_.pointDone(report.points.back());
+            if (step.save == SaveWhen::Point || !e.ok()) {
+                // The point's save, or, when the run ends here, the save of the
+                // step's points that passed before it.
+                std::vector<PointResult*> open =
+                    step.save == SaveWhen::Point ? std::vector<PointResult*>{&report.points.back()} : openPoints();
+                Error saved = saveStep(step, open);
+                for (PointResult* p : open) settle(*p);
+                if (e.ok()) e = saved;
+            }
             if (!e.ok()) {
-                // Recorded too: the records show where and how the run ended.
-                result.endedRun = true;
-                report.points.push_back(result);
-                if (recordSink_) recordSink_(result);
-                if (events_.pointDone) events_.pointDone(result);
+                notReachedFrom(s, k + 1);
                 return e;
             }
-            report.points.push_back(result);
-            if (recordSink_) recordSink_(result);
-            if (events_.pointDone) events_.pointDone(result);
         }
-        if (step.save == SaveWhen::Step) {
-            if (Error e = radio_.save(step.item); !e.ok()) return e;
+        if (step.save == SaveWhen::Point) continue;  // each point was saved and settled
+        std::vector<PointResult*> open = openPoints();
+        Error saved = saveStep(step, open);
+        for (PointResult* p : open) settle(*p);
+        if (!saved.ok()) {
+            notReachedFrom(s + 1, 0);
+            return saved;
         }
     }
     return {};
@@ -652,11 +739,40 @@ AlignReport AlignEngine::run() {
     return report;
 }
 
-int AlignReport::passed() const {
-    return static_cast<int>(std::count_if(points.begin(), points.end(), [](const PointResult& p) { return p.pass; }));
+bool MarginalPass(const PointResult& p) {
+    return p.pass && p.reading && std::fabs(*p.reading - p.target) > 0.8 * p.tolerance;
 }
 
-int AlignReport::failed() const { return static_cast<int>(points.size()) - passed(); }
+const char* PointResult::keptText() const {
+    switch (kept) {
+        case PointKept::Pending: return "not saved yet";
+        case PointKept::Stored: return "stored";
+        case PointKept::NotStored: return "not stored";
+        case PointKept::PutBack: return "put back";
+        case PointKept::NotSaved: return "not saved";
+        case PointKept::NotReached: return "not reached";
+    }
+    return "";
+}
+
+PointCounts AlignReport::counts() const {
+    PointCounts c;
+    for (const PointResult& p : points) {
+        if (p.stopped) ++c.stopped;
+        else if (!p.pass || !p.keptByRadio()) ++c.failed;
+        else if (MarginalPass(p)) ++c.marginal;
+        else ++c.passed;
+    }
+    c.notReached = static_cast<int>(notReached.size());
+    return c;
+}
+
+int AlignReport::passed() const {
+    const PointCounts c = counts();
+    return c.passed + c.marginal;
+}
+
+int AlignReport::failed() const { return counts().failed; }
 
 bool AlignReport::outlier() const {
     return std::any_of(points.begin(), points.end(), [](const PointResult& p) { return p.standsOut; });
@@ -672,11 +788,21 @@ std::string AlignReport::toJson() const {
         j["procedure"] = nullptr;
         j["complete"] = complete();
         j["stopped"] = stopped;
-        j["passed"] = passed();
-        j["failed"] = failed();
+        j.update(PointCountsJson(counts()));
         j["error"] = std::string("the report could not be written in full: ") + e.what();
         return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     }
+}
+
+nlohmann::ordered_json PointCountsJson(const PointCounts& c) {
+    nlohmann::ordered_json j;
+    j["passed"] = c.passed;
+    j["marginal"] = c.marginal;
+    j["failed"] = c.failed;
+    j["stopped_points"] = c.stopped;
+    j["not_reached"] = c.notReached;
+    j["point_count"] = c.total();
+    return j;
 }
 
 // One point as the JSON report and the line's progress events show it.
@@ -697,6 +823,10 @@ nlohmann::ordered_json AlignPointJson(const PointResult& p) {
     else o["reading"] = nullptr;
     o["tries"] = p.tries;
     o["result"] = p.outcome();
+    if (MarginalPass(p) && p.keptByRadio()) o["marginal"] = true;
+    o["kept"] = p.keptText();
+    o["stored_value"] = p.storedValue;
+    if (p.reachedValue) o["reached_value"] = *p.reachedValue;
     if (!p.note.empty()) o["note"] = p.note;
     if (p.historySize > 0) {
         nlohmann::ordered_json pred;
@@ -720,8 +850,7 @@ std::string AlignReport::jsonOrThrow() const {
     j["complete"] = complete();
     j["stopped"] = stopped;
     if (!error.ok()) j["error"] = error.text();
-    j["passed"] = passed();
-    j["failed"] = failed();
+    j.update(PointCountsJson(counts()));
     j["seconds"] = std::round(seconds * 1000) / 1000;
     j["exchanges"] = exchanges;
     j["instrument_queries"] = queries;
@@ -746,6 +875,7 @@ std::string AlignReport::jsonOrThrow() const {
         }
         list.push_back(o);
     }
+    for (const PointResult& p : notReached) list.push_back(AlignPointJson(p));
     j["outlier_points"] = standing;
     j["points"] = list;
     // Instrument replies, file names and notes may carry bytes that are not
@@ -760,7 +890,11 @@ std::string AlignReport::toCsv() const {
         "step,item,band,point,measure,target,tolerance,unit,start_value,final_value,reading,tries,result,note,"
         "item_name,band_name\n";
     char number[64];
-    for (const PointResult& p : points) {
+    std::vector<const PointResult*> all;
+    for (const PointResult& p : points) all.push_back(&p);
+    for (const PointResult& p : notReached) all.push_back(&p);
+    for (const PointResult* q : all) {
+        const PointResult& p = *q;
         out += CsvField(p.step) + "," + std::to_string(p.item) + "," + std::to_string(p.band) + "," +
                std::to_string(p.point) + "," + CsvField(p.measure) + ",";
         std::snprintf(number, sizeof number, "%g,%g,", p.target, p.tolerance);

@@ -68,6 +68,16 @@ struct AlignTry {
     double reading = 0;
 };
 
+// What became of a point's value in the radio once its step is over.
+enum class PointKept {
+    Pending,     // the point's save is still to come
+    Stored,      // the item save that carries the value was acknowledged
+    NotStored,   // the save was not acknowledged: the value may not be in the radio's store
+    PutBack,     // the value went back to where it was (not within tolerance, stopped, a failure)
+    NotSaved,    // the procedure saves nothing: the radio runs the value until it leaves tuner mode
+    NotReached,  // the run ended before it came to this point
+};
+
 struct PointResult {
     int stepIndex = 0;
     std::string step;
@@ -96,10 +106,40 @@ struct PointResult {
     // How far the final value lies from the history (enough history only).
     std::optional<Deviation> deviation;
     bool standsOut = false;         // further from the history than kOutlierDeviations
+    // What the radio keeps: the value it stores after leaving tuner mode, as
+    // far as its acknowledgements tell, and how it came to be there.
+    PointKept kept = PointKept::Pending;
+    int storedValue = 0;
+    // The value the search had reached when it passed, also when its save
+    // was not acknowledged (finalValue then names what the radio stores).
+    std::optional<int> reachedValue;
 
-    // "pass", "fail" or "stopped", as the report and the records say it.
-    const char* outcome() const { return pass ? "pass" : stopped ? "stopped" : "fail"; }
+    bool reached() const { return kept != PointKept::NotReached; }
+    // Passed, and its value is in the radio's store (or the procedure keeps it live).
+    bool keptByRadio() const { return pass && (kept == PointKept::Stored || kept == PointKept::NotSaved); }
+    // "pass", "fail", "stopped", "not-stored" or "not-reached", as the report
+    // and the records say it.
+    const char* outcome() const {
+        if (kept == PointKept::NotReached) return "not-reached";
+        if (kept == PointKept::NotStored) return "not-stored";
+        return pass ? "pass" : stopped ? "stopped" : "fail";
+    }
+    // What the radio keeps, in words ("stored", "not stored", "put back", ...).
+    const char* keptText() const;
 };
+
+// The points of a run by outcome: each point is in exactly one of them.
+struct PointCounts {
+    int passed = 0;      // within the outer fifth of the tolerance or better, and kept
+    int marginal = 0;    // passed in the outer fifth of the tolerance, and kept
+    int failed = 0;      // not within tolerance, not kept by the radio, or ended by a failure
+    int stopped = 0;     // the operator stopped there
+    int notReached = 0;  // the run ended before them
+    int total() const { return passed + marginal + failed + stopped + notReached; }
+};
+
+// A pass in the outer fifth of the tolerance.
+bool MarginalPass(const PointResult& point);
 
 struct AlignReport {
     std::string procedure;
@@ -114,8 +154,12 @@ struct AlignReport {
     double settleSeconds = 0;      // time spent waiting for the instrument to settle
     double nominalSettleSeconds = 0;  // the settle times the procedure asks for, summed
 
-    int passed() const;
-    int failed() const;  // every point that did not pass, a stopped one too
+    // Points the run did not come to (the run ended early), in procedure order.
+    std::vector<PointResult> notReached;
+
+    int passed() const;  // every point that passed and is kept, marginal ones too
+    int failed() const;  // points that ran and did not pass, not counting a stopped one
+    PointCounts counts() const;
     // A point's final value lies far outside the history of its model.
     bool outlier() const;
     bool complete() const { return error.ok(); }
@@ -129,6 +173,10 @@ private:
     std::string jsonOrThrow() const;
 };
 
+// The counts as the JSON report and the line's verdict event give them:
+// passed, marginal, failed, stopped_points, not_reached and point_count.
+nlohmann::ordered_json PointCountsJson(const PointCounts& counts);
+
 // One point as the JSON report shows it (step, item, band, point, target and
 // tolerance, start and final value, reading, tries, result, prediction).
 nlohmann::ordered_json AlignPointJson(const PointResult& point);
@@ -137,6 +185,10 @@ struct AlignEvents {
     std::function<void(int step, int pointIndex, const PointResult& point)> pointStarted;
     std::function<void(const AlignTry& attempt)> tried;
     std::function<void(const PointResult& point)> pointDone;
+    // A point's outcome is final: its step was saved (or not), or the run
+    // ended before it. Comes after pointDone, in procedure order, and with
+    // the same point as its record.
+    std::function<void(const PointResult& point)> pointSettled;
     // The radio acknowledged keying (on) or unkeying (off) its transmitter
     // (receive false) or receiver; a window shows it as its own keying.
     std::function<void(bool receive, bool on)> keying;
@@ -158,6 +210,11 @@ public:
     void setPredictor(std::optional<Predictor> predictor) { predictor_ = std::move(predictor); }
     // The fixture's path loss (none by default: readings are taken as they are).
     void setPathLoss(PathLoss loss) { pathLoss_ = std::move(loss); }
+    // Where every item save of the run and its outcome go (the calibration
+    // records): the step, the item and the error (ok when acknowledged).
+    void setSaveSink(std::function<void(const std::string& step, int item, const Error&)> sink) {
+        saveSink_ = std::move(sink);
+    }
     // A flag that stops the run when set (Ctrl+C in the command-line tool).
     void setStopFlag(const std::atomic<bool>* flag) { externalStop_ = flag; }
     // Asks the run to stop at the next exchange; safe from any thread.
@@ -171,6 +228,8 @@ private:
     Error runPoint(const ProcedureStep& step, int point, PointResult& result, KeyGuard& guard);
     Error convergePoint(const ProcedureStep& step, int point, PointResult& result, KeyGuard& guard);
     void putBack(const ProcedureStep& step, int point, PointResult& result);
+    Error saveStep(const ProcedureStep& step, std::vector<PointResult*> points);
+    void settle(PointResult& point);
     Error setUpInstrument(AlignReport& report);
     Error setUpPoint(const ProcedureStep& step, std::uint32_t frequency);
     Error confirmInstrument(const std::string& what);
@@ -189,6 +248,7 @@ private:
     InstrumentModel model_;
     AlignEvents events_;
     std::function<void(const PointResult&)> recordSink_;
+    std::function<void(const std::string&, int, const Error&)> saveSink_;
     const std::atomic<bool>* externalStop_ = nullptr;
     std::atomic<bool> stop_{false};
     AlignReport* report_ = nullptr;

@@ -27,16 +27,26 @@ std::string AlignRecordDetail(const PointResult& p) {
         detail += ", " + pred;
     detail += ", " + p.step;
     if (!p.note.empty()) detail += "; " + p.note;
+    if (p.reached()) detail += "; " + std::string(p.keptText()) + ", the radio stores " + std::to_string(p.storedValue);
     return detail;
 }
 
 const char* AlignVerdict(const PointResult& p) {
-    if (p.pass) {
-        const bool outer = p.reading && std::fabs(*p.reading - p.target) > 0.8 * p.tolerance;
-        return outer ? record_verdict::kMarginal : record_verdict::kPass;
-    }
+    if (!p.reached()) return record_verdict::kNotReached;
+    if (p.pass) return MarginalPass(p) ? record_verdict::kMarginal : record_verdict::kPass;
     if (p.stopped) return record_verdict::kStopped;
+    if (p.kept == PointKept::NotStored) return record_verdict::kError;
     return p.endedRun ? record_verdict::kError : record_verdict::kFail;
+}
+
+std::function<void(const std::string&, int, const Error&)> CalibrationSaveSink(
+    std::function<void(const Error&)> onError) {
+    return [onError](const std::string& step, int item, const Error& outcome) {
+        Recorder& recorder = CalibrationRecorder();
+        const Error e = outcome.ok() ? recorder.saved(item, tunerImage, "align: " + step)
+                                     : recorder.saveNotConfirmed(item, tunerImage, "align: " + step + ": " + outcome.text());
+        if (!e.ok() && onError) onError(e);
+    };
 }
 
 void TraceProcedureFile(TraceContext& trace, const std::string& path) {

@@ -46,12 +46,18 @@ std::function<void(const PointResult&)> CalibrationRecordSink(const TraceContext
                                                               std::function<void(const Error&)> onError = {});
 std::function<void(const PointResult&)> CalibrationRecordSink(std::function<void(const Error&)> onError = {});
 
+// One record per item save of a run (event "save-item"): acknowledged, or
+// "not confirmed: ..." with the reason, for AlignEngine::setSaveSink.
+std::function<void(const std::string&, int, const Error&)> CalibrationSaveSink(
+    std::function<void(const Error&)> onError = {});
+
 // The detail text of a point's record.
 std::string AlignRecordDetail(const PointResult& point);
 
 // The point's verdict (record_verdict): "marginal" for a pass in the outer
 // fifth of the tolerance, "error" for a point that ended the run through a
-// failure of the radio or the instrument.
+// failure of the radio or the instrument and for a point whose save the
+// radio did not confirm, "not-reached" for a point after the end of a run.
 const char* AlignVerdict(const PointResult& point);
 
 // Earlier alignment runs of `serial` in `store` other than `runId`; -1 when

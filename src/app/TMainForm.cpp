@@ -396,6 +396,7 @@ void TMainForm::buildParts() {
     EnterTunerModeTimer = tunerMode_->EnterTunerModeTimer;
     ExitTunerModeTimer = tunerMode_->ExitTunerModeTimer;
     WriteAllTunerDataTimer = tunerMode_->WriteAllTunerDataTimer;
+    WriteAllReadBackTimer = tunerMode_->WriteAllReadBackTimer;
     WriteAllCheckTimer = tunerMode_->WriteAllCheckTimer;
 }
 
@@ -726,6 +727,7 @@ void TMainForm::ExitTunerModeTimerTimer() { tunerMode_->ExitTunerModeTimerTimer(
 void TMainForm::WriteAllCheckTimerTimer() { tunerMode_->WriteAllCheckTimerTimer(); }
 
 void TMainForm::WriteAllTunerDataTimerTimer() { tunerMode_->WriteAllTunerDataTimerTimer(); }
+void TMainForm::WriteAllReadBackTimerTimer() { tunerMode_->WriteAllReadBackTimerTimer(); }
 
 void TMainForm::showLinkNote(const QString& note) { panels_->setText(1, note); }
 
@@ -777,8 +779,8 @@ void TMainForm::radioPresenceChanged(bool present) {
         StatusBar1->showMessage(ui::StatusText("S0010"), 15000);
     } else if (const QString problem = ui::RadioOpenProblem(); !problem.isEmpty()) {
         // Seen, but it cannot be opened: entering would fail.
-        RadioStatus->failed("S0026", problem);
-        StatusBar1->showMessage(ui::StatusText("S0025").arg(problem), 15000);
+        RadioStatus->failed("S0028", problem);
+        StatusBar1->showMessage(ui::StatusText("S0027").arg(problem), 15000);
     } else {
         StatusBar1->showMessage(ui::StatusText("S0015"), 15000);
     }

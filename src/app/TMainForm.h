@@ -151,6 +151,7 @@ public:
     QTimer* EnterTunerModeTimer = nullptr;
     QTimer* ExitTunerModeTimer = nullptr;
     QTimer* WriteAllTunerDataTimer = nullptr;
+    QTimer* WriteAllReadBackTimer = nullptr;  // the read-back after an unacknowledged write-all
     QTimer* WriteAllCheckTimer = nullptr;
 
     // The tuning window this window opened last, or none.
@@ -179,6 +180,7 @@ public slots:
     void EnterTunerModeTimerTimer();
     void ExitTunerModeTimerTimer();
     void WriteAllTunerDataTimerTimer();
+    void WriteAllReadBackTimerTimer();
     void WriteAllCheckTimerTimer();
     // Status bar
     void StatusBar1Resize();

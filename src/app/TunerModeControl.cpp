@@ -13,11 +13,13 @@
 #include "data/Global.h"
 #include "data/Safety.h"
 #include "lang/ErrorText.h"
+#include "protocol/RadioValues.h"
 #include "tuning/TMDIChild.h"
 #include "ui/DialogSeam.h"
 #include "ui/FeedbackTexts.h"
 #include "ui/Polling.h"
 #include "ui/Records.h"
+#include "protocol/TunerMode.h"
 
 using varnel::ui::Dialogs;
 using varnel::ui::MessageButtons;
@@ -34,11 +36,12 @@ TunerModeControl::TunerModeControl(TMainForm& window, ArchiveCommands& archive)
     ExitTunerModeTimer = ui::NamedTimer(this, "ExitTunerModeTimer", 10, &C::ExitTunerModeTimerTimer);
     WriteAllTunerDataTimer = ui::NamedTimer(this, "WriteAllTunerDataTimer", 10, &C::WriteAllTunerDataTimerTimer);
     WriteAllCheckTimer = ui::NamedTimer(this, "WriteAllCheckTimer", 10, &C::WriteAllCheckTimerTimer);
+    WriteAllReadBackTimer = ui::NamedTimer(this, "WriteAllReadBackTimer", 10, &C::WriteAllReadBackTimerTimer);
 }
 
 bool TunerModeControl::pollRunning() const {
     return ReadInfoTimer->isActive() || EnterTunerModeTimer->isActive() || ExitTunerModeTimer->isActive() ||
-           WriteAllTunerDataTimer->isActive() || WriteAllCheckTimer->isActive();
+           WriteAllTunerDataTimer->isActive() || WriteAllCheckTimer->isActive() || WriteAllReadBackTimer->isActive();
 }
 
 void TunerModeControl::logNote(const QString& text) {
@@ -168,7 +171,7 @@ void TunerModeControl::EnterTunerModeTimerTimer() {
     // the tree that is now on screen.
     archive_.imageReadFromRadio(entered.time().toString(QStringLiteral("HH:mm")));
     window_.OpenTuningWindow(kUntitled);
-    inTunerMode = true;
+    EnteredTunerMode();
     if (window_.tuningWindow != nullptr) window_.tuningWindow->radioEntered();
     archive_.forgetFile();
     if (window_.tuningWindow != nullptr) {
@@ -185,7 +188,7 @@ void TunerModeControl::EnterTunerModeTimerTimer() {
 void TunerModeControl::ExitTunerModeTimerTimer() {
     // An unanswered leave keeps tuner mode on.
     if (!reached(leave_.tick(), OpStatus::Done, ExitTunerModeTimer)) return;
-    inTunerMode = false;
+    LeftTunerMode();
     if (window_.tuningWindow != nullptr) window_.tuningWindow->radioLeftTunerMode();
     setCaptions("S003", "S0030");
     window_.N1->setEnabled(false);
@@ -211,9 +214,12 @@ void TunerModeControl::WriteAllCheckTimerTimer() {
         writeAll_.decline();
         return;
     }
+    sentImage_ = tunerImage;
+    writtenTo_ = DescribeRadioText(attached);
     writeAll_.proceed();
     WriteAllTunerDataTimer->start();
-    logNote(Fill(Tr("Safety", "L0002"), {DescribeRadioText(attached)}));
+    // On its way, not yet written: the acknowledgement tells.
+    logNote(Fill(Tr("Safety", "L0010"), {writtenTo_}));
 }
 
 bool TunerModeControl::confirmWriteAll(const RadioInfo& attached, bool same) {
@@ -251,10 +257,67 @@ bool TunerModeControl::confirmWriteAll(const RadioInfo& attached, bool same) {
 
 void TunerModeControl::WriteAllTunerDataTimerTimer() {
     if (writeAll_.stage() != WriteAllOperation::Stage::Writing) return;
-    if (!reached(writeAll_.tick(), OpStatus::Done, WriteAllTunerDataTimer)) return;
+    const OpStatus status = writeAll_.tick();
+    if (!reached(status, OpStatus::Done, WriteAllTunerDataTimer)) {
+        if (status == OpStatus::Failed) writeAllUnanswered();
+        return;
+    }
     ui::RecordWroteAll();
     logNote(Tr("Safety", "L0003"));
     Dialogs().message(&window_, MessageKind::Information, kBoxCaption, Tr("MessageBox", "M012"), MessageButtons::Ok);
+}
+
+}  // namespace varnel::app
+
+namespace varnel::app {
+
+void TunerModeControl::writeAllUnanswered() {
+    // Not sent again: the radio may have taken the image, and only its own
+    // image tells.
+    ui::RecordWriteAllUnconfirmed("outcome unknown: no acknowledgement");
+    const QString unknown = Fill(Tr("Safety", "L0011"), {writtenTo_});
+    logNote(unknown);
+    window_.showStatusNote(unknown);
+    if (Dialogs().message(&window_, MessageKind::Question, kBoxCaption, Fill(Tr("Safety", "W0010"), {writtenTo_}),
+                          MessageButtons::OkCancel) != ui::MessageResult::Ok) {
+        return;
+    }
+    if (!openRadioLink()) return;
+    // Out of tuner mode the read-back (an entry's image) is followed by the leave.
+    readBack_.start(!inTunerMode);
+    WriteAllReadBackTimer->start();
+}
+
+void TunerModeControl::WriteAllReadBackTimerTimer() {
+    const OpStatus status = readBack_.tick();
+    if (status == OpStatus::Running || status == OpStatus::NextStep) return;
+    WriteAllReadBackTimer->stop();
+    if (status == OpStatus::Failed) {
+        ui::RecordWriteAllUnconfirmed("outcome unknown: no acknowledgement, read-back failed");
+        const QString text = Fill(Tr("Safety", "L0014"), {writtenTo_});
+        logNote(text);
+        window_.showStatusNote(text);
+        Dialogs().message(&window_, MessageKind::Error, kBoxCaption, text, MessageButtons::Ok);
+        return;
+    }
+    const int differences = readBack_.differences(sentImage_);
+    const QString bytes = QString::number(readBack_.bytes());
+    if (differences == 0) {
+        // The radio stores and runs the image sent.
+        HeldValues().wroteAll(sentImage_, readBack_.bytes());
+        ui::RecordWroteAll("no acknowledgement; read back: the radio holds it");
+        const QString text = Fill(Tr("Safety", "L0012"), {writtenTo_, bytes});
+        logNote(text);
+        window_.showStatusNote(text);
+        Dialogs().message(&window_, MessageKind::Information, kBoxCaption, text, MessageButtons::Ok);
+        return;
+    }
+    ui::RecordWriteAllUnconfirmed("no acknowledgement; read back: " + std::to_string(differences) + " of " +
+                                  bytes.toStdString() + " bytes differ, not written");
+    const QString text = Fill(Tr("Safety", "L0013"), {writtenTo_, QString::number(differences), bytes});
+    logNote(text);
+    window_.showStatusNote(text);
+    Dialogs().message(&window_, MessageKind::Error, kBoxCaption, text, MessageButtons::Ok);
 }
 
 }  // namespace varnel::app

@@ -42,6 +42,10 @@ public:
     void ExitTunerModeTimerTimer();
     void WriteAllCheckTimerTimer();
     void WriteAllTunerDataTimerTimer();
+    // Reads the radio's image back after a write-all that got no
+    // acknowledgement, to compare it with the image sent.
+    QTimer* WriteAllReadBackTimer = nullptr;
+    void WriteAllReadBackTimerTimer();
     // True while one of the poll timers runs.
     bool pollRunning() const;
 
@@ -63,6 +67,9 @@ private:
     void pollExpired(QTimer* timer);
     // The write-all questions: identity and plausibility, then consent.
     bool confirmWriteAll(const RadioInfo& attached, bool sameRadio);
+    // The write-all went out and no acknowledgement came: the outcome is
+    // unknown; a read-back is offered.
+    void writeAllUnanswered();
     void logNote(const QString& text);
 
     TMainForm& window_;
@@ -70,6 +77,9 @@ private:
     EnterOperation enter_{PollRule::Verify};
     LeaveOperation leave_;
     WriteAllOperation writeAll_;
+    ImageReadBackOperation readBack_;
+    TunerImage sentImage_;    // the image the last write-all sent
+    QString writtenTo_;       // the radio it went to, as the texts name it
 };
 
 }  // namespace varnel::app

@@ -33,6 +33,7 @@
 #include "records/Recorder.h"
 #include "lang/DataFolders.h"
 #include "util/FileAccess.h"
+#include "protocol/TunerMode.h"
 
 namespace varnel::cli {
 
@@ -233,16 +234,20 @@ AlignReport RunProcedure(const Options& options, const Procedure& procedure, Ali
     engine.setPathLoss(pathLoss);
     engine.setStopFlag(&alignInterrupted);
     AlignEvents events;
-    events.pointDone = [&options, &pointDone](const PointResult& p) {
+    // A point is told once its outcome is final: after its step's save.
+    events.pointSettled = [&options, &pointDone](const PointResult& p) {
         if (pointDone) pointDone(p);
-        std::string line = p.step + " point " + std::to_string(p.point) + ": " + (p.pass ? "pass" : p.stopped ? "stopped" : "FAIL") +
-                           ", value " + std::to_string(p.startValue) + " -> " + std::to_string(p.finalValue) + ", " +
-                           std::to_string(p.tries) + " tries";
+        if (!p.reached()) return;  // counted in the summary, listed in the report
+        std::string line = p.step + " point " + std::to_string(p.point) + ": " + PointOutcomeText(p);
+        if (p.reached())
+            line += ", value " + std::to_string(p.startValue) + " -> " + std::to_string(p.finalValue) + ", " +
+                    std::to_string(p.tries) + " tries, " + p.keptText();
         if (!p.note.empty()) line += ", " + p.note;
         Progress(options, line);
     };
     engine.setEvents(events);
     engine.setRecordSink(CalibrationRecordSink(trace, [](const Error& e) { RecordWarning(e); }));
+    engine.setSaveSink(CalibrationSaveSink([](const Error& e) { RecordWarning(e); }));
     return engine.run();
 }
 
@@ -251,7 +256,7 @@ void LeaveTunerMode(bool wasInTunerMode) {
     if (inTunerMode && !wasInTunerMode && linkHandle) {
         RadioSession session;
         if (Error e = session.leave(); !e.ok()) RecordWarning(e);
-        inTunerMode = false;
+        LeftTunerMode();
         RecordWarning(CalibrationRecorder().left(tunerImage));
     }
 }
@@ -293,6 +298,21 @@ std::string OutlierText(const AlignReport& report) {
 
 }  // namespace
 
+std::string PointOutcomeText(const PointResult& p) {
+    if (!p.reached()) return "not reached";
+    if (p.kept == PointKept::NotStored) return "NOT STORED";
+    if (p.pass) return MarginalPass(p) ? "marginal" : "pass";
+    return p.stopped ? "stopped" : "FAIL";
+}
+
+std::string CountsText(const AlignReport& report) {
+    const PointCounts c = report.counts();
+    char text[200];
+    std::snprintf(text, sizeof text, "%d passed, %d marginal, %d failed, %d stopped, %d not reached of %d points",
+                  c.passed, c.marginal, c.failed, c.stopped, c.notReached, c.total());
+    return text;
+}
+
 double TriesPerPoint(const AlignReport& report) {
     if (report.points.empty()) return 0;
     int tries = 0;
@@ -319,9 +339,9 @@ namespace {
 // The summary of one run on stderr.
 void PrintSummary(const Options& options, const AlignReport& report) {
     char summary[160];
-    std::snprintf(summary, sizeof summary, "%d passed, %d failed, %.2f s, %llu exchanges", report.passed(),
-                  report.failed(), report.seconds, static_cast<unsigned long long>(report.exchanges));
-    Progress(options, summary + OutlierText(report));
+    std::snprintf(summary, sizeof summary, ", %.2f s, %llu exchanges", report.seconds,
+                  static_cast<unsigned long long>(report.exchanges));
+    Progress(options, CountsText(report) + summary + OutlierText(report));
     if (!report.error.ok()) Fail(report.error.wrapped("the run ended early"));
 }
 
@@ -416,10 +436,10 @@ int AlignBatch(const Options& options, const Procedure& procedure, const Instrum
         int history = 0;
         for (const PointResult& p : report.points) history = std::max(history, p.historySize);
         char line[200];
-        std::snprintf(line, sizeof line, "radio %d/%d %s: %d passed, %d failed, %.2f tries per point, %.2f s, history of %d radios",
-                      i, options.batch, one.serial.c_str(), report.passed(), report.failed(), TriesPerPoint(report),
+        std::snprintf(line, sizeof line, ", %.2f tries per point, %.2f s, history of %d radios", TriesPerPoint(report),
                       report.seconds, history);
-        Progress(options, line + OutlierText(report));
+        Progress(options, "radio " + std::to_string(i) + "/" + std::to_string(options.batch) + " " + one.serial + ": " +
+                              CountsText(report) + line + OutlierText(report));
         nlohmann::ordered_json entry;
         entry["serial"] = one.serial;
         entry["report"] = nlohmann::ordered_json::parse(report.toJson(), nullptr, false);

@@ -91,4 +91,10 @@ const char* RadioVerdict(const AlignReport& report);
 
 double TriesPerPoint(const AlignReport& report);
 
+// A point's outcome as the progress lines say it ("pass", "marginal",
+// "FAIL", "stopped", "NOT STORED", "not reached").
+std::string PointOutcomeText(const PointResult& point);
+// "N passed, N marginal, N failed, N stopped, N not reached of N points".
+std::string CountsText(const AlignReport& report);
+
 }  // namespace varnel::cli

@@ -118,6 +118,10 @@ public:
     Error writeAll(const std::function<bool(const RadioInfo& attached)>& consent = {});
     Error leave();
     void close();
+    // The last writeAll went out and was not acknowledged (outcome unknown).
+    bool writeUnacknowledged() const { return session_.writeUnacknowledged(); }
+    // The radio's image read back (0x0060), tunerImage untouched.
+    Result<TunerImage> readImageBack() { return session_.readImageBack(); }
     // Run after an acknowledged write-all (virtual faults hook in here).
     std::function<void()> afterWriteAll;
 

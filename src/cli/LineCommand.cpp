@@ -305,18 +305,16 @@ RadioOutcome AlignLineRadio(const Options& options, const Procedure& procedure, 
     Json v = Event("verdict");
     v["serial"] = serial;
     v["verdict"] = RadioVerdict(report);
-    v["passed"] = report.passed();
-    v["failed"] = report.failed();
+    v.update(PointCountsJson(report.counts()));
     v["tries_per_point"] = std::round(TriesPerPoint(report) * 100) / 100;
     v["seconds"] = std::round(report.seconds * 1000) / 1000;
     v["outlier"] = report.outlier();
     if (!report.error.ok()) v["error"] = report.error.text();
     events.Emit(v);
     char line[200];
-    std::snprintf(line, sizeof line, "radio %d %s: %s, %d passed, %d failed, %.2f tries per point, %.2f s", index,
-                  serial.c_str(), RadioVerdict(report), report.passed(), report.failed(), TriesPerPoint(report),
-                  report.seconds);
-    Progress(options, line);
+    std::snprintf(line, sizeof line, ", %.2f tries per point, %.2f s", TriesPerPoint(report), report.seconds);
+    Progress(options, "radio " + std::to_string(index) + " " + serial + ": " + RadioVerdict(report) + ", " +
+                          CountsText(report) + line);
     if (!report.error.ok()) {
         Fail(report.error.wrapped("the run of " + serial + " ended early"));
         outcome.endLine = true;

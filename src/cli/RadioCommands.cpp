@@ -184,6 +184,42 @@ int VerifyRestore(const Options& options, CliRadio& radio, const std::string& fi
     return kOk;
 }
 
+// A restore whose write-all got no acknowledgement: the outcome is unknown
+// until the radio's image has been read back and compared with the archive.
+// The record says what is known; the image is not sent again.
+int ReadBackUnacknowledged(const Options& options, CliRadio& radio, const std::string& file,
+                           const RadioInfo& archiveInfo, const TunerImage& archiveImage, const RadioInfo& attached,
+                           const std::string& detail, const Error& written) {
+    Fail("outcome unknown: " + written.text());
+    Progress(options, "reading the radio's image back to compare it with " + file);
+    Result<TunerImage> back = radio.readImageBack();
+    if (!back) {
+        RecordWarning(CalibrationRecorder().writeAllUnconfirmed(
+            archiveInfo, archiveImage, detail + "; outcome unknown: no acknowledgement, read-back failed"));
+        Fail(back.error().wrapped("the outcome stays unknown: the image could not be read back"));
+        return ExitCodeFor(back.error());
+    }
+    const std::size_t bytes = std::min(radioInfo.imageBytes(), archiveInfo.imageBytes());
+    int differences = 0;
+    for (std::size_t i = 0; i < bytes; ++i) differences += back.value()[i] != archiveImage[i];
+    if (differences > 0) {
+        RecordWarning(CalibrationRecorder().writeAllUnconfirmed(
+            archiveInfo, archiveImage,
+            detail + "; no acknowledgement; read back: " + std::to_string(differences) + " of " +
+                std::to_string(bytes) + " bytes differ, not written"));
+        Fail("not written: the radio's image read back differs from " + file + " in " + std::to_string(differences) +
+             " of " + std::to_string(bytes) + " bytes; restore again to write it");
+        return kVerifyFailed;
+    }
+    RecordWarning(CalibrationRecorder().wroteAll(archiveInfo, archiveImage,
+                                                 detail + "; no acknowledgement; read back: the radio holds it"));
+    std::printf("%s\n", TerminalText(file + " written to " + Identity(attached) +
+                                     ": the acknowledgement was lost, the image read back is the archive (" +
+                                     std::to_string(bytes) + " bytes)")
+                            .c_str());
+    return kOk;
+}
+
 const char* BandName(int band) { return band == 0 ? "400-470 MHz" : "136-174 MHz"; }
 
 // One reason why an archive is not believable, as the window names it.
@@ -254,10 +290,6 @@ int CmdRestore(const Options& options, CliRadio& radio) {
         return true;
     });
     if (refused != kOk) return refused;
-    if (!written.ok()) {
-        Fail(written);
-        return ExitCodeFor(written);
-    }
     std::string detail = "restore " + file;
     if (!same || implausible) {
         detail += " --force (";
@@ -265,6 +297,15 @@ int CmdRestore(const Options& options, CliRadio& radio) {
         detail += !same && implausible ? ", " : "";
         detail += implausible ? "not plausible" : "";
         detail += ")";
+    }
+    if (!written.ok() && radio.writeUnacknowledged()) {
+        // The image went out and its acknowledgement never came: not called
+        // written, not sent again; the radio's own image tells.
+        return ReadBackUnacknowledged(options, radio, file, archiveInfo, archiveImage, attached, detail, written);
+    }
+    if (!written.ok()) {
+        Fail(written);
+        return ExitCodeFor(written);
     }
     RecordWarning(CalibrationRecorder().wroteAll(archiveInfo, archiveImage, detail));
     if (!options.verify) {

@@ -240,15 +240,17 @@ int ShowStats(const Options& options, RecordStore& records) {
         return kDatabase;
     }
     Progress(options, records.describe());
-    std::printf("%-24s %6s %9s %8s %15s %7s %11s\n", options.by == "day" ? "DAY" : options.by == "station" ? "STATION" : "LINE",
-                "RADIOS", "RADIOS/H", "HOURS", "FIRST PASS", "FPY", "TRIES/POINT");
+    std::printf("%-24s %6s %9s %8s %15s %7s %11s %7s %8s %6s %7s %11s\n",
+                options.by == "day" ? "DAY" : options.by == "station" ? "STATION" : "LINE", "RADIOS", "RADIOS/H",
+                "HOURS", "FIRST PASS", "FPY", "TRIES/POINT", "PASSED", "MARGINAL", "FAILED", "STOPPED", "NOT REACHED");
     for (const LineStatsRow& row : stats.finish()) {
         char fpy[16] = "-", perHour[16] = "-";
         if (row.firstRuns > 0) std::snprintf(fpy, sizeof fpy, "%.1f%%", 100.0 * row.firstPassYield());
         if (row.hours > 0) std::snprintf(perHour, sizeof perHour, "%.1f", row.radiosPerHour());
         const std::string first = std::to_string(row.firstPassed) + "/" + std::to_string(row.firstRuns);
-        std::printf("%-24s %6d %9s %8.2f %15s %7s %11.2f\n", T(row.group).c_str(), row.runs, perHour, row.hours,
-                    first.c_str(), fpy, row.triesPerPoint());
+        std::printf("%-24s %6d %9s %8.2f %15s %7s %11.2f %7ld %8ld %6ld %7ld %11ld\n", T(row.group).c_str(), row.runs,
+                    perHour, row.hours, first.c_str(), fpy, row.triesPerPoint(), row.passedPoints, row.marginalPoints,
+                    row.failedPoints, row.stoppedPoints, row.notReachedPoints);
     }
     // The line's chart settings of the station's setting.ini ([line] chartRadios, chartLimits).
     const LineSettings line = ReadLineSettings(SettingsFileOf(options));

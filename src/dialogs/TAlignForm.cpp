@@ -413,20 +413,51 @@ void TAlignForm::finishPoint(const PointResult& p) {
     cell(kFinal, QString::number(p.finalValue));
     cell(kReading, p.reading ? QStringLiteral("%1 %2").arg(*p.reading, 0, 'f', 3).arg(unit) : QStringLiteral("—"));
     cell(kTries, QString::number(p.tries));
-    // A stopped point is neither: it went back to its value before the run.
-    const char* resultKey = p.pass ? "A0018" : p.stopped ? "A0030" : "A0019";
-    QTableWidgetItem* result = cell(kResult, Tr(resultKey));
-    result->setData(Qt::UserRole, QByteArray(resultKey));
-    if (p.pass) {
-        result->setForeground(QColor(Qt::darkGreen));
-    } else if (!p.stopped) {
-        result->setForeground(QColor(Qt::red));
-    }
-    if (!p.note.empty()) result->setToolTip(QString::fromStdString(p.note));
+    showResult(row, p);
+    rows_.push_back({p.stepIndex, p.point});
     ResultTable->scrollToBottom();
-    // A stopped point is not done.
+    // A stopped point is not done, nor one the run did not come to.
     auto* bar = qobject_cast<QProgressBar*>(StepTable->cellWidget(p.stepIndex, 1));
-    if (bar != nullptr && !p.stopped) bar->setValue(bar->value() + 1);
+    if (bar != nullptr && !p.stopped && p.reached()) bar->setValue(bar->value() + 1);
+}
+
+// The result of a point as far as it is known: once its step is saved it
+// says what the radio keeps.
+void TAlignForm::showResult(int row, const PointResult& p) {
+    // A stopped point is neither passed nor failed: it went back to its value before the run.
+    const char* key = "A0019";
+    QColor ink(Qt::red);
+    if (!p.reached()) {
+        key = "A0064";
+        ink = QColor(Qt::darkGray);
+    } else if (p.kept == PointKept::NotStored) {
+        key = "A0063";
+    } else if (p.pass) {
+        key = MarginalPass(p) ? "A0062" : "A0018";
+        ink = MarginalPass(p) ? QColor(0xB0, 0x6A, 0x00) : QColor(Qt::darkGreen);
+    } else if (p.stopped) {
+        key = "A0030";
+        ink = palette().color(QPalette::Text);
+    }
+    auto* result = new QTableWidgetItem(Tr(key));
+    result->setData(Qt::UserRole, QByteArray(key));  // made again after a language switch
+    result->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    result->setForeground(ink);
+    if (!p.note.empty()) result->setToolTip(QString::fromStdString(p.note));
+    ResultTable->setItem(row, kResult, result);
+    if (QTableWidgetItem* final = ResultTable->item(row, kFinal)) final->setText(QString::number(p.finalValue));
+}
+
+// A point's outcome is final: its row says what the radio keeps; a point
+// the run never came to gets a row of its own.
+void TAlignForm::settlePoint(const PointResult& p) {
+    for (int row = 0; row < static_cast<int>(rows_.size()); ++row) {
+        if (rows_[static_cast<std::size_t>(row)] == std::pair{p.stepIndex, p.point}) {
+            showResult(row, p);
+            return;
+        }
+    }
+    finishPoint(p);
 }
 
 // The instrument model of the model file, the virtual test set's without one;
@@ -490,6 +521,7 @@ AlignEvents TAlignForm::runEvents() {
     events.pointStarted = [this](int step, int, const PointResult& p) { startPoint(step, p); };
     events.tried = [this](const AlignTry& t) { addTry(t); };
     events.pointDone = [this](const PointResult& p) { finishPoint(p); };
+    events.pointSettled = [this](const PointResult& p) { settlePoint(p); };
     // The run's keying is the program's keying: the status bar shows it.
     events.keying = [](bool receive, bool on) { (receive ? rxKeyed : txKeyed) = on; };
     events.idle = [] { QCoreApplication::processEvents(); };
@@ -501,15 +533,19 @@ AlignEvents TAlignForm::runEvents() {
 void TAlignForm::showOutcome() {
     RunButton->setEnabled(true);
     StopButton->setEnabled(false);
+    // Every point in one count: a stopped point is no failure, and the
+    // points the run did not come to are counted as not reached.
+    const PointCounts c = report_.counts();
+    const auto counts = [c] {
+        return Tr("A0061").arg(c.passed).arg(c.marginal).arg(c.failed).arg(c.stopped).arg(c.notReached).arg(c.total());
+    };
     if (report_.stopped) {
-        showStatus([] { return Tr("A0025"); });
+        showStatus([counts] { return Tr("A0025") + QStringLiteral("; ") + counts(); });
     } else if (!report_.error.ok()) {
         const QString reason = QString::fromStdString(report_.error.text());
-        showStatus([reason] { return Tr("A0026").arg(reason); });
+        showStatus([reason, counts] { return Tr("A0026").arg(reason) + QStringLiteral("; ") + counts(); });
     } else {
-        const int passed = report_.passed();
-        const int failed = report_.failed();
-        showStatus([passed, failed] { return Tr("A0024").arg(passed).arg(failed); });
+        showStatus([counts] { return Tr("A0060").arg(counts()); });
     }
     if (!overdueSince_.empty()) {
         const std::function<QString()> outcome = status_;
@@ -554,6 +590,7 @@ void TAlignForm::RunButtonClick() {
         note(Tr("A0035").arg(QString::fromStdString(CalibrationRecorder().serial())));
 
     showSteps(procedure.value());
+    rows_.clear();
     RunButton->setEnabled(false);
     StopButton->setEnabled(true);
     ReportButton->setEnabled(false);
@@ -589,6 +626,7 @@ void TAlignForm::RunButtonClick() {
     trace.instrumentIdn = identity.value();
     showHeader(trace);
     engine.setRecordSink(CalibrationRecordSink(trace));
+    engine.setSaveSink(CalibrationSaveSink());
     engine_ = &engine;
     runStartedAt_ = UtcTimestampNow();
     report_ = engine.run();

@@ -23,6 +23,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "align/AlignEngine.h"
 #include "align/AlignRecords.h"
@@ -108,6 +110,8 @@ private:
     void startPoint(int step, const varnel::PointResult& point);
     void addTry(const varnel::AlignTry& attempt);
     void finishPoint(const varnel::PointResult& point);
+    void settlePoint(const varnel::PointResult& point);
+    void showResult(int row, const varnel::PointResult& point);
     bool ensureTunerMode();
     void fail(const QString& text);
     std::optional<varnel::InstrumentModel> chosenModel();
@@ -127,6 +131,7 @@ private:
     std::unique_ptr<varnel::VirtualInstrument> virtualInstrument_;
     bool closeAfterRun_ = false;
     int currentStep_ = -1;
+    std::vector<std::pair<int, int>> rows_;  // (step, point) of each row of the results
     std::string runStartedAt_;  // UTC, the last run's start (its records follow it)
     // The status line in the interface language, made again after a switch.
     std::function<QString()> status_;

@@ -320,12 +320,13 @@ void TRecordsForm::StatsButtonClick() {
         byBox->addItem(Tr("R0062"), static_cast<int>(LineStats::By::Station));
         byBox->addItem(Tr("R0063"), static_cast<int>(LineStats::By::Day));
         layout->addWidget(byBox);
-        auto* grid = new QTableWidget(0, 6, stats_);
+        auto* grid = new QTableWidget(0, 7, stats_);
         grid->setObjectName(QStringLiteral("StatsGrid"));
         grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
         grid->verticalHeader()->hide();
         grid->horizontalHeader()->setStretchLastSection(true);
-        grid->setHorizontalHeaderLabels({Tr("R0064"), Tr("R0065"), Tr("R0069"), Tr("R0066"), Tr("R0067"), Tr("R0068")});
+        grid->setHorizontalHeaderLabels(
+            {Tr("R0064"), Tr("R0065"), Tr("R0069"), Tr("R0066"), Tr("R0067"), Tr("R0068"), Tr("R0110")});
         layout->addWidget(grid, 1);
         connect(byBox, &QComboBox::currentIndexChanged, this, [this] { refreshStats(); });
     }
@@ -364,7 +365,7 @@ void TRecordsForm::refreshStats() {
                 grid->setRowCount(static_cast<int>(rows.size()));
                 for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
                     const LineStatsRow& row = rows[static_cast<std::size_t>(i)];
-                    const QString cells[6] = {
+                    const QString cells[7] = {
                         QString::fromStdString(row.group),
                         QString::number(row.runs),
                         QString::number(row.hours, 'f', 2),
@@ -374,8 +375,15 @@ void TRecordsForm::refreshStats() {
                                                 .arg(row.firstPassed)
                                                 .arg(row.firstRuns)
                                           : QStringLiteral("-"),
-                        QString::number(row.triesPerPoint(), 'f', 2)};
-                    for (int c = 0; c < 6; ++c) grid->setItem(i, c, new QTableWidgetItem(cells[c]));
+                        QString::number(row.triesPerPoint(), 'f', 2),
+                        // Each point once: passed, marginal, failed, stopped, not reached.
+                        Tr("R0111")
+                            .arg(row.passedPoints)
+                            .arg(row.marginalPoints)
+                            .arg(row.failedPoints)
+                            .arg(row.stoppedPoints)
+                            .arg(row.notReachedPoints)};
+                    for (int c = 0; c < 7; ++c) grid->setItem(i, c, new QTableWidgetItem(cells[c]));
                 }
                 grid->resizeColumnsToContents();
                 self->stats_->setProperty("statsReady", true);

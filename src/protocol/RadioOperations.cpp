@@ -5,6 +5,7 @@
 #include "data/Global.h"
 #include "data/ItemTable.h"
 #include "data/Safety.h"
+#include "protocol/RadioValues.h"
 #include "protocol/Sendcmd.h"
 
 namespace varnel {
@@ -124,6 +125,7 @@ OpStatus EnterOperation::tick() {
             band = 0;
             // The rest of the image is kept for a small model.
             std::copy_n(replyBuffer.begin() + kReplyDataOffset, radioInfo.imageBytes(), tunerImage.bytes.begin());
+            HeldValues().entered(tunerImage);
             stage_ = Stage::Entered;
             return OpStatus::Done;
         }
@@ -138,7 +140,12 @@ OpStatus EnterOperation::tick() {
 
 void LeaveOperation::start() { SendExitTunerMode(); }
 
-OpStatus LeaveOperation::tick() { return OnceStatus(Tick(cmd::kExitTunerMode, PollRule::Once)); }
+OpStatus LeaveOperation::tick() {
+    const OpStatus status = OnceStatus(Tick(cmd::kExitTunerMode, PollRule::Once));
+    // Out of tuner mode the radio runs what it stores; nothing more is followed.
+    if (status == OpStatus::Done) HeldValues().forget();
+    return status;
+}
 
 // ---- writing the whole image --------------------------------------------------------------
 
@@ -169,16 +176,73 @@ OpStatus WriteAllOperation::tick() {
         case Stage::Writing: {
             // The single payload byte of the reply is not examined.
             const OpStatus status = OnceStatus(Tick(cmd::kWriteAll, PollRule::Once));
-            if (status == OpStatus::Done) stage_ = Stage::Written;
+            if (status == OpStatus::Done) {
+                stage_ = Stage::Written;
+                HeldValues().wroteAll(tunerImage, radioInfo.imageBytes());
+            }
             if (status == OpStatus::Failed) {
+                // The image went out; whether the radio took it is not known.
                 failedStage_ = Stage::Writing;
                 stage_ = Stage::Failed;
+                HeldValues().writeUnconfirmed();
             }
             return status;
         }
         case Stage::AwaitingConsent: return OpStatus::NeedsConsent;
         case Stage::Written: return OpStatus::Done;
         case Stage::Declined:
+        case Stage::Failed: return OpStatus::Failed;
+        case Stage::Idle: break;
+    }
+    return OpStatus::Running;
+}
+
+// ---- reading the image back -----------------------------------------------------------------
+
+void ImageReadBackOperation::start(bool leaveAfter) {
+    leaveAfter_ = leaveAfter;
+    left_ = false;
+    bytes_ = 0;
+    stage_ = Stage::Reading;
+    SendEnterTunerMode();
+}
+
+int ImageReadBackOperation::differences(const TunerImage& sent) const {
+    int n = 0;
+    for (std::size_t i = 0; i < bytes_; ++i) n += image_[i] != sent[i];
+    return n;
+}
+
+OpStatus ImageReadBackOperation::tick() {
+    switch (stage_) {
+        case Stage::Reading: {
+            const TickResult result = Tick(cmd::kEnterTunerMode, PollRule::Verify, [] { SendEnterTunerMode(); });
+            if (Ended(result)) {
+                AbandonPoll();
+                stage_ = Stage::Failed;
+                return OpStatus::Failed;
+            }
+            if (result != TickResult::Matched) return OpStatus::Running;
+            bytes_ = radioInfo.imageBytes();
+            std::copy_n(replyBuffer.begin() + kReplyDataOffset, bytes_, image_.bytes.begin());
+            replyBuffer.fill(0);
+            HeldValues().writeReadBack();
+            if (!leaveAfter_) {
+                stage_ = Stage::Done;
+                return OpStatus::Done;
+            }
+            SendExitTunerMode();
+            stage_ = Stage::Leaving;
+            return OpStatus::NextStep;
+        }
+        case Stage::Leaving: {
+            const OpStatus status = OnceStatus(Tick(cmd::kExitTunerMode, PollRule::Once));
+            if (status == OpStatus::Running) return status;
+            left_ = status == OpStatus::Done;
+            stage_ = Stage::Done;
+            return OpStatus::Done;  // the image is in either way
+        }
+        case Stage::Done: return OpStatus::Done;
         case Stage::Failed: return OpStatus::Failed;
         case Stage::Idle: break;
     }
@@ -212,9 +276,18 @@ OpStatus LiveSetOperation::tick(const LiveSetRequest& again) {
     const TickResult result = Tick(cmd::kSetItem, PollRule::Verify, [&again] {
         SendSetItem(again.item, again.action, again.point, again.value, again.frequency);
     });
-    if (result == TickResult::GaveUp) return OpStatus::Failed;
+    if (result == TickResult::GaveUp) {
+        HeldValues().liveSetAbandoned();
+        return OpStatus::Failed;
+    }
     if (result != TickResult::Matched) return OpStatus::Running;
     reply_ = TakeReply();
+    // A live-set the radio refused (status byte not 0) changed nothing there.
+    if (status() == 0) {
+        HeldValues().liveSetAcknowledged();
+    } else {
+        HeldValues().liveSetAbandoned();
+    }
     return OpStatus::Done;
 }
 
@@ -264,6 +337,7 @@ OpStatus SaveOperation::tick(bool wide) {
     if (result == TickResult::GaveUp) return OpStatus::Failed;
     if (result != TickResult::Matched) return OpStatus::Running;
     reply_ = TakeReply();
+    if (status() == 0) HeldValues().saveAcknowledged(record_.item, record_.record);
     return OpStatus::Done;
 }
 

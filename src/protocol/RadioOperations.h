@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "data/RadioInfo.h"
+#include "data/TunerImage.h"
 #include "device/Mass_storage.h"
 #include "protocol/Exchange.h"
 
@@ -142,6 +143,34 @@ private:
     ReadInfoOperation check_{PollRule::Once};
     Stage stage_ = Stage::Idle;
     Stage failedStage_ = Stage::Idle;
+};
+
+// ---- reading the image back -------------------------------------------------------
+// After a write-all whose acknowledgement never came: the radio's image
+// (0x0060, the reply of an entry, 857 or 521 bytes as radioInfo says, asked
+// again twice), kept apart from tunerImage, which stays as it is, so that it
+// can be compared with the image sent. A radio that was not in tuner mode is
+// taken out of it again (0x0061, one attempt).
+class ImageReadBackOperation {
+public:
+    enum class Stage { Idle, Reading, Leaving, Done, Failed };
+    void start(bool leaveAfter);
+    // NextStep: the image is in and the leave went out. Done: the image is
+    // in (and the radio left tuner mode where asked; left() says whether it
+    // acknowledged). Failed: no image came.
+    OpStatus tick();
+    const TunerImage& image() const { return image_; }
+    std::size_t bytes() const { return bytes_; }
+    bool left() const { return left_; }
+    // Bytes of the image read back that differ from `sent` (over bytes()).
+    int differences(const TunerImage& sent) const;
+
+private:
+    Stage stage_ = Stage::Idle;
+    bool leaveAfter_ = false;
+    bool left_ = false;
+    TunerImage image_;
+    std::size_t bytes_ = 0;
 };
 
 // ---- the factory copy ---------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include "data/ItemTable.h"
 #include "protocol/RadioOperations.h"
 #include "protocol/Sendcmd.h"
+#include "protocol/TunerMode.h"
 
 namespace varnel {
 
@@ -117,7 +118,7 @@ Error RadioSession::enter() {
             return failed("cannot read the information block").wrapped("cannot enter tuner mode");
         return failed("cannot enter tuner mode");
     }
-    inTunerMode = true;
+    EnteredTunerMode();
     return {};
 }
 
@@ -148,6 +149,7 @@ Error RadioSession::saveItem(int code) {
 }
 
 Error RadioSession::writeAll(const std::function<bool(const RadioInfo& attached)>& consent) {
+    writeUnacknowledged_ = false;
     WriteAllOperation write;
     if (consent) {
         if (Error e = ensureLink(); !e.ok()) return e.wrap("cannot read the information block");
@@ -163,8 +165,21 @@ Error RadioSession::writeAll(const std::function<bool(const RadioInfo& attached)
         if (Error e = ensureLink(); !e.ok()) return e.wrap("cannot write the tuner data");
         write.startWrite();
     }
-    if (run([&] { return write.tick(); }) != OpStatus::Done) return failed("cannot write the tuner data");
+    if (run([&] { return write.tick(); }) != OpStatus::Done) {
+        writeUnacknowledged_ = write.failedStage() == WriteAllOperation::Stage::Writing;
+        if (writeUnacknowledged_)
+            return failed("the radio did not acknowledge the tuner data; whether it took them is not known");
+        return failed("cannot write the tuner data");
+    }
     return {};
+}
+
+Result<TunerImage> RadioSession::readImageBack() {
+    if (Error e = ensureLink(); !e.ok()) return e.wrap("cannot read the radio's image back");
+    ImageReadBackOperation read;
+    read.start(!inTunerMode);
+    if (run([&] { return read.tick(); }) != OpStatus::Done) return failed("cannot read the radio's image back");
+    return read.image();
 }
 
 Error RadioSession::readFactory() {
@@ -180,7 +195,7 @@ Error RadioSession::leave() {
     LeaveOperation leave;
     leave.start();
     if (run([&] { return leave.tick(); }) != OpStatus::Done) return failed("cannot leave tuner mode");
-    inTunerMode = false;
+    LeftTunerMode();
     return {};
 }
 

@@ -57,6 +57,12 @@ public:
     // attached radio who it is, and the image goes only when consent(its
     // block) says yes (Refused otherwise).
     Error writeAll(const std::function<bool(const RadioInfo& attached)>& consent = {});
+    // The last writeAll sent the image and got no acknowledgement: whether
+    // the radio took it is not known (readImageBack tells).
+    bool writeUnacknowledged() const { return writeUnacknowledged_; }
+    // The radio's image as it holds it now (0x0060), tunerImage untouched;
+    // a radio out of tuner mode is taken out of it again.
+    Result<TunerImage> readImageBack();
     Error readFactory();                // 0x0065: image bytes 0 to 511 from the factory copy
     Error leave();                      // 0x0061
     void close();
@@ -83,6 +89,7 @@ private:
     std::chrono::milliseconds tick_;
     int observer_ = 0;
     unsigned lastTicks_ = 0;
+    bool writeUnacknowledged_ = false;
     std::function<void()> idle_;
 };
 

@@ -1,5 +1,7 @@
 #include "protocol/Sendcmd.h"
 
+#include "protocol/RadioValues.h"
+
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -48,6 +50,9 @@ void sendCommand(std::uint16_t code, const std::uint8_t* payload, std::uint16_t 
     lastSentFrame.fill(0);
     sentFrameLength = BuildFrame(lastSentFrame.data(), code, payload, length);
     Exchange().send(lastSentFrame.data(), sentFrameLength);
+    // A live-set on its way (not a read-back): it waits for its acknowledgement.
+    if (code == cmd::kSetItem && options.timer == TuningTimer::TimeOut)
+        HeldValues().liveSetSent(lastSentFrame.data(), sentFrameLength);
     if (options.timer && g_hooks.enableTimer) g_hooks.enableTimer(*options.timer);
     if (options.logged && g_hooks.logFrame) g_hooks.logFrame(lastSentFrame.data(), sentFrameLength, 0);
     pendingReplyLength = options.replyLength;

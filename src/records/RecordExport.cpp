@@ -156,7 +156,7 @@ void OcpExporter::writeRun(const AlignRun& run) {
             const CalibrationRecord& p = run.points[k];
             const std::string verdict = VerdictOf(p);
             stepError = stepError || verdict == record_verdict::kError;
-            stepStopped = stepStopped || verdict == record_verdict::kStopped;
+            stepStopped = stepStopped || verdict == record_verdict::kStopped || verdict == record_verdict::kNotReached;
             anyFail = anyFail || verdict == record_verdict::kFail;
             // Named as the records window names the item and the band:
             // "Digital TX Power (High), 400-470 MHz, point 2".
@@ -216,7 +216,15 @@ void LineStats::count(const AlignRun& run) {
     ++row.runs;
     bool passed = true;
     for (const CalibrationRecord& p : run.points) {
-        passed = passed && Passed(VerdictOf(p));
+        const std::string verdict = VerdictOf(p);
+        passed = passed && Passed(verdict);
+        if (verdict == record_verdict::kPass) ++row.passedPoints;
+        else if (verdict == record_verdict::kMarginal) ++row.marginalPoints;
+        else if (verdict == record_verdict::kStopped) ++row.stoppedPoints;
+        else if (verdict == record_verdict::kNotReached) ++row.notReachedPoints;
+        else ++row.failedPoints;
+        // Tries per point over the points the run came to.
+        if (verdict == record_verdict::kNotReached) continue;
         ++row.points;
         row.tries += std::max(p.tries, 0);
     }

@@ -75,6 +75,10 @@ struct LineStatsRow {
     int firstPassed = 0;      // of those, runs whose every point passed
     long points = 0;          // alignment points
     long tries = 0;           // readings of those points
+    // Every point of the runs in one count: passed (marginal ones apart),
+    // marginal, failed (an error and a save the radio did not confirm too),
+    // stopped, and not reached (after the end of a run).
+    long passedPoints = 0, marginalPoints = 0, failedPoints = 0, stoppedPoints = 0, notReachedPoints = 0;
     double hours = 0;         // from the first to the last record of the group's runs
     double radiosPerHour() const { return hours > 0 ? runs / hours : 0; }
     double firstPassYield() const { return firstRuns > 0 ? static_cast<double>(firstPassed) / firstRuns : 0; }

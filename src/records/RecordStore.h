@@ -106,7 +106,8 @@ inline constexpr const char* kPass = "pass";
 inline constexpr const char* kFail = "fail";
 inline constexpr const char* kMarginal = "marginal";  // passed in the outer fifth of the tolerance
 inline constexpr const char* kStopped = "stopped";    // the operator stopped the run there
-inline constexpr const char* kError = "error";        // the radio or instrument failed there
+inline constexpr const char* kError = "error";        // the radio or instrument failed there, or did not store it
+inline constexpr const char* kNotReached = "not-reached";  // the run ended before it came to the point
 }  // namespace record_verdict
 
 // How long the records wait for a server. A server that accepts a

@@ -137,11 +137,20 @@ Error Recorder::aligned(const CalibrationRecord& point, const TunerImage& image)
     return store(std::move(r));
 }
 
-Error Recorder::saved(int code, const TunerImage& image) {
+Error Recorder::saved(int code, const TunerImage& image, const std::string& detail) {
     CalibrationRecord r = base(record_event::kSaveItem, image);
     r.item = code;
     r.band = BandOfCode(code);
+    r.detail = detail;
     shadow_ = image;
+    return store(std::move(r));
+}
+
+Error Recorder::saveNotConfirmed(int code, const TunerImage& image, const std::string& detail) {
+    CalibrationRecord r = base(record_event::kSaveItem, image);
+    r.item = code;
+    r.band = BandOfCode(code);
+    r.detail = "not confirmed: " + detail;
     return store(std::move(r));
 }
 
@@ -150,6 +159,13 @@ Error Recorder::wroteAll(const RadioInfo& info, const TunerImage& image, const s
     CalibrationRecord r = base(record_event::kWriteAll, image);
     r.detail = detail;
     shadow_ = image;
+    return store(std::move(r));
+}
+
+Error Recorder::writeAllUnconfirmed(const RadioInfo& info, const TunerImage& image, const std::string& detail) {
+    if (!inSession_) info_ = info;
+    CalibrationRecord r = base(record_event::kWriteAll, image);
+    r.detail = detail;
     return store(std::move(r));
 }
 

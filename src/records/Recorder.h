@@ -37,9 +37,15 @@ public:
     Error liveChange(int code, int point, const TunerImage& image);
     // True when the item's bytes in `image` differ from the last acknowledged ones.
     bool wouldChange(int code, const TunerImage& image) const;
-    // The radio acknowledged saving item `code`.
-    Error saved(int code, const TunerImage& image);
+    // The radio acknowledged saving item `code` (`detail`: who saved it).
+    Error saved(int code, const TunerImage& image, const std::string& detail = {});
+    // A save of item `code` that the radio did not acknowledge: recorded with
+    // `detail` saying why; the radio's store is not known to have changed.
+    Error saveNotConfirmed(int code, const TunerImage& image, const std::string& detail);
     Error wroteAll(const RadioInfo& info, const TunerImage& image, const std::string& detail = {});
+    // A write-all of `image` that the radio did not acknowledge, or whose
+    // read-back found another image: `detail` says what is known.
+    Error writeAllUnconfirmed(const RadioInfo& info, const TunerImage& image, const std::string& detail);
     Error factoryRead(const TunerImage& image);
     Error backup(const RadioInfo& info, const TunerImage& image, const std::string& file);
     Error left(const TunerImage& image);

@@ -177,7 +177,8 @@ Error AddHistory(RecordStore& store, RadioReport& report) {
 }  // namespace
 
 std::string OverallVerdict(const std::vector<std::string>& verdicts) {
-    for (const char* worst : {record_verdict::kError, record_verdict::kFail, record_verdict::kStopped})
+    for (const char* worst : {record_verdict::kError, record_verdict::kFail, record_verdict::kStopped,
+                              record_verdict::kNotReached})
         if (std::find(verdicts.begin(), verdicts.end(), worst) != verdicts.end()) return worst;
     for (const std::string& v : verdicts)
         if (!Passed(v)) return record_verdict::kFail;  // a verdict this program does not know
@@ -211,9 +212,14 @@ Result<RadioReport> BuildRadioReport(RecordStore& store, const ReportRequest& re
         for (const ReportPoint& p : step.points) {
             verdicts.push_back(p.verdict);
             ++report.points;
+            // Each point in one count: a stopped point did not fail, a point
+            // the run never came to neither.
             report.passed += Passed(p.verdict);
             report.marginal += p.verdict == record_verdict::kMarginal;
-            report.failed += !Passed(p.verdict);
+            report.stopped += p.verdict == record_verdict::kStopped;
+            report.notReached += p.verdict == record_verdict::kNotReached;
+            report.failed += !Passed(p.verdict) && p.verdict != record_verdict::kStopped &&
+                             p.verdict != record_verdict::kNotReached;
         }
     }
     report.verdict = OverallVerdict(verdicts);

@@ -78,9 +78,11 @@ struct RadioReport {
     std::string startedAt, finishedAt;  // the run's first and last record (UTC)
     int retestCount = -1;               // earlier runs of the serial; -1 unknown
     // "pass" when every point passed (marginal ones too), else "error",
-    // "fail" or "stopped", the first of these any point has.
+    // "fail", "stopped" or "not-reached", the first of these any point has.
     std::string verdict;
-    int points = 0, passed = 0, marginal = 0, failed = 0;
+    // Every point is counted once among failed, stopped, not reached and
+    // passed; `passed` includes the marginal ones.
+    int points = 0, passed = 0, marginal = 0, failed = 0, stopped = 0, notReached = 0;
     int standingOut = 0;  // points that stand out from the history
     std::vector<ReportStep> steps;
 };

@@ -151,12 +151,13 @@ std::string VerdictText(const std::string& verdict) {
     if (verdict == record_verdict::kFail) return T("P0023");
     if (verdict == record_verdict::kStopped) return T("P0024");
     if (verdict == record_verdict::kError) return T("P0025");
+    if (verdict == record_verdict::kNotReached) return T("P0061");
     return verdict;
 }
 Rgb VerdictInk(const std::string& verdict) {
     if (verdict == record_verdict::kPass) return kPassInk;
     if (verdict == record_verdict::kMarginal) return kMarginalInk;
-    if (verdict == record_verdict::kStopped) return kStoppedInk;
+    if (verdict == record_verdict::kStopped || verdict == record_verdict::kNotReached) return kStoppedInk;
     return kFailInk;
 }
 
@@ -260,8 +261,9 @@ double DrawTitle(Page& page, const RadioReport& report) {
     page.left(x + 12, y + 17, verdict);
     page.Font(8.5);
     page.Color(kMuted);
-    page.Right(x - 10, y + 15, Fill(T("P0030"), {std::to_string(report.passed - report.marginal),
+    page.Right(x - 10, y + 15, Fill(T("P0060"), {std::to_string(report.passed - report.marginal),
                                                  std::to_string(report.marginal), std::to_string(report.failed),
+                                                 std::to_string(report.stopped), std::to_string(report.notReached),
                                                  std::to_string(report.points)}));
     y += 32;
     page.Line(kMargin, y, kPageWidth - kMargin, y, kInk, 1);

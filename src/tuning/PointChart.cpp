@@ -1,5 +1,7 @@
 #include "tuning/PointChart.h"
 
+#include "protocol/RadioValues.h"
+
 #include <QEvent>
 #include <QPen>
 #include <QTimer>
@@ -140,9 +142,19 @@ void PointChart::setFactory(const TunerImage& image) {
 }
 
 void PointChart::refresh() {
-    QList<QList<QPointF>> current = ItemPointValues(tunerImage, currentItem);
-    if (currentItem == item_ && band == band_ && current == current_) return;
+    // "This radio" is what the radio runs (its acknowledged values); the
+    // program's copy is drawn beside it where it differs, or alone, named as
+    // such, when what the radio holds is not known (out of tuner mode, an
+    // archive opened, the radio lost).
+    const RadioValues& held = HeldValues();
+    QList<QList<QPointF>> current = held.known() ? ItemPointValues(held.live(), currentItem) : QList<QList<QPointF>>{};
+    QList<QList<QPointF>> copy = ItemPointValues(tunerImage, currentItem);
+    const bool known = held.known();
+    if (known && copy == current) copy.clear();
+    if (currentItem == item_ && band == band_ && current == current_ && copy == copy_ && known == radioKnown_) return;
     current_ = std::move(current);
+    copy_ = std::move(copy);
+    radioKnown_ = known;
     reference_ = ItemPointValues(referenceImage_, currentItem);
     factory_ = haveFactory_ ? ItemPointValues(factoryImage_, currentItem) : QList<QList<QPointF>>{};
     item_ = currentItem;
@@ -239,6 +251,9 @@ void PointChart::rebuild() {
     if (haveFactory_) AddSeries(plot_, factory_, ui::StatusText("S0020"), Qt::DotLine, false, false, extent);
     AddSeries(plot_, current_, ui::StatusText("S0018"), Qt::SolidLine, false, true, extent,
               ColumnNames(currentItem, current_.size()));
+    // The program's copy where it is not what the radio runs, named for what it is.
+    if (!copy_.isEmpty())
+        AddSeries(plot_, copy_, ui::StatusText(radioKnown_ ? "S0050" : "S0051"), Qt::DashLine, false, true, extent);
     SetRanges(plot_, extent);
     plot_->replot(QCustomPlot::rpQueuedReplot);
 }

@@ -2,7 +2,9 @@
 // points, with the same values from a reference image (the last backup of
 // this model, else the image as it was when the window opened; a broad light
 // band) and, once it has been read, the radio's factory copy (dotted). An outlier point stands out at
-// once; the chart follows every live change of the image.
+// once; the chart follows every live change the radio acknowledges. Where
+// the program's copy (tunerImage) is not what the radio runs, it is drawn
+// dashed beside it and named so.
 #pragma once
 
 #include <QList>
@@ -54,7 +56,12 @@ public:
 
     // What is drawn, for tests: the series of this radio, of the reference
     // and of the factory copy (each a list per array).
+    // "This radio" is what the radio runs (empty when that is not known).
     const QList<QList<QPointF>>& currentValues() const { return current_; }
+    // The program's copy where it differs from what the radio runs, or all
+    // of it when that is not known (else empty); its legend entry says which.
+    const QList<QList<QPointF>>& programCopyValues() const { return copy_; }
+    bool radioKnown() const { return radioKnown_; }
     const QList<QList<QPointF>>& referenceValues() const { return reference_; }
     const QList<QList<QPointF>>& factoryValues() const { return factory_; }
     int shownItem() const { return item_; }
@@ -76,6 +83,8 @@ private:
     int item_ = -1;
     int band_ = -1;
     QList<QList<QPointF>> current_;
+    QList<QList<QPointF>> copy_;
+    bool radioKnown_ = false;
     QList<QList<QPointF>> reference_;
     QList<QList<QPointF>> factory_;
 };

@@ -33,6 +33,7 @@
 #include "tuning/TuningPages.h"
 #include "tuning/ValueControls.h"
 #include "tuning/PointChart.h"
+#include "protocol/TunerMode.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
@@ -112,7 +113,6 @@ void TMDIChild::installSenderHooks() {
         switch (timer) {
             case TuningTimer::TimeOut:
                 // The live-set just sent waits for its acknowledgement.
-                radioValues_.liveSetSent(lastSentFrame.data(), sentFrameLength);
                 pollers_->liveSetSent();
                 break;
             // A save's record is kept for its re-send (the frame is still
@@ -437,8 +437,8 @@ bool TMDIChild::FormCloseQuery() {
     // The radio leaves tuner mode on its own; its reply is not awaited.
     SendExitTunerMode();
     ui::Dialogs().pause(500);
-    inTunerMode = false;
-    radioValues_.forget();
+    LeftTunerMode();
+    HeldValues().forget();
     emit tunerModeLeft();
     return true;
 }
@@ -477,7 +477,7 @@ void TMDIChild::stopMeasuring() {
 
 void TMDIChild::radioLeftTunerMode() {
     checkTimer_->stop();
-    radioValues_.forget();
+    HeldValues().forget();
     pages_->lockCtcssPage();
     pages_->lockPowerPage();
     pages_->lockMeasureButtons();

@@ -8,7 +8,7 @@
 //   ReplyPollers    the verifying pollers of live-sets and saves (ReplyPollers.h)
 //   TuningLog       the communication log (TuningLog.h)
 //   TuningFeedback  the chart, the radio-lost notice, the keyboard (TuningFeedback.h)
-//   RadioValues     what the radio stores and runs (RadioValues.h)
+//   HeldValues()    what the radio stores and runs (protocol/RadioValues.h)
 // Each part knows only its own widgets; it reports by signals, and every
 // change of the window's state (timers, keying, locks) is the window's own.
 // and keeps what ties them together to the selection:
@@ -40,7 +40,7 @@
 #include "device/Transfer.h"
 #include "tuning/ItemTree.h"
 #include "tuning/PageTables.h"
-#include "tuning/RadioValues.h"
+#include "protocol/RadioValues.h"
 #include "tuning/ReplyPollers.h"
 #include "tuning/TuningControls.h"
 #include "tuning/TuningLog.h"
@@ -323,7 +323,6 @@ private:
     // again, and the log and status bar say which value the radio holds.
     void liveSetUnconfirmed(bool lost);
 
-    varnel::tuning::RadioValues radioValues_;
     std::vector<LiveSave> saveQueue_;
     std::function<void()> afterSaving_;
     std::function<void()> closeRetry_;

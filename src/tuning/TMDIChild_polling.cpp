@@ -24,6 +24,7 @@
 #include "ui/FeedbackTexts.h"
 #include "tuning/TMDIChild.h"
 #include "tuning/TuningPages.h"
+#include "protocol/TunerMode.h"
 
 using namespace varnel;
 using namespace varnel::tuning;
@@ -102,17 +103,10 @@ void TMDIChild::ConnectPollers() {
     connect(pollers_, &ReplyPollers::replyReceived, this, [this](const std::uint8_t* bytes, std::uint16_t length) {
         LogFrame(bytes, length, 1);
     });
-    connect(pollers_, &ReplyPollers::liveSetAcknowledged, this, [this](int status) {
-        // A live-set the radio refused (status byte not 0) changed nothing there.
-        if (status == 0) {
-            radioValues_.liveSetAcknowledged();
-        } else {
-            radioValues_.liveSetAbandoned();
-        }
-        ui::RecordLiveSetAcknowledged();
-    });
+    // What the radio holds follows the operations' outcomes (HeldValues);
+    // the window records them.
+    connect(pollers_, &ReplyPollers::liveSetAcknowledged, this, [](int) { ui::RecordLiveSetAcknowledged(); });
     connect(pollers_, &ReplyPollers::saveAcknowledged, this, [this](int item, int status) {
-        if (status == 0) radioValues_.saveAcknowledged(item, pollers_->lastSave().record);
         ui::RecordSaveAcknowledged(item);
         if (savingLive_) {
             if (status == 0) {
@@ -254,10 +248,10 @@ void TMDIChild::ConnetTimerTimer() {
     // entering tuner mode again, which the flag notices.
     if (radioAway_ && !inTunerMode) return;
     radioAway_ = true;
-    inTunerMode = false;
+    LeftTunerMode();
     liveSavesStopped();
     liveSetUnconfirmed(true);
-    radioValues_.forget();
+    HeldValues().forget();
     emit radioLost();
     pages_->lockAdjustControls();
     StopForLostRadio();

@@ -1,4 +1,4 @@
-// What the radio holds (RadioValues.h): the live changes not saved in the
+// What the radio holds (protocol/RadioValues.h): the live changes not saved in the
 // radio, asked about before it leaves tuner mode and saved on request; the
 // value shown again when a live-set was never acknowledged.
 #include <QGuiApplication>
@@ -52,11 +52,12 @@ QString TMDIChild::ValueName(int code, int point, int cell) {
     return name;
 }
 
-void TMDIChild::radioEntered() { radioValues_.entered(tunerImage); }
+// The entry itself has set what the radio holds (EnterOperation).
+void TMDIChild::radioEntered() {}
 
 QStringList TMDIChild::unsavedLiveChanges() const {
     QStringList lines;
-    for (const RadioValues::Change& change : radioValues_.unsaved()) {
+    for (const RadioValues::Change& change : HeldValues().unsaved()) {
         lines << Fill(T("Tuner", "U0003"), {ValueName(change.item, change.point, change.cell),
                                             QString::number(change.live), QString::number(change.stored)});
     }
@@ -68,14 +69,14 @@ std::vector<TMDIChild::LiveSave> TMDIChild::liveSaves() const {
     // an array, an FSK block or a single byte; built from the values the
     // radio runs with, so that it stores exactly those.
     std::vector<LiveSave> saves;
-    const TunerImage& live = radioValues_.live();
+    const TunerImage& live = HeldValues().live();
     const auto add = [&saves](LiveSave save) {
         for (const LiveSave& earlier : saves) {
             if (earlier.wide == save.wide && earlier.record == save.record && earlier.group == save.group) return;
         }
         saves.push_back(std::move(save));
     };
-    for (const RadioValues::Change& change : radioValues_.unsaved()) {
+    for (const RadioValues::Change& change : HeldValues().unsaved()) {
         const int code = change.item;
         if (WideSaveSizeOf(code) == 24 && radioInfo.modelVariant() == 1) {
             const std::optional<PowerTriple> triple = TripleOf(code);
@@ -151,17 +152,17 @@ void TMDIChild::closeTuningWindowAgain() {
 
 void TMDIChild::liveSetUnconfirmed(bool lost) {
     // The image and the controls go back to what the radio last confirmed.
-    const std::vector<std::size_t> offsets = radioValues_.liveSetAbandoned();
-    if (!radioValues_.known() || offsets.empty()) return;
+    const std::vector<std::size_t> offsets = HeldValues().takeAbandoned();
+    if (!HeldValues().known() || offsets.empty()) return;
     bool changed = false;
     for (std::size_t offset : offsets) {
-        const std::optional<std::uint8_t> held = radioValues_.liveAt(offset);
+        const std::optional<std::uint8_t> held = HeldValues().liveAt(offset);
         if (!held || tunerImage[offset] == *held) continue;
         tunerImage[offset] = *held;
         changed = true;
     }
     if (const int at = PointByteOfCode(currentItem, currentPoint); at >= 0) {
-        if (const std::optional<std::uint8_t> held = radioValues_.liveAt(static_cast<std::size_t>(at))) currentValue = *held;
+        if (const std::optional<std::uint8_t> held = HeldValues().liveAt(static_cast<std::size_t>(at))) currentValue = *held;
     }
     if (!changed) return;
     ReloadPageValues();
@@ -169,7 +170,7 @@ void TMDIChild::liveSetUnconfirmed(bool lost) {
     // Which value the radio holds, for the log and the status bar.
     QStringList held;
     for (std::size_t offset : offsets) {
-        const std::optional<RadioValues::Change> value = radioValues_.valueAt(offset);
+        const std::optional<RadioValues::Change> value = HeldValues().valueAt(offset);
         if (!value) continue;
         const QString line = Fill(T("Tuner", lost ? "U0007" : "U0006"),
                                   {ValueName(value->item, value->point, value->cell), QString::number(value->live)});

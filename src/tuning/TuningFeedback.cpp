@@ -235,7 +235,7 @@ QString TuningFeedback::showRadioFound(const QString& problem) {
     lost_ = false;
     found_ = true;
     foundProblem_ = problem;
-    const QString text = problem.isEmpty() ? ui::StatusText("S0015") : ui::StatusText("S0025").arg(problem);
+    const QString text = problem.isEmpty() ? ui::StatusText("S0015") : ui::StatusText("S0027").arg(problem);
     notice_->setText(text);
     notice_->setStyleSheet(QString::fromLatin1(problem.isEmpty() ? kFoundStyle : kLostStyle));
     notice_->show();
@@ -250,7 +250,7 @@ void TuningFeedback::retranslate() {
     if (lost_) {
         notice_->setText(ui::StatusText("S0010"));
     } else if (found_) {
-        notice_->setText(foundProblem_.isEmpty() ? ui::StatusText("S0015") : ui::StatusText("S0025").arg(foundProblem_));
+        notice_->setText(foundProblem_.isEmpty() ? ui::StatusText("S0015") : ui::StatusText("S0027").arg(foundProblem_));
     }
     if (chart_ != nullptr) chart_->retranslate();
 }

@@ -166,7 +166,11 @@ void RecordLiveSetAcknowledged() {
 
 void RecordSaveAcknowledged(int itemCode) { Note(CalibrationRecorder().saved(itemCode, tunerImage)); }
 
-void RecordWroteAll() { Note(CalibrationRecorder().wroteAll(radioInfo, tunerImage)); }
+void RecordWroteAll(const std::string& detail) { Note(CalibrationRecorder().wroteAll(radioInfo, tunerImage, detail)); }
+
+void RecordWriteAllUnconfirmed(const std::string& detail) {
+    Note(CalibrationRecorder().writeAllUnconfirmed(radioInfo, tunerImage, detail));
+}
 
 void RecordFactoryRead() { Note(CalibrationRecorder().factoryRead(tunerImage)); }
 

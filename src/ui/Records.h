@@ -4,6 +4,8 @@
 // view, never by a box in the middle of an alignment.
 #pragma once
 
+#include <string>
+
 #include <QString>
 #include <optional>
 
@@ -59,7 +61,10 @@ void RecordLeft();
 // The radio acknowledged the live-set of the current selection.
 void RecordLiveSetAcknowledged();
 void RecordSaveAcknowledged(int itemCode);
-void RecordWroteAll();
+void RecordWroteAll(const std::string& detail = {});
+// A write-all the radio did not acknowledge, or whose read-back found
+// another image: `detail` says what is known.
+void RecordWriteAllUnconfirmed(const std::string& detail);
 void RecordFactoryRead();
 void RecordArchiveSaved(const QString& path);
 

@@ -164,7 +164,9 @@ TEST_F(AlignInstrument, NonUtf8RepliesEndWithAReport) {
         nlohmann::json report;
         ASSERT_NO_THROW(report = nlohmann::json::parse(json)) << json;
         EXPECT_EQ(report["complete"], false);
-        ASSERT_EQ(report["points"].size(), 1u);
+        // The point it ended on, then the points it did not come to.
+        ASSERT_EQ(report["points"].size(), 1u + report["not_reached"].get<std::size_t>());
+        for (std::size_t i = 1; i < report["points"].size(); ++i) EXPECT_EQ(report["points"][i]["result"], "not-reached");
         const std::string note = report["points"][0]["note"].get<std::string>();
         EXPECT_NE(note.find("\\xFF\\xFE+3.7E+01\\x1B[2J"), std::string::npos) << note;
         if (std::string(format) == "csv") {

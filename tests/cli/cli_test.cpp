@@ -167,6 +167,35 @@ TEST_F(Cli, VerifyReportsADifferenceInjectedIntoTheRadio) {
     EXPECT_NE(r.err.find("1 of 512 image bytes differ"), std::string::npos) << r.err;
 }
 
+// The write-all's acknowledgement is lost (the radio takes the image, its
+// reply is dropped): the outcome is unknown until the image is read back;
+// it is never called written before that, and the record says what is known.
+TEST_F(Cli, RestoreWithoutAcknowledgementReadsTheImageBack) {
+    ASSERT_EQ(cli("backup " + path("a.tdb") + " --virtual-radio --quiet").status, 0);
+    auto archive = bytes("a.tdb");
+    archive[kItem10Point3] = static_cast<std::uint8_t>(archive[kItem10Point3] + 9);
+    write("b.tdb", archive);
+    // With this seed the information block comes through and the write's reply is dropped.
+    CliRun r = cli("restore " + path("b.tdb") + " --virtual-radio --virtual-faults=drop=0.6,seed=4 --log");
+    ASSERT_EQ(r.status, 0) << r.err << r.out;
+    EXPECT_NE(r.err.find("outcome unknown"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("the acknowledgement was lost, the image read back is the archive (512 bytes)"),
+              std::string::npos)
+        << r.out;
+    // The write went once (no re-send), then the read-back (0x0060) and the leave.
+    const auto count = [&](const std::string& bytes) {
+        std::size_t n = 0;
+        for (std::size_t at = r.out.find(bytes); at != std::string::npos; at = r.out.find(bytes, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count(":   A1  00  63  "), 1u) << r.out;
+    EXPECT_GE(count(":   A1  00  60  00  00"), 1u) << r.out;
+    CliRun exported = cli("records export --event write-all --quiet");
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    EXPECT_NE(exported.out.find("no acknowledgement; read back: the radio holds it"), std::string::npos)
+        << exported.out;
+}
+
 TEST_F(Cli, FailuresHaveTheirOwnExitCodes) {
     ASSERT_EQ(cli("backup " + path("a.tdb") + " --virtual-radio --quiet").status, 0);
     EXPECT_EQ(cli("info --virtual-radio --virtual-faults=no-radio").status, 5);
@@ -559,6 +588,41 @@ TEST_F(Cli, AlignBatchLearnsFromTheRadiosBefore) {
         EXPECT_NE(listed.out.find(" 400-470 MHz "), std::string::npos) << listed.out;
         EXPECT_EQ(listed.out.find(" item "), std::string::npos) << "every item has its caption: " << listed.out;
     }
+}
+
+// The cable is pulled in the middle of the first step: no point whose value
+// did not reach the radio's store is a pass, in the report, the records,
+// the OCP output or the line statistics; every point is counted once.
+TEST_F(Cli, AlignmentThatLostTheRadioRecordsNoPass) {
+    CliRun run = cli("align --procedure " + kProcedure +
+                     " --instrument virtual --virtual-radio --virtual-faults=unplug-after=15 --serial SN-9");
+    EXPECT_EQ(run.status, 5) << run.err;
+    const auto report = nlohmann::json::parse(run.out);
+    EXPECT_EQ(report["complete"], false);
+    EXPECT_EQ(report["passed"], 0);
+    EXPECT_EQ(report["marginal"], 0);
+    const int points = report["point_count"].get<int>();
+    EXPECT_EQ(points, static_cast<int>(report["points"].size()));
+    EXPECT_EQ(report["failed"].get<int>() + report["stopped_points"].get<int>() + report["not_reached"].get<int>(),
+              points);
+    EXPECT_GT(report["not_reached"].get<int>(), 0);
+    for (const auto& p : report["points"]) {
+        EXPECT_NE(p["result"], "pass") << p.dump();
+        // What the radio stores is what the report names as the final value.
+        if (p["result"] != "not-reached") {
+            EXPECT_EQ(p["final_value"], p["stored_value"]) << p.dump();
+        }
+    }
+    CliRun csv = cli("records export --serial SN-9 --event align --quiet");
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    EXPECT_EQ(csv.out.find(",pass,"), std::string::npos) << csv.out;
+    EXPECT_NE(csv.out.find(",not-reached,"), std::string::npos) << csv.out;
+    CliRun saves = cli("records export --serial SN-9 --event save-item --quiet");
+    EXPECT_NE(saves.out.find("not confirmed"), std::string::npos) << saves.out;
+    CliRun ocp = cli("records export --format ocp --serial SN-9 --quiet");
+    EXPECT_EQ(ocp.out.find("\"result\":\"PASS\""), std::string::npos) << ocp.out;
+    CliRun stats = cli("records stats --quiet");
+    EXPECT_NE(stats.out.find(" 0/1 "), std::string::npos) << stats.out;
 }
 
 TEST_F(Cli, CtrlCStopsTheAlignmentWithItsOwnExitCode) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "data/ItemTable.h"
 #include "instrument/Net.h"
 #include "instrument/VirtualInstrument.h"
+#include "protocol/RadioValues.h"
 #include "protocol/Sendcmd.h"
 #include "records/RecordStore.h"
 #include "records/Recorder.h"
@@ -703,10 +705,14 @@ TEST_F(AlignVirtual, StopPutsThePointBack) {
     EXPECT_EQ(restore.point, point);
     EXPECT_EQ(restore.value, before);
     EXPECT_FALSE(radio().transmitting());
-    // Recorded, with its outcome.
-    ASSERT_EQ(recorded.size(), 1u);
+    // Recorded, with its outcome; every later point of the procedure as not reached.
+    std::size_t total = 0;
+    for (const ProcedureStep& step : procedure.steps) total += step.points.size();
+    ASSERT_EQ(recorded.size(), total);
     EXPECT_EQ(recorded[0].finalValue, before);
     EXPECT_EQ(AlignRecordDetail(recorded[0]).rfind("stopped: ", 0), 0u) << AlignRecordDetail(recorded[0]);
+    for (std::size_t i = 1; i < recorded.size(); ++i) EXPECT_STREQ(AlignVerdict(recorded[i]), "not-reached");
+    EXPECT_EQ(report.notReached.size(), total - 1);
     // The reports say it too.
     const nlohmann::json json = nlohmann::json::parse(report.toJson());
     EXPECT_EQ(json["points"][0]["result"], "stopped");
@@ -746,8 +752,11 @@ TEST_F(AlignVirtual, InstrumentFailurePutsThePointBack) {
     EXPECT_EQ(radio().liveImage()[at], before);
     EXPECT_EQ(tunerImage[at], before);
     EXPECT_FALSE(radio().transmitting());
-    ASSERT_EQ(recorded.size(), 1u);
+    // The point, then the four the run did not come to.
+    ASSERT_EQ(recorded.size(), 5u);
     EXPECT_EQ(recorded[0].finalValue, before);
+    EXPECT_STREQ(AlignVerdict(recorded[0]), "error");
+    for (std::size_t i = 1; i < recorded.size(); ++i) EXPECT_STREQ(AlignVerdict(recorded[i]), "not-reached");
 }
 
 // A radio that stops answering while a point is moved: nothing claims the
@@ -778,6 +787,131 @@ TEST_F(AlignVirtual, RadioFailureSaysWhatTheRadioMayHold) {
     EXPECT_EQ(tunerImage[at], acknowledged);
     EXPECT_NE(p.note.find("could not be put back"), std::string::npos) << p.note;
     radio().setFault(Fault::None);
+}
+
+// ---- what the radio keeps when a run ends -------------------------------------------
+
+// Ctrl+C (the stop flag) in the middle of a step: the points of the step that
+// passed are saved in the radio, the save awaited; the point being moved goes
+// back; the records, the counts and the radio's store agree.
+TEST_F(AlignVirtual, InterruptedStepKeepsItsPassedPointsInTheRadio) {
+    Attach(VirtualPreset::Variant0);
+    SendcmdAlignRadio port;
+    ASSERT_TRUE(port.prepare().ok());
+    const TunerImage storedBefore = radio().storedImage();
+    std::atomic<bool> interrupted{false};
+    AlignEngine engine(Short(), port, link_.get(), VirtualTestSetModel());
+    engine.setStopFlag(&interrupted);
+    AlignEvents events;
+    int started = 0;
+    events.pointStarted = [&](int, int, const PointResult&) { ++started; };
+    events.tried = [&](const AlignTry&) {
+        if (started == 3) interrupted = true;  // on point 3, once it has been moved
+    };
+    engine.setEvents(events);
+    std::vector<PointResult> recorded;
+    engine.setRecordSink([&](const PointResult& p) { recorded.push_back(p); });
+    std::vector<std::pair<int, bool>> saves;
+    engine.setSaveSink([&](const std::string&, int item, const Error& e) { saves.push_back({item, e.ok()}); });
+    const AlignReport report = engine.run();
+
+    ASSERT_TRUE(report.stopped) << report.error.text();
+    ASSERT_EQ(report.points.size(), 3u);
+    // One item save for the step, acknowledged.
+    ASSERT_EQ(saves.size(), 1u);
+    EXPECT_EQ(saves[0], (std::pair<int, bool>{19, true}));
+    for (int i = 0; i < 2; ++i) {
+        const PointResult& p = report.points[static_cast<std::size_t>(i)];
+        SCOPED_TRACE("point " + std::to_string(p.point));
+        ASSERT_TRUE(p.pass) << p.note;
+        EXPECT_EQ(p.kept, PointKept::Stored);
+        EXPECT_NE(p.finalValue, storedBefore[Offset(19, p.point)]);
+        // The radio stores what the report and the record say.
+        EXPECT_EQ(radio().storedImage()[Offset(19, p.point)], p.finalValue);
+        EXPECT_EQ(p.storedValue, p.finalValue);
+    }
+    const PointResult& stopped = report.points[2];
+    EXPECT_TRUE(stopped.stopped);
+    EXPECT_EQ(stopped.kept, PointKept::PutBack);
+    EXPECT_EQ(radio().storedImage()[Offset(19, 3)], storedBefore[Offset(19, 3)]);
+    EXPECT_EQ(radio().liveImage()[Offset(19, 3)], storedBefore[Offset(19, 3)]);
+    EXPECT_EQ(stopped.finalValue, storedBefore[Offset(19, 3)]);
+    // Five points, each counted once; the stopped one is no failure.
+    const PointCounts c = report.counts();
+    EXPECT_EQ(c.passed + c.marginal, 2);
+    EXPECT_EQ(c.failed, 0);
+    EXPECT_EQ(c.stopped, 1);
+    EXPECT_EQ(c.notReached, 2);
+    EXPECT_EQ(c.total(), 5);
+    // Every point recorded once its step is over, with what the radio stores.
+    ASSERT_EQ(recorded.size(), 5u);
+    for (const PointResult& p : recorded) {
+        if (!p.reached()) continue;
+        EXPECT_EQ(p.finalValue, radio().storedImage()[Offset(19, p.point)]) << "point " << p.point;
+    }
+    EXPECT_STREQ(AlignVerdict(recorded[2]), "stopped");
+    EXPECT_STREQ(AlignVerdict(recorded[3]), "not-reached");
+    EXPECT_STREQ(AlignVerdict(recorded[4]), "not-reached");
+    const nlohmann::json json = nlohmann::json::parse(report.toJson());
+    EXPECT_EQ(json["stopped_points"], 1);
+    EXPECT_EQ(json["not_reached"], 2);
+    EXPECT_EQ(json["failed"], 0);
+    ASSERT_EQ(json["points"].size(), 5u);
+    EXPECT_EQ(json["points"][4]["result"], "not-reached");
+    // What the radio holds: nothing it runs differs from what it stores.
+    EXPECT_TRUE(HeldValues().unsaved().empty());
+}
+
+// The radio stops answering when the step's item save goes out: no point of
+// the step is a pass, each names the value the radio stores (the old one),
+// and the save is reported with its failure.
+TEST_F(AlignVirtual, SaveTheRadioNeverConfirmedIsNoPass) {
+    Attach(VirtualPreset::Variant0);
+    SendcmdAlignRadio port;
+    ASSERT_TRUE(port.prepare().ok());
+    const TunerImage storedBefore = radio().storedImage();
+    AlignEngine engine(Short(), port, link_.get(), VirtualTestSetModel());
+    AlignEvents events;
+    int done = 0;
+    events.pointDone = [&](const PointResult& p) {
+        EXPECT_TRUE(p.pass) << p.note;
+        if (++done == 5) {
+            // The save that follows never reaches the radio.
+            LinkFaults lost;
+            lost.loseCommand = 1.0;
+            radio().setLinkFaults(lost);
+        }
+    };
+    engine.setEvents(events);
+    std::vector<PointResult> recorded;
+    engine.setRecordSink([&](const PointResult& p) { recorded.push_back(p); });
+    std::vector<std::pair<int, bool>> saves;
+    engine.setSaveSink([&](const std::string&, int item, const Error& e) { saves.push_back({item, e.ok()}); });
+    const AlignReport report = engine.run();
+    radio().setLinkFaults(LinkFaults{});
+
+    EXPECT_EQ(report.error.code(), ErrorCode::NoAnswer) << report.error.text();
+    ASSERT_EQ(saves.size(), 1u);
+    EXPECT_EQ(saves[0], (std::pair<int, bool>{19, false}));
+    ASSERT_EQ(report.points.size(), 5u);
+    EXPECT_EQ(report.passed(), 0);
+    EXPECT_EQ(report.counts().failed, 5);
+    ASSERT_EQ(recorded.size(), 5u);
+    for (const PointResult& p : recorded) {
+        SCOPED_TRACE("point " + std::to_string(p.point));
+        EXPECT_FALSE(p.pass);
+        EXPECT_EQ(p.kept, PointKept::NotStored);
+        EXPECT_STREQ(AlignVerdict(p), "error");
+        EXPECT_STREQ(p.outcome(), "not-stored");
+        // The record's new value is what the radio stores.
+        EXPECT_EQ(p.finalValue, storedBefore[Offset(19, p.point)]);
+        EXPECT_EQ(radio().storedImage()[Offset(19, p.point)], storedBefore[Offset(19, p.point)]);
+        ASSERT_TRUE(p.reachedValue.has_value());
+        EXPECT_NE(AlignRecordDetail(p).find("did not confirm the save"), std::string::npos) << AlignRecordDetail(p);
+    }
+    // The radio runs values it does not store: leaving would drop them, and
+    // the question before leaving names them.
+    EXPECT_FALSE(HeldValues().unsaved().empty());
 }
 
 // ---- the instrument's checks ------------------------------------------------------

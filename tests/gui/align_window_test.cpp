@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cmath>
 
 #include "app/RadioStatusBar.h"
@@ -29,6 +30,7 @@
 #include "data/ItemTable.h"
 #include "dialogs/AlignPlot.h"
 #include "dialogs/TAlignForm.h"
+#include "protocol/RadioValues.h"
 #include "records/Recorder.h"
 #include "records/RecordStore.h"
 #include "report/ReportPdf.h"
@@ -71,6 +73,12 @@ const char* const kFivePoints = R"({
 }
 )";
 
+// The window's count line for a report: each point counted once.
+QString CountsText(const AlignReport& report) {
+    const PointCounts c = report.counts();
+    return Tr("A0061").arg(c.passed).arg(c.marginal).arg(c.failed).arg(c.stopped).arg(c.notReached).arg(c.total());
+}
+
 }  // namespace
 
 class AlignWindowTest : public QObject {
@@ -86,6 +94,8 @@ private slots:
     void reportButtonWritesThePdfOfTheRun();
     void laterRadioStartsFromTheRadiosBefore();
     void driftOfTheLineRaisesTheAlarm();
+    void stoppedStepKeepsItsPassedPointsInTheRadio();
+    void exitTuningAsksAboutValuesTheRunLeftUnsaved();
 };
 
 namespace {
@@ -128,14 +138,17 @@ void AlignWindowTest::oneClickAlignsTheVirtualRadio() {
     QCOMPARE(report.failed(), 0);
     QCOMPARE(align->ResultTable->rowCount(), static_cast<int>(report.points.size()));
     QVERIFY(align->ResultTable->rowCount() >= 40);
-    for (int row = 0; row < align->ResultTable->rowCount(); ++row)
-        QCOMPARE(align->ResultTable->item(row, 6)->text(), Tr("A0018"));
+    for (int row = 0; row < align->ResultTable->rowCount(); ++row) {
+        const PointResult& p = report.points[static_cast<std::size_t>(row)];
+        QCOMPARE(align->ResultTable->item(row, 6)->text(), Tr(MarginalPass(p) ? "A0062" : "A0018"));
+    }
     for (int row = 0; row < align->StepTable->rowCount(); ++row) {
         auto* bar = qobject_cast<QProgressBar*>(align->StepTable->cellWidget(row, 1));
         QVERIFY(bar != nullptr);
         QCOMPARE(bar->value(), bar->maximum());
     }
-    QCOMPARE(align->StatusLabel->text(), Tr("A0024").arg(report.passed()).arg(0));
+    QCOMPARE(align->StatusLabel->text(), Tr("A0060").arg(CountsText(report)));
+    QCOMPARE(report.counts().passed + report.counts().marginal, static_cast<int>(report.points.size()));
     // The chart shows the tries of the last point.
     QCOMPARE(align->ChartView->tryCount(), report.points.back().tries);
     // The target across the whole value range, and values on whole numbers.
@@ -177,7 +190,7 @@ void AlignWindowTest::stopUnkeys() {
     QVERIFY(align->lastReport().stopped);
     QVERIFY(!env.radio().transmitting());
     QVERIFY(align->lastReport().points.size() < 5u);
-    QCOMPARE(align->StatusLabel->text(), Tr("A0025"));
+    QCOMPARE(align->StatusLabel->text(), Tr("A0025") + QStringLiteral("; ") + CountsText(align->lastReport()));
     QVERIFY(align->RunButton->isEnabled());
     QVERIFY(!align->StopButton->isEnabled());
 }
@@ -285,13 +298,16 @@ void AlignWindowTest::stopPutsThePointBackAndSaysStopped() {
     QCOMPARE(restored, before);
     QVERIFY(!env.radio().transmitting());
 
-    QCOMPARE(align->ResultTable->rowCount(), 1);
+    // The stopped point, then every point the run did not come to.
+    QCOMPARE(align->ResultTable->rowCount(), 1 + static_cast<int>(report.notReached.size()));
+    for (int row = 1; row < align->ResultTable->rowCount(); ++row)
+        QCOMPARE(align->ResultTable->item(row, 6)->text(), Tr("A0064"));
     QTableWidgetItem* result = align->ResultTable->item(0, 6);
     QCOMPARE(result->text(), Tr("A0030"));
     QVERIFY(result->text() != Tr("A0019"));
     QVERIFY(result->foreground().color() != QColor(Qt::red));
     QCOMPARE(align->ResultTable->item(0, 3)->text(), QString::number(before));
-    QCOMPARE(align->StatusLabel->text(), Tr("A0025"));
+    QCOMPARE(align->StatusLabel->text(), Tr("A0025") + QStringLiteral("; ") + CountsText(report));
     auto* bar = qobject_cast<QProgressBar*>(align->StepTable->cellWidget(0, 1));
     QVERIFY(bar != nullptr);
     QCOMPARE(bar->value(), 0);  // nothing of the step was done
@@ -301,7 +317,13 @@ void AlignWindowTest::stopPutsThePointBackAndSaysStopped() {
     Result<std::vector<CalibrationRecord>> records = store->list(filter);
     CalibrationRecorder().setStore(nullptr);
     QVERIFY(records.ok());
-    QCOMPARE(records->size(), std::size_t{1});
+    // The stopped point first (in run order), the rest were not reached.
+    QCOMPARE(records->size(), 1 + report.notReached.size());
+    std::stable_partition(records->begin(), records->end(),
+                          [](const CalibrationRecord& r) { return r.verdict == record_verdict::kStopped; });
+    QCOMPARE(QString::fromStdString(records->front().verdict), QStringLiteral("stopped"));
+    for (std::size_t i = 1; i < records->size(); ++i)
+        QCOMPARE(QString::fromStdString((*records)[i].verdict), QStringLiteral("not-reached"));
     QCOMPARE(records->front().point, 1);
     QCOMPARE(records->front().oldValue, before);
     QCOMPARE(records->front().newValue, before);
@@ -530,6 +552,99 @@ void AlignWindowTest::reportButtonWritesThePdfOfTheRun() {
         CalibrationRecorder().setStore(nullptr);
         CalibrationRecorder().setSerial({});
     }
+}
+
+// Stop on the third point of a five-point step: the two points that passed
+// are saved in the radio (the save acknowledged before the run ends), the
+// stopped one is back at its value, the last two are listed as not
+// reached, and the counts say so.
+void AlignWindowTest::stoppedStepKeepsItsPassedPointsInTheRadio() {
+    TestEnvironment env(VirtualPreset::Variant0);
+    env.writeFile(QStringLiteral("five.json"), kFivePoints);
+    TMainForm form;
+    TAlignForm* align = ShowAlignWindow(form, env);
+    QVERIFY(align != nullptr);
+    align->ProcedureBox->setEditText(env.filePath(QStringLiteral("five.json")));
+    const TunerImage storedBefore = env.radio().storedImage();
+    connect(align->ChartView, &AlignPlot::tryAdded, align, [&](int index) {
+        if (index == 1 && align->ResultTable->rowCount() == 2 && align->running())
+            QTest::mouseClick(align->StopButton, Qt::LeftButton);
+    });
+    QTest::mouseClick(align->RunButton, Qt::LeftButton);
+    const AlignReport& report = align->lastReport();
+    QVERIFY(report.stopped);
+    QCOMPARE(report.points.size(), std::size_t{3});
+    // Item 19 (high power), points 1 to 5: image bytes 188 to 192 of the small model's band 0.
+    const std::size_t at = static_cast<std::size_t>(PointByteOfCode(19, 1));
+    for (int i = 0; i < 2; ++i) {
+        const PointResult& p = report.points[static_cast<std::size_t>(i)];
+        QVERIFY(p.pass);
+        QCOMPARE(int(env.radio().storedImage()[at + static_cast<std::size_t>(i)]), p.finalValue);
+        QCOMPARE(align->ResultTable->item(i, 3)->text(), QString::number(p.finalValue));
+    }
+    QCOMPARE(env.radio().storedImage()[at + 2], storedBefore[at + 2]);
+    QCOMPARE(env.radio().liveImage()[at + 2], storedBefore[at + 2]);
+    QCOMPARE(align->ResultTable->rowCount(), 5);
+    QCOMPARE(align->ResultTable->item(2, 6)->text(), Tr("A0030"));
+    QCOMPARE(align->ResultTable->item(3, 6)->text(), Tr("A0064"));
+    QCOMPARE(align->ResultTable->item(4, 6)->text(), Tr("A0064"));
+    const PointCounts c = report.counts();
+    QCOMPARE(c.passed + c.marginal, 2);
+    QCOMPARE(c.failed, 0);
+    QCOMPARE(c.stopped, 1);
+    QCOMPARE(c.notReached, 2);
+    QCOMPARE(align->StatusLabel->text(), Tr("A0025") + QStringLiteral("; ") + CountsText(report));
+    // Nothing the radio runs is unsaved: leaving asks nothing.
+    QVERIFY(form.tuningWindow != nullptr);
+    QVERIFY(form.tuningWindow->unsavedLiveChanges().isEmpty());
+    align->close();
+}
+
+// A procedure that saves nothing leaves the radio running values it does not
+// store: Exit Tuning asks about them as about values moved by hand, and
+// "Save" stores them before the radio leaves tuner mode.
+void AlignWindowTest::exitTuningAsksAboutValuesTheRunLeftUnsaved() {
+    TestEnvironment env(VirtualPreset::Variant0);
+    QByteArray text(kFivePoints);
+    text.replace("\"points\": [1, 2, 3, 4, 5]", "\"points\": [1, 2], \"save\": \"none\"");
+    env.writeFile(QStringLiteral("unsaved.json"), text);
+    TMainForm form;
+    TAlignForm* align = ShowAlignWindow(form, env);
+    QVERIFY(align != nullptr);
+    align->ProcedureBox->setEditText(env.filePath(QStringLiteral("unsaved.json")));
+    const TunerImage storedBefore = env.radio().storedImage();
+    QTest::mouseClick(align->RunButton, Qt::LeftButton);
+    const AlignReport& report = align->lastReport();
+    QVERIFY2(report.complete(), report.error.text().c_str());
+    QCOMPARE(report.points.size(), std::size_t{2});
+    const std::size_t at = static_cast<std::size_t>(PointByteOfCode(19, 1));
+    QVERIFY(report.points[0].finalValue != storedBefore[at]);
+    QCOMPARE(env.radio().storedImage()[at], storedBefore[at]);
+    align->close();
+
+    TMDIChild* w = form.tuningWindow;
+    QVERIFY(w != nullptr);
+    const QStringList unsaved = w->unsavedLiveChanges();
+    QCOMPARE(unsaved.size(), 2);
+    env.dialogs().messages.clear();
+    env.dialogs().answers << ui::MessageResult::Ok;  // Save them
+    form.SpeedButton4Click();
+    for (int i = 0; i < 2000 && (inTunerMode || form.pollRunning()); ++i) {
+        QCoreApplication::processEvents();
+        test::RunMainWindowPolls(form, 1);
+        for (const char* name : {"SaveTimer", "SaveItemTimer2"}) {
+            QTimer* timer = test::TimerOf(*w, name);
+            if (!timer->isActive()) continue;
+            if (QByteArray(name) == "SaveTimer") w->SaveItemTimer(); else w->SaveItemTimer2Timer();
+        }
+    }
+    QVERIFY(!env.dialogs().messages.isEmpty());
+    QCOMPARE(env.dialogs().messages[0].buttons, ui::MessageButtons::SaveDiscardCancel);
+    QVERIFY(env.dialogs().messages[0].text.startsWith(Tr("Tuner", "U0001")));
+    for (const QString& line : unsaved) QVERIFY2(env.dialogs().messages[0].text.contains(line), qPrintable(line));
+    QVERIFY(!inTunerMode);
+    QCOMPARE(int(env.radio().storedImage()[at]), report.points[0].finalValue);
+    QCOMPARE(int(env.radio().storedImage()[at + 1]), report.points[1].finalValue);
 }
 
 QTEST_MAIN(AlignWindowTest)

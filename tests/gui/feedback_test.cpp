@@ -478,6 +478,48 @@ private slots:
 
     // ---- the chart ------------------------------------------------------------------
 
+    // "This radio" is what the radio runs: after a factory read the program's
+    // copy holds the factory values while the radio still runs its own; the
+    // chart draws both and names the copy; once the radio is lost nothing is
+    // drawn as the radio, and the copy says the radio's values are not known.
+    void chartShowsWhatTheRadioRunsAndNamesTheProgramsCopy() {
+        TMainForm form;
+        TMDIChild* w = openPowerPointThree(form);
+        QVERIFY(w != nullptr);
+        tuning::PointChart* chart = w->feedback()->chart();
+        const int runs = env_->radio().liveImage()[kPowerArray + 2];
+        // The factory copy differs from what the radio runs at this point.
+        TunerImage factory = env_->radio().factoryImage();
+        factory[kPowerArray + 2] = static_cast<std::uint8_t>(runs ^ 0x21);
+        env_->radio().setFactoryImage(factory);
+        chart->refresh();
+        QVERIFY(chart->programCopyValues().isEmpty());  // nothing differs yet
+        QVERIFY(readFactoryCopy(form));
+        QCOMPARE(int(tunerImage[kPowerArray + 2]), runs ^ 0x21);
+        chart->refresh();
+        QVERIFY(chart->radioKnown());
+        QCOMPARE(chart->currentValues().first()[2], QPointF(3, runs));
+        QVERIFY(!chart->programCopyValues().isEmpty());
+        QCOMPARE(chart->programCopyValues().first()[2], QPointF(3, runs ^ 0x21));
+        const auto named = [chart](const QString& name) {
+            for (int i = 0; i < chart->plot()->graphCount(); ++i)
+                if (chart->plot()->graph(i)->name() == name) return true;
+            return false;
+        };
+        QVERIFY(named(S("S0018")));
+        QVERIFY(named(S("S0050")));
+
+        env_->unplugRadio();
+        w->ConnetTimerTimer();
+        QVERIFY(!inTunerMode);
+        chart->refresh();
+        QVERIFY(!chart->radioKnown());
+        QVERIFY(chart->currentValues().isEmpty());
+        QCOMPARE(chart->programCopyValues().first()[2], QPointF(3, runs ^ 0x21));
+        QVERIFY(named(S("S0051")));
+        QVERIFY(!named(S("S0018")));
+    }
+
     void chartFollowsALiveChange() {
         TMainForm form;
         TMDIChild* w = openPowerPointThree(form);
@@ -606,7 +648,12 @@ private slots:
         ui::Plot* plot = chart->plot();
         plot->replot();
         QCPLegend* legend = plot->legend;
-        QCOMPARE(legend->itemCount(), 4);
+        // The factory values are in the program's copy, not in the radio: a
+        // further entry names that copy.
+        QStringList expected{S("S0019"), S("S0020"), TestEnvironment::text("ChildForm", "C0016"),
+                             TestEnvironment::text("ChildForm", "C0017")};
+        if (!chart->programCopyValues().isEmpty()) expected << S("S0050");
+        QCOMPARE(legend->itemCount(), static_cast<int>(expected.size()));
         QStringList names;
         for (int i = 0; i < legend->itemCount(); ++i) {
             auto* entry = qobject_cast<QCPPlottableLegendItem*>(legend->item(i));
@@ -618,8 +665,7 @@ private slots:
                      qPrintable(names.last()));
             QVERIFY(legend->outerRect().contains(entry->outerRect()));
         }
-        QCOMPARE(names, (QStringList{S("S0019"), S("S0020"), TestEnvironment::text("ChildForm", "C0016"),
-                                     TestEnvironment::text("ChildForm", "C0017")}));
+        QCOMPARE(names, expected);
         QVERIFY(plot->rect().contains(legend->outerRect()));
         QVERIFY(!plot->axisRect()->outerRect().intersects(legend->outerRect()));
         QVERIFY(plot->width() >= chart->minimumWidth());

@@ -401,6 +401,7 @@ private slots:
 
     void statisticsViewShowsTheLinePerStation() {
         TestEnvironment env;
+        OpenLanguage(kLanguageEnglish);
         struct Point {
             const char* station;
             const char* run;
@@ -415,6 +416,8 @@ private slots:
             {"bench-1", "r2", "2026-12-09T08:30:00.000Z", "fail", 6, 0},
             {"bench-1", "r2", "2026-12-09T09:00:00.000Z", "pass", 2, 0},
             {"bench-2", "r3", "2026-12-09T08:00:00.000Z", "pass", 3, 1},
+            {"bench-2", "r3", "2026-12-09T08:00:00.000Z", "stopped", 3, 1},
+            {"bench-2", "r3", "2026-12-09T08:00:00.000Z", "not-reached", 0, 1},
         };
         for (const Point& p : points) {
             CalibrationRecord r;
@@ -445,12 +448,17 @@ private slots:
         QCOMPARE(grid->rowCount(), 2);
         // bench-1: 2 radios in the hour from 08:00 to 09:00, one of two first runs passed, 14 tries on 4 points.
         const QStringList bench1 = {"bench-1", "2", "1.00", "2.0", "50.0% (1/2)", "3.50"};
-        // bench-2: one radio, a retest (no first run), 3 tries on 1 point.
+        // bench-2: one radio, a retest (no first run), 6 tries on the 2 points
+        // it came to (the point not reached has none and is no point tried).
         const QStringList bench2 = {"bench-2", "1", "0.00", "-", "-", "3.00"};
         for (int c = 0; c < 6; ++c) {
             QCOMPARE(grid->item(0, c)->text(), bench1[c]);
             QCOMPARE(grid->item(1, c)->text(), bench2[c]);
         }
+        // Every point once: passed, marginal, failed, stopped, not reached.
+        QCOMPARE(grid->horizontalHeaderItem(6)->text(), TestEnvironment::text("Records", "R0110"));
+        QCOMPARE(grid->item(0, 6)->text(), QStringLiteral("2 / 1 / 1 / 0 / 0"));
+        QCOMPARE(grid->item(1, 6)->text(), QStringLiteral("1 / 0 / 0 / 1 / 1"));
         // By day: one row for the whole line.
         stats->findChild<QComboBox*>(QStringLiteral("StatsByBox"))->setCurrentIndex(1);
         QTRY_VERIFY(stats->property("statsReady").toBool());

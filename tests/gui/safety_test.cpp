@@ -110,6 +110,8 @@ private slots:
     void mandownSaveSendsTheShownValue();
     // 3. and 9. Write all with consent and identity; implausible archives.
     void writeAllAsksOnceAndSendsTheImage();
+    void writeAllWithoutAcknowledgementIsAnUnknownOutcome_data();
+    void writeAllWithoutAcknowledgementIsAnUnknownOutcome();
     void writeAllRefusedByTheOperatorSendsNothing();
     void writeAllToAnotherModelIsRefused();
     void expertOverrideNeedsTwoAnswers();
@@ -265,6 +267,65 @@ void SafetyTest::writeAllAsksOnceAndSendsTheImage() {
     const Frame image(tunerImage.bytes.begin(), tunerImage.bytes.begin() + 512);
     QCOMPARE(env().radio().receivedFrames().back(), test::BuiltFrame(cmd::kWriteAll, image));
     QVERIFY(LogHas(*form().tuningWindow, Tr("Safety", "L0003")));
+}
+
+void SafetyTest::writeAllWithoutAcknowledgementIsAnUnknownOutcome_data() {
+    QTest::addColumn<bool>("readBack");
+    QTest::newRow("read back") << true;
+    QTest::newRow("not read back") << false;
+}
+
+// The radio takes the image and its acknowledgement is lost: the window never
+// says it was written or sent; it names the outcome unknown and offers the
+// read-back, which compares the radio's image with the image sent.
+void SafetyTest::writeAllWithoutAcknowledgementIsAnUnknownOutcome() {
+    QFETCH(bool, readBack);
+    start(VirtualPreset::Variant0);
+    QVERIFY(tune());
+    // A changed value, so that the radio's image tells whether it took the write.
+    tunerImage[118] = static_cast<std::uint8_t>(tunerImage[118] + 5);
+    env().radio().clearReceivedFrames();
+    env().dialogs().messages.clear();
+    env().dialogs().answers << ui::MessageResult::Ok << (readBack ? ui::MessageResult::Ok : ui::MessageResult::Cancel);
+    env().dialogs().onMessage = [this](const test::RecordedMessage& m) {
+        LinkFaults faults;
+        // Consent given: the write's reply is dropped; the question after it: replies again.
+        if (m.text.startsWith(Tr("Safety", "W0006").section(QStringLiteral("%1"), 0, 0))) faults.dropReply = 1.0;
+        env().radio().setLinkFaults(faults);
+    };
+    form().SpeedButton1->click();
+    test::RunMainWindowPolls(form());
+    env().dialogs().onMessage = {};
+
+    const QString radioName = QString::fromStdString(DescribeRadio(radioInfo));
+    const auto filled = [](QString text, const QStringList& args) {
+        for (int i = 0; i < args.size(); ++i) text.replace(QStringLiteral("%") + QString::number(i + 1), args[i]);
+        return text;
+    };
+    QVERIFY(env().dialogs().messages.size() >= 2);
+    const test::RecordedMessage question = env().dialogs().messages[1];
+    QCOMPARE(question.kind, ui::MessageKind::Question);
+    QCOMPARE(question.buttons, ui::MessageButtons::OkCancel);
+    QCOMPARE(question.text, filled(Tr("Safety", "W0010"), {radioName}));
+    for (const test::RecordedMessage& m : env().dialogs().messages)
+        QVERIFY2(m.text != Tr("MessageBox", "M012"), "never called written");
+    QVERIFY(!LogHas(*form().tuningWindow, Tr("Safety", "L0003")));
+    QVERIFY(!LogHas(*form().tuningWindow, Tr("Safety", "L0002").section(QStringLiteral("%1"), 0, 0)));
+    QVERIFY(LogHas(*form().tuningWindow, filled(Tr("Safety", "L0011"), {radioName})));
+    // The write went once: it is not sent again.
+    QList<std::uint16_t> codes{cmd::kReadInfo, cmd::kWriteAll};
+    if (readBack) codes << cmd::kEnterTunerMode;  // the radio's image, read back; it stays in tuner mode
+    QCOMPARE(FrameCodes(env().radio()), codes);
+    if (!readBack) {
+        QCOMPARE(env().dialogs().messages.size(), 2);
+        return;
+    }
+    // The radio holds the image sent: the read-back says so.
+    QCOMPARE(env().dialogs().messages.size(), 3);
+    QCOMPARE(int(env().radio().storedImage()[118]), int(tunerImage[118]));
+    QCOMPARE(env().dialogs().messages[2].kind, ui::MessageKind::Information);
+    QCOMPARE(env().dialogs().messages[2].text, filled(Tr("Safety", "L0012"), {radioName, QStringLiteral("512")}));
+    QVERIFY(LogHas(*form().tuningWindow, env().dialogs().messages[2].text));
 }
 
 void SafetyTest::writeAllRefusedByTheOperatorSendsNothing() {

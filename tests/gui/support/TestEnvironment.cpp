@@ -131,6 +131,8 @@ int RunMainWindowPolls(TMainForm& form, int maxTicks) {
             form.WriteAllCheckTimerTimer();
         } else if (form.WriteAllTunerDataTimer->isActive()) {
             form.WriteAllTunerDataTimerTimer();
+        } else if (form.WriteAllReadBackTimer->isActive()) {
+            form.WriteAllReadBackTimerTimer();
         } else {
             break;
         }

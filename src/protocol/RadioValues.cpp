@@ -1,4 +1,4 @@
-#include "tuning/RadioValues.h"
+#include "protocol/RadioValues.h"
 
 #include <algorithm>
 #include <initializer_list>
@@ -7,7 +7,7 @@
 #include "data/ItemTable.h"
 #include "protocol/Sendcmd.h"
 
-namespace varnel::tuning {
+namespace varnel {
 
 namespace {
 
@@ -107,17 +107,31 @@ int ValueAt(const TunerImage& image, const Owner& owner) {
 
 }  // namespace
 
+RadioValues& HeldValues() {
+    static RadioValues values;
+    return values;
+}
+
 void RadioValues::entered(const TunerImage& image) {
     known_ = true;
     stored_ = image;
     live_ = image;
     pending_.clear();
+    abandoned_.clear();
     lastPoint_ = 0;
+    writeUnconfirmed_ = false;
+}
+
+void RadioValues::wroteAll(const TunerImage& image, std::size_t bytes) {
+    writeUnconfirmed_ = false;
+    if (!known_) return;
+    for (std::size_t i = 0; i < bytes && i < TunerImage::kSize; ++i) stored_[i] = live_[i] = image[i];
 }
 
 void RadioValues::forget() {
     known_ = false;
     pending_.clear();
+    abandoned_.clear();
 }
 
 std::vector<std::pair<std::size_t, std::uint8_t>> RadioValues::LiveSetBytes(const std::uint8_t* frame,
@@ -179,10 +193,17 @@ void RadioValues::liveSetAcknowledged() {
     pending_.clear();
 }
 
-std::vector<std::size_t> RadioValues::liveSetAbandoned() {
-    std::vector<std::size_t> offsets;
-    for (const auto& set : LiveSetBytes(pending_.data(), pending_.size())) offsets.push_back(set.first);
+void RadioValues::liveSetAbandoned() {
+    for (const auto& set : LiveSetBytes(pending_.data(), pending_.size())) abandoned_.push_back(set.first);
     pending_.clear();
+}
+
+std::vector<std::size_t> RadioValues::takeAbandoned() {
+    liveSetAbandoned();
+    std::vector<std::size_t> offsets = std::move(abandoned_);
+    abandoned_.clear();
+    std::sort(offsets.begin(), offsets.end());
+    offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
     return offsets;
 }
 
@@ -227,4 +248,4 @@ std::vector<RadioValues::Change> RadioValues::unsaved() const {
     return changes;
 }
 
-}  // namespace varnel::tuning
+}  // namespace varnel

@@ -1,12 +1,17 @@
-// What the radio holds, as far as its acknowledgements tell: the values it
-// keeps in its store (the image it sent at entry, then every acknowledged
-// save) and the values it runs with (every acknowledged live-set). A live
-// value that differs from the stored one is lost when the radio leaves tuner
-// mode unless it is saved first.
+// What the radio holds, known in one place: per item, band, point and cell
+// the value stored in the radio (the image it sent at entry, then every
+// acknowledged save and write-all), the value it runs with (every
+// acknowledged live-set), the live-set sent and not yet acknowledged, and
+// whether a write-all went out without an acknowledgement. The program's
+// copy is tunerImage; where it differs from what the radio runs, the
+// windows say so.
 //
-// The live-set in flight is remembered when it is sent and applied only when
-// the radio acknowledges it, so that a live-set the radio never confirmed can
-// be taken back on screen and in the image.
+// Only the exchanges' outcomes change it: the operations of
+// RadioOperations.h (entry, an acknowledged live-set, a given-up one, an
+// acknowledged save, a write-all, leaving) and the senders (a live-set on
+// its way). The tuning window, its chart and its questions, automatic
+// alignment and the command-line tool read it; one instance for the
+// program, HeldValues().
 #pragma once
 
 #include <array>
@@ -17,12 +22,21 @@
 
 #include "data/TunerImage.h"
 
-namespace varnel::tuning {
+namespace varnel {
 
 class RadioValues {
 public:
     // Tuner mode was entered with `image`: the radio stores and runs it.
     void entered(const TunerImage& image);
+    // The radio acknowledged a write-all of `image` (its first `bytes`): it
+    // stores and runs them. Nothing changes while nothing is known.
+    void wroteAll(const TunerImage& image, std::size_t bytes);
+    // A write-all went out and no acknowledgement came: whether the radio
+    // took the image is not known until it is read back.
+    void writeUnconfirmed() { writeUnconfirmed_ = true; }
+    // The radio's image was read back after such a write-all.
+    void writeReadBack() { writeUnconfirmed_ = false; }
+    bool writeOutcomeUnknown() const { return writeUnconfirmed_; }
     // Nothing is known about the radio any more (it left tuner mode or was lost).
     void forget();
     bool known() const { return known_; }
@@ -32,9 +46,14 @@ public:
     void liveSetSent(const std::uint8_t* frame, std::size_t length);
     // The radio acknowledged the live-set in flight.
     void liveSetAcknowledged();
-    // The live-set in flight was given up (or the radio went away): it is
-    // forgotten. Returns the image bytes it would have set.
-    std::vector<std::size_t> liveSetAbandoned();
+    // The live-set in flight was given up or refused: it is forgotten. Its
+    // image bytes are kept for takeAbandoned().
+    void liveSetAbandoned();
+    // The image bytes of the live-sets given up since the last call (the one
+    // in flight too, which is given up now: the radio went away).
+    std::vector<std::size_t> takeAbandoned();
+    // A live-set is on its way.
+    bool liveSetPending() const { return !pending_.empty(); }
     // The radio acknowledged the save of `item` with `record` (its length
     // says which bytes it covers, as the radio reads it).
     void saveAcknowledged(int item, const std::vector<std::uint8_t>& record);
@@ -68,7 +87,12 @@ private:
     TunerImage stored_;
     TunerImage live_;
     std::vector<std::uint8_t> pending_;  // the live-set frame in flight
+    std::vector<std::size_t> abandoned_; // image bytes of live-sets given up, not yet taken
+    bool writeUnconfirmed_ = false;
     int lastPoint_ = 0;                  // point of the last acknowledged live-set
 };
 
-}  // namespace varnel::tuning
+// The program's one model of what the radio holds.
+RadioValues& HeldValues();
+
+}  // namespace varnel
