@@ -181,14 +181,16 @@ TEST(JsonBounds, AStepTheModelCannotMeasureIsRefusedNamingTheStepsLine) {
     ASSERT_FALSE(e.ok());
     EXPECT_NE(e.text().find("has no set-up \"transmit\" (it has \"receive\")"), std::string::npos) << e.text();
 
-    // The radio's own read-back needs nothing of the model.
-    std::string radioStep = kStep;
-    radioStep.replace(radioStep.find("\"power\""), 7, "\"radio\"");
+    // The radio's own read-back (a squelch level on receive) needs nothing
+    // of the model but the set-up.
+    const std::string radioStep =
+        "{\"name\": \"Squelch\", \"item\": 5, \"points\": [1, 2], \"keying\": \"receive\", \"setup\": \"receive\",\n"
+        " \"measure\": \"radio\", \"target\": 120.0, \"tolerance\": 4.0}";
     Result<Procedure> radio = ParseProcedureText(ProcedureWith(radioStep), "p.json");
     ASSERT_TRUE(radio.ok()) << radio.error().text();
     InstrumentModel none;
     none.name = "Nothing";
-    none.setups["transmit"] = {};
+    none.setups["receive"] = {};
     EXPECT_TRUE(CheckProcedureAgainstModel(*radio, none).ok());
 }
 

@@ -459,15 +459,13 @@ TEST(RecordsCsv, QuotesFieldsAndWritesImagesInHex) {
     const std::string row = csv.substr(eol + 2);
     EXPECT_EQ(row, "12," + r.uid + ",session-1,2026-12-09T10:00:00.000Z,line-station-3,kim,VR-7200,V2.3,5,1,"
                    "SN-9,live-change,70,0,3,20,77,\"a, \"\"quoted\"\" note\",0AFF,,,,,,,,,,,,,,,,,,,,,"
-                   "TX Power (Low),400-470 MHz
-");
+                   "TX Power (Low),400-470 MHz\r\n");
     // The traceability of an alignment point: limits and reading as plain
     // numbers, the path-loss table as text.
     Traced(r);
     const std::string traced = RecordCsvLine(r);
     EXPECT_NE(traced.find(",0AFF,,bench-2,FX-07,\"'-1.5:0.8;450:1.1\",\"ACME,T1,1,2.0\",2027-03-31,0.1.0,tx.json,"
-                          "ab12,run-9,TX power,dBm,-1.5,2.5,2.25,3,marginal,2,cd34,calibration-overdue,TX Power (Low),400-470 MHz
-"),
+                          "ab12,run-9,TX power,dBm,-1.5,2.5,2.25,3,marginal,2,cd34,calibration-overdue,TX Power (Low),400-470 MHz\r\n"),
               std::string::npos)
         << traced;
     languageFile = language;

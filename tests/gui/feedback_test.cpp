@@ -506,7 +506,10 @@ private slots:
                 if (chart->plot()->graph(i)->name() == name) return true;
             return false;
         };
-        QVERIFY(named(S("S0018")));
+        // What the radio runs, one line per column of the pair ("Low Level"),
+        // and the program's copy beside it.
+        const QString runsLow = TestEnvironment::text("ChildForm", "C0016");
+        QVERIFY(named(runsLow));
         QVERIFY(named(S("S0050")));
 
         env_->unplugRadio();
@@ -517,7 +520,7 @@ private slots:
         QVERIFY(chart->currentValues().isEmpty());
         QCOMPARE(chart->programCopyValues().first()[2], QPointF(3, runs ^ 0x21));
         QVERIFY(named(S("S0051")));
-        QVERIFY(!named(S("S0018")));
+        QVERIFY(!named(runsLow));
     }
 
     void chartFollowsALiveChange() {
