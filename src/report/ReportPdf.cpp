@@ -9,6 +9,7 @@
 
 #include "lang/Loadlanguage.h"
 #include "util/FileAccess.h"
+#include "util/Utf8.h"
 
 #ifdef VARNEL_HAVE_CAIRO
 #include <cairo-pdf.h>
@@ -85,27 +86,6 @@ std::string Fill(std::string text, std::initializer_list<std::string> args) {
     return text;
 }
 
-// The length of the valid UTF-8 sequence at `s[at]` and its code point; 0
-// when the bytes there are not one (overlong forms and surrogates included).
-std::size_t Utf8At(const std::string& s, std::size_t at, char32_t& code) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char first = byte(at);
-    std::size_t length = 0;
-    if (first < 0x80) return code = first, 1;
-    if (first >= 0xC2 && first <= 0xDF) length = 2, code = first & 0x1F;
-    else if (first >= 0xE0 && first <= 0xEF) length = 3, code = first & 0x0F;
-    else if (first >= 0xF0 && first <= 0xF4) length = 4, code = first & 0x07;
-    else return 0;
-    if (at + length > s.size()) return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(at + i) & 0x3F);
-    }
-    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-    if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
-}
-
 // Valid UTF-8 stays; a byte that is not part of it and every control
 // character (C0, DEL, C1) show as \xNN, as on the terminal. What cairo is
 // given is always valid UTF-8 without controls, whatever a record holds.
@@ -115,7 +95,7 @@ std::string PageText(const std::string& text) {
     out.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {
         char32_t code = 0;
-        const std::size_t length = Utf8At(text, at, code);
+        const std::size_t length = Utf8Sequence(text, at, code);
         const std::size_t taken = length == 0 ? 1 : length;
         const bool control = length == 0 || code < 0x20 || code == 0x7F || (code >= 0x80 && code <= 0x9F);
         if (control) {
