@@ -20,6 +20,17 @@ VARNEL_PACKAGES=(
   g++-mingw-w64-x86-64-posix googletest wine wine64
 )
 
+# The compiler cache, when there is one: paths are hashed relative to the
+# checkout, so another clone of the same sources reuses the objects.
+COMPILER_CACHE_ARGS=()
+detect_compiler_cache() {
+  if command -v ccache >/dev/null 2>&1; then
+    export CCACHE_BASEDIR="$REPO_ROOT" CCACHE_NOHASHDIR=1
+    COMPILER_CACHE_ARGS=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  fi
+}
+detect_compiler_cache
+
 install_missing_packages() {
   local missing=()
   local pkg
@@ -42,15 +53,9 @@ install_missing_packages() {
   fi
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  detect_compiler_cache
 }
 
-# The compiler cache, when there is one: paths are hashed relative to the
-# checkout, so another clone of the same sources reuses the objects.
-COMPILER_CACHE_ARGS=()
-if command -v ccache >/dev/null 2>&1; then
-  export CCACHE_BASEDIR="$REPO_ROOT" CCACHE_NOHASHDIR=1
-  COMPILER_CACHE_ARGS=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-fi
 
 configure_and_build() {
   echo "==> Configuring $BUILD_DIR"
