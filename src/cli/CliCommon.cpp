@@ -56,34 +56,7 @@ std::optional<long long> ParseWholeNumber(const std::string& text, long long low
     return value;
 }
 
-namespace {
-
-void AppendEscaped(std::string& out, const std::string& bytes) {
-    static const char* const kHex = "0123456789ABCDEF";
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        out += "\\x";
-        out += kHex[b >> 4];
-        out += kHex[b & 15];
-    }
-}
-
-}  // namespace
-
-std::string TerminalText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t at = 0; at < text.size();) {
-        char32_t code = 0;
-        const std::size_t length = Utf8Sequence(text, at, code);
-        const std::size_t taken = length == 0 ? 1 : length;
-        const bool control = length == 0 || code < 0x20 || code == 0x7F || (code >= 0x80 && code <= 0x9F);
-        if (control) AppendEscaped(out, text.substr(at, taken));
-        else out.append(text, at, taken);
-        at += taken;
-    }
-    return out;
-}
+std::string TerminalText(const std::string& text) { return EscapedText(text); }
 
 std::string MegahertzText(std::uint32_t hertz) {
     char text[32];

@@ -14,6 +14,7 @@
 #include "util/ConfigFolder.h"
 #include "util/LocalTime.h"
 #include "util/Csv.h"
+#include "util/Utf8.h"
 
 #ifdef _WIN32
 #include "util/Win32.h"
@@ -169,30 +170,11 @@ std::string OperatorName() {
 
 namespace {
 
-// Length of the valid UTF-8 sequence at text[i] (no overlong forms, no
-// surrogates, at most U+10FFFF), 0 when the byte starts none; NUL counts as
-// invalid here, since the server refuses it in text.
+// Length of the valid UTF-8 sequence at text[i], 0 when the byte starts
+// none; NUL counts as invalid here, since the server refuses it in text.
 std::size_t Utf8SequenceAt(const std::string& text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char b = byte(i);
-    if (b == 0) return 0;
-    if (b < 0x80) return 1;
-    std::size_t n = 0;
-    unsigned lo = 0x80, hi = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) n = 2;
-    else if (b == 0xE0) n = 3, lo = 0xA0;
-    else if (b >= 0xE1 && b <= 0xEC) n = 3;
-    else if (b == 0xED) n = 3, hi = 0x9F;
-    else if (b >= 0xEE && b <= 0xEF) n = 3;
-    else if (b == 0xF0) n = 4, lo = 0x90;
-    else if (b >= 0xF1 && b <= 0xF3) n = 4;
-    else if (b == 0xF4) n = 4, hi = 0x8F;
-    else return 0;
-    if (i + n > text.size()) return 0;
-    if (byte(i + 1) < lo || byte(i + 1) > hi) return 0;
-    for (std::size_t k = 2; k < n; ++k)
-        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
-    return n;
+    char32_t code = 0;
+    return text[i] == '\0' ? 0 : Utf8Sequence(text, i, code);
 }
 
 int HexDigit(char c) {

@@ -89,29 +89,7 @@ std::string Fill(std::string text, std::initializer_list<std::string> args) {
 // Valid UTF-8 stays; a byte that is not part of it and every control
 // character (C0, DEL, C1) show as \xNN, as on the terminal. What cairo is
 // given is always valid UTF-8 without controls, whatever a record holds.
-std::string PageText(const std::string& text) {
-    static const char* const kHex = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t at = 0; at < text.size();) {
-        char32_t code = 0;
-        const std::size_t length = Utf8Sequence(text, at, code);
-        const std::size_t taken = length == 0 ? 1 : length;
-        const bool control = length == 0 || code < 0x20 || code == 0x7F || (code >= 0x80 && code <= 0x9F);
-        if (control) {
-            for (std::size_t i = at; i < at + taken; ++i) {
-                const auto b = static_cast<unsigned char>(text[i]);
-                out += "\\x";
-                out += kHex[b >> 4];
-                out += kHex[b & 15];
-            }
-        } else {
-            out.append(text, at, taken);
-        }
-        at += taken;
-    }
-    return out;
-}
+std::string PageText(const std::string& text) { return EscapedText(text); }
 
 std::string OrDash(const std::string& text) { return text.empty() ? std::string("\u2014") : text; }
 std::string Number(double v, int decimals = 2) {

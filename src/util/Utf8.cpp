@@ -21,4 +21,28 @@ std::size_t Utf8Sequence(const std::string& s, std::size_t at, char32_t& code) {
     return length;
 }
 
+std::string EscapedText(const std::string& text) {
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        char32_t code = 0;
+        const std::size_t length = Utf8Sequence(text, at, code);
+        const std::size_t taken = length == 0 ? 1 : length;
+        const bool control = length == 0 || code < 0x20 || code == 0x7F || (code >= 0x80 && code <= 0x9F);
+        if (!control) {
+            out.append(text, at, taken);
+        } else {
+            for (std::size_t i = at; i < at + taken; ++i) {
+                const auto b = static_cast<unsigned char>(text[i]);
+                out += "\\x";
+                out += kHex[b >> 4];
+                out += kHex[b & 15];
+            }
+        }
+        at += taken;
+    }
+    return out;
+}
+
 }  // namespace varnel

@@ -12,4 +12,9 @@ namespace varnel {
 // surrogates and sequences cut by the end of `s` included).
 std::size_t Utf8Sequence(const std::string& s, std::size_t at, char32_t& code);
 
+// `text` with valid UTF-8 kept and every byte that is not part of it, and
+// every control character (C0, DEL, C1), shown as \xNN: safe to print on a
+// terminal or draw on a page, whatever bytes a radio or a record holds.
+std::string EscapedText(const std::string& text);
+
 }  // namespace varnel
