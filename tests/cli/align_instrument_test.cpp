@@ -4,6 +4,8 @@
 // status, never abort.
 #include <gtest/gtest.h>
 
+#include "support/CliFiles.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -83,10 +85,7 @@ private:
     std::thread thread_;
 };
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using varnel::clitest::ReadAll;
 
 const char* const kProcedure = R"({
   "name": "High power only",

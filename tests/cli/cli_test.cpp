@@ -2,6 +2,8 @@
 // installed tool would be, with its exit codes and output.
 #include <gtest/gtest.h>
 
+#include "support/CliFiles.h"
+
 #include <algorithm>
 #include <array>
 #include <unistd.h>
@@ -25,10 +27,7 @@ struct CliRun {
     std::string err;
 };
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using varnel::clitest::ReadAll;
 
 class Cli : public ::testing::Test {
 protected:

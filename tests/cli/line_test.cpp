@@ -4,6 +4,8 @@
 // Ctrl+C in the middle of a radio.
 #include <gtest/gtest.h>
 
+#include "support/CliFiles.h"
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,10 +27,7 @@ using nlohmann::json;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using varnel::clitest::ReadAll;
 
 std::vector<json> JsonLines(const std::string& text) {
     std::vector<json> lines;
@@ -48,12 +47,7 @@ std::string Day(int days) {
     return text;
 }
 
-// Two power steps of five points each, quick to settle.
-const char* const kProcedure = R"({"name": "Power", "steps": [
-  {"name": "High power", "item": 19, "points": [1, 2, 3, 4, 5], "keying": "transmit", "setup": "transmit",
-   "measure": "power", "target": 37.0, "tolerance": 0.2, "unit": "dBm", "settle_ms": 25},
-  {"name": "Low power", "item": 18, "points": [1, 2, 3, 4, 5], "keying": "transmit", "setup": "transmit",
-   "measure": "power", "target": 30.0, "tolerance": 0.2, "unit": "dBm", "settle_ms": 25}]})";
+const char* const kProcedure = varnel::clitest::kPowerProcedure;
 
 struct LineRun {
     int status = -1;

@@ -4,6 +4,8 @@
 // wait in the local queue, and every record arrives once. Skipped without
 // such a server.
 #include <gtest/gtest.h>
+
+#include "support/CliFiles.h"
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,10 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using varnel::clitest::ReadAll;
 
 class CliRecordsServerParallel : public ::testing::Test {
 protected:

@@ -4,6 +4,8 @@
 // queue with a warning on stderr, and the next run sends them. Skipped
 // without such a server.
 #include <gtest/gtest.h>
+
+#include "support/CliFiles.h"
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,10 +23,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using varnel::clitest::ReadAll;
 
 using varnel::testing::FrozenServer;
 

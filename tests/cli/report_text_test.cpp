@@ -2,6 +2,8 @@
 // UTF-8 and carry terminal escapes: before, no PDF ("input string not valid
 // UTF-8", exit 9). Now the page is written and shows those bytes as \xNN.
 #include <gtest/gtest.h>
+
+#include "support/CliFiles.h"
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,10 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using varnel::clitest::ReadAll;
 
 class CliReportText : public ::testing::Test {
 protected:

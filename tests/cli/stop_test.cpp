@@ -7,6 +7,8 @@
 // the last frames it took are the transmit-off and the leave.
 #include <gtest/gtest.h>
 
+#include "support/CliFiles.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,10 +24,7 @@ using nlohmann::json;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using varnel::clitest::ReadAll;
 
 std::vector<json> JsonLines(const std::string& text) {
     std::vector<json> lines;
@@ -37,12 +36,7 @@ std::vector<json> JsonLines(const std::string& text) {
     return lines;
 }
 
-// Two power steps of five points each, quick to settle.
-const char* const kProcedure = R"({"name": "Power", "steps": [
-  {"name": "High power", "item": 19, "points": [1, 2, 3, 4, 5], "keying": "transmit", "setup": "transmit",
-   "measure": "power", "target": 37.0, "tolerance": 0.2, "unit": "dBm", "settle_ms": 25},
-  {"name": "Low power", "item": 18, "points": [1, 2, 3, 4, 5], "keying": "transmit", "setup": "transmit",
-   "measure": "power", "target": 30.0, "tolerance": 0.2, "unit": "dBm", "settle_ms": 25}]})";
+const char* const kProcedure = varnel::clitest::kPowerProcedure;
 
 // Command codes of the frames (hex, as the state file lists them).
 constexpr const char* kLiveSet = "0062";
